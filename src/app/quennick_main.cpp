@@ -1,0 +1,17 @@
+// quennick: the program a ringer runs.
+#include <string>
+#include <vector>
+
+#include "console/crt.h"
+#include "core/context.h"
+#include "core/program.h"
+
+int main(int argc, char** argv) {
+    qn::platform::Platform& plat = qn::platform::native_platform();
+    // The program state lives until the process ends: the serial thread may
+    // read it up to the last moment.
+    qn::Context* ctx = qn::make_context(plat).release();
+    std::vector<std::string> args(argv + 1, argv + argc);
+    int code = qn::quennick_main(*ctx, args);
+    qn::end_process(*ctx, code);
+}

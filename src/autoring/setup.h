@@ -1,0 +1,6 @@
+#pragma once
+
+namespace qn {
+struct Context;
+bool SETUPARAMETERSAUTORING(Context& c);
+}  // namespace qn

@@ -1,0 +1,6 @@
+#pragma once
+
+namespace qn {
+struct Context;
+void CALIBRATE(Context& c, bool full);
+}  // namespace qn

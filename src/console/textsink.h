@@ -1,0 +1,19 @@
+// Where text lines go: the console's current window, the run log, a file.
+#pragma once
+
+#include <string_view>
+
+namespace qn {
+
+class TextSink {
+public:
+    virtual ~TextSink() = default;
+    virtual void write(std::string_view s) = 0;
+    virtual void newline() = 0;
+    virtual void writeln(std::string_view s = {}) {
+        write(s);
+        newline();
+    }
+};
+
+}  // namespace qn

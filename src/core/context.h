@@ -1,0 +1,357 @@
+// The whole program state: one plain struct per subsystem, all reached from
+// one Context, so a test can build a fresh program on fake platform services.
+// Field names are the program's own global names; arrays keep their numbering.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "console/screen.h"
+#include "core/arr.h"
+#include "core/epiktimer.h"
+#include "platform/platform.h"
+#include "strokes/runlog.h"
+
+namespace qn {
+
+using platform::PortHandle;
+using platform::WindowHandle;
+
+// ---- constants ------------------------------------------------------------
+
+inline constexpr const char* PROGRAM_VERSION = "Quennick_v0.8.2d3_(04_Jan_2021)_";
+inline constexpr int MAXSERIALPORTS = 25;
+inline constexpr int COMBUFFERLEN = 512;
+inline constexpr int MAXSENSORS = 16;
+inline constexpr int MAXCALIBRATIONEVENTS = 256;
+inline constexpr int MAXROWSALLOWED = 6000;
+inline constexpr int MAXTARGETPROGS = 9;
+inline constexpr int SLEEPNUMDEFAULT = 5;
+inline constexpr int SWITCHBOUNCEDELAYDEFAULT = 40;
+inline constexpr int TRANSIENTSIGNALSDELAYDEFAULT = 2;
+inline constexpr int DEFAULTSINGLESENSORDELAY = 380;
+inline constexpr int DEFAULTDOUBLESENSORDELAY = 80;
+inline constexpr int DOUBLESTRIKEDELAYDEFAULT = 350;
+inline constexpr bool USEDOUBSENDDEFAULT = true;
+inline constexpr const char* INITIALTARGETPROGRAM = "Ringing Room";
+inline constexpr std::int64_t THISEVENTTIMEOFF = -1;
+inline constexpr int FIRSTLINEOFSCRATCHSCREEN = 9;
+inline constexpr int LASTLINEOFSCRATCHSCREEN = 20;
+inline constexpr int LASTLINEBIGNUMBER = 18;
+inline constexpr int PNLISTLENGTH = 20;
+inline constexpr int MAXTHEMOD = 100;
+inline constexpr int ROUNDSATSTART = 6;
+inline constexpr int ROUNDSATEND = 4;
+inline constexpr int MAXAUTOBELLS = 12;
+inline constexpr int AUTOKEYBELLSDEFAULT = 6;
+inline constexpr int AUTOSPEEDDEFAULT = 180;
+inline constexpr int MAXPROCLIST = 100;
+
+// ---- program core ----------------------------------------------------------
+
+struct CoreState {
+    bool EASYMODE = true;
+    std::string FNAMEFI;
+    bool GOTCONFIGFILE = false;
+    bool GOTTHESERIALPORT = false;
+    bool TIMERON = false;
+    bool TERMINATEPROGRAM = false;
+    bool AUTOBELLSETUPFLAG = false;
+};
+
+// The stopwatch lives as long as the process: the serial thread may read it
+// up to the moment the process ends.
+struct TimingState {
+    std::unique_ptr<TEpikTimer> owner;  // never freed before the process ends
+    TEpikTimer* ET = nullptr;
+    std::atomic<bool> TIMERISON{false};
+    TEpikTimer* SERIALET = nullptr;
+    std::atomic<bool> SERIALTIMERISON{false};
+};
+
+// ---- settings (the settings file's values) ---------------------------------
+
+struct DataResultRec {
+    double SIGNALTIME = 0;
+    double SIGNALGAP = 0;
+    double SENSORGAP = 0;
+};
+
+struct Settings {
+    std::string COMPORTNAME;
+    bool SIGNALSMODE = false;
+    bool BAGLEYMODE = false;
+    bool USECTS = false, USEDSR = false, USECD = false, USERI = false;
+    char USEDATINPUTCHAR = '\0';
+    std::int32_t SIGNALNUM = 0;
+    Arr<DataResultRec, 1, MAXCALIBRATIONEVENTS> DATARESULT;
+    std::int32_t SLEEPNUM = SLEEPNUMDEFAULT;
+    bool BIGNUMBERS = false;
+    bool MONITOROUTPUT = false;
+    std::int32_t SWITCHBOUNCEDELAY = SWITCHBOUNCEDELAYDEFAULT;
+    std::atomic<std::int32_t> TRANSIENTSIGNALSDELAY{0};  // read by the serial thread
+    bool SIGNALSTARTSOFF = true;
+    std::int32_t SENSORNUM = 0;
+    std::int32_t MEANSIGNALLENGTH = 0;
+    bool USINGHANDBELLS = false;
+    bool OFFANDONARESIGNALS = false;
+    double SPACERATIOLOWERBOUND = 0.6;
+    double SPACERATIOUPPERBOUND = 1.7;
+    std::string TARGETPROGRAM = INITIALTARGETPROGRAM;
+    bool DOBESPOKE = false;
+};
+
+// ---- sensor input ----------------------------------------------------------
+
+struct SerialState {
+    // Port list and handles.
+    Arr<std::string, 1, MAXSERIALPORTS> PORTNAME;
+    std::int32_t PORTSTOTAL = 0;
+    PortHandle SERIALHANDLE = 0;
+    Arr<PortHandle, 1, MAXSERIALPORTS> SERIALHANDLEARR;
+
+    // Event ring: slot 0 is the start status, slots 1..512 the ring.
+    Arr<std::uint32_t, 0, COMBUFFERLEN> COMMBUFFER;
+    Arr<std::int64_t, 0, COMBUFFERLEN> COMMTIME;
+    Arr<std::uint8_t, 0, COMBUFFERLEN> SHSIG;
+    std::atomic<std::int32_t> IHIGHBUFFERPLUSONE{0};
+    std::int32_t LASTILOWBUFFER = 0;
+    std::int32_t ILOWBUFFER = 0;
+    std::int64_t LOSTEVENTS = 0;  // events overwritten before the main thread took them
+
+    // Omitted events, for the event log.
+    Arr<std::uint32_t, 1, COMBUFFERLEN> OMITCOMMBUFFER;
+    Arr<std::int64_t, 1, COMBUFFERLEN> OMITCOMMTIME;
+    Arr<std::uint8_t, 1, COMBUFFERLEN> OMITSHSIG;
+    std::int32_t OMITBUFFER = 0;
+
+    // Thread control.
+    PortHandle SERHANDLE = 0;
+    std::atomic<bool> SERIALTHREADON{false};
+    std::atomic<bool> SERIALSTATUSEVEENTSTERMINATED{false};
+    platform::ThreadHandle COMM_THREADHANDLE = 0;
+    std::uint32_t COMM_THREADID = 0;
+    bool CTSLIVE = false, DSRLIVE = false, CDLIVE = false, RILIVE = false;
+
+    // The serial thread's own state, kept here so the per-event step can be
+    // driven by tests.
+    std::uint32_t DWEVENTMASK = 0;
+    std::uint32_t DFLAG = 0;
+    std::uint32_t LASTTRUESTATUS = 0;
+    std::uint32_t THISTRUESTATUS = 0;
+};
+
+// ---- stroke processing -----------------------------------------------------
+
+struct OutputRec {
+    std::int32_t SENSOR = 0;
+    std::int64_t EVENTTIME = 0;
+    bool DOUBLED = false;
+};
+
+struct StrokesState {
+    // Watch loop.
+    bool CTSB = false, DSRB = false, CDB = false, RIB = false;
+    bool CTSBOLD = false, DSRBOLD = false, CDBOLD = false, RIBOLD = false;
+    bool CTSOFF = false, DSROFF = false, CDOFF = false, RIOFF = false;
+    std::int64_t THISEVENTTIMEMICRO = THISEVENTTIMEOFF;
+    std::int64_t LASTEVENTTIMEMICRO = 0;
+    std::int32_t SENDMISS = 0;
+    std::int32_t SERIALREADTIMEOUTTIME = 1;
+    Arr<char, 1, 255> CHARBUFF;
+    std::int32_t DATB = 0;
+    bool OKDAT = false;
+
+    // Output scheduling.
+    Arr<std::int64_t, 1, MAXSENSORS> SENSORACTIONTIME;
+    Arr<std::int64_t, 1, MAXSENSORS> SENSORACTIONTIMEUNADJUSTED;
+    Arr<std::int64_t, 1, MAXSENSORS> LASTSENSORACTIONTIME;
+    Arr<bool, 1, MAXSENSORS> SENDAKEYACTIVE;
+    Arr<OutputRec, 1, MAXROWSALLOWED> OUTPUTTIMESLIST;
+    std::int32_t NOUTPUTTIME = 0;
+    std::int32_t SNUM = 0;
+    bool HANDSTROKE = false;
+    std::int64_t DOOUTPUTSMICROTIME = 0;
+    std::int64_t LASTLOCMICROSECS = 0;
+    std::int32_t MYCOUNTER = 0;
+    bool DOUBLEDSEND = false;
+
+    // Rogue-strike correction.
+    Arr<std::int32_t, 1, MAXROWSALLOWED> SENSORTIMES;
+    std::int32_t NSENSORTIME = 0;
+    double SPACERATIO = 0;
+    double MINSPACERATIO = 1.0;
+    double MAXSPACERATIO = 1.0;
+    std::int32_t NUMROGUE = 0;
+    std::int32_t NUMMISSED = 0;
+    bool FIXINGROGUESTRIKES = true;
+
+    // Counter start and reset.
+    std::int64_t MILLISECSNOW = 0;
+    std::int64_t MILLISECSFIRST = 0;
+    std::int32_t NUM2LAST = 0, NUM3LAST = 0, NUM4LAST = -1;
+    std::int32_t COMMMARKER = 0;
+};
+
+// ---- key output ------------------------------------------------------------
+
+struct SensingPoint {
+    std::int32_t WSNUM = 0;
+    char WKEYHAND = '\0';
+    std::int32_t WDELAYHAND = 0;
+    char WKEYBACK = '\0';
+    std::int32_t WDELAYBACK = 0;
+};
+
+struct TARGETPROGRAMARRTYPE {
+    std::string TTARGETPROGRAM;
+    std::string TTARGETPROGRAM2;
+    std::int32_t TSENSORSACTIVE = 0;
+    bool TFINDINGANDGOINGTOWINDOW = false;
+    bool TRESTRICTEDVERSION = false;
+    Arr<SensingPoint, 1, MAXSENSORS> TWHICHSENSORARR;
+    bool TUSEDOUBLEDSEND = false;
+    std::int32_t TDOUBLESTRIKEDELAY = 0;
+};
+
+struct KeyoutState {
+    Arr<TARGETPROGRAMARRTYPE, 0, MAXTARGETPROGS> TARGETPROGRAMARR;
+    std::int32_t TARGETPROGRAMINDEX = 0;
+    std::int32_t SENSORSACTIVE = 0;
+    bool RESTRICTEDVERSION = false;
+    bool FINDINGANDGOINGTOWINDOW = false;
+    bool USEDOUBLEDSEND = false;
+    std::int32_t DOUBLESTRIKEDELAY = 0;
+    Arr<SensingPoint, 1, MAXSENSORS> WHICHSENSORARR2;
+
+    // Window discovery.
+    std::string SEARCHSTRING;
+    bool WINDOWFOUND = false;
+    std::string WINDOWTITLE;
+    std::string TITLE;
+    WindowHandle SAVEWND = 0;
+    Arr<platform::ProcessEntry, 1, MAXPROCLIST> PROCLIST;
+    std::int32_t NUMPROCESSES = 0;
+    std::string CHILDWINDOW, GRANDCHILDWINDOW;
+    WindowHandle WINHANDLE = 0;
+    bool FIREFOX = false, CHROME = false;
+
+    // Key dispatch.
+    bool WINDOWFOCUS = true;
+    std::string TITLE2;
+    std::int64_t LASTKEYSENDMICROSEC = 0;
+
+    // Configuration menus.
+    bool DIAGNOSTICS = false;
+};
+
+// ---- calibration -----------------------------------------------------------
+
+using PortLineStates = Arr<char, 0, MAXCALIBRATIONEVENTS>;
+
+struct CalibrationState {
+    Arr<bool, 1, MAXSERIALPORTS> CTSBOLDARR, DSRBOLDARR, CDBOLDARR, RIBOLDARR;
+    Arr<bool, 1, MAXSERIALPORTS> USECTSARR, USEDSRARR, USECDARR, USERIARR, USEDATARR;
+    Arr<Arr<char, 1, 255>, 1, MAXSERIALPORTS> CHARBUFFER;
+    Arr<std::int32_t, 1, MAXSERIALPORTS> DATBOLDARR;
+    std::int32_t CURRENTPORTIDX = 0;
+
+    Arr<std::uint32_t, 1, MAXSERIALPORTS> INITIALSTATUSARR, NOWSTATUSARR;
+    Arr<bool, 1, MAXSERIALPORTS> CTSBARR, DSRBARR, CDBARR, RIBARR;
+    Arr<std::int32_t, 1, MAXSERIALPORTS> SIGNALNUMARR;
+    Arr<Arr<std::int64_t, 1, MAXCALIBRATIONEVENTS>, 1, MAXSERIALPORTS> MICROSECSARR;
+    Arr<PortLineStates, 1, MAXSERIALPORTS> CTSBARR2, DSRBARR2, CDBARR2, RIBARR2;
+    Arr<bool, 1, MAXSERIALPORTS> CHANGESTATEARR;
+
+    std::int32_t GOODSIGS = 0;
+    std::int64_t STARTTIMEMILLISECS = 0;
+    bool FIRSTRUN = false;
+    bool FIRSTSENSING = false;
+    bool SENSORDATAFOUND = false;
+    double MAXMICROINTERVAL = 0;
+
+    // Locals of the detection shared with its steps.
+    std::int32_t DSC_PORTIDX = 0;
+    std::int32_t NPORTSIGNAL = 0, NPORTDATA = 0;
+    Arr<bool, 1, MAXSERIALPORTS> SIGNALSMODEARR;
+    std::int32_t TIMETHROUGH = 0;
+    bool SENSORDETECTIONOK = false;
+    char CH = '\0';
+
+    // Analysis working data.
+    Arr<double, 1, MAXCALIBRATIONEVENTS> MICROINTERVAL;
+    Arr<double, 1, MAXCALIBRATIONEVENTS> ADJMICROINTERVAL;
+};
+
+// ---- console ---------------------------------------------------------------
+
+struct ConsoleState {
+    Arr<Arr<std::string, 1, 20>, 0, 9> LINE;  // digit glyphs
+    Arr<std::string, 0, 9> FASTLINE;
+    bool REPAINTBIGNUMBERWINDOW = false;
+    std::int32_t MILLIDURNSAVE = -1;
+};
+
+// ---- automatic ringing -----------------------------------------------------
+
+inline constexpr int ROWLO = -ROUNDSATSTART;
+
+struct AutoringState {
+    Arr<std::string, ROWLO, MAXROWSALLOWED> ROW;
+    Arr<std::string, ROWLO, MAXROWSALLOWED> PN;
+    Arr<char, ROWLO, MAXROWSALLOWED> PNCALL;
+    Arr<bool, ROWLO, MAXROWSALLOWED> PNMATCH;
+    Arr<std::int32_t, ROWLO, MAXROWSALLOWED> SYMMETRY;
+    Arr<std::int32_t, ROWLO, MAXROWSALLOWED> SYMMETRYMAX;
+    Arr<std::string, 1, PNLISTLENGTH> PNLIST;
+    Arr<char, 1, PNLISTLENGTH> PNCALLLIST;
+    Arr<std::int32_t, 1, MAXTHEMOD> THEMOD;
+    std::int32_t ROWNUM = 0;
+    std::int32_t BASELEN = 0;
+    std::int32_t NUMWORKBELLS = 0;
+    std::int32_t PNLISTNUM = 0;
+    std::int32_t MATCHPATTERNS = 0;
+    std::int32_t NUMBEROFP = 0;
+    std::string FMETHOD;  // text of the open method file
+
+    std::int32_t AUTOKEYBELLS = AUTOKEYBELLSDEFAULT;
+    std::string AUTOKEYPRESSDATA;
+    std::int32_t AUTOKEYSPEED = AUTOSPEEDDEFAULT;
+    std::int64_t AUTOKEYTIMERINTERVAL = 329;
+    std::int32_t AUTOKEYCOUNT = 0;
+    bool AUTOKEYPRESS = false;
+    std::int64_t AUTOKEYTIMER = 0;
+    std::int32_t ROWN = -6;
+    std::string DBLROWAUTOPRESSDATA;
+    bool RINGBELLFIRSTTIME = false;
+};
+
+// ---- the program -----------------------------------------------------------
+
+struct Context {
+    explicit Context(platform::Platform& p);
+    ~Context();
+    Context(const Context&) = delete;
+    Context& operator=(const Context&) = delete;
+
+    platform::Platform& plat;
+    Screen screen;      // the console model
+    RunLog FOOERROR;    // the run log
+
+    CoreState core;
+    TimingState timing;
+    Settings cfg;
+    SerialState serial;
+    StrokesState strokes;
+    KeyoutState keyout;
+    CalibrationState calib;
+    ConsoleState con;
+    AutoringState autoring;
+};
+
+// Contexts are large (about 1 MB): make them on the heap.
+std::unique_ptr<Context> make_context(platform::Platform& p);
+
+}  // namespace qn

@@ -1,0 +1,16 @@
+// Sending due keys, with the focus checks and doubled keys.
+#pragma once
+
+#include <cstdint>
+
+#include "core/context.h"
+
+namespace qn {
+
+void DOKEYSENDING(Context& c);
+void SENDAKEY(Context& c, std::int32_t I);
+bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd);
+void KEYSENDING(Context& c, char key, std::int32_t I);
+void DOTHEKEYACTION(Context& c, std::int32_t targetIndex, char key, std::int32_t I);
+
+}  // namespace qn

@@ -1,0 +1,20 @@
+// ANSI terminal output for the console cells: colours, cursor moves, and
+// code page 1252 bytes as UTF-8. Pure text building, shared by backends that
+// draw on a terminal.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/console.h"
+
+namespace qn::platform::ansi {
+
+// Appends the UTF-8 form of one code page 1252 byte.
+void append_cp1252(std::string& out, std::uint8_t ch);
+// Cursor to row/col (from 0), then the cells, each colour change emitted once.
+std::string cells(int row, int col, const ConsoleCell* cells, int count);
+std::string cursor(int row, int col, bool visible);
+std::string reset();  // colours off, cursor shown, screen cleared
+
+}  // namespace qn::platform::ansi

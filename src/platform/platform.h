@@ -1,0 +1,33 @@
+// All platform services, reached from the program context.
+#pragma once
+
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/keyboard.h"
+#include "platform/process.h"
+#include "platform/serial.h"
+#include "platform/threads.h"
+#include "platform/windows.h"
+
+namespace qn::platform {
+
+struct Platform {
+    Clock* clock = nullptr;
+    Threads* threads = nullptr;
+    SerialPorts* serial = nullptr;
+    Console* console = nullptr;
+    Keyboard* keyboard = nullptr;
+    Windows* windows = nullptr;
+    Files* files = nullptr;
+    Process* process = nullptr;
+};
+
+// The services of the OS this program was built for; they live as long as
+// the process. The name says which backend it is ("win32", "posix").
+Platform& native_platform();
+const char* native_platform_name();
+
+}  // namespace qn::platform

@@ -1,0 +1,97 @@
+// Serial ports: listing, opening, line settings, modem-line waits and reads.
+// Modem-status and event bits keep their Windows values on every platform,
+// because the settings file, the ring buffer and the event log carry them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/result.h"
+
+namespace qn::platform {
+
+using PortHandle = std::uintptr_t;  // 0 means "not open"
+
+// Modem status word bits (GetCommModemStatus).
+inline constexpr std::uint32_t MS_CTS_ON = 0x10;
+inline constexpr std::uint32_t MS_DSR_ON = 0x20;
+inline constexpr std::uint32_t MS_RING_ON = 0x40;
+inline constexpr std::uint32_t MS_RLSD_ON = 0x80;
+
+// Event mask bits (SetCommMask / WaitCommEvent).
+inline constexpr std::uint32_t EV_CTS = 0x0008;
+inline constexpr std::uint32_t EV_DSR = 0x0010;
+inline constexpr std::uint32_t EV_RLSD = 0x0020;
+inline constexpr std::uint32_t EV_RING = 0x0100;
+
+// PurgeComm flags.
+inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
+inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
+inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
+inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+
+inline constexpr std::uint32_t MAXDWORD_VALUE = 0xFFFFFFFFu;
+
+enum class Parity : std::uint8_t { None, Odd, Even };
+enum class StopBits : std::uint8_t { One, OneAndHalf, Two };
+enum class LineControl : std::uint8_t { Disable, Enable, Handshake };
+
+// The part of a DCB the program sets.
+struct LineSettings {
+    std::uint32_t baud = 9600;
+    std::uint8_t data_bits = 8;
+    Parity parity = Parity::None;
+    StopBits stop_bits = StopBits::One;
+    bool binary = true;
+    bool outx_cts_flow = false;
+    bool outx_dsr_flow = false;
+    LineControl dtr_control = LineControl::Disable;
+    LineControl rts_control = LineControl::Disable;
+    bool outx = false;  // software flow control, output
+    bool inx = false;   // software flow control, input
+    char xon_char = 0x11;
+    char xoff_char = 0x13;
+    std::uint16_t xon_lim = 512;
+    std::uint16_t xoff_lim = 1;
+};
+
+// COMMTIMEOUTS, in milliseconds.
+struct Timeouts {
+    std::uint32_t read_interval = 0;
+    std::uint32_t read_total_multiplier = 0;
+    std::uint32_t read_total_constant = 0;
+    std::uint32_t write_total_multiplier = 0;
+    std::uint32_t write_total_constant = 0;
+};
+
+class SerialPorts {
+public:
+    virtual ~SerialPorts() = default;
+
+    // Port names as the system lists them (registry order on Windows:
+    // "COM3"; on Linux the tty names with a real driver: "ttyUSB0").
+    virtual Result<std::vector<std::string>> list_port_names() = 0;
+
+    // device is "\\.\" + port name. Exclusive read/write, no overlapped I/O.
+    virtual Result<PortHandle> open(const std::string& device) = 0;
+    virtual void close(PortHandle h) = 0;
+
+    virtual Result<LineSettings> get_state(PortHandle h) = 0;
+    virtual Result<void> set_state(PortHandle h, const LineSettings& s) = 0;
+    virtual Result<Timeouts> get_timeouts(PortHandle h) = 0;
+    virtual Result<void> set_timeouts(PortHandle h, const Timeouts& t) = 0;
+
+    virtual Result<void> set_mask(PortHandle h, std::uint32_t ev_mask) = 0;
+    // Blocks until a line in the mask changes; returns the EV_ bits seen.
+    virtual Result<std::uint32_t> wait_event(PortHandle h) = 0;
+    virtual Result<std::uint32_t> modem_status(PortHandle h) = 0;
+
+    // Reads up to max bytes under the port's read time-outs; returns the count.
+    virtual Result<std::uint32_t> read(PortHandle h, char* buf, std::uint32_t max) = 0;
+
+    virtual Result<void> purge(PortHandle h, std::uint32_t flags) = 0;
+    virtual Result<void> flush(PortHandle h) = 0;
+};
+
+}  // namespace qn::platform

@@ -1,0 +1,28 @@
+// Listing, opening and reading serial ports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "core/context.h"
+
+namespace qn {
+
+std::string GETSERIALPORTNAMES(Context& c);
+void LISTCOMMPORT(Context& c, std::int32_t& total, Arr<std::string, 1, MAXSERIALPORTS>& names);
+
+// Opens "\\.\" + name with the first-column settings; 0 on failure.
+PortHandle open_serial_port(Context& c, const std::string& device);
+// The service settings: 2400 8N1, then RTS on, then DTR on.
+bool set_service_settings(Context& c, PortHandle h);
+void STARTSERIALPORT(Context& c);
+bool MYSERGETCTS(Context& c, PortHandle h);
+bool MYSERGETDSR(Context& c, PortHandle h);
+bool MYSERGETCD(Context& c, PortHandle h);
+bool MYSERGETRI(Context& c, PortHandle h);
+// Reads at most one character with a total time-out; returns 0 or 1.
+std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t millisecs);
+// Flush, purge output, close.
+void close_serial_port(Context& c, PortHandle h);
+
+}  // namespace qn

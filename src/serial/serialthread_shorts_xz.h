@@ -1,0 +1,31 @@
+// The serial status thread and the event ring buffer it fills.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qn {
+
+struct Context;
+
+enum : std::uint8_t { SIG_NORMAL = 0, SIG_STARTUP = 1, SIG_SHORT = 2, SIG_DROPOUT = 3, SIG_INTERFERENCE = 4 };
+
+std::int32_t INDEXWRAP(std::int32_t i);
+std::string WR(std::int32_t code);
+
+// The start sequence: log lines, thread creation, time-critical priority.
+void start_serial_thread(Context& c);
+// The thread body: the start steps, then the event loop until the process ends.
+void SERIALSTATUSEVENTS(Context& c);
+// Steps of the thread, so tests can drive them on a fake port and clock.
+void serial_thread_start(Context& c);
+// Waits for one line change and records or omits it. Returns false when the
+// thread should end (terminated, or the port is lost).
+bool serial_thread_event(Context& c);
+void UPDATEOMITBUFFER(Context& c, std::int32_t slot);
+
+void RESETSERIALTHREAD(Context& c);
+void KILLSERIALTHREAD(Context& c);
+[[noreturn]] void BADSERIALTERMINATE(Context& c, std::int32_t location);
+
+}  // namespace qn

@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "core/epiktimer.h"
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+
+namespace qn::test {
+namespace {
+
+// A clock whose reported rate can differ from the rate the timed sleep sees.
+class RateClock : public platform::Clock {
+public:
+    explicit RateClock(std::int64_t reported) : reported_(reported) {}
+    std::int64_t counter() override { return ticks; }
+    std::int64_t frequency() override { return reported_; }
+    bool tsc_available() override { return false; }
+    std::int64_t tsc() override { return 0; }
+    std::int64_t ticks = 0;
+
+private:
+    std::int64_t reported_;
+};
+
+class SleepyThreads : public FakeThreads {
+public:
+    SleepyThreads(FakeClock& fc, RateClock& rc, std::int64_t ticks_per_ms) : FakeThreads(fc), rc_(rc), tpm_(ticks_per_ms) {}
+    void sleep_ms(std::int32_t ms) override { rc_.ticks += ms * tpm_; }
+
+private:
+    RateClock& rc_;
+    std::int64_t tpm_;
+};
+
+TEST(EpikTimer, UsesReportedFrequencyEvenWhenTheTimedSleepOvershoots) {
+    // 10 MHz counter; the 100 ms gate sleep really lasts 115.6 ms.
+    FakeClock fc;
+    RateClock rc(10000000);
+    SleepyThreads th(fc, rc, 11560);
+    TEpikTimer t(rc, th);
+    EXPECT_EQ(t.FSYSTEMTICKS.TICKSFREQUENCY, 10000000);
+    EXPECT_EQ(t.FSYSTEMTICKS.MEASUREDFREQUENCY, 11560000);
+    t.START();
+    rc.ticks += 2500000;  // a quarter of a second
+    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 250000);
+    EXPECT_EQ(t.ELAPSEDDHMSASMILLISECS(), 250);
+}
+
+TEST(EpikTimer, SnapsANearMegahertzRateToExactlyOneMegahertz) {
+    FakeClock fc;
+    for (auto [reported, used, flag] : {std::tuple{1050000LL, 1000000LL, true},
+                                       std::tuple{1100000LL, 1100000LL, false},
+                                       std::tuple{900000LL, 900000LL, false},
+                                       std::tuple{900001LL, 1000000LL, true}}) {
+        RateClock rc(reported);
+        SleepyThreads th(fc, rc, reported / 1000);
+        TEpikTimer t(rc, th);
+        EXPECT_EQ(t.FSYSTEMTICKS.TICKSFREQUENCY, used) << reported;
+        EXPECT_EQ(t.FMICROSECONDSYSTEMCLOCKAVAILABLE, flag) << reported;
+    }
+}
+
+TEST(EpikTimer, StopAndStartKeepTheElapsedCount) {
+    FakeClock fc;
+    RateClock rc(1000000);
+    SleepyThreads th(fc, rc, 1000);
+    TEpikTimer t(rc, th);
+    t.CLEAR();
+    t.START();
+    rc.ticks += 1500;
+    t.STOP();
+    rc.ticks += 99999;  // stopped: not counted
+    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 1500);
+    t.START();
+    rc.ticks += 500;
+    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 2000);
+}
+
+TEST(EpikTimer, ReadsExactMicrosecondsAfterWeeksAtHighRates) {
+    FakeClock fc;
+    RateClock rc(3579545);  // the old ACPI PM timer rate
+    SleepyThreads th(fc, rc, 3580);
+    TEpikTimer t(rc, th);
+    t.START();
+    std::int64_t four_weeks_ticks = 3579545LL * 86400 * 28 + 3579544;  // just under one more second
+    rc.ticks += four_weeks_ticks;
+    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 86400LL * 28 * 1000000 + 999999);
+}
+
+TEST(Timing, MultInt64IsExact) {
+    EXPECT_EQ(MULTINT64(2147483647, 1000), 2147483647000LL);
+    EXPECT_EQ(MULTINT64(-40, 1000), -40000);
+}
+
+TEST(Timing, HarnessStopwatchFollowsTheFakeClock) {
+    Harness h;
+    h.fp.clock.advance_us(123456);
+    EXPECT_EQ(MYELAPSEDMICROSECS(h.c()), 123456);
+    EXPECT_EQ(MYELAPSEDMILLISECS(h.c()), 123);
+    SERIALSTARTTHETIMER(h.c());
+    EXPECT_EQ(SERIALMYELAPSEDMICROSECS(h.c()), 123456);
+}
+
+}  // namespace
+}  // namespace qn::test
