@@ -125,7 +125,7 @@ struct SerialState {
     Arr<std::uint32_t, 1, COMBUFFERLEN> OMITCOMMBUFFER;
     Arr<std::int64_t, 1, COMBUFFERLEN> OMITCOMMTIME;
     Arr<std::uint8_t, 1, COMBUFFERLEN> OMITSHSIG;
-    std::int32_t OMITBUFFER = 0;
+    std::atomic<std::int32_t> OMITBUFFER{0};
 
     // Thread control.
     PortHandle SERHANDLE = 0;
@@ -141,6 +141,11 @@ struct SerialState {
     std::uint32_t DFLAG = 0;
     std::uint32_t LASTTRUESTATUS = 0;
     std::uint32_t THISTRUESTATUS = 0;
+    // Failed waits and status reads, so a pulled adapter is noticed.
+    std::int64_t FAILSINCEMICRO = -1;     // first failure of the current run of them
+    std::int64_t FAILLOGGEDMICRO = -1;    // last time the failure was logged
+    std::int32_t FAILSUPPRESSED = 0;      // failures not logged since then
+    std::atomic<std::int32_t> PORTLOSTLOCN{0};  // set by the thread when the port is gone
 };
 
 // ---- stroke processing -----------------------------------------------------
@@ -193,6 +198,9 @@ struct StrokesState {
     std::int64_t MILLISECSFIRST = 0;
     std::int32_t NUM2LAST = 0, NUM3LAST = 0, NUM4LAST = -1;
     std::int32_t COMMMARKER = 0;
+
+    // Run log.
+    std::string ERRORFILENAMESTR;
 };
 
 // ---- key output ------------------------------------------------------------
@@ -242,6 +250,7 @@ struct KeyoutState {
     bool WINDOWFOCUS = true;
     std::string TITLE2;
     std::int64_t LASTKEYSENDMICROSEC = 0;
+    bool SENDINPUTFAILLOGGED = false;
 
     // Configuration menus.
     bool DIAGNOSTICS = false;

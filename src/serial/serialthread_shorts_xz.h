@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/serial.h"
+
 namespace qn {
 
 struct Context;
@@ -14,7 +16,7 @@ std::int32_t INDEXWRAP(std::int32_t i);
 std::string WR(std::int32_t code);
 
 // The start sequence: log lines, thread creation, time-critical priority.
-void start_serial_thread(Context& c);
+void start_serial_thread(Context& c, platform::PortHandle h);
 // The thread body: the start steps, then the event loop until the process ends.
 void SERIALSTATUSEVENTS(Context& c);
 // Steps of the thread, so tests can drive them on a fake port and clock.
@@ -25,6 +27,13 @@ bool serial_thread_event(Context& c);
 void UPDATEOMITBUFFER(Context& c, std::int32_t slot);
 
 void RESETSERIALTHREAD(Context& c);
+// When the thread has given the port up as lost, stops the program the way a
+// failed line read does; otherwise returns false. Main thread only.
+bool take_lost_port(Context& c);
+// A reader more than a ring's length behind would read overwritten slots:
+// logs how many events were lost and moves the reader to the oldest intact
+// event. Returns the number lost.
+std::int32_t skip_overwritten_events(Context& c);
 void KILLSERIALTHREAD(Context& c);
 [[noreturn]] void BADSERIALTERMINATE(Context& c, std::int32_t location);
 

@@ -1,0 +1,189 @@
+#include "serial/ports.h"
+
+#include "console/crt.h"
+#include "core/text.h"
+#include "serial/serialthread_shorts_xz.h"
+
+namespace qn {
+
+using platform::LineControl;
+using platform::LineSettings;
+using platform::Timeouts;
+
+std::string GETSERIALPORTNAMES(Context& c) {
+    auto names = c.plat.serial->list_port_names();
+    if (!names.ok()) {
+        c.FOOERROR.writeln("Serial port list not available: " + names.error());
+        return {};
+    }
+    std::string text;
+    bool first = true;
+    for (const std::string& n : names.value()) {
+        if (!first) text += ',';
+        first = false;
+        if (n.find_first_of(",\" ") != std::string::npos) {
+            std::string q = "\"";
+            for (char ch : n) q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+            text += q + "\"";
+        } else {
+            text += n;
+        }
+    }
+    return text;
+}
+
+// Splits the comma list. A quoted name keeps its commas and blanks and loses
+// its quotes, so every listed port can be opened by the name shown.
+static std::vector<std::string> split_names(const std::string& text) {
+    std::vector<std::string> parts;
+    std::string cur;
+    bool quoted = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char ch = text[i];
+        if (quoted) {
+            if (ch == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+                cur += '"';
+                ++i;
+            } else if (ch == '"') {
+                quoted = false;
+            } else {
+                cur += ch;
+            }
+        } else if (ch == '"') {
+            quoted = true;
+        } else if (ch == ',') {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += ch;
+        }
+    }
+    parts.push_back(cur);
+    return parts;
+}
+
+void LISTCOMMPORT(Context& c, std::int32_t& total, Arr<std::string, 1, MAXSERIALPORTS>& names) {
+    std::vector<std::string> parts = split_names(GETSERIALPORTNAMES(c));
+    if (parts.size() > static_cast<std::size_t>(MAXSERIALPORTS)) {
+        std::string dropped;
+        for (std::size_t i = MAXSERIALPORTS; i < parts.size(); ++i) dropped += " " + parts[i];
+        c.FOOERROR.writeln("Only " + str(MAXSERIALPORTS) + " serial ports can be used; not listed:" + dropped);
+        parts.resize(MAXSERIALPORTS);
+    }
+    total = static_cast<std::int32_t>(parts.size());
+    for (std::int32_t i = 1; i <= MAXSERIALPORTS; ++i)
+        names[i] = i <= total ? parts[static_cast<std::size_t>(i - 1)] : std::string();
+}
+
+static LineSettings line_settings(std::uint32_t baud, LineSettings s) {
+    s.baud = baud;
+    s.data_bits = 8;
+    s.parity = platform::Parity::None;
+    s.stop_bits = platform::StopBits::One;
+    s.binary = true;
+    s.outx_cts_flow = false;
+    s.outx_dsr_flow = false;
+    s.dtr_control = LineControl::Disable;
+    s.rts_control = LineControl::Disable;
+    s.outx = false;
+    s.inx = false;
+    s.xon_char = 0x11;
+    s.xoff_char = 0x13;
+    s.xon_lim = 512;
+    s.xoff_lim = 1;
+    return s;
+}
+
+static bool apply(Context& c, PortHandle h, const LineSettings& s, const std::string& what) {
+    auto r = c.plat.serial->set_state(h, s);
+    if (!r.ok()) c.FOOERROR.writeln(what + ": " + r.error());
+    return r.ok();
+}
+
+static bool set_port(Context& c, PortHandle h, std::uint32_t baud, const std::string& device) {
+    auto cur = c.plat.serial->get_state(h);
+    if (!cur.ok()) {
+        c.FOOERROR.writeln("Port " + device + ": " + cur.error());
+        return false;
+    }
+    if (!apply(c, h, line_settings(baud, cur.value()), "Port " + device)) return false;
+    Timeouts t;
+    t.read_interval = platform::MAXDWORD_VALUE;
+    t.read_total_multiplier = 0;
+    t.read_total_constant = 0;
+    t.write_total_multiplier = 0;
+    t.write_total_constant = 30000;
+    auto r = c.plat.serial->set_timeouts(h, t);
+    if (!r.ok()) {
+        c.FOOERROR.writeln("Port " + device + ": " + r.error());
+        return false;
+    }
+    return true;
+}
+
+PortHandle open_serial_port(Context& c, const std::string& device) {
+    auto h = c.plat.serial->open(device);
+    if (!h.ok()) {
+        c.FOOERROR.writeln("Open " + device + ": " + h.error());
+        return 0;
+    }
+    if (!set_port(c, h.value(), 9600, device)) {
+        c.plat.serial->close(h.value());
+        return 0;
+    }
+    return h.value();
+}
+
+bool set_service_settings(Context& c, PortHandle h) {
+    if (!set_port(c, h, 2400, c.cfg.COMPORTNAME)) return false;
+    auto cur = c.plat.serial->get_state(h);
+    if (!cur.ok()) return false;
+    LineSettings s = cur.value();
+    s.rts_control = LineControl::Enable;
+    if (!apply(c, h, s, "RTS on")) return false;
+    s.dtr_control = LineControl::Enable;
+    return apply(c, h, s, "DTR on");
+}
+
+void STARTSERIALPORT(Context& c) {
+    c.serial.SERIALHANDLE = open_serial_port(c, c.cfg.COMPORTNAME);
+    if (c.serial.SERIALHANDLE == 0)
+        MYHALT(c, 95, "Open " + c.cfg.COMPORTNAME + " failed - check COM port connection");
+    (void)set_service_settings(c, c.serial.SERIALHANDLE);
+}
+
+static bool line_bit(Context& c, PortHandle h, std::uint32_t bit, std::int32_t locn) {
+    auto w = c.plat.serial->modem_status(h);
+    if (!w.ok()) {
+        c.FOOERROR.writeln(w.error());
+        BADSERIALTERMINATE(c, locn);
+    }
+    return (w.value() & bit) != 0;
+}
+
+bool MYSERGETCTS(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_CTS_ON, 3); }
+bool MYSERGETDSR(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_DSR_ON, 4); }
+bool MYSERGETCD(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_RLSD_ON, 5); }
+bool MYSERGETRI(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_RING_ON, 6); }
+
+std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t millisecs) {
+    auto t = c.plat.serial->get_timeouts(h);
+    if (!t.ok()) return 0;
+    Timeouts want = t.value();
+    want.read_interval = 0;
+    want.read_total_constant = static_cast<std::uint32_t>(millisecs);
+    if (!(want.read_interval == t.value().read_interval && want.read_total_constant == t.value().read_total_constant)) {
+        if (!c.plat.serial->set_timeouts(h, want).ok()) return 0;
+    }
+    auto n = c.plat.serial->read(h, buf, 1);
+    return n.ok() ? static_cast<std::int32_t>(n.value()) : 0;
+}
+
+void close_serial_port(Context& c, PortHandle h) {
+    if (h == 0) return;
+    (void)c.plat.serial->flush(h);
+    (void)c.plat.serial->purge(h, platform::PURGE_TXABORT | platform::PURGE_TXCLEAR);
+    c.plat.serial->close(h);
+}
+
+}  // namespace qn
