@@ -25,6 +25,11 @@ inline std::string env(const char* name) {
     return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
+inline bool running_under_wine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 inline double seconds_between(std::int64_t from, std::int64_t to) {
     return static_cast<double>(to - from) / static_cast<double>(plat().clock->frequency());
 }
