@@ -33,6 +33,7 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <pthread.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -61,6 +62,21 @@ static struct entry* g_entries; /* guarded by g_lock, as is what follows */
 static size_t g_count, g_capacity;
 static off_t g_parsed;  /* bytes of the file taken so far (whole lines only) */
 static int g_outputs;   /* TIOCM_DTR | TIOCM_RTS as set */
+
+/* Signals stay blocked while the lock is held: a thread parked by a signal
+ * handler (a suspension, in the program or in Wine) must not keep it, and a
+ * handler that calls ioctl must not find it taken by its own thread. */
+static void lock(sigset_t* saved) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, saved);
+    pthread_mutex_lock(&g_lock);
+}
+
+static void unlock(const sigset_t* saved) {
+    pthread_mutex_unlock(&g_lock);
+    pthread_sigmask(SIG_SETMASK, saved, NULL);
+}
 
 static const int kOutputLines = TIOCM_DTR | TIOCM_RTS;
 static const int kInputLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI;
@@ -163,25 +179,28 @@ static int word_at_locked(long long t) {
 }
 
 static int shim_tiocmget(int* out) {
-    pthread_mutex_lock(&g_lock);
+    sigset_t saved;
+    lock(&saved);
     reload_locked();
     *out = (word_at_locked(now_us()) & ~kOutputLines) | g_outputs;
-    pthread_mutex_unlock(&g_lock);
+    unlock(&saved);
     return 0;
 }
 
 static int shim_set_outputs(unsigned long request, const int* bits) {
-    pthread_mutex_lock(&g_lock);
+    sigset_t saved;
+    lock(&saved);
     if (request == TIOCMSET) g_outputs = *bits & kOutputLines;
     else if (request == TIOCMBIS) g_outputs |= *bits & kOutputLines;
     else g_outputs &= ~*bits;
-    pthread_mutex_unlock(&g_lock);
+    unlock(&saved);
     return 0;
 }
 
 static int shim_icount(struct serial_icounter_struct* c) {
+    sigset_t saved;
     memset(c, 0, sizeof *c);
-    pthread_mutex_lock(&g_lock);
+    lock(&saved);
     reload_locked();
     long last = last_at_or_before_locked(now_us());
     int prev = 0;
@@ -193,33 +212,34 @@ static int shim_icount(struct serial_icounter_struct* c) {
         c->dcd += (changed & TIOCM_CD) != 0;
         prev = g_entries[i].word;
     }
-    pthread_mutex_unlock(&g_lock);
+    unlock(&saved);
     return 0;
 }
 
 /* Sleeps to the next entry's time (or one poll step when none is known yet,
  * as the test may still append) and looks at every entry that came due. */
 static int shim_tiocmiwait(int mask) {
+    sigset_t saved;
     long long seen = now_us();
-    pthread_mutex_lock(&g_lock);
+    lock(&saved);
     reload_locked();
     int current = word_at_locked(seen);
-    pthread_mutex_unlock(&g_lock);
+    unlock(&saved);
     for (;;) {
         long long now = now_us();
         long long wake;
-        pthread_mutex_lock(&g_lock);
+        lock(&saved);
         reload_locked();
         long i = last_at_or_before_locked(seen) + 1;
         for (; i < (long)g_count && g_entries[i].t_us <= now; ++i) {
             if ((g_entries[i].word ^ current) & mask) {
-                pthread_mutex_unlock(&g_lock);
+                unlock(&saved);
                 return 0;
             }
             current = g_entries[i].word;
         }
         wake = i < (long)g_count ? g_entries[i].t_us : now + kPollStepUs;
-        pthread_mutex_unlock(&g_lock);
+        unlock(&saved);
         seen = now;
         struct timespec ts = {(time_t)(wake / 1000000), (long)(wake % 1000000) * 1000};
         int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL);

@@ -43,7 +43,12 @@ struct TerminalState {
 };
 TerminalState g_term;
 
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGABRT, SIGBUS, SIGFPE};
+// Every signal whose default action ends the process, except the two user
+// signals, which are left to whoever wants them. SIGPIPE is among them:
+// output piped into a program that ends must not leave the keyboard raw.
+constexpr int kSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGQUIT, SIGSEGV, SIGABRT, SIGBUS,
+                            SIGFPE,  SIGILL,  SIGTRAP, SIGSYS,  SIGPIPE, SIGALRM, SIGXCPU,
+                            SIGXFSZ, SIGVTALRM, SIGPROF};
 struct sigaction g_previous[NSIG];
 
 void write_all_raw(int fd, const char* p, std::size_t n) {

@@ -22,7 +22,9 @@ struct PosixSerial::Port {
     std::string path;
     std::mutex lock;  // guards what follows
     Timeouts timeouts;
-    std::uint32_t mask = 0;
+    // Not under the lock, which the waiting thread therefore never takes: a
+    // suspension could leave it held.
+    std::atomic<std::uint32_t> mask{0};
     LineSettings last;  // for the fields termios does not hold (XON/XOFF limits)
 };
 
@@ -308,19 +310,14 @@ Result<void> PosixSerial::set_timeouts(PortHandle h, const Timeouts& t) {
 
 Result<void> PosixSerial::set_mask(PortHandle h, std::uint32_t ev_mask) {
     if (port_fd(h) < 0) return bad_handle("set_mask");
-    std::lock_guard<std::mutex> g(port(h)->lock);
-    port(h)->mask = ev_mask;
+    port(h)->mask.store(ev_mask);
     return {};
 }
 
 Result<std::uint32_t> PosixSerial::wait_event(PortHandle h) {
     int fd = port_fd(h);
     if (fd < 0) return bad_handle("ioctl(TIOCMIWAIT)");
-    std::uint32_t mask;
-    {
-        std::lock_guard<std::mutex> g(port(h)->lock);
-        mask = port(h)->mask;
-    }
+    std::uint32_t mask = port(h)->mask.load();
     int lines = 0;
     for (const LineEvent& l : kLineEvents)
         if (mask & l.ev) lines |= l.tiocm;
@@ -330,7 +327,8 @@ Result<std::uint32_t> PosixSerial::wait_event(PortHandle h) {
     for (;;) {
         if (::ioctl(fd, TIOCMIWAIT, lines) == 0) break;
         if (errno != EINTR) return fail(errno_text("ioctl(TIOCMIWAIT)", errno));
-        // Interrupted (a suspend, say): a change made meanwhile is the event.
+        // Interrupted (a suspend, say): a change made meanwhile is the event;
+        // a new TIOCMIWAIT would only see the next one.
         auto now = snapshot(fd);
         if (!now) return fail(now.error());
         if (changed_events(*before, *now, mask) != 0) break;

@@ -27,7 +27,8 @@ std::string link_basename(const std::string& link) {
 
 bool reports_uart(const std::string& dev) {
     int fd = ::open(dev.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return false;
+    // EBUSY: opened exclusively (TIOCEXCL), so in use, so real.
+    if (fd < 0) return errno == EBUSY;
     serial_struct info{};
     bool real = ::ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type != PORT_UNKNOWN;
     ::close(fd);

@@ -2,9 +2,13 @@
 //
 // Suspending a thread: POSIX has no SuspendThread, so suspend() queues a
 // signal to the thread, whose handler reports that it is parked and then
-// waits on a futex until resume() clears it. The handler is installed with
-// SA_RESTART and the serial code loops on EINTR, so a thread parked while it
-// was blocked in ioctl(TIOCMIWAIT) goes back to waiting once resumed.
+// waits on a futex until resume() clears it.
+//
+// The handler is installed without SA_RESTART. A TIOCMIWAIT that the kernel
+// restarted would take a fresh snapshot of the lines and miss a change made
+// while the thread was parked; interrupted instead, it returns EINTR and the
+// serial code looks for such a change before it waits again. Every blocking
+// call in this backend carries on after EINTR.
 #include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
@@ -17,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <vector>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <cpuid.h>
@@ -110,7 +115,7 @@ void install_suspend_handler() {
     std::call_once(once, [] {
         struct sigaction sa {};
         sa.sa_sigaction = on_suspend_signal;
-        sa.sa_flags = SA_SIGINFO | SA_RESTART;
+        sa.sa_flags = SA_SIGINFO;
         sigemptyset(&sa.sa_mask);
         sigaction(suspend_signal(), &sa, nullptr);
     });
@@ -131,6 +136,15 @@ void* thread_main(void* arg) {
 }
 
 ThreadRecord* record(ThreadHandle h) { return reinterpret_cast<ThreadRecord*>(h); }
+
+// Every record ever made, so that they stay reachable (and leak checkers
+// quiet) after their handles have gone out of sight.
+void keep(ThreadRecord* r) {
+    static std::mutex lock;
+    static auto* all = new std::vector<ThreadRecord*>;
+    std::lock_guard<std::mutex> g(lock);
+    all->push_back(r);
+}
 
 void wait_sem(sem_t* s) {
     while (sem_wait(s) != 0 && errno == EINTR) {
@@ -162,6 +176,7 @@ Result<ThreadInfo> PosixThreads::create(std::function<void()> body) {
         delete r;
         return fail(errno_text("pthread_create", e));
     }
+    keep(r);
     // The thread is ready for suspend() once it has unblocked the signal.
     wait_sem(&r->started);
     return ThreadInfo{reinterpret_cast<ThreadHandle>(r), r->id};

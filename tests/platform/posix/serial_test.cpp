@@ -7,9 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <memory>
 #include <thread>
 
 #include "platform/posix/posix_serial.h"
+#include "platform/posix/posix_services.h"
 #include "posix_test_util.h"
 
 namespace {
@@ -172,6 +175,29 @@ TEST_F(PosixSerialTest, BytesArriveAsFarApartAsTheyWereSent) {
     device.join();
     ASSERT_EQ(arrivals.size(), 2u);
     EXPECT_NEAR(static_cast<double>(arrivals[1] - arrivals[0]), 200000.0, 20000.0);
+}
+
+// Suspending a thread interrupts its system call (EINTR); a read waiting
+// for its time-out carries on afterwards and still gets the byte.
+TEST_F(PosixSerialTest, AReadCarriesOnAfterItsThreadWasSuspended) {
+    ASSERT_TRUE(serial.set_state(port, service_settings()).ok());
+    ASSERT_TRUE(serial.set_timeouts(port, Timeouts{0, 0, 2000, 0, 0}).ok());
+    posix::PosixThreads threads;
+    auto result = std::make_shared<std::atomic<int>>(-100);
+    auto info = threads.create([this, result] {
+        char c = 0;
+        auto r = serial.read(port, &c, 1);
+        *result = !r.ok() ? -1 : r.value() == 1 ? c : 0;
+    });
+    ASSERT_TRUE(info.ok());
+    threads.sleep_ms(20);
+    ASSERT_TRUE(threads.suspend(info.value().handle).ok());
+    send("x");
+    threads.sleep_ms(30);
+    EXPECT_EQ(result->load(), -100) << "ran while suspended";
+    ASSERT_TRUE(threads.resume(info.value().handle).ok());
+    for (int i = 0; i < 1000 && result->load() == -100; ++i) threads.sleep_ms(1);
+    EXPECT_EQ(result->load(), 'x');
 }
 
 TEST_F(PosixSerialTest, PurgeDropsWhatHasArrived) {

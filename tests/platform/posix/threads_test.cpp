@@ -91,32 +91,6 @@ TEST_F(PosixThreadsTest, SuspendedThreadMakesNoProgressUntilResumed) {
     shared->stop = true;
 }
 
-// A thread parked while blocked in a system call carries on with that call
-// afterwards instead of failing it (the serial thread sits in an ioctl).
-TEST_F(PosixThreadsTest, SuspendDuringABlockingCallLetsTheCallCarryOn) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    std::atomic<int> result{-100};
-    std::atomic<int> error{0};
-    auto info = threads.create([&] {
-        char c = 0;
-        ssize_t n = ::read(fds[0], &c, 1);
-        error = n < 0 ? errno : 0;
-        result = n == 1 ? c : -1;
-    });
-    ASSERT_TRUE(info.ok());
-    threads.sleep_ms(20);
-    ASSERT_TRUE(threads.suspend(info.value().handle).ok());
-    ASSERT_EQ(::write(fds[1], "x", 1), 1);
-    threads.sleep_ms(30);
-    EXPECT_EQ(result.load(), -100) << "ran while suspended";
-    ASSERT_TRUE(threads.resume(info.value().handle).ok());
-    for (int i = 0; i < 200 && result.load() == -100; ++i) threads.sleep_ms(1);
-    EXPECT_EQ(result.load(), 'x') << "errno " << error.load();
-    ::close(fds[0]);
-    ::close(fds[1]);
-}
-
 TEST_F(PosixThreadsTest, SuspendingAThreadThatHasEndedFails) {
     auto info = threads.create([] {});
     ASSERT_TRUE(info.ok());
