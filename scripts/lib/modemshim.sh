@@ -31,8 +31,8 @@
 #   qn_shim_pulses FILE START_MS PERIOD_MS LENGTH_MS COUNT BITS [BASE]
 #       COUNT such pulses PERIOD_MS apart, all timed from one reading of now.
 #   qn_shim_lib
-#       Prints the path of libqnmodemshim.so: $QN_SHIM_LIB when set, else the
-#       first one built under build/*/tests/ of this checkout.
+#       Prints the path of libqnmodemshim.so: $QN_SHIM_LIB when set, else
+#       build/linux/tests/libqnmodemshim.so of this checkout (the linux preset).
 #   qn_shim_env DEVICE TIMELINE
 #       Prints the environment for the program, for `env $(qn_shim_env ...) prog`:
 #       LD_PRELOAD=<lib> QN_SHIM_DEV=DEVICE QN_SHIM_TIMELINE=TIMELINE
@@ -47,9 +47,13 @@
 # TIOCGICOUNT to the driver (which refuses it on a pty).
 #
 # Line bits (TIOCM_), for the words:
+# shellcheck disable=SC2034  # for the scripts that source this file
 QN_TIOCM_CTS=0x020
+# shellcheck disable=SC2034
 QN_TIOCM_CD=0x040
+# shellcheck disable=SC2034
 QN_TIOCM_RI=0x080
+# shellcheck disable=SC2034
 QN_TIOCM_DSR=0x100
 # (DTR 0x002 and RTS 0x004 are the program's outputs; the shim keeps what the
 # program sets and ignores them in the timeline.)
@@ -117,19 +121,12 @@ qn_shim_pulses() {
 }
 
 qn_shim_lib() {
-    if [[ -n ${QN_SHIM_LIB:-} ]]; then
-        echo "$QN_SHIM_LIB"
-        return 0
+    local lib=${QN_SHIM_LIB:-$_qn_shim_root/build/linux/tests/libqnmodemshim.so}
+    if [[ ! -f $lib ]]; then
+        echo "qn_shim_lib: $lib not built (cmake --build build/linux --target qnmodemshim)" >&2
+        return 1
     fi
-    local lib
-    for lib in "$_qn_shim_root"/build/*/tests/libqnmodemshim.so; do
-        if [[ -f $lib ]]; then
-            echo "$lib"
-            return 0
-        fi
-    done
-    echo "qn_shim_lib: libqnmodemshim.so not built (cmake --build build/linux --target qnmodemshim)" >&2
-    return 1
+    echo "$lib"
 }
 
 qn_shim_env() {
