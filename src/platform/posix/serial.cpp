@@ -17,6 +17,15 @@
 
 namespace qn::platform::posix {
 
+// The modem lines, and (where the driver counts them) how often each has
+// changed: the counts tell which line moved even when a short pulse is over
+// before the status can be read.
+struct LineSnapshot {
+    int status = 0;
+    bool have_counts = false;
+    serial_icounter_struct counts{};
+};
+
 struct PosixSerial::Port {
     std::atomic<int> fd{-1};
     std::string path;
@@ -26,6 +35,11 @@ struct PosixSerial::Port {
     // suspension could leave it held.
     std::atomic<std::uint32_t> mask{0};
     LineSettings last;  // for the fields termios does not hold (XON/XOFF limits)
+    // The lines as the last wait (or the setting of the mask) left them, so
+    // a change made between two waits is reported by the next one, as the
+    // Windows driver does. Only the waiting thread touches it.
+    LineSnapshot seen;
+    bool have_seen = false;
 };
 
 namespace {
@@ -56,15 +70,6 @@ std::int64_t now_ns() {
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
-
-// The modem lines, and (where the driver counts them) how often each has
-// changed: the counts tell which line moved even when a short pulse is over
-// before the status can be read.
-struct LineSnapshot {
-    int status = 0;
-    bool have_counts = false;
-    serial_icounter_struct counts{};
-};
 
 Result<LineSnapshot> snapshot(int fd) {
     LineSnapshot s;
@@ -309,8 +314,13 @@ Result<void> PosixSerial::set_timeouts(PortHandle h, const Timeouts& t) {
 // ---- modem lines ------------------------------------------------------------------
 
 Result<void> PosixSerial::set_mask(PortHandle h, std::uint32_t ev_mask) {
-    if (port_fd(h) < 0) return bad_handle("set_mask");
+    int fd = port_fd(h);
+    if (fd < 0) return bad_handle("set_mask");
     port(h)->mask.store(ev_mask);
+    // Setting the mask forgets earlier changes.
+    auto now = snapshot(fd);
+    port(h)->have_seen = now.ok();
+    if (now.ok()) port(h)->seen = now.value();
     return {};
 }
 
@@ -322,8 +332,17 @@ Result<std::uint32_t> PosixSerial::wait_event(PortHandle h) {
     for (const LineEvent& l : kLineEvents)
         if (mask & l.ev) lines |= l.tiocm;
     if (lines == 0) return fail("ioctl(TIOCMIWAIT): no modem line in the event mask");
-    auto before = snapshot(fd);
-    if (!before) return fail(before.error());
+    auto current = snapshot(fd);
+    if (!current) return fail(current.error());
+    Port& p = *port(h);
+    const LineSnapshot before = p.have_seen ? p.seen : current.value();
+    // A change since the last wait is reported at once: a thread that was
+    // busy with the previous change must not miss the next one.
+    if (std::uint32_t pending = changed_events(before, current.value(), mask)) {
+        p.seen = current.value();
+        p.have_seen = true;
+        return pending;
+    }
     for (;;) {
         if (::ioctl(fd, TIOCMIWAIT, lines) == 0) break;
         if (errno != EINTR) return fail(errno_text("ioctl(TIOCMIWAIT)", errno));
@@ -331,11 +350,13 @@ Result<std::uint32_t> PosixSerial::wait_event(PortHandle h) {
         // a new TIOCMIWAIT would only see the next one.
         auto now = snapshot(fd);
         if (!now) return fail(now.error());
-        if (changed_events(*before, *now, mask) != 0) break;
+        if (changed_events(before, *now, mask) != 0) break;
     }
     auto after = snapshot(fd);
     if (!after) return fail(after.error());
-    std::uint32_t ev = changed_events(*before, *after, mask);
+    p.seen = after.value();
+    p.have_seen = true;
+    std::uint32_t ev = changed_events(before, *after, mask);
     // Without counts a pulse can be over before the status is read; a change
     // was reported, so every watched line may have been it.
     if (ev == 0) ev = mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING);
