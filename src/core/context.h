@@ -176,6 +176,7 @@ struct StrokesState {
     Arr<bool, 1, MAXSENSORS> SENDAKEYACTIVE;
     Arr<OutputRec, 1, MAXROWSALLOWED> OUTPUTTIMESLIST;
     std::int32_t NOUTPUTTIME = 0;
+    bool OUTPUTLISTFULLLOGGED = false;
     std::int32_t SNUM = 0;
     bool HANDSTROKE = false;
     std::int64_t DOOUTPUTSMICROTIME = 0;
@@ -201,6 +202,7 @@ struct StrokesState {
 
     // Run log.
     std::string ERRORFILENAMESTR;
+    std::string NOLOGREASON;  // why there is no log this run
 };
 
 // ---- key output ------------------------------------------------------------

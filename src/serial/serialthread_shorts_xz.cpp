@@ -86,14 +86,11 @@ static constexpr std::int64_t kPortLostAfterMicro = 1000000;
 static constexpr std::int64_t kFailureLogEveryMicro = 1000000;
 
 // A pulled USB adapter makes every wait fail at once. The failure is logged
-// at most once a second (with a count of the ones not logged), the thread
-// sleeps a little so a time-critical loop cannot starve the machine, and
-// after a second of nothing but failures the port is taken as lost.
-// Returns false when the port is lost.
-static bool note_failure(Context& c, const std::string& error) {
+// at most once a second (with a count of the ones not logged) and the thread
+// naps a millisecond, so a time-critical loop cannot starve the machine.
+static void note_failure(Context& c, const std::string& error) {
     SerialState& s = c.serial;
     std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
-    if (s.FAILSINCEMICRO < 0) s.FAILSINCEMICRO = now;
     if (s.FAILLOGGEDMICRO < 0 || now - s.FAILLOGGEDMICRO >= kFailureLogEveryMicro) {
         c.FOOERROR.writeln("waitcommevent call failed");
         c.FOOERROR.writeln("  " + error +
@@ -104,13 +101,22 @@ static bool note_failure(Context& c, const std::string& error) {
     } else {
         ++s.FAILSUPPRESSED;
     }
+    c.plat.threads->sleep_ms(1);
+}
+
+// When the status word cannot be read for more than a second the port is
+// gone. Returns false then.
+static bool status_failed(Context& c, const std::string& error) {
+    SerialState& s = c.serial;
+    std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
+    if (s.FAILSINCEMICRO < 0) s.FAILSINCEMICRO = now;
+    note_failure(c, error);
     if (now - s.FAILSINCEMICRO > kPortLostAfterMicro) {
         c.FOOERROR.writeln("Serial port not responding locn 2");
         c.FOOERROR.flush();
         s.PORTLOSTLOCN = 2;
         return false;
     }
-    c.plat.threads->sleep_ms(1);
     return true;
 }
 
@@ -139,21 +145,20 @@ bool serial_thread_event(Context& c) {
 
     auto ev = port.wait_event(s.SERHANDLE);
     if (s.SERIALSTATUSEVEENTSTERMINATED) return false;
-    if (!ev.ok() && !note_failure(c, ev.error())) return false;
+    if (!ev.ok()) note_failure(c, ev.error());
 
     // The next event's slot; the index is only ever raised by this thread.
     std::int32_t high = s.IHIGHBUFFERPLUSONE.load(std::memory_order_relaxed);
     std::int32_t slot = (high % COMBUFFERLEN) + 1;
     s.COMMTIME[slot] = SERIALMYELAPSEDMICROSECS(c);
     auto st = port.modem_status(s.SERHANDLE);
-    if (!st.ok()) {
-        // Without a status word there is nothing true to record.
-        return note_failure(c, st.error());
-    }
-    if (ev.ok()) {
-        s.FAILSINCEMICRO = -1;
-    }
+    if (!st.ok()) return status_failed(c, st.error());  // no true word, nothing to record
+    s.FAILSINCEMICRO = -1;
     std::uint32_t w = st.value();
+    // After a failed wait the lines are polled: only a real change is an
+    // event, or a wait that keeps failing would fill the ring with strikes
+    // that never happened.
+    if (!ev.ok() && w == s.LASTTRUESTATUS) return true;
     s.THISTRUESTATUS = w;
     s.COMMBUFFER[slot] = w;
     const std::uint32_t start = s.COMMBUFFER[0];
@@ -192,7 +197,7 @@ bool serial_thread_event(Context& c) {
                 advance = false;
                 // Swallow the notification of the pulse's return.
                 auto back = port.wait_event(s.SERHANDLE);
-                if (!back.ok() && !note_failure(c, back.error())) return false;
+                if (!back.ok()) note_failure(c, back.error());
             }
         } else {
             s.LASTTRUESTATUS = w;

@@ -18,6 +18,7 @@ void RESETCOUNTERSTART(Context& c, bool pause) {
         c.screen.write(" - completed");
         FULLWINDOW(c);
         s.NOUTPUTTIME = 0;
+        s.OUTPUTLISTFULLLOGGED = false;
         SLEEP(c, 1);
     }
     if (pause) {

@@ -32,6 +32,7 @@ void STARTERRORLOG(Context& c) {
 
     auto file = fs.create(chosen + ".log");
     if (!file.ok()) {
+        c.strokes.NOLOGREASON = file.error();
         c.screen.textcolor(YELLOW);
         c.screen.writeln("No run log this time: " + file.error());
         c.FOOERROR.adopt(nullptr);
@@ -83,13 +84,14 @@ static void write_ring_events(Context& c) {
     std::int32_t high = s.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire);
     std::int32_t first = c.strokes.COMMMARKER;
     // Events more than a ring's length back have been overwritten: their
-    // slots hold later events, so they are not printed as if they were theirs.
+    // slots hold later events, so they are not printed as if they were theirs
+    // (the oldest slot may be taking the next event as this runs).
     std::int32_t oldest = high - (COMBUFFERLEN - 2);
     if (first < oldest) {
         log.writeln("NB " + str(oldest - first) + " earlier events were overwritten before this log");
         first = oldest;
     }
-    for (std::int32_t i = first; i <= high + 1 && i >= 0; ++i) {
+    for (std::int32_t i = first < 0 ? 0 : first; i <= high; ++i) {
         std::int32_t slot = i == 0 ? 0 : INDEXWRAP(i);
         std::string line = str(i) + "\t" + str(s.COMMTIME[slot]) + "\t";
         if (i == 0) {

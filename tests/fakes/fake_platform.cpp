@@ -11,7 +11,9 @@ using platform::Result;
 
 // ---- threads ---------------------------------------------------------------
 
-FakeThreads::~FakeThreads() {
+FakeThreads::~FakeThreads() { join_all(); }
+
+void FakeThreads::join_all() {
     for (auto& t : real_)
         if (t.joinable()) t.join();
 }
@@ -128,6 +130,7 @@ Result<void> ScriptedSerial::set_timeouts(platform::PortHandle h, const platform
 Result<void> ScriptedSerial::set_mask(platform::PortHandle h, std::uint32_t mask) {
     if (!by_handle(h)) return platform::fail("SetCommMask: The handle is invalid");
     masks[h] = mask;
+    reported_until_[h] = clock_.now_us();  // setting the mask clears the history
     return {};
 }
 
@@ -149,21 +152,35 @@ static std::uint32_t events_between(std::uint32_t before, std::uint32_t after, s
     return ev;
 }
 
+// Like the Windows serial driver, changes that happened while no wait was
+// pending are remembered: a wait returns at once with them.
 Result<std::uint32_t> ScriptedSerial::wait_event(platform::PortHandle h) {
     auto* p = by_handle(h);
     if (!p) return platform::fail("WaitCommEvent: The handle is invalid");
     if (p->fail_wait) return platform::fail("WaitCommEvent: The device does not recognize the command");
     std::int64_t now = clock_.now_us();
     std::uint32_t mask = masks[h];
-    std::uint32_t prev = status_at(*p, now);
+    std::int64_t from = reported_until_.count(h) ? reported_until_[h] : now;
+    std::uint32_t prev = status_at(*p, from);
+    std::uint32_t pending = 0;
     for (auto& [t, word] : p->status) {
-        if (t <= now) continue;
+        if (t <= from) continue;
         std::uint32_t ev = events_between(prev, word, mask);
         prev = word;
+        if (t <= now) {
+            pending |= ev;
+            continue;
+        }
+        if (pending) break;
         if (ev) {
             clock_.set_us(t);
+            reported_until_[h] = t;
             return ev;
         }
+    }
+    if (pending) {
+        reported_until_[h] = now;
+        return pending;
     }
     return platform::fail("WaitCommEvent: script has no more line changes");
 }
@@ -520,6 +537,26 @@ Harness::~Harness() = default;
 std::string Harness::log() const {
     auto it = fp.files.files.find("logs/test.log");
     return it == fp.files.files.end() ? std::string() : it->second;
+}
+
+::testing::AssertionResult ScreenHas(const Screen& s, int line, int col, const std::string& text, int fg) {
+    std::string got = s.text(line, col, static_cast<int>(text.size()));
+    if (got != text)
+        return ::testing::AssertionFailure() << "line " << line << " col " << col << " shows \"" << got
+                                             << "\", expected \"" << text << "\"; the line is \""
+                                             << s.line_text(line) << "\"";
+    if (fg >= 0)
+        for (int i = 0; i < static_cast<int>(text.size()); ++i)
+            if (s.at(line, col + i).fg != fg)
+                return ::testing::AssertionFailure() << "colour " << int(s.at(line, col + i).fg) << " at col "
+                                                     << col + i << ", expected " << fg;
+    return ::testing::AssertionSuccess();
+}
+
+int count_of(const std::string& hay, const std::string& needle) {
+    int n = 0;
+    for (std::size_t pos = hay.find(needle); pos != std::string::npos; pos = hay.find(needle, pos + needle.size())) ++n;
+    return n;
 }
 
 }  // namespace qn::test

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "core/context.h"
 #include "platform/platform.h"
 
@@ -74,6 +76,7 @@ public:
     platform::Result<void> raise_timer_resolution() override { return {}; }
 
     void run(std::size_t i) { bodies.at(i)(); }
+    void join_all();
 
     bool run_created = false;  // start a real std::thread for each body
     bool fail_priority = false;
@@ -140,6 +143,7 @@ private:
     FakeClock& clock_;
     std::vector<std::unique_ptr<ScriptedPort>> ports_;
     std::map<platform::PortHandle, ScriptedPort*> open_;
+    std::map<platform::PortHandle, std::int64_t> reported_until_;
     platform::PortHandle next_handle_ = 100;
 };
 
@@ -310,5 +314,10 @@ struct Harness {
     // Everything the run log holds so far.
     std::string log() const;
 };
+
+// The screen shows text at line/col (from 1), optionally all in one colour.
+::testing::AssertionResult ScreenHas(const Screen& s, int line, int col, const std::string& text, int fg = -1);
+// Number of times needle occurs in hay.
+int count_of(const std::string& hay, const std::string& needle);
 
 }  // namespace qn::test

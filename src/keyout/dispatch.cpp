@@ -1,0 +1,203 @@
+#include "keyout/dispatch.h"
+
+#include <functional>
+
+#include "console/bignumber.h"
+#include "console/crt.h"
+#include "core/text.h"
+#include "core/timing.h"
+#include "keyout/keysending.h"
+#include "keyout/sendtext.h"
+#include "strokes/logs.h"
+
+namespace qn {
+
+namespace {
+
+// The log lines after a key, and the made-up second key of a missed strike.
+void after_key(Context& c, char thiskey, std::int64_t T, const std::function<void()>& send_again,
+               bool always_note_record) {
+    KeyoutState& k = c.keyout;
+    StrokesState& s = c.strokes;
+    if (c.cfg.MONITOROUTPUT)
+        c.FOOERROR.writeln(date_time_text(c) + " key " + std::string(1, thiskey) + " (" +
+                           str(static_cast<unsigned char>(thiskey)) + " sent/timesincelastkeysend (secs)\t" +
+                           fixed(static_cast<double>(T) / 1e6, 9, 5) + "\t" +
+                           fixed(static_cast<double>(T - k.LASTKEYSENDMICROSEC) / 1e6, 9, 5));
+    k.LASTKEYSENDMICROSEC = T;
+    // The current record may be gone: the list is emptied when it is written.
+    const bool record = s.NOUTPUTTIME >= 1 && s.NOUTPUTTIME <= MAXROWSALLOWED;
+    if (s.DOUBLEDSEND) {
+        if (k.USEDOUBLEDSEND) {
+            SLEEP(c, k.DOUBLESTRIKEDELAY);
+            send_again();
+            if (c.cfg.MONITOROUTPUT)
+                c.FOOERROR.writeln("doubled key sent");
+            else if (record)
+                s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED = true;
+        }
+        s.DOUBLEDSEND = false;
+    } else {
+        if (always_note_record || c.cfg.MONITOROUTPUT) {
+            c.FOOERROR.writeln("noutputtime=" + str(s.NOUTPUTTIME));
+            c.FOOERROR.flush();
+        }
+        if (record) s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED = false;
+    }
+}
+
+char stroke_key(const Context& c, std::int32_t I) {
+    const SensingPoint& p = c.keyout.WHICHSENSORARR2[I];
+    return c.strokes.HANDSTROKE ? p.WKEYHAND : p.WKEYBACK;
+}
+
+void SENDKEYTOSPECIFICPROG(Context& c, std::int32_t targetIndex, char key) {
+    WindowHandle h = c.keyout.WINHANDLE;
+    switch (targetIndex) {
+    case 2:
+    case 3: SENDKEYTORINGINGROOM(c, h, key); break;
+    case 4:
+    case 5: SENDKEYTOMUSTER(c, h, key); break;
+    case 6:
+    case 7: SENDKEYTODING(c, h, key); break;
+    case 8: SENDKEYTOABEL(c, h, key); break;
+    case 9: SENDKEYTOBELTOWER(c, h, key); break;
+    default: break;
+    }
+}
+
+void focus_lost(Context& c, std::int32_t I) {
+    KeyoutState& k = c.keyout;
+    const std::string name = "\"" + c.cfg.TARGETPROGRAM + "\"";
+    if (k.WINDOWFOCUS) {
+        c.FOOERROR.writeln(date_time_text(c) + " " + name +
+                           " is not the focus window - Key sending suspended, #Key was " + str(I));
+        c.strokes.SENDAKEYACTIVE[I] = false;  // this key is dropped
+        LOWSCRATCHWINDOWCLS(c);
+        c.screen.writeln(name + " is not the focus window - Key sending suspended");
+        // No line end: in the two-line window it would scroll the first line away.
+        c.screen.write("Keystrokes will be sent when focus is resumed ");
+        FULLWINDOW(c);
+        k.WINDOWFOCUS = false;
+    } else if (c.cfg.MONITOROUTPUT) {
+        c.FOOERROR.writeln(date_time_text(c) + " " + name +
+                           " still not the focus window - Key sends suspended, #Key was " + str(I));
+    }
+}
+
+}  // namespace
+
+bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd) {
+    KeyoutState& k = c.keyout;
+    k.TITLE2 = c.plat.windows->window_text(hwnd, 256);
+    c.FOOERROR.writeln("window not focussed Got " + str_u(hwnd) + " <" + k.TITLE2 + "> expected;" + str_u(k.SAVEWND) +
+                       " <" + k.TITLE + ">");
+    std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
+    if (k.TITLE2.find(target) != std::string::npos) {
+        k.SAVEWND = hwnd;
+        c.FOOERROR.writeln("***handle replaced***");
+        return true;
+    }
+    return false;
+}
+
+void SENDAKEY(Context& c, std::int32_t I) {
+    KeyoutState& k = c.keyout;
+    platform::Windows& win = *c.plat.windows;
+    WindowHandle F = win.foreground();
+    if (k.RESTRICTEDVERSION) {
+        if (F == k.SAVEWND) {
+            if (!k.WINDOWFOCUS) {
+                k.WINDOWFOCUS = true;
+                // The screen was not updated while the focus was away, but the
+                // counter's digit memory may have been reset meanwhile.
+                c.con.REPAINTBIGNUMBERWINDOW = true;
+                LOWSCRATCHWINDOWCLS(c);
+                FULLWINDOW(c);
+                c.FOOERROR.writeln("Recovered from loss of focus");
+            }
+        } else if (CHECKIFHWNDOK(c, F)) {
+            return;  // adopted: the key goes on the next pass
+        } else {
+            focus_lost(c, I);
+            return;
+        }
+    }
+    win.set_active(F);
+    win.set_foreground(F);
+    const char key = stroke_key(c, I);
+    SENDTEXT(c, std::string(1, key));
+    c.strokes.SENDAKEYACTIVE[I] = false;
+    const std::int64_t T = MYELAPSEDMICROSECS(c);
+    after_key(c, key, T, [&c, key] { SENDTEXT(c, std::string(1, key)); }, true);
+    c.strokes.HANDSTROKE = !c.strokes.HANDSTROKE;
+}
+
+void DOTHEKEYACTION(Context& c, std::int32_t targetIndex, char key, std::int32_t I) {
+    const char thiskey = upper(key);
+    SENDKEYTOSPECIFICPROG(c, targetIndex, thiskey);
+    c.strokes.SENDAKEYACTIVE[I] = false;
+    const std::int64_t T = MYELAPSEDMICROSECS(c);
+    after_key(c, thiskey, T, [&c, targetIndex, thiskey] { SENDKEYTOSPECIFICPROG(c, targetIndex, thiskey); }, false);
+    c.strokes.HANDSTROKE = !c.strokes.HANDSTROKE;
+}
+
+void KEYSENDING(Context& c, char key, std::int32_t I) {
+    KeyoutState& k = c.keyout;
+    const std::int32_t idx = k.TARGETPROGRAMINDEX;
+    if (idx == 2 || idx == 3) {
+        k.FIREFOX = idx == 2;
+        k.CHROME = idx == 3;
+        k.WINHANDLE = IDENTIFYWRITINGWINDOW_RINGINGROOM(c);
+        DOTHEKEYACTION(c, idx, key, I);
+        return;
+    }
+    struct Program {
+        const char* exe;
+        const char* paused;
+        const char* absent;
+        WindowHandle (*identify)(Context&);
+    };
+    static const Program muster{"Muster.exe", "Muster not loaded - program paused. Press Q to quit", "Muster not present",
+                                IDENTIFYWRITINGWINDOW_MUSTER};
+    static const Program ding{"ding.exe", "Ding not loaded - program paused. Press Q to quit", "Ding not present",
+                              IDENTIFYWRITINGWINDOW_DING};
+    static const Program abel{"Abel3.exe", "Abel3.exe not loaded - program paused. Press Q to quit", "Abel not present",
+                              IDENTIFYWRITINGWINDOW_ABEL};
+    static const Program beltower{"Beltow95.exe", "Beltower not loaded - program paused. Press Q to quit",
+                                  "Beltower not present", IDENTIFYWRITINGWINDOW_BELTOWER};
+    const Program* p = nullptr;
+    if (idx == 4 || idx == 5) p = &muster;
+    if (idx == 6 || idx == 7) p = &ding;
+    if (idx == 8) p = &abel;
+    if (idx == 9) p = &beltower;
+    if (!p) return;
+
+    k.NUMPROCESSES = GETALLPIDBYPROCESSNAME(c, p->exe, k.PROCLIST);
+    if (k.NUMPROCESSES == 0) {
+        FULLWINDOW(c);
+        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+        c.screen.write(p->paused);
+        c.FOOERROR.writeln(p->absent);
+        (void)WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
+        return;  // the key stays pending and is tried again on the next pass
+    }
+    MULTIPLEPROCESSCHECK(c);
+    k.WINHANDLE = p->identify(c);
+    DOTHEKEYACTION(c, idx, key, I);
+}
+
+void DOKEYSENDING(Context& c) {
+    KeyoutState& k = c.keyout;
+    StrokesState& s = c.strokes;
+    for (std::int32_t I = 1; I <= k.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
+        if (!s.SENDAKEYACTIVE[I] || MYELAPSEDMICROSECS(c) < s.SENSORACTIONTIME[I]) continue;
+        if (k.TARGETPROGRAMINDEX == 0 || k.TARGETPROGRAMINDEX == 1)
+            SENDAKEY(c, I);
+        else
+            KEYSENDING(c, stroke_key(c, I), I);
+        WRITEBIG(c);
+    }
+}
+
+}  // namespace qn

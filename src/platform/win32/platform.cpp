@@ -1,0 +1,31 @@
+#include "platform/win32/win32.h"
+
+namespace qn::platform {
+
+namespace {
+
+struct Win32Services {
+    std::unique_ptr<Clock> clock = win32::make_clock();
+    std::unique_ptr<Threads> threads = win32::make_threads();
+    std::unique_ptr<SerialPorts> serial = win32::make_serial();
+    std::unique_ptr<Console> console = win32::make_console();
+    std::unique_ptr<Keyboard> keyboard = win32::make_keyboard();
+    std::unique_ptr<Windows> windows = win32::make_windows();
+    std::unique_ptr<Files> files = win32::make_files();
+    std::unique_ptr<Process> process = win32::make_process();
+    Platform plat{clock.get(),    threads.get(), serial.get(), console.get(),
+                  keyboard.get(), windows.get(), files.get(),  process.get()};
+};
+
+}  // namespace
+
+Platform& native_platform() {
+    // Never destroyed: the serial thread may still use its services while
+    // the process ends.
+    static Win32Services* services = new Win32Services;
+    return services->plat;
+}
+
+const char* native_platform_name() { return "win32"; }
+
+}  // namespace qn::platform

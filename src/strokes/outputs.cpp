@@ -1,0 +1,141 @@
+#include "strokes/outputs.h"
+
+#include "console/crt.h"
+#include "core/context.h"
+#include "core/text.h"
+#include "core/timing.h"
+#include "keyout/dispatch.h"
+#include "strokes/counter.h"
+
+namespace qn {
+
+char CHB(bool b) { return b ? 'T' : 'F'; }
+
+namespace {
+
+// The interval history holds 6000 times. Ringing that never pauses (hours
+// of automatic ringing) would fill it: the older half is then dropped, so
+// the average interval becomes the average of the recent half.
+void push_sensor_time(StrokesState& s, std::int32_t ms) {
+    if (s.NSENSORTIME >= MAXROWSALLOWED) {
+        const std::int32_t keep = MAXROWSALLOWED / 2;
+        for (std::int32_t i = 1; i <= keep; ++i) s.SENSORTIMES[i] = s.SENSORTIMES[MAXROWSALLOWED - keep + i];
+        s.NSENSORTIME = keep;
+    }
+    ++s.NSENSORTIME;
+    s.SENSORTIMES[s.NSENSORTIME] = ms;
+}
+
+void at(Context& c, int col, int line, const std::string& text, std::uint8_t colour) {
+    c.screen.textcolor(colour);
+    c.screen.gotoxy(col, line);
+    c.screen.write(text);
+}
+
+std::string stroke_text(const Context& c, std::int32_t I, const char* hand, const char* back) {
+    const SensingPoint& p = c.keyout.WHICHSENSORARR2[I];
+    const StrokesState& s = c.strokes;
+    const bool h = s.HANDSTROKE;
+    return std::string(h ? hand : back) +
+           str(s.DOOUTPUTSMICROTIME + MULTINT64(h ? p.WDELAYHAND : p.WDELAYBACK, 1000));
+}
+
+void statistics_line(Context& c, std::int32_t average) {
+    const StrokesState& s = c.strokes;
+    at(c, 39, 22, pad_int(average, 4), WHITE);
+    at(c, 62, 22, fixed(s.MINSPACERATIO, 5, 3), WHITE);
+    at(c, 72, 22, fixed(s.MAXSPACERATIO, 5, 3), WHITE);
+}
+
+}  // namespace
+
+void FIXROGUESTRIKES(Context& c, std::int32_t I) {
+    StrokesState& s = c.strokes;
+    push_sensor_time(s, static_cast<std::int32_t>(s.DOOUTPUTSMICROTIME / 1000));
+    if (s.NSENSORTIME <= 8) return;
+    FULLWINDOW(c);
+
+    const std::int32_t n = s.NSENSORTIME;
+    const std::int32_t average = (s.SENSORTIMES[n - 1] - s.SENSORTIMES[1]) / (n - 2);
+    // All times equal would leave the ratio undefined: such a strike is
+    // taken as a normal one.
+    s.SPACERATIO = average > 0 ? static_cast<double>(s.SENSORTIMES[n] - s.SENSORTIMES[n - 1]) / average : 1.0;
+    if (s.SPACERATIO < s.MINSPACERATIO) s.MINSPACERATIO = s.SPACERATIO;
+    if (s.SPACERATIO > s.MAXSPACERATIO) s.MAXSPACERATIO = s.SPACERATIO;
+
+    if (s.SPACERATIO < c.cfg.SPACERATIOLOWERBOUND) {
+        ++s.NUMROGUE;
+        at(c, 28, 23, pad_int(s.NUMROGUE, 4), YELLOW);
+        at(c, 32 + 6 * ((s.NUMROGUE - 1) % 8), 23, " " + fixed(s.SPACERATIO, 5, 3), YELLOW);
+        c.screen.textcolor(WHITE);
+        c.FOOERROR.writeln("Row" + str(n) +
+                           stroke_text(c, I, " Spurious handstroke strike at ", " Spurious backstroke strike at ") +
+                           " ratio=" + fixed(s.SPACERATIO, 6, 3));
+        if (c.keyout.USEDOUBLEDSEND) {
+            c.FOOERROR.writeln("Row" + str(n) + " Spurious strike ignored");
+            --s.NSENSORTIME;  // the next ratio is measured from the last good strike
+            return;
+        }
+    } else if (s.SPACERATIO > c.cfg.SPACERATIOUPPERBOUND) {
+        ++s.NUMMISSED;
+        at(c, 28, 24, pad_int(s.NUMMISSED, 4), YELLOW);
+        at(c, 32 + 6 * ((s.NUMMISSED - 1) % 8), 24, " " + fixed(s.SPACERATIO, 6, 3), YELLOW);
+        c.screen.textcolor(WHITE);
+        push_sensor_time(s, static_cast<std::int32_t>(s.DOOUTPUTSMICROTIME / 1000));
+        c.FOOERROR.writeln("Row" + str(s.NOUTPUTTIME) +
+                           stroke_text(c, I, " handstroke strike before ", " backstroke strike before ") +
+                           " assumed missed, ratio=" + fixed(s.SPACERATIO, 6, 3));
+        if (c.keyout.USEDOUBLEDSEND) {
+            s.HANDSTROKE = !s.HANDSTROKE;  // the missed stroke is counted
+            c.FOOERROR.writeln("Row" + str(s.NOUTPUTTIME) + " Missed keystroke inserted");
+        }
+        s.DOUBLEDSEND = true;
+    } else {
+        at(c, 28, 25, pad_int(s.NSENSORTIME, 4), WHITE);
+        at(c, 32 + 6 * ((s.NSENSORTIME - 1) % 8), 25, " " + fixed(s.SPACERATIO, 5, 3), LIGHTGRAY);
+        c.screen.textcolor(WHITE);
+    }
+    statistics_line(c, average);
+}
+
+void DOOUTPUTS(Context& c) {
+    StrokesState& s = c.strokes;
+    KeyoutState& k = c.keyout;
+    ++s.SNUM;
+    s.DOUBLEDSEND = false;
+    for (std::int32_t I = 1; I <= k.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
+        if (k.WHICHSENSORARR2[I].WSNUM != s.SNUM) continue;
+        s.DOOUTPUTSMICROTIME = MYELAPSEDMICROSECS(c);
+        FIXROGUESTRIKES(c, I);
+        const SensingPoint& p = k.WHICHSENSORARR2[I];
+        // Scheduled from the processing time; the event time is only recorded.
+        const std::int64_t due = s.DOOUTPUTSMICROTIME + MULTINT64(s.HANDSTROKE ? p.WDELAYHAND : p.WDELAYBACK, 1000) +
+                                 MULTINT64(c.cfg.MEANSIGNALLENGTH, 500);
+        s.SENSORACTIONTIMEUNADJUSTED[I] = due;
+        s.SENSORACTIONTIME[I] = due;
+        s.SENDAKEYACTIVE[I] = true;
+        if (c.cfg.MONITOROUTPUT)
+            c.FOOERROR.writeln("Key -> queue to send at time/intvl (ms)\t" + str(due / 1000) + "\t" +
+                               str((due - s.LASTSENSORACTIONTIME[I]) / 1000));
+        // The records only feed the event log; a list filled by ringing that
+        // never pauses stops taking records until the next pause empties it.
+        if (s.NOUTPUTTIME < MAXROWSALLOWED) {
+            ++s.NOUTPUTTIME;
+            s.OUTPUTTIMESLIST[s.NOUTPUTTIME] = OutputRec{I, s.THISEVENTTIMEMICRO, false};
+        } else if (!s.OUTPUTLISTFULLLOGGED) {
+            s.OUTPUTLISTFULLLOGGED = true;
+            c.FOOERROR.writeln("Output record list full (" + str(MAXROWSALLOWED) +
+                               ") - further strikes are not listed in this touch's event log");
+        }
+        s.LASTSENSORACTIONTIME[I] = due;
+        if (due <= s.DOOUTPUTSMICROTIME) DOKEYSENDING(c);
+    }
+    s.LASTLOCMICROSECS = s.DOOUTPUTSMICROTIME;
+    if (k.WHICHSENSORARR2[1].WSNUM == s.SNUM) {
+        ++s.MYCOUNTER;
+        if (s.MYCOUNTER == 1) RESETZEROPARAMETERS(c);
+    }
+    if (s.SNUM == c.cfg.SENSORNUM) s.SNUM = 0;
+}
+
+}  // namespace qn

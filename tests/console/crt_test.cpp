@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include "console/crt.h"
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+
+namespace qn::test {
+namespace {
+
+TEST(ConsoleWindows, GeometryOfEveryWindow) {
+    Harness h;
+    Context& c = h.c();
+    struct Case {
+        void (*select)(Context&);
+        int top, bottom;
+    } cases[] = {
+        {HEADERWINDOWCLS, 1, 8},        {LONGSCRATCHWINDOWCLS, 9, 25}, {SCRATCHWINDOWCLS, 9, 20},
+        {MONITORWINDOWCLS, 10, 25},     {BIGNUMBERWINDOWCLS, 1, 18},   {LOWSCRATCHWINDOWCLS, 19, 20},
+        {FULLWINDOW, 1, 25},
+    };
+    for (const Case& k : cases) {
+        k.select(c);
+        EXPECT_EQ(c.screen.win_top(), k.top);
+        EXPECT_EQ(c.screen.win_bottom(), k.bottom);
+        EXPECT_EQ(c.screen.win_left(), 1);
+        EXPECT_EQ(c.screen.win_right(), 80);
+    }
+}
+
+TEST(ConsoleWindows, LongScratchLeavesCursorOnLine9AndLowScratchClearsOnly19And20) {
+    Harness h;
+    Context& c = h.c();
+    c.screen.textbackground(BLUE);
+    FULLWINDOW(c);
+    for (int line = 1; line <= 25; ++line) {
+        c.screen.gotoxy(1, line);
+        c.screen.write("x");
+    }
+    LOWSCRATCHWINDOWCLS(c);
+    EXPECT_EQ(c.screen.text(18, 1, 1), "x");
+    EXPECT_EQ(c.screen.text(19, 1, 1), " ");
+    EXPECT_EQ(c.screen.text(20, 1, 1), " ");
+    EXPECT_EQ(c.screen.text(21, 1, 1), "x");
+    EXPECT_EQ(c.screen.at(19, 80).bg, BLUE);
+    LONGSCRATCHWINDOWCLS(c);
+    EXPECT_EQ(c.screen.cursor_line(), 9);
+    EXPECT_EQ(c.screen.cursor_col(), 1);
+    EXPECT_EQ(c.screen.text(8, 1, 1), "x");
+}
+
+class QuitKeys : public ::testing::TestWithParam<int> {};
+
+TEST_P(QuitKeys, EndTheProgramAfterTwoSecondsWithCodeZero) {
+    Harness h;
+    Context& c = h.c();
+    c.core.TIMERON = true;
+    h.fp.console.type_key(GetParam());
+    h.fp.console.type("x");
+    try {
+        (void)WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
+        FAIL() << "the program should have ended";
+    } catch (const ProgramExit& e) {
+        EXPECT_EQ(e.code, 0);
+    }
+    EXPECT_TRUE(ScreenHas(c.screen, 9, 1, "Interface terminated by User - closing...", YELLOW));
+    EXPECT_NE(h.log().find("Interface terminated by User - closing...\r\n"), std::string::npos);
+    ASSERT_FALSE(h.fp.threads.sleeps.empty());
+    EXPECT_EQ(h.fp.threads.sleeps.back(), 2000);
+    EXPECT_TRUE(h.fp.console.closed);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllOfThem, QuitKeys, ::testing::Values('q', 'Q', 27, 3));
+
+TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
+    Harness h;
+    Context& c = h.c();
+    EXPECT_EQ(READNORMALKEYCHAR(c), 0);  // nothing waiting
+    h.fp.console.type("a");
+    h.fp.console.type_key(0);
+    h.fp.console.type_key(72);  // cursor up: two codes
+    h.fp.console.type("B");
+    EXPECT_EQ(READNORMALKEYCHAR(c), 'a');
+    EXPECT_EQ(READNORMALKEYCHAR(c), 0);
+    EXPECT_EQ(READNORMALKEYCHAR(c), 'B');
+}
+
+TEST(KeyReads, WaitingSleepsAMillisecondAtATime) {
+    Harness h;
+    Context& c = h.c();
+    int polls = 0;
+    h.fp.console.on_idle = [&] {
+        if (++polls == 5) h.fp.console.type("k");
+    };
+    EXPECT_EQ(WAITFORKEYSTROKEANDRETURNNORMALKEY(c), 'k');
+    for (int ms : h.fp.threads.sleeps) EXPECT_EQ(ms, 1);
+    EXPECT_GE(h.fp.threads.sleeps.size(), 3u);
+}
+
+TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
+    Harness h;
+    Context& c = h.c();
+    h.fp.console.type("abc");
+    CLEARKEYBUFFER(c);
+    EXPECT_TRUE(h.fp.console.keys.empty());
+    h.fp.console.type("aQb");
+    EXPECT_THROW(CLEARKEYBUFFER(c), ProgramExit);
+}
+
+TEST(IntegerPrompt, AnswersAndRetries) {
+    Harness h;
+    Context& c = h.c();
+    c.screen.gotoxy(1, 5);
+    h.fp.console.type_line("");
+    EXPECT_EQ(READSTR2LONGINT(c), 0);
+    h.fp.console.type_line("  42");
+    EXPECT_EQ(READSTR2LONGINT(c), 42);
+    h.fp.console.type_line("-20");
+    EXPECT_EQ(READSTR2LONGINT(c), -20);
+    h.fp.console.type_line("12x");
+    h.fp.console.type_line("7");
+    EXPECT_EQ(READSTR2LONGINT(c), 7);
+    // The retry message stands on the line after the bad answer, and the
+    // next answer is typed right after it.
+    EXPECT_EQ(c.screen.text(9, 1, 48), "Input was 12x Bad integer value try again7      ");
+    EXPECT_EQ(c.screen.at(9, 1).fg, YELLOW);
+}
+
+TEST(IntegerPrompt, BackspaceEditsTheAnswer) {
+    Harness h;
+    h.fp.console.type("19");
+    h.fp.console.type_key(8);
+    h.fp.console.type_line("5");
+    EXPECT_EQ(READSTR2LONGINT(h.c()), 15);
+}
+
+TEST(IntegerPrompt, AQAtTheFirstUnusablePlaceQuits) {
+    for (const char* answer : {"q", "12q", "Q7"}) {
+        Harness h;
+        h.fp.console.type_line(answer);
+        try {
+            (void)READSTR2LONGINT(h.c());
+            ADD_FAILURE() << answer;
+        } catch (const ProgramExit& e) {
+            EXPECT_EQ(e.code, 0) << answer;
+        }
+    }
+}
+
+TEST(FatalStop, CodesMessagesAndThePort) {
+    struct Case {
+        int code;
+        const char* message;
+        int exit_code;
+        bool port_closed;
+    } cases[] = {
+        {95, "Open \\\\.\\COM3 failed - check COM port connection", 95, true},
+        {10, "", 10, false},
+        {0, "x", 0, false},
+        {-5, "y", 0, false},
+    };
+    for (const Case& k : cases) {
+        Harness h;
+        Context& c = h.c();
+        h.fp.serial.add_port("COM3");
+        c.serial.SERIALHANDLE = h.fp.serial.open("\\\\.\\COM3").value();
+        c.core.TIMERON = true;
+        h.fp.console.type_line("");
+        try {
+            MYHALT(c, k.code, k.message);
+            ADD_FAILURE();
+        } catch (const ProgramExit& e) {
+            EXPECT_EQ(e.code, k.exit_code);
+        }
+        std::string shown = *k.message ? k.message : "Terminated by User";
+        EXPECT_TRUE(ScreenHas(c.screen, 1, 1, shown, YELLOW));
+        EXPECT_NE(h.log().find(shown + "\r\n"), std::string::npos);
+        bool closed = false;
+        for (auto& call : h.fp.serial.calls) closed |= call == "close COM3";
+        EXPECT_EQ(closed, k.port_closed) << k.code;
+        EXPECT_FALSE(c.core.TIMERON);
+    }
+}
+
+TEST(Text, UnderscoresShownAsBlanks) {
+    EXPECT_EQ(REMOVEUNDERLINEFROMSTRING("Quennick_v0.8.2d3_(04_Jan_2021)_"), "Quennick v0.8.2d3 (04 Jan 2021) ");
+}
+
+}  // namespace
+}  // namespace qn::test

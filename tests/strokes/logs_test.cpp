@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+#include "serial/serialthread_shorts_xz.h"
+#include "strokes/logs.h"
+
+namespace qn::test {
+namespace {
+
+const std::string kName = "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08_12_2026_04_45_00";
+
+TEST(RunLogFile, NameFirstLineAndStandardError) {
+    Harness h;
+    h.fp.files.dirs.clear();
+    STARTERRORLOG(h.c());
+    EXPECT_TRUE(h.fp.files.dirs.count("logs"));
+    EXPECT_EQ(h.c().strokes.ERRORFILENAMESTR, kName);
+    EXPECT_EQ(h.fp.files.stderr_path, kName + ".log");
+    h.c().FOOERROR.flush();
+    EXPECT_EQ(h.fp.files.files[kName + ".log"],
+              "Quennick_v0.8.2d3_(04_Jan_2021)_ Error log run date and time = 08/12/2026 04:45:00\r\n");
+}
+
+TEST(RunLogFile, OnlyBlanksSlashesAndColonsAreReplaced) {
+    Harness h;
+    h.fp.files.date_time = {"08.12.2026", "04.45.00"};
+    STARTERRORLOG(h.c());
+    EXPECT_EQ(h.c().strokes.ERRORFILENAMESTR, "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08.12.2026_04.45.00");
+}
+
+TEST(RunLogFile, ASecondRunInTheSameSecondKeepsTheFirstLog) {
+    Harness h;
+    h.fp.files.files[kName + ".log"] = "first run";
+    h.fp.files.files[kName + "_2.log"] = "second run";
+    STARTERRORLOG(h.c());
+    EXPECT_EQ(h.c().strokes.ERRORFILENAMESTR, kName + "_3");
+    EXPECT_EQ(h.fp.files.files[kName + ".log"], "first run");
+    EXPECT_EQ(h.fp.files.files[kName + "_2.log"], "second run");
+}
+
+TEST(RunLogFile, AFolderThatRefusesTheFileLeavesTheRunGoingWithoutALog) {
+    Harness h;
+    h.fp.files.read_only_dirs.insert("logs");
+    STARTERRORLOG(h.c());
+    EXPECT_FALSE(h.c().FOOERROR.is_open());
+    EXPECT_EQ(h.c().screen.text(1, 1, 21), "No run log this time:");
+    h.c().FOOERROR.writeln("goes nowhere, harmlessly");
+}
+
+TEST(MonitorLines, Formats) {
+    Harness h;
+    Context& c = h.c();
+    c.cfg.SWITCHBOUNCEDELAY = 40;
+    c.strokes.LASTEVENTTIMEMICRO = 1000000;
+    c.strokes.THISEVENTTIMEMICRO = 1039999;  // D = 39
+    WRITELOG(c, true);
+    c.strokes.THISEVENTTIMEMICRO = 1080500;  // D = 80
+    WRITELOG(c, false);
+    WRITELOGDATA(c, 1);
+    EXPECT_EQ(h.log(),
+              "Sig_OFF, dataok=FALSE thiseventtime(ms)/ signalpulselength(ms)/pulselength lengthsafe?1039\t39\tFALSE\r\n"
+              "Sig_ON , dataok=TRUE thiseventtime(ms)/ interval(ms)1080\t80\r\n"
+              "Signal=1 dataok=TRUE thiseventtime(ms)/ interval(ms)1080\t80\r\n");
+}
+
+// A ring with n recorded events, event k at time 1000 k and word k.
+static void fill_ring(Context& c, int n) {
+    SerialState& s = c.serial;
+    s.COMMTIME[0] = 5;
+    s.COMMBUFFER[0] = 0;
+    s.SHSIG[0] = SIG_STARTUP;
+    for (int k = 1; k <= n; ++k) {
+        int slot = INDEXWRAP(k);
+        s.COMMTIME[slot] = 1000 * k;
+        s.COMMBUFFER[slot] = static_cast<std::uint32_t>(k);
+        s.SHSIG[slot] = SIG_NORMAL;
+    }
+    s.IHIGHBUFFERPLUSONE = n;
+}
+
+TEST(EventLog, ThreeSectionsByteForByte) {
+    Harness h;
+    Context& c = h.c();
+    fill_ring(c, 2);
+    c.serial.SHSIG[2] = SIG_SHORT;
+    c.serial.OMITBUFFER = 1;
+    c.serial.OMITCOMMTIME[1] = 1500;
+    c.serial.OMITCOMMBUFFER[1] = 16;
+    c.serial.OMITSHSIG[1] = SIG_INTERFERENCE;
+    c.keyout.SENSORSACTIVE = 2;
+    c.strokes.NOUTPUTTIME = 2;
+    c.strokes.OUTPUTTIMESLIST[1] = {1, 1000000, false};
+    c.strokes.OUTPUTTIMESLIST[2] = {2, 3250000, true};
+    write_event_log(c);
+    EXPECT_EQ(h.log(),
+              "COM port thread data\r\n"
+              "row\ttime\ttimediff\tsignal\tcomment\r\n"
+              "0\t5\t\t0\tstartup\r\n"
+              "1\t1000\t995\t1\t\r\n"
+              "2\t2000\t1000\t2\tshortsignal\r\n"
+              "COM port thread data rejections\r\n"
+              "row\ttime\tBLANK\tsignal\tcomment\r\n"
+              "1\t1500\t\t16\tshortsignal - presumed interference - OMITTED\r\n"
+              "Processed sensor data\r\n"
+              "row\twhich_sensor\tCOM_event_time_secs\t\tDoubled_key_sent?\r\n"
+              "1\t1\t    0.0000\r\n"
+              "2\t2\t    2.2500\t*doubled_key_sent*\r\n");
+    EXPECT_EQ(c.strokes.COMMMARKER, 3);
+}
+
+TEST(EventLog, DataModeOneSensorAndNoRecords) {
+    Harness h;
+    Context& c = h.c();
+    c.cfg.BAGLEYMODE = true;
+    c.keyout.SENSORSACTIVE = 1;
+    write_event_log(c);
+    EXPECT_EQ(h.log(),
+              "Processed sensor data\r\n"
+              "row\tCOM_event_time_secs\t\tDoubled_key_sent?\r\n");
+}
+
+TEST(EventLog, AfterSevenHundredEventsWrappedSlotsAreReadAndOverwrittenOnesSkipped) {
+    Harness h;
+    Context& c = h.c();
+    c.cfg.BAGLEYMODE = false;
+    fill_ring(c, 700);
+    c.strokes.COMMMARKER = 1;
+    write_event_log(c);
+    std::string log = h.log();
+    EXPECT_NE(log.find("\r\n512\t512000\t1000\t512\t\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\n513\t513000\t1000\t513\t\r\n"), std::string::npos);
+    EXPECT_NE(log.find("\r\n700\t700000\t1000\t700\t\r\n"), std::string::npos);
+    // Event 100's slot now holds event 612: it is not printed as event 100.
+    EXPECT_EQ(log.find("\r\n100\t"), std::string::npos);
+    EXPECT_NE(log.find("NB 189 earlier events were overwritten before this log"), std::string::npos);
+    EXPECT_EQ(c.strokes.COMMMARKER, 701);
+}
+
+TEST(EventLog, AFullOmittedListSaysSo) {
+    Harness h;
+    Context& c = h.c();
+    c.cfg.BAGLEYMODE = true;
+    c.serial.OMITBUFFER = COMBUFFERLEN;
+    write_event_log(c);
+    EXPECT_NE(h.log().find("512\t0\t\t0\t\r\nNBBuffer got full, might have been more\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qn::test

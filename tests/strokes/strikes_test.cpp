@@ -1,0 +1,350 @@
+// Strikes from the sensor to the pending key: the serial thread's per-event
+// step on a scripted port, the watch loop and the output scheduler together.
+#include <gtest/gtest.h>
+
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+#include "keyout/dispatch.h"
+#include "keyout/targets.h"
+#include "serial/serialthread_shorts_xz.h"
+#include "strokes/counter.h"
+#include "strokes/outputs.h"
+#include "strokes/watchports.h"
+
+namespace qn::test {
+namespace {
+
+using platform::MS_CTS_ON;
+
+constexpr std::int64_t kSecond = 1000000;
+
+// A bell on CTS of COM3, one sensing point per sensor, target "Open".
+struct Bell {
+    Harness h;
+    ScriptedPort& port;
+    Context& c;
+
+    explicit Bell(int sensors = 1, int delay_ms = 300) : port(h.fp.serial.add_port("COM3")), c(h.c()) {
+        c.cfg.USECTS = true;
+        c.cfg.SENSORNUM = sensors;
+        c.cfg.SWITCHBOUNCEDELAY = 40;
+        c.cfg.TRANSIENTSIGNALSDELAY = 0;
+        c.cfg.TARGETPROGRAM = "Open";
+        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, "Open");
+        c.keyout.WHICHSENSORARR2[1].WDELAYHAND = delay_ms;
+        c.keyout.WHICHSENSORARR2[1].WDELAYBACK = delay_ms;
+        c.screen.textbackground(BLUE);
+    }
+    void start() {
+        c.serial.SERHANDLE = h.fp.serial.open("COM3").value();
+        serial_thread_start(c);
+    }
+    // One line change, recorded by the thread and taken by the watch loop.
+    void edge(std::int64_t t, bool on) {
+        port.status.push_back({t, on ? MS_CTS_ON : 0u});
+        ASSERT_TRUE(serial_thread_event(c));
+        WATCHPORTS(c);
+    }
+    void pulse(std::int64_t t, std::int64_t len = 80000) {
+        edge(t, true);
+        edge(t + len, false);
+    }
+    int signals() const { return c.strokes.NOUTPUTTIME; }
+};
+
+TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
+    Bell b;
+    b.start();
+    b.edge(kSecond, true);
+    EXPECT_EQ(b.signals(), 1);
+    b.edge(kSecond + 40000, false);  // exactly the window: rejected
+    EXPECT_TRUE(b.c.strokes.CTSBOLD);
+    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, kSecond);
+    // A press after the rejected release is a signal again (asserted -> asserted).
+    b.edge(2 * kSecond, true);
+    EXPECT_EQ(b.signals(), 2);
+    b.edge(2 * kSecond + 40001, false);  // one microsecond more: accepted
+    EXPECT_FALSE(b.c.strokes.CTSBOLD);
+    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, 2 * kSecond + 40001);
+    EXPECT_EQ(b.signals(), 2);  // a release is no signal for a line resting off
+}
+
+TEST(Polarity, WhichEdgesAreSignals) {
+    struct Case {
+        bool starts_off, on_and_off;
+        bool before, after;
+        bool signal;
+    } cases[] = {
+        {true, false, false, true, true},   {true, false, true, true, true},   {true, false, false, false, true},
+        {true, false, true, false, false},  {true, true, true, false, true},   {false, false, true, false, true},
+        {false, false, false, true, false}, {false, true, false, true, true},  {false, false, true, true, false},
+        {false, false, false, false, false},
+    };
+    for (const Case& k : cases) {
+        Bell b;
+        b.c.cfg.SIGNALSTARTSOFF = k.starts_off;
+        b.c.cfg.OFFANDONARESIGNALS = k.on_and_off;
+        SerialState& s = b.c.serial;
+        s.COMMBUFFER[0] = k.before ? MS_CTS_ON : 0;
+        s.COMMTIME[1] = 5 * kSecond;
+        s.COMMBUFFER[1] = k.after ? MS_CTS_ON : 0;
+        s.IHIGHBUFFERPLUSONE = 1;
+        b.c.strokes.LASTEVENTTIMEMICRO = 0;
+        WATCHPORTS(b.c);
+        EXPECT_EQ(b.signals(), k.signal ? 1 : 0)
+            << "starts_off=" << k.starts_off << " on_and_off=" << k.on_and_off << " " << k.before << "->" << k.after;
+        EXPECT_EQ(b.c.strokes.THISEVENTTIMEMICRO, THISEVENTTIMEOFF);
+    }
+}
+
+TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
+    Bell b;
+    b.c.cfg.OFFANDONARESIGNALS = true;
+    b.start();
+    EXPECT_TRUE(WATCHPORTS(b.c));  // nothing waiting
+    EXPECT_EQ(b.signals(), 0);
+    b.pulse(kSecond);
+    EXPECT_EQ(b.signals(), 2);
+}
+
+TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
+    Bell b;
+    b.c.cfg.USEDSR = true;
+    SerialState& s = b.c.serial;
+    s.COMMBUFFER[0] = platform::MS_DSR_ON;
+    s.COMMTIME[1] = 5 * kSecond;
+    s.COMMBUFFER[1] = MS_CTS_ON;  // CTS rises, DSR drops
+    s.IHIGHBUFFERPLUSONE = 1;
+    WATCHPORTS(b.c);
+    EXPECT_EQ(b.signals(), 1);
+    EXPECT_TRUE(b.c.strokes.DSRBOLD);  // the drop was rejected
+}
+
+TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
+    Bell b;
+    b.c.cfg.BAGLEYMODE = true;
+    b.c.cfg.USEDATINPUTCHAR = 'a';
+    b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
+    b.port.bytes = {{1 * kSecond, 'b'}, {1 * kSecond + 30000, 'a'}, {2 * kSecond, 'a'}, {2 * kSecond + 10000, 'a'}};
+    auto pass_until = [&](std::int64_t t) {
+        while (b.h.fp.clock.now_us() < t) WATCHPORTS(b.c);
+    };
+    pass_until(kSecond + 35000);
+    EXPECT_EQ(b.signals(), 0);  // 'b' is another bell; 'a' came 30 ms after it
+    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, kSecond);
+    pass_until(2 * kSecond + 20000);
+    EXPECT_EQ(b.signals(), 1);  // the doubled 'a' 10 ms later is bounce
+    EXPECT_EQ(b.c.strokes.OUTPUTTIMESLIST[1].EVENTTIME, 2 * kSecond);
+}
+
+TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerCycle) {
+    Bell b(2, 80);
+    b.start();
+    for (int i = 0; i < 4; ++i) b.pulse((i + 1) * kSecond);
+    EXPECT_EQ(b.signals(), 2);  // entry 0 triggers on the second sensor of each cycle
+    EXPECT_EQ(b.c.strokes.OUTPUTTIMESLIST[1].EVENTTIME, 2 * kSecond);
+    EXPECT_EQ(b.c.strokes.MYCOUNTER, 2);  // one row per cycle of two signals
+    // Two sensing points, one on each sensor.
+    Bell d(2, 0);
+    d.c.keyout.SENSORSACTIVE = 2;
+    d.c.keyout.WHICHSENSORARR2[1] = {1, 'j', 100, 'j', 100};
+    d.c.keyout.WHICHSENSORARR2[2] = {2, 'k', 200, 'k', 200};
+    d.start();
+    d.pulse(1 * kSecond);
+    d.pulse(2 * kSecond);
+    d.pulse(3 * kSecond);
+    EXPECT_EQ(d.signals(), 3);
+    EXPECT_EQ(d.c.strokes.OUTPUTTIMESLIST[2].SENSOR, 2);
+    EXPECT_EQ(d.c.strokes.MYCOUNTER, 2);  // point 1 fired twice
+    EXPECT_EQ(d.c.strokes.SENSORACTIONTIME[2], 2 * kSecond + 200000);
+    EXPECT_EQ(d.c.strokes.SENSORACTIONTIME[1], 3 * kSecond + 100000);
+}
+
+TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
+    Bell b(1, 300);
+    b.c.cfg.MEANSIGNALLENGTH = 90;
+    b.c.keyout.WHICHSENSORARR2[1].WDELAYBACK = 500;
+    b.start();
+    b.c.strokes.HANDSTROKE = true;
+    b.edge(kSecond, true);
+    EXPECT_TRUE(b.c.strokes.SENDAKEYACTIVE[1]);
+    EXPECT_EQ(b.c.strokes.SENSORACTIONTIME[1], kSecond + 300000 + 45000);
+    b.c.strokes.HANDSTROKE = false;
+    b.edge(2 * kSecond, false);
+    b.edge(3 * kSecond, true);
+    EXPECT_EQ(b.c.strokes.SENSORACTIONTIME[1], 3 * kSecond + 500000 + 45000);
+    EXPECT_EQ(b.c.strokes.LASTLOCMICROSECS, 3 * kSecond);
+}
+
+TEST(Scheduling, NoDelayDeliversTheKeyInsideTheSchedulerItself) {
+    Bell b(1, 0);
+    b.c.cfg.MEANSIGNALLENGTH = 0;
+    b.start();
+    b.edge(kSecond, true);
+    EXPECT_FALSE(b.c.strokes.SENDAKEYACTIVE[1]);
+    ASSERT_EQ(b.h.fp.keyboard.sent.size(), 1u);
+    EXPECT_EQ(b.h.fp.keyboard.sent[0].time_us, kSecond);
+    EXPECT_EQ(b.h.fp.keyboard.typed(), "J");
+}
+
+// Eight strikes a second apart (history built), then one more.
+static void eight_then(Bell& b, std::int64_t gap_us, std::int64_t interval = kSecond) {
+    b.start();
+    for (int i = 1; i <= 8; ++i) b.pulse(i * interval, 50000);
+    b.pulse(8 * interval + gap_us, 50000);
+}
+
+TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
+    Bell b;
+    b.c.keyout.USEDOUBLEDSEND = true;
+    eight_then(b, kSecond / 2);
+    StrokesState& s = b.c.strokes;
+    EXPECT_DOUBLE_EQ(s.SPACERATIO, 0.5);
+    EXPECT_EQ(s.NUMROGUE, 1);
+    EXPECT_EQ(s.NSENSORTIME, 8);  // left out of the history
+    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 28, "   1", YELLOW));
+    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 32, " 0.500", YELLOW));
+    EXPECT_NE(b.h.log().find("Row9 Spurious backstroke strike at 8800000 ratio= 0.500\r\nRow9 Spurious strike ignored\r\n"),
+              std::string::npos);
+    EXPECT_EQ(b.signals(), 9);  // its key is still scheduled
+}
+
+TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
+    {
+        Bell b;
+        eight_then(b, 17000 * 1000LL, 10 * kSecond);
+        EXPECT_DOUBLE_EQ(b.c.strokes.SPACERATIO, 1.7);
+        EXPECT_EQ(b.c.strokes.NUMMISSED, 0);
+        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 28, "   9", WHITE));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 32, " 1.700", LIGHTGRAY));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 22, 39, "10000"));
+    }
+    {
+        Bell b;
+        eight_then(b, 17001 * 1000LL, 10 * kSecond);
+        EXPECT_DOUBLE_EQ(b.c.strokes.SPACERATIO, 1.7001);
+        EXPECT_EQ(b.c.strokes.NUMMISSED, 1);
+        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 28, "   1", YELLOW));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 32, "  1.700", YELLOW));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 22, 72, "1.700"));
+    }
+}
+
+TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) {
+    for (bool doubled : {true, false}) {
+        Bell b(1, 300);
+        b.c.keyout.USEDOUBLEDSEND = doubled;
+        b.c.keyout.DOUBLESTRIKEDELAY = 350;
+        b.start();
+        for (int i = 1; i <= 8; ++i) {
+            b.pulse(i * kSecond, 50000);
+            b.h.fp.clock.set_us(i * kSecond + 400000);
+            DOKEYSENDING(b.c);
+        }
+        const bool hand_before = b.c.strokes.HANDSTROKE;
+        b.pulse(10 * kSecond, 50000);  // the strike at 9 s never came
+        StrokesState& s = b.c.strokes;
+        EXPECT_EQ(s.NUMMISSED, 1);
+        EXPECT_TRUE(s.DOUBLEDSEND);
+        EXPECT_EQ(s.HANDSTROKE, doubled ? !hand_before : hand_before) << doubled;
+        EXPECT_EQ(s.NSENSORTIME, 10);  // the missed strike has its place in the history
+        EXPECT_EQ(b.h.log().find("Row8 Missed keystroke inserted") != std::string::npos, doubled);
+        std::size_t keys_before = b.h.fp.keyboard.sent.size();
+        b.h.fp.clock.set_us(10 * kSecond + 300000);
+        DOKEYSENDING(b.c);
+        ASSERT_EQ(b.h.fp.keyboard.sent.size() - keys_before, doubled ? 2u : 1u);
+        if (doubled) {
+            EXPECT_EQ(b.h.fp.keyboard.sent.back().time_us - b.h.fp.keyboard.sent[keys_before].time_us, 350000);
+            EXPECT_TRUE(s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED);
+        }
+        EXPECT_FALSE(s.DOUBLEDSEND);
+    }
+}
+
+TEST(Counters, ARowCountedFirstStampsTheTouchStart) {
+    Bell b;
+    b.start();
+    b.pulse(3 * kSecond);
+    EXPECT_EQ(b.c.strokes.MYCOUNTER, 1);
+    EXPECT_EQ(b.c.strokes.MILLISECSFIRST, 3000);
+    b.pulse(4 * kSecond);
+    EXPECT_EQ(b.c.strokes.MYCOUNTER, 2);
+    EXPECT_EQ(b.c.strokes.MILLISECSFIRST, 3000);
+}
+
+TEST(Counters, APauseRestartsTheTouchAndWritesItsEventLogOnce) {
+    Bell b;
+    b.start();
+    for (int i = 1; i <= 3; ++i) b.pulse(i * kSecond);
+    StrokesState& s = b.c.strokes;
+    RESETCOUNTERSTART(b.c, true);
+    EXPECT_EQ(s.MYCOUNTER, 0);
+    EXPECT_EQ(s.NOUTPUTTIME, 0);
+    EXPECT_EQ(s.SNUM, 0);
+    EXPECT_EQ(s.NSENSORTIME, 0);
+    EXPECT_EQ(s.LASTEVENTTIMEMICRO, s.LASTLOCMICROSECS);
+    EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Ringing ceased  - writing event log - completed"));
+    RESETCOUNTERSTART(b.c, true);  // nothing rung since: no second log
+    EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 1);
+}
+
+TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
+    Bell b;
+    StrokesState& s = b.c.strokes;
+    s.MYCOUNTER = 3000;
+    s.NSENSORTIME = 40;
+    s.SNUM = 1;
+    s.NOUTPUTTIME = MAXROWSALLOWED;
+    RESETCOUNTERSTART(b.c, false);
+    EXPECT_EQ(s.NOUTPUTTIME, 0);
+    EXPECT_EQ(s.MYCOUNTER, 3000);
+    EXPECT_EQ(s.NSENSORTIME, 40);
+    EXPECT_EQ(s.SNUM, 1);
+    EXPECT_NE(b.h.log().find("6000\t"), std::string::npos);
+}
+
+TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
+    Bell b;
+    b.c.strokes.MYCOUNTER = 5;
+    b.c.autoring.AUTOKEYPRESS = true;
+    RESETCOUNTERSTART(b.c, true);
+    EXPECT_EQ(b.c.strokes.MYCOUNTER, 5);
+    EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 0);
+}
+
+TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
+    Bell b(1, 300);
+    b.c.autoring.AUTOKEYPRESS = true;  // the pause dump is skipped
+    b.start();
+    for (int i = 1; i <= 6100; ++i) {
+        b.pulse(i * kSecond / 2, 50000);
+        if (i % 100 == 0) {
+            b.h.fp.clock.set_us(i * kSecond / 2 + 400000);
+            DOKEYSENDING(b.c);
+        }
+    }
+    EXPECT_EQ(b.c.strokes.NOUTPUTTIME, MAXROWSALLOWED);
+    EXPECT_EQ(count_of(b.h.log(), "Output record list full"), 1);
+    EXPECT_LE(b.c.strokes.NSENSORTIME, MAXROWSALLOWED);
+    EXPECT_EQ(b.c.strokes.NUMROGUE + b.c.strokes.NUMMISSED, 0);
+}
+
+TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
+    Bell b;
+    SerialState& s = b.c.serial;
+    s.COMMTIME[1] = 5 * kSecond;
+    s.COMMBUFFER[1] = MS_CTS_ON;
+    s.IHIGHBUFFERPLUSONE = 1;
+    b.c.strokes.THISEVENTTIMEMICRO = 4 * kSecond;
+    WATCHPORTS(b.c);
+    EXPECT_EQ(b.c.strokes.SENDMISS, 1);
+    EXPECT_EQ(b.signals(), 1);
+    EXPECT_NE(b.h.log().find("***ERROR- thiseventimemicro clash - bell send will be skipped =4000000"),
+              std::string::npos);
+    EXPECT_TRUE(ScreenHas(b.c.screen, 9, 1, "A keysend was skipped due to delays"));
+    EXPECT_TRUE(ScreenHas(b.c.screen, 25, 8, "SendMiss=1"));
+}
+
+}  // namespace
+}  // namespace qn::test

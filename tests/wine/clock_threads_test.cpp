@@ -1,0 +1,173 @@
+// Clock, threads and process exit against the real Win32 calls.
+#include "wine_support.h"
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+
+namespace qn::wine_test {
+namespace {
+
+// The system time in seconds, to the 100 ns the precise call gives where it
+// exists (Windows 8 and Wine), else to the clock tick.
+double system_seconds() {
+    using PreciseFn = VOID(WINAPI*)(LPFILETIME);
+    static PreciseFn precise = reinterpret_cast<PreciseFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    FILETIME ft;
+    if (precise) precise(&ft);
+    else GetSystemTimeAsFileTime(&ft);
+    ULARGE_INTEGER u;
+    u.LowPart = ft.dwLowDateTime;
+    u.HighPart = ft.dwHighDateTime;
+    return static_cast<double>(u.QuadPart) / 1e7;
+}
+
+// The counter reading taken at the moment GetTickCount64 moves on.
+std::int64_t counter_at_next_tick(ULONGLONG* tick) {
+    ULONGLONG start = GetTickCount64();
+    ULONGLONG now;
+    while ((now = GetTickCount64()) == start) {
+    }
+    *tick = now;
+    return plat().clock->counter();
+}
+
+TEST(Win32Clock, CounterRunsAtTheRateItReports) {
+    auto& clock = *plat().clock;
+    ASSERT_GT(clock.frequency(), 0);
+    // Bracket each system-time read with counter reads so both describe the
+    // same instant to within the time of one call.
+    std::int64_t a0 = clock.counter();
+    double s0 = system_seconds();
+    std::int64_t b0 = clock.counter();
+    Sleep(200);
+    std::int64_t a1 = clock.counter();
+    double s1 = system_seconds();
+    std::int64_t b1 = clock.counter();
+    double by_counter = seconds_between((a0 + b0) / 2, (a1 + b1) / 2);
+    double by_system = s1 - s0;
+    EXPECT_NEAR(by_counter / by_system, 1.0, 0.001)
+        << "counter " << by_counter << " s, system time " << by_system << " s";
+}
+
+TEST(Win32Clock, CounterAgreesWithTickCountAndSleep) {
+    auto& clock = *plat().clock;
+    // Edge to edge of the tick count, whose steps can be as coarse as 16 ms:
+    // a frequency off by a factor (a wrong unit, a 32-bit overflow) shows up
+    // here even if the precise system time were missing.
+    ULONGLONG t0 = 0, t1 = 0;
+    std::int64_t c0 = counter_at_next_tick(&t0);
+    std::int64_t before_sleep = clock.counter();
+    Sleep(200);
+    std::int64_t after_sleep = clock.counter();
+    std::int64_t c1 = counter_at_next_tick(&t1);
+    double ms_by_counter = seconds_between(c0, c1) * 1000.0;
+    double ms_by_ticks = static_cast<double>(t1 - t0);
+    EXPECT_NEAR(ms_by_counter, ms_by_ticks, 0.02 * ms_by_ticks + 2.0);
+    // Sleep never ends early by more than a timer tick.
+    EXPECT_GE(seconds_between(before_sleep, after_sleep) * 1000.0, 184.0);
+}
+
+TEST(Win32Clock, TimeStampCounterMovesWhenPresent) {
+    auto& clock = *plat().clock;
+    if (!clock.tsc_available()) {
+        EXPECT_EQ(clock.tsc(), 0);
+        GTEST_SKIP() << "processor reports no time-stamp counter";
+    }
+    std::int64_t t0 = clock.tsc();
+    Sleep(5);
+    EXPECT_GT(clock.tsc(), t0);
+}
+
+// ---- threads ---------------------------------------------------------------
+
+struct Waiter {
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ~Waiter() {
+        SetEvent(go);
+        CloseHandle(go);
+    }
+};
+
+TEST(Win32Threads, BodyRunsOnItsOwnThreadAndIsReleasedAfter) {
+    auto seen = std::make_shared<std::atomic<DWORD>>(0);
+    auto r = plat().threads->create([seen] { seen->store(GetCurrentThreadId()); });
+    ASSERT_TRUE(r.ok()) << r.error();
+    HANDLE h = reinterpret_cast<HANDLE>(r.value().handle);
+    ASSERT_EQ(WaitForSingleObject(h, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(seen->load(), r.value().id);
+    EXPECT_NE(seen->load(), GetCurrentThreadId());
+    // The thread owned the body (and what it captured) and let it go.
+    EXPECT_EQ(seen.use_count(), 1);
+}
+
+TEST(Win32Threads, PriorityGoesToTimeCriticalAndBack) {
+    Waiter w;
+    HANDLE go = w.go;
+    auto r = plat().threads->create([go] { WaitForSingleObject(go, INFINITE); });
+    ASSERT_TRUE(r.ok()) << r.error();
+    auto& th = *plat().threads;
+    platform::ThreadHandle h = r.value().handle;
+    ASSERT_TRUE(th.set_priority(h, THREAD_PRIORITY_TIME_CRITICAL).ok());
+    EXPECT_EQ(th.get_priority(h).value_or(-99), 15);
+    ASSERT_TRUE(th.set_priority(h, THREAD_PRIORITY_NORMAL).ok());
+    EXPECT_EQ(th.get_priority(h).value_or(-99), 0);
+}
+
+TEST(Win32Threads, SuspendedThreadStandsStillUntilResumed) {
+    auto count = std::make_shared<std::atomic<long>>(0);
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    auto r = plat().threads->create([count, stop] {
+        while (!stop->load()) {
+            count->fetch_add(1);
+            Sleep(1);
+        }
+    });
+    ASSERT_TRUE(r.ok()) << r.error();
+    auto& th = *plat().threads;
+    platform::ThreadHandle h = r.value().handle;
+    ASSERT_TRUE(pump_until([&] { return count->load() > 3; }));
+
+    ASSERT_TRUE(th.suspend(h).ok());
+    Sleep(30);  // a suspension takes effect asynchronously
+    long frozen = count->load();
+    Sleep(100);
+    EXPECT_EQ(count->load(), frozen);
+
+    ASSERT_TRUE(th.resume(h).ok());
+    EXPECT_TRUE(pump_until([&] { return count->load() > frozen + 3; }));
+    stop->store(true);
+    WaitForSingleObject(reinterpret_cast<HANDLE>(h), 10000);
+}
+
+TEST(Win32Threads, FailuresNameTheCall) {
+    auto& th = *plat().threads;
+    EXPECT_TRUE(names_call(th.set_priority(0, 0).error(), "SetThreadPriority"));
+    EXPECT_TRUE(names_call(th.get_priority(0).error(), "GetThreadPriority"));
+    EXPECT_TRUE(names_call(th.suspend(0).error(), "SuspendThread"));
+    EXPECT_TRUE(names_call(th.resume(0).error(), "ResumeThread"));
+}
+
+TEST(Win32Threads, TimerResolutionCanBeAskedForMoreThanOnce) {
+    EXPECT_TRUE(plat().threads->raise_timer_resolution().ok());
+    EXPECT_TRUE(plat().threads->raise_timer_resolution().ok());
+    plat().threads->sleep_ms(0);
+    plat().threads->sleep_ms(-5);  // treated as 0, not as an endless wait
+}
+
+// ---- process ---------------------------------------------------------------
+
+TEST(Win32ProcessDeathTest, ExitKeepsTheCodeAndFlushesBufferedOutput) {
+    EXPECT_EXIT(
+        {
+            static char buf[4096];
+            std::setvbuf(stderr, buf, _IOFBF, sizeof buf);
+            std::fputs("last words", stderr);
+            plat().process->exit(7);
+        },
+        ::testing::ExitedWithCode(7), "last words");
+}
+
+}  // namespace
+}  // namespace qn::wine_test
