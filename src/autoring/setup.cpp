@@ -59,7 +59,8 @@ std::string bells_mask_from_answer(const std::string& answer) {
 void ask_bells_to_ring(Context& c) {
     AutoringState& a = c.autoring;
     if (!target_is_ringing_room(c)) {
-        a.AUTOKEYPRESSDATA = "j" + std::string(static_cast<std::size_t>(a.AUTOKEYBELLS - 1), ' ');
+        a.AUTOKEYPRESSDATA.assign(static_cast<std::size_t>(a.AUTOKEYBELLS), ' ');
+        a.AUTOKEYPRESSDATA.front() = 'j';
         return;
     }
     c.screen.writeln("NB Automated ringing is controlled solely from this interface, NOT ringing room");
