@@ -17,6 +17,15 @@ namespace {
 
 std::string key_text(char k) { return std::string(1, k); }
 
+// "[n]", built by appending: prepending a one-character literal to a
+// temporary trips a false -Wrestrict in some GCC releases.
+std::string option(std::int32_t n) {
+    std::string r = "[";
+    r += str(n);
+    r += ']';
+    return r;
+}
+
 void WRITECALIBMENU(Context& c) {
     Screen& s = c.screen;
     s.clrscr();
@@ -44,7 +53,7 @@ void change_target_entry(Context& c) {
     s.writeln("Which target program? - give number: (0.." + str(MAXTARGETPROGS) + ")");
     s.textcolor(WHITE);
     for (int i = 0; i <= MAXTARGETPROGS; ++i)
-        s.writeln("[" + str(i) + "] " + CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(i)));
+        s.writeln(option(i) + " " + CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(i)));
     // A number that names no entry is asked for again.
     const std::int32_t n = read_number_in(c, 0, MAXTARGETPROGS);
     READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(c, n);
@@ -63,10 +72,10 @@ void show_sensing_points(Context& c, const TARGETPROGRAMARRTYPE& e) {
     for (std::int32_t p = 1; p <= e.TSENSORSACTIVE && p <= MAXSENSORS; ++p) {
         const SensingPoint& sp = e.TWHICHSENSORARR[p];
         const std::int32_t b = 5 * (p - 1);
-        s.writeln("[" + str(b + 1) + "] Sensing point " + str(p) + ",[" + str(b + 2) + "] handstroke key=" +
-                  key_text(sp.WKEYHAND) + ",[" + str(b + 3) + "] & delay ms=" + str(sp.WDELAYHAND) + ",[" +
-                  str(b + 4) + "] backstroke key=" + key_text(sp.WKEYBACK) + ",[" + str(b + 5) +
-                  "] & delay ms=" + str(sp.WDELAYBACK));
+        s.writeln(option(b + 1) + " Sensing point " + str(p) + "," + option(b + 2) + " handstroke key=" +
+                  key_text(sp.WKEYHAND) + "," + option(b + 3) + " & delay ms=" + str(sp.WDELAYHAND) + "," +
+                  option(b + 4) + " backstroke key=" + key_text(sp.WKEYBACK) + "," + option(b + 5) +
+                  " & delay ms=" + str(sp.WDELAYBACK));
     }
 }
 
