@@ -162,28 +162,5 @@ TEST(AnalysisTables, AFullRecordingIsAnalysedAndACountBeyondTheTablesIsNotReadPa
     EXPECT_EQ(rec.c.calib.GOODSIGS, MAXCALIBRATIONEVENTS);
 }
 
-TEST(LineStates, EachEventKeepsTheFourLinesUnderItsNumber) {
-    Harness h;
-    Context& c = h.c();
-    c.calib.SIGNALNUMARR[2] = 7;
-    c.calib.CTSBARR[2] = true;
-    c.calib.CDBARR[2] = true;
-    WRITEPORTTIMESSIGNALS(c, 2);
-    EXPECT_EQ(c.calib.CTSBARR2[2][7], 'T');
-    EXPECT_EQ(c.calib.DSRBARR2[2][7], 'F');
-    EXPECT_EQ(c.calib.CDBARR2[2][7], 'T');
-    EXPECT_EQ(c.calib.RIBARR2[2][7], 'F');
-
-    c.calib.CTSBARR[2] = false;
-    c.calib.SIGNALNUMARR[2] = 8;
-    c.calib.MICROSECSARR[2][8] = 1234;
-    c.serial.PORTNAME[2] = "COM4";
-    c.cfg.USEDATINPUTCHAR = 'x';
-    c.cfg.MONITOROUTPUT = true;
-    WRITEPORTTIMESDATA(c, 2);
-    EXPECT_EQ(c.calib.CTSBARR2[2][8], 'F');
-    EXPECT_NE(h.log().find("Data event 8 port COM4 input=\"x\" time(us)=1234"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace qn::test
