@@ -7,6 +7,7 @@
 #   qn_wine_session_start        a wineserver that stays up until ..._stop
 #   qn_wine_session_stop
 #   qn_wine_add_com N DIR        COMn made of a pty pair in DIR (socat)
+#   qn_wine_list_port NAME PORT  a SERIALCOMM value only (no device behind it)
 #   qn_wine_remove_coms          ends the pty pairs and their COM links
 #   qn_wine_unix_to_windows PATH the Z: form of a Unix path
 
@@ -79,9 +80,14 @@ qn_wine_add_com() {
     fi
     ln -sfn "$(readlink -f "$port")" "$WINEPREFIX/dosdevices/com$n"
     QN_WINE_COMS+=("$n")
-    if ! wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "QnTestSerial$n" /t REG_SZ \
-        /d "COM$n" /f >/dev/null 2>&1; then
-        qn_wine_log "reg add of COM$n to SERIALCOMM failed"
+    qn_wine_list_port "QnTestSerial$n" "COM$n"
+}
+
+qn_wine_list_port() {
+    local name=$1 port=$2
+    if ! wine reg add 'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM' /v "$name" /t REG_SZ /d "$port" /f \
+        >/dev/null 2>&1; then
+        qn_wine_log "reg add of $port to SERIALCOMM failed"
         return 1
     fi
 }

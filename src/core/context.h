@@ -202,6 +202,7 @@ struct StrokesState {
 
     // Run log.
     std::string ERRORFILENAMESTR;
+    std::string NOLOGREASON;  // why there is no log this run
 };
 
 // ---- key output ------------------------------------------------------------

@@ -32,6 +32,7 @@ void STARTERRORLOG(Context& c) {
 
     auto file = fs.create(chosen + ".log");
     if (!file.ok()) {
+        c.strokes.NOLOGREASON = file.error();
         c.screen.textcolor(YELLOW);
         c.screen.writeln("No run log this time: " + file.error());
         c.FOOERROR.adopt(nullptr);

@@ -66,7 +66,7 @@ void FIXROGUESTRIKES(Context& c, std::int32_t I) {
     if (s.SPACERATIO < c.cfg.SPACERATIOLOWERBOUND) {
         ++s.NUMROGUE;
         at(c, 28, 23, pad_int(s.NUMROGUE, 4), YELLOW);
-        at(c, 32 + 6 * ((s.NUMROGUE - 1) % 8), 23, " " + fixed(s.SPACERATIO, 5, 3), YELLOW);
+        at(c, 32 + 6 * ((s.NUMROGUE - 1) % 8), 23, std::string(" ") + fixed(s.SPACERATIO, 5, 3), YELLOW);
         c.screen.textcolor(WHITE);
         c.FOOERROR.writeln("Row" + str(n) +
                            stroke_text(c, I, " Spurious handstroke strike at ", " Spurious backstroke strike at ") +
@@ -79,7 +79,7 @@ void FIXROGUESTRIKES(Context& c, std::int32_t I) {
     } else if (s.SPACERATIO > c.cfg.SPACERATIOUPPERBOUND) {
         ++s.NUMMISSED;
         at(c, 28, 24, pad_int(s.NUMMISSED, 4), YELLOW);
-        at(c, 32 + 6 * ((s.NUMMISSED - 1) % 8), 24, " " + fixed(s.SPACERATIO, 6, 3), YELLOW);
+        at(c, 32 + 6 * ((s.NUMMISSED - 1) % 8), 24, std::string(" ") + fixed(s.SPACERATIO, 6, 3), YELLOW);
         c.screen.textcolor(WHITE);
         push_sensor_time(s, static_cast<std::int32_t>(s.DOOUTPUTSMICROTIME / 1000));
         c.FOOERROR.writeln("Row" + str(s.NOUTPUTTIME) +
@@ -92,7 +92,7 @@ void FIXROGUESTRIKES(Context& c, std::int32_t I) {
         s.DOUBLEDSEND = true;
     } else {
         at(c, 28, 25, pad_int(s.NSENSORTIME, 4), WHITE);
-        at(c, 32 + 6 * ((s.NSENSORTIME - 1) % 8), 25, " " + fixed(s.SPACERATIO, 5, 3), LIGHTGRAY);
+        at(c, 32 + 6 * ((s.NSENSORTIME - 1) % 8), 25, std::string(" ") + fixed(s.SPACERATIO, 5, 3), LIGHTGRAY);
         c.screen.textcolor(WHITE);
     }
     statistics_line(c, average);

@@ -33,6 +33,8 @@ Result<LineSettings> from_dcb(const DCB& d) {
     s.binary = d.fBinary;
     s.outx_cts_flow = d.fOutxCtsFlow;
     s.outx_dsr_flow = d.fOutxDsrFlow;
+    if (d.fDtrControl > DTR_CONTROL_HANDSHAKE)
+        return fail("GetCommState: an undefined DTR control is set");
     s.dtr_control = static_cast<LineControl>(d.fDtrControl);
     if (d.fRtsControl > RTS_CONTROL_HANDSHAKE)
         return fail("GetCommState: RTS toggle control is set, which this program does not use");

@@ -1,0 +1,24 @@
+# Debian packages the scripts need. qn_need_packages installs the missing ones
+# when run as root; otherwise it prints the exact command and stops.
+
+QN_BUILD_PACKAGES="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev socat python3"
+QN_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool socat x11-apps imagemagick"
+QN_FUZZ_PACKAGES="clang libclang-rt-14-dev"
+
+qn_need_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing missing packages: ${missing[*]}"
+        export DEBIAN_FRONTEND=noninteractive
+        apt-get update -qq
+        apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    else
+        echo "These packages are missing. Install them with:" >&2
+        echo "  sudo apt-get install ${missing[*]}" >&2
+        exit 1
+    fi
+}

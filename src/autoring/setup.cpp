@@ -1,0 +1,132 @@
+#include "autoring/setup.h"
+
+#include <string>
+
+#include "autoring/methodfile.h"
+#include "console/crt.h"
+#include "core/context.h"
+#include "core/text.h"
+#include "keyout/targets.h"
+
+namespace qn {
+
+namespace {
+
+constexpr const char* LIBRARYFOLDER = "composition_library";
+constexpr std::int32_t MINAUTOBELLS = 4;
+constexpr std::int32_t MINPEALSPEED = 60;
+constexpr std::int32_t MAXPEALSPEED = 300;
+
+void prompt(Context& c, const std::string& text, bool line_end) {
+    c.screen.textcolor(YELLOW);
+    if (line_end) c.screen.writeln(text);
+    else c.screen.write(text);
+    c.screen.textcolor(WHITE);
+}
+
+// Asks until the answer is in range; other values are dropped silently.
+std::int32_t read_in_range(Context& c, std::int32_t lo, std::int32_t hi) {
+    for (;;) {
+        const std::int32_t v = READSTR2LONGINT(c);
+        if (v >= lo && v <= hi) return v;
+    }
+}
+
+void ask_number_of_bells(Context& c) {
+    prompt(c, "Give number of bells being rung", false);
+    c.autoring.AUTOKEYBELLS = read_in_range(c, MINAUTOBELLS, MAXAUTOBELLS);
+    c.screen.writeln("Ringing " + str(c.autoring.AUTOKEYBELLS) + " bells");
+}
+
+bool target_is_ringing_room(Context& c) {
+    const std::uint8_t idx = CONVERTPROGRAMNAMETOPROGRAMIDX(c, c.cfg.TARGETPROGRAM);
+    return c.keyout.TARGETPROGRAMARR[idx].TTARGETPROGRAM2.rfind("Ringing Room", 0) == 0;
+}
+
+// Position b of the mask holds bell b's symbol. The symbols of bells 13-16
+// (A-D) have no position among the twelve that can be rung: ignored.
+std::string bells_mask_from_answer(const std::string& answer) {
+    std::string mask(MAXAUTOBELLS, ' ');
+    for (char ch : answer) {
+        if (ch >= '1' && ch <= '9') mask[static_cast<std::size_t>(ch - '1')] = ch;
+        else if (ch == '0') mask[9] = '0';
+        else if (ch == 'E' || ch == 'e') mask[10] = 'E';
+        else if (ch == 'T' || ch == 't') mask[11] = 'T';
+    }
+    return mask;
+}
+
+void ask_bells_to_ring(Context& c) {
+    AutoringState& a = c.autoring;
+    if (!target_is_ringing_room(c)) {
+        a.AUTOKEYPRESSDATA.assign(static_cast<std::size_t>(a.AUTOKEYBELLS), ' ');
+        a.AUTOKEYPRESSDATA.front() = 'j';
+        return;
+    }
+    c.screen.writeln("NB Automated ringing is controlled solely from this interface, NOT ringing room");
+    prompt(c, "Give numbers of bells to ring e.g 1456ET & press [ENTER]:", false);
+    a.AUTOKEYPRESSDATA = bells_mask_from_answer(read_line(c));
+    std::string chosen;
+    for (char ch : a.AUTOKEYPRESSDATA)
+        if (ch != ' ') chosen.push_back(ch);
+    c.screen.writeln("Bells to ring are=" + chosen);
+}
+
+void report_load(Context& c, const std::string& line) {
+    c.screen.writeln(line);
+    c.FOOERROR.writeln(line);
+}
+
+// Until a file loads; false when the user gives up with "T".
+bool choose_and_load_file(Context& c) {
+    for (;;) {
+        prompt(c, "Give the name of the method/touch file (null entry means do rounds)", true);
+        const std::string answer = read_line(c);
+        // Without the folder the look-up below simply fails there.
+        (void)c.plat.files->make_dir(LIBRARYFOLDER);
+        const std::string name = answer.empty() ? "rounds" + str(c.autoring.AUTOKEYBELLS) : answer;
+        auto text = c.plat.files->read_all(name);
+        if (!text.ok()) text = c.plat.files->read_all(std::string(LIBRARYFOLDER) + "/" + name);
+        if (!text.ok()) {
+            c.screen.writeln("file=.\\" + std::string(LIBRARYFOLDER) + "\\" + name +
+                             " not found, try again [or T to quit configuration]");
+            if (!answer.empty() && upper(answer[0]) == 'T') {
+                c.screen.writeln("terminating setting up automatic ringing");
+                return false;
+            }
+            continue;
+        }
+        c.autoring.FMETHOD = std::move(text.value());
+        if (LOADMETHODFILE(c)) {
+            report_load(c, "method file loaded");
+            return true;
+        }
+        report_load(c, "method did not load");
+    }
+}
+
+void ask_peal_speed(Context& c) {
+    prompt(c, "Give peal speed in *Minutes*", false);
+    c.autoring.AUTOKEYSPEED = read_in_range(c, MINPEALSPEED, MAXPEALSPEED);
+    c.screen.writeln(" Peal speed (minutes)" + str(c.autoring.AUTOKEYSPEED));
+}
+
+}  // namespace
+
+bool SETUPARAMETERSAUTORING(Context& c) {
+    AutoringState& a = c.autoring;
+    SCRATCHWINDOWCLS(c);
+    c.screen.textcolor(WHITE);
+    ask_number_of_bells(c);
+    ask_bells_to_ring(c);
+    if (!choose_and_load_file(c)) return false;
+    ask_peal_speed(c);
+    SCRATCHWINDOWCLS(c);
+    FULLWINDOW(c);
+    // A 5040-row peal is 2520 whole pulls of 2N+1 beats each.
+    a.AUTOKEYTIMERINTERVAL = static_cast<std::int64_t>(a.AUTOKEYSPEED) * 1000 / (42 * (2 * a.AUTOKEYBELLS + 1));
+    a.AUTOKEYCOUNT = 0;
+    return true;
+}
+
+}  // namespace qn

@@ -1,0 +1,167 @@
+#include "core/keycheck.h"
+
+#include "autoring/driver.h"
+#include "autoring/setup.h"
+#include "console/bignumber.h"
+#include "console/crt.h"
+#include "core/context.h"
+#include "core/text.h"
+#include "core/timing.h"
+#include "keyout/keysending.h"
+#include "keyout/menus.h"
+#include "strokes/counter.h"
+
+namespace qn {
+
+namespace {
+
+constexpr std::int64_t kPauseMicro = 6000000;
+
+bool is_command(char ch) {
+    switch (ch) {
+    case 27: case '+': case '-': case '0': case '<': case '>': case 'A': case 'B':
+    case 'C': case 'H': case 'N': case 'P': case 'Q': case 'Z':
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::int32_t lowered(std::int32_t v) { return v < 20 ? 0 : v - 20; }
+
+void show_delays(Context& c) {
+    KeyoutState& k = c.keyout;
+    for (std::int32_t i = 1; i <= k.SENSORSACTIVE && i <= MAXSENSORS; ++i) {
+        SCRATCHWINDOWCLS(c);
+        c.screen.writeln("Handstroke key delay now " + str(k.WHICHSENSORARR2[i].WDELAYHAND));
+        c.screen.writeln("Backstroke key delay now " + str(k.WHICHSENSORARR2[i].WDELAYBACK));
+    }
+}
+
+void change_delays(Context& c, bool hand, std::int32_t step) {
+    KeyoutState& k = c.keyout;
+    for (std::int32_t i = 1; i <= k.SENSORSACTIVE && i <= MAXSENSORS; ++i) {
+        SensingPoint& p = k.WHICHSENSORARR2[i];
+        if (hand) p.WDELAYHAND = step > 0 ? p.WDELAYHAND + step : lowered(p.WDELAYHAND);
+        p.WDELAYBACK = step > 0 ? p.WDELAYBACK + step : lowered(p.WDELAYBACK);
+    }
+    show_delays(c);
+}
+
+// The target must hold the focus before the other bells start. Key dispatch
+// is not running meanwhile, so the real foreground window is looked at every
+// 100 ms; any key but Q (which quits) gives up the start.
+bool wait_for_target_focus(Context& c) {
+    KeyoutState& k = c.keyout;
+    if (k.WINDOWFOCUS) return true;
+    const std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
+    c.screen.writeln("Waiting for \"" + c.cfg.TARGETPROGRAM + "\" to have the focus - press a key to cancel");
+    for (;;) {
+        WindowHandle f = c.plat.windows->foreground();
+        if (f != 0 && (f == k.SAVEWND || c.plat.windows->window_text(f, 256).find(target) != std::string::npos)) {
+            k.SAVEWND = f;
+            k.WINDOWFOCUS = true;
+            c.con.REPAINTBIGNUMBERWINDOW = true;
+            c.FOOERROR.writeln("Recovered from loss of focus");
+            return true;
+        }
+        if (READNORMALKEYCHAR(c) != 0) return false;
+        SLEEP(c, 100);
+    }
+}
+
+void automatic_ringing(Context& c, char key) {
+    AutoringState& a = c.autoring;
+    SCRATCHWINDOWCLS(c);
+    if (key == 'Z' || (key == 'A' && !c.core.AUTOBELLSETUPFLAG)) {
+        if (key == 'A') c.screen.writeln("Setting up configuration first");
+        c.core.AUTOBELLSETUPFLAG = SETUPARAMETERSAUTORING(c);
+        a.RINGBELLFIRSTTIME = true;
+        a.ROWN = -6;
+    }
+    if (key != 'A' || !c.core.AUTOBELLSETUPFLAG) return;
+    a.AUTOKEYPRESS = !a.AUTOKEYPRESS;
+    if (a.AUTOKEYPRESS) {
+        c.screen.writeln("Automated ringing started");
+        if (!wait_for_target_focus(c)) {
+            a.AUTOKEYPRESS = false;
+            c.screen.writeln("Automated ringing not started");
+            return;
+        }
+        EXPORTKEY(c, 'l');
+        SLEEP(c, 4000);
+    } else {
+        SCRATCHWINDOWCLS(c);
+        c.screen.writeln("Automated ringing ended");
+        a.AUTOKEYTIMER = 0;
+        a.ROWN = -6;
+    }
+}
+
+void pause_check(Context& c) {
+    FULLWINDOW(c);
+    const bool pause = MYELAPSEDMICROSECS(c) - c.strokes.LASTLOCMICROSECS > kPauseMicro;
+    if (pause || c.strokes.NOUTPUTTIME >= MAXROWSALLOWED) RESETCOUNTERSTART(c, pause);
+}
+
+}  // namespace
+
+void do_command(Context& c, char key) {
+    StrokesState& s = c.strokes;
+    switch (key) {
+    case 'H':
+        s.HANDSTROKE = true;
+        c.screen.writeln("Now Set at handstroke");
+        break;
+    case 'B':
+        s.HANDSTROKE = false;
+        c.screen.writeln("Now Set at backstroke");
+        break;
+    case '+': change_delays(c, true, 20); break;
+    case '-': change_delays(c, true, -20); break;
+    case '<': change_delays(c, false, 20); break;
+    case '>': change_delays(c, false, -20); break;
+    case 'N':
+        SCRATCHWINDOWCLS(c);
+        c.cfg.BIGNUMBERS = !c.cfg.BIGNUMBERS;
+        s.MYCOUNTER = 0;
+        c.con.REPAINTBIGNUMBERWINDOW = true;
+        c.screen.writeln(c.cfg.BIGNUMBERS ? "big counter numbers ON" : "big counter numbers OFF");
+        break;
+    case '0':
+        s.MYCOUNTER = 0;
+        c.screen.writeln("Counter set to zero");
+        break;
+    case 'C':
+        MODIFYCONFIGURATION(c);
+        WRITEBIG(c);
+        break;
+    case 'P':
+        SCRATCHWINDOWCLS(c);
+        CHOOSEWINDOWTARGET(c);
+        FULLWINDOW(c);
+        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+        c.screen.write("Program " + c.cfg.TARGETPROGRAM + " selected");
+        break;
+    case 'A':
+    case 'Z': automatic_ringing(c, key); break;
+    default: break;  // Q and Esc have ended the program in the key read
+    }
+}
+
+void KEYCHECK(Context& c) {
+    if (autoring_driver_step(c) == 'A') automatic_ringing(c, 'A');
+    if (c.plat.console->key_waiting()) {
+        char key = upper(WAITFORKEYSTROKEANDRETURNNORMALKEY(c));
+        if (!is_command(key)) return;  // dropped, and no pause check this pass
+        if (c.cfg.BIGNUMBERS) {
+            c.con.REPAINTBIGNUMBERWINDOW = true;
+            WRITEINSERVICEMENU(c);
+        }
+        SCRATCHWINDOWCLS(c);
+        do_command(c, key);
+    }
+    pause_check(c);
+}
+
+}  // namespace qn

@@ -1,0 +1,167 @@
+#include "core/program.h"
+
+#include "calibration/calibrate.h"
+#include "config/configfile.h"
+#include "console/bignumber.h"
+#include "console/crt.h"
+#include "core/context.h"
+#include "core/keycheck.h"
+#include "core/text.h"
+#include "core/timing.h"
+#include "keyout/dispatch.h"
+#include "keyout/keysending.h"
+#include "keyout/sendtext.h"
+#include "keyout/targets.h"
+#include "serial/ports.h"
+#include "serial/serialthread_shorts_xz.h"
+#include "strokes/logs.h"
+#include "strokes/watchports.h"
+
+namespace qn {
+
+namespace {
+
+void prepare_console(Context& c) {
+    c.screen.textbackground(BLUE);
+    c.screen.textcolor(YELLOW);
+    FULLWINDOW(c);
+    c.screen.clrscr();
+    c.screen.cursor_visible(false);
+    if (!c.FOOERROR.is_open() && !c.strokes.NOLOGREASON.empty())
+        c.screen.writeln("No run log this time: " + c.strokes.NOLOGREASON);
+}
+
+bool stored_port_usable(Context& c) {
+    SerialState& s = c.serial;
+    c.core.GOTTHESERIALPORT = false;
+    for (std::int32_t i = 1; i <= s.PORTSTOTAL; ++i) {
+        if ("\\\\.\\" + s.PORTNAME[i] != c.cfg.COMPORTNAME) continue;
+        s.SERIALHANDLEARR[i] = open_serial_port(c, c.cfg.COMPORTNAME);
+        if (s.SERIALHANDLEARR[i] != 0) {
+            c.core.GOTTHESERIALPORT = true;
+            close_serial_port(c, s.SERIALHANDLEARR[i]);
+            s.SERIALHANDLEARR[i] = 0;
+        }
+    }
+    return c.core.GOTTHESERIALPORT;
+}
+
+// The settings file names a port: it must still be there and free. A retry
+// lists the ports again, so an adapter plugged in meanwhile is found.
+void check_stored_port(Context& c) {
+    for (;;) {
+        if (stored_port_usable(c)) break;
+        c.FOOERROR.writeln("Comport " + c.cfg.COMPORTNAME + " not available");
+        c.screen.textcolor(YELLOW);
+        c.screen.writeln(REMOVEUNDERLINEFROMSTRING(PROGRAM_VERSION));
+        c.screen.textcolor(WHITE);
+        c.screen.writeln();
+        c.screen.writeln("Configuration file exists, but the specifified port " + c.cfg.COMPORTNAME +
+                         " is NOT available");
+        c.screen.writeln("Check if another program using it, e.g. Abel, if so close it");
+        c.screen.writeln("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
+        char key = upper(WAITFORKEYSTROKEANDRETURNNORMALKEY(c));
+        if (key == 'C') {
+            c.core.GOTCONFIGFILE = false;
+            break;
+        }
+        LISTCOMMPORT(c, c.serial.PORTSTOTAL, c.serial.PORTNAME);
+    }
+    c.screen.clrscr();
+}
+
+void find_target_window(Context& c) {
+    while (FINDHANDLEFORTARGETWINDOW(c) == 'P') {
+        FULLWINDOW(c);
+        c.screen.clrscr();
+        CHOOSEWINDOWTARGET(c);
+        FULLWINDOW(c);
+        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+        c.screen.write("Program " + c.cfg.TARGETPROGRAM + " selected");
+    }
+}
+
+void key_send_test(Context& c) {
+    if (!c.keyout.FINDINGANDGOINGTOWINDOW || c.cfg.TARGETPROGRAM != "NOT ACTIVATED  Ringing Room") return;
+    c.screen.writeln("Key send test - one hand and back round");
+    SLEEP(c, 3000);
+    for (int i = 0; i <= 15; ++i) {
+        SENDTEXT(c, std::string(1, static_cast<char>('1' + i % 8)));
+        SLEEP(c, 300);
+    }
+    c.screen.writeln("Ending Key send test - hand and back rounds");
+}
+
+}  // namespace
+
+void startup(Context& c, const std::vector<std::string>& args) {
+    c.cfg.SIGNALSMODE = false;
+    c.cfg.BAGLEYMODE = false;
+    auto opened = c.plat.console->open(Screen::ROWS, Screen::COLS);
+    c.screen.attach(c.plat.console);
+    STARTERRORLOG(c);
+    if (!opened.ok()) c.FOOERROR.writeln("Console: " + opened.error());
+    auto res = c.plat.threads->raise_timer_resolution();
+    if (!res.ok()) c.FOOERROR.writeln("Timer resolution not raised: " + res.error());
+    prepare_console(c);
+    LISTCOMMPORT(c, c.serial.PORTSTOTAL, c.serial.PORTNAME);
+    SETUPFONT(c);
+    STARTTHETIMER(c);
+    c.core.TIMERON = true;
+    log_timer_calibration(c);
+    if (!args.empty() && args[0] == "/A") c.core.EASYMODE = false;
+
+    c.core.FNAMEFI = PROGRAM_VERSION;
+    c.core.GOTCONFIGFILE = READCONFIGFILE(c, c.core.FNAMEFI + ".ini");
+    if (c.core.GOTCONFIGFILE) check_stored_port(c);
+    if (!c.core.GOTCONFIGFILE) {
+        WRITESTARTUPTEXT(c);
+        CALIBRATE(c, true);
+    }
+    if (READCONFIGFILE(c, "bespoke.ini")) {
+        c.screen.writeln("bespoke settings read");
+        c.FOOERROR.writeln("bespoke settings read");
+    }
+    MYFLUSH(c);
+    if (!c.serial.SERIALTHREADON) STARTSERIALPORT(c);
+    if (!c.cfg.BAGLEYMODE && !c.serial.SERIALTHREADON) start_serial_thread(c, c.serial.SERIALHANDLE);
+
+    find_target_window(c);
+    c.FOOERROR.writeln(" the following calibration is assumed on entry to main cycle");
+    WRITECURRENTCALIBRATIONTOSCREEN(c, c.FOOERROR);
+    WRITEOTHERPROGRAMOPTIONS(c, c.FOOERROR);
+    MYFLUSH(c);
+    key_send_test(c);
+
+    c.strokes.SNUM = 0;
+    c.strokes.MYCOUNTER = -1;
+    WRITEBIG(c);
+    for (std::int32_t i = 1; i <= MAXSENSORS; ++i) c.strokes.SENDAKEYACTIVE[i] = false;
+    c.autoring.ROWN = -6;
+}
+
+void main_loop_pass(Context& c) {
+    KEYCHECK(c);
+    if (WATCHPORTS(c)) DOKEYSENDING(c);
+    if (c.cfg.BAGLEYMODE)
+        SLEEP(c, 1);
+    else if (c.cfg.SLEEPNUM > -1)
+        SLEEP(c, c.cfg.SLEEPNUM);
+}
+
+void shutdown(Context& c) {
+    close_serial_port(c, c.serial.SERIALHANDLE);
+    c.serial.SERIALHANDLE = 0;
+    STOPTHETIMER(c);
+    c.core.TIMERON = false;
+    MYFLUSH(c);
+}
+
+int quennick_main(Context& c, const std::vector<std::string>& args) {
+    startup(c, args);
+    while (!c.core.TERMINATEPROGRAM) main_loop_pass(c);
+    shutdown(c);
+    return 0;
+}
+
+}  // namespace qn

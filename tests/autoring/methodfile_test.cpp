@@ -1,0 +1,294 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "autoring/methodfile.h"
+#include "autoring/touch_rows.h"
+#include "core/context.h"
+#include "fakes/fake_platform.h"
+
+namespace qn {
+namespace {
+
+using test::Harness;
+using test::lines;
+using test::plain_bob_touch;
+using test::ring;
+
+bool load(Harness& h, const std::string& text, std::int32_t n) {
+    h.c().autoring.AUTOKEYBELLS = n;
+    h.c().autoring.FMETHOD = text;
+    return LOADMETHODFILE(h.c());
+}
+
+bool screen_has(const Context& c, const std::string& text) {
+    for (int line = 1; line <= Screen::ROWS; ++line)
+        if (c.screen.line_text(line).find(text) != std::string::npos) return true;
+    return false;
+}
+
+// Rows 2..last of the file that carry a call key or a "P".
+std::string marks(const AutoringState& a, std::int32_t from, std::int32_t to) {
+    std::string out;
+    for (std::int32_t r = from; r <= to; ++r)
+        if (a.PNCALL[r] != ' ') out += std::to_string(r) + a.PNCALL[r] + " ";
+    return out;
+}
+
+// ---- block length and calls ---------------------------------------------------
+
+TEST(MethodFileBlocks, PlainCourseOfMinorHasALeadOfTwelveAndNoCallKeys) {
+    Harness h;
+    auto rows = ring("123456", plain_bob_touch(6, "ppppp"));
+    ASSERT_EQ(rows.back(), "123456");
+    ASSERT_TRUE(load(h, lines(rows), 6));
+    const AutoringState& a = h.c().autoring;
+    EXPECT_EQ(a.BASELEN, 12);
+    EXPECT_EQ(a.ROWNUM, 61 + ROUNDSATEND);
+    // Only the plain lead end where it first differs from row 1's blank.
+    EXPECT_EQ(marks(a, 3, 61), "13P ");
+    EXPECT_EQ(a.PNCALL[2], 'g');
+    EXPECT_EQ(a.PNCALL[62], 'h');
+    EXPECT_EQ(a.PNCALL[65], 't');
+    for (std::int32_t r = ROWLO; r <= 1; ++r) EXPECT_EQ(a.ROW[r], "123456") << r;
+    for (std::int32_t r = 62; r <= 65; ++r) EXPECT_EQ(a.PN[r], " ") << r;
+    EXPECT_EQ(a.PN[2], "x");
+    EXPECT_EQ(a.PN[3], "16");
+    EXPECT_EQ(a.PN[13], "12");
+    EXPECT_EQ(a.ROW[13], "135264");  // the first lead end
+    EXPECT_EQ(h.c().autoring.AUTOKEYBELLS, 6);
+}
+
+TEST(MethodFileBlocks, PlainCourseOfMajorHasALeadOfSixteen) {
+    Harness h;
+    ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "ppppppp"))), 8));
+    EXPECT_EQ(h.c().autoring.BASELEN, 16);
+}
+
+TEST(MethodFileBlocks, BobsAndSinglesOnEightAreLittleBAndN) {
+    Harness h;
+    ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "pbpsp"))), 8));
+    const AutoringState& a = h.c().autoring;
+    EXPECT_EQ(a.BASELEN, 16);
+    // Lead ends fall on rows 17, 33, 49, 65, 81: plain, bob, plain, single, plain.
+    EXPECT_EQ(marks(a, 3, 81), "17P 33b 49P 65n 81P ");
+    EXPECT_EQ(a.NUMBEROFP, 1);
+    EXPECT_NE(h.log().find("Call 2Placenotation=(14) callname=b\r\n"), std::string::npos);
+    EXPECT_TRUE(screen_has(h.c(), "Call 3Placenotation=(1234) callname=n"));
+}
+
+TEST(MethodFileBlocks, OnSixBellsFourteenIsTheBigB) {
+    Harness h;
+    ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "bsp"))), 6));
+    EXPECT_EQ(marks(h.c().autoring, 3, 37), "13B 25n 37P ");
+}
+
+TEST(MethodFileBlocks, OnlyAChangeOfNotationIsSeenSoARepeatedCallGetsNoKey) {
+    Harness h;
+    ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "pbbp"))), 8));
+    EXPECT_EQ(marks(h.c().autoring, 3, 65), "17P 33b 65P ");
+}
+
+TEST(MethodFileBlocks, DifferencesAtTwoPlacesInTheLeadAreRefused) {
+    Harness h;
+    auto changes = plain_bob_touch(6, "pbpbpb");
+    changes[3 * 12 + 5] = "1236";  // the half lead of lead 4: row 43, position 7 of the lead
+    ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
+    EXPECT_EQ(h.c().autoring.BASELEN, 12);
+    EXPECT_EQ(h.c().autoring.MATCHPATTERNS, 2);
+    const std::string log = h.log();
+    EXPECT_NE(log.find("This composition is unsuitable - has varying blocklengths\r\n1\r\n7\r\n"), std::string::npos);
+    EXPECT_NE(log.find("seekrepeatpatternsfailed\r\n"), std::string::npos);
+    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - has varying blocklengths"));
+}
+
+TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
+    Harness h;
+    auto changes = plain_bob_touch(6, "pppppp");
+    changes[2 * 12 - 1] = "1256";
+    changes[4 * 12 - 1] = "1236";
+    ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
+    EXPECT_EQ(h.c().autoring.NUMBEROFP, 3);
+    EXPECT_TRUE(screen_has(h.c(), "Composition is unsuitable - 2 call types unaccounted for!"));
+    const std::string log = h.log();
+    EXPECT_NE(log.find("This composition is unsuitable - 2 call types unaccounted for!\r\n"), std::string::npos);
+    EXPECT_NE(log.find("check calltypes was ok=FALSE\r\n"), std::string::npos);
+    EXPECT_NE(log.find("list of call locations\r\n"), std::string::npos);  // still written
+}
+
+TEST(MethodFileBlocks, WithoutSymmetryEveryRowMatchesItselfAndNoCallIsFound) {
+    Harness h;
+    ASSERT_TRUE(load(h, "1234\n2134\n", 4));
+    EXPECT_EQ(h.c().autoring.BASELEN, 0);
+    EXPECT_EQ(marks(h.c().autoring, 3, h.c().autoring.ROWNUM - 1), "3h ");
+}
+
+// ---- reading the file -----------------------------------------------------------
+
+TEST(MethodFileReading, DoublesWithEightBellsRingsSixWithACover) {
+    Harness h;
+    auto rows = ring("12345", {"5", "1", "5", "1", "5", "1", "5", "1", "5", "125"});
+    ASSERT_TRUE(load(h, lines(rows), 8));
+    const AutoringState& a = h.c().autoring;
+    EXPECT_EQ(a.AUTOKEYBELLS, 6);
+    EXPECT_EQ(a.NUMWORKBELLS, 5);
+    for (std::int32_t r = ROWLO; r <= a.ROWNUM; ++r) {
+        ASSERT_EQ(a.ROW[r].size(), 6u) << r;
+        EXPECT_EQ(a.ROW[r].back(), '6') << r;
+        EXPECT_EQ(a.PN[r].back(), '6') << r;
+    }
+    EXPECT_NE(h.log().find("pad 6 12345~123456  6\r\n"), std::string::npos);
+}
+
+TEST(MethodFileReading, NumberOfBellsIsOnlyEverLowered) {
+    Harness h;
+    ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 12));
+    EXPECT_EQ(h.c().autoring.AUTOKEYBELLS, 6);
+    ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 5));
+    EXPECT_EQ(h.c().autoring.AUTOKEYBELLS, 5);  // rows longer than N: the driver says so
+}
+
+TEST(MethodFileReading, ShortNumberFirstLineIsSkippedButARowIsKept) {
+    Harness h;
+    ASSERT_TRUE(load(h, "16\n1234\n2143\n", 4));
+    EXPECT_EQ(h.c().autoring.ROW[1], "1234");
+    EXPECT_EQ(h.c().autoring.ROW[2], "2143");
+    ASSERT_TRUE(load(h, "1234\n2143\n", 4));
+    EXPECT_EQ(h.c().autoring.ROW[1], "1234");
+    EXPECT_EQ(h.c().autoring.ROW[2], "2143");
+    // Rounds on three bells is a row, not a lead length.
+    ASSERT_TRUE(load(h, "123\n213\n", 4));
+    EXPECT_EQ(h.c().autoring.ROW[ROWLO], "1234");
+    EXPECT_EQ(h.c().autoring.ROW[2], "2134");
+}
+
+TEST(MethodFileReading, LongLinesAreCutAndLineEndsMayBeCrLf) {
+    Harness h;
+    ASSERT_TRUE(load(h, "1234\r\n2143658709TEBADCYX\r\n1234", 4));
+    EXPECT_EQ(h.c().autoring.ROW[2], "2143658709TEBADC");
+    EXPECT_EQ(h.c().autoring.ROW[3], "1234");  // no line end after the last row
+    EXPECT_EQ(h.c().autoring.ROWNUM, 3 + ROUNDSATEND);
+}
+
+TEST(MethodFileReading, ABlankLineIsARowOfNoBells) {
+    Harness h;
+    ASSERT_TRUE(load(h, "1234\n\n2143\n", 4));
+    EXPECT_EQ(h.c().autoring.ROW[2], "");
+    EXPECT_EQ(h.c().autoring.PN[2], "x");
+    EXPECT_EQ(h.c().autoring.PN[3], "x");
+}
+
+TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {
+    Harness h;
+    ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 6));
+    ASSERT_TRUE(load(h, "123456\n214365\n", 6));
+    const AutoringState& a = h.c().autoring;
+    EXPECT_EQ(a.ROWNUM, 2 + ROUNDSATEND);
+    EXPECT_EQ(a.ROW[a.ROWNUM + 1], "");
+    EXPECT_EQ(a.PNCALL[13], ' ');
+}
+
+// ---- what the tables cannot hold ----------------------------------------------
+
+TEST(MethodFileLimits, ThePlacesOfTheRowsDecideWhatCanBeRung) {
+    Harness h;
+    EXPECT_FALSE(load(h, "", 6));
+    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - rows of fewer than 3 bells"));
+    EXPECT_FALSE(load(h, "8\n12\n21\n", 6));
+    EXPECT_FALSE(load(h, "1234567890ETA\n", 12));
+    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - rows of more than 12 bells cannot be rung"));
+    EXPECT_NE(h.log().find("This composition is unsuitable - rows of more than 12 bells cannot be rung\r\n"),
+              std::string::npos);
+}
+
+TEST(MethodFileLimits, AFileThatFillsTheTableLoadsAndOneRowMoreIsRefused) {
+    Harness h;
+    // A plain course rung over and over: the lead is found near the end, so
+    // the look-ahead of the last rows reaches past row 6000.
+    std::vector<std::string> changes;
+    while (changes.size() < 5995) {
+        auto lead = plain_bob_touch(8, "p");
+        changes.insert(changes.end(), lead.begin(), lead.end());
+    }
+    changes.resize(5995);
+    auto rows = ring("12345678", changes);
+    ASSERT_EQ(rows.size(), 5996u);
+    ASSERT_TRUE(load(h, lines(rows), 8));
+    EXPECT_EQ(h.c().autoring.ROWNUM, MAXROWSALLOWED);
+    EXPECT_EQ(h.c().autoring.BASELEN, 16);
+    EXPECT_NE(h.log().find("seekpattern5996\t16\tx\t\tTRUE"), std::string::npos);
+
+    rows.push_back(rows[1]);
+    EXPECT_FALSE(load(h, lines(rows), 8));
+    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - more than 5996 rows"));
+}
+
+// Block positions and notations beyond the tables: the scan itself, on tables
+// set up by hand.
+TEST(MethodFileLimits, MoreKindsOfChangeThanTheListHoldsAreRefused) {
+    Harness h;
+    AutoringState& a = h.c().autoring;
+    a.ROWNUM = 60;
+    a.BASELEN = 2;
+    a.NUMWORKBELLS = 8;
+    for (std::int32_t r = 1; r <= a.ROWNUM; ++r) a.PN[r] = r % 2 ? std::to_string(r) : "x";
+    EXPECT_FALSE(SEEKREPEATINGPATTERNS(h.c()));
+    EXPECT_EQ(a.PNLISTNUM, PNLISTLENGTH);
+    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - more than 20 kinds of change at call positions"));
+}
+
+TEST(MethodFileLimits, DifferencesAtMorePlacesThanTheTableHoldsAreRefused) {
+    Harness h;
+    AutoringState& a = h.c().autoring;
+    a.BASELEN = 200;
+    a.ROWNUM = 500;
+    a.NUMWORKBELLS = 8;
+    for (std::int32_t r = 1; r <= a.ROWNUM; ++r) a.PN[r] = r > 200 && r <= 400 ? "14" : "12";
+    EXPECT_FALSE(SEEKREPEATINGPATTERNS(h.c()));
+    EXPECT_EQ(a.MATCHPATTERNS, MAXTHEMOD);
+    EXPECT_NE(h.log().find("This composition is unsuitable - differences at more than 100 places in the block\r\n"),
+              std::string::npos);
+}
+
+// ---- the generated library ------------------------------------------------------
+
+std::string read_text(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::filesystem::path library_dir() {
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "composition_library";
+}
+
+TEST(MethodFileLibrary, EveryTouchOfTheLibraryLoads) {
+    const auto dir = library_dir();
+    ASSERT_TRUE(std::filesystem::is_directory(dir)) << dir;
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        Harness h;
+        const std::string name = entry.path().filename().string();
+        std::int32_t n = 8;
+        if (name.rfind("rounds", 0) == 0) n = std::stoi(name.substr(6));
+        EXPECT_TRUE(load(h, read_text(entry.path()), n)) << name;
+        ++files;
+    }
+    EXPECT_GE(files, 17);
+}
+
+TEST(MethodFileLibrary, TheMajorTouchCallsBobsAndSinglesWhereTheyAre) {
+    Harness h;
+    ASSERT_TRUE(load(h, read_text(library_dir() / "plain_bob_major_touch"), 8));
+    const AutoringState& a = h.c().autoring;
+    EXPECT_EQ(a.BASELEN, 16);
+    // Calling b s p, over and over: lead ends on rows 17, 33, 49, ...
+    for (std::int32_t lead = 0; 1 + 16 * (lead + 1) <= a.ROWNUM - ROUNDSATEND; ++lead)
+        EXPECT_EQ(a.PNCALL[1 + 16 * (lead + 1)], "bnP"[lead % 3]) << lead;
+}
+
+}  // namespace
+}  // namespace qn

@@ -1,0 +1,273 @@
+/* Modem lines for a pty, for tests (LD_PRELOAD=libqnmodemshim.so).
+ *
+ * A pty has no CTS, DSR, CD or RI, and its driver refuses the modem-line
+ * ioctls. This library takes over ioctl() for one device, named by
+ * QN_SHIM_DEV (the pty slave, e.g. /dev/pts/7), and answers the modem-line
+ * requests from a timeline file named by QN_SHIM_TIMELINE:
+ *
+ *     # CLOCK_MONOTONIC microseconds, then the TIOCM_ status word
+ *     183625331012 0
+ *     183625531012 0x20        (TIOCM_CTS on)
+ *     183625536012 0
+ *
+ * one entry per line in time order; '#' starts a comment. The test may keep
+ * appending while the program runs; a file that shrinks is read again from
+ * the start. Before the first entry every line is off.
+ *
+ * Descriptors are matched by device number (fstat st_rdev), not by path:
+ * under Wine the wineserver opens the file and hands the descriptor over.
+ *
+ *   TIOCMGET     the word in force now, with DTR/RTS as last set below
+ *   TIOCMSET, TIOCMBIS, TIOCMBIC   set DTR/RTS (other bits are ignored)
+ *   TIOCMIWAIT   returns 0 once an entry takes effect that changes a line of
+ *                its mask; -1/EINTR when a signal handler runs meanwhile
+ *   TIOCGICOUNT  how often CTS, DSR, RI and CD have changed so far (other
+ *                counts 0); passed on to the driver when QN_SHIM_NO_ICOUNT=1,
+ *                to try code that has to do without counts
+ *
+ * Every other request, and every other descriptor, goes to the real ioctl.
+ */
+#define _GNU_SOURCE
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <pthread.h>
+#include <signal.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+typedef int (*ioctl_fn)(int, unsigned long, ...);
+
+struct entry {
+    long long t_us;
+    int word;
+};
+
+static pthread_once_t g_once = PTHREAD_ONCE_INIT;
+static ioctl_fn g_real_ioctl;
+static int g_active;
+static dev_t g_rdev;
+static char* g_timeline;
+static int g_no_icount;
+
+static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+static struct entry* g_entries; /* guarded by g_lock, as is what follows */
+static size_t g_count, g_capacity;
+static off_t g_parsed;  /* bytes of the file taken so far (whole lines only) */
+static int g_outputs;   /* TIOCM_DTR | TIOCM_RTS as set */
+
+/* Signals stay blocked while the lock is held: a thread parked by a signal
+ * handler (a suspension, in the program or in Wine) must not keep it, and a
+ * handler that calls ioctl must not find it taken by its own thread. */
+static void lock(sigset_t* saved) {
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, saved);
+    pthread_mutex_lock(&g_lock);
+}
+
+static void unlock(const sigset_t* saved) {
+    pthread_mutex_unlock(&g_lock);
+    pthread_sigmask(SIG_SETMASK, saved, NULL);
+}
+
+static const int kOutputLines = TIOCM_DTR | TIOCM_RTS;
+static const int kInputLines = TIOCM_CTS | TIOCM_DSR | TIOCM_CD | TIOCM_RI;
+static const long long kPollStepUs = 200;
+
+static void init(void) {
+    g_real_ioctl = (ioctl_fn)dlsym(RTLD_NEXT, "ioctl");
+    const char* dev = getenv("QN_SHIM_DEV");
+    struct stat st;
+    if (dev != NULL && stat(dev, &st) == 0 && S_ISCHR(st.st_mode)) {
+        g_rdev = st.st_rdev;
+        g_active = 1;
+    }
+    const char* timeline = getenv("QN_SHIM_TIMELINE");
+    if (timeline != NULL) g_timeline = strdup(timeline);
+    const char* no_icount = getenv("QN_SHIM_NO_ICOUNT");
+    g_no_icount = no_icount != NULL && strcmp(no_icount, "1") == 0;
+}
+
+static long long now_us(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000000 + ts.tv_nsec / 1000;
+}
+
+static int is_shim_fd(int fd) {
+    struct stat st;
+    return g_active && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == g_rdev;
+}
+
+static void add_entry(long long t_us, int word) {
+    if (g_count == g_capacity) {
+        size_t capacity = g_capacity ? g_capacity * 2 : 64;
+        struct entry* grown = realloc(g_entries, capacity * sizeof *grown);
+        if (grown == NULL) return;
+        g_entries = grown;
+        g_capacity = capacity;
+    }
+    g_entries[g_count].t_us = t_us;
+    g_entries[g_count].word = word;
+    ++g_count;
+}
+
+static void parse_line(char* line) {
+    char* hash = strchr(line, '#');
+    if (hash != NULL) *hash = '\0';
+    char* end;
+    long long t = strtoll(line, &end, 10);
+    if (end == line) return; /* blank or comment */
+    char* word_start = end;
+    long word = strtol(word_start, &end, 0);
+    if (end == word_start) return;
+    add_entry(t, (int)word);
+}
+
+/* Takes in whatever whole lines were appended since the last call. */
+static void reload_locked(void) {
+    if (g_timeline == NULL) return;
+    int fd = open(g_timeline, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        return;
+    }
+    if (st.st_size < g_parsed) { /* rewritten: start again */
+        g_count = 0;
+        g_parsed = 0;
+    }
+    while (st.st_size > g_parsed) {
+        char buf[8192];
+        ssize_t n = pread(fd, buf, sizeof buf - 1, g_parsed);
+        if (n <= 0) break;
+        buf[n] = '\0';
+        char* last_nl = memrchr(buf, '\n', (size_t)n);
+        if (last_nl == NULL) break; /* a line still being written */
+        *last_nl = '\0';
+        g_parsed += (last_nl - buf) + 1;
+        char* save = NULL;
+        for (char* line = strtok_r(buf, "\n", &save); line; line = strtok_r(NULL, "\n", &save))
+            parse_line(line);
+    }
+    close(fd);
+}
+
+/* Index of the last entry at or before t, or -1. */
+static long last_at_or_before_locked(long long t) {
+    long lo = 0, hi = (long)g_count; /* first entry after t */
+    while (lo < hi) {
+        long mid = (lo + hi) / 2;
+        if (g_entries[mid].t_us <= t) lo = mid + 1;
+        else hi = mid;
+    }
+    return lo - 1;
+}
+
+static int word_at_locked(long long t) {
+    long i = last_at_or_before_locked(t);
+    return i < 0 ? 0 : g_entries[i].word;
+}
+
+static int shim_tiocmget(int* out) {
+    sigset_t saved;
+    lock(&saved);
+    reload_locked();
+    *out = (word_at_locked(now_us()) & ~kOutputLines) | g_outputs;
+    unlock(&saved);
+    return 0;
+}
+
+static int shim_set_outputs(unsigned long request, const int* bits) {
+    sigset_t saved;
+    lock(&saved);
+    if (request == TIOCMSET) g_outputs = *bits & kOutputLines;
+    else if (request == TIOCMBIS) g_outputs |= *bits & kOutputLines;
+    else g_outputs &= ~*bits;
+    unlock(&saved);
+    return 0;
+}
+
+static int shim_icount(struct serial_icounter_struct* c) {
+    sigset_t saved;
+    memset(c, 0, sizeof *c);
+    lock(&saved);
+    reload_locked();
+    long last = last_at_or_before_locked(now_us());
+    int prev = 0;
+    for (long i = 0; i <= last; ++i) {
+        int changed = (g_entries[i].word ^ prev) & kInputLines;
+        c->cts += (changed & TIOCM_CTS) != 0;
+        c->dsr += (changed & TIOCM_DSR) != 0;
+        c->rng += (changed & TIOCM_RI) != 0;
+        c->dcd += (changed & TIOCM_CD) != 0;
+        prev = g_entries[i].word;
+    }
+    unlock(&saved);
+    return 0;
+}
+
+/* Sleeps to the next entry's time (or one poll step when none is known yet,
+ * as the test may still append) and looks at every entry that came due. */
+static int shim_tiocmiwait(int mask) {
+    sigset_t saved;
+    long long seen = now_us();
+    lock(&saved);
+    reload_locked();
+    int current = word_at_locked(seen);
+    unlock(&saved);
+    for (;;) {
+        long long now = now_us();
+        long long wake;
+        lock(&saved);
+        reload_locked();
+        long i = last_at_or_before_locked(seen) + 1;
+        for (; i < (long)g_count && g_entries[i].t_us <= now; ++i) {
+            if ((g_entries[i].word ^ current) & mask) {
+                unlock(&saved);
+                return 0;
+            }
+            current = g_entries[i].word;
+        }
+        wake = i < (long)g_count ? g_entries[i].t_us : now + kPollStepUs;
+        unlock(&saved);
+        seen = now;
+        struct timespec ts = {(time_t)(wake / 1000000), (long)(wake % 1000000) * 1000};
+        int rc = clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL);
+        if (rc == EINTR) {
+            errno = EINTR;
+            return -1;
+        }
+    }
+}
+
+int ioctl(int fd, unsigned long request, ...) {
+    va_list ap;
+    va_start(ap, request);
+    void* arg = va_arg(ap, void*);
+    va_end(ap);
+    pthread_once(&g_once, init);
+    if (is_shim_fd(fd)) {
+        switch (request) {
+            case TIOCMGET: return shim_tiocmget((int*)arg);
+            case TIOCMSET:
+            case TIOCMBIS:
+            case TIOCMBIC: return shim_set_outputs(request, (const int*)arg);
+            case TIOCMIWAIT: return shim_tiocmiwait((int)(uintptr_t)arg & kInputLines);
+            case TIOCGICOUNT:
+                if (!g_no_icount) return shim_icount((struct serial_icounter_struct*)arg);
+                break;
+            default: break;
+        }
+    }
+    return g_real_ioctl(fd, request, arg);
+}
