@@ -9,6 +9,7 @@
 #include "calibration/calibrate.h"
 #include "calibration/detection.h"
 #include "calibration/ports_check.h"
+#include "config/configfile.h"
 #include "fakes/fake_platform.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
@@ -470,6 +471,20 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     const std::string& saved = t.h.fp.files.files[file];
     EXPECT_NE(saved.find("sleepnum=5"), std::string::npos) << saved;
     EXPECT_NE(saved.find("switchbouncedelay=40"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("bignumbers=0"), std::string::npos) << saved;
+    EXPECT_EQ(t.logged("Write configuration file for Abel"), 1);
+
+    // The next start finds the calibration in the file.
+    Harness next;
+    next.fp.files.files[file] = saved;
+    ASSERT_TRUE(READCONFIGFILE(next.c(), file));
+    EXPECT_EQ(next.c().cfg.COMPORTNAME, "\\\\.\\COM3");
+    EXPECT_TRUE(next.c().cfg.SIGNALSMODE);
+    EXPECT_TRUE(next.c().cfg.USECTS);
+    EXPECT_EQ(next.c().cfg.SENSORNUM, 1);
+    EXPECT_EQ(next.c().cfg.MEANSIGNALLENGTH, 80);
+    EXPECT_EQ(next.c().cfg.SIGNALNUM, 4);
+    EXPECT_NEAR(next.c().cfg.DATARESULT[3].SIGNALTIME, 2.0, 1e-4);
 }
 
 TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {
