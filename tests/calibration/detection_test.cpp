@@ -10,6 +10,7 @@
 #include "calibration/detection.h"
 #include "calibration/ports_check.h"
 #include "config/configfile.h"
+#include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
@@ -439,6 +440,11 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     // The window ended by itself, more than 6 s after the first event.
     EXPECT_GT(t.now(), 11 * kS);
     EXPECT_LT(t.now(), 12 * kS);
+    // and the stopwatch goes on counting for the service that follows.
+    EXPECT_TRUE(c.timing.TIMERISON.load());
+    const std::int64_t before = MYELAPSEDMICROSECS(c);
+    t.h.fp.clock.advance_ms(5);
+    EXPECT_EQ(MYELAPSEDMICROSECS(c) - before, 5000);
 }
 
 // ---- the calibration entry -------------------------------------------------
