@@ -325,8 +325,8 @@ TEST_F(WineKeyDelivery, TheChildLookupTakesTheFirstChildWhateverItsClass) {
 // With no child under Abel's main window, the second lookup has no parent
 // and FindWindowEx gives the topmost top-level window: the key is typed into
 // the browser in front. Shows the fault the fake test
-// TwoLevelLookup.DISABLED_AMissingFirstLevelSendsTheKeyNowhere describes.
-TEST_F(WineKeyDelivery, DISABLED_AnAbelWithoutChildrenGetsTheKeyNowhereElse) {
+// TwoLevelLookup.AMissingFirstLevelSendsTheKeyNowhere describes.
+TEST_F(WineKeyDelivery, AnAbelWithoutChildrenGetsTheKeyNowhereElse) {
     running("abel", "bare");
     StandIn& ff = running("firefox");
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
