@@ -123,7 +123,14 @@ void startup(Context& c, const std::vector<std::string>& args) {
         c.FOOERROR.writeln("bespoke settings read");
     }
     MYFLUSH(c);
-    if (!c.serial.SERIALTHREADON) STARTSERIALPORT(c);
+    // Calibration leaves its port open; opening it again (exclusively) would
+    // fail, so an open port only gets the service settings.
+    if (!c.serial.SERIALTHREADON) {
+        if (c.serial.SERIALHANDLE == 0)
+            STARTSERIALPORT(c);
+        else
+            (void)set_service_settings(c, c.serial.SERIALHANDLE);
+    }
     if (!c.cfg.BAGLEYMODE && !c.serial.SERIALTHREADON) start_serial_thread(c, c.serial.SERIALHANDLE);
 
     find_target_window(c);

@@ -1,0 +1,52 @@
+// One strike's path in the main thread: from a published ring slot to a
+// pending key (the watch loop and the output scheduler), on the real
+// stopwatch.
+#include <chrono>
+
+#include "bench_util.h"
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+#include "keyout/targets.h"
+#include "serial/serialthread_shorts_xz.h"
+#include "strokes/watchports.h"
+
+namespace qn::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void BM_PublishedSlotToPendingKey(benchmark::State& state) {
+    test::FakePlatform fp;
+    fp.plat.clock = platform::native_platform().clock;
+    auto ctx = make_context(fp.plat);
+    Context& c = *ctx;
+    STARTTHETIMER(c);
+    c.cfg.USECTS = true;
+    c.cfg.SENSORNUM = 1;
+    c.cfg.TARGETPROGRAM = "Open";
+    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+    c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, "Open");
+    c.screen.set_auto_present(false);
+    SerialState& s = c.serial;
+    std::vector<double> micros;
+    std::int32_t n = 0;
+    for (auto _ : state) {
+        // Strikes half a second apart on the stopwatch's own scale.
+        ++n;
+        std::int32_t slot = INDEXWRAP(n);
+        s.COMMTIME[slot] = 500000LL * n;
+        s.COMMBUFFER[slot] = (n % 2) ? platform::MS_CTS_ON : 0u;
+        s.IHIGHBUFFERPLUSONE.store(n, std::memory_order_release);
+        c.strokes.NOUTPUTTIME = 0;  // the pause would empty it
+        const auto start = Clock::now();
+        WATCHPORTS(c);
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    report(state, micros);
+}
+BENCHMARK(BM_PublishedSlotToPendingKey)->Iterations(20000)->UseRealTime();
+
+}  // namespace
+}  // namespace qn::bench
+
+BENCHMARK_MAIN();
