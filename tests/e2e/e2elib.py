@@ -105,9 +105,6 @@ class Screen:
         pair = self.attrs[row - 1][2 * (col - 1):2 * col]
         return int(pair[0], 16), int(pair[1], 16)
 
-    def line(self, row):
-        return self.rows[row - 1].rstrip()
-
 
 class Suite:
     """One wineserver session, one COM port, one e2etool for all scenarios."""
@@ -117,12 +114,13 @@ class Suite:
         self.bin = Path(env["QN_E2E_BIN"])
         self.work = Path(env["QN_E2E_WORK"])
         self.artifacts = Path(env["QN_E2E_ARTIFACTS"])
-        self.com = env["QN_E2E_COM"]  # COM7
+        self.com = env["QN_E2E_COM"]
         self.peer = env["QN_E2E_PEER"]  # the box's end of the pair
         self.port_dev = env["QN_E2E_PORT_DEV"]  # the program's end (/dev/pts/N)
         self.shim_lib = env["QN_SHIM_LIB"]
         self.source = Path(env["QN_E2E_SOURCE"])
-        self.notes = []
+        self.shm = Path(env.get("QN_E2E_SHM") or self.work)
+        self.realtime = env.get("QN_E2E_REALTIME") == "1"
         self.tool = subprocess.Popen(["wine", str(self.bin / "e2etool.exe"), "serve"], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1,
                                      errors="replace")
@@ -160,7 +158,8 @@ class Suite:
                 best = (b - a, q - (a + b) // 2)
         rtt, offset = best
         self.note(f"Wine's QPC = CLOCK_MONOTONIC_RAW {offset:+d} us (exchange {rtt} us); "
-                  f"CLOCK_MONOTONIC differs from it by {mono_us() - raw_us():+d} us")
+                  f"CLOCK_MONOTONIC differs from it by {mono_us() - raw_us():+d} us; "
+                  f"{'real-time' if self.realtime else 'normal'} scheduling")
         return offset
 
     def front(self):
@@ -168,7 +167,7 @@ class Suite:
         return lines[0] if lines else ""
 
     def note(self, text):
-        self.notes.append(text)
+        """A measurement for the test log."""
         print("  " + text, flush=True)
 
 
@@ -184,7 +183,7 @@ class Run:
         self.folder.mkdir(parents=True)
         shutil.copy(suite.bin / "quennick.exe", self.folder)
         self.procs = []
-        self.timeline = self.folder / "lines.tl"
+        self.timeline = suite.shm / f"{name}.tl"
         self.timeline.write_text(f"# CLOCK_MONOTONIC us, TIOCM_ word\n{mono_us()} 0\n")
         self.program_ = None
 
@@ -215,8 +214,7 @@ class Run:
         return self.program_
 
     def standin(self, mode):
-        s = StandIn(self, mode)
-        return s
+        return StandIn(self, mode)
 
     def notepad(self):
         return Notepad(self)
@@ -232,6 +230,8 @@ class Run:
         dest = self.suite.artifacts / self.name
         shutil.rmtree(dest, ignore_errors=True)
         shutil.copytree(self.folder, dest, ignore=shutil.ignore_patterns("*.exe", "composition_library"))
+        if self.timeline.exists():
+            shutil.copy(self.timeline, dest / "lines.tl")
         if self.program_ and self.program_.running():
             try:
                 (dest / "screen.txt").write_text(self.program_.screen().text() + "\n")
@@ -244,8 +244,8 @@ class Run:
             if p.poll() is None:
                 p.kill()
                 p.wait(5)
-        # Wine starts the Windows programs through start.exe; the processes
-        # that matter carry this folder in their command line.
+        # Wine starts a Windows program through start.exe, which is what
+        # Popen knows; the programs themselves carry QN_E2E_RUN.
         for pid in self.own_pids():
             try:
                 os.kill(pid, 9)
@@ -312,6 +312,11 @@ class Program:
     def __init__(self, run, args):
         self.run = run
         self.suite = run.suite
+        # No latch (QN_SHIM_LATCH): the bell's pulses are far longer than
+        # Wine's polling gap, and a latch would keep the edges of the pull
+        # that calibration's first stage does not look at for the status
+        # thread started after it, which a Windows driver forgets when the
+        # thread sets its event mask.
         self.p = run.start(["wineconsole", "quennick.exe", *args], LD_PRELOAD=self.suite.shim_lib,
                            QN_SHIM_DEV=self.suite.port_dev, QN_SHIM_TIMELINE=str(run.timeline))
         self.xwin = None
@@ -467,10 +472,13 @@ class Box:
         us)."""
         start = start if start is not None else raw_us() + lead_ms * 1000
         done = []
+        self.late_ms = 0.0  # how late the driver itself was: the machine's share
         for at_ms, ch in sorted(events, key=lambda e: e[0]):
-            sleep_until_raw(start + int(at_ms * 1000))
+            planned = start + int(at_ms * 1000)
+            sleep_until_raw(planned)
             os.write(self.fd, ch.encode("latin-1"))
             done.append((ch, raw_us()))
+            self.late_ms = max(self.late_ms, (done[-1][1] - planned) / 1000)
         return done
 
 

@@ -1,0 +1,135 @@
+"""Steps and checks shared by the end-to-end scenarios: the settings files,
+calibration as a ringer answers it, the bell's strikes, and the timing
+figures."""
+
+from pathlib import Path
+
+from e2elib import TIOCM_CTS, check
+
+BELL = "7"  # the box's character for this bell
+OTHER = "2"  # another bell on the same box
+VK_J, VK_K = 0x4A, 0x4B
+
+# Delays short enough that a key is out before the next strike.
+HAND_MS, BACK_MS = 100, 160
+# A bell with two sensors on the modem lines: each stroke is two pulses.
+SENSOR_GAP_MS = 150  # from the first sensor's pulse to the second's
+PULSE_MS = 50
+BESPOKE_JK = f"keytosendback_1_1=k\nkeydelayhand_1_1={HAND_MS}\nkeydelayback_1_1={BACK_MS}\n"
+
+
+def setting(text, key):
+    """The value of a settings line key=value (None when missing)."""
+    for line in text.replace("\r\n", "\n").split("\n"):
+        if line.startswith(key + "="):
+            return line[len(key) + 1:]
+    return None
+
+
+def fixture(name, **changes):
+    """A settings file as the program wrote it (fixtures/), with some lines
+    changed: key=value for each change; every key must be in the file."""
+    text = (Path(__file__).parent / "fixtures" / name).read_bytes().decode("latin-1")
+    lines = text.split("\r\n")
+    for key, value in changes.items():
+        hits = [i for i, l in enumerate(lines) if l.startswith(key + "=")]
+        check(len(hits) == 1, f"fixture {name} has {len(hits)} lines {key}=")
+        lines[hits[0]] = f"{key}={value}"
+    return "\r\n".join(lines)
+
+
+def calibrate_data_mode(prog, box, target):
+    """A first-run calibration on the interface box, answered as asked:
+    a key, the hand and back pull, a key; then the pull once more, with a
+    switch bounce and another bell's character, and the target number."""
+    prog.answer("then press any key [or Q to exit]", "x")
+    prog.wait_for("NOW ring the bell *Hand* and *Back*")
+    box.play([(0, BELL), (1000, BELL)])
+    prog.focus()
+    prog.type("x")
+    s = prog.wait_for("Then press any key, for the results, Q to terminate")
+    check(s.has(f"Bagley data detected on port {prog.suite.com} using character {BELL}"),
+          "no data-mode line:\n" + s.text())
+    box.play([(0, BELL), (8, BELL), (450, OTHER), (1000, BELL)])
+    prog.focus()
+    prog.type("x")
+    s = prog.wait_for("Which program window to send the key to?")
+    check(s.has("**DATA IGNORED**2"), "the bounce 8 ms after the handstroke was not set aside:\n" + s.text())
+    check(s.has("Total pulses 2 implies     1.00 sensors on bell"), "not one sensor:\n" + s.text())
+    prog.type(f"{target}\n")
+
+
+def ring_data(box, strikes, interval_ms, bounce_every=0, other_every=0):
+    """Plays `strikes` strikes of this bell; every bounce_every-th strike
+    bounces (the character again 8 ms later) and every other_every-th gap
+    carries another bell's character. Returns the write times of the
+    strikes (raw us)."""
+    events = []
+    for i in range(strikes):
+        events.append((i * interval_ms, BELL))
+        if bounce_every and i % bounce_every == bounce_every - 1:
+            events.append((i * interval_ms + 8, BELL))
+        if other_every and i % other_every == other_every - 1 and i < strikes - 1:
+            events.append((i * interval_ms + interval_ms // 2, OTHER))
+    played = box.play(events)
+    # The strikes are the first of each group of the bell's character.
+    times, last = [], None
+    for ch, t in played:
+        if ch == BELL and (last is None or t - last > 20000):
+            times.append(t)
+        if ch == BELL:
+            last = t
+    return times
+
+
+def delivery_errors(suite, sent, keys, delays):
+    """Arrival minus due time, ms, for each strike: due = written + delay."""
+    return [(k[0] - (t + suite.qpc_offset)) / 1000 - d for t, k, d in zip(sent, keys, delays)]
+
+
+def describe(msgs, limit=12):
+    return "\n".join(f"    {m}" for m in msgs[:limit]) + ("\n    ..." if len(msgs) > limit else "")
+
+
+def percentile(values, p):
+    v = sorted(values)
+    return v[min(len(v) - 1, int(round(p / 100 * (len(v) - 1))))]
+
+
+def processed_rows(log):
+    """The rows of the last "Processed sensor data" section of the run log."""
+    part = log.rsplit("Processed sensor data\n", 1)
+    if len(part) < 2:
+        return None
+    rows = []
+    for line in part[1].split("\n")[1:]:
+        f = line.split("\t")
+        if len(f) < 2 or not f[0].isdigit():
+            break
+        fields = [x for x in f[1:] if x.strip() and "*" not in x]
+        rows.append(float(fields[-1]))
+    return rows
+
+
+def stroke_pulses(at_ms):
+    """One stroke of a bell with two sensors on CTS: two pulses."""
+    return [(at_ms, at_ms + PULSE_MS, TIOCM_CTS),
+            (at_ms + SENSOR_GAP_MS, at_ms + SENSOR_GAP_MS + PULSE_MS, TIOCM_CTS)]
+
+
+def calibrate_signals_mode(prog, bell, target):
+    """A first-run calibration on the modem lines: a key, the hand and back
+    pull, a key; the pull once more, a key, and the target number."""
+    prog.answer("then press any key [or Q to exit]", "x")
+    prog.wait_for("NOW ring the bell *Hand* and *Back*")
+    bell.play(stroke_pulses(0) + stroke_pulses(1000))
+    prog.focus()
+    prog.type("x")
+    s = prog.wait_for("Then press any key, for the results, Q to terminate")
+    check(s.has(f"Signal data detected on port {prog.suite.com}"), "no signals-mode line:\n" + s.text())
+    bell.play(stroke_pulses(0) + stroke_pulses(1000))
+    prog.focus()
+    prog.type("x")
+    s = prog.wait_for("Which program window to send the key to?")
+    check(s.has("Total ON pulses:4 implies     2.00 sensors on bell"), "not two sensors:\n" + s.text())
+    prog.type(f"{target}\n")
