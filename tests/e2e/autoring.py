@@ -5,7 +5,7 @@ import statistics
 import time
 
 from e2elib import SETTINGS, check, load, raw_us, wait_until
-from steps import fixture
+from steps import fixture, judge_timing
 
 
 SYMBOLS = "1234567890ETABCD"
@@ -49,9 +49,14 @@ def autoring_keys(rows, calls, bells, ring):
     """[(beat, key)]: beat 1 is the first stroke after the start; a whole
     pull is 2N strokes and a silent beat, on which the next pull is loaded
     and the call of its handstroke row goes out; a backstroke row's call
-    goes out before the N-th stroke of the pull before."""
+    goes out before the N-th stroke of the pull before. (Bells 1 to 9: the
+    symbols E and T, which go to Ringing Room as - and =, are not met.)"""
     n2, out, pull, rown = 2 * bells, [], 0, -6
-    while rown in rows and rown + 1 in rows and len(rows[rown] + rows[rown + 1]) == n2:
+
+    def loads(r):  # a pull of the wrong length stops the ringing instead
+        return r in rows and r + 1 in rows and len(rows[r] + rows[r + 1]) == n2
+
+    while loads(rown):
         strokes = rows[rown] + rows[rown + 1]
         rown += 2
         base = pull * (n2 + 1)
@@ -60,7 +65,7 @@ def autoring_keys(rows, calls, bells, ring):
                 out.append((base + b, calls[rown + 1]))
             if strokes[b - 1] in ring:
                 out.append((base + b, strokes[b - 1]))
-        if rown in rows and calls.get(rown + 2):
+        if loads(rown) and calls.get(rown + 2):
             out.append((base + n2 + 1, calls[rown + 2]))
         pull += 1
     return out
@@ -92,9 +97,10 @@ def automatic_ringing(suite, run):
     rows, last = touch_rows(run.path("composition_library") / touch)
     want = autoring_keys(rows, touch_calls(rows, last, 12), bells, ring)
     duration = (want[-1][0] + 2 * bells + 1) * interval / 1000
-    # The screen is not read while the touch is rung: the reads would take
-    # their share of the two processors.
-    time.sleep(8 + duration - 3)
+    # The screen is not read while the touch is rung: each read attaches to
+    # the program's console, and the console's host then keeps the
+    # program's own writes waiting long enough to put keys off their beat.
+    time.sleep(8 + duration)
     prog.wait_for("Automated ringing ended", 20)
     got = [m for m in ff.messages(t0, "WM_CHAR")]
     text = "".join(chr(m[2]) for m in got)
@@ -117,8 +123,7 @@ def automatic_ringing(suite, run):
                f"{statistics.median(map(abs, residual)):.1f} ms, max {max(map(abs, residual)):.1f} ms; "
                f"beat to beat {min(gaps):.1f}..{max(gaps):.1f} ms; the beat clock started "
                f"{(base - got[ls - 1][0]) / 1000:.0f} ms after the last l (load {load()})")
-    off = [(want[i][0], want[i][1], round(r, 1)) for i, r in enumerate(residual) if abs(r) > 10]
-    check(not off, f"keys more than 10 ms off their beat (beat, key, ms): {off[:10]}")
+    judge_timing(suite, "beats", [f"{b}:{k}" for b, k in want], residual, 10)
     prog.focus()
     prog.type("q")
     check(prog.wait_exit() == 0, "exit code after Q")

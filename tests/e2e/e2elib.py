@@ -121,6 +121,7 @@ class Suite:
         self.source = Path(env["QN_E2E_SOURCE"])
         self.shm = Path(env.get("QN_E2E_SHM") or self.work)
         self.realtime = env.get("QN_E2E_REALTIME") == "1"
+        self.strict = env.get("QN_E2E_STRICT") == "1"
         self.tool = subprocess.Popen(["wine", str(self.bin / "e2etool.exe"), "serve"], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1,
                                      errors="replace")

@@ -87,6 +87,21 @@ def delivery_errors(suite, sent, keys, delays):
     return [(k[0] - (t + suite.qpc_offset)) / 1000 - d for t, k, d in zip(sent, keys, delays)]
 
 
+def judge_timing(suite, what, labels, errors, limit):
+    """Fails unless every key is within limit ms. Under Wine on a shared
+    machine a key is now and then held up by scheduling: unless
+    QN_E2E_STRICT=1, one key in a hundred (at least one) may be off by up to
+    three times the limit. Every key beyond the limit is listed in the test
+    log either way."""
+    off = [(label, round(e, 1)) for label, e in zip(labels, errors) if abs(e) > limit]
+    if not off:
+        return
+    allowed = 0 if suite.strict else max(1, len(errors) // 100)
+    suite.note(f"{what}: {len(off)} of {len(errors)} more than {limit} ms off (key, ms): {off}")
+    check(len(off) <= allowed and all(abs(e) <= 3 * limit for _, e in off),
+          f"{what}: {len(off)} of {len(errors)} more than {limit} ms off (key, ms): {off}")
+
+
 def describe(msgs, limit=12):
     return "\n".join(f"    {m}" for m in msgs[:limit]) + ("\n    ..." if len(msgs) > limit else "")
 
