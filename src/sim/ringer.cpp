@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/context.h"
+
 namespace qn::sim {
 
 using platform::sim::kNever;
@@ -37,6 +39,17 @@ int nearest_text(const Screen& screen, int from, std::string* text) {
     }
     text->clear();
     return 0;
+}
+
+// The service screen: the calibration summary under the menu (its last
+// lines, as a long one scrolls), or the row counter once ringing has begun.
+bool service_screen(const Screen& screen) {
+    if (screen.line_text(22).rfind("Row count = ", 0) == 0) return true;
+    for (int line = FIRSTLINEOFSCRATCHSCREEN; line <= Screen::ROWS; ++line) {
+        const std::string t = screen.line_text(line);
+        if (t.rfind("Currently send keys to ", 0) == 0 || t.rfind("Currently Open - Send keys", 0) == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -138,9 +151,7 @@ void SimRinger::poll() {
         gave_up_ = true;
         press(now, 'Q', false);
     }
-    if (!in_service_ && (screen_.line_text(9).rfind("Current calibration: Bell Sensor parameters", 0) == 0 ||
-                         screen_.line_text(22).rfind("Row count = ", 0) == 0))
-        start_service(now);
+    if (!in_service_ && service_screen(screen_)) start_service(now);
     if (in_service_) {
         // The person has the keyboard in service; the ringer only rings,
         // and ends a run of set length.

@@ -71,6 +71,12 @@ inline SimEnvironment embedded() {
     return env;
 }
 
+inline int occurrences(const std::string& hay, const std::string& needle) {
+    int n = 0;
+    for (std::size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+    return n;
+}
+
 inline std::string settings_file() { return std::string(PROGRAM_VERSION) + ".ini"; }
 
 }  // namespace qn::sim::test

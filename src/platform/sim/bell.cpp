@@ -80,10 +80,11 @@ void SimBell::add_edge(std::int64_t t, bool active, bool may_bounce) {
     last_t_ = at;
 }
 
-void SimBell::add_byte(std::int64_t event, bool may_bounce) {
+std::int64_t SimBell::add_byte(std::int64_t event, bool may_bounce) {
     std::int64_t start = std::max(event, line_free_us_);
     line_free_us_ = start + kByteUs;
-    bytes_.push_back({line_free_us_, cfg_.data_char});
+    const std::int64_t arrival = line_free_us_;
+    bytes_.push_back({arrival, cfg_.data_char});
     last_t_ = std::max(last_t_, line_free_us_);
     if (may_bounce && uniform() < cfg_.faults.bounce) {
         // A box that does not debounce sends the character again.
@@ -92,6 +93,7 @@ void SimBell::add_byte(std::int64_t event, bool may_bounce) {
         bytes_.push_back({line_free_us_, cfg_.data_char});
         last_t_ = line_free_us_;
     }
+    return arrival;
 }
 
 void SimBell::maybe_transient(std::int64_t from, std::int64_t to) {
@@ -120,8 +122,7 @@ Strike SimBell::emit_strike(std::int64_t blow, bool hand, bool with_signals, Str
     for (int k = 0; k < n; ++k) {
         const std::int64_t centre = blow - us(cfg_.lead() + (n - 1 - k) * cfg_.sensor_gap_ms);
         if (cfg_.mode == InputMode::Data) {
-            add_byte(centre - us(len / 2), true);
-            s.signal_us[static_cast<std::size_t>(k)] = line_free_us_;
+            s.signal_us[static_cast<std::size_t>(k)] = add_byte(centre - us(len / 2), true);
             continue;
         }
         if (cfg_.style == SensorStyle::OnOff) {

@@ -161,7 +161,7 @@ private:
     bool fault_allowed(long row) const;
     Strike emit_strike(std::int64_t blow, bool hand, bool with_signals, StrikeKind kind);
     void add_edge(std::int64_t t, bool active, bool may_bounce);
-    void add_byte(std::int64_t event, bool may_bounce);
+    std::int64_t add_byte(std::int64_t event, bool may_bounce);  // returns the arrival
     void maybe_transient(std::int64_t from, std::int64_t to);
     void pull_done();
 
