@@ -143,6 +143,7 @@ const std::vector<Option>& options() {
         {"real", false, false, [](SimOptions& o, const std::string&) { return !(o.virtual_time = false); }},
         {"fresh", false, false, [](SimOptions& o, const std::string&) { return o.fresh = true; }},
         {"no-status", false, false, [](SimOptions& o, const std::string&) { return !(o.status_line = false); }},
+        {"idle-s", true, false, [](SimOptions& o, const std::string& v) { return set_real(v, 0, 3600, o.idle_s); }},
         {"quit-after", true, false,
          [](SimOptions& o, const std::string& v) { return set_real(v, 1, 1e7, o.quit_after_s); }},
         {"help", false, false, [](SimOptions& o, const std::string&) { return o.help = true; }},
@@ -231,6 +232,7 @@ The ringing
   --jitter-ms=MS       blows up to this much early or late (0)
   --touch-rows=A-B     rows rung between pauses (60-120); a pause is
   --pause-s=S          S seconds (8), so touches end and event logs are written
+  --idle-s=S           ringing starts S seconds after the service screen (2)
   --rows=N             ring N rows in service, then quit
   --seconds=S          ring S seconds in service, then quit
 Faults (a seed makes them the same every run)

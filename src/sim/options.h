@@ -19,6 +19,7 @@ struct SimOptions {
     bool fresh = false;           // start without the settings file
     bool status_line = true;
     double quit_after_s = -1;     // Q after this long, whatever happens
+    double idle_s = 2;            // service begins with the bell still this long
     bool help = false;
     std::vector<std::string> program_args;  // for the program itself ("/A")
 };

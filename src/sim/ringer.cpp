@@ -114,7 +114,7 @@ void SimRinger::ring_then_press(std::int64_t now) {
 void SimRinger::start_service(std::int64_t now) {
     in_service_ = true;
     std::lock_guard<std::mutex> g(time_.mutex());
-    bell_.start_service(now + 2 * kSecond, cfg_.plan);
+    bell_.start_service(now + static_cast<std::int64_t>(cfg_.service_delay_s * kSecond), cfg_.plan);
 }
 
 void SimRinger::act(Prompt p, int, std::int64_t now) {

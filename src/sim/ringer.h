@@ -23,6 +23,7 @@ struct RingerConfig {
     int target = 1;            // the answer to the target menu
     char handbell = 'y';       // the answer to the handbell question
     double reaction_s = 0.8;   // from seeing a question to acting
+    double service_delay_s = 2;  // from the service screen to the first pull
     int max_repeats = 3;       // calibration pulls asked again before giving up with Q
     double quit_after_s = -1;  // presses Q this long after the start whatever happens (-1: never)
 };

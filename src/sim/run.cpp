@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 #include "console/crt.h"
@@ -55,6 +56,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.target = options_.target;
     rc.handbell = options_.handbell;
     rc.quit_after_s = options_.quit_after_s;
+    rc.service_delay_s = options_.idle_s;
     ringer_ = std::make_unique<SimRinger>(*time_, *bell_, ctx_->screen, rc);
     console_->set_source(ringer_.get());
     if (options_.status_line) {
@@ -83,29 +85,25 @@ std::int64_t SimRun::due(const psim::Strike& s) const {
 std::string SimRun::describe() const {
     const psim::BellConfig& b = bell_->config();
     const psim::Rhythm& r = options_.plan.rhythm;
-    std::string line = b.line == platform::MS_CTS_ON   ? "CTS"
-                       : b.line == platform::MS_DSR_ON ? "DSR"
+    const char* line = b.line == platform::MS_CTS_ON    ? "CTS"
+                       : b.line == platform::MS_DSR_ON  ? "DSR"
                        : b.line == platform::MS_RLSD_ON ? "CD"
                                                         : "RI";
-    std::string s = "bell on SIM1, ";
-    if (b.mode == psim::InputMode::Data)
-        s += std::string("data '") + b.data_char + "', ";
-    else
-        s += line + (b.style == psim::SensorStyle::Pulse ? " pulse" : b.style == psim::SensorStyle::RestOn ? " rest-on" : " on-off") +
-             ", ";
-    s += std::to_string(b.sensors) + " sensor(s); rounds on " + std::to_string(r.bells) + ", place " +
-         std::to_string(r.place) + "; " + (options_.virtual_time ? "virtual" : "real") + " time, " +
+    const char* style = b.style == psim::SensorStyle::Pulse ? "pulse" : b.style == psim::SensorStyle::RestOn ? "rest-on" : "on-off";
+    std::string s = "SIM1 ";
+    s += b.mode == psim::InputMode::Data ? std::string("data '") + b.data_char + "'" : std::string(line) + " " + style;
+    s += " x" + std::to_string(b.sensors) + ", rounds on " + std::to_string(r.bells) + " (place " +
+         std::to_string(r.place) + "), " + (options_.virtual_time ? "virtual" : "real") + " time, " +
          (options_.interactive ? "interactive" : "autonomous");
     return s;
 }
 
 std::string SimRun::report() {
     const psim::Faults& f = bell_->config().faults;
-    std::string r = "quennick-sim: " + describe() + "; seed " + std::to_string(bell_->config().seed) +
-                    "; fault rates: bounce " + std::to_string(f.bounce) + ", transients " +
-                    std::to_string(f.transients) + ", missed " + std::to_string(f.missed) + ", spurious " +
-                    std::to_string(f.spurious) + "\n";
-    return r + target_->report();
+    char rates[160];
+    std::snprintf(rates, sizeof rates, "seed %llu; faults: bounce %g, transients %g, missed %g, spurious %g",
+                  static_cast<unsigned long long>(bell_->config().seed), f.bounce, f.transients, f.missed, f.spurious);
+    return "quennick-sim: " + describe() + "\n" + rates + "\n" + target_->report();
 }
 
 // On the program's way out: the full figures into its run log and, after the

@@ -176,17 +176,17 @@ std::string SimTarget::status_line() {
 
 std::string SimTarget::report() {
     const TargetFigures f = figures();
+    auto n = [](long v) { return std::to_string(v); };
     std::string r;
-    r += "Simulated bell: " + std::to_string(f.blows) + " blows in service (" + std::to_string(f.missed) +
-         " missed on purpose), " + std::to_string(f.spurious) + " spurious strikes, " + std::to_string(f.bounces) +
-         " bounces, " + std::to_string(f.transients) + " transients\n";
-    r += "Target: " + std::to_string(f.keys) + " keys: " + std::to_string(f.strike_keys) + " for blows, " +
-         std::to_string(f.spurious_keys) + " for spurious strikes, " + std::to_string(f.doubled_keys) +
-         " made up for missed blows, " + std::to_string(f.extra_keys) + " unexplained\n";
-    r += "Blows whose key never came: " + std::to_string(f.strikes_without_key) +
-         "; handstroke/backstroke alternation errors: " + std::to_string(f.alternation_errors) + "\n";
-    r += "Key delivery error (sent less due time): median " + ms(f.median_ms) + " ms, p99 " + ms(f.p99_ms) +
-         " ms, worst " + ms(f.worst_ms) + " ms; keys against the blows: median " + ms(f.blow_median_ms) + " ms\n";
+    r += "Bell: " + n(f.blows) + " blows in service (" + n(f.missed) + " missed on purpose), " + n(f.spurious) +
+         " spurious strikes,\n      " + n(f.bounces) + " bounces, " + n(f.transients) + " transients\n";
+    r += "Target: " + n(f.keys) + " keys: " + n(f.strike_keys) + " for blows, " + n(f.spurious_keys) +
+         " for spurious strikes,\n        " + n(f.doubled_keys) + " made up for missed blows, " + n(f.extra_keys) +
+         " unexplained; " + n(f.strikes_without_key) + " blows without a key\n";
+    r += "Handstroke/backstroke alternation errors: " + n(f.alternation_errors) + "\n";
+    r += "Key sent less due time: median " + ms(f.median_ms) + " ms, p99 " + ms(f.p99_ms) + " ms, worst " +
+         ms(f.worst_ms) + " ms\n";
+    r += "Key sent less the blow: median " + ms(f.blow_median_ms) + " ms\n";
     return r;
 }
 

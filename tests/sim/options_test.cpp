@@ -73,7 +73,7 @@ TEST(SimOptions, HelpNamesEveryOption) {
     const std::string help = help_text();
     for (const char* name : {"--sensors", "--style", "--line", "--pulse-ms", "--data", "--idle-ports", "--bells",
                              "--place", "--peal-minutes", "--jitter-ms", "--touch-rows", "--pause-s", "--rows",
-                             "--seconds", "--bounce", "--bounce-ms", "--transients", "--missed", "--spurious",
+                             "--seconds", "--idle-s", "--bounce", "--bounce-ms", "--transients", "--missed", "--spurious",
                              "--on-at-start", "--seed", "--interactive", "--target", "--handbell", "--virtual",
                              "--fresh", "--no-status", "--quit-after"})
         EXPECT_NE(help.find(name), std::string::npos) << name;
