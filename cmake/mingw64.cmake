@@ -1,14 +1,4 @@
-# Cross-build for 64-bit Windows with MinGW-w64 (posix thread model, so the
-# C++ thread and mutex types exist), static.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 64-bit Windows with MinGW-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(QN_MINGW_PREFIX x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${QN_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QN_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${QN_MINGW_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${QN_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -5,6 +5,20 @@ QN_BUILD_PACKAGES="cmake ninja-build g++ make googletest libgtest-dev libgmock-d
 QN_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool socat x11-apps imagemagick"
 QN_FUZZ_PACKAGES="clang libclang-rt-14-dev"
 
+# The 32-bit Windows program runs under Wine's 32-bit half, which comes from
+# Debian's i386 architecture.
+qn_need_wine32() {
+    dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed" && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+        qn_need_packages wine32:i386
+    else
+        echo "Wine's 32-bit part is missing. Install it with:" >&2
+        echo "  sudo dpkg --add-architecture i386 && sudo apt-get update && sudo apt-get install wine32:i386" >&2
+        exit 1
+    fi
+}
+
 qn_need_packages() {
     local missing=() p
     for p in "$@"; do

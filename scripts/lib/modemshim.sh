@@ -25,6 +25,9 @@
 #   qn_shim_at FILE AT_US WORD
 #       Appends one entry: WORD in force from AT_US (absolute, as
 #       qn_shim_now_us prints it).
+#   qn_shim_after FILE AFTER_US WORD
+#       Appends one relative entry: WORD in force AFTER_US after the shim
+#       first reads the line (see below).
 #   qn_shim_pulse FILE START_MS LENGTH_MS BITS [BASE]
 #       Appends BASE|BITS at now + START_MS and BASE at now + START_MS +
 #       LENGTH_MS (BASE default 0).
@@ -43,8 +46,16 @@
 # lines as they come, so entries may be added while the program runs, but
 # write them ahead of their time: an entry already due when the shim first
 # sees it is taken as in force and wakes no waiting TIOCMIWAIT.
+# A line "+<us> <word>" is relative instead: the word takes effect that many
+# microseconds after the moment the shim first reads the line, and lines
+# read together (one append) count from the same moment. This is for writers
+# without CLOCK_MONOTONIC, such as a Windows program under Wine; the shim
+# keeps the entries in time order however they resolve.
 # QN_SHIM_NO_ICOUNT=1 in the program's environment makes the shim leave
-# TIOCGICOUNT to the driver (which refuses it on a pty).
+# TIOCGICOUNT to the driver (which refuses it on a pty). QN_SHIM_LATCH=1 is
+# for programs that poll the lines with TIOCMGET (Wine does): each change is
+# held until one TIOCMGET has returned it, so a pulse shorter than the
+# polling gap is still seen, as a UART's interrupt would catch it.
 #
 # Line bits (TIOCM_), for the words:
 # shellcheck disable=SC2034  # for the scripts that source this file
@@ -103,6 +114,10 @@ qn_shim_timeline() {
 
 qn_shim_at() {
     printf '%d %d\n' "$2" "$(($3))" >>"$1"
+}
+
+qn_shim_after() {
+    printf '+%d %d\n' "$2" "$(($3))" >>"$1"
 }
 
 qn_shim_pulse() {

@@ -4,6 +4,9 @@
 #
 #   qn_wine_setup PREFIX_DIR     environment for that prefix (call first)
 #   qn_wine_prefix_init          create the prefix once, wait for wineboot
+#   qn_wine_prefix_check_loaders before ..._init: a prefix made with other
+#                                Wine loaders is made again
+#   qn_wine_prefix_record_loaders after ..._init
 #   qn_wine_session_start        a wineserver that stays up until ..._stop
 #   qn_wine_session_stop
 #   qn_wine_add_com N DIR        COMn made of a pty pair in DIR (socat)
@@ -39,6 +42,28 @@ qn_wine_prefix_init() {
     fi
     wineserver -w
     touch "$marker"
+}
+
+# A prefix belongs to the Wine loaders it was made with: once wine32 is
+# installed beside wine64, `wine` takes the 32-bit loader, which starts no
+# program in a prefix made without it ("could not load kernel32.dll").
+qn_wine_loaders() {
+    local f names=""
+    for f in /usr/lib/wine/*; do names+="${f##*/} "; done
+    echo "$names"
+}
+
+qn_wine_prefix_check_loaders() {
+    local record=$WINEPREFIX/.qn-prefix-loaders
+    [[ -f $WINEPREFIX/.qn-prefix-ready ]] || return 0
+    if [[ ! -f $record || $(<"$record") != "$(qn_wine_loaders)" ]]; then
+        qn_wine_log "the Wine loaders are not the ones $WINEPREFIX was made with: making it again"
+        rm -f "$WINEPREFIX/.qn-prefix-ready"
+    fi
+}
+
+qn_wine_prefix_record_loaders() {
+    qn_wine_loaders >"$WINEPREFIX/.qn-prefix-loaders"
 }
 
 # Wine rebuilds HKLM\HARDWARE\DEVICEMAP\SERIALCOMM each time a wineserver

@@ -55,7 +55,7 @@ bool wait_for_target_focus(Context& c) {
     KeyoutState& k = c.keyout;
     if (k.WINDOWFOCUS) return true;
     const std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
-    c.screen.writeln("Waiting for \"" + c.cfg.TARGETPROGRAM + "\" to have the focus - press a key to cancel");
+    c.screen.writeln("Waiting for the target window to have the focus - press a key to cancel");
     for (;;) {
         WindowHandle f = c.plat.windows->foreground();
         if (f != 0 && (f == k.SAVEWND || c.plat.windows->window_text(f, 256).find(target) != std::string::npos)) {

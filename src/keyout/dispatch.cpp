@@ -74,7 +74,14 @@ void focus_lost(Context& c, std::int32_t I) {
                            " is not the focus window - Key sending suspended, #Key was " + str(I));
         c.strokes.SENDAKEYACTIVE[I] = false;  // this key is dropped
         LOWSCRATCHWINDOWCLS(c);
-        c.screen.writeln(name + " is not the focus window - Key sending suspended");
+        // The notice has two lines of 80 columns: a long target name is
+        // shortened on screen (the log has it whole).
+        const std::string rest = " is not the focus window - Key sending suspended";
+        std::string shown = name;
+        if (shown.size() + rest.size() > static_cast<std::size_t>(Screen::COLS))
+            shown = shown.substr(0, Screen::COLS - rest.size() - 3) + "..\"";
+        c.screen.write(shown + rest);
+        c.screen.gotoxy(1, 2);
         // No line end: in the two-line window it would scroll the first line away.
         c.screen.write("Keystrokes will be sent when focus is resumed ");
         FULLWINDOW(c);

@@ -33,6 +33,9 @@ void monitor(Context& c, const std::string& line) {
 // nothing, and the lookup yields w's first child; the target programs are
 // reached that way, so the quirk is kept.
 WindowHandle child_of(Context& c, WindowHandle w, const std::string& cls) {
+    // With no parent the lookup would search the top-level windows and hand
+    // back whichever program is on top: a key must never go there.
+    if (w == 0) return 0;
     platform::Windows& win = *c.plat.windows;
     WindowHandle after = win.find_window(cls.c_str(), nullptr);
     return win.find_window_ex(w, after, nullptr, nullptr);

@@ -73,7 +73,7 @@ public:
     // "COM3"; on Linux the tty names with a real driver: "ttyUSB0").
     virtual Result<std::vector<std::string>> list_port_names() = 0;
 
-    // device is "\\.\" + port name. Exclusive read/write, no overlapped I/O.
+    // device is "\\.\" + port name. Exclusive read/write; every call blocks its caller.
     virtual Result<PortHandle> open(const std::string& device) = 0;
     virtual void close(PortHandle h) = 0;
 

@@ -370,10 +370,12 @@ std::uint32_t FakeWindows::thread_process_id(platform::WindowHandle h, std::uint
     return w ? w->tid : 0;
 }
 
+// A class name, even an empty one, must match exactly: FindWindow("", NULL)
+// finds no window (a NULL class is the one that stands for any class).
 platform::WindowHandle FakeWindows::find_window(const char* cls, const char* title) {
     for (auto& w : windows) {
         if (w.parent != 0) continue;
-        if (cls && *cls && w.cls != cls) continue;
+        if (cls && w.cls != cls) continue;
         if (title && w.title != title) continue;
         return w.handle;
     }
@@ -390,7 +392,7 @@ platform::WindowHandle FakeWindows::find_window_ex(platform::WindowHandle parent
             if (w.handle == after) started = true;
             continue;
         }
-        if (cls && *cls && w.cls != cls) continue;
+        if (cls && w.cls != cls) continue;
         if (title && w.title != title) continue;
         return w.handle;
     }

@@ -14,10 +14,24 @@
  * appending while the program runs; a file that shrinks is read again from
  * the start. Before the first entry every line is off.
  *
+ * An entry may instead be relative, for writers that cannot read
+ * CLOCK_MONOTONIC (a Windows program under Wine):
+ *
+ *     +100000 0x20     (TIOCM_CTS on 100 ms after the shim first read this line)
+ *     +180000 0
+ *
+ * The offset counts from the moment the shim takes the line in; lines taken
+ * in together (one append, read by one request) share that moment, so their
+ * spacing is exact. Entries are kept in time order whatever order they
+ * resolve in.
+ *
  * Descriptors are matched by device number (fstat st_rdev), not by path:
  * under Wine the wineserver opens the file and hands the descriptor over.
  *
- *   TIOCMGET     the word in force now, with DTR/RTS as last set below
+ *   TIOCMGET     the word in force now, with DTR/RTS as last set below; with
+ *                QN_SHIM_LATCH=1 no change is passed over: a change that one
+ *                TIOCMGET has not returned yet is returned before any later
+ *                one comes into force
  *   TIOCMSET, TIOCMBIS, TIOCMBIC   set DTR/RTS (other bits are ignored)
  *   TIOCMIWAIT   returns 0 once an entry takes effect that changes a line of
  *                its mask; -1/EINTR when a signal handler runs meanwhile
@@ -26,6 +40,13 @@
  *                to try code that has to do without counts
  *
  * Every other request, and every other descriptor, goes to the real ioctl.
+ *
+ * QN_SHIM_LATCH=1 is for readers that poll the status word instead of
+ * waiting with TIOCMIWAIT, as Wine does (every millisecond or so, comparing
+ * words): a UART interrupts on every edge, so a pulse shorter than the
+ * polling gap still reaches a Windows driver, while a poller would miss it.
+ * The latch holds each change until a TIOCMGET has seen it; TIOCMIWAIT and
+ * TIOCGICOUNT keep to the timeline.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -56,12 +77,14 @@ static int g_active;
 static dev_t g_rdev;
 static char* g_timeline;
 static int g_no_icount;
+static int g_latch;
 
 static pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 static struct entry* g_entries; /* guarded by g_lock, as is what follows */
 static size_t g_count, g_capacity;
 static off_t g_parsed;  /* bytes of the file taken so far (whole lines only) */
 static int g_outputs;   /* TIOCM_DTR | TIOCM_RTS as set */
+static long g_shown = -1; /* with the latch: the entry TIOCMGET returned last */
 
 /* Signals stay blocked while the lock is held: a thread parked by a signal
  * handler (a suspension, in the program or in Wine) must not keep it, and a
@@ -94,6 +117,8 @@ static void init(void) {
     if (timeline != NULL) g_timeline = strdup(timeline);
     const char* no_icount = getenv("QN_SHIM_NO_ICOUNT");
     g_no_icount = no_icount != NULL && strcmp(no_icount, "1") == 0;
+    const char* latch = getenv("QN_SHIM_LATCH");
+    g_latch = latch != NULL && strcmp(latch, "1") == 0;
 }
 
 static long long now_us(void) {
@@ -107,6 +132,7 @@ static int is_shim_fd(int fd) {
     return g_active && fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == g_rdev;
 }
 
+/* After any entry of the same time: the later line wins. */
 static void add_entry(long long t_us, int word) {
     if (g_count == g_capacity) {
         size_t capacity = g_capacity ? g_capacity * 2 : 64;
@@ -115,21 +141,30 @@ static void add_entry(long long t_us, int word) {
         g_entries = grown;
         g_capacity = capacity;
     }
-    g_entries[g_count].t_us = t_us;
-    g_entries[g_count].word = word;
+    size_t at = g_count;
+    while (at > 0 && g_entries[at - 1].t_us > t_us) --at;
+    memmove(&g_entries[at + 1], &g_entries[at], (g_count - at) * sizeof *g_entries);
+    if (g_shown >= (long)at) ++g_shown;
+    g_entries[at].t_us = t_us;
+    g_entries[at].word = word;
     ++g_count;
 }
 
-static void parse_line(char* line) {
+/* base_us: the moment a relative ("+us") entry counts from. */
+static void parse_line(char* line, long long base_us) {
     char* hash = strchr(line, '#');
     if (hash != NULL) *hash = '\0';
+    char* start = line;
+    while (*start == ' ' || *start == '\t') ++start;
+    int relative = *start == '+';
+    if (relative) ++start;
     char* end;
-    long long t = strtoll(line, &end, 10);
-    if (end == line) return; /* blank or comment */
+    long long t = strtoll(start, &end, 10);
+    if (end == start) return; /* blank or comment */
     char* word_start = end;
     long word = strtol(word_start, &end, 0);
     if (end == word_start) return;
-    add_entry(t, (int)word);
+    add_entry(relative ? base_us + t : t, (int)word);
 }
 
 /* Takes in whatever whole lines were appended since the last call. */
@@ -145,7 +180,9 @@ static void reload_locked(void) {
     if (st.st_size < g_parsed) { /* rewritten: start again */
         g_count = 0;
         g_parsed = 0;
+        g_shown = -1;
     }
+    long long base_us = now_us();
     while (st.st_size > g_parsed) {
         char buf[8192];
         ssize_t n = pread(fd, buf, sizeof buf - 1, g_parsed);
@@ -157,7 +194,7 @@ static void reload_locked(void) {
         g_parsed += (last_nl - buf) + 1;
         char* save = NULL;
         for (char* line = strtok_r(buf, "\n", &save); line; line = strtok_r(NULL, "\n", &save))
-            parse_line(line);
+            parse_line(line, base_us);
     }
     close(fd);
 }
@@ -178,11 +215,24 @@ static int word_at_locked(long long t) {
     return i < 0 ? 0 : g_entries[i].word;
 }
 
+/* The word a TIOCMGET returns now: with the latch, the first change after
+ * the entry returned last, if one is due, else the word in force. */
+static int word_for_reader_locked(long long t) {
+    long i = last_at_or_before_locked(t);
+    if (!g_latch || i < 0) return i < 0 ? 0 : g_entries[i].word;
+    int shown = g_shown < 0 ? 0 : g_entries[g_shown].word;
+    long k = g_shown + 1;
+    while (k < i && !((g_entries[k].word ^ shown) & kInputLines)) ++k;
+    if (k > i) k = i; /* nothing came due since */
+    g_shown = k;
+    return g_entries[k].word;
+}
+
 static int shim_tiocmget(int* out) {
     sigset_t saved;
     lock(&saved);
     reload_locked();
-    *out = (word_at_locked(now_us()) & ~kOutputLines) | g_outputs;
+    *out = (word_for_reader_locked(now_us()) & ~kOutputLines) | g_outputs;
     unlock(&saved);
     return 0;
 }

@@ -354,9 +354,23 @@ Result<std::uint32_t> PosixSerial::wait_event(PortHandle h) {
     }
     auto after = snapshot(fd);
     if (!after) return fail(after.error());
-    p.seen = after.value();
-    p.have_seen = true;
     std::uint32_t ev = changed_events(before, *after, mask);
+    // One change per line is reported now. A pulse whose second edge came
+    // before the lines were read has its return still to report, as the
+    // Windows driver would on the next wait: with counts, only one change of
+    // each reported line counts as seen.
+    p.seen = after.value();
+    if (before.have_counts && after.value().have_counts) {
+        for (const LineEvent& l : kLineEvents) {
+            if (!(ev & l.ev)) continue;
+            int* cnt = l.tiocm == TIOCM_CTS ? &p.seen.counts.cts
+                     : l.tiocm == TIOCM_DSR ? &p.seen.counts.dsr
+                     : l.tiocm == TIOCM_CD  ? &p.seen.counts.dcd
+                                            : &p.seen.counts.rng;
+            *cnt = count_of(before.counts, l.tiocm) + 1;
+        }
+    }
+    p.have_seen = true;
     // Without counts a pulse can be over before the status is read; a change
     // was reported, so every watched line may have been it.
     if (ev == 0) ev = mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING);

@@ -1,5 +1,7 @@
+#include "platform/win32/serial_wine.h"
 #include "platform/win32/win32.h"
 
+#include <string>
 #include <vector>
 
 namespace qn::platform::win32 {
@@ -102,6 +104,142 @@ Result<std::vector<std::string>> read_port_names(HKEY key) {
     return names;
 }
 
+// ---- overlapped calls ----------------------------------------------------------
+//
+// The port is opened for overlapped I/O. On a handle without it Windows lets
+// one call at a time through to the driver, so a WaitCommEvent blocked on
+// the status thread would hold the main thread's FlushFileBuffers, PurgeComm
+// and CloseHandle (shutdown, fatal stops) until the next line change. Every
+// call here still blocks its caller until it is over, with the results a
+// non-overlapped handle gives.
+
+// A manual-reset event of the calling thread, made on its first call and
+// closed when the thread ends; nullptr (with the error in GetLastError) when
+// it cannot be made. One is enough: a thread makes one call at a time.
+HANDLE thread_event() {
+    struct Owned {
+        HANDLE event = nullptr;
+        ~Owned() {
+            if (event) CloseHandle(event);
+        }
+    };
+    thread_local Owned owned;
+    if (!owned.event) owned.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    return owned.event;
+}
+
+// One overlapped call: give get() to the call, hand what it returned to
+// issued(), then finish() waits for the end.
+class OverlappedCall {
+public:
+    explicit OverlappedCall(HANDLE port) : port_(port) { ov_.hEvent = thread_event(); }
+    ~OverlappedCall() {
+        // Never leave the system writing into a dead frame.
+        if (pending_) {
+            CancelIoEx(port_, &ov_);
+            DWORD n = 0;
+            GetOverlappedResult(port_, &ov_, &n, TRUE);
+        }
+    }
+    OverlappedCall(const OverlappedCall&) = delete;
+    OverlappedCall& operator=(const OverlappedCall&) = delete;
+
+    // Without an event GetOverlappedResult would wait on the port handle,
+    // which every call on the port signals.
+    Result<void> ready() const {
+        if (!ov_.hEvent) return fail(last_error("CreateEvent"));
+        return {};
+    }
+    OVERLAPPED* get() { return &ov_; }
+    // True when the call is done or under way.
+    bool issued(BOOL ok, const char* call) {
+        if (ok) return true;
+        DWORD e = GetLastError();
+        if (e == ERROR_IO_PENDING) {
+            pending_ = true;
+            return true;
+        }
+        error_ = error_text(call, e);
+        return false;
+    }
+    bool pending() const { return pending_; }
+    const std::string& error() const { return error_; }
+    // Waits for the end; the byte count. A failure is the call's own, so it
+    // carries the call's name.
+    Result<DWORD> finish(const char* call) {
+        DWORD n = 0;
+        BOOL ok = GetOverlappedResult(port_, &ov_, &n, TRUE);
+        pending_ = false;
+        if (ok) return n;
+        // A read that runs out of time ends with STATUS_TIMEOUT, a success
+        // status: Windows returns the bytes that came, but Wine's
+        // GetOverlappedResult fails it.
+        if (ov_.Internal == STATUS_TIMEOUT) return static_cast<DWORD>(ov_.InternalHigh);
+        return fail(last_error(call));
+    }
+
+private:
+    HANDLE port_;
+    OVERLAPPED ov_{};
+    bool pending_ = false;
+    std::string error_;
+};
+
+Result<DWORD> modem_word(HANDLE port) {
+    DWORD st = 0;
+    if (!GetCommModemStatus(port, &st)) return fail(last_error("GetCommModemStatus"));
+    return st;
+}
+
+// WaitCommEvent to the end: the EV_ bits.
+Result<std::uint32_t> wait_comm_event(HANDLE port) {
+    DWORD ev = 0;  // written by the system until the call is over
+    OverlappedCall io(port);
+    if (auto r = io.ready(); !r) return fail(r.error());
+    if (!io.issued(WaitCommEvent(port, &ev, io.get()), "WaitCommEvent")) return fail(io.error());
+    auto done = io.finish("WaitCommEvent");
+    if (!done) return fail(done.error());
+    return static_cast<std::uint32_t>(ev);
+}
+
+// Under Wine: a wait that reports what the Windows driver would have kept
+// since the last one (see serial_wine.h).
+//
+// What is remembered is the lines as the waits reported them, not a reading
+// taken after the wait: a pulse already over by then was still reported as
+// a change, and its return is a change the next wait must report.
+Result<std::uint32_t> wait_remembering(HANDLE port, RememberedLines& lines) {
+    const DWORD mask = lines.mask.load();
+    const DWORD before = lines.seen.load();
+    auto now = modem_word(port);
+    if (!now) return wait_comm_event(port);  // which then says what is wrong
+    if (DWORD missed = changed_events(before, *now, mask)) {
+        lines.seen = before ^ status_bits(missed);
+        return static_cast<std::uint32_t>(missed);
+    }
+    DWORD ev = 0;
+    OverlappedCall io(port);
+    if (auto r = io.ready(); !r) return fail(r.error());
+    if (!io.issued(WaitCommEvent(port, &ev, io.get()), "WaitCommEvent")) return fail(io.error());
+    DWORD reported = 0;
+    auto started = io.pending() ? modem_word(port) : Result<DWORD>(before);
+    if (DWORD missed = started ? changed_events(before, *started, mask) : 0) {
+        // The lines moved between the look above and the start of Wine's
+        // wait, which may have taken the change as its starting state and
+        // would then never report it. Report it now; setting the mask ends
+        // Wine's wait at its next poll (with the change, if it saw it).
+        SetCommMask(port, mask);
+        auto done = io.finish("WaitCommEvent");
+        reported = missed | (done ? ev & mask : 0);
+    } else {
+        auto done = io.finish("WaitCommEvent");
+        if (!done) return fail(done.error());
+        reported = ev & mask;
+    }
+    lines.seen = before ^ status_bits(reported);
+    return static_cast<std::uint32_t>(reported);
+}
+
 // ---- the service ---------------------------------------------------------------
 
 class Win32Serial final : public SerialPorts {
@@ -120,13 +258,19 @@ public:
     Result<PortHandle> open(const std::string& device) override {
         SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
         HANDLE h = CreateFileW(widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
-                               OPEN_EXISTING, 0, nullptr);
+                               OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE) return fail(last_error("CreateFile"));
         return from_handle(h);
     }
 
     void close(PortHandle h) override {
-        if (h != 0) CloseHandle(to_handle(h));
+        if (h == 0) return;
+        HANDLE port = to_handle(h);
+        // A wait or read under way on another thread ends now, whatever the
+        // driver does when the handle goes.
+        CancelIoEx(port, nullptr);
+        memory_.forget(port);
+        CloseHandle(port);
     }
 
     Result<LineSettings> get_state(PortHandle h) override {
@@ -155,13 +299,16 @@ public:
     }
 
     Result<void> set_mask(PortHandle h, std::uint32_t ev_mask) override {
-        return check(SetCommMask(to_handle(h), ev_mask), "SetCommMask");
+        HANDLE port = to_handle(h);
+        if (!SetCommMask(port, ev_mask)) return fail(last_error("SetCommMask"));
+        if (wine_) remember_lines(port, ev_mask);
+        return {};
     }
 
     Result<std::uint32_t> wait_event(PortHandle h) override {
-        DWORD ev = 0;
-        if (!WaitCommEvent(to_handle(h), &ev, nullptr)) return fail(last_error("WaitCommEvent"));
-        return static_cast<std::uint32_t>(ev);
+        HANDLE port = to_handle(h);
+        RememberedLines* lines = wine_ ? memory_.find(port) : nullptr;
+        return lines ? wait_remembering(port, *lines) : wait_comm_event(port);
     }
 
     Result<std::uint32_t> modem_status(PortHandle h) override {
@@ -171,9 +318,13 @@ public:
     }
 
     Result<std::uint32_t> read(PortHandle h, char* buf, std::uint32_t max) override {
-        DWORD got = 0;
-        if (!ReadFile(to_handle(h), buf, max, &got, nullptr)) return fail(last_error("ReadFile"));
-        return static_cast<std::uint32_t>(got);
+        HANDLE port = to_handle(h);
+        OverlappedCall io(port);
+        if (auto r = io.ready(); !r) return fail(r.error());
+        if (!io.issued(ReadFile(port, buf, max, nullptr, io.get()), "ReadFile")) return fail(io.error());
+        auto got = io.finish("ReadFile");
+        if (!got) return fail(got.error());
+        return static_cast<std::uint32_t>(*got);
     }
 
     Result<void> purge(PortHandle h, std::uint32_t flags) override {
@@ -183,6 +334,24 @@ public:
     Result<void> flush(PortHandle h) override {
         return check(FlushFileBuffers(to_handle(h)), "FlushFileBuffers");
     }
+
+private:
+    // Setting the mask forgets earlier changes; the next wait starts from
+    // the lines as they are now. A port whose lines cannot be read waits as
+    // Wine does.
+    void remember_lines(HANDLE port, DWORD ev_mask) {
+        auto now = modem_word(port);
+        RememberedLines* lines = now ? memory_.claim(port) : nullptr;
+        if (!lines) {
+            memory_.forget(port);
+            return;
+        }
+        lines->mask = ev_mask;
+        lines->seen = *now;
+    }
+
+    const bool wine_ = running_under_wine();
+    LineMemory memory_;
 };
 
 }  // namespace

@@ -1,0 +1,206 @@
+// The in-service command keys and the pause check, on the screen model.
+#include <gtest/gtest.h>
+
+#include "core/keycheck.h"
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+#include "keyout/targets.h"
+
+namespace qn::test {
+namespace {
+
+struct Service {
+    Harness h;
+    Context& c;
+    explicit Service(const std::string& target = "Open") : c(h.c()) {
+        c.cfg.SENSORNUM = 1;
+        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+        c.cfg.TARGETPROGRAM = target;
+        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, target);
+        c.screen.textbackground(BLUE);
+        c.strokes.LASTLOCMICROSECS = 0;
+    }
+    void key(const std::string& k) {
+        h.fp.console.type(k);
+        KEYCHECK(c);
+    }
+    bool shows(int line, const std::string& text) { return ScreenHas(c.screen, line, 1, text); }
+};
+
+TEST(CommandKeys, StrokeSetting) {
+    Service s;
+    s.key("h");
+    EXPECT_TRUE(s.c.strokes.HANDSTROKE);
+    EXPECT_TRUE(s.shows(9, "Now Set at handstroke"));
+    s.key("B");
+    EXPECT_FALSE(s.c.strokes.HANDSTROKE);
+    EXPECT_TRUE(s.shows(9, "Now Set at backstroke"));
+}
+
+TEST(CommandKeys, DelayKeysWorkOnEveryActiveSensorAndShowTheLast) {
+    Service s;
+    s.c.keyout.SENSORSACTIVE = 3;
+    for (int i = 1; i <= 3; ++i) s.c.keyout.WHICHSENSORARR2[i] = {i, 'j', 10, 'j', 30};
+    s.key("-");
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[i].WDELAYHAND, 0);
+        EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[i].WDELAYBACK, 10);
+    }
+    EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));
+    EXPECT_TRUE(s.shows(10, "Backstroke key delay now 10"));
+    EXPECT_TRUE(s.shows(11, "   "));
+    s.key("+");
+    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[2].WDELAYHAND, 20);
+    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[2].WDELAYBACK, 30);
+    s.key("<");
+    s.key(">");
+    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[3].WDELAYHAND, 20);  // never touched by < or >
+    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[3].WDELAYBACK, 30);
+}
+
+TEST(CommandKeys, WithNoActiveSensorTheDelayKeysDoNothing) {
+    Service s;
+    s.c.keyout.SENSORSACTIVE = 0;
+    s.c.keyout.WHICHSENSORARR2[1].WDELAYHAND = 100;
+    s.key("+");
+    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[1].WDELAYHAND, 100);
+    EXPECT_TRUE(s.shows(9, std::string(80, ' ')));
+}
+
+TEST(CommandKeys, BigNumbersToggleZerosTheCounterAndZeroOnlyZeros) {
+    Service s;
+    s.c.strokes.MYCOUNTER = 57;
+    s.key("N");
+    EXPECT_TRUE(s.c.cfg.BIGNUMBERS);
+    EXPECT_EQ(s.c.strokes.MYCOUNTER, 0);
+    EXPECT_TRUE(s.c.con.REPAINTBIGNUMBERWINDOW);
+    EXPECT_TRUE(s.shows(9, "big counter numbers ON"));
+    s.c.strokes.MYCOUNTER = 12;
+    s.key("0");
+    EXPECT_EQ(s.c.strokes.MYCOUNTER, 0);
+    EXPECT_TRUE(s.c.cfg.BIGNUMBERS);
+    EXPECT_TRUE(s.shows(9, "Counter set to zero"));
+    // With big numbers on, any command redraws the menu over them.
+    EXPECT_TRUE(s.shows(1, "Quennick v0.8.2d3 (04 Jan 2021)"));
+}
+
+TEST(CommandKeys, ChoosingAnotherTarget) {
+    Service s;
+    s.h.fp.console.type("P");
+    s.h.fp.console.type_line("8");
+    KEYCHECK(s.c);
+    EXPECT_EQ(s.c.cfg.TARGETPROGRAM, "Abel");
+    EXPECT_EQ(s.c.keyout.TARGETPROGRAMINDEX, 8);
+    EXPECT_TRUE(s.shows(9, "Program Abel selected"));
+}
+
+TEST(CommandKeys, QuitAndEscapeEndTheProgram) {
+    for (const char* k : {"q", "\x1b"}) {
+        Service s;
+        try {
+            s.key(k);
+            FAIL();
+        } catch (const ProgramExit& e) {
+            EXPECT_EQ(e.code, 0);
+        }
+    }
+}
+
+// Rounds on six for the automatic ringing set-up.
+void add_rounds6(Service& s) {
+    s.h.fp.files.dirs.insert("composition_library");
+    std::string text;
+    for (int i = 0; i < 12; ++i) text += "123456\r\n";
+    s.h.fp.files.files["composition_library/rounds6"] = text;
+}
+
+void answer_setup(Service& s) {
+    s.h.fp.console.type_line("6");    // bells
+    s.h.fp.console.type_line("2345"); // bells to ring (Ringing Room target)
+    s.h.fp.console.type_line("");     // rounds
+    s.h.fp.console.type_line("180");  // speed
+}
+
+TEST(AutomaticRinging, AWithoutSetUpSetsUpFirstThenStartsAndAStops) {
+    Service s("Ringing Room - any browser with focus");
+    add_rounds6(s);
+    s.h.fp.console.type("A");
+    answer_setup(s);
+    KEYCHECK(s.c);
+    EXPECT_TRUE(s.c.core.AUTOBELLSETUPFLAG);
+    EXPECT_TRUE(s.c.autoring.AUTOKEYPRESS);
+    EXPECT_NE(s.h.log().find("method file loaded"), std::string::npos);
+    EXPECT_EQ(s.h.fp.keyboard.typed(), "L");  // the start key
+    EXPECT_EQ(s.h.fp.threads.sleeps.back(), 4000);
+    s.key("A");
+    EXPECT_FALSE(s.c.autoring.AUTOKEYPRESS);
+    EXPECT_TRUE(s.shows(9, "Automated ringing ended"));
+    EXPECT_EQ(s.c.autoring.ROWN, -6);
+    EXPECT_EQ(s.c.autoring.AUTOKEYTIMER, 0);
+    // Again: no set-up questions this time.
+    s.key("A");
+    EXPECT_TRUE(s.c.autoring.AUTOKEYPRESS);
+    EXPECT_TRUE(s.shows(9, "Automated ringing started"));
+}
+
+TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
+    Service s("Ringing Room - any browser with focus");
+    add_rounds6(s);
+    s.h.fp.console.type("Z");
+    answer_setup(s);
+    KEYCHECK(s.c);
+    EXPECT_TRUE(s.c.core.AUTOBELLSETUPFLAG);
+    EXPECT_FALSE(s.c.autoring.AUTOKEYPRESS);
+    EXPECT_TRUE(s.c.autoring.RINGBELLFIRSTTIME);
+    EXPECT_EQ(s.h.fp.keyboard.sent.size(), 0u);
+}
+
+TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
+    Service s("Ringing Room - any browser with focus");
+    add_rounds6(s);
+    s.c.core.AUTOBELLSETUPFLAG = true;
+    s.c.keyout.WINDOWFOCUS = false;
+    auto other = s.h.fp.windows.add_window("Notes", "Edit");
+    auto rr = s.h.fp.windows.add_window("Practice - Ringing Room - Browser", "Browser");
+    s.h.fp.windows.foreground_window = other;
+    int polls = 0;
+    s.h.fp.threads.on_sleep = [&](std::int32_t ms) {
+        if (ms == 100 && ++polls == 3) s.h.fp.windows.foreground_window = rr;
+    };
+    s.key("A");
+    EXPECT_TRUE(s.c.autoring.AUTOKEYPRESS);
+    EXPECT_TRUE(s.c.keyout.WINDOWFOCUS);
+    EXPECT_EQ(s.c.keyout.SAVEWND, rr);
+    EXPECT_EQ(polls, 3);
+    EXPECT_EQ(s.h.fp.keyboard.typed(), "L");
+
+    Service t("Ringing Room - any browser with focus");
+    t.c.core.AUTOBELLSETUPFLAG = true;
+    t.c.keyout.WINDOWFOCUS = false;
+    t.h.fp.threads.on_sleep = [&](std::int32_t ms) {
+        if (ms == 100) t.h.fp.console.type("x");
+    };
+    t.key("A");
+    EXPECT_FALSE(t.c.autoring.AUTOKEYPRESS);
+    EXPECT_EQ(t.h.fp.keyboard.sent.size(), 0u);
+    EXPECT_NE(t.c.screen.line_text(11).find("Automated ringing not started"), std::string::npos);
+}
+
+TEST(PauseCheck, JustOverSixSecondsRestartsTheCountersAndOtherKeysSkipTheCheck) {
+    Service s;
+    s.c.strokes.MYCOUNTER = 10;
+    s.c.strokes.NOUTPUTTIME = 3;
+    s.h.fp.clock.set_us(6000000);
+    KEYCHECK(s.c);
+    EXPECT_EQ(s.c.strokes.MYCOUNTER, 10);  // exactly 6 s: not yet
+    s.h.fp.clock.set_us(6000001);
+    s.key("x");  // not a command: no pause check on this pass
+    EXPECT_EQ(s.c.strokes.MYCOUNTER, 10);
+    KEYCHECK(s.c);
+    EXPECT_EQ(s.c.strokes.MYCOUNTER, 0);
+    EXPECT_EQ(s.c.strokes.NOUTPUTTIME, 0);
+    EXPECT_EQ(count_of(s.h.log(), "Processed sensor data"), 1);
+}
+
+}  // namespace
+}  // namespace qn::test

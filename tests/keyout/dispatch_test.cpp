@@ -1,0 +1,358 @@
+// Sending due keys: the focus state machine of the foreground targets, the
+// stroke alternation, doubled keys, the key-send log lines and the pause
+// while the target program is not running.
+#include <gtest/gtest.h>
+
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+#include "keyout/dispatch.h"
+#include "keyout/targets.h"
+
+namespace qn::test {
+namespace {
+
+using platform::WindowHandle;
+
+constexpr std::int64_t kSecond = 1000000;
+const std::string kDash = "\x97";
+const std::string kStamp = "08/12/2026 04:45:00 ";
+
+struct Service {
+    Harness h;
+    Context& c;
+    FakeWindows& win;
+    RecordingKeyboard& kb;
+
+    explicit Service(int index, int sensors = 1) : c(h.c()), win(h.fp.windows), kb(h.fp.keyboard) {
+        c.cfg.SENSORNUM = sensors;
+        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(index));
+        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
+        c.strokes.MYCOUNTER = 10;
+        c.strokes.HANDSTROKE = true;
+        c.strokes.NOUTPUTTIME = 3;
+        h.fp.clock.set_us(kSecond);
+    }
+    void pend(int I, std::int64_t due_us) {
+        c.strokes.SENDAKEYACTIVE[I] = true;
+        c.strokes.SENSORACTIONTIME[I] = due_us;
+    }
+    void strike(int I = 1) {
+        pend(I, MYELAPSEDMICROSECS(c));
+        DOKEYSENDING(c);
+    }
+    bool pending(int I = 1) const { return c.strokes.SENDAKEYACTIVE[I]; }
+    std::string line(int n) const { return c.screen.line_text(n); }
+};
+
+// ---- the focus state machine ("Ringing Room - any browser with focus") ---------
+
+struct Browser : Service {
+    WindowHandle rr, other;
+    Browser() : Service(1) {
+        rr = win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox", "MozillaWindowClass");
+        other = win.add_window("Untitled - Notepad", "Notepad");
+        c.keyout.SAVEWND = rr;
+        c.keyout.TITLE = win.window_text(rr, 256);
+        win.foreground_window = rr;
+    }
+    void focus(WindowHandle w) { win.foreground_window = w; }
+    const std::string kLost = "\"Ringing Room - any browser with focus\" is not the focus window - Key sending suspended";
+};
+
+TEST(FocusMachine, FocusedAndTheTargetInFrontSends) {
+    Browser b;
+    b.strike();
+    EXPECT_EQ(b.kb.typed(), "J");
+    ASSERT_EQ(b.kb.sent.size(), 1u);
+    EXPECT_EQ(b.kb.sent[0].foreground, b.rr);
+    EXPECT_FALSE(b.pending());
+    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_EQ(b.win.calls, (std::vector<std::string>{"set_active " + std::to_string(b.rr),
+                                                     "set_foreground " + std::to_string(b.rr)}));
+}
+
+TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNextPass) {
+    Browser b;
+    WindowHandle second = b.win.add_window("Other " + kDash + " Ringing Room " + kDash + " Google Chrome", "Chrome_WidgetWin_1");
+    b.focus(second);
+    b.strike();
+    EXPECT_TRUE(b.kb.sent.empty());
+    EXPECT_TRUE(b.pending());
+    EXPECT_EQ(b.c.keyout.SAVEWND, second);
+    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_NE(b.h.log().find("window not focussed Got " + std::to_string(second) + " <Other " + kDash +
+                             " Ringing Room " + kDash + " Google Chrome> expected;" + std::to_string(b.rr) + " <Tower " +
+                             kDash + " Ringing Room " + kDash + " Mozilla Firefox>\r\n***handle replaced***\r\n"),
+              std::string::npos)
+        << b.h.log();
+    DOKEYSENDING(b.c);
+    EXPECT_EQ(b.kb.typed(), "J");
+    EXPECT_EQ(b.kb.sent[0].foreground, second);
+    EXPECT_FALSE(b.pending());
+}
+
+TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem) {
+    Browser b;
+    b.c.cfg.MONITOROUTPUT = true;
+    b.focus(b.other);
+    b.strike();
+    // Focused -> Lost: this key is dropped with the two-line message.
+    EXPECT_TRUE(b.kb.sent.empty());
+    EXPECT_FALSE(b.pending());
+    EXPECT_FALSE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
+    EXPECT_NE(b.h.log().find(kStamp + b.kLost + ", #Key was 1\r\n"), std::string::npos) << b.h.log();
+
+    // Lost, still another window: the next key waits, pass after pass.
+    b.strike();
+    DOKEYSENDING(b.c);
+    EXPECT_TRUE(b.kb.sent.empty());
+    EXPECT_TRUE(b.pending());
+    EXPECT_EQ(count_of(b.h.log(), kStamp + "\"Ringing Room - any browser with focus\" still not the focus window - "
+                                           "Key sends suspended, #Key was 1\r\n"),
+              2);
+    EXPECT_EQ(count_of(b.h.log(), "is not the focus window"), 1);
+
+    // Lost -> Focused: the waiting key goes at once.
+    b.focus(b.rr);
+    DOKEYSENDING(b.c);
+    EXPECT_EQ(b.kb.typed(), "J");
+    EXPECT_FALSE(b.pending());
+    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_NE(b.h.log().find("Recovered from loss of focus\r\n"), std::string::npos);
+    EXPECT_EQ(b.line(19), std::string(80, ' '));
+    EXPECT_EQ(b.line(20), std::string(80, ' '));
+}
+
+// The first line of the message is 86 characters with this target's name:
+// written whole into the two-line window it would wrap and scroll its
+// beginning away. The name is shortened on screen instead.
+TEST(FocusMachine, TheFocusLossMessageKeepsItsFirstLineReadable) {
+    Browser b;
+    b.focus(b.other);
+    b.strike();
+    EXPECT_TRUE(ScreenHas(b.c.screen, 19, 1,
+                          "\"Ringing Room - any browser w..\" is not the focus window - Key sending suspended"));
+    EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
+}
+
+TEST(FocusMachine, WhileLostWithoutMonitoringTheWaitingKeyLeavesNoLogLines) {
+    Browser b;
+    b.focus(b.other);
+    b.strike();
+    const std::string after_loss = b.h.log();
+    b.strike();
+    DOKEYSENDING(b.c);
+    EXPECT_EQ(b.h.log().substr(after_loss.size()).find("focus window"), std::string::npos);
+    EXPECT_TRUE(b.pending());
+}
+
+TEST(FocusMachine, LostAndARingingRoomWindowInFrontIsAdoptedButSendsOnlyOnTheNextPass) {
+    Browser b;
+    WindowHandle second = b.win.add_window("Other " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
+    b.focus(b.other);
+    b.strike();  // dropped
+    b.pend(1, MYELAPSEDMICROSECS(b.c));
+    b.focus(second);
+    DOKEYSENDING(b.c);
+    EXPECT_TRUE(b.kb.sent.empty());
+    EXPECT_TRUE(b.pending());
+    EXPECT_EQ(b.c.keyout.SAVEWND, second);
+    EXPECT_FALSE(b.c.keyout.WINDOWFOCUS);
+    DOKEYSENDING(b.c);
+    EXPECT_EQ(b.kb.typed(), "J");
+    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_EQ(count_of(b.h.log(), "Recovered from loss of focus"), 1);
+}
+
+TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
+    Service s(0);
+    WindowHandle a = s.win.add_window("Untitled - Notepad", "Notepad");
+    WindowHandle b = s.win.add_window("Tower " + kDash + " Ringing Room", "MozillaWindowClass");
+    s.c.keyout.SAVEWND = b;
+    s.win.foreground_window = a;
+    s.strike();
+    s.win.foreground_window = 0;  // nothing in front at all
+    s.strike();
+    EXPECT_EQ(s.kb.typed(), "JJ");
+    EXPECT_EQ(s.kb.sent[0].foreground, a);
+    EXPECT_TRUE(s.c.keyout.WINDOWFOCUS);
+    EXPECT_EQ(s.h.log().find("focus"), std::string::npos);
+    EXPECT_EQ(s.line(19), std::string(80, ' '));
+}
+
+// ---- due times and stroke alternation ------------------------------------------
+
+TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
+    Service s(0);
+    s.pend(1, MYELAPSEDMICROSECS(s.c) + 1);
+    DOKEYSENDING(s.c);
+    EXPECT_TRUE(s.kb.sent.empty());
+    s.h.fp.clock.advance_us(1);
+    DOKEYSENDING(s.c);
+    EXPECT_EQ(s.kb.sent.size(), 1u);
+    EXPECT_FALSE(s.pending());
+}
+
+TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
+    for (int index : {0, 4}) {
+        Service s(index, 2);
+        s.c.keyout.SENSORSACTIVE = 2;
+        s.c.keyout.WHICHSENSORARR2[1] = SensingPoint{1, 'a', 0, 'b', 0};
+        s.c.keyout.WHICHSENSORARR2[2] = SensingPoint{2, 'c', 0, 'd', 0};
+        WindowHandle grid = 0;
+        if (index == 4) {
+            s.win.add_process(40, "Muster.exe");
+            WindowHandle top = s.win.add_window("Muster", "WindowsForms10", 40);
+            grid = s.win.add_window("", "DataGridView", 40, top);
+        }
+        s.pend(1, MYELAPSEDMICROSECS(s.c));
+        s.pend(2, MYELAPSEDMICROSECS(s.c));
+        DOKEYSENDING(s.c);  // both due: 1 at handstroke, 2 at backstroke
+        s.strike(2);
+        s.strike(1);
+        std::string keys;
+        if (index == 0) {
+            keys = s.kb.typed();
+        } else {
+            for (const SentMessage& m : s.win.messages)
+                if (m.msg == platform::WM_IME_KEYDOWN && m.window == grid) keys.push_back(static_cast<char>(m.wparam));
+        }
+        EXPECT_EQ(keys, "ADCB") << "target " << index;
+        EXPECT_TRUE(s.c.strokes.HANDSTROKE);
+    }
+}
+
+// ---- doubled keys ---------------------------------------------------------------
+
+TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
+    Service s(0);
+    s.c.keyout.USEDOUBLEDSEND = false;
+    s.c.strokes.DOUBLEDSEND = true;
+    s.strike();
+    EXPECT_EQ(s.kb.typed(), "J");
+    EXPECT_FALSE(s.c.strokes.DOUBLEDSEND);
+    EXPECT_TRUE(s.h.fp.threads.sleeps.empty());
+}
+
+TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
+    Service s(0);
+    s.c.keyout.DOUBLESTRIKEDELAY = 250;
+    s.c.strokes.DOUBLEDSEND = true;
+    s.strike();
+    ASSERT_EQ(s.kb.sent.size(), 2u);
+    EXPECT_EQ(s.kb.typed(), "JJ");
+    EXPECT_EQ(s.kb.sent[1].time_us - s.kb.sent[0].time_us, 250000);
+    EXPECT_FALSE(s.c.strokes.DOUBLEDSEND);
+    EXPECT_TRUE(s.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+    EXPECT_FALSE(s.c.strokes.HANDSTROKE) << "a doubled key counts once";
+
+    // Monitoring: the log says so and the record is left alone.
+    Service m(4);
+    m.c.cfg.MONITOROUTPUT = true;
+    m.win.add_process(40, "Muster.exe");
+    WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
+    WindowHandle grid = m.win.add_window("", "DataGridView", 40, top);
+    m.c.strokes.DOUBLEDSEND = true;
+    m.strike();
+    ASSERT_EQ(m.win.messages.size(), 4u);
+    for (const SentMessage& msg : m.win.messages) EXPECT_EQ(msg.window, grid);
+    EXPECT_EQ(m.win.messages[2].msg, platform::WM_IME_KEYDOWN);
+    EXPECT_EQ(m.win.messages[2].time_us - m.win.messages[1].time_us, 350000);
+    EXPECT_NE(m.h.log().find("doubled key sent\r\n"), std::string::npos);
+    EXPECT_FALSE(m.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+}
+
+TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDoes) {
+    Service fg(0);
+    fg.c.strokes.OUTPUTTIMESLIST[3].DOUBLED = true;
+    fg.strike();
+    EXPECT_FALSE(fg.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+    EXPECT_NE(fg.h.log().find("noutputtime=3\r\n"), std::string::npos);
+
+    Service own(6);
+    own.win.add_process(60, "ding.exe");
+    own.win.add_window("Ding", "UnityWndClass", 60);
+    own.c.strokes.OUTPUTTIMESLIST[3].DOUBLED = true;
+    own.strike();
+    EXPECT_FALSE(own.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+    EXPECT_EQ(own.h.log().find("noutputtime="), std::string::npos);
+    own.c.cfg.MONITOROUTPUT = true;
+    own.strike();
+    EXPECT_NE(own.h.log().find("noutputtime=3\r\n"), std::string::npos);
+}
+
+// ---- the key-send log line ----------------------------------------------------
+
+TEST(KeySendLog, TwoKeysHalfASecondApartShowTheIntervalInANineCharacterField) {
+    Service s(0);
+    s.c.cfg.MONITOROUTPUT = true;
+    s.strike();
+    s.h.fp.clock.advance_us(500000);
+    s.strike();
+    EXPECT_NE(s.h.log().find(kStamp + "key j (106 sent/timesincelastkeysend (secs)\t  1.00000\t  1.00000\r\n"),
+              std::string::npos)
+        << s.h.log();
+    EXPECT_NE(s.h.log().find(kStamp + "key j (106 sent/timesincelastkeysend (secs)\t  1.50000\t  0.50000\r\n"),
+              std::string::npos);
+
+    // The per-program senders log the upper-cased key, after their waits.
+    Service m(5);
+    m.c.cfg.MONITOROUTPUT = true;
+    m.win.add_process(40, "Muster.exe");
+    WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
+    m.win.add_window("", "DataGridView", 40, top);
+    m.strike();
+    m.h.fp.clock.advance_us(480000);
+    m.strike();
+    EXPECT_NE(m.h.log().find("key J (74 sent/timesincelastkeysend (secs)\t  1.52000\t  0.50000\r\n"),
+              std::string::npos)
+        << m.h.log();
+}
+
+// ---- target program not running -------------------------------------------------
+
+TEST(NotLoaded, TheRunPausesForAKeyAndTheKeyStaysPending) {
+    struct Case {
+        int index;
+        const char* exe;
+        const char* screen;
+        const char* log;
+    } cases[] = {
+        {4, "Muster.exe", "Muster not loaded - program paused. Press Q to quit", "Muster not present"},
+        {7, "ding.exe", "Ding not loaded - program paused. Press Q to quit", "Ding not present"},
+        {8, "Abel3.exe", "Abel3.exe not loaded - program paused. Press Q to quit", "Abel not present"},
+        {9, "Beltow95.exe", "Beltower not loaded - program paused. Press Q to quit", "Beltower not present"},
+    };
+    for (const Case& k : cases) {
+        Service s(k.index);
+        s.win.add_process(7, "ABEL3.EXE");  // names are compared exactly
+        bool shown = false;
+        s.h.fp.console.on_idle = [&] {
+            if (shown) return;
+            shown = ScreenHas(s.c.screen, 9, 1, k.screen);
+            s.h.fp.console.type(" ");
+        };
+        s.strike();
+        EXPECT_TRUE(shown) << k.index << ": " << s.line(9);
+        EXPECT_NE(s.h.log().find(std::string(k.log) + "\r\n"), std::string::npos) << k.index;
+        EXPECT_TRUE(s.pending()) << k.index;
+        EXPECT_TRUE(s.win.messages.empty()) << k.index;
+        EXPECT_TRUE(s.c.strokes.HANDSTROKE) << k.index;
+    }
+}
+
+TEST(NotLoaded, QEndsTheProgram) {
+    Service s(8);
+    s.h.fp.console.type("q");
+    try {
+        s.strike();
+        FAIL() << "the program went on";
+    } catch (const ProgramExit& e) {
+        EXPECT_EQ(e.code, 0);
+    }
+}
+
+}  // namespace
+}  // namespace qn::test
