@@ -24,7 +24,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
         time_ = std::make_unique<psim::RealTime>();
     }
     bell_ = std::make_unique<psim::SimBell>(*time_, options_.bell);
-    std::vector<psim::SimPortSpec> ports{{"SIM1", bell_.get()}};
+    std::vector<psim::SimPortEntry> ports{{"SIM1", bell_.get()}};
     for (int i = 0; i < options_.idle_ports; ++i) ports.push_back({"SIM" + std::to_string(i + 2), nullptr});
     serial_ = std::make_unique<psim::SimSerial>(*time_, std::move(ports));
 

@@ -28,10 +28,10 @@ constexpr std::int64_t kReadRecheckUs = 1000000;
 
 }  // namespace
 
-SimSerial::SimSerial(SimTime& time, std::vector<SimPortSpec> ports) : time_(time) {
-    for (auto& spec : ports) {
+SimSerial::SimSerial(SimTime& time, std::vector<SimPortEntry> ports) : time_(time) {
+    for (auto& entry : ports) {
         Port p;
-        p.spec = std::move(spec);
+        p.entry = std::move(entry);
         ports_.push_back(std::move(p));
     }
 }
@@ -45,13 +45,13 @@ SimSerial::Port* SimSerial::by_handle(PortHandle h) {
 
 Result<std::vector<std::string>> SimSerial::list_port_names() {
     std::vector<std::string> names;
-    for (const Port& p : ports_) names.push_back(p.spec.name);
+    for (const Port& p : ports_) names.push_back(p.entry.name);
     return names;
 }
 
 std::size_t SimSerial::skip_bytes_until(Port& p, std::int64_t t) {
-    if (!p.spec.bell) return 0;
-    const std::vector<DataByte>& bytes = p.spec.bell->bytes_until(t);
+    if (!p.entry.bell) return 0;
+    const std::vector<DataByte>& bytes = p.entry.bell->bytes_until(t);
     std::size_t i = p.next_byte;
     while (i < bytes.size() && bytes[i].arrival_us <= t) ++i;
     return i;
@@ -61,7 +61,7 @@ Result<PortHandle> SimSerial::open(const std::string& device) {
     std::lock_guard<std::mutex> g(time_.mutex());
     std::string name = device.rfind(kDevicePrefix, 0) == 0 ? device.substr(kDevicePrefix.size()) : device;
     for (Port& p : ports_) {
-        if (p.spec.name != name) continue;
+        if (p.entry.name != name) continue;
         if (p.handle != 0) return fail("CreateFile " + device + ": Access is denied");
         const std::int64_t now = time_.now_us();
         p.handle = next_handle_++;
@@ -131,8 +131,8 @@ Result<void> SimSerial::set_mask(PortHandle h, std::uint32_t ev_mask) {
 // of the first of them.
 std::uint32_t SimSerial::events_between(Port& p, std::int64_t from, std::int64_t to, std::int64_t* first) {
     *first = kNever;
-    if (!p.spec.bell || to <= from) return 0;
-    SimBell& bell = *p.spec.bell;
+    if (!p.entry.bell || to <= from) return 0;
+    SimBell& bell = *p.entry.bell;
     std::uint32_t ev = 0;
     std::uint32_t before = bell.word_at(from);
     for (std::int64_t t = bell.next_change_after(from); t <= to; t = bell.next_change_after(t)) {
@@ -172,8 +172,8 @@ Result<std::uint32_t> SimSerial::wait_event(PortHandle h) {
             return ev;
         }
         std::int64_t next = kNever;
-        if (p->spec.bell && (events_of(p->spec.bell->config().line) & p->mask))
-            next = p->spec.bell->next_change_after(t);
+        if (p->entry.bell && (events_of(p->entry.bell->config().line) & p->mask))
+            next = p->entry.bell->next_change_after(t);
         time_.wait(lk, next, true);
     }
 }
@@ -182,7 +182,7 @@ Result<std::uint32_t> SimSerial::modem_status(PortHandle h) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("GetCommModemStatus: The handle is invalid");
-    return p->spec.bell ? p->spec.bell->word_at(time_.now_us()) : 0u;
+    return p->entry.bell ? p->entry.bell->word_at(time_.now_us()) : 0u;
 }
 
 // ---- data ----------------------------------------------------------------------------
@@ -214,8 +214,8 @@ Result<std::uint32_t> SimSerial::read(PortHandle h, char* buf, std::uint32_t max
     for (;;) {
         const std::int64_t now = time_.now_us();
         std::int64_t next_arrival = kNever;
-        if (p->spec.bell) {
-            const std::vector<DataByte>& bytes = p->spec.bell->bytes_until(now);
+        if (p->entry.bell) {
+            const std::vector<DataByte>& bytes = p->entry.bell->bytes_until(now);
             while (got < max && p->next_byte < bytes.size() && bytes[p->next_byte].arrival_us <= now) {
                 buf[got++] = bytes[p->next_byte].ch;
                 last_arrival = bytes[p->next_byte].arrival_us;

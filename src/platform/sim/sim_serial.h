@@ -15,14 +15,14 @@
 
 namespace qn::platform::sim {
 
-struct SimPortSpec {
+struct SimPortEntry {
     std::string name;         // as listed: "SIM1"
     SimBell* bell = nullptr;  // nothing connected when null
 };
 
 class SimSerial : public SerialPorts {
 public:
-    SimSerial(SimTime& time, std::vector<SimPortSpec> ports);
+    SimSerial(SimTime& time, std::vector<SimPortEntry> ports);
 
     Result<std::vector<std::string>> list_port_names() override;
     Result<PortHandle> open(const std::string& device) override;
@@ -40,7 +40,7 @@ public:
 
 private:
     struct Port {
-        SimPortSpec spec;
+        SimPortEntry entry;
         PortHandle handle = 0;  // 0: closed
         LineSettings settings;
         Timeouts timeouts;
