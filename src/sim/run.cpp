@@ -68,8 +68,9 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
 SimRun::~SimRun() { teardown(); }
 
 // The key of a blow is due its key delay and half the mean signal length
-// after the signal of the sensing point that sends it, as the program is
-// set at the moment: the time the program means the key to go.
+// (none with ON/OFF sensing, where each edge is a stroke) after the signal of
+// the sensing point that sends it, as the program is set at the moment: the
+// time the program means the key to go.
 std::int64_t SimRun::due(const psim::Strike& s) const {
     const Context& c = *ctx_;
     const KeyoutState& k = c.keyout;
@@ -79,7 +80,8 @@ std::int64_t SimRun::due(const psim::Strike& s) const {
     const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.WSNUM - 1)];
     if (signal < 0) return -1;
     const std::int32_t delay = s.hand ? p.WDELAYHAND : p.WDELAYBACK;
-    return signal + std::int64_t{delay} * 1000 + std::int64_t{c.cfg.MEANSIGNALLENGTH} * 500;
+    const std::int32_t half_pulse = c.cfg.OFFANDONARESIGNALS ? 0 : c.cfg.MEANSIGNALLENGTH;
+    return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
 }
 
 std::string SimRun::describe() const {

@@ -215,12 +215,12 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{"OpenForeground", [](SimOptions& o) { o.target = 0; }, "program=Open"}),
     [](const ::testing::TestParamInfo<Shape>& i) { return std::string(i.param.name); });
 
-// ---- faults of the program itself, kept here until they are mended ----------
+// ---- faults of the program once, mended -------------------------------------
 
 // A handbell switch's signal is a whole stroke long, and calibration takes
 // that as the mean signal length: half of it (about a second) is added to
 // every key's delay, so the keys come a second after the blows.
-TEST(SimRunFaults, DISABLED_HandbellKeysFallOnTheBlows) {
+TEST(SimRunFaults, HandbellKeysFallOnTheBlows) {
     ScratchDir dir;
     SimOptions o = virtual_run();
     o.plan.rows = 20;
@@ -234,7 +234,7 @@ TEST(SimRunFaults, DISABLED_HandbellKeysFallOnTheBlows) {
 // ON; the bounce window lets the ON through as a new signal, which
 // re-schedules the pending key (a release bounce: one pulse length late)
 // and, with two sensors, moves every later key to the wrong sensor.
-TEST(SimRunFaults, DISABLED_BounceLongerThanTheRecheckGivesNoSecondSignal) {
+TEST(SimRunFaults, BounceLongerThanTheRecheckGivesNoSecondSignal) {
     ScratchDir dir;
     SimOptions o = virtual_run();
     o.plan.rows = 100;
