@@ -70,7 +70,7 @@ TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
     EXPECT_EQ(b.signals(), 2);  // a release is no signal for a line resting off
 }
 
-TEST(Bounce, ARelaseBouncingLongerThanTheRecheckGivesNoSecondStrike) {
+TEST(Bounce, AReleaseBouncingLongerThanTheRecheckGivesNoSecondStrike) {
     Bell b;
     b.c.cfg.SIGNALSTARTSOFF = true;
     b.c.cfg.OFFANDONARESIGNALS = false;
