@@ -32,6 +32,14 @@ void CALIBRATE(Context& c, bool /*full*/) {
     c.cfg.SLEEPNUM = SLEEPNUMDEFAULT;
     c.cfg.SWITCHBOUNCEDELAY = SWITCHBOUNCEDELAYDEFAULT;
     SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+    // Handbells ring without delays: the settings file is written with zero
+    // delays, and this session must ring the same way as the next one.
+    if (c.cfg.USINGHANDBELLS)
+        for (int i = 0; i <= MAXTARGETPROGS; ++i)
+            for (std::int32_t j = 1; j <= MAXSENSORS; ++j) {
+                c.keyout.TARGETPROGRAMARR[i].TWHICHSENSORARR[j].WDELAYHAND = 0;
+                c.keyout.TARGETPROGRAMARR[i].TWHICHSENSORARR[j].WDELAYBACK = 0;
+            }
     CHOOSEWINDOWTARGET(c);
     (void)WRITECONFIGFILE(c);  // reports its own failure; the settings stay in memory
 }

@@ -109,8 +109,12 @@ void DOOUTPUTS(Context& c) {
         FIXROGUESTRIKES(c, I);
         const SensingPoint& p = k.WHICHSENSORARR2[I];
         // Scheduled from the processing time; the event time is only recorded.
+        // The strike sits in the middle of a sensor pulse, so half the pulse
+        // is added. With ON/OFF sensing each edge is a stroke of its own and
+        // the "pulse" is a whole stroke long: nothing is added then.
+        const std::int32_t half_pulse = c.cfg.OFFANDONARESIGNALS ? 0 : c.cfg.MEANSIGNALLENGTH;
         const std::int64_t due = s.DOOUTPUTSMICROTIME + MULTINT64(s.HANDSTROKE ? p.WDELAYHAND : p.WDELAYBACK, 1000) +
-                                 MULTINT64(c.cfg.MEANSIGNALLENGTH, 500);
+                                 MULTINT64(half_pulse, 500);
         s.SENSORACTIONTIMEUNADJUSTED[I] = due;
         s.SENSORACTIONTIME[I] = due;
         s.SENDAKEYACTIVE[I] = true;

@@ -47,10 +47,11 @@ void take_line_event(Context& c, Line& line, std::uint32_t word) {
     line.now = (word & line.bit) != 0;
     if (c.cfg.MONITOROUTPUT && line.now == line.before)
         c.FOOERROR.writeln(std::string("**ERROR: a COM port state change seems to have been missed (") + line.name + ")");
-    // Only the not-asserted edge waits out the bounce window: a release that
-    // bounces is ignored and the line stays asserted.
-    bool accept = line.now != line.off ||
-                  s.THISEVENTTIMEMICRO - s.LASTEVENTTIMEMICRO > MULTINT64(c.cfg.SWITCHBOUNCEDELAY, 1000);
+    // Every edge inside the bounce window of the last accepted one is bounce.
+    // (Letting an asserted edge through at once made a release that bounced
+    // for longer than the serial thread's 2 ms re-check into a new strike.)
+    // Calibration treats a gap shorter than the window the same way.
+    bool accept = s.THISEVENTTIMEMICRO - s.LASTEVENTTIMEMICRO > MULTINT64(c.cfg.SWITCHBOUNCEDELAY, 1000);
     if (!accept) return;
     if (c.cfg.MONITOROUTPUT) WRITELOG(c, line.now == line.off);
     s.LASTEVENTTIMEMICRO = s.THISEVENTTIMEMICRO;

@@ -70,6 +70,21 @@ TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
     EXPECT_EQ(b.signals(), 2);  // a release is no signal for a line resting off
 }
 
+TEST(Bounce, AReleaseBouncingLongerThanTheRecheckGivesNoSecondStrike) {
+    Bell b;
+    b.c.cfg.SIGNALSTARTSOFF = true;
+    b.c.cfg.OFFANDONARESIGNALS = false;
+    b.start();
+    b.edge(kSecond, true);
+    b.edge(kSecond + 80000, false);   // the release, accepted
+    b.edge(kSecond + 84000, true);    // bounce back on, 4 ms later
+    b.edge(kSecond + 86000, false);
+    EXPECT_EQ(b.signals(), 1);
+    EXPECT_FALSE(b.c.strokes.CTSBOLD);
+    b.edge(2 * kSecond, true);  // the next real strike
+    EXPECT_EQ(b.signals(), 2);
+}
+
 TEST(Polarity, WhichEdgesAreSignals) {
     struct Case {
         bool starts_off, on_and_off;

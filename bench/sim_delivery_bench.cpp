@@ -1,0 +1,184 @@
+// Key delivery of the whole program, driven by the simulated bell in real
+// time on the real clock: each key's delivery error (when the keyboard
+// service was called less the key's due time) over a run of strikes, and
+// the CPU time the process takes per second of service while ringing and
+// while idle, for SLEEPNUM 5, 1, 0 and -1.
+//
+// 2000 strikes a setting take about twenty minutes each; QN_BENCH_STRIKES
+// sets fewer. Not run in CI.
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_util.h"
+#include "sim/run.h"
+
+namespace qn::bench {
+namespace {
+
+constexpr double kIdleSeconds = 10;
+
+long strikes_wanted() {
+    const char* env = std::getenv("QN_BENCH_STRIKES");
+    long n = env ? std::atol(env) : 2000;
+    return n > 10 ? n : 2000;
+}
+
+struct Row {
+    long keys = 0;
+    double median_ms = 0, p99_ms = 0, worst_ms = 0;
+    double cpu_ringing = 0, cpu_idle = 0;  // ms of CPU per second of service
+};
+
+std::map<int, Row>& table() {
+    static std::map<int, Row> rows;
+    return rows;
+}
+
+// The table at the end of the run, after Google Benchmark's own.
+struct TablePrinter {
+    ~TablePrinter() {
+        if (table().empty()) return;
+        std::printf("\nKey delivery on the simulated bell (real time), %ld strikes a setting\n", strikes_wanted());
+        std::printf("%9s %6s %10s %8s %10s %16s %15s\n", "SLEEPNUM", "keys", "median ms", "p99 ms", "worst ms",
+                    "CPU ms/s ringing", "CPU ms/s idle");
+        for (auto it = table().rbegin(); it != table().rend(); ++it)
+            std::printf("%9d %6ld %10.2f %8.2f %10.2f %16.1f %15.1f\n", it->first, it->second.keys,
+                        it->second.median_ms, it->second.p99_ms, it->second.worst_ms, it->second.cpu_ringing,
+                        it->second.cpu_idle);
+    }
+} g_printer;
+
+// Process CPU time against the simulation's clock, sampled every 50 ms.
+class CpuSampler {
+public:
+    explicit CpuSampler(platform::sim::SimTime& time) : time_(time), thread_([this] { loop(); }) {}
+    ~CpuSampler() { stop(); }
+    void stop() {
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    // CPU milliseconds per second between two simulation times.
+    double rate(std::int64_t from_us, std::int64_t to_us) const {
+        const Sample* a = nullptr;
+        const Sample* b = nullptr;
+        for (const Sample& s : samples_) {
+            if (!a && s.at_us >= from_us) a = &s;
+            if (s.at_us <= to_us) b = &s;
+        }
+        if (!a || !b || b->at_us <= a->at_us) return 0;
+        return (b->cpu_ms - a->cpu_ms) * 1e6 / static_cast<double>(b->at_us - a->at_us);
+    }
+
+private:
+    struct Sample {
+        std::int64_t at_us;
+        double cpu_ms;
+    };
+    void loop() {
+        while (!done_) {
+            samples_.push_back({time_.now_locked(), 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC});
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+    platform::sim::SimTime& time_;
+    std::vector<Sample> samples_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+// A run in a folder of its own. Calibration is done first in virtual time:
+// in real time its 1 ms polling of the lines can miss a whole pulse on a
+// loaded machine, and it is not what is measured. The SLEEPNUM comes from
+// the override file the program reads after its settings.
+Row run_setting(int sleepnum) {
+    namespace fs = std::filesystem;
+    const fs::path old = fs::current_path();
+    const fs::path dir = fs::temp_directory_path() / ("quennick-sim-bench-" + std::to_string(sleepnum + 10));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::current_path(dir);
+
+    sim::SimOptions o;
+    o.status_line = false;
+    // Two bells at 48 minutes: a blow every 0.46 or 0.69 s, just more than
+    // the 405 ms a key waits, so no key is overtaken by the next.
+    o.plan.rhythm.bells = 2;
+    o.plan.rhythm.peal_minutes = 48;
+    sim::SimEnvironment env;
+    env.embedded = true;
+    env.keep_stderr = true;
+    {
+        sim::SimOptions cal = o;
+        cal.virtual_time = true;
+        cal.plan.rows = 2;
+        sim::SimRun(cal, env).run();
+    }
+    std::ofstream(dir / "bespoke.ini") << "sleepnum=" << sleepnum << "\r\n";
+    o.idle_s = kIdleSeconds;
+    o.plan.rows = strikes_wanted();
+    o.plan.touch_min = o.plan.touch_max = static_cast<int>(o.plan.rows + o.plan.rows % 2);
+    auto* run = new sim::SimRun(o, env);  // its serial thread may outlive the run: never freed
+    Row row;
+    {
+        CpuSampler cpu(run->time());
+        run->run();
+        cpu.stop();
+        std::vector<platform::sim::Strike> strikes;
+        {
+            std::lock_guard<std::mutex> g(run->time().mutex());
+            strikes = run->bell().strikes_until(0);
+        }
+        std::int64_t first = -1, last = -1;
+        for (const auto& s : strikes)
+            if (s.row > 0) {
+                if (first < 0) first = s.time_us;
+                last = s.time_us;
+            }
+        if (first > 0) {
+            row.cpu_ringing = cpu.rate(first, last);
+            row.cpu_idle = cpu.rate(first - static_cast<std::int64_t>((kIdleSeconds - 2) * 1e6), first - 2000000);
+        }
+    }
+    std::vector<double> errors;
+    for (const sim::KeyRecord& k : run->target().keys())
+        if (k.cls == sim::KeyClass::Strike) errors.push_back(k.error_ms);
+    row.keys = static_cast<long>(errors.size());
+    row.median_ms = percentile(errors, 0.5);
+    row.p99_ms = percentile(errors, 0.99);
+    for (double e : errors)
+        if (std::abs(e) > std::abs(row.worst_ms)) row.worst_ms = e;
+    fs::current_path(old);
+    return row;
+}
+
+void BM_SimKeyDelivery(benchmark::State& state) {
+    const int sleepnum = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        Row row = run_setting(sleepnum);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        table()[sleepnum] = row;
+        state.counters["keys"] = static_cast<double>(row.keys);
+        state.counters["median_ms"] = row.median_ms;
+        state.counters["p99_ms"] = row.p99_ms;
+        state.counters["worst_ms"] = row.worst_ms;
+        state.counters["cpu_ms_per_s_ringing"] = row.cpu_ringing;
+        state.counters["cpu_ms_per_s_idle"] = row.cpu_idle;
+    }
+}
+BENCHMARK(BM_SimKeyDelivery)->ArgName("sleepnum")->Arg(5)->Arg(1)->Arg(0)->Arg(-1)->Iterations(1)->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+}  // namespace
+}  // namespace qn::bench

@@ -1,0 +1,90 @@
+#include "platform/sim/sim_console.h"
+
+#include <vector>
+
+namespace qn::platform::sim {
+
+namespace {
+
+// Light green on black: plainly not part of the program's blue screen.
+constexpr std::uint8_t kStatusAttr = 0x0A;
+constexpr std::int64_t kKeyPollUs = 1000;
+
+}  // namespace
+
+SimConsole::SimConsole(SimTime& time, Console* terminal, KeySource* source)
+    : time_(time), terminal_(terminal), source_(source) {}
+
+Result<void> SimConsole::open(int rows, int cols) {
+    rows_ = rows;
+    cols_ = cols;
+    open_ = true;
+    {
+        std::lock_guard<std::mutex> g(status_mu_);
+        status_dirty_ = true;
+    }
+    return terminal_ ? terminal_->open(rows + 1, cols) : Result<void>{};
+}
+
+void SimConsole::close() {
+    open_ = false;
+    if (terminal_) terminal_->close();
+}
+
+void SimConsole::write_cells(int row, int col, const ConsoleCell* cells, int count) {
+    if (terminal_) terminal_->write_cells(row, col, cells, count);
+}
+
+void SimConsole::set_cursor(int row, int col, bool visible) {
+    if (terminal_) terminal_->set_cursor(row, col, visible);
+}
+
+void SimConsole::set_status(const std::string& text) {
+    std::lock_guard<std::mutex> g(status_mu_);
+    if (text == status_) return;
+    status_ = text;
+    status_dirty_ = true;
+}
+
+void SimConsole::draw_status() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> g(status_mu_);
+        if (!status_dirty_) return;
+        status_dirty_ = false;
+        text = status_;
+    }
+    if (!terminal_ || !open_) return;
+    text.resize(static_cast<std::size_t>(cols_), ' ');
+    std::vector<ConsoleCell> cells;
+    for (char ch : text) cells.push_back(ConsoleCell{static_cast<std::uint8_t>(ch), kStatusAttr});
+    terminal_->write_cells(rows_, 0, cells.data(), static_cast<int>(cells.size()));
+}
+
+void SimConsole::present() {
+    draw_status();
+    if (terminal_) terminal_->present();
+}
+
+bool SimConsole::key_waiting() {
+    time_.yield();
+    if (source_) {
+        source_->poll();
+        if (source_->key_ready()) return true;
+    }
+    return terminal_ && terminal_->key_waiting();
+}
+
+// Blocking, like a console's: both keyboards are watched while it waits.
+int SimConsole::read_key() {
+    for (;;) {
+        if (source_) {
+            source_->poll();
+            if (source_->key_ready()) return source_->take_key();
+        }
+        if (terminal_ && terminal_->key_waiting()) return terminal_->read_key();
+        time_.sleep_us(kKeyPollUs);
+    }
+}
+
+}  // namespace qn::platform::sim

@@ -1,0 +1,58 @@
+// The console the program sees in a simulated run: the screen goes to the
+// person's terminal (when there is one), and the keys are the simulated
+// ringer's merged with the person's, so every command key still works. A
+// status line can be shown under the program's 25 lines.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "platform/console.h"
+#include "platform/sim/sim_time.h"
+
+namespace qn::platform::sim {
+
+// Keys that come from the simulation. Called on the program's main thread,
+// the time's lock not held.
+class KeySource {
+public:
+    virtual ~KeySource() = default;
+    // A look at the keyboard: the source may read the screen and act.
+    virtual void poll() = 0;
+    virtual bool key_ready() = 0;
+    virtual int take_key() = 0;  // only after key_ready()
+};
+
+class SimConsole : public Console {
+public:
+    // terminal may be null: nobody watches and only the source types.
+    SimConsole(SimTime& time, Console* terminal, KeySource* source);
+
+    Result<void> open(int rows, int cols) override;
+    void close() override;
+    void write_cells(int row, int col, const ConsoleCell* cells, int count) override;
+    void set_cursor(int row, int col, bool visible) override;
+    void present() override;
+    bool key_waiting() override;
+    int read_key() override;
+
+    // The line under the program's screen; empty shows nothing.
+    void set_status(const std::string& text);
+    void set_source(KeySource* source) { source_ = source; }
+
+private:
+    void draw_status();
+
+    SimTime& time_;
+    Console* terminal_;
+    KeySource* source_;
+    int rows_ = 25;
+    int cols_ = 80;
+    bool open_ = false;
+    std::mutex status_mu_;
+    std::string status_;
+    bool status_dirty_ = false;
+};
+
+}  // namespace qn::platform::sim

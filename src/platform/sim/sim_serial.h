@@ -1,0 +1,61 @@
+// Serial ports with the simulated bell on them. They keep the driver's
+// habits the program relies on: a line change made between two waits is
+// reported by the next wait at once; a wait completes at the change that
+// ended it, leaving later ones for the next; reads follow COMMTIMEOUTS; a
+// port is open to one handle at a time; a closed handle fails.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/serial.h"
+#include "platform/sim/bell.h"
+#include "platform/sim/sim_time.h"
+
+namespace qn::platform::sim {
+
+struct SimPortEntry {
+    std::string name;         // as listed: "SIM1"
+    SimBell* bell = nullptr;  // nothing connected when null
+};
+
+class SimSerial : public SerialPorts {
+public:
+    SimSerial(SimTime& time, std::vector<SimPortEntry> ports);
+
+    Result<std::vector<std::string>> list_port_names() override;
+    Result<PortHandle> open(const std::string& device) override;
+    void close(PortHandle h) override;
+    Result<LineSettings> get_state(PortHandle h) override;
+    Result<void> set_state(PortHandle h, const LineSettings& s) override;
+    Result<Timeouts> get_timeouts(PortHandle h) override;
+    Result<void> set_timeouts(PortHandle h, const Timeouts& t) override;
+    Result<void> set_mask(PortHandle h, std::uint32_t ev_mask) override;
+    Result<std::uint32_t> wait_event(PortHandle h) override;
+    Result<std::uint32_t> modem_status(PortHandle h) override;
+    Result<std::uint32_t> read(PortHandle h, char* buf, std::uint32_t max) override;
+    Result<void> purge(PortHandle h, std::uint32_t flags) override;
+    Result<void> flush(PortHandle h) override;
+
+private:
+    struct Port {
+        SimPortEntry entry;
+        PortHandle handle = 0;  // 0: closed
+        LineSettings settings;
+        Timeouts timeouts;
+        std::uint32_t mask = 0;
+        std::int64_t reported_until = 0;  // line changes up to here have been reported
+        std::size_t next_byte = 0;        // the first byte not yet read
+    };
+
+    Port* by_handle(PortHandle h);
+    std::uint32_t events_between(Port& p, std::int64_t from, std::int64_t to, std::int64_t* first);
+    std::size_t skip_bytes_until(Port& p, std::int64_t t);
+
+    SimTime& time_;
+    std::vector<Port> ports_;
+    PortHandle next_handle_ = 0x51;
+};
+
+}  // namespace qn::platform::sim

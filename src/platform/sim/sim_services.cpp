@@ -1,0 +1,46 @@
+#include "platform/sim/sim_services.h"
+
+#include <cstdlib>
+
+namespace qn::platform::sim {
+
+bool SimFiles::exists(const std::string& path) { return !hidden_.count(path) && real_.exists(path); }
+
+Result<std::unique_ptr<OutFile>> SimFiles::create(const std::string& path) {
+    hidden_.erase(path);
+    return real_.create(path);
+}
+
+Result<std::string> SimFiles::read_all(const std::string& path) {
+    if (hidden_.count(path)) return fail("open(" + path + "): set aside for this run (quennick-sim --fresh)");
+    return real_.read_all(path);
+}
+
+Result<void> SimFiles::replace(const std::string& from, const std::string& to) {
+    auto r = real_.replace(from, to);
+    if (r.ok()) hidden_.erase(to);
+    return r;
+}
+
+Result<void> SimFiles::remove(const std::string& path) {
+    hidden_.erase(path);
+    return real_.remove(path);
+}
+
+Result<void> SimFiles::redirect_stderr(const std::string& path) {
+    if (keep_stderr_) return fail("redirect_stderr: kept on the terminal for this simulated run");
+    return real_.redirect_stderr(path);
+}
+
+void SimProcess::exit(int code) {
+    if (hook_) {
+        auto hook = std::move(hook_);
+        hook_ = nullptr;
+        hook(code);
+    }
+    if (!real_) throw SimExit{code};
+    real_->exit(code);
+    std::abort();  // exit does not come back
+}
+
+}  // namespace qn::platform::sim

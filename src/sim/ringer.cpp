@@ -1,0 +1,202 @@
+#include "sim/ringer.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "core/context.h"
+
+namespace qn::sim {
+
+using platform::sim::kNever;
+
+namespace {
+
+constexpr std::int64_t kSecond = 1000000;
+// After the last blow of a run of set length: long enough for the pause
+// that ends the touch, so its event log is written, then Q.
+constexpr std::int64_t kQuitAfterLastBlowUs = 8 * kSecond;
+
+std::string trimmed(const std::string& s) {
+    std::size_t end = s.find_last_not_of(' ');
+    return end == std::string::npos ? std::string() : s.substr(0, end + 1);
+}
+
+bool has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+std::string lower(std::string s) {
+    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return s;
+}
+
+// The nearest line with text at or above line `from`; 0 when none.
+int nearest_text(const Screen& screen, int from, std::string* text) {
+    for (int line = std::min(from, Screen::ROWS); line >= 1; --line) {
+        std::string t = trimmed(screen.line_text(line));
+        if (!t.empty()) {
+            *text = t;
+            return line;
+        }
+    }
+    text->clear();
+    return 0;
+}
+
+// The service screen: the calibration summary under the menu (its last
+// lines, as a long one scrolls), or the row counter once ringing has begun.
+bool service_screen(const Screen& screen) {
+    if (screen.line_text(22).rfind("Row count = ", 0) == 0) return true;
+    for (int line = FIRSTLINEOFSCRATCHSCREEN; line <= Screen::ROWS; ++line) {
+        const std::string t = screen.line_text(line);
+        if (t.rfind("Currently send keys to ", 0) == 0 || t.rfind("Currently Open - Send keys", 0) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+SimRinger::SimRinger(platform::sim::SimTime& time, platform::sim::SimBell& bell, const Screen& screen,
+                     RingerConfig cfg)
+    : time_(time), bell_(bell), screen_(screen), cfg_(cfg) {}
+
+// A person reads the last thing written, where the cursor is.
+SimRinger::Prompt SimRinger::recognise(const Screen& screen, int* line) {
+    std::string last, before;
+    const int at = nearest_text(screen, screen.cursor_line(), &last);
+    if (at == 0) return Prompt::None;
+    nearest_text(screen, at - 1, &before);
+    *line = at;
+    if (has(last, "then press any key [or Q to exit]")) return Prompt::PressAnyKey;
+    if (has(last, "NOW ring the bell *Hand* and *Back*")) return Prompt::RingStage1;
+    if (has(last, "Then press any key, for the results") && has(before, "NOW ring bell HAND and BACK  **ONCE** only"))
+        return Prompt::RingOnce;
+    if (has(last, "Is this a handbell (ON/OFF sensing)?")) return Prompt::Handbell;
+    if (has(last, "NB If bell does not sound")) return Prompt::TargetMenu;
+    if (has(last, "Retry (R) or do completely new configuration (c)")) return Prompt::PortRetry;
+    if (has(last, "Press Q to Quit.  Then restart program")) return Prompt::Interchanged;
+    if (has(lower(last), "[enter] to quit")) return Prompt::PressEnter;
+    if (has(last, "press P to change target program")) return Prompt::TargetNotFound;
+    if (has(last, "Press Q to Quit")) return Prompt::QuitOnly;
+    return Prompt::None;
+}
+
+std::uint64_t SimRinger::screen_hash() const {
+    std::uint64_t h = 1469598103934665603ull;
+    for (int line = 1; line <= Screen::ROWS; ++line)
+        for (char ch : screen_.line_text(line)) h = (h ^ static_cast<unsigned char>(ch)) * 1099511628211ull;
+    return h;
+}
+
+void SimRinger::press(std::int64_t at, int key, bool cancel_on_change) {
+    Planned p{at, key, cancel_on_change, cancel_on_change ? screen_hash() : 0};
+    auto it = std::upper_bound(keys_.begin(), keys_.end(), at,
+                               [](std::int64_t t, const Planned& k) { return t < k.due_us; });
+    keys_.insert(it, p);
+}
+
+void SimRinger::type_number(std::int64_t at, int n) {
+    const std::string digits = std::to_string(n);
+    for (char d : digits) {
+        press(at, d, false);
+        at += 150000;
+    }
+    press(at, '\r', false);
+}
+
+void SimRinger::ring_then_press(std::int64_t now) {
+    std::int64_t end = 0;
+    {
+        std::lock_guard<std::mutex> g(time_.mutex());
+        end = bell_.ring_pull(now + static_cast<std::int64_t>(cfg_.reaction_s * kSecond), cfg_.plan.rhythm);
+    }
+    if (cfg_.autonomous) press(end + kSecond, cfg_.any_key, true);
+}
+
+void SimRinger::start_service(std::int64_t now) {
+    in_service_ = true;
+    std::lock_guard<std::mutex> g(time_.mutex());
+    bell_.start_service(now + static_cast<std::int64_t>(cfg_.service_delay_s * kSecond), cfg_.plan);
+}
+
+void SimRinger::act(Prompt p, int, std::int64_t now) {
+    const std::int64_t soon = now + static_cast<std::int64_t>(cfg_.reaction_s * kSecond);
+    if (p == Prompt::RingStage1 || p == Prompt::RingOnce) {
+        ++pulls_asked_;
+        if (cfg_.autonomous && pulls_asked_ > 2 + cfg_.max_repeats) {
+            press(soon, 'Q', false);  // calibration is not going to work: give up
+            return;
+        }
+        ring_then_press(now);
+        return;
+    }
+    if (!cfg_.autonomous) return;
+    switch (p) {
+    case Prompt::PressAnyKey: press(soon, cfg_.any_key, true); break;
+    case Prompt::Handbell: press(soon, cfg_.handbell, true); break;
+    case Prompt::TargetMenu:
+        type_number(soon, ++target_menus_ > 3 ? 0 : cfg_.target);
+        break;
+    case Prompt::PortRetry: press(soon, 'c', true); break;
+    case Prompt::PressEnter: press(soon, '\r', true); break;
+    case Prompt::TargetNotFound: press(soon, not_found_++ == 0 ? 'P' : 'Q', true); break;
+    case Prompt::Interchanged:
+    case Prompt::QuitOnly: press(soon, 'Q', true); break;
+    default: break;
+    }
+}
+
+void SimRinger::poll() {
+    const std::int64_t now = time_.now_locked();
+    if (started_us_ < 0) started_us_ = now;
+    if (cfg_.quit_after_s > 0 && !gave_up_ && now - started_us_ > static_cast<std::int64_t>(cfg_.quit_after_s * kSecond)) {
+        gave_up_ = true;
+        press(now, 'Q', false);
+    }
+    if (!in_service_ && service_screen(screen_)) start_service(now);
+    if (in_service_) {
+        // The person has the keyboard in service; the ringer only rings,
+        // and ends a run of set length.
+        if (!quit_planned_) {
+            std::int64_t end = kNever;
+            {
+                std::lock_guard<std::mutex> g(time_.mutex());
+                end = bell_.service_end();
+            }
+            if (end != kNever) press(end + kQuitAfterLastBlowUs, 'Q', false);
+            quit_planned_ = true;
+        }
+        return;
+    }
+    for (const Planned& k : keys_)
+        if (k.cancel_on_change) return;  // still busy with the last question
+    int line = 0;
+    const Prompt p = recognise(screen_, &line);
+    if (p == Prompt::None) return;
+    const std::uint64_t hash = screen_hash();
+    if (p == last_prompt_ && line == last_line_ && hash == last_hash_) return;
+    last_prompt_ = p;
+    last_line_ = line;
+    last_hash_ = hash;
+    act(p, line, now);
+}
+
+// A key planned for a question is dropped when the program has moved on
+// without it (a data-mode window that ended by itself, say).
+void SimRinger::drop_stale_keys() {
+    const std::int64_t now = time_.now_locked();
+    while (!keys_.empty() && keys_.front().cancel_on_change && keys_.front().due_us <= now &&
+           keys_.front().screen_hash != screen_hash())
+        keys_.pop_front();
+}
+
+bool SimRinger::key_ready() {
+    drop_stale_keys();
+    return !keys_.empty() && keys_.front().due_us <= time_.now_locked();
+}
+
+int SimRinger::take_key() {
+    const int k = keys_.front().key;
+    keys_.pop_front();
+    return k;
+}
+
+}  // namespace qn::sim

@@ -1,0 +1,83 @@
+// The simulated ringer. It reads the program's screen as a person would and
+// acts: when calibration asks for a pull it rings exactly one handstroke and
+// backstroke and then presses a key; it answers the other questions with its
+// configured answers; once the service screen is up it rings rounds, with
+// pauses now and then, and at the end of a run of set length it quits.
+// Interactive, it only rings: the person at the keyboard answers.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+#include "console/screen.h"
+#include "platform/sim/bell.h"
+#include "platform/sim/sim_console.h"
+
+namespace qn::sim {
+
+struct RingerConfig {
+    bool autonomous = true;
+    platform::sim::ServicePlan plan;  // the rhythm of calibration pulls too
+    char any_key = ' ';
+    int target = 1;            // the answer to the target menu
+    char handbell = 'y';       // the answer to the handbell question
+    double reaction_s = 0.8;   // from seeing a question to acting
+    double service_delay_s = 2;  // from the service screen to the first pull
+    int max_repeats = 3;       // calibration pulls asked again before giving up with Q
+    double quit_after_s = -1;  // presses Q this long after the start whatever happens (-1: never)
+};
+
+class SimRinger : public platform::sim::KeySource {
+public:
+    SimRinger(platform::sim::SimTime& time, platform::sim::SimBell& bell, const Screen& screen, RingerConfig cfg);
+
+    void poll() override;
+    bool key_ready() override;
+    int take_key() override;
+
+    bool in_service() const { return in_service_; }
+    int pulls_asked() const { return pulls_asked_; }
+
+    // The question the screen is asking, as the ringer recognises it.
+    enum class Prompt {
+        None, PressAnyKey, RingStage1, RingOnce, Handbell, TargetMenu, PortRetry, Interchanged, PressEnter,
+        TargetNotFound, QuitOnly
+    };
+    static Prompt recognise(const Screen& screen, int* line);
+
+private:
+    struct Planned {
+        std::int64_t due_us;
+        int key;
+        bool cancel_on_change;  // dropped if the screen has changed since it was planned
+        std::uint64_t screen_hash;
+    };
+
+    void act(Prompt p, int line, std::int64_t now);
+    void ring_then_press(std::int64_t now);
+    void press(std::int64_t at, int key, bool cancel_on_change);
+    void type_number(std::int64_t at, int n);
+    void start_service(std::int64_t now);
+    void drop_stale_keys();
+    std::uint64_t screen_hash() const;
+
+    platform::sim::SimTime& time_;
+    platform::sim::SimBell& bell_;
+    const Screen& screen_;
+    RingerConfig cfg_;
+    std::deque<Planned> keys_;
+    bool in_service_ = false;
+    bool quit_planned_ = false;
+    bool gave_up_ = false;
+    int pulls_asked_ = 0;
+    int target_menus_ = 0;
+    int not_found_ = 0;
+    // The question last acted on, so it is not answered twice.
+    Prompt last_prompt_ = Prompt::None;
+    int last_line_ = 0;
+    std::uint64_t last_hash_ = 0;
+    std::int64_t started_us_ = -1;
+};
+
+}  // namespace qn::sim

@@ -1,0 +1,161 @@
+#include "sim/run.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "console/crt.h"
+#include "core/program.h"
+
+namespace qn::sim {
+
+namespace psim = platform::sim;
+
+SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options), env_(std::move(env)) {
+    platform::Platform& native = platform::native_platform();
+    if (options_.virtual_time) {
+        auto vt = std::make_unique<psim::VirtualTime>();
+        vtime_ = vt.get();
+        vclock_ = std::make_unique<psim::VirtualClock>(*vt);
+        vthreads_ = std::make_unique<psim::VirtualThreads>(*vt);
+        time_ = std::move(vt);
+    } else {
+        time_ = std::make_unique<psim::RealTime>();
+    }
+    bell_ = std::make_unique<psim::SimBell>(*time_, options_.bell);
+    std::vector<psim::SimPortEntry> ports{{"SIM1", bell_.get()}};
+    for (int i = 0; i < options_.idle_ports; ++i) ports.push_back({"SIM" + std::to_string(i + 2), nullptr});
+    serial_ = std::make_unique<psim::SimSerial>(*time_, std::move(ports));
+
+    DueRule rule;
+    rule.due = [this](const psim::Strike& s) { return due(s); };
+    rule.doubled_delay_us = [this] { return std::int64_t{ctx_->keyout.DOUBLESTRIKEDELAY} * 1000; };
+    target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
+    desktop_ = std::make_unique<psim::SimDesktop>(*time_, target_.get());
+    console_ = std::make_unique<psim::SimConsole>(*time_, env_.terminal, nullptr);
+    files_ = std::make_unique<psim::SimFiles>(env_.files ? *env_.files : *native.files);
+    files_->keep_stderr(env_.keep_stderr);
+    if (options_.fresh) files_->hide(std::string(PROGRAM_VERSION) + ".ini");
+    process_ = std::make_unique<psim::SimProcess>(env_.embedded ? nullptr : native.process);
+    process_->on_exit([this](int code) { finish(code); });
+
+    plat_.clock = vclock_ ? static_cast<platform::Clock*>(vclock_.get()) : native.clock;
+    plat_.threads = vthreads_ ? static_cast<platform::Threads*>(vthreads_.get()) : native.threads;
+    plat_.serial = serial_.get();
+    plat_.console = console_.get();
+    plat_.keyboard = desktop_.get();
+    plat_.windows = desktop_.get();
+    plat_.files = files_.get();
+    plat_.process = process_.get();
+    ctx_ = make_context(plat_);
+
+    RingerConfig rc;
+    rc.autonomous = !options_.interactive;
+    rc.plan = options_.plan;
+    rc.target = options_.target;
+    rc.handbell = options_.handbell;
+    rc.quit_after_s = options_.quit_after_s;
+    rc.service_delay_s = options_.idle_s;
+    ringer_ = std::make_unique<SimRinger>(*time_, *bell_, ctx_->screen, rc);
+    console_->set_source(ringer_.get());
+    if (options_.status_line) {
+        console_->set_status("quennick-sim: " + describe());
+        target_->on_key([this] { console_->set_status(target_->status_line()); });
+    }
+}
+
+SimRun::~SimRun() { teardown(); }
+
+// The key of a blow is due its key delay and half the mean signal length
+// (none with ON/OFF sensing, where each edge is a stroke) after the signal of
+// the sensing point that sends it, as the program is set at the moment: the
+// time the program means the key to go.
+std::int64_t SimRun::due(const psim::Strike& s) const {
+    const Context& c = *ctx_;
+    const KeyoutState& k = c.keyout;
+    if (k.SENSORSACTIVE < 1) return -1;
+    const SensingPoint& p = k.WHICHSENSORARR2[1];
+    if (p.WSNUM < 1 || p.WSNUM > bell_->config().sensors) return -1;
+    const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.WSNUM - 1)];
+    if (signal < 0) return -1;
+    const std::int32_t delay = s.hand ? p.WDELAYHAND : p.WDELAYBACK;
+    const std::int32_t half_pulse = c.cfg.OFFANDONARESIGNALS ? 0 : c.cfg.MEANSIGNALLENGTH;
+    return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
+}
+
+std::string SimRun::describe() const {
+    const psim::BellConfig& b = bell_->config();
+    const psim::Rhythm& r = options_.plan.rhythm;
+    const char* line = b.line == platform::MS_CTS_ON    ? "CTS"
+                       : b.line == platform::MS_DSR_ON  ? "DSR"
+                       : b.line == platform::MS_RLSD_ON ? "CD"
+                                                        : "RI";
+    const char* style = b.style == psim::SensorStyle::Pulse ? "pulse" : b.style == psim::SensorStyle::RestOn ? "rest-on" : "on-off";
+    std::string s = "SIM1 ";
+    s += b.mode == psim::InputMode::Data ? std::string("data '") + b.data_char + "'" : std::string(line) + " " + style;
+    s += " x" + std::to_string(b.sensors) + ", rounds on " + std::to_string(r.bells) + " (place " +
+         std::to_string(r.place) + "), " + (options_.virtual_time ? "virtual" : "real") + " time, " +
+         (options_.interactive ? "interactive" : "autonomous");
+    return s;
+}
+
+std::string SimRun::report() {
+    const psim::Faults& f = bell_->config().faults;
+    char rates[160];
+    std::snprintf(rates, sizeof rates, "seed %llu; faults: bounce %g, transients %g, missed %g, spurious %g",
+                  static_cast<unsigned long long>(bell_->config().seed), f.bounce, f.transients, f.missed, f.spurious);
+    return "quennick-sim: " + describe() + "\n" + rates + "\n" + target_->report();
+}
+
+// On the program's way out: the full figures into its run log and, after the
+// console has been given back, on the terminal.
+void SimRun::finish(int code) {
+    const std::string text = report();
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        ctx_->FOOERROR.writeln(text.substr(start, end - start));
+        start = end + 1;
+    }
+    ctx_->FOOERROR.flush();
+    if (env_.print) env_.print(text + "quennick-sim: Quennick ended with exit code " + std::to_string(code) + "\n");
+}
+
+int SimRun::run() {
+    if (vtime_) vtime_->adopt_current_thread();
+    int code = 0;
+    try {
+        code = quennick_main(*ctx_, options_.program_args);
+        end_process(*ctx_, code);
+    } catch (const psim::SimExit& e) {
+        code = e.code;
+    }
+    return code;
+}
+
+// The serial thread waits inside the simulated port; stopping the time
+// makes every wait fail, and the flag ends its loop.
+void SimRun::teardown() {
+    if (torn_down_) return;
+    torn_down_ = true;
+    if (ctx_) ctx_->serial.SERIALSTATUSEVEENTSTERMINATED = true;
+    time_->stop();
+    if (vthreads_) {
+        vthreads_->join_all();
+        return;
+    }
+    // A native thread cannot be joined; it ends within moments, but what it
+    // may still touch is left in place for good.
+    if (ctx_ && ctx_->serial.COMM_THREADHANDLE != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        (void)ctx_.release();
+        (void)bell_.release();
+        (void)serial_.release();
+        (void)time_.release();
+        (void)files_.release();
+    }
+}
+
+}  // namespace qn::sim

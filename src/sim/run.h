@@ -1,0 +1,77 @@
+// One simulated run: the program on the simulated bell, ringer and target,
+// with real or virtual time, ended by the program's own exit.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/context.h"
+#include "platform/sim/bell.h"
+#include "platform/sim/sim_console.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_serial.h"
+#include "platform/sim/sim_services.h"
+#include "platform/sim/sim_threads.h"
+#include "platform/sim/sim_time.h"
+#include "sim/options.h"
+#include "sim/ringer.h"
+#include "sim/target.h"
+
+namespace qn::sim {
+
+struct SimEnvironment {
+    platform::Console* terminal = nullptr;  // the person's terminal; null: nobody watches
+    platform::Files* files = nullptr;       // null: the native files
+    // The program's exit returns to run() instead of ending the process
+    // (tests and benchmarks).
+    bool embedded = false;
+    bool keep_stderr = false;               // standard error not into the run log
+    std::function<void(const std::string&)> print;  // the closing report; null: not printed
+};
+
+class SimRun {
+public:
+    SimRun(const SimOptions& options, SimEnvironment env);
+    ~SimRun();
+    SimRun(const SimRun&) = delete;
+    SimRun& operator=(const SimRun&) = delete;
+
+    // The program from start to exit; returns its exit code when embedded,
+    // otherwise the process ends with it.
+    int run();
+
+    Context& context() { return *ctx_; }
+    SimTarget& target() { return *target_; }
+    platform::sim::SimBell& bell() { return *bell_; }
+    SimRinger& ringer() { return *ringer_; }
+    platform::sim::SimTime& time() { return *time_; }
+    // What the closing report says (also written to the run log).
+    std::string report();
+    std::string describe() const;
+
+private:
+    std::int64_t due(const platform::sim::Strike& s) const;
+    void finish(int code);
+    void teardown();
+
+    SimOptions options_;
+    SimEnvironment env_;
+    std::unique_ptr<platform::sim::SimTime> time_;
+    platform::sim::VirtualTime* vtime_ = nullptr;
+    std::unique_ptr<platform::sim::VirtualClock> vclock_;
+    std::unique_ptr<platform::sim::VirtualThreads> vthreads_;
+    std::unique_ptr<platform::sim::SimBell> bell_;
+    std::unique_ptr<platform::sim::SimSerial> serial_;
+    std::unique_ptr<SimTarget> target_;
+    std::unique_ptr<platform::sim::SimDesktop> desktop_;
+    std::unique_ptr<platform::sim::SimConsole> console_;
+    std::unique_ptr<platform::sim::SimFiles> files_;
+    std::unique_ptr<platform::sim::SimProcess> process_;
+    platform::Platform plat_;
+    std::unique_ptr<Context> ctx_;
+    std::unique_ptr<SimRinger> ringer_;
+    bool torn_down_ = false;
+};
+
+}  // namespace qn::sim

@@ -1,0 +1,251 @@
+// Whole runs of the program on the simulated bell, in virtual time. What
+// the simulated target received is checked against the truth of every blow
+// the simulated bell knows, not against the program's own counters.
+#include <map>
+
+#include "sim_test_util.h"
+
+namespace qn::sim::test {
+
+using platform::sim::Strike;
+using platform::sim::StrikeKind;
+
+namespace {
+
+struct Tally {
+    std::vector<Strike> strikes;
+    std::vector<KeyRecord> keys;
+    std::vector<int> keyed;    // per strike: keys for the blow or spurious signal itself
+    std::vector<int> doubled;  // per strike: made-up keys
+    long extra = 0;
+};
+
+Tally tally(SimRun& run) {
+    Tally t;
+    t.keys = run.target().keys();
+    {
+        std::lock_guard<std::mutex> g(run.time().mutex());
+        t.strikes = run.bell().strikes_until(0);
+    }
+    t.keyed.assign(t.strikes.size(), 0);
+    t.doubled.assign(t.strikes.size(), 0);
+    for (const KeyRecord& k : t.keys) {
+        if (k.cls == KeyClass::Extra) ++t.extra;
+        if (k.strike < 0) continue;
+        auto i = static_cast<std::size_t>(k.strike);
+        (k.cls == KeyClass::Doubled ? t.doubled : t.keyed)[i] += 1;
+    }
+    return t;
+}
+
+// Every key came within [0, limit] ms of its due time.
+void expect_on_time(const Tally& t, double limit_ms) {
+    int late = 0;
+    for (const KeyRecord& k : t.keys) {
+        if (k.cls != KeyClass::Strike && k.cls != KeyClass::Spurious) continue;
+        if (k.error_ms >= 0 && k.error_ms <= limit_ms) continue;
+        if (++late <= 5)
+            ADD_FAILURE() << "key for strike " << k.strike << " at " << k.time_us << " us is " << k.error_ms
+                          << " ms from its due time";
+    }
+    EXPECT_EQ(late, 0);
+}
+
+SimOptions faulty_720_rows() {
+    SimOptions o = virtual_run();
+    o.fresh = true;
+    o.plan.rows = 720;
+    o.plan.touch_min = 200;
+    o.plan.touch_max = 260;
+    o.bell.faults.bounce = 0.3;
+    o.bell.faults.transients = 0.2;
+    o.bell.faults.missed = 0.01;
+    o.bell.faults.spurious = 0.01;
+    return o;
+}
+
+}  // namespace
+
+// Bounce and transients give no key; every blow gives one key at its due
+// time; each spurious strike gives the one key the rules give it (sent, but
+// left out of the spacing); each missed blow is made up by a doubled key
+// with the next blow.
+TEST(SimRunEvidence, SevenHundredTwentyRowsWithFaultsGiveTheKeysTheRulesGive) {
+    ScratchDir dir;
+    SimRun run(faulty_720_rows(), embedded());
+    ASSERT_EQ(run.run(), 0);
+    const Tally t = tally(run);
+
+    long blows = 0, missed = 0, spurious = 0;
+    for (std::size_t i = 0; i < t.strikes.size(); ++i) {
+        const Strike& s = t.strikes[i];
+        if (s.row <= 0) continue;
+        switch (s.kind) {
+        case StrikeKind::Real:
+            ++blows;
+            EXPECT_EQ(t.keyed[i], 1) << "row " << s.row;
+            EXPECT_EQ(t.doubled[i], s.after_missed ? 1 : 0) << "row " << s.row;
+            break;
+        case StrikeKind::Missed:
+            ++missed;
+            EXPECT_EQ(t.keyed[i], 0) << "row " << s.row;
+            ASSERT_LT(i + 1, t.strikes.size());
+            EXPECT_TRUE(t.strikes[i + 1].after_missed) << "row " << s.row;
+            break;
+        case StrikeKind::Spurious:
+            ++spurious;
+            EXPECT_EQ(t.keyed[i], 1) << "spurious strike after row " << s.row;
+            break;
+        default: break;
+        }
+    }
+    EXPECT_EQ(blows + missed, 720);
+    EXPECT_GE(missed, 6);
+    EXPECT_GE(spurious, 6);
+    EXPECT_GT(run.bell().counts().bounces, 200);
+    EXPECT_GT(run.bell().counts().transients, 80);
+    EXPECT_EQ(t.extra, 0);
+    EXPECT_EQ(static_cast<long>(t.keys.size()), blows + spurious + missed);
+    // SLEEPNUM 5: up to one pass to take the event and one to send the key,
+    // after the 2 ms re-check and whatever a bounce added.
+    expect_on_time(t, 16);
+    // Touches ended by pauses, and their event logs written.
+    EXPECT_GE(occurrences(dir.logs(), "COM port thread data"), 3);
+}
+
+// The same seed gives the same run, to the microsecond.
+TEST(SimRunEvidence, ASeedMakesTheRunRepeatable) {
+    std::vector<std::int64_t> first, second;
+    for (auto* out : {&first, &second}) {
+        ScratchDir dir;
+        SimOptions o = faulty_720_rows();
+        o.plan.rows = 60;
+        o.plan.touch_min = o.plan.touch_max = 60;
+        SimRun run(o, embedded());
+        ASSERT_EQ(run.run(), 0);
+        for (const KeyRecord& k : run.target().keys()) out->push_back(k.time_us);
+    }
+    EXPECT_GE(first.size(), 60u);
+    EXPECT_EQ(first, second);
+}
+
+// scripts/demo's path: no settings file, so the ringer calibrates (one pull
+// for the mode, one for the sensors, the target menu), rings, and quits.
+TEST(SimRunDemo, CalibratesRingsAndQuitsWritingTheSettingsFileAndALog) {
+    ScratchDir dir;
+    SimOptions o = virtual_run();
+    o.plan.rows = 30;
+    {
+        SimRun run(o, embedded());
+        EXPECT_EQ(run.run(), 0);
+        EXPECT_EQ(run.ringer().pulls_asked(), 2);
+        EXPECT_EQ(run.target().figures().strike_keys, 30);
+    }
+    ASSERT_TRUE(dir.has(settings_file()));
+    const std::string ini = dir.read(settings_file());
+    EXPECT_NE(ini.find("comport=\\\\.\\SIM1"), std::string::npos);
+    EXPECT_NE(ini.find("usects=1"), std::string::npos);
+    EXPECT_NE(ini.find("sensornum=1"), std::string::npos);
+    EXPECT_NE(ini.find("meansignallength=50"), std::string::npos);
+    const std::string log = dir.logs();
+    EXPECT_NE(log.find("Doing  complete basic calibration"), std::string::npos);
+    EXPECT_NE(log.find("Interface terminated by User - closing..."), std::string::npos);
+    EXPECT_NE(log.find("Target: 30 keys: 30 for blows"), std::string::npos);
+
+    // The next start uses the file: no calibration, straight to ringing.
+    SimRun again(o, embedded());
+    EXPECT_EQ(again.run(), 0);
+    EXPECT_EQ(again.ringer().pulls_asked(), 0);
+    EXPECT_EQ(again.target().figures().strike_keys, 30);
+}
+
+TEST(SimRunDemo, FreshIgnoresTheSettingsFileAndWritesANewOne) {
+    ScratchDir dir;
+    SimOptions o = virtual_run();
+    o.plan.rows = 4;
+    { SimRun(o, embedded()).run(); }
+    o.fresh = true;
+    o.bell.line = platform::MS_DSR_ON;
+    SimRun run(o, embedded());
+    EXPECT_EQ(run.run(), 0);
+    EXPECT_EQ(run.ringer().pulls_asked(), 2);
+    EXPECT_NE(dir.read(settings_file()).find("usedsr=1"), std::string::npos);
+}
+
+// The other shapes of sensor input each calibrate and ring cleanly.
+struct Shape {
+    const char* name;
+    void (*set)(SimOptions&);
+    const char* setting;  // a line the settings file must hold
+};
+
+class SimRunShapes : public ::testing::TestWithParam<Shape> {};
+
+TEST_P(SimRunShapes, CalibrateAndRingWithAKeyPerBlow) {
+    ScratchDir dir;
+    SimOptions o = virtual_run();
+    o.plan.rows = 40;
+    o.bell.faults.bounce = 0.3;
+    GetParam().set(o);
+    SimRun run(o, embedded());
+    ASSERT_EQ(run.run(), 0);
+    const Tally t = tally(run);
+    EXPECT_EQ(t.extra, 0);
+    EXPECT_EQ(run.target().figures().strike_keys, 40);
+    EXPECT_EQ(run.target().figures().alternation_errors, 0);
+    expect_on_time(t, 16);
+    EXPECT_NE(dir.read(settings_file()).find(GetParam().setting), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, SimRunShapes,
+    ::testing::Values(
+        Shape{"TwoSensors", [](SimOptions& o) { o.bell.sensors = 2; }, "sensornum=2"},
+        Shape{"ThreeSensorsOnCD", [](SimOptions& o) { o.bell.sensors = 3; o.bell.line = platform::MS_RLSD_ON; },
+              "sensornum=3"},
+        Shape{"LineRestingOn", [](SimOptions& o) { o.bell.style = platform::sim::SensorStyle::RestOn; },
+              "signalstartsOFF=0"},
+        Shape{"HandbellSwitch", [](SimOptions& o) { o.bell.style = platform::sim::SensorStyle::OnOff; },
+              "offandonaresignals=1"},
+        Shape{"InterfaceBox", [](SimOptions& o) { o.bell.mode = platform::sim::InputMode::Data; o.bell.data_char = '7'; },
+              "usedatinputchar=7"},
+        Shape{"IdlePortsBeside", [](SimOptions& o) { o.idle_ports = 2; }, "comport=\\\\.\\SIM1"},
+        Shape{"MusterByMessages", [](SimOptions& o) { o.target = 4; }, "program=Muster - using moving ropes"},
+        Shape{"AbelByMessages", [](SimOptions& o) { o.target = 8; }, "program=Abel"},
+        Shape{"OpenForeground", [](SimOptions& o) { o.target = 0; }, "program=Open"}),
+    [](const ::testing::TestParamInfo<Shape>& i) { return std::string(i.param.name); });
+
+// ---- faults of the program once, mended -------------------------------------
+
+// A handbell switch's signal is a whole stroke long, and calibration takes
+// that as the mean signal length: half of it (about a second) is added to
+// every key's delay, so the keys come a second after the blows.
+TEST(SimRunFaults, HandbellKeysFallOnTheBlows) {
+    ScratchDir dir;
+    SimOptions o = virtual_run();
+    o.plan.rows = 20;
+    o.bell.style = platform::sim::SensorStyle::OnOff;
+    SimRun run(o, embedded());
+    ASSERT_EQ(run.run(), 0);
+    EXPECT_LT(std::abs(run.target().figures().blow_median_ms), 20.0);
+}
+
+// A bounce that lasts past the 2 ms re-check is recorded as an OFF and an
+// ON; the bounce window lets the ON through as a new signal, which
+// re-schedules the pending key (a release bounce: one pulse length late)
+// and, with two sensors, moves every later key to the wrong sensor.
+TEST(SimRunFaults, BounceLongerThanTheRecheckGivesNoSecondSignal) {
+    ScratchDir dir;
+    SimOptions o = virtual_run();
+    o.plan.rows = 100;
+    o.bell.sensors = 2;
+    o.bell.faults.bounce = 0.3;
+    o.bell.bounce_ms = 4;
+    SimRun run(o, embedded());
+    ASSERT_EQ(run.run(), 0);
+    const Tally t = tally(run);
+    EXPECT_EQ(t.extra, 0);
+    expect_on_time(t, 16);
+}
+
+}  // namespace qn::sim::test
