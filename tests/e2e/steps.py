@@ -88,15 +88,19 @@ def delivery_errors(suite, sent, keys, delays):
 
 
 def judge_timing(suite, what, labels, errors, limit):
-    """Fails unless every key is within limit ms. Under Wine on a shared
-    machine a key is now and then held up by scheduling: unless
-    QN_E2E_STRICT=1, one key in a hundred (at least one) may be off by up to
-    three times the limit. Every key beyond the limit is listed in the test
-    log either way."""
+    """Fails unless every key is within limit ms, but for an allowance:
+    Wine itself delivers a few keys late. A bare Windows program that only
+    sleeps 1 ms at a time and sends a key with SendInput every 109 ms had 7
+    of 400 keys reach the stand-in 10 to 16 ms late on the 2-core test
+    machine, nearly all of it between SendInput and the stand-in. So, unless
+    QN_E2E_STRICT=1, three keys in a hundred (at least one) may be off by up
+    to three times the limit; a fault of the program (a drifting clock, a
+    wrong delay, a lost beat) is off by more, or for more keys. Every key
+    beyond the limit is listed in the test log either way."""
     off = [(label, round(e, 1)) for label, e in zip(labels, errors) if abs(e) > limit]
     if not off:
         return
-    allowed = 0 if suite.strict else max(1, len(errors) // 100)
+    allowed = 0 if suite.strict else max(1, len(errors) * 3 // 100)
     suite.note(f"{what}: {len(off)} of {len(errors)} more than {limit} ms off (key, ms): {off}")
     check(len(off) <= allowed and all(abs(e) <= 3 * limit for _, e in off),
           f"{what}: {len(off)} of {len(errors)} more than {limit} ms off (key, ms): {off}")
