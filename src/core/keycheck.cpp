@@ -48,23 +48,34 @@ void change_delays(Context& c, bool hand, std::int32_t step) {
     show_delays(c);
 }
 
-// The target must hold the focus before the other bells start. Key dispatch
-// is not running meanwhile, so the real foreground window is looked at every
-// 100 ms; any key but Q (which quits) gives up the start.
+// The target must hold the focus before the other bells start: "A" was
+// typed in this console, so for a target reached by typing into the window
+// in front the real foreground window is what counts, whatever the last key
+// found. Key dispatch is not running meanwhile, so the foreground is looked
+// at every 100 ms; any key but Q (which quits) gives up the start. Targets
+// reached by window messages need no focus.
+bool target_in_front(Context& c, const std::string& target) {
+    KeyoutState& k = c.keyout;
+    WindowHandle f = c.plat.windows->foreground();
+    if (f == 0 || (f != k.SAVEWND && c.plat.windows->window_text(f, 256).find(target) == std::string::npos))
+        return false;
+    k.SAVEWND = f;
+    if (!k.WINDOWFOCUS) {
+        k.WINDOWFOCUS = true;
+        c.con.REPAINTBIGNUMBERWINDOW = true;
+        c.FOOERROR.writeln("Recovered from loss of focus");
+    }
+    return true;
+}
+
 bool wait_for_target_focus(Context& c) {
     KeyoutState& k = c.keyout;
-    if (k.WINDOWFOCUS) return true;
+    if (!k.RESTRICTEDVERSION || k.TARGETPROGRAMINDEX >= 2) return true;
     const std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
+    if (target_in_front(c, target)) return true;
     c.screen.writeln("Waiting for the target window to have the focus - press a key to cancel");
     for (;;) {
-        WindowHandle f = c.plat.windows->foreground();
-        if (f != 0 && (f == k.SAVEWND || c.plat.windows->window_text(f, 256).find(target) != std::string::npos)) {
-            k.SAVEWND = f;
-            k.WINDOWFOCUS = true;
-            c.con.REPAINTBIGNUMBERWINDOW = true;
-            c.FOOERROR.writeln("Recovered from loss of focus");
-            return true;
-        }
+        if (target_in_front(c, target)) return true;
         if (READNORMALKEYCHAR(c) != 0) return false;
         SLEEP(c, 100);
     }
