@@ -50,11 +50,11 @@ def calibrate_data_mode(prog, box, target):
     s = prog.wait_for("Then press any key, for the results, Q to terminate")
     check(s.has(f"Bagley data detected on port {prog.suite.com} using character {BELL}"),
           "no data-mode line:\n" + s.text())
-    box.play([(0, BELL), (8, BELL), (450, OTHER), (1000, BELL)])
+    box.play([(0, BELL), (20, BELL), (450, OTHER), (1000, BELL)])
     prog.focus()
     prog.type("x")
     s = prog.wait_for("Which program window to send the key to?")
-    check(s.has("**DATA IGNORED**2"), "the bounce 8 ms after the handstroke was not set aside:\n" + s.text())
+    check(s.has("**DATA IGNORED**2"), "the bounce 20 ms after the handstroke was not set aside:\n" + s.text())
     check(s.has("Total pulses 2 implies     1.00 sensors on bell"), "not one sensor:\n" + s.text())
     prog.type(f"{target}\n")
 
