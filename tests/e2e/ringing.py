@@ -1,6 +1,7 @@
 """Scenarios of ringing: the first run in data mode and in signals mode, the
 second run on its settings file, and the focus lost to another window."""
 
+import shutil
 import statistics
 import threading
 import time
@@ -242,3 +243,38 @@ def focus_lost_and_regained(suite, run):
         if player:
             player.join()
         box.close()
+
+
+def open_into_notepad(suite, run, exe="quennick.exe"):
+    """A stored settings file for the interface box with "Open": straight to
+    service, every strike typed into Notepad in front, the start-up lines
+    and the touch's event log in the run log, Q ends it with code 0."""
+    if exe != "quennick.exe":
+        shutil.copy(suite.bin / exe, run.path("quennick.exe"))
+    notepad = run.notepad()
+    run.write(SETTINGS, fixture("data_mode.ini", program="Open", keydelayhand_0_1=100, keydelayback_0_1=100))
+    box = Box(suite)
+    try:
+        prog = run.program()
+        prog.wait_for('[Q] Quit. WARNING "Open" setting sends keys to **ANY foreground window!**')
+        notepad.focus()
+        sent = ring_data(box, 6, 300)
+        check(len(sent) == 6, f"the driver played {len(sent)} strikes")
+        check(wait_until(lambda: notepad.text() == "jjjjjj", 3), f"Notepad holds {notepad.text()!r}, not six j")
+        rows = wait_until(lambda: processed_rows(run.log()), 12, 0.5)
+        check(rows is not None and len(rows) == 6, "the touch's six strikes are not in the run log")
+        log = run.log()
+        for line in ["Read configuration file " + SETTINGS, " the following calibration is assumed on entry to main cycle",
+                     "Other program options are "]:
+            check(line in log, f"no {line!r} in the run log")
+        prog.focus()
+        prog.type("q")
+        check(prog.wait_exit() == 0, "exit code after Q")
+    finally:
+        box.close()
+
+
+def thirty_two_bit(suite, run):
+    """The 32-bit program does the same from start to quit."""
+    check((suite.bin / "quennick32.exe").exists(), "no 32-bit program was built")
+    open_into_notepad(suite, run, "quennick32.exe")

@@ -6,13 +6,16 @@ lists them in the order run_e2e.py runs them.
 """
 
 from autoring import automatic_ringing, automatic_ringing_waits_for_the_browser
-from ringing import first_run_data_mode, first_run_signals_mode, focus_lost_and_regained, second_run
+from ringing import (first_run_data_mode, first_run_signals_mode, focus_lost_and_regained, open_into_notepad,
+                     second_run, thirty_two_bit)
 from startup import bad_settings_lines, port_missing, quit_during_detection
 
 ALL = [
     ("FirstRunDataModeCalibratesAndRings", first_run_data_mode),
     ("FirstRunSignalsModeFindsTwoSensors", first_run_signals_mode),
     ("SecondRunChangesBounceDelayAndTarget", second_run),
+    ("StoredSettingsTypeIntoNotepadWithOpen", open_into_notepad),
+    ("ThirtyTwoBitProgramFromStartToQuit", thirty_two_bit),
     ("FocusLostToNotepadAndRegained", focus_lost_and_regained),
     ("AutomaticRingingOfATouch", automatic_ringing),
     ("AutomaticRingingWaitsForTheBrowser", automatic_ringing_waits_for_the_browser),
