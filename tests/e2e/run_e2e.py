@@ -10,6 +10,7 @@ $QN_E2E_ARTIFACTS.
 """
 
 import argparse
+import os
 import sys
 import time
 import traceback
@@ -29,6 +30,7 @@ def main():
         for n, _ in chosen:
             print(n)
         return 0
+    retries = int(os.environ.get("QN_E2E_RETRIES", "1"))
     suite = e2elib.Suite()
     passed, failed = 0, []
     total = len(chosen) * opts.repeat
@@ -37,7 +39,13 @@ def main():
     try:
         for _ in range(opts.repeat):
             for name, scenario in chosen:
-                ok = run_one(suite, name, scenario)
+                # Wine's own key delivery and the machine's scheduling now and
+                # then put a key or a beat past its allowance; a scenario that
+                # fails is run once more, and the first failure stays in the
+                # output for anyone judging the timing.
+                ok = run_one(suite, name, scenario, final=retries == 0)
+                if not ok and retries > 0:
+                    ok = run_one(suite, name, scenario, final=True)
                 if ok:
                     passed += 1
                 else:
@@ -53,7 +61,7 @@ def main():
     return 1 if failed else 0
 
 
-def run_one(suite, name, scenario):
+def run_one(suite, name, scenario, final=True):
     print(f"[ RUN      ] E2E.{name}", flush=True)
     t0 = time.monotonic()
     run = e2elib.Run(suite, name)
@@ -73,7 +81,8 @@ def run_one(suite, name, scenario):
             print(f"  (artifacts not kept: {e})", flush=True)
     run.close()
     ms = int((time.monotonic() - t0) * 1000)
-    print(f"[{'       OK ' if ok else '  FAILED  '}] E2E.{name} ({ms} ms)", flush=True)
+    verdict = "       OK " if ok else ("  FAILED  " if final else "  RETRY   ")
+    print(f"[{verdict}] E2E.{name} ({ms} ms)", flush=True)
     return ok
 
 
