@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -132,28 +134,32 @@ struct Stamp {
 
 // Lags against the median lag (the time base, which late stamps cannot
 // shift while most are on time): within tolerance_us, but for a quarter of
-// them at most that may be late by up to kHiccupUs.
-inline void expect_stamps_on_time(const std::vector<Stamp>& stamps, std::int64_t tolerance_us) {
+// them at most that may be late by up to kHiccupUs. Returns what is off,
+// empty when the stamps keep time.
+inline std::string stamps_off_time(const std::vector<Stamp>& stamps, std::int64_t tolerance_us) {
     std::vector<std::int64_t> lags;
     for (const Stamp& s : stamps) lags.push_back(s.lag_us);
     std::sort(lags.begin(), lags.end());
     const std::int64_t base = lags[lags.size() / 2];
-    std::size_t late = 0;
+    std::size_t late = 0, wrong = 0;
+    std::string off_time;
     for (const Stamp& s : stamps) {
-        std::int64_t off = s.lag_us - base;
-        bool hiccup = off > tolerance_us && off <= kHiccupUs;
-        if (hiccup) ++late;
-        EXPECT_TRUE(std::llabs(off) <= tolerance_us || hiccup)
-            << s.what << " is " << off << " us off the timeline (tolerance " << tolerance_us << " us)";
+        const std::int64_t off = s.lag_us - base;
+        if (std::llabs(off) <= tolerance_us) continue;
+        const bool hiccup = off > tolerance_us && off <= kHiccupUs;
+        ++(hiccup ? late : wrong);
+        off_time += "  " + s.what + " is " + std::to_string(off) + " us off the timeline" +
+                    (hiccup ? " (a late wake-up)" : "") + "\n";
     }
-    EXPECT_LE(late, stamps.size() / 4) << "time stamps more than " << tolerance_us << " us late";
+    if (wrong == 0 && late <= stamps.size() / 4) return {};
+    return std::to_string(late) + " of " + std::to_string(stamps.size()) + " time stamps late (tolerance " +
+           std::to_string(tolerance_us) + " us):\n" + off_time;
 }
 
 // Every edge of the pulses recorded in order (CTS on: 0x10, off: 0) with code
-// 0; the transient alone omitted, with code 4 and the watched bit; the time
-// stamps as the timeline has them.
-inline void expect_ring_follows(const RingRecord& r, const std::vector<Change>& timeline,
-                                std::int64_t tolerance_us) {
+// 0; the transient alone omitted, with code 4 and the watched bit. Gives
+// each recorded event's stamp against the time of its change.
+inline void check_ring_follows(const RingRecord& r, const std::vector<Change>& timeline, std::vector<Stamp>& stamps) {
     std::vector<Change> edges, transients;
     for (const Change& c : timeline) {
         if (!c.transient) edges.push_back(c);
@@ -161,7 +167,6 @@ inline void expect_ring_follows(const RingRecord& r, const std::vector<Change>& 
     }
     ASSERT_EQ(r.high, static_cast<std::int32_t>(edges.size()));
     ASSERT_EQ(r.events.size(), edges.size());
-    std::vector<Stamp> stamps;
     for (std::size_t i = 0; i < edges.size(); ++i) {
         const RingEvent& e = r.events[i];
         std::string what = "event " + std::to_string(i + 1);
@@ -176,7 +181,30 @@ inline void expect_ring_follows(const RingRecord& r, const std::vector<Change>& 
         EXPECT_EQ(o.word, platform::MS_CTS_ON);
         stamps.push_back({"the transient", o.time_us - transients[i].at_us});
     }
-    expect_stamps_on_time(stamps, tolerance_us);
+}
+
+// Plays the timeline through run_once (a fresh thread each time) and judges
+// the ring. A wrong word, code or slot fails at once. Time stamps that are
+// off get one more run: a loaded host can hold up more wake-ups in one
+// second than the quarter allowed, but a fault in the stamps (taken after the
+// re-check, in the wrong unit) is off on every run.
+inline void expect_thread_follows(const std::function<RingRecord()>& run_once, const std::vector<Change>& timeline,
+                                  std::int64_t tolerance_us) {
+    constexpr int kRuns = 2;
+    for (int run = 1; run <= kRuns; ++run) {
+        const RingRecord ring = run_once();
+        if (::testing::Test::HasFailure()) return;
+        std::vector<Stamp> stamps;
+        check_ring_follows(ring, timeline, stamps);
+        if (::testing::Test::HasFailure()) return;
+        const std::string off = stamps_off_time(stamps, tolerance_us);
+        if (off.empty()) return;
+        if (run == kRuns) {
+            ADD_FAILURE() << off;
+            return;
+        }
+        std::printf("run %d: %sonce more\n", run, off.c_str());
+    }
 }
 
 }  // namespace qn::shimtest
