@@ -11,16 +11,16 @@ namespace {
 
 using touchgen::Change;
 using touchgen::Touch;
-using touchgen::TouchSpec;
+using touchgen::TouchPlan;
 
 Touch make(int stage, const std::string& notation, const std::string& calling = "p") {
-    TouchSpec spec;
-    spec.stage = stage;
-    spec.notation = notation;
-    spec.calling = calling;
+    TouchPlan plan;
+    plan.stage = stage;
+    plan.notation = notation;
+    plan.calling = calling;
     Touch t;
     std::string error;
-    EXPECT_TRUE(touchgen::generate(spec, &t, &error)) << error;
+    EXPECT_TRUE(touchgen::generate(plan, &t, &error)) << error;
     return t;
 }
 

@@ -125,7 +125,7 @@ const char* kUsage =
     "  --out FILE        write to FILE instead of standard output\n";
 
 struct Options {
-    TouchSpec spec;
+    TouchPlan plan;
     int rounds_rows = 0;
     bool lead_length = false;
     bool allow_false = false;
@@ -147,12 +147,12 @@ std::string parse_args(const std::vector<std::string>& args, Options* opts) {
         if (a == "--calling" || a == "--bob" || a == "--single" || a == "--out" || a == "--rounds" ||
             a == "--max-rows") {
             if (!value(&v)) return a + " needs a value";
-            if (a == "--calling") opts->spec.calling = v;
-            else if (a == "--bob") opts->spec.bob = v;
-            else if (a == "--single") opts->spec.single = v;
+            if (a == "--calling") opts->plan.calling = v;
+            else if (a == "--bob") opts->plan.bob = v;
+            else if (a == "--single") opts->plan.single = v;
             else if (a == "--out") opts->out_file = v;
             else if (a == "--rounds" && !parse_count(v, &opts->rounds_rows)) return "bad row count " + v;
-            else if (a == "--max-rows" && !parse_count(v, &opts->spec.max_rows)) return "bad row count " + v;
+            else if (a == "--max-rows" && !parse_count(v, &opts->plan.max_rows)) return "bad row count " + v;
         } else if (a == "--lead-length") {
             opts->lead_length = true;
         } else if (a == "--allow-false") {
@@ -166,11 +166,11 @@ std::string parse_args(const std::vector<std::string>& args, Options* opts) {
         }
     }
     if (positional.empty()) return "no stage given";
-    if (!parse_stage(positional[0], &opts->spec.stage))
+    if (!parse_stage(positional[0], &opts->plan.stage))
         return "stage must be a number of bells from " + std::to_string(MINSTAGE) + " to " + std::to_string(MAXSTAGE);
     const std::size_t want = opts->rounds_rows > 0 ? 1 : 2;
     if (positional.size() != want) return opts->rounds_rows > 0 ? "--rounds takes no notation" : "no notation given";
-    if (want == 2) opts->spec.notation = positional[1];
+    if (want == 2) opts->plan.notation = positional[1];
     return {};
 }
 
@@ -219,26 +219,26 @@ std::string apply(const std::string& row, const Change& change) {
     return next;
 }
 
-bool generate(const TouchSpec& spec, Touch* out, std::string* error) {
+bool generate(const TouchPlan& plan, Touch* out, std::string* error) {
     std::vector<Change> lead, bob, single;
-    if (!parse_notation(spec.notation, spec.stage, &lead, error)) return false;
-    if (!parse_notation(spec.bob, spec.stage, &bob, error)) return false;
-    if (!parse_notation(spec.single, spec.stage, &single, error)) return false;
+    if (!parse_notation(plan.notation, plan.stage, &lead, error)) return false;
+    if (!parse_notation(plan.bob, plan.stage, &bob, error)) return false;
+    if (!parse_notation(plan.single, plan.stage, &single, error)) return false;
     if (bob.size() > lead.size() || single.size() > lead.size()) {
         *error = "a call is longer than the lead";
         return false;
     }
-    if (spec.calling.empty()) {
+    if (plan.calling.empty()) {
         *error = "empty calling";
         return false;
     }
     *out = Touch{};
     out->lead_length = static_cast<int>(lead.size());
-    const std::string start = rounds(spec.stage);
+    const std::string start = rounds(plan.stage);
     std::string row = start;
     out->rows.push_back(row);
     for (std::size_t k = 0;; ++k) {
-        const char call = spec.calling[k % spec.calling.size()];
+        const char call = plan.calling[k % plan.calling.size()];
         const std::vector<Change>* replace = nullptr;
         if (call == 'b' || call == '-') replace = &bob;
         else if (call == 's') replace = &single;
@@ -254,8 +254,8 @@ bool generate(const TouchSpec& spec, Touch* out, std::string* error) {
         }
         if (replace) out->call_rows.push_back(static_cast<int>(out->rows.size()) - 1);
         if (row == start) return true;
-        if (static_cast<int>(out->rows.size()) - 1 > spec.max_rows) {
-            *error = "does not come round within " + std::to_string(spec.max_rows) + " rows";
+        if (static_cast<int>(out->rows.size()) - 1 > plan.max_rows) {
+            *error = "does not come round within " + std::to_string(plan.max_rows) + " rows";
             return false;
         }
     }
@@ -287,10 +287,10 @@ int run(const std::vector<std::string>& args, std::string* out, std::string* err
     }
     Touch touch;
     if (opts.rounds_rows > 0) {
-        touch.rows.assign(static_cast<std::size_t>(opts.rounds_rows), rounds(opts.spec.stage));
+        touch.rows.assign(static_cast<std::size_t>(opts.rounds_rows), rounds(opts.plan.stage));
     } else {
         std::string e;
-        if (!generate(opts.spec, &touch, &e)) {
+        if (!generate(opts.plan, &touch, &e)) {
             *err = "touchgen: " + e + "\n";
             return 1;
         }

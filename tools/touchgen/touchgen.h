@@ -36,7 +36,7 @@ std::string apply(const std::string& row, const Change& change);
 
 // What to ring. A call replaces the lead's last changes by its own (as many
 // as it has), so "14" is a Plain Bob bob and "3.1" a Grandsire one.
-struct TouchSpec {
+struct TouchPlan {
     int stage = 0;
     std::string notation;
     std::string bob = "14";
@@ -53,7 +53,7 @@ struct Touch {
     std::vector<int> call_rows;     // index into rows of each lead end that was called
 };
 
-bool generate(const TouchSpec& spec, Touch* out, std::string* error);
+bool generate(const TouchPlan& plan, Touch* out, std::string* error);
 
 // The row that first repeats an earlier one (rounds at the very end
 // excepted); empty when the touch is true.
