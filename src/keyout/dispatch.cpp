@@ -14,11 +14,14 @@ namespace qn {
 
 namespace {
 
-// The log lines after a key, and the made-up second key of a missed strike.
-void after_key(Context& c, char thiskey, std::int64_t T, const std::function<void()>& send_again,
-               bool always_note_record) {
+// A key of sensing point I, sent by send: the log lines after it, the
+// made-up second key of a missed strike, and the turn of the stroke.
+void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void()>& send, bool always_note_record) {
     KeyoutState& k = c.keyout;
     StrokesState& s = c.strokes;
+    send();
+    s.SENDAKEYACTIVE[I] = false;
+    const std::int64_t T = MYELAPSEDMICROSECS(c);
     if (c.cfg.MONITOROUTPUT)
         c.FOOERROR.writeln(date_time_text(c) + " key " + std::string(1, thiskey) + " (" +
                            str(static_cast<unsigned char>(thiskey)) + " sent/timesincelastkeysend (secs)\t" +
@@ -30,7 +33,7 @@ void after_key(Context& c, char thiskey, std::int64_t T, const std::function<voi
     if (s.DOUBLEDSEND) {
         if (k.USEDOUBLEDSEND) {
             SLEEP(c, k.DOUBLESTRIKEDELAY);
-            send_again();
+            send();
             if (c.cfg.MONITOROUTPUT)
                 c.FOOERROR.writeln("doubled key sent");
             else if (record)
@@ -44,6 +47,7 @@ void after_key(Context& c, char thiskey, std::int64_t T, const std::function<voi
         }
         if (record) s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED = false;
     }
+    s.HANDSTROKE = !s.HANDSTROKE;
 }
 
 char stroke_key(const Context& c, std::int32_t I) {
@@ -133,20 +137,12 @@ void SENDAKEY(Context& c, std::int32_t I) {
     win.set_active(F);
     win.set_foreground(F);
     const char key = stroke_key(c, I);
-    SENDTEXT(c, std::string(1, key));
-    c.strokes.SENDAKEYACTIVE[I] = false;
-    const std::int64_t T = MYELAPSEDMICROSECS(c);
-    after_key(c, key, T, [&c, key] { SENDTEXT(c, std::string(1, key)); }, true);
-    c.strokes.HANDSTROKE = !c.strokes.HANDSTROKE;
+    deliver(c, I, key, [&c, key] { SENDTEXT(c, std::string(1, key)); }, true);
 }
 
 void DOTHEKEYACTION(Context& c, std::int32_t targetIndex, char key, std::int32_t I) {
     const char thiskey = upper(key);
-    SENDKEYTOSPECIFICPROG(c, targetIndex, thiskey);
-    c.strokes.SENDAKEYACTIVE[I] = false;
-    const std::int64_t T = MYELAPSEDMICROSECS(c);
-    after_key(c, thiskey, T, [&c, targetIndex, thiskey] { SENDKEYTOSPECIFICPROG(c, targetIndex, thiskey); }, false);
-    c.strokes.HANDSTROKE = !c.strokes.HANDSTROKE;
+    deliver(c, I, thiskey, [&c, targetIndex, thiskey] { SENDKEYTOSPECIFICPROG(c, targetIndex, thiskey); }, false);
 }
 
 void KEYSENDING(Context& c, char key, std::int32_t I) {
