@@ -4,7 +4,7 @@
 
 #include "console/crt.h"
 #include "core/context.h"
-#include "core/program.h"
+#include "service/program.h"
 
 int main(int argc, char** argv) {
     qn::platform::Platform& plat = qn::platform::native_platform();

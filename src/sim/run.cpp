@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "console/crt.h"
-#include "core/program.h"
+#include "service/program.h"
 
 namespace qn::sim {
 

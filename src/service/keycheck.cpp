@@ -1,4 +1,4 @@
-#include "core/keycheck.h"
+#include "service/keycheck.h"
 
 #include "autoring/driver.h"
 #include "autoring/setup.h"

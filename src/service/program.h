@@ -1,4 +1,5 @@
-// Program entry, the main service loop and shutdown.
+// Program entry, the service loop that drives every subsystem, and shutdown.
+// This is the top of the program: it may call any subsystem; none calls it.
 #pragma once
 
 #include <string>

@@ -1,11 +1,11 @@
-#include "core/program.h"
+#include "service/program.h"
 
 #include "calibration/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
 #include "console/crt.h"
 #include "core/context.h"
-#include "core/keycheck.h"
+#include "service/keycheck.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/dispatch.h"

@@ -1,7 +1,7 @@
 // The in-service command keys and the pause check, on the screen model.
 #include <gtest/gtest.h>
 
-#include "core/keycheck.h"
+#include "service/keycheck.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "config/configfile.h"
-#include "core/program.h"
+#include "service/program.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
 
