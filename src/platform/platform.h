@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/files.h"
 #include "platform/keyboard.h"
+#include "platform/network.h"
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "platform/threads.h"
@@ -23,6 +24,7 @@ struct Platform {
     Windows* windows = nullptr;
     Files* files = nullptr;
     Process* process = nullptr;
+    Network* network = nullptr;  // null where the build has no network service
 };
 
 // The services of the OS this program was built for; they live as long as
