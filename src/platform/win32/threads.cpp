@@ -25,9 +25,9 @@ using SetProcessInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
 // windows are hidden or minimised, and may slow a program it thinks is in
 // the background; a ringer's console is often minimised behind the
 // simulator. Asked not to do either (the flags in control_mask, none set in
-// state_mask). Earlier versions do not know the request (Windows 10
-// refuses the timer flag, Windows 7 has no such call, Wine refuses it) and
-// keep the resolution anyway. Empty when granted, else why not.
+// state_mask). Earlier versions may not know the timer flag (Windows 7
+// has no such call at all, Wine refuses it) and keep the resolution
+// anyway. Empty when granted, else why not.
 std::string keep_resolution_in_background() {
     HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
     FARPROC proc = kernel ? GetProcAddress(kernel, "SetProcessInformation") : nullptr;
@@ -93,7 +93,8 @@ public:
             const std::string kept = keep_resolution_in_background();
             if (kept.empty()) return;
             if (!problem_.empty()) problem_ += "; ";
-            problem_ += "kept while hidden: " + kept + " (Windows 11 needs it, earlier versions do not)";
+            problem_ += kept + " (asked so that Windows 11 keeps 1 ms timers while the console is hidden;"
+                               " earlier versions keep them anyway)";
         });
         if (!problem_.empty()) return fail(problem_);
         return {};
