@@ -19,7 +19,6 @@ qn_tca_make() {
     local dir=$1
     mkdir -p "$dir"
     rm -f "$dir"/ca.* "$dir"/server.*
-    # The CA's key is never kept beyond the test run's folder.
     if ! openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quennick test CA $$" \
         -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" \
         -keyout "$dir/ca.key" -out "$dir/ca.crt" >"$dir/openssl.log" 2>&1 ||
@@ -34,6 +33,9 @@ qn_tca_make() {
         echo "throwaway-ca: openssl could not sign the server certificate (see $dir/openssl.log)" >&2
         return 1
     fi
+    # Nothing else is ever signed with it: should the CA be left trusted by
+    # a run that was killed, no one holds its key.
+    rm -f "$dir/ca.key" "$dir/ca.srl" "$dir/server.csr"
 }
 
 qn_tca_install() {
@@ -46,6 +48,14 @@ qn_tca_install() {
     # each other's CA.
     QN_TCA_INSTALLED=$QN_TCA_STORE/quennick-throwaway-ca-$$.crt
     mkdir -p "$QN_TCA_STORE"
+    # Left behind by runs that were killed before they could take theirs out.
+    local old pid
+    for old in "$QN_TCA_STORE"/quennick-throwaway-ca-*.crt; do
+        [ -e "$old" ] || continue
+        pid=${old##*-}
+        pid=${pid%.crt}
+        kill -0 "$pid" 2>/dev/null || rm -f "$old"
+    done
     cp "$dir/ca.crt" "$QN_TCA_INSTALLED"
     if ! update-ca-certificates >/dev/null 2>&1; then
         echo "throwaway-ca: update-ca-certificates failed" >&2
