@@ -31,6 +31,33 @@ double seconds_since(Steady::time_point t) {
     return std::chrono::duration<double>(Steady::now() - t).count();
 }
 
+std::string numbered(int i) {
+    // Some large enough to be written in several pieces while the reader
+    // is busy.
+    return std::to_string(i) + (i % 50 == 0 ? pattern(200000) : pattern(i));
+}
+
+// Sends count messages while another thread takes their echoes.
+void exchange_on_two_threads(platform::WebSocket& s, int count) {
+    std::vector<std::string> got;
+    std::string error;
+    std::thread reader([&] {
+        while (got.size() < static_cast<std::size_t>(count)) {
+            auto r = s.receive(kTimeout);
+            if (!r.ok() || !r.value()) {
+                error = r.ok() ? "no message in time" : r.error();
+                return;
+            }
+            got.push_back(*r.value());
+        }
+    });
+    for (int i = 0; i < count; ++i) EXPECT_TRUE(s.send_text(numbered(i)).ok()) << i;
+    reader.join();
+    EXPECT_EQ(error, "");
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) EXPECT_TRUE(got[i] == numbered(i)) << "message " << i << " differs";
+}
+
 class Win32Network : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -151,6 +178,12 @@ TEST_F(Win32Network, FragmentedMessagesArriveWhole) {
     // Messages stay in order and none is lost when many come at once.
     ASSERT_TRUE(s->send_text("!burst 300").ok());
     for (int i = 0; i < 300; ++i) ASSERT_EQ(next(*s), "burst " + std::to_string(i));
+}
+
+TEST_F(Win32Network, OneThreadSendsWhileAnotherReceives) {
+    auto s = connect();
+    ASSERT_TRUE(s);
+    exchange_on_two_threads(*s, 300);
 }
 
 TEST_F(Win32Network, MessagesOverTheLimitAreRefused) {
@@ -304,11 +337,7 @@ TEST_F(Win32NetworkTls, TrustedCertificateIsAcceptedForItsNameOnly) {
 
     auto r = net().websocket_connect("wss://localhost:" + port_ + "/ws/echo", kTimeout);
     ASSERT_TRUE(r.ok()) << r.error();
-    std::string m = pattern(100000);
-    ASSERT_TRUE(r.value()->send_text(m).ok());
-    auto back = r.value()->receive(kTimeout);
-    ASSERT_TRUE(back.ok()) << back.error();
-    EXPECT_TRUE(back.value() == m);
+    exchange_on_two_threads(*r.value(), 100);
 
     // The certificate names localhost, not 127.0.0.1: the name is checked.
     auto by_address = net().http_request("GET", "https://127.0.0.1:" + port_ + "/status/200", {}, "", kTimeout);
