@@ -15,6 +15,7 @@ struct Win32Services {
     std::unique_ptr<Files> files = win32::make_files();
     std::unique_ptr<Process> process = win32::make_process();
     std::unique_ptr<Wait> wait = win32::make_wait(console.get());
+    std::unique_ptr<Network> network = win32::make_network();
     Platform plat{.clock = clock.get(),
                   .threads = threads.get(),
                   .serial = serial.get(),
@@ -23,7 +24,8 @@ struct Win32Services {
                   .windows = windows.get(),
                   .files = files.get(),
                   .process = process.get(),
-                  .wait = wait.get()};
+                  .wait = wait.get(),
+                  .network = network.get()};
 };
 
 }  // namespace
