@@ -77,9 +77,10 @@ PortWatch::State PortWatch::start() {
         return State::Waiting;
     }
     // Two waits in a row ended at once with nothing to read: a driver that
-    // reports EV_RXCHAR for as long as the mask is set. The caller then
-    // looks again at its next wait.
-    return State::Ready;
+    // reports EV_RXCHAR for as long as the mask is set. This wait leaves the
+    // port out (its time-out is the longest a pass waits); the next one
+    // counts the bytes again.
+    return State::Off;
 }
 
 PortWatch::State PortWatch::collect() {

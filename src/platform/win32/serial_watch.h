@@ -27,7 +27,7 @@ public:
     PortWatch& operator=(const PortWatch&) = delete;
 
     enum class State {
-        Off,      // no port, or one that failed earlier: nothing to wait for
+        Off,      // no port, one that failed earlier, or one that cannot be waited on now
         Ready,    // report the port now: bytes are waiting, or it has just failed
         Waiting,  // handle() is signalled when a byte may have come
     };
