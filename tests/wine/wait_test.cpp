@@ -124,6 +124,28 @@ TEST(Win32Wait, LongestWaitsSleepRatherThanSpin) {
     EXPECT_LT(cpu, wall * 0.3);
 }
 
+// A precise wait ended by a source leaves its timer armed; when the timer
+// fires later, the next precise wait must not take that for its own and
+// spin all the way to its deadline.
+TEST(Win32Wait, ATimerLeftFromAnEarlierWaitDoesNotEndTheNext) {
+    const double cpu_before = thread_cpu_ms();
+    const std::int64_t start = now();
+    for (int i = 0; i < 10; ++i) {
+        waits().signal();
+        auto cut = waits().wait_until(now() + ticks(20), WAKE_EVENT, true);
+        ASSERT_TRUE(cut.ok()) << cut.error();
+        ASSERT_EQ(cut.value().sources, WAKE_EVENT);
+        Sleep(40);  // the timer fires meanwhile
+        auto w = waits().wait_until(now() + ticks(30), WAKE_EVENT, true);
+        ASSERT_TRUE(w.ok()) << w.error();
+        ASSERT_EQ(w.value().sources, 0u);
+    }
+    const double wall = ms_between(start, now());
+    const double cpu = thread_cpu_ms() - cpu_before;
+    std::printf("[ figures  ] 10 precise waits of 30 ms after a stale timer: %.0f ms, %.1f ms of CPU\n", wall, cpu);
+    EXPECT_LT(cpu, wall * 0.25);
+}
+
 TEST(Win32Wait, SleepUntilFromAnotherThread) {
     std::vector<double> late;
     std::atomic<bool> early{false};

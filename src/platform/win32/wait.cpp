@@ -52,6 +52,10 @@ void spin_until(std::int64_t deadline) {
 
 // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, Windows 10 1803 and later.
 constexpr DWORD kHighResolutionTimer = 0x00000002;
+// CREATE_WAITABLE_TIMER_MANUAL_RESET. Setting a manual-reset timer clears
+// a signal it still had from before (it fired after another source ended
+// the wait); Wine clears it for this kind only.
+constexpr DWORD kManualReset = 0x00000001;
 
 // How early a precise deadline's timer is armed; the rest is spun. A timer
 // is never early, and late by what its kind allows:
@@ -70,12 +74,12 @@ constexpr std::int64_t kSpinLookNs = 250000;
 
 struct WaitTimer {
     WaitTimer() {
-        handle = CreateWaitableTimerExW(nullptr, nullptr, kHighResolutionTimer, TIMER_ALL_ACCESS);
+        handle = CreateWaitableTimerExW(nullptr, nullptr, kManualReset | kHighResolutionTimer, TIMER_ALL_ACCESS);
         if (handle) {
             high_resolution = !running_under_wine();
         } else {
             // Refused before Windows 10 1803 (ERROR_INVALID_PARAMETER).
-            handle = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+            handle = CreateWaitableTimerExW(nullptr, nullptr, kManualReset, TIMER_ALL_ACCESS);
             if (!handle) error = last_error("CreateWaitableTimerEx");
         }
     }
@@ -90,8 +94,7 @@ struct WaitTimer {
         return ticks_to(high_resolution ? kHighResMarginNs : kPlainMarginNs, freq, 1000000000);
     }
     // Signalled after ticks of the counter. Relative time (negative, in
-    // 100 ns units), so changes of the system clock do not move it; setting
-    // the timer also clears a signal left from before.
+    // 100 ns units), so changes of the system clock do not move it.
     bool arm_in(std::int64_t ticks, std::int64_t freq) {
         LARGE_INTEGER due;
         due.QuadPart = -ticks_to(ticks, 10000000, freq);
