@@ -130,10 +130,11 @@ std::unique_ptr<Desktop> try_x11(const DesktopEnv& env, const std::string& why, 
     info.choice.push_back("Keys by XTest and windows by EWMH on X11 display " + x->name() + " (" + why + ")");
     if (m.present)
         info.choice.push_back("Window manager: " + (m.name.empty() ? std::string("unnamed") : m.name) +
-                              (m.active_window ? ", which names the active window"
-                                               : ", which does not name the active window: the focus is read"));
+                              (m.active_window ? ", which activates windows asked for by _NET_ACTIVE_WINDOW"
+                                               : ", without _NET_ACTIVE_WINDOW: windows are raised and focused "
+                                                 "directly"));
     else
-        info.choice.push_back("No window manager: the focus is read from the X server and set directly");
+        info.choice.push_back("No window manager: windows are raised and given the focus directly");
     info.notices = std::move(notices);
     return std::make_unique<X11Desktop>(std::move(x), std::move(info));
 }

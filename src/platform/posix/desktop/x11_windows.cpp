@@ -65,16 +65,18 @@ std::vector<Window> X11Windows::toplevels() {
     return list;
 }
 
+// Read from the input focus, which is where XTest keys go, even under a
+// window manager that names the active window: it names it a moment after
+// moving the focus (after the FocusIn comes back to it), and a key sent in
+// that moment on the word of _NET_ACTIVE_WINDOW would go to the window the
+// ringer has just clicked.
 WindowHandle X11Windows::foreground() {
     if (x_.lost()) return 0;
-    const auto& m = x_.manager();
-    if (m.present && m.active_window) return x_.window_property(x_.root(), x_.atoms().active_window).value_or(0);
     return focus_toplevel();
 }
 
-// Without a window manager that names the active window: the input focus,
-// walked up to the client window (the one with WM_STATE) or, where no
-// manager sets WM_STATE, to the top-level window itself.
+// The input focus walked up to the client window (the one with WM_STATE)
+// or, where no manager sets WM_STATE, to the top-level window itself.
 WindowHandle X11Windows::focus_toplevel() {
     Display* d = x_.display();
     Window focus = 0;
@@ -149,8 +151,7 @@ bool X11Windows::set_foreground(WindowHandle w) {
     if (w == 0 || x_.lost()) return false;
     if (foreground() == w) return true;
     activate(static_cast<Window>(w));
-    // The manager acts when it gets to the request; it names the window
-    // active after giving it the focus, so a key sent from then on goes there.
+    // The manager acts when it gets to the request.
     const std::int64_t end = monotonic_ms() + activation_wait_ms;
     for (;;) {
         if (foreground() == w) return true;
