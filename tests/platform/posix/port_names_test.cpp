@@ -47,8 +47,13 @@ struct LinuxRun {
         return it == h.fp.files.files.end() ? std::string() : it->second;
     }
     void run(std::int64_t quit_at_us) {
-        h.fp.threads.on_sleep = [this, quit_at_us](std::int32_t) {
+        auto quit_when_late = [this, quit_at_us] {
             if (h.fp.clock.now_us() > quit_at_us && h.fp.console.keys.empty()) h.fp.console.type("q");
+        };
+        h.fp.threads.on_sleep = [quit_when_late](std::int32_t) { quit_when_late(); };
+        h.fp.wait.on_wait = [quit_when_late, theirs = h.fp.wait.on_wait](const FakeWait::Call& w) {
+            if (theirs) theirs(w);
+            quit_when_late();
         };
         try {
             (void)quennick_main(h.c(), {});
