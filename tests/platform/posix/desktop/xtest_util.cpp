@@ -160,7 +160,7 @@ TestClient::~TestClient() {
 void TestClient::pump() {
     pollfd p{ConnectionNumber(dpy_), POLLIN, 0};
     while (!stop_) {
-        (void)poll(&p, 1, 5);
+        (void)poll(&p, 1, 50);
         while (XPending(dpy_) > 0) {
             XEvent e;
             XNextEvent(dpy_, &e);
