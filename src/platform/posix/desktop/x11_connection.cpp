@@ -143,7 +143,7 @@ const X11Connection::Manager& X11Connection::manager() {
     if (!check || window_property(*check, atoms_.supporting_wm_check) != check) return manager_;
     manager_.present = true;
     Atom type = 0;
-    manager_.name = bytes(*check, atoms_.wm_name, &type).value_or("");
+    manager_.name = bytes(*check, atoms_.net_wm_name, &type).value_or("");
     if (auto supported = longs(root_, atoms_.supported, XA_ATOM))
         manager_.active_window = std::find(supported->begin(), supported->end(), atoms_.active_window) !=
                                  supported->end();

@@ -29,7 +29,7 @@ public:
 
     struct Atoms {
         Atom active_window, client_list, client_list_stacking, supporting_wm_check, supported,
-            wm_name, utf8_string, wm_state, wm_pid;
+            net_wm_name, utf8_string, wm_state, wm_pid;
     };
     const Atoms& atoms() const { return atoms_; }
 

@@ -170,7 +170,7 @@ Result<void> X11Windows::enum_windows(const std::function<bool(WindowHandle)>& v
 std::string X11Windows::window_text(WindowHandle w, int max_chars) {
     if (w == 0 || x_.lost()) return {};
     Atom type = 0;
-    if (auto name = x_.bytes(w, x_.atoms().wm_name, &type); name && type == x_.atoms().utf8_string)
+    if (auto name = x_.bytes(w, x_.atoms().net_wm_name, &type); name && type == x_.atoms().utf8_string)
         return clip(utf8_to_cp1252(*name), max_chars);
     XTextProperty p{};
     if (!XGetWMName(x_.display(), w, &p) || p.value == nullptr) return {};
