@@ -13,10 +13,13 @@ namespace {
 
 using platform::DesktopReach;
 
-DesktopReach reach(const Context& c) { return c.plat.windows->desktop().reach; }
+DesktopReach reach(const Context& c) {
+    return c.plat.windows->desktop().reach;
+}
 
 std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
     return s;
 }
 
@@ -86,7 +89,9 @@ bool keys_go_to_focused_window(const Context& c) {
     return r == DesktopReach::FocusedOnly || r == DesktopReach::NoKeys;
 }
 
-bool reaches_toplevel_windows(const Context& c) { return reach(c) == DesktopReach::TopLevel; }
+bool reaches_toplevel_windows(const Context& c) {
+    return reach(c) == DesktopReach::TopLevel;
+}
 
 WindowHandle find_toplevel_target(Context& c, std::int32_t targetIndex) {
     const ToplevelTarget* t = toplevel_target(targetIndex);

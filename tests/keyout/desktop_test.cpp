@@ -78,8 +78,8 @@ TEST(FocusedOnlyDesktop, TheChoiceGoesToTheLogAndTheNoticesToTheServiceScreen) {
         << d.h.log();
     d.c.strokes.MYCOUNTER = -1;
     WRITEBIG(d.c);
-    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Wayland: keys go to whichever window has the focus",
-                          YELLOW));
+    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN, 1,
+                          "Wayland: keys go to whichever window has the focus", YELLOW));
     EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN + 1, 1, "Keys are typed as key positions"));
 }
 

@@ -30,7 +30,9 @@ public:
         return listed;
     }
     std::string device_name(const std::string& port) override { return posix_.device_name(port); }
-    std::string stored_device_name(const std::string& stored) override { return posix_.stored_device_name(stored); }
+    std::string stored_device_name(const std::string& stored) override {
+        return posix_.stored_device_name(stored);
+    }
     bool opens_unlisted(const std::string& device) override { return posix_.opens_unlisted(device); }
 
 private:
@@ -130,7 +132,8 @@ TEST(LinuxPortNames, ANewCalibrationSurveysAndStoresTheSystemsNames) {
     r.ports.add_port("/dev/ttyACM0");
     r.h.fp.console.on_idle = [&] {
         for (int l = 1; l <= 25; ++l)
-            if (r.h.c().screen.line_text(l).find("[or Q to exit]") != std::string::npos) r.h.fp.console.type("q");
+            if (r.h.c().screen.line_text(l).find("[or Q to exit]") != std::string::npos)
+                r.h.fp.console.type("q");
     };
     r.run(1000 * 1000000LL);
     EXPECT_NE(r.log().find("1 /dev/ttyACM0 found and serviceable"), std::string::npos) << r.log();

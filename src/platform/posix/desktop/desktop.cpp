@@ -21,7 +21,9 @@ std::string env_or_empty(const char* name) {
     return v != nullptr ? v : "";
 }
 
-std::string shown(const std::string& value) { return value.empty() ? "not set" : value; }
+std::string shown(const std::string& value) {
+    return value.empty() ? "not set" : value;
+}
 
 // ---- X11 ---------------------------------------------------------------------
 
@@ -71,7 +73,9 @@ public:
     WindowHandle find_window(const char*, const char*) override { return 0; }
     WindowHandle find_window_ex(WindowHandle, WindowHandle, const char*, const char*) override { return 0; }
     bool show_window(WindowHandle, int) override { return false; }
-    std::intptr_t send_message(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override { return 0; }
+    std::intptr_t send_message(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override {
+        return 0;
+    }
     Result<std::vector<ProcessEntry>> processes() override {
         return fail("processes: other programs cannot be seen in this session");
     }
@@ -111,8 +115,8 @@ std::int64_t monotonic_ns() {
 
 // ---- the three choices -------------------------------------------------------
 
-std::unique_ptr<Desktop> try_x11(const DesktopEnv& env, const std::string& why, std::vector<std::string> notices,
-                                 std::vector<std::string>& tried) {
+std::unique_ptr<Desktop> try_x11(const DesktopEnv& env, const std::string& why,
+                                 std::vector<std::string> notices, std::vector<std::string>& tried) {
     std::string error;
     auto x = X11Connection::open(env.display, &error);
     if (!x) {
@@ -130,16 +134,18 @@ std::unique_ptr<Desktop> try_x11(const DesktopEnv& env, const std::string& why, 
     info.choice.push_back("Keys by XTest and windows by EWMH on X11 display " + x->name() + " (" + why + ")");
     if (m.present)
         info.choice.push_back("Window manager: " + (m.name.empty() ? std::string("unnamed") : m.name) +
-                              (m.active_window ? ", which activates windows asked for by _NET_ACTIVE_WINDOW"
-                                               : ", without _NET_ACTIVE_WINDOW: windows are raised and focused "
-                                                 "directly"));
+                              (m.active_window
+                                   ? ", which activates windows asked for by _NET_ACTIVE_WINDOW"
+                                   : ", without _NET_ACTIVE_WINDOW: windows are raised and focused "
+                                     "directly"));
     else
         info.choice.push_back("No window manager: windows are raised and given the focus directly");
     info.notices = std::move(notices);
     return std::make_unique<X11Desktop>(std::move(x), std::move(info));
 }
 
-std::unique_ptr<Desktop> try_uinput(const DesktopEnv& env, const std::string& why, std::vector<std::string>& tried) {
+std::unique_ptr<Desktop> try_uinput(const DesktopEnv& env, const std::string& why,
+                                    std::vector<std::string>& tried) {
     std::vector<std::string> notices;
     std::string layout_name = env.layout.empty() ? "us" : env.layout;
     auto layout = KeyLayout::named(layout_name);
@@ -159,12 +165,13 @@ std::unique_ptr<Desktop> try_uinput(const DesktopEnv& env, const std::string& wh
     info.choice.push_back("Keyboard layout for the keys: " + layout->name());
     notices.push_back("Wayland: keys go to whichever window has the focus, which Quennick cannot");
     notices.push_back("check here: keep the ringing program's window in front.");
-    notices.push_back("Keys are typed as key positions of a " + layout->name() + " keyboard. If they come out");
-    notices.push_back("wrong, start Quennick with QUENNICK_LAYOUT set (" + KeyLayout::names() + ").");
+    notices.push_back("Keys are typed as key positions of a " + layout->name() +
+                      " keyboard: if they come out wrong,");
+    notices.push_back("start Quennick with QUENNICK_LAYOUT set (" + KeyLayout::names() + ").");
     info.notices = std::move(notices);
     auto k = std::make_unique<UinputKeyboard>(fd.value(), *layout, monotonic_ns() + 1000000000);
-    return std::make_unique<KeyboardOnlyDesktop>(std::move(k), std::move(info),
-                                                 [](Keyboard& kb) { static_cast<UinputKeyboard&>(kb).close(); });
+    return std::make_unique<KeyboardOnlyDesktop>(
+        std::move(k), std::move(info), [](Keyboard& kb) { static_cast<UinputKeyboard&>(kb).close(); });
 }
 
 std::string uinput_state(const std::string& path) {
@@ -226,10 +233,14 @@ std::unique_ptr<Desktop> open_desktop(const DesktopEnv& env) {
     if (!env.forced.empty()) {
         const std::string why = "QUENNICK_DESKTOP=" + env.forced;
         std::unique_ptr<Desktop> d;
-        if (env.forced == "x11") d = try_x11(env, why, {}, tried);
-        else if (env.forced == "uinput") d = try_uinput(env, why, tried);
-        else if (env.forced != "none") tried.push_back(why + " is not one of x11, uinput, none");
-        else tried.push_back(why);
+        if (env.forced == "x11")
+            d = try_x11(env, why, {}, tried);
+        else if (env.forced == "uinput")
+            d = try_uinput(env, why, tried);
+        else if (env.forced != "none")
+            tried.push_back(why + " is not one of x11, uinput, none");
+        else
+            tried.push_back(why);
         return d ? std::move(d) : no_desktop(env, tried);
     }
     if (!wayland) {

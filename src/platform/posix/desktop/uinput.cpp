@@ -27,20 +27,27 @@ struct LayoutRows {
 
 // Only the characters the program sends matter (letters, digits, '-', '=').
 constexpr LayoutRows kLayouts[] = {
-    {"us", {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'", "zxcvbnm,./",  //
-            "!@#$%^&*()_+", "QWERTYUIOP{}", "ASDFGHJKL:\"", "ZXCVBNM<>?"}},
-    {"gb", {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'", "zxcvbnm,./",  //
-            "!\" $%^&*()_+", "QWERTYUIOP{}", "ASDFGHJKL:@", "ZXCVBNM<>?"}},
-    {"de", {"1234567890  ", "qwertzuiop +", "asdfghjkl  ", "yxcvbnm,.-",  //
-            "!\" $%&/()=?`", "QWERTZUIOP *", "ASDFGHJKL  ", "YXCVBNM;:_"}},
-    {"fr", {"& \"'(- _  )=", "azertyuiop $", "qsdfghjklm ", "wxcvbn,;:!",  //
-            "1234567890 +", "AZERTYUIOP  ", "QSDFGHJKLM%", "WXCVBN?./ "}},
-    {"es", {"1234567890' ", "qwertyuiop`+", "asdfghjkl  ", "zxcvbnm,.-",  //
-            "!\" $%&/()=? ", "QWERTYUIOP^*", "ASDFGHJKL  ", "ZXCVBNM;:_"}},
-    {"it", {"1234567890' ", "qwertyuiop +", "asdfghjkl  ", "zxcvbnm,.-",  //
-            "!\" $%&/()=?^", "QWERTYUIOP *", "ASDFGHJKL  ", "ZXCVBNM;:_"}},
-    {"dvorak", {"1234567890[]", "',.pyfgcrl/=", "aoeuidhtns-", ";qjkxbmwvz",  //
-                "!@#$%^&*(){}", "\"<>PYFGCRL?+", "AOEUIDHTNS_", ":QJKXBMWVZ"}},
+    {"us",
+     {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'", "zxcvbnm,./",  //
+      "!@#$%^&*()_+", "QWERTYUIOP{}", "ASDFGHJKL:\"", "ZXCVBNM<>?"}},
+    {"gb",
+     {"1234567890-=", "qwertyuiop[]", "asdfghjkl;'", "zxcvbnm,./",  //
+      "!\" $%^&*()_+", "QWERTYUIOP{}", "ASDFGHJKL:@", "ZXCVBNM<>?"}},
+    {"de",
+     {"1234567890  ", "qwertzuiop +", "asdfghjkl  ", "yxcvbnm,.-",  //
+      "!\" $%&/()=?`", "QWERTZUIOP *", "ASDFGHJKL  ", "YXCVBNM;:_"}},
+    {"fr",
+     {"& \"'(- _  )=", "azertyuiop $", "qsdfghjklm ", "wxcvbn,;:!",  //
+      "1234567890 +", "AZERTYUIOP  ", "QSDFGHJKLM%", "WXCVBN?./ "}},
+    {"es",
+     {"1234567890' ", "qwertyuiop`+", "asdfghjkl  ", "zxcvbnm,.-",  //
+      "!\" $%&/()=? ", "QWERTYUIOP^*", "ASDFGHJKL  ", "ZXCVBNM;:_"}},
+    {"it",
+     {"1234567890' ", "qwertyuiop +", "asdfghjkl  ", "zxcvbnm,.-",  //
+      "!\" $%&/()=?^", "QWERTYUIOP *", "ASDFGHJKL  ", "ZXCVBNM;:_"}},
+    {"dvorak",
+     {"1234567890[]", "',.pyfgcrl/=", "aoeuidhtns-", ";qjkxbmwvz",  //
+      "!@#$%^&*(){}", "\"<>PYFGCRL?+", "AOEUIDHTNS_", ":QJKXBMWVZ"}},
 };
 
 std::int64_t monotonic_ns() {
@@ -115,7 +122,9 @@ Result<int> create_uinput_device(const std::string& path) {
 UinputKeyboard::UinputKeyboard(int fd, KeyLayout layout, std::int64_t ready_at_ns)
     : fd_(fd), layout_(std::move(layout)), ready_at_ns_(ready_at_ns) {}
 
-UinputKeyboard::~UinputKeyboard() { close(); }
+UinputKeyboard::~UinputKeyboard() {
+    close();
+}
 
 void UinputKeyboard::close() {
     if (fd_ < 0) return;

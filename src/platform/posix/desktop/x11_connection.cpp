@@ -22,7 +22,9 @@ std::int64_t monotonic_ns() {
 
 // The default handler prints and ends the process; a window that closes
 // between two requests gives BadWindow, which is an ordinary answer here.
-int on_io_error(Display*) { return 0; }
+int on_io_error(Display*) {
+    return 0;
+}
 
 }  // namespace
 
@@ -61,9 +63,15 @@ std::unique_ptr<X11Connection> X11Connection::open(const std::string& name, std:
     XSetIOErrorHandler(on_io_error);
     XSetIOErrorExitHandler(d, on_io_exit, nullptr);
 
-    const char* names[] = {"_NET_ACTIVE_WINDOW", "_NET_CLIENT_LIST", "_NET_CLIENT_LIST_STACKING",
-                           "_NET_SUPPORTING_WM_CHECK", "_NET_SUPPORTED", "_NET_WM_NAME",
-                           "UTF8_STRING", "WM_STATE", "_NET_WM_PID"};
+    const char* names[] = {"_NET_ACTIVE_WINDOW",
+                           "_NET_CLIENT_LIST",
+                           "_NET_CLIENT_LIST_STACKING",
+                           "_NET_SUPPORTING_WM_CHECK",
+                           "_NET_SUPPORTED",
+                           "_NET_WM_NAME",
+                           "UTF8_STRING",
+                           "WM_STATE",
+                           "_NET_WM_PID"};
     Atom got[9] = {};
     XInternAtoms(d, const_cast<char**>(names), 9, False, got);
     x->atoms_ = Atoms{got[0], got[1], got[2], got[3], got[4], got[5], got[6], got[7], got[8]};
@@ -73,7 +81,8 @@ std::unique_ptr<X11Connection> X11Connection::open(const std::string& name, std:
 X11Connection::~X11Connection() {
     {
         std::lock_guard<std::mutex> hold(g_lock);
-        g_connections.erase(std::remove(g_connections.begin(), g_connections.end(), this), g_connections.end());
+        g_connections.erase(std::remove(g_connections.begin(), g_connections.end(), this),
+                            g_connections.end());
     }
     if (!lost_) XCloseDisplay(dpy_);
 }
@@ -99,8 +108,8 @@ std::optional<std::vector<unsigned long>> X11Connection::longs(Window w, Atom pr
     unsigned char* data = nullptr;
     // A request with a reply: an error (a window that has gone) comes back
     // as the status, without a trap.
-    if (XGetWindowProperty(dpy_, w, property, 0, 4096, False, type, &actual, &format, &count, &after, &data) !=
-        Success)
+    if (XGetWindowProperty(dpy_, w, property, 0, 4096, False, type, &actual, &format, &count, &after,
+                           &data) != Success)
         return std::nullopt;
     std::optional<std::vector<unsigned long>> out;
     // Format 32 items come as longs, whatever the size of a long.
@@ -145,8 +154,8 @@ const X11Connection::Manager& X11Connection::manager() {
     Atom type = 0;
     manager_.name = bytes(*check, atoms_.net_wm_name, &type).value_or("");
     if (auto supported = longs(root_, atoms_.supported, XA_ATOM))
-        manager_.active_window = std::find(supported->begin(), supported->end(), atoms_.active_window) !=
-                                 supported->end();
+        manager_.active_window =
+            std::find(supported->begin(), supported->end(), atoms_.active_window) != supported->end();
     return manager_;
 }
 

@@ -28,8 +28,8 @@ public:
     bool lost() const { return lost_; }
 
     struct Atoms {
-        Atom active_window, client_list, client_list_stacking, supporting_wm_check, supported,
-            net_wm_name, utf8_string, wm_state, wm_pid;
+        Atom active_window, client_list, client_list_stacking, supporting_wm_check, supported, net_wm_name,
+            utf8_string, wm_state, wm_pid;
     };
     const Atoms& atoms() const { return atoms_; }
 

@@ -69,7 +69,9 @@ public:
     WindowHandle find_window(const char*, const char*) override { return 0; }
     WindowHandle find_window_ex(WindowHandle, WindowHandle, const char*, const char*) override { return 0; }
     bool show_window(WindowHandle, int) override { return false; }
-    std::intptr_t send_message(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override { return 0; }
+    std::intptr_t send_message(WindowHandle, std::uint32_t, std::uintptr_t, std::intptr_t) override {
+        return 0;
+    }
     Result<std::vector<ProcessEntry>> processes() override;
 
     int activation_wait_ms = 250;

@@ -6,7 +6,6 @@
 
 #include <string>
 
-
 namespace qn::platform::posix {
 
 namespace {
@@ -31,7 +30,9 @@ X11Keyboard::X11Keyboard(X11Connection& x) : x_(x) {
     map_spare_keycodes();
 }
 
-X11Keyboard::~X11Keyboard() { restore(); }
+X11Keyboard::~X11Keyboard() {
+    restore();
+}
 
 // A character is typed by the keycode whose first keysym it is: that one
 // needs no Shift and no other group. Anything else counts as not on the map.

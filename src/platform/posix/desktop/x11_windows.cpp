@@ -26,13 +26,16 @@ std::int64_t monotonic_ms() {
 
 std::string clip(std::string text, int max_chars) {
     if (max_chars <= 0) return {};
-    if (text.size() > static_cast<std::size_t>(max_chars - 1)) text.resize(static_cast<std::size_t>(max_chars - 1));
+    if (text.size() > static_cast<std::size_t>(max_chars - 1))
+        text.resize(static_cast<std::size_t>(max_chars - 1));
     return text;
 }
 
 }  // namespace
 
-bool X11Windows::has_wm_state(Window w) { return x_.longs(w, x_.atoms().wm_state, x_.atoms().wm_state).has_value(); }
+bool X11Windows::has_wm_state(Window w) {
+    return x_.longs(w, x_.atoms().wm_state, x_.atoms().wm_state).has_value();
+}
 
 // Top-level windows, the one in front first, as Windows lists them: the
 // window manager's list where there is one (in stacking order if it keeps
@@ -133,7 +136,8 @@ void X11Windows::activate(Window w) {
         e.xclient.window = w;
         e.xclient.message_type = x_.atoms().active_window;
         e.xclient.format = 32;
-        e.xclient.data.l[0] = 2;  // from a pager: the user's own choice, which focus-stealing rules let through
+        e.xclient.data.l[0] =
+            2;  // from a pager: the user's own choice, which focus-stealing rules let through
         e.xclient.data.l[1] = CurrentTime;
         XSendEvent(d, x_.root(), False, SubstructureRedirectMask | SubstructureNotifyMask, &e);
         XFlush(d);
@@ -222,7 +226,8 @@ std::uint32_t X11Windows::thread_process_id(WindowHandle w, std::uint32_t* pid) 
 }
 
 Result<std::vector<ProcessEntry>> X11Windows::processes() {
-    return fail("processes: " + std::string(kNotSupported) + " on X11, where programs are found by their windows");
+    return fail("processes: " + std::string(kNotSupported) +
+                " on X11, where programs are found by their windows");
 }
 
 }  // namespace qn::platform::posix

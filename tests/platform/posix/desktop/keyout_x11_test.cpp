@@ -98,8 +98,10 @@ void focus_guard(bool window_manager) {
     s.strike();
     EXPECT_FALSE(s.c().strokes.SENDAKEYACTIVE[1]);
     EXPECT_FALSE(s.c().keyout.WINDOWFOCUS);
-    EXPECT_NE(s.h.log().find("is not the focus window - Key sending suspended"), std::string::npos) << s.h.log();
-    EXPECT_TRUE(ScreenHas(s.c().screen, LASTLINEBIGNUMBER + 2, 1, "Keystrokes will be sent when focus is resumed"));
+    EXPECT_NE(s.h.log().find("is not the focus window - Key sending suspended"), std::string::npos)
+        << s.h.log();
+    EXPECT_TRUE(
+        ScreenHas(s.c().screen, LASTLINEBIGNUMBER + 2, 1, "Keystrokes will be sent when focus is resumed"));
     s.strike();
     EXPECT_EQ(s.pressed_after_wait(rr, 2), "j");
     EXPECT_EQ(s.pressed(other), "");
@@ -114,8 +116,12 @@ void focus_guard(bool window_manager) {
     EXPECT_EQ(s.pressed(other), "");
 }
 
-TEST(X11FocusGuard, KeysStopWhileAnotherWindowIsInFrontWithoutAWindowManager) { focus_guard(false); }
-TEST(X11FocusGuard, KeysStopWhileAnotherWindowIsInFrontUnderAWindowManager) { focus_guard(true); }
+TEST(X11FocusGuard, KeysStopWhileAnotherWindowIsInFrontWithoutAWindowManager) {
+    focus_guard(false);
+}
+TEST(X11FocusGuard, KeysStopWhileAnotherWindowIsInFrontUnderAWindowManager) {
+    focus_guard(true);
+}
 
 TEST(X11Targets, TheBrowserOfTheTargetIsBroughtToTheFrontForEachKey) {
     X11Service s(true, 3);
@@ -123,7 +129,8 @@ TEST(X11Targets, TheBrowserOfTheTargetIsBroughtToTheFrontForEachKey) {
     // A Firefox window with the same page is not Chrome's.
     const Window ff = s.client->make_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                             "firefox", 20);
-    const Window chrome = s.client->make_window("Tower " + kDash + " Ringing Room - Chromium", "Chromium", 21);
+    const Window chrome =
+        s.client->make_window("Tower " + kDash + " Ringing Room - Chromium", "Chromium", 21);
     const Window other = s.client->make_window("bash", "xterm", 22);
     ASSERT_TRUE(s.client->focus(other));
     for (int i = 0; i < 3; ++i) {
@@ -148,7 +155,8 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     s.h.fp.console.type("x");
     s.strike();
     EXPECT_TRUE(s.c().strokes.SENDAKEYACTIVE[1]);
-    EXPECT_TRUE(ScreenHas(s.c().screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Abel window not found - program paused"));
+    EXPECT_TRUE(
+        ScreenHas(s.c().screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Abel window not found - program paused"));
     EXPECT_EQ(s.pressed(notes), "");
 
     const Window abel = s.client->make_window("Abel - [Untitled]", "abel3.exe", 31);

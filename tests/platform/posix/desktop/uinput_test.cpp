@@ -64,9 +64,7 @@ std::string written(int fd) {
 
 struct Pipe {
     int fds[2] = {-1, -1};
-    Pipe() {
-        EXPECT_EQ(pipe2(fds, O_NONBLOCK), 0);
-    }
+    Pipe() { EXPECT_EQ(pipe2(fds, O_NONBLOCK), 0); }
     ~Pipe() {
         if (fds[0] >= 0) ::close(fds[0]);
     }
@@ -79,7 +77,9 @@ std::string typed(const std::string& layout, const std::string& chars) {
         auto recs = keys(chars);
         auto r = kb.send_input(recs.data(), static_cast<std::uint32_t>(recs.size()));
         EXPECT_TRUE(r.ok()) << r.error();
-        if (r.ok()) EXPECT_EQ(r.value(), recs.size());
+        if (r.ok()) {
+            EXPECT_EQ(r.value(), recs.size());
+        }
     }  // closes its end
     return written(p.fds[0]);
 }
@@ -90,7 +90,7 @@ TEST(UinputKeys, EachKeyIsAPressAndAReleaseWithTheirReports) {
 }
 
 TEST(UinputKeys, TheLayoutMovesKeysAndAddsShiftWhereTheCharacterNeedsIt) {
-    EXPECT_EQ(typed("de", "zy-="), "21+ 21- 44+ 44- 53+ 53- S+ 11+ 11- S-");  // QWERTZ; '=' is Shift+0
+    EXPECT_EQ(typed("de", "zy-="), "21+ 21- 44+ 44- 53+ 53- S+ 11+ 11- S-");       // QWERTZ; '=' is Shift+0
     EXPECT_EQ(typed("fr", "aqm1-"), "16+ 16- 30+ 30- 39+ 39- S+ 2+ 2- S- 7+ 7-");  // AZERTY: digits shifted
     EXPECT_EQ(typed("dvorak", "jh"), "46+ 46- 36+ 36-");
     EXPECT_EQ(typed("uk", "j"), "36+ 36-");
@@ -163,10 +163,15 @@ TEST(Cp1252Titles, Utf8TitlesBecomeCodePage1252) {
     using platform::posix::latin1_to_cp1252;
     using platform::posix::utf8_to_cp1252;
     EXPECT_EQ(utf8_to_cp1252("Tower \xE2\x80\x94 Ringing Room"), "Tower \x97 Ringing Room");
-    EXPECT_EQ(utf8_to_cp1252("Caf\xC3\xA9 \xE2\x82\xAC" "5 \xE2\x80\x9Cx\xE2\x80\x9D"), "Caf\xE9 \x80" "5 \x93x\x94");
+    EXPECT_EQ(utf8_to_cp1252("Caf\xC3\xA9 \xE2\x82\xAC"
+                             "5 \xE2\x80\x9Cx\xE2\x80\x9D"),
+              "Caf\xE9 \x80"
+              "5 \x93x\x94");
     EXPECT_EQ(utf8_to_cp1252("\xE6\x97\xA5 \xF0\x9F\x94\x94"), "? ?");  // not in 1252: one '?' each
-    EXPECT_EQ(utf8_to_cp1252("a\xFF" "b\xC3"), "a?b?");                 // not UTF-8 at all
-    EXPECT_EQ(utf8_to_cp1252("\xC0\xAF\xED\xA0\x80"), "?????");        // overlong, surrogate
+    EXPECT_EQ(utf8_to_cp1252("a\xFF"
+                             "b\xC3"),
+              "a?b?");                                           // not UTF-8 at all
+    EXPECT_EQ(utf8_to_cp1252("\xC0\xAF\xED\xA0\x80"), "?????");  // overlong, surrogate
     EXPECT_EQ(latin1_to_cp1252("Caf\xE9 \x85"), "Caf\xE9 ?");
 }
 

@@ -65,8 +65,8 @@ struct Session {
     std::unique_ptr<Desktop> desktop;
 };
 
-#define NEED_X(s)                                        \
-    if ((s).skip()) GTEST_SKIP() << (s).x.why();         \
+#define NEED_X(s)                                \
+    if ((s).skip()) GTEST_SKIP() << (s).x.why(); \
     ASSERT_NE((s).client->display(), nullptr)
 
 TEST(X11Keys, EveryKeyArrivesAsAnXTestEventInTheFocusedWindowAtOnce) {
@@ -78,7 +78,9 @@ TEST(X11Keys, EveryKeyArrivesAsAnXTestEventInTheFocusedWindowAtOnce) {
     const std::string keys = "jh1-=Z0";
     std::vector<std::int64_t> sent_at;
     for (char ch : keys) {
-        const std::uint16_t vk = ch == '-' ? 0xBD : ch == '=' ? 0xBB : static_cast<std::uint16_t>(std::toupper(ch));
+        const std::uint16_t vk = ch == '-'   ? 0xBD
+                                 : ch == '=' ? 0xBB
+                                             : static_cast<std::uint16_t>(std::toupper(ch));
         auto rec = key_records(vk);
         sent_at.push_back(now_us());
         auto r = s.desktop->keyboard().send_input(rec.data(), 2);
@@ -118,8 +120,9 @@ TEST(X11Keys, AKeyNotOnTheMapGetsASpareKeycodeUntilTheDesktopCloses) {
 
     auto desktop = open_desktop(x11_env(x.display()));
     const auto& choice = desktop->windows().desktop().choice;
-    const auto line = std::find_if(choice.begin(), choice.end(),
-                                   [](const std::string& l) { return l.find("spare keycodes") != std::string::npos; });
+    const auto line = std::find_if(choice.begin(), choice.end(), [](const std::string& l) {
+        return l.find("spare keycodes") != std::string::npos;
+    });
     ASSERT_NE(line, choice.end());
     EXPECT_NE(line->find("=j"), std::string::npos) << *line;
     EXPECT_EQ(line->find("=h"), std::string::npos) << "only what is missing is mapped: " << *line;
@@ -156,13 +159,13 @@ void expect_windows_found(bool window_manager) {
 
     std::vector<WindowHandle> listed;
     ASSERT_TRUE(win.enum_windows([&](WindowHandle w) {
-        listed.push_back(w);
-        return true;
-    }).ok());
-    for (Window w : {rr, abel, old})
-        EXPECT_NE(std::find(listed.begin(), listed.end(), w), listed.end()) << w;
+                       listed.push_back(w);
+                       return true;
+                   })
+                    .ok());
+    for (Window w : {rr, abel, old}) EXPECT_NE(std::find(listed.begin(), listed.end(), w), listed.end()) << w;
     EXPECT_EQ(win.window_text(rr, 256), "Tower \x97 Ringing Room - Chromium");
-    EXPECT_EQ(win.window_text(rr, 6), "Tower");  // at most max_chars - 1, as Windows gives them
+    EXPECT_EQ(win.window_text(rr, 6), "Tower");             // at most max_chars - 1, as Windows gives them
     EXPECT_EQ(win.window_text(old, 256), "Caf\xE9 bells");  // WM_NAME alone, ISO 8859-1
     EXPECT_EQ(win.class_name(rr, 256), "Chromium");
     EXPECT_EQ(win.class_name(abel, 256), "abel3.exe");
@@ -176,7 +179,8 @@ void expect_windows_found(bool window_manager) {
     EXPECT_EQ(visits, 2);
     // The Z-order walk finds them too.
     std::vector<WindowHandle> walked;
-    for (WindowHandle w = win.top_window(win.desktop_window()); w != 0; w = win.next_window(w, platform::GW_HWNDNEXT))
+    for (WindowHandle w = win.top_window(win.desktop_window()); w != 0;
+         w = win.next_window(w, platform::GW_HWNDNEXT))
         walked.push_back(w);
     EXPECT_NE(std::find(walked.begin(), walked.end(), abel), walked.end());
 
@@ -199,13 +203,18 @@ void expect_windows_found(bool window_manager) {
     EXPECT_EQ(win.foreground(), rr);
 }
 
-TEST(X11Windows, FoundAndFocusedWithoutAWindowManager) { expect_windows_found(false); }
-TEST(X11Windows, FoundAndFocusedUnderAnEwmhWindowManager) { expect_windows_found(true); }
+TEST(X11Windows, FoundAndFocusedWithoutAWindowManager) {
+    expect_windows_found(false);
+}
+TEST(X11Windows, FoundAndFocusedUnderAnEwmhWindowManager) {
+    expect_windows_found(true);
+}
 
 // ---- the choice of desktop ---------------------------------------------------
 
 bool has_line(const std::vector<std::string>& lines, const std::string& part) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(part) != std::string::npos; });
+    return std::any_of(lines.begin(), lines.end(),
+                       [&](const std::string& l) { return l.find(part) != std::string::npos; });
 }
 
 TEST(DesktopChoice, X11SessionTakesX11AndNamesTheWindowManager) {
@@ -215,7 +224,8 @@ TEST(DesktopChoice, X11SessionTakesX11AndNamesTheWindowManager) {
     const auto& info = d->windows().desktop();
     EXPECT_EQ(info.reach, DesktopReach::TopLevel);
     EXPECT_TRUE(has_line(info.choice, "X11 session, DISPLAY=" + x.display())) << info.choice[0];
-    EXPECT_TRUE(has_line(info.choice, "Window manager: Openbox, which activates windows asked for by _NET_ACTIVE_WINDOW"));
+    EXPECT_TRUE(has_line(info.choice,
+                         "Window manager: Openbox, which activates windows asked for by _NET_ACTIVE_WINDOW"));
     EXPECT_TRUE(info.notices.empty());
 }
 

@@ -87,8 +87,8 @@ XServer::XServer(bool window_manager) {
     // -displayfd: the server picks a free display and writes its number.
     // -noreset: the server would start afresh (refusing clients meanwhile)
     // each time its last client leaves.
-    xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-nolisten", "tcp", "-screen", "0",
-                   "1024x768x24"},
+    xvfb_ = spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-noreset", "-nolisten", "tcp", "-screen",
+                   "0", "1024x768x24"},
                   {});
     ::close(fds[1]);
     if (xvfb_ < 0) {
@@ -240,9 +240,10 @@ bool TestClient::focus(Window w) {
     int format = 0;
     unsigned long n = 0, after = 0;
     unsigned char* data = nullptr;
-    const bool managed = XGetWindowProperty(dpy_, root, XInternAtom(dpy_, "_NET_SUPPORTING_WM_CHECK", False), 0, 1,
-                                            False, XA_WINDOW, &type, &format, &n, &after, &data) == Success &&
-                         n == 1;
+    const bool managed =
+        XGetWindowProperty(dpy_, root, XInternAtom(dpy_, "_NET_SUPPORTING_WM_CHECK", False), 0, 1, False,
+                           XA_WINDOW, &type, &format, &n, &after, &data) == Success &&
+        n == 1;
     if (data != nullptr) XFree(data);
     if (managed) {
         XEvent e{};
