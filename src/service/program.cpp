@@ -111,7 +111,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
     STARTERRORLOG(c);
     if (!opened.ok()) c.FOOERROR.writeln("Console: " + opened.error());
     auto res = c.plat.threads->raise_timer_resolution();
-    if (!res.ok()) c.FOOERROR.writeln("Timer resolution not raised: " + res.error());
+    if (!res.ok()) c.FOOERROR.writeln("Timer resolution: " + res.error());
     prepare_console(c);
     report_desktop(c);
     LISTCOMMPORT(c, c.serial.PORTSTOTAL, c.serial.PORTNAME);
