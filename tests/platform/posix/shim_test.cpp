@@ -82,7 +82,9 @@ class ShimTest : public ::testing::Test {
 protected:
     void SetUp() override { at(0, 0); }
     // An entry for the child to write: word from t0 + offset_us on.
-    void at(std::int64_t offset_us, int word) { entries += std::to_string(offset_us) + ' ' + std::to_string(word) + ' '; }
+    void at(std::int64_t offset_us, int word) {
+        entries += std::to_string(offset_us) + ' ' + std::to_string(word) + ' ';
+    }
     ChildResult run(const char* routine, std::vector<std::string> extra = {}) {
         ChildOptions o;
         o.env = {std::string("LD_PRELOAD=") + QN_SHIM_PATH, "QN_SHIM_DEV=" + pty.slave_path,
