@@ -19,6 +19,21 @@ std::int32_t ceiling_ms(const Context& c) {
     return c.cfg.SLEEPNUM;
 }
 
+// At rest (no touch being counted, no key waiting, no automatic ringing)
+// nothing happens that a wake source or a due time would not announce, and a
+// pass every SLEEPNUM milliseconds would cost a wake-up of the whole thread
+// 200 times a second for nothing (tens of microseconds of CPU each on a
+// virtual machine). The loop then waits for its sources alone, looking round
+// once a second.
+constexpr std::int32_t kRestWaitMs = 1000;
+
+bool at_rest(const Context& c) {
+    if (c.autoring.AUTOKEYPRESS || c.strokes.MYCOUNTER != 0) return false;
+    for (std::int32_t I = 1; I <= c.keyout.SENSORSACTIVE && I <= MAXSENSORS; ++I)
+        if (c.strokes.SENDAKEYACTIVE[I]) return false;
+    return true;
+}
+
 bool events_waiting(const Context& c) {
     const SerialState& s = c.serial;
     return s.SERIALTHREADON && s.LASTILOWBUFFER < s.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire);
@@ -61,7 +76,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
         return w;
     }
     w.wait = true;
-    w.until_us = now_us + MULTINT64(ceiling, 1000);
+    w.until_us = now_us + MULTINT64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
     w.sources = platform::WAKE_CONSOLE | (c.cfg.BAGLEYMODE ? platform::WAKE_PORT : platform::WAKE_EVENT);
     for (std::int64_t due : {next_key_due(c, now_us), next_beat_due(c)}) {
         if (due >= 0 && due <= w.until_us) {

@@ -1,7 +1,9 @@
 // The service loop: one pass drives every subsystem (commands and automatic
 // ringing, the watch loop, key dispatch), then waits for whatever comes
 // first: a sensor event, a byte on the port, a console key, the next due
-// key or beat, or SLEEPNUM milliseconds, the longest one pass may wait.
+// key or beat, or SLEEPNUM milliseconds, the longest one pass may wait while
+// ringing is under way (at rest, with nothing to count or send, the sources
+// alone wake it).
 #pragma once
 
 #include <cstdint>

@@ -144,6 +144,7 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
     b.port.bytes = {{1 * kSecond, 'b'}, {1 * kSecond + 30000, 'a'}, {2 * kSecond, 'a'}, {2 * kSecond + 10000, 'a'}};
     prepare_service_loop(b.c);
+    b.c.strokes.MYCOUNTER = 5;  // a touch under way: passes at most SLEEPNUM apart
     // The loop's wait sees each byte arrive; the pass that reads it comes
     // 3 ms later, and the byte keeps its arrival time.
     auto pass_until = [&](std::int64_t t) {

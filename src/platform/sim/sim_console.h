@@ -44,6 +44,7 @@ public:
     void set_source(KeySource* source) { source_ = source; }
     // When the simulation's next key is due; main thread, lock not held.
     std::int64_t next_key_at() { return source_ ? source_->next_key_at() : kNever; }
+    bool has_terminal() const { return terminal_ != nullptr; }
 
 private:
     void draw_status();

@@ -8,6 +8,9 @@ namespace {
 
 // How early a real-time wait for a precise deadline wakes, to spin the rest.
 constexpr std::int64_t kSpinUs = 200;
+// A person's keys on the terminal are not a source the simulation can wait
+// on: a wait for keys looks at the terminal this often.
+constexpr std::int64_t kTerminalLookUs = 50000;
 
 }  // namespace
 
@@ -44,6 +47,7 @@ Result<Wake> SimWait::wait_until(std::int64_t deadline, std::uint32_t sources, b
         const std::int64_t start = time_.now_us();
         std::int64_t until = start + remaining;
         if (precise && !time_.is_virtual()) until -= kSpinUs;
+        if ((sources & WAKE_CONSOLE) && console_.has_terminal()) until = std::min(until, start + kTerminalLookUs);
         for (;;) {
             const std::int64_t now = time_.now_us();
             if ((sources & WAKE_EVENT) && signalled_) {
