@@ -8,6 +8,7 @@
 #include "core/timing.h"
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
+#include "link/tower.h"
 #include "strokes/logs.h"
 
 namespace qn {
@@ -190,12 +191,22 @@ void KEYSENDING(Context& c, char key, std::int32_t I) {
     DOTHEKEYACTION(c, idx, key, I);
 }
 
+// A key due for a tower reached over the link: the same bookkeeping as a
+// typed key (the doubled key of a missed strike too), but no window and no
+// focus to check.
+void RINGOVERLINK(Context& c, std::int32_t I) {
+    const char key = stroke_key(c, I);
+    deliver(c, I, key, [&c, key] { ring_key_over_link(c, key); }, false);
+}
+
 void DOKEYSENDING(Context& c) {
     KeyoutState& k = c.keyout;
     StrokesState& s = c.strokes;
     for (std::int32_t I = 1; I <= k.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
         if (!s.SENDAKEYACTIVE[I] || MYELAPSEDMICROSECS(c) < s.SENSORACTIONTIME[I]) continue;
-        if (k.TARGETPROGRAMINDEX == 0 || k.TARGETPROGRAMINDEX == 1)
+        if (tower_link_in_use(c))
+            RINGOVERLINK(c, I);
+        else if (k.TARGETPROGRAMINDEX == 0 || k.TARGETPROGRAMINDEX == 1)
             SENDAKEY(c, I);
         else
             KEYSENDING(c, stroke_key(c, I), I);

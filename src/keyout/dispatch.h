@@ -9,6 +9,7 @@ namespace qn {
 
 void DOKEYSENDING(Context& c);
 void SENDAKEY(Context& c, std::int32_t I);
+void RINGOVERLINK(Context& c, std::int32_t I);
 bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd);
 void KEYSENDING(Context& c, char key, std::int32_t I);
 void DOTHEKEYACTION(Context& c, std::int32_t targetIndex, char key, std::int32_t I);

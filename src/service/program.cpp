@@ -12,6 +12,7 @@
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
+#include "link/tower.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
 #include "strokes/logs.h"
@@ -133,6 +134,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
     }
     if (!c.cfg.BAGLEYMODE && !c.serial.SERIALTHREADON) start_serial_thread(c, c.serial.SERIALHANDLE);
 
+    start_tower_link(c);
     find_target_window(c);
     c.FOOERROR.writeln(" the following calibration is assumed on entry to main cycle");
     WRITECURRENTCALIBRATIONTOSCREEN(c, c.FOOERROR);
@@ -150,6 +152,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
 void main_loop_pass(Context& c) {
     KEYCHECK(c);
     if (WATCHPORTS(c)) DOKEYSENDING(c);
+    show_tower_link(c);
     if (c.cfg.BAGLEYMODE)
         SLEEP(c, 1);
     else if (c.cfg.SLEEPNUM > -1)

@@ -51,7 +51,8 @@ Platform& native_platform() {
         new posix::PosixClock,    new posix::PosixThreads,
         new posix::PosixSerial,   new posix::PosixConsole(STDIN_FILENO, STDOUT_FILENO),
         new posix::PosixKeyboard, new posix::PosixWindows,
-        new posix::PosixFiles,    new posix::PosixProcess};
+        new posix::PosixFiles,    new posix::PosixProcess,
+        posix::network_service ? posix::network_service() : nullptr};
     return *platform;
 }
 

@@ -79,6 +79,11 @@ public:
     Result<std::vector<ProcessEntry>> processes() override;
 };
 
+// The network service (network.cpp). It is a library of its own, linked
+// only into the programs that ring over a tower link: the declaration is
+// weak, so elsewhere it is null and native_platform() has no network.
+Network* network_service() __attribute__((weak));
+
 class PosixProcess : public Process {
 public:
     [[noreturn]] void exit(int code) override;
