@@ -49,12 +49,13 @@ Frame of_kind(FrameKind k) {
 
 bool is_digit(char ch) { return ch >= '0' && ch <= '9'; }
 
-// A whole number of milliseconds from an open packet, within reason.
+// A whole number of milliseconds from an open packet, within reason. (The
+// Engine.IO server of Debian 12 announces an interval under a second as 0.)
 bool ping_time(const Json& open, const char* key, std::int64_t& out) {
     auto it = open.find(key);
     if (it == open.end() || !it->is_number_integer()) return false;
     const std::int64_t v = it->get<std::int64_t>();
-    if (v < 1 || v > 3600 * 1000) return false;
+    if (v < 0 || v > 3600 * 1000) return false;
     out = v;
     return true;
 }

@@ -48,6 +48,7 @@ TEST(Frames, TruncatedWrongAndHostileMessagesAreMalformedNotFatal) {
         "0{\"sid\":5,\"pingInterval\":1,\"pingTimeout\":1}",
         "0{\"sid\":\"a\",\"pingInterval\":\"25000\",\"pingTimeout\":20000}",
         "0{\"sid\":\"a\",\"pingInterval\":-5,\"pingTimeout\":20000}",
+        "0{\"sid\":\"a\",\"pingInterval\":25000}",
         "4",                                // message without a Socket.IO packet
         "47",                               // no such Socket.IO type
         "42",                               // event without payload

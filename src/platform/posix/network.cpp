@@ -45,6 +45,7 @@ using ErrorCode = beast::error_code;
 // Messages waiting to be written before a WebSocket counts as stuck.
 constexpr std::size_t kMaxQueuedWrites = 256;
 constexpr auto kCloseWait = std::chrono::milliseconds(1000);
+constexpr std::size_t kReadPiece = 64 * 1024;
 
 struct Target {
     bool tls = false;
@@ -261,7 +262,7 @@ Result<void> BeastWebSocket<Next>::open(const Target& t, Clock::time_point deadl
     ws_.set_option(limits);
     ws_.set_option(websocket::stream_base::decorator(
         [](websocket::request_type& req) { req.set(http::field::user_agent, "Quennick"); }));
-    ws_.read_message_max(kMaxWebSocketMessage);
+    ws_.read_message_max(0);  // no limit of Beast's: start_read measures
     websocket::response_type res;
     ErrorCode ec = run_one(ioc_, [&](auto h) { ws_.async_handshake(res, t.host_header, t.path, h); });
     if (ec) {
@@ -294,12 +295,24 @@ std::string BeastWebSocket<Next>::read_error(const ErrorCode& ec) {
     return "WebSocket read: " + ec.message();
 }
 
+// A message is read in pieces and measured here. Beast's own limit would
+// fail the connection from the frame's header, and over TLS the report of
+// that comes out as the error of the close that follows.
 template <typename Next>
 void BeastWebSocket<Next>::start_read() {
-    ws_.async_read(in_, [this](ErrorCode ec, std::size_t) {
+    ws_.async_read_some(in_, kReadPiece, [this](ErrorCode ec, std::size_t) {
         if (ec) {
             read_failed_ = true;
             failed(read_error(ec));
+            return;
+        }
+        if (in_.size() > kMaxWebSocketMessage) {
+            in_.clear();
+            failed(read_error(websocket::error::message_too_big));
+            return;
+        }
+        if (!ws_.is_message_done()) {
+            start_read();
             return;
         }
         std::string message = beast::buffers_to_string(in_.data());
@@ -478,6 +491,8 @@ private:
 };
 
 }  // namespace
+
+std::unique_ptr<Network> make_network() { return std::make_unique<PosixNetwork>(); }
 
 Network* network_service() {
     // Never destroyed: a link thread may still use it while the process ends.

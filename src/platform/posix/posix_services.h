@@ -83,6 +83,8 @@ public:
 // only into the programs that ring over a tower link: the declaration is
 // weak, so elsewhere it is null and native_platform() has no network.
 Network* network_service() __attribute__((weak));
+// A service of its own, which reads the certificate store afresh (tests).
+std::unique_ptr<Network> make_network();
 
 class PosixProcess : public Process {
 public:
