@@ -191,6 +191,11 @@ std::string run_session(Shared& s, platform::WebSocket& ws) {
         if (s.is_stopping()) return "stopped";
         auto r = ws.receive(s.cfg.poll_ms);
         const std::int64_t now = TowerLink::now_ms();
+        {
+            // A ring that could not be sent ends the connection too.
+            std::lock_guard<std::mutex> g(s.send_mu);
+            if (!s.send_error.empty()) return s.send_error;
+        }
         if (!r.ok()) return r.error();
         if (!r.value()) {
             if (step != Step::Joined && now - start > s.cfg.join_timeout_ms) return not_answered(step, s.cfg.tower_id);
@@ -237,8 +242,6 @@ std::string run_session(Shared& s, platform::WebSocket& ws) {
         }
         default: break;
         }
-        std::lock_guard<std::mutex> g(s.send_mu);
-        if (!s.send_error.empty()) return s.send_error;
     }
 }
 
@@ -290,7 +293,11 @@ void run(const std::shared_ptr<Shared>& sp) {
             s.send_error.clear();
         }
         s.set_phase(Phase::Joining);
-        const long joins_before = s.counters.connections;
+        long joins_before = 0;
+        {
+            std::lock_guard<std::mutex> g(s.mu);
+            joins_before = s.counters.connections;
+        }
         std::string why = run_session(s, *ws);
         {
             std::lock_guard<std::mutex> g(s.send_mu);
@@ -375,10 +382,10 @@ bool TowerLink::ring(int bell, bool handstroke) {
         auto r = s.ws->send_text(bell_frame(s.cfg.tower_id, bell, handstroke));
         sent = r.ok();
         if (!sent) {
-            // The link's thread sees the closed socket and starts again.
+            // The link's thread sees this within a poll and starts again;
+            // closing here could keep the caller waiting.
             if (s.send_error.empty()) s.send_error = "send: " + r.error();
             s.joined = false;
-            s.ws->close();
         }
     }
     std::lock_guard<std::mutex> m(s.mu);
@@ -394,7 +401,15 @@ bool TowerLink::ring(int bell, bool handstroke) {
 bool TowerLink::call(std::string_view name) {
     Shared& s = *s_;
     std::lock_guard<std::mutex> g(s.send_mu);
-    const bool sent = s.joined && s.ws && s.ws->send_text(call_frame(s.cfg.tower_id, name)).ok();
+    bool sent = false;
+    if (s.joined && s.ws) {
+        auto r = s.ws->send_text(call_frame(s.cfg.tower_id, name));
+        sent = r.ok();
+        if (!sent) {
+            if (s.send_error.empty()) s.send_error = "send: " + r.error();
+            s.joined = false;
+        }
+    }
     std::lock_guard<std::mutex> m(s.mu);
     ++(sent ? s.counters.calls_sent : s.counters.calls_lost);
     return sent;

@@ -300,7 +300,7 @@ def main():
         else:
             module, cls = args.runner.split(":")
             runner = getattr(importlib.import_module(module), cls)(args.program, port)
-        ring60(runner, port, args.shim, work)
+        ring60(runner, port, os.path.abspath(args.shim), work)
     except Failure as e:
         failed = 1
         print(f"FAILED: {e}")
