@@ -179,8 +179,9 @@ void SimRinger::poll() {
         }
         return;
     }
-    for (const Planned& k : keys_)
-        if (k.cancel_on_change) return;  // still busy with the last question
+    // Still busy with the last question: a number being typed changes the
+    // screen as it goes, and is not a new question.
+    if (!keys_.empty()) return;
     int line = 0;
     const Prompt p = recognise(screen_, &line);
     if (p == Prompt::None) return;
