@@ -33,7 +33,10 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
     const bool record = s.NOUTPUTTIME >= 1 && s.NOUTPUTTIME <= MAXROWSALLOWED;
     if (s.DOUBLEDSEND) {
         if (k.USEDOUBLEDSEND) {
-            SLEEP(c, k.DOUBLESTRIKEDELAY);
+            // The made-up key is due DOUBLESTRIKEDELAY after the first, kept
+            // as precisely as any due key.
+            c.screen.present();
+            wait_until_due(c, T + MULTINT64(k.DOUBLESTRIKEDELAY, 1000));
             send();
             if (c.cfg.MONITOROUTPUT)
                 c.FOOERROR.writeln("doubled key sent");
@@ -197,6 +200,15 @@ void KEYSENDING(Context& c, char key, std::int32_t I) {
 void RINGOVERLINK(Context& c, std::int32_t I) {
     const char key = stroke_key(c, I);
     deliver(c, I, key, [&c, key] { ring_key_over_link(c, key); }, false);
+}
+
+std::int64_t next_key_due(const Context& c, std::int64_t now_us) {
+    std::int64_t next = -1;
+    for (std::int32_t I = 1; I <= c.keyout.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
+        const std::int64_t due = c.strokes.SENSORACTIONTIME[I];
+        if (c.strokes.SENDAKEYACTIVE[I] && due > now_us && (next < 0 || due < next)) next = due;
+    }
+    return next;
 }
 
 void DOKEYSENDING(Context& c) {

@@ -95,7 +95,11 @@ void start_tower_link(Context& c) {
     c.FOOERROR.writeln("Tower link: tower " + id + " on " + lc.site + ", bells " + bells_text(c.cfg) + ", " +
                        (lc.email.empty() ? std::string("anonymous") : "account " + lc.email));
     c.link.session = std::make_unique<link::TowerLink>(*c.plat.network, std::move(lc));
-    if (c.link.on_change) c.link.session->on_change(c.link.on_change);
+    // The service loop is woken to show the news at once.
+    c.link.session->on_change([wait = c.plat.wait, also = c.link.on_change] {
+        if (wait) wait->signal();
+        if (also) also();
+    });
     c.link.session->start();
     c.link.shown.clear();
 }

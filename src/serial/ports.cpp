@@ -170,13 +170,47 @@ std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t 
     auto t = c.plat.serial->get_timeouts(h);
     if (!t.ok()) return 0;
     Timeouts want = t.value();
-    want.read_interval = 0;
-    want.read_total_constant = static_cast<std::uint32_t>(millisecs);
-    if (!(want.read_interval == t.value().read_interval && want.read_total_constant == t.value().read_total_constant)) {
+    if (millisecs > 0) {
+        want.read_interval = 0;
+        want.read_total_constant = static_cast<std::uint32_t>(millisecs);
+    } else {
+        // No time-out at all: a read returns at once with what is there.
+        // (All zeros would mean the opposite: wait for ever.)
+        want.read_interval = platform::MAXDWORD_VALUE;
+        want.read_total_multiplier = 0;
+        want.read_total_constant = 0;
+    }
+    if (!(want.read_interval == t.value().read_interval && want.read_total_constant == t.value().read_total_constant &&
+          want.read_total_multiplier == t.value().read_total_multiplier)) {
         if (!c.plat.serial->set_timeouts(h, want).ok()) return 0;
     }
     auto n = c.plat.serial->read(h, buf, 1);
     return n.ok() ? static_cast<std::int32_t>(n.value()) : 0;
+}
+
+void report_port_latency(Context& c) {
+    if (c.serial.SERIALHANDLE == 0) return;
+    const platform::PortLatency l = c.plat.serial->tune_latency(c.serial.SERIALHANDLE);
+    std::string line = "Port latency: ";
+    line += l.note.empty() ? (l.low_latency ? "low latency on" : "no low-latency request here") : l.note;
+    if (l.timer_ms >= 0)
+        line += "; adapter latency timer " + str(l.timer_ms) + " ms (" + l.where + ")";
+    else
+        line += "; no adapter latency timer found";
+    c.FOOERROR.writeln(line);
+    // Line changes are sent on at once; only the box's characters wait.
+    if (!c.cfg.BAGLEYMODE || l.timer_ms <= 2 || l.low_latency) return;
+    const std::string warning = "The USB serial adapter holds characters back up to " + str(l.timer_ms) +
+                                " ms (its latency timer): keys can be that late.";
+    const std::string how = "To change it: " + l.advice;
+    c.FOOERROR.writeln(warning);
+    c.FOOERROR.writeln(how);
+    FULLWINDOW(c);
+    c.screen.textcolor(YELLOW);
+    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+    c.screen.writeln(warning);
+    c.screen.writeln(how);
+    c.screen.textcolor(WHITE);
 }
 
 void close_serial_port(Context& c, PortHandle h) {

@@ -20,8 +20,13 @@ bool MYSERGETCTS(Context& c, PortHandle h);
 bool MYSERGETDSR(Context& c, PortHandle h);
 bool MYSERGETCD(Context& c, PortHandle h);
 bool MYSERGETRI(Context& c, PortHandle h);
-// Reads at most one character with a total time-out; returns 0 or 1.
+// Reads at most one character with a total time-out (0: none, what is
+// there already); returns 0 or 1.
 std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t millisecs);
+// Asks for low latency on the service port and logs what the adapter does
+// to incoming bytes; in data mode an adapter that holds them back more than
+// 2 ms is told on the screen too, with how to change it.
+void report_port_latency(Context& c);
 // Flush, purge output, close.
 void close_serial_port(Context& c, PortHandle h);
 

@@ -5,7 +5,6 @@
 #include "console/bignumber.h"
 #include "console/crt.h"
 #include "core/context.h"
-#include "service/keycheck.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/dispatch.h"
@@ -15,6 +14,8 @@
 #include "link/tower.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
+#include "service/keycheck.h"
+#include "service/loop.h"
 #include "strokes/logs.h"
 #include "strokes/watchports.h"
 
@@ -145,18 +146,10 @@ void startup(Context& c, const std::vector<std::string>& args) {
     c.strokes.SNUM = 0;
     c.strokes.MYCOUNTER = -1;
     WRITEBIG(c);
+    report_port_latency(c);
     for (std::int32_t i = 1; i <= MAXSENSORS; ++i) c.strokes.SENDAKEYACTIVE[i] = false;
     c.autoring.ROWN = -6;
-}
-
-void main_loop_pass(Context& c) {
-    KEYCHECK(c);
-    if (WATCHPORTS(c)) DOKEYSENDING(c);
-    show_tower_link(c);
-    if (c.cfg.BAGLEYMODE)
-        SLEEP(c, 1);
-    else if (c.cfg.SLEEPNUM > -1)
-        SLEEP(c, c.cfg.SLEEPNUM);
+    prepare_service_loop(c);
 }
 
 void shutdown(Context& c) {

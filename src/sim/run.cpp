@@ -49,6 +49,8 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.files = files_.get();
     plat_.process = process_.get();
     plat_.network = native.network;
+    wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
+    plat_.wait = wait_.get();
     ctx_ = make_context(plat_);
     if (options_.tower != 0) ring_over_link();
 
@@ -174,6 +176,7 @@ void SimRun::teardown() {
         (void)ctx_.release();
         (void)bell_.release();
         (void)serial_.release();
+        (void)wait_.release();
         (void)time_.release();
         (void)files_.release();
     }

@@ -85,12 +85,16 @@ void watch_signals(Context& c) {
         if (l.use) take_line_event(c, l, word);
 }
 
+// The loop's wait watches the port, so the read takes what is there and
+// never waits; a byte is stamped when the wait saw it arrive.
 void watch_data(Context& c) {
     StrokesState& s = c.strokes;
-    s.DATB = read_serial_char(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], s.SERIALREADTIMEOUTTIME);
+    s.DATB = read_serial_char(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], 0);
     s.OKDAT = false;
+    const std::int64_t arrival = s.PORTARRIVALMICRO;
+    s.PORTARRIVALMICRO = -1;
     if (s.DATB > 0) {
-        s.THISEVENTTIMEMICRO = MYELAPSEDMICROSECS(c);
+        s.THISEVENTTIMEMICRO = arrival >= 0 ? arrival : MYELAPSEDMICROSECS(c);
         // The window runs from the last accepted character of any bell, so a
         // character of this bell right after another bell's is lost.
         if (s.THISEVENTTIMEMICRO - s.LASTEVENTTIMEMICRO > MULTINT64(c.cfg.SWITCHBOUNCEDELAY, 1000)) {

@@ -124,11 +124,12 @@ class Tower:
     def __init__(self, work):
         self.work = work
         self.ca = work / "ca"
-        r = subprocess.run(["bash", "-c", f"source '{ROOT}/scripts/lib/testca.sh' && qn_testca_make '{self.ca}'"])
+        r = subprocess.run(["bash", "-c", f"source '{ROOT}/scripts/lib/throwaway-ca.sh' && qn_tca_make '{self.ca}'"
+                                          f" && qn_tca_bundle '{self.ca}'"])
         check(r.returncode == 0, "the test CA could not be made")
         self.events = work / "events.jsonl"
         self.heard = work / "heard.jsonl"
-        self.server = Child(["/usr/bin/python3", str(HERE / "tower_server.py"), "--cert", str(self.ca / "server.pem"),
+        self.server = Child(["/usr/bin/python3", str(HERE / "tower_server.py"), "--cert", str(self.ca / "server.crt"),
                              "--key", str(self.ca / "server.key"), "--towers", f"{TOWER}:8",
                              "--events", str(self.events)], str(work / "server.out"))
         port = wait_until(lambda: setting(self.server.text(), "PORT"), 20)

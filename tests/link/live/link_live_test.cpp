@@ -26,8 +26,8 @@ constexpr std::int64_t kTower = 123456789;
 struct Ca : ::testing::Environment {
     void SetUp() override {
         dir = std::make_unique<TempDir>();
-        const std::string cmd = "bash -c 'source " + source("scripts/lib/testca.sh") + " && qn_testca_make " +
-                                dir->path + "'";
+        const std::string cmd = "bash -c 'source " + source("scripts/lib/throwaway-ca.sh") + " && qn_tca_make " +
+                                dir->path + " && qn_tca_bundle " + dir->path + "'";
         made = std::system(cmd.c_str()) == 0;
         trust = dir->file("trust.pem");
         setenv("SSL_CERT_FILE", trust.c_str(), 1);
@@ -41,7 +41,7 @@ Ca* ca = static_cast<Ca*>(::testing::AddGlobalTestEnvironment(new Ca));
 
 ServerOptions tls_server(const TempDir& t) {
     ServerOptions o;
-    o.cert = ca->dir->file("server.pem");
+    o.cert = ca->dir->file("server.crt");
     o.key = ca->dir->file("server.key");
     o.events = t.file("events.jsonl");
     return o;

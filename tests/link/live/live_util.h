@@ -1,6 +1,6 @@
 // The live suite's rig: the tests' tower server and its listener as child
 // processes (Debian's python3-socketio, run with /usr/bin/python3), a test
-// certificate authority from scripts/lib/testca.sh, and the JSON lines they
+// certificate authority from scripts/lib/throwaway-ca.sh, and the JSON lines they
 // write.
 #pragma once
 
