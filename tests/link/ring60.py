@@ -10,10 +10,10 @@ gross bound); the delay from due time to arrival is printed (median, p99).
 The program leaves the tower (c_user_left) when it quits.
 
 The program under test is a Runner; this file has the Linux one
-(--runner linux: the program in tmux, the pty made a serial port it lists).
+(--runner linux: the program in tmux, the pty its serial port).
 Another runner (the Windows program under Wine) provides the same methods:
 
-    port_name            what the settings file's comport= names
+    comport              what the settings file's comport= holds
     trust                "env": SSL_CERT_FILE reaches the program;
                          "store": the test CA must be in the system's store
     Class(program, port) the program's path and the LinePort (port.device is
@@ -179,43 +179,27 @@ class LinePort:
 
 
 class LinuxRunner:
-    """The Linux program in a terminal (tmux, 80 x 25). The pty is made a
-    port the program lists: in a mount namespace of its own, a listing of
-    /sys/class/tty that holds one USB serial port, ttyQN<pid>, whose
-    /dev entry is a link to the pty (the only change outside: that link,
-    removed again)."""
+    """The Linux program in a terminal (tmux, 80 x 25), its serial port the
+    pty itself (the settings file names the path)."""
 
     trust = "env"
 
     def __init__(self, program, port):
         self.program = os.path.abspath(program)
-        self.port = port
-        self.port_name = f"ttyQN{os.getpid()}"
-        self.sock = f"qnlink{os.getpid()}"
-        self.dev = Path("/dev") / self.port_name
+        self.comport = str(port.dir / "port")
+        self.tmux = ["tmux", "-L", f"qnlink{os.getpid()}"]
 
     def start(self, workdir, env):
-        sysfs = workdir / "sys-class-tty"
-        dev = sysfs / self.port_name / "device"
-        dev.mkdir(parents=True)
-        os.symlink("/sys/bus/usb-serial/drivers/ftdi_sio", dev / "driver")
-        os.symlink("/sys/bus/usb-serial", dev / "subsystem")
-        if self.dev.is_symlink():
-            self.dev.unlink()
-        os.symlink(self.port.device, self.dev)
         exports = " ".join(f"{k}='{v}'" for k, v in env.items())
-        inner = f"mount --bind '{sysfs}' /sys/class/tty && cd '{workdir}' && exec env {exports} '{self.program}'"
-        cmd = f"unshare -m sh -c \"{inner}\"; echo exit=$? > '{workdir}/exit'; sleep 600"
-        subprocess.run(["tmux", "-L", self.sock, "new-session", "-d", "-s", "ring", "-x", "80", "-y", "25", cmd],
-                       check=True)
+        cmd = f"cd '{workdir}' && env {exports} '{self.program}'; echo exit=$? > '{workdir}/exit'; sleep 600"
+        subprocess.run(self.tmux + ["new-session", "-d", "-s", "ring", "-x", "80", "-y", "25", cmd], check=True)
         self.workdir = workdir
 
     def screen(self):
-        r = subprocess.run(["tmux", "-L", self.sock, "capture-pane", "-p", "-t", "ring"], capture_output=True, text=True)
-        return r.stdout
+        return subprocess.run(self.tmux + ["capture-pane", "-p", "-t", "ring"], capture_output=True, text=True).stdout
 
     def type(self, keys):
-        subprocess.run(["tmux", "-L", self.sock, "send-keys", "-t", "ring", "-l", keys], check=True)
+        subprocess.run(self.tmux + ["send-keys", "-t", "ring", "-l", keys], check=True)
 
     def wait_exit(self, timeout):
         f = self.workdir / "exit"
@@ -224,16 +208,14 @@ class LinuxRunner:
         return int(f.read_text().strip().split("=")[1])
 
     def stop(self):
-        subprocess.run(["tmux", "-L", self.sock, "kill-server"], capture_output=True)
-        if self.dev.is_symlink():
-            self.dev.unlink()
+        subprocess.run(self.tmux + ["kill-server"], capture_output=True)
 
 
 def ring60(runner, port, shim, work):
     tower = Tower(work)
     try:
         fixture = (HERE / "fixtures" / "signals_tower.ini").read_bytes().decode("latin-1")
-        settings = fixture.replace("comport=\\\\.\\COM7", f"comport=\\\\.\\{runner.port_name}")
+        settings = fixture.replace("comport=\\\\.\\COM7", f"comport={runner.comport}")
         settings = settings.replace("towersite=https://localhost:8443", f"towersite={tower.site}")
         prog_dir = work / "program"
         prog_dir.mkdir()
