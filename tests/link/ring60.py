@@ -25,7 +25,11 @@ Another runner (the Windows program under Wine) provides the same methods:
     wait_exit(timeout)   the exit code, or None while it still runs
     stop()               ends whatever is left
 
-and is chosen with --runner module:Class (the module on sys.path).
+and is chosen with --runner module:Class (the module on sys.path). A Wine
+runner maps a COM port to port.device (scripts/lib/wine-env.sh), adds
+QN_SHIM_LATCH=1 to env (Wine polls the lines) and has trust = "store": the
+harness then puts the test CA in the system's store for the run and takes
+it out again.
 
 Run with /usr/bin/python3 (Debian's python3-socketio for the listener).
 Ends with a line "ring60: N passed, N failed".
@@ -141,6 +145,16 @@ class Tower:
         check(wait_until(lambda: "READY" in self.listener.text(), 20),
               "the listener did not join:\n" + self.listener.text())
 
+    def trust_in_store(self):
+        """For a program that reads only the system's store (WinHTTP under
+        Wine): the CA goes in under the name throwaway-ca.sh uses, so a run
+        killed before it could take it out is cleaned up by the next."""
+        self.stored = Path("/usr/local/share/ca-certificates") / f"quennick-throwaway-ca-{os.getpid()}.crt"
+        self.stored.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(self.ca / "ca.crt", self.stored)
+        check(subprocess.run(["update-ca-certificates"], capture_output=True).returncode == 0,
+              "update-ca-certificates failed")
+
     def rings(self):
         return [r for r in json_lines(self.heard) if r.get("event") == "s_bell_rung" and r.get("bell") == BELL]
 
@@ -150,6 +164,9 @@ class Tower:
     def stop(self):
         self.listener.stop()
         self.server.stop()
+        if getattr(self, "stored", None) and self.stored.exists():
+            self.stored.unlink()
+            subprocess.run(["update-ca-certificates"], capture_output=True)
 
 
 class LinePort:
@@ -223,6 +240,8 @@ def ring60(runner, port, shim, work):
         env = port.shim_env(shim)
         if runner.trust == "env":
             env["SSL_CERT_FILE"] = str(tower.ca / "trust.pem")
+        else:
+            tower.trust_in_store()
         runner.start(prog_dir, env)
         joined = wait_until(lambda: f"Tower {TOWER}: joined" in runner.screen(), 30)
         check(joined, "the program did not join the tower:\n" + runner.screen())
