@@ -5,6 +5,10 @@ QN_BUILD_PACKAGES="cmake ninja-build g++ make googletest libgtest-dev libgmock-d
 # The Linux desktop's tests: X servers with and without a window manager, a
 # real browser, the program in a terminal.
 QN_DESKTOP_PACKAGES="xvfb openbox chromium tmux xdotool x11-utils"
+# The tower link: Boost.Beast and OpenSSL (Linux), JSON (both programs); its
+# tests run a tower server on python3-socketio and the program in tmux.
+QN_BUILD_PACKAGES="$QN_BUILD_PACKAGES libboost-dev libssl-dev nlohmann-json3-dev"
+QN_LINK_PACKAGES="python3-socketio python3-eventlet python3-websocket openssl ca-certificates tmux"
 QN_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool socat x11-apps imagemagick"
 QN_FUZZ_PACKAGES="clang libclang-rt-14-dev"
 # The Win32 network suites: their HTTP/WebSocket server and throwaway TLS CA.

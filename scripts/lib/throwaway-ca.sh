@@ -6,6 +6,9 @@
 #   qn_tca_make DIR        DIR/ca.crt, DIR/server.crt, DIR/server.key (new each time)
 #   qn_tca_install DIR     trust DIR/ca.crt system-wide (root; update-ca-certificates)
 #   qn_tca_remove          take it out again (safe to call when not installed)
+#   qn_tca_bundle DIR      DIR/trust.pem: the system's bundle and DIR/ca.crt, for
+#                          SSL_CERT_FILE: an OpenSSL program (the Linux program,
+#                          Python) given it trusts the CA, and nothing else does
 #
 # Install from a script that removes it again on every way out, e.g.
 #   trap qn_tca_remove EXIT
@@ -69,4 +72,9 @@ qn_tca_remove() {
     rm -f "$QN_TCA_INSTALLED"
     QN_TCA_INSTALLED=
     update-ca-certificates >/dev/null 2>&1 || true
+}
+
+qn_tca_bundle() {
+    local dir=$1 system=/etc/ssl/certs/ca-certificates.crt
+    { if [ -f "$system" ]; then cat "$system"; fi; cat "$dir/ca.crt"; } >"$dir/trust.pem"
 }

@@ -8,6 +8,7 @@
 #include "core/timing.h"
 #include "keyout/menus.h"
 #include "keyout/sendtext.h"
+#include "link/tower.h"
 
 namespace qn {
 
@@ -130,6 +131,7 @@ void HALFDOUBLEROW(Context& c) {
 
 void EXPORTKEY(Context& c, char ch) {
     if (is_sent_bell_symbol(ch)) c.FOOERROR.writeln(std::string("sent=") + ch);
+    if (export_over_link(c, ch)) return;
     // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
     const std::int32_t target = c.keyout.TARGETPROGRAMINDEX;
     if (target >= 1 && target <= 3) {

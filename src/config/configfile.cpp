@@ -125,6 +125,15 @@ const KeyDef kKeys[] = {
     {"keydelayback", Scope::Sensor, Form::Integer,
      [](Context&, const Place& p, const Value& v) { p.point->WDELAYBACK = v.integer; }},
     {"program", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.TARGETPROGRAM = *v.text; }},
+    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.TOWERID = v.integer; },
+     0, std::numeric_limits<std::int32_t>::max()},
+    {"towerbellj", Scope::None, Form::Integer,
+     [](Context& c, const Place&, const Value& v) { c.cfg.TOWERBELLJ = v.integer; }, 0, 16},
+    {"towerbellf", Scope::None, Form::Integer,
+     [](Context& c, const Place&, const Value& v) { c.cfg.TOWERBELLF = v.integer; }, 0, 16},
+    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.TOWERSITE = *v.text; }},
+    {"toweremail", Scope::None, Form::String,
+     [](Context& c, const Place&, const Value& v) { c.cfg.TOWEREMAIL = *v.text; }},
 };
 
 const KeyDef* find_key(const std::string& key) {

@@ -141,6 +141,21 @@ void write_programs(Context& c, TextSink& f) {
     f.writeln("program=" + c.cfg.TARGETPROGRAM);
 }
 
+// Only a file that uses the tower link has its lines, so every other file
+// stays as it was.
+void write_tower_link(Context& c, TextSink& f) {
+    const Settings& s = c.cfg;
+    if (s.TOWERID == 0 && s.TOWERSITE == DEFAULTTOWERSITE && s.TOWEREMAIL.empty()) return;
+    f.writeln(";tower link of the Ringing Room targets: towerid 0 sends keys to the browser instead");
+    f.writeln("towerid=" + str(s.TOWERID));
+    f.writeln(";the ringer's bells for the keys j and f (0: none); keys 1-9, 0, -, = ring bells 1-12");
+    f.writeln("towerbellj=" + str(s.TOWERBELLJ));
+    f.writeln("towerbellf=" + str(s.TOWERBELLF));
+    f.writeln("towersite=" + s.TOWERSITE);
+    f.writeln(";an account to log in with (empty: anonymous); the password is asked at each start, never stored");
+    f.writeln("toweremail=" + s.TOWEREMAIL);
+}
+
 // Puts bytes in place of path through temp in the same folder, so that a
 // failure at any step (full disk, power cut, read-only folder) leaves the
 // previous file whole. Empty on success, else the failing call's error text.
@@ -178,6 +193,7 @@ void DOWRITING(Context& c, TextSink& f) {
     write_calibration_data(c, f);
     write_timing(c, f);
     write_programs(c, f);
+    write_tower_link(c, f);
 }
 
 bool WRITECONFIGFILE(Context& c) {

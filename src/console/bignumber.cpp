@@ -13,6 +13,7 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"
+#include "link/tower.h"
 #include "strokes/counter.h"
 
 namespace qn {
@@ -194,7 +195,9 @@ void WRITEINSERVICEMENU(Context& c) {
     s.writeln("[0] (zero) Zero row counter (zeros automatically after ringing pause)");
     s.writeln("[Z,A] configure (Z) Automatic ringing setup [A] toggle (Ringing Room only)");
     const std::string& target = c.cfg.TARGETPROGRAM;
-    if (target == "Open")
+    if (tower_link_in_use(c))
+        s.write("[Q] Quit. Target program=" + target + ", rings go to tower " + str(c.cfg.TOWERID));
+    else if (target == "Open")
         s.write("[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**");
     else if (c.keyout.TARGETPROGRAMINDEX < 2)
         s.write("[Q] Quit. Target program=" + target + " *MUST* be the foreground window!");

@@ -5,6 +5,7 @@
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
+#include "link/tower.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
 
@@ -53,6 +54,7 @@ void SLEEP(Context& c, std::int32_t ms) {
 }
 
 void end_process(Context& c, int code) {
+    stop_tower_link(c);  // leaves the tower, so no one waits on a ringer who has gone
     c.FOOERROR.flush();
     c.screen.present();
     c.plat.console->close();

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "link/session.h"
+
 namespace qn {
 
 void bounds_failure(long index, long lo, long hi) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,10 @@
 #include "strokes/runlog.h"
 
 namespace qn {
+
+namespace link {
+class TowerLink;
+}
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -48,6 +53,7 @@ inline constexpr int MAXAUTOBELLS = 12;
 inline constexpr int AUTOKEYBELLSDEFAULT = 6;
 inline constexpr int AUTOSPEEDDEFAULT = 180;
 inline constexpr int MAXPROCLIST = 100;
+inline constexpr const char* DEFAULTTOWERSITE = "https://ringingroom.com";
 
 // ---- program core ----------------------------------------------------------
 
@@ -101,6 +107,14 @@ struct Settings {
     double SPACERATIOUPPERBOUND = 1.7;
     std::string TARGETPROGRAM = INITIALTARGETPROGRAM;
     bool DOBESPOKE = false;
+
+    // The tower link of the Ringing Room targets: rings go straight to the
+    // tower's server. TOWERID 0: keys go to the browser as before.
+    std::int32_t TOWERID = 0;
+    std::int32_t TOWERBELLJ = 1;  // the ringer's bells for the keys "j" and "f" (0: none)
+    std::int32_t TOWERBELLF = 0;
+    std::string TOWERSITE = DEFAULTTOWERSITE;
+    std::string TOWEREMAIL;       // a Ringing Room account to log in with; empty: anonymous
 };
 
 // ---- sensor input ----------------------------------------------------------
@@ -341,6 +355,21 @@ struct AutoringState {
     bool RINGBELLFIRSTTIME = false;
 };
 
+// ---- tower link ------------------------------------------------------------
+
+struct LinkState {
+    std::unique_ptr<link::TowerLink> session;  // null while no link runs
+    bool service_started = false;  // from now on a changed target restarts the link
+    std::string password;          // typed at the target menu, for the next start only
+    long rings_without_session = 0;  // due while no link ran (a failed start)
+    bool no_bell_logged = false;
+    std::string shown;             // the status line as last drawn
+    // quennick-sim's figures: every ring of a sensing point's key, sent or not.
+    std::function<void(char key, int bell, bool handstroke, bool sent)> on_ring;
+    // Run on the link's thread when its state changes (a wake for the main loop).
+    std::function<void()> on_change;
+};
+
 // ---- the program -----------------------------------------------------------
 
 struct Context {
@@ -362,6 +391,7 @@ struct Context {
     CalibrationState calib;
     ConsoleState con;
     AutoringState autoring;
+    LinkState link;
 };
 
 // Contexts are large (about 1 MB): make them on the heap.

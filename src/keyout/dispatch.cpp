@@ -9,6 +9,7 @@
 #include "keyout/desktop.h"
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
+#include "link/tower.h"
 #include "strokes/logs.h"
 
 namespace qn {
@@ -251,6 +252,14 @@ void KEYSENDING(Context& c, char key, std::int32_t I) {
     DOTHEKEYACTION(c, idx, key, I);
 }
 
+// A key due for a tower reached over the link: the same bookkeeping as a
+// typed key (the doubled key of a missed strike too), but no window and no
+// focus to check.
+void RINGOVERLINK(Context& c, std::int32_t I) {
+    const char key = stroke_key(c, I);
+    deliver(c, I, key, [&c, key] { ring_key_over_link(c, key); }, false);
+}
+
 std::int64_t next_key_due(const Context& c, std::int64_t now_us) {
     std::int64_t next = -1;
     for (std::int32_t I = 1; I <= c.keyout.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
@@ -265,7 +274,9 @@ void DOKEYSENDING(Context& c) {
     StrokesState& s = c.strokes;
     for (std::int32_t I = 1; I <= k.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
         if (!s.SENDAKEYACTIVE[I] || MYELAPSEDMICROSECS(c) < s.SENSORACTIONTIME[I]) continue;
-        if (k.TARGETPROGRAMINDEX == 0 || k.TARGETPROGRAMINDEX == 1)
+        if (tower_link_in_use(c))
+            RINGOVERLINK(c, I);
+        else if (k.TARGETPROGRAMINDEX == 0 || k.TARGETPROGRAMINDEX == 1)
             SENDAKEY(c, I);
         else
             KEYSENDING(c, stroke_key(c, I), I);

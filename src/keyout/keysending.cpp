@@ -6,6 +6,7 @@
 #include "console/crt.h"
 #include "core/text.h"
 #include "keyout/targets.h"
+#include "link/tower.h"
 
 namespace qn {
 
@@ -82,6 +83,8 @@ void CHOOSEWINDOWTARGET(Context& c) {
     else
         c.FOOERROR.write("Program chosen to use=" + name + " ");
     c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, name);
+    if (c.keyout.TARGETPROGRAMINDEX >= 1 && c.keyout.TARGETPROGRAMINDEX <= 3) ask_tower_link(c);
+    restart_tower_link(c);
     WRITEINSERVICEMENU(c);
 }
 
@@ -119,7 +122,7 @@ char FINDHANDLEFORTARGETWINDOW(Context& c) {
     KeyoutState& k = c.keyout;
     k.WINDOWFOUND = false;
     char result = 0;
-    if (!k.FINDINGANDGOINGTOWINDOW) return result;
+    if (!k.FINDINGANDGOINGTOWINDOW || tower_link_in_use(c)) return result;
     const TARGETPROGRAMARRTYPE& entry = k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX];
     c.screen.writeln(str(k.TARGETPROGRAMINDEX) + " Seeking " + REMOVEUNDERLINEFROMSTRING(c.cfg.TARGETPROGRAM));
     c.screen.writeln("Seeking " + REMOVEUNDERLINEFROMSTRING(entry.TTARGETPROGRAM2));

@@ -9,6 +9,7 @@
 #include "core/timing.h"
 #include "keyout/keysending.h"
 #include "keyout/menus.h"
+#include "link/tower.h"
 #include "strokes/counter.h"
 
 namespace qn {
@@ -70,7 +71,7 @@ bool target_in_front(Context& c, const std::string& target) {
 
 bool wait_for_target_focus(Context& c) {
     KeyoutState& k = c.keyout;
-    if (!k.RESTRICTEDVERSION || k.TARGETPROGRAMINDEX >= 2) return true;
+    if (!k.RESTRICTEDVERSION || k.TARGETPROGRAMINDEX >= 2 || tower_link_in_use(c)) return true;
     const std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
     if (target_in_front(c, target)) return true;
     c.screen.writeln("Waiting for the target window to have the focus - press a key to cancel");

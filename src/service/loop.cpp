@@ -4,6 +4,7 @@
 #include "core/context.h"
 #include "core/timing.h"
 #include "keyout/dispatch.h"
+#include "link/tower.h"
 #include "service/keycheck.h"
 #include "strokes/watchports.h"
 
@@ -78,6 +79,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
     w.wait = true;
     w.until_us = now_us + MULTINT64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
     w.sources = platform::WAKE_CONSOLE | (c.cfg.BAGLEYMODE ? platform::WAKE_PORT : platform::WAKE_EVENT);
+    if (tower_link_in_use(c)) w.sources |= platform::WAKE_EVENT;  // the link's news
     for (std::int64_t due : {next_key_due(c, now_us), next_beat_due(c)}) {
         if (due >= 0 && due <= w.until_us) {
             w.until_us = due;
@@ -90,6 +92,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
 void main_loop_pass(Context& c) {
     KEYCHECK(c);
     if (WATCHPORTS(c)) DOKEYSENDING(c);
+    show_tower_link(c);
     wait_for_next_pass(c);
 }
 

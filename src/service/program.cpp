@@ -12,6 +12,7 @@
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
+#include "link/tower.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
 #include "service/keycheck.h"
@@ -143,6 +144,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
     }
     if (!c.cfg.BAGLEYMODE && !c.serial.SERIALTHREADON) start_serial_thread(c, c.serial.SERIALHANDLE);
 
+    start_tower_link(c);
     find_target_window(c);
     c.FOOERROR.writeln(" the following calibration is assumed on entry to main cycle");
     WRITECURRENTCALIBRATIONTOSCREEN(c, c.FOOERROR);

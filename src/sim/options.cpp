@@ -147,6 +147,20 @@ const std::vector<Option>& options() {
         {"quit-after", true, false,
          [](SimOptions& o, const std::string& v) { return set_real(v, 1, 1e7, o.quit_after_s); }},
         {"help", false, false, [](SimOptions& o, const std::string&) { return o.help = true; }},
+        {"tower", true, false,
+         [](SimOptions& o, const std::string& v) {
+             long n = 0;
+             if (!whole(v, 1, 2147483647L, n)) return false;
+             o.tower = n;
+             return true;
+         }},
+        {"server", true, false,
+         [](SimOptions& o, const std::string& v) {
+             if (v.rfind("https://", 0) != 0 && v.rfind("http://", 0) != 0) return false;
+             o.server = v;
+             while (o.server.size() > 8 && o.server.back() == '/') o.server.pop_back();
+             return true;
+         }},
     };
     return all;
 }
@@ -200,6 +214,10 @@ bool parse_options(const std::vector<std::string>& args, SimOptions& out, std::s
         error = "--place is beyond --bells";
         return false;
     }
+    if (out.tower != 0 && out.virtual_time) {
+        error = "--tower rings a real server, in real time: it cannot go with --virtual";
+        return false;
+    }
     if (out.bell.style == SensorStyle::OnOff && out.bell.sensors > 1) {
         error = "a handbell switch (--style=on-off) is one sensor";
         return false;
@@ -248,6 +266,11 @@ The people
                        rings (default: it answers too, "autonomous")
   --target=N           its answer to the target-program menu (1)
   --handbell=y|n       its answer to the handbell question (y)
+The tower link
+  --tower=ID           ring into Ringing Room tower ID over the link instead
+                       of typing keys: the bell's place is its bell
+  --server=URL         the tower's web site (https://ringingroom.com), e.g.
+                       http://localhost:8080 for a tower server of your own
 The run
   --virtual            virtual time: the clock moves only when the program
                        waits, so an hour of ringing takes seconds

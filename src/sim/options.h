@@ -21,6 +21,8 @@ struct SimOptions {
     double quit_after_s = -1;     // Q after this long, whatever happens
     double idle_s = 2;            // service begins with the bell still this long
     bool help = false;
+    std::int64_t tower = 0;       // ring into this tower over the link (0: keys as usual)
+    std::string server = "https://ringingroom.com";  // the tower's web site
     std::vector<std::string> program_args;  // for the program itself ("/A")
 };
 

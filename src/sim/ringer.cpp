@@ -71,6 +71,11 @@ SimRinger::Prompt SimRinger::recognise(const Screen& screen, int* line) {
         return Prompt::RingOnce;
     if (has(last, "Is this a handbell (ON/OFF sensing)?")) return Prompt::Handbell;
     if (has(last, "NB If bell does not sound")) return Prompt::TargetMenu;
+    if (has(last, "Tower ID to ring in")) return Prompt::TowerId;
+    if (has(last, "Your bell for the key \"j\"")) return Prompt::TowerBell;
+    if (has(last, "Your bell for the key \"f\"") || has(last, "account e-mail to log in") ||
+        has(last, "Ringing Room password for"))
+        return Prompt::TowerOther;
     if (has(last, "Retry (R) or do completely new configuration (c)")) return Prompt::PortRetry;
     if (has(last, "Press Q to Quit.  Then restart program")) return Prompt::Interchanged;
     if (has(lower(last), "[enter] to quit")) return Prompt::PressEnter;
@@ -135,6 +140,14 @@ void SimRinger::act(Prompt p, int, std::int64_t now) {
     case Prompt::TargetMenu:
         type_number(soon, ++target_menus_ > 3 ? 0 : cfg_.target);
         break;
+    case Prompt::TowerId:
+        if (cfg_.tower > 0)
+            type_number(soon, static_cast<int>(cfg_.tower));
+        else
+            press(soon, '\r', true);
+        break;
+    case Prompt::TowerBell: type_number(soon, cfg_.place); break;
+    case Prompt::TowerOther: press(soon, '\r', true); break;
     case Prompt::PortRetry: press(soon, 'c', true); break;
     case Prompt::PressEnter: press(soon, '\r', true); break;
     case Prompt::TargetNotFound: press(soon, not_found_++ == 0 ? 'P' : 'Q', true); break;
@@ -166,8 +179,9 @@ void SimRinger::poll() {
         }
         return;
     }
-    for (const Planned& k : keys_)
-        if (k.cancel_on_change) return;  // still busy with the last question
+    // Still busy with the last question: a number being typed changes the
+    // screen as it goes, and is not a new question.
+    if (!keys_.empty()) return;
     int line = 0;
     const Prompt p = recognise(screen_, &line);
     if (p == Prompt::None) return;

@@ -26,6 +26,8 @@ struct RingerConfig {
     double service_delay_s = 2;  // from the service screen to the first pull
     int max_repeats = 3;       // calibration pulls asked again before giving up with Q
     double quit_after_s = -1;  // presses Q this long after the start whatever happens (-1: never)
+    std::int64_t tower = 0;    // the answer to the tower question (0: Enter, keys to the browser)
+    int place = 1;             // and to the question of its bell
 };
 
 class SimRinger : public platform::sim::KeySource {
@@ -43,7 +45,7 @@ public:
     // The question the screen is asking, as the ringer recognises it.
     enum class Prompt {
         None, PressAnyKey, RingStage1, RingOnce, Handbell, TargetMenu, PortRetry, Interchanged, PressEnter,
-        TargetNotFound, QuitOnly
+        TargetNotFound, QuitOnly, TowerId, TowerBell, TowerOther
     };
     static Prompt recognise(const Screen& screen, int* line);
 

@@ -48,9 +48,11 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.windows = desktop_.get();
     plat_.files = files_.get();
     plat_.process = process_.get();
+    plat_.network = native.network;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
     ctx_ = make_context(plat_);
+    if (options_.tower != 0) ring_over_link();
 
     RingerConfig rc;
     rc.autonomous = !options_.interactive;
@@ -59,6 +61,8 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.handbell = options_.handbell;
     rc.quit_after_s = options_.quit_after_s;
     rc.service_delay_s = options_.idle_s;
+    rc.tower = options_.tower;
+    rc.place = options_.plan.rhythm.place;
     ringer_ = std::make_unique<SimRinger>(*time_, *bell_, ctx_->screen, rc);
     console_->set_source(ringer_.get());
     if (options_.status_line) {
@@ -68,6 +72,22 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
 }
 
 SimRun::~SimRun() { teardown(); }
+
+// The tower's settings go in as the override file's lines, on top of what
+// the settings file holds; the simulated target hears every ring the link
+// sends, so the figures are the link's.
+void SimRun::ring_over_link() {
+    const int t = options_.target >= 1 && options_.target <= 3 ? options_.target : 1;
+    static const char* const kNames[] = {"", "Ringing Room - any browser with focus", "Ringing Room - Firefox",
+                                         "Ringing Room - Chrome or Edge"};
+    files_->add_lines("bespoke.ini", "towerid=" + std::to_string(options_.tower) + "\r\ntowersite=" +
+                                         options_.server + "\r\ntowerbellj=" +
+                                         std::to_string(options_.plan.rhythm.place) + "\r\ntowerbellf=0\r\nprogram=" +
+                                         kNames[t] + "\r\n");
+    ctx_->link.on_ring = [this](char key, int, bool, bool sent) {
+        if (sent) target_->key(time_->now_locked(), key, "tower " + std::to_string(options_.tower));
+    };
+}
 
 // The key of a blow is due its key delay and half the mean signal length
 // (none with ON/OFF sensing, where each edge is a stroke) after the signal of
@@ -99,6 +119,7 @@ std::string SimRun::describe() const {
     s += " x" + std::to_string(b.sensors) + ", rounds on " + std::to_string(r.bells) + " (place " +
          std::to_string(r.place) + "), " + (options_.virtual_time ? "virtual" : "real") + " time, " +
          (options_.interactive ? "interactive" : "autonomous");
+    if (options_.tower != 0) s += ", tower " + std::to_string(options_.tower) + " at " + options_.server;
     return s;
 }
 

@@ -53,6 +53,7 @@ public:
 
 private:
     std::int64_t due(const platform::sim::Strike& s) const;
+    void ring_over_link();
     void finish(int code);
     void teardown();
 

@@ -57,6 +57,14 @@ def calibrate_data_mode(prog, box, target):
     check(s.has("**DATA IGNORED**2"), "the bounce 20 ms after the handstroke was not set aside:\n" + s.text())
     check(s.has("Total pulses 2 implies     1.00 sensors on bell"), "not one sensor:\n" + s.text())
     prog.type(f"{target}\n")
+    answer_tower_question(prog, target)
+
+
+def answer_tower_question(prog, target):
+    """The Ringing Room targets ask for a tower to ring in straight away;
+    Enter keeps the keys going to the browser."""
+    if target in ("1", "2", "3"):
+        prog.answer("Tower ID to ring in", "\n")
 
 
 def ring_data(box, strikes, interval_ms, bounce_every=0, other_every=0):
@@ -159,3 +167,4 @@ def calibrate_signals_mode(prog, bell, target):
     s = prog.wait_for("Which program window to send the key to?")
     check(s.has("Total ON pulses:4 implies     2.00 sensors on bell"), "not two sensors:\n" + s.text())
     prog.type(f"{target}\n")
+    answer_tower_question(prog, target)

@@ -82,6 +82,13 @@ public:
     Result<std::vector<ProcessEntry>> processes() override;
 };
 
+// The network service (network.cpp). It is a library of its own, linked
+// only into the programs that ring over a tower link: the declaration is
+// weak, so elsewhere it is null and native_platform() has no network.
+Network* network_service() __attribute__((weak));
+// A service of its own, which reads the certificate store afresh (tests).
+std::unique_ptr<Network> make_network();
+
 class PosixProcess : public Process {
 public:
     [[noreturn]] void exit(int code) override;

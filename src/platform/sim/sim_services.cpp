@@ -13,7 +13,10 @@ Result<std::unique_ptr<OutFile>> SimFiles::create(const std::string& path) {
 
 Result<std::string> SimFiles::read_all(const std::string& path) {
     if (hidden_.count(path)) return fail("open(" + path + "): set aside for this run (quennick-sim --fresh)");
-    return real_.read_all(path);
+    auto added = added_.find(path);
+    if (added == added_.end()) return real_.read_all(path);
+    auto text = real_.read_all(path);
+    return (text.ok() ? text.value() + "\r\n" : std::string()) + added->second;
 }
 
 Result<void> SimFiles::replace(const std::string& from, const std::string& to) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -19,6 +20,8 @@ public:
 
     // The file reads as absent until the program writes it.
     void hide(const std::string& path) { hidden_.insert(path); }
+    // The file reads with these lines after its own (or as only these).
+    void add_lines(const std::string& path, const std::string& lines) { added_[path] += lines; }
     // Standard error stays where it is (a test's output), not in the run log.
     void keep_stderr(bool keep) { keep_stderr_ = keep; }
 
@@ -34,6 +37,7 @@ public:
 private:
     Files& real_;
     std::set<std::string> hidden_;
+    std::map<std::string, std::string> added_;
     bool keep_stderr_ = false;
 };
 

@@ -1,0 +1,463 @@
+#include "link/session.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
+#include "link/protocol.h"
+#include "link/resolve.h"
+
+namespace qn::link {
+
+namespace {
+
+constexpr std::size_t kMaxLogLines = 200;
+constexpr long kBadFramesLogged = 10;  // then only every hundredth
+
+void wipe(std::string& s) {
+    std::fill(s.begin(), s.end(), '\0');
+    s.clear();
+}
+
+std::string seconds_text(std::int64_t ms) { return std::to_string((ms + 999) / 1000) + " s"; }
+
+}  // namespace
+
+struct TowerLink::Shared {
+    Shared(platform::Network& n, LinkConfig c) : net(n), cfg(std::move(c)) { bells.fill(true); }
+
+    platform::Network& net;
+    LinkConfig cfg;
+    std::string token;  // the link thread's own
+
+    // Status, counters, log, the tower's bells, the stop flag.
+    mutable std::mutex mu;
+    std::condition_variable cv;
+    bool stopping = false;
+    bool thread_done = false;
+    LinkStatus status;
+    LinkCounters counters;
+    std::deque<std::string> log;
+    std::array<bool, kMaxTowerBells> bells{};
+    std::array<std::int64_t, kMaxTowerBells + 1> echo_from{};
+    std::function<void()> changed;
+
+    // One sender at a time. Also guards the socket and the joined flag, so
+    // a ring sees them together. Taken before mu when both are needed.
+    std::mutex send_mu;
+    std::shared_ptr<platform::WebSocket> ws;
+    bool joined = false;
+    std::string send_error;
+
+    bool is_stopping() {
+        std::lock_guard<std::mutex> g(mu);
+        return stopping;
+    }
+
+    void note(const std::string& line) {
+        std::lock_guard<std::mutex> g(mu);
+        if (log.size() >= kMaxLogLines) log.pop_front();
+        log.push_back("Tower link: " + line);
+    }
+
+    template <typename F>
+    void update(F&& f) {
+        std::function<void()> call;
+        {
+            std::lock_guard<std::mutex> g(mu);
+            f(status);
+            ++status.version;
+            call = changed;
+        }
+        if (call) call();
+    }
+
+    void set_phase(Phase p, const std::string& detail = {}) {
+        update([&](LinkStatus& st) {
+            st.phase = p;
+            st.detail = detail;
+        });
+    }
+
+    // Sends from the link's thread; false (and the reason kept) on failure.
+    bool send(const std::string& frame) {
+        std::lock_guard<std::mutex> g(send_mu);
+        if (!ws) return false;
+        auto r = ws->send_text(frame);
+        if (!r.ok() && send_error.empty()) send_error = "send: " + r.error();
+        return r.ok();
+    }
+
+    void bad_frame(const std::string& why) {
+        long n = 0;
+        {
+            std::lock_guard<std::mutex> g(mu);
+            n = ++counters.bad_frames;
+        }
+        if (n <= kBadFramesLogged || n % 100 == 0)
+            note("message ignored (" + why + ")" + (n == kBadFramesLogged ? "; only every hundredth is logged now" : ""));
+    }
+
+    void take_state(const std::vector<bool>& state) {
+        std::lock_guard<std::mutex> g(mu);
+        for (std::size_t i = 0; i < bells.size(); ++i) bells[i] = i < state.size() ? state[i] : true;
+    }
+};
+
+namespace {
+
+using Shared = TowerLink::Shared;
+
+// Waits before the next try: 1, 2, 4 ... s up to the maximum. False when
+// stopped meanwhile.
+bool pause(Shared& s, int failures, const std::string& why) {
+    const std::int64_t first = std::max<std::int32_t>(s.cfg.backoff_first_ms, 1);
+    const std::int64_t delay = std::min<std::int64_t>(first << std::min(failures, 20), s.cfg.backoff_max_ms);
+    const std::int64_t at = TowerLink::now_ms() + delay;
+    s.update([&](LinkStatus& st) {
+        st.phase = Phase::Waiting;
+        st.detail = why;
+        st.retry_at_ms = at;
+    });
+    s.note(why + "; next try in " + seconds_text(delay));
+    std::unique_lock<std::mutex> lk(s.mu);
+    return !s.cv.wait_for(lk, std::chrono::milliseconds(delay), [&] { return s.stopping; });
+}
+
+void fail(Shared& s, const std::string& why) {
+    s.set_phase(Phase::Failed, why);
+    s.note(why + "; rings are not sent");
+}
+
+void joined(Shared& s, const TowerEvent& e) {
+    {
+        std::lock_guard<std::mutex> g(s.send_mu);
+        s.joined = true;
+    }
+    {
+        std::lock_guard<std::mutex> g(s.mu);
+        ++s.counters.connections;
+    }
+    const int bells = static_cast<int>(e.bell_state.size());
+    const bool logged_in = !s.token.empty();
+    s.update([&](LinkStatus& st) {
+        st.phase = Phase::Joined;
+        st.detail.clear();
+        st.tower_bells = bells;
+        st.logged_in = logged_in;
+    });
+    s.note("joined tower " + std::to_string(s.cfg.tower_id) + " (" + std::to_string(bells) + " bells) " +
+           (logged_in ? "as " + s.cfg.email : std::string("anonymously")));
+}
+
+void bell_rung(Shared& s, const TowerEvent& e) {
+    s.take_state(e.bell_state);
+    std::lock_guard<std::mutex> g(s.mu);
+    std::int64_t& from = s.echo_from[static_cast<std::size_t>(e.who_rang)];
+    if (from != 0) {
+        s.counters.echo_ms = TowerLink::now_ms() - from;
+        from = 0;
+    }
+}
+
+void rejoin_anonymously(Shared& s) {
+    s.note("the log-in token was refused: ringing anonymously");
+    wipe(s.token);
+    s.update([](LinkStatus& st) { st.logged_in = false; });
+    s.send(join_frame(s.cfg.tower_id, s.token));
+    s.send(request_state_frame(s.cfg.tower_id));
+}
+
+enum class Step { AwaitOpen, AwaitConnect, AwaitState, Joined };
+
+std::string not_answered(Step step, std::int64_t tower_id) {
+    switch (step) {
+    case Step::AwaitOpen: return "the server did not open a session";
+    case Step::AwaitConnect: return "the server did not accept the connection";
+    default: return "no answer to joining tower " + std::to_string(tower_id);
+    }
+}
+
+// One connection from the open to its end; returns why it ended.
+std::string run_session(Shared& s, platform::WebSocket& ws) {
+    const std::int64_t start = TowerLink::now_ms();
+    std::int64_t last_heard = start;
+    std::int64_t silence_allowed = 0;  // ping interval + time-out, once open
+    Step step = Step::AwaitOpen;
+    for (;;) {
+        if (s.is_stopping()) return "stopped";
+        auto r = ws.receive(s.cfg.poll_ms);
+        const std::int64_t now = TowerLink::now_ms();
+        {
+            // A ring that could not be sent ends the connection too.
+            std::lock_guard<std::mutex> g(s.send_mu);
+            if (!s.send_error.empty()) return s.send_error;
+        }
+        if (!r.ok()) return r.error();
+        if (!r.value()) {
+            if (step != Step::Joined && now - start > s.cfg.join_timeout_ms) return not_answered(step, s.cfg.tower_id);
+            if (silence_allowed > 0 && now - last_heard > silence_allowed)
+                return "no word from the server for " + seconds_text(now - last_heard);
+            continue;
+        }
+        last_heard = now;
+        const Frame f = parse_frame(*r.value());
+        switch (f.kind) {
+        case FrameKind::Open:
+            if (step != Step::AwaitOpen) break;
+            silence_allowed = f.open.ping_interval_ms + f.open.ping_timeout_ms;
+            s.send(kConnectFrame);
+            step = Step::AwaitConnect;
+            break;
+        case FrameKind::Connected:
+            if (step != Step::AwaitConnect) break;
+            s.send(join_frame(s.cfg.tower_id, s.token));
+            s.send(request_state_frame(s.cfg.tower_id));
+            step = Step::AwaitState;
+            break;
+        case FrameKind::ConnectError: return "the server refused the connection: " + f.text;
+        case FrameKind::Ping: s.send(kPongFrame + f.text); break;
+        case FrameKind::Close: return "the server closed the session";
+        case FrameKind::Disconnect: return "the server ended the session";
+        case FrameKind::Malformed: s.bad_frame(f.text); break;
+        case FrameKind::Event: {
+            const TowerEvent e = interpret_event(f);
+            if (e.kind == EventKind::Invalid) {
+                s.bad_frame(e.why);
+            } else if (e.kind == EventKind::GlobalState) {
+                s.take_state(e.bell_state);
+                if (step == Step::AwaitState) {
+                    step = Step::Joined;
+                    joined(s, e);
+                }
+            } else if (e.kind == EventKind::BellRung) {
+                bell_rung(s, e);
+            } else if (e.kind == EventKind::BadToken) {
+                rejoin_anonymously(s);
+            }
+            break;
+        }
+        default: break;
+        }
+    }
+}
+
+// Logs in when asked to and not yet done. False when the link is to end.
+bool log_in_once(Shared& s, int& failures) {
+    while (!s.cfg.email.empty() && s.token.empty() && !s.cfg.password.empty()) {
+        s.set_phase(Phase::LoggingIn);
+        Outcome o = log_in(s.net, s.cfg.site, s.cfg.email, s.cfg.password, s.cfg.http_timeout_ms);
+        if (o.ok) {
+            wipe(s.cfg.password);
+            s.token = std::move(o.value);
+            s.note("logged in as " + s.cfg.email);
+            return true;
+        }
+        if (o.permanent) {
+            wipe(s.cfg.password);
+            fail(s, o.error);
+            return false;
+        }
+        if (!pause(s, failures++, o.error)) return false;
+    }
+    return true;
+}
+
+void run(const std::shared_ptr<Shared>& sp) {
+    Shared& s = *sp;
+    int failures = 0;
+    while (!s.is_stopping()) {
+        if (!log_in_once(s, failures)) break;
+        s.set_phase(Phase::Connecting);
+        const Outcome where = socket_url(s.net, s.cfg.site, s.cfg.tower_id, s.token, s.cfg.http_timeout_ms);
+        if (!where.ok) {
+            if (where.permanent) {
+                fail(s, where.error);
+                break;
+            }
+            if (!pause(s, failures++, where.error)) break;
+            continue;
+        }
+        auto opened = s.net.websocket_connect(where.value, s.cfg.connect_timeout_ms);
+        if (!opened.ok()) {
+            if (!pause(s, failures++, "cannot connect: " + opened.error())) break;
+            continue;
+        }
+        std::shared_ptr<platform::WebSocket> ws(std::move(opened.value()));
+        {
+            std::lock_guard<std::mutex> g(s.send_mu);
+            s.ws = ws;
+            s.send_error.clear();
+        }
+        s.set_phase(Phase::Joining);
+        long joins_before = 0;
+        {
+            std::lock_guard<std::mutex> g(s.mu);
+            joins_before = s.counters.connections;
+        }
+        std::string why = run_session(s, *ws);
+        {
+            std::lock_guard<std::mutex> g(s.send_mu);
+            s.ws.reset();
+            s.joined = false;
+            if (!s.send_error.empty()) why = s.send_error;
+        }
+        ws->close();
+        if (s.is_stopping()) break;
+        bool was_joined = false;
+        {
+            std::lock_guard<std::mutex> g(s.mu);
+            was_joined = s.counters.connections != joins_before;
+        }
+        if (was_joined) failures = 0;
+        if (!pause(s, failures++, (was_joined ? "connection lost: " : "") + why)) break;
+    }
+    std::lock_guard<std::mutex> g(s.mu);
+    s.thread_done = true;
+    s.cv.notify_all();
+}
+
+}  // namespace
+
+TowerLink::TowerLink(platform::Network& net, LinkConfig cfg) : s_(std::make_shared<Shared>(net, std::move(cfg))) {}
+
+TowerLink::~TowerLink() { stop(); }
+
+std::int64_t TowerLink::now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void TowerLink::start() {
+    if (thread_.joinable()) return;
+    std::shared_ptr<Shared> s = s_;
+    thread_ = std::thread([s] { run(s); });
+}
+
+void TowerLink::stop(std::int32_t wait_ms) {
+    Shared& s = *s_;
+    std::shared_ptr<platform::WebSocket> ws;
+    {
+        std::lock_guard<std::mutex> g(s.send_mu);
+        // The server has no disconnect handler: without this it would list
+        // the ringer in the tower until it restarts.
+        if (s.joined && s.ws) {
+            (void)s.ws->send_text(user_left_frame(s.cfg.tower_id, s.token));
+            (void)s.ws->send_text(kDisconnectFrame);
+            s.note("left tower " + std::to_string(s.cfg.tower_id));
+        }
+        s.joined = false;
+        ws = s.ws;
+    }
+    {
+        std::lock_guard<std::mutex> g(s.mu);
+        s.stopping = true;
+    }
+    s.cv.notify_all();
+    if (ws) ws->close();
+    if (thread_.joinable()) {
+        std::unique_lock<std::mutex> lk(s.mu);
+        const bool done = s.cv.wait_for(lk, std::chrono::milliseconds(wait_ms), [&] { return s.thread_done; });
+        lk.unlock();
+        if (done)
+            thread_.join();
+        else
+            thread_.detach();  // it holds its own share of the state
+    }
+    wipe(s.cfg.password);
+    s.update([](LinkStatus& st) {
+        if (st.phase != Phase::Failed) st.phase = Phase::Stopped;
+    });
+}
+
+bool TowerLink::ring(int bell, bool handstroke) {
+    Shared& s = *s_;
+    if (bell < 1 || bell > kMaxTowerBells) return false;
+    std::lock_guard<std::mutex> g(s.send_mu);
+    bool sent = false;
+    if (s.joined && s.ws) {
+        auto r = s.ws->send_text(bell_frame(s.cfg.tower_id, bell, handstroke));
+        sent = r.ok();
+        if (!sent) {
+            // The link's thread sees this within a poll and starts again;
+            // closing here could keep the caller waiting.
+            if (s.send_error.empty()) s.send_error = "send: " + r.error();
+            s.joined = false;
+        }
+    }
+    std::lock_guard<std::mutex> m(s.mu);
+    if (sent) {
+        ++s.counters.rings_sent;
+        s.echo_from[static_cast<std::size_t>(bell)] = now_ms();
+    } else {
+        ++s.counters.rings_lost;
+    }
+    return sent;
+}
+
+bool TowerLink::call(std::string_view name) {
+    Shared& s = *s_;
+    std::lock_guard<std::mutex> g(s.send_mu);
+    bool sent = false;
+    if (s.joined && s.ws) {
+        auto r = s.ws->send_text(call_frame(s.cfg.tower_id, name));
+        sent = r.ok();
+        if (!sent) {
+            if (s.send_error.empty()) s.send_error = "send: " + r.error();
+            s.joined = false;
+        }
+    }
+    std::lock_guard<std::mutex> m(s.mu);
+    ++(sent ? s.counters.calls_sent : s.counters.calls_lost);
+    return sent;
+}
+
+bool TowerLink::tower_stroke(int bell) const {
+    if (bell < 1 || bell > kMaxTowerBells) return true;
+    std::lock_guard<std::mutex> g(s_->mu);
+    return s_->bells[static_cast<std::size_t>(bell - 1)];
+}
+
+LinkStatus TowerLink::status() const {
+    std::lock_guard<std::mutex> g(s_->mu);
+    return s_->status;
+}
+
+LinkCounters TowerLink::counters() const {
+    std::lock_guard<std::mutex> g(s_->mu);
+    return s_->counters;
+}
+
+std::vector<std::string> TowerLink::take_log() {
+    std::lock_guard<std::mutex> g(s_->mu);
+    std::vector<std::string> out(s_->log.begin(), s_->log.end());
+    s_->log.clear();
+    return out;
+}
+
+void TowerLink::on_change(std::function<void()> f) {
+    std::lock_guard<std::mutex> g(s_->mu);
+    s_->changed = std::move(f);
+}
+
+std::string phase_text(const LinkStatus& s, std::int64_t now_ms) {
+    switch (s.phase) {
+    case Phase::Starting: return "starting";
+    case Phase::LoggingIn: return "logging in";
+    case Phase::Connecting: return "connecting";
+    case Phase::Joining: return "joining";
+    case Phase::Joined: return s.logged_in ? "joined, logged in" : "joined";
+    case Phase::Waiting: {
+        const std::int64_t left = std::max<std::int64_t>(s.retry_at_ms - now_ms, 0);
+        return "NOT CONNECTED, next try in " + seconds_text(left);
+    }
+    case Phase::Failed: return "NOT RINGING";
+    case Phase::Stopped: return "stopped";
+    }
+    return {};
+}
+
+}  // namespace qn::link

@@ -1,0 +1,103 @@
+// One tower link: a thread of its own logs in (when asked), finds the
+// tower's server, opens the WebSocket, joins the tower and keeps the session
+// alive (it answers the server's pings), and when the connection drops it
+// tries again with growing pauses and joins again. Rings and calls are sent
+// by the caller's thread at once: a ring while the tower is not joined is
+// counted as lost, never kept to be sent late.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/network.h"
+
+namespace qn::link {
+
+struct LinkConfig {
+    std::int64_t tower_id = 0;
+    std::string site;      // "https://ringingroom.com"
+    std::string email;     // empty: anonymous
+    std::string password;  // wiped once the log-in has been tried
+    std::int32_t http_timeout_ms = 10000;
+    std::int32_t connect_timeout_ms = 10000;
+    std::int32_t join_timeout_ms = 10000;  // from the open to the tower's state
+    std::int32_t backoff_first_ms = 1000;
+    std::int32_t backoff_max_ms = 30000;
+    std::int32_t poll_ms = 200;  // how soon the thread notices a stop
+};
+
+enum class Phase {
+    Starting,
+    LoggingIn,
+    Connecting,  // finding the server and opening the WebSocket
+    Joining,
+    Joined,      // rings go out
+    Waiting,     // connection lost or not made: tries again at retry_at_ms
+    Failed,      // will not try again (no such tower, log-in refused)
+    Stopped,
+};
+
+struct LinkStatus {
+    Phase phase = Phase::Starting;
+    std::string detail;           // the last error, while Waiting or Failed
+    std::int64_t retry_at_ms = 0; // Waiting: now_ms() of the next try
+    int tower_bells = 0;          // 0 until the tower's state has come
+    bool logged_in = false;
+    std::uint64_t version = 0;    // moves on with every change
+};
+
+struct LinkCounters {
+    long rings_sent = 0;
+    long rings_lost = 0;          // due while the tower was not joined, or not sent
+    long calls_sent = 0;
+    long calls_lost = 0;
+    long connections = 0;         // joins made, the first included
+    long bad_frames = 0;          // messages that were not what the protocol allows
+    std::int64_t echo_ms = -1;    // last time from a ring to its broadcast back
+};
+
+class TowerLink {
+public:
+    TowerLink(platform::Network& net, LinkConfig cfg);
+    ~TowerLink();  // stops
+    TowerLink(const TowerLink&) = delete;
+    TowerLink& operator=(const TowerLink&) = delete;
+
+    void start();
+    // Leaves the tower (c_user_left) and closes. Waits up to wait_ms for the
+    // thread; one still blocked in a connect is left to end by itself.
+    void stop(std::int32_t wait_ms = 2000);
+
+    // Any thread; never waits for the network. False when not sent (then
+    // counted as lost).
+    bool ring(int bell, bool handstroke);
+    bool call(std::string_view name);
+
+    // The stroke the tower has the bell at (true: handstroke), as its last
+    // state said; true when not known.
+    bool tower_stroke(int bell) const;
+    LinkStatus status() const;
+    LinkCounters counters() const;
+    // Lines for the run log since the last call. Never the password or token.
+    std::vector<std::string> take_log();
+    // Run on the link's thread after each change of status (to wake a loop).
+    void on_change(std::function<void()> f);
+
+    static std::int64_t now_ms();
+
+    struct Shared;
+
+private:
+    std::shared_ptr<Shared> s_;
+    std::thread thread_;
+};
+
+// "joined", "reconnecting in 4 s", ...: the phase as the screen says it.
+std::string phase_text(const LinkStatus& s, std::int64_t now_ms);
+
+}  // namespace qn::link

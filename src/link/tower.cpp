@@ -1,0 +1,200 @@
+#include "link/tower.h"
+
+#include <algorithm>
+
+#include "console/crt.h"
+#include "core/context.h"
+#include "core/text.h"
+#include "keyout/menus.h"
+#include "link/protocol.h"
+#include "link/resolve.h"
+#include "link/session.h"
+#include "strokes/logs.h"
+
+namespace qn {
+
+namespace {
+
+// The link's line: under the menu, or under the big counter's digits.
+constexpr int kLineWithMenu = FIRSTLINEOFSCRATCHSCREEN - 1;
+constexpr int kLineWithBigNumbers = LASTLINEOFSCRATCHSCREEN;
+
+link::TowerLink* session(Context& c) { return c.link.session.get(); }
+
+std::string bells_text(const Settings& cfg) {
+    std::string t = "j=" + str(cfg.TOWERBELLJ);
+    if (cfg.TOWERBELLF > 0) t += " f=" + str(cfg.TOWERBELLF);
+    return t;
+}
+
+std::uint8_t line_colour(link::Phase p) {
+    switch (p) {
+    case link::Phase::Joined: return LIGHTGREEN;
+    case link::Phase::Failed: return LIGHTRED;
+    default: return YELLOW;
+    }
+}
+
+void drain_log(Context& c) {
+    link::TowerLink* l = session(c);
+    if (!l) return;
+    for (const std::string& line : l->take_log()) c.FOOERROR.writeln(date_time_text(c) + " " + line);
+}
+
+link::LinkConfig config_of(Context& c) {
+    link::LinkConfig lc;
+    lc.tower_id = c.cfg.TOWERID;
+    lc.site = link::normal_site(c.cfg.TOWERSITE);
+    lc.email = c.cfg.TOWEREMAIL;
+    lc.password = std::move(c.link.password);
+    c.link.password.clear();
+    return lc;
+}
+
+}  // namespace
+
+bool tower_link_in_use(const Context& c) {
+    const std::int32_t idx = c.keyout.TARGETPROGRAMINDEX;
+    return idx >= 1 && idx <= 3 && c.cfg.TOWERID > 0;
+}
+
+int bell_for_key(const Settings& cfg, char key) {
+    if (key >= '1' && key <= '9') return key - '0';
+    switch (key) {
+    case '0': return 10;
+    case '-': return 11;
+    case '=': return 12;
+    case 'j':
+    case 'J': return cfg.TOWERBELLJ >= 1 && cfg.TOWERBELLJ <= link::kMaxTowerBells ? cfg.TOWERBELLJ : 0;
+    case 'f':
+    case 'F': return cfg.TOWERBELLF >= 1 && cfg.TOWERBELLF <= link::kMaxTowerBells ? cfg.TOWERBELLF : 0;
+    default: return 0;
+    }
+}
+
+void start_tower_link(Context& c) {
+    c.link.service_started = true;
+    stop_tower_link(c);
+    if (!tower_link_in_use(c)) return;
+    const std::string id = str(c.cfg.TOWERID);
+    if (c.plat.network == nullptr) {
+        const std::string why = "Tower link: this build has no network service; rings to tower " + id + " are lost";
+        c.screen.writeln(why);
+        c.FOOERROR.writeln(why);
+        return;
+    }
+    link::LinkConfig lc = config_of(c);
+    if (lc.site.empty()) {
+        const std::string why = "Tower link: towersite " + c.cfg.TOWERSITE + " is not an http(s) address";
+        c.screen.writeln(why);
+        c.FOOERROR.writeln(why);
+        return;
+    }
+    if (!lc.email.empty() && lc.password.empty()) lc.password = ask_tower_password(c);
+    if (lc.password.empty()) lc.email.clear();  // no password given: anonymous this time
+    c.FOOERROR.writeln("Tower link: tower " + id + " on " + lc.site + ", bells " + bells_text(c.cfg) + ", " +
+                       (lc.email.empty() ? std::string("anonymous") : "account " + lc.email));
+    c.link.session = std::make_unique<link::TowerLink>(*c.plat.network, std::move(lc));
+    // The service loop is woken to show the news at once.
+    c.link.session->on_change([wait = c.plat.wait, also = c.link.on_change] {
+        if (wait) wait->signal();
+        if (also) also();
+    });
+    c.link.session->start();
+    c.link.shown.clear();
+}
+
+void restart_tower_link(Context& c) {
+    if (c.link.service_started)
+        start_tower_link(c);
+    else if (!tower_link_in_use(c))
+        stop_tower_link(c);
+}
+
+void stop_tower_link(Context& c) {
+    link::TowerLink* l = session(c);
+    if (!l) return;
+    l->stop();
+    const link::LinkCounters n = l->counters();
+    drain_log(c);
+    c.FOOERROR.writeln("Tower link ended: rings sent " + str(n.rings_sent) + ", lost " + str(n.rings_lost) +
+                       ", calls sent " + str(n.calls_sent) + ", lost " + str(n.calls_lost) + ", connections " +
+                       str(n.connections));
+    c.link.session.reset();
+    c.link.shown.clear();
+}
+
+void ring_key_over_link(Context& c, char key) {
+    const int bell = bell_for_key(c.cfg, key);
+    const bool hand = c.strokes.HANDSTROKE;
+    bool sent = false;
+    if (bell == 0) {
+        if (!c.link.no_bell_logged)
+            c.FOOERROR.writeln(std::string("Tower link: key ") + key +
+                               " rings no bell (keys 1-9, 0, -, = are bells 1-12; j and f your bells): not sent");
+        c.link.no_bell_logged = true;
+    } else if (link::TowerLink* l = session(c)) {
+        sent = l->ring(bell, hand);
+    } else {
+        ++c.link.rings_without_session;
+    }
+    if (c.cfg.MONITOROUTPUT)
+        c.FOOERROR.writeln("tower bell " + str(bell) + (hand ? " hand" : " back") + (sent ? " sent" : " lost"));
+    if (c.link.on_ring) c.link.on_ring(key, bell, hand, sent);
+}
+
+bool export_over_link(Context& c, char key) {
+    if (!tower_link_in_use(c)) return false;
+    link::TowerLink* l = session(c);
+    if (!l) return true;
+    if (const char* call = link::call_for_key(key)) {
+        l->call(call);
+        return true;
+    }
+    const std::int32_t bell = CONVBELLSYMBOLTOINTEGER(key);
+    // The bells Quennick rings follow the tower's own idea of their stroke,
+    // as a browser's bells do.
+    if (bell >= 1 && bell <= link::kMaxTowerBells) l->ring(bell, l->tower_stroke(bell));
+    return true;
+}
+
+std::string tower_link_line(Context& c) {
+    const std::string head = "Tower " + str(c.cfg.TOWERID) + ": ";
+    link::TowerLink* l = session(c);
+    if (!l) return head + "NOT RINGING - no link (see the run log)";
+    const link::LinkStatus st = l->status();
+    const link::LinkCounters n = l->counters();
+    std::string t = head + link::phase_text(st, link::TowerLink::now_ms());
+    if (st.phase == link::Phase::Failed || st.phase == link::Phase::Waiting) t += " - " + st.detail;
+    if (st.phase == link::Phase::Failed) return t;
+    t += " | bells " + bells_text(c.cfg) + " | rung " + str(n.rings_sent) + " lost " + str(n.rings_lost);
+    if (st.phase == link::Phase::Joined && n.echo_ms >= 0) t += " | echo " + str(n.echo_ms) + " ms";
+    return t;
+}
+
+void show_tower_link(Context& c) {
+    if (!tower_link_in_use(c)) return;
+    drain_log(c);
+    std::string text = tower_link_line(c);
+    if (text.size() > static_cast<std::size_t>(Screen::COLS)) text.resize(Screen::COLS);
+    text.resize(Screen::COLS, ' ');
+    const std::uint8_t colour = session(c) ? line_colour(session(c)->status().phase) : std::uint8_t{LIGHTRED};
+    const int row = c.cfg.BIGNUMBERS ? kLineWithBigNumbers : kLineWithMenu;
+    Screen& s = c.screen;
+    // Redrawn when it changed, or when something else wrote over it.
+    if (text == c.link.shown && s.line_text(row) == text && s.at(row, 1).fg == colour) return;
+    const int l = s.win_left(), t = s.win_top(), r = s.win_right(), b = s.win_bottom();
+    const int x = s.wherex(), y = s.wherey();
+    const std::uint8_t fg = s.textcolor();
+    FULLWINDOW(c);
+    s.gotoxy(1, row);
+    s.textcolor(colour);
+    // The last column is left alone: writing it would scroll a full window.
+    s.write(std::string_view(text).substr(0, Screen::COLS - 1));
+    s.textcolor(fg);
+    s.window(l, t, r, b);
+    s.gotoxy(x, y);
+    c.link.shown = text;
+}
+
+}  // namespace qn

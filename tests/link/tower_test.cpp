@@ -1,0 +1,218 @@
+// The tower link in the program: the target menu's questions and the
+// settings file, a due key becoming a ring (the doubled key too) at the
+// program's stroke, automatic ringing's bells and calls, and the service
+// screen's line.
+#include <gtest/gtest.h>
+
+#include "autoring/driver.h"
+#include "config/configfile.h"
+#include "core/timing.h"
+#include "fake_network.h"
+#include "fakes/fake_platform.h"
+#include "keyout/dispatch.h"
+#include "keyout/keysending.h"
+#include "keyout/targets.h"
+#include "link/session.h"
+#include "link/tower.h"
+
+namespace qn::test {
+namespace {
+
+using namespace linktest;
+
+struct Linked {
+    Harness h;
+    Context& c;
+    FakeNetwork net;
+
+    explicit Linked(int target = 1) : c(h.c()) {
+        h.fp.plat.network = &net;
+        c.cfg.SENSORNUM = 1;
+        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(target));
+        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
+        c.cfg.TOWERID = 123456789;
+        c.cfg.TOWERBELLJ = 6;
+        c.cfg.TOWERSITE = "https://rr.example";
+        c.strokes.HANDSTROKE = true;
+        c.strokes.MYCOUNTER = 10;
+        c.strokes.NOUTPUTTIME = 3;
+    }
+    ~Linked() { stop_tower_link(c); }
+
+    // Starts the link and serves its join.
+    std::shared_ptr<FarEnd> joined() {
+        start_tower_link(c);
+        auto end = net.connection(0);
+        if (!end || !serve_join(*end)) return nullptr;
+        if (!eventually([&] { return c.link.session->status().phase == link::Phase::Joined; })) return nullptr;
+        return end;
+    }
+    void strike(int I = 1) {
+        c.strokes.SENDAKEYACTIVE[I] = true;
+        c.strokes.SENSORACTIONTIME[I] = MYELAPSEDMICROSECS(c);
+        DOKEYSENDING(c);
+    }
+};
+
+TEST(TowerKeys, RingingRoomsKeysAreItsBells) {
+    Settings cfg;
+    cfg.TOWERBELLJ = 7;
+    cfg.TOWERBELLF = 8;
+    const char* keys = "1234567890-=";
+    for (int b = 1; b <= 12; ++b) EXPECT_EQ(bell_for_key(cfg, keys[b - 1]), b) << keys[b - 1];
+    EXPECT_EQ(bell_for_key(cfg, 'j'), 7);
+    EXPECT_EQ(bell_for_key(cfg, 'J'), 7);
+    EXPECT_EQ(bell_for_key(cfg, 'f'), 8);
+    cfg.TOWERBELLF = 0;
+    EXPECT_EQ(bell_for_key(cfg, 'f'), 0);
+    EXPECT_EQ(bell_for_key(cfg, 'h'), 0);
+    EXPECT_EQ(bell_for_key(cfg, ' '), 0);
+}
+
+TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
+    Harness h;
+    Context& c = h.c();
+    c.cfg.SENSORNUM = 1;
+    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+    c.core.FNAMEFI = PROGRAM_VERSION;
+    const std::string file = std::string(PROGRAM_VERSION) + ".ini";
+    ASSERT_TRUE(WRITECONFIGFILE(c));
+    const std::string before = h.fp.files.files[file];
+    EXPECT_EQ(before.find("towerid"), std::string::npos);  // a file without the link stays as it was
+
+    for (const char* a : {"3", "123456789", "17", "5", "6", "not-an-address", "ringer@example.org"}) h.fp.console.type_line(a);
+    h.fp.console.type("pw\r");
+    CHOOSEWINDOWTARGET(c);
+    EXPECT_EQ(c.keyout.TARGETPROGRAMINDEX, 3);
+    EXPECT_EQ(c.cfg.TOWERID, 123456789);
+    EXPECT_EQ(c.cfg.TOWERBELLJ, 5);  // 17 was asked again
+    EXPECT_EQ(c.cfg.TOWERBELLF, 6);
+    EXPECT_EQ(c.cfg.TOWEREMAIL, "ringer@example.org");
+    EXPECT_EQ(c.link.password, "pw");
+    EXPECT_TRUE(h.fp.console.keys.empty());
+    EXPECT_EQ(h.log().find("pw\n"), std::string::npos);
+    bool masked = false;
+    for (int n = 1; n <= Screen::ROWS; ++n) {
+        EXPECT_EQ(c.screen.line_text(n).find(": pw"), std::string::npos);
+        masked |= c.screen.line_text(n).find("([ENTER]: ring anonymously): **") != std::string::npos;
+    }
+    EXPECT_TRUE(masked);
+
+    ASSERT_TRUE(WRITECONFIGFILE(c));
+    const std::string after = h.fp.files.files[file];
+    for (const char* line : {"\r\ntowerid=123456789\r\n", "\r\ntowerbellj=5\r\n", "\r\ntowerbellf=6\r\n",
+                             "\r\ntowersite=https://ringingroom.com\r\n", "\r\ntoweremail=ringer@example.org\r\n"})
+        EXPECT_NE(after.find(line), std::string::npos) << line;
+    EXPECT_EQ(after.find("pw"), std::string::npos);
+    EXPECT_EQ(after.substr(0, before.size() - std::string("program=Open\r\n").size()),
+              before.substr(0, before.size() - std::string("program=Open\r\n").size()));
+
+    Harness again;
+    again.fp.files.files[file] = after;
+    ASSERT_TRUE(READCONFIGFILE(again.c(), file));
+    EXPECT_EQ(again.c().cfg.TOWERID, 123456789);
+    EXPECT_EQ(again.c().cfg.TOWERBELLJ, 5);
+    EXPECT_EQ(again.c().cfg.TOWERBELLF, 6);
+    EXPECT_EQ(again.c().cfg.TOWEREMAIL, "ringer@example.org");
+
+    // An empty answer keeps the keys going to the browser.
+    h.fp.console.type_line("1");
+    h.fp.console.type_line("");
+    CHOOSEWINDOWTARGET(c);
+    EXPECT_EQ(c.cfg.TOWERID, 0);
+    EXPECT_FALSE(tower_link_in_use(c));
+}
+
+TEST(TowerRings, ADueKeyRingsItsBellAtTheProgramsStrokeAndTypesNothing) {
+    Linked l;
+    auto end = l.joined();
+    ASSERT_TRUE(end);
+    l.strike();
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
+    EXPECT_FALSE(l.c.strokes.HANDSTROKE);
+    l.strike();
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":false,"tower_id":123456789}])");
+    EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
+    EXPECT_TRUE(l.h.fp.windows.calls.empty());
+    EXPECT_FALSE(l.c.strokes.SENDAKEYACTIVE[1]);
+
+    // A missed strike: the bell twice, at the stroke in force, the doubled
+    // ring the doubling delay after the first.
+    l.c.strokes.DOUBLEDSEND = true;
+    const std::int64_t t0 = l.h.fp.clock.now_us();
+    l.strike();
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
+    EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.keyout.DOUBLESTRIKEDELAY} * 1000);
+    EXPECT_TRUE(l.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+    EXPECT_FALSE(l.c.strokes.HANDSTROKE);
+    EXPECT_EQ(l.c.link.session->counters().rings_sent, 4);
+}
+
+TEST(TowerRings, RingsWhileTheLinkIsDownAreCountedAndTheStrikePathGoesOn) {
+    Linked l;
+    l.net.refuse_connects = 1000;
+    start_tower_link(l.c);
+    for (int i = 0; i < 3; ++i) l.strike();
+    EXPECT_EQ(l.c.link.session->counters().rings_lost, 3);
+    EXPECT_FALSE(l.c.strokes.HANDSTROKE);  // turned three times, as for keys
+    EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
+    show_tower_link(l.c);
+    const std::string line = l.c.screen.line_text(FIRSTLINEOFSCRATCHSCREEN - 1);
+    EXPECT_EQ(line.rfind("Tower 123456789: ", 0), 0u) << line;
+    EXPECT_NE(line.find("lost 3"), std::string::npos) << line;
+}
+
+TEST(TowerRings, AKeyThatIsNoBellIsLoggedOnceAndNotSent) {
+    Linked l;
+    auto end = l.joined();
+    ASSERT_TRUE(end);
+    l.c.keyout.WHICHSENSORARR2[1].WKEYHAND = 'k';
+    l.c.keyout.WHICHSENSORARR2[1].WKEYBACK = 'k';
+    l.strike();
+    l.strike();
+    EXPECT_EQ(count_of(l.h.log(), "Tower link: key k rings no bell"), 1);
+    EXPECT_EQ(l.c.link.session->counters().rings_sent, 0);
+}
+
+TEST(TowerAutoring, BellsAndCallsGoToTheTowerAtTheTowersStroke) {
+    Linked l(2);
+    auto end = l.joined();
+    ASSERT_TRUE(end);
+    end->push(R"(42["s_bell_rung",{"global_bell_state":[true,true,true,true,true,true,true,true,true,true,false,true],"who_rang":11,"disagree":false}])");
+    ASSERT_TRUE(eventually([&] { return !l.c.link.session->tower_stroke(11); }));
+    EXPORTKEY(l.c, 'b');
+    EXPORTKEY(l.c, 'E');
+    EXPORTKEY(l.c, '3');
+    EXPORTKEY(l.c, 'h');
+    EXPECT_EQ(end->expect("42[\"c_call\""), R"(42["c_call",{"call":"Bob","tower_id":123456789}])");
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":11,"stroke":false,"tower_id":123456789}])");
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":3,"stroke":true,"tower_id":123456789}])");
+    EXPECT_EQ(end->expect("42[\"c_call\""), R"(42["c_call",{"call":"That's all","tower_id":123456789}])");
+    EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
+    EXPECT_NE(l.h.log().find("sent=E"), std::string::npos);
+}
+
+TEST(TowerScreen, TheLineSaysJoinedAndComesBackAfterAClear) {
+    Linked l;
+    auto end = l.joined();
+    ASSERT_TRUE(end);
+    const int row = FIRSTLINEOFSCRATCHSCREEN - 1;
+    show_tower_link(l.c);
+    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined | bells j=6 | rung 0 lost 0", LIGHTGREEN));
+    l.c.screen.clrscr();
+    show_tower_link(l.c);
+    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined", LIGHTGREEN));
+    end->drop("WebSocket read: End of file");
+    ASSERT_TRUE(eventually([&] { return l.c.link.session->status().phase == link::Phase::Waiting; }));
+    show_tower_link(l.c);
+    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: NOT CONNECTED, next try in ", YELLOW))
+        << l.c.screen.line_text(row);
+    l.c.cfg.BIGNUMBERS = true;
+    show_tower_link(l.c);
+    EXPECT_TRUE(ScreenHas(l.c.screen, LASTLINEOFSCRATCHSCREEN, 1, "Tower 123456789: NOT CONNECTED", YELLOW));
+}
+
+}  // namespace
+}  // namespace qn::test
