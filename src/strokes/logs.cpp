@@ -1,5 +1,6 @@
 #include "strokes/logs.h"
 
+#include "console/crt.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "serial/serialthread_shorts_xz.h"
@@ -16,6 +17,27 @@ static std::string file_stamp(const std::string& stamp) {
     for (char& ch : s)
         if (ch == ' ' || ch == '/' || ch == ':') ch = '_';
     return s;
+}
+
+// One line at the top of the scratch area, whatever window the caller is
+// drawing in; what was selected is put back.
+static void show_log_stopped(Context& c, const std::string& error) {
+    Screen& s = c.screen;
+    const int x1 = s.win_left(), y1 = s.win_top(), x2 = s.win_right(), y2 = s.win_bottom();
+    const int cx = s.wherex(), cy = s.wherey();
+    const std::uint8_t fg = s.textcolor();
+    // The OS's reason without the call and path before it: "No space left
+    // on device" fits the line, the log file's long name would not.
+    const std::size_t colon = error.rfind(": ");
+    std::string text = "Run log stopped, ringing goes on: " + (colon == std::string::npos ? error : error.substr(colon + 2));
+    if (text.size() > Screen::COLS - 1) text.resize(Screen::COLS - 1);  // one line, no scroll
+    s.window(1, FIRSTLINEOFSCRATCHSCREEN, Screen::COLS, FIRSTLINEOFSCRATCHSCREEN);
+    s.clrscr();
+    s.textcolor(YELLOW);
+    s.write(text);
+    s.window(x1, y1, x2, y2);
+    s.gotoxy(cx, cy);
+    s.textcolor(fg);
 }
 
 void STARTERRORLOG(Context& c) {
@@ -39,6 +61,7 @@ void STARTERRORLOG(Context& c) {
         return;
     }
     c.FOOERROR.adopt(std::move(file.value()));
+    c.FOOERROR.on_stop([&c](const std::string& error) { show_log_stopped(c, error); });
     auto redirected = fs.redirect_stderr(chosen + ".log");
     c.FOOERROR.writeln(std::string(PROGRAM_VERSION) + " Error log run date and time = " + stamp);
     if (!redirected.ok()) c.FOOERROR.writeln("Standard error not sent to this log: " + redirected.error());

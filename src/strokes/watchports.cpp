@@ -85,9 +85,23 @@ void watch_signals(Context& c) {
         if (l.use) take_line_event(c, l, word);
 }
 
+// A failed read is no character; failing reads for over a second are a
+// port gone (take_lost_port, next pass).
+std::int32_t read_data_byte(Context& c) {
+    StrokesState& s = c.strokes;
+    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], s.SERIALREADTIMEOUTTIME);
+    if (!got.ok()) {
+        note_data_read_failure(c, got.error());
+        return 0;
+    }
+    note_data_read_success(c);
+    return got.value();
+}
+
 void watch_data(Context& c) {
     StrokesState& s = c.strokes;
-    s.DATB = read_serial_char(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], s.SERIALREADTIMEOUTTIME);
+    (void)take_lost_port(c);
+    s.DATB = read_data_byte(c);
     s.OKDAT = false;
     if (s.DATB > 0) {
         s.THISEVENTTIMEMICRO = MYELAPSEDMICROSECS(c);
