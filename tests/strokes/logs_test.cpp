@@ -2,6 +2,7 @@
 
 #include <thread>
 
+#include "console/bignumber.h"
 #include "console/crt.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
@@ -49,6 +50,9 @@ TEST(RunLogFile, AFolderThatRefusesTheFileLeavesTheRunGoingWithoutALog) {
     EXPECT_FALSE(h.c().FOOERROR.is_open());
     EXPECT_EQ(h.c().screen.text(1, 1, 21), "No run log this time:");
     h.c().FOOERROR.writeln("goes nowhere, harmlessly");
+    // In service the menu says it for as long as the run lasts.
+    WRITEINSERVICEMENU(h.c());
+    EXPECT_TRUE(ScreenHas(h.c().screen, 8, 1, "No run log this time: ", YELLOW)) << h.c().screen.line_text(8);
 }
 
 // A disk that fills while the log is written: the log stops at the first
@@ -68,17 +72,21 @@ TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
     const std::string file = h.fp.files.files[kName + ".log"];
     EXPECT_LE(file.size(), 300u);
     EXPECT_EQ(file.substr(file.size() - 2), "\r\n");  // no line is cut
-    EXPECT_TRUE(ScreenHas(c.screen, 9, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
+    EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
                           YELLOW));
     EXPECT_EQ(c.screen.win_top(), 22);
     EXPECT_EQ(c.screen.wherex(), 5);
     EXPECT_EQ(c.screen.wherey(), 2);
     EXPECT_EQ(c.screen.textcolor(), LIGHTGRAY);
-    // Said once: cleared, the line stays clear however much more is logged.
+    // Said once: cleared, the line stays clear however much more is logged;
+    // the service menu, drawn again, keeps the notice under it.
     FULLWINDOW(c);
     c.screen.clrscr();
     for (int i = 0; i < 40; ++i) c.FOOERROR.writeln("more");
-    EXPECT_EQ(c.screen.line_text(9), std::string(80, ' '));
+    EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));
+    WRITEINSERVICEMENU(c);
+    EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
+                          YELLOW));
 }
 
 // The serial thread logs too; a failure it meets is told on the main thread,
@@ -93,9 +101,9 @@ TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
     });
     serial.join();
     EXPECT_TRUE(c.FOOERROR.stopped());
-    EXPECT_EQ(c.screen.line_text(9), std::string(80, ' '));
+    EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));
     c.FOOERROR.writeln("noutputtime=1");
-    EXPECT_TRUE(ScreenHas(c.screen, 9, 1, "Run log stopped, ringing goes on: "));
+    EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: "));
 }
 
 TEST(MonitorLines, Formats) {
