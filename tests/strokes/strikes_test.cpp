@@ -320,6 +320,23 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
     }
 }
 
+// The counter shows rows rung. With the correction on, a spurious strike
+// is no row and a missed one made up is; with it off, every signal is a row.
+TEST(Counters, RogueStrikesCountAsTheRowsTheCorrectionMakesOfThem) {
+    for (bool corrected : {true, false}) {
+        Bell spurious;
+        spurious.c.keyout.USEDOUBLEDSEND = corrected;
+        eight_then(spurious, kSecond / 2);
+        EXPECT_EQ(spurious.c.strokes.NUMROGUE, 1);
+        EXPECT_EQ(spurious.c.strokes.MYCOUNTER, corrected ? 8 : 9) << corrected;
+        Bell missed;
+        missed.c.keyout.USEDOUBLEDSEND = corrected;
+        eight_then(missed, 2 * kSecond);
+        EXPECT_EQ(missed.c.strokes.NUMMISSED, 1);
+        EXPECT_EQ(missed.c.strokes.MYCOUNTER, corrected ? 10 : 9) << corrected;
+    }
+}
+
 TEST(Counters, ARowCountedFirstStampsTheTouchStart) {
     Bell b;
     b.start();
