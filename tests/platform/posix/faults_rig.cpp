@@ -280,6 +280,11 @@ std::string ProgramRun::add_port(bool bell) {
     return links_.back();
 }
 
+void ProgramRun::hang_up(std::size_t i) {
+    ::close(ptys_.at(i)->master);
+    ptys_.at(i)->master = -1;
+}
+
 void ProgramRun::unplug(std::size_t i) const { ::unlink(links_.at(i).c_str()); }
 
 void ProgramRun::plug(std::size_t i) const {

@@ -47,6 +47,8 @@ public:
     std::string add_port(bool bell = true);
     const std::string& port_name(std::size_t i) const { return links_.at(i); }
     int peer(std::size_t i) const { return ptys_.at(i)->master; }
+    // Ends the far side of the pty: the program's end is hung up.
+    void hang_up(std::size_t i);
     // Unplugs and plugs back the port's name (the device node of an adapter).
     void unplug(std::size_t i) const;
     void plug(std::size_t i) const;

@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -69,16 +70,23 @@ struct PulledRun {
     double lost_cpu = -1;
 };
 
-PulledRun pull_and_finish(ProgramRun& run) {
+// The CPU a second of service takes, then the pull (unplug does it) and the
+// second after it; the program then ends by itself.
+PulledRun pull_and_finish(ProgramRun& run, const std::function<void()>& unplug) {
     PulledRun r;
-    const double before = cpu_seconds(run.pid());
-    run.lines("+0 gone\n");
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    r.lost_cpu = cpu_seconds(run.pid()) - before;
+    auto cpu_over_a_second = [&run] {
+        const double before = cpu_seconds(run.pid());
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        return cpu_seconds(run.pid()) - before;
+    };
+    const double quiet = cpu_over_a_second();
+    unplug();
+    r.lost_cpu = cpu_over_a_second();
     r.code = run.wait_exit(15000);
     r.log = run.log();
     r.out = run.out();
-    std::printf("  CPU in the second after the pull: %.2f s\n", r.lost_cpu);
+    std::printf("  CPU seconds: %.2f in a quiet second of service, %.2f in the second after the pull\n", quiet,
+                r.lost_cpu);
     return r;
 }
 
@@ -110,7 +118,7 @@ TEST(PulledAdapter, MidTouchInSignalsModeTheTouchIsKeptAndTheProgramEnds) {
     ASSERT_TRUE(run.wait_for(kServiceOpen)) << run.screen() << run.out();
     run.ring_strokes(6, 600);
     ASSERT_TRUE(wait_keys(run, 6)) << run.keys();
-    const PulledRun r = pull_and_finish(run);
+    const PulledRun r = pull_and_finish(run, [&run] { run.lines("+0 gone\n"); });
     expect_lost_port_told(r, port, 2, 6);
     EXPECT_EQ(run.keys(), "jjjjjj");
     EXPECT_NE(r.log.find("waitcommevent call failed"), std::string::npos);
@@ -125,10 +133,26 @@ TEST(PulledAdapter, MidTouchInDataModeTheTouchIsKeptAndTheProgramEnds) {
     ASSERT_TRUE(run.wait_for(kServiceOpen)) << run.screen() << run.out();
     run.ring_box('7', 6, 500);
     ASSERT_TRUE(wait_keys(run, 6)) << run.keys();
-    const PulledRun r = pull_and_finish(run);
+    const PulledRun r = pull_and_finish(run, [&run] { run.lines("+0 gone\n"); });
     expect_lost_port_told(r, port, 7, 6);
     EXPECT_EQ(run.keys(), "jjjjjj");
     EXPECT_LE(count(r.log, "serial port read failed"), 3);
+}
+
+// The kernel's own way: the far end of the pty goes, and the program's end
+// is hung up (reads fail, a wait for data ends at once), as a tty is when
+// its USB adapter is unplugged.
+TEST(PulledAdapter, MidTouchInDataModeOnAHungUpPortTheTouchIsKeptAndTheProgramEnds) {
+    ProgramRun run;
+    const std::string port = run.add_port();
+    run.write(settings_name(), fixture("data_mode.ini", {{"comport", device(port)}, {"program", "Open"}}));
+    run.start();
+    ASSERT_TRUE(run.wait_for(kServiceOpen)) << run.screen() << run.out();
+    run.ring_box('7', 4, 500);
+    ASSERT_TRUE(wait_keys(run, 4)) << run.keys();
+    const PulledRun r = pull_and_finish(run, [&run] { run.hang_up(0); });
+    expect_lost_port_told(r, port, 7, 4);
+    EXPECT_EQ(run.keys(), "jjjj");
 }
 
 // ---- pulled before the start, plugged back at the prompt ---------------------------------
