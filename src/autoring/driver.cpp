@@ -91,6 +91,13 @@ char autoring_driver_step(Context& c) {
     return '\0';
 }
 
+std::int64_t next_beat_due(const Context& c) {
+    const AutoringState& a = c.autoring;
+    if (!a.AUTOKEYPRESS || a.RINGBELLFIRSTTIME || a.AUTOKEYTIMER == 0 || !c.keyout.WINDOWFOCUS) return -1;
+    // The step rings once the millisecond clock is past the beat's time.
+    return (a.AUTOKEYTIMER + a.AUTOKEYTIMERINTERVAL + 1) * 1000;
+}
+
 bool GETNEXTDOUBLEROW(Context& c) {
     AutoringState& a = c.autoring;
     std::string pull = row_at(a, a.ROWN) + row_at(a, static_cast<long>(a.ROWN) + 1);

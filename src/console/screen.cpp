@@ -112,11 +112,15 @@ void Screen::attach(platform::Console* device) {
 }
 
 void Screen::changed() {
+    dirty_ = true;
     if (auto_present_ && device_) present();
 }
 
 void Screen::present() {
-    if (!device_) return;
+    // Called before every wait of the program: with nothing new it must
+    // cost nothing.
+    if (!device_ || !dirty_) return;
+    dirty_ = false;
     for (int row = 0; row < ROWS; ++row) {
         int col = 0;
         while (col < COLS) {

@@ -91,6 +91,7 @@ private:
     int cursor_shown_row_ = -1, cursor_shown_col_ = -1;
     platform::Console* device_ = nullptr;
     bool auto_present_ = true;
+    bool dirty_ = true;  // changed since the last present
     std::uint64_t version_ = 0;
 };
 

@@ -168,6 +168,8 @@ struct StrokesState {
     Arr<char, 1, 255> CHARBUFF;
     std::int32_t DATB = 0;
     bool OKDAT = false;
+    std::int64_t PORTARRIVALMICRO = -1;  // when the loop's wait saw a byte arrive (data mode); -1: not seen
+    bool WAITFAILLOGGED = false;
 
     // Output scheduling.
     Arr<std::int64_t, 1, MAXSENSORS> SENSORACTIONTIME;

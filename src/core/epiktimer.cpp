@@ -148,4 +148,30 @@ std::int64_t TEpikTimer::ELAPSEDDHMSASMILLISECS() const {
     return FWANTDAYS ? ms : ms % 86400000LL;
 }
 
+std::int64_t TEpikTimer::micros_at(std::int64_t counter) const {
+    for (;;) {
+        std::uint32_t s1 = seq_.load(std::memory_order_acquire);
+        if (s1 & 1u) continue;
+        std::int64_t start = BUILTINTIMER.STARTTIME.load(std::memory_order_relaxed);
+        std::int64_t total = BUILTINTIMER.TOTALTICKS.load(std::memory_order_relaxed);
+        if (seq_.load(std::memory_order_acquire) != s1) continue;
+        std::int64_t us = scale(counter - FSYSTEMTICKS.TICKSOVERHEAD - start + total, FSYSTEMTICKS.TICKSFREQUENCY, 1000000);
+        return FWANTDAYS ? us : us % 86400000000LL;
+    }
+}
+
+std::int64_t TEpikTimer::counter_at(std::int64_t us) const {
+    const std::int64_t f = FSYSTEMTICKS.TICKSFREQUENCY;
+    // The first tick count that reads as us or more, without overflowing
+    // us * f after days of running.
+    const std::int64_t ticks = (us / 1000000) * f + ((us % 1000000) * f + 999999) / 1000000;
+    for (;;) {
+        std::uint32_t s1 = seq_.load(std::memory_order_acquire);
+        if (s1 & 1u) continue;
+        std::int64_t start = BUILTINTIMER.STARTTIME.load(std::memory_order_relaxed);
+        std::int64_t total = BUILTINTIMER.TOTALTICKS.load(std::memory_order_relaxed);
+        if (seq_.load(std::memory_order_acquire) == s1) return ticks + FSYSTEMTICKS.TICKSOVERHEAD + start - total;
+    }
+}
+
 }  // namespace qn

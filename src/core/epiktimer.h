@@ -52,6 +52,11 @@ public:
     void STOP();
     std::int64_t ELAPSEDDHMSASMICROSECS() const;
     std::int64_t ELAPSEDDHMSASMILLISECS() const;
+    // The counter value at which the running stopwatch will read `us`
+    // microseconds: what a deadline is handed to the platform's waits as.
+    std::int64_t counter_at(std::int64_t us) const;
+    // What the running stopwatch read (or will read) at that counter value.
+    std::int64_t micros_at(std::int64_t counter) const;
 
     virtual std::int32_t SYSTEMSLEEP(std::int32_t ms);
     virtual std::int32_t CALIBRATECALLOVERHEADS(TIMEBASEDATA& tb);

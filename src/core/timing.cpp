@@ -45,6 +45,30 @@ std::int64_t MULTINT64(std::int32_t a, std::int32_t b) {
     return static_cast<std::int64_t>(a) * static_cast<std::int64_t>(b);
 }
 
+platform::Result<platform::Wake> wait_until_micros(Context& c, std::int64_t due_us, std::uint32_t sources,
+                                                   bool precise) {
+    const TEpikTimer* t = c.timing.ET;
+    if (!c.plat.wait || !t) {
+        // A platform without the wait service sleeps whole milliseconds.
+        const std::int64_t now = MYELAPSEDMICROSECS(c);
+        if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
+        return platform::Wake{0, MYELAPSEDMICROSECS(c)};
+    }
+    auto w = c.plat.wait->wait_until(t->counter_at(due_us), sources, precise);
+    if (!w.ok()) return w;
+    return platform::Wake{w.value().sources, t->micros_at(w.value().at)};
+}
+
+void sleep_until_micros(Context& c, std::int64_t due_us) {
+    const TEpikTimer* t = c.timing.SERIALET ? c.timing.SERIALET : c.timing.ET;
+    if (!c.plat.wait || !t) {
+        const std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
+        if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
+        return;
+    }
+    c.plat.wait->sleep_until(t->counter_at(due_us));
+}
+
 void log_timer_calibration(Context& c) {
     const TEpikTimer& t = *c.timing.ET;
     c.FOOERROR.writeln("Timer: counter frequency=" + str(c.plat.clock->frequency()) +

@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include "platform/result.h"
+#include "platform/wait.h"
+
 namespace qn {
 
 struct Context;
@@ -16,6 +19,15 @@ std::int64_t SERIALMYELAPSEDMICROSECS(const Context& c);
 std::int64_t MYELAPSEDMILLISECS(const Context& c);
 void SERIALSTARTTHETIMER(Context& c);
 std::int64_t MULTINT64(std::int32_t a, std::int32_t b);
+// The main thread waits until the stopwatch reads due_us or until one of
+// the wake sources (platform::WAKE_...) fires; wake.at comes back in
+// stopwatch microseconds. precise: due_us is a due time to keep to the
+// fraction of a millisecond; otherwise it is only the longest the wait may
+// last.
+platform::Result<platform::Wake> wait_until_micros(Context& c, std::int64_t due_us, std::uint32_t sources,
+                                                   bool precise);
+// Any thread: sleeps until the stopwatch reads due_us, precisely.
+void sleep_until_micros(Context& c, std::int64_t due_us);
 // The timing figures for the run log: reported and measured rates, overheads.
 void log_timer_calibration(Context& c);
 

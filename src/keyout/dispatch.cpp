@@ -190,6 +190,15 @@ void KEYSENDING(Context& c, char key, std::int32_t I) {
     DOTHEKEYACTION(c, idx, key, I);
 }
 
+std::int64_t next_key_due(const Context& c, std::int64_t now_us) {
+    std::int64_t next = -1;
+    for (std::int32_t I = 1; I <= c.keyout.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
+        const std::int64_t due = c.strokes.SENSORACTIONTIME[I];
+        if (c.strokes.SENDAKEYACTIVE[I] && due > now_us && (next < 0 || due < next)) next = due;
+    }
+    return next;
+}
+
 void DOKEYSENDING(Context& c) {
     KeyoutState& k = c.keyout;
     StrokesState& s = c.strokes;

@@ -8,6 +8,9 @@
 namespace qn {
 
 void DOKEYSENDING(Context& c);
+// The earliest due time of a pending key that is not yet due at now_us, or
+// -1 when there is none.
+std::int64_t next_key_due(const Context& c, std::int64_t now_us);
 void SENDAKEY(Context& c, std::int32_t I);
 bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd);
 void KEYSENDING(Context& c, char key, std::int32_t I);

@@ -11,6 +11,7 @@
 #include "platform/process.h"
 #include "platform/serial.h"
 #include "platform/threads.h"
+#include "platform/wait.h"
 #include "platform/windows.h"
 
 namespace qn::platform {
@@ -24,6 +25,7 @@ struct Platform {
     Windows* windows = nullptr;
     Files* files = nullptr;
     Process* process = nullptr;
+    Wait* wait = nullptr;
     Network* network = nullptr;  // null where the build has no network service
 };
 

@@ -65,6 +65,17 @@ struct Timeouts {
     std::uint32_t write_total_constant = 0;
 };
 
+// What a USB serial adapter does to the timing of incoming bytes. Adapters
+// such as FTDI's hold received bytes back for their latency timer (16 ms
+// unless told otherwise); modem-line changes are sent on at once.
+struct PortLatency {
+    int timer_ms = -1;         // the adapter's latency timer; -1: not known (no such setting, not USB)
+    std::string where;         // where it was read (a sysfs file, a registry key)
+    bool low_latency = false;  // the driver agreed to pass bytes on at once
+    std::string note;          // what asking for low latency gave, for the log
+    std::string advice;        // how the user can lower the timer, when it is high
+};
+
 class SerialPorts {
 public:
     virtual ~SerialPorts() = default;
@@ -92,6 +103,10 @@ public:
 
     virtual Result<void> purge(PortHandle h, std::uint32_t flags) = 0;
     virtual Result<void> flush(PortHandle h) = 0;
+
+    // Asks the driver for low latency where the OS has such a request, and
+    // reads the adapter's latency timer where it can be read.
+    virtual PortLatency tune_latency(PortHandle) { return {}; }
 };
 
 }  // namespace qn::platform

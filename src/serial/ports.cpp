@@ -171,9 +171,18 @@ platform::Result<std::int32_t> read_serial_byte(Context& c, PortHandle h, char* 
     auto t = serial.get_timeouts(h);
     if (!t.ok()) return platform::fail(t.error());
     Timeouts want = t.value();
-    want.read_interval = 0;
-    want.read_total_constant = static_cast<std::uint32_t>(millisecs);
-    if (!(want.read_interval == t.value().read_interval && want.read_total_constant == t.value().read_total_constant)) {
+    if (millisecs > 0) {
+        want.read_interval = 0;
+        want.read_total_constant = static_cast<std::uint32_t>(millisecs);
+    } else {
+        // No time-out at all: a read returns at once with what is there.
+        // (All zeros would mean the opposite: wait for ever.)
+        want.read_interval = platform::MAXDWORD_VALUE;
+        want.read_total_multiplier = 0;
+        want.read_total_constant = 0;
+    }
+    if (!(want.read_interval == t.value().read_interval && want.read_total_constant == t.value().read_total_constant &&
+          want.read_total_multiplier == t.value().read_total_multiplier)) {
         if (auto set = serial.set_timeouts(h, want); !set.ok()) return platform::fail(set.error());
     }
     auto n = serial.read(h, buf, 1);

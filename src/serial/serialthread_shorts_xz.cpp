@@ -115,6 +115,7 @@ static bool failing_too_long(Context& c, std::int32_t locn) {
     c.FOOERROR.writeln("Serial port not responding locn " + str(locn));
     c.FOOERROR.flush();
     s.PORTLOSTLOCN = locn;
+    if (c.plat.wait) c.plat.wait->signal();  // the loop stops the program now, not at its next pass
     return true;
 }
 
@@ -187,9 +188,11 @@ bool serial_thread_event(Context& c) {
         s.SHSIG[slot] = SIG_NORMAL;
         const std::int32_t transient = c.cfg.TRANSIENTSIGNALSDELAY.load();
         if (transient > 0 && s.LASTTRUESTATUS == start) {
-            // A busy wait, not a sleep: a 2 ms re-check must hold to the
-            // microsecond.
+            // The re-check must hold to the microsecond: a precise timer
+            // sleep (armed early, then spun) to just past the window, and
+            // the stopwatch itself has the last word.
             const std::int64_t until = s.COMMTIME[slot] + 1000LL * transient;
+            sleep_until_micros(c, until + 1);
             while (SERIALMYELAPSEDMICROSECS(c) <= until) {
             }
             auto again = port.modem_status(s.SERHANDLE);
@@ -218,8 +221,12 @@ bool serial_thread_event(Context& c) {
         }
     }
     // The slot is complete before the index says so: the main thread reads
-    // the index with an acquire load and then only slots below it.
-    if (advance) s.IHIGHBUFFERPLUSONE.fetch_add(1, std::memory_order_release);
+    // the index with an acquire load and then only slots below it. The
+    // signal comes after the index, so the woken loop finds the event.
+    if (advance) {
+        s.IHIGHBUFFERPLUSONE.fetch_add(1, std::memory_order_release);
+        if (c.plat.wait) c.plat.wait->signal();
+    }
     return true;
 }
 

@@ -5,7 +5,6 @@
 #include "console/bignumber.h"
 #include "console/crt.h"
 #include "core/context.h"
-#include "service/keycheck.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/dispatch.h"
@@ -14,6 +13,8 @@
 #include "keyout/targets.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
+#include "service/keycheck.h"
+#include "service/loop.h"
 #include "strokes/logs.h"
 #include "strokes/watchports.h"
 
@@ -145,15 +146,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
     WRITEBIG(c);
     for (std::int32_t i = 1; i <= MAXSENSORS; ++i) c.strokes.SENDAKEYACTIVE[i] = false;
     c.autoring.ROWN = -6;
-}
-
-void main_loop_pass(Context& c) {
-    KEYCHECK(c);
-    if (WATCHPORTS(c)) DOKEYSENDING(c);
-    if (c.cfg.BAGLEYMODE)
-        SLEEP(c, 1);
-    else if (c.cfg.SLEEPNUM > -1)
-        SLEEP(c, c.cfg.SLEEPNUM);
+    prepare_service_loop(c);
 }
 
 void shutdown(Context& c) {

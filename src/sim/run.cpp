@@ -48,6 +48,8 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.windows = desktop_.get();
     plat_.files = files_.get();
     plat_.process = process_.get();
+    wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
+    plat_.wait = wait_.get();
     ctx_ = make_context(plat_);
 
     RingerConfig rc;
@@ -153,6 +155,7 @@ void SimRun::teardown() {
         (void)ctx_.release();
         (void)bell_.release();
         (void)serial_.release();
+        (void)wait_.release();
         (void)time_.release();
         (void)files_.release();
     }

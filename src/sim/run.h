@@ -14,6 +14,7 @@
 #include "platform/sim/sim_services.h"
 #include "platform/sim/sim_threads.h"
 #include "platform/sim/sim_time.h"
+#include "platform/sim/sim_wait.h"
 #include "sim/options.h"
 #include "sim/ringer.h"
 #include "sim/target.h"
@@ -68,6 +69,7 @@ private:
     std::unique_ptr<platform::sim::SimConsole> console_;
     std::unique_ptr<platform::sim::SimFiles> files_;
     std::unique_ptr<platform::sim::SimProcess> process_;
+    std::unique_ptr<platform::sim::SimWait> wait_;
     platform::Platform plat_;
     std::unique_ptr<Context> ctx_;
     std::unique_ptr<SimRinger> ringer_;

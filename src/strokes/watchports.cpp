@@ -85,11 +85,12 @@ void watch_signals(Context& c) {
         if (l.use) take_line_event(c, l, word);
 }
 
-// A failed read is no character; failing reads for over a second are a
-// port gone (take_lost_port, next pass).
+// The loop's wait watches the port, so the read takes what is there and
+// never waits. A failed read is no character; failing reads for over a
+// second are a port gone (take_lost_port, next pass).
 std::int32_t read_data_byte(Context& c) {
     StrokesState& s = c.strokes;
-    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], s.SERIALREADTIMEOUTTIME);
+    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], 0);
     if (!got.ok()) {
         note_data_read_failure(c, got.error());
         return 0;
@@ -98,13 +99,16 @@ std::int32_t read_data_byte(Context& c) {
     return got.value();
 }
 
+// A byte is stamped when the wait saw it arrive.
 void watch_data(Context& c) {
     StrokesState& s = c.strokes;
     (void)take_lost_port(c);
     s.DATB = read_data_byte(c);
     s.OKDAT = false;
+    const std::int64_t arrival = s.PORTARRIVALMICRO;
+    s.PORTARRIVALMICRO = -1;
     if (s.DATB > 0) {
-        s.THISEVENTTIMEMICRO = MYELAPSEDMICROSECS(c);
+        s.THISEVENTTIMEMICRO = arrival >= 0 ? arrival : MYELAPSEDMICROSECS(c);
         // The window runs from the last accepted character of any bell, so a
         // character of this bell right after another bell's is lost.
         if (s.THISEVENTTIMEMICRO - s.LASTEVENTTIMEMICRO > MULTINT64(c.cfg.SWITCHBOUNCEDELAY, 1000)) {

@@ -511,7 +511,37 @@ Result<void> FakeFiles::redirect_stderr(const std::string& path) {
 
 // ---- platform and harness ---------------------------------------------------
 
+// ---- waiting ---------------------------------------------------------------
+
+Result<platform::Wake> FakeWait::wait_until(std::int64_t deadline, std::uint32_t sources, bool precise) {
+    const Call call{to_us(deadline), sources, precise};
+    calls.push_back(call);
+    if (on_wait) on_wait(call);
+    if (fail) return platform::fail("ppoll: Bad file descriptor");
+    const std::int64_t now = clock_.ticks();
+    if ((sources & platform::WAKE_EVENT) && signalled.exchange(false)) return platform::Wake{platform::WAKE_EVENT, now};
+    if ((sources & platform::WAKE_CONSOLE) && !console_.keys.empty()) return platform::Wake{platform::WAKE_CONSOLE, now};
+    if ((sources & platform::WAKE_PORT) && port != 0) {
+        ScriptedPort* p = serial_.by_handle(port);
+        if (p && !p->bytes.empty()) {
+            const std::int64_t arrival = p->bytes.front().first * clock_.frequency() / 1000000;
+            if (arrival <= deadline) {
+                if (arrival > now) clock_.set_ticks(arrival);
+                return platform::Wake{platform::WAKE_PORT, clock_.ticks()};
+            }
+        }
+    }
+    if (deadline > now) clock_.set_ticks(deadline);
+    return platform::Wake{0, clock_.ticks()};
+}
+
+void FakeWait::sleep_until(std::int64_t deadline) {
+    sleeps_until_us.push_back(to_us(deadline));
+    if (deadline > clock_.ticks()) clock_.set_ticks(deadline);
+}
+
 FakePlatform::FakePlatform() {
+    plat.wait = &wait;
     plat.clock = &clock;
     plat.threads = &threads;
     plat.serial = &serial;

@@ -48,6 +48,8 @@ public:
     std::int64_t tsc() override { return 0; }
 
     std::int64_t now_us() const { return ticks_.load() * 1000000 / freq_; }
+    std::int64_t ticks() const { return ticks_.load(); }  // the counter, without stepping it
+    void set_ticks(std::int64_t t) { ticks_.store(t); }
     void set_us(std::int64_t us) { ticks_.store(us * freq_ / 1000000); }
     void advance_us(std::int64_t us) { ticks_.fetch_add(us * freq_ / 1000000); }
     void advance_ms(std::int64_t ms) { advance_us(ms * 1000); }
@@ -263,6 +265,42 @@ private:
     platform::WindowHandle next_ = 0x100;
 };
 
+// ---- waiting ---------------------------------------------------------------
+
+// Waits move the fake clock: to the deadline, or to the arrival of the next
+// scripted byte on the watched port when that comes first. A signal, or a
+// key typed by the test, ends a wait at once. on_wait runs first, with the
+// wait's deadline in microseconds; it may signal, type or move the clock.
+class FakeWait : public platform::Wait {
+public:
+    FakeWait(FakeClock& clock, FakeConsole& console, ScriptedSerial& serial)
+        : clock_(clock), console_(console), serial_(serial) {}
+
+    void signal() override { ++signals; signalled = true; }
+    void watch_port(platform::PortHandle h) override { port = h; }
+    platform::Result<platform::Wake> wait_until(std::int64_t deadline, std::uint32_t sources, bool precise) override;
+    void sleep_until(std::int64_t deadline) override;
+
+    struct Call {
+        std::int64_t deadline_us;
+        std::uint32_t sources;
+        bool precise;
+    };
+    std::vector<Call> calls;
+    std::vector<std::int64_t> sleeps_until_us;
+    std::function<void(const Call&)> on_wait;
+    std::atomic<bool> signalled{false};
+    std::atomic<int> signals{0};
+    platform::PortHandle port = 0;
+    bool fail = false;
+
+private:
+    std::int64_t to_us(std::int64_t ticks) const { return ticks * 1000000 / clock_.frequency(); }
+    FakeClock& clock_;
+    FakeConsole& console_;
+    ScriptedSerial& serial_;
+};
+
 // ---- files -----------------------------------------------------------------
 
 class FakeFiles : public platform::Files {
@@ -301,6 +339,7 @@ struct FakePlatform {
     RecordingKeyboard keyboard{clock, &windows};
     FakeFiles files;
     FakeProcess process;
+    FakeWait wait{clock, console, serial};
     platform::Platform plat;
 };
 

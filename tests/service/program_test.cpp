@@ -2,9 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "config/configfile.h"
-#include "service/program.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
+#include "serial/serialthread_shorts_xz.h"
+#include "service/program.h"
 
 namespace qn::test {
 namespace {
@@ -35,8 +36,13 @@ struct ProgramRun {
     }
     // Types q once the clock has passed quit_at_us.
     void run(std::vector<std::string> args, std::int64_t quit_at_us) {
-        h.fp.threads.on_sleep = [this, quit_at_us](std::int32_t) {
+        auto quit_when_late = [this, quit_at_us] {
             if (h.fp.clock.now_us() > quit_at_us && h.fp.console.keys.empty()) h.fp.console.type("q");
+        };
+        h.fp.threads.on_sleep = [quit_when_late](std::int32_t) { quit_when_late(); };
+        h.fp.wait.on_wait = [quit_when_late, theirs = h.fp.wait.on_wait](const FakeWait::Call& w) {
+            if (theirs) theirs(w);
+            quit_when_late();
         };
         try {
             (void)quennick_main(h.c(), args);
@@ -58,11 +64,9 @@ TEST(Program, RunsFromAStoredSettingsFileToQuitAndTurnsCharactersIntoKeys) {
     const auto& sent = r.h.fp.keyboard.sent;
     ASSERT_EQ(sent.size(), 5u);
     const std::int64_t strikes[] = {10 * s, 12 * s, 14 * s, 16 * s, 24 * s};
-    for (std::size_t i = 0; i < 5; ++i) {
-        // Due 380 ms after the character was read; sent on the next pass.
-        EXPECT_GE(sent[i].time_us, strikes[i] + 380000) << i;
-        EXPECT_LE(sent[i].time_us, strikes[i] + 380000 + 3000) << i;
-    }
+    // Each character wakes the loop as it arrives, and its key is sent by a
+    // wait that ends at its due time, 380 ms later.
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(sent[i].time_us, strikes[i] + 380000) << i;
     EXPECT_EQ(r.h.fp.keyboard.typed(), "JJJJJ");
     const std::string log = r.log();
     EXPECT_NE(log.find("Read configuration file " + kSettings), std::string::npos);
@@ -144,9 +148,9 @@ TEST(Program, BespokeSettingsAreReadAfterTheMainFile) {
     EXPECT_NE(r.log().find("**ADD Bespoke.ini configuration modification: sleepnum=-1"), std::string::npos);
 }
 
-TEST(Program, TheMainLoopSleepsAsToldInSignalsMode) {
-    for (int sleepnum : {5, 0, -1}) {
-        ProgramRun r;
+// A signals-mode program on COM3 with the given SLEEPNUM, run until q.
+struct SignalsRun : ProgramRun {
+    explicit SignalsRun(int sleepnum) {
         std::string settings = data_mode_settings();
         auto swap = [&](const std::string& from, const std::string& to) {
             settings.replace(settings.find(from), from.size(), to);
@@ -155,22 +159,88 @@ TEST(Program, TheMainLoopSleepsAsToldInSignalsMode) {
         swap("\nusects=0", "\nusects=1");
         swap("\nsignalsmode=0", "\nsignalsmode=1");
         swap("\nsleepnum=5", "\nsleepnum=" + std::to_string(sleepnum));
-        r.h.fp.files.files[kSettings] = settings;
-        r.h.fp.serial.add_port("COM3");
+        h.fp.files.files[kSettings] = settings;
+        h.fp.serial.add_port("COM3");
+    }
+};
+
+TEST(Program, ZeroAndMinusOneKeepTheirMeaningAndAtRestTheLoopWaitsForItsSources) {
+    for (int sleepnum : {5, 0, -1}) {
+        SignalsRun r(sleepnum);
         int passes = 0;
         r.h.fp.console.on_idle = [&] {
-            if (++passes == 1) r.h.fp.threads.sleeps.clear();  // start-up's own sleeps do not count
+            if (++passes == 1) {  // start-up's own waits do not count
+                r.h.fp.threads.sleeps.clear();
+                r.h.fp.wait.calls.clear();
+            }
             if (passes == 50) r.h.fp.console.type("q");
         };
+        std::vector<std::int64_t> lengths;
+        r.h.fp.wait.on_wait = [&](const FakeWait::Call& w) { lengths.push_back(w.deadline_us - r.h.fp.clock.now_us()); };
         r.run({}, 1000 * 1000000LL);
-        std::map<int, int> counts;
-        for (int ms : r.h.fp.threads.sleeps) ++counts[ms];
         EXPECT_EQ(r.exit_code, 0) << r.log();
-        if (sleepnum >= 0)
-            EXPECT_GE(counts[sleepnum], 40) << sleepnum;
-        else
-            EXPECT_EQ(counts[5] + counts[0], 0) << "no pause at all with -1";
+        std::map<int, int> sleeps;
+        for (int ms : r.h.fp.threads.sleeps) ++sleeps[ms];
+        if (sleepnum == 5) {
+            // Nothing rung yet: the loop is at rest and waits for its sources.
+            ASSERT_GE(r.h.fp.wait.calls.size(), 40u);
+            ASSERT_GE(lengths.size(), r.h.fp.wait.calls.size());
+            for (std::size_t i = 0; i < r.h.fp.wait.calls.size(); ++i) {
+                const FakeWait::Call& w = r.h.fp.wait.calls[i];
+                EXPECT_EQ(lengths[lengths.size() - r.h.fp.wait.calls.size() + i], 1000000);
+                EXPECT_FALSE(w.precise);
+                EXPECT_EQ(w.sources, platform::WAKE_EVENT | platform::WAKE_CONSOLE);
+            }
+            EXPECT_EQ(sleeps[5], 0);
+        } else if (sleepnum == 0) {
+            EXPECT_GE(sleeps[0], 40) << "0 gives up the time slice on every pass";
+            EXPECT_TRUE(r.h.fp.wait.calls.empty());
+        } else {
+            EXPECT_EQ(sleeps[5] + sleeps[0], 0) << "no pause at all with -1";
+            EXPECT_TRUE(r.h.fp.wait.calls.empty());
+        }
     }
+}
+
+// The loop waits for what it waits for: an event the serial thread
+// publishes ends the wait at once, the key it schedules is sent by a wait
+// whose deadline is its due time, and a console key ends a wait too.
+TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
+    SignalsRun r(5);
+    const std::int64_t s = 1000000;
+    r.h.fp.serial.port("COM3").status = {{10 * s, platform::MS_CTS_ON}, {10 * s + 80000, 0}};
+    bool published = false;
+    std::vector<FakeWait::Call> after_event;
+    r.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
+        Context& c = r.h.c();
+        const std::int64_t now = r.h.fp.clock.now_us();
+        if (!published && c.serial.COMM_THREADHANDLE != 0 && w.deadline_us >= 10 * s) {
+            // The serial thread (its steps run here) records the edge at 10 s
+            // and signals.
+            published = true;
+            serial_thread_start(c);
+            r.h.fp.clock.set_us(10 * s);
+            ASSERT_TRUE(serial_thread_event(c));
+            return;
+        }
+        if (published) after_event.push_back(w);
+        if (now > 12 * s && r.h.fp.console.keys.empty()) r.h.fp.console.type("q");
+    };
+    r.h.fp.threads.run_created = false;
+    r.run({}, 1000 * s);
+    EXPECT_EQ(r.exit_code, 0) << r.log();
+    ASSERT_TRUE(published);
+    ASSERT_EQ(r.h.fp.keyboard.sent.size(), 1u);
+    // Woken by the event at 10 s and processed then: due 380 ms later (the
+    // default delay of a single sensor), sent exactly then.
+    EXPECT_EQ(r.h.c().strokes.OUTPUTTIMESLIST[1].EVENTTIME, 10 * s);
+    EXPECT_EQ(r.h.fp.keyboard.sent[0].time_us, 10 * s + 380000);
+    bool precise_wait_for_key = false;
+    for (const FakeWait::Call& w : after_event) precise_wait_for_key |= w.precise && w.deadline_us == 10 * s + 380000;
+    EXPECT_TRUE(precise_wait_for_key);
+    // q was typed during a wait and ended it: the program quit at once (its
+    // goodbye stands on the screen for 2 s).
+    EXPECT_LT(r.h.fp.clock.now_us(), 14 * s + 6000);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "platform/posix/posix_console.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/posix_services.h"
+#include "platform/posix/posix_wait.h"
 
 namespace qn::platform {
 
@@ -47,11 +48,15 @@ Result<std::vector<ProcessEntry>> PosixWindows::processes() {
 Platform& native_platform() {
     // Never destroyed: the serial thread may still be inside a service while
     // the process runs its exit handlers.
-    static Platform* platform = new Platform{
-        new posix::PosixClock,    new posix::PosixThreads,
-        new posix::PosixSerial,   new posix::PosixConsole(STDIN_FILENO, STDOUT_FILENO),
-        new posix::PosixKeyboard, new posix::PosixWindows,
-        new posix::PosixFiles,    new posix::PosixProcess};
+    static Platform* platform = [] {
+        auto* console = new posix::PosixConsole(STDIN_FILENO, STDOUT_FILENO);
+        auto* p = new Platform{new posix::PosixClock,    new posix::PosixThreads,
+                               new posix::PosixSerial,   console,
+                               new posix::PosixKeyboard, new posix::PosixWindows,
+                               new posix::PosixFiles,    new posix::PosixProcess};
+        p->wait = new posix::PosixWait(console);
+        return p;
+    }();
     return *platform;
 }
 

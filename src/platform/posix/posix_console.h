@@ -41,6 +41,11 @@ public:
     bool key_waiting() override;
     int read_key() override;
 
+    // For waiting on the keyboard: the descriptor keys come from (-1 once it
+    // has ended), and whether keys were read but not yet taken.
+    int input_fd() const { return in_eof_ ? -1 : in_fd_; }
+    bool has_buffered() const { return !keys_.empty() || !raw_.empty(); }
+
 private:
     enum : int { kTimeout = -1, kEof = -2 };
     bool fill(int timeout_ms);

@@ -31,6 +31,9 @@ public:
     Result<void> purge(PortHandle h, std::uint32_t flags) override;
     Result<void> flush(PortHandle h) override;
 
+    // The open descriptor behind a handle, for waiting on it; -1 when closed.
+    static int poll_fd(PortHandle h);
+
     struct Port;
 
 private:

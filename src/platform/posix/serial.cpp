@@ -461,4 +461,6 @@ Result<void> PosixSerial::flush(PortHandle h) {
     return {};
 }
 
+int PosixSerial::poll_fd(PortHandle h) { return port_fd(h); }
+
 }  // namespace qn::platform::posix

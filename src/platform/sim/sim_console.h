@@ -22,6 +22,8 @@ public:
     virtual void poll() = 0;
     virtual bool key_ready() = 0;
     virtual int take_key() = 0;  // only after key_ready()
+    // When the next key the source has planned is due (kNever: none).
+    virtual std::int64_t next_key_at() { return kNever; }
 };
 
 class SimConsole : public Console {
@@ -40,6 +42,9 @@ public:
     // The line under the program's screen; empty shows nothing.
     void set_status(const std::string& text);
     void set_source(KeySource* source) { source_ = source; }
+    // When the simulation's next key is due; main thread, lock not held.
+    std::int64_t next_key_at() { return source_ ? source_->next_key_at() : kNever; }
+    bool has_terminal() const { return terminal_ != nullptr; }
 
 private:
     void draw_status();

@@ -234,6 +234,13 @@ Result<std::uint32_t> SimSerial::read(PortHandle h, char* buf, std::uint32_t max
     return got;
 }
 
+std::int64_t SimSerial::next_byte_at(PortHandle h) {
+    Port* p = by_handle(h);
+    if (!p || !p->entry.bell) return kNever;
+    const std::vector<DataByte>& bytes = p->entry.bell->bytes_until(time_.now_us());
+    return p->next_byte < bytes.size() ? bytes[p->next_byte].arrival_us : kNever;
+}
+
 Result<void> SimSerial::purge(PortHandle h, std::uint32_t flags) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);

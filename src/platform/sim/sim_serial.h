@@ -38,6 +38,10 @@ public:
     Result<void> purge(PortHandle h, std::uint32_t flags) override;
     Result<void> flush(PortHandle h) override;
 
+    // When the next unread byte arrives on the port (kNever: none known yet).
+    // The time's lock held.
+    std::int64_t next_byte_at(PortHandle h);
+
 private:
     struct Port {
         SimPortEntry entry;

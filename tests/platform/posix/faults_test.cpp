@@ -25,7 +25,7 @@ using posixtest::now_us;
 
 constexpr const char* kServiceOpen = "[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**";
 
-bool wait_keys(ProgramRun& run, std::size_t n, int timeout_ms = 5000) {
+bool wait_keys(ProgramRun& run, std::size_t n, int timeout_ms = 10000) {
     const std::int64_t end = now_us() + timeout_ms * 1000LL;
     while (run.keys().size() < n && now_us() < end) std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return run.keys().size() >= n;

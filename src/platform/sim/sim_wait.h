@@ -1,0 +1,43 @@
+// Waiting in a simulated run, on the simulation's time: in virtual time a
+// wait jumps the clock to the first of the deadline, the next byte of the
+// bell, the ringer's next key or a signal, so runs stay exact and the same
+// every time; in real time it sleeps on the steady clock and ends a precise
+// deadline with a spin, as the native waits do.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/clock.h"
+#include "platform/sim/sim_console.h"
+#include "platform/sim/sim_serial.h"
+#include "platform/sim/sim_time.h"
+#include "platform/wait.h"
+
+namespace qn::platform::sim {
+
+class SimWait : public Wait {
+public:
+    // clock: the program's clock (virtual, or the native one in real time).
+    SimWait(SimTime& time, Clock& clock, SimConsole& console, SimSerial& serial)
+        : time_(time), clock_(clock), console_(console), serial_(serial) {}
+
+    void signal() override;
+    void watch_port(PortHandle h) override;
+    Result<Wake> wait_until(std::int64_t deadline, std::uint32_t sources, bool precise) override;
+    void sleep_until(std::int64_t deadline) override;
+
+private:
+    // Microseconds from now until the counter reaches deadline.
+    std::int64_t micros_until(std::int64_t deadline);
+    void spin_until(std::int64_t deadline);
+
+    SimTime& time_;
+    Clock& clock_;
+    SimConsole& console_;
+    SimSerial& serial_;
+    // Under the time's lock.
+    bool signalled_ = false;
+    PortHandle port_ = 0;
+};
+
+}  // namespace qn::platform::sim

@@ -1,0 +1,96 @@
+#include "service/loop.h"
+
+#include "autoring/driver.h"
+#include "core/context.h"
+#include "core/timing.h"
+#include "keyout/dispatch.h"
+#include "service/keycheck.h"
+#include "strokes/watchports.h"
+
+namespace qn {
+
+namespace {
+
+// The longest one pass may wait. Data mode always waited a millisecond
+// for its byte; now the byte itself wakes the loop, so SLEEPNUM holds
+// there too, but never less than that millisecond.
+std::int32_t ceiling_ms(const Context& c) {
+    if (c.cfg.BAGLEYMODE) return c.cfg.SLEEPNUM > 1 ? c.cfg.SLEEPNUM : 1;
+    return c.cfg.SLEEPNUM;
+}
+
+// At rest (no touch being counted, no key waiting, no automatic ringing)
+// nothing happens that a wake source or a due time would not announce, and a
+// pass every SLEEPNUM milliseconds would cost a wake-up of the whole thread
+// 200 times a second for nothing (tens of microseconds of CPU each on a
+// virtual machine). The loop then waits for its sources alone, looking round
+// once a second.
+constexpr std::int32_t kRestWaitMs = 1000;
+
+bool at_rest(const Context& c) {
+    if (c.autoring.AUTOKEYPRESS || c.strokes.MYCOUNTER != 0) return false;
+    for (std::int32_t I = 1; I <= c.keyout.SENSORSACTIVE && I <= MAXSENSORS; ++I)
+        if (c.strokes.SENDAKEYACTIVE[I]) return false;
+    return true;
+}
+
+bool events_waiting(const Context& c) {
+    const SerialState& s = c.serial;
+    return s.SERIALTHREADON && s.LASTILOWBUFFER < s.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire);
+}
+
+}  // namespace
+
+void wait_for_next_pass(Context& c) {
+    const PassWait w = plan_pass_wait(c, MYELAPSEDMICROSECS(c));
+    c.screen.present();
+    if (w.yield) {
+        c.plat.threads->sleep_ms(0);
+        return;
+    }
+    if (!w.wait) return;
+    auto r = wait_until_micros(c, w.until_us, w.sources, w.precise);
+    if (!r.ok()) {
+        // Told once; the loop falls back to sleeping its longest wait.
+        if (!c.strokes.WAITFAILLOGGED) {
+            c.strokes.WAITFAILLOGGED = true;
+            c.FOOERROR.writeln("Waiting for events failed, sleeping " + std::to_string(ceiling_ms(c)) +
+                               " ms a pass instead: " + r.error());
+        }
+        c.plat.threads->sleep_ms(ceiling_ms(c));
+        return;
+    }
+    if (r.value().sources & platform::WAKE_PORT) c.strokes.PORTARRIVALMICRO = r.value().at;
+}
+
+void prepare_service_loop(Context& c) {
+    if (c.plat.wait) c.plat.wait->watch_port(c.cfg.BAGLEYMODE ? c.serial.SERIALHANDLE : 0);
+}
+
+PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
+    PassWait w;
+    const std::int32_t ceiling = ceiling_ms(c);
+    if (ceiling < 0 || events_waiting(c)) return w;
+    if (ceiling == 0) {
+        w.yield = true;
+        return w;
+    }
+    w.wait = true;
+    w.until_us = now_us + MULTINT64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
+    w.sources = platform::WAKE_CONSOLE | (c.cfg.BAGLEYMODE ? platform::WAKE_PORT : platform::WAKE_EVENT);
+    for (std::int64_t due : {next_key_due(c, now_us), next_beat_due(c)}) {
+        if (due >= 0 && due <= w.until_us) {
+            w.until_us = due;
+            w.precise = true;
+        }
+    }
+    return w;
+}
+
+void main_loop_pass(Context& c) {
+    KEYCHECK(c);
+    if (WATCHPORTS(c)) DOKEYSENDING(c);
+    wait_for_next_pass(c);
+}
+
+}  // namespace qn

@@ -1,0 +1,112 @@
+// What the service loop waits for after a pass.
+#include <gtest/gtest.h>
+
+#include "fakes/fake_platform.h"
+#include "service/loop.h"
+
+namespace qn::test {
+namespace {
+
+using platform::WAKE_CONSOLE;
+using platform::WAKE_EVENT;
+using platform::WAKE_PORT;
+
+constexpr std::int64_t kNow = 50000000;
+
+struct Loop {
+    Harness h;
+    Context& c = h.c();
+    Loop() {
+        c.cfg.SLEEPNUM = 5;
+        c.keyout.SENSORSACTIVE = 2;
+        c.strokes.MYCOUNTER = 12;  // a touch is being rung
+    }
+    PassWait plan() const { return plan_pass_wait(c, kNow); }
+    void pending(int I, std::int64_t due) {
+        c.strokes.SENDAKEYACTIVE[I] = true;
+        c.strokes.SENSORACTIONTIME[I] = due;
+    }
+};
+
+TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecisely) {
+    Loop l;
+    PassWait w = l.plan();
+    EXPECT_TRUE(w.wait);
+    EXPECT_EQ(w.until_us, kNow + 5000);
+    EXPECT_FALSE(w.precise);
+    EXPECT_EQ(w.sources, WAKE_EVENT | WAKE_CONSOLE);
+
+    // The earlier of two pending keys sets the deadline, to the microsecond.
+    l.pending(1, kNow + 3200);
+    l.pending(2, kNow + 1700);
+    w = l.plan();
+    EXPECT_EQ(w.until_us, kNow + 1700);
+    EXPECT_TRUE(w.precise);
+    // A key due later than SLEEPNUM: the ceiling first.
+    l.c.strokes.SENDAKEYACTIVE[2] = false;
+    l.c.strokes.SENSORACTIONTIME[1] = kNow + 9000;
+    w = l.plan();
+    EXPECT_EQ(w.until_us, kNow + 5000);
+    EXPECT_FALSE(w.precise);
+    // A key still pending past its due time (its window was not in front)
+    // is retried after the ceiling, not spun on.
+    l.c.strokes.SENSORACTIONTIME[1] = kNow - 100;
+    EXPECT_EQ(l.plan().until_us, kNow + 5000);
+
+    // Automatic ringing: the beat fires once the millisecond clock is past
+    // the beat's time.
+    Loop a;
+    a.c.autoring.AUTOKEYPRESS = true;
+    a.c.autoring.AUTOKEYTIMER = kNow / 1000 - 300;
+    a.c.autoring.AUTOKEYTIMERINTERVAL = 302;
+    w = a.plan();
+    EXPECT_EQ(w.until_us, kNow + 3000);
+    EXPECT_TRUE(w.precise);
+}
+
+TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
+    Loop l;
+    l.c.strokes.MYCOUNTER = 0;
+    PassWait w = l.plan();
+    EXPECT_EQ(w.until_us, kNow + 1000000);
+    EXPECT_FALSE(w.precise);
+    l.pending(1, kNow + 380000);  // a strike's key waits: no longer at rest
+    EXPECT_EQ(l.plan().until_us, kNow + 5000);
+}
+
+TEST(LoopWait, EventsAlreadyWaitingZeroMinusOneAndDataMode) {
+    Loop l;
+    l.c.serial.SERIALTHREADON = true;
+    l.c.serial.IHIGHBUFFERPLUSONE = 3;
+    l.c.serial.LASTILOWBUFFER = 2;
+    EXPECT_FALSE(l.plan().wait);  // one more event to take first
+    l.c.serial.LASTILOWBUFFER = 3;
+    EXPECT_TRUE(l.plan().wait);
+
+    l.c.cfg.SLEEPNUM = 0;
+    EXPECT_TRUE(l.plan().yield);
+    l.c.cfg.SLEEPNUM = -1;
+    EXPECT_FALSE(l.plan().wait);
+    EXPECT_FALSE(l.plan().yield);
+
+    // Data mode waits for the port's bytes, and never less than the
+    // millisecond it always waited.
+    l.c.cfg.BAGLEYMODE = true;
+    PassWait w = l.plan();
+    EXPECT_EQ(w.until_us, kNow + 1000);
+    EXPECT_EQ(w.sources, WAKE_PORT | WAKE_CONSOLE);
+    l.c.cfg.SLEEPNUM = 5;
+    EXPECT_EQ(l.plan().until_us, kNow + 5000);
+}
+
+TEST(LoopWait, AFailingWaitIsToldOnceAndTheLoopSleepsInstead) {
+    Loop l;
+    l.h.fp.wait.fail = true;
+    wait_for_next_pass(l.c);
+    wait_for_next_pass(l.c);
+    EXPECT_EQ(count_of(l.h.log(), "Waiting for events failed"), 1);
+    EXPECT_EQ(l.h.fp.threads.sleeps, (std::vector<std::int32_t>{5, 5}));
+}
+
+}  // namespace
+}  // namespace qn::test
