@@ -196,7 +196,8 @@ void FINDACTIVEPORTS(Context& c) {
     while (!key_waiting(c)) {
         for (std::int32_t i = 1; i <= port_count(c); ++i)
             if (handle_of(c, i) != 0 && !k.SIGNALSMODEARR[i]) SEEKSERIALSIGNALEVENTS(c, i);
-        SLEEP(c, 1);
+        // No thread watches the lines yet: they are read every millisecond.
+        wait_for(c, 1, platform::WAKE_CONSOLE);
     }
     k.CH = READNORMALKEYCHAR(c);
 
@@ -221,7 +222,7 @@ void SENSORDETECTION(Context& c) {
         if (handle_of(c, p) != 0 && c.cfg.BAGLEYMODE)
             SEEKSERIALEVENTS(c, p);  // its 1 ms read time-out paces the loop
         else
-            SLEEP(c, 1);  // the serial thread records; the window only waits
+            wait_for(c, 50, platform::WAKE_EVENT | platform::WAKE_CONSOLE);  // the serial thread records
         k.FIRSTRUN = false;
         if (key_waiting(c)) {
             k.CH = READNORMALKEYCHAR(c);

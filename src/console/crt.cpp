@@ -110,10 +110,18 @@ char READNORMALKEYCHAR(Context& c) {
     return result;
 }
 
+// A prompt waits for the key itself, looking round ten times a second.
+constexpr std::int32_t kKeyLookMs = 100;
+
 char WAITFORKEYSTROKEANDRETURNNORMALKEY(Context& c) {
     c.screen.present();
-    while (!c.plat.console->key_waiting()) SLEEP(c, 1);
+    while (!c.plat.console->key_waiting()) wait_for_key(c, kKeyLookMs);
     return READNORMALKEYCHAR(c);
+}
+
+void wait_for_key(Context& c, std::int32_t ms) {
+    c.screen.present();
+    wait_for(c, ms, platform::WAKE_CONSOLE);
 }
 
 void CLEARKEYBUFFER(Context& c) {
@@ -128,7 +136,7 @@ std::string read_line(Context& c) {
     c.screen.cursor_visible(true);
     for (;;) {
         c.screen.present();
-        while (!c.plat.console->key_waiting()) SLEEP(c, 1);
+        while (!c.plat.console->key_waiting()) wait_for_key(c, kKeyLookMs);
         int k = c.plat.console->read_key();
         if (k == 0) {
             (void)c.plat.console->read_key();

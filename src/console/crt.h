@@ -31,6 +31,8 @@ std::string REMOVEUNDERLINEFROMSTRING(std::string_view s);
 
 // Sleeps on the main thread (console shown first).
 void SLEEP(Context& c, std::int32_t ms);
+// Shows the screen and waits up to ms for a console key.
+void wait_for_key(Context& c, std::int32_t ms);
 // Ends the process: the console is given back, the log flushed.
 [[noreturn]] void end_process(Context& c, int code);
 

@@ -48,8 +48,9 @@ std::int64_t MULTINT64(std::int32_t a, std::int32_t b) {
 platform::Result<platform::Wake> wait_until_micros(Context& c, std::int64_t due_us, std::uint32_t sources,
                                                    bool precise) {
     const TEpikTimer* t = c.timing.ET;
-    if (!c.plat.wait || !t) {
-        // A platform without the wait service sleeps whole milliseconds.
+    // A platform without the wait service, or a stopwatch that is not
+    // running (on the way out), sleeps whole milliseconds.
+    if (!c.plat.wait || !t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
         const std::int64_t now = MYELAPSEDMICROSECS(c);
         if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
         return platform::Wake{0, MYELAPSEDMICROSECS(c)};
@@ -59,9 +60,20 @@ platform::Result<platform::Wake> wait_until_micros(Context& c, std::int64_t due_
     return platform::Wake{w.value().sources, t->micros_at(w.value().at)};
 }
 
+void wait_for(Context& c, std::int32_t ms, std::uint32_t sources) {
+    auto r = wait_until_micros(c, MYELAPSEDMICROSECS(c) + MULTINT64(ms, 1000), sources, false);
+    if (!r.ok()) c.plat.threads->sleep_ms(ms);
+}
+
+void wait_until_due(Context& c, std::int64_t due_us) {
+    auto r = wait_until_micros(c, due_us, 0, true);
+    const std::int64_t left = due_us - MYELAPSEDMICROSECS(c);
+    if (!r.ok() && left > 0) c.plat.threads->sleep_ms(static_cast<std::int32_t>((left + 999) / 1000));
+}
+
 void sleep_until_micros(Context& c, std::int64_t due_us) {
     const TEpikTimer* t = c.timing.SERIALET ? c.timing.SERIALET : c.timing.ET;
-    if (!c.plat.wait || !t) {
+    if (!c.plat.wait || !t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
         const std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
         if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
         return;

@@ -26,6 +26,11 @@ std::int64_t MULTINT64(std::int32_t a, std::int32_t b);
 // last.
 platform::Result<platform::Wake> wait_until_micros(Context& c, std::int64_t due_us, std::uint32_t sources,
                                                    bool precise);
+// Waits up to ms milliseconds, or until one of the sources fires (a key at
+// a prompt, say); a wait that cannot be had is a plain sleep.
+void wait_for(Context& c, std::int32_t ms, std::uint32_t sources);
+// The main thread sleeps until due_us, precisely, whatever else happens.
+void wait_until_due(Context& c, std::int64_t due_us);
 // Any thread: sleeps until the stopwatch reads due_us, precisely.
 void sleep_until_micros(Context& c, std::int64_t due_us);
 // The timing figures for the run log: reported and measured rates, overheads.

@@ -32,7 +32,10 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
     const bool record = s.NOUTPUTTIME >= 1 && s.NOUTPUTTIME <= MAXROWSALLOWED;
     if (s.DOUBLEDSEND) {
         if (k.USEDOUBLEDSEND) {
-            SLEEP(c, k.DOUBLESTRIKEDELAY);
+            // The made-up key is due DOUBLESTRIKEDELAY after the first, kept
+            // as precisely as any due key.
+            c.screen.present();
+            wait_until_due(c, T + MULTINT64(k.DOUBLESTRIKEDELAY, 1000));
             send();
             if (c.cfg.MONITOROUTPUT)
                 c.FOOERROR.writeln("doubled key sent");

@@ -145,7 +145,7 @@ char FINDHANDLEFORTARGETWINDOW(Context& c) {
         }
         result = upper(READNORMALKEYCHAR(c));
         if (result == 'P') return result;
-        SLEEP(c, 1);
+        wait_for_key(c, 50);  // the windows are looked through 20 times a second
     }
     return result;
 }

@@ -194,6 +194,31 @@ std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t 
     return read_serial_byte(c, h, buf, millisecs).value_or(0);
 }
 
+void report_port_latency(Context& c) {
+    if (c.serial.SERIALHANDLE == 0) return;
+    const platform::PortLatency l = c.plat.serial->tune_latency(c.serial.SERIALHANDLE);
+    std::string line = "Port latency: ";
+    line += l.note.empty() ? (l.low_latency ? "low latency on" : "no low-latency request here") : l.note;
+    if (l.timer_ms >= 0)
+        line += "; adapter latency timer " + str(l.timer_ms) + " ms (" + l.where + ")";
+    else
+        line += "; no adapter latency timer found";
+    c.FOOERROR.writeln(line);
+    // Line changes are sent on at once; only the box's characters wait.
+    if (!c.cfg.BAGLEYMODE || l.timer_ms <= 2 || l.low_latency) return;
+    const std::string warning = "The USB serial adapter holds characters back up to " + str(l.timer_ms) +
+                                " ms (its latency timer): keys can be that late.";
+    const std::string how = "To change it: " + l.advice;
+    c.FOOERROR.writeln(warning);
+    c.FOOERROR.writeln(how);
+    FULLWINDOW(c);
+    c.screen.textcolor(YELLOW);
+    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+    c.screen.writeln(warning);
+    c.screen.writeln(how);
+    c.screen.textcolor(WHITE);
+}
+
 void close_serial_port(Context& c, PortHandle h) {
     if (h == 0) return;
     (void)c.plat.serial->flush(h);

@@ -26,6 +26,10 @@ bool MYSERGETRI(Context& c, PortHandle h);
 platform::Result<std::int32_t> read_serial_byte(Context& c, PortHandle h, char* buf, std::int32_t millisecs);
 // The same where a failed read counts as no character (calibration's sweeps).
 std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t millisecs);
+// Asks for low latency on the service port and logs what the adapter does
+// to incoming bytes; in data mode an adapter that holds them back more than
+// 2 ms is told on the screen too, with how to change it.
+void report_port_latency(Context& c);
 // Flush, purge output, close.
 void close_serial_port(Context& c, PortHandle h);
 

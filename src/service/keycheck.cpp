@@ -77,7 +77,7 @@ bool wait_for_target_focus(Context& c) {
     for (;;) {
         if (target_in_front(c, target)) return true;
         if (READNORMALKEYCHAR(c) != 0) return false;
-        SLEEP(c, 100);
+        wait_for_key(c, 100);
     }
 }
 

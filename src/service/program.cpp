@@ -144,6 +144,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
     c.strokes.SNUM = 0;
     c.strokes.MYCOUNTER = -1;
     WRITEBIG(c);
+    report_port_latency(c);
     for (std::int32_t i = 1; i <= MAXSENSORS; ++i) c.strokes.SENDAKEYACTIVE[i] = false;
     c.autoring.ROWN = -6;
     prepare_service_loop(c);

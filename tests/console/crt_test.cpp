@@ -84,16 +84,22 @@ TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
     EXPECT_EQ(READNORMALKEYCHAR(c), 'B');
 }
 
-TEST(KeyReads, WaitingSleepsAMillisecondAtATime) {
+// A prompt waits for the key itself: a key typed during a wait ends it.
+TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
     Harness h;
     Context& c = h.c();
-    int polls = 0;
-    h.fp.console.on_idle = [&] {
-        if (++polls == 5) h.fp.console.type("k");
+    int waits = 0;
+    h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
+        EXPECT_EQ(w.sources, platform::WAKE_CONSOLE);
+        if (++waits == 3) {
+            h.fp.clock.advance_us(20000);
+            h.fp.console.type("k");
+        }
     };
     EXPECT_EQ(WAITFORKEYSTROKEANDRETURNNORMALKEY(c), 'k');
-    for (int ms : h.fp.threads.sleeps) EXPECT_EQ(ms, 1);
-    EXPECT_GE(h.fp.threads.sleeps.size(), 3u);
+    EXPECT_EQ(waits, 3);
+    EXPECT_EQ(h.fp.clock.now_us(), 220000);  // two whole waits, then the key 20 ms into the third
+    EXPECT_TRUE(h.fp.threads.sleeps.empty());
 }
 
 TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {

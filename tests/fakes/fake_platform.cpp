@@ -223,6 +223,11 @@ Result<void> ScriptedSerial::purge(platform::PortHandle h, std::uint32_t flags) 
     return {};
 }
 
+platform::PortLatency ScriptedSerial::tune_latency(platform::PortHandle h) {
+    auto* p = by_handle(h);
+    return p ? p->latency : platform::PortLatency{};
+}
+
 Result<void> ScriptedSerial::flush(platform::PortHandle h) {
     auto* p = by_handle(h);
     if (!p) return platform::fail("FlushFileBuffers: The handle is invalid");

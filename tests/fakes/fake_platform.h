@@ -107,6 +107,7 @@ struct ScriptedPort {
     bool fail_wait = false;
     bool fail_read = false;
     bool fail_set_state = false;
+    platform::PortLatency latency;  // what tune_latency finds
 };
 
 class ScriptedSerial : public platform::SerialPorts {
@@ -133,6 +134,7 @@ public:
     platform::Result<std::uint32_t> read(platform::PortHandle h, char* buf, std::uint32_t max) override;
     platform::Result<void> purge(platform::PortHandle h, std::uint32_t flags) override;
     platform::Result<void> flush(platform::PortHandle h) override;
+    platform::PortLatency tune_latency(platform::PortHandle h) override;
 
     bool list_fails = false;
     std::vector<std::string> calls;  // "open COM3", "set_state 2400", "close COM3", ...

@@ -143,7 +143,9 @@ TEST(PreRingingSearch, AMissingWindowIsAskedForUntilPIsPressed) {
     EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(t.c), 'P');
     EXPECT_FALSE(t.c.keyout.WINDOWFOUND);
     EXPECT_EQ(count_of(t.h.log(), "The required target window (Ringing Room - Firefox) NOT FOUND"), 1);
-    EXPECT_GE(t.h.fp.threads.sleeps.size(), 2u);  // polled again and again
+    // Looked for again and again, a key ending each wait at once.
+    ASSERT_GE(t.h.fp.wait.calls.size(), 2u);
+    for (const FakeWait::Call& w : t.h.fp.wait.calls) EXPECT_EQ(w.sources, platform::WAKE_CONSOLE);
 }
 
 TEST(PreRingingSearch, OpenSearchesNothing) {

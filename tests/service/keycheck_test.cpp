@@ -167,8 +167,8 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     auto rr = s.h.fp.windows.add_window("Practice - Ringing Room - Browser", "Browser");
     s.h.fp.windows.foreground_window = other;
     int polls = 0;
-    s.h.fp.threads.on_sleep = [&](std::int32_t ms) {
-        if (ms == 100 && ++polls == 3) s.h.fp.windows.foreground_window = rr;
+    s.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
+        if (w.deadline_us - s.h.fp.clock.now_us() == 100000 && ++polls == 3) s.h.fp.windows.foreground_window = rr;
     };
     s.key("A");
     EXPECT_TRUE(s.c.autoring.AUTOKEYPRESS);
@@ -179,8 +179,8 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
 
     Service t("Ringing Room - any browser with focus");
     t.c.core.AUTOBELLSETUPFLAG = true;
-    t.h.fp.threads.on_sleep = [&](std::int32_t ms) {
-        if (ms == 100) t.h.fp.console.type("x");
+    t.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
+        if (w.sources == platform::WAKE_CONSOLE) t.h.fp.console.type("x");
     };
     t.key("A");
     EXPECT_FALSE(t.c.autoring.AUTOKEYPRESS);

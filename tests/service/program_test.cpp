@@ -79,6 +79,33 @@ TEST(Program, RunsFromAStoredSettingsFileToQuitAndTurnsCharactersIntoKeys) {
     EXPECT_TRUE(ScreenHas(r.h.c().screen, 2, 1, "[C] PERMANENT Changes to program configuration."));
 }
 
+// A USB adapter that holds the box's characters back is told in data mode,
+// with how to change it; one already set to low latency, or the modem lines
+// (which it sends on at once), only get the log line.
+TEST(Program, AnAdapterThatHoldsCharactersBackIsToldInDataMode) {
+    const platform::PortLatency slow{16, "/sys/dev/char/188:0/device/latency_timer", false, "TIOCSSERIAL: refused",
+                                     "as root: echo 1 > it"};
+    for (bool low : {false, true}) {
+        ProgramRun r;
+        r.h.fp.files.files[kSettings] = data_mode_settings();
+        r.h.fp.serial.add_port("COM3").latency = slow;
+        r.h.fp.serial.port("COM3").latency.low_latency = low;
+        std::string shown;  // the first scratch line when service began
+        r.h.fp.wait.on_wait = [&](const FakeWait::Call&) {
+            if (shown.empty()) shown = r.h.c().screen.line_text(FIRSTLINEOFSCRATCHSCREEN);
+        };
+        r.run({}, 100000);
+        const std::string log = r.log();
+        EXPECT_NE(log.find("Port latency: TIOCSSERIAL: refused; adapter latency timer 16 ms "
+                           "(/sys/dev/char/188:0/device/latency_timer)"),
+                  std::string::npos);
+        const std::string warning = "The USB serial adapter holds characters back up to 16 ms";
+        EXPECT_EQ(count_of(log, warning), low ? 0 : 1) << low;
+        EXPECT_EQ(count_of(log, "To change it: as root: echo 1 > it"), low ? 0 : 1) << low;
+        EXPECT_EQ(shown.rfind(warning, 0) == 0, !low) << shown;
+    }
+}
+
 TEST(Program, OnlyAnUpperCaseSlashATurnsOffTheSimpleScreens) {
     for (auto [arg, easy] : {std::pair{"/A", false}, std::pair{"/a", true}, std::pair{"x", true}}) {
         ProgramRun r;

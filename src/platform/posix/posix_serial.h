@@ -30,6 +30,7 @@ public:
     Result<std::uint32_t> read(PortHandle h, char* buf, std::uint32_t max) override;
     Result<void> purge(PortHandle h, std::uint32_t flags) override;
     Result<void> flush(PortHandle h) override;
+    PortLatency tune_latency(PortHandle h) override;
 
     // The open descriptor behind a handle, for waiting on it; -1 when closed.
     static int poll_fd(PortHandle h);

@@ -13,8 +13,16 @@ struct Win32Services {
     std::unique_ptr<Windows> windows = win32::make_windows();
     std::unique_ptr<Files> files = win32::make_files();
     std::unique_ptr<Process> process = win32::make_process();
-    Platform plat{clock.get(),    threads.get(), serial.get(), console.get(),
-                  keyboard.get(), windows.get(), files.get(),  process.get()};
+    std::unique_ptr<Network> network = win32::make_network();
+    Platform plat{.clock = clock.get(),
+                  .threads = threads.get(),
+                  .serial = serial.get(),
+                  .console = console.get(),
+                  .keyboard = keyboard.get(),
+                  .windows = windows.get(),
+                  .files = files.get(),
+                  .process = process.get(),
+                  .network = network.get()};
 };
 
 }  // namespace
