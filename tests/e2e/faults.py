@@ -1,9 +1,10 @@
 """Scenarios of the faults a ringer meets, on the Windows program's real calls
-under Wine: the USB adapter pulled out in the middle of a touch (the modem-
-line shim fails every call on the port with EIO from a moment on, as the tty
-layer does for an unplugged adapter), pulled at the missing-port prompt and
-plugged back, a port whose modem lines cannot be read during calibration's
-survey, a log folder that refuses the log and a disk that fills under it."""
+under Wine: the USB adapter pulled out in the middle of a touch (in signals
+mode the modem-line shim fails every call on the port with EIO from a moment
+on; in data mode the port's pty pair is ended, see OwnPort), pulled at the
+missing-port prompt and plugged back, a port whose modem lines cannot be read
+during calibration's survey, a log folder that refuses the log and a disk
+that fills under it."""
 
 import os
 import subprocess
@@ -12,7 +13,7 @@ from pathlib import Path
 from types import SimpleNamespace
 
 from e2elib import SETTINGS, Box, LineBell, check, wait_until
-from steps import BELL, calibrate_signals_mode, describe, fixture, processed_rows, ring_data, setting, stroke_pulses
+from steps import calibrate_signals_mode, describe, fixture, processed_rows, ring_data, setting, stroke_pulses
 
 TARGET = "Ringing Room - any browser with focus"
 SERVICE = "[Q] Quit. Target program=" + TARGET
