@@ -1,7 +1,10 @@
 # Debian packages the scripts need. qn_need_packages installs the missing ones
 # when run as root; otherwise it prints the exact command and stops.
 
-QN_BUILD_PACKAGES="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev socat python3"
+QN_BUILD_PACKAGES="cmake ninja-build g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev socat python3 libx11-dev libxtst-dev"
+# The Linux desktop's tests: X servers with and without a window manager, a
+# real browser, the program in a terminal.
+QN_DESKTOP_PACKAGES="xvfb openbox chromium tmux xdotool x11-utils"
 QN_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool socat x11-apps imagemagick"
 QN_FUZZ_PACKAGES="clang libclang-rt-14-dev"
 # The Win32 network suites: their HTTP/WebSocket server and throwaway TLS CA.

@@ -16,8 +16,6 @@ namespace qn {
 
 namespace {
 
-const std::string kDevicePrefix = "\\\\.\\";
-
 char* charbuff(Context& c) { return &c.strokes.CHARBUFF[1]; }
 
 void clear_charbuff(Context& c) { c.strokes.CHARBUFF.fill('\0'); }
@@ -38,7 +36,7 @@ void leave_out(Context& c, std::int32_t i, const std::string& why) {
 bool survey_port(Context& c, std::int32_t i) {
     SerialState& s = c.serial;
     CalibrationState& k = c.calib;
-    c.cfg.COMPORTNAME = kDevicePrefix + s.PORTNAME[i];
+    c.cfg.COMPORTNAME = c.plat.serial->device_name(s.PORTNAME[i]);
     s.SERIALHANDLEARR[i] = open_serial_port(c, c.cfg.COMPORTNAME);
     const PortHandle h = s.SERIALHANDLEARR[i];
     if (h == 0) return false;
@@ -123,7 +121,7 @@ void SETUPSERIALPORTS(Context& c) {
         close_serial_port(c, s.SERIALHANDLEARR[i]);
         s.SERIALHANDLEARR[i] = 0;
     }
-    c.cfg.COMPORTNAME = kDevicePrefix + s.PORTNAME[p];
+    c.cfg.COMPORTNAME = c.plat.serial->device_name(s.PORTNAME[p]);
     c.cfg.USECTS = k.USECTSARR[p];
     c.cfg.USEDSR = k.USEDSRARR[p];
     c.cfg.USECD = k.USECDARR[p];

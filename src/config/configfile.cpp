@@ -61,7 +61,10 @@ struct KeyDef {
 const KeyDef kKeys[] = {
     {"interfaceversion", Scope::None, Form::String,
      [](Context&, const Place& p, const Value& v) { *p.version = *v.text; }},
-    {"comport", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.COMPORTNAME = *v.text; }},
+    {"comport", Scope::None, Form::String,
+     [](Context& c, const Place&, const Value& v) {
+         c.cfg.COMPORTNAME = c.plat.serial->stored_device_name(*v.text);
+     }},
     {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.SIGNALSMODE = v.flag; }},
     {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USECTS = v.flag; }},
     {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USEDSR = v.flag; }},

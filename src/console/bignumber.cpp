@@ -12,6 +12,7 @@
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
+#include "keyout/desktop.h"
 #include "strokes/counter.h"
 #include "strokes/logs.h"
 
@@ -67,7 +68,9 @@ void draw_service_screen(Context& c) {
     if (!c.cfg.BIGNUMBERS) WRITEINSERVICEMENU(c);
     LONGSCRATCHWINDOWCLS(c);
     c.screen.textcolor(WHITE);
-    WRITECURRENTCALIBRATIONTOSCREEN(c, console_sink(c));
+    // Where keys cannot reach the target as they should, the ringer needs
+    // to know that more than the calibration (which the run log has).
+    if (!show_desktop_notices(c)) WRITECURRENTCALIBRATIONTOSCREEN(c, console_sink(c));
     FULLWINDOW(c);
     c.strokes.MYCOUNTER = 0;
 }

@@ -6,6 +6,7 @@
 #include "console/crt.h"
 #include "core/text.h"
 #include "core/timing.h"
+#include "keyout/desktop.h"
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
 #include "strokes/logs.h"
@@ -99,6 +100,63 @@ void focus_lost(Context& c, std::int32_t I) {
     }
 }
 
+void focus_regained(Context& c) {
+    KeyoutState& k = c.keyout;
+    if (k.WINDOWFOCUS) return;
+    k.WINDOWFOCUS = true;
+    // The screen was not updated while the focus was away, but the
+    // counter's digit memory may have been reset meanwhile.
+    c.con.REPAINTBIGNUMBERWINDOW = true;
+    LOWSCRATCHWINDOWCLS(c);
+    FULLWINDOW(c);
+    c.FOOERROR.writeln("Recovered from loss of focus");
+}
+
+// ---- X11: the target's own window, in front, gets the key ---------------------
+
+// The window is activated when another is in front; the window manager
+// may refuse, and then the key must not go to the window that is.
+bool bring_to_front(Context& c, WindowHandle w) {
+    platform::Windows& win = *c.plat.windows;
+    if (win.foreground() == w) return true;
+    win.set_foreground(w);
+    return win.foreground() == w;
+}
+
+void target_window_missing(Context& c, std::int32_t I, char key) {
+    const std::int32_t idx = c.keyout.TARGETPROGRAMINDEX;
+    if (idx == 2 || idx == 3) {
+        // As on Windows, where the key goes to no window: the stroke turns.
+        FULLWINDOW(c);
+        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+        c.screen.write("Ringing Room not found ");
+        c.FOOERROR.writeln("Ringing Room not found ");
+        deliver(c, I, key, [] {}, false);
+        return;
+    }
+    FULLWINDOW(c);
+    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+    c.screen.write(c.cfg.TARGETPROGRAM + " window not found - program paused. Press Q to quit");
+    c.FOOERROR.writeln(c.cfg.TARGETPROGRAM + " window not found");
+    (void)WAITFORKEYSTROKEANDRETURNNORMALKEY(c);  // the key stays pending and is tried again
+}
+
+void send_to_toplevel_target(Context& c, char key, std::int32_t I) {
+    const char thiskey = upper(key);
+    const WindowHandle w = find_toplevel_target(c, c.keyout.TARGETPROGRAMINDEX);
+    if (w == 0) {
+        target_window_missing(c, I, thiskey);
+        return;
+    }
+    if (!bring_to_front(c, w)) {
+        focus_lost(c, I);
+        return;
+    }
+    c.keyout.SAVEWND = w;
+    focus_regained(c);
+    deliver(c, I, thiskey, [&c, thiskey] { SENDTEXT(c, std::string(1, thiskey)); }, false);
+}
+
 }  // namespace
 
 bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd) {
@@ -121,15 +179,7 @@ void SENDAKEY(Context& c, std::int32_t I) {
     WindowHandle F = win.foreground();
     if (k.RESTRICTEDVERSION) {
         if (F == k.SAVEWND) {
-            if (!k.WINDOWFOCUS) {
-                k.WINDOWFOCUS = true;
-                // The screen was not updated while the focus was away, but the
-                // counter's digit memory may have been reset meanwhile.
-                c.con.REPAINTBIGNUMBERWINDOW = true;
-                LOWSCRATCHWINDOWCLS(c);
-                FULLWINDOW(c);
-                c.FOOERROR.writeln("Recovered from loss of focus");
-            }
+            focus_regained(c);
         } else if (CHECKIFHWNDOK(c, F)) {
             return;  // adopted: the key goes on the next pass
         } else {
@@ -149,6 +199,14 @@ void DOTHEKEYACTION(Context& c, std::int32_t targetIndex, char key, std::int32_t
 }
 
 void KEYSENDING(Context& c, char key, std::int32_t I) {
+    if (keys_go_to_focused_window(c)) {
+        SENDAKEY(c, I);
+        return;
+    }
+    if (reaches_toplevel_windows(c)) {
+        send_to_toplevel_target(c, key, I);
+        return;
+    }
     KeyoutState& k = c.keyout;
     const std::int32_t idx = k.TARGETPROGRAMINDEX;
     if (idx == 2 || idx == 3) {

@@ -5,6 +5,7 @@
 #include "console/textsink.h"
 #include "core/context.h"
 #include "core/text.h"
+#include "keyout/desktop.h"
 
 namespace qn {
 
@@ -91,6 +92,7 @@ std::int32_t ASSIGNPARAMETERSFORTARGETPROGRAM(Context& c, const std::string& nam
     k.USEDOUBLEDSEND = e.TUSEDOUBLEDSEND;
     k.DOUBLESTRIKEDELAY = e.TDOUBLESTRIKEDELAY;
     for (std::int32_t j = 1; j <= k.SENSORSACTIVE; ++j) k.WHICHSENSORARR2[j] = e.TWHICHSENSORARR[j];
+    fit_target_to_desktop(c);
     return idx;
 }
 

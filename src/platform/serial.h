@@ -81,10 +81,21 @@ public:
     virtual ~SerialPorts() = default;
 
     // Port names as the system lists them (registry order on Windows:
-    // "COM3"; on Linux the tty names with a real driver: "ttyUSB0").
+    // "COM3"; on Linux the device files of the ttys with a real driver:
+    // "/dev/ttyUSB0").
     virtual Result<std::vector<std::string>> list_port_names() = 0;
 
-    // device is "\\.\" + port name. Exclusive read/write; every call blocks its caller.
+    // The device name of a listed port: what open() takes and the settings
+    // file stores ("\\.\COM3"; on Linux the path itself).
+    virtual std::string device_name(const std::string& port) { return "\\\\.\\" + port; }
+    // A device name as a settings file holds it, in this system's form
+    // (older Linux settings files hold "\\.\ttyUSB0").
+    virtual std::string stored_device_name(const std::string& stored) { return stored; }
+    // Whether a device the list does not show may still be opened by its
+    // name (on Linux any path: a /dev/serial/by-id link, a pty).
+    virtual bool opens_unlisted(const std::string&) { return false; }
+
+    // Exclusive read/write; every call blocks its caller.
     virtual Result<PortHandle> open(const std::string& device) = 0;
     virtual void close(PortHandle h) = 0;
 

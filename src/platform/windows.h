@@ -21,6 +21,21 @@ inline constexpr std::uint32_t WM_LBUTTONDBLCLK = 0x0203;
 inline constexpr std::uint32_t GW_HWNDNEXT = 2;
 inline constexpr int SW_RESTORE = 9;
 
+// How far a desktop lets the program reach other programs.
+enum class DesktopReach : std::uint8_t {
+    Messages,     // windows, child windows and window messages (Windows, and the simulated desktop)
+    TopLevel,     // top-level windows by title and class, the focus read and moved; keys go to
+                  // the window with the focus (X11)
+    FocusedOnly,  // keys go to the window with the focus, which cannot be read or moved (Wayland)
+    NoKeys,       // no keys at all
+};
+
+struct DesktopInfo {
+    DesktopReach reach = DesktopReach::Messages;
+    std::vector<std::string> choice;   // run log: which backend, why, and its set-up
+    std::vector<std::string> notices;  // what the ringer must know: screen and run log, once
+};
+
 struct ProcessEntry {
     std::uint32_t pid = 0;
     std::string exe;  // executable file name, code page 1252
@@ -29,6 +44,12 @@ struct ProcessEntry {
 class Windows {
 public:
     virtual ~Windows() = default;
+
+    // What this desktop offers; the default is the Windows desktop.
+    virtual const DesktopInfo& desktop() const {
+        static const DesktopInfo messages;
+        return messages;
+    }
 
     virtual WindowHandle foreground() = 0;
     virtual bool set_foreground(WindowHandle w) = 0;

@@ -7,6 +7,7 @@
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
+#include "keyout/desktop.h"
 #include "keyout/dispatch.h"
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
@@ -35,14 +36,21 @@ void prepare_console(Context& c) {
 bool stored_port_usable(Context& c) {
     SerialState& s = c.serial;
     c.core.GOTTHESERIALPORT = false;
+    bool listed = false;
     for (std::int32_t i = 1; i <= s.PORTSTOTAL; ++i) {
-        if ("\\\\.\\" + s.PORTNAME[i] != c.cfg.COMPORTNAME) continue;
+        if (c.plat.serial->device_name(s.PORTNAME[i]) != c.cfg.COMPORTNAME) continue;
+        listed = true;
         s.SERIALHANDLEARR[i] = open_serial_port(c, c.cfg.COMPORTNAME);
         if (s.SERIALHANDLEARR[i] != 0) {
             c.core.GOTTHESERIALPORT = true;
             close_serial_port(c, s.SERIALHANDLEARR[i]);
             s.SERIALHANDLEARR[i] = 0;
         }
+    }
+    if (!listed && c.plat.serial->opens_unlisted(c.cfg.COMPORTNAME)) {
+        const PortHandle h = open_serial_port(c, c.cfg.COMPORTNAME);
+        c.core.GOTTHESERIALPORT = h != 0;
+        close_serial_port(c, h);
     }
     return c.core.GOTTHESERIALPORT;
 }
@@ -103,8 +111,9 @@ void startup(Context& c, const std::vector<std::string>& args) {
     STARTERRORLOG(c);
     if (!opened.ok()) c.FOOERROR.writeln("Console: " + opened.error());
     auto res = c.plat.threads->raise_timer_resolution();
-    if (!res.ok()) c.FOOERROR.writeln("Timer resolution not raised: " + res.error());
+    if (!res.ok()) c.FOOERROR.writeln("Timer resolution: " + res.error());
     prepare_console(c);
+    report_desktop(c);
     LISTCOMMPORT(c, c.serial.PORTSTOTAL, c.serial.PORTNAME);
     SETUPFONT(c);
     STARTTHETIMER(c);

@@ -121,7 +121,12 @@ class Suite:
         self.source = Path(env["QN_E2E_SOURCE"])
         self.shm = Path(env.get("QN_E2E_SHM") or self.work)
         self.realtime = env.get("QN_E2E_REALTIME") == "1"
+        # A precision run holds the timing figures to their precise limits
+        # too (steps.judge_timing); strict allows no key beyond them.
+        self.precision = env.get("QN_PRECISION", "0") not in ("", "0")
         self.strict = env.get("QN_E2E_STRICT") == "1"
+        self.scenario = ""
+        self.figures = []  # (scenario, what, Figures), for the summary
         self.tool = subprocess.Popen(["wine", str(self.bin / "e2etool.exe"), "serve"], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, bufsize=1,
                                      errors="replace")
@@ -171,6 +176,32 @@ class Suite:
         """A measurement for the test log."""
         print("  " + text, flush=True)
 
+    def figure(self, what, values_ms, limit=None, gross=None):
+        """Prints a timing figure (median, p99, worst of values in ms) and
+        keeps it for the summary at the end of the run."""
+        f = Figures(values_ms)
+        bounds = ", ".join(b for b in (f"precise limit {limit} ms" if limit is not None else "",
+                                       f"gross {gross} ms" if gross is not None else "") if b)
+        self.note(f"timing: {what}: {f}" + (f" ({bounds})" if bounds else "") + f" (load {load()})")
+        self.figures.append((self.scenario, what, f))
+
+
+class Figures:
+    """Median (signed), p99 and worst (of the magnitudes; worst keeps its
+    sign) of timing errors in ms."""
+
+    def __init__(self, values):
+        v = sorted(values)
+        mags = sorted(abs(x) for x in v)
+        self.n = len(v)
+        self.median = v[len(v) // 2] if v else 0.0
+        # Nearest rank: with fewer than a hundred values p99 is the largest.
+        self.p99 = mags[max(1, -(-99 * len(mags) // 100)) - 1] if v else 0.0
+        self.worst = (v[0] if abs(v[0]) > abs(v[-1]) else v[-1]) if v else 0.0
+
+    def __str__(self):
+        return f"n={self.n} median {self.median:.1f} ms, p99 {self.p99:.1f} ms, worst {self.worst:.1f} ms"
+
 
 class Run:
     """One scenario: a fresh folder beside a copy of the program, and every
@@ -179,6 +210,7 @@ class Run:
     def __init__(self, suite, name):
         self.suite = suite
         self.name = name
+        suite.scenario = name
         self.folder = suite.work / name
         shutil.rmtree(self.folder, ignore_errors=True)
         self.folder.mkdir(parents=True)

@@ -2,14 +2,13 @@
 second run on its settings file, and the focus lost to another window."""
 
 import shutil
-import statistics
 import threading
 import time
 
-from e2elib import SETTINGS, Box, LineBell, check, load, raw_us, sleep_until_raw, wait_until
-from steps import (BACK_MS, BELL, BESPOKE_JK, HAND_MS, PULSE_MS, SENSOR_GAP_MS, VK_J, VK_K, calibrate_data_mode,
-                   calibrate_signals_mode, delivery_errors, describe, fixture, judge_timing, percentile, processed_rows,
-                   ring_data, setting, stroke_pulses)
+from e2elib import SETTINGS, Box, LineBell, check, raw_us, sleep_until_raw, wait_until
+from steps import (BACK_MS, BELL, BESPOKE_JK, GROSS_KEY_MS, GROSS_STAMP_MS, HAND_MS, PULSE_MS, SENSOR_GAP_MS, VK_J,
+                   VK_K, calibrate_data_mode, calibrate_signals_mode, delivery_errors, describe, fixture, judge_timing,
+                   processed_rows, ring_data, setting, stroke_pulses)
 
 
 def first_run_data_mode(suite, run):
@@ -53,10 +52,8 @@ def first_run_data_mode(suite, run):
               f"characters typed: {[chr(c) for c in chars]}")
         check(all(k[3] == "posted" for k in keys), "a key did not come as keyboard input:\n" + describe(keys))
         errors = delivery_errors(suite, sent, keys, [HAND_MS if i % 2 == 0 else BACK_MS for i in range(60)])
-        suite.note(f"key delivery error (arrival - (written + delay)), 60 keys: median {statistics.median(errors):.1f}"
-                   f" ms, p99 {percentile(errors, 99):.1f} ms, min {min(errors):.1f} ms, max {max(errors):.1f} ms (load {load()})")
-        judge_timing(suite, f"delivery (the driver's own writes up to {box.late_ms:.1f} ms late, load {load()})",
-                     range(60), errors, 20)
+        suite.note(f"the driver's own writes up to {box.late_ms:.1f} ms late")
+        judge_timing(suite, "data mode: key delay (arrival - (written + delay))", range(60), errors, 20, GROSS_KEY_MS)
 
         s = prog.screen()
         check(s.has("Row count =   60"), "the row counter does not show 60:\n" + s.text())
@@ -65,8 +62,9 @@ def first_run_data_mode(suite, run):
         rows = wait_until(lambda: processed_rows(run.log()), 12, 0.5)
         check(rows is not None, "no \"Processed sensor data\" in the run log")
         check(len(rows) == 60, f"the event log lists {len(rows)} strikes, not 60")
-        skew = [abs(r * 1e6 - (t - sent[0])) / 1000 for r, t in zip(rows, sent)]
-        check(max(skew) <= 20, f"event log times differ from the strikes by up to {max(skew):.1f} ms")
+        # The log's times count from the first strike, as the program stamped it.
+        skew = [(r * 1e6 - (t - sent[0])) / 1000 for r, t in zip(rows, sent)]
+        judge_timing(suite, "data mode: event log time - strike", range(1, 61), skew, 20, GROSS_STAMP_MS)
 
         prog.answer("[Q] Quit.", "q")
         code = prog.wait_exit()
@@ -92,9 +90,11 @@ def first_run_signals_mode(suite, run):
                       ("bagleymode", "0"), ("signalstartsOFF", "1"), ("whichsensor_1_1", "2")]:
         check(setting(ini, key) == want, f"settings file: {key}={setting(ini, key)!r}, expected {want!r}")
     half_signal_ms = int(setting(ini, "meansignallength")) / 2
-    # The program times the pulses itself, as Wine reports the line changes.
-    check(abs(half_signal_ms * 2 - PULSE_MS) <= 15,
-          f"meansignallength={setting(ini, 'meansignallength')} for pulses of {PULSE_MS} ms")
+    # The program times the pulses itself, as Wine reports the line changes:
+    # within half a pulse, which tells the pulse from the gap between the
+    # sensors (150 ms), the stroke (1 s) or a wrong unit; precisely, 15 ms.
+    judge_timing(suite, "signals mode: meansignallength - pulse", ["meansignallength"],
+                 [half_signal_ms * 2 - PULSE_MS], 15, PULSE_MS - 1)
 
     prog.answer("[Q] Quit.", "h")
     prog.wait_for("Now Set at handstroke")
@@ -112,9 +112,7 @@ def first_run_signals_mode(suite, run):
     second = [start + (i * interval + SENSOR_GAP_MS) * 1000 for i in range(strokes)]
     errors = delivery_errors(suite, second, keys,
                              [(HAND_MS if i % 2 == 0 else BACK_MS) + half_signal_ms for i in range(strokes)])
-    suite.note(f"signals mode, {strokes} keys: delivery error median {statistics.median(errors):.1f} ms, "
-               f"min {min(errors):.1f} ms, max {max(errors):.1f} ms (load {load()})")
-    judge_timing(suite, "delivery from the second sensor", range(strokes), errors, 20)
+    judge_timing(suite, "signals mode: key delay from the second sensor", range(strokes), errors, 20, GROSS_KEY_MS)
     prog.answer("[Q] Quit.", "q")
     check(prog.wait_exit() == 0, "exit code after Q")
 
@@ -166,12 +164,12 @@ def second_run(suite, run):
     check(not [m for m in got if m[1] in ("WM_KEYDOWN", "WM_IME_KEYDOWN")], "Abel also got keyboard input")
     # Abel's sensing point is the bell's first sensor: each key comes after
     # its due time from the first pulse and before the second pulse's would
-    # be. Every key to Abel costs a process snapshot and a window search
-    # first (several ms each under Wine), so only the figures are reported.
+    # be (150 ms later: the gross bound of a key, too). Every key to Abel
+    # costs a process snapshot and a window search first (several ms each
+    # under Wine), so a precision run does not judge these figures.
     first = [start + i * interval * 1000 for i in range(strokes)]
     errors = delivery_errors(suite, first, chars, [80 + half_signal_ms] * strokes)
-    suite.note(f"Abel, {strokes} keys: arrival after due time median {statistics.median(errors):.1f} ms, "
-               f"min {min(errors):.1f} ms, max {max(errors):.1f} ms (load {load()})")
+    suite.figure("Abel: key delay from the first sensor", errors, None, SENSOR_GAP_MS)
     wrong = [(i, round(e, 1)) for i, e in enumerate(errors) if not 0 <= e < SENSOR_GAP_MS]
     check(not wrong, f"keys not timed from the first sensor (strike, ms after its due time): {wrong}")
     prog.answer("[Q] Quit.", "q")
@@ -193,23 +191,25 @@ def focus_lost_and_regained(suite, run):
         prog.wait_for("[Q] Quit. Target program=Ringing Room - any browser with focus")
         check("Ringing Room" in suite.front(), f"the stand-in was not brought to the front: {suite.front()!r}")
         t0 = raw_us() + suite.qpc_offset
-        # Ten strikes 400 ms apart; Notepad is clicked after the fourth
-        # strike's key and the browser again before the eighth strike.
-        interval = 400
+        # Ten strikes 600 ms apart; Notepad is clicked 200 ms after the
+        # fourth strike's key was due (400 ms before the fifth's) and the
+        # browser again 200 ms after the seventh's (400 ms before the
+        # eighth's): room for a busy machine to be late with a key or a click.
+        interval = 600
         played = []
         start = raw_us() + 300000
         player = threading.Thread(target=lambda: played.extend(
             box.play([(i * interval, BELL) for i in range(10)], start=start)))
         player.start()
-        sleep_until_raw(start + (3 * interval + 250) * 1000)
+        sleep_until_raw(start + (3 * interval + 300) * 1000)
         lost_at = raw_us() + suite.qpc_offset
         notepad.focus()
         # Strike 5's key has fallen due meanwhile.
-        sleep_until_raw(start + (4 * interval + 300) * 1000)
+        sleep_until_raw(start + (4 * interval + 350) * 1000)
         shown = prog.screen()
         check(shown.has('" is not the focus window - Key sending suspended') and
               shown.has("Keystrokes will be sent when focus is resumed"), "no focus-loss notice:\n" + shown.text())
-        sleep_until_raw(start + (6 * interval + 250) * 1000)
+        sleep_until_raw(start + (6 * interval + 300) * 1000)
         back_at = raw_us() + suite.qpc_offset
         ff.focus()
         player.join()
@@ -228,7 +228,7 @@ def focus_lost_and_regained(suite, run):
         strike8_due = played[7][1] + suite.qpc_offset + 100000
         check(first_back < strike8_due - 50000,
               f"the waiting key came {(first_back - back_at) / 1000:.0f} ms after the click, not at once")
-        suite.note(f"focus regained: the waiting key came {(first_back - back_at) / 1000:.0f} ms after the click")
+        suite.figure("focus regained: the waiting key after the click", [(first_back - back_at) / 1000])
         letters = [k[2] for k in keys]
         check(all(a != b for a, b in zip(letters, letters[1:])), "hand and back keys do not alternate:\n" +
               describe(keys))

@@ -87,32 +87,42 @@ def delivery_errors(suite, sent, keys, delays):
     return [(k[0] - (t + suite.qpc_offset)) / 1000 - d for t, k, d in zip(sent, keys, delays)]
 
 
-def judge_timing(suite, what, labels, errors, limit):
-    """Fails unless every key is within limit ms, but for an allowance:
-    Wine itself delivers a few keys late. A bare Windows program that only
-    sleeps 1 ms at a time and sends a key with SendInput every 109 ms had 7
-    of 400 keys reach the stand-in 10 to 16 ms late on the 2-core test
-    machine, nearly all of it between SendInput and the stand-in. So, unless
-    QN_E2E_STRICT=1, three keys in a hundred (at least one) may be off by up
-    to three times the limit; a fault of the program (a drifting clock, a
-    wrong delay, a lost beat) is off by more, or for more keys. Every key
-    beyond the limit is listed in the test log either way."""
+# Gross bounds, which a busy two-core machine always keeps: a key within
+# 150 ms of its due time, a beat of automatic ringing within 100 ms of its
+# place, a time stamp in the run log within 100 ms of the strike. A fault of
+# the program (a wrong delay, the wrong sensor, a drifting or stopped beat
+# clock, a lost or doubled key) is off by more than that, or for good.
+GROSS_KEY_MS = 150
+GROSS_BEAT_MS = 100
+GROSS_STAMP_MS = 100
+
+
+def judge_timing(suite, what, labels, errors, limit, gross):
+    """Every error (ms) within gross; the figures are printed and kept for
+    the suite's summary. In a precision run (QN_PRECISION=1), also within
+    limit, but for an allowance: Wine itself delivers a few keys late. A bare
+    Windows program that only sleeps 1 ms at a time and sends a key with
+    SendInput every 109 ms had 7 of 400 keys reach the stand-in 10 to 16 ms
+    late on the 2-core test machine, nearly all of it between SendInput and
+    the stand-in. So, unless QN_E2E_STRICT=1, three keys in a hundred (at
+    least one) may be off by up to three times the limit. Every key beyond
+    the limit is listed in the test log either way."""
+    suite.figure(what, errors, limit, gross)
+    beyond = [(label, round(e, 1)) for label, e in zip(labels, errors) if abs(e) > gross]
+    check(not beyond, f"{what}: {len(beyond)} of {len(errors)} more than {gross} ms off (key, ms): {beyond}")
     off = [(label, round(e, 1)) for label, e in zip(labels, errors) if abs(e) > limit]
     if not off:
         return
-    allowed = 0 if suite.strict else max(1, len(errors) * 3 // 100)
     suite.note(f"{what}: {len(off)} of {len(errors)} more than {limit} ms off (key, ms): {off}")
+    if not suite.precision:
+        return
+    allowed = 0 if suite.strict else max(1, len(errors) * 3 // 100)
     check(len(off) <= allowed and all(abs(e) <= 3 * limit for _, e in off),
-          f"{what}: {len(off)} of {len(errors)} more than {limit} ms off (key, ms): {off}")
+          f"precision: {what}: {len(off)} of {len(errors)} more than {limit} ms off (key, ms): {off}")
 
 
 def describe(msgs, limit=12):
     return "\n".join(f"    {m}" for m in msgs[:limit]) + ("\n    ..." if len(msgs) > limit else "")
-
-
-def percentile(values, p):
-    v = sorted(values)
-    return v[min(len(v) - 1, int(round(p / 100 * (len(v) - 1))))]
 
 
 def processed_rows(log):

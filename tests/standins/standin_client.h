@@ -210,22 +210,23 @@ public:
     void clear() const { SendMessageA(edit_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("")); }
 
 private:
+    struct Search {
+        DWORD pid;
+        HWND found;
+    };
     HWND find_top() const {
-        struct Search {
-            DWORD pid;
-            HWND found;
-        } s{child_.pid(), nullptr};
-        EnumWindows(
-            [](HWND w, LPARAM arg) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(arg);
-                DWORD pid = 0;
-                GetWindowThreadProcessId(w, &pid);
-                if (pid != s->pid || !IsWindowVisible(w)) return TRUE;
-                s->found = w;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&s));
+        Search s{child_.pid(), nullptr};
+        EnumWindows(visit, reinterpret_cast<LPARAM>(&s));
         return s.found;
+    }
+    // A named function, not a lambda: a 32-bit callback must be stdcall.
+    static BOOL CALLBACK visit(HWND w, LPARAM arg) {
+        auto* s = reinterpret_cast<Search*>(arg);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        if (pid != s->pid || !IsWindowVisible(w)) return TRUE;
+        s->found = w;
+        return FALSE;
     }
     Child child_;
     HWND top_ = nullptr, edit_ = nullptr;

@@ -3,6 +3,7 @@
 // QN_TEST_CONSOLE=1) and the rest under plain wine.
 #include "wine_support.h"
 
+#include <thread>
 #include <vector>
 
 namespace qn::wine_test {
@@ -168,6 +169,57 @@ TEST_F(Win32Console, EventsThatAreNoKeysLeaveNothingWaiting) {
     // A key behind them is still found, and read_key blocks only until it.
     inject({key(false, 'Q', 0x10, L'q'), key(true, 'Q', 0x10, L'q')});
     EXPECT_EQ(console().read_key(), 'q');
+}
+
+// The service loop's wait: a key wakes it; records that are not keys are
+// dropped without waking it, and do not leave the input handle signalled
+// (the wait would spin).
+TEST_F(Win32Console, AKeyWakesTheLoopsWaitAndOtherRecordsDoNot) {
+    ASSERT_NE(plat().wait, nullptr);
+    auto& wait = *plat().wait;
+    auto& clock = *plat().clock;
+    const std::int64_t second = clock.frequency();
+    INPUT_RECORD focus{};
+    focus.EventType = FOCUS_EVENT;
+    focus.Event.FocusEvent.bSetFocus = TRUE;
+    inject({focus, key(false, 'Q', 0x10, L'q'), key(true, VK_SHIFT, 0x2A, 0)});
+    FILETIME t0, t1, k0, u0, k1, u1;
+    ASSERT_TRUE(GetThreadTimes(GetCurrentThread(), &t0, &t1, &k0, &u0));
+    const std::int64_t start = clock.counter();
+    auto quiet = wait.wait_until(start + second / 5, platform::WAKE_CONSOLE, false);
+    ASSERT_TRUE(quiet.ok()) << quiet.error();
+    EXPECT_EQ(quiet.value().sources, 0u);
+    EXPECT_GE(quiet.value().at, start + second / 5);
+    EXPECT_EQ(WaitForSingleObject(in_, 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "the input handle stays signalled";
+    ASSERT_TRUE(GetThreadTimes(GetCurrentThread(), &t0, &t1, &k1, &u1));
+    auto ms = [](const FILETIME& f) {
+        return static_cast<double>((static_cast<std::uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e4;
+    };
+    EXPECT_LT(ms(k1) + ms(u1) - ms(k0) - ms(u0), 100.0) << "CPU time over a 200 ms wait";
+
+    std::thread typist([this] {
+        Sleep(50);
+        INPUT_RECORD k = key(true, 'K', 0x25, L'k');
+        DWORD n = 0;
+        WriteConsoleInputW(in_, &k, 1, &n);
+    });
+    auto woken = wait.wait_until(clock.counter() + 5 * second, platform::WAKE_CONSOLE, true);
+    typist.join();
+    ASSERT_TRUE(woken.ok()) << woken.error();
+    EXPECT_EQ(woken.value().sources, platform::WAKE_CONSOLE);
+    EXPECT_EQ(console().read_key(), 'k');
+
+    // Keys already taken from the input but not read wake every wait.
+    inject({key(true, 'A', 0x1E, L'a'), key(true, 'B', 0x30, L'b')});
+    for (int want : {'a', 'b'}) {
+        auto w = wait.wait_until(clock.counter() + second, platform::WAKE_CONSOLE, false);
+        ASSERT_TRUE(w.ok()) << w.error();
+        EXPECT_EQ(w.value().sources, platform::WAKE_CONSOLE);
+        EXPECT_EQ(console().read_key(), want);
+    }
+    auto after = wait.wait_until(clock.counter() + second / 20, platform::WAKE_CONSOLE, false);
+    ASSERT_TRUE(after.ok()) << after.error();
+    EXPECT_EQ(after.value().sources, 0u);
 }
 
 // Real key presses through the console window, from SendInput: the

@@ -5,6 +5,8 @@
 //   QN_TEST_COM_LISTED_AFTER  a name listed after it that sorts before it
 #include "wine_support.h"
 
+#include "timing_figures.h"
+
 #include <algorithm>
 #include <thread>
 #include <vector>
@@ -199,7 +201,13 @@ TEST_F(Win32Serial, BytesArriveAsFarApartAsTheyWereSent) {
     double sent_ms = seconds_between(sent[0], sent[1]) * 1000.0;
     double got_ms = seconds_between(got[0], got[1]) * 1000.0;
     EXPECT_GE(sent_ms, 199.0);
-    EXPECT_NEAR(got_ms, sent_ms, 20.0);
+    timing::print_figure("gap between two bytes as read less as written", got_ms - sent_ms, "ms");
+    // Bytes held back and handed over together would arrive 200 ms closer;
+    // a busy machine moves a read by some milliseconds, rarely tens of them.
+    EXPECT_NEAR(got_ms, sent_ms, 100.0);
+    if (timing::precision_run()) {
+        EXPECT_NEAR(got_ms, sent_ms, 20.0);
+    }
 }
 
 // The open itself, on a plain file where Wine enforces sharing too: no

@@ -84,14 +84,16 @@ bool finishes(std::function<void()> body, DWORD timeout_ms = 5000) {
 TEST_F(Win32SerialShim, AChangeMadeBetweenTwoWaitsIsReportedByTheNext) {
     open_port();
     ASSERT_TRUE(serial().set_mask(port_, EV_CTS).ok());
-    // The last change ends the last wait even where the first was lost.
-    append(shimtest::relative_entries({{50000, kCts}, {100000, 0}, {400000, kCts}, {700000, 0}}));
+    // The last change ends the last wait even where the first was lost. The
+    // changes are far enough apart that each read below falls between the
+    // same two changes even when a busy machine wakes this thread 100 ms late.
+    append(shimtest::relative_entries({{50000, kCts}, {300000, 0}, {800000, kCts}, {1100000, 0}}));
     auto on = serial().wait_event(port_);
     ASSERT_TRUE(on.ok()) << on.error();
     EXPECT_EQ(on.value(), static_cast<std::uint32_t>(EV_CTS));
     EXPECT_EQ(serial().modem_status(port_).value_or(0), static_cast<std::uint32_t>(MS_CTS_ON));
 
-    Sleep(200);  // CTS goes off meanwhile, with nobody waiting
+    Sleep(400);  // CTS goes off meanwhile, with nobody waiting
     auto off = serial().wait_event(port_);
     ASSERT_TRUE(off.ok()) << off.error();
     EXPECT_EQ(off.value(), static_cast<std::uint32_t>(EV_CTS));
@@ -148,35 +150,27 @@ TEST_F(Win32SerialShim, AWaitBlockedOnOneThreadHoldsUpNoOtherCall) {
 TEST_F(Win32SerialShim, TheStatusThreadRecordsPulsesAndOmitsATransient) {
     open_port();
     const auto changes = shimtest::cts_timeline();
-    std::string log;
-    auto run_once = [&] {
-        shimtest::RingRecord ring;
-        auto& rig = shimtest::leaked_program();
-        Context& c = *rig.c;
-        c.cfg.USECTS = true;
-        c.cfg.TRANSIENTSIGNALSDELAY = 2;
-        append("+0 0\n");  // CTS off: the last run ended it on
-        Sleep(50);
-        start_serial_thread(c, port_);
-        EXPECT_TRUE(pump_until([&] { return c.serial.SERIALTHREADON.load(); }));
-        if (HasFailure()) return ring;
+    shimtest::RingRecord ring;
+    auto& rig = shimtest::leaked_program();
+    Context& c = *rig.c;
+    c.cfg.USECTS = true;
+    c.cfg.TRANSIENTSIGNALSDELAY = 2;
+    start_serial_thread(c, port_);
+    ASSERT_TRUE(pump_until([&] { return c.serial.SERIALTHREADON.load(); }));
 
-        append(shimtest::relative_entries(changes));
-        pump_until([&] { return c.serial.IHIGHBUFFERPLUSONE.load() >= 10 && c.serial.OMITBUFFER.load() >= 1; });
-        Sleep(100);  // room for events that should not come
-        ring = shimtest::read_ring(c);
+    append(shimtest::relative_entries(changes));
+    pump_until([&] { return c.serial.IHIGHBUFFERPLUSONE.load() >= 10 && c.serial.OMITBUFFER.load() >= 1; });
+    Sleep(100);  // room for events that should not come
+    ring = shimtest::read_ring(c);
 
-        // The thread has no stop: the flag ends its loop at the next line change.
-        c.serial.SERIALSTATUSEVEENTSTERMINATED = true;
-        append(shimtest::relative_entry(10000, kCts));
-        EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(c.serial.COMM_THREADHANDLE), 5000), WAIT_OBJECT_0);
-        log = rig.log();
-        return ring;
-    };
-    // Wine sees a line change by polling on a thread of its own: without
-    // real-time scheduling a busy machine may let it look late.
-    shimtest::expect_thread_follows(run_once, changes, env("QN_TEST_REALTIME") == "1" ? 2000 : 20000);
-    if (HasFailure()) ADD_FAILURE() << "run log:\n" << log;
+    // The thread has no stop: the flag ends its loop at the next line change.
+    c.serial.SERIALSTATUSEVEENTSTERMINATED = true;
+    append(shimtest::relative_entry(10000, kCts));
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(c.serial.COMM_THREADHANDLE), 5000), WAIT_OBJECT_0);
+    // Wine sees a line change by polling on a thread of its own: precisely,
+    // 2 ms with real-time scheduling, 20 ms without.
+    shimtest::expect_ring_follows(ring, changes, env("QN_TEST_REALTIME") == "1" ? 2000 : 20000);
+    if (HasFailure()) ADD_FAILURE() << "run log:\n" << rig.log();
 }
 
 }  // namespace

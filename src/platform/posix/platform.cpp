@@ -30,6 +30,11 @@ Result<std::uint32_t> PosixKeyboard::send_input(const KeyInput*, std::uint32_t) 
     return not_supported("send_input");
 }
 
+const DesktopInfo& PosixWindows::desktop() const {
+    static const DesktopInfo none{DesktopReach::NoKeys, {"No keys: this program was built without desktop services"}, {}};
+    return none;
+}
+
 Result<void> PosixWindows::enum_windows(const std::function<bool(WindowHandle)>&) {
     return not_supported("enum_windows");
 }

@@ -12,12 +12,18 @@
 
 namespace qn::platform::posix {
 
+// "\\.\ttyUSB0" -> "/dev/ttyUSB0"; a name that starts with "/" is a path.
+std::string device_path(const std::string& device);
+
 class PosixSerial : public SerialPorts {
 public:
     PosixSerial();
     ~PosixSerial() override;
 
     Result<std::vector<std::string>> list_port_names() override;
+    std::string device_name(const std::string& port) override { return device_path(port); }
+    std::string stored_device_name(const std::string& stored) override;
+    bool opens_unlisted(const std::string& device) override { return !device.empty() && device[0] == '/'; }
     Result<PortHandle> open(const std::string& device) override;
     void close(PortHandle h) override;
     Result<LineSettings> get_state(PortHandle h) override;
@@ -52,8 +58,5 @@ private:
 Result<std::vector<std::string>> list_tty_ports(const std::string& class_dir,
                                                 const std::string& dev_dir);
 bool natural_less(const std::string& a, const std::string& b);
-
-// "\\.\ttyUSB0" -> "/dev/ttyUSB0"; a name that starts with "/" is a path.
-std::string device_path(const std::string& device);
 
 }  // namespace qn::platform::posix

@@ -55,8 +55,11 @@ public:
     Result<std::uint32_t> send_input(const KeyInput* records, std::uint32_t count) override;
 };
 
+// The Linux program replaces these two with the desktop's own
+// (platform/posix/desktop), which need libraries the others do not.
 class PosixWindows : public Windows {
 public:
+    const DesktopInfo& desktop() const override;
     WindowHandle foreground() override { return 0; }
     bool set_foreground(WindowHandle) override { return false; }
     WindowHandle set_active(WindowHandle) override { return 0; }

@@ -90,7 +90,20 @@ Result<std::vector<std::string>> list_tty_ports(const std::string& class_dir,
 }
 
 Result<std::vector<std::string>> PosixSerial::list_port_names() {
-    return list_tty_ports("/sys/class/tty", "/dev");
+    auto names = list_tty_ports("/sys/class/tty", "/dev");
+    if (!names.ok()) return names;
+    for (std::string& n : names.value()) n = "/dev/" + n;
+    return names;
+}
+
+// Older Linux builds stored the Windows form, "\\.\ttyUSB0"; blanks around
+// the value are not part of a path.
+std::string PosixSerial::stored_device_name(const std::string& stored) {
+    const auto first = stored.find_first_not_of(" \t");
+    if (first == std::string::npos) return stored;
+    const auto last = stored.find_last_not_of(" \t\r");
+    std::string name = stored.substr(first, last - first + 1);
+    return device_path(name);
 }
 
 std::string device_path(const std::string& device) {

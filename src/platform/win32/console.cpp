@@ -1,4 +1,5 @@
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_wait.h"
 
 #include <algorithm>
 #include <deque>
@@ -20,7 +21,7 @@ bool is_modifier(WORD vk) {
     }
 }
 
-class Win32Console final : public Console {
+class Win32Console final : public Console, public ConsoleKeys {
 public:
     Win32Console() {
         for (int b = 0; b < 256; ++b) {
@@ -91,16 +92,7 @@ public:
     // WriteConsoleOutput shows the cells at once.
     void present() override {}
 
-    bool key_waiting() override {
-        while (pending_.empty()) {
-            INPUT_RECORD rec;
-            DWORD n = 0;
-            if (!open_ || !PeekConsoleInputW(in_, &rec, 1, &n) || n == 0) return false;
-            if (!ReadConsoleInputW(in_, &rec, 1, &n) || n == 0) return false;
-            take(rec);
-        }
-        return true;
-    }
+    bool key_waiting() override { return take_input() == Input::Key; }
 
     int read_key() override {
         while (pending_.empty()) {
@@ -116,6 +108,23 @@ public:
         int k = pending_.front();
         pending_.pop_front();
         return k;
+    }
+
+    HANDLE input_handle() const override { return open_ ? in_ : nullptr; }
+    bool keys_buffered() const override { return !pending_.empty(); }
+
+    Input take_input() override {
+        while (pending_.empty()) {
+            INPUT_RECORD rec;
+            DWORD n = 0;
+            if (!open_) return Input::None;
+            if (!PeekConsoleInputW(in_, &rec, 1, &n)) return Input::Failed;
+            if (n == 0) return Input::None;
+            if (!ReadConsoleInputW(in_, &rec, 1, &n)) return Input::Failed;
+            if (n == 0) return Input::None;
+            take(rec);
+        }
+        return Input::Key;
     }
 
 private:

@@ -1,4 +1,5 @@
 #include "platform/win32/win32.h"
+#include "platform/win32/win32_wait.h"
 
 namespace qn::platform {
 
@@ -13,6 +14,7 @@ struct Win32Services {
     std::unique_ptr<Windows> windows = win32::make_windows();
     std::unique_ptr<Files> files = win32::make_files();
     std::unique_ptr<Process> process = win32::make_process();
+    std::unique_ptr<Wait> wait = win32::make_wait(console.get());
     std::unique_ptr<Network> network = win32::make_network();
     Platform plat{.clock = clock.get(),
                   .threads = threads.get(),
@@ -22,6 +24,7 @@ struct Win32Services {
                   .windows = windows.get(),
                   .files = files.get(),
                   .process = process.get(),
+                  .wait = wait.get(),
                   .network = network.get()};
 };
 

@@ -1,6 +1,9 @@
+#include "platform/win32/ftdi.h"
 #include "platform/win32/serial_wine.h"
 #include "platform/win32/win32.h"
 
+#include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -260,6 +263,8 @@ public:
         HANDLE h = CreateFileW(widen(device).c_str(), GENERIC_READ | GENERIC_WRITE, 0, &inherit,
                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (h == INVALID_HANDLE_VALUE) return fail(last_error("CreateFile"));
+        std::lock_guard<std::mutex> g(ports_lock_);
+        ports_[h] = OpenPort{port_name(device), false};
         return from_handle(h);
     }
 
@@ -270,6 +275,10 @@ public:
         // driver does when the handle goes.
         CancelIoEx(port, nullptr);
         memory_.forget(port);
+        {
+            std::lock_guard<std::mutex> g(ports_lock_);
+            ports_.erase(port);
+        }
         CloseHandle(port);
     }
 
@@ -288,14 +297,18 @@ public:
     Result<Timeouts> get_timeouts(PortHandle h) override {
         COMMTIMEOUTS t{};
         if (!GetCommTimeouts(to_handle(h), &t)) return fail(last_error("GetCommTimeouts"));
-        return Timeouts{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
-                        t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
+        Timeouts got{t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant,
+                     t.WriteTotalTimeoutMultiplier, t.WriteTotalTimeoutConstant};
+        note_timeouts(to_handle(h), got);
+        return got;
     }
 
     Result<void> set_timeouts(PortHandle h, const Timeouts& t) override {
         COMMTIMEOUTS c{t.read_interval, t.read_total_multiplier, t.read_total_constant,
                        t.write_total_multiplier, t.write_total_constant};
-        return check(SetCommTimeouts(to_handle(h), &c), "SetCommTimeouts");
+        if (!SetCommTimeouts(to_handle(h), &c)) return fail(last_error("SetCommTimeouts"));
+        note_timeouts(to_handle(h), t);
+        return {};
     }
 
     Result<void> set_mask(PortHandle h, std::uint32_t ev_mask) override {
@@ -319,6 +332,16 @@ public:
 
     Result<std::uint32_t> read(PortHandle h, char* buf, std::uint32_t max) override {
         HANDLE port = to_handle(h);
+        if (reads_at_once(port)) {
+            // Windows ends such a read at once with what is there; Wine
+            // (8.0) leaves an overlapped one pending until a byte comes. The
+            // count of bytes waiting decides first, on both.
+            DWORD errors = 0;
+            COMSTAT st{};
+            if (!ClearCommError(port, &errors, &st)) return fail(last_error("ClearCommError"));
+            if (st.cbInQue == 0) return 0u;
+            if (max > st.cbInQue) max = st.cbInQue;
+        }
         OverlappedCall io(port);
         if (auto r = io.ready(); !r) return fail(r.error());
         if (!io.issued(ReadFile(port, buf, max, nullptr, io.get()), "ReadFile")) return fail(io.error());
@@ -335,7 +358,45 @@ public:
         return check(FlushFileBuffers(to_handle(h)), "FlushFileBuffers");
     }
 
+    // Windows has no request for low latency: the FTDI driver's latency
+    // timer is a setting of the port, read here and changed by the user.
+    PortLatency tune_latency(PortHandle h) override {
+        std::string name;
+        {
+            std::lock_guard<std::mutex> g(ports_lock_);
+            auto it = ports_.find(to_handle(h));
+            if (it == ports_.end()) return {};
+            name = it->second.name;
+        }
+        return ftdi_latency(name);
+    }
+
 private:
+    struct OpenPort {
+        std::string name;    // "COM5"
+        bool at_once;        // reads return at once with what is there
+    };
+
+    void note_timeouts(HANDLE port, const Timeouts& t) {
+        std::lock_guard<std::mutex> g(ports_lock_);
+        auto it = ports_.find(port);
+        if (it == ports_.end()) return;
+        it->second.at_once = t.read_interval == MAXDWORD && t.read_total_multiplier == 0 &&
+                             t.read_total_constant == 0;
+    }
+
+    bool reads_at_once(HANDLE port) {
+        std::lock_guard<std::mutex> g(ports_lock_);
+        auto it = ports_.find(port);
+        return it != ports_.end() && it->second.at_once;
+    }
+
+    // "\\.\COM5" and "COM5" are both port COM5.
+    static std::string port_name(const std::string& device) {
+        const std::size_t slash = device.find_last_of('\\');
+        return slash == std::string::npos ? device : device.substr(slash + 1);
+    }
+
     // Setting the mask forgets earlier changes; the next wait starts from
     // the lines as they are now. A port whose lines cannot be read waits as
     // Wine does.
@@ -352,6 +413,8 @@ private:
 
     const bool wine_ = running_under_wine();
     LineMemory memory_;
+    std::mutex ports_lock_;
+    std::map<HANDLE, OpenPort> ports_;  // every handle open() gave
 };
 
 }  // namespace

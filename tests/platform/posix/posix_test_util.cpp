@@ -167,7 +167,9 @@ std::string drain(int fd, int timeout_ms) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0) break;
         out.append(buf, static_cast<std::size_t>(n));
-        deadline = std::min(deadline, now_us() + 20000);  // keep reading while it flows
+        // Keep reading while it flows: a pty hands output over on a kernel
+        // worker, which a busy machine can hold up between two pieces.
+        deadline = std::min(deadline, now_us() + 100000);
     }
     return out;
 }

@@ -14,6 +14,7 @@
 #include "platform/posix/posix_serial.h"
 #include "platform/posix/posix_services.h"
 #include "posix_test_util.h"
+#include "timing_figures.h"
 
 namespace {
 
@@ -42,6 +43,15 @@ protected:
     void send(const std::string& bytes) {
         ASSERT_EQ(::write(pty.master, bytes.data(), bytes.size()),
                   static_cast<ssize_t>(bytes.size()));
+    }
+    // A pty hands written bytes to the other side on a kernel worker, which
+    // a busy machine can hold up for milliseconds: waits until n are there.
+    bool arrived(int n) {
+        for (std::int64_t give_up = now_us() + 2000000; now_us() < give_up; usleep(1000)) {
+            int queued = 0;
+            if (ioctl(pty.slave, FIONREAD, &queued) == 0 && queued >= n) return true;
+        }
+        return false;
     }
 
     PtyPair pty;
@@ -121,7 +131,7 @@ TEST_F(PosixSerialTest, ReadWaitsNoLongerThanItsTimeOut) {
     ASSERT_TRUE(r.ok()) << r.error();
     EXPECT_EQ(r.value(), 0u);
     EXPECT_GE(took, 1000);
-    EXPECT_LT(took, 100000);  // not blocked on the empty line
+    EXPECT_LT(took, 1000000);  // not blocked on the empty line
 
     send("k");
     std::uint32_t n = 0;
@@ -134,7 +144,7 @@ TEST_F(PosixSerialTest, ReadWaitsNoLongerThanItsTimeOut) {
     char buf[16];
     EXPECT_EQ(serial.read(port, buf, sizeof buf).value_or(99), 0u);
     send("abc");
-    usleep(20000);
+    ASSERT_TRUE(arrived(3));
     ASSERT_EQ(serial.read(port, buf, sizeof buf).value_or(0), 3u);
     EXPECT_EQ(std::string(buf, 3), "abc");
 
@@ -160,10 +170,13 @@ TEST_F(PosixSerialTest, ReadWaitsNoLongerThanItsTimeOut) {
 TEST_F(PosixSerialTest, BytesArriveAsFarApartAsTheyWereSent) {
     ASSERT_TRUE(serial.set_state(port, service_settings()).ok());
     ASSERT_TRUE(serial.set_timeouts(port, Timeouts{0, 0, 1, 0, 0}).ok());
+    std::int64_t sent[2] = {0, 0};
     std::thread device([&] {
         usleep(20000);
+        sent[0] = now_us();
         send("1");
         usleep(200000);
+        sent[1] = now_us();
         send("2");
     });
     std::vector<std::int64_t> arrivals;
@@ -174,7 +187,19 @@ TEST_F(PosixSerialTest, BytesArriveAsFarApartAsTheyWereSent) {
     }
     device.join();
     ASSERT_EQ(arrivals.size(), 2u);
-    EXPECT_NEAR(static_cast<double>(arrivals[1] - arrivals[0]), 200000.0, 20000.0);
+    const double gap = static_cast<double>(arrivals[1] - arrivals[0]);
+    const double sent_gap = static_cast<double>(sent[1] - sent[0]);
+    qn::timing::print_figures("byte read less written",
+                              {(arrivals[0] - sent[0]) / 1000.0, (arrivals[1] - sent[1]) / 1000.0});
+    // Each byte read within 100 ms of its writing: bytes held back and handed
+    // over together would be 200 ms off.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_GE(arrivals[i] - sent[i], 0) << "byte " << i;
+        EXPECT_LE(arrivals[i] - sent[i], 100000) << "byte " << i;
+    }
+    if (qn::timing::precision_run()) {
+        EXPECT_NEAR(gap, sent_gap, 20000.0);
+    }
 }
 
 // Suspending a thread interrupts its system call (EINTR); a read waiting
@@ -204,7 +229,7 @@ TEST_F(PosixSerialTest, PurgeDropsWhatHasArrived) {
     ASSERT_TRUE(serial.set_state(port, service_settings()).ok());
     ASSERT_TRUE(serial.set_timeouts(port, Timeouts{MAXDWORD_VALUE, 0, 0, 0, 0}).ok());
     send("stale");
-    usleep(20000);
+    ASSERT_TRUE(arrived(5));
     ASSERT_TRUE(serial.purge(port, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR).ok());
     char buf[8];
     EXPECT_EQ(serial.read(port, buf, sizeof buf).value_or(99), 0u);
@@ -290,7 +315,8 @@ TEST(PosixSerialNames, ThisMachinesPortsHaveDeviceFiles) {
     ASSERT_TRUE(names.ok()) << names.error();
     for (const auto& n : names.value()) {
         struct stat st {};
-        EXPECT_EQ(stat(("/dev/" + n).c_str(), &st), 0) << n;
+        EXPECT_EQ(n.rfind("/dev/", 0), 0u) << n;  // named as the system names them
+        EXPECT_EQ(stat(n.c_str(), &st), 0) << n;
         EXPECT_TRUE(S_ISCHR(st.st_mode)) << n;
     }
     EXPECT_TRUE(std::is_sorted(names.value().begin(), names.value().end(), posix::natural_less));

@@ -87,42 +87,26 @@ int serialthread_child() {
 const ChildRoutine serialthread("serialthread_shim", serialthread_child);
 
 TEST(SerialThreadShim, PulsesAreRecordedAndATransientIsOmitted) {
-    bool fifo = true;
-    std::string out;
-    auto run_once = [&] {
-        RingRecord ring;
-        PtyPair pty;
-        TempDir dir;
-        std::string timeline = dir.file("timeline");
-        append(timeline, "");  // lines off until the child adds the pulses
-        ChildOptions o;
-        o.env = {std::string("LD_PRELOAD=") + QN_SHIM_PATH, "QN_SHIM_DEV=" + pty.slave_path,
-                 "QN_SHIM_TIMELINE=" + timeline, "QN_TEST_PORT=" + pty.slave_path};
-        auto r = run_child("serialthread_shim", o);
-        out = r.out;
-        EXPECT_FALSE(r.timed_out);
-        EXPECT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0);
-        EXPECT_TRUE(r.values.count("high"));
-        if (::testing::Test::HasFailure()) return ring;
-        ring.high = std::stoi(r.values["high"]);
-        for (int i = 0; r.values.count("event" + std::to_string(i)); ++i)
-            ring.events.push_back(parse_event(r.values["event" + std::to_string(i)]));
-        for (int i = 0; r.values.count("omit" + std::to_string(i)); ++i)
-            ring.omitted.push_back(parse_event(r.values["omit" + std::to_string(i)]));
-        fifo = fifo && r.values["fifo"] == "1";
-        return ring;
-    };
-    // 2 ms with real-time scheduling; without it a busy machine may wake the
-    // thread late. Whether the child got it is known once it has run.
-    const RingRecord first = run_once();
-    bool first_used = false;
-    auto runs = [&] {
-        if (first_used) return run_once();
-        first_used = true;
-        return first;
-    };
-    shimtest::expect_thread_follows(runs, shimtest::cts_timeline(), fifo ? 2000 : 20000);
-    if (::testing::Test::HasFailure()) ADD_FAILURE() << out;
+    PtyPair pty;
+    TempDir dir;
+    std::string timeline = dir.file("timeline");
+    append(timeline, "");  // lines off until the child adds the pulses
+    ChildOptions o;
+    o.env = {std::string("LD_PRELOAD=") + QN_SHIM_PATH, "QN_SHIM_DEV=" + pty.slave_path,
+             "QN_SHIM_TIMELINE=" + timeline, "QN_TEST_PORT=" + pty.slave_path};
+    auto r = run_child("serialthread_shim", o);
+    ASSERT_FALSE(r.timed_out) << r.out;
+    ASSERT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.out;
+    ASSERT_TRUE(r.values.count("high")) << r.out;
+    RingRecord ring;
+    ring.high = std::stoi(r.values["high"]);
+    for (int i = 0; r.values.count("event" + std::to_string(i)); ++i)
+        ring.events.push_back(parse_event(r.values["event" + std::to_string(i)]));
+    for (int i = 0; r.values.count("omit" + std::to_string(i)); ++i)
+        ring.omitted.push_back(parse_event(r.values["omit" + std::to_string(i)]));
+    // Precisely: 2 ms with real-time scheduling, 20 ms without.
+    shimtest::expect_ring_follows(ring, shimtest::cts_timeline(), r.values["fifo"] == "1" ? 2000 : 20000);
+    if (::testing::Test::HasFailure()) ADD_FAILURE() << r.out;
 }
 
 // ---- the latch, for readers that poll (Wine) ---------------------------------------

@@ -1,0 +1,31 @@
+// The desktops of Linux: what the session offers, said once at start-up,
+// and how the targets reach their programs there. On the Windows desktop
+// (and the simulated one) none of this applies.
+#pragma once
+
+#include <cstdint>
+
+#include "core/context.h"
+
+namespace qn {
+
+// The desktop's choice and notices into the run log, at start-up.
+void report_desktop(Context& c);
+// The notices (what cannot be done here, and the set-up that would do it)
+// at the cursor, where the service screen has the calibration otherwise;
+// false when there are none.
+bool show_desktop_notices(Context& c);
+
+// Where the focus cannot be seen (Wayland) or no key can be sent, a target
+// neither seeks its window nor guards its focus: keys go to the focused
+// window. Applied whenever a target's parameters are taken.
+void fit_target_to_desktop(Context& c);
+
+bool keys_go_to_focused_window(const Context& c);
+bool reaches_toplevel_windows(const Context& c);
+
+// The target program's own top-level window on X11: browsers and the
+// programs under Wine by their WM_CLASS and title. 0 when it is not open.
+WindowHandle find_toplevel_target(Context& c, std::int32_t targetIndex);
+
+}  // namespace qn

@@ -1,0 +1,106 @@
+// Targets on a desktop whose focus cannot be seen (Wayland) or that sends no
+// keys: no window is sought or guarded and every key goes to the focused
+// window; what the desktop cannot do is told once in the run log and on the
+// service screen. On the Windows desktop nothing of this shows.
+#include <gtest/gtest.h>
+
+#include "console/bignumber.h"
+#include "core/timing.h"
+#include "fakes/fake_platform.h"
+#include "keyout/desktop.h"
+#include "keyout/dispatch.h"
+#include "keyout/keysending.h"
+#include "keyout/targets.h"
+
+namespace qn::test {
+namespace {
+
+using platform::DesktopInfo;
+using platform::DesktopReach;
+
+class DesktopWindows : public FakeWindows {
+public:
+    DesktopWindows(FakeClock& clock, DesktopInfo info) : FakeWindows(clock), info_(std::move(info)) {}
+    const DesktopInfo& desktop() const override { return info_; }
+
+private:
+    DesktopInfo info_;
+};
+
+DesktopInfo wayland() {
+    return {DesktopReach::FocusedOnly,
+            {"Keys through a virtual keyboard on /dev/uinput (Wayland session)"},
+            {"Wayland: keys go to whichever window has the focus", "Keys are typed as key positions"}};
+}
+
+struct OnDesktop {
+    Harness h;
+    DesktopWindows windows;
+    Context& c;
+    OnDesktop(DesktopInfo info, int target) : windows(h.fp.clock, std::move(info)), c(h.c()) {
+        h.fp.plat.windows = &windows;
+        c.cfg.SENSORNUM = 1;
+        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(target));
+        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
+        c.strokes.HANDSTROKE = true;
+        h.fp.clock.set_us(1000000);
+    }
+    void strike() {
+        c.strokes.SENDAKEYACTIVE[1] = true;
+        c.strokes.SENSORACTIONTIME[1] = MYELAPSEDMICROSECS(c);
+        DOKEYSENDING(c);
+    }
+};
+
+TEST(FocusedOnlyDesktop, EveryTargetSendsToTheFocusedWindowWithoutSeekingOrGuarding) {
+    for (int target : {1, 3, 4, 8}) {
+        OnDesktop d(wayland(), target);
+        EXPECT_FALSE(d.c.keyout.FINDINGANDGOINGTOWINDOW) << target;
+        EXPECT_FALSE(d.c.keyout.RESTRICTEDVERSION) << target;
+        EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(d.c), 0);  // start-up does not wait for a window
+        d.strike();
+        d.strike();
+        EXPECT_EQ(d.h.fp.keyboard.typed(), "JJ") << target;
+        EXPECT_FALSE(d.c.strokes.SENDAKEYACTIVE[1]);
+        EXPECT_TRUE(d.windows.messages.empty()) << target;  // no window messages, no process search
+        EXPECT_EQ(d.h.log().find("not loaded"), std::string::npos);
+        EXPECT_EQ(d.h.log().find("not the focus window"), std::string::npos);
+    }
+}
+
+TEST(FocusedOnlyDesktop, TheChoiceGoesToTheLogAndTheNoticesToTheServiceScreen) {
+    OnDesktop d(wayland(), 3);
+    report_desktop(d.c);
+    EXPECT_NE(d.h.log().find("Desktop: Keys through a virtual keyboard on /dev/uinput (Wayland session)\r\n"
+                             "Wayland: keys go to whichever window has the focus\r\n"),
+              std::string::npos)
+        << d.h.log();
+    d.c.strokes.MYCOUNTER = -1;
+    WRITEBIG(d.c);
+    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN, 1,
+                          "Wayland: keys go to whichever window has the focus", YELLOW));
+    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN + 1, 1, "Keys are typed as key positions"));
+}
+
+TEST(NoKeysDesktop, CountingGoesOnAndTheRefusedKeyIsLoggedOnce) {
+    OnDesktop d({DesktopReach::NoKeys, {"No keys"}, {"No keys can be sent"}}, 2);
+    d.h.fp.keyboard.unsupported = true;
+    for (int i = 0; i < 3; ++i) d.strike();
+    EXPECT_FALSE(d.c.strokes.SENDAKEYACTIVE[1]);
+    EXPECT_TRUE(d.c.strokes.HANDSTROKE == false);  // three strokes turned
+    EXPECT_EQ(count_of(d.h.log(), "Key not delivered"), 1);
+}
+
+TEST(WindowsDesktop, NothingIsReportedAndTheScreenKeepsTheCalibration) {
+    Harness h;
+    report_desktop(h.c());
+    EXPECT_EQ(h.log().find("Desktop:"), std::string::npos);
+    h.c().cfg.SENSORNUM = 1;
+    h.c().strokes.MYCOUNTER = -1;
+    WRITEBIG(h.c());
+    EXPECT_TRUE(ScreenHas(h.c().screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Current calibration"));
+}
+
+}  // namespace
+}  // namespace qn::test
