@@ -33,6 +33,12 @@
 #       LENGTH_MS (BASE default 0).
 #   qn_shim_pulses FILE START_MS PERIOD_MS LENGTH_MS COUNT BITS [BASE]
 #       COUNT such pulses PERIOD_MS apart, all timed from one reading of now.
+#   qn_shim_pull FILE [AFTER_US]
+#       Appends a relative "gone" entry: the device is unplugged AFTER_US
+#       (default 0) after the shim first reads the line. From then on every
+#       ioctl, read and write on it fails with EIO and poll reports
+#       POLLERR | POLLHUP, as for a USB adapter pulled out; a later entry
+#       with a word plugs it back in.
 #   qn_shim_lib
 #       Prints the path of libqnmodemshim.so: $QN_SHIM_LIB when set, else
 #       build/linux/tests/libqnmodemshim.so of this checkout (the linux preset).
@@ -46,6 +52,7 @@
 # lines as they come, so entries may be added while the program runs, but
 # write them ahead of their time: an entry already due when the shim first
 # sees it is taken as in force and wakes no waiting TIOCMIWAIT.
+# The word "gone" in place of a word unplugs the device (see qn_shim_pull).
 # A line "+<us> <word>" is relative instead: the word takes effect that many
 # microseconds after the moment the shim first reads the line, and lines
 # read together (one append) count from the same moment. This is for writers
@@ -118,6 +125,10 @@ qn_shim_at() {
 
 qn_shim_after() {
     printf '+%d %d\n' "$2" "$(($3))" >>"$1"
+}
+
+qn_shim_pull() {
+    printf '+%d gone\n' "${2:-0}" >>"$1"
 }
 
 qn_shim_pulse() {

@@ -68,8 +68,13 @@ void SEEKSERIALSIGNALEVENTS(Context& c, std::int32_t i) {
     SerialState& s = c.serial;
     auto w = c.plat.serial->modem_status(handle_of(c, i));
     if (!w.ok()) {
+        // The port stopped answering (pulled out, or a virtual port that
+        // answers only now and then): the bell may be on another one.
+        both(c, "Port " + s.PORTNAME[i] + " left out: its modem status cannot be read");
         c.FOOERROR.writeln(w.error());
-        BADSERIALTERMINATE(c, 1);
+        close_serial_port(c, handle_of(c, i));
+        s.SERIALHANDLEARR[i] = 0;
+        return;
     }
     k.NOWSTATUSARR[i] = w.value();
     const std::uint32_t diff = k.NOWSTATUSARR[i] ^ k.INITIALSTATUSARR[i];

@@ -20,6 +20,17 @@ char* charbuff(Context& c) { return &c.strokes.CHARBUFF[1]; }
 
 void clear_charbuff(Context& c) { c.strokes.CHARBUFF.fill('\0'); }
 
+// A port the survey cannot use is closed again and left out; the others
+// are surveyed as usual.
+void leave_out(Context& c, std::int32_t i, const std::string& why) {
+    SerialState& s = c.serial;
+    close_serial_port(c, s.SERIALHANDLEARR[i]);
+    s.SERIALHANDLEARR[i] = 0;
+    c.screen.writeln(str(i) + " " + c.cfg.COMPORTNAME + " not useable - " + why);
+    c.FOOERROR.writeln(str(i) + " " + c.cfg.COMPORTNAME + " not useable - " + why);
+    c.FOOERROR.flush();
+}
+
 // Opens port i, sets it up for the sensors and notes its line states.
 // Returns false when the port is not usable.
 bool survey_port(Context& c, std::int32_t i) {
@@ -30,16 +41,24 @@ bool survey_port(Context& c, std::int32_t i) {
     const PortHandle h = s.SERIALHANDLEARR[i];
     if (h == 0) return false;
 
-    c.screen.write(str(i) + " " + c.cfg.COMPORTNAME + " serviceable");
     c.FOOERROR.writeln(str(i) + " " + c.cfg.COMPORTNAME + " found and serviceable");
     c.FOOERROR.flush();
     (void)set_service_settings(c, h);  // reports its own failures to the log
 
-    k.CTSBOLDARR[i] = MYSERGETCTS(c, h);
-    k.DSRBOLDARR[i] = MYSERGETDSR(c, h);
-    k.CDBOLDARR[i] = MYSERGETCD(c, h);
-    k.RIBOLDARR[i] = MYSERGETRI(c, h);
+    // Some virtual and Bluetooth ports open but refuse the modem status: no
+    // bell can be found on their lines, and the bell may be on another port.
+    auto word = c.plat.serial->modem_status(h);
+    if (!word.ok()) {
+        c.FOOERROR.writeln(word.error());
+        leave_out(c, i, "its modem status cannot be read");
+        return false;
+    }
+    k.CTSBOLDARR[i] = (word.value() & platform::MS_CTS_ON) != 0;
+    k.DSRBOLDARR[i] = (word.value() & platform::MS_DSR_ON) != 0;
+    k.CDBOLDARR[i] = (word.value() & platform::MS_RLSD_ON) != 0;
+    k.RIBOLDARR[i] = (word.value() & platform::MS_RING_ON) != 0;
     const bool all_off = !k.CTSBOLDARR[i] && !k.DSRBOLDARR[i] && !k.CDBOLDARR[i] && !k.RIBOLDARR[i];
+    c.screen.write(str(i) + " " + c.cfg.COMPORTNAME + " serviceable");
     c.screen.writeln(std::string(" CTS=") + CHB(k.CTSBOLDARR[i]) + " DSR=" + CHB(k.DSRBOLDARR[i]) +
                      " CD=" + CHB(k.CDBOLDARR[i]) + " RI=" + CHB(k.RIBOLDARR[i]) +
                      " All=F =>OK to use=" + CHB(all_off));
@@ -50,11 +69,7 @@ bool survey_port(Context& c, std::int32_t i) {
     SLEEP(c, 300);
     if (read_serial_char(c, h, charbuff(c), c.strokes.SERIALREADTIMEOUTTIME) > 0) {
         ZEROBAGLEYDATSINGLE(c, i);
-        close_serial_port(c, h);
-        s.SERIALHANDLEARR[i] = 0;
-        c.screen.writeln(str(i) + " " + c.cfg.COMPORTNAME + " not useable - data already streaming on it ");
-        c.FOOERROR.writeln(str(i) + " " + c.cfg.COMPORTNAME + " not useable - data already streaming on it");
-        c.FOOERROR.flush();
+        leave_out(c, i, "data already streaming on it");
         return false;
     }
     return true;

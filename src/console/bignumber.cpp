@@ -15,6 +15,7 @@
 #include "keyout/desktop.h"
 #include "link/tower.h"
 #include "strokes/counter.h"
+#include "strokes/logs.h"
 
 namespace qn {
 
@@ -203,6 +204,11 @@ void WRITEINSERVICEMENU(Context& c) {
         s.write("[Q] Quit. Target program=" + target + " *MUST* be the foreground window!");
     else
         s.write("[Q] Quit. Target program=" + target);
+    // A run without its log says so under the menu for as long as it runs.
+    if (const std::string notice = log_notice(c); !notice.empty()) {
+        s.gotoxy(1, LOGNOTICELINE);
+        s.write(notice);
+    }
     s.textcolor(WHITE);
     FULLWINDOW(c);
 }

@@ -219,6 +219,7 @@ struct StrokesState {
     // Run log.
     std::string ERRORFILENAMESTR;
     std::string NOLOGREASON;  // why there is no log this run
+    std::string LOGSTOPPEDREASON;  // why the log stopped part way (a full disk)
 };
 
 // ---- key output ------------------------------------------------------------

@@ -166,9 +166,10 @@ bool MYSERGETDSR(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_
 bool MYSERGETCD(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_RLSD_ON, 5); }
 bool MYSERGETRI(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_RING_ON, 6); }
 
-std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t millisecs) {
-    auto t = c.plat.serial->get_timeouts(h);
-    if (!t.ok()) return 0;
+platform::Result<std::int32_t> read_serial_byte(Context& c, PortHandle h, char* buf, std::int32_t millisecs) {
+    platform::SerialPorts& serial = *c.plat.serial;
+    auto t = serial.get_timeouts(h);
+    if (!t.ok()) return platform::fail(t.error());
     Timeouts want = t.value();
     if (millisecs > 0) {
         want.read_interval = 0;
@@ -182,10 +183,15 @@ std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t 
     }
     if (!(want.read_interval == t.value().read_interval && want.read_total_constant == t.value().read_total_constant &&
           want.read_total_multiplier == t.value().read_total_multiplier)) {
-        if (!c.plat.serial->set_timeouts(h, want).ok()) return 0;
+        if (auto set = serial.set_timeouts(h, want); !set.ok()) return platform::fail(set.error());
     }
-    auto n = c.plat.serial->read(h, buf, 1);
-    return n.ok() ? static_cast<std::int32_t>(n.value()) : 0;
+    auto n = serial.read(h, buf, 1);
+    if (!n.ok()) return platform::fail(n.error());
+    return static_cast<std::int32_t>(n.value());
+}
+
+std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t millisecs) {
+    return read_serial_byte(c, h, buf, millisecs).value_or(0);
 }
 
 void report_port_latency(Context& c) {

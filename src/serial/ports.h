@@ -21,7 +21,10 @@ bool MYSERGETDSR(Context& c, PortHandle h);
 bool MYSERGETCD(Context& c, PortHandle h);
 bool MYSERGETRI(Context& c, PortHandle h);
 // Reads at most one character with a total time-out (0: none, what is
-// there already); returns 0 or 1.
+// there already): 0 or 1, or the error of a port that no longer answers (an
+// adapter pulled out).
+platform::Result<std::int32_t> read_serial_byte(Context& c, PortHandle h, char* buf, std::int32_t millisecs);
+// The same where a failed read counts as no character (calibration's sweeps).
 std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t millisecs);
 // Asks for low latency on the service port and logs what the adapter does
 // to incoming bytes; in data mode an adapter that holds them back more than

@@ -85,14 +85,15 @@ void serial_thread_start(Context& c) {
 static constexpr std::int64_t kPortLostAfterMicro = 1000000;
 static constexpr std::int64_t kFailureLogEveryMicro = 1000000;
 
-// A pulled USB adapter makes every wait fail at once. The failure is logged
-// at most once a second (with a count of the ones not logged) and the thread
-// naps a millisecond, so a time-critical loop cannot starve the machine.
-static void note_failure(Context& c, const std::string& error) {
+// A pulled USB adapter makes every call fail at once. The failure is logged
+// at most once a second (with a count of the ones not logged) and the caller
+// naps a millisecond, so neither the time-critical thread nor a loop woken by
+// a port in error can starve the machine.
+static void note_failure(Context& c, const std::string& what, const std::string& error) {
     SerialState& s = c.serial;
     std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
     if (s.FAILLOGGEDMICRO < 0 || now - s.FAILLOGGEDMICRO >= kFailureLogEveryMicro) {
-        c.FOOERROR.writeln("waitcommevent call failed");
+        c.FOOERROR.writeln(what);
         c.FOOERROR.writeln("  " + error +
                            (s.FAILSUPPRESSED > 0 ? " (" + str(s.FAILSUPPRESSED) + " failures not logged)" : ""));
         c.FOOERROR.flush();
@@ -104,22 +105,35 @@ static void note_failure(Context& c, const std::string& error) {
     c.plat.threads->sleep_ms(1);
 }
 
-// When the status word cannot be read for more than a second the port is
-// gone. Returns false then.
-static bool status_failed(Context& c, const std::string& error) {
+// A port that has failed without a break for more than a second is gone:
+// the location is handed to the main thread (take_lost_port). True then.
+static bool failing_too_long(Context& c, std::int32_t locn) {
     SerialState& s = c.serial;
     std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
     if (s.FAILSINCEMICRO < 0) s.FAILSINCEMICRO = now;
-    note_failure(c, error);
-    if (now - s.FAILSINCEMICRO > kPortLostAfterMicro) {
-        c.FOOERROR.writeln("Serial port not responding locn 2");
-        c.FOOERROR.flush();
-        s.PORTLOSTLOCN = 2;
-        if (c.plat.wait) c.plat.wait->signal();  // the loop stops the program now, not at its next pass
-        return false;
-    }
+    if (now - s.FAILSINCEMICRO <= kPortLostAfterMicro) return false;
+    c.FOOERROR.writeln("Serial port not responding locn " + str(locn));
+    c.FOOERROR.flush();
+    s.PORTLOSTLOCN = locn;
+    if (c.plat.wait) c.plat.wait->signal();  // the loop stops the program now, not at its next pass
     return true;
 }
+
+// When the status word cannot be read for more than a second the port is
+// gone. Returns false then.
+static bool status_failed(Context& c, const std::string& error) {
+    const bool lost = failing_too_long(c, 2);
+    note_failure(c, "waitcommevent call failed", error);
+    return !lost;
+}
+
+void note_data_read_failure(Context& c, const std::string& error) {
+    if (c.serial.PORTLOSTLOCN.load() != 0) return;
+    (void)failing_too_long(c, 7);
+    note_failure(c, "serial port read failed", error);
+}
+
+void note_data_read_success(Context& c) { c.serial.FAILSINCEMICRO = -1; }
 
 // ---- one event -------------------------------------------------------------
 
@@ -146,7 +160,7 @@ bool serial_thread_event(Context& c) {
 
     auto ev = port.wait_event(s.SERHANDLE);
     if (s.SERIALSTATUSEVEENTSTERMINATED) return false;
-    if (!ev.ok()) note_failure(c, ev.error());
+    if (!ev.ok()) note_failure(c, "waitcommevent call failed", ev.error());
 
     // The next event's slot; the index is only ever raised by this thread.
     std::int32_t high = s.IHIGHBUFFERPLUSONE.load(std::memory_order_relaxed);
@@ -200,7 +214,7 @@ bool serial_thread_event(Context& c) {
                 advance = false;
                 // Swallow the notification of the pulse's return.
                 auto back = port.wait_event(s.SERHANDLE);
-                if (!back.ok()) note_failure(c, back.error());
+                if (!back.ok()) note_failure(c, "waitcommevent call failed", back.error());
             }
         } else {
             s.LASTTRUESTATUS = w;
@@ -254,9 +268,22 @@ void BADSERIALTERMINATE(Context& c, std::int32_t location) {
     end_process(c, 0);
 }
 
+// The ringer is told on the screen which port went and that nothing rung so
+// far is lost: the touch's event log is written before the program ends.
+static void report_lost_port(Context& c, std::int32_t locn) {
+    SCRATCHWINDOWCLS(c);
+    c.screen.textcolor(YELLOW);
+    c.screen.writeln("The serial port " + c.cfg.COMPORTNAME + " has stopped responding: is the adapter unplugged?");
+    c.screen.writeln("The touch rung so far is written to the run log.");
+    c.FOOERROR.writeln("Serial port " + c.cfg.COMPORTNAME + " lost (locn " + str(locn) +
+                       ") - writing the event log of the touch so far");
+    write_event_log(c);
+}
+
 bool take_lost_port(Context& c) {
     std::int32_t locn = c.serial.PORTLOSTLOCN.load();
     if (locn == 0) return false;
+    report_lost_port(c, locn);
     BADSERIALTERMINATE(c, locn);
 }
 

@@ -27,8 +27,15 @@ bool serial_thread_event(Context& c);
 void UPDATEOMITBUFFER(Context& c, std::int32_t slot);
 
 void RESETSERIALTHREAD(Context& c);
-// When the thread has given the port up as lost, stops the program the way a
-// failed line read does; otherwise returns false. Main thread only.
+// A data-mode read of the port failed (main thread): logged at most once a
+// second, with a nap of a millisecond; after more than a second of failing
+// reads the port is given up as lost (location 7), as the thread gives it up
+// (location 2).
+void note_data_read_failure(Context& c, const std::string& error);
+void note_data_read_success(Context& c);
+// When the port has been given up as lost, tells the ringer, writes the
+// touch's event log and stops the program the way a failed line read does;
+// otherwise returns false. Main thread only.
 bool take_lost_port(Context& c);
 // A reader more than a ring's length behind would read overwritten slots:
 // logs how many events were lost and moves the reader to the oldest intact

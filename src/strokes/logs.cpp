@@ -1,5 +1,6 @@
 #include "strokes/logs.h"
 
+#include "console/crt.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "serial/serialthread_shorts_xz.h"
@@ -16,6 +17,40 @@ static std::string file_stamp(const std::string& stamp) {
     for (char& ch : s)
         if (ch == ' ' || ch == '/' || ch == ':') ch = '_';
     return s;
+}
+
+// The OS's reason without the call and path before it: "No space left on
+// device" fits a line of the screen, the log file's long name would not.
+static std::string short_reason(const std::string& error) {
+    const std::size_t colon = error.rfind(": ");
+    return colon == std::string::npos ? error : error.substr(colon + 2);
+}
+
+std::string log_notice(const Context& c) {
+    std::string text;
+    if (!c.strokes.LOGSTOPPEDREASON.empty())
+        text = "Run log stopped, ringing goes on: " + short_reason(c.strokes.LOGSTOPPEDREASON);
+    else if (!c.strokes.NOLOGREASON.empty())
+        text = "No run log this time: " + short_reason(c.strokes.NOLOGREASON);
+    if (text.size() > Screen::COLS - 1) text.resize(Screen::COLS - 1);  // one line, no scroll
+    return text;
+}
+
+// Told at once on the notice line (the menu keeps it there), whatever
+// window the caller is drawing in; what was selected is put back.
+static void show_log_stopped(Context& c, const std::string& error) {
+    c.strokes.LOGSTOPPEDREASON = error;
+    Screen& s = c.screen;
+    const int x1 = s.win_left(), y1 = s.win_top(), x2 = s.win_right(), y2 = s.win_bottom();
+    const int cx = s.wherex(), cy = s.wherey();
+    const std::uint8_t fg = s.textcolor();
+    s.window(1, LOGNOTICELINE, Screen::COLS, LOGNOTICELINE);
+    s.clrscr();
+    s.textcolor(YELLOW);
+    s.write(log_notice(c));
+    s.window(x1, y1, x2, y2);
+    s.gotoxy(cx, cy);
+    s.textcolor(fg);
 }
 
 void STARTERRORLOG(Context& c) {
@@ -39,6 +74,7 @@ void STARTERRORLOG(Context& c) {
         return;
     }
     c.FOOERROR.adopt(std::move(file.value()));
+    c.FOOERROR.on_stop([&c](const std::string& error) { show_log_stopped(c, error); });
     auto redirected = fs.redirect_stderr(chosen + ".log");
     c.FOOERROR.writeln(std::string(PROGRAM_VERSION) + " Error log run date and time = " + stamp);
     if (!redirected.ok()) c.FOOERROR.writeln("Standard error not sent to this log: " + redirected.error());

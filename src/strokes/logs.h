@@ -8,7 +8,14 @@ namespace qn {
 
 struct Context;
 
+// The screen line that tells of a run without its log: the last line of the
+// service menu's header, free below the menu.
+inline constexpr int LOGNOTICELINE = 8;
+
 void STARTERRORLOG(Context& c);
+// "No run log this time: ..." or "Run log stopped, ringing goes on: ...",
+// one screen line; empty while the log is being written.
+std::string log_notice(const Context& c);
 void MYFLUSH(Context& c);
 void WRITELOG(Context& c, bool off);
 void WRITELOGDATA(Context& c, std::int32_t count);

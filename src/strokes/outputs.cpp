@@ -49,10 +49,10 @@ void statistics_line(Context& c, std::int32_t average) {
 
 }  // namespace
 
-void FIXROGUESTRIKES(Context& c, std::int32_t I) {
+Spacing FIXROGUESTRIKES(Context& c, std::int32_t I) {
     StrokesState& s = c.strokes;
     push_sensor_time(s, static_cast<std::int32_t>(s.DOOUTPUTSMICROTIME / 1000));
-    if (s.NSENSORTIME <= 8) return;
+    if (s.NSENSORTIME <= 8) return Spacing::Normal;
     FULLWINDOW(c);
 
     const std::int32_t n = s.NSENSORTIME;
@@ -74,8 +74,10 @@ void FIXROGUESTRIKES(Context& c, std::int32_t I) {
         if (c.keyout.USEDOUBLEDSEND) {
             c.FOOERROR.writeln("Row" + str(n) + " Spurious strike ignored");
             --s.NSENSORTIME;  // the next ratio is measured from the last good strike
-            return;
+            return Spacing::Spurious;
         }
+        statistics_line(c, average);
+        return Spacing::Spurious;
     } else if (s.SPACERATIO > c.cfg.SPACERATIOUPPERBOUND) {
         ++s.NUMMISSED;
         at(c, 28, 24, pad_int(s.NUMMISSED, 4), YELLOW);
@@ -90,12 +92,27 @@ void FIXROGUESTRIKES(Context& c, std::int32_t I) {
             c.FOOERROR.writeln("Row" + str(s.NOUTPUTTIME) + " Missed keystroke inserted");
         }
         s.DOUBLEDSEND = true;
-    } else {
-        at(c, 28, 25, pad_int(s.NSENSORTIME, 4), WHITE);
-        at(c, 32 + 6 * ((s.NSENSORTIME - 1) % 8), 25, std::string(" ") + fixed(s.SPACERATIO, 5, 3), LIGHTGRAY);
-        c.screen.textcolor(WHITE);
+        statistics_line(c, average);
+        return Spacing::Missed;
     }
+    at(c, 28, 25, pad_int(s.NSENSORTIME, 4), WHITE);
+    at(c, 32 + 6 * ((s.NSENSORTIME - 1) % 8), 25, std::string(" ") + fixed(s.SPACERATIO, 5, 3), LIGHTGRAY);
+    c.screen.textcolor(WHITE);
     statistics_line(c, average);
+    return Spacing::Normal;
+}
+
+// The row counter follows the rows rung. With the correction of rogue
+// strikes on, a spurious strike is no row (it is left out of the spacing
+// too), and a missed one, made up with a doubled key, is one. Counting the
+// signals instead left a peal of 5040 rows showing 5040 plus the spurious
+// strikes less the missed ones.
+static void count_row(Context& c, Spacing spacing) {
+    StrokesState& s = c.strokes;
+    const bool corrected = c.keyout.USEDOUBLEDSEND;
+    if (corrected && spacing == Spacing::Spurious) return;
+    s.MYCOUNTER += corrected && spacing == Spacing::Missed ? 2 : 1;
+    if (s.MYCOUNTER == 1) RESETZEROPARAMETERS(c);
 }
 
 void DOOUTPUTS(Context& c) {
@@ -103,10 +120,12 @@ void DOOUTPUTS(Context& c) {
     KeyoutState& k = c.keyout;
     ++s.SNUM;
     s.DOUBLEDSEND = false;
+    Spacing first_point = Spacing::Normal;
     for (std::int32_t I = 1; I <= k.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
         if (k.WHICHSENSORARR2[I].WSNUM != s.SNUM) continue;
         s.DOOUTPUTSMICROTIME = MYELAPSEDMICROSECS(c);
-        FIXROGUESTRIKES(c, I);
+        const Spacing spacing = FIXROGUESTRIKES(c, I);
+        if (I == 1) first_point = spacing;
         const SensingPoint& p = k.WHICHSENSORARR2[I];
         // Scheduled from the processing time; the event time is only recorded.
         // The strike sits in the middle of a sensor pulse, so half the pulse
@@ -135,10 +154,7 @@ void DOOUTPUTS(Context& c) {
         if (due <= s.DOOUTPUTSMICROTIME) DOKEYSENDING(c);
     }
     s.LASTLOCMICROSECS = s.DOOUTPUTSMICROTIME;
-    if (k.WHICHSENSORARR2[1].WSNUM == s.SNUM) {
-        ++s.MYCOUNTER;
-        if (s.MYCOUNTER == 1) RESETZEROPARAMETERS(c);
-    }
+    if (k.WHICHSENSORARR2[1].WSNUM == s.SNUM) count_row(c, first_point);
     if (s.SNUM == c.cfg.SENSORNUM) s.SNUM = 0;
 }
 

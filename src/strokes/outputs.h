@@ -5,6 +5,8 @@
 namespace qn {
 struct Context;
 void DOOUTPUTS(Context& c);
-void FIXROGUESTRIKES(Context& c, std::int32_t I);
+// How the signal's spacing was judged against the strikes before it.
+enum class Spacing { Normal, Spurious, Missed };
+Spacing FIXROGUESTRIKES(Context& c, std::int32_t I);
 char CHB(bool b);
 }  // namespace qn

@@ -1,11 +1,16 @@
 // The run log: one text file per run under "logs", CR LF line ends, written by
-// both threads. When it cannot be created the run goes on without it.
+// both threads. When it cannot be created the run goes on without it; when a
+// write fails (a full disk, a folder gone) it stops there, says so once, and
+// the run goes on.
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "console/textsink.h"
 #include "platform/files.h"
@@ -18,6 +23,14 @@ public:
     // Adopts an open file; nullptr means "no log".
     void adopt(std::unique_ptr<platform::OutFile> file);
     bool is_open() const { return file_ != nullptr; }
+    // True once a write has failed: nothing more is written.
+    bool stopped() const { return stopped_.load(); }
+
+    // report is called once, with the error, when the first write or flush
+    // fails; always on the thread that set it (the main thread, which owns
+    // the screen): a failure on another thread is reported at that thread's
+    // next use of the log.
+    void on_stop(std::function<void(const std::string&)> report);
 
     void write(std::string_view s) override;
     void newline() override;  // "\r\n"
@@ -25,8 +38,17 @@ public:
     void flush();
 
 private:
+    void put_locked(std::string_view bytes);
+    void stop_locked(const std::string& error);
+    void report_if_due();
+
     std::mutex mu_;
     std::unique_ptr<platform::OutFile> file_;
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> report_due_{false};
+    std::string error_;  // set once, before report_due_
+    std::function<void(const std::string&)> report_;
+    std::thread::id report_thread_;
 };
 
 }  // namespace qn

@@ -86,10 +86,24 @@ void watch_signals(Context& c) {
 }
 
 // The loop's wait watches the port, so the read takes what is there and
-// never waits; a byte is stamped when the wait saw it arrive.
+// never waits. A failed read is no character; failing reads for over a
+// second are a port gone (take_lost_port, next pass).
+std::int32_t read_data_byte(Context& c) {
+    StrokesState& s = c.strokes;
+    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], c.plat.wait ? 0 : s.SERIALREADTIMEOUTTIME);
+    if (!got.ok()) {
+        note_data_read_failure(c, got.error());
+        return 0;
+    }
+    note_data_read_success(c);
+    return got.value();
+}
+
+// A byte is stamped when the wait saw it arrive.
 void watch_data(Context& c) {
     StrokesState& s = c.strokes;
-    s.DATB = read_serial_char(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], 0);
+    (void)take_lost_port(c);
+    s.DATB = read_data_byte(c);
     s.OKDAT = false;
     const std::int64_t arrival = s.PORTARRIVALMICRO;
     s.PORTARRIVALMICRO = -1;

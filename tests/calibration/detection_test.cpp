@@ -187,6 +187,50 @@ TEST(PortSurvey, NoUsablePortEndsAfterAKey) {
     }
 }
 
+// Some virtual and Bluetooth ports open but refuse the modem status. Such a
+// port is left out and the bell is found on another one.
+TEST(PortSurvey, APortWhoseModemStatusCannotBeReadIsLeftOutAndCalibrationGoesOn) {
+    Tower t;
+    t.port("COM2").fail_status = true;
+    ScriptedPort& p = cts_bell(t);
+    pulse(p, 5 * kS, 80 * kMs);
+    pulse(p, 7 * kS, 80 * kMs);
+    t.starts();
+    t.rings(1, 3 * kS, 4);
+    ASSERT_EQ(t.calibrate_ports(), kReturned);
+    EXPECT_TRUE(t.shows("1 \\\\.\\COM2 not useable - its modem status cannot be read"));
+    EXPECT_EQ(t.logged("1 \\\\.\\COM2 not useable - its modem status cannot be read\r\n"), 1);
+    EXPECT_EQ(t.logged("GetCommModemStatus: The device is not ready\r\n"), 1);
+    EXPECT_EQ(t.logged("Serial port not responding"), 0);
+    EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM2"), 1);
+    EXPECT_EQ(t.c.cfg.COMPORTNAME, "\\\\.\\COM3");
+    EXPECT_TRUE(t.c.cfg.USECTS);
+    EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
+}
+
+// A port that stops answering while the ringer rings for the mode is left
+// out there too, and the bell's port is found as before.
+TEST(PortSurvey, APortThatStopsAnsweringDuringModeDetectionIsLeftOut) {
+    Tower t;
+    ScriptedPort& p = cts_bell(t);
+    pulse(p, 5 * kS, 80 * kMs);
+    pulse(p, 7 * kS, 80 * kMs);
+    ScriptedPort& flaky = t.port("COM4");
+    t.when([&t] { return t.shows("then press any key [or Q to exit]"); }, [&t, &flaky] {
+        flaky.fail_status = true;
+        t.type(" ");
+    });
+    t.when([&t] { return t.shows("NOW ring the bell *Hand* and *Back*") && t.now() >= 2 * kS; },
+           [&t] { t.type(" "); });
+    t.rings(1, 3 * kS, 4);
+    ASSERT_EQ(t.calibrate_ports(), kReturned);
+    EXPECT_EQ(t.logged("Port COM4 left out: its modem status cannot be read\r\n"), 1);
+    EXPECT_EQ(t.logged("Serial port not responding"), 0);
+    EXPECT_EQ(t.c.serial.SERIALHANDLEARR[2], 0u);
+    EXPECT_EQ(t.c.cfg.COMPORTNAME, "\\\\.\\COM3");
+    EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
+}
+
 // ---- signals mode ----------------------------------------------------------
 
 TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {

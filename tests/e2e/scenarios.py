@@ -5,6 +5,7 @@ what a person would see differs from what the program should show. ALL
 lists them in the order run_e2e.py runs them.
 """
 
+import faults
 from autoring import automatic_ringing, automatic_ringing_waits_for_the_browser
 from ringing import (first_run_data_mode, first_run_signals_mode, focus_lost_and_regained, open_into_notepad,
                      second_run, thirty_two_bit)
@@ -22,4 +23,4 @@ ALL = [
     ("MissingPortOffersRecalibration", port_missing),
     ("BadSettingsLineStopsWithItsCode", bad_settings_lines),
     ("QuitDuringDetectionKeepsTheSettings", quit_during_detection),
-]
+] + faults.ALL

@@ -195,6 +195,7 @@ Result<std::uint32_t> ScriptedSerial::modem_status(platform::PortHandle h) {
 Result<std::uint32_t> ScriptedSerial::read(platform::PortHandle h, char* buf, std::uint32_t max) {
     auto* p = by_handle(h);
     if (!p) return platform::fail("ReadFile: The handle is invalid");
+    if (p->fail_read) return platform::fail("ReadFile: The device is not connected.");
     if (max == 0) return 0u;
     std::int64_t now = clock_.now_us();
     const platform::Timeouts& t = timeouts[h];

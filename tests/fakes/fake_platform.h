@@ -105,6 +105,7 @@ struct ScriptedPort {
     std::deque<std::pair<std::int64_t, char>> bytes;             // (time us, byte), in time order
     bool fail_status = false;
     bool fail_wait = false;
+    bool fail_read = false;
     bool fail_set_state = false;
     platform::PortLatency latency;  // what tune_latency finds
 };

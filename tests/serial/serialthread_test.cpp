@@ -201,7 +201,12 @@ TEST(PortFailure, FailedWaitsAreLoggedSparinglyAndThePortIsGivenUpAfterASecond) 
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
     }
-    EXPECT_TRUE(ScreenHas(r.h.c().screen, 1, 1, "Serial port not responding locn 2 - terminating"));
+    // In the scratch area: which port went, that the touch is kept, the
+    // location.
+    EXPECT_TRUE(ScreenHas(r.h.c().screen, 9, 1, "The serial port  has stopped responding: is the adapter unplugged?"));
+    EXPECT_TRUE(ScreenHas(r.h.c().screen, 10, 1, "The touch rung so far is written to the run log."));
+    EXPECT_TRUE(ScreenHas(r.h.c().screen, 11, 1, "Serial port not responding locn 2 - terminating"));
+    EXPECT_NE(r.h.log().find("Processed sensor data"), std::string::npos);
 }
 
 TEST(PortFailure, WaitsThatFailWhileTheStatusReadsWellPollTheLines) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "console/bignumber.h"
+#include "console/crt.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/serialthread_shorts_xz.h"
@@ -46,6 +50,60 @@ TEST(RunLogFile, AFolderThatRefusesTheFileLeavesTheRunGoingWithoutALog) {
     EXPECT_FALSE(h.c().FOOERROR.is_open());
     EXPECT_EQ(h.c().screen.text(1, 1, 21), "No run log this time:");
     h.c().FOOERROR.writeln("goes nowhere, harmlessly");
+    // In service the menu says it for as long as the run lasts.
+    WRITEINSERVICEMENU(h.c());
+    EXPECT_TRUE(ScreenHas(h.c().screen, 8, 1, "No run log this time: ", YELLOW)) << h.c().screen.line_text(8);
+}
+
+// A disk that fills while the log is written: the log stops at the first
+// failed write, the screen says so once, on one line, and whatever was being
+// drawn carries on where it was.
+TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
+    Harness h;
+    Context& c = h.c();
+    h.fp.files.fail_writes_after = 300;
+    STARTERRORLOG(c);
+    c.screen.window(1, 22, 80, 25);
+    c.screen.gotoxy(5, 2);
+    c.screen.textcolor(LIGHTGRAY);
+    for (int i = 0; i < 40; ++i) c.FOOERROR.writeln("line " + std::to_string(i) + " of a touch's event log");
+    c.FOOERROR.flush();
+    EXPECT_TRUE(c.FOOERROR.stopped());
+    const std::string file = h.fp.files.files[kName + ".log"];
+    EXPECT_LE(file.size(), 300u);
+    EXPECT_EQ(file.substr(file.size() - 2), "\r\n");  // no line is cut
+    EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
+                          YELLOW));
+    EXPECT_EQ(c.screen.win_top(), 22);
+    EXPECT_EQ(c.screen.wherex(), 5);
+    EXPECT_EQ(c.screen.wherey(), 2);
+    EXPECT_EQ(c.screen.textcolor(), LIGHTGRAY);
+    // Said once: cleared, the line stays clear however much more is logged;
+    // the service menu, drawn again, keeps the notice under it.
+    FULLWINDOW(c);
+    c.screen.clrscr();
+    for (int i = 0; i < 40; ++i) c.FOOERROR.writeln("more");
+    EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));
+    WRITEINSERVICEMENU(c);
+    EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
+                          YELLOW));
+}
+
+// The serial thread logs too; a failure it meets is told on the main thread,
+// at its next use of the log, never from the thread itself.
+TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
+    Harness h;
+    Context& c = h.c();
+    h.fp.files.fail_writes_after = 120;
+    STARTERRORLOG(c);
+    std::thread serial([&c] {
+        for (int i = 0; i < 10; ++i) c.FOOERROR.writeln("waitcommevent call failed");
+    });
+    serial.join();
+    EXPECT_TRUE(c.FOOERROR.stopped());
+    EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));
+    c.FOOERROR.writeln("noutputtime=1");
+    EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: "));
 }
 
 TEST(MonitorLines, Formats) {

@@ -163,6 +163,55 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::WAKE_PORT);
 }
 
+// A pulled adapter: every read fails at once. A failure now and then is
+// not a lost port; a second of nothing but failures is, and the touch rung so
+// far goes into the log before the program ends.
+TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
+    Bell b;
+    b.c.cfg.BAGLEYMODE = true;
+    b.c.cfg.USEDATINPUTCHAR = 'a';
+    b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
+    b.port.bytes = {{1 * kSecond, 'a'}, {2 * kSecond, 'a'}, {3 * kSecond, 'a'}};
+    prepare_service_loop(b.c);
+    auto pass = [&] {
+        wait_for_next_pass(b.c);
+        WATCHPORTS(b.c);
+    };
+    auto pass_until = [&](std::int64_t t) {
+        while (b.h.fp.clock.now_us() < t) pass();
+    };
+    pass_until(kSecond + 500000);
+    b.port.fail_read = true;  // a glitch: one failed read
+    pass();
+    b.port.fail_read = false;
+    pass_until(3 * kSecond + 500000);
+    EXPECT_EQ(b.signals(), 3);
+    EXPECT_EQ(b.c.serial.PORTLOSTLOCN.load(), 0);
+
+    b.port.fail_read = true;  // pulled out
+    const std::int64_t pulled = b.h.fp.clock.now_us();
+    int passes = 0;
+    try {
+        for (; passes < 5000; ++passes) pass();
+        FAIL() << "the port was never given up";
+    } catch (const ProgramExit& e) {
+        EXPECT_EQ(e.code, 0);
+    }
+    // A millisecond's nap a failure, whatever the wait does with a port in
+    // error: about a second of passes, no spin, and the failures logged
+    // about once a second.
+    EXPECT_GT(passes, 150);
+    EXPECT_GE(b.h.fp.clock.now_us() - pulled, kSecond);
+    EXPECT_EQ(b.c.serial.PORTLOSTLOCN.load(), 7);
+    const std::string log = b.h.log();
+    EXPECT_LE(count_of(log, "serial port read failed\r\n"), 3);
+    EXPECT_NE(log.find("ReadFile: The device is not connected."), std::string::npos);
+    EXPECT_NE(log.find("Serial port  lost (locn 7) - writing the event log of the touch so far"), std::string::npos);
+    ASSERT_NE(log.find("Processed sensor data"), std::string::npos);
+    EXPECT_NE(log.find("3\t    2.0000"), std::string::npos) << log;  // the third strike, 2 s after the first
+    EXPECT_TRUE(ScreenHas(b.c.screen, 11, 1, "Serial port not responding locn 7 - terminating"));
+}
+
 TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerCycle) {
     Bell b(2, 80);
     b.start();
@@ -284,6 +333,23 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
             EXPECT_TRUE(s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED);
         }
         EXPECT_FALSE(s.DOUBLEDSEND);
+    }
+}
+
+// The counter shows rows rung. With the correction on, a spurious strike
+// is no row and a missed one made up is; with it off, every signal is a row.
+TEST(Counters, RogueStrikesCountAsTheRowsTheCorrectionMakesOfThem) {
+    for (bool corrected : {true, false}) {
+        Bell spurious;
+        spurious.c.keyout.USEDOUBLEDSEND = corrected;
+        eight_then(spurious, kSecond / 2);
+        EXPECT_EQ(spurious.c.strokes.NUMROGUE, 1);
+        EXPECT_EQ(spurious.c.strokes.MYCOUNTER, corrected ? 8 : 9) << corrected;
+        Bell missed;
+        missed.c.keyout.USEDOUBLEDSEND = corrected;
+        eight_then(missed, 2 * kSecond);
+        EXPECT_EQ(missed.c.strokes.NUMMISSED, 1);
+        EXPECT_EQ(missed.c.strokes.MYCOUNTER, corrected ? 10 : 9) << corrected;
     }
 }
 
