@@ -48,9 +48,9 @@ std::int64_t MULTINT64(std::int32_t a, std::int32_t b) {
 platform::Result<platform::Wake> wait_until_micros(Context& c, std::int64_t due_us, std::uint32_t sources,
                                                    bool precise) {
     const TEpikTimer* t = c.timing.ET;
-    // A platform without the wait service, or a stopwatch that is not
-    // running (on the way out), sleeps whole milliseconds.
-    if (!c.plat.wait || !t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
+    // A stopwatch that is not running (on the way out) has no deadlines:
+    // whole milliseconds are slept then.
+    if (!t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
         const std::int64_t now = MYELAPSEDMICROSECS(c);
         if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
         return platform::Wake{0, MYELAPSEDMICROSECS(c)};
@@ -73,7 +73,7 @@ void wait_until_due(Context& c, std::int64_t due_us) {
 
 void sleep_until_micros(Context& c, std::int64_t due_us) {
     const TEpikTimer* t = c.timing.SERIALET ? c.timing.SERIALET : c.timing.ET;
-    if (!c.plat.wait || !t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
+    if (!t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
         const std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
         if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
         return;

@@ -25,7 +25,7 @@ struct Platform {
     Windows* windows = nullptr;
     Files* files = nullptr;
     Process* process = nullptr;
-    Wait* wait = nullptr;
+    Wait* wait = nullptr;  // every backend has one
     Network* network = nullptr;  // null where the build has no network service
 };
 

@@ -115,7 +115,7 @@ static bool failing_too_long(Context& c, std::int32_t locn) {
     c.FOOERROR.writeln("Serial port not responding locn " + str(locn));
     c.FOOERROR.flush();
     s.PORTLOSTLOCN = locn;
-    if (c.plat.wait) c.plat.wait->signal();  // the loop stops the program now, not at its next pass
+    c.plat.wait->signal();  // the loop stops the program now, not at its next pass
     return true;
 }
 
@@ -225,7 +225,7 @@ bool serial_thread_event(Context& c) {
     // signal comes after the index, so the woken loop finds the event.
     if (advance) {
         s.IHIGHBUFFERPLUSONE.fetch_add(1, std::memory_order_release);
-        if (c.plat.wait) c.plat.wait->signal();
+        c.plat.wait->signal();
     }
     return true;
 }

@@ -65,7 +65,7 @@ void wait_for_next_pass(Context& c) {
 }
 
 void prepare_service_loop(Context& c) {
-    if (c.plat.wait) c.plat.wait->watch_port(c.cfg.BAGLEYMODE ? c.serial.SERIALHANDLE : 0);
+    c.plat.wait->watch_port(c.cfg.BAGLEYMODE ? c.serial.SERIALHANDLE : 0);
 }
 
 PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
@@ -77,7 +77,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
         return w;
     }
     w.wait = true;
-    w.until_us = now_us + MULTINT64(c.plat.wait && at_rest(c) ? kRestWaitMs : ceiling, 1000);
+    w.until_us = now_us + MULTINT64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
     w.sources = platform::WAKE_CONSOLE | (c.cfg.BAGLEYMODE ? platform::WAKE_PORT : platform::WAKE_EVENT);
     if (tower_link_in_use(c)) w.sources |= platform::WAKE_EVENT;  // the link's news
     for (std::int64_t due : {next_key_due(c, now_us), next_beat_due(c)}) {

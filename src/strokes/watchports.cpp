@@ -90,7 +90,7 @@ void watch_signals(Context& c) {
 // second are a port gone (take_lost_port, next pass).
 std::int32_t read_data_byte(Context& c) {
     StrokesState& s = c.strokes;
-    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], c.plat.wait ? 0 : s.SERIALREADTIMEOUTTIME);
+    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], 0);
     if (!got.ok()) {
         note_data_read_failure(c, got.error());
         return 0;
