@@ -183,6 +183,7 @@ struct StrokesState {
     std::int32_t DATB = 0;
     bool OKDAT = false;
     std::int64_t PORTARRIVALMICRO = -1;  // when the loop's wait saw a byte arrive (data mode); -1: not seen
+    bool PORTLOOK = true;  // data mode: the port may have a byte (the loop's last wait did not rule it out)
     bool WAITFAILLOGGED = false;
 
     // Output scheduling.

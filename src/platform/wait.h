@@ -13,7 +13,7 @@ namespace qn::platform {
 
 // Wake sources, as bits.
 inline constexpr std::uint32_t WAKE_EVENT = 1;    // signal() was called (the serial thread published an event)
-inline constexpr std::uint32_t WAKE_PORT = 2;     // a byte is waiting on the watched port
+inline constexpr std::uint32_t WAKE_PORT = 2;     // look at the port: a byte is waiting, or the port could not be watched
 inline constexpr std::uint32_t WAKE_CONSOLE = 4;  // a console key is waiting
 
 struct Wake {

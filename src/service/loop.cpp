@@ -45,6 +45,7 @@ bool events_waiting(const Context& c) {
 void wait_for_next_pass(Context& c) {
     const PassWait w = plan_pass_wait(c, MYELAPSEDMICROSECS(c));
     c.screen.present();
+    c.strokes.PORTLOOK = true;  // unless a wait on the port says otherwise
     if (w.yield) {
         c.plat.threads->sleep_ms(0);
         return;
@@ -61,7 +62,10 @@ void wait_for_next_pass(Context& c) {
         c.plat.threads->sleep_ms(ceiling_ms(c));
         return;
     }
-    if (r.value().sources & platform::WAKE_PORT) c.strokes.PORTARRIVALMICRO = r.value().at;
+    if (r.value().sources & platform::WAKE_PORT)
+        c.strokes.PORTARRIVALMICRO = r.value().at;
+    else if (w.sources & platform::WAKE_PORT)
+        c.strokes.PORTLOOK = false;  // the port was watched and nothing came
 }
 
 void prepare_service_loop(Context& c) {

@@ -99,11 +99,15 @@ std::int32_t read_data_byte(Context& c) {
     return got.value();
 }
 
-// A byte is stamped when the wait saw it arrive.
+// A byte is stamped when the wait saw it arrive. The port is read only
+// when the loop's wait did not rule a byte out (each read is a system call,
+// and under Wine a round trip to its server), or while reads fail, so that
+// a port gone is noticed.
 void watch_data(Context& c) {
     StrokesState& s = c.strokes;
     (void)take_lost_port(c);
-    s.DATB = read_data_byte(c);
+    const bool look = s.PORTLOOK || c.serial.FAILSINCEMICRO >= 0;
+    s.DATB = look ? read_data_byte(c) : 0;
     s.OKDAT = false;
     const std::int64_t arrival = s.PORTARRIVALMICRO;
     s.PORTARRIVALMICRO = -1;

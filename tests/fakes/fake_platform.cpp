@@ -526,9 +526,14 @@ Result<platform::Wake> FakeWait::wait_until(std::int64_t deadline, std::uint32_t
     const std::int64_t now = clock_.ticks();
     if ((sources & platform::WAKE_EVENT) && signalled.exchange(false)) return platform::Wake{platform::WAKE_EVENT, now};
     if ((sources & platform::WAKE_CONSOLE) && !console_.keys.empty()) return platform::Wake{platform::WAKE_CONSOLE, now};
-    if ((sources & platform::WAKE_PORT) && port != 0) {
-        ScriptedPort* p = serial_.by_handle(port);
-        if (p && !p->bytes.empty()) {
+    // A port this fake cannot see into, or one whose reads fail (pulled
+    // out: a real wait leaves a descriptor in error out), is to be looked at
+    // whenever the wait ends.
+    bool blind = false;
+    if (sources & platform::WAKE_PORT) {
+        ScriptedPort* p = port != 0 ? serial_.by_handle(port) : nullptr;
+        blind = !p || p->fail_read;
+        if (!blind && !p->bytes.empty()) {
             const std::int64_t arrival = p->bytes.front().first * clock_.frequency() / 1000000;
             if (arrival <= deadline) {
                 if (arrival > now) clock_.set_ticks(arrival);
@@ -537,7 +542,7 @@ Result<platform::Wake> FakeWait::wait_until(std::int64_t deadline, std::uint32_t
         }
     }
     if (deadline > now) clock_.set_ticks(deadline);
-    return platform::Wake{0, clock_.ticks()};
+    return platform::Wake{blind ? platform::WAKE_PORT : 0u, clock_.ticks()};
 }
 
 void FakeWait::sleep_until(std::int64_t deadline) {

@@ -66,8 +66,6 @@ void PosixWait::signal() {
 
 Result<Wake> PosixWait::wait_until(std::int64_t deadline, std::uint32_t sources, bool precise) {
     if (!setup_error_.empty()) return fail(setup_error_);
-    if ((sources & WAKE_CONSOLE) && console_ && console_->has_buffered()) return Wake{WAKE_CONSOLE, now_ns()};
-
     enum { kEvent, kPort, kKeys, kTimer, kCount };
     pollfd fds[kCount];
     int slot[kCount];  // index into fds of each source, or -1
@@ -80,7 +78,11 @@ Result<Wake> PosixWait::wait_until(std::int64_t deadline, std::uint32_t sources,
     };
     add(kEvent, (sources & WAKE_EVENT) ? event_fd_ : -1);
     add(kPort, (sources & WAKE_PORT) ? PosixSerial::poll_fd(port_.load()) : -1);
+    // A port that cannot be watched (closed, or left out after an error) is
+    // to be looked at whenever the wait ends.
+    const std::uint32_t blind = (sources & WAKE_PORT) && slot[kPort] < 0 ? WAKE_PORT : 0;
     add(kKeys, (sources & WAKE_CONSOLE) && console_ && !keys_broken_ ? console_->input_fd() : -1);
+    if ((sources & WAKE_CONSOLE) && console_ && console_->has_buffered()) return Wake{WAKE_CONSOLE | blind, now_ns()};
 
     std::int64_t now = now_ns();
     timespec timeout{};
@@ -127,10 +129,10 @@ Result<Wake> PosixWait::wait_until(std::int64_t deadline, std::uint32_t sources,
             const short r = fds[slot[kKeys]].revents;
             if ((r & broken) || ((r & POLLHUP) && !(r & POLLIN))) keys_broken_ = true;
         }
-        if (seen != 0) return Wake{seen, at};
+        if (seen != 0) return Wake{seen | blind, at};
         if (ready(kTimer)) drain(timer_fd_);
         if (precise) spin_until(deadline);
-        return Wake{0, precise ? now_ns() : at};
+        return Wake{blind, precise ? now_ns() : at};
     }
 }
 

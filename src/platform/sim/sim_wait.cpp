@@ -44,6 +44,8 @@ Result<Wake> SimWait::wait_until(std::int64_t deadline, std::uint32_t sources, b
     std::uint32_t seen = 0;
     {
         std::unique_lock<std::mutex> lk(time_.mutex());
+        // No port watched: it is to be looked at whenever the wait ends.
+        const std::uint32_t blind = (sources & WAKE_PORT) && port_ == 0 ? WAKE_PORT : 0;
         const std::int64_t start = time_.now_us();
         std::int64_t until = start + remaining;
         if (precise && !time_.is_virtual()) until -= kSpinUs;
@@ -60,7 +62,10 @@ Result<Wake> SimWait::wait_until(std::int64_t deadline, std::uint32_t sources, b
                 if (byte_at <= now) seen |= WAKE_PORT;
             }
             if (key_at <= now) seen |= WAKE_CONSOLE;
-            if (seen != 0 || now >= until || time_.stopped()) break;
+            if (seen != 0 || now >= until || time_.stopped()) {
+                seen |= blind;
+                break;
+            }
             time_.wait(lk, std::min({until, byte_at, key_at}), true);
         }
     }

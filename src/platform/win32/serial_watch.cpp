@@ -44,6 +44,9 @@ long PortWatch::bytes_waiting() {
 
 PortWatch::State PortWatch::arm() {
     if (!port_ || failed_) return State::Off;
+    // A wait under way ends by itself when a byte comes: no need to count
+    // (each count is a round trip to Wine's server).
+    if (op_ && op_->pending) return State::Waiting;
     const long n = bytes_waiting();
     if (n != 0) return State::Ready;  // bytes, or a failure to report
     return start();

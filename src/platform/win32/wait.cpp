@@ -180,6 +180,7 @@ private:
     std::uint64_t port_taken_ = 0;
     PortWatch port_;
 
+    std::uint32_t blind_ = 0;   // WAKE_PORT when this wait could not watch the port
     bool keys_broken_ = false;  // the console input failed: not waited on
     int console_idle_ = 0;      // console wakes without a key in this wait
 };
@@ -196,13 +197,15 @@ void Win32Wait::follow_port() {
 }
 
 std::uint32_t Win32Wait::gather(std::uint32_t wanted, Sources& set) {
+    blind_ = 0;
     if (wanted & WAKE_EVENT) set.add(event_, WAKE_EVENT);
     if (wanted & WAKE_PORT) {
         follow_port();
         switch (port_.arm()) {
         case PortWatch::State::Ready: return WAKE_PORT;
         case PortWatch::State::Waiting: set.add(port_.handle(), WAKE_PORT); break;
-        case PortWatch::State::Off: break;
+        // Not watched in this wait: to be looked at whenever it ends.
+        case PortWatch::State::Off: blind_ = WAKE_PORT; break;
         }
     }
     if ((wanted & WAKE_CONSOLE) && keys_ && !keys_broken_) {
@@ -241,7 +244,7 @@ std::uint32_t Win32Wait::take(Sources& set, DWORD i) {
 Result<Wake> Win32Wait::wait_until(std::int64_t deadline, std::uint32_t sources, bool precise) {
     if (!setup_error_.empty()) return fail(setup_error_);
     Sources set;
-    if (std::uint32_t ready = gather(sources, set)) return Wake{ready, counter()};
+    if (std::uint32_t ready = gather(sources, set)) return Wake{ready | blind_, counter()};
     console_idle_ = 0;
 
     bool timed = false;
@@ -268,13 +271,13 @@ Result<Wake> Win32Wait::wait_until(std::int64_t deadline, std::uint32_t sources,
         if (r == WAIT_TIMEOUT) {
             if (timed) return spin_to(deadline, set);
             // A time-out may end a little early: never before the deadline.
-            if (at >= deadline) return Wake{0, at};
+            if (at >= deadline) return Wake{blind_, at};
             continue;
         }
         const DWORD i = r - WAIT_OBJECT_0;
         if (i == set.count && timed) return spin_to(deadline, set);
         if (i >= set.count) return fail(error_text("WaitForMultipleObjects", ERROR_INVALID_HANDLE));
-        if (std::uint32_t seen = take(set, i)) return Wake{seen, at};
+        if (std::uint32_t seen = take(set, i)) return Wake{seen | blind_, at};
     }
 }
 
@@ -286,7 +289,7 @@ Wake Win32Wait::spin_to(std::int64_t deadline, Sources& set) {
     std::int64_t look_cost = 0;
     for (;;) {
         const std::int64_t now = counter();
-        if (now >= deadline) return Wake{0, now};
+        if (now >= deadline) return Wake{blind_, now};
         if (set.count > 0 && now >= next_look && deadline - now > 2 * look_cost) {
             const DWORD r = WaitForMultipleObjects(set.count, set.handle, FALSE, 0);
             const std::int64_t at = counter();
@@ -294,7 +297,7 @@ Wake Win32Wait::spin_to(std::int64_t deadline, Sources& set) {
             next_look = at + look_every_;
             const DWORD i = r - WAIT_OBJECT_0;
             if (r != WAIT_FAILED && r != WAIT_TIMEOUT && i < set.count)
-                if (std::uint32_t seen = take(set, i)) return Wake{seen, at};
+                if (std::uint32_t seen = take(set, i)) return Wake{seen | blind_, at};
             continue;
         }
         cpu_relax();
