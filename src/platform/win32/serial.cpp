@@ -1,4 +1,5 @@
 #include "platform/win32/ftdi.h"
+#include "platform/win32/serial_readahead.h"
 #include "platform/win32/serial_wine.h"
 #include "platform/win32/win32.h"
 
@@ -273,6 +274,7 @@ public:
         HANDLE port = to_handle(h);
         // A wait or read under way on another thread ends now, whatever the
         // driver does when the handle goes.
+        if (wine_) ReadAhead::of_process().forget(port);
         CancelIoEx(port, nullptr);
         memory_.forget(port);
         {
@@ -332,7 +334,17 @@ public:
 
     Result<std::uint32_t> read(PortHandle h, char* buf, std::uint32_t max) override {
         HANDLE port = to_handle(h);
-        if (reads_at_once(port)) {
+        const bool at_once = reads_at_once(port);
+        if (wine_ && max > 0) {
+            // The byte the wait's read brought comes first, alone (the
+            // program reads one byte at a time).
+            switch (ReadAhead::of_process().take(port, at_once, buf)) {
+            case ReadAhead::Take::Byte: return 1u;
+            case ReadAhead::Take::Nothing: return 0u;
+            case ReadAhead::Take::Read: break;
+            }
+        }
+        if (at_once) {
             // Windows ends such a read at once with what is there; Wine
             // (8.0) leaves an overlapped one pending until a byte comes. The
             // count of bytes waiting decides first, on both.
@@ -351,7 +363,10 @@ public:
     }
 
     Result<void> purge(PortHandle h, std::uint32_t flags) override {
-        return check(PurgeComm(to_handle(h), flags), "PurgeComm");
+        auto done = check(PurgeComm(to_handle(h), flags), "PurgeComm");
+        // A byte the wait's read brought is input not yet read: it goes too.
+        if (wine_ && (flags & (PURGE_RXCLEAR | PURGE_RXABORT))) ReadAhead::of_process().drop(to_handle(h));
+        return done;
     }
 
     Result<void> flush(PortHandle h) override {

@@ -1,5 +1,5 @@
 // Waiting on Windows: WaitForMultipleObjects on an auto-reset event (the
-// serial thread's signal), the port's WaitCommEvent (data mode), the
+// serial thread's signal), the port's watch (data mode: serial_watch.h), the
 // console input and, for a precise deadline, a waitable timer armed a
 // little early; the rest of a precise deadline is a spin on the counter.
 #include "platform/win32/serial_watch.h"
@@ -219,9 +219,18 @@ std::uint32_t Win32Wait::take(Sources& set, DWORD i) {
     switch (set.source[i]) {
     case WAKE_EVENT: return WAKE_EVENT;  // the auto-reset event is clear again
     case WAKE_PORT:
-        // Waiting again: the WaitCommEvent ended without a byte to read and
-        // a new one is under way, on the same event handle.
-        return port_.collect() == PortWatch::State::Waiting ? 0 : WAKE_PORT;
+        switch (port_.collect()) {
+        case PortWatch::State::Ready: return WAKE_PORT;
+        // The call on the port ended without a byte to read and a new one
+        // is under way, on the same event handle.
+        case PortWatch::State::Waiting: return 0;
+        // Not watched for the rest of this wait: looked at when it ends.
+        case PortWatch::State::Off:
+            blind_ = WAKE_PORT;
+            set.remove(i);
+            return 0;
+        }
+        return 0;
     case WAKE_CONSOLE:
         switch (keys_->take_input()) {
         case ConsoleKeys::Input::Key: return WAKE_CONSOLE;
