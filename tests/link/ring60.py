@@ -310,8 +310,16 @@ def ring60(runner, port, shim, work, note=print):
         early = [(i, round(d, 1)) for i, d in enumerate(delays) if d < -2]
         late = [(i, round(d, 1)) for i, d in enumerate(delays) if d > LATE_LIMIT_MS]
         note(f"ring60: {STRIKES} strikes, due time to arrival at the listener: median "
-              f"{statistics.median(delays):.1f} ms, p99 {percentile(delays, 0.99):.1f} ms, "
-              f"min {min(delays):.1f} ms, max {max(delays):.1f} ms (load {open('/proc/loadavg').read().split()[0]})")
+             f"{statistics.median(delays):.1f} ms, p99 {percentile(delays, 0.99):.1f} ms, "
+             f"min {min(delays):.1f} ms, max {max(delays):.1f} ms (load {open('/proc/loadavg').read().split()[0]})")
+        sent = [e for e in tower.events_named("c_bell_rung") if e["data"].get("bell") == BELL]
+        if len(sent) == STRIKES:
+            # Where the time goes: the program to the server, the server to the listener.
+            out = [(e["t_us"] - d) / 1000 for e, d in zip(sent, due)]
+            back = [(r["t_us"] - e["t_us"]) / 1000 for r, e in zip(rings, sent)]
+            note(f"ring60: due time to the server's receipt: median {statistics.median(out):.1f} ms, "
+                 f"p99 {percentile(out, 0.99):.1f} ms; server to listener: median {statistics.median(back):.1f} ms, "
+                 f"p99 {percentile(back, 0.99):.1f} ms")
         check(not early, f"rings before their due time (strike, ms): {early}")
         check(not late, f"rings more than {LATE_LIMIT_MS} ms after their due time (strike, ms): {late}")
         check(code == 0, f"exit code {code} after Q")
