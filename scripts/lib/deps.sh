@@ -11,8 +11,9 @@ QN_BUILD_PACKAGES="$QN_BUILD_PACKAGES libboost-dev libssl-dev nlohmann-json3-dev
 QN_LINK_PACKAGES="python3-socketio python3-eventlet python3-websocket openssl ca-certificates tmux"
 QN_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool socat x11-apps imagemagick"
 QN_FUZZ_PACKAGES="clang libclang-rt-14-dev"
-# The Win32 network suites: their HTTP/WebSocket server and throwaway TLS CA.
-QN_WINDOWS_PACKAGES="$QN_WINDOWS_PACKAGES python3-eventlet openssl ca-certificates"
+# The Win32 network suites: their HTTP/WebSocket server and throwaway TLS CA;
+# the end-to-end tower link: the tests' tower server and listener (Socket.IO).
+QN_WINDOWS_PACKAGES="$QN_WINDOWS_PACKAGES python3-eventlet python3-socketio openssl ca-certificates"
 
 # The 32-bit Windows program runs under Wine's 32-bit half, which comes from
 # Debian's i386 architecture.

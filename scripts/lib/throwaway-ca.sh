@@ -6,6 +6,7 @@
 #   qn_tca_make DIR        DIR/ca.crt, DIR/server.crt, DIR/server.key (new each time)
 #   qn_tca_install DIR     trust DIR/ca.crt system-wide (root; update-ca-certificates)
 #   qn_tca_remove          take it out again (safe to call when not installed)
+#   qn_tca_sweep           take out CAs left by runs that were killed (root)
 #   qn_tca_bundle DIR      DIR/trust.pem: the system's bundle and DIR/ca.crt, for
 #                          SSL_CERT_FILE: an OpenSSL program (the Linux program,
 #                          Python) given it trusts the CA, and nothing else does
@@ -51,14 +52,7 @@ qn_tca_install() {
     # each other's CA.
     QN_TCA_INSTALLED=$QN_TCA_STORE/quennick-throwaway-ca-$$.crt
     mkdir -p "$QN_TCA_STORE"
-    # Left behind by runs that were killed before they could take theirs out.
-    local old pid
-    for old in "$QN_TCA_STORE"/quennick-throwaway-ca-*.crt; do
-        [ -e "$old" ] || continue
-        pid=${old##*-}
-        pid=${pid%.crt}
-        kill -0 "$pid" 2>/dev/null || rm -f "$old"
-    done
+    qn_tca_sweep_files
     cp "$dir/ca.crt" "$QN_TCA_INSTALLED"
     if ! update-ca-certificates >/dev/null 2>&1; then
         echo "throwaway-ca: update-ca-certificates failed" >&2
@@ -72,6 +66,30 @@ qn_tca_remove() {
     rm -f "$QN_TCA_INSTALLED"
     QN_TCA_INSTALLED=
     update-ca-certificates >/dev/null 2>&1 || true
+}
+
+# A CA is named after the process that put it in (the shell here, the
+# Python harness of tests/link/ring60.py): one whose process is gone was
+# left behind by a run killed before it could take it out.
+qn_tca_sweep_files() {
+    local old pid swept=1
+    for old in "$QN_TCA_STORE"/quennick-throwaway-ca-*.crt; do
+        [ -e "$old" ] || continue
+        pid=${old##*-}
+        pid=${pid%.crt}
+        if ! kill -0 "$pid" 2>/dev/null; then
+            rm -f "$old"
+            swept=0
+        fi
+    done
+    return $swept
+}
+
+qn_tca_sweep() {
+    [ "$(id -u)" -eq 0 ] || return 0
+    if qn_tca_sweep_files; then
+        update-ca-certificates >/dev/null 2>&1 || true
+    fi
 }
 
 qn_tca_bundle() {

@@ -305,8 +305,8 @@ class Run:
         env.update(extra)
         return env
 
-    def start(self, args, **extra_env):
-        p = subprocess.Popen(args, cwd=self.folder, env=self.env(**extra_env), stdin=subprocess.DEVNULL,
+    def start(self, args, cwd=None, **extra_env):
+        p = subprocess.Popen(args, cwd=cwd or self.folder, env=self.env(**extra_env), stdin=subprocess.DEVNULL,
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.procs.append(p)
         return p
@@ -340,9 +340,11 @@ def click_until(xwin, spot, in_front, what, suite):
 
 
 class Program:
-    """quennick.exe in wineconsole, with the modem-line shim on the COM port."""
+    """quennick.exe in wineconsole, with the modem-line shim on the COM port.
+    folder: where it starts (a copy of quennick.exe must be there; the run's
+    folder by default); env: the shim's variables when not the suite's own."""
 
-    def __init__(self, run, args):
+    def __init__(self, run, args, folder=None, env=None):
         self.run = run
         self.suite = run.suite
         # No latch (QN_SHIM_LATCH): the bell's pulses are far longer than
@@ -350,8 +352,9 @@ class Program:
         # that calibration's first stage does not look at for the status
         # thread started after it, which a Windows driver forgets when the
         # thread sets its event mask.
-        self.p = run.start(["wineconsole", "quennick.exe", *args], LD_PRELOAD=self.suite.shim_lib,
-                           QN_SHIM_DEV=self.suite.port_dev, QN_SHIM_TIMELINE=str(run.timeline))
+        env = env or dict(LD_PRELOAD=self.suite.shim_lib, QN_SHIM_DEV=self.suite.port_dev,
+                          QN_SHIM_TIMELINE=str(run.timeline))
+        self.p = run.start(["wineconsole", "quennick.exe", *args], cwd=folder, **env)
         self.xwin = None
 
     def running(self):

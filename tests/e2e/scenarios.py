@@ -6,6 +6,7 @@ lists them in the order run_e2e.py runs them.
 """
 
 import faults
+import towerlink
 from autoring import automatic_ringing, automatic_ringing_waits_for_the_browser
 from ringing import (first_run_data_mode, first_run_signals_mode, focus_lost_and_regained, open_into_notepad,
                      second_run, thirty_two_bit)
@@ -23,4 +24,4 @@ ALL = [
     ("MissingPortOffersRecalibration", port_missing),
     ("BadSettingsLineStopsWithItsCode", bad_settings_lines),
     ("QuitDuringDetectionKeepsTheSettings", quit_during_detection),
-] + faults.ALL
+] + faults.ALL + towerlink.ALL

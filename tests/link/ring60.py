@@ -10,8 +10,10 @@ gross bound); the delay from due time to arrival is printed (median, p99).
 The program leaves the tower (c_user_left) when it quits.
 
 The program under test is a Runner; this file has the Linux one
-(--runner linux: the program in tmux, the pty its serial port).
-Another runner (the Windows program under Wine) provides the same methods:
+(--runner linux: the program in tmux, the pty its serial port). The Windows
+program's runner is tests/e2e/towerlink.py's WineRunner: it needs the end-to-end
+suite's Wine session and console reader, so that suite calls ring60() itself
+(scenario TowerLinkRings60StrikesThroughWinHTTP). A runner provides:
 
     comport              what the settings file's comport= holds
     trust                "env": SSL_CERT_FILE reaches the program;
@@ -26,20 +28,22 @@ Another runner (the Windows program under Wine) provides the same methods:
     stop()               ends whatever is left
 
 and is chosen with --runner module:Class (the module on sys.path). A Wine
-runner maps a COM port to port.device (scripts/lib/wine-env.sh), adds
-QN_SHIM_LATCH=1 to env (Wine polls the lines) and has trust = "store": the
-harness then puts the test CA in the system's store for the run and takes
-it out again.
+runner has its COM port on port.device, adds QN_SHIM_LATCH=1 to env (Wine
+polls the lines) and has trust = "store": the harness then puts the test
+CA in the system's store for the run and takes it out again (a CA left by a
+run that was killed is taken out by the next, as throwaway-ca.sh does).
 
 Run with /usr/bin/python3 (Debian's python3-socketio for the listener).
 Ends with a line "ring60: N passed, N failed".
 """
 
 import argparse
+import ctypes
 import importlib
 import json
 import os
 import shutil
+import signal
 import statistics
 import subprocess
 import sys
@@ -53,6 +57,7 @@ TOWER = 123456789
 BELL = 5  # towerbellj in the fixture
 VERSION = "Quennick_v0.8.2d3_(04_Jan_2021)_"
 TIOCM_CTS = 0x020
+PR_SET_PDEATHSIG = 1
 PULSE_MS = 50
 SENSOR_GAP_MS = 150  # the fixture's bell has two sensors; the sensing point is the second
 STRIKES = 60
@@ -100,9 +105,24 @@ def json_lines(path):
     return out
 
 
+def pid_alive(pid):
+    try:
+        os.kill(int(pid), 0)
+    except (ValueError, ProcessLookupError):
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
 def percentile(values, p):
     v = sorted(values)
     return v[min(len(v) - 1, int(p * (len(v) - 1) + 0.5))]
+
+
+def die_with_parent():
+    """In a child before exec: killed when the harness ends, however it ends."""
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 class Child:
@@ -111,7 +131,7 @@ class Child:
     def __init__(self, argv, out, env=None):
         self.out = out
         self.proc = subprocess.Popen(argv, stdout=open(out, "w"), stderr=subprocess.STDOUT,
-                                     env={**os.environ, **(env or {})})
+                                     env={**os.environ, **(env or {})}, preexec_fn=die_with_parent)
 
     def text(self):
         return Path(self.out).read_text(errors="replace")
@@ -133,6 +153,15 @@ class Tower:
         check(r.returncode == 0, "the test CA could not be made")
         self.events = work / "events.jsonl"
         self.heard = work / "heard.jsonl"
+        self.stored = None
+        self.server = self.listener = None
+        try:
+            self.start_server_and_listener(work)
+        except BaseException:
+            self.stop()
+            raise
+
+    def start_server_and_listener(self, work):
         self.server = Child(["/usr/bin/python3", str(HERE / "tower_server.py"), "--cert", str(self.ca / "server.crt"),
                              "--key", str(self.ca / "server.key"), "--towers", f"{TOWER}:8",
                              "--events", str(self.events)], str(work / "server.out"))
@@ -149,8 +178,14 @@ class Tower:
         """For a program that reads only the system's store (WinHTTP under
         Wine): the CA goes in under the name throwaway-ca.sh uses, so a run
         killed before it could take it out is cleaned up by the next."""
-        self.stored = Path("/usr/local/share/ca-certificates") / f"quennick-throwaway-ca-{os.getpid()}.crt"
-        self.stored.parent.mkdir(parents=True, exist_ok=True)
+        check(os.geteuid() == 0 and shutil.which("update-ca-certificates"),
+              "putting the test CA in the system's store needs root and update-ca-certificates")
+        store = Path("/usr/local/share/ca-certificates")
+        store.mkdir(parents=True, exist_ok=True)
+        for old in store.glob("quennick-throwaway-ca-*.crt"):
+            if not pid_alive(old.stem.rsplit("-", 1)[1]):
+                old.unlink(missing_ok=True)
+        self.stored = store / f"quennick-throwaway-ca-{os.getpid()}.crt"
         shutil.copy(self.ca / "ca.crt", self.stored)
         check(subprocess.run(["update-ca-certificates"], capture_output=True).returncode == 0,
               "update-ca-certificates failed")
@@ -162,9 +197,10 @@ class Tower:
         return [e for e in json_lines(self.events) if e.get("event") == name]
 
     def stop(self):
-        self.listener.stop()
-        self.server.stop()
-        if getattr(self, "stored", None) and self.stored.exists():
+        for child in (self.listener, self.server):
+            if child:
+                child.stop()
+        if self.stored and self.stored.exists():
             self.stored.unlink()
             subprocess.run(["update-ca-certificates"], capture_output=True)
 
@@ -228,7 +264,9 @@ class LinuxRunner:
         subprocess.run(self.tmux + ["kill-server"], capture_output=True)
 
 
-def ring60(runner, port, shim, work):
+def ring60(runner, port, shim, work, note=print):
+    """Rings the strikes and checks them (Failure when one is wrong); says
+    the figures through note and returns the delays, ms, strike by strike."""
     tower = Tower(work)
     try:
         fixture = (HERE / "fixtures" / "signals_tower.ini").read_bytes().decode("latin-1")
@@ -271,15 +309,24 @@ def ring60(runner, port, shim, work):
         delays = [(r["t_us"] - d) / 1000 for r, d in zip(rings, due)]
         early = [(i, round(d, 1)) for i, d in enumerate(delays) if d < -2]
         late = [(i, round(d, 1)) for i, d in enumerate(delays) if d > LATE_LIMIT_MS]
-        print(f"ring60: {STRIKES} strikes, due time to arrival at the listener: median "
-              f"{statistics.median(delays):.1f} ms, p99 {percentile(delays, 0.99):.1f} ms, "
-              f"min {min(delays):.1f} ms, max {max(delays):.1f} ms (load {open('/proc/loadavg').read().split()[0]})")
+        note(f"ring60: {STRIKES} strikes, due time to arrival at the listener: median "
+             f"{statistics.median(delays):.1f} ms, p99 {percentile(delays, 0.99):.1f} ms, "
+             f"min {min(delays):.1f} ms, max {max(delays):.1f} ms (load {open('/proc/loadavg').read().split()[0]})")
+        sent = [e for e in tower.events_named("c_bell_rung") if e["data"].get("bell") == BELL]
+        if len(sent) == STRIKES:
+            # Where the time goes: the program to the server, the server to the listener.
+            out = [(e["t_us"] - d) / 1000 for e, d in zip(sent, due)]
+            back = [(r["t_us"] - e["t_us"]) / 1000 for r, e in zip(rings, sent)]
+            note(f"ring60: due time to the server's receipt: median {statistics.median(out):.1f} ms, "
+                 f"p99 {percentile(out, 0.99):.1f} ms; server to listener: median {statistics.median(back):.1f} ms, "
+                 f"p99 {percentile(back, 0.99):.1f} ms")
         check(not early, f"rings before their due time (strike, ms): {early}")
         check(not late, f"rings more than {LATE_LIMIT_MS} ms after their due time (strike, ms): {late}")
         check(code == 0, f"exit code {code} after Q")
         check(wait_until(lambda: tower.events_named("c_user_left"), 5), "the program did not leave the tower")
         join = tower.events_named("c_join")[-1]["data"]
         check(isinstance(join["tower_id"], int) and join["anonymous_user"] is True, f"join: {join}")
+        return delays
     finally:
         runner.stop()
         tower.stop()

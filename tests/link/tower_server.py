@@ -36,9 +36,9 @@ def mono_us():
 
 
 class Towers:
-    def __init__(self, spec, users):
+    def __init__(self, towers, users):
         self.bells = {}  # tower id (int) -> list of bool, True at handstroke
-        for item in spec.split(","):
+        for item in towers.split(","):
             tid, _, n = item.partition(":")
             self.bells[int(tid)] = [True] * int(n or 8)
         self.users = users  # email -> password

@@ -8,18 +8,23 @@ constexpr UINT kCp1252 = 1252;
 
 }  // namespace
 
-std::string error_text(const char* call, DWORD code) {
+std::string message_text(HMODULE module, DWORD code) {
     wchar_t* buf = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    const DWORD from = module ? FORMAT_MESSAGE_FROM_HMODULE : FORMAT_MESSAGE_FROM_SYSTEM;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | from | FORMAT_MESSAGE_IGNORE_INSERTS, module, code, 0,
+                             reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
     std::string text;
     if (n > 0 && buf) text = narrow(buf, static_cast<int>(n));
     if (buf) LocalFree(buf);
-    // System messages end with ".\r\n"; the caller's text goes on after them.
+    // Messages end with ".\r\n"; the caller's text goes on after them.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
                              text.back() == '.'))
         text.pop_back();
+    return text;
+}
+
+std::string error_text(const char* call, DWORD code) {
+    std::string text = message_text(nullptr, code);
     if (text.empty()) text = "error " + std::to_string(code);
     return std::string(call) + ": " + text;
 }

@@ -42,18 +42,7 @@ const char* known_error(DWORD code) {
 
 std::string module_message(DWORD code) {
     HMODULE module = GetModuleHandleW(L"winhttp.dll");
-    if (!module) return {};
-    wchar_t* buf = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             module, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-    std::string text;
-    if (n > 0 && buf) text = narrow(buf, static_cast<int>(n));
-    if (buf) LocalFree(buf);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                             text.back() == '.'))
-        text.pop_back();
-    return text;
+    return module ? message_text(module, code) : std::string();
 }
 
 // The details WinHTTP gives of a refused certificate.

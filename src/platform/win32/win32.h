@@ -19,6 +19,9 @@ namespace qn::platform::win32 {
 // "Call: <system message>" for GetLastError(), or for a given code.
 std::string last_error(const char* call);
 std::string error_text(const char* call, DWORD code);
+// The text of a message code, from the system (module null) or from a
+// module's message table, without its closing ".\r\n"; empty when none.
+std::string message_text(HMODULE module, DWORD code);
 
 // Text of this program is code page 1252 whatever the system code page is;
 // conversions go through UTF-16 so the W calls can be used everywhere.
