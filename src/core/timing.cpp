@@ -45,14 +45,19 @@ std::int64_t MULTINT64(std::int32_t a, std::int32_t b) {
     return static_cast<std::int64_t>(a) * static_cast<std::int64_t>(b);
 }
 
+// Where no precise wait can be had (the stopwatch stopped on the way out,
+// or the wait service failed): whole milliseconds of sleep until due_us.
+static void sleep_whole_ms_until(Context& c, std::int64_t due_us, std::int64_t now_us) {
+    if (due_us > now_us) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now_us + 999) / 1000));
+}
+
 platform::Result<platform::Wake> wait_until_micros(Context& c, std::int64_t due_us, std::uint32_t sources,
                                                    bool precise) {
     const TEpikTimer* t = c.timing.ET;
     // A stopwatch that is not running (on the way out) has no deadlines:
     // whole milliseconds are slept then.
     if (!t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
-        const std::int64_t now = MYELAPSEDMICROSECS(c);
-        if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
+        sleep_whole_ms_until(c, due_us, MYELAPSEDMICROSECS(c));
         return platform::Wake{0, MYELAPSEDMICROSECS(c)};
     }
     auto w = c.plat.wait->wait_until(t->counter_at(due_us), sources, precise);
@@ -66,16 +71,13 @@ void wait_for(Context& c, std::int32_t ms, std::uint32_t sources) {
 }
 
 void wait_until_due(Context& c, std::int64_t due_us) {
-    auto r = wait_until_micros(c, due_us, 0, true);
-    const std::int64_t left = due_us - MYELAPSEDMICROSECS(c);
-    if (!r.ok() && left > 0) c.plat.threads->sleep_ms(static_cast<std::int32_t>((left + 999) / 1000));
+    if (!wait_until_micros(c, due_us, 0, true).ok()) sleep_whole_ms_until(c, due_us, MYELAPSEDMICROSECS(c));
 }
 
 void sleep_until_micros(Context& c, std::int64_t due_us) {
     const TEpikTimer* t = c.timing.SERIALET ? c.timing.SERIALET : c.timing.ET;
     if (!t || !t->BUILTINTIMER.RUNNING.load(std::memory_order_relaxed)) {
-        const std::int64_t now = SERIALMYELAPSEDMICROSECS(c);
-        if (due_us > now) c.plat.threads->sleep_ms(static_cast<std::int32_t>((due_us - now + 999) / 1000));
+        sleep_whole_ms_until(c, due_us, SERIALMYELAPSEDMICROSECS(c));
         return;
     }
     c.plat.wait->sleep_until(t->counter_at(due_us));

@@ -3,6 +3,7 @@
 
 #include "config/configfile.h"
 #include "fakes/fake_platform.h"
+#include "fakes/program_run.h"
 #include "keyout/targets.h"
 #include "serial/serialthread_shorts_xz.h"
 #include "service/program.h"
@@ -26,31 +27,6 @@ std::string data_mode_settings() {
     EXPECT_TRUE(WRITECONFIGFILE(c));
     return h.fp.files.files[kSettings];
 }
-
-struct ProgramRun {
-    Harness h;
-    int exit_code = -1;
-    std::string log() {
-        auto it = h.fp.files.files.find(h.c().strokes.ERRORFILENAMESTR + ".log");
-        return it == h.fp.files.files.end() ? std::string() : it->second;
-    }
-    // Types q once the clock has passed quit_at_us.
-    void run(std::vector<std::string> args, std::int64_t quit_at_us) {
-        auto quit_when_late = [this, quit_at_us] {
-            if (h.fp.clock.now_us() > quit_at_us && h.fp.console.keys.empty()) h.fp.console.type("q");
-        };
-        h.fp.threads.on_sleep = [quit_when_late](std::int32_t) { quit_when_late(); };
-        h.fp.wait.on_wait = [quit_when_late, theirs = h.fp.wait.on_wait](const FakeWait::Call& w) {
-            if (theirs) theirs(w);
-            quit_when_late();
-        };
-        try {
-            (void)quennick_main(h.c(), args);
-        } catch (const ProgramExit& e) {
-            exit_code = e.code;
-        }
-    }
-};
 
 TEST(Program, RunsFromAStoredSettingsFileToQuitAndTurnsCharactersIntoKeys) {
     ProgramRun r;

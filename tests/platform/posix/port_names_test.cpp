@@ -7,6 +7,7 @@
 
 #include "config/configfile.h"
 #include "fakes/fake_platform.h"
+#include "fakes/program_run.h"
 #include "keyout/targets.h"
 #include "platform/posix/posix_serial.h"
 #include "service/program.h"
@@ -39,30 +40,11 @@ private:
     platform::posix::PosixSerial posix_;
 };
 
-struct LinuxRun {
-    Harness h;
+// The program on those ports.
+struct LinuxRun : ProgramRun {
     LinuxPorts ports{h.fp.clock};
-    int exit_code = -1;
     LinuxRun() { h.fp.plat.serial = &ports; }
-    std::string log() {
-        auto it = h.fp.files.files.find(h.c().strokes.ERRORFILENAMESTR + ".log");
-        return it == h.fp.files.files.end() ? std::string() : it->second;
-    }
-    void run(std::int64_t quit_at_us) {
-        auto quit_when_late = [this, quit_at_us] {
-            if (h.fp.clock.now_us() > quit_at_us && h.fp.console.keys.empty()) h.fp.console.type("q");
-        };
-        h.fp.threads.on_sleep = [quit_when_late](std::int32_t) { quit_when_late(); };
-        h.fp.wait.on_wait = [quit_when_late, theirs = h.fp.wait.on_wait](const FakeWait::Call& w) {
-            if (theirs) theirs(w);
-            quit_when_late();
-        };
-        try {
-            (void)quennick_main(h.c(), {});
-        } catch (const ProgramExit& e) {
-            exit_code = e.code;
-        }
-    }
+    void run(std::int64_t quit_at_us) { ProgramRun::run({}, quit_at_us); }
     bool opened(const std::string& name) const {
         return std::find(ports.calls.begin(), ports.calls.end(), "open " + name) != ports.calls.end();
     }
