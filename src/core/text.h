@@ -19,6 +19,7 @@ std::string exponent(double v);
 std::string pad_left(std::string_view s, int width);
 std::string bool_text(bool b);  // "TRUE" / "FALSE"
 std::string upper(std::string_view s);
+std::string lower(std::string_view s);
 char upper(char c);
 bool is_upper_letter(char c);
 bool is_digit(char c);

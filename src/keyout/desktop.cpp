@@ -1,8 +1,6 @@
 #include "keyout/desktop.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
 #include <string>
 
 #include "core/text.h"
@@ -15,12 +13,6 @@ using platform::DesktopReach;
 
 DesktopReach reach(const Context& c) {
     return c.plat.windows->desktop().reach;
-}
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char ch) { return static_cast<char>(std::tolower(ch)); });
-    return s;
 }
 
 // A target's window on X11: a title fragment, and the WM_CLASS classes of

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "core/context.h"
+#include "core/text.h"
 
 namespace qn::sim {
 
@@ -22,11 +23,6 @@ std::string trimmed(const std::string& s) {
 }
 
 bool has(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
-
-std::string lower(std::string s) {
-    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
-}
 
 // The nearest line with text at or above line `from`; 0 when none.
 int nearest_text(const Screen& screen, int from, std::string* text) {
