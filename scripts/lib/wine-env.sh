@@ -24,6 +24,31 @@ qn_wine_setup() {
     export WINEDLLOVERRIDES="mscoree,mshtml="
     QN_WINE_PTY_PIDS=()
     QN_WINE_COMS=()
+    qn_wine_pick_loader "$(dirname "$prefix")/wine-bin"
+}
+
+# Debian's wine commands take the 32-bit loader whenever wine32 is installed,
+# but some kernels run no 32-bit programs at all ("Exec format error"). There
+# the commands are wrapped to take the 64-bit loader, and QN_WINE_32BIT=0
+# tells the suites that 32-bit Windows programs cannot run.
+qn_kernel_runs_32bit() {
+    [[ -x /usr/lib/wine/wine ]] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+
+qn_wine_pick_loader() {
+    local bin=$1 tool
+    export QN_WINE_32BIT=1
+    qn_kernel_runs_32bit && return 0
+    export QN_WINE_32BIT=0
+    [[ -x /usr/lib/wine/wine ]] || return 0
+    qn_wine_log "this kernel runs no 32-bit programs: Wine runs with its 64-bit loader only"
+    mkdir -p "$bin"
+    printf '#!/bin/sh\nWINELOADER=/usr/lib/wine/wine64 exec /usr/lib/wine/wine64 "$@"\n' >"$bin/wine"
+    for tool in wineboot wineconsole winepath winecfg; do
+        printf '#!/bin/sh\nWINELOADER=/usr/lib/wine/wine64 exec /usr/lib/wine/wine64 %s.exe "$@"\n' "$tool" >"$bin/$tool"
+    done
+    chmod +x "$bin"/*
+    case ":$PATH:" in *":$bin:"*) ;; *) export PATH=$bin:$PATH ;; esac
 }
 
 qn_wine_log() { echo "wine-env: $*" >&2; }

@@ -34,6 +34,10 @@ class Failure(AssertionError):
     pass
 
 
+class Skipped(Exception):
+    """The scenario cannot run on this machine (said why); it is not a pass."""
+
+
 def check(condition, what):
     if not condition:
         raise Failure(what)

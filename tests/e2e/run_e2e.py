@@ -40,15 +40,18 @@ def main():
     suite = e2elib.Suite()
     if suite.precision:
         print("  precision run: timing figures are held to their precise limits", flush=True)
-    passed, failed = 0, []
+    passed, failed, skipped = 0, [], []
     total = len(chosen) * opts.repeat
     print(f"[==========] Running {total} tests from 1 test suite.", flush=True)
     started = time.monotonic()
     try:
         for _ in range(opts.repeat):
             for name, scenario in chosen:
-                if run_one(suite, name, scenario):
+                verdict = run_one(suite, name, scenario)
+                if verdict == "ok":
                     passed += 1
+                elif verdict == "skipped":
+                    skipped.append(name)
                 else:
                     failed.append(name)
     finally:
@@ -56,6 +59,10 @@ def main():
     print_figures(suite.figures)
     print(f"[==========] {total} tests ran. ({int((time.monotonic() - started) * 1000)} ms total)")
     print(f"[  PASSED  ] {passed} tests.")
+    if skipped:
+        print(f"[  SKIPPED ] {len(skipped)} test{'s' if len(skipped) > 1 else ''}, listed below:")
+        for n in skipped:
+            print(f"[  SKIPPED ] E2E.{n}")
     if failed:
         print(f"[  FAILED  ] {len(failed)} test{'s' if len(failed) > 1 else ''}, listed below:")
         for n in failed:
@@ -78,13 +85,20 @@ def run_one(suite, name, scenario):
     t0 = time.monotonic()
     run = e2elib.Run(suite, name)
     ok = False
+    skipped = None
     try:
         scenario(suite, run)
         ok = True
+    except e2elib.Skipped as e:
+        skipped = str(e)
     except e2elib.Failure as e:
         print(f"  FAILURE: {e}", flush=True)
     except Exception:  # a fault of the driver is a failure too
         print("  FAILURE in the driver:\n" + traceback.format_exc(), flush=True)
+    if skipped is not None:
+        run.close()
+        print(f"[  SKIPPED ] E2E.{name}: {skipped}", flush=True)
+        return "skipped"
     if not ok:
         try:
             run.keep_artifacts()
@@ -95,7 +109,7 @@ def run_one(suite, name, scenario):
     ms = int((time.monotonic() - t0) * 1000)
     verdict = "       OK " if ok else "  FAILED  "
     print(f"[{verdict}] E2E.{name} ({ms} ms)", flush=True)
-    return ok
+    return "ok" if ok else "failed"
 
 
 if __name__ == "__main__":

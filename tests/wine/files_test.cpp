@@ -138,31 +138,34 @@ TEST(Win32FilesTime, NowGivesTheUsersDateAndTime) {
 }
 
 // Standard error and the log are one file: neither may overwrite the other.
-TEST(Win32FilesDeathTest, StandardErrorAndTheLogShareOneFile) {
-    // The child that runs the statement is another process: a fixed name.
-    const std::string name = "qn-stderr-test.log";
-    EXPECT_EXIT(
-        {
-            auto& files = *plat().files;
-            auto log = files.create(name);
-            if (!log.ok()) std::exit(2);
-            log.value()->write("first\r\n");
-            log.value()->flush();
-            if (!files.redirect_stderr(name).ok()) std::exit(3);
-            std::fputs("second\n", stderr);  // a text stream: \n becomes \r\n
-            log.value()->write("third\r\n");
-            log.value()->flush();
-            DWORD n = 0;
-            WriteFile(GetStdHandle(STD_ERROR_HANDLE), "fourth\r\n", 8, &n, nullptr);
-            log.value()->write("fifth\r\n");
-            log.value()->close();
-            std::exit(0);
-        },
-        ::testing::ExitedWithCode(0), "");
-    auto text = plat().files->read_all(name);
+// The child that writes them is another process: a fixed name.
+constexpr const char* kSharedLogName = "qn-stderr-test.log";
+
+TEST(Win32StderrLog, DISABLED_ChildSharesTheLogWithStandardError) {
+    auto& files = *plat().files;
+    auto log = files.create(kSharedLogName);
+    if (!log.ok()) std::exit(2);
+    log.value()->write("first\r\n");
+    log.value()->flush();
+    if (!files.redirect_stderr(kSharedLogName).ok()) std::exit(3);
+    std::fputs("second\n", stderr);  // a text stream: \n becomes \r\n
+    log.value()->write("third\r\n");
+    log.value()->flush();
+    DWORD n = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), "fourth\r\n", 8, &n, nullptr);
+    log.value()->write("fifth\r\n");
+    log.value()->close();
+    std::exit(0);
+}
+
+TEST(Win32StderrLog, StandardErrorAndTheLogShareOneFile) {
+    ChildRun child = run_disabled_test_in_child("Win32StderrLog.DISABLED_ChildSharesTheLogWithStandardError");
+    ASSERT_TRUE(child.ended) << "the child did not end in time:\n" << child.output;
+    EXPECT_EQ(child.exit_code, 0u) << child.output;
+    auto text = plat().files->read_all(kSharedLogName);
     ASSERT_TRUE(text.ok()) << text.error();
     EXPECT_EQ(text.value(), "first\r\nsecond\r\nthird\r\nfourth\r\nfifth\r\n");
-    plat().files->remove(name);
+    plat().files->remove(kSharedLogName);
 }
 
 }  // namespace
