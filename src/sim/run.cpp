@@ -17,6 +17,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     if (options_.virtual_time) {
         auto vt = std::make_unique<psim::VirtualTime>();
         vtime_ = vt.get();
+        if (env_.on_wait) vt->on_main_wait(env_.on_wait);
         vclock_ = std::make_unique<psim::VirtualClock>(*vt);
         vthreads_ = std::make_unique<psim::VirtualThreads>(*vt);
         time_ = std::move(vt);

@@ -29,6 +29,9 @@ struct SimEnvironment {
     bool embedded = false;
     bool keep_stderr = false;               // standard error not into the run log
     std::function<void(const std::string&)> print;  // the closing report; null: not printed
+    // Virtual time only: run on the main thread at each of its waits (see
+    // VirtualTime::on_main_wait), with the time in microseconds.
+    std::function<void(std::int64_t)> on_wait;
 };
 
 class SimRun {
@@ -47,6 +50,9 @@ public:
     platform::sim::SimBell& bell() { return *bell_; }
     SimRinger& ringer() { return *ringer_; }
     platform::sim::SimTime& time() { return *time_; }
+    platform::sim::SimConsole& console() { return *console_; }
+    platform::sim::SimDesktop& desktop() { return *desktop_; }
+    platform::sim::SimSerial& serial() { return *serial_; }
     // What the closing report says (also written to the run log).
     std::string report();
     std::string describe() const;

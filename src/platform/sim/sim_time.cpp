@@ -151,6 +151,19 @@ void VirtualTime::wait(std::unique_lock<std::mutex>& lk, std::int64_t until, boo
     me->wake_on_change = wake_on_change;
     me->waiting = true;
     me->turn = false;
+    if (main_wait_ && me->rank == 1 && !in_main_wait_) {
+        // Nobody else runs meanwhile: the turn has not been passed on.
+        in_main_wait_ = true;
+        const std::int64_t now = now_;
+        lk.unlock();
+        main_wait_(now);
+        lk.lock();
+        in_main_wait_ = false;
+        if (stopped_) {
+            me->waiting = false;
+            return;
+        }
+    }
     pass_turn();
     me->cv.wait(lk, [&] { return me->turn || stopped_; });
     me->waiting = false;

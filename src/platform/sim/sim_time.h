@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -94,6 +95,12 @@ public:
     void leave(Participant* p);  // last thing it does
     void set_suspended(Participant* p, bool suspended);  // lock not held
 
+    // Runs on the program's main thread each time it is about to wait, with
+    // the time's lock not held and before the turn passes, so it may look
+    // at what the program shows and act as the world outside would (tests
+    // that record whole runs). A signal it gives ends that wait at once.
+    void on_main_wait(std::function<void(std::int64_t now_us)> f) { main_wait_ = std::move(f); }
+
 private:
     void pass_turn();
     Participant* self() const;
@@ -101,6 +108,8 @@ private:
     std::int64_t read_step_us_;
     std::int64_t now_ = 0;
     std::vector<std::unique_ptr<Participant>> parts_;
+    std::function<void(std::int64_t)> main_wait_;
+    bool in_main_wait_ = false;
 };
 
 }  // namespace qn::platform::sim
