@@ -24,14 +24,15 @@ namespace qn::sim {
 struct SimEnvironment {
     platform::Console* terminal = nullptr;  // the person's terminal; null: nobody watches
     platform::Files* files = nullptr;       // null: the native files
+    platform::Network* network = nullptr;   // null: the native network service
     // The program's exit returns to run() instead of ending the process
     // (tests and benchmarks).
     bool embedded = false;
     bool keep_stderr = false;               // standard error not into the run log
     std::function<void(const std::string&)> print;  // the closing report; null: not printed
-    // Virtual time only: run on the main thread at each of its waits (see
-    // VirtualTime::on_main_wait), with the time in microseconds.
-    std::function<void(std::int64_t)> on_wait;
+    // Virtual time only: run on the main thread at each of its waits and
+    // clock reads (see VirtualTime::on_main_thread).
+    std::function<void(std::int64_t now_us, bool waiting)> on_main_thread;
 };
 
 class SimRun {
