@@ -233,10 +233,10 @@ const std::vector<Scenario>& scenarios() {
          .settings = true,
          .bespoke = "monitoroutput=1\r\n"},
         {.name = "faults_doubled_off",
-         .about = "40 rows with missed and spurious strikes; doubled send off, monitor output on",
+         .about = "30 rows with missed and spurious strikes; doubled send off, monitor output on",
          .options = [](SimOptions& o) {
              faults(o, 0.05, 0.05);
-             o.plan.rows = 40;
+             o.plan.rows = 30;
          },
          .settings = true,
          .bespoke = "monitoroutput=1\r\nusedoubledsend_1=0\r\n"},
@@ -301,7 +301,8 @@ TEST_P(Golden, RunIsAsRecorded) {
     const std::string want = slurp(path);
     std::string lw, lg;
     const std::size_t n = first_difference(want, got, lw, lg);
-    EXPECT_EQ(n, 0u) << "scenario " << s.name << ": first difference at line " << n << " of " << path
+    if (n != 0)
+        ADD_FAILURE() << "scenario " << s.name << ": first difference at line " << n << " of " << path
                      << "\n  golden: " << lw << "\n  now:    " << lg
                      << "\n(scripts/golden-update rewrites the goldens when the change is meant)";
 }
