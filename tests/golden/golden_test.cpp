@@ -223,12 +223,13 @@ const std::vector<Scenario>& scenarios() {
              o.plan.rows = 12;
          }},
         {.name = "faults_doubled_on",
-         .about = "60 rows in two touches with bounce, transients, missed and spurious strikes; doubled send on, "
+         .about = "40 rows in two touches with bounce, transients, missed and spurious strikes; doubled send on, "
                   "monitor output on",
          .options = [](SimOptions& o) {
              faults(o, 0.05, 0.05);
-             o.plan.rows = 60;
-             o.plan.touch_min = o.plan.touch_max = 30;
+             o.plan.rows = 40;
+             o.bell.seed = 3;
+             o.plan.touch_min = o.plan.touch_max = 20;
          },
          .settings = true,
          .bespoke = "monitoroutput=1\r\n"},
@@ -249,14 +250,14 @@ const std::vector<Scenario>& scenarios() {
          .about = "Z sets up automatic ringing of bells 2-6 from plain_bob_doubles, A starts and stops it",
          .options = [](SimOptions& o) {
              o.plan.rhythm.bells = 6;
-             o.plan.rows = 40;
+             o.plan.rows = 32;
          },
          .settings = true,
          .answers = {{"Give number of bells being rung", "6\r"},
                      {"Give numbers of bells to ring", "23456\r"},
                      {"Give the name of the method/touch file", "plain_bob_doubles\r"},
                      {"Give peal speed in *Minutes*", "150\r"}},
-         .keys = {{12, "Z"}, {40, "A"}, {80, "A"}},
+         .keys = {{12, "Z"}, {40, "A"}, {60, "A"}},
          .library = {"plain_bob_doubles"}},
         {.name = "tower_link",
          .about = "P, the target menu to a Ringing Room tower on the fake network, ringing into it",
