@@ -11,6 +11,7 @@
 #include <map>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -286,6 +287,8 @@ const std::vector<Scenario>& scenarios() {
     };
     return all;
 }
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 class Golden : public ::testing::TestWithParam<Scenario> {};
 
