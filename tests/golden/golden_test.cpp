@@ -57,6 +57,7 @@ std::int64_t micros(double s) { return static_cast<std::int64_t>(s * 1e6 + 0.5);
 SimOptions base_options(const Scenario& s) {
     SimOptions o;
     o.virtual_time = true;
+    o.clock_step_us = 0;  // only waits move the clock: how often it is read does not count
     o.status_line = false;
     o.quit_after_s = 3000;  // a run that loses its way still ends
     s.options(o);
@@ -138,8 +139,8 @@ std::string record(const Scenario& s) {
 
     std::string out = "# Golden run " + std::string(s.name) + ": " + s.about + "\n";
     out += "# quennick-sim: " + r.describe() + "\n";
-    out += "# Times are virtual seconds from the start. The date is always 08/12/2026 04:45:00\n";
-    out += "# (the test's files). Rewritten by scripts/golden-update; see tests/golden/README.\n";
+    out += "# Times are virtual seconds from the start (only waits move the clock). The date is\n";
+    out += "# always 08/12/2026 04:45:00. Rewritten by scripts/golden-update; see tests/golden/README.\n";
     out += "== screen: at each wait, the rows that changed (rNN |text| colours)\n";
     out += screen.text();
     out += "== exit code " + std::to_string(code) + "\n";
