@@ -15,8 +15,9 @@ namespace psim = platform::sim;
 SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options), env_(std::move(env)) {
     platform::Platform& native = platform::native_platform();
     if (options_.virtual_time) {
-        auto vt = std::make_unique<psim::VirtualTime>();
+        auto vt = std::make_unique<psim::VirtualTime>(options_.clock_step_us);
         vtime_ = vt.get();
+        if (env_.on_main_thread) vt->on_main_thread(env_.on_main_thread);
         vclock_ = std::make_unique<psim::VirtualClock>(*vt);
         vthreads_ = std::make_unique<psim::VirtualThreads>(*vt);
         time_ = std::move(vt);
@@ -48,7 +49,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.windows = desktop_.get();
     plat_.files = files_.get();
     plat_.process = process_.get();
-    plat_.network = native.network;
+    plat_.network = env_.network ? env_.network : native.network;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
     ctx_ = make_context(plat_);
