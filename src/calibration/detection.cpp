@@ -42,7 +42,6 @@ bool key_waiting(Context& c) {
     both(c, message);
     c.FOOERROR.flush();
     SLEEP(c, 4000);
-    KILLSERIALTHREAD(c);
     end_process(c, 0);
 }
 

@@ -240,7 +240,6 @@ bool CHECKTERMINATIONREASONABLE(Context& c, std::int32_t p) {
         c.screen.writeln("ERROR: No input detected from dumbbell after 20 secs:");
         c.screen.writeln("Check Abel etc not running, & serial port connection is ok");
         c.FOOERROR.writeln("ERROR: No input detected from dumbbell after 20 secs:");
-        KILLSERIALTHREAD(c);
         end_process(c, 1);
     }
     // The stopwatch is left running: the serial thread, the watch loop and

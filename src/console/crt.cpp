@@ -71,7 +71,6 @@ void QTERMINATE(Context& c, char ch) {
     c.FOOERROR.writeln("Interface terminated by User - closing...");
     if (c.core.TIMERON) STOPTHETIMER(c);
     SLEEP(c, 2000);
-    KILLSERIALTHREAD(c);
     end_process(c, 0);
 }
 
@@ -81,7 +80,6 @@ void MYHALT(Context& c, std::int32_t code, std::string_view message) {
     c.FOOERROR.writeln(s);
     c.FOOERROR.flush();
     c.screen.write(s);
-    KILLSERIALTHREAD(c);
     (void)read_line(c);
     c.screen.textcolor(WHITE);
     // Callers pass codes above 10 only when the port is open.

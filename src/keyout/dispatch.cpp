@@ -160,14 +160,14 @@ void send_to_toplevel_target(Context& c, char key, std::int32_t I) {
 
 }  // namespace
 
-bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd) {
+bool CHECKIFHWNDOK(Context& c, WindowHandle window) {
     KeyoutState& k = c.keyout;
-    k.TITLE2 = c.plat.windows->window_text(hwnd, 256);
-    c.FOOERROR.writeln("window not focussed Got " + str_u(hwnd) + " <" + k.TITLE2 + "> expected;" + str_u(k.SAVEWND) +
+    k.TITLE2 = c.plat.windows->window_text(window, 256);
+    c.FOOERROR.writeln("window not focussed Got " + str_u(window) + " <" + k.TITLE2 + "> expected;" + str_u(k.SAVEWND) +
                        " <" + k.TITLE + ">");
     std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
     if (k.TITLE2.find(target) != std::string::npos) {
-        k.SAVEWND = hwnd;
+        k.SAVEWND = window;
         c.FOOERROR.writeln("***handle replaced***");
         return true;
     }

@@ -13,7 +13,7 @@ void DOKEYSENDING(Context& c);
 std::int64_t next_key_due(const Context& c, std::int64_t now_us);
 void SENDAKEY(Context& c, std::int32_t I);
 void RINGOVERLINK(Context& c, std::int32_t I);
-bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd);
+bool CHECKIFHWNDOK(Context& c, WindowHandle window);
 void KEYSENDING(Context& c, char key, std::int32_t I);
 void DOTHEKEYACTION(Context& c, std::int32_t targetIndex, char key, std::int32_t I);
 

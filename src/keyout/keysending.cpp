@@ -199,7 +199,7 @@ void MULTIPLEPROCESSCHECK(Context& c) {
 bool RUNNINGEX(Context& c, const std::string& nameFragment, const std::string& programClassName,
                WindowHandle& winHandle) {
     platform::Windows& win = *c.plat.windows;
-    for (WindowHandle w = win.top_window(win.desktop_window()); w != 0; w = win.next_window(w, platform::GW_HWNDNEXT)) {
+    for (WindowHandle w = win.top_window(win.desktop_window()); w != 0; w = win.next_in_z_order(w)) {
         std::string title = win.window_text(w, 256);
         if (title.find(nameFragment) == std::string::npos) continue;
         if (!programClassName.empty() && win.class_name(w, 256) != programClassName) continue;
@@ -223,7 +223,7 @@ WindowHandle IDENTIFYWRITINGWINDOW_RINGINGROOM(Context& c) {
         c.FOOERROR.writeln("Ringing Room not found ");
         return 0;
     }
-    c.plat.windows->show_window(w, platform::SW_RESTORE);
+    c.plat.windows->restore(w);
     monitor(c, "RR View handle=" + str_u(w) + " " + hex(w));
     if (c.keyout.CHROME) {
         WindowHandle child = child_of(c, w, "");
@@ -312,10 +312,10 @@ bool refuse(Context& c, char ch, const char* range) {
 }
 
 void ime_key(Context& c, WindowHandle h, char ch) {
-    const auto code = static_cast<std::uintptr_t>(static_cast<unsigned char>(ch));
-    c.plat.windows->send_message(h, platform::WM_IME_KEYDOWN, code, 0);
+    const auto code = static_cast<unsigned char>(ch);
+    c.plat.windows->ime_key_down(h, code);
     SLEEP(c, 20);
-    c.plat.windows->send_message(h, platform::WM_IME_KEYUP, code, 0);
+    c.plat.windows->ime_key_up(h, code);
 }
 
 }  // namespace
@@ -326,8 +326,7 @@ void SENDKEYTORINGINGROOM(Context& c, WindowHandle inputHandle, char ch) {
         return;
     }
     if (c.keyout.CHROME) {
-        c.plat.windows->send_message(inputHandle, platform::WM_SETFOCUS, 0, 0);
-        c.plat.windows->send_message(inputHandle, platform::WM_LBUTTONDBLCLK, 0, 0);
+        c.plat.windows->focus_by_double_click(inputHandle);
         SLEEP(c, 20);
     } else {
         c.plat.windows->set_foreground(inputHandle);
@@ -353,14 +352,12 @@ void SENDKEYTODING(Context& c, WindowHandle inputHandle, char ch) {
 
 void SENDKEYTOABEL(Context& c, WindowHandle inputHandle, char ch) {
     c.plat.windows->set_foreground(inputHandle);
-    c.plat.windows->send_message(inputHandle, platform::WM_CHAR,
-                                 static_cast<std::uintptr_t>(static_cast<unsigned char>(upper(ch))), 0);
+    c.plat.windows->send_char(inputHandle, static_cast<unsigned char>(upper(ch)));
 }
 
 void SENDKEYTOBELTOWER(Context& c, WindowHandle inputHandle, char ch) {
     c.plat.windows->set_foreground(inputHandle);
-    c.plat.windows->send_message(inputHandle, platform::WM_CHAR,
-                                 static_cast<std::uintptr_t>(static_cast<unsigned char>(ch)), 0);
+    c.plat.windows->send_char(inputHandle, static_cast<unsigned char>(ch));
 }
 
 }  // namespace qn

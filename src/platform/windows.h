@@ -77,6 +77,19 @@ public:
                                        std::intptr_t lparam) = 0;
 
     virtual Result<std::vector<ProcessEntry>> processes() = 0;
+
+    // What the key senders ask of a target's window, in the messages every
+    // backend (and every fake) already carries.
+    WindowHandle next_in_z_order(WindowHandle w) { return next_window(w, GW_HWNDNEXT); }
+    bool restore(WindowHandle w) { return show_window(w, SW_RESTORE); }
+    void ime_key_down(WindowHandle w, unsigned char key) { send_message(w, WM_IME_KEYDOWN, key, 0); }
+    void ime_key_up(WindowHandle w, unsigned char key) { send_message(w, WM_IME_KEYUP, key, 0); }
+    void send_char(WindowHandle w, unsigned char ch) { send_message(w, WM_CHAR, ch, 0); }
+    // A browser's page takes keys only once it has been focused and clicked.
+    void focus_by_double_click(WindowHandle w) {
+        send_message(w, WM_SETFOCUS, 0, 0);
+        send_message(w, WM_LBUTTONDBLCLK, 0, 0);
+    }
 };
 
 }  // namespace qn::platform

@@ -255,16 +255,13 @@ void RESETSERIALTHREAD(Context& c) {
     }
 }
 
-// The thread is never stopped: it ends with the process.
-void KILLSERIALTHREAD(Context&) {}
-
+// The serial thread is never stopped: it ends with the process.
 void BADSERIALTERMINATE(Context& c, std::int32_t location) {
     c.screen.textcolor(YELLOW);
     c.screen.writeln("Serial port not responding locn " + str(location) + " - terminating");
     c.FOOERROR.writeln("Serial port not responding locn " + str(location));
     c.FOOERROR.flush();
     SLEEP(c, 4000);
-    KILLSERIALTHREAD(c);
     end_process(c, 0);
 }
 

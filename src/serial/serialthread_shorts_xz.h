@@ -41,7 +41,6 @@ bool take_lost_port(Context& c);
 // logs how many events were lost and moves the reader to the oldest intact
 // event. Returns the number lost.
 std::int32_t skip_overwritten_events(Context& c);
-void KILLSERIALTHREAD(Context& c);
 [[noreturn]] void BADSERIALTERMINATE(Context& c, std::int32_t location);
 
 }  // namespace qn
