@@ -10,70 +10,70 @@
 
 namespace qn {
 
-inline constexpr std::int64_t DEFAULTSYSTEMTICKSPERSECOND = 1000000;
-inline constexpr std::int64_t SYSTEMTICKSNORMALRANGELIMIT = 100000;
+inline constexpr std::int64_t kDefaultTicksPerSecond = 1000000;
+inline constexpr std::int64_t kSystemTicksRangeLimit = 100000;
 
-enum class TimeBaseSource { SYSTEMTIMEBASE, HARDWARETIMEBASE };
-enum class CorrelationMode { MANUAL, ONTIMEBASESELECT, ONGETELAPSED };
+enum class TimeBaseSource { System, Hardware };
+enum class CorrelationMode { Manual, OnTimeBaseSelect, OnGetElapsed };
 
-struct TIMEBASECALIBRATIONPARAMETERS {
-    bool FREQCALIBRATED = false;
-    bool OVERHEADCALIBRATED = false;
-    std::int32_t TICKSITERATIONS = 0;
-    std::int32_t SLEEPITERATIONS = 0;
-    std::int32_t FREQITERATIONS = 0;
-    std::int32_t FREQUENCYGATETIMEMS = 0;
+struct TimeBaseCalibration {
+    bool frequency_calibrated = false;
+    bool overhead_calibrated = false;
+    std::int32_t tick_iterations = 0;
+    std::int32_t sleep_iterations = 0;
+    std::int32_t frequency_iterations = 0;
+    std::int32_t frequency_gate_ms = 0;
 };
 
-struct TIMEBASEDATA {
-    TIMEBASECALIBRATIONPARAMETERS CALIBRATION;
-    std::int64_t TICKSFREQUENCY = 1;
-    std::int64_t TICKSOVERHEAD = 0;
-    std::int64_t SLEEPOVERHEAD = 0;
-    std::int64_t MEASUREDFREQUENCY = 0;  // the timed-sleep measurement, for the log
-    bool AVAILABLE = false;
-    bool HARDWARE = false;  // TICKS reads the time-stamp counter
+struct TimeBase {
+    TimeBaseCalibration calibration;
+    std::int64_t ticks_per_second = 1;
+    std::int64_t ticks_overhead = 0;
+    std::int64_t sleep_overhead = 0;
+    std::int64_t measured_frequency = 0;  // the timed-sleep measurement, for the log
+    bool available = false;
+    bool hardware = false;  // read_ticks reads the time-stamp counter
 };
 
-struct TIMERDATA {
-    std::atomic<bool> RUNNING{false};
-    TIMEBASEDATA* TIMEBASEUSED = nullptr;
-    std::atomic<std::int64_t> STARTTIME{0};
-    std::atomic<std::int64_t> TOTALTICKS{0};
+struct TimerData {
+    std::atomic<bool> running{false};
+    TimeBase* time_base = nullptr;
+    std::atomic<std::int64_t> start_ticks{0};
+    std::atomic<std::int64_t> total_ticks{0};
 };
 
-class TEpikTimer {
+class Stopwatch {
 public:
-    TEpikTimer(platform::Clock& clock, platform::Threads& threads);
-    virtual ~TEpikTimer() = default;
+    Stopwatch(platform::Clock& clock, platform::Threads& threads);
+    virtual ~Stopwatch() = default;
 
-    void CLEAR();
-    void START();
-    void STOP();
-    std::int64_t ELAPSEDDHMSASMICROSECS() const;
-    std::int64_t ELAPSEDDHMSASMILLISECS() const;
+    void clear();
+    void start();
+    void stop();
+    std::int64_t elapsed_us() const;
+    std::int64_t elapsed_ms() const;
     // The counter value at which the running stopwatch will read `us`
     // microseconds: what a deadline is handed to the platform's waits as.
     std::int64_t counter_at(std::int64_t us) const;
     // What the running stopwatch read (or will read) at that counter value.
     std::int64_t micros_at(std::int64_t counter) const;
 
-    virtual std::int32_t SYSTEMSLEEP(std::int32_t ms);
-    virtual std::int32_t CALIBRATECALLOVERHEADS(TIMEBASEDATA& tb);
-    virtual std::int32_t CALIBRATETICKFREQUENCY(TIMEBASEDATA& tb);
+    virtual std::int32_t system_sleep(std::int32_t ms);
+    virtual std::int32_t calibrate_call_overheads(TimeBase& tb);
+    virtual std::int32_t calibrate_tick_frequency(TimeBase& tb);
 
-    std::int64_t TICKS(const TIMEBASEDATA& tb) const;
+    std::int64_t read_ticks(const TimeBase& tb) const;
 
-    TIMEBASEDATA FSYSTEMTICKS;
-    TIMEBASEDATA FHWTICKS;
-    TIMERDATA BUILTINTIMER;
-    bool FWANTDAYS = true;
-    bool FWANTMS = true;
-    std::int32_t FSPRECISION = 6;
-    TimeBaseSource FSELECTEDTIMEBASE = TimeBaseSource::SYSTEMTIMEBASE;
-    CorrelationMode FCORRELATIONMODE = CorrelationMode::ONTIMEBASESELECT;
-    bool FMICROSECONDSYSTEMCLOCKAVAILABLE = false;
-    std::int32_t OVERHEADRESULT = 0;  // what CALIBRATECALLOVERHEADS returned
+    TimeBase system_ticks;
+    TimeBase hardware_ticks;
+    TimerData timer;
+    bool want_days = true;
+    bool want_ms = true;
+    std::int32_t precision = 6;
+    TimeBaseSource selected_time_base = TimeBaseSource::System;
+    CorrelationMode correlation_mode = CorrelationMode::OnTimeBaseSelect;
+    bool microsecond_clock_available = false;
+    std::int32_t overhead_result = 0;  // what calibrate_call_overheads returned
 
 private:
     std::int64_t elapsed_ticks() const;
