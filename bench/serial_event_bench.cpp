@@ -8,7 +8,7 @@
 #include "bench_util.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn::bench {
 namespace {

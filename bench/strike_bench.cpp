@@ -7,7 +7,7 @@
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "strokes/watchports.h"
 
 namespace qn::bench {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"

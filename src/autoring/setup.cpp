@@ -3,7 +3,7 @@
 #include <string>
 
 #include "autoring/methodfile.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/targets.h"

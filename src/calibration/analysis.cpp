@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "console/textsink.h"
 #include "core/context.h"
 #include "core/text.h"

@@ -8,12 +8,12 @@
 
 #include "calibration/analysis.h"
 #include "calibration/ports_check.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "calibration/detection.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "serial/ports.h"

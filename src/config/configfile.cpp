@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/targets.h"

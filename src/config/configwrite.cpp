@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/configfile.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "console/textsink.h"
 #include "core/context.h"
 #include "core/text.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"

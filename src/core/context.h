@@ -11,7 +11,7 @@
 
 #include "console/screen.h"
 #include "core/arr.h"
-#include "core/epiktimer.h"
+#include "core/stopwatch.h"
 #include "platform/platform.h"
 #include "strokes/runlog.h"
 

@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"

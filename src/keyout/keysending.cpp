@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/text.h"
 #include "keyout/targets.h"
 #include "link/tower.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/configfile.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/keysending.h"

@@ -1,7 +1,7 @@
 // The tower link's questions at the console.
 #include <string>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "link/protocol.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/menus.h"

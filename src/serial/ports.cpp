@@ -1,8 +1,8 @@
 #include "serial/ports.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/text.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn {
 

@@ -3,7 +3,7 @@
 #include "autoring/driver.h"
 #include "autoring/setup.h"
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"

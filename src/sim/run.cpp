@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "service/program.h"
 
 namespace qn::sim {

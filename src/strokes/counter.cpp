@@ -1,6 +1,6 @@
 #include "strokes/counter.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/timing.h"
 #include "strokes/logs.h"

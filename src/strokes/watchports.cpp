@@ -1,11 +1,11 @@
 #include "strokes/watchports.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "strokes/logs.h"
 #include "strokes/outputs.h"
 

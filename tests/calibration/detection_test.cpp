@@ -13,7 +13,7 @@
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn::test {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 
 namespace qn::test {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 
 namespace qn::test {

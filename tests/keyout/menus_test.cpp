@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
 #include "keyout/targets.h"

@@ -5,7 +5,7 @@
 #include "fakes/fake_platform.h"
 #include "fakes/program_run.h"
 #include "keyout/targets.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "service/program.h"
 
 namespace qn::test {

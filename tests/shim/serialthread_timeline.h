@@ -17,7 +17,7 @@
 #include "core/context.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "timing_figures.h"
 
 namespace qn::shimtest {

@@ -7,7 +7,7 @@
 #include "keyout/dispatch.h"
 #include "keyout/targets.h"
 #include "service/loop.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "strokes/counter.h"
 #include "strokes/outputs.h"
 #include "strokes/watchports.h"

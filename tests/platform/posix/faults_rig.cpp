@@ -20,7 +20,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "platform/platform.h"
 #include "service/program.h"

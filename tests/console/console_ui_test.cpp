@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 

@@ -1,6 +1,6 @@
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/epiktimer.h"
+#include "core/stopwatch.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 

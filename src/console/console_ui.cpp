@@ -1,4 +1,4 @@
-#include "console/crt.h"
+#include "console/console_ui.h"
 
 #include <cstdlib>
 
@@ -7,7 +7,7 @@
 #include "core/timing.h"
 #include "link/tower.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn {
 

@@ -1,4 +1,4 @@
-#include "core/epiktimer.h"
+#include "core/stopwatch.h"
 
 namespace qn {
 
