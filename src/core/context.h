@@ -1,6 +1,6 @@
 // The whole program state: one plain struct per subsystem, all reached from
 // one Context, so a test can build a fresh program on fake platform services.
-// Field names are the program's own global names; arrays keep their numbering.
+// Arrays keep their numbering (Arr's bounds).
 #pragma once
 
 #include <atomic>
