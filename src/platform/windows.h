@@ -12,14 +12,14 @@ namespace qn::platform {
 
 using WindowHandle = std::uintptr_t;
 
-inline constexpr std::uint32_t WM_SETFOCUS = 0x0007;
-inline constexpr std::uint32_t WM_GETTEXT = 0x000D;
-inline constexpr std::uint32_t WM_CHAR = 0x0102;
-inline constexpr std::uint32_t WM_IME_KEYDOWN = 0x0290;
-inline constexpr std::uint32_t WM_IME_KEYUP = 0x0291;
-inline constexpr std::uint32_t WM_LBUTTONDBLCLK = 0x0203;
-inline constexpr std::uint32_t GW_HWNDNEXT = 2;
-inline constexpr int SW_RESTORE = 9;
+inline constexpr std::uint32_t kMsgSetFocus = 0x0007;
+inline constexpr std::uint32_t kMsgGetText = 0x000D;
+inline constexpr std::uint32_t kMsgChar = 0x0102;
+inline constexpr std::uint32_t kMsgImeKeyDown = 0x0290;
+inline constexpr std::uint32_t kMsgImeKeyUp = 0x0291;
+inline constexpr std::uint32_t kMsgDoubleClick = 0x0203;
+inline constexpr std::uint32_t kNextWindow = 2;
+inline constexpr int kRestore = 9;
 
 // How far a desktop lets the program reach other programs.
 enum class DesktopReach : std::uint8_t {
@@ -77,6 +77,19 @@ public:
                                        std::intptr_t lparam) = 0;
 
     virtual Result<std::vector<ProcessEntry>> processes() = 0;
+
+    // What the key senders ask of a target's window, in the messages every
+    // backend (and every fake) already carries.
+    WindowHandle next_in_z_order(WindowHandle w) { return next_window(w, kNextWindow); }
+    bool restore(WindowHandle w) { return show_window(w, kRestore); }
+    void ime_key_down(WindowHandle w, unsigned char key) { send_message(w, kMsgImeKeyDown, key, 0); }
+    void ime_key_up(WindowHandle w, unsigned char key) { send_message(w, kMsgImeKeyUp, key, 0); }
+    void send_char(WindowHandle w, unsigned char ch) { send_message(w, kMsgChar, ch, 0); }
+    // A browser's page takes keys only once it has been focused and clicked.
+    void focus_by_double_click(WindowHandle w) {
+        send_message(w, kMsgSetFocus, 0, 0);
+        send_message(w, kMsgDoubleClick, 0, 0);
+    }
 };
 
 }  // namespace qn::platform

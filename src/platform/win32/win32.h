@@ -1,10 +1,9 @@
 // Shared pieces of the Win32 backend: error texts, code page 1252 text and
 // paths, and the services' constructors.
 //
-// The platform headers come before <windows.h> on purpose: they declare
-// constants (MS_CTS_ON, EV_CTS, WM_CHAR, ...) that <windows.h> defines as
-// macros, and the macros would otherwise rewrite those declarations. After
-// this header, the Windows macros are the names in force (same values).
+// The platform headers come before <windows.h>, so they are seen to compile
+// without it. The platform's own constants (kLineCts, kEventCts, kMsgChar,
+// ...) have the values of the Windows ones they stand for.
 #pragma once
 
 #include "platform/platform.h"
