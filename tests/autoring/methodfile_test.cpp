@@ -262,7 +262,7 @@ std::string read_text(const std::filesystem::path& p) {
 }
 
 std::filesystem::path library_dir() {
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "composition_library";
+    return std::filesystem::path(QN_SOURCE_DIR) / "composition_library";
 }
 
 TEST(MethodFileLibrary, EveryTouchOfTheLibraryLoads) {
