@@ -197,7 +197,7 @@ void DOWRITING(Context& c, TextSink& f) {
 }
 
 bool WRITECONFIGFILE(Context& c) {
-    const std::string path = c.core.FNAMEFI + ".ini";
+    const std::string path = in_folder(c.core.folders.settings, c.core.FNAMEFI + ".ini");
     CrLfText text;
     DOWRITING(c, text);
     const std::string error = replace_through_temp(c, path, path + ".new", text.text);

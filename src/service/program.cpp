@@ -91,6 +91,17 @@ void find_target_window(Context& c) {
     }
 }
 
+// Before the run log, which goes in one of them.
+void choose_program_folders(Context& c, const std::string& folder) {
+    platform::Files& fs = *c.plat.files;
+    Folders& f = c.core.folders;
+    f = choose_folders(fs.user_dirs(), folder, fs.exists(std::string(PROGRAM_VERSION) + ".ini"));
+    // A folder that cannot be made shows when the settings are written.
+    if (!f.settings.empty()) (void)make_folders(fs, f.settings);
+}
+
+std::string folder_text(const std::string& folder) { return folder.empty() ? "the current folder" : folder; }
+
 void key_send_test(Context& c) {
     if (!c.keyout.FINDINGANDGOINGTOWINDOW || c.cfg.TARGETPROGRAM != "NOT ACTIVATED  Ringing Room") return;
     c.screen.writeln("Key send test - one hand and back round");
@@ -104,12 +115,16 @@ void key_send_test(Context& c) {
 
 }  // namespace
 
-void startup(Context& c, const std::vector<std::string>& args) {
+void startup(Context& c, const ProgramOptions& options) {
     c.cfg.SIGNALSMODE = false;
     c.cfg.BAGLEYMODE = false;
     auto opened = c.plat.console->open(Screen::ROWS, Screen::COLS);
     c.screen.attach(c.plat.console);
+    choose_program_folders(c, options.folder);
     STARTERRORLOG(c);
+    const Folders& folders = c.core.folders;
+    c.FOOERROR.writeln("Settings folder: " + folder_text(folders.settings) + "; run logs: " +
+                       folder_text(folders.logs) + " (" + folders.reason + ")");
     if (!opened.ok()) c.FOOERROR.writeln("Console: " + opened.error());
     auto res = c.plat.threads->raise_timer_resolution();
     if (!res.ok()) c.FOOERROR.writeln("Timer resolution: " + res.error());
@@ -120,16 +135,18 @@ void startup(Context& c, const std::vector<std::string>& args) {
     STARTTHETIMER(c);
     c.core.TIMERON = true;
     log_timer_calibration(c);
-    if (!args.empty() && args[0] == "/A") c.core.EASYMODE = false;
+    if (!options.easy_mode) c.core.EASYMODE = false;
 
     c.core.FNAMEFI = PROGRAM_VERSION;
-    c.core.GOTCONFIGFILE = READCONFIGFILE(c, c.core.FNAMEFI + ".ini");
+    c.core.GOTCONFIGFILE = READCONFIGFILE(c, in_folder(folders.settings, c.core.FNAMEFI + ".ini"));
     if (c.core.GOTCONFIGFILE) check_stored_port(c);
     if (!c.core.GOTCONFIGFILE) {
         WRITESTARTUPTEXT(c);
+        if (!folders.settings.empty())
+            c.screen.writeln("Settings are kept in " + folders.settings + ", run logs in " + folders.logs);
         CALIBRATE(c, true);
     }
-    if (READCONFIGFILE(c, "bespoke.ini")) {
+    if (READCONFIGFILE(c, in_folder(folders.settings, "bespoke.ini"))) {
         c.screen.writeln("bespoke settings read");
         c.FOOERROR.writeln("bespoke settings read");
     }
@@ -169,8 +186,8 @@ void shutdown(Context& c) {
     MYFLUSH(c);
 }
 
-int quennick_main(Context& c, const std::vector<std::string>& args) {
-    startup(c, args);
+int quennick_main(Context& c, const ProgramOptions& options) {
+    startup(c, options);
     while (!c.core.TERMINATEPROGRAM) main_loop_pass(c);
     shutdown(c);
     return 0;
