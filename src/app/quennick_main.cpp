@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "service/command_line.h"
 #include "service/program.h"

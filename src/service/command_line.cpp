@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 
 namespace qn {
@@ -86,7 +86,7 @@ CommandLine parse_program_command_line(const std::vector<std::string>& args, Pro
 }
 
 std::string version_text() {
-    std::string v = REMOVEUNDERLINEFROMSTRING(PROGRAM_VERSION);
+    std::string v = underscores_to_spaces(kProgramVersion);
     while (!v.empty() && v.back() == ' ') v.pop_back();
     return v;
 }

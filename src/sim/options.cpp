@@ -40,10 +40,10 @@ void add_bell(CLI::App& app, SimOptions& o) {
         ->transform(CLI::CheckedTransformer(styles).description(""))
         ->type_name("STYLE")
         ->group(g);
-    static const std::map<std::string, std::uint32_t> lines{{"CTS", platform::MS_CTS_ON},
-                                                            {"DSR", platform::MS_DSR_ON},
-                                                            {"CD", platform::MS_RLSD_ON},
-                                                            {"RI", platform::MS_RING_ON}};
+    static const std::map<std::string, std::uint32_t> lines{{"CTS", platform::kLineCts},
+                                                            {"DSR", platform::kLineDsr},
+                                                            {"CD", platform::kLineCd},
+                                                            {"RI", platform::kLineRi}};
     app.add_option("--line", o.bell.line, "the modem line: CTS, DSR, CD or RI (CTS)")
         ->transform(CLI::CheckedTransformer(lines, CLI::ignore_case).description(""))
         ->type_name("LINE")
