@@ -132,6 +132,7 @@ Row run_setting(int sleepnum) {
 
     sim::SimOptions o;
     o.status_line = false;
+    o.program.folder = ".";
     // Two bells at 48 minutes: a blow every 0.46 or 0.69 s, just more than
     // the 405 ms a key waits, so no key is overtaken by the next.
     o.plan.rhythm.bells = 2;

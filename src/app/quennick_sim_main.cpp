@@ -4,20 +4,17 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "service/command_line.h"
 #include "sim/options.h"
 #include "sim/run.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     qn::sim::SimOptions options;
-    std::string error;
-    if (!qn::sim::parse_options(args, options, error)) {
-        std::fprintf(stderr, "quennick-sim: %s (see quennick-sim --help)\n", error.c_str());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(qn::sim::help_text().c_str(), stdout);
-        return 0;
+    const qn::CommandLine line = qn::sim::parse_command_line(args, options);
+    if (!line.run) {
+        std::fputs(line.text.c_str(), line.exit_code == 0 ? stdout : stderr);
+        return line.exit_code;
     }
     qn::sim::SimEnvironment env;
     env.terminal = qn::platform::native_platform().console;

@@ -1,6 +1,7 @@
 #include "autoring/setup.h"
 
 #include <string>
+#include <vector>
 
 #include "autoring/methodfile.h"
 #include "console/console_ui.h"
@@ -83,13 +84,17 @@ bool choose_and_load_file(Context& c) {
         prompt(c, "Give the name of the method/touch file (null entry means do rounds)", true);
         const std::string answer = read_line(c);
         // Without the folder the look-up below simply fails there.
-        (void)c.plat.files->make_dir(kLibraryFolder);
+        const std::vector<std::string>& libraries = c.core.folders.libraries;
+        (void)make_folders(*c.plat.files, libraries.front());
         const std::string name = answer.empty() ? "rounds" + str(c.autoring.bells) : answer;
         auto text = c.plat.files->read_all(name);
-        if (!text.ok()) text = c.plat.files->read_all(std::string(kLibraryFolder) + "/" + name);
+        for (const std::string& library : libraries)
+            if (!text.ok()) text = c.plat.files->read_all(library + "/" + name);
         if (!text.ok()) {
-            c.screen.write_line("file=.\\" + std::string(kLibraryFolder) + "\\" + name +
-                             " not found, try again [or T to quit configuration]");
+            const std::string where = libraries.front() == kLibraryFolder
+                                          ? ".\\" + std::string(kLibraryFolder) + "\\" + name
+                                          : libraries.front() + "/" + name;
+            c.screen.write_line("file=" + where + " not found, try again [or T to quit configuration]");
             if (!answer.empty() && upper(answer[0]) == 'T') {
                 c.screen.write_line("terminating setting up automatic ringing");
                 return false;

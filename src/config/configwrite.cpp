@@ -197,7 +197,7 @@ void write_settings_to(Context& c, TextSink& f) {
 }
 
 bool write_settings(Context& c) {
-    const std::string path = c.core.settings_base_name + ".ini";
+    const std::string path = in_folder(c.core.folders.settings, c.core.settings_base_name + ".ini");
     CrLfText text;
     write_settings_to(c, text);
     const std::string error = replace_through_temp(c, path, path + ".new", text.text);

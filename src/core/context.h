@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "config/folders.h"
 #include "console/screen.h"
 #include "core/arr.h"
 #include "core/stopwatch.h"
@@ -65,6 +66,7 @@ struct CoreState {
     bool stopwatch_started = false;
     bool terminate = false;
     bool autoring_set_up = false;
+    Folders folders;  // where the settings, logs and touch files are
 };
 
 // The stopwatch lives as long as the process: the serial thread may read it

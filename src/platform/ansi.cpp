@@ -24,10 +24,9 @@ void append_sgr(std::string& out, std::uint8_t attr) {
 
 }  // namespace
 
-void append_cp1252(std::string& out, std::uint8_t ch) {
+static void append_utf8(std::string& out, std::uint8_t ch) {
     char32_t cp = ch;
-    if (ch < 0x20 || ch == 0x7F) cp = ' ';
-    else if (ch >= 0x80 && ch <= 0x9F) cp = kCp1252High[ch - 0x80] ? kCp1252High[ch - 0x80] : U'?';
+    if (ch >= 0x80 && ch <= 0x9F) cp = kCp1252High[ch - 0x80] ? kCp1252High[ch - 0x80] : U'?';
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -38,6 +37,17 @@ void append_cp1252(std::string& out, std::uint8_t ch) {
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
+}
+
+void append_cp1252(std::string& out, std::uint8_t ch) {
+    append_utf8(out, ch < 0x20 || ch == 0x7F ? std::uint8_t{' '} : ch);
+}
+
+std::string cp1252_to_utf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) append_utf8(out, static_cast<std::uint8_t>(ch));
+    return out;
 }
 
 std::string cells(int row, int col, const ConsoleCell* c, int count) {

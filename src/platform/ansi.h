@@ -5,13 +5,16 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "platform/console.h"
 
 namespace qn::platform::ansi {
 
-// Appends the UTF-8 form of one code page 1252 byte.
+// Appends the UTF-8 form of one code page 1252 byte (controls as blanks).
 void append_cp1252(std::string& out, std::uint8_t ch);
+// Code page 1252 text as UTF-8, control characters kept (a file's text).
+std::string cp1252_to_utf8(std::string_view text);
 // Cursor to row/col (from 0), then the cells, each colour change emitted once.
 std::string cells(int row, int col, const ConsoleCell* cells, int count);
 std::string cursor(int row, int col, bool visible);

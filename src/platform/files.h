@@ -1,4 +1,5 @@
-// Files and folders in the current directory, standard error, local time.
+// Files and folders, standard error, local time, and where the system keeps
+// a user's files.
 #pragma once
 
 #include <memory>
@@ -23,6 +24,17 @@ struct LocalDateTime {
     std::string long_time;   // the user's long time format, e.g. 04:45:00
 };
 
+// Where the system keeps a user's files, as the environment has them; the
+// program weighs them (config/folders.h). Windows has none: its files stay
+// in the current folder.
+struct UserDirs {
+    bool xdg = false;          // settings and logs go under the XDG base folders
+    std::string config_home;   // $XDG_CONFIG_HOME as set (empty: unset)
+    std::string state_home;    // $XDG_STATE_HOME as set
+    std::string home;          // $HOME, else the user's home folder in the password database
+    std::string program_dir;   // the running program's folder (empty: unknown)
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -31,6 +43,9 @@ public:
     virtual Result<void> make_dir(const std::string& path) = 0;  // existing: ok
     virtual bool exists(const std::string& path) = 0;
     virtual Result<std::unique_ptr<OutFile>> create(const std::string& path) = 0;  // truncates
+    // A file for people to read: the program's text (code page 1252) is
+    // written in the system's own encoding (Linux: UTF-8).
+    virtual Result<std::unique_ptr<OutFile>> create_text(const std::string& path) { return create(path); }
     virtual Result<std::string> read_all(const std::string& path) = 0;
     // Atomically puts from in place of to (an existing to is replaced).
     virtual Result<void> replace(const std::string& from, const std::string& to) = 0;
@@ -40,6 +55,7 @@ public:
     virtual Result<void> redirect_stderr(const std::string& path) = 0;
 
     virtual LocalDateTime now() = 0;
+    virtual UserDirs user_dirs() { return {}; }
 };
 
 }  // namespace qn::platform

@@ -91,6 +91,17 @@ void find_target_window(Context& c) {
     }
 }
 
+// Before the run log, which goes in one of them.
+void choose_program_folders(Context& c, const std::string& folder) {
+    platform::Files& fs = *c.plat.files;
+    Folders& f = c.core.folders;
+    f = choose_folders(fs.user_dirs(), folder, fs.exists(std::string(kProgramVersion) + ".ini"));
+    // A folder that cannot be made shows when the settings are written.
+    if (!f.settings.empty()) (void)make_folders(fs, f.settings);
+}
+
+std::string folder_text(const std::string& folder) { return folder.empty() ? "the current folder" : folder; }
+
 void key_send_test(Context& c) {
     if (!c.keyout.find_window || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
     c.screen.write_line("Key send test - one hand and back round");
@@ -104,12 +115,16 @@ void key_send_test(Context& c) {
 
 }  // namespace
 
-void startup(Context& c, const std::vector<std::string>& args) {
+void startup(Context& c, const ProgramOptions& options) {
     c.cfg.signals_mode = false;
     c.cfg.rest_on_mode = false;
     auto opened = c.plat.console->open(Screen::kRows, Screen::kCols);
     c.screen.attach(c.plat.console);
+    choose_program_folders(c, options.folder);
     start_run_log(c);
+    const Folders& folders = c.core.folders;
+    c.run_log.write_line("Settings folder: " + folder_text(folders.settings) + "; run logs: " +
+                       folder_text(folders.logs) + " (" + folders.reason + ")");
     if (!opened.ok()) c.run_log.write_line("Console: " + opened.error());
     auto res = c.plat.threads->raise_timer_resolution();
     if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
@@ -120,16 +135,18 @@ void startup(Context& c, const std::vector<std::string>& args) {
     start_stopwatch(c);
     c.core.stopwatch_started = true;
     log_timer_calibration(c);
-    if (!args.empty() && args[0] == "/A") c.core.easy_mode = false;
+    if (!options.easy_mode) c.core.easy_mode = false;
 
     c.core.settings_base_name = kProgramVersion;
-    c.core.have_settings_file = read_settings(c, c.core.settings_base_name + ".ini");
+    c.core.have_settings_file = read_settings(c, in_folder(folders.settings, c.core.settings_base_name + ".ini"));
     if (c.core.have_settings_file) check_stored_port(c);
     if (!c.core.have_settings_file) {
         write_startup_text(c);
+        if (!folders.settings.empty())
+            c.screen.write_line("Settings are kept in " + folders.settings + ", run logs in " + folders.logs);
         calibrate(c, true);
     }
-    if (read_settings(c, "bespoke.ini")) {
+    if (read_settings(c, in_folder(folders.settings, "bespoke.ini"))) {
         c.screen.write_line("bespoke settings read");
         c.run_log.write_line("bespoke settings read");
     }
@@ -169,8 +186,8 @@ void shutdown(Context& c) {
     flush_run_log(c);
 }
 
-int quennick_main(Context& c, const std::vector<std::string>& args) {
-    startup(c, args);
+int quennick_main(Context& c, const ProgramOptions& options) {
+    startup(c, options);
     while (!c.core.terminate) main_loop_pass(c);
     shutdown(c);
     return 0;

@@ -3,15 +3,20 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace qn {
 
 struct Context;
 
+// The program's command line (service/command_line.h reads it).
+struct ProgramOptions {
+    bool easy_mode = true;  // -A (on Windows /A): the fuller screens
+    std::string folder;     // --folder: every file there; empty: the usual place
+};
+
 // Start-up, service until quit, shutdown; returns the exit code.
-int quennick_main(Context& c, const std::vector<std::string>& args);
-void startup(Context& c, const std::vector<std::string>& args);
+int quennick_main(Context& c, const ProgramOptions& options);
+void startup(Context& c, const ProgramOptions& options);
 void shutdown(Context& c);
 
 }  // namespace qn

@@ -1,10 +1,9 @@
 #include "sim/options.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <functional>
+#include <map>
 
 #include "platform/serial.h"
+#include "service/command_line.h"
 
 namespace qn::sim {
 
@@ -13,274 +12,204 @@ using platform::sim::SensorStyle;
 
 namespace {
 
-bool number(const std::string& text, double lo, double hi, double& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || !(v >= lo && v <= hi)) return false;
-    out = v;
-    return true;
-}
-
-bool whole(const std::string& text, long lo, long hi, long& out) {
-    if (text.empty()) return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || v < lo || v > hi) return false;
-    out = v;
-    return true;
-}
-
-struct Option {
-    const char* name;
-    bool takes_value;  // "--name=value" or "--name value"
-    bool value_optional;
-    std::function<bool(SimOptions&, const std::string&)> set;
-};
-
-bool set_int(const std::string& v, long lo, long hi, int& field) {
-    long n = 0;
-    if (!whole(v, lo, hi, n)) return false;
-    field = static_cast<int>(n);
-    return true;
-}
-
-bool set_real(const std::string& v, double lo, double hi, double& field) { return number(v, lo, hi, field); }
-
-bool set_touch(SimOptions& o, const std::string& v) {
+// "A" or "A-B", rows between pauses.
+std::string check_touch_rows(const std::string& v) {
     const std::size_t dash = v.find('-');
-    long a = 0, b = 0;
-    if (dash == std::string::npos) {
-        if (!whole(v, 2, 100000, a)) return false;
-        b = a;
-    } else if (!whole(v.substr(0, dash), 2, 100000, a) || !whole(v.substr(dash + 1), a, 100000, b)) {
-        return false;
+    const std::string a = v.substr(0, dash), b = dash == std::string::npos ? a : v.substr(dash + 1);
+    int lo = 0, hi = 0;
+    try {
+        std::size_t used_a = 0, used_b = 0;
+        lo = std::stoi(a, &used_a);
+        hi = std::stoi(b, &used_b);
+        if (used_a != a.size() || used_b != b.size()) throw std::invalid_argument(v);
+    } catch (const std::exception&) {
+        return "rows A or A-B, not " + v;
     }
-    o.plan.touch_min = static_cast<int>(a);
-    o.plan.touch_max = static_cast<int>(b);
-    return true;
+    if (lo < 2 || hi > 100000 || hi < lo) return "rows from 2 to 100000, the first no more than the second: " + v;
+    return {};
 }
 
-bool set_line(SimOptions& o, const std::string& v) {
-    if (v == "CTS" || v == "cts") o.bell.line = platform::kLineCts;
-    else if (v == "DSR" || v == "dsr") o.bell.line = platform::kLineDsr;
-    else if (v == "CD" || v == "cd") o.bell.line = platform::kLineCd;
-    else if (v == "RI" || v == "ri") o.bell.line = platform::kLineRi;
-    else return false;
-    return true;
+void add_bell(CLI::App& app, SimOptions& o) {
+    const std::string g = "The bell and its sensors";
+    add_ranged(app, "--sensors", o.bell.sensors, 1, 4, "sensors on the bell")->group(g);
+    static const std::map<std::string, SensorStyle> styles{
+        {"pulse", SensorStyle::Pulse}, {"rest-on", SensorStyle::RestOn}, {"on-off", SensorStyle::OnOff}};
+    app.add_option("--style", o.bell.style,
+                   "pulse: the line rests OFF, an ON pulse per sensor per stroke (default); rest-on: it "
+                   "rests ON and pulses OFF; on-off: a handbell switch, ON at handstroke, OFF at backstroke")
+        ->transform(CLI::CheckedTransformer(styles).description(""))
+        ->type_name("STYLE")
+        ->group(g);
+    static const std::map<std::string, std::uint32_t> lines{{"CTS", platform::kLineCts},
+                                                            {"DSR", platform::kLineDsr},
+                                                            {"CD", platform::kLineCd},
+                                                            {"RI", platform::kLineRi}};
+    app.add_option("--line", o.bell.line, "the modem line: CTS, DSR, CD or RI (CTS)")
+        ->transform(CLI::CheckedTransformer(lines, CLI::ignore_case).description(""))
+        ->type_name("LINE")
+        ->group(g);
+    add_ranged(app, "--pulse-ms", o.bell.pulse_ms, 5.0, 500.0, "length of a sensor pulse", "MS")->group(g);
+    app.add_option_function<std::string>(
+           "--data",
+           [&o](const std::string& v) {
+               o.bell.mode = InputMode::Data;
+               o.bell.data_char = v[0];
+           },
+           "an interface box instead: one character C per sensor event, at 2400 bit/s (1)")
+        ->expected(0, 1)
+        ->default_str("1")
+        ->check(CLI::Validator(
+            [](std::string& v) -> std::string {
+                if (v.size() == 1 && v[0] > ' ' && static_cast<unsigned char>(v[0]) <= 126) return {};
+                return "one printable character, not " + v;
+            },
+            ""))
+        ->type_name("C")
+        ->group(g);
+    add_ranged(app, "--idle-ports", o.idle_ports, 0, 8, "more ports (SIM2, ...) with nothing on them")->group(g);
 }
 
-bool set_style(SimOptions& o, const std::string& v) {
-    if (v == "pulse") o.bell.style = SensorStyle::Pulse;
-    else if (v == "rest-on") o.bell.style = SensorStyle::RestOn;
-    else if (v == "on-off") o.bell.style = SensorStyle::OnOff;
-    else return false;
-    return true;
+void add_ringing(CLI::App& app, SimOptions& o) {
+    const std::string g = "The ringing";
+    platform::sim::ServicePlan& p = o.plan;
+    add_ranged(app, "--bells", p.rhythm.bells, 2, 16, "bells in the ring; the simulated ringer rings rounds")->group(g);
+    add_ranged(app, "--place", p.rhythm.place, 1, 16, "its bell's place")->group(g);
+    add_ranged(app, "--peal-minutes", p.rhythm.peal_minutes, 20.0, 600.0, "peal speed in minutes", "M")->group(g);
+    add_ranged(app, "--jitter-ms", p.rhythm.jitter_ms, 0.0, 100.0, "blows up to this much early or late", "MS")
+        ->group(g);
+    app.add_option_function<std::string>(
+           "--touch-rows",
+           [&p](const std::string& v) {
+               const std::size_t dash = v.find('-');
+               p.touch_min = std::stoi(v.substr(0, dash));
+               p.touch_max = dash == std::string::npos ? p.touch_min : std::stoi(v.substr(dash + 1));
+           },
+           "rows rung between pauses, from 2 to 100000 (60-120)")
+        ->check(CLI::Validator([](std::string& v) { return check_touch_rows(v); }, ""))
+        ->type_name("A-B")
+        ->group(g);
+    add_ranged(app, "--pause-s", p.pause_s, 0.0, 600.0,
+               "a pause between touches, in seconds, so touches end and event logs are written", "S")
+        ->group(g);
+    add_ranged(app, "--idle-s", o.idle_s, 0.0, 3600.0, "ringing starts this long after the service screen", "S")
+        ->group(g);
+    add_ranged(app, "--rows", p.rows, 1L, 100000000L, "ring N rows in service, then quit")
+        ->group(g);
+    add_ranged(app, "--seconds", p.seconds, 1.0, 1e7, "ring S seconds in service, then quit", "S")
+        ->group(g);
 }
 
-const std::vector<Option>& options() {
-    static const std::vector<Option> all = {
-        {"sensors", true, false, [](SimOptions& o, const std::string& v) { return set_int(v, 1, 4, o.bell.sensors); }},
-        {"style", true, false, set_style},
-        {"line", true, false, set_line},
-        {"pulse-ms", true, false, [](SimOptions& o, const std::string& v) { return set_real(v, 5, 500, o.bell.pulse_ms); }},
-        {"data", true, true,
-         [](SimOptions& o, const std::string& v) {
-             o.bell.mode = InputMode::Data;
-             if (v.empty()) return true;
-             if (v.size() != 1 || v[0] <= ' ' || static_cast<unsigned char>(v[0]) > 126) return false;
-             o.bell.data_char = v[0];
-             return true;
-         }},
-        {"idle-ports", true, false, [](SimOptions& o, const std::string& v) { return set_int(v, 0, 8, o.idle_ports); }},
-        {"bells", true, false, [](SimOptions& o, const std::string& v) { return set_int(v, 2, 16, o.plan.rhythm.bells); }},
-        {"place", true, false, [](SimOptions& o, const std::string& v) { return set_int(v, 1, 16, o.plan.rhythm.place); }},
-        {"peal-minutes", true, false,
-         [](SimOptions& o, const std::string& v) { return set_real(v, 20, 600, o.plan.rhythm.peal_minutes); }},
-        {"jitter-ms", true, false,
-         [](SimOptions& o, const std::string& v) { return set_real(v, 0, 100, o.plan.rhythm.jitter_ms); }},
-        {"touch-rows", true, false, set_touch},
-        {"pause-s", true, false, [](SimOptions& o, const std::string& v) { return set_real(v, 0, 600, o.plan.pause_s); }},
-        {"rows", true, false,
-         [](SimOptions& o, const std::string& v) { return whole(v, 1, 100000000, o.plan.rows); }},
-        {"seconds", true, false,
-         [](SimOptions& o, const std::string& v) { return set_real(v, 1, 1e7, o.plan.seconds); }},
-        {"bounce", true, false, [](SimOptions& o, const std::string& v) { return set_real(v, 0, 1, o.bell.faults.bounce); }},
-        {"bounce-ms", true, false,
-         [](SimOptions& o, const std::string& v) { return set_real(v, 0.2, 20, o.bell.bounce_ms); }},
-        {"transients", true, false,
-         [](SimOptions& o, const std::string& v) { return set_real(v, 0, 1, o.bell.faults.transients); }},
-        {"missed", true, false, [](SimOptions& o, const std::string& v) { return set_real(v, 0, 0.05, o.bell.faults.missed); }},
-        {"spurious", true, false,
-         [](SimOptions& o, const std::string& v) { return set_real(v, 0, 0.05, o.bell.faults.spurious); }},
-        {"on-at-start", true, true,
-         [](SimOptions& o, const std::string& v) {
-             if (v.empty()) {
-                 o.bell.faults.on_at_start = 1;
-                 return true;
-             }
-             return set_int(v, 1, 100, o.bell.faults.on_at_start);
-         }},
-        {"seed", true, false,
-         [](SimOptions& o, const std::string& v) {
-             long n = 0;
-             if (!whole(v, 0, 2147483647L, n)) return false;
-             o.bell.seed = static_cast<std::uint64_t>(n);
-             return true;
-         }},
-        {"interactive", false, false, [](SimOptions& o, const std::string&) { return o.interactive = true; }},
-        {"autonomous", false, false, [](SimOptions& o, const std::string&) { return !(o.interactive = false); }},
-        {"target", true, false, [](SimOptions& o, const std::string& v) { return set_int(v, 0, 9, o.target); }},
-        {"handbell", true, false,
-         [](SimOptions& o, const std::string& v) {
-             if (v != "y" && v != "n") return false;
-             o.handbell = v[0];
-             return true;
-         }},
-        {"virtual", false, false, [](SimOptions& o, const std::string&) { return o.virtual_time = true; }},
-        {"real", false, false, [](SimOptions& o, const std::string&) { return !(o.virtual_time = false); }},
-        {"fresh", false, false, [](SimOptions& o, const std::string&) { return o.fresh = true; }},
-        {"no-status", false, false, [](SimOptions& o, const std::string&) { return !(o.status_line = false); }},
-        {"idle-s", true, false, [](SimOptions& o, const std::string& v) { return set_real(v, 0, 3600, o.idle_s); }},
-        {"quit-after", true, false,
-         [](SimOptions& o, const std::string& v) { return set_real(v, 1, 1e7, o.quit_after_s); }},
-        {"help", false, false, [](SimOptions& o, const std::string&) { return o.help = true; }},
-        {"tower", true, false,
-         [](SimOptions& o, const std::string& v) {
-             long n = 0;
-             if (!whole(v, 1, 2147483647L, n)) return false;
-             o.tower = n;
-             return true;
-         }},
-        {"server", true, false,
-         [](SimOptions& o, const std::string& v) {
-             if (v.rfind("https://", 0) != 0 && v.rfind("http://", 0) != 0) return false;
-             o.server = v;
-             while (o.server.size() > 8 && o.server.back() == '/') o.server.pop_back();
-             return true;
-         }},
-    };
-    return all;
+void add_faults(CLI::App& app, SimOptions& o) {
+    const std::string g = "Faults (a seed makes them the same every run)";
+    platform::sim::Faults& f = o.bell.faults;
+    add_ranged(app, "--bounce", f.bounce, 0.0, 1.0, "chance that a sensor edge bounces", "P")->group(g);
+    add_ranged(app, "--bounce-ms", o.bell.bounce_ms, 0.2, 20.0, "how long a bounce lasts", "MS")->group(g);
+    add_ranged(app, "--transients", f.transients, 0.0, 1.0, "chance per row of a pulse shorter than 2 ms", "P")
+        ->group(g);
+    add_ranged(app, "--missed", f.missed, 0.0, 0.05, "missed blows per row, e.g. 0.01 for one in 100", "R")
+        ->group(g);
+    add_ranged(app, "--spurious", f.spurious, 0.0, 0.05, "spurious strikes per row", "R")->group(g);
+    add_ranged(app, "--on-at-start", f.on_at_start, 1, 100, "the line rests ON until the ringer's Nth pull")
+        ->expected(0, 1)
+        ->default_str("1")
+        ->group(g);
+    app.add_option_function<long>(
+           "--seed", [&o](long v) { o.bell.seed = static_cast<std::uint64_t>(v); },
+           "the faults' seed, " + range_text(0L, 2147483647L) + " (1)")
+        ->check(in_range(0L, 2147483647L))
+        ->type_name("N")
+        ->group(g);
+}
+
+void add_people_and_run(CLI::App& app, SimOptions& o) {
+    std::string g = "The people";
+    app.add_flag_callback("--interactive", [&o] { o.interactive = true; },
+                          "the person answers every question; the ringer only rings")
+        ->group(g);
+    app.add_flag_callback("--autonomous", [&o] { o.interactive = false; },
+                          "the ringer answers the questions too (the default)")
+        ->group(g);
+    add_ranged(app, "--target", o.target, 0, 9, "its answer to the target-program menu")->group(g);
+    app.add_option("--handbell", o.handbell, "its answer to the handbell question, y or n (y)")
+        ->check(CLI::IsMember(std::vector<std::string>{"y", "n"}).description(""))
+        ->type_name("y|n")
+        ->group(g);
+
+    g = "The tower link";
+    app.add_option_function<long>(
+           "--tower", [&o](long v) { o.tower = v; },
+           "ring into Ringing Room tower ID over the link instead of typing keys: the bell's place is its bell")
+        ->check(in_range(1L, 2147483647L))
+        ->type_name("ID")
+        ->group(g);
+    app.add_option_function<std::string>(
+           "--server",
+           [&o](const std::string& v) {
+               o.server = v;
+               while (o.server.size() > 8 && o.server.back() == '/') o.server.pop_back();
+           },
+           "the tower's web site (https://ringingroom.com), e.g. http://localhost:8080 for a tower server of "
+           "your own")
+        ->check(CLI::Validator(
+            [](std::string& v) -> std::string {
+                if (v.rfind("https://", 0) == 0 || v.rfind("http://", 0) == 0) return {};
+                return "a site starting https:// or http://, not " + v;
+            },
+            ""))
+        ->type_name("URL")
+        ->group(g);
+
+    g = "The run";
+    app.add_flag_callback("--virtual", [&o] { o.virtual_time = true; },
+                          "virtual time: the clock moves only when the program waits, so an hour of ringing "
+                          "takes seconds")
+        ->group(g);
+    app.add_flag_callback("--real", [&o] { o.virtual_time = false; }, "real time (the default)")->group(g);
+    app.add_flag_callback("--fresh", [&o] { o.fresh = true; },
+                          "start without the settings file: calibrate and write a new one")
+        ->group(g);
+    app.add_flag_callback("--no-status", [&o] { o.status_line = false; },
+                          "no target summary on the line under the screen")
+        ->group(g);
+    add_ranged(app, "--quit-after", o.quit_after_s, 1.0, 1e7, "press Q after S seconds whatever is happening", "S")
+        ->group(g);
+}
+
+// What no single option can check.
+std::string check_together(const SimOptions& o) {
+    if (o.plan.rhythm.place > o.plan.rhythm.bells) return "--place is beyond --bells";
+    if (o.tower != 0 && o.virtual_time) return "--tower rings a real server, in real time: it cannot go with --virtual";
+    if (o.bell.style == SensorStyle::OnOff && o.bell.sensors > 1) return "a handbell switch (--style=on-off) is one sensor";
+    return {};
 }
 
 }  // namespace
 
-bool parse_options(const std::vector<std::string>& args, SimOptions& out, std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (a == "/A") {  // the program's own option
-            out.program_args.push_back(a);
-            continue;
-        }
-        if (a == "-h") {
-            out.help = true;
-            continue;
-        }
-        if (a.rfind("--", 0) != 0) {
-            error = "unknown argument " + a;
-            return false;
-        }
-        const std::size_t eq = a.find('=');
-        const std::string name = a.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        const Option* opt = nullptr;
-        for (const Option& o : options())
-            if (name == o.name) opt = &o;
-        if (!opt) {
-            error = "unknown option --" + name;
-            return false;
-        }
-        std::string value;
-        if (eq != std::string::npos) {
-            if (!opt->takes_value) {
-                error = "--" + name + " takes no value";
-                return false;
-            }
-            value = a.substr(eq + 1);
-        } else if (opt->takes_value && !opt->value_optional) {
-            if (i + 1 >= args.size()) {
-                error = "--" + name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-        }
-        if (!opt->set(out, value)) {
-            error = "bad value for --" + name + ": " + value;
-            return false;
-        }
-    }
-    if (out.plan.rhythm.place > out.plan.rhythm.bells) {
-        error = "--place is beyond --bells";
-        return false;
-    }
-    if (out.tower != 0 && out.virtual_time) {
-        error = "--tower rings a real server, in real time: it cannot go with --virtual";
-        return false;
-    }
-    if (out.bell.style == SensorStyle::OnOff && out.bell.sensors > 1) {
-        error = "a handbell switch (--style=on-off) is one sensor";
-        return false;
-    }
-    return true;
+CommandLine parse_command_line(const std::vector<std::string>& args, SimOptions& out) {
+    CLI::App app("Quennick on a simulated bell: the same program, screens, settings file and logs, with a\n"
+                 "simulated serial port (SIM1), a simulated ringer who reads the screen and rings, and a\n"
+                 "simulated ringing program that receives the keys. Q quits, as in Quennick; every\n"
+                 "command key works.",
+                 "quennick-sim");
+    setup_app(app, "Quennick's own options (-A, --folder) are passed on to it: see man quennick.");
+    add_bell(app, out);
+    add_ringing(app, out);
+    add_faults(app, out);
+    add_people_and_run(app, out);
+    add_program_options(app, out.program);
+    for (CLI::Option* opt : app.get_options())
+        if (opt->get_group() == "Options") opt->group("Quennick and the help");
+    CommandLine result = qn::parse_command_line(app, args);
+    if (!result.run) return result;
+    if (const std::string error = check_together(out); !error.empty())
+        return {false, 2, "quennick-sim: " + error + " (see quennick-sim --help)\n"};
+    return result;
 }
 
-std::string help_text() {
-    return R"(Usage: quennick-sim [options] [/A]
-Quennick on a simulated bell: the same program, screens, settings file and
-logs, with a simulated serial port (SIM1), a simulated ringer who reads the
-screen and rings, and a simulated ringing program that receives the keys.
-Q quits, as in Quennick; every command key works.
-
-The bell and its sensors
-  --sensors=N          sensors on the bell, 1 to 4 (1)
-  --style=STYLE        pulse: the line rests OFF, an ON pulse per sensor per
-                       stroke (default); rest-on: it rests ON and pulses OFF;
-                       on-off: a handbell switch, ON at handstroke, OFF at
-                       backstroke
-  --line=LINE          CTS, DSR, CD or RI (CTS)
-  --pulse-ms=MS        length of a sensor pulse (50)
-  --data[=C]           an interface box instead: one character C (1) per
-                       sensor event, at 2400 bit/s
-  --idle-ports=N       N more ports (SIM2, ...) with nothing on them
-The ringing
-  --bells=N            bells in the ring (8); the simulated ringer rings rounds
-  --place=N            its bell's place (1)
-  --peal-minutes=M     peal speed in minutes (180)
-  --jitter-ms=MS       blows up to this much early or late (0)
-  --touch-rows=A-B     rows rung between pauses (60-120); a pause is
-  --pause-s=S          S seconds (8), so touches end and event logs are written
-  --idle-s=S           ringing starts S seconds after the service screen (2)
-  --rows=N             ring N rows in service, then quit
-  --seconds=S          ring S seconds in service, then quit
-Faults (a seed makes them the same every run)
-  --bounce=P           chance that a sensor edge bounces (0)
-  --bounce-ms=MS       how long a bounce lasts (1.8)
-  --transients=P       chance per row of a pulse shorter than 2 ms (0)
-  --missed=R           missed blows per row, e.g. 0.01 for one in 100 (0)
-  --spurious=R         spurious strikes per row (0)
-  --on-at-start[=N]    the line rests ON until the ringer's Nth pull (1)
-  --seed=N             (1)
-The people
-  --interactive        the person answers every question; the ringer only
-                       rings (default: it answers too, "autonomous")
-  --target=N           its answer to the target-program menu (1)
-  --handbell=y|n       its answer to the handbell question (y)
-The tower link
-  --tower=ID           ring into Ringing Room tower ID over the link instead
-                       of typing keys: the bell's place is its bell
-  --server=URL         the tower's web site (https://ringingroom.com), e.g.
-                       http://localhost:8080 for a tower server of your own
-The run
-  --virtual            virtual time: the clock moves only when the program
-                       waits, so an hour of ringing takes seconds
-  --fresh              start without the settings file: calibrate and write
-                       a new one
-  --no-status          no target summary on the line under the screen
-  --quit-after=S       press Q after S seconds whatever is happening
-  /A                   passed to Quennick (fuller screens)
-  --help
-)";
+bool parse_options(const std::vector<std::string>& args, SimOptions& out, std::string& error) {
+    const CommandLine result = parse_command_line(args, out);
+    error = result.run ? std::string() : result.text;
+    return result.run;
 }
 
 }  // namespace qn::sim

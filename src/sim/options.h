@@ -5,6 +5,11 @@
 #include <vector>
 
 #include "platform/sim/bell.h"
+#include "service/program.h"
+
+namespace qn {
+struct CommandLine;
+}
 
 namespace qn::sim {
 
@@ -21,14 +26,15 @@ struct SimOptions {
     bool status_line = true;
     double quit_after_s = -1;     // Q after this long, whatever happens
     double idle_s = 2;            // service begins with the bell still this long
-    bool help = false;
     std::int64_t tower = 0;       // ring into this tower over the link (0: keys as usual)
     std::string server = "https://ringingroom.com";  // the tower's web site
-    std::vector<std::string> program_args;  // for the program itself ("/A")
+    ProgramOptions program;       // the program's own options (-A, --folder)
 };
 
-// False with a message for a bad command line.
+// The whole command line: run, or stop with --help, --version or an error
+// (service/command_line.h).
+CommandLine parse_command_line(const std::vector<std::string>& args, SimOptions& out);
+// False with the message when the command line does not say to run.
 bool parse_options(const std::vector<std::string>& args, SimOptions& out, std::string& error);
-std::string help_text();
 
 }  // namespace qn::sim

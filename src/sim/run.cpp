@@ -151,7 +151,7 @@ int SimRun::run() {
     if (vtime_) vtime_->adopt_current_thread();
     int code = 0;
     try {
-        code = quennick_main(*ctx_, options_.program_args);
+        code = quennick_main(*ctx_, options_.program);
         end_process(*ctx_, code);
     } catch (const psim::SimExit& e) {
         code = e.code;

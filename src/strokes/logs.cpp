@@ -55,9 +55,9 @@ static void show_log_stopped(Context& c, const std::string& error) {
 
 void start_run_log(Context& c) {
     platform::Files& fs = *c.plat.files;
-    (void)fs.make_dir("logs");
+    (void)make_folders(fs, c.core.folders.logs);
     std::string stamp = date_time_text(c);
-    std::string base = std::string("logs/") + kProgramVersion + file_stamp(stamp);
+    std::string base = in_folder(c.core.folders.logs, kProgramVersion + file_stamp(stamp));
 
     // Two runs in the same second would share a name; the first run's log
     // is kept and the second gets "_2" (then "_3", ...).
@@ -65,7 +65,7 @@ void start_run_log(Context& c) {
     for (int n = 2; fs.exists(chosen + ".log") && n < 1000; ++n) chosen = base + "_" + str(n);
     c.strokes.run_log_name = chosen;
 
-    auto file = fs.create(chosen + ".log");
+    auto file = fs.create_text(chosen + ".log");
     if (!file.ok()) {
         c.strokes.no_log_reason = file.error();
         c.screen.text_colour(kYellow);

@@ -1,12 +1,13 @@
 // The whole program, from start to quit, on the fake platform services:
-// run() types q once the fake clock has passed the given time, and keeps
-// the exit code; log() is the run log the program itself wrote.
+// run() reads the command line as the program does, types q once the fake
+// clock has passed the given time, and keeps the exit code; log() is the run log the program itself wrote.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "fakes/fake_platform.h"
+#include "service/command_line.h"
 #include "service/program.h"
 
 namespace qn::test {
@@ -29,8 +30,14 @@ struct ProgramRun {
             if (theirs) theirs(w);
             quit_when_late();
         };
+        ProgramOptions options;
+        const CommandLine line = parse_program_command_line(args, options);
+        if (!line.run) {
+            exit_code = line.exit_code;
+            return;
+        }
         try {
-            (void)quennick_main(h.c(), args);
+            (void)quennick_main(h.c(), options);
         } catch (const ProgramExit& e) {
             exit_code = e.code;
         }

@@ -61,6 +61,7 @@ inline SimOptions virtual_run() {
     o.virtual_time = true;
     o.status_line = false;
     o.quit_after_s = 20000;  // a run that loses its way still ends
+    o.program.folder = ".";
     return o;
 }
 

@@ -1,13 +1,18 @@
 // Files, standard error and local time on Linux.
 #include <fcntl.h>
+#include <limits.h>
 #include <locale.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <mutex>
+#include <vector>
 
+#include "platform/ansi.h"
 #include "platform/posix/posix_services.h"
 
 namespace qn::platform::posix {
@@ -73,6 +78,25 @@ private:
     int fd_;
     std::string path_;
 };
+
+// The program's text is code page 1252 (the Windows program's); Linux
+// text files are UTF-8. Each byte stands alone, so writes convert one by one.
+class Utf8OutFile : public OutFile {
+public:
+    explicit Utf8OutFile(std::unique_ptr<OutFile> file) : file_(std::move(file)) {}
+    Result<void> write(std::string_view bytes) override { return file_->write(ansi::cp1252_to_utf8(bytes)); }
+    Result<void> flush() override { return file_->flush(); }
+    Result<void> sync() override { return file_->sync(); }
+    Result<void> close() override { return file_->close(); }
+
+private:
+    std::unique_ptr<OutFile> file_;
+};
+
+std::string env_text(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
 
 std::string parent_dir(const std::string& path) {
     auto slash = path.find_last_of('/');
@@ -149,6 +173,31 @@ Result<void> PosixFiles::redirect_stderr(const std::string& path) {
     ::close(fd);
     if (rc < 0) return fail(errno_text("dup2(" + path + ", 2)", err));
     return {};
+}
+
+Result<std::unique_ptr<OutFile>> PosixFiles::create_text(const std::string& path) {
+    auto file = create(path);
+    if (!file.ok()) return fail(file.error());
+    return std::unique_ptr<OutFile>(std::make_unique<Utf8OutFile>(std::move(file.value())));
+}
+
+UserDirs PosixFiles::user_dirs() {
+    UserDirs d;
+    d.xdg = true;
+    d.config_home = env_text("XDG_CONFIG_HOME");
+    d.state_home = env_text("XDG_STATE_HOME");
+    d.home = env_text("HOME");
+    if (d.home.empty()) {
+        std::vector<char> buf(16384);
+        passwd pw{};
+        passwd* found = nullptr;
+        if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+            d.home = found->pw_dir;
+    }
+    char exe[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n > 0) d.program_dir = parent_dir(std::string(exe, static_cast<std::size_t>(n)));
+    return d;
 }
 
 LocalDateTime PosixFiles::now() {

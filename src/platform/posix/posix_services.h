@@ -48,6 +48,8 @@ public:
     Result<void> remove(const std::string& path) override;
     Result<void> redirect_stderr(const std::string& path) override;
     LocalDateTime now() override;
+    Result<std::unique_ptr<OutFile>> create_text(const std::string& path) override;
+    UserDirs user_dirs() override;
 };
 
 class PosixKeyboard : public Keyboard {

@@ -4,16 +4,32 @@
 
 namespace qn::platform::sim {
 
-bool SimFiles::exists(const std::string& path) { return !hidden_.count(path) && real_.exists(path); }
+namespace {
+
+std::string file_name(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+bool SimFiles::hidden(const std::string& path) const { return hidden_.count(file_name(path)) != 0; }
+
+bool SimFiles::exists(const std::string& path) { return !hidden(path) && real_.exists(path); }
 
 Result<std::unique_ptr<OutFile>> SimFiles::create(const std::string& path) {
-    hidden_.erase(path);
+    hidden_.erase(file_name(path));
     return real_.create(path);
 }
 
+Result<std::unique_ptr<OutFile>> SimFiles::create_text(const std::string& path) {
+    hidden_.erase(file_name(path));
+    return real_.create_text(path);
+}
+
 Result<std::string> SimFiles::read_all(const std::string& path) {
-    if (hidden_.count(path)) return fail("open(" + path + "): set aside for this run (quennick-sim --fresh)");
-    auto added = added_.find(path);
+    if (hidden(path)) return fail("open(" + path + "): set aside for this run (quennick-sim --fresh)");
+    auto added = added_.find(file_name(path));
     if (added == added_.end()) return real_.read_all(path);
     auto text = real_.read_all(path);
     return (text.ok() ? text.value() + "\r\n" : std::string()) + added->second;
@@ -21,12 +37,12 @@ Result<std::string> SimFiles::read_all(const std::string& path) {
 
 Result<void> SimFiles::replace(const std::string& from, const std::string& to) {
     auto r = real_.replace(from, to);
-    if (r.ok()) hidden_.erase(to);
+    if (r.ok()) hidden_.erase(file_name(to));
     return r;
 }
 
 Result<void> SimFiles::remove(const std::string& path) {
-    hidden_.erase(path);
+    hidden_.erase(file_name(path));
     return real_.remove(path);
 }
 

@@ -18,23 +18,28 @@ class SimFiles : public Files {
 public:
     explicit SimFiles(Files& real) : real_(real) {}
 
-    // The file reads as absent until the program writes it.
-    void hide(const std::string& path) { hidden_.insert(path); }
-    // The file reads with these lines after its own (or as only these).
-    void add_lines(const std::string& path, const std::string& lines) { added_[path] += lines; }
+    // The file of this name, in whichever folder the program keeps it, reads
+    // as absent until the program writes it.
+    void hide(const std::string& name) { hidden_.insert(name); }
+    // The file of this name reads with these lines after its own (or as only these).
+    void add_lines(const std::string& name, const std::string& lines) { added_[name] += lines; }
     // Standard error stays where it is (a test's output), not in the run log.
     void keep_stderr(bool keep) { keep_stderr_ = keep; }
 
     Result<void> make_dir(const std::string& path) override { return real_.make_dir(path); }
     bool exists(const std::string& path) override;
     Result<std::unique_ptr<OutFile>> create(const std::string& path) override;
+    Result<std::unique_ptr<OutFile>> create_text(const std::string& path) override;
     Result<std::string> read_all(const std::string& path) override;
     Result<void> replace(const std::string& from, const std::string& to) override;
     Result<void> remove(const std::string& path) override;
     Result<void> redirect_stderr(const std::string& path) override;
     LocalDateTime now() override { return real_.now(); }
+    UserDirs user_dirs() override { return real_.user_dirs(); }
 
 private:
+    bool hidden(const std::string& path) const;
+
     Files& real_;
     std::set<std::string> hidden_;
     std::map<std::string, std::string> added_;

@@ -24,7 +24,7 @@ TEST(SimOverLink, AFreshRunAnswersTheTowerQuestionAndRingsEveryBlowIntoTheTower)
     std::string error;
     ASSERT_TRUE(qn::sim::parse_options({"--fresh", "--tower=123456789", "--server=" + server.site(), "--rows=16",
                                         "--peal-minutes=60", "--idle-s=1", "--place=3", "--quit-after=120",
-                                        "--no-status"},
+                                        "--no-status", "--folder=."},
                                        so, error))
         << error;
     qn::sim::SimEnvironment env;

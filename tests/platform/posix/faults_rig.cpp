@@ -209,7 +209,7 @@ int program_child() {
     plat->serial = new ListedSerial(*native.serial, split(env_or("QN_TEST_PORTS"), ','));
     plat->process = new ReportingProcess;
     Context* c = make_context(*plat).release();
-    int code = quennick_main(*c, {});
+    int code = quennick_main(*c, ProgramOptions{true, "."});
     end_process(*c, code);
 }
 

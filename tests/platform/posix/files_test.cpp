@@ -54,6 +54,17 @@ TEST_F(PosixFilesTest, WrittenTextReadsBackAndFoldersMayExistAlready) {
     EXPECT_FALSE(files.exists(path));
 }
 
+// A text file for people (the run log) is UTF-8 on Linux: a window title's
+// em dash, a pound sign and the line ends as they should be.
+TEST_F(PosixFilesTest, TextFilesAreWrittenInUtf8) {
+    const std::string path = dir.file("run.log");
+    auto f = files.create_text(path);
+    ASSERT_TRUE(f.ok()) << f.error();
+    ASSERT_TRUE(f.value()->write("Ringing Room \x97 Chrome\t\xa3 1\x81\r\n").ok());
+    ASSERT_TRUE(f.value()->close().ok());
+    EXPECT_EQ(files.read_all(path).value_or(""), "Ringing Room \u2014 Chrome\t\u00a3 1?\r\n");
+}
+
 TEST_F(PosixFilesTest, FailuresNameTheCallAndThePath) {
     std::string missing = dir.file("nope/file.ini");
     auto c = files.create(missing);
