@@ -5,6 +5,7 @@
 #include "console/bignumber.h"
 #include "console/crt.h"
 #include "core/context.h"
+#include "core/scheduling.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"
@@ -158,6 +159,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
     report_port_latency(c);
     for (std::int32_t i = 1; i <= MAXSENSORS; ++i) c.strokes.SENDAKEYACTIVE[i] = false;
     c.autoring.ROWN = -6;
+    ask_for_realtime(c, TimingThread::MainLoop);
     prepare_service_loop(c);
 }
 

@@ -28,6 +28,7 @@ struct SimEnvironment {
     // (tests and benchmarks).
     bool embedded = false;
     bool keep_stderr = false;               // standard error not into the run log
+    bool scheduling = true;  // in real time, the threads ask the system for real-time scheduling
     std::function<void(const std::string&)> print;  // the closing report; null: not printed
 };
 
