@@ -298,7 +298,7 @@ Result<std::string> PosixScheduling::lock_memory() {
 
 std::string PosixScheduling::how_to_allow() {
     return "real-time scheduling needs an rtprio limit (the audio group's, /etc/security/limits.d) or RealtimeKit "
-           "(rtkit) on the system bus";
+           "(rtkit), which grants it to the user logged in at the desktop";
 }
 
 }  // namespace qn::platform::posix
