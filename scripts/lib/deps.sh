@@ -8,6 +8,9 @@ QN_DESKTOP_PACKAGES="xvfb openbox chromium tmux xdotool x11-utils"
 # The tower link: Boost.Beast and OpenSSL (Linux), JSON (both programs); its
 # tests run a tower server on python3-socketio and the program in tmux.
 QN_BUILD_PACKAGES="$QN_BUILD_PACKAGES libboost-dev libssl-dev nlohmann-json3-dev"
+# RealtimeKit is asked through libsystemd's sd-bus, loaded at run time (the
+# backend tests talk to a bus that is missing or silent through it).
+QN_BUILD_PACKAGES="$QN_BUILD_PACKAGES libsystemd0"
 QN_LINK_PACKAGES="python3-socketio python3-eventlet python3-websocket openssl ca-certificates tmux"
 QN_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 xvfb xauth xdotool socat x11-apps imagemagick"
 QN_FUZZ_PACKAGES="clang libclang-rt-14-dev"
