@@ -3,9 +3,9 @@
 // service was called less the key's due time) over a run of strikes, and
 // the CPU time per second of service while ringing and while idle (the
 // whole process, and the program's own main and serial threads), for
-// SLEEPNUM 5, 1, 0 and -1.
+// loop_sleep_ms 5, 1, 0 and -1.
 //
-// BM_SimKeyDeliveryBusy: the same at SLEEPNUM 5 with busy loops beside it
+// BM_SimKeyDeliveryBusy: the same at loop_sleep_ms 5 with busy loops beside it
 // (processes at normal priority, one per argument), with the program's
 // threads asking for real-time scheduling (rt 1) or not (rt 0), and the
 // scheduling the serial thread and the main loop had.
@@ -180,7 +180,7 @@ private:
     };
     void loop() {
         while (!done_) {
-            const long serial_tid = static_cast<long>(ctx_.serial.COMM_THREADID);
+            const long serial_tid = static_cast<long>(ctx_.serial.thread_id);
             samples_.push_back({time_.now_locked(), 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC,
                                 thread_cpu_ms(main_tid_) + thread_cpu_ms(serial_tid)});
             if (std::string s = thread_sched(serial_tid); !s.empty()) serial_sched = s;
@@ -198,7 +198,7 @@ private:
 
 // A run in a folder of its own. Calibration is done first in virtual time:
 // in real time its 1 ms polling of the lines can miss a whole pulse on a
-// loaded machine, and it is not what is measured. The SLEEPNUM comes from
+// loaded machine, and it is not what is measured. The loop_sleep_ms comes from
 // the override file the program reads after its settings.
 Row run_setting(int sleepnum, int busy = 0, bool realtime = true) {
     namespace fs = std::filesystem;

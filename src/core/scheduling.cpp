@@ -14,17 +14,17 @@ bool unsupported(const std::string& error) {
     return error.size() >= tail.size() && error.compare(error.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-// SLEEPNUM 0 gives up the time slice and -1 never waits: such a loop at
+// loop_sleep_ms 0 gives up the time slice and -1 never waits: such a loop at
 // real-time priority would hold a processor for good (and, where the kernel
 // limits real-time CPU time, be stopped for it). Data mode always waits.
-bool loop_waits(const Context& c) { return c.cfg.BAGLEYMODE || c.cfg.SLEEPNUM > 0; }
+bool loop_waits(const Context& c) { return c.cfg.rest_on_mode || c.cfg.loop_sleep_ms > 0; }
 
 void lock_memory(Context& c, platform::Scheduling& s) {
     auto r = s.lock_memory();
     if (r.ok())
-        c.FOOERROR.writeln("Memory: " + r.value());
+        c.run_log.write_line("Memory: " + r.value());
     else if (!unsupported(r.error()))
-        c.FOOERROR.writeln("Memory: not locked, a page fault may delay a key: " + r.error());
+        c.run_log.write_line("Memory: not locked, a page fault may delay a key: " + r.error());
 }
 
 }  // namespace
@@ -33,13 +33,13 @@ void ask_for_realtime(Context& c, TimingThread who) {
     const std::string head = who == TimingThread::Serial ? "Comm thread scheduling: " : "Main loop scheduling: ";
     platform::Scheduling* s = c.plat.scheduling;
     if (!s) {
-        c.FOOERROR.writeln(head + "as given, not asked (no scheduling service here)");
+        c.run_log.write_line(head + "as given, not asked (no scheduling service here)");
         return;
     }
     if (who == TimingThread::MainLoop) {
         lock_memory(c, *s);
         if (!loop_waits(c)) {
-            c.FOOERROR.writeln(head + "normal priority, not asked: with SLEEPNUM " + str(c.cfg.SLEEPNUM) +
+            c.run_log.write_line(head + "normal priority, not asked: with SLEEPNUM " + str(c.cfg.loop_sleep_ms) +
                                " the loop never waits, and at real-time priority it would hold a processor");
             return;
         }
@@ -65,7 +65,7 @@ void ask_for_realtime(Context& c, TimingThread who) {
     for (std::size_t i = 0; i < refused.size(); ++i) line += (i == 0 ? " (refused: " : "; ") + refused[i];
     if (!refused.empty()) line += ")";
     if (!realtime) line += "; " + s->how_to_allow();
-    c.FOOERROR.writeln(line);
+    c.run_log.write_line(line);
 }
 
 }  // namespace qn

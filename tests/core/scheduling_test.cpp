@@ -62,8 +62,8 @@ TEST(Scheduling, TheBestWayGrantedIsTakenAndEveryBetterRefusalIsLogged) {
         h.fp.scheduling.realtime_answer = k.realtime;
         h.fp.scheduling.broker_answer = k.broker;
         h.fp.scheduling.raise_answer = k.raise;
-        h.c().cfg.SLEEPNUM = k.sleepnum;
-        h.c().cfg.BAGLEYMODE = k.data_mode;
+        h.c().cfg.loop_sleep_ms = k.sleepnum;
+        h.c().cfg.rest_on_mode = k.data_mode;
         ask_for_realtime(h.c(), k.who);
         EXPECT_NE(h.log().find(k.line + "\r\n"), std::string::npos) << k.what << ": " << h.log();
         std::string calls;
