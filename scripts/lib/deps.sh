@@ -8,6 +8,9 @@ QN_BUILD_PACKAGES="$QN_PROGRAM_PACKAGES make googletest libgtest-dev libgmock-de
 # The Linux desktop's tests: X servers with and without a window manager, a
 # real browser, the program in a terminal.
 QN_DESKTOP_PACKAGES="xvfb openbox chromium tmux xdotool x11-utils"
+# RealtimeKit is asked through libsystemd's sd-bus, loaded at run time (the
+# backend tests talk to a bus that is missing or silent through it).
+QN_BUILD_PACKAGES="$QN_BUILD_PACKAGES libsystemd0"
 # The tower link: Boost.Beast and OpenSSL (Linux), JSON (both programs); its
 # tests run a tower server on python3-socketio and the program in tmux.
 QN_LINK_PACKAGES="python3-socketio python3-eventlet python3-websocket openssl ca-certificates tmux"

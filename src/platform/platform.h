@@ -9,6 +9,7 @@
 #include "platform/keyboard.h"
 #include "platform/network.h"
 #include "platform/process.h"
+#include "platform/scheduling.h"
 #include "platform/serial.h"
 #include "platform/threads.h"
 #include "platform/wait.h"
@@ -27,6 +28,7 @@ struct Platform {
     Process* process = nullptr;
     Wait* wait = nullptr;  // every backend has one
     Network* network = nullptr;  // null where the build has no network service
+    Scheduling* scheduling = nullptr;  // null where threads take turns (virtual time)
 };
 
 // The services of the OS this program was built for; they live as long as

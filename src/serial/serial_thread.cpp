@@ -2,6 +2,7 @@
 
 #include "console/console_ui.h"
 #include "core/context.h"
+#include "core/scheduling.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "strokes/logs.h"
@@ -231,6 +232,7 @@ bool serial_thread_event(Context& c) {
 }
 
 void run_serial_thread(Context& c) {
+    ask_for_realtime(c, TimingThread::Serial);
     serial_thread_start(c);
     while (!c.serial.thread_ended) {
         if (!serial_thread_event(c)) break;

@@ -5,6 +5,7 @@
 #include "console/bignumber.h"
 #include "console/console_ui.h"
 #include "core/context.h"
+#include "core/scheduling.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"
@@ -175,6 +176,7 @@ void startup(Context& c, const ProgramOptions& options) {
     report_port_latency(c);
     for (std::int32_t i = 1; i <= kMaxSensors; ++i) c.strokes.key_pending[i] = false;
     c.autoring.row = -6;
+    ask_for_realtime(c, TimingThread::MainLoop);
     prepare_service_loop(c);
 }
 

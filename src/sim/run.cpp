@@ -50,6 +50,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.files = files_.get();
     plat_.process = process_.get();
     plat_.network = env_.network ? env_.network : native.network;
+    plat_.scheduling = vthreads_ || !env_.scheduling ? nullptr : native.scheduling;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
     ctx_ = make_context(plat_);

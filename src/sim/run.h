@@ -29,6 +29,7 @@ struct SimEnvironment {
     // (tests and benchmarks).
     bool embedded = false;
     bool keep_stderr = false;               // standard error not into the run log
+    bool scheduling = true;  // in real time, the threads ask the system for real-time scheduling
     std::function<void(const std::string&)> print;  // the closing report; null: not printed
     // Virtual time only: run on the main thread at each of its waits and
     // clock reads (see VirtualTime::on_main_thread).

@@ -114,6 +114,11 @@ def first_run_signals_mode(suite, run):
     errors = delivery_errors(suite, second, keys,
                              [(HAND_MS if i % 2 == 0 else BACK_MS) + half_signal_ms for i in range(strokes)])
     judge_timing(suite, "signals mode: key delay from the second sensor", range(strokes), errors, 20, GROSS_KEY_MS)
+    # Each timing thread says what scheduling it was given.
+    sched = [line for line in run.log().splitlines() if line.startswith(("Comm thread scheduling: ", "Main loop scheduling: "))]
+    check(len(sched) == 2, f"the run log's scheduling lines: {sched}")
+    for line in sched:
+        suite.note(line)
     prog.answer("[Q] Quit.", "q")
     check(prog.wait_exit() == 0, "exit code after Q")
 

@@ -93,6 +93,32 @@ private:
     std::vector<std::thread> real_;
 };
 
+// Each way answers as set (refused unless told); the ways asked are recorded
+// in order ("realtime critical", "broker high", "raise high", "lock").
+class FakeScheduling : public platform::Scheduling {
+public:
+    platform::Result<std::string> realtime(platform::Urgency u) override { return ask("realtime", u, realtime_answer); }
+    platform::Result<std::string> realtime_by_broker(platform::Urgency u) override { return ask("broker", u, broker_answer); }
+    platform::Result<std::string> raise(platform::Urgency u) override { return ask("raise", u, raise_answer); }
+    platform::Result<std::string> lock_memory() override { return ask("lock", std::nullopt, lock_answer); }
+    std::string how_to_allow() override { return "ask the fake"; }
+
+    platform::Result<std::string> realtime_answer = platform::not_supported("realtime");
+    platform::Result<std::string> broker_answer = platform::not_supported("broker");
+    platform::Result<std::string> raise_answer = platform::not_supported("raise");
+    platform::Result<std::string> lock_answer = platform::not_supported("lock");
+    std::vector<std::string> calls;
+
+private:
+    platform::Result<std::string> ask(const char* way, std::optional<platform::Urgency> u,
+                                      const platform::Result<std::string>& answer) {
+        std::lock_guard<std::mutex> g(mu_);
+        calls.push_back(std::string(way) + (!u ? "" : *u == platform::Urgency::Critical ? " critical" : " high"));
+        return answer;
+    }
+    std::mutex mu_;
+};
+
 // ---- serial ----------------------------------------------------------------
 
 // One port's script: modem-status words that hold from a time on, and bytes
@@ -342,6 +368,7 @@ struct FakePlatform {
     FakeFiles files;
     FakeProcess process;
     FakeWait wait{clock, console, serial};
+    FakeScheduling scheduling;
     platform::Platform plat;
 };
 

@@ -251,6 +251,8 @@ TEST(RealThread, RecordsAScriptedTimelineAndEndsWhenThePortIsGone) {
     EXPECT_EQ(h.c().serial.ring_head.load(), 20);
     for (int k = 1; k <= 20; ++k) EXPECT_EQ(h.c().serial.event_time_us[k], 100000 * k);
     EXPECT_EQ(h.c().serial.port_lost_at.load(), 2);
+    // The thread asked for its own scheduling (MMCSS registers the caller).
+    EXPECT_EQ(h.fp.scheduling.calls.front(), "realtime critical");
 }
 
 }  // namespace

@@ -50,6 +50,7 @@ TEST(Program, RunsFromAStoredSettingsFileToQuitAndTurnsCharactersIntoKeys) {
     EXPECT_NE(log.find("Other program options are "), std::string::npos);
     EXPECT_EQ(count_of(log, "Processed sensor data"), 1);  // the 8 s pause wrote the first touch's log
     EXPECT_NE(log.find("Interface terminated by User - closing..."), std::string::npos);
+    EXPECT_NE(log.find("Main loop scheduling: not real-time, normal priority; ask the fake"), std::string::npos);
     // The service screen.
     EXPECT_TRUE(ScreenHas(r.h.c().screen, 1, 1, "Quennick v0.8.2d3 (04 Jan 2021)"));
     EXPECT_TRUE(ScreenHas(r.h.c().screen, 2, 1, "[C] PERMANENT Changes to program configuration."));

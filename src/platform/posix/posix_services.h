@@ -38,6 +38,27 @@ public:
     Result<void> raise_timer_resolution() override;
 };
 
+// The serial thread's SCHED_FIFO priority: below the kernel's interrupt
+// threads (priority 50 on PREEMPT_RT), so the interrupt that reports a line
+// change is never held up by the thread that waits for it, and above every
+// ordinary (SCHED_OTHER) thread.
+inline constexpr int kFifoPriority = 45;
+
+// SCHED_FIFO within RLIMIT_RTPRIO, RealtimeKit over the system bus, a nice
+// value, mlockall (scheduling.cpp).
+class PosixScheduling : public Scheduling {
+public:
+    Result<std::string> realtime(Urgency u) override;
+    Result<std::string> realtime_by_broker(Urgency u) override;
+    Result<std::string> raise(Urgency u) override;
+    Result<std::string> lock_memory() override;
+    std::string how_to_allow() override;
+
+private:
+    std::mutex broker_mu_;
+    std::string broker_unusable_;  // set once the bus or the broker has failed: not asked again
+};
+
 class PosixFiles : public Files {
 public:
     Result<void> make_dir(const std::string& path) override;

@@ -85,11 +85,6 @@ namespace {
 // SIGRTMIN for itself, so any offset from SIGRTMIN is ours.
 int suspend_signal() { return SIGRTMIN + 4; }
 
-// Below the kernel's interrupt threads (priority 50 on PREEMPT_RT), so the
-// interrupt that reports a line change is never held up by the thread that
-// waits for it, and above every ordinary (SCHED_OTHER) thread.
-constexpr int kFifoPriority = 45;
-
 void futex_wait(std::atomic<int>* word, int value) {
     syscall(SYS_futex, reinterpret_cast<int*>(word), FUTEX_WAIT_PRIVATE, value, nullptr,
             nullptr, 0);

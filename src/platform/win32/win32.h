@@ -45,5 +45,6 @@ std::unique_ptr<Windows> make_windows();
 std::unique_ptr<Files> make_files();
 std::unique_ptr<Process> make_process();
 std::unique_ptr<Network> make_network();
+std::unique_ptr<Scheduling> make_scheduling();
 
 }  // namespace qn::platform::win32

@@ -1,10 +1,15 @@
 // The clock and the threads through the real calls.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <fstream>
 #include <memory>
 #include <thread>
 
@@ -16,6 +21,7 @@ namespace {
 
 using namespace qn::platform;
 using qn::posixtest::now_us;
+using qn::posixtest::TempDir;
 
 TEST(PosixClock, CountsNanosecondsAtTheRateOfTheSteadyClock) {
     posix::PosixClock clock;
@@ -158,6 +164,79 @@ TEST_F(PosixThreadsTest, SleepLastsAtLeastItsTimeEvenWhenSuspendedMeanwhile) {
     while (slept.load() == 0) threads.sleep_ms(5);
     EXPECT_GE(slept.load(), 100000);
     EXPECT_TRUE(threads.raise_timer_resolution().ok());
+}
+
+// The real calls, each on a thread of its own. As root (CAP_SYS_NICE,
+// CAP_IPC_LOCK) each is granted; elsewhere each refusal names its call.
+TEST(PosixScheduling, EachWayIsGrantedOrItsRefusalNamesTheCall) {
+    posix::PosixScheduling s;
+    std::thread([&] {
+        auto fifo = s.realtime(Urgency::Critical);
+        if (fifo.ok())
+            EXPECT_EQ(sched_getscheduler(0), SCHED_FIFO | SCHED_RESET_ON_FORK) << fifo.value();
+        else
+            EXPECT_EQ(fifo.error().rfind("sched_setscheduler(SCHED_FIFO, 45): ", 0), 0u) << fifo.error();
+        auto nice = s.raise(Urgency::High);
+        if (nice.ok())
+            EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), -5) << nice.value();
+        else
+            EXPECT_EQ(nice.error().rfind("setpriority(nice -5): ", 0), 0u) << nice.error();
+    }).join();
+    auto lock = s.lock_memory();
+    if (lock.ok()) {
+        std::ifstream status("/proc/self/status");
+        std::string line;
+        while (std::getline(status, line) && line.rfind("VmLck:", 0) != 0) {
+        }
+        EXPECT_NE(line, "VmLck:\t       0 kB") << lock.value();
+    } else {
+        EXPECT_EQ(lock.error().rfind("mlockall: ", 0), 0u) << lock.error();
+    }
+}
+
+// A real-time thread that stops waiting is put back to normal scheduling
+// within a fraction of a second (RLIMIT_RTTIME), not killed, and not left
+// holding a processor.
+TEST(PosixScheduling, AThreadThatRunsAwayAtRealTimePriorityIsPutBack) {
+    posix::PosixScheduling s;
+    bool granted = false;
+    std::int64_t ran_us = 0;
+    std::thread([&] {
+        granted = s.realtime(Urgency::High).ok();
+        const std::int64_t t0 = now_us();
+        while (granted && (sched_getscheduler(0) & ~SCHED_RESET_ON_FORK) != SCHED_OTHER && now_us() - t0 < 3000000) {
+        }
+        ran_us = now_us() - t0;
+    }).join();
+    if (!granted) GTEST_SKIP() << "no real-time scheduling for this user";
+    EXPECT_LT(ran_us, 2000000);
+}
+
+// Start-up is never held long by a system bus that is missing or does not
+// answer, and a broker that failed so is not asked again.
+TEST(PosixScheduling, AMissingOrSilentBusRefusesTheBrokerSoonAndOnce) {
+    TempDir dir;
+    const int silent = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", dir.file("bus").c_str());
+    ASSERT_EQ(bind(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(silent, 4), 0);
+    for (const std::string& bus : {dir.file("none"), dir.file("bus")}) {
+        setenv("DBUS_SYSTEM_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
+        posix::PosixScheduling s;
+        const std::int64_t t0 = now_us();
+        auto r = s.realtime_by_broker(Urgency::Critical);
+        EXPECT_LT(now_us() - t0, 5000000) << bus;
+        ASSERT_FALSE(r.ok()) << bus;
+        EXPECT_EQ(r.error().rfind("RealtimeKit: ", 0), 0u) << r.error();
+        const std::int64_t t1 = now_us();
+        EXPECT_EQ(s.realtime_by_broker(Urgency::High).error(), r.error());
+        EXPECT_LT(now_us() - t1, 100000) << bus;
+        qn::timing::print_figure("broker refused (" + r.error() + ") after", static_cast<double>(t1 - t0) / 1000, "ms");
+    }
+    unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+    close(silent);
 }
 
 }  // namespace
