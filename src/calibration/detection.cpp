@@ -196,6 +196,7 @@ void FINDACTIVEPORTS(Context& c) {
     while (!key_waiting(c)) {
         for (std::int32_t i = 1; i <= port_count(c); ++i)
             if (handle_of(c, i) != 0 && !k.SIGNALSMODEARR[i]) SEEKSERIALSIGNALEVENTS(c, i);
+        if (c.plat.console->input_ended()) end_for_closed_keyboard(c);
         // No thread watches the lines yet: they are read every millisecond.
         wait_for(c, 1, platform::WAKE_CONSOLE);
     }

@@ -82,7 +82,8 @@ void MYHALT(Context& c, std::int32_t code, std::string_view message) {
     c.FOOERROR.flush();
     c.screen.write(s);
     KILLSERIALTHREAD(c);
-    (void)read_line(c);
+    bool ended = false;
+    (void)read_line(c, &ended);
     c.screen.textcolor(WHITE);
     // Callers pass codes above 10 only when the port is open.
     if (code > 10 && c.serial.SERIALHANDLE != 0) {
@@ -115,10 +116,35 @@ char READNORMALKEYCHAR(Context& c) {
 // A prompt waits for the key itself, looking round ten times a second.
 constexpr std::int32_t kKeyLookMs = 100;
 
-char WAITFORKEYSTROKEANDRETURNNORMALKEY(Context& c) {
+// Waits for a key; false when the keyboard has closed instead.
+static bool await_key(Context& c) {
     c.screen.present();
-    while (!c.plat.console->key_waiting()) wait_for_key(c, kKeyLookMs);
+    while (!c.plat.console->key_waiting()) {
+        if (c.plat.console->input_ended()) return false;
+        wait_for_key(c, kKeyLookMs);
+    }
+    return true;
+}
+
+char WAITFORKEYSTROKEANDRETURNNORMALKEY(Context& c) {
+    if (!await_key(c)) end_for_closed_keyboard(c);
     return READNORMALKEYCHAR(c);
+}
+
+bool key_to_go_on(Context& c) {
+    if (!await_key(c)) return false;
+    (void)READNORMALKEYCHAR(c);
+    return true;
+}
+
+void end_for_closed_keyboard(Context& c) {
+    const std::string s = "The keyboard has closed, so no answer can come - closing...";
+    c.screen.textcolor(YELLOW);
+    c.screen.writeln(s);
+    c.FOOERROR.writeln(s);
+    if (c.core.TIMERON) STOPTHETIMER(c);
+    KILLSERIALTHREAD(c);
+    end_process(c, 1);
 }
 
 void wait_for_key(Context& c, std::int32_t ms) {
@@ -133,12 +159,15 @@ void CLEARKEYBUFFER(Context& c) {
 // Line input as a console gives it: typed characters are echoed at the
 // cursor, Backspace takes one back, Esc clears the line, Enter ends it.
 // Ctrl-C quits here as everywhere else.
-std::string read_line(Context& c) {
+std::string read_line(Context& c, bool* ended) {
     std::string line;
     c.screen.cursor_visible(true);
     for (;;) {
-        c.screen.present();
-        while (!c.plat.console->key_waiting()) wait_for_key(c, kKeyLookMs);
+        if (!await_key(c)) {
+            if (ended == nullptr) end_for_closed_keyboard(c);
+            *ended = true;
+            break;
+        }
         int k = c.plat.console->read_key();
         if (k == 0) {
             (void)c.plat.console->read_key();

@@ -21,10 +21,17 @@ void LOWSCRATCHWINDOWCLS(Context& c);
 // Ends the program when ch is Ctrl-C, Esc or Q (either case).
 void QTERMINATE(Context& c, char ch);
 char READNORMALKEYCHAR(Context& c);
+// Waits for a key. Once the keyboard has closed no answer can come, and
+// every question ends the program (end_for_closed_keyboard).
 char WAITFORKEYSTROKEANDRETURNNORMALKEY(Context& c);
+// A key to go on (Q still quits); false, at once, when the keyboard has closed.
+bool key_to_go_on(Context& c);
+[[noreturn]] void end_for_closed_keyboard(Context& c);
 void CLEARKEYBUFFER(Context& c);
 // One line typed at the console, echoed at the cursor, without its Enter.
-std::string read_line(Context& c);
+// With ended given, a keyboard that closes ends the line and sets *ended;
+// without, it ends the program.
+std::string read_line(Context& c, bool* ended = nullptr);
 std::int32_t READSTR2LONGINT(Context& c);
 std::string REMOVEUNDERLINEFROMSTRING(std::string_view s);
 [[noreturn]] void MYHALT(Context& c, std::int32_t code, std::string_view message);

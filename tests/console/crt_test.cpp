@@ -112,6 +112,23 @@ TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
     EXPECT_THROW(CLEARKEYBUFFER(c), ProgramExit);
 }
 
+// Once the keyboard has closed a question ends the program, rather than
+// wait for ever; a pause goes on.
+TEST(KeyReads, AClosedKeyboardEndsAQuestionButNotAPause) {
+    Harness h;
+    h.fp.console.input_closed = true;
+    h.fp.console.type("k");
+    EXPECT_TRUE(key_to_go_on(h.c()));  // typed before it closed
+    EXPECT_FALSE(key_to_go_on(h.c()));
+    try {
+        (void)READSTR2LONGINT(h.c());
+        ADD_FAILURE();
+    } catch (const ProgramExit& e) {
+        EXPECT_EQ(e.code, 1);
+    }
+    EXPECT_NE(h.log().find("The keyboard has closed, so no answer can come - closing...\r\n"), std::string::npos);
+}
+
 TEST(IntegerPrompt, AnswersAndRetries) {
     Harness h;
     Context& c = h.c();
@@ -158,8 +175,10 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         const char* message;
         int exit_code;
         bool port_closed;
+        bool keyboard_closed = false;  // no Enter can come: the stop goes on without it
     } cases[] = {
         {95, "Open \\\\.\\COM3 failed - check COM port connection", 95, true},
+        {96, "z", 96, true, true},
         {10, "", 10, false},
         {0, "x", 0, false},
         {-5, "y", 0, false},
@@ -170,7 +189,8 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         h.fp.serial.add_port("COM3");
         c.serial.SERIALHANDLE = h.fp.serial.open("\\\\.\\COM3").value();
         c.core.TIMERON = true;
-        h.fp.console.type_line("");
+        h.fp.console.input_closed = k.keyboard_closed;
+        if (!k.keyboard_closed) h.fp.console.type_line("");
         try {
             MYHALT(c, k.code, k.message);
             ADD_FAILURE();
