@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "config/bounds.h"
 #include "config/configfile.h"
 #include "console/crt.h"
 #include "core/context.h"
@@ -47,6 +48,26 @@ std::int32_t read_number_in(Context& c, std::int32_t lo, std::int32_t hi) {
     }
 }
 
+// A new value for a numeric setting, within its range (config/bounds.h):
+// Enter keeps the value it has, a number beyond the range is asked for
+// again, and Q quits.
+std::int32_t read_setting(Context& c, const char* key, std::int32_t current) {
+    const SettingRange& r = *setting_range(key);
+    const std::string range = range_text(c, r);
+    const bool keepable = current >= r.lo && current <= range_top(c, r);
+    const std::string keep = keepable ? ", Enter keeps " + str(current) : "";
+    c.screen.writeln("(" + range + keep + ")");
+    for (;;) {
+        const std::string line = read_line(c);
+        if (keepable && line.find_first_not_of(' ') == std::string::npos) return current;
+        std::int32_t v = 0;
+        std::size_t bad = 0;
+        if (parse_int32(line, &v, &bad) && v >= r.lo && v <= range_top(c, r)) return v;
+        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') QTERMINATE(c, 'Q');
+        c.screen.writeln("Give a whole number in " + range + keep);
+    }
+}
+
 void change_target_entry(Context& c) {
     Screen& s = c.screen;
     s.textcolor(YELLOW);
@@ -79,14 +100,15 @@ void show_sensing_points(Context& c, const TARGETPROGRAMARRTYPE& e) {
     }
 }
 
-void change_field(Context& c, TARGETPROGRAMARRTYPE& e, SensingPoint& sp, std::int32_t field) {
+void change_field(Context& c, SensingPoint& sp, std::int32_t field) {
     Screen& s = c.screen;
     switch (field) {
     case 1:
         s.textcolor(YELLOW);
-        s.writeln("Input new sensing point to use (1.. " + str(e.TSENSORSACTIVE) + ")");
-        // An entry without active points still has point 1.
-        sp.WSNUM = read_number_in(c, 1, e.TSENSORSACTIVE < 1 ? 1 : e.TSENSORSACTIVE);
+        // The sensor of the bell that sends the key: one of the bell's sensors.
+        s.writeln("Input new sensing point to use (1.. " +
+                  str(static_cast<std::int64_t>(range_top(c, *setting_range("whichsensor")))) + ")");
+        sp.WSNUM = read_setting(c, "whichsensor", sp.WSNUM);
         s.textcolor(WHITE);
         break;
     case 2:
@@ -95,7 +117,7 @@ void change_field(Context& c, TARGETPROGRAMARRTYPE& e, SensingPoint& sp, std::in
         break;
     case 3:
         s.writeln("Input new handstroke key delay (ms)");
-        sp.WDELAYHAND = READSTR2LONGINT(c);
+        sp.WDELAYHAND = read_setting(c, "keydelayhand", sp.WDELAYHAND);
         break;
     case 4:
         s.writeln("Input new backstroke key to send");
@@ -103,7 +125,7 @@ void change_field(Context& c, TARGETPROGRAMARRTYPE& e, SensingPoint& sp, std::in
         break;
     default:
         s.writeln("Input new backstroke key delay (ms)");
-        sp.WDELAYBACK = READSTR2LONGINT(c);
+        sp.WDELAYBACK = read_setting(c, "keydelayback", sp.WDELAYBACK);
         break;
     }
 }
@@ -127,7 +149,7 @@ void READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(Context& c, std::int32_t progTo
             return;
         }
         SensingPoint& sp = e.TWHICHSENSORARR[(n - 1) / 5 + 1];
-        change_field(c, e, sp, (n - 1) % 5 + 1);
+        change_field(c, sp, (n - 1) % 5 + 1);
         s.writeln("Now sensing point=" + str(sp.WSNUM) + " handstrokekey=" + key_text(sp.WKEYHAND) +
                   " & delay=" + str(sp.WDELAYHAND) + " backstrokekey=" + key_text(sp.WKEYBACK) +
                   " & delay=" + str(sp.WDELAYBACK));
@@ -148,7 +170,7 @@ void SETSWITCHBOUNCEDELAY(Context& c) {
     s.writeln();
     if (upper(key) == 'Y') {
         s.writeln("Enter new value integer>=0");
-        c.cfg.SWITCHBOUNCEDELAY = READSTR2LONGINT(c);
+        c.cfg.SWITCHBOUNCEDELAY = read_setting(c, "switchbouncedelay", c.cfg.SWITCHBOUNCEDELAY);
         s.textcolor(WHITE);
         c.FOOERROR.writeln("Switch calibration changes to " + str(c.cfg.SWITCHBOUNCEDELAY));
     } else {

@@ -2,6 +2,7 @@
 
 #include "autoring/driver.h"
 #include "autoring/setup.h"
+#include "config/bounds.h"
 #include "console/bignumber.h"
 #include "console/crt.h"
 #include "core/context.h"
@@ -28,8 +29,6 @@ bool is_command(char ch) {
     }
 }
 
-std::int32_t lowered(std::int32_t v) { return v < 20 ? 0 : v - 20; }
-
 void show_delays(Context& c) {
     KeyoutState& k = c.keyout;
     for (std::int32_t i = 1; i <= k.SENSORSACTIVE && i <= MAXSENSORS; ++i) {
@@ -41,12 +40,19 @@ void show_delays(Context& c) {
 
 void change_delays(Context& c, bool hand, std::int32_t step) {
     KeyoutState& k = c.keyout;
+    bool cut = false;
+    auto move = [&](std::int32_t& delay) {
+        const std::int32_t moved = stepped_key_delay(delay, step);
+        cut |= moved != std::int64_t{delay} + step;
+        delay = moved;
+    };
     for (std::int32_t i = 1; i <= k.SENSORSACTIVE && i <= MAXSENSORS; ++i) {
         SensingPoint& p = k.WHICHSENSORARR2[i];
-        if (hand) p.WDELAYHAND = step > 0 ? p.WDELAYHAND + step : lowered(p.WDELAYHAND);
-        p.WDELAYBACK = step > 0 ? p.WDELAYBACK + step : lowered(p.WDELAYBACK);
+        if (hand) move(p.WDELAYHAND);
+        move(p.WDELAYBACK);
     }
     show_delays(c);
+    if (cut) c.screen.writeln("Key delays stay within " + range_text(c, *setting_range("keydelayhand")) + " ms");
 }
 
 // The target must hold the focus before the other bells start: "A" was
