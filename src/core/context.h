@@ -65,6 +65,10 @@ struct CoreState {
     bool TIMERON = false;
     bool TERMINATEPROGRAM = false;
     bool AUTOBELLSETUPFLAG = false;
+    // The last settings read: lines it named as unusable, and whether the
+    // target program is still to be asked (no usable program line).
+    std::int32_t settings_problems = 0;
+    bool target_unknown = false;
 };
 
 // The stopwatch lives as long as the process: the serial thread may read it

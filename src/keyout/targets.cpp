@@ -1,5 +1,6 @@
 #include "keyout/targets.h"
 
+#include <algorithm>
 #include <array>
 
 #include "console/textsink.h"
@@ -40,28 +41,44 @@ constexpr std::array<TargetDefault, MAXTARGETPROGS + 1> kDefaults = {{
 
 }  // namespace
 
+TARGETPROGRAMARRTYPE default_target_entry(int index, std::int32_t sensors) {
+    TARGETPROGRAMARRTYPE e;
+    const TargetDefault& d = kDefaults[static_cast<std::size_t>(index)];
+    e.TSENSORSACTIVE = 1;
+    e.TTARGETPROGRAM = d.name;
+    e.TTARGETPROGRAM2 = d.window;
+    e.TFINDINGANDGOINGTOWINDOW = d.find;
+    e.TRESTRICTEDVERSION = d.restricted;
+    e.TUSEDOUBLEDSEND = USEDOUBSENDDEFAULT;
+    e.TDOUBLESTRIKEDELAY = DOUBLESTRIKEDELAYDEFAULT;
+    SensingPoint& p = e.TWHICHSENSORARR[1];
+    p.WSNUM = d.sensor_is_last ? sensors : 1;
+    p.WKEYHAND = d.key;
+    p.WKEYBACK = d.key;
+    p.WDELAYHAND = sensors == 1 ? d.delay_one : d.delay_more;
+    p.WDELAYBACK = p.WDELAYHAND;
+    return e;
+}
+
 void SETTARGETPROGRAMDEFAULTPARAMETERS(Context& c) {
     KeyoutState& k = c.keyout;
     const std::int32_t sensors = c.cfg.SENSORNUM;
     k.SENSORSACTIVE = 1;
     for (int i = 0; i <= MAXTARGETPROGS; ++i) {
         TARGETPROGRAMARRTYPE& e = k.TARGETPROGRAMARR[i];
-        const TargetDefault& d = kDefaults[static_cast<std::size_t>(i)];
-        e.TSENSORSACTIVE = 1;
-        for (std::int32_t j = 1; j <= sensors && j <= MAXSENSORS; ++j) e.TWHICHSENSORARR[j] = SensingPoint{};
-        e.TTARGETPROGRAM = d.name;
-        e.TTARGETPROGRAM2 = d.window;
-        e.TFINDINGANDGOINGTOWINDOW = d.find;
-        e.TRESTRICTEDVERSION = d.restricted;
-        e.TUSEDOUBLEDSEND = USEDOUBSENDDEFAULT;
-        e.TDOUBLESTRIKEDELAY = DOUBLESTRIKEDELAYDEFAULT;
-        SensingPoint& p = e.TWHICHSENSORARR[1];
-        p.WSNUM = d.sensor_is_last ? sensors : 1;
-        p.WKEYHAND = d.key;
-        p.WKEYBACK = d.key;
-        p.WDELAYHAND = sensors == 1 ? d.delay_one : d.delay_more;
-        p.WDELAYBACK = p.WDELAYHAND;
+        TARGETPROGRAMARRTYPE d = default_target_entry(i, sensors);
+        // Sensing points beyond the bell's sensors keep what they held.
+        for (std::int32_t j = std::max<std::int32_t>(sensors, 1) + 1; j <= MAXSENSORS; ++j)
+            d.TWHICHSENSORARR[j] = e.TWHICHSENSORARR[j];
+        e = d;
     }
+}
+
+bool is_target_name(const std::string& name) {
+    if (name == "Open") return true;
+    for (int i = 1; i <= MAXTARGETPROGS; ++i)
+        if (name == kDefaults[static_cast<std::size_t>(i)].name) return true;
+    return false;
 }
 
 std::uint8_t CONVERTPROGRAMNAMETOPROGRAMIDX(Context& c, const std::string& name) {

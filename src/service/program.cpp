@@ -80,6 +80,26 @@ void check_stored_port(Context& c) {
     c.screen.clrscr();
 }
 
+// What the settings reader named stays on the screen until the ringer has
+// read it; with no keyboard the program goes on.
+void let_settings_problems_be_read(Context& c) {
+    if (c.core.settings_problems == 0) return;
+    c.screen.textcolor(YELLOW);
+    c.screen.writeln("Press any key to go on with these settings [or Q to quit]");
+    c.screen.textcolor(WHITE);
+    (void)key_to_go_on(c);
+}
+
+// The settings name no target program the table knows: the ringer chooses,
+// and the file keeps the choice.
+void ask_target(Context& c) {
+    c.core.target_unknown = false;
+    c.screen.clrscr();
+    CHOOSEWINDOWTARGET(c);
+    (void)WRITECONFIGFILE(c);
+    c.screen.clrscr();
+}
+
 void find_target_window(Context& c) {
     while (FINDHANDLEFORTARGETWINDOW(c) == 'P') {
         FULLWINDOW(c);
@@ -124,8 +144,10 @@ void startup(Context& c, const std::vector<std::string>& args) {
 
     c.core.FNAMEFI = PROGRAM_VERSION;
     c.core.GOTCONFIGFILE = READCONFIGFILE(c, c.core.FNAMEFI + ".ini");
+    let_settings_problems_be_read(c);
     if (c.core.GOTCONFIGFILE) check_stored_port(c);
     if (!c.core.GOTCONFIGFILE) {
+        c.core.target_unknown = false;  // calibration asks for it
         WRITESTARTUPTEXT(c);
         CALIBRATE(c, true);
     }
@@ -133,6 +155,8 @@ void startup(Context& c, const std::vector<std::string>& args) {
         c.screen.writeln("bespoke settings read");
         c.FOOERROR.writeln("bespoke settings read");
     }
+    let_settings_problems_be_read(c);
+    if (c.core.target_unknown) ask_target(c);
     MYFLUSH(c);
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.

@@ -55,7 +55,7 @@ void fill_everything(Context& c, bool odd) {
     s.SWITCHBOUNCEDELAY = 41;
     s.TRANSIENTSIGNALSDELAY = 3;
     s.SIGNALSTARTSOFF = odd;
-    s.SENSORNUM = 2;
+    s.SENSORNUM = MAXSENSORS;
     s.MEANSIGNALLENGTH = 27;
     s.USINGHANDBELLS = false;
     s.OFFANDONARESIGNALS = !odd;
@@ -73,11 +73,11 @@ void fill_everything(Context& c, bool odd) {
         e.TDOUBLESTRIKEDELAY = 300 + i;
         for (int j = 1; j <= e.TSENSORSACTIVE; ++j) {
             SensingPoint& p = e.TWHICHSENSORARR[j];
-            p.WSNUM = i * 100 + j;
+            p.WSNUM = (i * 7 + j) % MAXSENSORS + 1;
             p.WKEYHAND = static_cast<char>('a' + j);
-            p.WDELAYHAND = i * 1000 + j;
+            p.WDELAYHAND = i * 100 + j;
             p.WKEYBACK = static_cast<char>('A' + j);
-            p.WDELAYBACK = -(i * 1000 + j);
+            p.WDELAYBACK = 2000 - (i * 100 + j);
         }
     }
 }
@@ -156,16 +156,17 @@ TEST(ConfigWrite, EverySettingReadsBackUnchanged) {
 TEST(ConfigWrite, SpaceRatioBoundsReadBackBitForBit) {
     Harness h;
     name_the_file(h.c());
-    for (double v : {0.6, 1.7, 1.0 / 3.0, DBL_TRUE_MIN, 1e-310, DBL_MIN, DBL_MAX, -0.0, -123456789.125}) {
+    h.c().cfg.SENSORNUM = 1;
+    for (double v : {0.6, 0.99, 1.0 / 3.0, DBL_TRUE_MIN, 1e-310, DBL_MIN, -0.0, 0.0}) {
         SCOPED_TRACE(v);
         h.c().cfg.SPACERATIOLOWERBOUND = v;
-        h.c().cfg.SPACERATIOUPPERBOUND = -v;
+        h.c().cfg.SPACERATIOUPPERBOUND = 10 - v * 9;
         ASSERT_TRUE(WRITECONFIGFILE(h.c()));
         h.c().cfg.SPACERATIOLOWERBOUND = 99;
         h.c().cfg.SPACERATIOUPPERBOUND = 99;
         ASSERT_TRUE(READCONFIGFILE(h.c(), kMain));
         EXPECT_EQ(bits(h.c().cfg.SPACERATIOLOWERBOUND), bits(v));
-        EXPECT_EQ(bits(h.c().cfg.SPACERATIOUPPERBOUND), bits(-v));
+        EXPECT_EQ(bits(h.c().cfg.SPACERATIOUPPERBOUND), bits(10 - v * 9));
     }
 }
 
