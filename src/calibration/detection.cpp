@@ -195,7 +195,7 @@ void FINDACTIVEPORTS(Context& c) {
     c.FOOERROR.writeln("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
     while (!key_waiting(c)) {
         for (std::int32_t i = 1; i <= port_count(c); ++i)
-            if (handle_of(c, i) != 0 && !k.SIGNALSMODEARR[i]) SEEKSERIALSIGNALEVENTS(c, i);
+            if (handle_of(c, i) != 0 && !k.SIGNALSMODEARR[i] && !k.lines_unreadable[i]) SEEKSERIALSIGNALEVENTS(c, i);
         if (c.plat.console->input_ended()) end_for_closed_keyboard(c);
         // No thread watches the lines yet: they are read every millisecond.
         wait_for(c, 1, platform::WAKE_CONSOLE);

@@ -37,6 +37,7 @@ bool survey_port(Context& c, std::int32_t i) {
     SerialState& s = c.serial;
     CalibrationState& k = c.calib;
     c.cfg.COMPORTNAME = c.plat.serial->device_name(s.PORTNAME[i]);
+    k.lines_unreadable[i] = false;
     s.SERIALHANDLEARR[i] = open_serial_port(c, c.cfg.COMPORTNAME);
     const PortHandle h = s.SERIALHANDLEARR[i];
     if (h == 0) return false;
@@ -45,23 +46,28 @@ bool survey_port(Context& c, std::int32_t i) {
     c.FOOERROR.flush();
     (void)set_service_settings(c, h);  // reports its own failures to the log
 
-    // Some virtual and Bluetooth ports open but refuse the modem status: no
-    // bell can be found on their lines, and the bell may be on another port.
+    // Some virtual and Bluetooth ports, and a pty under Wine, open but refuse
+    // the modem status: no bell can be found on their lines, but an
+    // interface box on the data line needs none.
     auto word = c.plat.serial->modem_status(h);
+    k.lines_unreadable[i] = !word.ok();
     if (!word.ok()) {
         c.FOOERROR.writeln(word.error());
-        leave_out(c, i, "its modem status cannot be read");
-        return false;
+        const std::string s = str(i) + " " + c.cfg.COMPORTNAME +
+                              " serviceable for data only - its modem lines cannot be read";
+        c.screen.writeln(s);
+        c.FOOERROR.writeln(s);
+    } else {
+        k.CTSBOLDARR[i] = (word.value() & platform::MS_CTS_ON) != 0;
+        k.DSRBOLDARR[i] = (word.value() & platform::MS_DSR_ON) != 0;
+        k.CDBOLDARR[i] = (word.value() & platform::MS_RLSD_ON) != 0;
+        k.RIBOLDARR[i] = (word.value() & platform::MS_RING_ON) != 0;
+        const bool all_off = !k.CTSBOLDARR[i] && !k.DSRBOLDARR[i] && !k.CDBOLDARR[i] && !k.RIBOLDARR[i];
+        c.screen.write(str(i) + " " + c.cfg.COMPORTNAME + " serviceable");
+        c.screen.writeln(std::string(" CTS=") + CHB(k.CTSBOLDARR[i]) + " DSR=" + CHB(k.DSRBOLDARR[i]) +
+                         " CD=" + CHB(k.CDBOLDARR[i]) + " RI=" + CHB(k.RIBOLDARR[i]) +
+                         " All=F =>OK to use=" + CHB(all_off));
     }
-    k.CTSBOLDARR[i] = (word.value() & platform::MS_CTS_ON) != 0;
-    k.DSRBOLDARR[i] = (word.value() & platform::MS_DSR_ON) != 0;
-    k.CDBOLDARR[i] = (word.value() & platform::MS_RLSD_ON) != 0;
-    k.RIBOLDARR[i] = (word.value() & platform::MS_RING_ON) != 0;
-    const bool all_off = !k.CTSBOLDARR[i] && !k.DSRBOLDARR[i] && !k.CDBOLDARR[i] && !k.RIBOLDARR[i];
-    c.screen.write(str(i) + " " + c.cfg.COMPORTNAME + " serviceable");
-    c.screen.writeln(std::string(" CTS=") + CHB(k.CTSBOLDARR[i]) + " DSR=" + CHB(k.DSRBOLDARR[i]) +
-                     " CD=" + CHB(k.CDBOLDARR[i]) + " RI=" + CHB(k.RIBOLDARR[i]) +
-                     " All=F =>OK to use=" + CHB(all_off));
 
     // A device that keeps sending (a GPS, another interface) owns the port.
     ZEROBAGLEYDATSINGLE(c, i);

@@ -290,6 +290,8 @@ struct CalibrationState {
     Arr<Arr<char, 1, 255>, 1, MAXSERIALPORTS> CHARBUFFER;
     Arr<std::int32_t, 1, MAXSERIALPORTS> DATBOLDARR;
     std::int32_t CURRENTPORTIDX = 0;
+    // Ports whose modem lines cannot be read: only an interface box can be on them.
+    Arr<bool, 1, MAXSERIALPORTS> lines_unreadable;
 
     Arr<std::uint32_t, 1, MAXSERIALPORTS> INITIALSTATUSARR, NOWSTATUSARR;
     Arr<bool, 1, MAXSERIALPORTS> CTSBARR, DSRBARR, CDBARR, RIBARR;
