@@ -12,9 +12,10 @@ namespace {
 
 constexpr double kInt32Max = std::numeric_limits<std::int32_t>::max();
 
-// Times in milliseconds. A key delay longer than the time between two blows
-// of the bell would lose keys, so its top is about one row at a fast pace; a
-// signal length covers the longest the calibration window can measure.
+// Times in milliseconds. A key still waiting at the bell's next blow is lost
+// (the blow takes its place), and two blows of a bell are under 2 s apart at
+// a brisk pace, so a key delay tops out well inside that; a signal length
+// covers the longest the calibration window can measure.
 // Filters (switch bounce, transients) beyond their range would swallow the
 // blows, so such a line is left out rather than cut to the range.
 const SettingRange kRanges[] = {
@@ -27,10 +28,10 @@ const SettingRange kRanges[] = {
     {"spaceratiolowerbound", 0, 0.99, Beyond::LeaveOut},
     {"spaceratioupperbound", 1.01, 10, Beyond::LeaveOut},
     {"sensorsactive", 0, MAXSENSORS, Beyond::LeaveOut},
-    {"doublestrikedelay", 0, 2000, Beyond::Nearest},
+    {"doublestrikedelay", 0, 1000, Beyond::Nearest},
     {"whichsensor", 1, MAXSENSORS, Beyond::LeaveOut},
-    {"keydelayhand", 0, 2000, Beyond::Nearest},
-    {"keydelayback", 0, 2000, Beyond::Nearest},
+    {"keydelayhand", 0, 1000, Beyond::Nearest},
+    {"keydelayback", 0, 1000, Beyond::Nearest},
     {"towerid", 0, kInt32Max, Beyond::LeaveOut},
     {"towerbellj", 0, 16, Beyond::LeaveOut},
     {"towerbellf", 0, 16, Beyond::LeaveOut},

@@ -77,7 +77,7 @@ void fill_everything(Context& c, bool odd) {
             p.WKEYHAND = static_cast<char>('a' + j);
             p.WDELAYHAND = i * 100 + j;
             p.WKEYBACK = static_cast<char>('A' + j);
-            p.WDELAYBACK = 2000 - (i * 100 + j);
+            p.WDELAYBACK = 1000 - (i * 100 + j);
         }
     }
 }

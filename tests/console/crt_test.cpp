@@ -112,23 +112,6 @@ TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
     EXPECT_THROW(CLEARKEYBUFFER(c), ProgramExit);
 }
 
-// Once the keyboard has closed a question ends the program, rather than
-// wait for ever; a pause goes on.
-TEST(KeyReads, AClosedKeyboardEndsAQuestionButNotAPause) {
-    Harness h;
-    h.fp.console.input_closed = true;
-    h.fp.console.type("k");
-    EXPECT_TRUE(key_to_go_on(h.c()));  // typed before it closed
-    EXPECT_FALSE(key_to_go_on(h.c()));
-    try {
-        (void)READSTR2LONGINT(h.c());
-        ADD_FAILURE();
-    } catch (const ProgramExit& e) {
-        EXPECT_EQ(e.code, 1);
-    }
-    EXPECT_NE(h.log().find("The keyboard has closed, so no answer can come - closing...\r\n"), std::string::npos);
-}
-
 TEST(IntegerPrompt, AnswersAndRetries) {
     Harness h;
     Context& c = h.c();

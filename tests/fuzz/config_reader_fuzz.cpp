@@ -21,9 +21,9 @@ bool values_in_range(const qn::Context& c) {
               in(s.SENSORNUM, 0, qn::MAXSENSORS) && in(s.MEANSIGNALLENGTH, 0, 30000) && in(s.SIGNALNUM, 0, 256) &&
               in(s.SPACERATIOLOWERBOUND, 0, 0.99) && in(s.SPACERATIOUPPERBOUND, 1.01, 10);
     for (const qn::TARGETPROGRAMARRTYPE& e : c.keyout.TARGETPROGRAMARR) {
-        ok = ok && in(e.TSENSORSACTIVE, 0, qn::MAXSENSORS) && in(e.TDOUBLESTRIKEDELAY, 0, 2000);
+        ok = ok && in(e.TSENSORSACTIVE, 0, qn::MAXSENSORS) && in(e.TDOUBLESTRIKEDELAY, 0, 1000);
         for (const qn::SensingPoint& p : e.TWHICHSENSORARR)
-            ok = ok && in(p.WSNUM, 0, qn::MAXSENSORS) && in(p.WDELAYHAND, 0, 2000) && in(p.WDELAYBACK, 0, 2000);
+            ok = ok && in(p.WSNUM, 0, qn::MAXSENSORS) && in(p.WDELAYHAND, 0, 1000) && in(p.WDELAYBACK, 0, 1000);
     }
     return ok;
 }

@@ -78,10 +78,10 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
 // again, the range named, and Enter keeps the value.
 TEST(EntryEditor, NumbersBeyondTheirRangeAreAskedAgainAndEnterKeeps) {
     User u;
-    u.answers = {"3\r", "-20\r", "2001\r", "150\r", "5\r", "\r", "0\r"};
+    u.answers = {"3\r", "-20\r", "1001\r", "150\r", "5\r", "\r", "0\r"};
     READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(u.c, 5);
     EXPECT_TRUE(u.answers.empty());
-    EXPECT_TRUE(u.ever_shown("Give a whole number in 0..2000, Enter keeps 0"));
+    EXPECT_TRUE(u.ever_shown("Give a whole number in 0..1000, Enter keeps 0"));
     EXPECT_EQ(u.entry(5).TWHICHSENSORARR[1].WDELAYHAND, 150);
     EXPECT_EQ(u.entry(5).TWHICHSENSORARR[1].WDELAYBACK, 0);
 

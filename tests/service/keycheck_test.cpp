@@ -50,7 +50,7 @@ TEST(CommandKeys, DelayKeysWorkOnEveryActiveSensorAndShowTheLast) {
     }
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));
     EXPECT_TRUE(s.shows(10, "Backstroke key delay now 10"));
-    EXPECT_TRUE(s.shows(11, "Key delays stay within 0..2000 ms"));
+    EXPECT_TRUE(s.shows(11, "Key delays stay within 0..1000 ms"));
     s.key("+");
     EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[2].WDELAYHAND, 20);
     EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[2].WDELAYBACK, 30);
@@ -59,10 +59,10 @@ TEST(CommandKeys, DelayKeysWorkOnEveryActiveSensorAndShowTheLast) {
     s.key(">");
     EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[3].WDELAYHAND, 20);  // never touched by < or >
     EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[3].WDELAYBACK, 30);
-    s.c.keyout.WHICHSENSORARR2[1] = {1, 'j', 1990, 'j', std::numeric_limits<std::int32_t>::max()};
+    s.c.keyout.WHICHSENSORARR2[1] = {1, 'j', 990, 'j', std::numeric_limits<std::int32_t>::max()};
     s.key("+");  // no further than the top, and no overflow on the way
-    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[1].WDELAYHAND, 2000);
-    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[1].WDELAYBACK, 2000);
+    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[1].WDELAYHAND, 1000);
+    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[1].WDELAYBACK, 1000);
 }
 
 TEST(CommandKeys, WithNoActiveSensorTheDelayKeysDoNothing) {
