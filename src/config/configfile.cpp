@@ -22,8 +22,10 @@ namespace qn {
 namespace {
 
 constexpr std::int32_t NOINDEX = -1;
-// Keys named one by one in a message about missing lines; the rest are counted.
+// Keys named one by one in a message about missing lines, and lines named
+// one by one in a file; the rest are counted.
 constexpr std::size_t kMissingNamed = 8;
+constexpr std::size_t kLinesNamed = 20;
 constexpr const char* kLeftOut = "the line is left out: mend it or delete it";
 constexpr const char* kAfresh = " - calibrating afresh, which writes a new file";
 
@@ -38,6 +40,7 @@ struct ReadState {
     std::set<std::string> seen;  // keys applied, with their indexes: "keydelayhand_1_1"
     std::size_t line_no = 0;
     std::string line;
+    std::size_t named = 0;  // lines named as unusable
 };
 
 // Where a line's value goes, found from its indexes before anything is stored.
@@ -195,6 +198,7 @@ void tell(Context& c, const std::string& text) {
 
 // A line that cannot be used as it stands: the file, the line and what to do.
 void report(ReadState& r, const std::string& what) {
+    if (++r.named > kLinesNamed) return;  // a file of anything but settings: see finish
     tell(r.c, r.file + " line " + str(static_cast<std::int64_t>(r.line_no)) + ": \"" + r.line + "\" - " + what);
 }
 
@@ -479,6 +483,9 @@ bool READCONFIGFILE(Context& c, const std::string& filename) {
         r.line = std::move(line);
         read_line_of_file(r);
     }
+    if (r.named > kLinesNamed)
+        tell(c, filename + ": " + str(static_cast<std::int64_t>(r.named - kLinesNamed)) +
+                    " more lines cannot be used either and are left out");
     // The override file needs no version line, nor any other.
     const bool ok = r.bespoke || main_file_usable(r);
     if (ok) accept_file(c);

@@ -246,12 +246,15 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     EXPECT_TRUE(has(h.log(), kMain + " has no usable line for program, "));
     EXPECT_TRUE(has(h.log(), " more - the defaults are used, and the target program is asked for\r\n"));
 
-    for (const std::string& text : {std::string(), first_lines(12), "\xFF\xFE" + good}) {
+    std::string junk;  // a file of anything but settings: twenty lines are named, the rest counted
+    for (int n = 0; n < 30; ++n) junk += "x\r\n";
+    for (const std::string& text : {std::string(), first_lines(12), "\xFF\xFE" + good, junk}) {
         Harness f;
         f.fp.files.files[kMain] = text;
         EXPECT_FALSE(READCONFIGFILE(f.c(), kMain));
         EXPECT_FALSE(has(f.log(), "is not right for program version"));
         EXPECT_TRUE(has(f.log(), " - calibrating afresh, which writes a new file\r\n")) << f.log();
+        EXPECT_EQ(has(f.log(), kMain + ": 10 more lines cannot be used either and are left out\r\n"), text == junk);
     }
 }
 
