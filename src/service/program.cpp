@@ -84,6 +84,7 @@ void check_stored_port(Context& c) {
 // read it; with no keyboard the program goes on.
 void let_settings_problems_be_read(Context& c) {
     if (c.core.settings_problems == 0) return;
+    MYFLUSH(c);
     c.screen.textcolor(YELLOW);
     c.screen.writeln("Press any key to go on with these settings [or Q to quit]");
     c.screen.textcolor(WHITE);
