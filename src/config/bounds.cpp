@@ -19,17 +19,17 @@ constexpr double kInt32Max = std::numeric_limits<std::int32_t>::max();
 // Filters (switch bounce, transients) beyond their range would swallow the
 // blows, so such a line is left out rather than cut to the range.
 const SettingRange kRanges[] = {
-    {"signalnum", 0, MAXCALIBRATIONEVENTS, Beyond::LeaveOut},
+    {"signalnum", 0, kMaxCalibrationEvents, Beyond::LeaveOut},
     {"sleepnum", -1, 50, Beyond::LeaveOut},
     {"switchbouncedelay", 0, 500, Beyond::LeaveOut},
     {"transientsignalsdelay", 0, 50, Beyond::LeaveOut},
-    {"sensornum", 1, MAXSENSORS, Beyond::LeaveOut},
+    {"sensornum", 1, kMaxSensors, Beyond::LeaveOut},
     {"meansignallength", 0, 30000, Beyond::LeaveOut},
     {"spaceratiolowerbound", 0, 0.99, Beyond::LeaveOut},
     {"spaceratioupperbound", 1.01, 10, Beyond::LeaveOut},
-    {"sensorsactive", 0, MAXSENSORS, Beyond::LeaveOut},
+    {"sensorsactive", 0, kMaxSensors, Beyond::LeaveOut},
     {"doublestrikedelay", 0, 1000, Beyond::Nearest},
-    {"whichsensor", 1, MAXSENSORS, Beyond::LeaveOut},
+    {"whichsensor", 1, kMaxSensors, Beyond::LeaveOut},
     {"keydelayhand", 0, 1000, Beyond::Nearest},
     {"keydelayback", 0, 1000, Beyond::Nearest},
     {"towerid", 0, kInt32Max, Beyond::LeaveOut},
@@ -39,7 +39,7 @@ const SettingRange kRanges[] = {
 
 std::string number_text(double v) {
     if (v == static_cast<double>(static_cast<std::int64_t>(v))) return str(static_cast<std::int64_t>(v));
-    std::string t = fixed(v, 1, 2);
+    std::string t = fixed_text(v, 1, 2);
     while (t.back() == '0') t.pop_back();
     if (t.back() == '.') t.pop_back();
     return t;
@@ -54,8 +54,8 @@ const SettingRange* setting_range(std::string_view key) {
 }
 
 double range_top(const Context& c, const SettingRange& r) {
-    const std::int32_t sensors = c.cfg.SENSORNUM;
-    if (std::string_view(r.key) == "whichsensor" && sensors >= 1 && sensors <= MAXSENSORS) return sensors;
+    const std::int32_t sensors = c.cfg.sensor_count;
+    if (std::string_view(r.key) == "whichsensor" && sensors >= 1 && sensors <= kMaxSensors) return sensors;
     return r.hi;
 }
 

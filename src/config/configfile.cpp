@@ -11,7 +11,7 @@
 
 #include "config/bounds.h"
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/targets.h"
@@ -21,7 +21,7 @@ namespace qn {
 
 namespace {
 
-constexpr std::int32_t NOINDEX = -1;
+constexpr std::int32_t kNoIndex = -1;
 // Keys named one by one in a message about missing lines, and lines named
 // one by one in a file; the rest are counted.
 constexpr std::size_t kMissingNamed = 8;
@@ -35,7 +35,7 @@ struct ReadState {
     Context& c;
     const std::string& file;
     bool bespoke = false;
-    std::string INTERFACEVERSION;
+    std::string interfaceversion;
     bool version_seen = false;
     std::set<std::string> seen;  // keys applied, with their indexes: "keydelayhand_1_1"
     std::size_t line_no = 0;
@@ -46,9 +46,9 @@ struct ReadState {
 // Where a line's value goes, found from its indexes before anything is stored.
 struct Place {
     std::string* version = nullptr;
-    TARGETPROGRAMARRTYPE* prog = nullptr;
+    TargetProgram* prog = nullptr;
     SensingPoint* point = nullptr;
-    DataResultRec* event = nullptr;
+    CalibrationResult* event = nullptr;
 };
 
 struct Value {
@@ -81,76 +81,76 @@ const KeyDef kKeys[] = {
      [](Context&, const Place& p, const Value& v) { *p.version = *v.text; }, Need::Optional},
     {"comport", Scope::None, Form::String,
      [](Context& c, const Place&, const Value& v) {
-         c.cfg.COMPORTNAME = c.plat.serial->stored_device_name(*v.text);
+         c.cfg.port_name = c.plat.serial->stored_device_name(*v.text);
      }, Need::Calibration},
-    {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.SIGNALSMODE = v.flag; }, Need::Calibration},
-    {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USECTS = v.flag; }, Need::Calibration},
-    {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USEDSR = v.flag; }, Need::Calibration},
-    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USECD = v.flag; }, Need::Calibration},
-    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USERI = v.flag; }, Need::Calibration},
-    {"bagleymode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.BAGLEYMODE = v.flag; }, Need::Calibration},
+    {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.signals_mode = v.flag; }, Need::Calibration},
+    {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cts = v.flag; }, Need::Calibration},
+    {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_dsr = v.flag; }, Need::Calibration},
+    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cd = v.flag; }, Need::Calibration},
+    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_ri = v.flag; }, Need::Calibration},
+    {"bagleymode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.rest_on_mode = v.flag; }, Need::Calibration},
     {"usedatinputchar", Scope::None, Form::Character,
-     [](Context& c, const Place&, const Value& v) { c.cfg.USEDATINPUTCHAR = v.ch; }, Need::Calibration},
+     [](Context& c, const Place&, const Value& v) { c.cfg.data_char = v.ch; }, Need::Calibration},
     {"signalnum", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SIGNALNUM = v.integer; }},
-    {"signaltime", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->SIGNALTIME = v.real; }, Need::Optional},
-    {"signalgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->SIGNALGAP = v.real; }, Need::Optional},
-    {"sensorgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->SENSORGAP = v.real; }, Need::Optional},
-    {"bignumbers", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.BIGNUMBERS = v.flag; }},
-    {"sleepnum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.SLEEPNUM = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.signal_count = v.integer; }},
+    {"signaltime", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }, Need::Optional},
+    {"signalgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }, Need::Optional},
+    {"sensorgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }, Need::Optional},
+    {"bignumbers", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.big_numbers = v.flag; }},
+    {"sleepnum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.loop_sleep_ms = v.integer; }},
     {"monitoroutput", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.MONITOROUTPUT = v.flag; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.monitor_output = v.flag; }},
     {"switchbouncedelay", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SWITCHBOUNCEDELAY = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.switch_bounce_ms = v.integer; }},
     {"transientsignalsdelay", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TRANSIENTSIGNALSDELAY.store(v.integer); }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.transient_ms.store(v.integer); }},
     {"signalstartsOFF", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SIGNALSTARTSOFF = v.flag; }, Need::Calibration},
-    {"sensornum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.SENSORNUM = v.integer; }, Need::Calibration},
+     [](Context& c, const Place&, const Value& v) { c.cfg.signal_starts_off = v.flag; }, Need::Calibration},
+    {"sensornum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.sensor_count = v.integer; }, Need::Calibration},
     {"meansignallength", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.MEANSIGNALLENGTH = v.integer; }, Need::Calibration},
+     [](Context& c, const Place&, const Value& v) { c.cfg.mean_signal_ms = v.integer; }, Need::Calibration},
     {"usinghandbells", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.USINGHANDBELLS = v.flag; }, Need::Calibration},
+     [](Context& c, const Place&, const Value& v) { c.cfg.handbells = v.flag; }, Need::Calibration},
     {"offandonaresignals", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.OFFANDONARESIGNALS = v.flag; }, Need::Calibration},
+     [](Context& c, const Place&, const Value& v) { c.cfg.off_and_on_are_signals = v.flag; }, Need::Calibration},
     {"spaceratiolowerbound", Scope::None, Form::Real,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SPACERATIOLOWERBOUND = v.real; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.space_ratio_low = v.real; }},
     {"spaceratioupperbound", Scope::None, Form::Real,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SPACERATIOUPPERBOUND = v.real; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.space_ratio_high = v.real; }},
     {"targetprogram", Scope::Program, Form::String,
-     [](Context&, const Place& p, const Value& v) { p.prog->TTARGETPROGRAM = *v.text; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->name = *v.text; }},
     {"targetprogram2", Scope::Program, Form::String,
-     [](Context&, const Place& p, const Value& v) { p.prog->TTARGETPROGRAM2 = *v.text; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->window_name = *v.text; }},
     // The per-sensor lines of a program are bounded by this value, so it
     // comes before them.
     {"sensorsactive", Scope::Program, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.prog->TSENSORSACTIVE = v.integer; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->sensors_active = v.integer; }},
     {"usedoubledsend", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->TUSEDOUBLEDSEND = v.flag; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->use_doubled_send = v.flag; }},
     {"doublestrikedelay", Scope::Program, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.prog->TDOUBLESTRIKEDELAY = v.integer; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->double_strike_delay_ms = v.integer; }},
     {"restricted", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->TRESTRICTEDVERSION = v.flag; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->restricted = v.flag; }},
     {"gotowindow", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->TFINDINGANDGOINGTOWINDOW = v.flag; }},
-    {"whichsensor", Scope::Sensor, Form::Integer, [](Context&, const Place& p, const Value& v) { p.point->WSNUM = v.integer; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->find_window = v.flag; }},
+    {"whichsensor", Scope::Sensor, Form::Integer, [](Context&, const Place& p, const Value& v) { p.point->sensor = v.integer; }},
     {"keytosendhand", Scope::Sensor, Form::Character,
-     [](Context&, const Place& p, const Value& v) { p.point->WKEYHAND = v.ch; }},
+     [](Context&, const Place& p, const Value& v) { p.point->hand_key = v.ch; }},
     {"keydelayhand", Scope::Sensor, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.point->WDELAYHAND = v.integer; }},
+     [](Context&, const Place& p, const Value& v) { p.point->hand_delay_ms = v.integer; }},
     {"keytosendback", Scope::Sensor, Form::Character,
-     [](Context&, const Place& p, const Value& v) { p.point->WKEYBACK = v.ch; }},
+     [](Context&, const Place& p, const Value& v) { p.point->back_key = v.ch; }},
     {"keydelayback", Scope::Sensor, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.point->WDELAYBACK = v.integer; }},
-    {"program", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.TARGETPROGRAM = *v.text; }},
-    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.TOWERID = v.integer; }, Need::Optional},
+     [](Context&, const Place& p, const Value& v) { p.point->back_delay_ms = v.integer; }},
+    {"program", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.target_program = *v.text; }},
+    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.tower_id = v.integer; }, Need::Optional},
     {"towerbellj", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TOWERBELLJ = v.integer; }, Need::Optional},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_j = v.integer; }, Need::Optional},
     {"towerbellf", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TOWERBELLF = v.integer; }, Need::Optional},
-    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.TOWERSITE = *v.text; }, Need::Optional},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_f = v.integer; }, Need::Optional},
+    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.tower_site = *v.text; }, Need::Optional},
     {"toweremail", Scope::None, Form::String,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TOWEREMAIL = *v.text; }, Need::Optional},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_email = *v.text; }, Need::Optional},
 };
 
 const KeyDef* find_key(const std::string& key) {
@@ -188,11 +188,11 @@ std::vector<std::string> split_lines(const std::string& text) {
 
 // A message about the file, on the screen and in the log.
 void tell(Context& c, const std::string& text) {
-    const std::uint8_t colour = c.screen.textcolor();
-    c.screen.textcolor(YELLOW);
-    c.screen.writeln(text);
-    c.screen.textcolor(colour);
-    c.FOOERROR.writeln(text);
+    const std::uint8_t colour = c.screen.text_colour();
+    c.screen.text_colour(kYellow);
+    c.screen.write_line(text);
+    c.screen.text_colour(colour);
+    c.run_log.write_line(text);
     ++c.core.settings_problems;
 }
 
@@ -204,7 +204,7 @@ void report(ReadState& r, const std::string& what) {
 
 // The log's own line for a line dropped for its index or value.
 void ignore_line(Context& c, const std::string& why, const std::string& line) {
-    c.FOOERROR.writeln("Configuration file entry ignored (" + why + "): " + line);
+    c.run_log.write_line("Configuration file entry ignored (" + why + "): " + line);
 }
 
 // A whole number in decimal; one too large for the settings comes back as
@@ -243,26 +243,26 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place
     KeyoutState& ko = r.c.keyout;
     switch (k.scope) {
         case Scope::None:
-            p.version = &r.INTERFACEVERSION;
+            p.version = &r.interfaceversion;
             return true;
         case Scope::Program:
-            if (i < 0 || i > MAXTARGETPROGS) return false;
-            p.prog = &ko.TARGETPROGRAMARR[i];
+            if (i < 0 || i > kMaxTargetPrograms) return false;
+            p.prog = &ko.targets[i];
             return true;
         case Scope::Sensor: {
-            if (i < 0 || i > MAXTARGETPROGS) return false;
-            TARGETPROGRAMARRTYPE& e = ko.TARGETPROGRAMARR[i];
+            if (i < 0 || i > kMaxTargetPrograms) return false;
+            TargetProgram& e = ko.targets[i];
             // Only sensing points the program has at this point of the file.
-            if (j < 1 || j > e.TSENSORSACTIVE || j > MAXSENSORS) return false;
-            p.point = &e.TWHICHSENSORARR[j];
+            if (j < 1 || j > e.sensors_active || j > kMaxSensors) return false;
+            p.point = &e.points[j];
             return true;
         }
         case Scope::Event:
-            if (i < 1 || i > MAXCALIBRATIONEVENTS) {
-                ignore_line(r.c, "index not in 1.." + str(MAXCALIBRATIONEVENTS), r.line);
+            if (i < 1 || i > kMaxCalibrationEvents) {
+                ignore_line(r.c, "index not in 1.." + str(kMaxCalibrationEvents), r.line);
                 return false;
             }
-            p.event = &r.c.cfg.DATARESULT[i];
+            p.event = &r.c.cfg.results[i];
             return true;
     }
     return false;
@@ -335,7 +335,7 @@ void read_line_of_file(ReadState& r) {
         report(r, std::string("it is no setting (name=value); ") + kLeftOut);
         return;
     }
-    if (r.bespoke) c.FOOERROR.writeln("**ADD Bespoke.ini configuration modification: " + r.line);
+    if (r.bespoke) c.run_log.write_line("**ADD Bespoke.ini configuration modification: " + r.line);
 
     const std::string key_text(trim(std::string_view(r.line).substr(0, eq)));
     const std::string raw = r.line.substr(eq + 1);
@@ -356,7 +356,7 @@ void read_line_of_file(ReadState& r) {
         report(r, "there is no setting \"" + name + "\" (names are exact, in these letters); " + kLeftOut);
         return;
     }
-    std::int32_t i = NOINDEX, j = NOINDEX;
+    std::int32_t i = kNoIndex, j = kNoIndex;
     auto index = [&](bool has, const std::string& text, std::int32_t& out) {
         if (!has || parse_int32(text, &out)) return true;
         report(r, "\"" + text + "\" is not a number; " + kLeftOut);
@@ -389,34 +389,34 @@ std::string names_text(const std::vector<std::string>& names) {
 // nameless or with no key.
 void complete_program_entries(ReadState& r, std::vector<std::string>& missing) {
     Context& c = r.c;
-    for (int i = 0; i <= MAXTARGETPROGS; ++i) {
-        TARGETPROGRAMARRTYPE& e = c.keyout.TARGETPROGRAMARR[i];
-        TARGETPROGRAMARRTYPE d = default_target_entry(i, c.cfg.SENSORNUM);
-        SensingPoint& dp = d.TWHICHSENSORARR[1];
-        if (c.cfg.USINGHANDBELLS) dp.WDELAYHAND = dp.WDELAYBACK = 0;
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        TargetProgram& e = c.keyout.targets[i];
+        TargetProgram d = default_target_entry(i, c.cfg.sensor_count);
+        SensingPoint& dp = d.points[1];
+        if (c.cfg.handbells) dp.hand_delay_ms = dp.back_delay_ms = 0;
         auto fill = [&](const char* name, const std::string& index, auto& field, const auto& value) {
             if (r.seen.count(name + index)) return;
             field = value;
             missing.push_back(name + index);
         };
         const std::string is = "_" + str(i);
-        fill("targetprogram", is, e.TTARGETPROGRAM, d.TTARGETPROGRAM);
-        fill("targetprogram2", is, e.TTARGETPROGRAM2, d.TTARGETPROGRAM2);
-        fill("gotowindow", is, e.TFINDINGANDGOINGTOWINDOW, d.TFINDINGANDGOINGTOWINDOW);
-        fill("restricted", is, e.TRESTRICTEDVERSION, d.TRESTRICTEDVERSION);
-        fill("sensorsactive", is, e.TSENSORSACTIVE, d.TSENSORSACTIVE);
-        fill("usedoubledsend", is, e.TUSEDOUBLEDSEND, d.TUSEDOUBLEDSEND);
-        fill("doublestrikedelay", is, e.TDOUBLESTRIKEDELAY, d.TDOUBLESTRIKEDELAY);
-        for (std::int32_t j = 1; j <= e.TSENSORSACTIVE && j <= MAXSENSORS; ++j) {
-            SensingPoint& p = e.TWHICHSENSORARR[j];
+        fill("targetprogram", is, e.name, d.name);
+        fill("targetprogram2", is, e.window_name, d.window_name);
+        fill("gotowindow", is, e.find_window, d.find_window);
+        fill("restricted", is, e.restricted, d.restricted);
+        fill("sensorsactive", is, e.sensors_active, d.sensors_active);
+        fill("usedoubledsend", is, e.use_doubled_send, d.use_doubled_send);
+        fill("doublestrikedelay", is, e.double_strike_delay_ms, d.double_strike_delay_ms);
+        for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
+            SensingPoint& p = e.points[j];
             const std::string ij = is + "_" + str(j);
             // A sensor the bell has not got (the file's sensornum came later).
-            if (p.WSNUM < 1 || p.WSNUM > c.cfg.SENSORNUM) r.seen.erase("whichsensor" + ij);
-            fill("whichsensor", ij, p.WSNUM, dp.WSNUM);
-            fill("keytosendhand", ij, p.WKEYHAND, dp.WKEYHAND);
-            fill("keydelayhand", ij, p.WDELAYHAND, dp.WDELAYHAND);
-            fill("keytosendback", ij, p.WKEYBACK, dp.WKEYBACK);
-            fill("keydelayback", ij, p.WDELAYBACK, dp.WDELAYBACK);
+            if (p.sensor < 1 || p.sensor > c.cfg.sensor_count) r.seen.erase("whichsensor" + ij);
+            fill("whichsensor", ij, p.sensor, dp.sensor);
+            fill("keytosendhand", ij, p.hand_key, dp.hand_key);
+            fill("keydelayhand", ij, p.hand_delay_ms, dp.hand_delay_ms);
+            fill("keytosendback", ij, p.back_key, dp.back_key);
+            fill("keydelayback", ij, p.back_delay_ms, dp.back_delay_ms);
         }
     }
 }
@@ -428,11 +428,11 @@ bool main_file_usable(ReadState& r) {
         tell(c, r.file + " has no interfaceversion line (the file is empty or was cut short)" + kAfresh);
         return false;
     }
-    if (r.INTERFACEVERSION != PROGRAM_VERSION) {
-        const std::string s = REMOVEUNDERLINEFROMSTRING("Current configuration file " + r.file +
-                                                        " is not right for program version " + PROGRAM_VERSION);
-        c.screen.writeln(s);
-        c.FOOERROR.writeln(s);
+    if (r.interfaceversion != kProgramVersion) {
+        const std::string s = underscores_to_spaces("Current configuration file " + r.file +
+                                                        " is not right for program version " + kProgramVersion);
+        c.screen.write_line(s);
+        c.run_log.write_line(s);
         return false;
     }
     std::vector<std::string> needed, missing;
@@ -444,7 +444,7 @@ bool main_file_usable(ReadState& r) {
         tell(c, r.file + " has no usable line for " + names_text(needed) + kAfresh);
         return false;
     }
-    if (!r.seen.count("transientsignalsdelay")) c.cfg.TRANSIENTSIGNALSDELAY.store(TRANSIENTSIGNALSDELAYDEFAULT);
+    if (!r.seen.count("transientsignalsdelay")) c.cfg.transient_ms.store(kDefaultTransientMs);
     if (!r.seen.count("program")) c.core.target_unknown = true;
     complete_program_entries(r, missing);
     if (!missing.empty())
@@ -454,23 +454,23 @@ bool main_file_usable(ReadState& r) {
 }
 
 void accept_file(Context& c) {
-    c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
-    WRITECURRENTCALIBRATIONTOSCREEN(c, c.FOOERROR);
-    WRITEOTHERPROGRAMOPTIONS(c, c.FOOERROR);
+    c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+    write_current_calibration(c, c.run_log);
+    write_other_program_options(c, c.run_log);
 }
 
 }  // namespace
 
-bool READCONFIGFILE(Context& c, const std::string& filename) {
-    c.FOOERROR.writeln("Read configuration file " + filename);
-    MYFLUSH(c);
+bool read_settings(Context& c, const std::string& filename) {
+    c.run_log.write_line("Read configuration file " + filename);
+    flush_run_log(c);
     c.core.settings_problems = 0;
     auto text = c.plat.files->read_all(filename);
     if (!text.ok()) return false;
 
     ReadState r(c, filename);
-    r.bespoke = UPPERCASESTR(filename) == "BESPOKE.INI";
-    c.cfg.DOBESPOKE = r.bespoke;
+    r.bespoke = upper_text(filename) == "BESPOKE.INI";
+    c.cfg.bespoke = r.bespoke;
     std::string& bytes = text.value();
     if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) {
         tell(c, filename + " is saved as Unicode (UTF-16), which is not read: save it as ANSI or UTF-8" +
@@ -492,8 +492,8 @@ bool READCONFIGFILE(Context& c, const std::string& filename) {
     return ok;
 }
 
-std::string UPPERCASESTR(std::string_view s) { return upper(s); }
+std::string upper_text(std::string_view s) { return upper(s); }
 
-char STR2CHAR(const std::string& text) { return text.empty() ? '\0' : text[0]; }
+char to_char(const std::string& text) { return text.empty() ? '\0' : text[0]; }
 
 }  // namespace qn

@@ -17,13 +17,13 @@ class TextSink;
 // file must hold the calibration's findings, or calibration follows; other
 // keys it lacks get their defaults. c.core.settings_problems counts what
 // was named.
-bool READCONFIGFILE(Context& c, const std::string& filename);
-// Writes FNAMEFI + ".ini" through a temporary file; false when it could not
+bool read_settings(Context& c, const std::string& filename);
+// Writes settings_base_name + ".ini" through a temporary file; false when it could not
 // be written (the old file is then untouched).
-bool WRITECONFIGFILE(Context& c);
-void DOWRITING(Context& c, TextSink& f);
+bool write_settings(Context& c);
+void write_settings_to(Context& c, TextSink& f);
 
-std::string UPPERCASESTR(std::string_view s);
-char STR2CHAR(const std::string& text);
+std::string upper_text(std::string_view s);
+char to_char(const std::string& text);
 
 }  // namespace qn

@@ -13,9 +13,9 @@
 namespace qn::test {
 namespace {
 
-const std::string kMain = std::string(PROGRAM_VERSION) + ".ini";
+const std::string kMain = std::string(kProgramVersion) + ".ini";
 const std::string kBespoke = "bespoke.ini";  // read with no lines made up for what it lacks
-const std::string kVersionLine = std::string("interfaceversion=") + PROGRAM_VERSION + "\r\n";
+const std::string kVersionLine = std::string("interfaceversion=") + kProgramVersion + "\r\n";
 // The version and the calibration's findings: a main file without them is
 // calibrated afresh.
 const std::string kHead = kVersionLine +
@@ -26,7 +26,7 @@ const std::string kHead = kVersionLine +
 // Everything on the screen, row after row, so text that wrapped is still whole.
 std::string screen_text(Context& c) {
     std::string all;
-    for (int line = 1; line <= Screen::ROWS; ++line) all += c.screen.line_text(line);
+    for (int line = 1; line <= Screen::kRows; ++line) all += c.screen.line_text(line);
     return all;
 }
 
@@ -37,12 +37,12 @@ struct ConfigRead : ::testing::Test {
     Context& c = h.c();
     bool read(const std::string& text, const std::string& name = kMain) {
         h.fp.files.files[name] = text;
-        return READCONFIGFILE(c, name);
+        return read_settings(c, name);
     }
 };
 
 TEST_F(ConfigRead, MissingFileIsFalseWithOnlyTheLogLine) {
-    EXPECT_FALSE(READCONFIGFILE(c, kMain));
+    EXPECT_FALSE(read_settings(c, kMain));
     EXPECT_EQ(h.log(), "Read configuration file " + kMain + "\r\n");
     EXPECT_EQ(screen_text(c), std::string(80 * 25, ' '));
 }
@@ -51,25 +51,25 @@ TEST_F(ConfigRead, AcceptedFileSelectsItsProgramAndLogsTheCalibration) {
     ASSERT_TRUE(read(kHead +
                      "targetprogram_8=Abel\r\nsensorsactive_8=1\r\nwhichsensor_8_1=1\r\n"
                      "keytosendhand_8_1=x\r\nkeydelayhand_8_1=123\r\nprogram=Abel\r\n"));
-    EXPECT_EQ(c.keyout.TARGETPROGRAMINDEX, 8);
-    EXPECT_EQ(c.keyout.SENSORSACTIVE, 1);
-    EXPECT_EQ(c.keyout.WHICHSENSORARR2[1].WKEYHAND, 'x');
-    EXPECT_EQ(c.keyout.WHICHSENSORARR2[1].WDELAYHAND, 123);
+    EXPECT_EQ(c.keyout.target_index, 8);
+    EXPECT_EQ(c.keyout.sensors_active, 1);
+    EXPECT_EQ(c.keyout.points[1].hand_key, 'x');
+    EXPECT_EQ(c.keyout.points[1].hand_delay_ms, 123);
     EXPECT_TRUE(has(h.log(), "Current calibration: Bell Sensor parameters"));
     EXPECT_TRUE(has(h.log(), "Other program options are \r\n"));
-    EXPECT_FALSE(c.cfg.DOBESPOKE);
+    EXPECT_FALSE(c.cfg.bespoke);
 }
 
 // A whole file as the program writes it: Abel selected, one sensor.
 std::string good_file() {
     Harness w;
     Context& c = w.c();
-    c.core.FNAMEFI = PROGRAM_VERSION;
-    c.cfg.COMPORTNAME = "\\\\.\\COM3";
-    c.cfg.SENSORNUM = 1;
-    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-    c.cfg.TARGETPROGRAM = "Abel";
-    EXPECT_TRUE(WRITECONFIGFILE(c));
+    c.core.settings_base_name = kProgramVersion;
+    c.cfg.port_name = "\\\\.\\COM3";
+    c.cfg.sensor_count = 1;
+    set_target_defaults(c);
+    c.cfg.target_program = "Abel";
+    EXPECT_TRUE(write_settings(c));
     return w.fp.files.files[kMain];
 }
 
@@ -90,32 +90,32 @@ TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
     }
     ASSERT_TRUE(read(edited));
     EXPECT_EQ(c.core.settings_problems, 0) << h.log();
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[3].TTARGETPROGRAM2, "Ringing Room ");
-    c.core.FNAMEFI = PROGRAM_VERSION;
-    ASSERT_TRUE(WRITECONFIGFILE(c));
+    EXPECT_EQ(c.keyout.targets[3].window_name, "Ringing Room ");
+    c.core.settings_base_name = kProgramVersion;
+    ASSERT_TRUE(write_settings(c));
     EXPECT_EQ(h.fp.files.files[kMain], good);
 
     ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
-    EXPECT_FALSE(c.cfg.USECTS);  // only "1" is true
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[0].TWHICHSENSORARR[1].WKEYBACK, ' ');
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[2].TTARGETPROGRAM2, "Ring=ing ");
+    EXPECT_FALSE(c.cfg.use_cts);  // only "1" is true
+    EXPECT_EQ(c.keyout.targets[0].points[1].back_key, ' ');
+    EXPECT_EQ(c.keyout.targets[2].window_name, "Ring=ing ");
 }
 
 TEST_F(ConfigRead, LfOnlyLinesAndTrailingBlankOrCommentLines) {
     EXPECT_TRUE(read(kHead + "\nsleepnum=3\n\n;end\n\n"));
-    EXPECT_EQ(c.cfg.SLEEPNUM, 3);
+    EXPECT_EQ(c.cfg.loop_sleep_ms, 3);
     EXPECT_TRUE(read(kHead + "sleepnum=4\r\n\r\n;comment\r\n;x=1\r\n"));
-    EXPECT_EQ(c.cfg.SLEEPNUM, 4);
+    EXPECT_EQ(c.cfg.loop_sleep_ms, 4);
     EXPECT_TRUE(read(kHead + "sleepnum=6"));  // no line end at all
-    EXPECT_EQ(c.cfg.SLEEPNUM, 6);
+    EXPECT_EQ(c.cfg.loop_sleep_ms, 6);
 }
 
 TEST_F(ConfigRead, ProgramKeysWithoutAUsableIndexAreIgnoredSilently) {
     ASSERT_TRUE(read(kHead + "targetprogram_12=Twelve\r\ntargetprogram=None\r\ngotowindow_-1=1\r\n"
                                     "sensorsactive_10=3\r\ntargetprogram_2_7=Two\r\n", kBespoke));
-    for (int i = 0; i <= MAXTARGETPROGS; ++i) {
-        EXPECT_EQ(c.keyout.TARGETPROGRAMARR[i].TTARGETPROGRAM, i == 2 ? "Two" : "");
-        EXPECT_EQ(c.keyout.TARGETPROGRAMARR[i].TSENSORSACTIVE, 0);
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        EXPECT_EQ(c.keyout.targets[i].name, i == 2 ? "Two" : "");
+        EXPECT_EQ(c.keyout.targets[i].sensors_active, 0);
     }
     EXPECT_FALSE(has(h.log(), "ignored"));
 }
@@ -130,30 +130,30 @@ TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
                      "whichsensor_4_16=4\r\n"
                      "whichsensor_4_17=4\r\n"
                      "whichsensor_4=4\r\n", kBespoke));
-    const auto& p3 = c.keyout.TARGETPROGRAMARR[3];
-    EXPECT_EQ(p3.TWHICHSENSORARR[2].WSNUM, 0);
-    EXPECT_EQ(p3.TWHICHSENSORARR[2].WKEYBACK, 'k');
-    EXPECT_EQ(p3.TWHICHSENSORARR[3].WDELAYBACK, 0);
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[4].TWHICHSENSORARR[16].WSNUM, 4);
+    const auto& p3 = c.keyout.targets[3];
+    EXPECT_EQ(p3.points[2].sensor, 0);
+    EXPECT_EQ(p3.points[2].back_key, 'k');
+    EXPECT_EQ(p3.points[3].back_delay_ms, 0);
+    EXPECT_EQ(c.keyout.targets[4].points[16].sensor, 4);
 
     ASSERT_TRUE(read(kHead + "sensornum=16\r\n" + "whichsensor_3_2=5\r\n", kBespoke));  // now program 3 has two
-    EXPECT_EQ(p3.TWHICHSENSORARR[2].WSNUM, 5);
+    EXPECT_EQ(p3.points[2].sensor, 5);
 }
 
 // Lines that would store outside the tables are dropped with a log line; the
 // rest of the file still counts.
 TEST_F(ConfigRead, LinesOutsideTheTablesAreIgnoredWithALogLine) {
-    c.keyout.TARGETPROGRAMARR[1].TSENSORSACTIVE = 2;
-    c.cfg.SIGNALNUM = 5;
+    c.keyout.targets[1].sensors_active = 2;
+    c.cfg.signal_count = 5;
     ASSERT_TRUE(read(kHead +
                      "signaltime_0=1.0\r\nsignalgap_257=1.0\r\nsensorgap=1.0\r\n"
                      "sensorsactive_1=17\r\nsensorsactive_2=-1\r\nsignalnum=257\r\n"
                      "signaltime_256=2.5\r\nsleepnum=8\r\n", kBespoke));
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[1].TSENSORSACTIVE, 2);
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[2].TSENSORSACTIVE, 0);
-    EXPECT_EQ(c.cfg.SIGNALNUM, 5);
-    EXPECT_EQ(c.cfg.DATARESULT[256].SIGNALTIME, 2.5);
-    EXPECT_EQ(c.cfg.SLEEPNUM, 8);
+    EXPECT_EQ(c.keyout.targets[1].sensors_active, 2);
+    EXPECT_EQ(c.keyout.targets[2].sensors_active, 0);
+    EXPECT_EQ(c.cfg.signal_count, 5);
+    EXPECT_EQ(c.cfg.results[256].signal_ms, 2.5);
+    EXPECT_EQ(c.cfg.loop_sleep_ms, 8);
     const std::string log = h.log();
     EXPECT_TRUE(has(log, "Configuration file entry ignored (index not in 1..256): signaltime_0=1.0\r\n"));
     EXPECT_TRUE(has(log, "Configuration file entry ignored (index not in 1..256): signalgap_257=1.0\r\n"));
@@ -175,28 +175,28 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         bool usable;
         std::function<bool(Context&)> then = [](Context&) { return true; };
     };
-    auto point = [](Context& c) -> SensingPoint& { return c.keyout.WHICHSENSORARR2[1]; };
+    auto point = [](Context& c) -> SensingPoint& { return c.keyout.points[1]; };
     const std::vector<BadLine> cases = {
         {"comport", "comport COM3", "it is no setting (name=value)" + left_out, false},
         {"", "signalstartsoff=1", "there is no setting \"signalstartsoff\" (names are exact, in these letters)" + left_out,
          true},
         {"sleepnum", "sleepnum=5x", "\"5x\" is not a whole number" + left_out, true,
-         [](Context& c) { return c.cfg.SLEEPNUM == SLEEPNUMDEFAULT; }},
+         [](Context& c) { return c.cfg.loop_sleep_ms == kDefaultLoopSleepMs; }},
         {"sleepnum", "sleepnum=99999999999999", "sleepnum must be in -1..50" + left_out, true},
         {"keydelayhand_8_1", "keydelayhand_8_1=2000000000", "keydelayhand must be in 0..1000; 1000 is used - mend the line to keep it so",
-         true, [&](Context& c) { return point(c).WDELAYHAND == 1000; }},
+         true, [&](Context& c) { return point(c).hand_delay_ms == 1000; }},
         {"keydelayback_8_1", "keydelayback_8_1=-500", "keydelayback must be in 0..1000; 0 is used - mend the line to keep it so",
-         true, [&](Context& c) { return point(c).WDELAYBACK == 0; }},
+         true, [&](Context& c) { return point(c).back_delay_ms == 0; }},
         {"switchbouncedelay", "switchbouncedelay=2147483647", "switchbouncedelay must be in 0..500" + left_out, true,
-         [](Context& c) { return c.cfg.SWITCHBOUNCEDELAY == SWITCHBOUNCEDELAYDEFAULT; }},
+         [](Context& c) { return c.cfg.switch_bounce_ms == kDefaultSwitchBounceMs; }},
         {"transientsignalsdelay", "transientsignalsdelay=-3", "transientsignalsdelay must be in 0..50" + left_out, true,
-         [](Context& c) { return c.cfg.TRANSIENTSIGNALSDELAY == TRANSIENTSIGNALSDELAYDEFAULT; }},
+         [](Context& c) { return c.cfg.transient_ms == kDefaultTransientMs; }},
         {"meansignallength", "meansignallength=2147483647", "meansignallength must be in 0..30000" + left_out, false},
         {"sensornum", "sensornum=-1", "sensornum must be in 1..16" + left_out, false},
         {"whichsensor_8_1", "whichsensor_8_1=99", "whichsensor must be in 1..1" + left_out, true,
-         [&](Context& c) { return point(c).WSNUM == 1; }},
+         [&](Context& c) { return point(c).sensor == 1; }},
         {"spaceratioupperbound", "spaceratioupperbound=-1e308", "spaceratioupperbound must be in 1.01..10" + left_out, true,
-         [](Context& c) { return c.cfg.SPACERATIOUPPERBOUND == 1.7; }},
+         [](Context& c) { return c.cfg.space_ratio_high == 1.7; }},
         {"", "whichsensor_a_1=1", "\"a\" is not a number" + left_out, true},
         {"", "sensorgap_2=abc", "\"abc\" is not a number" + left_out, true},
         {"program", "program=Ringing R", "no target program is called \"Ringing R\"" + left_out, true,
@@ -215,7 +215,7 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         const auto line_no = std::count(text.begin(), text.begin() + at, '\n') + 1;
         Harness h;
         h.fp.files.files[kMain] = text;
-        EXPECT_EQ(READCONFIGFILE(h.c(), kMain), b.usable);
+        EXPECT_EQ(read_settings(h.c(), kMain), b.usable);
         const std::string message = kMain + " line " + std::to_string(line_no) + ": \"" + b.line + "\" - " + b.says;
         EXPECT_TRUE(has(screen_text(h.c()), message)) << screen_text(h.c());
         EXPECT_TRUE(has(h.log(), message + "\r\n"));
@@ -237,11 +237,11 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     Harness h;
     Context& c = h.c();
     h.fp.files.files[kMain] = first_lines(150);
-    ASSERT_TRUE(READCONFIGFILE(c, kMain));
-    for (int i = 7; i <= MAXTARGETPROGS; ++i)
-        EXPECT_EQ(c.keyout.TARGETPROGRAMARR[i].TTARGETPROGRAM,
-                  CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(i)));
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[9].TWHICHSENSORARR[1].WKEYHAND, 'j');
+    ASSERT_TRUE(read_settings(c, kMain));
+    for (int i = 7; i <= kMaxTargetPrograms; ++i)
+        EXPECT_EQ(c.keyout.targets[i].name,
+                  target_name(c, static_cast<std::uint8_t>(i)));
+    EXPECT_EQ(c.keyout.targets[9].points[1].hand_key, 'j');
     EXPECT_TRUE(c.core.target_unknown);
     EXPECT_TRUE(has(h.log(), kMain + " has no usable line for program, "));
     EXPECT_TRUE(has(h.log(), " more - the defaults are used, and the target program is asked for\r\n"));
@@ -251,7 +251,7 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     for (const std::string& text : {std::string(), first_lines(12), "\xFF\xFE" + good, junk}) {
         Harness f;
         f.fp.files.files[kMain] = text;
-        EXPECT_FALSE(READCONFIGFILE(f.c(), kMain));
+        EXPECT_FALSE(read_settings(f.c(), kMain));
         EXPECT_FALSE(has(f.log(), "is not right for program version"));
         EXPECT_TRUE(has(f.log(), " - calibrating afresh, which writes a new file\r\n")) << f.log();
         EXPECT_EQ(has(f.log(), kMain + ": 10 more lines cannot be used either and are left out\r\n"), text == junk);
@@ -260,9 +260,9 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
 
 TEST_F(ConfigRead, BespokeNeedsNoVersionAndLogsEachSettingLine) {
     ASSERT_TRUE(read("sleepnum=9\r\n;comment\r\nprogram=Abel\r\n", "Bespoke.INI"));
-    EXPECT_TRUE(c.cfg.DOBESPOKE);
-    EXPECT_EQ(c.cfg.SLEEPNUM, 9);
-    EXPECT_EQ(c.keyout.TARGETPROGRAMINDEX, 8);
+    EXPECT_TRUE(c.cfg.bespoke);
+    EXPECT_EQ(c.cfg.loop_sleep_ms, 9);
+    EXPECT_EQ(c.keyout.target_index, 8);
     const std::string log = h.log();
     EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: sleepnum=9\r\n"));
     EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: program=Abel\r\n"));
@@ -271,9 +271,9 @@ TEST_F(ConfigRead, BespokeNeedsNoVersionAndLogsEachSettingLine) {
 
 TEST_F(ConfigRead, WrongOrMissingVersionFailsButKeepsTheValues) {
     EXPECT_FALSE(read("interfaceversion=Quennick_v0.7_\r\nsleepnum=9\r\nprogram=Abel\r\n"));
-    EXPECT_EQ(c.cfg.SLEEPNUM, 9);
-    EXPECT_EQ(c.cfg.TARGETPROGRAM, "Abel");
-    EXPECT_EQ(c.keyout.TARGETPROGRAMINDEX, 0);  // not selected
+    EXPECT_EQ(c.cfg.loop_sleep_ms, 9);
+    EXPECT_EQ(c.cfg.target_program, "Abel");
+    EXPECT_EQ(c.keyout.target_index, 0);  // not selected
     const std::string msg =
         "Current configuration file Quennick v0.8.2d3 (04 Jan 2021) .ini is not right for program version "
         "Quennick v0.8.2d3 (04 Jan 2021) ";
@@ -282,7 +282,7 @@ TEST_F(ConfigRead, WrongOrMissingVersionFailsButKeepsTheValues) {
     EXPECT_FALSE(has(h.log(), "Current calibration:"));
 
     EXPECT_FALSE(read("sleepnum=11\r\n"));
-    EXPECT_EQ(c.cfg.SLEEPNUM, 11);
+    EXPECT_EQ(c.cfg.loop_sleep_ms, 11);
 }
 
 }  // namespace

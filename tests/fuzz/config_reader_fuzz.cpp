@@ -17,13 +17,13 @@ bool in(double v, double lo, double hi) { return v >= lo && v <= hi; }
 
 bool values_in_range(const qn::Context& c) {
     const qn::Settings& s = c.cfg;
-    bool ok = in(s.SLEEPNUM, -1, 50) && in(s.SWITCHBOUNCEDELAY, 0, 500) && in(s.TRANSIENTSIGNALSDELAY, 0, 50) &&
-              in(s.SENSORNUM, 0, qn::MAXSENSORS) && in(s.MEANSIGNALLENGTH, 0, 30000) && in(s.SIGNALNUM, 0, 256) &&
-              in(s.SPACERATIOLOWERBOUND, 0, 0.99) && in(s.SPACERATIOUPPERBOUND, 1.01, 10);
-    for (const qn::TARGETPROGRAMARRTYPE& e : c.keyout.TARGETPROGRAMARR) {
-        ok = ok && in(e.TSENSORSACTIVE, 0, qn::MAXSENSORS) && in(e.TDOUBLESTRIKEDELAY, 0, 1000);
-        for (const qn::SensingPoint& p : e.TWHICHSENSORARR)
-            ok = ok && in(p.WSNUM, 0, qn::MAXSENSORS) && in(p.WDELAYHAND, 0, 1000) && in(p.WDELAYBACK, 0, 1000);
+    bool ok = in(s.loop_sleep_ms, -1, 50) && in(s.switch_bounce_ms, 0, 500) && in(s.transient_ms, 0, 50) &&
+              in(s.sensor_count, 0, qn::kMaxSensors) && in(s.mean_signal_ms, 0, 30000) && in(s.signal_count, 0, 256) &&
+              in(s.space_ratio_low, 0, 0.99) && in(s.space_ratio_high, 1.01, 10);
+    for (const qn::TargetProgram& e : c.keyout.targets) {
+        ok = ok && in(e.sensors_active, 0, qn::kMaxSensors) && in(e.double_strike_delay_ms, 0, 1000);
+        for (const qn::SensingPoint& p : e.points)
+            ok = ok && in(p.sensor, 0, qn::kMaxSensors) && in(p.hand_delay_ms, 0, 1000) && in(p.back_delay_ms, 0, 1000);
     }
     return ok;
 }
@@ -33,14 +33,14 @@ bool values_in_range(const qn::Context& c) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     qn::test::Harness h;
     qn::Context& c = h.c();
-    c.core.FNAMEFI = qn::PROGRAM_VERSION;
-    const std::string main_file = c.core.FNAMEFI + ".ini";
+    c.core.settings_base_name = qn::kProgramVersion;
+    const std::string main_file = c.core.settings_base_name + ".ini";
     const std::string text(reinterpret_cast<const char*>(data), size);
     h.fp.files.files[main_file] = text;
     h.fp.files.files["bespoke.ini"] = text;
     auto read = [&h](const std::string& name) {
         try {
-            return qn::READCONFIGFILE(h.c(), name);
+            return qn::read_settings(h.c(), name);
         } catch (const qn::test::ProgramExit&) {
             __builtin_trap();  // no line may stop the program
         }
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // back with nothing to name.
     const bool accepted = read(main_file) && !c.core.target_unknown;
     if (!values_in_range(c)) __builtin_trap();
-    if (!qn::WRITECONFIGFILE(c)) __builtin_trap();
+    if (!qn::write_settings(c)) __builtin_trap();
     const bool back = read(main_file);
     if (accepted && (!back || c.core.settings_problems != 0)) __builtin_trap();
 
@@ -60,10 +60,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)read(main_file);
     (void)read("bespoke.ini");
     if (!values_in_range(c)) __builtin_trap();
-    if (!qn::WRITECONFIGFILE(c)) __builtin_trap();
+    if (!qn::write_settings(c)) __builtin_trap();
     (void)read(main_file);
     const std::string once = h.fp.files.files[main_file];
-    if (!qn::WRITECONFIGFILE(c)) __builtin_trap();
+    if (!qn::write_settings(c)) __builtin_trap();
     if (h.fp.files.files[main_file] != once) __builtin_trap();
     return 0;
 }
