@@ -37,6 +37,7 @@ bool survey_port(Context& c, std::int32_t i) {
     SerialState& s = c.serial;
     CalibrationState& k = c.calib;
     c.cfg.port_name = c.plat.serial->device_name(s.port_names[i]);
+    k.lines_unreadable[i] = false;
     s.ports[i] = open_serial_port(c, c.cfg.port_name);
     const PortHandle h = s.ports[i];
     if (h == 0) return false;
@@ -45,23 +46,28 @@ bool survey_port(Context& c, std::int32_t i) {
     c.run_log.flush();
     (void)set_service_settings(c, h);  // reports its own failures to the log
 
-    // Some virtual and Bluetooth ports open but refuse the modem status: no
-    // bell can be found on their lines, and the bell may be on another port.
+    // Some virtual and Bluetooth ports, and a pty under Wine, open but refuse
+    // the modem status: no bell can be found on their lines, but an
+    // interface box on the data line needs none.
     auto word = c.plat.serial->modem_status(h);
+    k.lines_unreadable[i] = !word.ok();
     if (!word.ok()) {
         c.run_log.write_line(word.error());
-        leave_out(c, i, "its modem status cannot be read");
-        return false;
+        const std::string s = str(i) + " " + c.cfg.port_name +
+                              " serviceable for data only - its modem lines cannot be read";
+        c.screen.write_line(s);
+        c.run_log.write_line(s);
+    } else {
+        k.cts_was_on[i] = (word.value() & platform::kLineCts) != 0;
+        k.dsr_was_on[i] = (word.value() & platform::kLineDsr) != 0;
+        k.cd_was_on[i] = (word.value() & platform::kLineCd) != 0;
+        k.ri_was_on[i] = (word.value() & platform::kLineRi) != 0;
+        const bool all_off = !k.cts_was_on[i] && !k.dsr_was_on[i] && !k.cd_was_on[i] && !k.ri_was_on[i];
+        c.screen.write(str(i) + " " + c.cfg.port_name + " serviceable");
+        c.screen.write_line(std::string(" CTS=") + line_char(k.cts_was_on[i]) + " DSR=" + line_char(k.dsr_was_on[i]) +
+                         " CD=" + line_char(k.cd_was_on[i]) + " RI=" + line_char(k.ri_was_on[i]) +
+                         " All=F =>OK to use=" + line_char(all_off));
     }
-    k.cts_was_on[i] = (word.value() & platform::kLineCts) != 0;
-    k.dsr_was_on[i] = (word.value() & platform::kLineDsr) != 0;
-    k.cd_was_on[i] = (word.value() & platform::kLineCd) != 0;
-    k.ri_was_on[i] = (word.value() & platform::kLineRi) != 0;
-    const bool all_off = !k.cts_was_on[i] && !k.dsr_was_on[i] && !k.cd_was_on[i] && !k.ri_was_on[i];
-    c.screen.write(str(i) + " " + c.cfg.port_name + " serviceable");
-    c.screen.write_line(std::string(" CTS=") + line_char(k.cts_was_on[i]) + " DSR=" + line_char(k.dsr_was_on[i]) +
-                     " CD=" + line_char(k.cd_was_on[i]) + " RI=" + line_char(k.ri_was_on[i]) +
-                     " All=F =>OK to use=" + line_char(all_off));
 
     // A device that keeps sending (a GPS, another interface) owns the port.
     zero_rest_on_port(c, i);

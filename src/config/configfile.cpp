@@ -1,12 +1,15 @@
 // Reading the settings file and the override file "bespoke.ini": key lines,
-// their indexes, the key table and the value conversions.
+// their indexes, the key table, the ranges of the values, and what a file
+// without some of its lines gets.
 #include "config/configfile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
+#include <set>
 #include <vector>
 
+#include "config/bounds.h"
 #include "console/bignumber.h"
 #include "console/console_ui.h"
 #include "core/context.h"
@@ -19,13 +22,25 @@ namespace qn {
 namespace {
 
 constexpr std::int32_t kNoIndex = -1;
+// Keys named one by one in a message about missing lines, and lines named
+// one by one in a file; the rest are counted.
+constexpr std::size_t kMissingNamed = 8;
+constexpr std::size_t kLinesNamed = 20;
+constexpr const char* kLeftOut = "the line is left out: mend it or delete it";
+constexpr const char* kAfresh = " - calibrating afresh, which writes a new file";
 
 // One read of one file.
 struct ReadState {
+    ReadState(Context& context, const std::string& name) : c(context), file(name) {}
     Context& c;
-    std::vector<std::string> lines;
-    std::size_t next = 0;
+    const std::string& file;
+    bool bespoke = false;
     std::string interfaceversion;
+    bool version_seen = false;
+    std::set<std::string> seen;  // keys applied, with their indexes: "keydelayhand_1_1"
+    std::size_t line_no = 0;
+    std::string line;
+    std::size_t named = 0;  // lines named as unusable
 };
 
 // Where a line's value goes, found from its indexes before anything is stored.
@@ -47,38 +62,40 @@ struct Value {
 enum class Form { Flag, Integer, Real, Character, String };
 enum class Scope { None, Program, Sensor, Event };
 
+// What a main file without a usable line for a key gets: calibration
+// afresh (the key is the calibration's own finding), the default, or
+// nothing (optional lines).
+enum class Need { Calibration, Default, Optional };
+
 struct KeyDef {
     const char* name;
     Scope scope;
     Form form;
     void (*set)(Context&, const Place&, const Value&);
-    // Integer values outside these bounds are not stored.
-    std::int32_t lo = std::numeric_limits<std::int32_t>::min();
-    std::int32_t hi = std::numeric_limits<std::int32_t>::max();
+    Need need = Need::Default;
 };
 
 // Keys are compared exactly: "signalstartsOFF" keeps its capitals.
 const KeyDef kKeys[] = {
     {"interfaceversion", Scope::None, Form::String,
-     [](Context&, const Place& p, const Value& v) { *p.version = *v.text; }},
+     [](Context&, const Place& p, const Value& v) { *p.version = *v.text; }, Need::Optional},
     {"comport", Scope::None, Form::String,
      [](Context& c, const Place&, const Value& v) {
          c.cfg.port_name = c.plat.serial->stored_device_name(*v.text);
-     }},
-    {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.signals_mode = v.flag; }},
-    {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cts = v.flag; }},
-    {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_dsr = v.flag; }},
-    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cd = v.flag; }},
-    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_ri = v.flag; }},
-    {"bagleymode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.rest_on_mode = v.flag; }},
+     }, Need::Calibration},
+    {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.signals_mode = v.flag; }, Need::Calibration},
+    {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cts = v.flag; }, Need::Calibration},
+    {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_dsr = v.flag; }, Need::Calibration},
+    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cd = v.flag; }, Need::Calibration},
+    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_ri = v.flag; }, Need::Calibration},
+    {"bagleymode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.rest_on_mode = v.flag; }, Need::Calibration},
     {"usedatinputchar", Scope::None, Form::Character,
-     [](Context& c, const Place&, const Value& v) { c.cfg.data_char = v.ch; }},
-    // Other parts walk results up to signal_count, so it must not pass the table.
+     [](Context& c, const Place&, const Value& v) { c.cfg.data_char = v.ch; }, Need::Calibration},
     {"signalnum", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.signal_count = v.integer; }, 0, kMaxCalibrationEvents},
-    {"signaltime", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }},
-    {"signalgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }},
-    {"sensorgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.signal_count = v.integer; }},
+    {"signaltime", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }, Need::Optional},
+    {"signalgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }, Need::Optional},
+    {"sensorgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }, Need::Optional},
     {"bignumbers", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.big_numbers = v.flag; }},
     {"sleepnum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.loop_sleep_ms = v.integer; }},
     {"monitoroutput", Scope::None, Form::Flag,
@@ -88,14 +105,14 @@ const KeyDef kKeys[] = {
     {"transientsignalsdelay", Scope::None, Form::Integer,
      [](Context& c, const Place&, const Value& v) { c.cfg.transient_ms.store(v.integer); }},
     {"signalstartsOFF", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.signal_starts_off = v.flag; }},
-    {"sensornum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.sensor_count = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.signal_starts_off = v.flag; }, Need::Calibration},
+    {"sensornum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.sensor_count = v.integer; }, Need::Calibration},
     {"meansignallength", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.mean_signal_ms = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.mean_signal_ms = v.integer; }, Need::Calibration},
     {"usinghandbells", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.handbells = v.flag; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.handbells = v.flag; }, Need::Calibration},
     {"offandonaresignals", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.off_and_on_are_signals = v.flag; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.off_and_on_are_signals = v.flag; }, Need::Calibration},
     {"spaceratiolowerbound", Scope::None, Form::Real,
      [](Context& c, const Place&, const Value& v) { c.cfg.space_ratio_low = v.real; }},
     {"spaceratioupperbound", Scope::None, Form::Real,
@@ -104,9 +121,10 @@ const KeyDef kKeys[] = {
      [](Context&, const Place& p, const Value& v) { p.prog->name = *v.text; }},
     {"targetprogram2", Scope::Program, Form::String,
      [](Context&, const Place& p, const Value& v) { p.prog->window_name = *v.text; }},
-    // The per-sensor lines of a program are bounded by this value.
+    // The per-sensor lines of a program are bounded by this value, so it
+    // comes before them.
     {"sensorsactive", Scope::Program, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.prog->sensors_active = v.integer; }, 0, kMaxSensors},
+     [](Context&, const Place& p, const Value& v) { p.prog->sensors_active = v.integer; }},
     {"usedoubledsend", Scope::Program, Form::Flag,
      [](Context&, const Place& p, const Value& v) { p.prog->use_doubled_send = v.flag; }},
     {"doublestrikedelay", Scope::Program, Form::Integer,
@@ -125,21 +143,31 @@ const KeyDef kKeys[] = {
     {"keydelayback", Scope::Sensor, Form::Integer,
      [](Context&, const Place& p, const Value& v) { p.point->back_delay_ms = v.integer; }},
     {"program", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.target_program = *v.text; }},
-    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.tower_id = v.integer; },
-     0, std::numeric_limits<std::int32_t>::max()},
+    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.tower_id = v.integer; }, Need::Optional},
     {"towerbellj", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_j = v.integer; }, 0, 16},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_j = v.integer; }, Need::Optional},
     {"towerbellf", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_f = v.integer; }, 0, 16},
-    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.tower_site = *v.text; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_f = v.integer; }, Need::Optional},
+    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.tower_site = *v.text; }, Need::Optional},
     {"toweremail", Scope::None, Form::String,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_email = *v.text; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_email = *v.text; }, Need::Optional},
 };
 
 const KeyDef* find_key(const std::string& key) {
     for (const KeyDef& k : kKeys)
         if (key == k.name) return &k;
     return nullptr;
+}
+
+std::string_view trim(std::string_view s) {
+    const std::size_t a = s.find_first_not_of(" \t");
+    if (a == std::string_view::npos) return {};
+    return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+std::string_view trim_front(std::string_view s) {
+    const std::size_t a = s.find_first_not_of(" \t");
+    return a == std::string_view::npos ? std::string_view{} : s.substr(a);
 }
 
 // Lines end in CR LF; a lone LF is taken as well.
@@ -158,14 +186,60 @@ std::vector<std::string> split_lines(const std::string& text) {
     return out;
 }
 
-// A line that names a place outside the tables is dropped; a ringer's file
-// should not stop the program for that, but the log says so.
+// A message about the file, on the screen and in the log.
+void tell(Context& c, const std::string& text) {
+    const std::uint8_t colour = c.screen.text_colour();
+    c.screen.text_colour(kYellow);
+    c.screen.write_line(text);
+    c.screen.text_colour(colour);
+    c.run_log.write_line(text);
+    ++c.core.settings_problems;
+}
+
+// A line that cannot be used as it stands: the file, the line and what to do.
+void report(ReadState& r, const std::string& what) {
+    if (++r.named > kLinesNamed) return;  // a file of anything but settings: see finish
+    tell(r.c, r.file + " line " + str(static_cast<std::int64_t>(r.line_no)) + ": \"" + r.line + "\" - " + what);
+}
+
+// The log's own line for a line dropped for its index or value.
 void ignore_line(Context& c, const std::string& why, const std::string& line) {
     c.run_log.write_line("Configuration file entry ignored (" + why + "): " + line);
 }
 
+// A whole number in decimal; one too large for the settings comes back as
+// far beyond their ranges.
+bool parse_whole(std::string_view s, std::int64_t* out) {
+    std::size_t i = 0;
+    const bool neg = !s.empty() && s[0] == '-';
+    if (!s.empty() && (s[0] == '-' || s[0] == '+')) i = 1;
+    if (i == s.size()) return false;
+    std::int64_t v = 0;
+    for (; i < s.size(); ++i) {
+        if (!is_digit(s[i])) return false;
+        v = std::min<std::int64_t>(v * 10 + (s[i] - '0'), std::int64_t{1} << 40);
+    }
+    *out = neg ? -v : v;
+    return true;
+}
+
+// Decimal numbers in fixed or exponent form. Unlike parse_double, a value
+// below the normal range is taken as it comes: the writer's exponent form of
+// a tiny bound must read back to the same double.
+bool parse_real(std::string_view s, double* out) {
+    const std::string t(s);
+    if (t.empty()) return false;
+    for (char ch : t)
+        if (!(is_digit(ch) || ch == '+' || ch == '-' || ch == '.' || ch == 'e' || ch == 'E')) return false;
+    char* end = nullptr;
+    const double v = std::strtod(t.c_str(), &end);
+    if (end != t.c_str() + t.size() || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
 // Finds the place a line's value goes to; false when the line is not applied.
-bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, const std::string& line, Place& p) {
+bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place& p) {
     KeyoutState& ko = r.c.keyout;
     switch (k.scope) {
         case Scope::None:
@@ -185,7 +259,7 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, const
         }
         case Scope::Event:
             if (i < 1 || i > kMaxCalibrationEvents) {
-                ignore_line(r.c, "index not in 1.." + str(kMaxCalibrationEvents), line);
+                ignore_line(r.c, "index not in 1.." + str(kMaxCalibrationEvents), r.line);
                 return false;
             }
             p.event = &r.c.cfg.results[i];
@@ -194,58 +268,82 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, const
     return false;
 }
 
-void apply(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, const std::string& key,
-           const std::string& value, const std::string& line) {
-    Context& c = r.c;
-    Place p;
-    if (!locate(r, k, i, j, line, p)) return;
-    Value v;
+// A number against its range. False when the line is left out; a value cut
+// to the range is reported and taken.
+bool in_range(ReadState& r, const KeyDef& k, double& v) {
+    const SettingRange* range = setting_range(k.name);
+    if (range == nullptr) return true;
+    const double top = range_top(r.c, *range);
+    if (v >= range->lo && v <= top) return true;
+    const std::string must = std::string(k.name) + " must be in " + range_text(r.c, *range);
+    if (range->beyond == Beyond::LeaveOut) {
+        ignore_line(r.c, "value not in " + range_text(r.c, *range), r.line);
+        report(r, must + "; " + kLeftOut);
+        return false;
+    }
+    v = std::clamp(v, range->lo, top);
+    report(r, must + "; " + str(static_cast<std::int64_t>(v)) + " is used - mend the line to keep it so");
+    return true;
+}
+
+// The value of a line as its form reads it; false when it cannot be used.
+// Blanks round a value are what editors leave, except that a character
+// key may be the blank itself, and a window title may end in one.
+bool convert(ReadState& r, const KeyDef& k, const std::string& raw, std::string& text, Value& v) {
+    const std::string_view t = trim(raw);
     switch (k.form) {
-        case Form::Flag: v.flag = value == "1"; break;
-        case Form::Integer:
-            v.integer = to_int(c, value, key);
-            if (v.integer < k.lo || v.integer > k.hi) {
-                ignore_line(c, "value not in " + str(k.lo) + ".." + str(k.hi), line);
-                return;
+        case Form::Flag: v.flag = t == "1"; return true;
+        case Form::Integer: {
+            std::int64_t n = 0;
+            if (!parse_whole(t, &n)) {
+                report(r, "\"" + std::string(t) + "\" is not a whole number; " + kLeftOut);
+                return false;
             }
-            break;
-        case Form::Real: v.real = to_real(c, value, key); break;
-        case Form::Character: v.ch = to_char(value); break;
-        case Form::String: v.text = &value; break;
+            double d = static_cast<double>(n);
+            if (!in_range(r, k, d)) return false;
+            v.integer = static_cast<std::int32_t>(d);
+            return true;
+        }
+        case Form::Real:
+            if (!parse_real(t, &v.real)) {
+                report(r, "\"" + std::string(t) + "\" is not a number; " + kLeftOut);
+                return false;
+            }
+            return in_range(r, k, v.real);
+        case Form::Character: v.ch = !t.empty() ? t[0] : raw.empty() ? '\0' : raw[0]; return true;
+        case Form::String: {
+            const std::string_view name = k.name;
+            text = name == "targetprogram" || name == "targetprogram2" ? trim_front(raw) : t;
+            v.text = &text;
+            if (name == "program" && !is_target_name(text)) {
+                report(r, "no target program is called \"" + text + "\"; " + kLeftOut);
+                return false;
+            }
+            return true;
+        }
     }
-    k.set(c, p, v);
+    return false;
 }
 
-[[noreturn]] void bad_entry(Context& c, const std::string& console_text, const std::string& log_text,
-                            std::int32_t code, const char* message) {
-    c.screen.write_line(console_text);
-    c.run_log.write_line(log_text);
-    halt(c, code, message);
-}
-
-// Reads lines until one is a setting line, and applies it.
-void read_line_of(ReadState& r) {
+// One line of the file.
+void read_line_of_file(ReadState& r) {
     Context& c = r.c;
-    std::string line;
-    for (;;) {
-        if (r.next >= r.lines.size()) return;
-        line = r.lines[r.next++];
-        if (!line.empty() && line[0] != ';') break;
-    }
-    const std::size_t eq = line.find('=');
+    const std::string_view whole = trim(r.line);
+    if (whole.empty() || whole[0] == ';') return;
+    const std::size_t eq = r.line.find('=');
     if (eq == std::string::npos) {
-        const std::string s = "string Read:@@@" + line + "@@@";
-        bad_entry(c, s, s, 96, "Bad configuration file entry - recalibrate press [ENTER] to quit");
+        report(r, std::string("it is no setting (name=value); ") + kLeftOut);
+        return;
     }
-    if (c.cfg.bespoke) c.run_log.write_line("**ADD Bespoke.ini configuration modification: " + line);
+    if (r.bespoke) c.run_log.write_line("**ADD Bespoke.ini configuration modification: " + r.line);
 
-    std::string key = line.substr(0, eq);
-    const std::string value = line.substr(eq + 1);
-    std::string index_text, index2_text;
+    const std::string key_text(trim(std::string_view(r.line).substr(0, eq)));
+    const std::string raw = r.line.substr(eq + 1);
+    std::string name = key_text, index_text, index2_text;
     bool has_index = false, has_index2 = false;
-    if (std::size_t u = key.find('_'); u != std::string::npos) {
-        index_text = key.substr(u + 1);
-        key.resize(u);
+    if (std::size_t u = name.find('_'); u != std::string::npos) {
+        index_text = name.substr(u + 1);
+        name.resize(u);
         has_index = true;
         if (std::size_t u2 = index_text.find('_'); u2 != std::string::npos) {
             index2_text = index_text.substr(u2 + 1);
@@ -253,40 +351,106 @@ void read_line_of(ReadState& r) {
             has_index2 = true;
         }
     }
-    std::int32_t i = kNoIndex, j = kNoIndex;
-    if (has_index2) j = to_index(c, index2_text, key);
-    if (has_index) i = to_index(c, index_text, key);
-
-    const KeyDef* k = find_key(key);
+    const KeyDef* k = find_key(name);
     if (k == nullptr) {
-        const std::string head = "Read:" + line + " Found:" + key + " value:" + value;
-        const std::string tail = "actionparam=" + index_text + "actionparam2=" + index2_text;
-        bad_entry(c, head + " " + tail, head + tail, 96, "Bad configuration file entry - press [ENTER] to quit");
+        report(r, "there is no setting \"" + name + "\" (names are exact, in these letters); " + kLeftOut);
+        return;
     }
-    apply(r, *k, i, j, key, value, line);
+    std::int32_t i = kNoIndex, j = kNoIndex;
+    auto index = [&](bool has, const std::string& text, std::int32_t& out) {
+        if (!has || parse_int32(text, &out)) return true;
+        report(r, "\"" + text + "\" is not a number; " + kLeftOut);
+        return false;
+    };
+    if (!index(has_index2, index2_text, j) || !index(has_index, index_text, i)) return;
+    Place p;
+    if (!locate(r, *k, i, j, p)) return;
+    std::string text;
+    Value v;
+    if (!convert(r, *k, raw, text, v)) return;
+    k->set(c, p, v);
+    std::string seen = name;
+    if (k->scope == Scope::Program || k->scope == Scope::Sensor) seen += "_" + str(i);
+    if (k->scope == Scope::Sensor) seen += "_" + str(j);
+    r.seen.insert(seen);
+    if (name == "interfaceversion") r.version_seen = true;
+    if (name == "program") c.core.target_unknown = false;
 }
 
-// Decimal numbers in fixed or exponent form. Unlike parse_double, a value
-// below the normal range is taken as it comes: the writer's exponent form of
-// a tiny bound must read back to the same double.
-bool parse_real(std::string_view s, double* out) {
-    std::size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    const std::string t(s.substr(i));
-    if (t.empty()) return false;
-    for (char ch : t)
-        if (!(is_digit(ch) || ch == '+' || ch == '-' || ch == '.' || ch == 'e' || ch == 'E')) return false;
-    char* end = nullptr;
-    const double v = std::strtod(t.c_str(), &end);
-    if (end != t.c_str() + t.size() || !std::isfinite(v)) return false;
-    *out = v;
+std::string names_text(const std::vector<std::string>& names) {
+    std::string t;
+    for (std::size_t n = 0; n < names.size() && n < kMissingNamed; ++n) t += (n ? ", " : "") + names[n];
+    if (names.size() > kMissingNamed) t += " and " + str(static_cast<std::int64_t>(names.size() - kMissingNamed)) + " more";
+    return t;
+}
+
+// The table entries of the main file: what it has no usable line for is
+// taken from the entry as calibration sets it up, so no entry is left
+// nameless or with no key.
+void complete_program_entries(ReadState& r, std::vector<std::string>& missing) {
+    Context& c = r.c;
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        TargetProgram& e = c.keyout.targets[i];
+        TargetProgram d = default_target_entry(i, c.cfg.sensor_count);
+        SensingPoint& dp = d.points[1];
+        if (c.cfg.handbells) dp.hand_delay_ms = dp.back_delay_ms = 0;
+        auto fill = [&](const char* name, const std::string& index, auto& field, const auto& value) {
+            if (r.seen.count(name + index)) return;
+            field = value;
+            missing.push_back(name + index);
+        };
+        const std::string is = "_" + str(i);
+        fill("targetprogram", is, e.name, d.name);
+        fill("targetprogram2", is, e.window_name, d.window_name);
+        fill("gotowindow", is, e.find_window, d.find_window);
+        fill("restricted", is, e.restricted, d.restricted);
+        fill("sensorsactive", is, e.sensors_active, d.sensors_active);
+        fill("usedoubledsend", is, e.use_doubled_send, d.use_doubled_send);
+        fill("doublestrikedelay", is, e.double_strike_delay_ms, d.double_strike_delay_ms);
+        for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
+            SensingPoint& p = e.points[j];
+            const std::string ij = is + "_" + str(j);
+            // A sensor the bell has not got (the file's sensornum came later).
+            if (p.sensor < 1 || p.sensor > c.cfg.sensor_count) r.seen.erase("whichsensor" + ij);
+            fill("whichsensor", ij, p.sensor, dp.sensor);
+            fill("keytosendhand", ij, p.hand_key, dp.hand_key);
+            fill("keydelayhand", ij, p.hand_delay_ms, dp.hand_delay_ms);
+            fill("keytosendback", ij, p.back_key, dp.back_key);
+            fill("keydelayback", ij, p.back_delay_ms, dp.back_delay_ms);
+        }
+    }
+}
+
+// The main file once read: false when calibration must follow.
+bool main_file_usable(ReadState& r) {
+    Context& c = r.c;
+    if (!r.version_seen) {
+        tell(c, r.file + " has no interfaceversion line (the file is empty or was cut short)" + kAfresh);
+        return false;
+    }
+    if (r.interfaceversion != kProgramVersion) {
+        const std::string s = underscores_to_spaces("Current configuration file " + r.file +
+                                                        " is not right for program version " + kProgramVersion);
+        c.screen.write_line(s);
+        c.run_log.write_line(s);
+        return false;
+    }
+    std::vector<std::string> needed, missing;
+    for (const KeyDef& k : kKeys) {
+        if (k.scope != Scope::None || k.need == Need::Optional || r.seen.count(k.name)) continue;
+        (k.need == Need::Calibration ? needed : missing).push_back(k.name);
+    }
+    if (!needed.empty()) {
+        tell(c, r.file + " has no usable line for " + names_text(needed) + kAfresh);
+        return false;
+    }
+    if (!r.seen.count("transientsignalsdelay")) c.cfg.transient_ms.store(kDefaultTransientMs);
+    if (!r.seen.count("program")) c.core.target_unknown = true;
+    complete_program_entries(r, missing);
+    if (!missing.empty())
+        tell(c, r.file + " has no usable line for " + names_text(missing) + " - the defaults are used" +
+                    (c.core.target_unknown ? ", and the target program is asked for" : ""));
     return true;
-}
-
-[[noreturn]] void bad_number(Context& c, const std::string& text, const std::string& key, std::int32_t code,
-                             const char* message) {
-    const std::string s = "Read:" + text + " found:" + key;
-    bad_entry(c, s, s, code, message);
 }
 
 void accept_file(Context& c) {
@@ -300,49 +464,35 @@ void accept_file(Context& c) {
 bool read_settings(Context& c, const std::string& filename) {
     c.run_log.write_line("Read configuration file " + filename);
     flush_run_log(c);
+    c.core.settings_problems = 0;
     auto text = c.plat.files->read_all(filename);
     if (!text.ok()) return false;
 
-    const bool bespoke = upper_text(filename) == "BESPOKE.INI";
-    c.cfg.bespoke = bespoke;
-    ReadState r{c, split_lines(text.value()), 0, {}};
-    while (r.next < r.lines.size()) read_line_of(r);
-
-    // The override file needs no version line.
-    const bool ok = r.interfaceversion == kProgramVersion || bespoke;
-    if (ok) {
-        accept_file(c);
-    } else {
-        const std::string s = underscores_to_spaces("Current configuration file " + filename +
-                                                        " is not right for program version " + kProgramVersion);
-        c.screen.write_line(s);
-        c.run_log.write_line(s);
+    ReadState r(c, filename);
+    r.bespoke = upper_text(filename) == "BESPOKE.INI";
+    c.cfg.bespoke = r.bespoke;
+    std::string& bytes = text.value();
+    if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) {
+        tell(c, filename + " is saved as Unicode (UTF-16), which is not read: save it as ANSI or UTF-8" +
+                    (r.bespoke ? std::string(" - its settings are not used") : kAfresh));
+        return false;
     }
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);  // the mark some editors put first
+    for (std::string& line : split_lines(bytes)) {
+        ++r.line_no;
+        r.line = std::move(line);
+        read_line_of_file(r);
+    }
+    if (r.named > kLinesNamed)
+        tell(c, filename + ": " + str(static_cast<std::int64_t>(r.named - kLinesNamed)) +
+                    " more lines cannot be used either and are left out");
+    // The override file needs no version line, nor any other.
+    const bool ok = r.bespoke || main_file_usable(r);
+    if (ok) accept_file(c);
     return ok;
 }
 
 std::string upper_text(std::string_view s) { return upper(s); }
-
-double to_real(Context& c, const std::string& text, const std::string& key) {
-    double v = 0;
-    if (!parse_real(text, &v))
-        bad_number(c, text, key, 60, "Bad configuration file entry - recalibrate press [ENTER] to quit");
-    return v;
-}
-
-std::int32_t to_index(Context& c, const std::string& text, const std::string& key) {
-    std::int32_t v = 0;
-    if (!parse_int32(text, &v))
-        bad_number(c, text, key, 96, "Bad line in configuration file - recalibrate press [ENTER] to quit");
-    return v;
-}
-
-std::int32_t to_int(Context& c, const std::string& text, const std::string& key) {
-    std::int32_t v = 0;
-    if (!parse_int32(text, &v))
-        bad_number(c, text, key, 96, "Bad configuration file entry - recalibrate press [ENTER] to quit");
-    return v;
-}
 
 char to_char(const std::string& text) { return text.empty() ? '\0' : text[0]; }
 

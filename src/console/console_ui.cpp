@@ -80,7 +80,8 @@ void halt(Context& c, std::int32_t code, std::string_view message) {
     c.run_log.write_line(s);
     c.run_log.flush();
     c.screen.write(s);
-    (void)read_line(c);
+    bool ended = false;
+    (void)read_line(c, &ended);
     c.screen.text_colour(kWhite);
     // Callers pass codes above 10 only when the port is open.
     if (code > 10 && c.serial.port != 0) {
@@ -113,10 +114,34 @@ char read_console_key(Context& c) {
 // A prompt waits for the key itself, looking round ten times a second.
 constexpr std::int32_t kKeyLookMs = 100;
 
-char wait_for_key_char(Context& c) {
+// Waits for a key; false when the keyboard has closed instead.
+static bool await_key(Context& c) {
     c.screen.present();
-    while (!c.plat.console->key_waiting()) wait_for_key(c, kKeyLookMs);
+    while (!c.plat.console->key_waiting()) {
+        if (c.plat.console->input_ended()) return false;
+        wait_for_key(c, kKeyLookMs);
+    }
+    return true;
+}
+
+char wait_for_key_char(Context& c) {
+    if (!await_key(c)) end_for_closed_keyboard(c);
     return read_console_key(c);
+}
+
+bool key_to_go_on(Context& c) {
+    if (!await_key(c)) return false;
+    (void)read_console_key(c);
+    return true;
+}
+
+void end_for_closed_keyboard(Context& c) {
+    const std::string s = "The keyboard has closed, so no answer can come - closing...";
+    c.screen.text_colour(kYellow);
+    c.screen.write_line(s);
+    c.run_log.write_line(s);
+    if (c.core.stopwatch_started) stop_stopwatch(c);
+    end_process(c, 1);
 }
 
 void wait_for_key(Context& c, std::int32_t ms) {
@@ -131,12 +156,15 @@ void flush_console_keys(Context& c) {
 // Line input as a console gives it: typed characters are echoed at the
 // cursor, Backspace takes one back, Esc clears the line, Enter ends it.
 // Ctrl-C quits here as everywhere else.
-std::string read_line(Context& c) {
+std::string read_line(Context& c, bool* ended) {
     std::string line;
     c.screen.cursor_visible(true);
     for (;;) {
-        c.screen.present();
-        while (!c.plat.console->key_waiting()) wait_for_key(c, kKeyLookMs);
+        if (!await_key(c)) {
+            if (ended == nullptr) end_for_closed_keyboard(c);
+            *ended = true;
+            break;
+        }
         int k = c.plat.console->read_key();
         if (k == 0) {
             (void)c.plat.console->read_key();

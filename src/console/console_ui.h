@@ -21,10 +21,17 @@ void clear_low_scratch_window(Context& c);
 // Ends the program when ch is Ctrl-C, Esc or Q (either case).
 void quit_on_key(Context& c, char ch);
 char read_console_key(Context& c);
+// Waits for a key. Once the keyboard has closed no answer can come, and
+// every question ends the program (end_for_closed_keyboard).
 char wait_for_key_char(Context& c);
+// A key to go on (Q still quits); false, at once, when the keyboard has closed.
+bool key_to_go_on(Context& c);
+[[noreturn]] void end_for_closed_keyboard(Context& c);
 void flush_console_keys(Context& c);
 // One line typed at the console, echoed at the cursor, without its Enter.
-std::string read_line(Context& c);
+// With ended given, a keyboard that closes ends the line and sets *ended;
+// without, it ends the program.
+std::string read_line(Context& c, bool* ended = nullptr);
 std::int32_t read_int(Context& c);
 std::string underscores_to_spaces(std::string_view s);
 [[noreturn]] void halt(Context& c, std::int32_t code, std::string_view message);

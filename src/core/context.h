@@ -67,6 +67,10 @@ struct CoreState {
     bool terminate = false;
     bool autoring_set_up = false;
     Folders folders;  // where the settings, logs and touch files are
+    // The last settings read: lines it named as unusable, and whether the
+    // target program is still to be asked (no usable program line).
+    std::int32_t settings_problems = 0;
+    bool target_unknown = false;
 };
 
 // The stopwatch lives as long as the process: the serial thread may read it
@@ -288,6 +292,8 @@ struct CalibrationState {
     Arr<Arr<char, 1, 255>, 1, kMaxSerialPorts> port_chars;
     Arr<std::int32_t, 1, kMaxSerialPorts> char_counts;
     std::int32_t current_port = 0;
+    // Ports whose modem lines cannot be read: only an interface box can be on them.
+    Arr<bool, 1, kMaxSerialPorts> lines_unreadable;
 
     Arr<std::uint32_t, 1, kMaxSerialPorts> initial_status, status_now;
     Arr<bool, 1, kMaxSerialPorts> cts_on, dsr_on, cd_on, ri_on;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "config/bounds.h"
 #include "config/configfile.h"
 #include "console/console_ui.h"
 #include "core/context.h"
@@ -47,6 +48,26 @@ std::int32_t read_number_in(Context& c, std::int32_t lo, std::int32_t hi) {
     }
 }
 
+// A new value for a numeric setting, within its range (config/bounds.h):
+// Enter keeps the value it has, a number beyond the range is asked for
+// again, and Q quits.
+std::int32_t read_setting(Context& c, const char* key, std::int32_t current) {
+    const SettingRange& r = *setting_range(key);
+    const std::string range = range_text(c, r);
+    const bool keepable = current >= r.lo && current <= range_top(c, r);
+    const std::string keep = keepable ? ", Enter keeps " + str(current) : "";
+    c.screen.write_line("(" + range + keep + ")");
+    for (;;) {
+        const std::string line = read_line(c);
+        if (keepable && line.find_first_not_of(' ') == std::string::npos) return current;
+        std::int32_t v = 0;
+        std::size_t bad = 0;
+        if (parse_int32(line, &v, &bad) && v >= r.lo && v <= range_top(c, r)) return v;
+        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') quit_on_key(c, 'Q');
+        c.screen.write_line("Give a whole number in " + range + keep);
+    }
+}
+
 void change_target_entry(Context& c) {
     Screen& s = c.screen;
     s.text_colour(kYellow);
@@ -79,14 +100,15 @@ void show_sensing_points(Context& c, const TargetProgram& e) {
     }
 }
 
-void change_field(Context& c, TargetProgram& e, SensingPoint& sp, std::int32_t field) {
+void change_field(Context& c, SensingPoint& sp, std::int32_t field) {
     Screen& s = c.screen;
     switch (field) {
     case 1:
         s.text_colour(kYellow);
-        s.write_line("Input new sensing point to use (1.. " + str(e.sensors_active) + ")");
-        // An entry without active points still has point 1.
-        sp.sensor = read_number_in(c, 1, e.sensors_active < 1 ? 1 : e.sensors_active);
+        // The sensor of the bell that sends the key: one of the bell's sensors.
+        s.write_line("Input new sensing point to use (1.. " +
+                  str(static_cast<std::int64_t>(range_top(c, *setting_range("whichsensor")))) + ")");
+        sp.sensor = read_setting(c, "whichsensor", sp.sensor);
         s.text_colour(kWhite);
         break;
     case 2:
@@ -95,7 +117,7 @@ void change_field(Context& c, TargetProgram& e, SensingPoint& sp, std::int32_t f
         break;
     case 3:
         s.write_line("Input new handstroke key delay (ms)");
-        sp.hand_delay_ms = read_int(c);
+        sp.hand_delay_ms = read_setting(c, "keydelayhand", sp.hand_delay_ms);
         break;
     case 4:
         s.write_line("Input new backstroke key to send");
@@ -103,7 +125,7 @@ void change_field(Context& c, TargetProgram& e, SensingPoint& sp, std::int32_t f
         break;
     default:
         s.write_line("Input new backstroke key delay (ms)");
-        sp.back_delay_ms = read_int(c);
+        sp.back_delay_ms = read_setting(c, "keydelayback", sp.back_delay_ms);
         break;
     }
 }
@@ -127,7 +149,7 @@ void change_target_parameters(Context& c, std::int32_t target) {
             return;
         }
         SensingPoint& sp = e.points[(n - 1) / 5 + 1];
-        change_field(c, e, sp, (n - 1) % 5 + 1);
+        change_field(c, sp, (n - 1) % 5 + 1);
         s.write_line("Now sensing point=" + str(sp.sensor) + " handstrokekey=" + key_text(sp.hand_key) +
                   " & delay=" + str(sp.hand_delay_ms) + " backstrokekey=" + key_text(sp.back_key) +
                   " & delay=" + str(sp.back_delay_ms));
@@ -148,7 +170,7 @@ void set_switch_bounce(Context& c) {
     s.write_line();
     if (upper(key) == 'Y') {
         s.write_line("Enter new value integer>=0");
-        c.cfg.switch_bounce_ms = read_int(c);
+        c.cfg.switch_bounce_ms = read_setting(c, "switchbouncedelay", c.cfg.switch_bounce_ms);
         s.text_colour(kWhite);
         c.run_log.write_line("Switch calibration changes to " + str(c.cfg.switch_bounce_ms));
     } else {

@@ -1,5 +1,6 @@
 #include "keyout/targets.h"
 
+#include <algorithm>
 #include <array>
 
 #include "console/textsink.h"
@@ -40,28 +41,44 @@ constexpr std::array<TargetDefault, kMaxTargetPrograms + 1> kDefaults = {{
 
 }  // namespace
 
+TargetProgram default_target_entry(int index, std::int32_t sensors) {
+    TargetProgram e;
+    const TargetDefault& d = kDefaults[static_cast<std::size_t>(index)];
+    e.sensors_active = 1;
+    e.name = d.name;
+    e.window_name = d.window;
+    e.find_window = d.find;
+    e.restricted = d.restricted;
+    e.use_doubled_send = kDefaultUseDoubledSend;
+    e.double_strike_delay_ms = kDefaultDoubleStrikeDelayMs;
+    SensingPoint& p = e.points[1];
+    p.sensor = d.sensor_is_last ? sensors : 1;
+    p.hand_key = d.key;
+    p.back_key = d.key;
+    p.hand_delay_ms = sensors == 1 ? d.delay_one : d.delay_more;
+    p.back_delay_ms = p.hand_delay_ms;
+    return e;
+}
+
 void set_target_defaults(Context& c) {
     KeyoutState& k = c.keyout;
     const std::int32_t sensors = c.cfg.sensor_count;
     k.sensors_active = 1;
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         TargetProgram& e = k.targets[i];
-        const TargetDefault& d = kDefaults[static_cast<std::size_t>(i)];
-        e.sensors_active = 1;
-        for (std::int32_t j = 1; j <= sensors && j <= kMaxSensors; ++j) e.points[j] = SensingPoint{};
-        e.name = d.name;
-        e.window_name = d.window;
-        e.find_window = d.find;
-        e.restricted = d.restricted;
-        e.use_doubled_send = kDefaultUseDoubledSend;
-        e.double_strike_delay_ms = kDefaultDoubleStrikeDelayMs;
-        SensingPoint& p = e.points[1];
-        p.sensor = d.sensor_is_last ? sensors : 1;
-        p.hand_key = d.key;
-        p.back_key = d.key;
-        p.hand_delay_ms = sensors == 1 ? d.delay_one : d.delay_more;
-        p.back_delay_ms = p.hand_delay_ms;
+        TargetProgram d = default_target_entry(i, sensors);
+        // Sensing points beyond the bell's sensors keep what they held.
+        for (std::int32_t j = std::max<std::int32_t>(sensors, 1) + 1; j <= kMaxSensors; ++j)
+            d.points[j] = e.points[j];
+        e = d;
     }
+}
+
+bool is_target_name(const std::string& name) {
+    if (name == "Open") return true;
+    for (int i = 1; i <= kMaxTargetPrograms; ++i)
+        if (name == kDefaults[static_cast<std::size_t>(i)].name) return true;
+    return false;
 }
 
 std::uint8_t target_index_of(Context& c, const std::string& name) {

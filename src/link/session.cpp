@@ -41,7 +41,11 @@ struct TowerLink::Shared {
     LinkStatus status;
     LinkCounters counters;
     std::deque<std::string> log;
+    // The stroke of each bell: the tower's as it last said, turned by each
+    // of our rings it has not yet answered (in_flight), so that two rings in
+    // a row (a made-up missed blow) go at the two strokes in turn.
     std::array<bool, kMaxTowerBells> bells{};
+    std::array<int, kMaxTowerBells> in_flight{};
     std::array<std::int64_t, kMaxTowerBells + 1> echo_from{};
     std::function<void()> changed;
 
@@ -101,9 +105,16 @@ struct TowerLink::Shared {
             note("message ignored (" + why + ")" + (n == kBadFramesLogged ? "; only every hundredth is logged now" : ""));
     }
 
-    void take_state(const std::vector<bool>& state) {
+    // The tower's state, whole (rung: 0) or after a ring of bell rung: a
+    // bell with rings of ours still unanswered keeps the stroke we are at.
+    void take_state(const std::vector<bool>& state, int rung = 0) {
         std::lock_guard<std::mutex> g(mu);
-        for (std::size_t i = 0; i < bells.size(); ++i) bells[i] = i < state.size() ? state[i] : true;
+        if (rung >= 1 && rung <= kMaxTowerBells && in_flight[static_cast<std::size_t>(rung - 1)] > 0)
+            --in_flight[static_cast<std::size_t>(rung - 1)];
+        for (std::size_t i = 0; i < bells.size(); ++i) {
+            if (rung == 0) in_flight[i] = 0;
+            if (in_flight[i] == 0) bells[i] = i < state.size() ? state[i] : true;
+        }
     }
 };
 
@@ -154,7 +165,7 @@ void joined(Shared& s, const TowerEvent& e) {
 }
 
 void bell_rung(Shared& s, const TowerEvent& e) {
-    s.take_state(e.bell_state);
+    s.take_state(e.bell_state, e.who_rang);
     std::lock_guard<std::mutex> g(s.mu);
     std::int64_t& from = s.echo_from[static_cast<std::size_t>(e.who_rang)];
     if (from != 0) {
@@ -373,10 +384,23 @@ void TowerLink::stop(std::int32_t wait_ms) {
     });
 }
 
-bool TowerLink::ring(int bell, bool handstroke) {
+bool TowerLink::ring(int bell, bool handstroke) { return send_ring(bell, &handstroke, nullptr); }
+
+bool TowerLink::ring_in_turn(int bell, bool* handstroke) { return send_ring(bell, nullptr, handstroke); }
+
+bool TowerLink::send_ring(int bell, const bool* given, bool* used) {
     Shared& s = *s_;
     if (bell < 1 || bell > kMaxTowerBells) return false;
     std::lock_guard<std::mutex> g(s.send_mu);
+    const std::size_t b = static_cast<std::size_t>(bell - 1);
+    bool handstroke = true;
+    if (given) {
+        handstroke = *given;
+    } else {
+        std::lock_guard<std::mutex> m(s.mu);
+        handstroke = s.bells[b];  // no other ring turns it while send_mu is held
+    }
+    if (used) *used = handstroke;
     bool sent = false;
     if (s.joined && s.ws) {
         auto r = s.ws->send_text(bell_frame(s.cfg.tower_id, bell, handstroke));
@@ -392,6 +416,8 @@ bool TowerLink::ring(int bell, bool handstroke) {
     if (sent) {
         ++s.counters.rings_sent;
         s.echo_from[static_cast<std::size_t>(bell)] = now_ms();
+        s.bells[b] = !handstroke;
+        ++s.in_flight[b];
     } else {
         ++s.counters.rings_lost;
     }

@@ -76,10 +76,16 @@ public:
     // Any thread; never waits for the network. False when not sent (then
     // counted as lost).
     bool ring(int bell, bool handstroke);
+    // A ring at the stroke the tower holds the bell at (tower_stroke), as a
+    // browser rings: the tower turns the bell only for a ring at its own
+    // stroke, and everyone who joins later is told its stroke. *handstroke
+    // gets the stroke rung.
+    bool ring_in_turn(int bell, bool* handstroke = nullptr);
     bool call(std::string_view name);
 
     // The stroke the tower has the bell at (true: handstroke), as its last
-    // state said; true when not known.
+    // state said, turned by each ring of ours it has not yet answered; true
+    // when not known.
     bool tower_stroke(int bell) const;
     LinkStatus status() const;
     LinkCounters counters() const;
@@ -93,6 +99,8 @@ public:
     struct Shared;
 
 private:
+    bool send_ring(int bell, const bool* given, bool* used);
+
     std::shared_ptr<Shared> s_;
     std::thread thread_;
 };

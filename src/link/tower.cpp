@@ -126,7 +126,7 @@ void stop_tower_link(Context& c) {
 
 void ring_key_over_link(Context& c, char key) {
     const int bell = bell_for_key(c.cfg, key);
-    const bool hand = c.strokes.handstroke;
+    bool hand = c.strokes.handstroke;
     bool sent = false;
     if (bell == 0) {
         if (!c.link.no_bell_logged)
@@ -134,7 +134,10 @@ void ring_key_over_link(Context& c, char key) {
                                " rings no bell (keys 1-9, 0, -, = are bells 1-12; j and f your bells): not sent");
         c.link.no_bell_logged = true;
     } else if (link::TowerLink* l = session(c)) {
-        sent = l->ring(bell, hand);
+        // The tower's stroke, not the program's: the program starts at
+        // backstroke until the ringer says, and a made-up missed blow rings
+        // twice at one stroke; the tower takes a ring only at its own.
+        sent = l->ring_in_turn(bell, &hand);
     } else {
         ++c.link.rings_without_session;
     }
@@ -154,7 +157,7 @@ bool export_over_link(Context& c, char key) {
     const std::int32_t bell = bell_number(key);
     // The bells Quennick rings follow the tower's own idea of their stroke,
     // as a browser's bells do.
-    if (bell >= 1 && bell <= link::kMaxTowerBells) l->ring(bell, l->tower_stroke(bell));
+    if (bell >= 1 && bell <= link::kMaxTowerBells) l->ring_in_turn(bell);
     return true;
 }
 

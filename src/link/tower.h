@@ -27,8 +27,8 @@ void restart_tower_link(Context& c);
 // Leaves the tower and ends the link; safe to call when none runs.
 void stop_tower_link(Context& c);
 
-// The key of a sensing point at its due time: its bell, at the program's
-// handstroke, to the tower. A ring the link cannot send now is lost.
+// The key of a sensing point at its due time: its bell, at the stroke the
+// tower holds it at, to the tower. A ring the link cannot send now is lost.
 void ring_key_over_link(Context& c, char key);
 // A key of automatic ringing (bell symbol or call key). True when the link
 // took it; false when keys are typed as before.

@@ -34,6 +34,9 @@ public:
     virtual bool key_waiting() = 0;
     // Blocking. An extended key (cursor, function) arrives as 0, then its code.
     virtual int read_key() = 0;
+    // True once the keys' source has closed for good and every key read from
+    // it was taken: no key will ever come (read_key would wait for ever).
+    virtual bool input_ended() { return false; }
 };
 
 }  // namespace qn::platform

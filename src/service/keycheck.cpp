@@ -2,6 +2,7 @@
 
 #include "autoring/driver.h"
 #include "autoring/setup.h"
+#include "config/bounds.h"
 #include "console/bignumber.h"
 #include "console/console_ui.h"
 #include "core/context.h"
@@ -28,8 +29,6 @@ bool is_command(char ch) {
     }
 }
 
-std::int32_t lowered(std::int32_t v) { return v < 20 ? 0 : v - 20; }
-
 void show_delays(Context& c) {
     KeyoutState& k = c.keyout;
     for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
@@ -41,12 +40,19 @@ void show_delays(Context& c) {
 
 void change_delays(Context& c, bool hand, std::int32_t step) {
     KeyoutState& k = c.keyout;
+    bool cut = false;
+    auto move = [&](std::int32_t& delay) {
+        const std::int32_t moved = stepped_key_delay(delay, step);
+        cut |= moved != std::int64_t{delay} + step;
+        delay = moved;
+    };
     for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
         SensingPoint& p = k.points[i];
-        if (hand) p.hand_delay_ms = step > 0 ? p.hand_delay_ms + step : lowered(p.hand_delay_ms);
-        p.back_delay_ms = step > 0 ? p.back_delay_ms + step : lowered(p.back_delay_ms);
+        if (hand) move(p.hand_delay_ms);
+        move(p.back_delay_ms);
     }
     show_delays(c);
+    if (cut) c.screen.write_line("Key delays stay within " + range_text(c, *setting_range("keydelayhand")) + " ms");
 }
 
 // The target must hold the focus before the other bells start: "A" was

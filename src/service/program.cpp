@@ -81,6 +81,27 @@ void check_stored_port(Context& c) {
     c.screen.clear_window();
 }
 
+// What the settings reader named stays on the screen until the ringer has
+// read it; with no keyboard the program goes on.
+void let_settings_problems_be_read(Context& c) {
+    if (c.core.settings_problems == 0) return;
+    flush_run_log(c);
+    c.screen.text_colour(kYellow);
+    c.screen.write_line("Press any key to go on with these settings [or Q to quit]");
+    c.screen.text_colour(kWhite);
+    (void)key_to_go_on(c);
+}
+
+// The settings name no target program the table knows: the ringer chooses,
+// and the file keeps the choice.
+void ask_target(Context& c) {
+    c.core.target_unknown = false;
+    c.screen.clear_window();
+    choose_target(c);
+    (void)write_settings(c);
+    c.screen.clear_window();
+}
+
 void find_target_window(Context& c) {
     while (find_target_handle(c) == 'P') {
         full_window(c);
@@ -140,8 +161,10 @@ void startup(Context& c, const ProgramOptions& options) {
 
     c.core.settings_base_name = kProgramVersion;
     c.core.have_settings_file = read_settings(c, in_folder(folders.settings, c.core.settings_base_name + ".ini"));
+    let_settings_problems_be_read(c);
     if (c.core.have_settings_file) check_stored_port(c);
     if (!c.core.have_settings_file) {
+        c.core.target_unknown = false;  // calibration asks for it
         write_startup_text(c);
         if (!folders.settings.empty())
             c.screen.write_line("Settings are kept in " + folders.settings + ", run logs in " + folders.logs);
@@ -151,6 +174,8 @@ void startup(Context& c, const ProgramOptions& options) {
         c.screen.write_line("bespoke settings read");
         c.run_log.write_line("bespoke settings read");
     }
+    let_settings_problems_be_read(c);
+    if (c.core.target_unknown) ask_target(c);
     flush_run_log(c);
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.

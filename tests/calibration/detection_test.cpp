@@ -187,9 +187,11 @@ TEST(PortSurvey, NoUsablePortEndsAfterAKey) {
     }
 }
 
-// Some virtual and Bluetooth ports open but refuse the modem status. Such a
-// port is left out and the bell is found on another one.
-TEST(PortSurvey, APortWhoseModemStatusCannotBeReadIsLeftOutAndCalibrationGoesOn) {
+// Some virtual and Bluetooth ports, and a pty under Wine, open but refuse
+// the modem status. No bell can be on their lines, but an interface box on
+// their data line is found; a bell on another port's lines is found as well.
+TEST(PortSurvey, APortWithoutModemLinesIsKeptForAnInterfaceBox) {
+    const std::string kept = "1 \\\\.\\COM2 serviceable for data only - its modem lines cannot be read";
     Tower t;
     t.port("COM2").fail_status = true;
     ScriptedPort& p = cts_bell(t);
@@ -198,14 +200,27 @@ TEST(PortSurvey, APortWhoseModemStatusCannotBeReadIsLeftOutAndCalibrationGoesOn)
     t.starts();
     t.rings(1, 3 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    EXPECT_TRUE(t.shows("1 \\\\.\\COM2 not useable - its modem status cannot be read"));
-    EXPECT_EQ(t.logged("1 \\\\.\\COM2 not useable - its modem status cannot be read\r\n"), 1);
+    EXPECT_TRUE(t.shows(kept));
+    EXPECT_EQ(t.logged(kept + "\r\n"), 1);
     EXPECT_EQ(t.logged("GetCommModemStatus: The device is not ready\r\n"), 1);
+    EXPECT_EQ(t.logged("left out"), 0);  // its lines are not looked at again
     EXPECT_EQ(t.logged("Serial port not responding"), 0);
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM2"), 1);
     EXPECT_EQ(t.c.cfg.port_name, "\\\\.\\COM3");
     EXPECT_TRUE(t.c.cfg.use_cts);
     EXPECT_EQ(t.c.cfg.sensor_count, 1);
+
+    Tower d;
+    ScriptedPort& box = d.port("COM2");
+    box.fail_status = true;
+    box.bytes = {{1 * kS, '5'}, {5 * kS, '5'}, {7 * kS, '5'}};
+    d.starts();
+    ASSERT_EQ(d.calibrate_ports(), kReturned);
+    EXPECT_TRUE(d.shows(kept));
+    EXPECT_TRUE(d.c.cfg.rest_on_mode);
+    EXPECT_EQ(d.c.cfg.data_char, '5');
+    EXPECT_EQ(d.c.cfg.port_name, "\\\\.\\COM2");
+    EXPECT_EQ(d.c.cfg.sensor_count, 1);
 }
 
 // A port that stops answering while the ringer rings for the mode is left

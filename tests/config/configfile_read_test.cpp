@@ -1,17 +1,27 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "config/configfile.h"
 #include "core/context.h"
 #include "fakes/fake_platform.h"
+#include "keyout/targets.h"
 
 namespace qn::test {
 namespace {
 
 const std::string kMain = std::string(kProgramVersion) + ".ini";
+const std::string kBespoke = "bespoke.ini";  // read with no lines made up for what it lacks
 const std::string kVersionLine = std::string("interfaceversion=") + kProgramVersion + "\r\n";
+// The version and the calibration's findings: a main file without them is
+// calibrated afresh.
+const std::string kHead = kVersionLine +
+                          "comport=COM1\r\nsignalsmode=1\r\nusects=1\r\nusedsr=0\r\nusecd=0\r\nuseri=0\r\n"
+                          "bagleymode=0\r\nusedatinputchar=0\r\nsignalstartsOFF=1\r\nsensornum=1\r\n"
+                          "meansignallength=40\r\nusinghandbells=0\r\noffandonaresignals=0\r\n";
 
 // Everything on the screen, row after row, so text that wrapped is still whole.
 std::string screen_text(Context& c) {
@@ -38,7 +48,7 @@ TEST_F(ConfigRead, MissingFileIsFalseWithOnlyTheLogLine) {
 }
 
 TEST_F(ConfigRead, AcceptedFileSelectsItsProgramAndLogsTheCalibration) {
-    ASSERT_TRUE(read(kVersionLine +
+    ASSERT_TRUE(read(kHead +
                      "targetprogram_8=Abel\r\nsensorsactive_8=1\r\nwhichsensor_8_1=1\r\n"
                      "keytosendhand_8_1=x\r\nkeydelayhand_8_1=123\r\nprogram=Abel\r\n"));
     EXPECT_EQ(c.keyout.target_index, 8);
@@ -50,48 +60,59 @@ TEST_F(ConfigRead, AcceptedFileSelectsItsProgramAndLogsTheCalibration) {
     EXPECT_FALSE(c.cfg.bespoke);
 }
 
-TEST_F(ConfigRead, ValueFormsAreTakenVerbatim) {
-    c.cfg.use_cd = true;
-    c.cfg.data_char = 'q';
-    ASSERT_TRUE(read(kVersionLine +
-                     "signalsmode=1\r\n"
-                     "usects=true\r\n"     // only "1" is true
-                     "usedsr= 1\r\n"
-                     "usecd=\r\n"
-                     "comport= \\\\.\\COM3\r\n"  // the blank stays: the name then matches no port
-                     "program=Ring=ing\r\n"
-                     "sleepnum=  7\r\n"
-                     "usedatinputchar=\r\n"
-                     "spaceratiolowerbound= 0.25\r\n"
-                     "spaceratioupperbound=1.25E+00\r\n"
-                     "signalnum=1\r\n"
-                     "signaltime_1= 0.1234\r\n"));
-    EXPECT_TRUE(c.cfg.signals_mode);
-    EXPECT_FALSE(c.cfg.use_cts);
-    EXPECT_FALSE(c.cfg.use_dsr);
-    EXPECT_FALSE(c.cfg.use_cd);
-    EXPECT_EQ(c.cfg.port_name, " \\\\.\\COM3");
-    EXPECT_EQ(c.cfg.target_program, "Ring=ing");
-    EXPECT_EQ(c.cfg.loop_sleep_ms, 7);
-    EXPECT_EQ(c.cfg.data_char, '\0');
-    EXPECT_EQ(c.cfg.space_ratio_low, 0.25);
-    EXPECT_EQ(c.cfg.space_ratio_high, 1.25);
-    EXPECT_EQ(c.cfg.results[1].signal_ms, 0.1234);
-    EXPECT_EQ(to_char("xyz"), 'x');
+// A whole file as the program writes it: Abel selected, one sensor.
+std::string good_file() {
+    Harness w;
+    Context& c = w.c();
+    c.core.settings_base_name = kProgramVersion;
+    c.cfg.port_name = "\\\\.\\COM3";
+    c.cfg.sensor_count = 1;
+    set_target_defaults(c);
+    c.cfg.target_program = "Abel";
+    EXPECT_TRUE(write_settings(c));
+    return w.fp.files.files[kMain];
+}
+
+// What editors add is read as meant: a byte-order mark, blanks round "="
+// and after values, LF line ends; written again, the file is as it was. A
+// window title keeps its last blank, and a key may be the blank itself.
+TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
+    const std::string good = good_file();
+    std::string edited = "\xEF\xBB\xBF";
+    for (std::size_t at = 0, end; at < good.size(); at = end + 2) {
+        end = good.find("\r\n", at);
+        std::string line = good.substr(at, end - at);
+        if (const std::size_t eq = line.find('='); eq != std::string::npos && line[0] != ';') {
+            line.replace(eq, 1, " = ");
+            if (line.rfind("targetprogram", 0) != 0) line += "  ";
+        }
+        edited += line + (at % 2 ? "\n" : "\r\n");
+    }
+    ASSERT_TRUE(read(edited));
+    EXPECT_EQ(c.core.settings_problems, 0) << h.log();
+    EXPECT_EQ(c.keyout.targets[3].window_name, "Ringing Room ");
+    c.core.settings_base_name = kProgramVersion;
+    ASSERT_TRUE(write_settings(c));
+    EXPECT_EQ(h.fp.files.files[kMain], good);
+
+    ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
+    EXPECT_FALSE(c.cfg.use_cts);  // only "1" is true
+    EXPECT_EQ(c.keyout.targets[0].points[1].back_key, ' ');
+    EXPECT_EQ(c.keyout.targets[2].window_name, "Ring=ing ");
 }
 
 TEST_F(ConfigRead, LfOnlyLinesAndTrailingBlankOrCommentLines) {
-    EXPECT_TRUE(read(std::string("interfaceversion=") + kProgramVersion + "\nsleepnum=3\n\n;end\n\n"));
+    EXPECT_TRUE(read(kHead + "\nsleepnum=3\n\n;end\n\n"));
     EXPECT_EQ(c.cfg.loop_sleep_ms, 3);
-    EXPECT_TRUE(read(kVersionLine + "sleepnum=4\r\n\r\n;comment\r\n;x=1\r\n"));
+    EXPECT_TRUE(read(kHead + "sleepnum=4\r\n\r\n;comment\r\n;x=1\r\n"));
     EXPECT_EQ(c.cfg.loop_sleep_ms, 4);
-    EXPECT_TRUE(read(kVersionLine + "sleepnum=6"));  // no line end at all
+    EXPECT_TRUE(read(kHead + "sleepnum=6"));  // no line end at all
     EXPECT_EQ(c.cfg.loop_sleep_ms, 6);
 }
 
 TEST_F(ConfigRead, ProgramKeysWithoutAUsableIndexAreIgnoredSilently) {
-    ASSERT_TRUE(read(kVersionLine + "targetprogram_12=Twelve\r\ntargetprogram=None\r\ngotowindow_-1=1\r\n"
-                                    "sensorsactive_10=3\r\ntargetprogram_2_7=Two\r\n"));
+    ASSERT_TRUE(read(kHead + "targetprogram_12=Twelve\r\ntargetprogram=None\r\ngotowindow_-1=1\r\n"
+                                    "sensorsactive_10=3\r\ntargetprogram_2_7=Two\r\n", kBespoke));
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         EXPECT_EQ(c.keyout.targets[i].name, i == 2 ? "Two" : "");
         EXPECT_EQ(c.keyout.targets[i].sensors_active, 0);
@@ -100,7 +121,7 @@ TEST_F(ConfigRead, ProgramKeysWithoutAUsableIndexAreIgnoredSilently) {
 }
 
 TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
-    ASSERT_TRUE(read(kVersionLine +
+    ASSERT_TRUE(read(kHead + "sensornum=16\r\n" +
                      "whichsensor_3_2=5\r\n"   // before: the program has no sensing point 2 yet
                      "sensorsactive_3=2\r\n"
                      "keytosendback_3_2=k\r\n"
@@ -108,14 +129,14 @@ TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
                      "sensorsactive_4=16\r\n"
                      "whichsensor_4_16=4\r\n"
                      "whichsensor_4_17=4\r\n"
-                     "whichsensor_4=4\r\n"));
+                     "whichsensor_4=4\r\n", kBespoke));
     const auto& p3 = c.keyout.targets[3];
     EXPECT_EQ(p3.points[2].sensor, 0);
     EXPECT_EQ(p3.points[2].back_key, 'k');
     EXPECT_EQ(p3.points[3].back_delay_ms, 0);
     EXPECT_EQ(c.keyout.targets[4].points[16].sensor, 4);
 
-    ASSERT_TRUE(read(kVersionLine + "whichsensor_3_2=5\r\n"));  // now program 3 has two
+    ASSERT_TRUE(read(kHead + "sensornum=16\r\n" + "whichsensor_3_2=5\r\n", kBespoke));  // now program 3 has two
     EXPECT_EQ(p3.points[2].sensor, 5);
 }
 
@@ -124,10 +145,10 @@ TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
 TEST_F(ConfigRead, LinesOutsideTheTablesAreIgnoredWithALogLine) {
     c.keyout.targets[1].sensors_active = 2;
     c.cfg.signal_count = 5;
-    ASSERT_TRUE(read(kVersionLine +
+    ASSERT_TRUE(read(kHead +
                      "signaltime_0=1.0\r\nsignalgap_257=1.0\r\nsensorgap=1.0\r\n"
                      "sensorsactive_1=17\r\nsensorsactive_2=-1\r\nsignalnum=257\r\n"
-                     "signaltime_256=2.5\r\nsleepnum=8\r\n"));
+                     "signaltime_256=2.5\r\nsleepnum=8\r\n", kBespoke));
     EXPECT_EQ(c.keyout.targets[1].sensors_active, 2);
     EXPECT_EQ(c.keyout.targets[2].sensors_active, 0);
     EXPECT_EQ(c.cfg.signal_count, 5);
@@ -142,46 +163,98 @@ TEST_F(ConfigRead, LinesOutsideTheTablesAreIgnoredWithALogLine) {
     EXPECT_TRUE(has(log, "Configuration file entry ignored (value not in 0..256): signalnum=257\r\n"));
 }
 
-struct BadLine {
-    std::string line;
-    int code;
-    std::string console;  // the line before the stop message
-    std::string log;
-    std::string message;
-};
-
-TEST(ConfigReadStops, BadLinesStopWithTheirCodeAndTexts) {
-    const std::string recal = "Bad configuration file entry - recalibrate press [ENTER] to quit";
-    const std::vector<BadLine> cases = {
-        {"comport COM3", 96, "string Read:@@@comport COM3@@@", "string Read:@@@comport COM3@@@", recal},
-        {"signalstartsoff=1", 96, "Read:signalstartsoff=1 Found:signalstartsoff value:1 actionparam=actionparam2=",
-         "Read:signalstartsoff=1 Found:signalstartsoff value:1actionparam=actionparam2=",
-         "Bad configuration file entry - press [ENTER] to quit"},
-        {"colour_1_2=x", 96, "Read:colour_1_2=x Found:colour value:x actionparam=1actionparam2=2",
-         "Read:colour_1_2=x Found:colour value:xactionparam=1actionparam2=2",
-         "Bad configuration file entry - press [ENTER] to quit"},
-        {"sensorgap_2=abc", 60, "Read:abc found:sensorgap", "Read:abc found:sensorgap", recal},
-        {"spaceratiolowerbound=1e999", 60, "Read:1e999 found:spaceratiolowerbound",
-         "Read:1e999 found:spaceratiolowerbound", recal},
-        {"whichsensor_a_1=1", 96, "Read:a found:whichsensor", "Read:a found:whichsensor",
-         "Bad line in configuration file - recalibrate press [ENTER] to quit"},
-        {"sleepnum=5x", 96, "Read:5x found:sleepnum", "Read:5x found:sleepnum", recal},
+// No line stops the program: each unusable one is named with its file and
+// line and what to do, and the rest of the file counts. A line with no
+// usable value for the calibration's findings leads to calibration afresh.
+TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
+    const std::string left_out = "; the line is left out: mend it or delete it";
+    struct BadLine {
+        std::string replaces;  // the key of the good line it stands for; empty: added at the end
+        std::string line;
+        std::string says;
+        bool usable;
+        std::function<bool(Context&)> then = [](Context&) { return true; };
     };
+    auto point = [](Context& c) -> SensingPoint& { return c.keyout.points[1]; };
+    const std::vector<BadLine> cases = {
+        {"comport", "comport COM3", "it is no setting (name=value)" + left_out, false},
+        {"", "signalstartsoff=1", "there is no setting \"signalstartsoff\" (names are exact, in these letters)" + left_out,
+         true},
+        {"sleepnum", "sleepnum=5x", "\"5x\" is not a whole number" + left_out, true,
+         [](Context& c) { return c.cfg.loop_sleep_ms == kDefaultLoopSleepMs; }},
+        {"sleepnum", "sleepnum=99999999999999", "sleepnum must be in -1..50" + left_out, true},
+        {"keydelayhand_8_1", "keydelayhand_8_1=2000000000", "keydelayhand must be in 0..1000; 1000 is used - mend the line to keep it so",
+         true, [&](Context& c) { return point(c).hand_delay_ms == 1000; }},
+        {"keydelayback_8_1", "keydelayback_8_1=-500", "keydelayback must be in 0..1000; 0 is used - mend the line to keep it so",
+         true, [&](Context& c) { return point(c).back_delay_ms == 0; }},
+        {"switchbouncedelay", "switchbouncedelay=2147483647", "switchbouncedelay must be in 0..500" + left_out, true,
+         [](Context& c) { return c.cfg.switch_bounce_ms == kDefaultSwitchBounceMs; }},
+        {"transientsignalsdelay", "transientsignalsdelay=-3", "transientsignalsdelay must be in 0..50" + left_out, true,
+         [](Context& c) { return c.cfg.transient_ms == kDefaultTransientMs; }},
+        {"meansignallength", "meansignallength=2147483647", "meansignallength must be in 0..30000" + left_out, false},
+        {"sensornum", "sensornum=-1", "sensornum must be in 1..16" + left_out, false},
+        {"whichsensor_8_1", "whichsensor_8_1=99", "whichsensor must be in 1..1" + left_out, true,
+         [&](Context& c) { return point(c).sensor == 1; }},
+        {"spaceratioupperbound", "spaceratioupperbound=-1e308", "spaceratioupperbound must be in 1.01..10" + left_out, true,
+         [](Context& c) { return c.cfg.space_ratio_high == 1.7; }},
+        {"", "whichsensor_a_1=1", "\"a\" is not a number" + left_out, true},
+        {"", "sensorgap_2=abc", "\"abc\" is not a number" + left_out, true},
+        {"program", "program=Ringing R", "no target program is called \"Ringing R\"" + left_out, true,
+         [](Context& c) { return c.core.target_unknown; }},
+    };
+    const std::string good = good_file();
     for (const BadLine& b : cases) {
         SCOPED_TRACE(b.line);
-        Harness h;
-        h.fp.files.files[kMain] = kVersionLine + "sleepnum=9\r\n" + b.line + "\r\nsleepnum=10\r\n";
-        h.fp.console.type_line("");  // Enter for the stop
-        int code = -1;
-        try {
-            read_settings(h.c(), kMain);
-        } catch (const ProgramExit& e) {
-            code = e.code;
+        std::string text = good;
+        std::size_t at = text.size();
+        if (!b.replaces.empty()) {
+            at = text.find("\r\n" + b.replaces + "=") + 2;
+            text.erase(at, text.find("\r\n", at) - at);
         }
-        EXPECT_EQ(code, b.code);
-        EXPECT_EQ(h.c().cfg.loop_sleep_ms, 9);  // the lines after it were not read
-        EXPECT_TRUE(has(screen_text(h.c()), b.console + std::string(80 - b.console.size() % 80, ' ') + b.message));
-        EXPECT_TRUE(has(h.log(), b.log + "\r\n" + b.message + "\r\n"));
+        text.insert(at, b.line + (b.replaces.empty() ? "\r\n" : ""));
+        const auto line_no = std::count(text.begin(), text.begin() + at, '\n') + 1;
+        Harness h;
+        h.fp.files.files[kMain] = text;
+        EXPECT_EQ(read_settings(h.c(), kMain), b.usable);
+        const std::string message = kMain + " line " + std::to_string(line_no) + ": \"" + b.line + "\" - " + b.says;
+        EXPECT_TRUE(has(screen_text(h.c()), message)) << screen_text(h.c());
+        EXPECT_TRUE(has(h.log(), message + "\r\n"));
+        EXPECT_EQ(has(h.log(), " - calibrating afresh, which writes a new file\r\n"), !b.usable);
+        EXPECT_TRUE(b.then(h.c()));
+    }
+}
+
+// A file cut short keeps what it has: the table entries it lost get their
+// defaults and the target is asked for. One cut before the calibration's
+// findings, an empty one or one saved as UTF-16 is calibrated afresh.
+TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
+    const std::string good = good_file();
+    auto first_lines = [&good](int count) {
+        std::size_t cut = 0;
+        for (int n = 0; n < count; ++n) cut = good.find('\n', cut) + 1;
+        return good.substr(0, cut);
+    };
+    Harness h;
+    Context& c = h.c();
+    h.fp.files.files[kMain] = first_lines(150);
+    ASSERT_TRUE(read_settings(c, kMain));
+    for (int i = 7; i <= kMaxTargetPrograms; ++i)
+        EXPECT_EQ(c.keyout.targets[i].name,
+                  target_name(c, static_cast<std::uint8_t>(i)));
+    EXPECT_EQ(c.keyout.targets[9].points[1].hand_key, 'j');
+    EXPECT_TRUE(c.core.target_unknown);
+    EXPECT_TRUE(has(h.log(), kMain + " has no usable line for program, "));
+    EXPECT_TRUE(has(h.log(), " more - the defaults are used, and the target program is asked for\r\n"));
+
+    std::string junk;  // a file of anything but settings: twenty lines are named, the rest counted
+    for (int n = 0; n < 30; ++n) junk += "x\r\n";
+    for (const std::string& text : {std::string(), first_lines(12), "\xFF\xFE" + good, junk}) {
+        Harness f;
+        f.fp.files.files[kMain] = text;
+        EXPECT_FALSE(read_settings(f.c(), kMain));
+        EXPECT_FALSE(has(f.log(), "is not right for program version"));
+        EXPECT_TRUE(has(f.log(), " - calibrating afresh, which writes a new file\r\n")) << f.log();
+        EXPECT_EQ(has(f.log(), kMain + ": 10 more lines cannot be used either and are left out\r\n"), text == junk);
     }
 }
 

@@ -158,8 +158,10 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         const char* message;
         int exit_code;
         bool port_closed;
+        bool keyboard_closed = false;  // no Enter can come: the stop goes on without it
     } cases[] = {
         {95, "Open \\\\.\\COM3 failed - check COM port connection", 95, true},
+        {96, "z", 96, true, true},
         {10, "", 10, false},
         {0, "x", 0, false},
         {-5, "y", 0, false},
@@ -170,7 +172,8 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         h.fp.serial.add_port("COM3");
         c.serial.port = h.fp.serial.open("\\\\.\\COM3").value();
         c.core.stopwatch_started = true;
-        h.fp.console.type_line("");
+        h.fp.console.input_closed = k.keyboard_closed;
+        if (!k.keyboard_closed) h.fp.console.type_line("");
         try {
             halt(c, k.code, k.message);
             ADD_FAILURE();

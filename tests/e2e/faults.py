@@ -13,7 +13,8 @@ from pathlib import Path
 from types import SimpleNamespace
 
 from e2elib import SETTINGS, Box, LineBell, check, wait_until
-from steps import calibrate_signals_mode, describe, fixture, processed_rows, ring_data, setting, stroke_pulses
+from steps import (calibrate_data_mode, calibrate_signals_mode, describe, fixture, processed_rows, ring_data, setting,
+                   stroke_pulses)
 
 TARGET = "Ringing Room - any browser with focus"
 SERVICE = "[Q] Quit. Target program=" + TARGET
@@ -217,27 +218,52 @@ class OwnPort:
         self.pull()
 
 
-def survey_leaves_out_unreadable_port(suite, run):
+def survey_keeps_port_without_lines(suite, run):
     """A first calibration with a second port whose modem status cannot be
-    read: it is left out, reported in the log, and the bell is found on the
-    suite's port."""
+    read: it stays in the survey for data only, and the bell on the lines is
+    found on the suite's port."""
     plain = OwnPort(3, run.folder)
     try:
         run.standin("firefox")  # the target chosen in calibration
         bell = LineBell(run)
         prog = run.program()
         s = prog.wait_for("then press any key [or Q to exit]")
-        check(s.has("COM3 not useable - its modem status cannot be read"), "COM3 not left out:\n" + s.text())
+        check(s.has("COM3 serviceable for data only - its modem lines cannot be read"), "COM3 not kept:\n" + s.text())
         calibrate_signals_mode(prog, bell, "1")
         prog.wait_for(SERVICE)
         ini = run.settings()
         check(setting(ini, "comport") == f"\\\\.\\{suite.com}", f"settings file: comport={setting(ini, 'comport')}")
         log = run.log()
-        check("COM3 not useable - its modem status cannot be read" in log, "the log does not report COM3")
+        check("COM3 serviceable for data only - its modem lines cannot be read" in log, "the log does not report COM3")
         check("Serial port not responding" not in log, "the program gave up on a port")
         prog.answer("[Q] Quit.", "q")
         check(prog.wait_exit() == 0, "exit code after Q")
     finally:
+        plain.close()
+
+
+def box_on_port_without_lines(suite, run):
+    """A first calibration on an interface box whose port has no modem lines
+    to read (a pty under Wine): the box is found there, and its strikes
+    become keys."""
+    plain = OwnPort(3, run.folder)
+    box = plain.box()
+    try:
+        notepad = run.notepad()
+        prog = run.program()
+        s = prog.wait_for("then press any key [or Q to exit]")
+        check(s.has("COM3 serviceable for data only - its modem lines cannot be read"), "COM3 not kept:\n" + s.text())
+        calibrate_data_mode(prog, box, "0", com="COM3")
+        prog.wait_for('[Q] Quit. WARNING "Open" setting sends keys to **ANY foreground window!**')
+        check(setting(run.settings(), "comport") == "\\\\.\\COM3", f"comport={setting(run.settings(), 'comport')}")
+        notepad.focus()
+        ring_data(box, 4, 600)
+        check(wait_until(lambda: notepad.text() == "jjjj", 3), f"Notepad holds {notepad.text()!r}, not four j")
+        prog.focus()
+        prog.type("q")
+        check(prog.wait_exit() == 0, "exit code after Q")
+    finally:
+        box.close()
         plain.close()
 
 
@@ -338,7 +364,8 @@ ALL = [
     ("FaultAdapterPulledMidTouchSignalsMode", pulled_mid_touch_signals),
     ("FaultAdapterPulledMidTouchDataMode", pulled_mid_touch_data),
     ("FaultAdapterPulledAtThePromptAndPluggedBack", pulled_at_prompt),
-    ("FaultSurveyLeavesOutAPortWithoutModemStatus", survey_leaves_out_unreadable_port),
+    ("FaultSurveyKeepsAPortWithoutModemStatusForData", survey_keeps_port_without_lines),
+    ("FaultBoxOnAPortWithoutModemLines", box_on_port_without_lines),
     ("FaultLogFolderReadOnly", log_folder_read_only),
     ("FaultDiskFullWhileLogging", disk_full),
 ]

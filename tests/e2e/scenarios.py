@@ -22,6 +22,6 @@ ALL = [
     ("AutomaticRingingOfATouch", automatic_ringing),
     ("AutomaticRingingWaitsForTheBrowser", automatic_ringing_waits_for_the_browser),
     ("MissingPortOffersRecalibration", port_missing),
-    ("BadSettingsLineStopsWithItsCode", bad_settings_lines),
+    ("BadSettingsLinesAreNamedAndLeftOut", bad_settings_lines),
     ("QuitDuringDetectionKeepsTheSettings", quit_during_detection),
 ] + faults.ALL + towerlink.ALL

@@ -38,17 +38,18 @@ def fixture(name, **changes):
     return "\r\n".join(lines)
 
 
-def calibrate_data_mode(prog, box, target):
-    """A first-run calibration on the interface box, answered as asked:
-    a key, the hand and back pull, a key; then the pull once more, with a
-    switch bounce and another bell's character, and the target number."""
+def calibrate_data_mode(prog, box, target, com=None):
+    """A first-run calibration on the interface box (on the suite's port
+    unless com is given), answered as asked: a key, the hand and back pull,
+    a key; then the pull once more, with a switch bounce and another bell's
+    character, and the target number."""
     prog.answer("then press any key [or Q to exit]", "x")
     prog.wait_for("NOW ring the bell *Hand* and *Back*")
     box.play([(0, BELL), (1000, BELL)])
     prog.focus()
     prog.type("x")
     s = prog.wait_for("Then press any key, for the results, Q to terminate")
-    check(s.has(f"Bagley data detected on port {prog.suite.com} using character {BELL}"),
+    check(s.has(f"Bagley data detected on port {com or prog.suite.com} using character {BELL}"),
           "no data-mode line:\n" + s.text())
     box.play([(0, BELL), (20, BELL), (450, OTHER), (1000, BELL)])
     prog.focus()

@@ -194,6 +194,7 @@ public:
     void present() override {}
     bool key_waiting() override;
     int read_key() override;
+    bool input_ended() override { return input_closed && keys.empty(); }
 
     void type(const std::string& keys);       // each byte is a key
     void type_line(const std::string& line);  // the line, then Enter
@@ -202,6 +203,7 @@ public:
     std::deque<int> keys;
     std::function<void()> on_idle;
     long idle_limit = 200000;  // empty polls in a row before StalledInput
+    bool input_closed = false;  // no key comes after those in keys
     bool opened = false, closed = false;
     long cells_written = 0;
 

@@ -1,6 +1,8 @@
-// Any bytes as the settings file: the reader may stop the program through
-// its fatal stop, but must never crash or store outside the tables. What it
-// accepts must also survive a write and a second read without a stop.
+// Any bytes as the settings file: the reader never stops the program and
+// never stores a value beyond its range. What it leaves in memory is
+// written back in full; that file reads back, and written again it comes
+// out byte for byte the same. A main file it accepts with a known target
+// reads back with nothing to name.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,14 +13,19 @@
 
 namespace {
 
-// true when the read ran to its end; false when the program was stopped.
-bool read_without_stop(qn::test::Harness& h, const std::string& name) {
-    try {
-        (void)qn::read_settings(h.c(), name);
-        return true;
-    } catch (const qn::test::ProgramExit&) {
-        return false;
+bool in(double v, double lo, double hi) { return v >= lo && v <= hi; }
+
+bool values_in_range(const qn::Context& c) {
+    const qn::Settings& s = c.cfg;
+    bool ok = in(s.loop_sleep_ms, -1, 50) && in(s.switch_bounce_ms, 0, 500) && in(s.transient_ms, 0, 50) &&
+              in(s.sensor_count, 0, qn::kMaxSensors) && in(s.mean_signal_ms, 0, 30000) && in(s.signal_count, 0, 256) &&
+              in(s.space_ratio_low, 0, 0.99) && in(s.space_ratio_high, 1.01, 10);
+    for (const qn::TargetProgram& e : c.keyout.targets) {
+        ok = ok && in(e.sensors_active, 0, qn::kMaxSensors) && in(e.double_strike_delay_ms, 0, 1000);
+        for (const qn::SensingPoint& p : e.points)
+            ok = ok && in(p.sensor, 0, qn::kMaxSensors) && in(p.hand_delay_ms, 0, 1000) && in(p.back_delay_ms, 0, 1000);
     }
+    return ok;
 }
 
 }  // namespace
@@ -31,13 +38,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     h.fp.files.files[main_file] = text;
     h.fp.files.files["bespoke.ini"] = text;
-    h.fp.console.on_idle = [&h] { h.fp.console.type_line(""); };  // Enter for every stop
+    auto read = [&h](const std::string& name) {
+        try {
+            return qn::read_settings(h.c(), name);
+        } catch (const qn::test::ProgramExit&) {
+            __builtin_trap();  // no line may stop the program
+        }
+    };
 
-    if (!read_without_stop(h, main_file)) return 0;
-    if (!read_without_stop(h, "bespoke.ini")) return 0;
-
-    // Whatever was read is written back in full and must read back cleanly.
+    // A main file accepted with its target is written back whole and reads
+    // back with nothing to name.
+    const bool accepted = read(main_file) && !c.core.target_unknown;
+    if (!values_in_range(c)) __builtin_trap();
     if (!qn::write_settings(c)) __builtin_trap();
-    if (!read_without_stop(h, main_file)) __builtin_trap();
+    const bool back = read(main_file);
+    if (accepted && (!back || c.core.settings_problems != 0)) __builtin_trap();
+
+    // With the override file on top, what is written reads back and comes
+    // out the same when written again.
+    h.fp.files.files[main_file] = text;
+    (void)read(main_file);
+    (void)read("bespoke.ini");
+    if (!values_in_range(c)) __builtin_trap();
+    if (!qn::write_settings(c)) __builtin_trap();
+    (void)read(main_file);
+    const std::string once = h.fp.files.files[main_file];
+    if (!qn::write_settings(c)) __builtin_trap();
+    if (h.fp.files.files[main_file] != once) __builtin_trap();
     return 0;
 }

@@ -74,36 +74,36 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     EXPECT_TRUE(u.saved());
 }
 
-TEST(EntryEditor, ADelayIsTakenAsTypedEvenNegative) {
+// Delays and sensors keep to their ranges: a number beyond is asked for
+// again, the range named, and Enter keeps the value.
+TEST(EntryEditor, NumbersBeyondTheirRangeAreAskedAgainAndEnterKeeps) {
     User u;
-    u.answers = {"3\r", "-20\r", "0\r"};
+    u.answers = {"3\r", "-20\r", "1001\r", "150\r", "5\r", "\r", "0\r"};
     change_target_parameters(u.c, 5);
-    EXPECT_EQ(u.at(0, 2), padded("Sensing point 1 ,[2] handstroke key=j,[3] & delay ms=0"));
-    EXPECT_EQ(u.at(0, 3), padded(",[4] backstroke key=j,[5] & delay ms=0"));
-    EXPECT_TRUE(u.ever_shown("Input new handstroke key delay (ms)"));
-    EXPECT_EQ(u.entry(5).points[1].hand_delay_ms, -20);
-    EXPECT_EQ(u.entry(5).points[1].back_delay_ms, 0);
-}
-
-TEST(EntryEditor, NumbersThatAddressNothingAreAskedAgain) {
-    User u;
-    u.entry(4).points[1].sensor = 5;
-    // 81 is past the last option; 2 is past the one sensing point.
-    u.answers = {"81\r", "1\r", "2\r", "1\r", "0\r"};
-    change_target_parameters(u.c, 4);
     EXPECT_TRUE(u.answers.empty());
-    EXPECT_EQ(u.entry(4).points[1].sensor, 1);
-    EXPECT_TRUE(u.ever_shown("Input new sensing point to use (1.. 1)"));
-    // Options above the active points change fields not in use.
+    EXPECT_TRUE(u.ever_shown("Give a whole number in 0..1000, Enter keeps 0"));
+    EXPECT_EQ(u.entry(5).points[1].hand_delay_ms, 150);
+    EXPECT_EQ(u.entry(5).points[1].back_delay_ms, 0);
+
     User v;
-    v.answers = {"12\r", "X", "0\r"};  // point 3, field 2: the key is stored as typed
+    v.entry(4).points[1].sensor = 5;
+    // 81 is past the last option; 3 is past the bell's two sensors.
+    v.answers = {"81\r", "1\r", "3\r", "2\r", "0\r"};
     change_target_parameters(v.c, 4);
-    EXPECT_EQ(v.entry(4).points[3].hand_key, 'X');
+    EXPECT_TRUE(v.answers.empty());
+    EXPECT_EQ(v.entry(4).points[1].sensor, 2);
+    EXPECT_TRUE(v.ever_shown("Input new sensing point to use (1.. 2)"));
+    EXPECT_TRUE(v.ever_shown("(1..2)"));  // 5 is no sensor: Enter cannot keep it
+    // Options above the active points change fields not in use.
+    User w;
+    w.answers = {"12\r", "X", "0\r"};  // point 3, field 2: the key is stored as typed
+    change_target_parameters(w.c, 4);
+    EXPECT_EQ(w.entry(4).points[3].hand_key, 'X');
 }
 
 TEST(SwitchBounce, ChangedOnYesKeptOtherwiseAndNotInDataMode) {
     User u;
-    u.answers = {"y", "25\r"};
+    u.answers = {"y", "-100\r", "25\r"};
     set_switch_bounce(u.c);
     EXPECT_EQ(u.at(0, 1), padded("To stop switch bounce, intervals below 40ms are ignored, change value? (y/N)"));
     EXPECT_TRUE(ScreenHas(u.c.screen, 1, 57, " change value? (y/N)", kYellow));
@@ -111,11 +111,15 @@ TEST(SwitchBounce, ChangedOnYesKeptOtherwiseAndNotInDataMode) {
     EXPECT_EQ(u.c.cfg.switch_bounce_ms, 25);
     EXPECT_NE(u.h.log().find("Switch calibration changes to 25\r\n"), std::string::npos);
 
-    User n;
-    n.answers = {"n"};
-    set_switch_bounce(n.c);
-    EXPECT_EQ(n.c.cfg.switch_bounce_ms, 40);
-    EXPECT_NE(n.h.log().find("Switch calibration remains as 40\r\n"), std::string::npos);
+    EXPECT_TRUE(ScreenHas(u.c.screen, 3, 1, "(0..500, Enter keeps 40)", kYellow));
+    EXPECT_TRUE(ScreenHas(u.c.screen, 5, 1, "Give a whole number in 0..500, Enter keeps 40", kYellow));
+
+    for (const char* no : {"n", "y\r"}) {  // an empty answer keeps it too
+        User n;
+        n.answers = {std::string(1, no[0]), no + 1};
+        set_switch_bounce(n.c);
+        EXPECT_EQ(n.c.cfg.switch_bounce_ms, 40);
+    }
 
     User d;
     d.c.cfg.rest_on_mode = true;

@@ -78,6 +78,9 @@ def make_sio(towers, args):
         towers.log(sid, "c_request_global_state", data)
         sio.emit("s_global_state", {"global_bell_state": tower(data)}, to=sid)
 
+    # As Ringing Room's: the bell turns only for a ring at the stroke the
+    # tower holds it at; any other is answered with disagree and leaves the
+    # tower's stroke as it was. The answer goes to the events too.
     @sio.on("c_bell_rung")
     def on_bell(sid, data):
         towers.log(sid, "c_bell_rung", data)
@@ -86,8 +89,9 @@ def make_sio(towers, args):
         disagree = state[bell - 1] is not data["stroke"]
         if not disagree:
             state[bell - 1] = not state[bell - 1]
-        sio.emit("s_bell_rung", {"global_bell_state": state, "who_rang": bell, "disagree": disagree},
-                 room=data["tower_id"])
+        answer = {"global_bell_state": state, "who_rang": bell, "disagree": disagree}
+        towers.log(sid, "s_bell_rung", answer)
+        sio.emit("s_bell_rung", answer, room=data["tower_id"])
 
     @sio.on("c_call")
     def on_call(sid, data):

@@ -1,6 +1,8 @@
 // The in-service command keys and the pause check, on the screen model.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "service/keycheck.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
@@ -48,14 +50,19 @@ TEST(CommandKeys, DelayKeysWorkOnEveryActiveSensorAndShowTheLast) {
     }
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));
     EXPECT_TRUE(s.shows(10, "Backstroke key delay now 10"));
-    EXPECT_TRUE(s.shows(11, "   "));
+    EXPECT_TRUE(s.shows(11, "Key delays stay within 0..1000 ms"));
     s.key("+");
     EXPECT_EQ(s.c.keyout.points[2].hand_delay_ms, 20);
     EXPECT_EQ(s.c.keyout.points[2].back_delay_ms, 30);
+    EXPECT_TRUE(s.shows(11, "   "));
     s.key("<");
     s.key(">");
     EXPECT_EQ(s.c.keyout.points[3].hand_delay_ms, 20);  // never touched by < or >
     EXPECT_EQ(s.c.keyout.points[3].back_delay_ms, 30);
+    s.c.keyout.points[1] = {1, 'j', 990, 'j', std::numeric_limits<std::int32_t>::max()};
+    s.key("+");  // no further than the top, and no overflow on the way
+    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 1000);
+    EXPECT_EQ(s.c.keyout.points[1].back_delay_ms, 1000);
 }
 
 TEST(CommandKeys, WithNoActiveSensorTheDelayKeysDoNothing) {

@@ -152,6 +152,49 @@ TEST(Program, BespokeSettingsAreReadAfterTheMainFile) {
     EXPECT_NE(r.log().find("**ADD Bespoke.ini configuration modification: sleepnum=-1"), std::string::npos);
 }
 
+// What the settings reader named stays on the screen until a key, and a
+// file without a usable program line has the target asked for and saved.
+// With the keyboard closed the pause goes on, but the question ends the
+// program instead of waiting for ever.
+TEST(Program, NamedSettingsWaitForAKeyAndAMissingTargetIsAsked) {
+    std::string settings = data_mode_settings();
+    settings.replace(settings.find("sleepnum=5"), 10, "sleepnum=5x");
+    settings.erase(settings.find("program=Open"));
+    for (bool closed : {false, true}) {
+        ProgramRun r;
+        r.h.fp.files.files[kSettings] = settings;
+        r.h.fp.serial.add_port("COM3");
+        r.h.fp.console.input_closed = closed;
+        bool paused = false;
+        r.h.fp.console.on_idle = [&] {
+            std::string screen;
+            for (int l = 1; l <= 25; ++l) screen += r.h.c().screen.line_text(l);
+            if (closed || !r.h.fp.console.keys.empty()) return;
+            if (screen.find("Press any key to go on with these settings [or Q to quit]") != std::string::npos) {
+                paused = true;
+                r.h.fp.console.type("x");
+            } else if (screen.find("Which program window") != std::string::npos) {
+                r.h.fp.console.type_line("8");
+            }
+        };
+        r.run({}, 100000);
+        const std::string log = r.log();
+        EXPECT_NE(log.find(kSettings + " line "), std::string::npos);
+        EXPECT_NE(log.find(kSettings + " has no usable line for sleepnum, program - the defaults are used, and the "
+                                       "target program is asked for\r\n"),
+                  std::string::npos);
+        if (closed) {
+            EXPECT_EQ(r.exit_code, 1);
+            EXPECT_NE(log.find("The keyboard has closed, so no answer can come - closing..."), std::string::npos);
+            continue;
+        }
+        EXPECT_TRUE(paused);
+        EXPECT_EQ(r.exit_code, 0);
+        EXPECT_EQ(r.h.c().cfg.target_program, "Abel");
+        EXPECT_NE(r.h.fp.files.files[kSettings].find("\r\nprogram=Abel\r\n"), std::string::npos);
+    }
+}
+
 // A signals-mode program on COM3 with the given loop_sleep_ms, run until q.
 struct SignalsRun : ProgramRun {
     explicit SignalsRun(int sleepnum) {

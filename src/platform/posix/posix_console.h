@@ -40,6 +40,7 @@ public:
     void present() override;
     bool key_waiting() override;
     int read_key() override;
+    bool input_ended() override { return in_eof_ && keys_.empty() && raw_.empty(); }
 
     // For waiting on the keyboard: the descriptor keys come from (-1 once it
     // has ended), and whether keys were read but not yet taken.

@@ -100,6 +100,7 @@ public:
             DWORD n = 0;
             if (!open_ || !ReadConsoleInputW(in_, &rec, 1, &n)) {
                 // The console is gone; there is no key to wait for.
+                input_failed_ = open_;
                 Sleep(1);
                 return 0;
             }
@@ -110,6 +111,9 @@ public:
         return k;
     }
 
+    // The console's input is gone (its window closed): no key will come.
+    bool input_ended() override { return !open_ || (input_failed_ && pending_.empty()); }
+
     HANDLE input_handle() const override { return open_ ? in_ : nullptr; }
     bool keys_buffered() const override { return !pending_.empty(); }
 
@@ -118,9 +122,9 @@ public:
             INPUT_RECORD rec;
             DWORD n = 0;
             if (!open_) return Input::None;
-            if (!PeekConsoleInputW(in_, &rec, 1, &n)) return Input::Failed;
+            if (!PeekConsoleInputW(in_, &rec, 1, &n)) return failed();
             if (n == 0) return Input::None;
-            if (!ReadConsoleInputW(in_, &rec, 1, &n)) return Input::Failed;
+            if (!ReadConsoleInputW(in_, &rec, 1, &n)) return failed();
             if (n == 0) return Input::None;
             take(rec);
         }
@@ -128,6 +132,11 @@ public:
     }
 
 private:
+    Input failed() {
+        input_failed_ = true;
+        return Input::Failed;
+    }
+
     Result<void> open_handles() {
         // The console itself, even when standard input or output is redirected.
         in_ = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -217,6 +226,7 @@ private:
     HANDLE in_ = INVALID_HANDLE_VALUE;
     HANDLE out_ = INVALID_HANDLE_VALUE;
     bool open_ = false;
+    bool input_failed_ = false;
     bool resized_ = false;
     DWORD saved_mode_ = 0;
     CONSOLE_SCREEN_BUFFER_INFO saved_info_{};

@@ -24,7 +24,7 @@ TEST(SimOverLink, AFreshRunAnswersTheTowerQuestionAndRingsEveryBlowIntoTheTower)
     std::string error;
     ASSERT_TRUE(qn::sim::parse_options({"--fresh", "--tower=123456789", "--server=" + server.site(), "--rows=16",
                                         "--peal-minutes=60", "--idle-s=1", "--place=3", "--quit-after=120",
-                                        "--no-status", "--folder=."},
+                                        "--missed=0.05", "--seed=3", "--no-status", "--folder=."},
                                        so, error))
         << error;
     qn::sim::SimEnvironment env;
@@ -42,15 +42,22 @@ TEST(SimOverLink, AFreshRunAnswersTheTowerQuestionAndRingsEveryBlowIntoTheTower)
     }
     std::filesystem::current_path(old);
     EXPECT_EQ(code, 0);
-    EXPECT_EQ(keys, 16);
+    EXPECT_EQ(keys, 15);  // seed 3 misses one blow on purpose; its ring is made up
     // The ringer typed the tower and its bell into the target menu.
     EXPECT_NE(settings.find("\r\ntowerid=123456789\r\n"), std::string::npos);
     EXPECT_NE(settings.find("\r\ntowerbellj=3\r\n"), std::string::npos);
+    // Every ring at the tower's stroke, so the tower takes each one: hand
+    // and back in turn from the first (the program's own stroke starts at
+    // back), the two rings of a made-up missed blow included.
     const auto rings = events_named(t.file("events.jsonl"), "c_bell_rung");
+    const auto answers = events_named(t.file("events.jsonl"), "s_bell_rung");
     ASSERT_EQ(rings.size(), 16u);
+    ASSERT_EQ(answers.size(), 16u);
     for (std::size_t i = 0; i < rings.size(); ++i) {
         EXPECT_EQ(rings[i]["data"]["bell"], 3) << i;
         EXPECT_EQ(rings[i]["data"]["tower_id"], 123456789) << i;
+        EXPECT_EQ(rings[i]["data"]["stroke"], i % 2 == 0) << i;
+        EXPECT_EQ(answers[i]["data"]["disagree"], false) << i;
     }
     EXPECT_EQ(events_named(t.file("events.jsonl"), "c_user_left").size(), 1u);
 }

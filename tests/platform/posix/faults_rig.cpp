@@ -307,12 +307,12 @@ void ProgramRun::ring_strokes(int strokes, int interval_ms, int lead_ms) const {
     lines(e);
 }
 
-void ProgramRun::ring_box(char ch, int strikes, int interval_ms, int lead_ms) const {
+void ProgramRun::ring_box(char ch, int strikes, int interval_ms, int lead_ms, int port) const {
     const std::int64_t start = now_us() + lead_ms * 1000LL;
     for (int i = 0; i < strikes; ++i) {
         std::int64_t left = start + i * interval_ms * 1000LL - now_us();
         if (left > 0) std::this_thread::sleep_for(std::chrono::microseconds(left));
-        (void)!::write(peer(bell_), &ch, 1);
+        (void)!::write(peer(port < 0 ? bell_ : static_cast<std::size_t>(port)), &ch, 1);
     }
 }
 

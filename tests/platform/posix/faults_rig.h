@@ -59,8 +59,9 @@ public:
     // apart each, interval_ms from one to the next, from lead_ms on.
     void ring_strokes(int strokes, int interval_ms, int lead_ms = 200) const;
     // Characters of the interface box, interval_ms apart, from lead_ms on;
-    // written at their times (this call takes that long).
-    void ring_box(char ch, int strikes, int interval_ms, int lead_ms = 100) const;
+    // written at their times (this call takes that long), on that port (-1: the
+    // shim's).
+    void ring_box(char ch, int strikes, int interval_ms, int lead_ms = 100, int port = -1) const;
 
     void start();
     pid_t pid() const { return pid_; }
