@@ -4,6 +4,7 @@
 
 #include "core/context.h"
 #include "core/text.h"
+#include "console/run_end.h"
 #include "core/timing.h"
 #include "link/tower.h"
 #include "serial/ports.h"
@@ -68,6 +69,7 @@ void QTERMINATE(Context& c, char ch) {
     SCRATCHWINDOWCLS(c);
     c.screen.textcolor(YELLOW);
     c.screen.writeln("Interface terminated by User - closing...");
+    write_open_touch(c);
     c.FOOERROR.writeln("Interface terminated by User - closing...");
     if (c.core.TIMERON) STOPTHETIMER(c);
     SLEEP(c, 2000);
@@ -82,7 +84,9 @@ void MYHALT(Context& c, std::int32_t code, std::string_view message) {
     c.FOOERROR.flush();
     c.screen.write(s);
     KILLSERIALTHREAD(c);
-    (void)read_line(c);
+    // A keyboard that has ended cannot press Enter; the message and the
+    // code stand.
+    if (!run_end_asked(c).asked) (void)read_line(c);
     c.screen.textcolor(WHITE);
     // Callers pass codes above 10 only when the port is open.
     if (code > 10 && c.serial.SERIALHANDLE != 0) {
@@ -97,6 +101,7 @@ void MYHALT(Context& c, std::int32_t code, std::string_view message) {
 // ---- keys ------------------------------------------------------------------
 
 char READNORMALKEYCHAR(Context& c) {
+    end_run_if_asked(c);
     c.screen.present();
     char result = 0;
     if (c.plat.console->key_waiting()) {
@@ -122,6 +127,7 @@ char WAITFORKEYSTROKEANDRETURNNORMALKEY(Context& c) {
 }
 
 void wait_for_key(Context& c, std::int32_t ms) {
+    end_run_if_asked(c);
     c.screen.present();
     wait_for(c, ms, platform::WAKE_CONSOLE);
 }

@@ -15,6 +15,15 @@ struct ConsoleCell {
     bool operator==(const ConsoleCell&) const = default;
 };
 
+// The cells a console shows. rows 0: it cannot tell (output to a file or
+// a pipe). extra_rows: lines it draws itself under the program's screen.
+struct ConsoleSize {
+    int rows = 0;
+    int cols = 0;
+    int extra_rows = 0;
+    bool operator==(const ConsoleSize&) const = default;
+};
+
 class Console {
 public:
     virtual ~Console() = default;
@@ -34,6 +43,12 @@ public:
     virtual bool key_waiting() = 0;
     // Blocking. An extended key (cursor, function) arrives as 0, then its code.
     virtual int read_key() = 0;
+    // The keyboard has ended (its input closed) and every key it gave has
+    // been read: no key will ever come.
+    virtual bool keys_ended() { return false; }
+    // What it shows now; asked before every present, so it must be cheap.
+    // A new size leaves what was shown in disorder: it is drawn afresh.
+    virtual ConsoleSize size() { return {}; }
 };
 
 }  // namespace qn::platform

@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/ending.h"
 #include "platform/files.h"
 #include "platform/keyboard.h"
 #include "platform/network.h"
@@ -27,6 +28,7 @@ struct Platform {
     Process* process = nullptr;
     Wait* wait = nullptr;  // every backend has one
     Network* network = nullptr;  // null where the build has no network service
+    Ending* ending = nullptr;    // null: requests to end are left to the OS
 };
 
 // The services of the OS this program was built for; they live as long as

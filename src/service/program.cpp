@@ -4,6 +4,7 @@
 #include "config/configfile.h"
 #include "console/bignumber.h"
 #include "console/crt.h"
+#include "console/run_end.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -111,6 +112,7 @@ void startup(Context& c, const std::vector<std::string>& args) {
     c.screen.attach(c.plat.console);
     STARTERRORLOG(c);
     if (!opened.ok()) c.FOOERROR.writeln("Console: " + opened.error());
+    take_end_requests(c);
     auto res = c.plat.threads->raise_timer_resolution();
     if (!res.ok()) c.FOOERROR.writeln("Timer resolution: " + res.error());
     prepare_console(c);

@@ -49,6 +49,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.files = files_.get();
     plat_.process = process_.get();
     plat_.network = native.network;
+    plat_.ending = env_.ending ? env_.ending : env_.embedded ? nullptr : native.ending;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
     ctx_ = make_context(plat_);

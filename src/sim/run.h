@@ -28,6 +28,9 @@ struct SimEnvironment {
     // (tests and benchmarks).
     bool embedded = false;
     bool keep_stderr = false;               // standard error not into the run log
+    // Requests to end; null: the process's own signals, except when embedded
+    // (a test process keeps its own).
+    platform::Ending* ending = nullptr;
     std::function<void(const std::string&)> print;  // the closing report; null: not printed
 };
 

@@ -560,6 +560,7 @@ FakePlatform::FakePlatform() {
     plat.windows = &windows;
     plat.files = &files;
     plat.process = &process;
+    plat.ending = &ending;
 }
 
 Harness::Harness() {

@@ -36,6 +36,19 @@ public:
     [[noreturn]] void exit(int code) override { throw ProgramExit{code}; }
 };
 
+// A request to end comes when the test says: ask returns it (checked at
+// each look once requests are taken).
+class FakeEnding : public platform::Ending {
+public:
+    platform::Result<void> take_requests() override {
+        taken = true;
+        return {};
+    }
+    platform::EndRequest requested() override { return taken && ask ? ask() : platform::EndRequest{}; }
+    bool taken = false;
+    std::function<platform::EndRequest()> ask;
+};
+
 // ---- clock and threads -----------------------------------------------------
 
 // Counts microseconds (frequency 1 MHz unless told otherwise).
@@ -168,6 +181,7 @@ public:
     void present() override {}
     bool key_waiting() override;
     int read_key() override;
+    bool keys_ended() override { return ended && keys.empty(); }
 
     void type(const std::string& keys);       // each byte is a key
     void type_line(const std::string& line);  // the line, then Enter
@@ -177,6 +191,7 @@ public:
     std::function<void()> on_idle;
     long idle_limit = 200000;  // empty polls in a row before StalledInput
     bool opened = false, closed = false;
+    bool ended = false;  // the keyboard ends once the keys typed are read
     long cells_written = 0;
 
 private:
@@ -341,6 +356,7 @@ struct FakePlatform {
     RecordingKeyboard keyboard{clock, &windows};
     FakeFiles files;
     FakeProcess process;
+    FakeEnding ending;
     FakeWait wait{clock, console, serial};
     platform::Platform plat;
 };

@@ -60,6 +60,7 @@ Platform& native_platform() {
                                new posix::PosixKeyboard, new posix::PosixWindows,
                                new posix::PosixFiles,    new posix::PosixProcess};
         p->wait = new posix::PosixWait(console);
+        p->ending = new posix::PosixEnding;
         p->network = posix::network_service ? posix::network_service() : nullptr;
         return p;
     }();

@@ -16,6 +16,7 @@ struct Win32Services {
     std::unique_ptr<Process> process = win32::make_process();
     std::unique_ptr<Wait> wait = win32::make_wait(console.get());
     std::unique_ptr<Network> network = win32::make_network();
+    std::unique_ptr<Ending> ending = win32::make_ending();
     Platform plat{.clock = clock.get(),
                   .threads = threads.get(),
                   .serial = serial.get(),
@@ -25,7 +26,8 @@ struct Win32Services {
                   .files = files.get(),
                   .process = process.get(),
                   .wait = wait.get(),
-                  .network = network.get()};
+                  .network = network.get(),
+                  .ending = ending.get()};
 };
 
 }  // namespace
