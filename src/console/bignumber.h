@@ -10,19 +10,19 @@ namespace qn {
 struct Context;
 class TextSink;
 
-void SETUPFONT(Context& c);
-void WRITEBIG(Context& c);
-void WRITEINSERVICEMENU(Context& c);
-void WRITECURRENTCALIBRATIONTOSCREEN(Context& c, TextSink& out);
-void WRITESTARTUPTEXT(Context& c);
+void set_up_glyphs(Context& c);
+void write_big_counter(Context& c);
+void write_service_menu(Context& c);
+void write_current_calibration(Context& c, TextSink& out);
+void write_startup_text(Context& c);
 
-// Steps of WRITEBIG.
-void WRITESTARTUPMONITORWINDOW(Context& c);
-void REPAINTBIGNUMBER(Context& c);
-void WRITEBIGNUMBER(Context& c, std::int32_t counter);
-void WRITECHAR(Context& c, int x, int y, int digit);
-void SETUPFASTLINE(Context& c);
-std::string ELAPSEDTIME(std::int64_t millisecs);
+// Steps of write_big_counter.
+void write_startup_monitor_window(Context& c);
+void repaint_big_number(Context& c);
+void write_big_number(Context& c, std::int32_t counter);
+void write_glyph(Context& c, int x, int y, int digit);
+void set_up_digit_rows(Context& c);
+std::string elapsed_text(std::int64_t millisecs);
 
 // The console as a text sink for routines that write to "a text file".
 TextSink& console_sink(Context& c);

@@ -1,9 +1,9 @@
 #include "console/run_end.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/timing.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "strokes/logs.h"
 
 namespace qn {
@@ -35,13 +35,13 @@ const EndWay* way_of(const RunEndAsk& ask) {
 
 [[noreturn]] void end_run(Context& c, const RunEndAsk& ask) {
     const std::string line = run_end_line(ask);
-    SCRATCHWINDOWCLS(c);
-    c.screen.textcolor(YELLOW);
-    c.screen.writeln(line + " - closing...");
+    clear_scratch_window(c);
+    c.screen.text_colour(kYellow);
+    c.screen.write_line(line + " - closing...");
     write_open_touch(c);
-    c.FOOERROR.writeln(line);
-    if (c.core.TIMERON) STOPTHETIMER(c);
-    KILLSERIALTHREAD(c);
+    c.run_log.write_line(line);
+    if (c.core.stopwatch_started) stop_stopwatch(c);
+    kill_serial_thread(c);
     end_process(c, run_end_exit_code(ask));
 }
 
@@ -51,7 +51,7 @@ void take_end_requests(Context& c) {
     if (!c.plat.ending) return;
     auto r = c.plat.ending->take_requests();
     if (!r.ok())
-        c.FOOERROR.writeln("Requests to end the program are left to the system, which ends it at once: " + r.error());
+        c.run_log.write_line("Requests to end the program are left to the system, which ends it at once: " + r.error());
 }
 
 RunEndAsk run_end_asked(Context& c) {
@@ -72,10 +72,10 @@ void end_run_if_asked(Context& c) {
 }
 
 void write_open_touch(Context& c) {
-    if (c.strokes.NOUTPUTTIME <= 0) return;
-    c.FOOERROR.writeln("Writing the event log of the touch rung so far");
+    if (c.strokes.output_count <= 0) return;
+    c.run_log.write_line("Writing the event log of the touch rung so far");
     write_event_log(c);
-    c.strokes.NOUTPUTTIME = 0;
+    c.strokes.output_count = 0;
 }
 
 std::string run_end_line(const RunEndAsk& ask) {

@@ -9,7 +9,7 @@ namespace qn {
 Screen::Screen() { cells_.fill(Cell{' ', fg_, bg_}); }
 
 void Screen::window(int x1, int y1, int x2, int y2) {
-    if (x1 < 1 || y1 < 1 || x2 > COLS || y2 > ROWS || x1 > x2 || y1 > y2) return;
+    if (x1 < 1 || y1 < 1 || x2 > kCols || y2 > kRows || x1 > x2 || y1 > y2) return;
     x1_ = x1;
     y1_ = y1;
     x2_ = x2;
@@ -19,7 +19,7 @@ void Screen::window(int x1, int y1, int x2, int y2) {
     changed();
 }
 
-void Screen::clrscr() {
+void Screen::clear_window() {
     for (int y = y1_; y <= y2_; ++y)
         for (int x = x1_; x <= x2_; ++x) cell(y, x) = Cell{' ', fg_, bg_};
     cx_ = 1;
@@ -28,14 +28,14 @@ void Screen::clrscr() {
     changed();
 }
 
-void Screen::clreol() {
+void Screen::clear_to_line_end() {
     int y = y1_ + cy_ - 1;
     for (int x = x1_ + cx_ - 1; x <= x2_; ++x) cell(y, x) = Cell{' ', fg_, bg_};
     ++version_;
     changed();
 }
 
-void Screen::gotoxy(int x, int y) {
+void Screen::move_to(int x, int y) {
     if (x < 1 || y < 1 || x > x2_ - x1_ + 1 || y > y2_ - y1_ + 1) return;
     cx_ = x;
     cy_ = y;
@@ -96,17 +96,17 @@ void Screen::newline() { write("\n"); }
 
 const Cell& Screen::at(int line, int col) const {
     static const Cell outside{};
-    if (line < 1 || line > ROWS || col < 1 || col > COLS) return outside;
-    return cells_[(line - 1) * COLS + (col - 1)];
+    if (line < 1 || line > kRows || col < 1 || col > kCols) return outside;
+    return cells_[(line - 1) * kCols + (col - 1)];
 }
 
 std::string Screen::text(int line, int col, int len) const {
     std::string s;
-    for (int i = 0; i < len && col + i <= COLS; ++i) s.push_back(static_cast<char>(at(line, col + i).ch));
+    for (int i = 0; i < len && col + i <= kCols; ++i) s.push_back(static_cast<char>(at(line, col + i).ch));
     return s;
 }
 
-std::string Screen::line_text(int line) const { return text(line, 1, COLS); }
+std::string Screen::line_text(int line) const { return text(line, 1, kCols); }
 
 void Screen::attach(platform::Console* device) {
     device_ = device;
@@ -128,27 +128,27 @@ void Screen::present() {
     if (take_new_size()) dirty_ = true;
     if (!dirty_) return;
     dirty_ = false;
-    if (size_.rows > 0 && (size_.rows < ROWS + size_.extra_rows || size_.cols < COLS)) {
+    if (size_.rows > 0 && (size_.rows < kRows + size_.extra_rows || size_.cols < kCols)) {
         device_->present();  // the notice stays until the size changes
         return;
     }
-    for (int row = 0; row < ROWS; ++row) {
+    for (int row = 0; row < kRows; ++row) {
         int col = 0;
-        while (col < COLS) {
+        while (col < kCols) {
             auto to_console = [&](int c) {
-                const Cell& k = cells_[row * COLS + c];
+                const Cell& k = cells_[row * kCols + c];
                 return platform::ConsoleCell{k.ch, static_cast<std::uint8_t>((k.bg << 4) | k.fg)};
             };
-            if (shown_valid_ && shown_[row * COLS + col] == to_console(col)) {
+            if (shown_valid_ && shown_[row * kCols + col] == to_console(col)) {
                 ++col;
                 continue;
             }
             int start = col;
-            std::array<platform::ConsoleCell, COLS> run{};
+            std::array<platform::ConsoleCell, kCols> run{};
             int n = 0;
-            while (col < COLS && !(shown_valid_ && shown_[row * COLS + col] == to_console(col))) {
+            while (col < kCols && !(shown_valid_ && shown_[row * kCols + col] == to_console(col))) {
                 run[n] = to_console(col);
-                shown_[row * COLS + col] = run[n];
+                shown_[row * kCols + col] = run[n];
                 ++n;
                 ++col;
             }
@@ -177,15 +177,15 @@ bool Screen::take_new_size() {
     if (size_.rows <= 0) return true;
     const std::vector<platform::ConsoleCell> blank(static_cast<std::size_t>(size_.cols), platform::ConsoleCell{' ', 0x07});
     for (int row = 0; row < size_.rows; ++row) device_->write_cells(row, 0, blank.data(), size_.cols);
-    if (size_.rows < ROWS + size_.extra_rows || size_.cols < COLS) show_too_small();
+    if (size_.rows < kRows + size_.extra_rows || size_.cols < kCols) show_too_small();
     return true;
 }
 
 // One sentence, broken into the lines the console has at blanks.
 void Screen::show_too_small() {
     const std::string text = "This window is " + std::to_string(size_.cols) + "x" + std::to_string(size_.rows) +
-                             " but Quennick needs " + std::to_string(COLS) + "x" +
-                             std::to_string(ROWS + size_.extra_rows) +
+                             " but Quennick needs " + std::to_string(kCols) + "x" +
+                             std::to_string(kRows + size_.extra_rows) +
                              " (columns x lines): make it larger. Ringing goes on meanwhile.";
     std::size_t at = 0;
     for (int row = 0; row < size_.rows && at < text.size(); ++row) {
@@ -196,7 +196,7 @@ void Screen::show_too_small() {
         }
         std::vector<platform::ConsoleCell> cells;
         for (std::size_t i = 0; i < len; ++i)
-            cells.push_back(platform::ConsoleCell{static_cast<std::uint8_t>(text[at + i]), (BLUE << 4) | YELLOW});
+            cells.push_back(platform::ConsoleCell{static_cast<std::uint8_t>(text[at + i]), (kBlue << 4) | kYellow});
         device_->write_cells(row, 0, cells.data(), static_cast<int>(cells.size()));
         at += len;
         while (at < text.size() && text[at] == ' ') ++at;

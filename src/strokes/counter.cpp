@@ -1,48 +1,48 @@
 #include "strokes/counter.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/timing.h"
 #include "strokes/logs.h"
 
 namespace qn {
 
-void RESETCOUNTERSTART(Context& c, bool pause) {
+void reset_counter_start(Context& c, bool pause) {
     StrokesState& s = c.strokes;
-    if (s.MYCOUNTER == 0 || c.autoring.AUTOKEYPRESS) return;
-    if (s.NOUTPUTTIME >= MAXROWSALLOWED || pause) {
-        c.screen.window(1, LASTLINEOFSCRATCHSCREEN, Screen::COLS, LASTLINEOFSCRATCHSCREEN);
-        c.screen.gotoxy(1, 1);
+    if (s.row_count == 0 || c.autoring.running) return;
+    if (s.output_count >= kMaxRows || pause) {
+        c.screen.window(1, kScratchLastLine, Screen::kCols, kScratchLastLine);
+        c.screen.move_to(1, 1);
         c.screen.write("Ringing ceased  - writing event log");
         write_event_log(c);
         c.screen.write(" - completed");
-        FULLWINDOW(c);
-        s.NOUTPUTTIME = 0;
-        s.OUTPUTLISTFULLLOGGED = false;
-        SLEEP(c, 1);
+        full_window(c);
+        s.output_count = 0;
+        s.outputs_full_logged = false;
+        pause_ms(c, 1);
     }
     if (pause) {
-        s.MYCOUNTER = 0;
-        s.NSENSORTIME = 0;
-        s.MAXSPACERATIO = 1.0;
-        s.MINSPACERATIO = 1.0;
-        s.NUMMISSED = 0;
-        s.NUMROGUE = 0;
-        s.DOUBLEDSEND = false;
-        s.SNUM = 0;
-        s.LASTLOCMICROSECS = MYELAPSEDMICROSECS(c);
-        s.LASTEVENTTIMEMICRO = s.LASTLOCMICROSECS;
+        s.row_count = 0;
+        s.sensor_time_count = 0;
+        s.max_space_ratio = 1.0;
+        s.min_space_ratio = 1.0;
+        s.missed_count = 0;
+        s.rogue_count = 0;
+        s.doubled_send = false;
+        s.sensing_point = 0;
+        s.last_row_us = elapsed_us(c);
+        s.last_event_us = s.last_row_us;
     }
 }
 
-void RESETZEROPARAMETERS(Context& c) {
+void reset_counter_state(Context& c) {
     StrokesState& s = c.strokes;
-    s.MILLISECSNOW = MYELAPSEDMILLISECS(c);
-    if (s.MYCOUNTER <= 1) {
-        s.MILLISECSFIRST = s.MILLISECSNOW;
-        s.NUM2LAST = 0;
-        s.NUM3LAST = 0;
-        s.NUM4LAST = -1;
+    s.now_ms = elapsed_ms(c);
+    if (s.row_count <= 1) {
+        s.first_ms = s.now_ms;
+        s.tens_shown = 0;
+        s.hundreds_shown = 0;
+        s.thousands_shown = -1;
     }
 }
 

@@ -2,6 +2,6 @@
 
 namespace qn {
 struct Context;
-void RESETCOUNTERSTART(Context& c, bool pause);
-void RESETZEROPARAMETERS(Context& c);
+void reset_counter_start(Context& c, bool pause);
+void reset_counter_state(Context& c);
 }  // namespace qn

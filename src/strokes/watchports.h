@@ -3,5 +3,5 @@
 namespace qn {
 struct Context;
 // Takes at most one sensor event; always returns true.
-bool WATCHPORTS(Context& c);
+bool watch_ports(Context& c);
 }  // namespace qn

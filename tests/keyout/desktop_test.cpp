@@ -39,30 +39,30 @@ struct OnDesktop {
     Context& c;
     OnDesktop(DesktopInfo info, int target) : windows(h.fp.clock, std::move(info)), c(h.c()) {
         h.fp.plat.windows = &windows;
-        c.cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(target));
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
-        c.strokes.HANDSTROKE = true;
+        c.cfg.sensor_count = 1;
+        set_target_defaults(c);
+        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
+        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        c.strokes.handstroke = true;
         h.fp.clock.set_us(1000000);
     }
     void strike() {
-        c.strokes.SENDAKEYACTIVE[1] = true;
-        c.strokes.SENSORACTIONTIME[1] = MYELAPSEDMICROSECS(c);
-        DOKEYSENDING(c);
+        c.strokes.key_pending[1] = true;
+        c.strokes.key_due_us[1] = elapsed_us(c);
+        send_due_keys(c);
     }
 };
 
 TEST(FocusedOnlyDesktop, EveryTargetSendsToTheFocusedWindowWithoutSeekingOrGuarding) {
     for (int target : {1, 3, 4, 8}) {
         OnDesktop d(wayland(), target);
-        EXPECT_FALSE(d.c.keyout.FINDINGANDGOINGTOWINDOW) << target;
-        EXPECT_FALSE(d.c.keyout.RESTRICTEDVERSION) << target;
-        EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(d.c), 0);  // start-up does not wait for a window
+        EXPECT_FALSE(d.c.keyout.find_window) << target;
+        EXPECT_FALSE(d.c.keyout.restricted) << target;
+        EXPECT_EQ(find_target_handle(d.c), 0);  // start-up does not wait for a window
         d.strike();
         d.strike();
         EXPECT_EQ(d.h.fp.keyboard.typed(), "JJ") << target;
-        EXPECT_FALSE(d.c.strokes.SENDAKEYACTIVE[1]);
+        EXPECT_FALSE(d.c.strokes.key_pending[1]);
         EXPECT_TRUE(d.windows.messages.empty()) << target;  // no window messages, no process search
         EXPECT_EQ(d.h.log().find("not loaded"), std::string::npos);
         EXPECT_EQ(d.h.log().find("not the focus window"), std::string::npos);
@@ -76,19 +76,19 @@ TEST(FocusedOnlyDesktop, TheChoiceGoesToTheLogAndTheNoticesToTheServiceScreen) {
                              "Wayland: keys go to whichever window has the focus\r\n"),
               std::string::npos)
         << d.h.log();
-    d.c.strokes.MYCOUNTER = -1;
-    WRITEBIG(d.c);
-    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN, 1,
-                          "Wayland: keys go to whichever window has the focus", YELLOW));
-    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN + 1, 1, "Keys are typed as key positions"));
+    d.c.strokes.row_count = -1;
+    write_big_counter(d.c);
+    EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine, 1,
+                          "Wayland: keys go to whichever window has the focus", kYellow));
+    EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine + 1, 1, "Keys are typed as key positions"));
 }
 
 TEST(NoKeysDesktop, CountingGoesOnAndTheRefusedKeyIsLoggedOnce) {
     OnDesktop d({DesktopReach::NoKeys, {"No keys"}, {"No keys can be sent"}}, 2);
     d.h.fp.keyboard.unsupported = true;
     for (int i = 0; i < 3; ++i) d.strike();
-    EXPECT_FALSE(d.c.strokes.SENDAKEYACTIVE[1]);
-    EXPECT_TRUE(d.c.strokes.HANDSTROKE == false);  // three strokes turned
+    EXPECT_FALSE(d.c.strokes.key_pending[1]);
+    EXPECT_TRUE(d.c.strokes.handstroke == false);  // three strokes turned
     EXPECT_EQ(count_of(d.h.log(), "Key not delivered"), 1);
 }
 
@@ -96,10 +96,10 @@ TEST(WindowsDesktop, NothingIsReportedAndTheScreenKeepsTheCalibration) {
     Harness h;
     report_desktop(h.c());
     EXPECT_EQ(h.log().find("Desktop:"), std::string::npos);
-    h.c().cfg.SENSORNUM = 1;
-    h.c().strokes.MYCOUNTER = -1;
-    WRITEBIG(h.c());
-    EXPECT_TRUE(ScreenHas(h.c().screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Current calibration"));
+    h.c().cfg.sensor_count = 1;
+    h.c().strokes.row_count = -1;
+    write_big_counter(h.c());
+    EXPECT_TRUE(ScreenHas(h.c().screen, kScratchFirstLine, 1, "Current calibration"));
 }
 
 }  // namespace

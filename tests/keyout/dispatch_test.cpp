@@ -24,24 +24,24 @@ struct Service {
     RecordingKeyboard& kb;
 
     explicit Service(int index, int sensors = 1) : c(h.c()), win(h.fp.windows), kb(h.fp.keyboard) {
-        c.cfg.SENSORNUM = sensors;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(index));
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
-        c.strokes.MYCOUNTER = 10;
-        c.strokes.HANDSTROKE = true;
-        c.strokes.NOUTPUTTIME = 3;
+        c.cfg.sensor_count = sensors;
+        set_target_defaults(c);
+        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(index));
+        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        c.strokes.row_count = 10;
+        c.strokes.handstroke = true;
+        c.strokes.output_count = 3;
         h.fp.clock.set_us(kSecond);
     }
     void pend(int I, std::int64_t due_us) {
-        c.strokes.SENDAKEYACTIVE[I] = true;
-        c.strokes.SENSORACTIONTIME[I] = due_us;
+        c.strokes.key_pending[I] = true;
+        c.strokes.key_due_us[I] = due_us;
     }
     void strike(int I = 1) {
-        pend(I, MYELAPSEDMICROSECS(c));
-        DOKEYSENDING(c);
+        pend(I, elapsed_us(c));
+        send_due_keys(c);
     }
-    bool pending(int I = 1) const { return c.strokes.SENDAKEYACTIVE[I]; }
+    bool pending(int I = 1) const { return c.strokes.key_pending[I]; }
     std::string line(int n) const { return c.screen.line_text(n); }
 };
 
@@ -52,8 +52,8 @@ struct Browser : Service {
     Browser() : Service(1) {
         rr = win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox", "MozillaWindowClass");
         other = win.add_window("Untitled - Notepad", "Notepad");
-        c.keyout.SAVEWND = rr;
-        c.keyout.TITLE = win.window_text(rr, 256);
+        c.keyout.target_window = rr;
+        c.keyout.title = win.window_text(rr, 256);
         win.foreground_window = rr;
     }
     void focus(WindowHandle w) { win.foreground_window = w; }
@@ -67,7 +67,7 @@ TEST(FocusMachine, FocusedAndTheTargetInFrontSends) {
     ASSERT_EQ(b.kb.sent.size(), 1u);
     EXPECT_EQ(b.kb.sent[0].foreground, b.rr);
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_EQ(b.win.calls, (std::vector<std::string>{"set_active " + std::to_string(b.rr),
                                                      "set_foreground " + std::to_string(b.rr)}));
 }
@@ -79,14 +79,14 @@ TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNe
     b.strike();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.keyout.SAVEWND, second);
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_EQ(b.c.keyout.target_window, second);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_NE(b.h.log().find("window not focussed Got " + std::to_string(second) + " <Other " + kDash +
                              " Ringing Room " + kDash + " Google Chrome> expected;" + std::to_string(b.rr) + " <Tower " +
                              kDash + " Ringing Room " + kDash + " Mozilla Firefox>\r\n***handle replaced***\r\n"),
               std::string::npos)
         << b.h.log();
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_EQ(b.kb.sent[0].foreground, second);
     EXPECT_FALSE(b.pending());
@@ -94,19 +94,19 @@ TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNe
 
 TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem) {
     Browser b;
-    b.c.cfg.MONITOROUTPUT = true;
+    b.c.cfg.monitor_output = true;
     b.focus(b.other);
     b.strike();
     // Focused -> Lost: this key is dropped with the two-line message.
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_FALSE(b.pending());
-    EXPECT_FALSE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_FALSE(b.c.keyout.window_focus);
     EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(b.h.log().find(kStamp + b.kLost + ", #Key was 1\r\n"), std::string::npos) << b.h.log();
 
     // Lost, still another window: the next key waits, pass after pass.
     b.strike();
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
     EXPECT_EQ(count_of(b.h.log(), kStamp + "\"Ringing Room - any browser with focus\" still not the focus window - "
@@ -116,10 +116,10 @@ TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem
 
     // Lost -> Focused: the waiting key goes at once.
     b.focus(b.rr);
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_NE(b.h.log().find("Recovered from loss of focus\r\n"), std::string::npos);
     EXPECT_EQ(b.line(19), std::string(80, ' '));
     EXPECT_EQ(b.line(20), std::string(80, ' '));
@@ -143,7 +143,7 @@ TEST(FocusMachine, WhileLostWithoutMonitoringTheWaitingKeyLeavesNoLogLines) {
     b.strike();
     const std::string after_loss = b.h.log();
     b.strike();
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_EQ(b.h.log().substr(after_loss.size()).find("focus window"), std::string::npos);
     EXPECT_TRUE(b.pending());
 }
@@ -153,16 +153,16 @@ TEST(FocusMachine, LostAndARingingRoomWindowInFrontIsAdoptedButSendsOnlyOnTheNex
     WindowHandle second = b.win.add_window("Other " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
     b.focus(b.other);
     b.strike();  // dropped
-    b.pend(1, MYELAPSEDMICROSECS(b.c));
+    b.pend(1, elapsed_us(b.c));
     b.focus(second);
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.keyout.SAVEWND, second);
-    EXPECT_FALSE(b.c.keyout.WINDOWFOCUS);
-    DOKEYSENDING(b.c);
+    EXPECT_EQ(b.c.keyout.target_window, second);
+    EXPECT_FALSE(b.c.keyout.window_focus);
+    send_due_keys(b.c);
     EXPECT_EQ(b.kb.typed(), "J");
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_EQ(count_of(b.h.log(), "Recovered from loss of focus"), 1);
 }
 
@@ -170,14 +170,14 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
     Service s(0);
     WindowHandle a = s.win.add_window("Untitled - Notepad", "Notepad");
     WindowHandle b = s.win.add_window("Tower " + kDash + " Ringing Room", "MozillaWindowClass");
-    s.c.keyout.SAVEWND = b;
+    s.c.keyout.target_window = b;
     s.win.foreground_window = a;
     s.strike();
     s.win.foreground_window = 0;  // nothing in front at all
     s.strike();
     EXPECT_EQ(s.kb.typed(), "JJ");
     EXPECT_EQ(s.kb.sent[0].foreground, a);
-    EXPECT_TRUE(s.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(s.c.keyout.window_focus);
     EXPECT_EQ(s.h.log().find("focus"), std::string::npos);
     EXPECT_EQ(s.line(19), std::string(80, ' '));
 }
@@ -186,11 +186,11 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
 
 TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
     Service s(0);
-    s.pend(1, MYELAPSEDMICROSECS(s.c) + 1);
-    DOKEYSENDING(s.c);
+    s.pend(1, elapsed_us(s.c) + 1);
+    send_due_keys(s.c);
     EXPECT_TRUE(s.kb.sent.empty());
     s.h.fp.clock.advance_us(1);
-    DOKEYSENDING(s.c);
+    send_due_keys(s.c);
     EXPECT_EQ(s.kb.sent.size(), 1u);
     EXPECT_FALSE(s.pending());
 }
@@ -198,18 +198,18 @@ TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
 TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
     for (int index : {0, 4}) {
         Service s(index, 2);
-        s.c.keyout.SENSORSACTIVE = 2;
-        s.c.keyout.WHICHSENSORARR2[1] = SensingPoint{1, 'a', 0, 'b', 0};
-        s.c.keyout.WHICHSENSORARR2[2] = SensingPoint{2, 'c', 0, 'd', 0};
+        s.c.keyout.sensors_active = 2;
+        s.c.keyout.points[1] = SensingPoint{1, 'a', 0, 'b', 0};
+        s.c.keyout.points[2] = SensingPoint{2, 'c', 0, 'd', 0};
         WindowHandle grid = 0;
         if (index == 4) {
             s.win.add_process(40, "Muster.exe");
             WindowHandle top = s.win.add_window("Muster", "WindowsForms10", 40);
             grid = s.win.add_window("", "DataGridView", 40, top);
         }
-        s.pend(1, MYELAPSEDMICROSECS(s.c));
-        s.pend(2, MYELAPSEDMICROSECS(s.c));
-        DOKEYSENDING(s.c);  // both due: 1 at handstroke, 2 at backstroke
+        s.pend(1, elapsed_us(s.c));
+        s.pend(2, elapsed_us(s.c));
+        send_due_keys(s.c);  // both due: 1 at handstroke, 2 at backstroke
         s.strike(2);
         s.strike(1);
         std::string keys;
@@ -217,10 +217,10 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
             keys = s.kb.typed();
         } else {
             for (const SentMessage& m : s.win.messages)
-                if (m.msg == platform::WM_IME_KEYDOWN && m.window == grid) keys.push_back(static_cast<char>(m.wparam));
+                if (m.msg == platform::kMsgImeKeyDown && m.window == grid) keys.push_back(static_cast<char>(m.wparam));
         }
         EXPECT_EQ(keys, "ADCB") << "target " << index;
-        EXPECT_TRUE(s.c.strokes.HANDSTROKE);
+        EXPECT_TRUE(s.c.strokes.handstroke);
     }
 }
 
@@ -228,57 +228,57 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
 
 TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
     Service s(0);
-    s.c.keyout.USEDOUBLEDSEND = false;
-    s.c.strokes.DOUBLEDSEND = true;
+    s.c.keyout.use_doubled_send = false;
+    s.c.strokes.doubled_send = true;
     s.strike();
     EXPECT_EQ(s.kb.typed(), "J");
-    EXPECT_FALSE(s.c.strokes.DOUBLEDSEND);
+    EXPECT_FALSE(s.c.strokes.doubled_send);
     EXPECT_TRUE(s.h.fp.threads.sleeps.empty());
 }
 
 TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
     Service s(0);
-    s.c.keyout.DOUBLESTRIKEDELAY = 250;
-    s.c.strokes.DOUBLEDSEND = true;
+    s.c.keyout.double_strike_delay_ms = 250;
+    s.c.strokes.doubled_send = true;
     s.strike();
     ASSERT_EQ(s.kb.sent.size(), 2u);
     EXPECT_EQ(s.kb.typed(), "JJ");
     EXPECT_EQ(s.kb.sent[1].time_us - s.kb.sent[0].time_us, 250000);
-    EXPECT_FALSE(s.c.strokes.DOUBLEDSEND);
-    EXPECT_TRUE(s.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
-    EXPECT_FALSE(s.c.strokes.HANDSTROKE) << "a doubled key counts once";
+    EXPECT_FALSE(s.c.strokes.doubled_send);
+    EXPECT_TRUE(s.c.strokes.outputs[3].doubled);
+    EXPECT_FALSE(s.c.strokes.handstroke) << "a doubled key counts once";
 
     // Monitoring: the log says so and the record is left alone.
     Service m(4);
-    m.c.cfg.MONITOROUTPUT = true;
+    m.c.cfg.monitor_output = true;
     m.win.add_process(40, "Muster.exe");
     WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
     WindowHandle grid = m.win.add_window("", "DataGridView", 40, top);
-    m.c.strokes.DOUBLEDSEND = true;
+    m.c.strokes.doubled_send = true;
     m.strike();
     ASSERT_EQ(m.win.messages.size(), 4u);
     for (const SentMessage& msg : m.win.messages) EXPECT_EQ(msg.window, grid);
-    EXPECT_EQ(m.win.messages[2].msg, platform::WM_IME_KEYDOWN);
+    EXPECT_EQ(m.win.messages[2].msg, platform::kMsgImeKeyDown);
     EXPECT_EQ(m.win.messages[2].time_us - m.win.messages[1].time_us, 350000);
     EXPECT_NE(m.h.log().find("doubled key sent\r\n"), std::string::npos);
-    EXPECT_FALSE(m.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+    EXPECT_FALSE(m.c.strokes.outputs[3].doubled);
 }
 
 TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDoes) {
     Service fg(0);
-    fg.c.strokes.OUTPUTTIMESLIST[3].DOUBLED = true;
+    fg.c.strokes.outputs[3].doubled = true;
     fg.strike();
-    EXPECT_FALSE(fg.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+    EXPECT_FALSE(fg.c.strokes.outputs[3].doubled);
     EXPECT_NE(fg.h.log().find("noutputtime=3\r\n"), std::string::npos);
 
     Service own(6);
     own.win.add_process(60, "ding.exe");
     own.win.add_window("Ding", "UnityWndClass", 60);
-    own.c.strokes.OUTPUTTIMESLIST[3].DOUBLED = true;
+    own.c.strokes.outputs[3].doubled = true;
     own.strike();
-    EXPECT_FALSE(own.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
+    EXPECT_FALSE(own.c.strokes.outputs[3].doubled);
     EXPECT_EQ(own.h.log().find("noutputtime="), std::string::npos);
-    own.c.cfg.MONITOROUTPUT = true;
+    own.c.cfg.monitor_output = true;
     own.strike();
     EXPECT_NE(own.h.log().find("noutputtime=3\r\n"), std::string::npos);
 }
@@ -287,7 +287,7 @@ TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDo
 
 TEST(KeySendLog, TwoKeysHalfASecondApartShowTheIntervalInANineCharacterField) {
     Service s(0);
-    s.c.cfg.MONITOROUTPUT = true;
+    s.c.cfg.monitor_output = true;
     s.strike();
     s.h.fp.clock.advance_us(500000);
     s.strike();
@@ -299,7 +299,7 @@ TEST(KeySendLog, TwoKeysHalfASecondApartShowTheIntervalInANineCharacterField) {
 
     // The per-program senders log the upper-cased key, after their waits.
     Service m(5);
-    m.c.cfg.MONITOROUTPUT = true;
+    m.c.cfg.monitor_output = true;
     m.win.add_process(40, "Muster.exe");
     WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
     m.win.add_window("", "DataGridView", 40, top);
@@ -339,7 +339,7 @@ TEST(NotLoaded, TheRunPausesForAKeyAndTheKeyStaysPending) {
         EXPECT_NE(s.h.log().find(std::string(k.log) + "\r\n"), std::string::npos) << k.index;
         EXPECT_TRUE(s.pending()) << k.index;
         EXPECT_TRUE(s.win.messages.empty()) << k.index;
-        EXPECT_TRUE(s.c.strokes.HANDSTROKE) << k.index;
+        EXPECT_TRUE(s.c.strokes.handstroke) << k.index;
     }
 }
 

@@ -7,9 +7,9 @@
 namespace qn::test {
 namespace {
 
-using platform::WAKE_CONSOLE;
-using platform::WAKE_EVENT;
-using platform::WAKE_PORT;
+using platform::kWakeConsole;
+using platform::kWakeEvent;
+using platform::kWakePort;
 
 constexpr std::int64_t kNow = 50000000;
 
@@ -17,14 +17,14 @@ struct Loop {
     Harness h;
     Context& c = h.c();
     Loop() {
-        c.cfg.SLEEPNUM = 5;
-        c.keyout.SENSORSACTIVE = 2;
-        c.strokes.MYCOUNTER = 12;  // a touch is being rung
+        c.cfg.loop_sleep_ms = 5;
+        c.keyout.sensors_active = 2;
+        c.strokes.row_count = 12;  // a touch is being rung
     }
     PassWait plan() const { return plan_pass_wait(c, kNow); }
     void pending(int I, std::int64_t due) {
-        c.strokes.SENDAKEYACTIVE[I] = true;
-        c.strokes.SENSORACTIONTIME[I] = due;
+        c.strokes.key_pending[I] = true;
+        c.strokes.key_due_us[I] = due;
     }
 };
 
@@ -34,7 +34,7 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     EXPECT_TRUE(w.wait);
     EXPECT_EQ(w.until_us, kNow + 5000);
     EXPECT_FALSE(w.precise);
-    EXPECT_EQ(w.sources, WAKE_EVENT | WAKE_CONSOLE);
+    EXPECT_EQ(w.sources, kWakeEvent | kWakeConsole);
 
     // The earlier of two pending keys sets the deadline, to the microsecond.
     l.pending(1, kNow + 3200);
@@ -42,23 +42,23 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1700);
     EXPECT_TRUE(w.precise);
-    // A key due later than SLEEPNUM: the ceiling first.
-    l.c.strokes.SENDAKEYACTIVE[2] = false;
-    l.c.strokes.SENSORACTIONTIME[1] = kNow + 9000;
+    // A key due later than loop_sleep_ms: the ceiling first.
+    l.c.strokes.key_pending[2] = false;
+    l.c.strokes.key_due_us[1] = kNow + 9000;
     w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 5000);
     EXPECT_FALSE(w.precise);
     // A key still pending past its due time (its window was not in front)
     // is retried after the ceiling, not spun on.
-    l.c.strokes.SENSORACTIONTIME[1] = kNow - 100;
+    l.c.strokes.key_due_us[1] = kNow - 100;
     EXPECT_EQ(l.plan().until_us, kNow + 5000);
 
     // Automatic ringing: the beat fires once the millisecond clock is past
     // the beat's time.
     Loop a;
-    a.c.autoring.AUTOKEYPRESS = true;
-    a.c.autoring.AUTOKEYTIMER = kNow / 1000 - 300;
-    a.c.autoring.AUTOKEYTIMERINTERVAL = 302;
+    a.c.autoring.running = true;
+    a.c.autoring.due_ms = kNow / 1000 - 300;
+    a.c.autoring.interval_ms = 302;
     w = a.plan();
     EXPECT_EQ(w.until_us, kNow + 3000);
     EXPECT_TRUE(w.precise);
@@ -66,7 +66,7 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
 
 TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
     Loop l;
-    l.c.strokes.MYCOUNTER = 0;
+    l.c.strokes.row_count = 0;
     PassWait w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1000000);
     EXPECT_FALSE(w.precise);
@@ -76,26 +76,26 @@ TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
 
 TEST(LoopWait, EventsAlreadyWaitingZeroMinusOneAndDataMode) {
     Loop l;
-    l.c.serial.SERIALTHREADON = true;
-    l.c.serial.IHIGHBUFFERPLUSONE = 3;
-    l.c.serial.LASTILOWBUFFER = 2;
+    l.c.serial.thread_running = true;
+    l.c.serial.ring_head = 3;
+    l.c.serial.last_ring_tail = 2;
     EXPECT_FALSE(l.plan().wait);  // one more event to take first
-    l.c.serial.LASTILOWBUFFER = 3;
+    l.c.serial.last_ring_tail = 3;
     EXPECT_TRUE(l.plan().wait);
 
-    l.c.cfg.SLEEPNUM = 0;
+    l.c.cfg.loop_sleep_ms = 0;
     EXPECT_TRUE(l.plan().yield);
-    l.c.cfg.SLEEPNUM = -1;
+    l.c.cfg.loop_sleep_ms = -1;
     EXPECT_FALSE(l.plan().wait);
     EXPECT_FALSE(l.plan().yield);
 
     // Data mode waits for the port's bytes, and never less than the
     // millisecond it always waited.
-    l.c.cfg.BAGLEYMODE = true;
+    l.c.cfg.rest_on_mode = true;
     PassWait w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1000);
-    EXPECT_EQ(w.sources, WAKE_PORT | WAKE_CONSOLE);
-    l.c.cfg.SLEEPNUM = 5;
+    EXPECT_EQ(w.sources, kWakePort | kWakeConsole);
+    l.c.cfg.loop_sleep_ms = 5;
     EXPECT_EQ(l.plan().until_us, kNow + 5000);
 }
 

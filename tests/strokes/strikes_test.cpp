@@ -7,7 +7,7 @@
 #include "keyout/dispatch.h"
 #include "keyout/targets.h"
 #include "service/loop.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "strokes/counter.h"
 #include "strokes/outputs.h"
 #include "strokes/watchports.h"
@@ -15,7 +15,7 @@
 namespace qn::test {
 namespace {
 
-using platform::MS_CTS_ON;
+using platform::kLineCts;
 
 constexpr std::int64_t kSecond = 1000000;
 
@@ -26,32 +26,32 @@ struct Bell {
     Context& c;
 
     explicit Bell(int sensors = 1, int delay_ms = 300) : port(h.fp.serial.add_port("COM3")), c(h.c()) {
-        c.cfg.USECTS = true;
-        c.cfg.SENSORNUM = sensors;
-        c.cfg.SWITCHBOUNCEDELAY = 40;
-        c.cfg.TRANSIENTSIGNALSDELAY = 0;
-        c.cfg.TARGETPROGRAM = "Open";
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, "Open");
-        c.keyout.WHICHSENSORARR2[1].WDELAYHAND = delay_ms;
-        c.keyout.WHICHSENSORARR2[1].WDELAYBACK = delay_ms;
-        c.screen.textbackground(BLUE);
+        c.cfg.use_cts = true;
+        c.cfg.sensor_count = sensors;
+        c.cfg.switch_bounce_ms = 40;
+        c.cfg.transient_ms = 0;
+        c.cfg.target_program = "Open";
+        set_target_defaults(c);
+        c.keyout.target_index = load_target_parameters(c, "Open");
+        c.keyout.points[1].hand_delay_ms = delay_ms;
+        c.keyout.points[1].back_delay_ms = delay_ms;
+        c.screen.background_colour(kBlue);
     }
     void start() {
-        c.serial.SERHANDLE = h.fp.serial.open("COM3").value();
+        c.serial.thread_port = h.fp.serial.open("COM3").value();
         serial_thread_start(c);
     }
     // One line change, recorded by the thread and taken by the watch loop.
     void edge(std::int64_t t, bool on) {
-        port.status.push_back({t, on ? MS_CTS_ON : 0u});
+        port.status.push_back({t, on ? kLineCts : 0u});
         ASSERT_TRUE(serial_thread_event(c));
-        WATCHPORTS(c);
+        watch_ports(c);
     }
     void pulse(std::int64_t t, std::int64_t len = 80000) {
         edge(t, true);
         edge(t + len, false);
     }
-    int signals() const { return c.strokes.NOUTPUTTIME; }
+    int signals() const { return c.strokes.output_count; }
 };
 
 TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
@@ -60,28 +60,28 @@ TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
     b.edge(kSecond, true);
     EXPECT_EQ(b.signals(), 1);
     b.edge(kSecond + 40000, false);  // exactly the window: rejected
-    EXPECT_TRUE(b.c.strokes.CTSBOLD);
-    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, kSecond);
+    EXPECT_TRUE(b.c.strokes.cts_was_on);
+    EXPECT_EQ(b.c.strokes.last_event_us, kSecond);
     // A press after the rejected release is a signal again (asserted -> asserted).
     b.edge(2 * kSecond, true);
     EXPECT_EQ(b.signals(), 2);
     b.edge(2 * kSecond + 40001, false);  // one microsecond more: accepted
-    EXPECT_FALSE(b.c.strokes.CTSBOLD);
-    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, 2 * kSecond + 40001);
+    EXPECT_FALSE(b.c.strokes.cts_was_on);
+    EXPECT_EQ(b.c.strokes.last_event_us, 2 * kSecond + 40001);
     EXPECT_EQ(b.signals(), 2);  // a release is no signal for a line resting off
 }
 
 TEST(Bounce, AReleaseBouncingLongerThanTheRecheckGivesNoSecondStrike) {
     Bell b;
-    b.c.cfg.SIGNALSTARTSOFF = true;
-    b.c.cfg.OFFANDONARESIGNALS = false;
+    b.c.cfg.signal_starts_off = true;
+    b.c.cfg.off_and_on_are_signals = false;
     b.start();
     b.edge(kSecond, true);
     b.edge(kSecond + 80000, false);   // the release, accepted
     b.edge(kSecond + 84000, true);    // bounce back on, 4 ms later
     b.edge(kSecond + 86000, false);
     EXPECT_EQ(b.signals(), 1);
-    EXPECT_FALSE(b.c.strokes.CTSBOLD);
+    EXPECT_FALSE(b.c.strokes.cts_was_on);
     b.edge(2 * kSecond, true);  // the next real strike
     EXPECT_EQ(b.signals(), 2);
 }
@@ -99,26 +99,26 @@ TEST(Polarity, WhichEdgesAreSignals) {
     };
     for (const Case& k : cases) {
         Bell b;
-        b.c.cfg.SIGNALSTARTSOFF = k.starts_off;
-        b.c.cfg.OFFANDONARESIGNALS = k.on_and_off;
+        b.c.cfg.signal_starts_off = k.starts_off;
+        b.c.cfg.off_and_on_are_signals = k.on_and_off;
         SerialState& s = b.c.serial;
-        s.COMMBUFFER[0] = k.before ? MS_CTS_ON : 0;
-        s.COMMTIME[1] = 5 * kSecond;
-        s.COMMBUFFER[1] = k.after ? MS_CTS_ON : 0;
-        s.IHIGHBUFFERPLUSONE = 1;
-        b.c.strokes.LASTEVENTTIMEMICRO = 0;
-        WATCHPORTS(b.c);
+        s.event_status[0] = k.before ? kLineCts : 0;
+        s.event_time_us[1] = 5 * kSecond;
+        s.event_status[1] = k.after ? kLineCts : 0;
+        s.ring_head = 1;
+        b.c.strokes.last_event_us = 0;
+        watch_ports(b.c);
         EXPECT_EQ(b.signals(), k.signal ? 1 : 0)
             << "starts_off=" << k.starts_off << " on_and_off=" << k.on_and_off << " " << k.before << "->" << k.after;
-        EXPECT_EQ(b.c.strokes.THISEVENTTIMEMICRO, THISEVENTTIMEOFF);
+        EXPECT_EQ(b.c.strokes.event_us, kNoEventTime);
     }
 }
 
 TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
     Bell b;
-    b.c.cfg.OFFANDONARESIGNALS = true;
+    b.c.cfg.off_and_on_are_signals = true;
     b.start();
-    EXPECT_TRUE(WATCHPORTS(b.c));  // nothing waiting
+    EXPECT_TRUE(watch_ports(b.c));  // nothing waiting
     EXPECT_EQ(b.signals(), 0);
     b.pulse(kSecond);
     EXPECT_EQ(b.signals(), 2);
@@ -126,41 +126,41 @@ TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
 
 TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
     Bell b;
-    b.c.cfg.USEDSR = true;
+    b.c.cfg.use_dsr = true;
     SerialState& s = b.c.serial;
-    s.COMMBUFFER[0] = platform::MS_DSR_ON;
-    s.COMMTIME[1] = 5 * kSecond;
-    s.COMMBUFFER[1] = MS_CTS_ON;  // CTS rises, DSR drops
-    s.IHIGHBUFFERPLUSONE = 1;
-    WATCHPORTS(b.c);
+    s.event_status[0] = platform::kLineDsr;
+    s.event_time_us[1] = 5 * kSecond;
+    s.event_status[1] = kLineCts;  // CTS rises, DSR drops
+    s.ring_head = 1;
+    watch_ports(b.c);
     EXPECT_EQ(b.signals(), 1);
-    EXPECT_TRUE(b.c.strokes.DSRBOLD);  // the drop was rejected
+    EXPECT_TRUE(b.c.strokes.dsr_was_on);  // the drop was rejected
 }
 
 TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     Bell b;
-    b.c.cfg.BAGLEYMODE = true;
-    b.c.cfg.USEDATINPUTCHAR = 'a';
-    b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
+    b.c.cfg.rest_on_mode = true;
+    b.c.cfg.data_char = 'a';
+    b.c.serial.port = b.h.fp.serial.open("COM3").value();
     b.port.bytes = {{1 * kSecond, 'b'}, {1 * kSecond + 30000, 'a'}, {2 * kSecond, 'a'}, {2 * kSecond + 10000, 'a'}};
     prepare_service_loop(b.c);
-    b.c.strokes.MYCOUNTER = 5;  // a touch under way: passes at most SLEEPNUM apart
+    b.c.strokes.row_count = 5;  // a touch under way: passes at most loop_sleep_ms apart
     // The loop's wait sees each byte arrive; the pass that reads it comes
     // 3 ms later, and the byte keeps its arrival time.
     auto pass_until = [&](std::int64_t t) {
         while (b.h.fp.clock.now_us() < t) {
             wait_for_next_pass(b.c);
-            if (b.c.strokes.PORTARRIVALMICRO >= 0) b.h.fp.clock.advance_us(3000);
-            WATCHPORTS(b.c);
+            if (b.c.strokes.byte_arrival_us >= 0) b.h.fp.clock.advance_us(3000);
+            watch_ports(b.c);
         }
     };
     pass_until(kSecond + 35000);
     EXPECT_EQ(b.signals(), 0);  // 'b' is another bell; 'a' came 30 ms after it
-    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, kSecond);
+    EXPECT_EQ(b.c.strokes.last_event_us, kSecond);
     pass_until(2 * kSecond + 20000);
     EXPECT_EQ(b.signals(), 1);  // the doubled 'a' 10 ms later is bounce
-    EXPECT_EQ(b.c.strokes.OUTPUTTIMESLIST[1].EVENTTIME, 2 * kSecond);
-    for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::WAKE_PORT);
+    EXPECT_EQ(b.c.strokes.outputs[1].time_us, 2 * kSecond);
+    for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::kWakePort);
 }
 
 // A pulled adapter: every read fails at once. A failure now and then is
@@ -168,14 +168,14 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
 // far goes into the log before the program ends.
 TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     Bell b;
-    b.c.cfg.BAGLEYMODE = true;
-    b.c.cfg.USEDATINPUTCHAR = 'a';
-    b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
+    b.c.cfg.rest_on_mode = true;
+    b.c.cfg.data_char = 'a';
+    b.c.serial.port = b.h.fp.serial.open("COM3").value();
     b.port.bytes = {{1 * kSecond, 'a'}, {2 * kSecond, 'a'}, {3 * kSecond, 'a'}};
     prepare_service_loop(b.c);
     auto pass = [&] {
         wait_for_next_pass(b.c);
-        WATCHPORTS(b.c);
+        watch_ports(b.c);
     };
     auto pass_until = [&](std::int64_t t) {
         while (b.h.fp.clock.now_us() < t) pass();
@@ -186,7 +186,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     b.port.fail_read = false;
     pass_until(3 * kSecond + 500000);
     EXPECT_EQ(b.signals(), 3);
-    EXPECT_EQ(b.c.serial.PORTLOSTLOCN.load(), 0);
+    EXPECT_EQ(b.c.serial.port_lost_at.load(), 0);
 
     b.port.fail_read = true;  // pulled out
     const std::int64_t pulled = b.h.fp.clock.now_us();
@@ -202,7 +202,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     // about once a second.
     EXPECT_GT(passes, 150);
     EXPECT_GE(b.h.fp.clock.now_us() - pulled, kSecond);
-    EXPECT_EQ(b.c.serial.PORTLOSTLOCN.load(), 7);
+    EXPECT_EQ(b.c.serial.port_lost_at.load(), 7);
     const std::string log = b.h.log();
     EXPECT_LE(count_of(log, "serial port read failed\r\n"), 3);
     EXPECT_NE(log.find("ReadFile: The device is not connected."), std::string::npos);
@@ -217,46 +217,46 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
     b.start();
     for (int i = 0; i < 4; ++i) b.pulse((i + 1) * kSecond);
     EXPECT_EQ(b.signals(), 2);  // entry 0 triggers on the second sensor of each cycle
-    EXPECT_EQ(b.c.strokes.OUTPUTTIMESLIST[1].EVENTTIME, 2 * kSecond);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 2);  // one row per cycle of two signals
+    EXPECT_EQ(b.c.strokes.outputs[1].time_us, 2 * kSecond);
+    EXPECT_EQ(b.c.strokes.row_count, 2);  // one row per cycle of two signals
     // Two sensing points, one on each sensor.
     Bell d(2, 0);
-    d.c.keyout.SENSORSACTIVE = 2;
-    d.c.keyout.WHICHSENSORARR2[1] = {1, 'j', 100, 'j', 100};
-    d.c.keyout.WHICHSENSORARR2[2] = {2, 'k', 200, 'k', 200};
+    d.c.keyout.sensors_active = 2;
+    d.c.keyout.points[1] = {1, 'j', 100, 'j', 100};
+    d.c.keyout.points[2] = {2, 'k', 200, 'k', 200};
     d.start();
     d.pulse(1 * kSecond);
     d.pulse(2 * kSecond);
     d.pulse(3 * kSecond);
     EXPECT_EQ(d.signals(), 3);
-    EXPECT_EQ(d.c.strokes.OUTPUTTIMESLIST[2].SENSOR, 2);
-    EXPECT_EQ(d.c.strokes.MYCOUNTER, 2);  // point 1 fired twice
-    EXPECT_EQ(d.c.strokes.SENSORACTIONTIME[2], 2 * kSecond + 200000);
-    EXPECT_EQ(d.c.strokes.SENSORACTIONTIME[1], 3 * kSecond + 100000);
+    EXPECT_EQ(d.c.strokes.outputs[2].sensor, 2);
+    EXPECT_EQ(d.c.strokes.row_count, 2);  // point 1 fired twice
+    EXPECT_EQ(d.c.strokes.key_due_us[2], 2 * kSecond + 200000);
+    EXPECT_EQ(d.c.strokes.key_due_us[1], 3 * kSecond + 100000);
 }
 
 TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
     Bell b(1, 300);
-    b.c.cfg.MEANSIGNALLENGTH = 90;
-    b.c.keyout.WHICHSENSORARR2[1].WDELAYBACK = 500;
+    b.c.cfg.mean_signal_ms = 90;
+    b.c.keyout.points[1].back_delay_ms = 500;
     b.start();
-    b.c.strokes.HANDSTROKE = true;
+    b.c.strokes.handstroke = true;
     b.edge(kSecond, true);
-    EXPECT_TRUE(b.c.strokes.SENDAKEYACTIVE[1]);
-    EXPECT_EQ(b.c.strokes.SENSORACTIONTIME[1], kSecond + 300000 + 45000);
-    b.c.strokes.HANDSTROKE = false;
+    EXPECT_TRUE(b.c.strokes.key_pending[1]);
+    EXPECT_EQ(b.c.strokes.key_due_us[1], kSecond + 300000 + 45000);
+    b.c.strokes.handstroke = false;
     b.edge(2 * kSecond, false);
     b.edge(3 * kSecond, true);
-    EXPECT_EQ(b.c.strokes.SENSORACTIONTIME[1], 3 * kSecond + 500000 + 45000);
-    EXPECT_EQ(b.c.strokes.LASTLOCMICROSECS, 3 * kSecond);
+    EXPECT_EQ(b.c.strokes.key_due_us[1], 3 * kSecond + 500000 + 45000);
+    EXPECT_EQ(b.c.strokes.last_row_us, 3 * kSecond);
 }
 
 TEST(Scheduling, NoDelayDeliversTheKeyInsideTheSchedulerItself) {
     Bell b(1, 0);
-    b.c.cfg.MEANSIGNALLENGTH = 0;
+    b.c.cfg.mean_signal_ms = 0;
     b.start();
     b.edge(kSecond, true);
-    EXPECT_FALSE(b.c.strokes.SENDAKEYACTIVE[1]);
+    EXPECT_FALSE(b.c.strokes.key_pending[1]);
     ASSERT_EQ(b.h.fp.keyboard.sent.size(), 1u);
     EXPECT_EQ(b.h.fp.keyboard.sent[0].time_us, kSecond);
     EXPECT_EQ(b.h.fp.keyboard.typed(), "J");
@@ -271,14 +271,14 @@ static void eight_then(Bell& b, std::int64_t gap_us, std::int64_t interval = kSe
 
 TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
     Bell b;
-    b.c.keyout.USEDOUBLEDSEND = true;
+    b.c.keyout.use_doubled_send = true;
     eight_then(b, kSecond / 2);
     StrokesState& s = b.c.strokes;
-    EXPECT_DOUBLE_EQ(s.SPACERATIO, 0.5);
-    EXPECT_EQ(s.NUMROGUE, 1);
-    EXPECT_EQ(s.NSENSORTIME, 8);  // left out of the history
-    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 28, "   1", YELLOW));
-    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 32, " 0.500", YELLOW));
+    EXPECT_DOUBLE_EQ(s.space_ratio, 0.5);
+    EXPECT_EQ(s.rogue_count, 1);
+    EXPECT_EQ(s.sensor_time_count, 8);  // left out of the history
+    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 28, "   1", kYellow));
+    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 32, " 0.500", kYellow));
     EXPECT_NE(b.h.log().find("Row9 Spurious backstroke strike at 8800000 ratio= 0.500\r\nRow9 Spurious strike ignored\r\n"),
               std::string::npos);
     EXPECT_EQ(b.signals(), 9);  // its key is still scheduled
@@ -288,19 +288,19 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
     {
         Bell b;
         eight_then(b, 17000 * 1000LL, 10 * kSecond);
-        EXPECT_DOUBLE_EQ(b.c.strokes.SPACERATIO, 1.7);
-        EXPECT_EQ(b.c.strokes.NUMMISSED, 0);
-        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 28, "   9", WHITE));
-        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 32, " 1.700", LIGHTGRAY));
+        EXPECT_DOUBLE_EQ(b.c.strokes.space_ratio, 1.7);
+        EXPECT_EQ(b.c.strokes.missed_count, 0);
+        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 28, "   9", kWhite));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 32, " 1.700", kLightGray));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 39, "10000"));
     }
     {
         Bell b;
         eight_then(b, 17001 * 1000LL, 10 * kSecond);
-        EXPECT_DOUBLE_EQ(b.c.strokes.SPACERATIO, 1.7001);
-        EXPECT_EQ(b.c.strokes.NUMMISSED, 1);
-        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 28, "   1", YELLOW));
-        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 32, "  1.700", YELLOW));
+        EXPECT_DOUBLE_EQ(b.c.strokes.space_ratio, 1.7001);
+        EXPECT_EQ(b.c.strokes.missed_count, 1);
+        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 28, "   1", kYellow));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 32, "  1.700", kYellow));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 72, "1.700"));
     }
 }
@@ -308,31 +308,31 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
 TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) {
     for (bool doubled : {true, false}) {
         Bell b(1, 300);
-        b.c.keyout.USEDOUBLEDSEND = doubled;
-        b.c.keyout.DOUBLESTRIKEDELAY = 350;
+        b.c.keyout.use_doubled_send = doubled;
+        b.c.keyout.double_strike_delay_ms = 350;
         b.start();
         for (int i = 1; i <= 8; ++i) {
             b.pulse(i * kSecond, 50000);
             b.h.fp.clock.set_us(i * kSecond + 400000);
-            DOKEYSENDING(b.c);
+            send_due_keys(b.c);
         }
-        const bool hand_before = b.c.strokes.HANDSTROKE;
+        const bool hand_before = b.c.strokes.handstroke;
         b.pulse(10 * kSecond, 50000);  // the strike at 9 s never came
         StrokesState& s = b.c.strokes;
-        EXPECT_EQ(s.NUMMISSED, 1);
-        EXPECT_TRUE(s.DOUBLEDSEND);
-        EXPECT_EQ(s.HANDSTROKE, doubled ? !hand_before : hand_before) << doubled;
-        EXPECT_EQ(s.NSENSORTIME, 10);  // the missed strike has its place in the history
+        EXPECT_EQ(s.missed_count, 1);
+        EXPECT_TRUE(s.doubled_send);
+        EXPECT_EQ(s.handstroke, doubled ? !hand_before : hand_before) << doubled;
+        EXPECT_EQ(s.sensor_time_count, 10);  // the missed strike has its place in the history
         EXPECT_EQ(b.h.log().find("Row8 Missed keystroke inserted") != std::string::npos, doubled);
         std::size_t keys_before = b.h.fp.keyboard.sent.size();
         b.h.fp.clock.set_us(10 * kSecond + 300000);
-        DOKEYSENDING(b.c);
+        send_due_keys(b.c);
         ASSERT_EQ(b.h.fp.keyboard.sent.size() - keys_before, doubled ? 2u : 1u);
         if (doubled) {
             EXPECT_EQ(b.h.fp.keyboard.sent.back().time_us - b.h.fp.keyboard.sent[keys_before].time_us, 350000);
-            EXPECT_TRUE(s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED);
+            EXPECT_TRUE(s.outputs[s.output_count].doubled);
         }
-        EXPECT_FALSE(s.DOUBLEDSEND);
+        EXPECT_FALSE(s.doubled_send);
     }
 }
 
@@ -341,15 +341,15 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
 TEST(Counters, RogueStrikesCountAsTheRowsTheCorrectionMakesOfThem) {
     for (bool corrected : {true, false}) {
         Bell spurious;
-        spurious.c.keyout.USEDOUBLEDSEND = corrected;
+        spurious.c.keyout.use_doubled_send = corrected;
         eight_then(spurious, kSecond / 2);
-        EXPECT_EQ(spurious.c.strokes.NUMROGUE, 1);
-        EXPECT_EQ(spurious.c.strokes.MYCOUNTER, corrected ? 8 : 9) << corrected;
+        EXPECT_EQ(spurious.c.strokes.rogue_count, 1);
+        EXPECT_EQ(spurious.c.strokes.row_count, corrected ? 8 : 9) << corrected;
         Bell missed;
-        missed.c.keyout.USEDOUBLEDSEND = corrected;
+        missed.c.keyout.use_doubled_send = corrected;
         eight_then(missed, 2 * kSecond);
-        EXPECT_EQ(missed.c.strokes.NUMMISSED, 1);
-        EXPECT_EQ(missed.c.strokes.MYCOUNTER, corrected ? 10 : 9) << corrected;
+        EXPECT_EQ(missed.c.strokes.missed_count, 1);
+        EXPECT_EQ(missed.c.strokes.row_count, corrected ? 10 : 9) << corrected;
     }
 }
 
@@ -357,11 +357,11 @@ TEST(Counters, ARowCountedFirstStampsTheTouchStart) {
     Bell b;
     b.start();
     b.pulse(3 * kSecond);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 1);
-    EXPECT_EQ(b.c.strokes.MILLISECSFIRST, 3000);
+    EXPECT_EQ(b.c.strokes.row_count, 1);
+    EXPECT_EQ(b.c.strokes.first_ms, 3000);
     b.pulse(4 * kSecond);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 2);
-    EXPECT_EQ(b.c.strokes.MILLISECSFIRST, 3000);
+    EXPECT_EQ(b.c.strokes.row_count, 2);
+    EXPECT_EQ(b.c.strokes.first_ms, 3000);
 }
 
 TEST(Counters, APauseRestartsTheTouchAndWritesItsEventLogOnce) {
@@ -369,67 +369,67 @@ TEST(Counters, APauseRestartsTheTouchAndWritesItsEventLogOnce) {
     b.start();
     for (int i = 1; i <= 3; ++i) b.pulse(i * kSecond);
     StrokesState& s = b.c.strokes;
-    RESETCOUNTERSTART(b.c, true);
-    EXPECT_EQ(s.MYCOUNTER, 0);
-    EXPECT_EQ(s.NOUTPUTTIME, 0);
-    EXPECT_EQ(s.SNUM, 0);
-    EXPECT_EQ(s.NSENSORTIME, 0);
-    EXPECT_EQ(s.LASTEVENTTIMEMICRO, s.LASTLOCMICROSECS);
+    reset_counter_start(b.c, true);
+    EXPECT_EQ(s.row_count, 0);
+    EXPECT_EQ(s.output_count, 0);
+    EXPECT_EQ(s.sensing_point, 0);
+    EXPECT_EQ(s.sensor_time_count, 0);
+    EXPECT_EQ(s.last_event_us, s.last_row_us);
     EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Ringing ceased  - writing event log - completed"));
-    RESETCOUNTERSTART(b.c, true);  // nothing rung since: no second log
+    reset_counter_start(b.c, true);  // nothing rung since: no second log
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 1);
 }
 
 TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
     Bell b;
     StrokesState& s = b.c.strokes;
-    s.MYCOUNTER = 3000;
-    s.NSENSORTIME = 40;
-    s.SNUM = 1;
-    s.NOUTPUTTIME = MAXROWSALLOWED;
-    RESETCOUNTERSTART(b.c, false);
-    EXPECT_EQ(s.NOUTPUTTIME, 0);
-    EXPECT_EQ(s.MYCOUNTER, 3000);
-    EXPECT_EQ(s.NSENSORTIME, 40);
-    EXPECT_EQ(s.SNUM, 1);
+    s.row_count = 3000;
+    s.sensor_time_count = 40;
+    s.sensing_point = 1;
+    s.output_count = kMaxRows;
+    reset_counter_start(b.c, false);
+    EXPECT_EQ(s.output_count, 0);
+    EXPECT_EQ(s.row_count, 3000);
+    EXPECT_EQ(s.sensor_time_count, 40);
+    EXPECT_EQ(s.sensing_point, 1);
     EXPECT_NE(b.h.log().find("6000\t"), std::string::npos);
 }
 
 TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
     Bell b;
-    b.c.strokes.MYCOUNTER = 5;
-    b.c.autoring.AUTOKEYPRESS = true;
-    RESETCOUNTERSTART(b.c, true);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 5);
+    b.c.strokes.row_count = 5;
+    b.c.autoring.running = true;
+    reset_counter_start(b.c, true);
+    EXPECT_EQ(b.c.strokes.row_count, 5);
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 0);
 }
 
 TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
     Bell b(1, 300);
-    b.c.autoring.AUTOKEYPRESS = true;  // the pause dump is skipped
+    b.c.autoring.running = true;  // the pause dump is skipped
     b.start();
     for (int i = 1; i <= 6100; ++i) {
         b.pulse(i * kSecond / 2, 50000);
         if (i % 100 == 0) {
             b.h.fp.clock.set_us(i * kSecond / 2 + 400000);
-            DOKEYSENDING(b.c);
+            send_due_keys(b.c);
         }
     }
-    EXPECT_EQ(b.c.strokes.NOUTPUTTIME, MAXROWSALLOWED);
+    EXPECT_EQ(b.c.strokes.output_count, kMaxRows);
     EXPECT_EQ(count_of(b.h.log(), "Output record list full"), 1);
-    EXPECT_LE(b.c.strokes.NSENSORTIME, MAXROWSALLOWED);
-    EXPECT_EQ(b.c.strokes.NUMROGUE + b.c.strokes.NUMMISSED, 0);
+    EXPECT_LE(b.c.strokes.sensor_time_count, kMaxRows);
+    EXPECT_EQ(b.c.strokes.rogue_count + b.c.strokes.missed_count, 0);
 }
 
 TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
     Bell b;
     SerialState& s = b.c.serial;
-    s.COMMTIME[1] = 5 * kSecond;
-    s.COMMBUFFER[1] = MS_CTS_ON;
-    s.IHIGHBUFFERPLUSONE = 1;
-    b.c.strokes.THISEVENTTIMEMICRO = 4 * kSecond;
-    WATCHPORTS(b.c);
-    EXPECT_EQ(b.c.strokes.SENDMISS, 1);
+    s.event_time_us[1] = 5 * kSecond;
+    s.event_status[1] = kLineCts;
+    s.ring_head = 1;
+    b.c.strokes.event_us = 4 * kSecond;
+    watch_ports(b.c);
+    EXPECT_EQ(b.c.strokes.missed_keys, 1);
     EXPECT_EQ(b.signals(), 1);
     EXPECT_NE(b.h.log().find("***ERROR- thiseventimemicro clash - bell send will be skipped =4000000"),
               std::string::npos);

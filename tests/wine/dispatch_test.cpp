@@ -81,20 +81,20 @@ protected:
     std::string log() { return program_->log(); }
 
     void select(int index) {
-        c().cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c());
-        c().cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c(), static_cast<std::uint8_t>(index));
-        c().keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c(), c().cfg.TARGETPROGRAM);
-        c().strokes.MYCOUNTER = 10;
-        c().strokes.HANDSTROKE = true;
+        c().cfg.sensor_count = 1;
+        set_target_defaults(c());
+        c().cfg.target_program = target_name(c(), static_cast<std::uint8_t>(index));
+        c().keyout.target_index = load_target_parameters(c(), c().cfg.target_program);
+        c().strokes.row_count = 10;
+        c().strokes.handstroke = true;
     }
     // Sensing point 1's key, due a millisecond ago, goes out.
     void strike() {
-        c().strokes.SENDAKEYACTIVE[1] = true;
-        c().strokes.SENSORACTIONTIME[1] = MYELAPSEDMICROSECS(c()) - 1000;
-        DOKEYSENDING(c());
+        c().strokes.key_pending[1] = true;
+        c().strokes.key_due_us[1] = elapsed_us(c()) - 1000;
+        send_due_keys(c());
     }
-    bool pending() { return c().strokes.SENDAKEYACTIVE[1]; }
+    bool pending() { return c().strokes.key_pending[1]; }
 
     // Waits for keyboard input to reach a stand-in: the key-up of vk.
     static bool key_arrives(const StandIn& s, long long t0, unsigned long long vk) {
@@ -124,8 +124,8 @@ TEST_F(WineKeyDelivery, ForegroundTargetsGetTheKeyAsKeyboardInput) {
         select(k.index);
         ASSERT_TRUE(standin::bring_to_front(s.top()));
         if (k.index == 1) {
-            EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(c()), '\0');
-            EXPECT_EQ(c().keyout.SAVEWND, s.top());
+            EXPECT_EQ(find_target_handle(c()), '\0');
+            EXPECT_EQ(c().keyout.target_window, s.top());
         }
         const long long t0 = standin::qpc_us();
         strike();
@@ -203,7 +203,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     // By message (Beltower) and by keyboard input (Open).
     StandIn& bt = running("beltower");
     select(9);
-    c().strokes.DOUBLEDSEND = true;
+    c().strokes.doubled_send = true;
     long long t0 = standin::qpc_us();
     strike();
     std::vector<Rec> chars = only(bt.since(t0), "sent");
@@ -212,15 +212,15 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     EXPECT_EQ(chars[1].wparam, static_cast<unsigned long long>('J'));
     // Judged from before the strike, not from the first key's arrival: Wine
     // may deliver the first key some milliseconds late and the second at once.
-    ASSERT_EQ(c().keyout.DOUBLESTRIKEDELAY, DOUBLESTRIKEDELAYDEFAULT);
-    const long long delay_us = 1000LL * DOUBLESTRIKEDELAYDEFAULT - 1000;
+    ASSERT_EQ(c().keyout.double_strike_delay_ms, kDefaultDoubleStrikeDelayMs);
+    const long long delay_us = 1000LL * kDefaultDoubleStrikeDelayMs - 1000;
     EXPECT_GE(chars[1].us - t0, delay_us);
-    EXPECT_FALSE(c().strokes.DOUBLEDSEND);
+    EXPECT_FALSE(c().strokes.doubled_send);
 
     StandIn& ff = running("firefox");
     select(0);
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    c().strokes.DOUBLEDSEND = true;
+    c().strokes.doubled_send = true;
     t0 = standin::qpc_us();
     strike();
     ASSERT_TRUE(standin::wait_until([&] { return first(ff.since(t0), "WM_KEYUP", 1) != nullptr; }, 3000))
@@ -228,7 +228,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     const Rec* down1 = first(ff.since(t0), "WM_KEYDOWN");
     const Rec* down2 = first(ff.since(t0), "WM_KEYDOWN", 1);
     ASSERT_TRUE(down1 && down2);
-    ASSERT_EQ(c().keyout.DOUBLESTRIKEDELAY, DOUBLESTRIKEDELAYDEFAULT);
+    ASSERT_EQ(c().keyout.double_strike_delay_ms, kDefaultDoubleStrikeDelayMs);
     EXPECT_GE(down2->us - t0, delay_us);
 }
 
@@ -255,8 +255,8 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     np.clear();
     select(1);
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(c()), '\0');
-    ASSERT_EQ(c().keyout.SAVEWND, ff.top());
+    EXPECT_EQ(find_target_handle(c()), '\0');
+    ASSERT_EQ(c().keyout.target_window, ff.top());
 
     long long t0 = standin::qpc_us();
     strike();
@@ -266,19 +266,19 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     t0 = standin::qpc_us();
     strike();  // dropped
     EXPECT_FALSE(pending());
-    EXPECT_FALSE(c().keyout.WINDOWFOCUS);
+    EXPECT_FALSE(c().keyout.window_focus);
     EXPECT_TRUE(test::ScreenHas(c().screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(log().find("\"Ringing Room - any browser with focus\" is not the focus window - Key sending suspended, "
                          "#Key was 1"),
               std::string::npos);
     strike();  // waits
-    DOKEYSENDING(c());
+    send_due_keys(c());
     EXPECT_TRUE(pending());
 
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    DOKEYSENDING(c());
+    send_due_keys(c());
     EXPECT_FALSE(pending());
-    EXPECT_TRUE(c().keyout.WINDOWFOCUS);
+    EXPECT_TRUE(c().keyout.window_focus);
     EXPECT_NE(log().find("Recovered from loss of focus"), std::string::npos);
     EXPECT_TRUE(key_arrives(ff, t0, 'J')) << describe(ff.since(t0));
     EXPECT_EQ(only(ff.since(t0), "posted").size(), 3u) << "one key only: " << describe(ff.since(t0));
@@ -305,7 +305,7 @@ TEST_F(WineKeyDelivery, WithAbelNotRunningTheKeyWaitsForIt) {
 
     StandIn& abel = running("abel");
     const long long t0 = standin::qpc_us();
-    DOKEYSENDING(c());
+    send_due_keys(c());
     EXPECT_FALSE(pending());
     std::vector<Rec> sent = only(abel.since(t0), "sent");
     ASSERT_EQ(sent.size(), 1u) << describe(abel.since(t0));

@@ -70,7 +70,7 @@ private:
 // own threads before the main thread at equal times, as a time-critical
 // thread would be) and the clock jumps to that time.
 //
-// A loop that never waits (SLEEPNUM 0 or -1) only reads the clock and
+// A loop that never waits (loop_sleep_ms 0 or -1) only reads the clock and
 // yields: once a thread has yielded kBusyYields times in a row without a
 // wait longer than a slice (Sleep(0) is no wait), each further yield moves
 // the clock on by kBusyPassUs, so such a loop sees the world a millisecond
