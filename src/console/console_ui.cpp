@@ -4,6 +4,7 @@
 
 #include "core/context.h"
 #include "core/text.h"
+#include "console/run_end.h"
 #include "core/timing.h"
 #include "link/tower.h"
 #include "serial/ports.h"
@@ -68,6 +69,7 @@ void quit_on_key(Context& c, char ch) {
     clear_scratch_window(c);
     c.screen.text_colour(kYellow);
     c.screen.write_line("Interface terminated by User - closing...");
+    write_open_touch(c);
     c.run_log.write_line("Interface terminated by User - closing...");
     if (c.core.stopwatch_started) stop_stopwatch(c);
     pause_ms(c, 2000);
@@ -80,8 +82,12 @@ void halt(Context& c, std::int32_t code, std::string_view message) {
     c.run_log.write_line(s);
     c.run_log.flush();
     c.screen.write(s);
-    bool ended = false;
-    (void)read_line(c, &ended);
+    // A keyboard that has ended cannot press Enter; the message and the
+    // code stand.
+    if (!run_end_asked(c).asked) {
+        bool ended = false;
+        (void)read_line(c, &ended);
+    }
     c.screen.text_colour(kWhite);
     // Callers pass codes above 10 only when the port is open.
     if (code > 10 && c.serial.port != 0) {
@@ -96,6 +102,7 @@ void halt(Context& c, std::int32_t code, std::string_view message) {
 // ---- keys ------------------------------------------------------------------
 
 char read_console_key(Context& c) {
+    end_run_if_asked(c);
     c.screen.present();
     char result = 0;
     if (c.plat.console->key_waiting()) {
@@ -145,6 +152,7 @@ void end_for_closed_keyboard(Context& c) {
 }
 
 void wait_for_key(Context& c, std::int32_t ms) {
+    end_run_if_asked(c);
     c.screen.present();
     wait_for(c, ms, platform::kWakeConsole);
 }

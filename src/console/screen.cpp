@@ -1,5 +1,9 @@
 #include "console/screen.h"
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 namespace qn {
 
 Screen::Screen() { cells_.fill(Cell{' ', fg_, bg_}); }
@@ -106,6 +110,7 @@ std::string Screen::line_text(int line) const { return text(line, 1, kCols); }
 
 void Screen::attach(platform::Console* device) {
     device_ = device;
+    size_ = {};
     shown_valid_ = false;
     cursor_shown_row_ = -1;
     changed();
@@ -119,8 +124,14 @@ void Screen::changed() {
 void Screen::present() {
     // Called before every wait of the program: with nothing new it must
     // cost nothing.
-    if (!device_ || !dirty_) return;
+    if (!device_) return;
+    if (take_new_size()) dirty_ = true;
+    if (!dirty_) return;
     dirty_ = false;
+    if (size_.rows > 0 && (size_.rows < kRows + size_.extra_rows || size_.cols < kCols)) {
+        device_->present();  // the notice stays until the size changes
+        return;
+    }
     for (int row = 0; row < kRows; ++row) {
         int col = 0;
         while (col < kCols) {
@@ -153,6 +164,44 @@ void Screen::present() {
         cursor_shown_on_ = cursor_on_;
     }
     device_->present();
+}
+
+// Whatever the console showed is blanked; what it is to show comes next:
+// the whole screen, or, when it is too small, what it needs.
+bool Screen::take_new_size() {
+    const platform::ConsoleSize now = device_->size();
+    if (now == size_) return false;
+    size_ = now;
+    shown_valid_ = false;
+    cursor_shown_row_ = -1;
+    if (size_.rows <= 0) return true;
+    const std::vector<platform::ConsoleCell> blank(static_cast<std::size_t>(size_.cols), platform::ConsoleCell{' ', 0x07});
+    for (int row = 0; row < size_.rows; ++row) device_->write_cells(row, 0, blank.data(), size_.cols);
+    if (size_.rows < kRows + size_.extra_rows || size_.cols < kCols) show_too_small();
+    return true;
+}
+
+// One sentence, broken into the lines the console has at blanks.
+void Screen::show_too_small() {
+    const std::string text = "This window is " + std::to_string(size_.cols) + "x" + std::to_string(size_.rows) +
+                             " but Quennick needs " + std::to_string(kCols) + "x" +
+                             std::to_string(kRows + size_.extra_rows) +
+                             " (columns x lines): make it larger. Ringing goes on meanwhile.";
+    std::size_t at = 0;
+    for (int row = 0; row < size_.rows && at < text.size(); ++row) {
+        std::size_t len = std::min(text.size() - at, static_cast<std::size_t>(size_.cols));
+        if (at + len < text.size()) {
+            const std::size_t blank = text.rfind(' ', at + len);
+            if (blank != std::string::npos && blank > at) len = blank - at;
+        }
+        std::vector<platform::ConsoleCell> cells;
+        for (std::size_t i = 0; i < len; ++i)
+            cells.push_back(platform::ConsoleCell{static_cast<std::uint8_t>(text[at + i]), (kBlue << 4) | kYellow});
+        device_->write_cells(row, 0, cells.data(), static_cast<int>(cells.size()));
+        at += len;
+        while (at < text.size() && text[at] == ' ') ++at;
+    }
+    device_->set_cursor(0, 0, false);
 }
 
 }  // namespace qn

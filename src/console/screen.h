@@ -70,7 +70,10 @@ public:
 
     // The device that shows the model; null for none.
     void attach(platform::Console* device);
-    void present();  // sends what changed since the last present
+    // Sends what changed since the last present. A console too small for
+    // the screen shows what size it needs instead; a console whose size
+    // changed is drawn afresh.
+    void present();
     void set_auto_present(bool on) { auto_present_ = on; }
 
 private:
@@ -78,6 +81,8 @@ private:
     void line_feed();
     void scroll_up();
     void changed();
+    bool take_new_size();
+    void show_too_small();
     Cell& cell(int line, int col) { return cells_[(line - 1) * kCols + (col - 1)]; }
 
     std::array<Cell, kRows * kCols> cells_{};
@@ -90,6 +95,7 @@ private:
     bool cursor_shown_on_ = true;
     int cursor_shown_row_ = -1, cursor_shown_col_ = -1;
     platform::Console* device_ = nullptr;
+    platform::ConsoleSize size_;  // the device's, as last seen
     bool auto_present_ = true;
     bool dirty_ = true;  // changed since the last present
     std::uint64_t version_ = 0;

@@ -77,7 +77,7 @@ std::string ask_tower_password(Context& c) {
     s.cursor_visible(true);
     for (;;) {
         s.present();
-        while (!c.plat.console->key_waiting()) pause_ms(c, 1);
+        while (!c.plat.console->key_waiting()) wait_for_key(c, 100);
         const int k = c.plat.console->read_key();
         if (k == 0) {
             (void)c.plat.console->read_key();  // the second code of an extended key

@@ -15,6 +15,15 @@ struct ConsoleCell {
     bool operator==(const ConsoleCell&) const = default;
 };
 
+// The cells a console shows. rows 0: it cannot tell (output to a file or
+// a pipe). extra_rows: lines it draws itself under the program's screen.
+struct ConsoleSize {
+    int rows = 0;
+    int cols = 0;
+    int extra_rows = 0;
+    bool operator==(const ConsoleSize&) const = default;
+};
+
 class Console {
 public:
     virtual ~Console() = default;
@@ -37,6 +46,9 @@ public:
     // True once the keys' source has closed for good and every key read from
     // it was taken: no key will ever come (read_key would wait for ever).
     virtual bool input_ended() { return false; }
+    // What it shows now; asked before every present, so it must be cheap.
+    // A new size leaves what was shown in disorder: it is drawn afresh.
+    virtual ConsoleSize size() { return {}; }
 };
 
 }  // namespace qn::platform

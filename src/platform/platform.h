@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/ending.h"
 #include "platform/files.h"
 #include "platform/keyboard.h"
 #include "platform/network.h"
@@ -29,6 +30,7 @@ struct Platform {
     Wait* wait = nullptr;  // every backend has one
     Network* network = nullptr;  // null where the build has no network service
     Scheduling* scheduling = nullptr;  // null where threads take turns (virtual time)
+    Ending* ending = nullptr;    // null: requests to end are left to the OS
 };
 
 // The services of the OS this program was built for; they live as long as

@@ -204,6 +204,13 @@ bool SimRinger::key_ready() {
     return !keys_.empty() && keys_.front().due_us <= time_.now_locked();
 }
 
+// Interactive, the ringer types only the Q that ends a run of set length
+// (planned at the first look at the service screen) or the one of
+// quit_after_s.
+bool SimRinger::input_ended() {
+    return !cfg_.autonomous && cfg_.quit_after_s <= 0 && keys_.empty() && (!in_service_ || quit_planned_);
+}
+
 int SimRinger::take_key() {
     const int k = keys_.front().key;
     keys_.pop_front();

@@ -38,6 +38,7 @@ public:
     bool key_ready() override;
     int take_key() override;
     std::int64_t next_key_at() override { return keys_.empty() ? platform::sim::kNever : keys_.front().due_us; }
+    bool input_ended() override;
 
     bool in_service() const { return in_service_; }
     int pulls_asked() const { return pulls_asked_; }

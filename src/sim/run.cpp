@@ -51,6 +51,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.process = process_.get();
     plat_.network = env_.network ? env_.network : native.network;
     plat_.scheduling = vthreads_ || !env_.scheduling ? nullptr : native.scheduling;
+    plat_.ending = env_.ending ? env_.ending : env_.embedded ? nullptr : native.ending;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
     ctx_ = make_context(plat_);

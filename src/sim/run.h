@@ -30,6 +30,9 @@ struct SimEnvironment {
     bool embedded = false;
     bool keep_stderr = false;               // standard error not into the run log
     bool scheduling = true;  // in real time, the threads ask the system for real-time scheduling
+    // Requests to end; null: the process's own signals, except when embedded
+    // (a test process keeps its own).
+    platform::Ending* ending = nullptr;
     std::function<void(const std::string&)> print;  // the closing report; null: not printed
     // Virtual time only: run on the main thread at each of its waits and
     // clock reads (see VirtualTime::on_main_thread).

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
+#include <string>
+
 #include "console/screen.h"
 
 namespace qn {
@@ -9,8 +12,18 @@ class RecordingDevice : public platform::Console {
 public:
     platform::Result<void> open(int, int) override { return {}; }
     void close() override {}
-    void write_cells(int row, int col, const platform::ConsoleCell*, int count) override {
+    void write_cells(int row, int col, const platform::ConsoleCell* cells, int count) override {
         writes.push_back({row, col, count});
+        std::string& line = text[row];
+        if (static_cast<int>(line.size()) < col + count) line.resize(static_cast<std::size_t>(col + count), ' ');
+        for (int i = 0; i < count; ++i) line[static_cast<std::size_t>(col + i)] = static_cast<char>(cells[i].ch);
+    }
+    platform::ConsoleSize size() override { return shown; }
+    // The rows written, trimmed, joined by blanks.
+    std::string joined() const {
+        std::string all;
+        for (const auto& [row, line] : text) all += line.substr(0, line.find_last_not_of(' ') + 1) + " ";
+        return all;
     }
     void set_cursor(int, int, bool) override {}
     void present() override {}
@@ -18,6 +31,8 @@ public:
     int read_key() override { return 0; }
     struct W { int row, col, count; };
     std::vector<W> writes;
+    std::map<int, std::string> text;
+    platform::ConsoleSize shown;
 };
 
 TEST(Screen, WritesInTheCurrentWindowAndColour) {
@@ -94,6 +109,51 @@ TEST(Screen, PresentsOnlyChangedCells) {
     s.move_to(10, 3);
     s.write("abc");  // same text again: nothing to send
     EXPECT_TRUE(d.writes.empty());
+}
+
+// The console measures itself: one too small for the screen and the lines
+// it draws itself says what it needs instead of a garbled screen, and a
+// change of size draws everything afresh.
+TEST(Screen, AConsoleTooSmallSaysWhatItNeedsAndANewSizeIsDrawnAfresh) {
+    const std::pair<platform::ConsoleSize, std::string> cases[] = {
+        {{0, 0}, ""},  // cannot tell: drawn as it is
+        {{25, 80}, ""},
+        {{60, 200}, ""},
+        {{5, 20}, "This window is 20x5 but Quennick needs 80x25 (columns x lines): make it larger."},
+        {{25, 79}, "This window is 79x25 but Quennick needs 80x25"},
+        {{24, 80}, "This window is 80x24 but Quennick needs 80x25"},
+        {{25, 80, 1}, "This window is 80x25 but Quennick needs 80x26"},
+    };
+    for (const auto& [size, says] : cases) {
+        const std::string name = std::to_string(size.cols) + "x" + std::to_string(size.rows);
+        Screen s;
+        RecordingDevice d;
+        s.attach(&d);
+        s.write("Hello");
+        s.present();
+        d.text.clear();
+        d.shown = size;
+        s.write("!");
+        s.present();
+        if (says.empty()) {
+            // Only what changed, unless the size did.
+            EXPECT_EQ(d.text[0].rfind(size.rows > 0 ? "Hello!" : "     !", 0), 0u) << name << ": " << d.text[0];
+            if (size.rows > 0) {
+                EXPECT_EQ(d.text.size(), static_cast<std::size_t>(size.rows)) << name;
+            }
+        } else {
+            EXPECT_NE(d.joined().find(says), std::string::npos) << name << ": " << d.joined();
+            EXPECT_EQ(d.joined().find("Hello"), std::string::npos) << name;
+            EXPECT_LE(d.text.size(), static_cast<std::size_t>(size.rows)) << name;
+            for (const auto& [row, line] : d.text) EXPECT_LE(line.size(), static_cast<std::size_t>(size.cols)) << name;
+        }
+        // Made large enough again: the whole screen comes back.
+        d.text.clear();
+        d.shown = {30, 100};
+        s.present();
+        EXPECT_EQ(d.text[0].rfind("Hello!", 0), 0u) << name;
+        EXPECT_EQ(d.text.size(), 30u) << name;
+    }
 }
 
 }  // namespace

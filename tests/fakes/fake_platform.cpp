@@ -561,6 +561,7 @@ FakePlatform::FakePlatform() {
     plat.files = &files;
     plat.process = &process;
     plat.scheduling = &scheduling;
+    plat.ending = &ending;
 }
 
 Harness::Harness() {

@@ -36,6 +36,19 @@ public:
     [[noreturn]] void exit(int code) override { throw ProgramExit{code}; }
 };
 
+// A request to end comes when the test says: ask returns it (checked at
+// each look once requests are taken).
+class FakeEnding : public platform::Ending {
+public:
+    platform::Result<void> take_requests() override {
+        taken = true;
+        return {};
+    }
+    platform::EndRequest requested() override { return taken && ask ? ask() : platform::EndRequest{}; }
+    bool taken = false;
+    std::function<platform::EndRequest()> ask;
+};
+
 // ---- clock and threads -----------------------------------------------------
 
 // Counts microseconds (frequency 1 MHz unless told otherwise).
@@ -369,6 +382,7 @@ struct FakePlatform {
     RecordingKeyboard keyboard{clock, &windows};
     FakeFiles files;
     FakeProcess process;
+    FakeEnding ending;
     FakeWait wait{clock, console, serial};
     FakeScheduling scheduling;
     platform::Platform plat;

@@ -48,7 +48,8 @@ TEST(Program, RunsFromAStoredSettingsFileToQuitAndTurnsCharactersIntoKeys) {
     EXPECT_NE(log.find("Read configuration file " + kSettings), std::string::npos);
     EXPECT_NE(log.find(" the following calibration is assumed on entry to main cycle\r\n"), std::string::npos);
     EXPECT_NE(log.find("Other program options are "), std::string::npos);
-    EXPECT_EQ(count_of(log, "Processed sensor data"), 1);  // the 8 s pause wrote the first touch's log
+    // The 8 s pause wrote the first touch's log, the quit the second's.
+    EXPECT_EQ(count_of(log, "Processed sensor data"), 2);
     EXPECT_NE(log.find("Interface terminated by User - closing..."), std::string::npos);
     EXPECT_NE(log.find("Main loop scheduling: not real-time, normal priority; ask the fake"), std::string::npos);
     // The service screen.
@@ -288,6 +289,76 @@ TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
     // q was typed during a wait and ended it: the program quit at once (its
     // goodbye stands on the screen for 2 s).
     EXPECT_LT(r.h.fp.clock.now_us(), 14 * s + 6000);
+}
+
+// Every way a run can end, in the middle of a touch (four strikes, the
+// touch still open) or at the missing-port prompt: the touch's event list,
+// then the line saying how the run ended as the log's last, the exit code,
+// and the settings file as it was.
+TEST(Program, EveryWayARunEndsKeepsTheOpenTouchAndSaysHowItEnded) {
+    using platform::EndReason;
+    struct Way {
+        const char* name;
+        std::string keys;           // typed at the moment, or
+        platform::EndRequest asks;  // asked for from outside, or
+        bool keyboard_ends;         // the keyboard ends
+        bool at_prompt;
+        std::string last_line;
+        int code;
+    };
+    const std::string by_user = "Interface terminated by User - closing...";
+    const Way ways[] = {
+        {"Q", "q", {}, false, false, by_user, 0},
+        {"Ctrl-C", "\x03", {}, false, false, by_user, 0},
+        {"SIGINT", "", {EndReason::Interrupt, "SIGINT"}, false, false, "Run ended: interrupted (SIGINT)", 130},
+        {"SIGTERM", "", {EndReason::Terminate, "SIGTERM"}, false, false,
+         "Run ended: asked to end by another program or the system (SIGTERM)", 143},
+        {"SIGHUP", "", {EndReason::HangUp, "SIGHUP"}, false, false, "Run ended: its terminal was closed (SIGHUP)", 129},
+        {"close", "", {EndReason::ConsoleClosed, "CTRL_CLOSE_EVENT"}, false, false,
+         "Run ended: its console window was closed (CTRL_CLOSE_EVENT)", 129},
+        {"log-off", "", {EndReason::LogOff, "CTRL_LOGOFF_EVENT"}, false, false,
+         "Run ended: the user is logging off (CTRL_LOGOFF_EVENT)", 143},
+        {"shutdown", "", {EndReason::Shutdown, "CTRL_SHUTDOWN_EVENT"}, false, false,
+         "Run ended: the system is shutting down (CTRL_SHUTDOWN_EVENT)", 143},
+        {"end of file", "", {}, true, false, "Run ended: the keyboard's input ended (end of file)", 0},
+        {"end of file at a prompt", "", {}, true, true, "Run ended: the keyboard's input ended (end of file)", 0},
+        {"SIGTERM at a prompt", "", {EndReason::Terminate, "SIGTERM"}, false, true,
+         "Run ended: asked to end by another program or the system (SIGTERM)", 143},
+    };
+    const std::int64_t s = 1000000;
+    for (const Way& w : ways) {
+        ProgramRun r;
+        const std::string settings = data_mode_settings();
+        r.h.fp.files.files[kSettings] = settings;
+        if (!w.at_prompt) r.h.fp.serial.add_port("COM3").bytes = {{10 * s, 'a'}, {12 * s, 'a'}, {14 * s, 'a'}, {16 * s, 'a'}};
+        bool now = false;
+        r.h.fp.ending.ask = [&] { return now ? w.asks : platform::EndRequest{}; };
+        auto at_the_moment = [&] {
+            if (now || r.h.fp.clock.now_us() < 17 * s) return;
+            now = true;
+            r.h.fp.console.type(w.keys);
+            r.h.fp.console.input_closed = w.keyboard_ends;
+        };
+        r.h.fp.console.on_idle = at_the_moment;
+        r.h.fp.wait.on_wait = [&](const FakeWait::Call&) { at_the_moment(); };
+        r.run({}, 1000 * s);
+        EXPECT_EQ(r.exit_code, w.code) << w.name;
+        EXPECT_EQ(r.h.fp.files.files[kSettings], settings) << w.name;
+        EXPECT_TRUE(r.h.fp.console.closed) << w.name;
+        const std::string log = r.log();
+        const std::size_t list = log.rfind("Processed sensor data\r\n");
+        if (w.at_prompt) {
+            EXPECT_EQ(list, std::string::npos) << w.name;
+        } else {
+            ASSERT_NE(list, std::string::npos) << w.name << "\n" << log;
+            const std::string rows = log.substr(list);
+            EXPECT_NE(rows.find("\r\n4\t"), std::string::npos) << w.name << rows;
+            EXPECT_EQ(rows.find("\r\n5\t"), std::string::npos) << w.name << rows;
+            EXPECT_EQ(count_of(log, "Processed sensor data"), 1) << w.name;
+        }
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), w.last_line.size() + 2)), w.last_line + "\r\n")
+            << w.name << "\n" << log.substr(log.size() - std::min<std::size_t>(log.size(), 300));
+    }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the simulated bell knows, not against the program's own counters.
 #include <map>
 
+#include "fakes/fake_platform.h"
 #include "sim_test_util.h"
 
 namespace qn::sim::test {
@@ -212,8 +213,67 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{"IdlePortsBeside", [](SimOptions& o) { o.idle_ports = 2; }, "comport=\\\\.\\SIM1"},
         Shape{"MusterByMessages", [](SimOptions& o) { o.target = 4; }, "program=Muster - using moving ropes"},
         Shape{"AbelByMessages", [](SimOptions& o) { o.target = 8; }, "program=Abel"},
-        Shape{"OpenForeground", [](SimOptions& o) { o.target = 0; }, "program=Open"}),
+        Shape{"OpenForeground", [](SimOptions& o) { o.target = 0; }, "program=Open"},
+        // A loop that never waits still moves the virtual clock.
+        Shape{"LoopWithoutPause", [](SimOptions&) { std::ofstream("bespoke.ini") << "sleepnum=-1\r\n"; }, "sleepnum="},
+        Shape{"LoopThatYields", [](SimOptions&) { std::ofstream("bespoke.ini") << "sleepnum=0\r\n"; }, "sleepnum="}),
     [](const ::testing::TestParamInfo<Shape>& i) { return std::string(i.param.name); });
+
+// ---- ways a run ends ------------------------------------------------------------
+
+// Asked to end from outside in the middle of a touch, the run keeps the
+// touch; an interactive run whose person's keyboard has ended ends at its
+// first question instead of waiting there for ever.
+TEST(SimRunEnds, ARequestKeepsTheTouchAndAnEndedKeyboardEndsTheRun) {
+    using platform::EndReason;
+    struct Way {
+        const char* name;
+        platform::EndRequest asks;
+        bool interactive;
+        std::string last_line;
+        int code;
+    };
+    const Way ways[] = {
+        {"SIGTERM", {EndReason::Terminate, "SIGTERM"}, false,
+         "Run ended: asked to end by another program or the system (SIGTERM)", 143},
+        {"close", {EndReason::ConsoleClosed, "CTRL_CLOSE_EVENT"}, false,
+         "Run ended: its console window was closed (CTRL_CLOSE_EVENT)", 129},
+        {"keyboard ended", {}, true, "Run ended: the keyboard's input ended (end of file)", 0},
+    };
+    for (const Way& w : ways) {
+        ScratchDir dir;
+        SimOptions o = virtual_run();
+        o.fresh = true;
+        o.interactive = w.interactive;
+        if (w.interactive) o.quit_after_s = -1;  // the person would be the only one to end it
+        o.plan.rows = 200;
+        qn::test::FakeEnding ending;
+        qn::test::FakeConsole person;
+        person.ended = true;
+        SimEnvironment env = embedded();
+        env.ending = &ending;
+        if (w.interactive) env.terminal = &person;
+        SimRun run(o, env);
+        std::int64_t service_at = -1;
+        ending.ask = [&] {
+            if (service_at < 0 && run.ringer().in_service()) service_at = run.time().now_locked();
+            return service_at >= 0 && run.time().now_locked() > service_at + 40000000 ? w.asks : platform::EndRequest{};
+        };
+        EXPECT_EQ(run.run(), w.code) << w.name;
+        const std::string log = dir.logs();
+        const std::size_t end = log.find(w.last_line + "\r\nquennick-sim: ");
+        ASSERT_NE(end, std::string::npos) << w.name << "\n" << log.substr(log.size() - std::min<std::size_t>(log.size(), 600));
+        const std::size_t list = log.rfind("Writing the event log of the touch rung so far\r\n", end);
+        if (w.interactive) {
+            EXPECT_EQ(service_at, -1) << w.name;
+            EXPECT_EQ(list, std::string::npos) << w.name;
+        } else {
+            ASSERT_NE(list, std::string::npos) << w.name;
+            EXPECT_EQ(occurrences(log.substr(list, end - list), "Processed sensor data"), 1) << w.name;
+            EXPECT_GT(run.target().figures().strike_keys, 10) << w.name;
+        }
+    }
+}
 
 // ---- faults of the program once, mended -------------------------------------
 

@@ -11,6 +11,7 @@
 
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -96,6 +97,22 @@ void install_exit_hooks() {
     });
 }
 
+// Counts the terminal's resizes (SIGWINCH), so size() asks again only then.
+std::atomic<int> g_resizes{0};
+
+void on_resize(int) { g_resizes.fetch_add(1); }
+
+void install_resize_hook() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction sa {};
+        sa.sa_handler = on_resize;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGWINCH, &sa, nullptr);
+    });
+}
+
 termios raw_mode(termios t) {
     t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
                                         ICRNL | IXON);
@@ -118,6 +135,8 @@ Result<void> PosixConsole::open(int /*rows*/, int /*cols*/) {
     // its top-left rows x cols.
     restore_terminal();
     install_exit_hooks();
+    install_resize_hook();
+    size_known_ = false;
     g_term.in_fd = in_fd_;
     g_term.out_fd = out_fd_;
     g_term.have_termios = false;
@@ -145,6 +164,18 @@ void PosixConsole::set_cursor(int row, int col, bool visible) {
     out_ += ansi::cursor(row, col, visible);
 }
 
+ConsoleSize PosixConsole::size() {
+    const int resizes = g_resizes.load();
+    if (size_known_ && resizes == resizes_seen_) return size_;
+    size_known_ = true;
+    resizes_seen_ = resizes;
+    winsize ws{};
+    size_ = ::ioctl(out_fd_, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0
+                ? ConsoleSize{ws.ws_row, ws.ws_col}
+                : ConsoleSize{};
+    return size_;
+}
+
 void PosixConsole::present() {
     write_all_raw(out_fd_, out_.data(), out_.size());
     out_.clear();
@@ -161,7 +192,11 @@ bool PosixConsole::fill(int timeout_ms) {
     if (rc <= 0) return false;
     std::uint8_t buf[64];
     ssize_t n = ::read(in_fd_, buf, sizeof buf);
-    if (n < 0) return false;
+    if (n < 0) {
+        // A terminal that has hung up fails its reads with EIO: it has ended.
+        if (errno != EINTR && errno != EAGAIN) in_eof_ = true;
+        return false;
+    }
     if (n == 0) {
         in_eof_ = true;
         return false;
@@ -185,6 +220,11 @@ bool PosixConsole::key_waiting() {
     if (!keys_.empty() || !raw_.empty()) return true;
     fill(0);
     return !raw_.empty();
+}
+
+bool PosixConsole::input_ended() {
+    if (!in_eof_ && keys_.empty() && raw_.empty()) fill(0);
+    return in_eof_ && keys_.empty() && raw_.empty();
 }
 
 int PosixConsole::read_key() {

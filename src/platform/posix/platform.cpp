@@ -61,6 +61,7 @@ Platform& native_platform() {
                                new posix::PosixFiles,    new posix::PosixProcess};
         p->wait = new posix::PosixWait(console);
         p->scheduling = new posix::PosixScheduling;
+        p->ending = new posix::PosixEnding;
         p->network = posix::network_service ? posix::network_service() : nullptr;
         return p;
     }();

@@ -40,7 +40,9 @@ public:
     void present() override;
     bool key_waiting() override;
     int read_key() override;
-    bool input_ended() override { return in_eof_ && keys_.empty() && raw_.empty(); }
+    bool input_ended() override;
+    // The terminal's own size (TIOCGWINSZ), asked again after a SIGWINCH.
+    ConsoleSize size() override;
 
     // For waiting on the keyboard: the descriptor keys come from (-1 once it
     // has ended), and whether keys were read but not yet taken.
@@ -61,6 +63,9 @@ private:
     std::deque<std::uint8_t> raw_;  // bytes read but not yet decoded
     std::deque<int> keys_;     // decoded keys not yet returned
     bool in_eof_ = false;
+    ConsoleSize size_;
+    bool size_known_ = false;
+    int resizes_seen_ = 0;
 };
 
 // Gives the terminal back (termios, colours, cursor, main screen) if a

@@ -112,6 +112,13 @@ Network* network_service() __attribute__((weak));
 // A service of its own, which reads the certificate store afresh (tests).
 std::unique_ptr<Network> make_network();
 
+// SIGINT, SIGTERM and SIGHUP as requests to end (ending.cpp).
+class PosixEnding : public Ending {
+public:
+    Result<void> take_requests() override;
+    EndRequest requested() override;
+};
+
 class PosixProcess : public Process {
 public:
     [[noreturn]] void exit(int code) override;

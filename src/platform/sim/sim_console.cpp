@@ -49,6 +49,18 @@ void SimConsole::set_status(const std::string& text) {
     status_dirty_ = true;
 }
 
+ConsoleSize SimConsole::size() {
+    if (!terminal_) return {};
+    ConsoleSize s = terminal_->size();
+    if (s.rows > 0) s.extra_rows += 1;
+    if (!(s == size_)) {
+        size_ = s;  // the program draws its screen afresh, and the status line goes with it
+        std::lock_guard<std::mutex> g(status_mu_);
+        status_dirty_ = true;
+    }
+    return s;
+}
+
 void SimConsole::draw_status() {
     std::string text;
     {
@@ -58,6 +70,7 @@ void SimConsole::draw_status() {
         text = status_;
     }
     if (!terminal_ || !open_) return;
+    if (size_.rows > 0 && (size_.rows < rows_ + 1 || size_.cols < cols_)) return;  // the program says it is too small
     text.resize(static_cast<std::size_t>(cols_), ' ');
     std::vector<ConsoleCell> cells;
     for (char ch : text) cells.push_back(ConsoleCell{static_cast<std::uint8_t>(ch), kStatusAttr});
@@ -76,6 +89,11 @@ bool SimConsole::key_waiting() {
         if (source_->key_ready()) return true;
     }
     return terminal_ && terminal_->key_waiting();
+}
+
+bool SimConsole::input_ended() {
+    if (terminal_ && !terminal_->input_ended()) return false;
+    return !source_ || source_->input_ended();
 }
 
 // Blocking, like a console's: both keyboards are watched while it waits.

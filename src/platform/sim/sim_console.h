@@ -25,6 +25,8 @@ public:
     virtual int take_key() = 0;  // only after key_ready()
     // When the next key the source has planned is due (kNever: none).
     virtual std::int64_t next_key_at() { return kNever; }
+    // It will type nothing more (the person answers, and has no key planned).
+    virtual bool input_ended() { return false; }
 };
 
 class SimConsole : public Console {
@@ -39,6 +41,11 @@ public:
     void present() override;
     bool key_waiting() override;
     int read_key() override;
+    // Both keyboards have ended: the person's (or there is no terminal) and
+    // the simulation's.
+    bool input_ended() override;
+    // The terminal's, with the status line under the program's screen.
+    ConsoleSize size() override;
 
     // The line under the program's screen; empty shows nothing.
     void set_status(const std::string& text);
@@ -61,6 +68,7 @@ private:
     int rows_ = 25;
     int cols_ = 80;
     bool open_ = false;
+    ConsoleSize size_;
     std::mutex status_mu_;
     std::string status_;
     bool status_dirty_ = false;

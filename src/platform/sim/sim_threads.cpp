@@ -2,14 +2,6 @@
 
 namespace qn::platform::sim {
 
-namespace {
-
-// What Sleep(0) gives up in virtual time: a slice, so a loop that yields
-// still lets the clock move.
-constexpr std::int64_t kYieldUs = 10;
-
-}  // namespace
-
 VirtualThreads::~VirtualThreads() { join_all(); }
 
 void VirtualThreads::join_all() {
@@ -83,6 +75,6 @@ Result<void> VirtualThreads::resume(ThreadHandle h) {
     return {};
 }
 
-void VirtualThreads::sleep_ms(std::int32_t ms) { time_.sleep_us(ms > 0 ? std::int64_t{ms} * 1000 : kYieldUs); }
+void VirtualThreads::sleep_ms(std::int32_t ms) { time_.sleep_us(ms > 0 ? std::int64_t{ms} * 1000 : VirtualTime::kSliceUs); }
 
 }  // namespace qn::platform::sim

@@ -54,6 +54,7 @@ struct VirtualTime::Participant {
     bool done = false;
     int rank = 0;                // at equal times the lower rank runs first
     int order = 0;
+    int yields_running = 0;      // yields since it last waited for longer than a slice
 };
 
 namespace {
@@ -158,6 +159,7 @@ void VirtualTime::wait(std::unique_lock<std::mutex>& lk, std::int64_t until, boo
     if (stopped_) return;
     Participant* me = self();
     if (!me) fatal("a thread that does not take part waited");
+    if (wake_on_change || until - now_ > kSliceUs) me->yields_running = 0;
     me->wake = until;
     me->wake_on_change = wake_on_change;
     me->waiting = true;
@@ -186,6 +188,11 @@ void VirtualTime::yield() {
     if (stopped_) return;
     Participant* me = self();
     if (!me) return;
+    if (++me->yields_running > kBusyYields) {
+        wait(lk, now_ + kBusyPassUs, false);
+        me->yields_running = kBusyYields;
+        return;
+    }
     for (auto& p : parts_) {
         if (p.get() == me || p->done || p->suspended || !p->waiting || p->wake > now_) continue;
         wait(lk, now_, false);

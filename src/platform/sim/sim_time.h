@@ -70,9 +70,18 @@ private:
 // waits, the turn goes to the waiter whose time comes first (the program's
 // own threads before the main thread at equal times, as a time-critical
 // thread would be) and the clock jumps to that time.
+//
+// A loop that never waits (loop_sleep_ms 0 or -1) only reads the clock and
+// yields: once a thread has yielded kBusyYields times in a row without a
+// wait longer than a slice (Sleep(0) is no wait), each further yield moves
+// the clock on by kBusyPassUs, so such a loop sees the world a millisecond
+// at a time and its due keys are at most that late.
 class VirtualTime : public SimTime {
 public:
     struct Participant;
+    static constexpr std::int64_t kSliceUs = 10;  // what Sleep(0) gives up
+    static constexpr int kBusyYields = 100;
+    static constexpr std::int64_t kBusyPassUs = 1000;
 
     // Each read of the clock by the program moves it on by this much: code
     // takes time, and a busy wait on the clock must end.

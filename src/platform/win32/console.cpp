@@ -92,6 +92,10 @@ public:
     // WriteConsoleOutput shows the cells at once.
     void present() override {}
 
+    // The screen buffer as open() left it (80 x 25 wherever the console
+    // allows that); a window smaller than the buffer scrolls.
+    ConsoleSize size() override { return open_ ? ConsoleSize{height_, width_} : ConsoleSize{}; }
+
     bool key_waiting() override { return take_input() == Input::Key; }
 
     int read_key() override {

@@ -17,6 +17,7 @@ struct Win32Services {
     std::unique_ptr<Wait> wait = win32::make_wait(console.get());
     std::unique_ptr<Network> network = win32::make_network();
     std::unique_ptr<Scheduling> scheduling = win32::make_scheduling();
+    std::unique_ptr<Ending> ending = win32::make_ending();
     Platform plat{.clock = clock.get(),
                   .threads = threads.get(),
                   .serial = serial.get(),
@@ -27,7 +28,8 @@ struct Win32Services {
                   .process = process.get(),
                   .wait = wait.get(),
                   .network = network.get(),
-                  .scheduling = scheduling.get()};
+                  .scheduling = scheduling.get(),
+                  .ending = ending.get()};
 };
 
 }  // namespace

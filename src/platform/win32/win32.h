@@ -44,6 +44,7 @@ std::unique_ptr<Keyboard> make_keyboard();
 std::unique_ptr<Windows> make_windows();
 std::unique_ptr<Files> make_files();
 std::unique_ptr<Process> make_process();
+std::unique_ptr<Ending> make_ending();
 std::unique_ptr<Network> make_network();
 std::unique_ptr<Scheduling> make_scheduling();
 

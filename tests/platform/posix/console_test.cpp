@@ -1,6 +1,7 @@
 // The ANSI console on a pty: the test holds the terminal's side.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -128,6 +129,20 @@ TEST_F(PosixConsoleTest, ASequenceSplitAcrossReadsStillDecodes) {
 }
 
 // Not a terminal: the console still draws, and keys are the bytes that come.
+// The terminal's size is asked again after a resize (SIGWINCH; the pty is
+// not this process's terminal, so the test sends it).
+TEST_F(PosixConsoleTest, MeasuresTheTerminalAndAgainAfterAResize) {
+    winsize ws{5, 20, 0, 0};
+    ASSERT_EQ(ioctl(pty.master, TIOCSWINSZ, &ws), 0);
+    ASSERT_TRUE(console.open(25, 80).ok());
+    EXPECT_EQ(console.size(), (ConsoleSize{5, 20}));
+    ws = winsize{30, 100, 0, 0};
+    ASSERT_EQ(ioctl(pty.master, TIOCSWINSZ, &ws), 0);
+    EXPECT_EQ(console.size(), (ConsoleSize{5, 20}));  // not asked again without the signal
+    raise(SIGWINCH);
+    EXPECT_EQ(console.size(), (ConsoleSize{30, 100}));
+}
+
 TEST(PosixConsolePipes, WorksWithoutATerminal) {
     int in[2], out[2];
     ConsoleCell cell{'x', 0x1F};
@@ -140,8 +155,11 @@ TEST(PosixConsolePipes, WorksWithoutATerminal) {
         console.present();
         ASSERT_EQ(::write(in[1], "a\x1b[A", 4), 4);
         ::close(in[1]);
+        EXPECT_FALSE(console.input_ended());  // not before its keys are read
         EXPECT_EQ(read_keys(console, 3), (std::vector<int>{'a', 0, 72}));
         EXPECT_FALSE(console.key_waiting());  // the end of the input is not a key
+        EXPECT_TRUE(console.input_ended());
+        EXPECT_EQ(console.size(), ConsoleSize{});  // a pipe has no size
         console.close();
     }
     ::close(out[1]);

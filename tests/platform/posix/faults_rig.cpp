@@ -75,6 +75,10 @@ public:
         pollfd p{0, POLLIN, 0};
         return ::poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
     }
+    bool input_ended() override {  // the test closed its end of the key pipe
+        pollfd p{0, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN);
+    }
     int read_key() override {
         unsigned char ch = 0;
         for (;;) {
@@ -380,6 +384,11 @@ void ProgramRun::type(const std::string& keys) const {
 }
 
 std::string ProgramRun::keys() const { return read("keys.txt"); }
+
+void ProgramRun::end_keys() {
+    ::close(keys_in_);
+    keys_in_ = -1;
+}
 
 int ProgramRun::wait_exit(int timeout_ms) {
     const std::int64_t end = now_us() + timeout_ms * 1000LL;

@@ -70,6 +70,7 @@ public:
     bool wait_for(const std::string& text, int timeout_ms = 20000);
     std::string screen() const;
     void type(const std::string& keys) const;
+    void end_keys();  // the keyboard ends: no key will come
     // The keys the program sent, as typed characters.
     std::string keys() const;
     // Waits for the end; the exit code, or -1 (then the process is killed).

@@ -6,6 +6,7 @@
 // Each runs the program in a child process (faults_rig.h) and judges what a
 // ringer would see: the screen, the keys, the files and the exit code.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -153,6 +154,50 @@ TEST(PulledAdapter, MidTouchInDataModeOnAHungUpPortTheTouchIsKeptAndTheProgramEn
     const PulledRun r = pull_and_finish(run, [&run] { run.hang_up(0); });
     expect_lost_port_told(r, port, 7, 4);
     EXPECT_EQ(run.keys(), "jjjj");
+}
+
+// ---- the ways a run ends, in the middle of a touch ----------------------------------------
+
+// Each way keeps the touch rung so far (its event list in the log), says how
+// the run ended in the log's last line, gives its exit code and leaves the
+// settings file as it was.
+TEST(RunEnds, EveryWayKeepsTheTouchAndSaysHowTheRunEnded) {
+    struct Way {
+        const char* name;
+        int signal;        // sent, or
+        const char* keys;  // typed, or the keyboard ends
+        std::string last_line;
+        int code;
+    };
+    const Way ways[] = {
+        {"Q", 0, "q", "Interface terminated by User - closing...", 0},
+        {"SIGINT", SIGINT, nullptr, "Run ended: interrupted (SIGINT)", 130},
+        {"SIGTERM", SIGTERM, nullptr, "Run ended: asked to end by another program or the system (SIGTERM)", 143},
+        {"SIGHUP", SIGHUP, nullptr, "Run ended: its terminal was closed (SIGHUP)", 129},
+        {"end of file", 0, nullptr, "Run ended: the keyboard's input ended (end of file)", 0},
+    };
+    for (const Way& w : ways) {
+        ProgramRun run;
+        const std::string port = run.add_port();
+        const std::string settings = fixture("data_mode.ini", {{"comport", device(port)}, {"program", "Open"}});
+        run.write(settings_name(), settings);
+        run.start();
+        ASSERT_TRUE(run.wait_for(kServiceOpen)) << w.name << run.screen() << run.out();
+        run.ring_box('7', 4, 600);  // well apart: a key pending 380 ms is not overwritten by the next
+        ASSERT_TRUE(wait_keys(run, 4)) << w.name << run.keys();
+        if (w.signal != 0)
+            ::kill(run.pid(), w.signal);
+        else if (w.keys)
+            run.type(w.keys);
+        else
+            run.end_keys();
+        EXPECT_EQ(run.wait_exit(), w.code) << w.name << run.out();
+        const std::string log = run.log();
+        EXPECT_EQ(processed_rows(log), 4) << w.name << log;
+        EXPECT_EQ(log.substr(log.size() - std::min(log.size(), w.last_line.size() + 1)), w.last_line + "\n")
+            << w.name << log;
+        EXPECT_EQ(run.read(settings_name()), settings) << w.name;
+    }
 }
 
 // ---- pulled before the start, plugged back at the prompt ---------------------------------
