@@ -41,7 +41,6 @@ const EndWay* way_of(const RunEndAsk& ask) {
     write_open_touch(c);
     c.run_log.write_line(line);
     if (c.core.stopwatch_started) stop_stopwatch(c);
-    kill_serial_thread(c);
     end_process(c, run_end_exit_code(ask));
 }
 
