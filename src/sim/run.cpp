@@ -17,6 +17,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     if (options_.virtual_time) {
         auto vt = std::make_unique<psim::VirtualTime>();
         vtime_ = vt.get();
+        if (env_.on_main_thread) vt->on_main_thread(env_.on_main_thread);
         vclock_ = std::make_unique<psim::VirtualClock>(*vt);
         vthreads_ = std::make_unique<psim::VirtualThreads>(*vt);
         time_ = std::move(vt);
@@ -48,7 +49,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.windows = desktop_.get();
     plat_.files = files_.get();
     plat_.process = process_.get();
-    plat_.network = native.network;
+    plat_.network = env_.network ? env_.network : native.network;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
     ctx_ = make_context(plat_);

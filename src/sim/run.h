@@ -24,11 +24,15 @@ namespace qn::sim {
 struct SimEnvironment {
     platform::Console* terminal = nullptr;  // the person's terminal; null: nobody watches
     platform::Files* files = nullptr;       // null: the native files
+    platform::Network* network = nullptr;   // null: the native network service
     // The program's exit returns to run() instead of ending the process
     // (tests and benchmarks).
     bool embedded = false;
     bool keep_stderr = false;               // standard error not into the run log
     std::function<void(const std::string&)> print;  // the closing report; null: not printed
+    // Virtual time only: run on the main thread at each of its waits and
+    // clock reads (see VirtualTime::on_main_thread).
+    std::function<void(std::int64_t now_us, bool waiting)> on_main_thread;
 };
 
 class SimRun {
@@ -47,6 +51,9 @@ public:
     platform::sim::SimBell& bell() { return *bell_; }
     SimRinger& ringer() { return *ringer_; }
     platform::sim::SimTime& time() { return *time_; }
+    platform::sim::SimConsole& console() { return *console_; }
+    platform::sim::SimDesktop& desktop() { return *desktop_; }
+    platform::sim::SimSerial& serial() { return *serial_; }
     // What the closing report says (also written to the run log).
     std::string report();
     std::string describe() const;

@@ -19,6 +19,7 @@ Result<void> SimConsole::open(int rows, int cols) {
     rows_ = rows;
     cols_ = cols;
     open_ = true;
+    shown_.assign(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols), ConsoleCell{});
     {
         std::lock_guard<std::mutex> g(status_mu_);
         status_dirty_ = true;
@@ -32,6 +33,8 @@ void SimConsole::close() {
 }
 
 void SimConsole::write_cells(int row, int col, const ConsoleCell* cells, int count) {
+    for (int i = 0; i < count && row >= 0 && row < rows_ && col + i >= 0 && col + i < cols_; ++i)
+        shown_[static_cast<std::size_t>(row * cols_ + col + i)] = cells[i];
     if (terminal_) terminal_->write_cells(row, col, cells, count);
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/console.h"
 #include "platform/sim/sim_time.h"
@@ -45,6 +46,11 @@ public:
     // When the simulation's next key is due; main thread, lock not held.
     std::int64_t next_key_at() { return source_ ? source_->next_key_at() : kNever; }
     bool has_terminal() const { return terminal_ != nullptr; }
+    // What the program's screen shows, row by row (rows() x cols() cells),
+    // as a terminal would show it: kept whether or not there is one.
+    const std::vector<ConsoleCell>& shown() const { return shown_; }
+    int rows() const { return rows_; }
+    int cols() const { return cols_; }
 
 private:
     void draw_status();
@@ -58,6 +64,7 @@ private:
     std::mutex status_mu_;
     std::string status_;
     bool status_dirty_ = false;
+    std::vector<ConsoleCell> shown_;
 };
 
 }  // namespace qn::platform::sim

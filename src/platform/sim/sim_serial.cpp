@@ -7,6 +7,8 @@ namespace qn::platform::sim {
 namespace {
 
 const std::string kDevicePrefix = "\\\\.\\";
+// What Windows says of a USB adapter that has been pulled out.
+const std::string kGone = "The device does not recognize the command";
 
 struct LineEvent {
     std::uint32_t status;
@@ -45,7 +47,8 @@ SimSerial::Port* SimSerial::by_handle(PortHandle h) {
 
 Result<std::vector<std::string>> SimSerial::list_port_names() {
     std::vector<std::string> names;
-    for (const Port& p : ports_) names.push_back(p.entry.name);
+    for (const Port& p : ports_)
+        if (!p.gone) names.push_back(p.entry.name);
     return names;
 }
 
@@ -61,7 +64,7 @@ Result<PortHandle> SimSerial::open(const std::string& device) {
     std::lock_guard<std::mutex> g(time_.mutex());
     std::string name = device.rfind(kDevicePrefix, 0) == 0 ? device.substr(kDevicePrefix.size()) : device;
     for (Port& p : ports_) {
-        if (p.entry.name != name) continue;
+        if (p.entry.name != name || p.gone) continue;
         if (p.handle != 0) return fail("CreateFile " + device + ": Access is denied");
         const std::int64_t now = time_.now_us();
         p.handle = next_handle_++;
@@ -88,6 +91,7 @@ Result<LineSettings> SimSerial::get_state(PortHandle h) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("GetCommState: The handle is invalid");
+    if (p->gone) return fail("GetCommState: " + kGone);
     return p->settings;
 }
 
@@ -95,6 +99,7 @@ Result<void> SimSerial::set_state(PortHandle h, const LineSettings& s) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("SetCommState: The handle is invalid");
+    if (p->gone) return fail("SetCommState: " + kGone);
     if (s.data_bits < 5 || s.data_bits > 8) return fail("SetCommState: The parameter is incorrect");
     p->settings = s;
     return {};
@@ -104,6 +109,7 @@ Result<Timeouts> SimSerial::get_timeouts(PortHandle h) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("GetCommTimeouts: The handle is invalid");
+    if (p->gone) return fail("GetCommTimeouts: " + kGone);
     return p->timeouts;
 }
 
@@ -111,6 +117,7 @@ Result<void> SimSerial::set_timeouts(PortHandle h, const Timeouts& t) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("SetCommTimeouts: The handle is invalid");
+    if (p->gone) return fail("SetCommTimeouts: " + kGone);
     p->timeouts = t;
     return {};
 }
@@ -121,6 +128,7 @@ Result<void> SimSerial::set_mask(PortHandle h, std::uint32_t ev_mask) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("SetCommMask: The handle is invalid");
+    if (p->gone) return fail("SetCommMask: " + kGone);
     p->mask = ev_mask;
     p->reported_until = time_.now_us();  // setting the mask forgets earlier changes
     time_.changed();
@@ -150,6 +158,7 @@ Result<std::uint32_t> SimSerial::wait_event(PortHandle h) {
     std::unique_lock<std::mutex> lk(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("WaitCommEvent: The handle is invalid");
+    if (p->gone) return fail("WaitCommEvent: " + kGone);
     if (p->mask == 0) return fail("WaitCommEvent: The parameter is incorrect");
     std::int64_t first = kNever;
     // Changes since the last wait are the driver's event history: reported
@@ -162,6 +171,7 @@ Result<std::uint32_t> SimSerial::wait_event(PortHandle h) {
     for (;;) {
         if (time_.stopped()) return fail("WaitCommEvent: the simulation has ended");
         if (p->handle != h) return fail("WaitCommEvent: The handle is invalid");
+        if (p->gone) return fail("WaitCommEvent: " + kGone);
         const std::int64_t t = time_.now_us();
         if (events_between(*p, p->reported_until, t, &first) != 0) {
             // The wait ended with the first change; later ones (the other
@@ -182,6 +192,7 @@ Result<std::uint32_t> SimSerial::modem_status(PortHandle h) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("GetCommModemStatus: The handle is invalid");
+    if (p->gone) return fail("GetCommModemStatus: " + kGone);
     return p->entry.bell ? p->entry.bell->word_at(time_.now_us()) : 0u;
 }
 
@@ -196,6 +207,7 @@ Result<std::uint32_t> SimSerial::read(PortHandle h, char* buf, std::uint32_t max
     std::unique_lock<std::mutex> lk(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("ReadFile: The handle is invalid");
+    if (p->gone) return fail("ReadFile: " + kGone);
     if (max == 0) return 0u;
     const Timeouts t = p->timeouts;
     const std::uint32_t kMax = MAXDWORD_VALUE;
@@ -230,8 +242,16 @@ Result<std::uint32_t> SimSerial::read(PortHandle h, char* buf, std::uint32_t max
         time_.wait(lk, std::min({until, next_arrival, now + kReadRecheckUs}), true);
         if (time_.stopped()) break;
         if (p->handle != h) return fail("ReadFile: The handle is invalid");
+        if (p->gone) return fail("ReadFile: " + kGone);
     }
     return got;
+}
+
+void SimSerial::set_plugged_in(const std::string& name, bool in) {
+    std::lock_guard<std::mutex> g(time_.mutex());
+    for (Port& p : ports_)
+        if (p.entry.name == name) p.gone = !in;
+    time_.changed();  // a pending wait on it fails
 }
 
 std::int64_t SimSerial::next_byte_at(PortHandle h) {
@@ -245,13 +265,16 @@ Result<void> SimSerial::purge(PortHandle h, std::uint32_t flags) {
     std::lock_guard<std::mutex> g(time_.mutex());
     Port* p = by_handle(h);
     if (!p) return fail("PurgeComm: The handle is invalid");
+    if (p->gone) return fail("PurgeComm: " + kGone);
     if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) p->next_byte = skip_bytes_until(*p, time_.now_us());
     return {};
 }
 
 Result<void> SimSerial::flush(PortHandle h) {
     std::lock_guard<std::mutex> g(time_.mutex());
-    if (!by_handle(h)) return fail("FlushFileBuffers: The handle is invalid");
+    Port* p = by_handle(h);
+    if (!p) return fail("FlushFileBuffers: The handle is invalid");
+    if (p->gone) return fail("FlushFileBuffers: " + kGone);
     return {};
 }
 

@@ -38,6 +38,11 @@ public:
     Result<void> purge(PortHandle h, std::uint32_t flags) override;
     Result<void> flush(PortHandle h) override;
 
+    // The adapter of the port pulled out (false) or put back (true): while
+    // it is out the port is not listed and cannot be opened, and every call
+    // on a handle opened before fails at once. Lock not held.
+    void set_plugged_in(const std::string& name, bool in);
+
     // When the next unread byte arrives on the port (kNever: none known yet).
     // The time's lock held.
     std::int64_t next_byte_at(PortHandle h);
@@ -51,6 +56,7 @@ private:
         std::uint32_t mask = 0;
         std::int64_t reported_until = 0;  // line changes up to here have been reported
         std::size_t next_byte = 0;        // the first byte not yet read
+        bool gone = false;                // the adapter has been pulled out
     };
 
     Port* by_handle(PortHandle h);

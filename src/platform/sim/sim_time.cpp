@@ -82,7 +82,18 @@ VirtualTime::Participant* VirtualTime::self() const {
     return t_member.time == this ? t_member.part : nullptr;
 }
 
+// Lock not held.
+void VirtualTime::run_main_hook(bool waiting) {
+    in_main_hook_ = true;
+    main_hook_(now_locked(), waiting);
+    in_main_hook_ = false;
+}
+
 std::int64_t VirtualTime::read_clock() {
+    if (main_hook_ && !in_main_hook_) {
+        const Participant* me = self();
+        if (me && me->rank == 1) run_main_hook(false);
+    }
     std::lock_guard<std::mutex> g(mu_);
     now_ += read_step_us_;
     return now_;
@@ -151,6 +162,15 @@ void VirtualTime::wait(std::unique_lock<std::mutex>& lk, std::int64_t until, boo
     me->wake_on_change = wake_on_change;
     me->waiting = true;
     me->turn = false;
+    if (main_hook_ && me->rank == 1 && !in_main_hook_) {
+        lk.unlock();
+        run_main_hook(true);
+        lk.lock();
+        if (stopped_) {
+            me->waiting = false;
+            return;
+        }
+    }
     pass_turn();
     me->cv.wait(lk, [&] { return me->turn || stopped_; });
     me->waiting = false;

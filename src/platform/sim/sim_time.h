@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -94,6 +95,14 @@ public:
     void leave(Participant* p);  // last thing it does
     void set_suspended(Participant* p, bool suspended);  // lock not held
 
+    // Runs on the program's main thread each time it is about to wait
+    // (waiting true) and each time it reads the clock (false), with the
+    // time's lock not held and, in a wait, before the turn passes: no other
+    // thread of the program runs meanwhile. Tests that record whole runs
+    // look at what the program shows there, and act as the world outside
+    // would; a signal given then ends the wait at once.
+    void on_main_thread(std::function<void(std::int64_t now_us, bool waiting)> f) { main_hook_ = std::move(f); }
+
 private:
     void pass_turn();
     Participant* self() const;
@@ -101,6 +110,9 @@ private:
     std::int64_t read_step_us_;
     std::int64_t now_ = 0;
     std::vector<std::unique_ptr<Participant>> parts_;
+    std::function<void(std::int64_t, bool)> main_hook_;
+    bool in_main_hook_ = false;  // only the main thread touches it
+    void run_main_hook(bool waiting);
 };
 
 }  // namespace qn::platform::sim
