@@ -37,9 +37,9 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
         s.COMMTIME[slot] = 500000LL * n;
         s.COMMBUFFER[slot] = (n % 2) ? platform::MS_CTS_ON : 0u;
         s.IHIGHBUFFERPLUSONE.store(n, std::memory_order_release);
-        c.strokes.NOUTPUTTIME = 0;  // the pause would empty it
+        c.strikes->keys().clear_outputs();  // the pause would empty it
         const auto start = Clock::now();
-        WATCHPORTS(c);
+        watch_ports(c);
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
     report(state, micros);

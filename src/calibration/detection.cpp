@@ -23,7 +23,7 @@ std::int32_t port_count(const Context& c) { return std::min<std::int32_t>(c.seri
 
 PortHandle handle_of(const Context& c, std::int32_t i) { return c.serial.SERIALHANDLEARR[i]; }
 
-void clear_charbuff(Context& c) { c.strokes.CHARBUFF.fill('\0'); }
+void clear_charbuff(Context& c) { c.calib.CHARBUFF.fill('\0'); }
 
 void both(Context& c, const std::string& line) {
     c.screen.writeln(line);
@@ -54,7 +54,7 @@ void ZEROBAGLEYDAT(Context& c) {
         clear_charbuff(c);
         for (std::int32_t i = 1; i <= port_count(c); ++i) {
             const PortHandle h = handle_of(c, i);
-            if (h != 0 && read_serial_char(c, h, &c.strokes.CHARBUFF[1], c.strokes.SERIALREADTIMEOUTTIME) > 0)
+            if (h != 0 && read_serial_char(c, h, &c.calib.CHARBUFF[1], c.calib.SERIALREADTIMEOUTTIME) > 0)
                 got_any = true;
             c.calib.DATBOLDARR[i] = 0;
         }
@@ -136,8 +136,8 @@ void count_ports_per_mode(Context& c) {
         if (handle_of(c, i) == 0) continue;
         clear_charbuff(c);
         const std::int32_t got =
-            read_serial_char(c, handle_of(c, i), &c.strokes.CHARBUFF[1], c.strokes.SERIALREADTIMEOUTTIME);
-        const char ch = c.strokes.CHARBUFF[1];
+            read_serial_char(c, handle_of(c, i), &c.calib.CHARBUFF[1], c.calib.SERIALREADTIMEOUTTIME);
+        const char ch = c.calib.CHARBUFF[1];
         if (got == 0 || ch == '\0') continue;
         c.cfg.USEDATINPUTCHAR = ch;
         both(c, "Bagley data detected on port " + s.PORTNAME[i] + " using character " + std::string(1, ch));

@@ -106,12 +106,12 @@ void assess_start_slot(Context& c, std::int32_t P) {
 // Data mode: the port's received characters leave the scratch buffer for
 // the port's own row.
 void EMPTYCHARBUFFER(Context& c) {
-    auto& b = c.strokes.CHARBUFF;
+    auto& b = c.calib.CHARBUFF;
     for (long i = b.lo; i <= b.hi && b[i] != '\0'; ++i) b[i] = '\0';
 }
 
 void MOVECHARBUFFERTOCURRENTPORTCHARBUFFER(Context& c, std::int32_t P) {
-    auto& from = c.strokes.CHARBUFF;
+    auto& from = c.calib.CHARBUFF;
     auto& to = c.calib.CHARBUFFER[P];
     for (long i = from.lo; i <= from.hi; ++i) {
         to[i] = from[i];
@@ -185,7 +185,7 @@ void SEEKSERIALEVENTS(Context& c, std::int32_t P) {
     const PortHandle h = c.serial.SERIALHANDLEARR[P];
     EMPTYCHARBUFFER(c);
     const std::int32_t got =
-        h != 0 ? read_serial_char(c, h, &c.strokes.CHARBUFF[1], c.strokes.SERIALREADTIMEOUTTIME) : 0;
+        h != 0 ? read_serial_char(c, h, &c.calib.CHARBUFF[1], c.calib.SERIALREADTIMEOUTTIME) : 0;
     k.DATBOLDARR[P] = got;
     MOVECHARBUFFERTOCURRENTPORTCHARBUFFER(c, P);
 

@@ -16,9 +16,9 @@ namespace qn {
 
 namespace {
 
-char* charbuff(Context& c) { return &c.strokes.CHARBUFF[1]; }
+char* charbuff(Context& c) { return &c.calib.CHARBUFF[1]; }
 
-void clear_charbuff(Context& c) { c.strokes.CHARBUFF.fill('\0'); }
+void clear_charbuff(Context& c) { c.calib.CHARBUFF.fill('\0'); }
 
 // A port the survey cannot use is closed again and left out; the others
 // are surveyed as usual.
@@ -67,7 +67,7 @@ bool survey_port(Context& c, std::int32_t i) {
     ZEROBAGLEYDATSINGLE(c, i);
     c.FOOERROR.writeln("check if data already streaming on this port");
     SLEEP(c, 300);
-    if (read_serial_char(c, h, charbuff(c), c.strokes.SERIALREADTIMEOUTTIME) > 0) {
+    if (read_serial_char(c, h, charbuff(c), c.calib.SERIALREADTIMEOUTTIME) > 0) {
         ZEROBAGLEYDATSINGLE(c, i);
         leave_out(c, i, "data already streaming on it");
         return false;
@@ -100,7 +100,7 @@ void ZEROBAGLEYDATSINGLE(Context& c, std::int32_t CURRENTPORT) {
     std::int32_t got = 0;
     do {
         clear_charbuff(c);
-        got = h != 0 ? read_serial_char(c, h, charbuff(c), c.strokes.SERIALREADTIMEOUTTIME) : 0;
+        got = h != 0 ? read_serial_char(c, h, charbuff(c), c.calib.SERIALREADTIMEOUTTIME) : 0;
         c.calib.DATBOLDARR[CURRENTPORT] = 0;
     } while (got > 0);
     clear_charbuff(c);

@@ -1,12 +1,10 @@
 // The in-service screen: the menu in the header, the monitor figures at the
-// bottom and the big row counter. WRITEBIG runs after every strike, so it
-// writes only what changed: three figures, the units glyph and a higher glyph
-// only when its digit moves on.
+// bottom and the big row counter. After every strike the counter's figures
+// are brought up to date.
 #include "console/bignumber.h"
 
 #include <algorithm>
 #include <string>
-#include <string_view>
 
 #include "console/crt.h"
 #include "core/context.h"
@@ -14,56 +12,16 @@
 #include "core/timing.h"
 #include "keyout/desktop.h"
 #include "link/tower.h"
-#include "strokes/counter.h"
 #include "strokes/logs.h"
+#include "strokes/strike_path.h"
+#include "ui/big_counter.h"
+#include "ui/monitor_region.h"
 
 namespace qn {
 
 namespace {
 
-constexpr int GLYPHCOLUMNS = 19;
-constexpr int THOUSANDSCOLUMN = 1;
-constexpr int HUNDREDSCOLUMN = 21;
-constexpr int TENSCOLUMN = 41;
-constexpr int UNITSCOLUMN = 61;
-
-// The figures after "Duration=" and "Peal speed=" can get shorter (0:0:59 is
-// followed by 0:1:0), so they are written blank-filled up to the labels at
-// column 20 to leave no old characters behind.
-constexpr std::size_t DURATIONFIELD = 10;  // columns 10..19
-constexpr std::size_t SPEEDFIELD = 8;      // columns 12..19
-
-void write_at(Context& c, int x, int y, std::string_view s) {
-    c.screen.gotoxy(x, y);
-    c.screen.write(s);
-}
-
-std::string blank_filled(std::string s, std::size_t width) {
-    if (s.size() < width) s.resize(width, ' ');
-    return s;
-}
-
-// One position of the counter: drawn when it is shown and, outside a
-// repaint, only when its digit differs from the one last drawn there.
-void draw_position(Context& c, int column, int digit, bool shown, bool repaint, std::int32_t& last) {
-    if (!shown || (!repaint && digit == last)) return;
-    WRITECHAR(c, column, 1, digit);
-    last = digit;
-}
-
-// Leading zeros are left blank. Which positions are shown is judged on the
-// whole count, so that from 10000 on the last four digits all stay drawn and
-// no glyph of 9999 is left standing when the count rolls over.
-void draw_counter(Context& c, std::int32_t counter, bool repaint) {
-    StrokesState& s = c.strokes;
-    const std::int32_t n = std::max<std::int32_t>(counter, 0);
-    draw_position(c, THOUSANDSCOLUMN, n / 1000 % 10, n >= 1000, repaint, s.NUM4LAST);
-    draw_position(c, HUNDREDSCOLUMN, n / 100 % 10, n >= 100, repaint, s.NUM3LAST);
-    draw_position(c, TENSCOLUMN, n / 10 % 10, n >= 10, repaint, s.NUM2LAST);
-    WRITECHAR(c, UNITSCOLUMN, 1, n % 10);
-}
-
-// MYCOUNTER = -1: the whole service screen from nothing.
+// The whole service screen from nothing.
 void draw_service_screen(Context& c) {
     c.screen.clrscr();
     if (!c.cfg.BIGNUMBERS) WRITEINSERVICEMENU(c);
@@ -73,109 +31,69 @@ void draw_service_screen(Context& c) {
     // to know that more than the calibration (which the run log has).
     if (!show_desktop_notices(c)) WRITECURRENTCALIBRATIONTOSCREEN(c, console_sink(c));
     FULLWINDOW(c);
-    c.strokes.MYCOUNTER = 0;
 }
 
-// The rows-per-peal speed, computed in whole numbers: 5040 rows at the mean
-// row interval so far, 0.084 = 5040 / 60000 minutes per millisecond.
-std::int64_t peal_minutes(std::int64_t durationms, std::int32_t counter) {
-    const std::int64_t intervals = counter - 1;
-    return durationms * 84 / (1000 * intervals);
+// A touch's start: the monitor window cleared, the counter and the labels.
+void draw_monitor_window(Context& c) {
+    MONITORWINDOWCLS(c);
+    FULLWINDOW(c);
+    if (c.cfg.BIGNUMBERS) repaint_big_counter(c);
+    const RowCounter& rows = c.strikes->rows();
+    c.monitor->draw_frame(rows.rows(), rows.now_ms() - rows.first_ms());
 }
 
-void write_running_figures(Context& c) {
-    const StrokesState& s = c.strokes;
-    const std::int64_t d = std::max<std::int64_t>(s.MILLISECSNOW - s.MILLISECSFIRST, 0);
-    write_at(c, 13, 22, pad_int(s.MYCOUNTER, 4));
-    write_at(c, 10, 23, blank_filled(ELAPSEDTIME(d), DURATIONFIELD));
-    const std::int64_t p = peal_minutes(d, s.MYCOUNTER);
-    write_at(c, 12, 24, blank_filled(str(p / 60) + ":" + pad_int(p % 60, 3), SPEEDFIELD));
-}
-
-// "QA=": how long this update took, smoothed 9:1.
-void write_drawing_time(Context& c) {
-    ConsoleState& k = c.con;
-    const std::int64_t t = MYELAPSEDMILLISECS(c) - c.strokes.MILLISECSNOW;
-    if (k.MILLIDURNSAVE == -1)
-        k.MILLIDURNSAVE = 20;
+// A command key or the focus coming back asked for the header again.
+void repaint_if_asked(Context& c) {
+    if (!c.con.REPAINTBIGNUMBERWINDOW) return;
+    c.con.REPAINTBIGNUMBERWINDOW = false;
+    if (c.cfg.BIGNUMBERS)
+        repaint_big_counter(c);
     else
-        k.MILLIDURNSAVE = static_cast<std::int32_t>((9 * static_cast<std::int64_t>(k.MILLIDURNSAVE) + t) / 10);
-    if (k.MILLIDURNSAVE <= 20)
-        c.screen.textcolor(GREEN);
-    else if (k.MILLIDURNSAVE <= 40)
-        c.screen.textcolor(YELLOW);
-    else
-        c.screen.textcolor(RED);
-    write_at(c, 4, 25, pad_int(k.MILLIDURNSAVE, 3));
-    c.screen.textcolor(WHITE);
+        WRITEINSERVICEMENU(c);
+}
+
+// Whatever window the caller left selected, the figures are placed on the
+// whole screen.
+void draw_running_figures(Context& c) {
+    const RowCounter& rows = c.strikes->rows();
+    FULLWINDOW(c);
+    c.monitor->draw_figures(rows.rows(), rows.now_ms() - rows.first_ms());
+    if (c.cfg.BIGNUMBERS) c.big_counter->draw(rows.rows());
+    c.monitor->draw_update_time(MYELAPSEDMILLISECS(c) - rows.now_ms());
 }
 
 }  // namespace
 
-void WRITEBIG(Context& c) {
+void update_service_screen(Context& c) {
     if (!c.keyout.WINDOWFOCUS) return;
-    RESETZEROPARAMETERS(c);
-    StrokesState& s = c.strokes;
+    RowCounter& rows = c.strikes->rows();
+    rows.tick();
     c.screen.textcolor(WHITE);
-    if (s.MYCOUNTER == -1) {
-        draw_service_screen(c);
-    } else if (s.MYCOUNTER <= 1) {
+    if (rows.rows() <= 1) {
         LONGSCRATCHWINDOWCLS(c);
         FULLWINDOW(c);
-        WRITESTARTUPMONITORWINDOW(c);
+        draw_monitor_window(c);
     }
-    if (c.con.REPAINTBIGNUMBERWINDOW) {
-        c.con.REPAINTBIGNUMBERWINDOW = false;
-        if (c.cfg.BIGNUMBERS)
-            REPAINTBIGNUMBER(c);
-        else
-            WRITEINSERVICEMENU(c);
-    }
-    if (s.MYCOUNTER > 1) {
-        // Whatever window the caller left selected, the figures are placed
-        // on the whole screen.
-        FULLWINDOW(c);
-        write_running_figures(c);
-        if (c.cfg.BIGNUMBERS) WRITEBIGNUMBER(c, s.MYCOUNTER);
-        write_drawing_time(c);
-    }
+    repaint_if_asked(c);
+    if (rows.rows() > 1) draw_running_figures(c);
 }
 
-void WRITESTARTUPMONITORWINDOW(Context& c) {
-    const StrokesState& s = c.strokes;
-    MONITORWINDOWCLS(c);
-    FULLWINDOW(c);
-    if (c.cfg.BIGNUMBERS) REPAINTBIGNUMBER(c);
+void show_service_screen(Context& c) {
+    if (!c.keyout.WINDOWFOCUS) return;
+    c.strikes->rows().tick();
     c.screen.textcolor(WHITE);
-    c.screen.gotoxy(1, 22);
-    c.screen.writeln("Row count = " + pad_int(s.MYCOUNTER, 4));
-    c.screen.writeln("Duration=" + ELAPSEDTIME(s.MILLISECSNOW - s.MILLISECSFIRST));
-    c.screen.writeln("Peal speed=0:  0");
-    c.screen.write("QA=       ");
-    write_at(c, 20, 23, "Spurious");
-    write_at(c, 20, 24, "Missed  ");
-    write_at(c, 20, 25, "Good    ");
-    if (c.strokes.SENDMISS > 0) write_at(c, 8, 25, "SkipSend=" + str(c.strokes.SENDMISS));
-    write_at(c, 20, 22, "Ave sensorinterval=    ms Space ratio Min=      Max=");
+    draw_service_screen(c);
+    repaint_if_asked(c);
 }
 
-void REPAINTBIGNUMBER(Context& c) {
-    BIGNUMBERWINDOWCLS(c);
+void repaint_big_counter(Context& c) {
     SETUPFASTLINE(c);
-    c.screen.textcolor(WHITE);
-    draw_counter(c, c.strokes.MYCOUNTER, true);
-    FULLWINDOW(c);
-    write_at(c, 1, 21, "N Toggle big numbers: in-service calibration menu, when Big Numbers OFF. Q=Quit");
+    c.big_counter->repaint(c.strikes->rows().rows());
 }
-
-void WRITEBIGNUMBER(Context& c, std::int32_t counter) { draw_counter(c, counter, false); }
 
 void WRITECHAR(Context& c, int x, int y, int digit) {
     if (digit < 0 || digit > 9) return;
-    // One string into a glyph-wide window: the wrap puts each row on its line.
-    c.screen.window(x, y, x + GLYPHCOLUMNS - 1, y + GLYPHCOLUMNS - 1);
-    c.screen.write(c.con.FASTLINE[digit]);
-    FULLWINDOW(c);
+    draw_glyph(c.screen, c.con.FASTLINE[digit], x, y);
 }
 
 std::string ELAPSEDTIME(std::int64_t millisecs) {

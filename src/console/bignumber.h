@@ -11,15 +11,18 @@ struct Context;
 class TextSink;
 
 void SETUPFONT(Context& c);
-void WRITEBIG(Context& c);
+// The service screen drawn whole, from nothing, as the service starts.
+void show_service_screen(Context& c);
+// After a key: the counter's figures brought up to now and drawn (a touch
+// of at most one row gets its monitor window drawn afresh). Nothing is drawn
+// while the target has lost the focus.
+void update_service_screen(Context& c);
 void WRITEINSERVICEMENU(Context& c);
 void WRITECURRENTCALIBRATIONTOSCREEN(Context& c, TextSink& out);
 void WRITESTARTUPTEXT(Context& c);
 
-// Steps of WRITEBIG.
-void WRITESTARTUPMONITORWINDOW(Context& c);
-void REPAINTBIGNUMBER(Context& c);
-void WRITEBIGNUMBER(Context& c, std::int32_t counter);
+// The big counter's window cleared and the count drawn whole.
+void repaint_big_counter(Context& c);
 void WRITECHAR(Context& c, int x, int y, int digit);
 void SETUPFASTLINE(Context& c);
 std::string ELAPSEDTIME(std::int64_t millisecs);

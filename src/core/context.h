@@ -12,6 +12,7 @@
 #include "console/screen.h"
 #include "core/arr.h"
 #include "core/epiktimer.h"
+#include "core/strike_records.h"
 #include "platform/platform.h"
 #include "strokes/runlog.h"
 
@@ -20,6 +21,11 @@ namespace qn {
 namespace link {
 class TowerLink;
 }
+class StrikePath;
+class MonitorRegion;
+class BigCounter;
+class StrikeNotices;
+class StrikeLog;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -65,6 +71,7 @@ struct CoreState {
     bool TIMERON = false;
     bool TERMINATEPROGRAM = false;
     bool AUTOBELLSETUPFLAG = false;
+    bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
 
 // The stopwatch lives as long as the process: the serial thread may read it
@@ -162,67 +169,6 @@ struct SerialState {
     std::atomic<std::int32_t> PORTLOSTLOCN{0};  // set by the thread when the port is gone
 };
 
-// ---- stroke processing -----------------------------------------------------
-
-struct OutputRec {
-    std::int32_t SENSOR = 0;
-    std::int64_t EVENTTIME = 0;
-    bool DOUBLED = false;
-};
-
-struct StrokesState {
-    // Watch loop.
-    bool CTSB = false, DSRB = false, CDB = false, RIB = false;
-    bool CTSBOLD = false, DSRBOLD = false, CDBOLD = false, RIBOLD = false;
-    bool CTSOFF = false, DSROFF = false, CDOFF = false, RIOFF = false;
-    std::int64_t THISEVENTTIMEMICRO = THISEVENTTIMEOFF;
-    std::int64_t LASTEVENTTIMEMICRO = 0;
-    std::int32_t SENDMISS = 0;
-    std::int32_t SERIALREADTIMEOUTTIME = 1;
-    Arr<char, 1, 255> CHARBUFF;
-    std::int32_t DATB = 0;
-    bool OKDAT = false;
-    std::int64_t PORTARRIVALMICRO = -1;  // when the loop's wait saw a byte arrive (data mode); -1: not seen
-    bool PORTLOOK = true;  // data mode: the port may have a byte (the loop's last wait did not rule it out)
-    bool WAITFAILLOGGED = false;
-
-    // Output scheduling.
-    Arr<std::int64_t, 1, MAXSENSORS> SENSORACTIONTIME;
-    Arr<std::int64_t, 1, MAXSENSORS> SENSORACTIONTIMEUNADJUSTED;
-    Arr<std::int64_t, 1, MAXSENSORS> LASTSENSORACTIONTIME;
-    Arr<bool, 1, MAXSENSORS> SENDAKEYACTIVE;
-    Arr<OutputRec, 1, MAXROWSALLOWED> OUTPUTTIMESLIST;
-    std::int32_t NOUTPUTTIME = 0;
-    bool OUTPUTLISTFULLLOGGED = false;
-    std::int32_t SNUM = 0;
-    bool HANDSTROKE = false;
-    std::int64_t DOOUTPUTSMICROTIME = 0;
-    std::int64_t LASTLOCMICROSECS = 0;
-    std::int32_t MYCOUNTER = 0;
-    bool DOUBLEDSEND = false;
-
-    // Rogue-strike correction.
-    Arr<std::int32_t, 1, MAXROWSALLOWED> SENSORTIMES;
-    std::int32_t NSENSORTIME = 0;
-    double SPACERATIO = 0;
-    double MINSPACERATIO = 1.0;
-    double MAXSPACERATIO = 1.0;
-    std::int32_t NUMROGUE = 0;
-    std::int32_t NUMMISSED = 0;
-    bool FIXINGROGUESTRIKES = true;
-
-    // Counter start and reset.
-    std::int64_t MILLISECSNOW = 0;
-    std::int64_t MILLISECSFIRST = 0;
-    std::int32_t NUM2LAST = 0, NUM3LAST = 0, NUM4LAST = -1;
-    std::int32_t COMMMARKER = 0;
-
-    // Run log.
-    std::string ERRORFILENAMESTR;
-    std::string NOLOGREASON;  // why there is no log this run
-    std::string LOGSTOPPEDREASON;  // why the log stopped part way (a full disk)
-};
-
 // ---- key output ------------------------------------------------------------
 
 struct SensingPoint {
@@ -309,6 +255,10 @@ struct CalibrationState {
     bool SENSORDETECTIONOK = false;
     char CH = '\0';
 
+    // The bytes of a port read while sensors are detected.
+    Arr<char, 1, 255> CHARBUFF;
+    std::int32_t SERIALREADTIMEOUTTIME = 1;
+
     // Analysis working data.
     Arr<double, 1, MAXCALIBRATIONEVENTS> MICROINTERVAL;
     Arr<double, 1, MAXCALIBRATIONEVENTS> ADJMICROINTERVAL;
@@ -320,7 +270,6 @@ struct ConsoleState {
     Arr<Arr<std::string, 1, 20>, 0, 9> LINE;  // digit glyphs
     Arr<std::string, 0, 9> FASTLINE;
     bool REPAINTBIGNUMBERWINDOW = false;
-    std::int32_t MILLIDURNSAVE = -1;
 };
 
 // ---- automatic ringing -----------------------------------------------------
@@ -388,15 +337,20 @@ struct Context {
     TimingState timing;
     Settings cfg;
     SerialState serial;
-    StrokesState strokes;
     KeyoutState keyout;
     CalibrationState calib;
     ConsoleState con;
     AutoringState autoring;
     LinkState link;
-};
 
-// Contexts are large (about 1 MB): make them on the heap.
-std::unique_ptr<Context> make_context(platform::Platform& p);
+    // The strike path and its observers, made and wired by make_context
+    // (service/program.h).
+    StrikeReportFanOut strike_report;
+    std::unique_ptr<StrikePath> strikes;
+    std::unique_ptr<MonitorRegion> monitor;
+    std::unique_ptr<BigCounter> big_counter;
+    std::unique_ptr<StrikeNotices> strike_notices;
+    std::unique_ptr<StrikeLog> strike_log;
+};
 
 }  // namespace qn

@@ -21,18 +21,18 @@ void STOPTHETIMER(Context& c) {
     c.timing.TIMERISON = false;
 }
 
-std::int64_t MYELAPSEDMICROSECS(const Context& c) {
-    return c.timing.ET ? c.timing.ET->ELAPSEDDHMSASMICROSECS() : 0;
-}
+std::int64_t elapsed_us(const TimingState& t) { return t.ET ? t.ET->ELAPSEDDHMSASMICROSECS() : 0; }
+
+std::int64_t elapsed_ms(const TimingState& t) { return t.ET ? t.ET->ELAPSEDDHMSASMILLISECS() : 0; }
+
+std::int64_t MYELAPSEDMICROSECS(const Context& c) { return elapsed_us(c.timing); }
 
 std::int64_t SERIALMYELAPSEDMICROSECS(const Context& c) {
     const TEpikTimer* t = c.timing.SERIALET ? c.timing.SERIALET : c.timing.ET;
     return t ? t->ELAPSEDDHMSASMICROSECS() : 0;
 }
 
-std::int64_t MYELAPSEDMILLISECS(const Context& c) {
-    return c.timing.ET ? c.timing.ET->ELAPSEDDHMSASMILLISECS() : 0;
-}
+std::int64_t MYELAPSEDMILLISECS(const Context& c) { return elapsed_ms(c.timing); }
 
 void SERIALSTARTTHETIMER(Context& c) {
     c.timing.ET->STOP();

@@ -11,6 +11,7 @@
 #include "keyout/sendtext.h"
 #include "link/tower.h"
 #include "strokes/logs.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -20,9 +21,11 @@ namespace {
 // made-up second key of a missed strike, and the turn of the stroke.
 void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void()>& send, bool always_note_record) {
     KeyoutState& k = c.keyout;
-    StrokesState& s = c.strokes;
+    // The marks go on the touch's newest output record; a list emptied by
+    // its event log has none to mark.
+    KeyQueue& keys = c.strikes->keys();
     send();
-    s.SENDAKEYACTIVE[I] = false;
+    keys.settle(I - 1);
     const std::int64_t T = MYELAPSEDMICROSECS(c);
     if (c.cfg.MONITOROUTPUT)
         c.FOOERROR.writeln(date_time_text(c) + " key " + std::string(1, thiskey) + " (" +
@@ -30,9 +33,7 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
                            fixed(static_cast<double>(T) / 1e6, 9, 5) + "\t" +
                            fixed(static_cast<double>(T - k.LASTKEYSENDMICROSEC) / 1e6, 9, 5));
     k.LASTKEYSENDMICROSEC = T;
-    // The current record may be gone: the list is emptied when it is written.
-    const bool record = s.NOUTPUTTIME >= 1 && s.NOUTPUTTIME <= MAXROWSALLOWED;
-    if (s.DOUBLEDSEND) {
+    if (keys.doubled_due()) {
         if (k.USEDOUBLEDSEND) {
             // The made-up key is due DOUBLESTRIKEDELAY after the first, kept
             // as precisely as any due key.
@@ -41,23 +42,23 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
             send();
             if (c.cfg.MONITOROUTPUT)
                 c.FOOERROR.writeln("doubled key sent");
-            else if (record)
-                s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED = true;
+            else
+                keys.note_doubled(true);
         }
-        s.DOUBLEDSEND = false;
+        keys.set_doubled_due(false);
     } else {
         if (always_note_record || c.cfg.MONITOROUTPUT) {
-            c.FOOERROR.writeln("noutputtime=" + str(s.NOUTPUTTIME));
+            c.FOOERROR.writeln("noutputtime=" + str(keys.output_count()));
             c.FOOERROR.flush();
         }
-        if (record) s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED = false;
+        keys.note_doubled(false);
     }
-    s.HANDSTROKE = !s.HANDSTROKE;
+    keys.turn_stroke();
 }
 
 char stroke_key(const Context& c, std::int32_t I) {
     const SensingPoint& p = c.keyout.WHICHSENSORARR2[I];
-    return c.strokes.HANDSTROKE ? p.WKEYHAND : p.WKEYBACK;
+    return c.strikes->keys().handstroke() ? p.WKEYHAND : p.WKEYBACK;
 }
 
 void SENDKEYTOSPECIFICPROG(Context& c, std::int32_t targetIndex, char key) {
@@ -81,7 +82,7 @@ void focus_lost(Context& c, std::int32_t I) {
     if (k.WINDOWFOCUS) {
         c.FOOERROR.writeln(date_time_text(c) + " " + name +
                            " is not the focus window - Key sending suspended, #Key was " + str(I));
-        c.strokes.SENDAKEYACTIVE[I] = false;  // this key is dropped
+        c.strikes->keys().settle(I - 1);  // this key is dropped
         LOWSCRATCHWINDOWCLS(c);
         // The notice has two lines of 80 columns: a long target name is
         // shortened on screen (the log has it whole).
@@ -261,26 +262,21 @@ void RINGOVERLINK(Context& c, std::int32_t I) {
 }
 
 std::int64_t next_key_due(const Context& c, std::int64_t now_us) {
-    std::int64_t next = -1;
-    for (std::int32_t I = 1; I <= c.keyout.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
-        const std::int64_t due = c.strokes.SENSORACTIONTIME[I];
-        if (c.strokes.SENDAKEYACTIVE[I] && due > now_us && (next < 0 || due < next)) next = due;
-    }
-    return next;
+    return c.strikes->keys().next_due_us(c.keyout.SENSORSACTIVE, now_us);
 }
 
 void DOKEYSENDING(Context& c) {
     KeyoutState& k = c.keyout;
-    StrokesState& s = c.strokes;
+    const KeyQueue& keys = c.strikes->keys();
     for (std::int32_t I = 1; I <= k.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
-        if (!s.SENDAKEYACTIVE[I] || MYELAPSEDMICROSECS(c) < s.SENSORACTIONTIME[I]) continue;
+        if (!keys.pending(I - 1) || MYELAPSEDMICROSECS(c) < keys.due_us(I - 1)) continue;
         if (tower_link_in_use(c))
             RINGOVERLINK(c, I);
         else if (k.TARGETPROGRAMINDEX == 0 || k.TARGETPROGRAMINDEX == 1)
             SENDAKEY(c, I);
         else
             KEYSENDING(c, stroke_key(c, I), I);
-        WRITEBIG(c);
+        update_service_screen(c);
     }
 }
 

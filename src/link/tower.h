@@ -28,7 +28,7 @@ void restart_tower_link(Context& c);
 void stop_tower_link(Context& c);
 
 // The key of a sensing point at its due time: its bell, at the program's
-// HANDSTROKE, to the tower. A ring the link cannot send now is lost.
+// stroke, to the tower. A ring the link cannot send now is lost.
 void ring_key_over_link(Context& c, char key);
 // A key of automatic ringing (bell symbol or call key). True when the link
 // took it; false when keys are typed as before.

@@ -10,7 +10,7 @@
 #include "keyout/keysending.h"
 #include "keyout/menus.h"
 #include "link/tower.h"
-#include "strokes/counter.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -112,21 +112,31 @@ void automatic_ringing(Context& c, char key) {
 
 void pause_check(Context& c) {
     FULLWINDOW(c);
-    const bool pause = MYELAPSEDMICROSECS(c) - c.strokes.LASTLOCMICROSECS > kPauseMicro;
-    if (pause || c.strokes.NOUTPUTTIME >= MAXROWSALLOWED) RESETCOUNTERSTART(c, pause);
+    const bool pause = MYELAPSEDMICROSECS(c) - c.strikes->last_signal_us() > kPauseMicro;
+    if (pause || c.strikes->keys().outputs_full()) end_touch(c, pause);
 }
 
 }  // namespace
 
+void end_touch(Context& c, bool pause) {
+    StrikePath& strikes = *c.strikes;
+    if (strikes.rows().rows() == 0 || c.autoring.AUTOKEYPRESS) return;
+    if (strikes.keys().outputs_full() || pause) {
+        strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
+        SLEEP(c, 1);
+    }
+    if (pause) strikes.restart_touch(MYELAPSEDMICROSECS(c));
+}
+
 void do_command(Context& c, char key) {
-    StrokesState& s = c.strokes;
+    StrikePath& strikes = *c.strikes;
     switch (key) {
     case 'H':
-        s.HANDSTROKE = true;
+        strikes.keys().set_handstroke(true);
         c.screen.writeln("Now Set at handstroke");
         break;
     case 'B':
-        s.HANDSTROKE = false;
+        strikes.keys().set_handstroke(false);
         c.screen.writeln("Now Set at backstroke");
         break;
     case '+': change_delays(c, true, 20); break;
@@ -136,17 +146,17 @@ void do_command(Context& c, char key) {
     case 'N':
         SCRATCHWINDOWCLS(c);
         c.cfg.BIGNUMBERS = !c.cfg.BIGNUMBERS;
-        s.MYCOUNTER = 0;
+        strikes.rows().zero();
         c.con.REPAINTBIGNUMBERWINDOW = true;
         c.screen.writeln(c.cfg.BIGNUMBERS ? "big counter numbers ON" : "big counter numbers OFF");
         break;
     case '0':
-        s.MYCOUNTER = 0;
+        strikes.rows().zero();
         c.screen.writeln("Counter set to zero");
         break;
     case 'C':
         MODIFYCONFIGURATION(c);
-        WRITEBIG(c);
+        update_service_screen(c);
         break;
     case 'P':
         SCRATCHWINDOWCLS(c);

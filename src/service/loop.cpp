@@ -6,7 +6,7 @@
 #include "keyout/dispatch.h"
 #include "link/tower.h"
 #include "service/keycheck.h"
-#include "strokes/watchports.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -29,10 +29,8 @@ std::int32_t ceiling_ms(const Context& c) {
 constexpr std::int32_t kRestWaitMs = 1000;
 
 bool at_rest(const Context& c) {
-    if (c.autoring.AUTOKEYPRESS || c.strokes.MYCOUNTER != 0) return false;
-    for (std::int32_t I = 1; I <= c.keyout.SENSORSACTIVE && I <= MAXSENSORS; ++I)
-        if (c.strokes.SENDAKEYACTIVE[I]) return false;
-    return true;
+    if (c.autoring.AUTOKEYPRESS || c.strikes->rows().rows() != 0) return false;
+    return !c.strikes->keys().any_pending(c.keyout.SENSORSACTIVE);
 }
 
 bool events_waiting(const Context& c) {
@@ -45,7 +43,8 @@ bool events_waiting(const Context& c) {
 void wait_for_next_pass(Context& c) {
     const PassWait w = plan_pass_wait(c, MYELAPSEDMICROSECS(c));
     c.screen.present();
-    c.strokes.PORTLOOK = true;  // unless a wait on the port says otherwise
+    WatchLoop& watch = c.strikes->watch();
+    watch.port_may_have_byte();  // unless a wait on the port says otherwise
     if (w.yield) {
         c.plat.threads->sleep_ms(0);
         return;
@@ -54,8 +53,8 @@ void wait_for_next_pass(Context& c) {
     auto r = wait_until_micros(c, w.until_us, w.sources, w.precise);
     if (!r.ok()) {
         // Told once; the loop falls back to sleeping its longest wait.
-        if (!c.strokes.WAITFAILLOGGED) {
-            c.strokes.WAITFAILLOGGED = true;
+        if (!c.core.wait_failure_logged) {
+            c.core.wait_failure_logged = true;
             c.FOOERROR.writeln("Waiting for events failed, sleeping " + std::to_string(ceiling_ms(c)) +
                                " ms a pass instead: " + r.error());
         }
@@ -63,9 +62,9 @@ void wait_for_next_pass(Context& c) {
         return;
     }
     if (r.value().sources & platform::WAKE_PORT)
-        c.strokes.PORTARRIVALMICRO = r.value().at;
+        watch.byte_arrived(r.value().at);
     else if (w.sources & platform::WAKE_PORT)
-        c.strokes.PORTLOOK = false;  // the port was watched and nothing came
+        watch.port_quiet();  // the port was watched and nothing came
 }
 
 void prepare_service_loop(Context& c) {
@@ -95,7 +94,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
 
 void main_loop_pass(Context& c) {
     KEYCHECK(c);
-    if (WATCHPORTS(c)) DOKEYSENDING(c);
+    if (watch_ports(c)) DOKEYSENDING(c);
     show_tower_link(c);
     wait_for_next_pass(c);
 }

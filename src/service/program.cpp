@@ -13,12 +13,16 @@
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
+#include "runlog/strike_log.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
 #include "strokes/logs.h"
-#include "strokes/watchports.h"
+#include "strokes/strike_path.h"
+#include "ui/big_counter.h"
+#include "ui/monitor_region.h"
+#include "ui/strike_notices.h"
 
 namespace qn {
 
@@ -30,8 +34,8 @@ void prepare_console(Context& c) {
     FULLWINDOW(c);
     c.screen.clrscr();
     c.screen.cursor_visible(false);
-    if (!c.FOOERROR.is_open() && !c.strokes.NOLOGREASON.empty())
-        c.screen.writeln("No run log this time: " + c.strokes.NOLOGREASON);
+    if (!c.FOOERROR.is_open() && !c.FOOERROR.no_log_reason().empty())
+        c.screen.writeln("No run log this time: " + c.FOOERROR.no_log_reason());
 }
 
 bool stored_port_usable(Context& c) {
@@ -102,7 +106,27 @@ void key_send_test(Context& c) {
     c.screen.writeln("Ending Key send test - hand and back rounds");
 }
 
+// The strike path decides; the screen regions and the run log hear what it
+// decided, the screen first.
+void wire_strike_path(Context& c) {
+    c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.timing, c.strike_report);
+    c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
+    c.monitor = std::make_unique<MonitorRegion>(c.screen);
+    c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.FASTLINE);
+    c.strike_log = std::make_unique<StrikeLog>(c.FOOERROR, c.cfg, c.serial);
+    c.strike_report.add(*c.strike_notices);
+    c.strike_report.add(*c.monitor);
+    c.strike_report.add(*c.big_counter);
+    c.strike_report.add(*c.strike_log);
+}
+
 }  // namespace
+
+std::unique_ptr<Context> make_context(platform::Platform& p) {
+    auto c = std::make_unique<Context>(p);
+    wire_strike_path(*c);
+    return c;
+}
 
 void startup(Context& c, const std::vector<std::string>& args) {
     c.cfg.SIGNALSMODE = false;
@@ -152,11 +176,11 @@ void startup(Context& c, const std::vector<std::string>& args) {
     MYFLUSH(c);
     key_send_test(c);
 
-    c.strokes.SNUM = 0;
-    c.strokes.MYCOUNTER = -1;
-    WRITEBIG(c);
+    c.strikes->restart_cycle();
+    c.strikes->rows().zero();
+    show_service_screen(c);
     report_port_latency(c);
-    for (std::int32_t i = 1; i <= MAXSENSORS; ++i) c.strokes.SENDAKEYACTIVE[i] = false;
+    c.strikes->keys().settle_all();
     c.autoring.ROWN = -6;
     prepare_service_loop(c);
 }

@@ -1,12 +1,9 @@
 #pragma once
 
-#include <cstdint>
-
 namespace qn {
 struct Context;
-void DOOUTPUTS(Context& c);
-// How the signal's spacing was judged against the strikes before it.
-enum class Spacing { Normal, Spurious, Missed };
-Spacing FIXROGUESTRIKES(Context& c, std::int32_t I);
+// A signal taken by the watch loop: the keys of its sensing points queued,
+// a key due at once sent at once, the row counted.
+void schedule_outputs(Context& c);
 char CHB(bool b);
 }  // namespace qn

@@ -1,96 +1,108 @@
 #include "strokes/watchports.h"
 
-#include "console/crt.h"
-#include "core/context.h"
-#include "core/text.h"
 #include "core/timing.h"
 #include "serial/ports.h"
 #include "serial/serialthread_shorts_xz.h"
-#include "strokes/logs.h"
 #include "strokes/outputs.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
 namespace {
 
-struct Line {
-    bool use;
+struct LineOfPort {
     std::uint32_t bit;
-    bool& now;
-    bool& before;
-    bool off;
+    bool Settings::*used;
     const char* name;
 };
 
-void report_clash(Context& c) {
-    StrokesState& s = c.strokes;
-    ++s.SENDMISS;
-    c.FOOERROR.writeln("***ERROR- thiseventimemicro clash - bell send will be skipped =" + str(s.THISEVENTTIMEMICRO));
-    FULLWINDOW(c);
-    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
-    c.screen.write("A keysend was skipped due to delays: Computer lacks power, or is overloaded, or focus lost");
-    c.FOOERROR.writeln(
-        "i.e. A keysend was skipped due to delays: Computer lacks power, or is overloaded, or focus lost");
-    if (s.SENDMISS > 0) {
-        c.screen.gotoxy(8, 25);
-        c.screen.write("SendMiss=" + str(s.SENDMISS));
-    }
+constexpr std::array<LineOfPort, WatchLoop::kLines> kLinesOfPort{{
+    {platform::MS_CTS_ON, &Settings::USECTS, "cts"},
+    {platform::MS_DSR_ON, &Settings::USEDSR, "dsr"},
+    {platform::MS_RLSD_ON, &Settings::USECD, "cd"},
+    {platform::MS_RING_ON, &Settings::USERI, "ri"},
+}};
+
+}  // namespace
+
+bool WatchLoop::watches(int line) const { return settings_.*kLinesOfPort[static_cast<std::size_t>(line)].used; }
+
+void WatchLoop::start_lines(std::uint32_t status) {
+    for (int l = 0; l < kLines; ++l)
+        if (watches(l)) was_on_[static_cast<std::size_t>(l)] = (status & kLinesOfPort[static_cast<std::size_t>(l)].bit) != 0;
 }
 
-bool key_action(const Context& c, bool previous, bool now) {
-    const bool released = previous && !now;
-    return (c.cfg.SIGNALSTARTSOFF != released) || (c.cfg.OFFANDONARESIGNALS && now != previous);
+void WatchLoop::begin_event(std::int64_t event_us) {
+    if (event_us_ != THISEVENTTIMEOFF) report_.events_clashed(EventsClashed{++clashes_, event_us_});
+    event_us_ = event_us;
 }
 
-void take_line_event(Context& c, Line& line, std::uint32_t word) {
-    StrokesState& s = c.strokes;
-    line.now = (word & line.bit) != 0;
-    if (c.cfg.MONITOROUTPUT && line.now == line.before)
-        c.FOOERROR.writeln(std::string("**ERROR: a COM port state change seems to have been missed (") + line.name + ")");
-    // Every edge inside the bounce window of the last accepted one is bounce.
-    // (Letting an asserted edge through at once made a release that bounced
-    // for longer than the serial thread's 2 ms re-check into a new strike.)
-    // Calibration treats a gap shorter than the window the same way.
-    bool accept = s.THISEVENTTIMEMICRO - s.LASTEVENTTIMEMICRO > MULTINT64(c.cfg.SWITCHBOUNCEDELAY, 1000);
-    if (!accept) return;
-    if (c.cfg.MONITOROUTPUT) WRITELOG(c, line.now == line.off);
-    s.LASTEVENTTIMEMICRO = s.THISEVENTTIMEMICRO;
-    if (key_action(c, line.before, line.now)) DOOUTPUTS(c);
-    line.before = line.now;
+bool WatchLoop::past_bounce() const {
+    return event_us_ - last_event_us_ > MULTINT64(settings_.SWITCHBOUNCEDELAY, 1000);
 }
 
-void watch_signals(Context& c) {
+void WatchLoop::report_taken(bool off, std::int32_t chars) {
+    report_.signal_taken(SignalTaken{event_us_, last_event_us_, settings_.SWITCHBOUNCEDELAY, off, chars});
+}
+
+// (Letting an asserted edge through at once made a release that bounced
+// for longer than the serial thread's 2 ms re-check into a new strike.)
+bool WatchLoop::take_line(int line, std::uint32_t word) {
+    const LineOfPort& spec = kLinesOfPort[static_cast<std::size_t>(line)];
+    bool& before = was_on_[static_cast<std::size_t>(line)];
+    const bool now = (word & spec.bit) != 0;
+    if (settings_.MONITOROUTPUT && now == before) report_.line_change_missed(LineChangeMissed{spec.name});
+    if (!past_bounce()) return false;
+    if (settings_.MONITOROUTPUT) report_taken(!now, 0);
+    last_event_us_ = event_us_;
+    const bool released = before && !now;
+    const bool signal =
+        (settings_.SIGNALSTARTSOFF != released) || (settings_.OFFANDONARESIGNALS && now != before);
+    before = now;
+    return signal;
+}
+
+// The window runs from the last accepted character of any bell, so a
+// character of this bell right after another bell's is lost.
+bool WatchLoop::take_chars(const char* chars, std::int32_t count, std::int64_t event_us) {
+    event_us_ = event_us;
+    if (!past_bounce()) return false;
+    if (settings_.MONITOROUTPUT) report_taken(false, count);
+    last_event_us_ = event_us_;
+    bool ours = false;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (chars[i] == settings_.USEDATINPUTCHAR) ours = true;
+    return ours;
+}
+
+std::int64_t WatchLoop::take_arrival() {
+    const std::int64_t arrival = byte_arrival_us_;
+    byte_arrival_us_ = -1;
+    return arrival;
+}
+
+namespace {
+
+void watch_signals(Context& c, WatchLoop& watch) {
     SerialState& ser = c.serial;
-    StrokesState& s = c.strokes;
     (void)take_lost_port(c);
     (void)skip_overwritten_events(c);
     if (ser.LASTILOWBUFFER >= ser.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire)) return;
 
-    Line lines[] = {
-        {c.cfg.USECTS, platform::MS_CTS_ON, s.CTSB, s.CTSBOLD, s.CTSOFF, "cts"},
-        {c.cfg.USEDSR, platform::MS_DSR_ON, s.DSRB, s.DSRBOLD, s.DSROFF, "dsr"},
-        {c.cfg.USECD, platform::MS_RLSD_ON, s.CDB, s.CDBOLD, s.CDOFF, "cd"},
-        {c.cfg.USERI, platform::MS_RING_ON, s.RIB, s.RIBOLD, s.RIOFF, "ri"},
-    };
-    if (ser.LASTILOWBUFFER == 0)
-        for (Line& l : lines)
-            if (l.use) l.before = (ser.COMMBUFFER[0] & l.bit) != 0;
-
+    if (ser.LASTILOWBUFFER == 0) watch.start_lines(ser.COMMBUFFER[0]);
     ++ser.LASTILOWBUFFER;
-    if (s.THISEVENTTIMEMICRO != THISEVENTTIMEOFF) report_clash(c);
-    s.THISEVENTTIMEMICRO = ser.COMMTIME[INDEXWRAP(ser.LASTILOWBUFFER)];
+    watch.begin_event(ser.COMMTIME[INDEXWRAP(ser.LASTILOWBUFFER)]);
     ++ser.ILOWBUFFER;
     const std::uint32_t word = ser.COMMBUFFER[INDEXWRAP(ser.ILOWBUFFER)];
-    for (Line& l : lines)
-        if (l.use) take_line_event(c, l, word);
+    for (int line = 0; line < WatchLoop::kLines; ++line)
+        if (watch.watches(line) && watch.take_line(line, word)) schedule_outputs(c);
 }
 
 // The loop's wait watches the port, so the read takes what is there and
 // never waits. A failed read is no character; failing reads for over a
 // second are a port gone (take_lost_port, next pass).
-std::int32_t read_data_byte(Context& c) {
-    StrokesState& s = c.strokes;
-    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, &s.CHARBUFF[1], 0);
+std::int32_t read_data_byte(Context& c, char* into) {
+    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, into, 0);
     if (!got.ok()) {
         note_data_read_failure(c, got.error());
         return 0;
@@ -103,37 +115,25 @@ std::int32_t read_data_byte(Context& c) {
 // when the loop's wait did not rule a byte out (each read is a system call,
 // and under Wine a round trip to its server), or while reads fail, so that
 // a port gone is noticed.
-void watch_data(Context& c) {
-    StrokesState& s = c.strokes;
+void watch_data(Context& c, WatchLoop& watch) {
     (void)take_lost_port(c);
-    const bool look = s.PORTLOOK || c.serial.FAILSINCEMICRO >= 0;
-    s.DATB = look ? read_data_byte(c) : 0;
-    s.OKDAT = false;
-    const std::int64_t arrival = s.PORTARRIVALMICRO;
-    s.PORTARRIVALMICRO = -1;
-    if (s.DATB > 0) {
-        s.THISEVENTTIMEMICRO = arrival >= 0 ? arrival : MYELAPSEDMICROSECS(c);
-        // The window runs from the last accepted character of any bell, so a
-        // character of this bell right after another bell's is lost.
-        if (s.THISEVENTTIMEMICRO - s.LASTEVENTTIMEMICRO > MULTINT64(c.cfg.SWITCHBOUNCEDELAY, 1000)) {
-            if (c.cfg.MONITOROUTPUT) WRITELOGDATA(c, s.DATB);
-            s.LASTEVENTTIMEMICRO = s.THISEVENTTIMEMICRO;
-            for (std::int32_t i = 1; i <= s.DATB; ++i)
-                if (s.CHARBUFF[i] == c.cfg.USEDATINPUTCHAR) s.OKDAT = true;
-        }
-    }
-    if (!s.OKDAT) s.DATB = 0;
-    if (s.DATB > 0) DOOUTPUTS(c);
+    const bool look = watch.look_at_port() || c.serial.FAILSINCEMICRO >= 0;
+    char ch = '\0';
+    const std::int32_t count = look ? read_data_byte(c, &ch) : 0;
+    const std::int64_t arrival = watch.take_arrival();
+    if (count <= 0) return;
+    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : MYELAPSEDMICROSECS(c))) schedule_outputs(c);
 }
 
 }  // namespace
 
-bool WATCHPORTS(Context& c) {
+bool watch_ports(Context& c) {
+    WatchLoop& watch = c.strikes->watch();
     if (c.cfg.BAGLEYMODE)
-        watch_data(c);
+        watch_data(c, watch);
     else
-        watch_signals(c);
-    c.strokes.THISEVENTTIMEMICRO = THISEVENTTIMEOFF;
+        watch_signals(c, watch);
+    watch.end_event();
     return true;
 }
 

@@ -34,9 +34,9 @@ struct Linked {
         c.cfg.TOWERID = 123456789;
         c.cfg.TOWERBELLJ = 6;
         c.cfg.TOWERSITE = "https://rr.example";
-        c.strokes.HANDSTROKE = true;
-        c.strokes.MYCOUNTER = 10;
-        c.strokes.NOUTPUTTIME = 3;
+        c.strikes->keys().set_handstroke(true);
+        ring_rows(c, 10);
+        for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
     }
     ~Linked() { stop_tower_link(c); }
 
@@ -49,8 +49,7 @@ struct Linked {
         return end;
     }
     void strike(int I = 1) {
-        c.strokes.SENDAKEYACTIVE[I] = true;
-        c.strokes.SENSORACTIONTIME[I] = MYELAPSEDMICROSECS(c);
+        c.strikes->keys().queue(I - 1, MYELAPSEDMICROSECS(c));
         DOKEYSENDING(c);
     }
 };
@@ -130,23 +129,23 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheProgramsStrokeAndTypesNothing) {
     ASSERT_TRUE(end);
     l.strike();
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
-    EXPECT_FALSE(l.c.strokes.HANDSTROKE);
+    EXPECT_FALSE(l.c.strikes->keys().handstroke());
     l.strike();
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":false,"tower_id":123456789}])");
     EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
     EXPECT_TRUE(l.h.fp.windows.calls.empty());
-    EXPECT_FALSE(l.c.strokes.SENDAKEYACTIVE[1]);
+    EXPECT_FALSE(l.c.strikes->keys().pending(0));
 
     // A missed strike: the bell twice, at the stroke in force, the doubled
     // ring the doubling delay after the first.
-    l.c.strokes.DOUBLEDSEND = true;
+    l.c.strikes->keys().set_doubled_due(true);
     const std::int64_t t0 = l.h.fp.clock.now_us();
     l.strike();
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
     EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.keyout.DOUBLESTRIKEDELAY} * 1000);
-    EXPECT_TRUE(l.c.strokes.OUTPUTTIMESLIST[3].DOUBLED);
-    EXPECT_FALSE(l.c.strokes.HANDSTROKE);
+    EXPECT_TRUE(l.c.strikes->keys().outputs()[2].doubled);
+    EXPECT_FALSE(l.c.strikes->keys().handstroke());
     EXPECT_EQ(l.c.link.session->counters().rings_sent, 4);
 }
 
@@ -156,7 +155,7 @@ TEST(TowerRings, RingsWhileTheLinkIsDownAreCountedAndTheStrikePathGoesOn) {
     start_tower_link(l.c);
     for (int i = 0; i < 3; ++i) l.strike();
     EXPECT_EQ(l.c.link.session->counters().rings_lost, 3);
-    EXPECT_FALSE(l.c.strokes.HANDSTROKE);  // turned three times, as for keys
+    EXPECT_FALSE(l.c.strikes->keys().handstroke());  // turned three times, as for keys
     EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
     show_tower_link(l.c);
     const std::string line = l.c.screen.line_text(FIRSTLINEOFSCRATCHSCREEN - 1);

@@ -8,8 +8,7 @@
 #include "keyout/targets.h"
 #include "service/loop.h"
 #include "serial/serialthread_shorts_xz.h"
-#include "strokes/counter.h"
-#include "strokes/outputs.h"
+#include "service/keycheck.h"
 #include "strokes/watchports.h"
 
 namespace qn::test {
@@ -45,14 +44,20 @@ struct Bell {
     void edge(std::int64_t t, bool on) {
         port.status.push_back({t, on ? MS_CTS_ON : 0u});
         ASSERT_TRUE(serial_thread_event(c));
-        WATCHPORTS(c);
+        watch_ports(c);
     }
     void pulse(std::int64_t t, std::int64_t len = 80000) {
         edge(t, true);
         edge(t + len, false);
     }
-    int signals() const { return c.strokes.NOUTPUTTIME; }
+    int signals() const { return keys().output_count(); }
+    const WatchLoop& watch() const { return c.strikes->watch(); }
+    const SpacingJudge& judge() const { return c.strikes->judge(); }
+    KeyQueue& keys() const { return c.strikes->keys(); }
+    int rows() const { return c.strikes->rows().rows(); }
 };
+
+constexpr int kCts = 0, kDsr = 1;
 
 TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
     Bell b;
@@ -60,14 +65,14 @@ TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
     b.edge(kSecond, true);
     EXPECT_EQ(b.signals(), 1);
     b.edge(kSecond + 40000, false);  // exactly the window: rejected
-    EXPECT_TRUE(b.c.strokes.CTSBOLD);
-    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, kSecond);
+    EXPECT_TRUE(b.watch().line_was_on(kCts));
+    EXPECT_EQ(b.watch().last_event_us(), kSecond);
     // A press after the rejected release is a signal again (asserted -> asserted).
     b.edge(2 * kSecond, true);
     EXPECT_EQ(b.signals(), 2);
     b.edge(2 * kSecond + 40001, false);  // one microsecond more: accepted
-    EXPECT_FALSE(b.c.strokes.CTSBOLD);
-    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, 2 * kSecond + 40001);
+    EXPECT_FALSE(b.watch().line_was_on(kCts));
+    EXPECT_EQ(b.watch().last_event_us(), 2 * kSecond + 40001);
     EXPECT_EQ(b.signals(), 2);  // a release is no signal for a line resting off
 }
 
@@ -81,7 +86,7 @@ TEST(Bounce, AReleaseBouncingLongerThanTheRecheckGivesNoSecondStrike) {
     b.edge(kSecond + 84000, true);    // bounce back on, 4 ms later
     b.edge(kSecond + 86000, false);
     EXPECT_EQ(b.signals(), 1);
-    EXPECT_FALSE(b.c.strokes.CTSBOLD);
+    EXPECT_FALSE(b.watch().line_was_on(kCts));
     b.edge(2 * kSecond, true);  // the next real strike
     EXPECT_EQ(b.signals(), 2);
 }
@@ -106,11 +111,10 @@ TEST(Polarity, WhichEdgesAreSignals) {
         s.COMMTIME[1] = 5 * kSecond;
         s.COMMBUFFER[1] = k.after ? MS_CTS_ON : 0;
         s.IHIGHBUFFERPLUSONE = 1;
-        b.c.strokes.LASTEVENTTIMEMICRO = 0;
-        WATCHPORTS(b.c);
+        watch_ports(b.c);
         EXPECT_EQ(b.signals(), k.signal ? 1 : 0)
             << "starts_off=" << k.starts_off << " on_and_off=" << k.on_and_off << " " << k.before << "->" << k.after;
-        EXPECT_EQ(b.c.strokes.THISEVENTTIMEMICRO, THISEVENTTIMEOFF);
+        EXPECT_EQ(b.watch().event_us(), THISEVENTTIMEOFF);
     }
 }
 
@@ -118,7 +122,7 @@ TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
     Bell b;
     b.c.cfg.OFFANDONARESIGNALS = true;
     b.start();
-    EXPECT_TRUE(WATCHPORTS(b.c));  // nothing waiting
+    EXPECT_TRUE(watch_ports(b.c));  // nothing waiting
     EXPECT_EQ(b.signals(), 0);
     b.pulse(kSecond);
     EXPECT_EQ(b.signals(), 2);
@@ -132,9 +136,9 @@ TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
     s.COMMTIME[1] = 5 * kSecond;
     s.COMMBUFFER[1] = MS_CTS_ON;  // CTS rises, DSR drops
     s.IHIGHBUFFERPLUSONE = 1;
-    WATCHPORTS(b.c);
+    watch_ports(b.c);
     EXPECT_EQ(b.signals(), 1);
-    EXPECT_TRUE(b.c.strokes.DSRBOLD);  // the drop was rejected
+    EXPECT_TRUE(b.watch().line_was_on(kDsr));  // the drop was rejected
 }
 
 TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
@@ -144,22 +148,22 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
     b.port.bytes = {{1 * kSecond, 'b'}, {1 * kSecond + 30000, 'a'}, {2 * kSecond, 'a'}, {2 * kSecond + 10000, 'a'}};
     prepare_service_loop(b.c);
-    b.c.strokes.MYCOUNTER = 5;  // a touch under way: passes at most SLEEPNUM apart
+    ring_rows(b.c, 5);  // a touch under way: passes at most SLEEPNUM apart
     // The loop's wait sees each byte arrive; the pass that reads it comes
     // 3 ms later, and the byte keeps its arrival time.
     auto pass_until = [&](std::int64_t t) {
         while (b.h.fp.clock.now_us() < t) {
             wait_for_next_pass(b.c);
-            if (b.c.strokes.PORTARRIVALMICRO >= 0) b.h.fp.clock.advance_us(3000);
-            WATCHPORTS(b.c);
+            if (b.watch().byte_arrival_us() >= 0) b.h.fp.clock.advance_us(3000);
+            watch_ports(b.c);
         }
     };
     pass_until(kSecond + 35000);
     EXPECT_EQ(b.signals(), 0);  // 'b' is another bell; 'a' came 30 ms after it
-    EXPECT_EQ(b.c.strokes.LASTEVENTTIMEMICRO, kSecond);
+    EXPECT_EQ(b.watch().last_event_us(), kSecond);
     pass_until(2 * kSecond + 20000);
     EXPECT_EQ(b.signals(), 1);  // the doubled 'a' 10 ms later is bounce
-    EXPECT_EQ(b.c.strokes.OUTPUTTIMESLIST[1].EVENTTIME, 2 * kSecond);
+    EXPECT_EQ(b.keys().outputs()[0].event_us, 2 * kSecond);
     for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::WAKE_PORT);
 }
 
@@ -175,7 +179,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     prepare_service_loop(b.c);
     auto pass = [&] {
         wait_for_next_pass(b.c);
-        WATCHPORTS(b.c);
+        watch_ports(b.c);
     };
     auto pass_until = [&](std::int64_t t) {
         while (b.h.fp.clock.now_us() < t) pass();
@@ -217,8 +221,8 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
     b.start();
     for (int i = 0; i < 4; ++i) b.pulse((i + 1) * kSecond);
     EXPECT_EQ(b.signals(), 2);  // entry 0 triggers on the second sensor of each cycle
-    EXPECT_EQ(b.c.strokes.OUTPUTTIMESLIST[1].EVENTTIME, 2 * kSecond);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 2);  // one row per cycle of two signals
+    EXPECT_EQ(b.keys().outputs()[0].event_us, 2 * kSecond);
+    EXPECT_EQ(b.rows(), 2);  // one row per cycle of two signals
     // Two sensing points, one on each sensor.
     Bell d(2, 0);
     d.c.keyout.SENSORSACTIVE = 2;
@@ -229,10 +233,10 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
     d.pulse(2 * kSecond);
     d.pulse(3 * kSecond);
     EXPECT_EQ(d.signals(), 3);
-    EXPECT_EQ(d.c.strokes.OUTPUTTIMESLIST[2].SENSOR, 2);
-    EXPECT_EQ(d.c.strokes.MYCOUNTER, 2);  // point 1 fired twice
-    EXPECT_EQ(d.c.strokes.SENSORACTIONTIME[2], 2 * kSecond + 200000);
-    EXPECT_EQ(d.c.strokes.SENSORACTIONTIME[1], 3 * kSecond + 100000);
+    EXPECT_EQ(d.keys().outputs()[1].point, 1);  // the second point
+    EXPECT_EQ(d.rows(), 2);  // point 1 fired twice
+    EXPECT_EQ(d.keys().due_us(1), 2 * kSecond + 200000);
+    EXPECT_EQ(d.keys().due_us(0), 3 * kSecond + 100000);
 }
 
 TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
@@ -240,15 +244,15 @@ TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
     b.c.cfg.MEANSIGNALLENGTH = 90;
     b.c.keyout.WHICHSENSORARR2[1].WDELAYBACK = 500;
     b.start();
-    b.c.strokes.HANDSTROKE = true;
+    b.keys().set_handstroke(true);
     b.edge(kSecond, true);
-    EXPECT_TRUE(b.c.strokes.SENDAKEYACTIVE[1]);
-    EXPECT_EQ(b.c.strokes.SENSORACTIONTIME[1], kSecond + 300000 + 45000);
-    b.c.strokes.HANDSTROKE = false;
+    EXPECT_TRUE(b.keys().pending(0));
+    EXPECT_EQ(b.keys().due_us(0), kSecond + 300000 + 45000);
+    b.keys().set_handstroke(false);
     b.edge(2 * kSecond, false);
     b.edge(3 * kSecond, true);
-    EXPECT_EQ(b.c.strokes.SENSORACTIONTIME[1], 3 * kSecond + 500000 + 45000);
-    EXPECT_EQ(b.c.strokes.LASTLOCMICROSECS, 3 * kSecond);
+    EXPECT_EQ(b.keys().due_us(0), 3 * kSecond + 500000 + 45000);
+    EXPECT_EQ(b.c.strikes->last_signal_us(), 3 * kSecond);
 }
 
 TEST(Scheduling, NoDelayDeliversTheKeyInsideTheSchedulerItself) {
@@ -256,7 +260,7 @@ TEST(Scheduling, NoDelayDeliversTheKeyInsideTheSchedulerItself) {
     b.c.cfg.MEANSIGNALLENGTH = 0;
     b.start();
     b.edge(kSecond, true);
-    EXPECT_FALSE(b.c.strokes.SENDAKEYACTIVE[1]);
+    EXPECT_FALSE(b.keys().pending(0));
     ASSERT_EQ(b.h.fp.keyboard.sent.size(), 1u);
     EXPECT_EQ(b.h.fp.keyboard.sent[0].time_us, kSecond);
     EXPECT_EQ(b.h.fp.keyboard.typed(), "J");
@@ -273,10 +277,9 @@ TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
     Bell b;
     b.c.keyout.USEDOUBLEDSEND = true;
     eight_then(b, kSecond / 2);
-    StrokesState& s = b.c.strokes;
-    EXPECT_DOUBLE_EQ(s.SPACERATIO, 0.5);
-    EXPECT_EQ(s.NUMROGUE, 1);
-    EXPECT_EQ(s.NSENSORTIME, 8);  // left out of the history
+    EXPECT_DOUBLE_EQ(b.judge().ratio(), 0.5);
+    EXPECT_EQ(b.judge().spurious(), 1);
+    EXPECT_EQ(b.judge().strikes(), 8);  // left out of the history
     EXPECT_TRUE(ScreenHas(b.c.screen, 23, 28, "   1", YELLOW));
     EXPECT_TRUE(ScreenHas(b.c.screen, 23, 32, " 0.500", YELLOW));
     EXPECT_NE(b.h.log().find("Row9 Spurious backstroke strike at 8800000 ratio= 0.500\r\nRow9 Spurious strike ignored\r\n"),
@@ -288,8 +291,8 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
     {
         Bell b;
         eight_then(b, 17000 * 1000LL, 10 * kSecond);
-        EXPECT_DOUBLE_EQ(b.c.strokes.SPACERATIO, 1.7);
-        EXPECT_EQ(b.c.strokes.NUMMISSED, 0);
+        EXPECT_DOUBLE_EQ(b.judge().ratio(), 1.7);
+        EXPECT_EQ(b.judge().missed(), 0);
         EXPECT_TRUE(ScreenHas(b.c.screen, 25, 28, "   9", WHITE));
         EXPECT_TRUE(ScreenHas(b.c.screen, 25, 32, " 1.700", LIGHTGRAY));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 39, "10000"));
@@ -297,8 +300,8 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
     {
         Bell b;
         eight_then(b, 17001 * 1000LL, 10 * kSecond);
-        EXPECT_DOUBLE_EQ(b.c.strokes.SPACERATIO, 1.7001);
-        EXPECT_EQ(b.c.strokes.NUMMISSED, 1);
+        EXPECT_DOUBLE_EQ(b.judge().ratio(), 1.7001);
+        EXPECT_EQ(b.judge().missed(), 1);
         EXPECT_TRUE(ScreenHas(b.c.screen, 24, 28, "   1", YELLOW));
         EXPECT_TRUE(ScreenHas(b.c.screen, 24, 32, "  1.700", YELLOW));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 72, "1.700"));
@@ -316,13 +319,12 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
             b.h.fp.clock.set_us(i * kSecond + 400000);
             DOKEYSENDING(b.c);
         }
-        const bool hand_before = b.c.strokes.HANDSTROKE;
+        const bool hand_before = b.keys().handstroke();
         b.pulse(10 * kSecond, 50000);  // the strike at 9 s never came
-        StrokesState& s = b.c.strokes;
-        EXPECT_EQ(s.NUMMISSED, 1);
-        EXPECT_TRUE(s.DOUBLEDSEND);
-        EXPECT_EQ(s.HANDSTROKE, doubled ? !hand_before : hand_before) << doubled;
-        EXPECT_EQ(s.NSENSORTIME, 10);  // the missed strike has its place in the history
+        EXPECT_EQ(b.judge().missed(), 1);
+        EXPECT_TRUE(b.keys().doubled_due());
+        EXPECT_EQ(b.keys().handstroke(), doubled ? !hand_before : hand_before) << doubled;
+        EXPECT_EQ(b.judge().strikes(), 10);  // the missed strike has its place in the history
         EXPECT_EQ(b.h.log().find("Row8 Missed keystroke inserted") != std::string::npos, doubled);
         std::size_t keys_before = b.h.fp.keyboard.sent.size();
         b.h.fp.clock.set_us(10 * kSecond + 300000);
@@ -330,9 +332,9 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
         ASSERT_EQ(b.h.fp.keyboard.sent.size() - keys_before, doubled ? 2u : 1u);
         if (doubled) {
             EXPECT_EQ(b.h.fp.keyboard.sent.back().time_us - b.h.fp.keyboard.sent[keys_before].time_us, 350000);
-            EXPECT_TRUE(s.OUTPUTTIMESLIST[s.NOUTPUTTIME].DOUBLED);
+            EXPECT_TRUE(b.keys().outputs().back().doubled);
         }
-        EXPECT_FALSE(s.DOUBLEDSEND);
+        EXPECT_FALSE(b.keys().doubled_due());
     }
 }
 
@@ -343,13 +345,13 @@ TEST(Counters, RogueStrikesCountAsTheRowsTheCorrectionMakesOfThem) {
         Bell spurious;
         spurious.c.keyout.USEDOUBLEDSEND = corrected;
         eight_then(spurious, kSecond / 2);
-        EXPECT_EQ(spurious.c.strokes.NUMROGUE, 1);
-        EXPECT_EQ(spurious.c.strokes.MYCOUNTER, corrected ? 8 : 9) << corrected;
+        EXPECT_EQ(spurious.judge().spurious(), 1);
+        EXPECT_EQ(spurious.rows(), corrected ? 8 : 9) << corrected;
         Bell missed;
         missed.c.keyout.USEDOUBLEDSEND = corrected;
         eight_then(missed, 2 * kSecond);
-        EXPECT_EQ(missed.c.strokes.NUMMISSED, 1);
-        EXPECT_EQ(missed.c.strokes.MYCOUNTER, corrected ? 10 : 9) << corrected;
+        EXPECT_EQ(missed.judge().missed(), 1);
+        EXPECT_EQ(missed.rows(), corrected ? 10 : 9) << corrected;
     }
 }
 
@@ -357,50 +359,48 @@ TEST(Counters, ARowCountedFirstStampsTheTouchStart) {
     Bell b;
     b.start();
     b.pulse(3 * kSecond);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 1);
-    EXPECT_EQ(b.c.strokes.MILLISECSFIRST, 3000);
+    EXPECT_EQ(b.rows(), 1);
+    EXPECT_EQ(b.c.strikes->rows().first_ms(), 3000);
     b.pulse(4 * kSecond);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 2);
-    EXPECT_EQ(b.c.strokes.MILLISECSFIRST, 3000);
+    EXPECT_EQ(b.rows(), 2);
+    EXPECT_EQ(b.c.strikes->rows().first_ms(), 3000);
 }
 
 TEST(Counters, APauseRestartsTheTouchAndWritesItsEventLogOnce) {
     Bell b;
     b.start();
     for (int i = 1; i <= 3; ++i) b.pulse(i * kSecond);
-    StrokesState& s = b.c.strokes;
-    RESETCOUNTERSTART(b.c, true);
-    EXPECT_EQ(s.MYCOUNTER, 0);
-    EXPECT_EQ(s.NOUTPUTTIME, 0);
-    EXPECT_EQ(s.SNUM, 0);
-    EXPECT_EQ(s.NSENSORTIME, 0);
-    EXPECT_EQ(s.LASTEVENTTIMEMICRO, s.LASTLOCMICROSECS);
+    end_touch(b.c, true);
+    EXPECT_EQ(b.rows(), 0);
+    EXPECT_EQ(b.signals(), 0);
+    EXPECT_EQ(b.c.strikes->cycle_position(), 0);
+    EXPECT_EQ(b.judge().strikes(), 0);
+    EXPECT_EQ(b.watch().last_event_us(), b.c.strikes->last_signal_us());
     EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Ringing ceased  - writing event log - completed"));
-    RESETCOUNTERSTART(b.c, true);  // nothing rung since: no second log
+    end_touch(b.c, true);  // nothing rung since: no second log
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 1);
 }
 
 TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
-    Bell b;
-    StrokesState& s = b.c.strokes;
-    s.MYCOUNTER = 3000;
-    s.NSENSORTIME = 40;
-    s.SNUM = 1;
-    s.NOUTPUTTIME = MAXROWSALLOWED;
-    RESETCOUNTERSTART(b.c, false);
-    EXPECT_EQ(s.NOUTPUTTIME, 0);
-    EXPECT_EQ(s.MYCOUNTER, 3000);
-    EXPECT_EQ(s.NSENSORTIME, 40);
-    EXPECT_EQ(s.SNUM, 1);
+    Bell b(2);
+    b.start();
+    for (int i = 1; i <= 81; ++i) b.pulse(i * kSecond);  // 40 strikes of the second sensor, then the first's
+    ring_rows(b.c, 3000 - b.rows());
+    for (int i = b.signals(); i < MAXROWSALLOWED; ++i) b.keys().record(0, 0);
+    end_touch(b.c, false);
+    EXPECT_EQ(b.signals(), 0);
+    EXPECT_EQ(b.rows(), 3000);
+    EXPECT_EQ(b.judge().strikes(), 40);
+    EXPECT_EQ(b.c.strikes->cycle_position(), 1);
     EXPECT_NE(b.h.log().find("6000\t"), std::string::npos);
 }
 
 TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
     Bell b;
-    b.c.strokes.MYCOUNTER = 5;
+    ring_rows(b.c, 5);
     b.c.autoring.AUTOKEYPRESS = true;
-    RESETCOUNTERSTART(b.c, true);
-    EXPECT_EQ(b.c.strokes.MYCOUNTER, 5);
+    end_touch(b.c, true);
+    EXPECT_EQ(b.rows(), 5);
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 0);
 }
 
@@ -415,10 +415,10 @@ TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
             DOKEYSENDING(b.c);
         }
     }
-    EXPECT_EQ(b.c.strokes.NOUTPUTTIME, MAXROWSALLOWED);
+    EXPECT_EQ(b.signals(), MAXROWSALLOWED);
     EXPECT_EQ(count_of(b.h.log(), "Output record list full"), 1);
-    EXPECT_LE(b.c.strokes.NSENSORTIME, MAXROWSALLOWED);
-    EXPECT_EQ(b.c.strokes.NUMROGUE + b.c.strokes.NUMMISSED, 0);
+    EXPECT_LE(b.judge().strikes(), MAXROWSALLOWED);
+    EXPECT_EQ(b.judge().spurious() + b.judge().missed(), 0);
 }
 
 TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
@@ -427,9 +427,9 @@ TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
     s.COMMTIME[1] = 5 * kSecond;
     s.COMMBUFFER[1] = MS_CTS_ON;
     s.IHIGHBUFFERPLUSONE = 1;
-    b.c.strokes.THISEVENTTIMEMICRO = 4 * kSecond;
-    WATCHPORTS(b.c);
-    EXPECT_EQ(b.c.strokes.SENDMISS, 1);
+    b.c.strikes->watch().begin_event(4 * kSecond);  // an event time left set
+    watch_ports(b.c);
+    EXPECT_EQ(b.watch().clashes(), 1);
     EXPECT_EQ(b.signals(), 1);
     EXPECT_NE(b.h.log().find("***ERROR- thiseventimemicro clash - bell send will be skipped =4000000"),
               std::string::npos);

@@ -44,14 +44,13 @@ struct X11Service {
         SETTARGETPROGRAMDEFAULTPARAMETERS(c);
         c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(target));
         c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
-        c.strokes.MYCOUNTER = 10;
-        c.strokes.HANDSTROKE = true;
+        ring_rows(c, 10);
+        c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
     Context& c() { return h.c(); }
     void strike() {
-        c().strokes.SENDAKEYACTIVE[1] = true;
-        c().strokes.SENSORACTIONTIME[1] = MYELAPSEDMICROSECS(c());
+        c().strikes->keys().queue(0, MYELAPSEDMICROSECS(c()));
         DOKEYSENDING(c());
     }
     // The keys pressed in w so far.
@@ -96,7 +95,7 @@ void focus_guard(bool window_manager) {
     // with a notice, and none reaches either window.
     ASSERT_TRUE(s.client->focus(other));
     s.strike();
-    EXPECT_FALSE(s.c().strokes.SENDAKEYACTIVE[1]);
+    EXPECT_FALSE(s.c().strikes->keys().pending(0));
     EXPECT_FALSE(s.c().keyout.WINDOWFOCUS);
     EXPECT_NE(s.h.log().find("is not the focus window - Key sending suspended"), std::string::npos)
         << s.h.log();
@@ -154,7 +153,7 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     // and the key waits.
     s.h.fp.console.type("x");
     s.strike();
-    EXPECT_TRUE(s.c().strokes.SENDAKEYACTIVE[1]);
+    EXPECT_TRUE(s.c().strikes->keys().pending(0));
     EXPECT_TRUE(
         ScreenHas(s.c().screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Abel window not found - program paused"));
     EXPECT_EQ(s.pressed(notes), "");
@@ -162,7 +161,7 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     const Window abel = s.client->make_window("Abel - [Untitled]", "abel3.exe", 31);
     ASSERT_TRUE(s.client->focus(notes));
     DOKEYSENDING(s.c());  // the key still due goes now
-    EXPECT_FALSE(s.c().strokes.SENDAKEYACTIVE[1]);
+    EXPECT_FALSE(s.c().strikes->keys().pending(0));
     EXPECT_EQ(s.pressed_after_wait(abel, 1), "j");
     EXPECT_EQ(s.pressed(notes), "");
 }

@@ -1,0 +1,24 @@
+#include "ui/strike_notices.h"
+
+#include "console/screen.h"
+#include "core/context.h"
+
+namespace qn {
+
+void StrikeNotices::events_clashed(const EventsClashed&) {
+    screen_.window(1, 1, Screen::COLS, Screen::ROWS);
+    screen_.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+    screen_.write("A keysend was skipped due to delays: Computer lacks power, or is overloaded, or focus lost");
+}
+
+// A lost port has its own words (the program ends there).
+void StrikeNotices::touch_ended(const TouchEnded& r) {
+    if (r.why == TouchEnd::PortLost) return;
+    screen_.window(1, LASTLINEOFSCRATCHSCREEN, Screen::COLS, LASTLINEOFSCRATCHSCREEN);
+    screen_.gotoxy(1, 1);
+    screen_.write("Ringing ceased  - writing event log");
+    screen_.write(" - completed");
+    screen_.window(1, 1, Screen::COLS, Screen::ROWS);
+}
+
+}  // namespace qn
