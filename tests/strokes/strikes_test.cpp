@@ -2,6 +2,9 @@
 // step on a scripted port, the watch loop and the output scheduler together.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/dispatch.h"
@@ -271,6 +274,48 @@ static void eight_then(Bell& b, std::int64_t gap_us, std::int64_t interval = kSe
     b.start();
     for (int i = 1; i <= 8; ++i) b.pulse(i * interval, 50000);
     b.pulse(8 * interval + gap_us, 50000);
+}
+
+// The judge alone: strikes gaps_ms apart after one at 0, the last judged.
+TEST(RogueStrikes, TheJudgeOnItsOwn) {
+    auto gaps = [](std::vector<std::pair<int, int>> runs) {  // (count, gap)
+        std::vector<int> g;
+        for (auto [n, gap] : runs) g.insert(g.end(), static_cast<std::size_t>(n), gap);
+        return g;
+    };
+    const struct Case {
+        const char* what;
+        std::vector<int> gaps_ms;
+        bool corrected;
+        bool judged;
+        Spacing spacing;
+        double ratio;
+        int strikes_after;  // the history's length once judged
+    } cases[] = {
+        {"eight strikes: none judged yet", gaps({{7, 1000}}), true, false, Spacing::Normal, 0, 8},
+        {"the ninth is judged", gaps({{8, 1000}}), true, true, Spacing::Normal, 1.0, 9},
+        {"a spurious strike is dropped when corrected", gaps({{7, 1000}, {1, 599}}), true, true, Spacing::Spurious, 0.599, 8},
+        {"and kept when not", gaps({{7, 1000}, {1, 500}}), false, true, Spacing::Spurious, 0.5, 9},
+        {"the lower bound is normal", gaps({{7, 1000}, {1, 600}}), true, true, Spacing::Normal, 0.6, 9},
+        {"a missed strike takes two places", gaps({{7, 1000}, {1, 2000}}), false, true, Spacing::Missed, 2.0, 10},
+        {"no time between strikes is no ratio", gaps({{8, 0}}), true, true, Spacing::Normal, 1.0, 9},
+        // A full history keeps its recent half: the touch's slower start
+        // no longer weighs on the average.
+        {"a full history", gaps({{2999, 2000}, {3001, 1000}}), false, true, Spacing::Normal, 1.0, 3001},
+    };
+    for (const Case& k : cases) {
+        Harness h;
+        SpacingJudge judge(h.c().cfg);
+        std::int32_t t = 0;
+        std::optional<SpacingJudged> last = judge.judge(t, k.corrected);
+        for (int gap : k.gaps_ms) last = judge.judge(t += gap, k.corrected);
+        ASSERT_EQ(last.has_value(), k.judged) << k.what;
+        EXPECT_EQ(judge.strikes(), k.strikes_after) << k.what;
+        if (!last) continue;
+        EXPECT_EQ(last->spacing, k.spacing) << k.what;
+        EXPECT_DOUBLE_EQ(last->ratio, k.ratio) << k.what;
+        EXPECT_EQ(last->corrected, k.corrected) << k.what;
+    }
 }
 
 TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
