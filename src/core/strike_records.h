@@ -24,8 +24,8 @@ struct SignalTaken {
     std::int32_t chars = 0;          // data mode: the characters read; 0 in signals mode
 };
 
-// Signals mode, monitor output on: a line reported in the state it already
-// had, so a change between was lost. line_name: "cts", "dsr", "cd" or "ri".
+// Signals mode, told when the monitor output is on: a line reported in the
+// state it already had, so a change between was lost. line_name: "cts", "dsr", "cd" or "ri".
 struct LineChangeMissed {
     const char* line_name = "";
 };
@@ -51,7 +51,7 @@ struct SpacingJudged {
     bool corrected = false;           // doubled send: spurious strikes dropped, missed ones made up
 };
 
-// A sensing point's key scheduled.
+// A sensing point's key scheduled, told when the monitor output is on.
 struct KeyQueued {
     std::int32_t point = 0;
     std::int64_t due_us = 0;

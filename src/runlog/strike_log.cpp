@@ -9,7 +9,6 @@ namespace qn {
 // The event's time and the time since the last accepted event, in
 // milliseconds; dataok: that interval past the bounce window.
 void StrikeLog::signal_taken(const SignalTaken& r) {
-    if (!settings_.MONITOROUTPUT) return;
     const std::int64_t interval_ms = (r.event_us - r.last_event_us) / 1000;
     const std::string figures = str(r.event_us / 1000) + "\t" + str(interval_ms);
     const std::string ok = bool_text(r.bounce_ms < interval_ms);
@@ -23,7 +22,6 @@ void StrikeLog::signal_taken(const SignalTaken& r) {
 }
 
 void StrikeLog::line_change_missed(const LineChangeMissed& r) {
-    if (!settings_.MONITOROUTPUT) return;
     log_.writeln(std::string("**ERROR: a COM port state change seems to have been missed (") + r.line_name + ")");
 }
 
@@ -50,7 +48,6 @@ void StrikeLog::spacing_judged(const SpacingJudged& r) {
 }
 
 void StrikeLog::key_queued(const KeyQueued& r) {
-    if (!settings_.MONITOROUTPUT) return;
     log_.writeln("Key -> queue to send at time/intvl (ms)\t" + str(r.due_us / 1000) + "\t" +
                  str((r.due_us - r.previous_due_us) / 1000));
 }

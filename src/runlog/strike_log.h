@@ -9,14 +9,12 @@
 namespace qn {
 
 class RunLog;
-struct Settings;
 struct SerialState;
 
 class StrikeLog : public StrikeReport {
 public:
     // ring: the serial thread's events, listed in the event log.
-    StrikeLog(RunLog& log, const Settings& settings, const SerialState& ring)
-        : log_(log), settings_(settings), ring_(ring) {}
+    StrikeLog(RunLog& log, const SerialState& ring) : log_(log), ring_(ring) {}
 
     void signal_taken(const SignalTaken& r) override;
     void line_change_missed(const LineChangeMissed& r) override;
@@ -35,7 +33,6 @@ private:
     void write_output_records(const TouchEnded& r);
 
     RunLog& log_;
-    const Settings& settings_;
     const SerialState& ring_;
     std::int32_t event_log_mark_ = 0;
 };

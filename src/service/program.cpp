@@ -113,7 +113,7 @@ void wire_strike_path(Context& c) {
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
     c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.FASTLINE);
-    c.strike_log = std::make_unique<StrikeLog>(c.FOOERROR, c.cfg, c.serial);
+    c.strike_log = std::make_unique<StrikeLog>(c.FOOERROR, c.serial);
     c.strike_report.add(*c.strike_notices);
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);

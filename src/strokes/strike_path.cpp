@@ -59,7 +59,7 @@ bool StrikePath::queue_key(std::int32_t point) {
     const std::int32_t half_pulse = settings_.OFFANDONARESIGNALS ? 0 : settings_.MEANSIGNALLENGTH;
     const std::int64_t due = processed_us_ + MULTINT64(delay_ms(point), 1000) + MULTINT64(half_pulse, 500);
     const std::int64_t before = keys_.queue(point, due);
-    report_.key_queued(KeyQueued{point, due, before});
+    if (settings_.MONITOROUTPUT) report_.key_queued(KeyQueued{point, due, before});
     // The records only feed the event log.
     if (!keys_.record(point, watch_.event_us()) && !output_list_full_reported_) {
         output_list_full_reported_ = true;

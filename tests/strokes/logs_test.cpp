@@ -110,11 +110,8 @@ TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
 TEST(MonitorLines, Formats) {
     Harness h;
     Context& c = h.c();
-    c.cfg.MONITOROUTPUT = true;
     c.strike_report.signal_taken({1039999, 1000000, 40, true, 0});  // 39 ms on
     c.strike_report.signal_taken({1080500, 1000000, 40, false, 0});  // 80 ms on
-    c.strike_report.signal_taken({1080500, 1000000, 40, false, 1});
-    c.cfg.MONITOROUTPUT = false;
     c.strike_report.signal_taken({1080500, 1000000, 40, false, 1});
     EXPECT_EQ(h.log(),
               "Sig_OFF, dataok=FALSE thiseventtime(ms)/ signalpulselength(ms)/pulselength lengthsafe?1039\t39\tFALSE\r\n"
