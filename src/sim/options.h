@@ -16,6 +16,7 @@ struct SimOptions {
     int target = 1;               // the ringer's answer to the target menu
     char handbell = 'y';          // and to the handbell question
     bool virtual_time = false;
+    std::int64_t clock_step_us = 1;  // virtual time: each read of the clock moves it on by this
     bool fresh = false;           // start without the settings file
     bool status_line = true;
     double quit_after_s = -1;     // Q after this long, whatever happens

@@ -15,7 +15,7 @@ namespace psim = platform::sim;
 SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options), env_(std::move(env)) {
     platform::Platform& native = platform::native_platform();
     if (options_.virtual_time) {
-        auto vt = std::make_unique<psim::VirtualTime>();
+        auto vt = std::make_unique<psim::VirtualTime>(options_.clock_step_us);
         vtime_ = vt.get();
         if (env_.on_main_thread) vt->on_main_thread(env_.on_main_thread);
         vclock_ = std::make_unique<psim::VirtualClock>(*vt);
