@@ -85,7 +85,7 @@ protected:
         SETTARGETPROGRAMDEFAULTPARAMETERS(c());
         c().cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c(), static_cast<std::uint8_t>(index));
         c().keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c(), c().cfg.TARGETPROGRAM);
-        ring_rows(c(), 10);
+        test::ring_rows(c(), 10);
         c().strikes->keys().set_handstroke(true);
     }
     // Sensing point 1's key, due a millisecond ago, goes out.
