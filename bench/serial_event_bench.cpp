@@ -8,7 +8,7 @@
 #include "bench_util.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn::bench {
 namespace {
@@ -25,10 +25,10 @@ public:
             if (stop.load()) return platform::fail("stopped");
         }
         ++taken;
-        return platform::EV_CTS;
+        return platform::kEventCts;
     }
     platform::Result<std::uint32_t> modem_status(platform::PortHandle) override {
-        return (taken % 2) ? platform::MS_CTS_ON : 0u;
+        return (taken % 2) ? platform::kLineCts : 0u;
     }
     std::atomic<long> pending{0};
     long taken = 0;
@@ -44,28 +44,28 @@ void BM_LineChangeToPublishedSlot(benchmark::State& state) {
     port.add_port("COM1");
     auto ctx = make_context(fp.plat);
     Context& c = *ctx;
-    STARTTHETIMER(c);
-    c.cfg.USECTS = true;
-    c.cfg.TRANSIENTSIGNALSDELAY = 0;
+    start_stopwatch(c);
+    c.cfg.use_cts = true;
+    c.cfg.transient_ms = 0;
     PortHandle h = port.open("COM1").value();
     std::thread t([&] {
-        c.serial.SERHANDLE = h;
+        c.serial.thread_port = h;
         serial_thread_start(c);
         while (serial_thread_event(c)) {
         }
     });
-    while (!c.serial.SERIALTHREADON) std::this_thread::yield();
+    while (!c.serial.thread_running) std::this_thread::yield();
 
     std::vector<double> micros;
     for (auto _ : state) {
-        const std::int32_t before = c.serial.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire);
+        const std::int32_t before = c.serial.ring_head.load(std::memory_order_acquire);
         const auto signalled = Clock::now();
         port.pending.fetch_add(1, std::memory_order_release);
-        while (c.serial.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire) == before) {
+        while (c.serial.ring_head.load(std::memory_order_acquire) == before) {
         }
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - signalled).count());
     }
-    c.serial.SERIALSTATUSEVEENTSTERMINATED = true;
+    c.serial.thread_ended = true;
     port.stop = true;
     t.join();
     report(state, micros);

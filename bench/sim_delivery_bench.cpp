@@ -3,7 +3,7 @@
 // service was called less the key's due time) over a run of strikes, and
 // the CPU time per second of service while ringing and while idle (the
 // whole process, and the program's own main and serial threads), for
-// SLEEPNUM 5, 1, 0 and -1.
+// loop_sleep_ms 5, 1, 0 and -1.
 //
 // 2000 strikes a setting take about twenty minutes each; QN_BENCH_STRIKES
 // sets fewer. Not run in CI.
@@ -104,7 +104,7 @@ private:
     };
     void loop() {
         while (!done_) {
-            const long serial_tid = static_cast<long>(ctx_.serial.COMM_THREADID);
+            const long serial_tid = static_cast<long>(ctx_.serial.thread_id);
             samples_.push_back({time_.now_locked(), 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC,
                                 thread_cpu_ms(main_tid_) + thread_cpu_ms(serial_tid)});
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -120,7 +120,7 @@ private:
 
 // A run in a folder of its own. Calibration is done first in virtual time:
 // in real time its 1 ms polling of the lines can miss a whole pulse on a
-// loaded machine, and it is not what is measured. The SLEEPNUM comes from
+// loaded machine, and it is not what is measured. The loop_sleep_ms comes from
 // the override file the program reads after its settings.
 Row run_setting(int sleepnum) {
     namespace fs = std::filesystem;

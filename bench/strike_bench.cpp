@@ -7,7 +7,7 @@
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "strokes/watchports.h"
 
 namespace qn::bench {
@@ -20,12 +20,12 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
     fp.plat.clock = platform::native_platform().clock;
     auto ctx = make_context(fp.plat);
     Context& c = *ctx;
-    STARTTHETIMER(c);
-    c.cfg.USECTS = true;
-    c.cfg.SENSORNUM = 1;
-    c.cfg.TARGETPROGRAM = "Open";
-    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-    c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, "Open");
+    start_stopwatch(c);
+    c.cfg.use_cts = true;
+    c.cfg.sensor_count = 1;
+    c.cfg.target_program = "Open";
+    set_target_defaults(c);
+    c.keyout.target_index = load_target_parameters(c, "Open");
     c.screen.set_auto_present(false);
     SerialState& s = c.serial;
     std::vector<double> micros;
@@ -33,10 +33,10 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
     for (auto _ : state) {
         // Strikes half a second apart on the stopwatch's own scale.
         ++n;
-        std::int32_t slot = INDEXWRAP(n);
-        s.COMMTIME[slot] = 500000LL * n;
-        s.COMMBUFFER[slot] = (n % 2) ? platform::MS_CTS_ON : 0u;
-        s.IHIGHBUFFERPLUSONE.store(n, std::memory_order_release);
+        std::int32_t slot = wrap_index(n);
+        s.event_time_us[slot] = 500000LL * n;
+        s.event_status[slot] = (n % 2) ? platform::kLineCts : 0u;
+        s.ring_head.store(n, std::memory_order_release);
         c.strikes->keys().clear_outputs();  // the pause would empty it
         const auto start = Clock::now();
         watch_ports(c);

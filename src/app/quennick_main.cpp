@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "service/program.h"
 #ifdef QN_DESKTOP

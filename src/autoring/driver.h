@@ -12,8 +12,8 @@ char autoring_driver_step(Context& c);
 // When the step will next ring a beat, in stopwatch microseconds; -1 when
 // no beat is waiting for the clock.
 std::int64_t next_beat_due(const Context& c);
-bool GETNEXTDOUBLEROW(Context& c);
-void HALFDOUBLEROW(Context& c);
-void EXPORTKEY(Context& c, char ch);
+bool next_double_row(Context& c);
+void half_double_row(Context& c);
+void export_key(Context& c, char ch);
 
 }  // namespace qn

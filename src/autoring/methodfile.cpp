@@ -11,14 +11,14 @@ namespace qn {
 namespace {
 
 // A row holds at most 16 bells; the file's lines are cut to that.
-constexpr std::size_t MAXROWCHARS = 16;
+constexpr std::size_t kMaxRowChars = 16;
 // Rows the tables hold for the file itself: everything up to row 6000 less
 // the four rounds rows added after the last one.
-constexpr std::int32_t MAXFILEROWS = MAXROWSALLOWED - ROUNDSATEND;
+constexpr std::int32_t kMaxFileRows = kMaxRows - kRoundsAtEnd;
 // Fewer than three bells cannot make a touch (with a cover that is at least
 // four); more than twelve can never be rung.
-constexpr std::size_t MINWORKBELLS = 3;
-constexpr std::size_t MAXWORKBELLS = MAXAUTOBELLS;
+constexpr std::size_t kMinWorkingBells = 3;
+constexpr std::size_t kMaxWorkingBells = kMaxAutoBells;
 
 const std::string kSingleSpace = " ";
 
@@ -39,7 +39,7 @@ std::vector<std::string_view> split_lines(std::string_view text) {
     return lines;
 }
 
-std::string as_row(std::string_view line) { return std::string(line.substr(0, MAXROWCHARS)); }
+std::string as_row(std::string_view line) { return std::string(line.substr(0, kMaxRowChars)); }
 
 // A lead length or similar written above the rows. Rounds on three ("123")
 // would read as a number too; it is taken as the row it is.
@@ -53,65 +53,65 @@ bool is_number_line(std::string_view line) {
 std::string places_made(const std::string& prev, const std::string& row) {
     std::string pn;
     for (std::size_t p = 1; p <= row.size() && p <= prev.size(); ++p)
-        if (row[p - 1] == prev[p - 1]) pn.push_back(BELLSYMBOL(static_cast<std::int32_t>(p)));
+        if (row[p - 1] == prev[p - 1]) pn.push_back(bell_symbol(static_cast<std::int32_t>(p)));
     return pn.empty() ? "x" : pn;
 }
 
-// The notation beyond the table reads as empty, as the rows after ROWNUM do.
+// The notation beyond the table reads as empty, as the rows after row_count do.
 const std::string& pn_or_empty(const AutoringState& a, long i) {
     static const std::string empty;
-    return decltype(a.PN)::in_range(i) ? a.PN[i] : empty;
+    return decltype(a.notations)::in_range(i) ? a.notations[i] : empty;
 }
 
 void refuse(Context& c, const std::string& why) {
     const std::string line = "This composition is unsuitable - " + why;
-    c.FOOERROR.writeln(line);
-    c.screen.writeln(line);
+    c.run_log.write_line(line);
+    c.screen.write_line(line);
 }
 
 void clear_tables(AutoringState& a) {
-    a.ROW.fill(std::string());
-    a.PN.fill(std::string());
-    a.PNCALL.fill(' ');
-    a.PNMATCH.fill(false);
-    a.SYMMETRY.fill(0);
-    a.SYMMETRYMAX.fill(0);
-    a.PNLIST.fill(std::string());
-    a.PNCALLLIST.fill(' ');
-    a.THEMOD.fill(0);
-    a.PNLISTNUM = 0;
-    a.MATCHPATTERNS = 0;
-    a.NUMBEROFP = 0;
-    a.ROWNUM = 0;
-    a.BASELEN = 0;
-    a.NUMWORKBELLS = 0;
+    a.rows.fill(std::string());
+    a.notations.fill(std::string());
+    a.calls.fill(' ');
+    a.notation_matched.fill(false);
+    a.symmetry.fill(0);
+    a.symmetry_max.fill(0);
+    a.notation_list.fill(std::string());
+    a.call_list.fill(' ');
+    a.lead_heads.fill(0);
+    a.notation_count = 0;
+    a.pattern_count = 0;
+    a.plain_count = 0;
+    a.row_count = 0;
+    a.base_length = 0;
+    a.working_bells = 0;
 }
 
 // ---- steps of the block analysis -------------------------------------------
 
 void log_symmetry_radii(Context& c) {
     AutoringState& a = c.autoring;
-    for (std::int32_t i = 1; i <= a.ROWNUM; ++i) {
+    for (std::int32_t i = 1; i <= a.row_count; ++i) {
         std::int32_t j = 1;
-        while (i - j > 0 && i + j < a.ROWNUM && a.PN[i - j] == a.PN[i + j]) ++j;
-        a.SYMMETRY[i] = j;
-        c.FOOERROR.writeln(str(i) + " " + str(j));
+        while (i - j > 0 && i + j < a.row_count && a.notations[i - j] == a.notations[i + j]) ++j;
+        a.symmetry[i] = j;
+        c.run_log.write_line(str(i) + " " + str(j));
     }
 }
 
 void mark_symmetry_peaks(Context& c) {
     AutoringState& a = c.autoring;
     std::int32_t minsym = 32768;
-    for (std::int32_t i = 2; i <= a.ROWNUM - 1; ++i) {
-        if (a.SYMMETRY[i - 1] < a.SYMMETRY[i] && a.SYMMETRY[i + 1] < a.SYMMETRY[i]) {
-            a.SYMMETRYMAX[i] = a.SYMMETRY[i];
-            c.FOOERROR.writeln(str(i) + " " + str(a.SYMMETRYMAX[i]));
-            if (a.SYMMETRYMAX[i] < minsym) {
-                minsym = a.SYMMETRYMAX[i];
-                c.FOOERROR.writeln("minsym i=" + str(i) + " value=" + str(minsym));
+    for (std::int32_t i = 2; i <= a.row_count - 1; ++i) {
+        if (a.symmetry[i - 1] < a.symmetry[i] && a.symmetry[i + 1] < a.symmetry[i]) {
+            a.symmetry_max[i] = a.symmetry[i];
+            c.run_log.write_line(str(i) + " " + str(a.symmetry_max[i]));
+            if (a.symmetry_max[i] < minsym) {
+                minsym = a.symmetry_max[i];
+                c.run_log.write_line("minsym i=" + str(i) + " value=" + str(minsym));
             }
         } else {
-            a.SYMMETRYMAX[i] = 0;
+            a.symmetry_max[i] = 0;
         }
     }
 }
@@ -120,38 +120,38 @@ void mark_symmetry_peaks(Context& c) {
 // back from the end; the first N rows are left out.
 std::int32_t widest_peak_gap(Context& c) {
     AutoringState& a = c.autoring;
-    const std::int32_t n = a.AUTOKEYBELLS;
-    std::int32_t lastmax = a.ROWNUM - n;
+    const std::int32_t n = a.bells;
+    std::int32_t lastmax = a.row_count - n;
     std::int32_t biggest = 0;
-    for (std::int32_t i = a.ROWNUM - 1; i >= n; --i) {
-        if (!decltype(a.SYMMETRYMAX)::in_range(i) || a.SYMMETRYMAX[i] <= 2) continue;
+    for (std::int32_t i = a.row_count - 1; i >= n; --i) {
+        if (!decltype(a.symmetry_max)::in_range(i) || a.symmetry_max[i] <= 2) continue;
         const std::int32_t dist = lastmax - i;
         lastmax = i;
         if (biggest + 4 < i && dist > biggest) biggest = dist;
-        c.FOOERROR.writeln("Biggest=" + str(biggest) + " " + str(dist));
+        c.run_log.write_line("Biggest=" + str(biggest) + " " + str(dist));
     }
     return biggest;
 }
 
 bool listed(const AutoringState& a, const std::string& pn) {
-    for (std::int32_t k = 1; k <= a.PNLISTNUM; ++k)
-        if (a.PNLIST[k] == pn) return true;
+    for (std::int32_t k = 1; k <= a.notation_count; ++k)
+        if (a.notation_list[k] == pn) return true;
     return false;
 }
 
 bool position_listed(const AutoringState& a, std::int32_t mod) {
-    for (std::int32_t k = 1; k <= a.MATCHPATTERNS; ++k)
-        if (a.THEMOD[k] == mod) return true;
+    for (std::int32_t k = 1; k <= a.pattern_count; ++k)
+        if (a.lead_heads[k] == mod) return true;
     return false;
 }
 
 bool add_to_pnlist(Context& c, const std::string& pn) {
     AutoringState& a = c.autoring;
-    if (a.PNLISTNUM >= PNLISTLENGTH) {
-        refuse(c, "more than " + str(PNLISTLENGTH) + " kinds of change at call positions");
+    if (a.notation_count >= kMaxPlaceNotations) {
+        refuse(c, "more than " + str(kMaxPlaceNotations) + " kinds of change at call positions");
         return false;
     }
-    a.PNLIST[++a.PNLISTNUM] = pn;
+    a.notation_list[++a.notation_count] = pn;
     return true;
 }
 
@@ -159,24 +159,24 @@ bool add_to_pnlist(Context& c, const std::string& pn) {
 // block, and which notations are involved. False when a table is full.
 bool note_difference(Context& c, std::int32_t i) {
     AutoringState& a = c.autoring;
-    const std::int32_t mod = i % a.BASELEN;
-    const std::string& now = a.PN[i];
-    const std::string& before = a.PN[i - a.BASELEN];
-    c.FOOERROR.writeln("seekingpatt\t" + str(i) + "\t" + now + "\t" + before + "\t" + str(mod));
-    if (a.PNLISTNUM == 0) {
-        a.PNLIST[1] = now;
-        a.PNLISTNUM = 1;
-        a.THEMOD[1] = mod;
-        a.MATCHPATTERNS = 1;
+    const std::int32_t mod = i % a.base_length;
+    const std::string& now = a.notations[i];
+    const std::string& before = a.notations[i - a.base_length];
+    c.run_log.write_line("seekingpatt\t" + str(i) + "\t" + now + "\t" + before + "\t" + str(mod));
+    if (a.notation_count == 0) {
+        a.notation_list[1] = now;
+        a.notation_count = 1;
+        a.lead_heads[1] = mod;
+        a.pattern_count = 1;
     }
     if (!position_listed(a, mod)) {
-        if (a.MATCHPATTERNS >= MAXTHEMOD) {
-            refuse(c, "differences at more than " + str(MAXTHEMOD) + " places in the block");
+        if (a.pattern_count >= kMaxLeadHeads) {
+            refuse(c, "differences at more than " + str(kMaxLeadHeads) + " places in the block");
             return false;
         }
-        a.THEMOD[++a.MATCHPATTERNS] = mod;
+        a.lead_heads[++a.pattern_count] = mod;
     }
-    a.PNCALL[i] = 'P';
+    a.calls[i] = 'P';
     if (!listed(a, now)) {
         if (!add_to_pnlist(c, now)) return false;
         if (!listed(a, before) && !add_to_pnlist(c, before)) return false;
@@ -185,8 +185,8 @@ bool note_difference(Context& c, std::int32_t i) {
 }
 
 char call_key_for(const std::string& pn, std::int32_t w) {
-    const std::string bob_at_back = std::string("1") + BELLSYMBOL(w - 2);
-    const std::string single_at_back = bob_at_back + BELLSYMBOL(w - 1) + BELLSYMBOL(w);
+    const std::string bob_at_back = std::string("1") + bell_symbol(w - 2);
+    const std::string single_at_back = bob_at_back + bell_symbol(w - 1) + bell_symbol(w);
     char key = 'P';
     if (pn == "14") key = 'b';
     if (pn == "1234") key = 'n';
@@ -199,17 +199,17 @@ char call_key_for(const std::string& pn, std::int32_t w) {
 
 // ---- the loader ------------------------------------------------------------
 
-char BELLSYMBOL(std::int32_t place) {
+char bell_symbol(std::int32_t place) {
     static constexpr char kSymbols[] = "1234567890ETABCD";
     if (place < 1 || place > 16) return ' ';
     return kSymbols[place - 1];
 }
 
-bool LOADFILEDATA(Context& c) {
+bool load_file_data(Context& c) {
     AutoringState& a = c.autoring;
     clear_tables(a);
-    const std::string text = std::move(a.FMETHOD);  // the file is read to its end and closed
-    a.FMETHOD.clear();
+    const std::string text = std::move(a.method_text);  // the file is read to its end and closed
+    a.method_text.clear();
     const std::vector<std::string_view> lines = split_lines(text);
 
     std::size_t next = 0;
@@ -220,135 +220,135 @@ bool LOADFILEDATA(Context& c) {
     if (is_number_line(first)) first = read_line_of_file();
 
     const std::size_t file_rows = 1 + (lines.size() - std::min(next, lines.size()));
-    if (file_rows > static_cast<std::size_t>(MAXFILEROWS)) {
-        refuse(c, "more than " + str(MAXFILEROWS) + " rows");
+    if (file_rows > static_cast<std::size_t>(kMaxFileRows)) {
+        refuse(c, "more than " + str(kMaxFileRows) + " rows");
         return false;
     }
-    if (first.size() < MINWORKBELLS) {
-        refuse(c, "rows of fewer than " + str(MINWORKBELLS) + " bells");
+    if (first.size() < kMinWorkingBells) {
+        refuse(c, "rows of fewer than " + str(kMinWorkingBells) + " bells");
         return false;
     }
-    if (first.size() > MAXWORKBELLS) {
-        refuse(c, "rows of more than " + str(MAXWORKBELLS) + " bells cannot be rung");
+    if (first.size() > kMaxWorkingBells) {
+        refuse(c, "rows of more than " + str(kMaxWorkingBells) + " bells cannot be rung");
         return false;
     }
 
-    a.ROW[ROWLO] = first;
-    a.NUMWORKBELLS = static_cast<std::int32_t>(first.size());
-    a.PN[ROWLO] = kSingleSpace;
-    for (std::int32_t r = ROWLO + 1; r <= 1; ++r) a.ROW[r] = first;
-    for (std::int32_t r = 0; r <= 6; ++r) a.PN[r] = kSingleSpace;
-    a.PNCALL[2] = 'g';
+    a.rows[kFirstRow] = first;
+    a.working_bells = static_cast<std::int32_t>(first.size());
+    a.notations[kFirstRow] = kSingleSpace;
+    for (std::int32_t r = kFirstRow + 1; r <= 1; ++r) a.rows[r] = first;
+    for (std::int32_t r = 0; r <= 6; ++r) a.notations[r] = kSingleSpace;
+    a.calls[2] = 'g';
 
     std::int32_t r = 1;
     while (next < lines.size()) {
         ++r;
-        a.ROW[r] = read_line_of_file();
-        a.PN[r] = places_made(a.ROW[r - 1], a.ROW[r]);
+        a.rows[r] = read_line_of_file();
+        a.notations[r] = places_made(a.rows[r - 1], a.rows[r]);
     }
-    for (std::int32_t k = 1; k <= ROUNDSATEND; ++k) {
+    for (std::int32_t k = 1; k <= kRoundsAtEnd; ++k) {
         ++r;
-        a.ROW[r] = a.ROW[r - 1];
-        a.PN[r] = kSingleSpace;
+        a.rows[r] = a.rows[r - 1];
+        a.notations[r] = kSingleSpace;
     }
-    a.PNCALL[r - ROUNDSATEND + 1] = 'h';
-    a.PNCALL[r] = 't';
-    a.ROWNUM = r;
+    a.calls[r - kRoundsAtEnd + 1] = 'h';
+    a.calls[r] = 't';
+    a.row_count = r;
     return true;
 }
 
-void DOSYMMETRY(Context& c) {
+void find_symmetry(Context& c) {
     log_symmetry_radii(c);
     mark_symmetry_peaks(c);
-    c.autoring.BASELEN = 2 * widest_peak_gap(c);
+    c.autoring.base_length = 2 * widest_peak_gap(c);
 }
 
-bool SEEKREPEATINGPATTERNS(Context& c) {
+bool seek_repeating_patterns(Context& c) {
     AutoringState& a = c.autoring;
-    a.PNLISTNUM = 0;
-    a.MATCHPATTERNS = 0;
-    for (std::int32_t i = a.BASELEN + 1; i <= a.ROWNUM - ROUNDSATEND; ++i) {
-        const bool match = a.PN[i] == a.PN[i - a.BASELEN];
-        a.PNMATCH[i] = match;
-        c.FOOERROR.writeln("seekpattern" + str(i) + "\t" + str(a.BASELEN) + "\t" + a.PN[i] + "\t" +
-                           pn_or_empty(a, static_cast<long>(i) + a.BASELEN) + "\t" + bool_text(match));
+    a.notation_count = 0;
+    a.pattern_count = 0;
+    for (std::int32_t i = a.base_length + 1; i <= a.row_count - kRoundsAtEnd; ++i) {
+        const bool match = a.notations[i] == a.notations[i - a.base_length];
+        a.notation_matched[i] = match;
+        c.run_log.write_line("seekpattern" + str(i) + "\t" + str(a.base_length) + "\t" + a.notations[i] + "\t" +
+                           pn_or_empty(a, static_cast<long>(i) + a.base_length) + "\t" + bool_text(match));
         if (!match && !note_difference(c, i)) return false;
     }
-    const bool ok = CHECKANDPRINTCALLTYPES(c);
-    c.FOOERROR.writeln("check calltypes was ok=" + bool_text(ok));
-    if (a.MATCHPATTERNS > 1) {
+    const bool ok = check_call_types(c);
+    c.run_log.write_line("check calltypes was ok=" + bool_text(ok));
+    if (a.pattern_count > 1) {
         const std::string line = "This composition is unsuitable - has varying blocklengths";
-        c.FOOERROR.writeln(line);
-        c.screen.writeln(line);
-        for (std::int32_t k = 1; k <= a.MATCHPATTERNS; ++k) c.FOOERROR.writeln(str(a.THEMOD[k]));
+        c.run_log.write_line(line);
+        c.screen.write_line(line);
+        for (std::int32_t k = 1; k <= a.pattern_count; ++k) c.run_log.write_line(str(a.lead_heads[k]));
         return false;
     }
     return ok;
 }
 
-bool CHECKANDPRINTCALLTYPES(Context& c) {
+bool check_call_types(Context& c) {
     AutoringState& a = c.autoring;
-    c.FOOERROR.writeln("Signify call type with single character");
-    a.NUMBEROFP = 0;
-    for (std::int32_t k = 1; k <= a.PNLISTNUM; ++k) {
-        const char key = call_key_for(a.PNLIST[k], a.NUMWORKBELLS);
-        a.PNCALLLIST[k] = key;
-        if (key == 'P') ++a.NUMBEROFP;
-        const std::string line = "Call " + str(k) + "Placenotation=(" + a.PNLIST[k] + ") callname=" + key;
-        c.FOOERROR.writeln(line);
-        c.screen.writeln(line);
+    c.run_log.write_line("Signify call type with single character");
+    a.plain_count = 0;
+    for (std::int32_t k = 1; k <= a.notation_count; ++k) {
+        const char key = call_key_for(a.notation_list[k], a.working_bells);
+        a.call_list[k] = key;
+        if (key == 'P') ++a.plain_count;
+        const std::string line = "Call " + str(k) + "Placenotation=(" + a.notation_list[k] + ") callname=" + key;
+        c.run_log.write_line(line);
+        c.screen.write_line(line);
     }
     bool ok = true;
-    if (a.NUMBEROFP > 1) {
-        const std::string tail = str(a.NUMBEROFP - 1) + " call types unaccounted for!";
-        c.FOOERROR.writeln("This composition is unsuitable - " + tail);
-        c.screen.writeln("Composition is unsuitable - " + tail);
+    if (a.plain_count > 1) {
+        const std::string tail = str(a.plain_count - 1) + " call types unaccounted for!";
+        c.run_log.write_line("This composition is unsuitable - " + tail);
+        c.screen.write_line("Composition is unsuitable - " + tail);
         ok = false;
     }
-    c.FOOERROR.writeln("list of call locations");
-    for (std::int32_t i = 1; i <= a.ROWNUM; ++i) {
-        if (a.PNCALL[i] == 'P') {
-            for (std::int32_t k = 1; k <= a.PNLISTNUM; ++k)
-                if (a.PNLIST[k] == a.PN[i]) {
-                    a.PNCALL[i] = a.PNCALLLIST[k];
+    c.run_log.write_line("list of call locations");
+    for (std::int32_t i = 1; i <= a.row_count; ++i) {
+        if (a.calls[i] == 'P') {
+            for (std::int32_t k = 1; k <= a.notation_count; ++k)
+                if (a.notation_list[k] == a.notations[i]) {
+                    a.calls[i] = a.call_list[k];
                     break;
                 }
         }
-        c.FOOERROR.writeln(str(i) + "\t" + a.ROW[i] + "\t" + a.PN[i] + "\t" + a.PNCALL[i]);
+        c.run_log.write_line(str(i) + "\t" + a.rows[i] + "\t" + a.notations[i] + "\t" + a.calls[i]);
     }
     return ok;
 }
 
 // The cover bell of an odd number of working bells: it takes the place after
 // the last and makes that place in every change.
-void PAD(Context& c, std::int32_t r) {
+void pad_row(Context& c, std::int32_t r) {
     AutoringState& a = c.autoring;
-    c.FOOERROR.write("pad " + str(a.AUTOKEYBELLS) + " " + a.ROW[r] + "~");
+    c.run_log.write("pad " + str(a.bells) + " " + a.rows[r] + "~");
     // A malformed row of sixteen bells has no place left for a cover; it
     // keeps its length and the driver stops at it.
-    if (a.ROW[r].size() < MAXROWCHARS) {
-        const char cover = BELLSYMBOL(static_cast<std::int32_t>(a.ROW[r].size()) + 1);
-        a.ROW[r].push_back(cover);
-        a.PN[r].push_back(cover);
+    if (a.rows[r].size() < kMaxRowChars) {
+        const char cover = bell_symbol(static_cast<std::int32_t>(a.rows[r].size()) + 1);
+        a.rows[r].push_back(cover);
+        a.notations[r].push_back(cover);
     }
-    c.FOOERROR.writeln(a.ROW[r] + " " + a.PN[r]);
+    c.run_log.write_line(a.rows[r] + " " + a.notations[r]);
 }
 
-bool LOADMETHODFILE(Context& c) {
+bool load_method_file(Context& c) {
     AutoringState& a = c.autoring;
-    if (!LOADFILEDATA(c)) return false;
-    DOSYMMETRY(c);
-    if (!SEEKREPEATINGPATTERNS(c)) {
-        c.FOOERROR.writeln("seekrepeatpatternsfailed");
+    if (!load_file_data(c)) return false;
+    find_symmetry(c);
+    if (!seek_repeating_patterns(c)) {
+        c.run_log.write_line("seekrepeatpatternsfailed");
         return false;
     }
-    const auto l = static_cast<std::int32_t>(a.ROW[1].size());
+    const auto l = static_cast<std::int32_t>(a.rows[1].size());
     const bool odd = l % 2 == 1;
-    if (l + 1 < a.AUTOKEYBELLS) a.AUTOKEYBELLS = odd ? l + 1 : l;
+    if (l + 1 < a.bells) a.bells = odd ? l + 1 : l;
     if (odd)
-        for (std::int32_t r = ROWLO; r <= a.ROWNUM; ++r) PAD(c, r);
-    for (std::int32_t r = 1; r <= a.ROWNUM; ++r)
-        c.FOOERROR.writeln(a.PN[r] + " " + a.ROW[r] + " " + a.PNCALL[r]);
+        for (std::int32_t r = kFirstRow; r <= a.row_count; ++r) pad_row(c, r);
+    for (std::int32_t r = 1; r <= a.row_count; ++r)
+        c.run_log.write_line(a.notations[r] + " " + a.rows[r] + " " + a.calls[r]);
     return true;
 }
 

@@ -8,13 +8,13 @@ namespace qn {
 
 struct Context;
 
-// Reads and analyses the open file (AutoringState::FMETHOD holds its text).
-bool LOADMETHODFILE(Context& c);
-bool LOADFILEDATA(Context& c);
-void DOSYMMETRY(Context& c);
-bool SEEKREPEATINGPATTERNS(Context& c);
-bool CHECKANDPRINTCALLTYPES(Context& c);
-char BELLSYMBOL(std::int32_t place);
-void PAD(Context& c, std::int32_t r);
+// Reads and analyses the open file (AutoringState::method_text holds its text).
+bool load_method_file(Context& c);
+bool load_file_data(Context& c);
+void find_symmetry(Context& c);
+bool seek_repeating_patterns(Context& c);
+bool check_call_types(Context& c);
+char bell_symbol(std::int32_t place);
+void pad_row(Context& c, std::int32_t r);
 
 }  // namespace qn

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "autoring/methodfile.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/targets.h"
@@ -12,41 +12,41 @@ namespace qn {
 
 namespace {
 
-constexpr const char* LIBRARYFOLDER = "composition_library";
-constexpr std::int32_t MINAUTOBELLS = 4;
-constexpr std::int32_t MINPEALSPEED = 60;
-constexpr std::int32_t MAXPEALSPEED = 300;
+constexpr const char* kLibraryFolder = "composition_library";
+constexpr std::int32_t kMinAutoBells = 4;
+constexpr std::int32_t kMinPealMinutes = 60;
+constexpr std::int32_t kMaxPealMinutes = 300;
 
 void prompt(Context& c, const std::string& text, bool line_end) {
-    c.screen.textcolor(YELLOW);
-    if (line_end) c.screen.writeln(text);
+    c.screen.text_colour(kYellow);
+    if (line_end) c.screen.write_line(text);
     else c.screen.write(text);
-    c.screen.textcolor(WHITE);
+    c.screen.text_colour(kWhite);
 }
 
 // Asks until the answer is in range; other values are dropped silently.
 std::int32_t read_in_range(Context& c, std::int32_t lo, std::int32_t hi) {
     for (;;) {
-        const std::int32_t v = READSTR2LONGINT(c);
+        const std::int32_t v = read_int(c);
         if (v >= lo && v <= hi) return v;
     }
 }
 
 void ask_number_of_bells(Context& c) {
     prompt(c, "Give number of bells being rung", false);
-    c.autoring.AUTOKEYBELLS = read_in_range(c, MINAUTOBELLS, MAXAUTOBELLS);
-    c.screen.writeln("Ringing " + str(c.autoring.AUTOKEYBELLS) + " bells");
+    c.autoring.bells = read_in_range(c, kMinAutoBells, kMaxAutoBells);
+    c.screen.write_line("Ringing " + str(c.autoring.bells) + " bells");
 }
 
 bool target_is_ringing_room(Context& c) {
-    const std::uint8_t idx = CONVERTPROGRAMNAMETOPROGRAMIDX(c, c.cfg.TARGETPROGRAM);
-    return c.keyout.TARGETPROGRAMARR[idx].TTARGETPROGRAM2.rfind("Ringing Room", 0) == 0;
+    const std::uint8_t idx = target_index_of(c, c.cfg.target_program);
+    return c.keyout.targets[idx].window_name.rfind("Ringing Room", 0) == 0;
 }
 
 // Position b of the mask holds bell b's symbol. The symbols of bells 13-16
 // (A-D) have no position among the twelve that can be rung: ignored.
 std::string bells_mask_from_answer(const std::string& answer) {
-    std::string mask(MAXAUTOBELLS, ' ');
+    std::string mask(kMaxAutoBells, ' ');
     for (char ch : answer) {
         if (ch >= '1' && ch <= '9') mask[static_cast<std::size_t>(ch - '1')] = ch;
         else if (ch == '0') mask[9] = '0';
@@ -59,22 +59,22 @@ std::string bells_mask_from_answer(const std::string& answer) {
 void ask_bells_to_ring(Context& c) {
     AutoringState& a = c.autoring;
     if (!target_is_ringing_room(c)) {
-        a.AUTOKEYPRESSDATA.assign(static_cast<std::size_t>(a.AUTOKEYBELLS), ' ');
-        a.AUTOKEYPRESSDATA.front() = 'j';
+        a.keys.assign(static_cast<std::size_t>(a.bells), ' ');
+        a.keys.front() = 'j';
         return;
     }
-    c.screen.writeln("NB Automated ringing is controlled solely from this interface, NOT ringing room");
+    c.screen.write_line("NB Automated ringing is controlled solely from this interface, NOT ringing room");
     prompt(c, "Give numbers of bells to ring e.g 1456ET & press [ENTER]:", false);
-    a.AUTOKEYPRESSDATA = bells_mask_from_answer(read_line(c));
+    a.keys = bells_mask_from_answer(read_line(c));
     std::string chosen;
-    for (char ch : a.AUTOKEYPRESSDATA)
+    for (char ch : a.keys)
         if (ch != ' ') chosen.push_back(ch);
-    c.screen.writeln("Bells to ring are=" + chosen);
+    c.screen.write_line("Bells to ring are=" + chosen);
 }
 
 void report_load(Context& c, const std::string& line) {
-    c.screen.writeln(line);
-    c.FOOERROR.writeln(line);
+    c.screen.write_line(line);
+    c.run_log.write_line(line);
 }
 
 // Until a file loads; false when the user gives up with "T".
@@ -83,21 +83,21 @@ bool choose_and_load_file(Context& c) {
         prompt(c, "Give the name of the method/touch file (null entry means do rounds)", true);
         const std::string answer = read_line(c);
         // Without the folder the look-up below simply fails there.
-        (void)c.plat.files->make_dir(LIBRARYFOLDER);
-        const std::string name = answer.empty() ? "rounds" + str(c.autoring.AUTOKEYBELLS) : answer;
+        (void)c.plat.files->make_dir(kLibraryFolder);
+        const std::string name = answer.empty() ? "rounds" + str(c.autoring.bells) : answer;
         auto text = c.plat.files->read_all(name);
-        if (!text.ok()) text = c.plat.files->read_all(std::string(LIBRARYFOLDER) + "/" + name);
+        if (!text.ok()) text = c.plat.files->read_all(std::string(kLibraryFolder) + "/" + name);
         if (!text.ok()) {
-            c.screen.writeln("file=.\\" + std::string(LIBRARYFOLDER) + "\\" + name +
+            c.screen.write_line("file=.\\" + std::string(kLibraryFolder) + "\\" + name +
                              " not found, try again [or T to quit configuration]");
             if (!answer.empty() && upper(answer[0]) == 'T') {
-                c.screen.writeln("terminating setting up automatic ringing");
+                c.screen.write_line("terminating setting up automatic ringing");
                 return false;
             }
             continue;
         }
-        c.autoring.FMETHOD = std::move(text.value());
-        if (LOADMETHODFILE(c)) {
+        c.autoring.method_text = std::move(text.value());
+        if (load_method_file(c)) {
             report_load(c, "method file loaded");
             return true;
         }
@@ -107,25 +107,25 @@ bool choose_and_load_file(Context& c) {
 
 void ask_peal_speed(Context& c) {
     prompt(c, "Give peal speed in *Minutes*", false);
-    c.autoring.AUTOKEYSPEED = read_in_range(c, MINPEALSPEED, MAXPEALSPEED);
-    c.screen.writeln(" Peal speed (minutes)" + str(c.autoring.AUTOKEYSPEED));
+    c.autoring.peal_minutes = read_in_range(c, kMinPealMinutes, kMaxPealMinutes);
+    c.screen.write_line(" Peal speed (minutes)" + str(c.autoring.peal_minutes));
 }
 
 }  // namespace
 
-bool SETUPARAMETERSAUTORING(Context& c) {
+bool set_up_autoring(Context& c) {
     AutoringState& a = c.autoring;
-    SCRATCHWINDOWCLS(c);
-    c.screen.textcolor(WHITE);
+    clear_scratch_window(c);
+    c.screen.text_colour(kWhite);
     ask_number_of_bells(c);
     ask_bells_to_ring(c);
     if (!choose_and_load_file(c)) return false;
     ask_peal_speed(c);
-    SCRATCHWINDOWCLS(c);
-    FULLWINDOW(c);
+    clear_scratch_window(c);
+    full_window(c);
     // A 5040-row peal is 2520 whole pulls of 2N+1 beats each.
-    a.AUTOKEYTIMERINTERVAL = static_cast<std::int64_t>(a.AUTOKEYSPEED) * 1000 / (42 * (2 * a.AUTOKEYBELLS + 1));
-    a.AUTOKEYCOUNT = 0;
+    a.interval_ms = static_cast<std::int64_t>(a.peal_minutes) * 1000 / (42 * (2 * a.bells + 1));
+    a.key_count = 0;
     return true;
 }
 

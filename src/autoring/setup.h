@@ -2,5 +2,5 @@
 
 namespace qn {
 struct Context;
-bool SETUPARAMETERSAUTORING(Context& c);
+bool set_up_autoring(Context& c);
 }  // namespace qn

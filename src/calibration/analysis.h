@@ -4,7 +4,7 @@
 
 namespace qn {
 struct Context;
-void WRITEPORTTIMESSIGNALS(Context& c, std::int32_t p);
-void WRITEPORTTIMESDATA(Context& c, std::int32_t p);
-void WRITEPORTTIMESSMY(Context& c, std::int32_t p);
+void write_port_times_signals(Context& c, std::int32_t p);
+void write_port_times_data(Context& c, std::int32_t p);
+void write_port_times_summary(Context& c, std::int32_t p);
 }  // namespace qn

@@ -13,35 +13,35 @@ namespace qn {
 
 namespace {
 
-void WRITEHEADING(TextSink& f) { f.writeln("Doing  complete basic calibration: details can be adjusted later"); }
+void write_heading(TextSink& f) { f.write_line("Doing  complete basic calibration: details can be adjusted later"); }
 
 }  // namespace
 
 // Every calibration is a complete one; the flag says so at the call.
-void CALIBRATE(Context& c, bool /*full*/) {
-    WRITEHEADING(c.screen);
-    WRITEHEADING(c.FOOERROR);
-    c.cfg.BAGLEYMODE = false;
-    c.cfg.SIGNALSMODE = false;
+void calibrate(Context& c, bool /*full*/) {
+    write_heading(c.screen);
+    write_heading(c.run_log);
+    c.cfg.rest_on_mode = false;
+    c.cfg.signals_mode = false;
 
     // Every failure in here ends the program, so nothing below is reached
     // and an existing settings file stays as it was.
-    SETUPSERIALPORTS(c);
+    set_up_serial_ports(c);
 
-    c.cfg.BIGNUMBERS = false;
-    c.cfg.SLEEPNUM = SLEEPNUMDEFAULT;
-    c.cfg.SWITCHBOUNCEDELAY = SWITCHBOUNCEDELAYDEFAULT;
-    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
+    c.cfg.big_numbers = false;
+    c.cfg.loop_sleep_ms = kDefaultLoopSleepMs;
+    c.cfg.switch_bounce_ms = kDefaultSwitchBounceMs;
+    set_target_defaults(c);
     // Handbells ring without delays: the settings file is written with zero
     // delays, and this session must ring the same way as the next one.
-    if (c.cfg.USINGHANDBELLS)
-        for (int i = 0; i <= MAXTARGETPROGS; ++i)
-            for (std::int32_t j = 1; j <= MAXSENSORS; ++j) {
-                c.keyout.TARGETPROGRAMARR[i].TWHICHSENSORARR[j].WDELAYHAND = 0;
-                c.keyout.TARGETPROGRAMARR[i].TWHICHSENSORARR[j].WDELAYBACK = 0;
+    if (c.cfg.handbells)
+        for (int i = 0; i <= kMaxTargetPrograms; ++i)
+            for (std::int32_t j = 1; j <= kMaxSensors; ++j) {
+                c.keyout.targets[i].points[j].hand_delay_ms = 0;
+                c.keyout.targets[i].points[j].back_delay_ms = 0;
             }
-    CHOOSEWINDOWTARGET(c);
-    (void)WRITECONFIGFILE(c);  // reports its own failure; the settings stay in memory
+    choose_target(c);
+    (void)write_settings(c);  // reports its own failure; the settings stay in memory
 }
 
 }  // namespace qn

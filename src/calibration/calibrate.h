@@ -2,5 +2,5 @@
 
 namespace qn {
 struct Context;
-void CALIBRATE(Context& c, bool full);
+void calibrate(Context& c, bool full);
 }  // namespace qn

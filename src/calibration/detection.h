@@ -4,8 +4,8 @@
 
 namespace qn {
 struct Context;
-void DOSENSORCALIBRATION(Context& c, std::int32_t& CURRENTPORTIDX);
-void SEEKSERIALEVENTS(Context& c, std::int32_t p);
-bool ASSESSSERIALEVENT(Context& c, std::int32_t p, std::int32_t slot);
-bool CHECKTERMINATIONREASONABLE(Context& c, std::int32_t p);
+void calibrate_sensors(Context& c, std::int32_t& current_port);
+void seek_serial_events(Context& c, std::int32_t p);
+bool assess_serial_event(Context& c, std::int32_t p, std::int32_t slot);
+bool termination_reasonable(Context& c, std::int32_t p);
 }  // namespace qn

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "calibration/detection.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "serial/ports.h"
@@ -16,19 +16,19 @@ namespace qn {
 
 namespace {
 
-char* charbuff(Context& c) { return &c.calib.CHARBUFF[1]; }
+char* charbuff(Context& c) { return &c.calib.chars[1]; }
 
-void clear_charbuff(Context& c) { c.calib.CHARBUFF.fill('\0'); }
+void clear_charbuff(Context& c) { c.calib.chars.fill('\0'); }
 
 // A port the survey cannot use is closed again and left out; the others
 // are surveyed as usual.
 void leave_out(Context& c, std::int32_t i, const std::string& why) {
     SerialState& s = c.serial;
-    close_serial_port(c, s.SERIALHANDLEARR[i]);
-    s.SERIALHANDLEARR[i] = 0;
-    c.screen.writeln(str(i) + " " + c.cfg.COMPORTNAME + " not useable - " + why);
-    c.FOOERROR.writeln(str(i) + " " + c.cfg.COMPORTNAME + " not useable - " + why);
-    c.FOOERROR.flush();
+    close_serial_port(c, s.ports[i]);
+    s.ports[i] = 0;
+    c.screen.write_line(str(i) + " " + c.cfg.port_name + " not useable - " + why);
+    c.run_log.write_line(str(i) + " " + c.cfg.port_name + " not useable - " + why);
+    c.run_log.flush();
 }
 
 // Opens port i, sets it up for the sensors and notes its line states.
@@ -36,39 +36,39 @@ void leave_out(Context& c, std::int32_t i, const std::string& why) {
 bool survey_port(Context& c, std::int32_t i) {
     SerialState& s = c.serial;
     CalibrationState& k = c.calib;
-    c.cfg.COMPORTNAME = c.plat.serial->device_name(s.PORTNAME[i]);
-    s.SERIALHANDLEARR[i] = open_serial_port(c, c.cfg.COMPORTNAME);
-    const PortHandle h = s.SERIALHANDLEARR[i];
+    c.cfg.port_name = c.plat.serial->device_name(s.port_names[i]);
+    s.ports[i] = open_serial_port(c, c.cfg.port_name);
+    const PortHandle h = s.ports[i];
     if (h == 0) return false;
 
-    c.FOOERROR.writeln(str(i) + " " + c.cfg.COMPORTNAME + " found and serviceable");
-    c.FOOERROR.flush();
+    c.run_log.write_line(str(i) + " " + c.cfg.port_name + " found and serviceable");
+    c.run_log.flush();
     (void)set_service_settings(c, h);  // reports its own failures to the log
 
     // Some virtual and Bluetooth ports open but refuse the modem status: no
     // bell can be found on their lines, and the bell may be on another port.
     auto word = c.plat.serial->modem_status(h);
     if (!word.ok()) {
-        c.FOOERROR.writeln(word.error());
+        c.run_log.write_line(word.error());
         leave_out(c, i, "its modem status cannot be read");
         return false;
     }
-    k.CTSBOLDARR[i] = (word.value() & platform::MS_CTS_ON) != 0;
-    k.DSRBOLDARR[i] = (word.value() & platform::MS_DSR_ON) != 0;
-    k.CDBOLDARR[i] = (word.value() & platform::MS_RLSD_ON) != 0;
-    k.RIBOLDARR[i] = (word.value() & platform::MS_RING_ON) != 0;
-    const bool all_off = !k.CTSBOLDARR[i] && !k.DSRBOLDARR[i] && !k.CDBOLDARR[i] && !k.RIBOLDARR[i];
-    c.screen.write(str(i) + " " + c.cfg.COMPORTNAME + " serviceable");
-    c.screen.writeln(std::string(" CTS=") + CHB(k.CTSBOLDARR[i]) + " DSR=" + CHB(k.DSRBOLDARR[i]) +
-                     " CD=" + CHB(k.CDBOLDARR[i]) + " RI=" + CHB(k.RIBOLDARR[i]) +
-                     " All=F =>OK to use=" + CHB(all_off));
+    k.cts_was_on[i] = (word.value() & platform::kLineCts) != 0;
+    k.dsr_was_on[i] = (word.value() & platform::kLineDsr) != 0;
+    k.cd_was_on[i] = (word.value() & platform::kLineCd) != 0;
+    k.ri_was_on[i] = (word.value() & platform::kLineRi) != 0;
+    const bool all_off = !k.cts_was_on[i] && !k.dsr_was_on[i] && !k.cd_was_on[i] && !k.ri_was_on[i];
+    c.screen.write(str(i) + " " + c.cfg.port_name + " serviceable");
+    c.screen.write_line(std::string(" CTS=") + line_char(k.cts_was_on[i]) + " DSR=" + line_char(k.dsr_was_on[i]) +
+                     " CD=" + line_char(k.cd_was_on[i]) + " RI=" + line_char(k.ri_was_on[i]) +
+                     " All=F =>OK to use=" + line_char(all_off));
 
     // A device that keeps sending (a GPS, another interface) owns the port.
-    ZEROBAGLEYDATSINGLE(c, i);
-    c.FOOERROR.writeln("check if data already streaming on this port");
-    SLEEP(c, 300);
-    if (read_serial_char(c, h, charbuff(c), c.calib.SERIALREADTIMEOUTTIME) > 0) {
-        ZEROBAGLEYDATSINGLE(c, i);
+    zero_rest_on_port(c, i);
+    c.run_log.write_line("check if data already streaming on this port");
+    pause_ms(c, 300);
+    if (read_serial_char(c, h, charbuff(c), c.calib.read_timeout_ms) > 0) {
+        zero_rest_on_port(c, i);
         leave_out(c, i, "data already streaming on it");
         return false;
     }
@@ -77,56 +77,56 @@ bool survey_port(Context& c, std::int32_t i) {
 
 }  // namespace
 
-void CHECKWHICHSERIALPORTSAVAILABLE(Context& c) {
+void check_available_ports(Context& c) {
     std::int32_t usable = 0;
-    const std::int32_t total = std::min<std::int32_t>(c.serial.PORTSTOTAL, MAXSERIALPORTS);
+    const std::int32_t total = std::min<std::int32_t>(c.serial.port_count, kMaxSerialPorts);
     for (std::int32_t i = 1; i <= total; ++i)
         if (survey_port(c, i)) ++usable;
 
     if (usable == 0) {
-        c.screen.writeln("No useable ports found - ");
-        c.screen.writeln("Recheck COM ports and that other programs are not using the port");
-        c.screen.writeln("Press Q to Quit");
-        (void)WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
-        QTERMINATE(c, 'Q');
+        c.screen.write_line("No useable ports found - ");
+        c.screen.write_line("Recheck COM ports and that other programs are not using the port");
+        c.screen.write_line("Press Q to Quit");
+        (void)wait_for_key_char(c);
+        quit_on_key(c, 'Q');
     }
-    c.screen.textcolor(YELLOW);
-    c.screen.writeln("Make sure sensor is not active (ON) when you start the calibration tests");
-    c.screen.textcolor(WHITE);
+    c.screen.text_colour(kYellow);
+    c.screen.write_line("Make sure sensor is not active (ON) when you start the calibration tests");
+    c.screen.text_colour(kWhite);
 }
 
-void ZEROBAGLEYDATSINGLE(Context& c, std::int32_t CURRENTPORT) {
-    const PortHandle h = c.serial.SERIALHANDLEARR[CURRENTPORT];
+void zero_rest_on_port(Context& c, std::int32_t port) {
+    const PortHandle h = c.serial.ports[port];
     std::int32_t got = 0;
     do {
         clear_charbuff(c);
-        got = h != 0 ? read_serial_char(c, h, charbuff(c), c.calib.SERIALREADTIMEOUTTIME) : 0;
-        c.calib.DATBOLDARR[CURRENTPORT] = 0;
+        got = h != 0 ? read_serial_char(c, h, charbuff(c), c.calib.read_timeout_ms) : 0;
+        c.calib.char_counts[port] = 0;
     } while (got > 0);
     clear_charbuff(c);
 }
 
-void SETUPSERIALPORTS(Context& c) {
+void set_up_serial_ports(Context& c) {
     SerialState& s = c.serial;
     CalibrationState& k = c.calib;
-    c.screen.writeln("Checking possible serial ports...");
-    CHECKWHICHSERIALPORTSAVAILABLE(c);
-    DOSENSORCALIBRATION(c, k.CURRENTPORTIDX);
+    c.screen.write_line("Checking possible serial ports...");
+    check_available_ports(c);
+    calibrate_sensors(c, k.current_port);
 
-    const std::int32_t p = k.CURRENTPORTIDX;
-    s.SERIALHANDLE = s.SERIALHANDLEARR[p];
-    const std::int32_t total = std::min<std::int32_t>(s.PORTSTOTAL, MAXSERIALPORTS);
+    const std::int32_t p = k.current_port;
+    s.port = s.ports[p];
+    const std::int32_t total = std::min<std::int32_t>(s.port_count, kMaxSerialPorts);
     for (std::int32_t i = 1; i <= total; ++i) {
-        if (i == p || s.SERIALHANDLEARR[i] == 0) continue;
-        close_serial_port(c, s.SERIALHANDLEARR[i]);
-        s.SERIALHANDLEARR[i] = 0;
+        if (i == p || s.ports[i] == 0) continue;
+        close_serial_port(c, s.ports[i]);
+        s.ports[i] = 0;
     }
-    c.cfg.COMPORTNAME = c.plat.serial->device_name(s.PORTNAME[p]);
-    c.cfg.USECTS = k.USECTSARR[p];
-    c.cfg.USEDSR = k.USEDSRARR[p];
-    c.cfg.USECD = k.USECDARR[p];
-    c.cfg.USERI = k.USERIARR[p];
-    if (c.cfg.BAGLEYMODE) c.cfg.BAGLEYMODE = k.USEDATARR[p];
+    c.cfg.port_name = c.plat.serial->device_name(s.port_names[p]);
+    c.cfg.use_cts = k.use_cts[p];
+    c.cfg.use_dsr = k.use_dsr[p];
+    c.cfg.use_cd = k.use_cd[p];
+    c.cfg.use_ri = k.use_ri[p];
+    if (c.cfg.rest_on_mode) c.cfg.rest_on_mode = k.use_data[p];
 }
 
 }  // namespace qn

@@ -4,7 +4,7 @@
 
 namespace qn {
 struct Context;
-void SETUPSERIALPORTS(Context& c);
-void CHECKWHICHSERIALPORTSAVAILABLE(Context& c);
-void ZEROBAGLEYDATSINGLE(Context& c, std::int32_t CURRENTPORT);
+void set_up_serial_ports(Context& c);
+void check_available_ports(Context& c);
+void zero_rest_on_port(Context& c, std::int32_t port);
 }  // namespace qn

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/targets.h"
@@ -18,22 +18,22 @@ namespace qn {
 
 namespace {
 
-constexpr std::int32_t NOINDEX = -1;
+constexpr std::int32_t kNoIndex = -1;
 
 // One read of one file.
 struct ReadState {
     Context& c;
     std::vector<std::string> lines;
     std::size_t next = 0;
-    std::string INTERFACEVERSION;
+    std::string interfaceversion;
 };
 
 // Where a line's value goes, found from its indexes before anything is stored.
 struct Place {
     std::string* version = nullptr;
-    TARGETPROGRAMARRTYPE* prog = nullptr;
+    TargetProgram* prog = nullptr;
     SensingPoint* point = nullptr;
-    DataResultRec* event = nullptr;
+    CalibrationResult* event = nullptr;
 };
 
 struct Value {
@@ -63,77 +63,77 @@ const KeyDef kKeys[] = {
      [](Context&, const Place& p, const Value& v) { *p.version = *v.text; }},
     {"comport", Scope::None, Form::String,
      [](Context& c, const Place&, const Value& v) {
-         c.cfg.COMPORTNAME = c.plat.serial->stored_device_name(*v.text);
+         c.cfg.port_name = c.plat.serial->stored_device_name(*v.text);
      }},
-    {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.SIGNALSMODE = v.flag; }},
-    {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USECTS = v.flag; }},
-    {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USEDSR = v.flag; }},
-    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USECD = v.flag; }},
-    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.USERI = v.flag; }},
-    {"bagleymode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.BAGLEYMODE = v.flag; }},
+    {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.signals_mode = v.flag; }},
+    {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cts = v.flag; }},
+    {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_dsr = v.flag; }},
+    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cd = v.flag; }},
+    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_ri = v.flag; }},
+    {"bagleymode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.rest_on_mode = v.flag; }},
     {"usedatinputchar", Scope::None, Form::Character,
-     [](Context& c, const Place&, const Value& v) { c.cfg.USEDATINPUTCHAR = v.ch; }},
-    // Other parts walk DATARESULT up to SIGNALNUM, so it must not pass the table.
+     [](Context& c, const Place&, const Value& v) { c.cfg.data_char = v.ch; }},
+    // Other parts walk results up to signal_count, so it must not pass the table.
     {"signalnum", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SIGNALNUM = v.integer; }, 0, MAXCALIBRATIONEVENTS},
-    {"signaltime", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->SIGNALTIME = v.real; }},
-    {"signalgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->SIGNALGAP = v.real; }},
-    {"sensorgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->SENSORGAP = v.real; }},
-    {"bignumbers", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.BIGNUMBERS = v.flag; }},
-    {"sleepnum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.SLEEPNUM = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.signal_count = v.integer; }, 0, kMaxCalibrationEvents},
+    {"signaltime", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }},
+    {"signalgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }},
+    {"sensorgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }},
+    {"bignumbers", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.big_numbers = v.flag; }},
+    {"sleepnum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.loop_sleep_ms = v.integer; }},
     {"monitoroutput", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.MONITOROUTPUT = v.flag; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.monitor_output = v.flag; }},
     {"switchbouncedelay", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SWITCHBOUNCEDELAY = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.switch_bounce_ms = v.integer; }},
     {"transientsignalsdelay", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TRANSIENTSIGNALSDELAY.store(v.integer); }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.transient_ms.store(v.integer); }},
     {"signalstartsOFF", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SIGNALSTARTSOFF = v.flag; }},
-    {"sensornum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.SENSORNUM = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.signal_starts_off = v.flag; }},
+    {"sensornum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.sensor_count = v.integer; }},
     {"meansignallength", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.MEANSIGNALLENGTH = v.integer; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.mean_signal_ms = v.integer; }},
     {"usinghandbells", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.USINGHANDBELLS = v.flag; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.handbells = v.flag; }},
     {"offandonaresignals", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.OFFANDONARESIGNALS = v.flag; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.off_and_on_are_signals = v.flag; }},
     {"spaceratiolowerbound", Scope::None, Form::Real,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SPACERATIOLOWERBOUND = v.real; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.space_ratio_low = v.real; }},
     {"spaceratioupperbound", Scope::None, Form::Real,
-     [](Context& c, const Place&, const Value& v) { c.cfg.SPACERATIOUPPERBOUND = v.real; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.space_ratio_high = v.real; }},
     {"targetprogram", Scope::Program, Form::String,
-     [](Context&, const Place& p, const Value& v) { p.prog->TTARGETPROGRAM = *v.text; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->name = *v.text; }},
     {"targetprogram2", Scope::Program, Form::String,
-     [](Context&, const Place& p, const Value& v) { p.prog->TTARGETPROGRAM2 = *v.text; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->window_name = *v.text; }},
     // The per-sensor lines of a program are bounded by this value.
     {"sensorsactive", Scope::Program, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.prog->TSENSORSACTIVE = v.integer; }, 0, MAXSENSORS},
+     [](Context&, const Place& p, const Value& v) { p.prog->sensors_active = v.integer; }, 0, kMaxSensors},
     {"usedoubledsend", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->TUSEDOUBLEDSEND = v.flag; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->use_doubled_send = v.flag; }},
     {"doublestrikedelay", Scope::Program, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.prog->TDOUBLESTRIKEDELAY = v.integer; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->double_strike_delay_ms = v.integer; }},
     {"restricted", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->TRESTRICTEDVERSION = v.flag; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->restricted = v.flag; }},
     {"gotowindow", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->TFINDINGANDGOINGTOWINDOW = v.flag; }},
-    {"whichsensor", Scope::Sensor, Form::Integer, [](Context&, const Place& p, const Value& v) { p.point->WSNUM = v.integer; }},
+     [](Context&, const Place& p, const Value& v) { p.prog->find_window = v.flag; }},
+    {"whichsensor", Scope::Sensor, Form::Integer, [](Context&, const Place& p, const Value& v) { p.point->sensor = v.integer; }},
     {"keytosendhand", Scope::Sensor, Form::Character,
-     [](Context&, const Place& p, const Value& v) { p.point->WKEYHAND = v.ch; }},
+     [](Context&, const Place& p, const Value& v) { p.point->hand_key = v.ch; }},
     {"keydelayhand", Scope::Sensor, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.point->WDELAYHAND = v.integer; }},
+     [](Context&, const Place& p, const Value& v) { p.point->hand_delay_ms = v.integer; }},
     {"keytosendback", Scope::Sensor, Form::Character,
-     [](Context&, const Place& p, const Value& v) { p.point->WKEYBACK = v.ch; }},
+     [](Context&, const Place& p, const Value& v) { p.point->back_key = v.ch; }},
     {"keydelayback", Scope::Sensor, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.point->WDELAYBACK = v.integer; }},
-    {"program", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.TARGETPROGRAM = *v.text; }},
-    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.TOWERID = v.integer; },
+     [](Context&, const Place& p, const Value& v) { p.point->back_delay_ms = v.integer; }},
+    {"program", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.target_program = *v.text; }},
+    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.tower_id = v.integer; },
      0, std::numeric_limits<std::int32_t>::max()},
     {"towerbellj", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TOWERBELLJ = v.integer; }, 0, 16},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_j = v.integer; }, 0, 16},
     {"towerbellf", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TOWERBELLF = v.integer; }, 0, 16},
-    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.TOWERSITE = *v.text; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_f = v.integer; }, 0, 16},
+    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.tower_site = *v.text; }},
     {"toweremail", Scope::None, Form::String,
-     [](Context& c, const Place&, const Value& v) { c.cfg.TOWEREMAIL = *v.text; }},
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_email = *v.text; }},
 };
 
 const KeyDef* find_key(const std::string& key) {
@@ -161,7 +161,7 @@ std::vector<std::string> split_lines(const std::string& text) {
 // A line that names a place outside the tables is dropped; a ringer's file
 // should not stop the program for that, but the log says so.
 void ignore_line(Context& c, const std::string& why, const std::string& line) {
-    c.FOOERROR.writeln("Configuration file entry ignored (" + why + "): " + line);
+    c.run_log.write_line("Configuration file entry ignored (" + why + "): " + line);
 }
 
 // Finds the place a line's value goes to; false when the line is not applied.
@@ -169,26 +169,26 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, const
     KeyoutState& ko = r.c.keyout;
     switch (k.scope) {
         case Scope::None:
-            p.version = &r.INTERFACEVERSION;
+            p.version = &r.interfaceversion;
             return true;
         case Scope::Program:
-            if (i < 0 || i > MAXTARGETPROGS) return false;
-            p.prog = &ko.TARGETPROGRAMARR[i];
+            if (i < 0 || i > kMaxTargetPrograms) return false;
+            p.prog = &ko.targets[i];
             return true;
         case Scope::Sensor: {
-            if (i < 0 || i > MAXTARGETPROGS) return false;
-            TARGETPROGRAMARRTYPE& e = ko.TARGETPROGRAMARR[i];
+            if (i < 0 || i > kMaxTargetPrograms) return false;
+            TargetProgram& e = ko.targets[i];
             // Only sensing points the program has at this point of the file.
-            if (j < 1 || j > e.TSENSORSACTIVE || j > MAXSENSORS) return false;
-            p.point = &e.TWHICHSENSORARR[j];
+            if (j < 1 || j > e.sensors_active || j > kMaxSensors) return false;
+            p.point = &e.points[j];
             return true;
         }
         case Scope::Event:
-            if (i < 1 || i > MAXCALIBRATIONEVENTS) {
-                ignore_line(r.c, "index not in 1.." + str(MAXCALIBRATIONEVENTS), line);
+            if (i < 1 || i > kMaxCalibrationEvents) {
+                ignore_line(r.c, "index not in 1.." + str(kMaxCalibrationEvents), line);
                 return false;
             }
-            p.event = &r.c.cfg.DATARESULT[i];
+            p.event = &r.c.cfg.results[i];
             return true;
     }
     return false;
@@ -203,14 +203,14 @@ void apply(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, const 
     switch (k.form) {
         case Form::Flag: v.flag = value == "1"; break;
         case Form::Integer:
-            v.integer = STR2LONGINT(c, value, key);
+            v.integer = to_int(c, value, key);
             if (v.integer < k.lo || v.integer > k.hi) {
                 ignore_line(c, "value not in " + str(k.lo) + ".." + str(k.hi), line);
                 return;
             }
             break;
-        case Form::Real: v.real = STR2REAL(c, value, key); break;
-        case Form::Character: v.ch = STR2CHAR(value); break;
+        case Form::Real: v.real = to_real(c, value, key); break;
+        case Form::Character: v.ch = to_char(value); break;
         case Form::String: v.text = &value; break;
     }
     k.set(c, p, v);
@@ -218,13 +218,13 @@ void apply(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, const 
 
 [[noreturn]] void bad_entry(Context& c, const std::string& console_text, const std::string& log_text,
                             std::int32_t code, const char* message) {
-    c.screen.writeln(console_text);
-    c.FOOERROR.writeln(log_text);
-    MYHALT(c, code, message);
+    c.screen.write_line(console_text);
+    c.run_log.write_line(log_text);
+    halt(c, code, message);
 }
 
 // Reads lines until one is a setting line, and applies it.
-void READLNX(ReadState& r) {
+void read_line_of(ReadState& r) {
     Context& c = r.c;
     std::string line;
     for (;;) {
@@ -237,7 +237,7 @@ void READLNX(ReadState& r) {
         const std::string s = "string Read:@@@" + line + "@@@";
         bad_entry(c, s, s, 96, "Bad configuration file entry - recalibrate press [ENTER] to quit");
     }
-    if (c.cfg.DOBESPOKE) c.FOOERROR.writeln("**ADD Bespoke.ini configuration modification: " + line);
+    if (c.cfg.bespoke) c.run_log.write_line("**ADD Bespoke.ini configuration modification: " + line);
 
     std::string key = line.substr(0, eq);
     const std::string value = line.substr(eq + 1);
@@ -253,9 +253,9 @@ void READLNX(ReadState& r) {
             has_index2 = true;
         }
     }
-    std::int32_t i = NOINDEX, j = NOINDEX;
-    if (has_index2) j = STR2INDEX(c, index2_text, key);
-    if (has_index) i = STR2INDEX(c, index_text, key);
+    std::int32_t i = kNoIndex, j = kNoIndex;
+    if (has_index2) j = to_index(c, index2_text, key);
+    if (has_index) i = to_index(c, index_text, key);
 
     const KeyDef* k = find_key(key);
     if (k == nullptr) {
@@ -290,60 +290,60 @@ bool parse_real(std::string_view s, double* out) {
 }
 
 void accept_file(Context& c) {
-    c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
-    WRITECURRENTCALIBRATIONTOSCREEN(c, c.FOOERROR);
-    WRITEOTHERPROGRAMOPTIONS(c, c.FOOERROR);
+    c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+    write_current_calibration(c, c.run_log);
+    write_other_program_options(c, c.run_log);
 }
 
 }  // namespace
 
-bool READCONFIGFILE(Context& c, const std::string& filename) {
-    c.FOOERROR.writeln("Read configuration file " + filename);
-    MYFLUSH(c);
+bool read_settings(Context& c, const std::string& filename) {
+    c.run_log.write_line("Read configuration file " + filename);
+    flush_run_log(c);
     auto text = c.plat.files->read_all(filename);
     if (!text.ok()) return false;
 
-    const bool bespoke = UPPERCASESTR(filename) == "BESPOKE.INI";
-    c.cfg.DOBESPOKE = bespoke;
+    const bool bespoke = upper_text(filename) == "BESPOKE.INI";
+    c.cfg.bespoke = bespoke;
     ReadState r{c, split_lines(text.value()), 0, {}};
-    while (r.next < r.lines.size()) READLNX(r);
+    while (r.next < r.lines.size()) read_line_of(r);
 
     // The override file needs no version line.
-    const bool ok = r.INTERFACEVERSION == PROGRAM_VERSION || bespoke;
+    const bool ok = r.interfaceversion == kProgramVersion || bespoke;
     if (ok) {
         accept_file(c);
     } else {
-        const std::string s = REMOVEUNDERLINEFROMSTRING("Current configuration file " + filename +
-                                                        " is not right for program version " + PROGRAM_VERSION);
-        c.screen.writeln(s);
-        c.FOOERROR.writeln(s);
+        const std::string s = underscores_to_spaces("Current configuration file " + filename +
+                                                        " is not right for program version " + kProgramVersion);
+        c.screen.write_line(s);
+        c.run_log.write_line(s);
     }
     return ok;
 }
 
-std::string UPPERCASESTR(std::string_view s) { return upper(s); }
+std::string upper_text(std::string_view s) { return upper(s); }
 
-double STR2REAL(Context& c, const std::string& text, const std::string& key) {
+double to_real(Context& c, const std::string& text, const std::string& key) {
     double v = 0;
     if (!parse_real(text, &v))
         bad_number(c, text, key, 60, "Bad configuration file entry - recalibrate press [ENTER] to quit");
     return v;
 }
 
-std::int32_t STR2INDEX(Context& c, const std::string& text, const std::string& key) {
+std::int32_t to_index(Context& c, const std::string& text, const std::string& key) {
     std::int32_t v = 0;
     if (!parse_int32(text, &v))
         bad_number(c, text, key, 96, "Bad line in configuration file - recalibrate press [ENTER] to quit");
     return v;
 }
 
-std::int32_t STR2LONGINT(Context& c, const std::string& text, const std::string& key) {
+std::int32_t to_int(Context& c, const std::string& text, const std::string& key) {
     std::int32_t v = 0;
     if (!parse_int32(text, &v))
         bad_number(c, text, key, 96, "Bad configuration file entry - recalibrate press [ENTER] to quit");
     return v;
 }
 
-char STR2CHAR(const std::string& text) { return text.empty() ? '\0' : text[0]; }
+char to_char(const std::string& text) { return text.empty() ? '\0' : text[0]; }
 
 }  // namespace qn

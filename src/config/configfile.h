@@ -10,16 +10,16 @@ namespace qn {
 struct Context;
 class TextSink;
 
-bool READCONFIGFILE(Context& c, const std::string& filename);
-// Writes FNAMEFI + ".ini" through a temporary file; false when it could not
+bool read_settings(Context& c, const std::string& filename);
+// Writes settings_base_name + ".ini" through a temporary file; false when it could not
 // be written (the old file is then untouched).
-bool WRITECONFIGFILE(Context& c);
-void DOWRITING(Context& c, TextSink& f);
+bool write_settings(Context& c);
+void write_settings_to(Context& c, TextSink& f);
 
-std::string UPPERCASESTR(std::string_view s);
-double STR2REAL(Context& c, const std::string& text, const std::string& key);
-std::int32_t STR2INDEX(Context& c, const std::string& text, const std::string& key);
-std::int32_t STR2LONGINT(Context& c, const std::string& text, const std::string& key);
-char STR2CHAR(const std::string& text);
+std::string upper_text(std::string_view s);
+double to_real(Context& c, const std::string& text, const std::string& key);
+std::int32_t to_index(Context& c, const std::string& text, const std::string& key);
+std::int32_t to_int(Context& c, const std::string& text, const std::string& key);
+char to_char(const std::string& text);
 
 }  // namespace qn

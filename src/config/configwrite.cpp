@@ -4,7 +4,7 @@
 #include <string>
 
 #include "config/configfile.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "console/textsink.h"
 #include "core/context.h"
 #include "core/text.h"
@@ -26,134 +26,134 @@ std::string flag(bool b) { return b ? "1" : "0"; }
 
 void write_header(Context& c, TextSink& f) {
     const Settings& s = c.cfg;
-    f.writeln(";program name=Quennick");
-    f.writeln(";With care you can edit the entries directly.");
-    f.writeln(";Empty lines and lines starting with ; are ignored");
-    f.writeln(";No spaces in action lines after =");
-    f.writeln(";interface version:");
-    f.writeln(std::string("interfaceversion=") + PROGRAM_VERSION);
-    f.writeln(";Parameters relevant to event detection");
-    f.writeln("comport=" + s.COMPORTNAME);
-    f.writeln("signalsmode=" + flag(s.SIGNALSMODE));
-    f.writeln("usects=" + flag(s.USECTS));
-    f.writeln("usedsr=" + flag(s.USEDSR));
-    f.writeln("usecd=" + flag(s.USECD));
-    f.writeln("useri=" + flag(s.USERI));
-    f.writeln("; bagleymode=1 cannot be used with signals (signalsmode=1)");
-    f.writeln("bagleymode=" + flag(s.BAGLEYMODE));
+    f.write_line(";program name=Quennick");
+    f.write_line(";With care you can edit the entries directly.");
+    f.write_line(";Empty lines and lines starting with ; are ignored");
+    f.write_line(";No spaces in action lines after =");
+    f.write_line(";interface version:");
+    f.write_line(std::string("interfaceversion=") + kProgramVersion);
+    f.write_line(";Parameters relevant to event detection");
+    f.write_line("comport=" + s.port_name);
+    f.write_line("signalsmode=" + flag(s.signals_mode));
+    f.write_line("usects=" + flag(s.use_cts));
+    f.write_line("usedsr=" + flag(s.use_dsr));
+    f.write_line("usecd=" + flag(s.use_cd));
+    f.write_line("useri=" + flag(s.use_ri));
+    f.write_line("; bagleymode=1 cannot be used with signals (signalsmode=1)");
+    f.write_line("bagleymode=" + flag(s.rest_on_mode));
     // Outside Bagley mode the line is fixed; it reads back as the character "0".
-    if (s.BAGLEYMODE)
-        f.writeln("usedatinputchar=" + std::string(1, s.USEDATINPUTCHAR));
+    if (s.rest_on_mode)
+        f.write_line("usedatinputchar=" + std::string(1, s.data_char));
     else
-        f.writeln("usedatinputchar=0");
+        f.write_line("usedatinputchar=0");
 }
 
 void write_calibration_data(Context& c, TextSink& f) {
     const Settings& s = c.cfg;
-    f.writeln("; the raw calibration data from the dumbbell - so it can be reviewed");
-    f.writeln("signalnum=" + str(s.SIGNALNUM));
-    const std::int32_t count = s.SIGNALNUM < MAXCALIBRATIONEVENTS ? s.SIGNALNUM : MAXCALIBRATIONEVENTS;
+    f.write_line("; the raw calibration data from the dumbbell - so it can be reviewed");
+    f.write_line("signalnum=" + str(s.signal_count));
+    const std::int32_t count = s.signal_count < kMaxCalibrationEvents ? s.signal_count : kMaxCalibrationEvents;
     for (std::int32_t n = 1; n <= count; ++n) {
-        const DataResultRec& r = s.DATARESULT[n];
-        f.writeln("signaltime_" + str(n) + "=" + fixed(r.SIGNALTIME, 7, 4));
-        f.writeln("signalgap_" + str(n) + "=" + fixed(r.SIGNALGAP, 7, 4));
-        if (n > 1 && r.SENSORGAP == 0) f.writeln("; sensor currently ignored:");
-        f.writeln("sensorgap_" + str(n) + "=" + fixed(r.SENSORGAP, 7, 4));
-        if (n % 2 == 0 && r.SENSORGAP < 0.04)
-            f.writeln(";WARNING sensorgap_" + str(n) + "=" + fixed(r.SENSORGAP * 1000, 7, 1) +
+        const CalibrationResult& r = s.results[n];
+        f.write_line("signaltime_" + str(n) + "=" + fixed_text(r.signal_ms, 7, 4));
+        f.write_line("signalgap_" + str(n) + "=" + fixed_text(r.signal_gap_ms, 7, 4));
+        if (n > 1 && r.sensor_gap_ms == 0) f.write_line("; sensor currently ignored:");
+        f.write_line("sensorgap_" + str(n) + "=" + fixed_text(r.sensor_gap_ms, 7, 4));
+        if (n % 2 == 0 && r.sensor_gap_ms < 0.04)
+            f.write_line(";WARNING sensorgap_" + str(n) + "=" + fixed_text(r.sensor_gap_ms * 1000, 7, 1) +
                       " < 40ms: signal may not always be detected");
     }
-    f.writeln(";end of raw calibration data from the dumbbell");
+    f.write_line(";end of raw calibration data from the dumbbell");
 }
 
 void write_timing(Context& c, TextSink& f) {
     const Settings& s = c.cfg;
-    f.writeln("; sleepnum puts the routine briefly to sleep - no effect in Bagley mode");
-    f.writeln("; sleepnum 0 or 1 uses less computer power, but may risk lost strokes if the signal is very short. "
+    f.write_line("; sleepnum puts the routine briefly to sleep - no effect in Bagley mode");
+    f.write_line("; sleepnum 0 or 1 uses less computer power, but may risk lost strokes if the signal is very short. "
               "do not change default unless advised");
-    f.writeln("; sleepnum default is " + str(SLEEPNUMDEFAULT) + " (-1 means OFF)");
-    f.writeln("sleepnum=" + str(s.SLEEPNUM));
-    f.writeln("; bignumbers turns on (1) or off (0) (default) On slow computers should be off");
-    f.writeln("bignumbers=" + flag(s.BIGNUMBERS));
-    f.writeln("; monitoroutput default=0 - Do not change unless advised: makes a lot of log file output "
+    f.write_line("; sleepnum default is " + str(kDefaultLoopSleepMs) + " (-1 means OFF)");
+    f.write_line("sleepnum=" + str(s.loop_sleep_ms));
+    f.write_line("; bignumbers turns on (1) or off (0) (default) On slow computers should be off");
+    f.write_line("bignumbers=" + flag(s.big_numbers));
+    f.write_line("; monitoroutput default=0 - Do not change unless advised: makes a lot of log file output "
               "*while running* ");
-    f.writeln("; good for detail, but may cause missed keys on slow computers");
-    f.writeln("; When it is OFF, a summary log is written when ringing finishes");
-    f.writeln("monitoroutput=" + flag(s.MONITOROUTPUT));
-    f.writeln("; switchbouncedelay >0 eliminates switch bounce trouble (rapid on-off switching during ON and OFF "
+    f.write_line("; good for detail, but may cause missed keys on slow computers");
+    f.write_line("; When it is OFF, a summary log is written when ringing finishes");
+    f.write_line("monitoroutput=" + flag(s.monitor_output));
+    f.write_line("; switchbouncedelay >0 eliminates switch bounce trouble (rapid on-off switching during ON and OFF "
               "phases rather than clean ON/OFF) units:millsecs, default=" +
-              str(SWITCHBOUNCEDELAYDEFAULT));
-    f.writeln("switchbouncedelay=" + str(s.SWITCHBOUNCEDELAY));
-    f.writeln(";transientsignalsdelay = time threshold (in millisecs) for omitting transient signals: 0 mneans "
+              str(kDefaultSwitchBounceMs));
+    f.write_line("switchbouncedelay=" + str(s.switch_bounce_ms));
+    f.write_line(";transientsignalsdelay = time threshold (in millisecs) for omitting transient signals: 0 mneans "
               "switched off = max sensitivity)");
-    f.writeln(";>0 can eliminate transients from electrical interference, but will drop detection of true very "
+    f.write_line(";>0 can eliminate transients from electrical interference, but will drop detection of true very "
               "short signals");
-    f.writeln(";default=2 (but may be set 0 during calibration if short signals not found");
-    f.writeln("transientsignalsdelay=" + str(s.TRANSIENTSIGNALSDELAY.load()));
-    f.writeln(";signalstartsOFF=1 means the control signal state is normally low and goes high when the sensor is "
+    f.write_line(";default=2 (but may be set 0 during calibration if short signals not found");
+    f.write_line("transientsignalsdelay=" + str(s.transient_ms.load()));
+    f.write_line(";signalstartsOFF=1 means the control signal state is normally low and goes high when the sensor is "
               "activated");
-    f.writeln("signalstartsOFF=" + flag(s.SIGNALSTARTSOFF));
-    f.writeln("; for two sensor installations (ONLY), if switching is clean setting this zero reduces risk of "
+    f.write_line("signalstartsOFF=" + flag(s.signal_starts_off));
+    f.write_line("; for two sensor installations (ONLY), if switching is clean setting this zero reduces risk of "
               "missed first pulses");
-    f.writeln("; sensor timing and action");
-    f.writeln("sensornum=" + str(s.SENSORNUM));
-    f.writeln(";meansignallength is the mean length of the signal impulses as recorded on calibration - do not "
+    f.write_line("; sensor timing and action");
+    f.write_line("sensornum=" + str(s.sensor_count));
+    f.write_line(";meansignallength is the mean length of the signal impulses as recorded on calibration - do not "
               "alter this");
-    f.writeln("meansignallength=" + str(s.MEANSIGNALLENGTH));
-    f.writeln("usinghandbells=" + flag(s.USINGHANDBELLS));
-    f.writeln(";offandonaresignals=1 is for installations where on is one stroke and off the other, only works "
+    f.write_line("meansignallength=" + str(s.mean_signal_ms));
+    f.write_line("usinghandbells=" + flag(s.handbells));
+    f.write_line(";offandonaresignals=1 is for installations where on is one stroke and off the other, only works "
               "with single sensor point");
-    f.writeln("offandonaresignals=" + flag(s.OFFANDONARESIGNALS));
-    f.writeln(";less than spaceratiolowerbound between blows => signal regarded as spurious, above "
+    f.write_line("offandonaresignals=" + flag(s.off_and_on_are_signals));
+    f.write_line(";less than spaceratiolowerbound between blows => signal regarded as spurious, above "
               "spaceratioupperbound that a blow was missed.  If usedoubledsend is 1, program ignores spurious "
               "blows and makes a double strike if one was missed.");
-    f.writeln("spaceratiolowerbound=" + exponent(s.SPACERATIOLOWERBOUND));
-    f.writeln("spaceratioupperbound=" + exponent(s.SPACERATIOUPPERBOUND));
+    f.write_line("spaceratiolowerbound=" + exponent(s.space_ratio_low));
+    f.write_line("spaceratioupperbound=" + exponent(s.space_ratio_high));
 }
 
 void write_programs(Context& c, TextSink& f) {
     // Handbells are struck straight from the sensor: the file shows no key
     // delays, while the table in memory keeps them.
-    const bool handbells = c.cfg.USINGHANDBELLS;
-    f.writeln(";program specific settings:");
-    for (int i = 0; i <= MAXTARGETPROGS; ++i) {
-        const TARGETPROGRAMARRTYPE& e = c.keyout.TARGETPROGRAMARR[i];
+    const bool handbells = c.cfg.handbells;
+    f.write_line(";program specific settings:");
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        const TargetProgram& e = c.keyout.targets[i];
         const std::string is = str(i);
-        f.writeln(";In use parameters for:" + e.TTARGETPROGRAM);
-        f.writeln("targetprogram_" + is + "=" + e.TTARGETPROGRAM);
-        f.writeln("targetprogram2_" + is + "=" + e.TTARGETPROGRAM2);
-        f.writeln("gotowindow_" + is + "=" + flag(e.TFINDINGANDGOINGTOWINDOW));
-        f.writeln("restricted_" + is + "=" + flag(e.TRESTRICTEDVERSION));
-        f.writeln("sensorsactive_" + is + "=" + str(e.TSENSORSACTIVE));
-        f.writeln("usedoubledsend_" + is + "=" + flag(e.TUSEDOUBLEDSEND));
-        f.writeln("doublestrikedelay_" + is + "=" + str(e.TDOUBLESTRIKEDELAY));
-        for (std::int32_t j = 1; j <= e.TSENSORSACTIVE && j <= MAXSENSORS; ++j) {
-            const SensingPoint& p = e.TWHICHSENSORARR[j];
+        f.write_line(";In use parameters for:" + e.name);
+        f.write_line("targetprogram_" + is + "=" + e.name);
+        f.write_line("targetprogram2_" + is + "=" + e.window_name);
+        f.write_line("gotowindow_" + is + "=" + flag(e.find_window));
+        f.write_line("restricted_" + is + "=" + flag(e.restricted));
+        f.write_line("sensorsactive_" + is + "=" + str(e.sensors_active));
+        f.write_line("usedoubledsend_" + is + "=" + flag(e.use_doubled_send));
+        f.write_line("doublestrikedelay_" + is + "=" + str(e.double_strike_delay_ms));
+        for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
+            const SensingPoint& p = e.points[j];
             const std::string ij = is + "_" + str(j) + "=";
-            f.writeln("whichsensor_" + ij + str(p.WSNUM));
-            f.writeln("keytosendhand_" + ij + std::string(1, p.WKEYHAND));
-            f.writeln("keydelayhand_" + ij + str(handbells ? 0 : p.WDELAYHAND));
-            f.writeln("keytosendback_" + ij + std::string(1, p.WKEYBACK));
-            f.writeln("keydelayback_" + ij + str(handbells ? 0 : p.WDELAYBACK));
+            f.write_line("whichsensor_" + ij + str(p.sensor));
+            f.write_line("keytosendhand_" + ij + std::string(1, p.hand_key));
+            f.write_line("keydelayhand_" + ij + str(handbells ? 0 : p.hand_delay_ms));
+            f.write_line("keytosendback_" + ij + std::string(1, p.back_key));
+            f.write_line("keydelayback_" + ij + str(handbells ? 0 : p.back_delay_ms));
         }
     }
-    f.writeln(";currentprogram selection (\"Open\" means any program window with focus):");
-    f.writeln("program=" + c.cfg.TARGETPROGRAM);
+    f.write_line(";currentprogram selection (\"Open\" means any program window with focus):");
+    f.write_line("program=" + c.cfg.target_program);
 }
 
 // Only a file that uses the tower link has its lines, so every other file
 // stays as it was.
 void write_tower_link(Context& c, TextSink& f) {
     const Settings& s = c.cfg;
-    if (s.TOWERID == 0 && s.TOWERSITE == DEFAULTTOWERSITE && s.TOWEREMAIL.empty()) return;
-    f.writeln(";tower link of the Ringing Room targets: towerid 0 sends keys to the browser instead");
-    f.writeln("towerid=" + str(s.TOWERID));
-    f.writeln(";the ringer's bells for the keys j and f (0: none); keys 1-9, 0, -, = ring bells 1-12");
-    f.writeln("towerbellj=" + str(s.TOWERBELLJ));
-    f.writeln("towerbellf=" + str(s.TOWERBELLF));
-    f.writeln("towersite=" + s.TOWERSITE);
-    f.writeln(";an account to log in with (empty: anonymous); the password is asked at each start, never stored");
-    f.writeln("toweremail=" + s.TOWEREMAIL);
+    if (s.tower_id == 0 && s.tower_site == kDefaultTowerSite && s.tower_email.empty()) return;
+    f.write_line(";tower link of the Ringing Room targets: towerid 0 sends keys to the browser instead");
+    f.write_line("towerid=" + str(s.tower_id));
+    f.write_line(";the ringer's bells for the keys j and f (0: none); keys 1-9, 0, -, = ring bells 1-12");
+    f.write_line("towerbellj=" + str(s.tower_bell_j));
+    f.write_line("towerbellf=" + str(s.tower_bell_f));
+    f.write_line("towersite=" + s.tower_site);
+    f.write_line(";an account to log in with (empty: anonymous); the password is asked at each start, never stored");
+    f.write_line("toweremail=" + s.tower_email);
 }
 
 // Puts bytes in place of path through temp in the same folder, so that a
@@ -173,22 +173,22 @@ std::string replace_through_temp(Context& c, const std::string& path, const std:
     if (r.ok()) r = fs.replace(temp, path);
     if (r.ok()) return {};
     if (auto removed = fs.remove(temp); !removed.ok())
-        c.FOOERROR.writeln("Temporary settings file not removed: " + removed.error());
+        c.run_log.write_line("Temporary settings file not removed: " + removed.error());
     return r.error();
 }
 
 void report_not_saved(Context& c, const std::string& path, const std::string& error) {
-    const std::uint8_t colour = c.screen.textcolor();
-    c.screen.textcolor(YELLOW);
-    c.screen.writeln("Settings not saved: " + error);
-    c.screen.textcolor(colour);
-    c.FOOERROR.writeln("Write configuration file " + path + " failed, the previous file is kept: " + error);
-    MYFLUSH(c);
+    const std::uint8_t colour = c.screen.text_colour();
+    c.screen.text_colour(kYellow);
+    c.screen.write_line("Settings not saved: " + error);
+    c.screen.text_colour(colour);
+    c.run_log.write_line("Write configuration file " + path + " failed, the previous file is kept: " + error);
+    flush_run_log(c);
 }
 
 }  // namespace
 
-void DOWRITING(Context& c, TextSink& f) {
+void write_settings_to(Context& c, TextSink& f) {
     write_header(c, f);
     write_calibration_data(c, f);
     write_timing(c, f);
@@ -196,19 +196,19 @@ void DOWRITING(Context& c, TextSink& f) {
     write_tower_link(c, f);
 }
 
-bool WRITECONFIGFILE(Context& c) {
-    const std::string path = c.core.FNAMEFI + ".ini";
+bool write_settings(Context& c) {
+    const std::string path = c.core.settings_base_name + ".ini";
     CrLfText text;
-    DOWRITING(c, text);
+    write_settings_to(c, text);
     const std::string error = replace_through_temp(c, path, path + ".new", text.text);
     if (!error.empty()) {
         report_not_saved(c, path, error);
         return false;
     }
-    c.FOOERROR.writeln("Write configuration file for " + c.cfg.TARGETPROGRAM);
-    DOWRITING(c, c.FOOERROR);
-    c.FOOERROR.writeln("End write configuration file for " + c.cfg.TARGETPROGRAM);
-    MYFLUSH(c);
+    c.run_log.write_line("Write configuration file for " + c.cfg.target_program);
+    write_settings_to(c, c.run_log);
+    c.run_log.write_line("End write configuration file for " + c.cfg.target_program);
+    flush_run_log(c);
     return true;
 }
 

@@ -1,6 +1,6 @@
 // The calibration summary, written to the console or to a file.
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 
@@ -9,43 +9,43 @@ namespace qn {
 // The screen model is itself a text sink: output goes to the current window.
 TextSink& console_sink(Context& c) { return c.screen; }
 
-void WRITECURRENTCALIBRATIONTOSCREEN(Context& c, TextSink& out) {
+void write_current_calibration(Context& c, TextSink& out) {
     const Settings& cfg = c.cfg;
     const KeyoutState& k = c.keyout;
-    out.writeln("Current calibration: Bell Sensor parameters - Total sensing points=" + str(cfg.SENSORNUM));
-    out.write("Using port " + cfg.COMPORTNAME + " using ");
-    if (cfg.BAGLEYMODE) {
-        out.write("(Bagley) DATA, using input character " + std::string(1, cfg.USEDATINPUTCHAR));
+    out.write_line("Current calibration: Bell Sensor parameters - Total sensing points=" + str(cfg.sensor_count));
+    out.write("Using port " + cfg.port_name + " using ");
+    if (cfg.rest_on_mode) {
+        out.write("(Bagley) DATA, using input character " + std::string(1, cfg.data_char));
     } else {
-        if (cfg.USECTS) out.write("CTS ");
-        if (cfg.USEDSR) out.write("DSR ");
-        if (cfg.USECD) out.write("CD ");
-        if (cfg.USERI) out.write("RI ");
-        if (!c.core.EASYMODE)
-            out.writeln("switch bounce delay (ms)=" + str(cfg.SWITCHBOUNCEDELAY) + " sleep value=" + str(cfg.SLEEPNUM));
+        if (cfg.use_cts) out.write("CTS ");
+        if (cfg.use_dsr) out.write("DSR ");
+        if (cfg.use_cd) out.write("CD ");
+        if (cfg.use_ri) out.write("RI ");
+        if (!c.core.easy_mode)
+            out.write_line("switch bounce delay (ms)=" + str(cfg.switch_bounce_ms) + " sleep value=" + str(cfg.loop_sleep_ms));
     }
-    out.writeln(" Total signals=" + str(cfg.SIGNALNUM) + " for hand/backstroke pair");
-    std::int32_t n = cfg.SIGNALNUM < MAXCALIBRATIONEVENTS ? cfg.SIGNALNUM : MAXCALIBRATIONEVENTS;
+    out.write_line(" Total signals=" + str(cfg.signal_count) + " for hand/backstroke pair");
+    std::int32_t n = cfg.signal_count < kMaxCalibrationEvents ? cfg.signal_count : kMaxCalibrationEvents;
     for (std::int32_t i = 1; i <= n; ++i) {
-        const DataResultRec& r = cfg.DATARESULT[i];
-        std::string line = "Signal time=" + fixed(r.SIGNALTIME, 7, 4) + " signalgap=" + fixed(r.SIGNALGAP, 7, 4);
-        if (r.SENSORGAP == 0 && i > 1)
+        const CalibrationResult& r = cfg.results[i];
+        std::string line = "Signal time=" + fixed_text(r.signal_ms, 7, 4) + " signalgap=" + fixed_text(r.signal_gap_ms, 7, 4);
+        if (r.sensor_gap_ms == 0 && i > 1)
             line += " SIGNAL_IGNORED";
         else
-            line += " sensorgap=" + fixed(r.SENSORGAP, 7, 4);
-        if (i % 2 == 0 && r.SENSORGAP > 0 && r.SENSORGAP < 0.04) line += " WARNING<40ms may FAIL";
-        out.writeln(line);
+            line += " sensorgap=" + fixed_text(r.sensor_gap_ms, 7, 4);
+        if (i % 2 == 0 && r.sensor_gap_ms > 0 && r.sensor_gap_ms < 0.04) line += " WARNING<40ms may FAIL";
+        out.write_line(line);
     }
-    if (cfg.TARGETPROGRAM == "Open")
-        out.writeln("Currently Open - Send keys to any foreground window: Active sensing points=" + str(k.SENSORSACTIVE));
+    if (cfg.target_program == "Open")
+        out.write_line("Currently Open - Send keys to any foreground window: Active sensing points=" + str(k.sensors_active));
     else
-        out.writeln("Currently send keys to " + cfg.TARGETPROGRAM + " window: Active sensing points=" +
-                    str(k.SENSORSACTIVE));
-    for (std::int32_t i = 1; i <= k.SENSORSACTIVE && i <= MAXSENSORS; ++i) {
-        const SensingPoint& p = k.WHICHSENSORARR2[i];
-        out.writeln("Sensing point=" + str(p.WSNUM) + " handstroke:key=" + std::string(1, p.WKEYHAND) +
-                    " delay=" + str(p.WDELAYHAND) + " backstroke:key=" + std::string(1, p.WKEYBACK) +
-                    " delay=" + str(p.WDELAYBACK));
+        out.write_line("Currently send keys to " + cfg.target_program + " window: Active sensing points=" +
+                    str(k.sensors_active));
+    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
+        const SensingPoint& p = k.points[i];
+        out.write_line("Sensing point=" + str(p.sensor) + " handstroke:key=" + std::string(1, p.hand_key) +
+                    " delay=" + str(p.hand_delay_ms) + " backstroke:key=" + std::string(1, p.back_key) +
+                    " delay=" + str(p.back_delay_ms));
     }
 }
 

@@ -11,13 +11,13 @@ namespace qn {
 
 namespace {
 
-constexpr int GLYPHWIDTH = 19;
-constexpr int GLYPHROWS = 18;
+constexpr int kGlyphWidth = 19;
+constexpr int kGlyphRows = 18;
 
 // The columns (1..19) holding "*", per glyph row and digit 0..9.
 // The 9's bottom rows were once a character short, which made the bottom of
 // the 9 lean when it wrapped in its window; every row here is full width.
-constexpr std::array<std::array<std::string_view, 10>, GLYPHROWS> STARCOLUMNS = {{
+constexpr std::array<std::array<std::string_view, 10>, kGlyphRows> kStarColumns = {{
     {"8-11", "9-11", "7-11", "4-17", "13-15", "4-17", "9-13", "3-18", "7-12", "7-14"},
     {"6-13", "6-11", "4-13", "4-17", "10-15", "4-17", "7-16", "3-18", "5-15", "5-16"},
     {"5-7,12-14", "5-7,9-11", "3-6,11-15", "14-16", "9-11,13-15", "4-6", "5-8,14-17", "15-18", "4-6,13-16",
@@ -48,34 +48,34 @@ int read_number(std::string_view s, std::size_t& i) {
 }
 
 std::string glyph_row(std::string_view ranges) {
-    std::string row(GLYPHWIDTH, ' ');
+    std::string row(kGlyphWidth, ' ');
     std::size_t i = 0;
     while (i < ranges.size()) {
         int from = read_number(ranges, i);
         ++i;  // '-'
         int to = read_number(ranges, i);
         ++i;  // ',' or the end
-        for (int col = from; col <= to && col <= GLYPHWIDTH; ++col) row[static_cast<std::size_t>(col - 1)] = '*';
+        for (int col = from; col <= to && col <= kGlyphWidth; ++col) row[static_cast<std::size_t>(col - 1)] = '*';
     }
     return row;
 }
 
 }  // namespace
 
-void SETUPFONT(Context& c) {
+void set_up_glyphs(Context& c) {
     for (int digit = 0; digit <= 9; ++digit) {
-        for (int r = 1; r <= GLYPHROWS; ++r)
-            c.con.LINE[digit][r] = glyph_row(STARCOLUMNS[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(digit)]);
-        c.con.LINE[digit][19].clear();
-        c.con.LINE[digit][20].clear();
+        for (int r = 1; r <= kGlyphRows; ++r)
+            c.con.glyphs[digit][r] = glyph_row(kStarColumns[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(digit)]);
+        c.con.glyphs[digit][19].clear();
+        c.con.glyphs[digit][20].clear();
     }
 }
 
-void SETUPFASTLINE(Context& c) {
+void set_up_digit_rows(Context& c) {
     for (int digit = 0; digit <= 9; ++digit) {
-        std::string& s = c.con.FASTLINE[digit];
+        std::string& s = c.con.digit_rows[digit];
         s.clear();
-        for (int r = 1; r <= GLYPHROWS; ++r) s += c.con.LINE[digit][r];
+        for (int r = 1; r <= kGlyphRows; ++r) s += c.con.glyphs[digit][r];
     }
 }
 

@@ -5,7 +5,7 @@ namespace qn {
 Screen::Screen() { cells_.fill(Cell{' ', fg_, bg_}); }
 
 void Screen::window(int x1, int y1, int x2, int y2) {
-    if (x1 < 1 || y1 < 1 || x2 > COLS || y2 > ROWS || x1 > x2 || y1 > y2) return;
+    if (x1 < 1 || y1 < 1 || x2 > kCols || y2 > kRows || x1 > x2 || y1 > y2) return;
     x1_ = x1;
     y1_ = y1;
     x2_ = x2;
@@ -15,7 +15,7 @@ void Screen::window(int x1, int y1, int x2, int y2) {
     changed();
 }
 
-void Screen::clrscr() {
+void Screen::clear_window() {
     for (int y = y1_; y <= y2_; ++y)
         for (int x = x1_; x <= x2_; ++x) cell(y, x) = Cell{' ', fg_, bg_};
     cx_ = 1;
@@ -24,14 +24,14 @@ void Screen::clrscr() {
     changed();
 }
 
-void Screen::clreol() {
+void Screen::clear_to_line_end() {
     int y = y1_ + cy_ - 1;
     for (int x = x1_ + cx_ - 1; x <= x2_; ++x) cell(y, x) = Cell{' ', fg_, bg_};
     ++version_;
     changed();
 }
 
-void Screen::gotoxy(int x, int y) {
+void Screen::move_to(int x, int y) {
     if (x < 1 || y < 1 || x > x2_ - x1_ + 1 || y > y2_ - y1_ + 1) return;
     cx_ = x;
     cy_ = y;
@@ -92,17 +92,17 @@ void Screen::newline() { write("\n"); }
 
 const Cell& Screen::at(int line, int col) const {
     static const Cell outside{};
-    if (line < 1 || line > ROWS || col < 1 || col > COLS) return outside;
-    return cells_[(line - 1) * COLS + (col - 1)];
+    if (line < 1 || line > kRows || col < 1 || col > kCols) return outside;
+    return cells_[(line - 1) * kCols + (col - 1)];
 }
 
 std::string Screen::text(int line, int col, int len) const {
     std::string s;
-    for (int i = 0; i < len && col + i <= COLS; ++i) s.push_back(static_cast<char>(at(line, col + i).ch));
+    for (int i = 0; i < len && col + i <= kCols; ++i) s.push_back(static_cast<char>(at(line, col + i).ch));
     return s;
 }
 
-std::string Screen::line_text(int line) const { return text(line, 1, COLS); }
+std::string Screen::line_text(int line) const { return text(line, 1, kCols); }
 
 void Screen::attach(platform::Console* device) {
     device_ = device;
@@ -121,23 +121,23 @@ void Screen::present() {
     // cost nothing.
     if (!device_ || !dirty_) return;
     dirty_ = false;
-    for (int row = 0; row < ROWS; ++row) {
+    for (int row = 0; row < kRows; ++row) {
         int col = 0;
-        while (col < COLS) {
+        while (col < kCols) {
             auto to_console = [&](int c) {
-                const Cell& k = cells_[row * COLS + c];
+                const Cell& k = cells_[row * kCols + c];
                 return platform::ConsoleCell{k.ch, static_cast<std::uint8_t>((k.bg << 4) | k.fg)};
             };
-            if (shown_valid_ && shown_[row * COLS + col] == to_console(col)) {
+            if (shown_valid_ && shown_[row * kCols + col] == to_console(col)) {
                 ++col;
                 continue;
             }
             int start = col;
-            std::array<platform::ConsoleCell, COLS> run{};
+            std::array<platform::ConsoleCell, kCols> run{};
             int n = 0;
-            while (col < COLS && !(shown_valid_ && shown_[row * COLS + col] == to_console(col))) {
+            while (col < kCols && !(shown_valid_ && shown_[row * kCols + col] == to_console(col))) {
                 run[n] = to_console(col);
-                shown_[row * COLS + col] = run[n];
+                shown_[row * kCols + col] = run[n];
                 ++n;
                 ++col;
             }

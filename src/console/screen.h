@@ -16,36 +16,36 @@ namespace qn {
 
 // Standard 16-colour text attributes.
 enum Colour : std::uint8_t {
-    BLACK = 0, BLUE = 1, GREEN = 2, CYAN = 3, RED = 4, MAGENTA = 5, BROWN = 6,
-    LIGHTGRAY = 7, DARKGRAY = 8, LIGHTBLUE = 9, LIGHTGREEN = 10, LIGHTCYAN = 11,
-    LIGHTRED = 12, LIGHTMAGENTA = 13, YELLOW = 14, WHITE = 15,
+    kBlack = 0, kBlue = 1, kGreen = 2, kCyan = 3, kRed = 4, kMagenta = 5, kBrown = 6,
+    kLightGray = 7, kDarkGray = 8, kLightBlue = 9, kLightGreen = 10, kLightCyan = 11,
+    kLightRed = 12, kLightMagenta = 13, kYellow = 14, kWhite = 15,
 };
 
 struct Cell {
     std::uint8_t ch = ' ';
-    std::uint8_t fg = LIGHTGRAY;
-    std::uint8_t bg = BLACK;
+    std::uint8_t fg = kLightGray;
+    std::uint8_t bg = kBlack;
     bool operator==(const Cell&) const = default;
 };
 
 class Screen : public TextSink {
 public:
-    static constexpr int ROWS = 25;
-    static constexpr int COLS = 80;
+    static constexpr int kRows = 25;
+    static constexpr int kCols = 80;
 
     Screen();
 
     // Screen coordinates from 1. A window that does not fit is not selected.
     void window(int x1, int y1, int x2, int y2);
-    void clrscr();   // current window, current background; cursor to (1,1)
-    void clreol();
-    void gotoxy(int x, int y);  // relative to the window; outside it: ignored
-    int wherex() const { return cx_; }
-    int wherey() const { return cy_; }
-    void textcolor(std::uint8_t c) { fg_ = c & 0x0F; }
-    void textbackground(std::uint8_t c) { bg_ = c & 0x0F; }
-    std::uint8_t textcolor() const { return fg_; }
-    std::uint8_t textbackground() const { return bg_; }
+    void clear_window();   // current window, current background; cursor to (1,1)
+    void clear_to_line_end();
+    void move_to(int x, int y);  // relative to the window; outside it: ignored
+    int cursor_x() const { return cx_; }
+    int cursor_y() const { return cy_; }
+    void text_colour(std::uint8_t c) { fg_ = c & 0x0F; }
+    void background_colour(std::uint8_t c) { bg_ = c & 0x0F; }
+    std::uint8_t text_colour() const { return fg_; }
+    std::uint8_t background_colour() const { return bg_; }
     void cursor_visible(bool on);
 
     // '\n' ends the line (to column 1 of the next), '\r' goes to column 1,
@@ -78,14 +78,14 @@ private:
     void line_feed();
     void scroll_up();
     void changed();
-    Cell& cell(int line, int col) { return cells_[(line - 1) * COLS + (col - 1)]; }
+    Cell& cell(int line, int col) { return cells_[(line - 1) * kCols + (col - 1)]; }
 
-    std::array<Cell, ROWS * COLS> cells_{};
-    std::array<platform::ConsoleCell, ROWS * COLS> shown_{};
+    std::array<Cell, kRows * kCols> cells_{};
+    std::array<platform::ConsoleCell, kRows * kCols> shown_{};
     bool shown_valid_ = false;
-    int x1_ = 1, y1_ = 1, x2_ = COLS, y2_ = ROWS;
+    int x1_ = 1, y1_ = 1, x2_ = kCols, y2_ = kRows;
     int cx_ = 1, cy_ = 1;
-    std::uint8_t fg_ = LIGHTGRAY, bg_ = BLACK;
+    std::uint8_t fg_ = kLightGray, bg_ = kBlack;
     bool cursor_on_ = true;
     bool cursor_shown_on_ = true;
     int cursor_shown_row_ = -1, cursor_shown_col_ = -1;

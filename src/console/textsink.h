@@ -10,7 +10,7 @@ public:
     virtual ~TextSink() = default;
     virtual void write(std::string_view s) = 0;
     virtual void newline() = 0;
-    virtual void writeln(std::string_view s = {}) {
+    virtual void write_line(std::string_view s = {}) {
         write(s);
         newline();
     }

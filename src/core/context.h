@@ -11,7 +11,7 @@
 
 #include "console/screen.h"
 #include "core/arr.h"
-#include "core/epiktimer.h"
+#include "core/stopwatch.h"
 #include "core/strike_records.h"
 #include "platform/platform.h"
 #include "strokes/runlog.h"
@@ -32,278 +32,278 @@ using platform::WindowHandle;
 
 // ---- constants ------------------------------------------------------------
 
-inline constexpr const char* PROGRAM_VERSION = "Quennick_v0.8.2d3_(04_Jan_2021)_";
-inline constexpr int MAXSERIALPORTS = 25;
-inline constexpr int COMBUFFERLEN = 512;
-inline constexpr int MAXSENSORS = 16;
-inline constexpr int MAXCALIBRATIONEVENTS = 256;
-inline constexpr int MAXROWSALLOWED = 6000;
-inline constexpr int MAXTARGETPROGS = 9;
-inline constexpr int SLEEPNUMDEFAULT = 5;
-inline constexpr int SWITCHBOUNCEDELAYDEFAULT = 40;
-inline constexpr int TRANSIENTSIGNALSDELAYDEFAULT = 2;
-inline constexpr int DEFAULTSINGLESENSORDELAY = 380;
-inline constexpr int DEFAULTDOUBLESENSORDELAY = 80;
-inline constexpr int DOUBLESTRIKEDELAYDEFAULT = 350;
-inline constexpr bool USEDOUBSENDDEFAULT = true;
-inline constexpr const char* INITIALTARGETPROGRAM = "Ringing Room";
-inline constexpr std::int64_t THISEVENTTIMEOFF = -1;
-inline constexpr int FIRSTLINEOFSCRATCHSCREEN = 9;
-inline constexpr int LASTLINEOFSCRATCHSCREEN = 20;
-inline constexpr int LASTLINEBIGNUMBER = 18;
-inline constexpr int PNLISTLENGTH = 20;
-inline constexpr int MAXTHEMOD = 100;
-inline constexpr int ROUNDSATSTART = 6;
-inline constexpr int ROUNDSATEND = 4;
-inline constexpr int MAXAUTOBELLS = 12;
-inline constexpr int AUTOKEYBELLSDEFAULT = 6;
-inline constexpr int AUTOSPEEDDEFAULT = 180;
-inline constexpr int MAXPROCLIST = 100;
-inline constexpr const char* DEFAULTTOWERSITE = "https://ringingroom.com";
+inline constexpr const char* kProgramVersion = "Quennick_v0.8.2d3_(04_Jan_2021)_";
+inline constexpr int kMaxSerialPorts = 25;
+inline constexpr int kEventRingSize = 512;
+inline constexpr int kMaxSensors = 16;
+inline constexpr int kMaxCalibrationEvents = 256;
+inline constexpr int kMaxRows = 6000;
+inline constexpr int kMaxTargetPrograms = 9;
+inline constexpr int kDefaultLoopSleepMs = 5;
+inline constexpr int kDefaultSwitchBounceMs = 40;
+inline constexpr int kDefaultTransientMs = 2;
+inline constexpr int kDefaultSingleSensorDelayMs = 380;
+inline constexpr int kDefaultDoubleSensorDelayMs = 80;
+inline constexpr int kDefaultDoubleStrikeDelayMs = 350;
+inline constexpr bool kDefaultUseDoubledSend = true;
+inline constexpr const char* kInitialTargetProgram = "Ringing Room";
+inline constexpr std::int64_t kNoEventTime = -1;
+inline constexpr int kScratchFirstLine = 9;
+inline constexpr int kScratchLastLine = 20;
+inline constexpr int kBigNumberLastLine = 18;
+inline constexpr int kMaxPlaceNotations = 20;
+inline constexpr int kMaxLeadHeads = 100;
+inline constexpr int kRoundsAtStart = 6;
+inline constexpr int kRoundsAtEnd = 4;
+inline constexpr int kMaxAutoBells = 12;
+inline constexpr int kDefaultAutoBells = 6;
+inline constexpr int kDefaultPealMinutes = 180;
+inline constexpr int kMaxProcesses = 100;
+inline constexpr const char* kDefaultTowerSite = "https://ringingroom.com";
 
 // ---- program core ----------------------------------------------------------
 
 struct CoreState {
-    bool EASYMODE = true;
-    std::string FNAMEFI;
-    bool GOTCONFIGFILE = false;
-    bool GOTTHESERIALPORT = false;
-    bool TIMERON = false;
-    bool TERMINATEPROGRAM = false;
-    bool AUTOBELLSETUPFLAG = false;
+    bool easy_mode = true;
+    std::string settings_base_name;
+    bool have_settings_file = false;
+    bool have_serial_port = false;
+    bool stopwatch_started = false;
+    bool terminate = false;
+    bool autoring_set_up = false;
     bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
 
 // The stopwatch lives as long as the process: the serial thread may read it
 // up to the moment the process ends.
 struct TimingState {
-    std::unique_ptr<TEpikTimer> owner;  // never freed before the process ends
-    TEpikTimer* ET = nullptr;
-    std::atomic<bool> TIMERISON{false};
-    TEpikTimer* SERIALET = nullptr;
-    std::atomic<bool> SERIALTIMERISON{false};
+    std::unique_ptr<Stopwatch> owner;  // never freed before the process ends
+    Stopwatch* stopwatch = nullptr;
+    std::atomic<bool> stopwatch_running{false};
+    Stopwatch* serial_stopwatch = nullptr;
+    std::atomic<bool> serial_stopwatch_running{false};
 };
 
 // ---- settings (the settings file's values) ---------------------------------
 
-struct DataResultRec {
-    double SIGNALTIME = 0;
-    double SIGNALGAP = 0;
-    double SENSORGAP = 0;
+struct CalibrationResult {
+    double signal_ms = 0;
+    double signal_gap_ms = 0;
+    double sensor_gap_ms = 0;
 };
 
 struct Settings {
-    std::string COMPORTNAME;
-    bool SIGNALSMODE = false;
-    bool BAGLEYMODE = false;
-    bool USECTS = false, USEDSR = false, USECD = false, USERI = false;
-    char USEDATINPUTCHAR = '\0';
-    std::int32_t SIGNALNUM = 0;
-    Arr<DataResultRec, 1, MAXCALIBRATIONEVENTS> DATARESULT;
-    std::int32_t SLEEPNUM = SLEEPNUMDEFAULT;
-    bool BIGNUMBERS = false;
-    bool MONITOROUTPUT = false;
-    std::int32_t SWITCHBOUNCEDELAY = SWITCHBOUNCEDELAYDEFAULT;
-    std::atomic<std::int32_t> TRANSIENTSIGNALSDELAY{0};  // read by the serial thread
-    bool SIGNALSTARTSOFF = true;
-    std::int32_t SENSORNUM = 0;
-    std::int32_t MEANSIGNALLENGTH = 0;
-    bool USINGHANDBELLS = false;
-    bool OFFANDONARESIGNALS = false;
-    double SPACERATIOLOWERBOUND = 0.6;
-    double SPACERATIOUPPERBOUND = 1.7;
-    std::string TARGETPROGRAM = INITIALTARGETPROGRAM;
-    bool DOBESPOKE = false;
+    std::string port_name;
+    bool signals_mode = false;
+    bool rest_on_mode = false;
+    bool use_cts = false, use_dsr = false, use_cd = false, use_ri = false;
+    char data_char = '\0';
+    std::int32_t signal_count = 0;
+    Arr<CalibrationResult, 1, kMaxCalibrationEvents> results;
+    std::int32_t loop_sleep_ms = kDefaultLoopSleepMs;
+    bool big_numbers = false;
+    bool monitor_output = false;
+    std::int32_t switch_bounce_ms = kDefaultSwitchBounceMs;
+    std::atomic<std::int32_t> transient_ms{0};  // read by the serial thread
+    bool signal_starts_off = true;
+    std::int32_t sensor_count = 0;
+    std::int32_t mean_signal_ms = 0;
+    bool handbells = false;
+    bool off_and_on_are_signals = false;
+    double space_ratio_low = 0.6;
+    double space_ratio_high = 1.7;
+    std::string target_program = kInitialTargetProgram;
+    bool bespoke = false;
 
     // The tower link of the Ringing Room targets: rings go straight to the
-    // tower's server. TOWERID 0: keys go to the browser as before.
-    std::int32_t TOWERID = 0;
-    std::int32_t TOWERBELLJ = 1;  // the ringer's bells for the keys "j" and "f" (0: none)
-    std::int32_t TOWERBELLF = 0;
-    std::string TOWERSITE = DEFAULTTOWERSITE;
-    std::string TOWEREMAIL;       // a Ringing Room account to log in with; empty: anonymous
+    // tower's server. tower_id 0: keys go to the browser as before.
+    std::int32_t tower_id = 0;
+    std::int32_t tower_bell_j = 1;  // the ringer's bells for the keys "j" and "f" (0: none)
+    std::int32_t tower_bell_f = 0;
+    std::string tower_site = kDefaultTowerSite;
+    std::string tower_email;       // a Ringing Room account to log in with; empty: anonymous
 };
 
 // ---- sensor input ----------------------------------------------------------
 
 struct SerialState {
     // Port list and handles.
-    Arr<std::string, 1, MAXSERIALPORTS> PORTNAME;
-    std::int32_t PORTSTOTAL = 0;
-    PortHandle SERIALHANDLE = 0;
-    Arr<PortHandle, 1, MAXSERIALPORTS> SERIALHANDLEARR;
+    Arr<std::string, 1, kMaxSerialPorts> port_names;
+    std::int32_t port_count = 0;
+    PortHandle port = 0;
+    Arr<PortHandle, 1, kMaxSerialPorts> ports;
 
     // Event ring: slot 0 is the start status, slots 1..512 the ring.
-    Arr<std::uint32_t, 0, COMBUFFERLEN> COMMBUFFER;
-    Arr<std::int64_t, 0, COMBUFFERLEN> COMMTIME;
-    Arr<std::uint8_t, 0, COMBUFFERLEN> SHSIG;
-    std::atomic<std::int32_t> IHIGHBUFFERPLUSONE{0};
-    std::int32_t LASTILOWBUFFER = 0;
-    std::int32_t ILOWBUFFER = 0;
-    std::int64_t LOSTEVENTS = 0;  // events overwritten before the main thread took them
+    Arr<std::uint32_t, 0, kEventRingSize> event_status;
+    Arr<std::int64_t, 0, kEventRingSize> event_time_us;
+    Arr<std::uint8_t, 0, kEventRingSize> event_shape;
+    std::atomic<std::int32_t> ring_head{0};
+    std::int32_t last_ring_tail = 0;
+    std::int32_t ring_tail = 0;
+    std::int64_t lost_events = 0;  // events overwritten before the main thread took them
 
     // Omitted events, for the event log.
-    Arr<std::uint32_t, 1, COMBUFFERLEN> OMITCOMMBUFFER;
-    Arr<std::int64_t, 1, COMBUFFERLEN> OMITCOMMTIME;
-    Arr<std::uint8_t, 1, COMBUFFERLEN> OMITSHSIG;
-    std::atomic<std::int32_t> OMITBUFFER{0};
+    Arr<std::uint32_t, 1, kEventRingSize> omitted_status;
+    Arr<std::int64_t, 1, kEventRingSize> omitted_time_us;
+    Arr<std::uint8_t, 1, kEventRingSize> omitted_shape;
+    std::atomic<std::int32_t> omitted_count{0};
 
     // Thread control.
-    PortHandle SERHANDLE = 0;
-    std::atomic<bool> SERIALTHREADON{false};
-    std::atomic<bool> SERIALSTATUSEVEENTSTERMINATED{false};
-    platform::ThreadHandle COMM_THREADHANDLE = 0;
-    std::uint32_t COMM_THREADID = 0;
-    bool CTSLIVE = false, DSRLIVE = false, CDLIVE = false, RILIVE = false;
+    PortHandle thread_port = 0;
+    std::atomic<bool> thread_running{false};
+    std::atomic<bool> thread_ended{false};
+    platform::ThreadHandle thread = 0;
+    std::uint32_t thread_id = 0;
+    bool cts_live = false, dsr_live = false, cd_live = false, ri_live = false;
 
     // The serial thread's own state, kept here so the per-event step can be
     // driven by tests.
-    std::uint32_t DWEVENTMASK = 0;
-    std::uint32_t DFLAG = 0;
-    std::uint32_t LASTTRUESTATUS = 0;
-    std::uint32_t THISTRUESTATUS = 0;
+    std::uint32_t event_mask = 0;
+    std::uint32_t watched_line = 0;
+    std::uint32_t last_status = 0;
+    std::uint32_t status = 0;
     // Failed waits and status reads, so a pulled adapter is noticed.
-    std::int64_t FAILSINCEMICRO = -1;     // first failure of the current run of them
-    std::int64_t FAILLOGGEDMICRO = -1;    // last time the failure was logged
-    std::int32_t FAILSUPPRESSED = 0;      // failures not logged since then
-    std::atomic<std::int32_t> PORTLOSTLOCN{0};  // set by the thread when the port is gone
+    std::int64_t failing_since_us = -1;     // first failure of the current run of them
+    std::int64_t failure_logged_us = -1;    // last time the failure was logged
+    std::int32_t failures_unlogged = 0;      // failures not logged since then
+    std::atomic<std::int32_t> port_lost_at{0};  // set by the thread when the port is gone
 };
 
 // ---- key output ------------------------------------------------------------
 
 struct SensingPoint {
-    std::int32_t WSNUM = 0;
-    char WKEYHAND = '\0';
-    std::int32_t WDELAYHAND = 0;
-    char WKEYBACK = '\0';
-    std::int32_t WDELAYBACK = 0;
+    std::int32_t sensor = 0;
+    char hand_key = '\0';
+    std::int32_t hand_delay_ms = 0;
+    char back_key = '\0';
+    std::int32_t back_delay_ms = 0;
 };
 
-struct TARGETPROGRAMARRTYPE {
-    std::string TTARGETPROGRAM;
-    std::string TTARGETPROGRAM2;
-    std::int32_t TSENSORSACTIVE = 0;
-    bool TFINDINGANDGOINGTOWINDOW = false;
-    bool TRESTRICTEDVERSION = false;
-    Arr<SensingPoint, 1, MAXSENSORS> TWHICHSENSORARR;
-    bool TUSEDOUBLEDSEND = false;
-    std::int32_t TDOUBLESTRIKEDELAY = 0;
+struct TargetProgram {
+    std::string name;
+    std::string window_name;
+    std::int32_t sensors_active = 0;
+    bool find_window = false;
+    bool restricted = false;
+    Arr<SensingPoint, 1, kMaxSensors> points;
+    bool use_doubled_send = false;
+    std::int32_t double_strike_delay_ms = 0;
 };
 
 struct KeyoutState {
-    Arr<TARGETPROGRAMARRTYPE, 0, MAXTARGETPROGS> TARGETPROGRAMARR;
-    std::int32_t TARGETPROGRAMINDEX = 0;
-    std::int32_t SENSORSACTIVE = 0;
-    bool RESTRICTEDVERSION = false;
-    bool FINDINGANDGOINGTOWINDOW = false;
-    bool USEDOUBLEDSEND = false;
-    std::int32_t DOUBLESTRIKEDELAY = 0;
-    Arr<SensingPoint, 1, MAXSENSORS> WHICHSENSORARR2;
+    Arr<TargetProgram, 0, kMaxTargetPrograms> targets;
+    std::int32_t target_index = 0;
+    std::int32_t sensors_active = 0;
+    bool restricted = false;
+    bool find_window = false;
+    bool use_doubled_send = false;
+    std::int32_t double_strike_delay_ms = 0;
+    Arr<SensingPoint, 1, kMaxSensors> points;
 
     // Window discovery.
-    std::string SEARCHSTRING;
-    bool WINDOWFOUND = false;
-    std::string WINDOWTITLE;
-    std::string TITLE;
-    WindowHandle SAVEWND = 0;
-    Arr<platform::ProcessEntry, 1, MAXPROCLIST> PROCLIST;
-    std::int32_t NUMPROCESSES = 0;
-    std::string CHILDWINDOW, GRANDCHILDWINDOW;
-    WindowHandle WINHANDLE = 0;
-    bool FIREFOX = false, CHROME = false;
+    std::string search_text;
+    bool window_found = false;
+    std::string window_title;
+    std::string title;
+    WindowHandle target_window = 0;
+    Arr<platform::ProcessEntry, 1, kMaxProcesses> processes;
+    std::int32_t process_count = 0;
+    std::string child_window, grandchild_window;
+    WindowHandle found_window = 0;
+    bool firefox = false, chrome = false;
 
     // Key dispatch.
-    bool WINDOWFOCUS = true;
-    std::string TITLE2;
-    std::int64_t LASTKEYSENDMICROSEC = 0;
-    bool SENDINPUTFAILLOGGED = false;
+    bool window_focus = true;
+    std::string focus_title;
+    std::int64_t last_key_us = 0;
+    bool send_input_failure_logged = false;
 
     // Configuration menus.
-    bool DIAGNOSTICS = false;
+    bool diagnostics = false;
 };
 
 // ---- calibration -----------------------------------------------------------
 
-using PortLineStates = Arr<char, 0, MAXCALIBRATIONEVENTS>;
+using PortLineStates = Arr<char, 0, kMaxCalibrationEvents>;
 
 struct CalibrationState {
-    Arr<bool, 1, MAXSERIALPORTS> CTSBOLDARR, DSRBOLDARR, CDBOLDARR, RIBOLDARR;
-    Arr<bool, 1, MAXSERIALPORTS> USECTSARR, USEDSRARR, USECDARR, USERIARR, USEDATARR;
-    Arr<Arr<char, 1, 255>, 1, MAXSERIALPORTS> CHARBUFFER;
-    Arr<std::int32_t, 1, MAXSERIALPORTS> DATBOLDARR;
-    std::int32_t CURRENTPORTIDX = 0;
+    Arr<bool, 1, kMaxSerialPorts> cts_was_on, dsr_was_on, cd_was_on, ri_was_on;
+    Arr<bool, 1, kMaxSerialPorts> use_cts, use_dsr, use_cd, use_ri, use_data;
+    Arr<Arr<char, 1, 255>, 1, kMaxSerialPorts> port_chars;
+    Arr<std::int32_t, 1, kMaxSerialPorts> char_counts;
+    std::int32_t current_port = 0;
 
-    Arr<std::uint32_t, 1, MAXSERIALPORTS> INITIALSTATUSARR, NOWSTATUSARR;
-    Arr<bool, 1, MAXSERIALPORTS> CTSBARR, DSRBARR, CDBARR, RIBARR;
-    Arr<std::int32_t, 1, MAXSERIALPORTS> SIGNALNUMARR;
-    Arr<Arr<std::int64_t, 1, MAXCALIBRATIONEVENTS>, 1, MAXSERIALPORTS> MICROSECSARR;
-    Arr<PortLineStates, 1, MAXSERIALPORTS> CTSBARR2, DSRBARR2, CDBARR2, RIBARR2;
-    Arr<bool, 1, MAXSERIALPORTS> CHANGESTATEARR;
+    Arr<std::uint32_t, 1, kMaxSerialPorts> initial_status, status_now;
+    Arr<bool, 1, kMaxSerialPorts> cts_on, dsr_on, cd_on, ri_on;
+    Arr<std::int32_t, 1, kMaxSerialPorts> signal_counts;
+    Arr<Arr<std::int64_t, 1, kMaxCalibrationEvents>, 1, kMaxSerialPorts> event_us;
+    Arr<PortLineStates, 1, kMaxSerialPorts> cts_states, dsr_states, cd_states, ri_states;
+    Arr<bool, 1, kMaxSerialPorts> state_changed;
 
-    std::int32_t GOODSIGS = 0;
-    std::int64_t STARTTIMEMILLISECS = 0;
-    bool FIRSTRUN = false;
-    bool FIRSTSENSING = false;
-    bool SENSORDATAFOUND = false;
-    double MAXMICROINTERVAL = 0;
+    std::int32_t good_signals = 0;
+    std::int64_t start_ms = 0;
+    bool first_run = false;
+    bool first_sensing = false;
+    bool sensor_data_found = false;
+    double max_interval_us = 0;
 
     // Locals of the detection shared with its steps.
-    std::int32_t DSC_PORTIDX = 0;
-    std::int32_t NPORTSIGNAL = 0, NPORTDATA = 0;
-    Arr<bool, 1, MAXSERIALPORTS> SIGNALSMODEARR;
-    std::int32_t TIMETHROUGH = 0;
-    bool SENSORDETECTIONOK = false;
-    char CH = '\0';
+    std::int32_t port_index = 0;
+    std::int32_t signal_ports = 0, data_ports = 0;
+    Arr<bool, 1, kMaxSerialPorts> signals_mode;
+    std::int32_t passes = 0;
+    bool detection_ok = false;
+    char key = '\0';
 
     // The bytes of a port read while sensors are detected.
-    Arr<char, 1, 255> CHARBUFF;
-    std::int32_t SERIALREADTIMEOUTTIME = 1;
+    Arr<char, 1, 255> chars;
+    std::int32_t read_timeout_ms = 1;
 
     // Analysis working data.
-    Arr<double, 1, MAXCALIBRATIONEVENTS> MICROINTERVAL;
-    Arr<double, 1, MAXCALIBRATIONEVENTS> ADJMICROINTERVAL;
+    Arr<double, 1, kMaxCalibrationEvents> interval_us;
+    Arr<double, 1, kMaxCalibrationEvents> adjusted_interval_us;
 };
 
 // ---- console ---------------------------------------------------------------
 
 struct ConsoleState {
-    Arr<Arr<std::string, 1, 20>, 0, 9> LINE;  // digit glyphs
-    Arr<std::string, 0, 9> FASTLINE;
-    bool REPAINTBIGNUMBERWINDOW = false;
+    Arr<Arr<std::string, 1, 20>, 0, 9> glyphs;  // digit glyphs
+    Arr<std::string, 0, 9> digit_rows;
+    bool big_number_stale = false;
 };
 
 // ---- automatic ringing -----------------------------------------------------
 
-inline constexpr int ROWLO = -ROUNDSATSTART;
+inline constexpr int kFirstRow = -kRoundsAtStart;
 
 struct AutoringState {
-    Arr<std::string, ROWLO, MAXROWSALLOWED> ROW;
-    Arr<std::string, ROWLO, MAXROWSALLOWED> PN;
-    Arr<char, ROWLO, MAXROWSALLOWED> PNCALL;
-    Arr<bool, ROWLO, MAXROWSALLOWED> PNMATCH;
-    Arr<std::int32_t, ROWLO, MAXROWSALLOWED> SYMMETRY;
-    Arr<std::int32_t, ROWLO, MAXROWSALLOWED> SYMMETRYMAX;
-    Arr<std::string, 1, PNLISTLENGTH> PNLIST;
-    Arr<char, 1, PNLISTLENGTH> PNCALLLIST;
-    Arr<std::int32_t, 1, MAXTHEMOD> THEMOD;
-    std::int32_t ROWNUM = 0;
-    std::int32_t BASELEN = 0;
-    std::int32_t NUMWORKBELLS = 0;
-    std::int32_t PNLISTNUM = 0;
-    std::int32_t MATCHPATTERNS = 0;
-    std::int32_t NUMBEROFP = 0;
-    std::string FMETHOD;  // text of the open method file
+    Arr<std::string, kFirstRow, kMaxRows> rows;
+    Arr<std::string, kFirstRow, kMaxRows> notations;
+    Arr<char, kFirstRow, kMaxRows> calls;
+    Arr<bool, kFirstRow, kMaxRows> notation_matched;
+    Arr<std::int32_t, kFirstRow, kMaxRows> symmetry;
+    Arr<std::int32_t, kFirstRow, kMaxRows> symmetry_max;
+    Arr<std::string, 1, kMaxPlaceNotations> notation_list;
+    Arr<char, 1, kMaxPlaceNotations> call_list;
+    Arr<std::int32_t, 1, kMaxLeadHeads> lead_heads;
+    std::int32_t row_count = 0;
+    std::int32_t base_length = 0;
+    std::int32_t working_bells = 0;
+    std::int32_t notation_count = 0;
+    std::int32_t pattern_count = 0;
+    std::int32_t plain_count = 0;
+    std::string method_text;  // text of the open method file
 
-    std::int32_t AUTOKEYBELLS = AUTOKEYBELLSDEFAULT;
-    std::string AUTOKEYPRESSDATA;
-    std::int32_t AUTOKEYSPEED = AUTOSPEEDDEFAULT;
-    std::int64_t AUTOKEYTIMERINTERVAL = 329;
-    std::int32_t AUTOKEYCOUNT = 0;
-    bool AUTOKEYPRESS = false;
-    std::int64_t AUTOKEYTIMER = 0;
-    std::int32_t ROWN = -6;
-    std::string DBLROWAUTOPRESSDATA;
-    bool RINGBELLFIRSTTIME = false;
+    std::int32_t bells = kDefaultAutoBells;
+    std::string keys;
+    std::int32_t peal_minutes = kDefaultPealMinutes;
+    std::int64_t interval_ms = 329;
+    std::int32_t key_count = 0;
+    bool running = false;
+    std::int64_t due_ms = 0;
+    std::int32_t row = -6;
+    std::string double_row_keys;
+    bool first_ring = false;
 };
 
 // ---- tower link ------------------------------------------------------------
@@ -331,7 +331,7 @@ struct Context {
 
     platform::Platform& plat;
     Screen screen;      // the console model
-    RunLog FOOERROR;    // the run log
+    RunLog run_log;    // the run log
 
     CoreState core;
     TimingState timing;

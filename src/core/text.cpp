@@ -21,7 +21,7 @@ std::string pad_left(std::string_view s, int width) {
 
 std::string pad_int(std::int64_t v, int width) { return pad_left(str(v), width); }
 
-std::string fixed(double v, int width, int decimals) {
+std::string fixed_text(double v, int width, int decimals) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, v);
     return buf;

@@ -13,7 +13,7 @@ std::string str_u(std::uint64_t v);
 // v right-aligned in width characters (wider values are not cut).
 std::string pad_int(std::int64_t v, int width);
 // v with decimals digits after the point, right-aligned in width.
-std::string fixed(double v, int width, int decimals);
+std::string fixed_text(double v, int width, int decimals);
 // Exponent notation that reads back to the same double.
 std::string exponent(double v);
 std::string pad_left(std::string_view s, int width);

@@ -11,19 +11,19 @@ namespace qn {
 struct Context;
 struct TimingState;
 
-void STARTTHETIMER(Context& c);
+void start_stopwatch(Context& c);
 // Stops and clears the stopwatch. The object itself stays until the process
 // ends, because the serial thread may still read it.
-void STOPTHETIMER(Context& c);
+void stop_stopwatch(Context& c);
 // The main thread's stopwatch (0 before it starts). Each is one read of
 // the clock, so a path that reads it keeps to the reads it needs.
 std::int64_t elapsed_us(const TimingState& t);
 std::int64_t elapsed_ms(const TimingState& t);
-std::int64_t MYELAPSEDMICROSECS(const Context& c);
-std::int64_t SERIALMYELAPSEDMICROSECS(const Context& c);
-std::int64_t MYELAPSEDMILLISECS(const Context& c);
-void SERIALSTARTTHETIMER(Context& c);
-std::int64_t MULTINT64(std::int32_t a, std::int32_t b);
+std::int64_t elapsed_us(const Context& c);
+std::int64_t serial_elapsed_us(const Context& c);
+std::int64_t elapsed_ms(const Context& c);
+void start_serial_stopwatch(Context& c);
+std::int64_t multiply_int64(std::int32_t a, std::int32_t b);
 // The main thread waits until the stopwatch reads due_us or until one of
 // the wake sources (platform::WAKE_...) fires; wake.at comes back in
 // stopwatch microseconds. precise: due_us is a due time to keep to the

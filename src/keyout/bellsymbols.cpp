@@ -4,7 +4,7 @@ namespace qn {
 
 // The change-ringing convention: 0 is the tenth bell, then E(leven), T(welve)
 // and A..D for 13..16. Lower case is not a bell: "e" and "t" are other keys.
-std::int32_t CONVBELLSYMBOLTOINTEGER(char ch) {
+std::int32_t bell_number(char ch) {
     if (ch >= '1' && ch <= '9') return ch - '0';
     switch (ch) {
         case '0': return 10;

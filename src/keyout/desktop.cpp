@@ -57,23 +57,23 @@ bool is_target_window(Context& c, const ToplevelTarget& t, WindowHandle w) {
 void report_desktop(Context& c) {
     const platform::DesktopInfo& d = c.plat.windows->desktop();
     if (d.reach == DesktopReach::Messages) return;
-    for (const std::string& line : d.choice) c.FOOERROR.writeln("Desktop: " + line);
-    for (const std::string& line : d.notices) c.FOOERROR.writeln(line);
+    for (const std::string& line : d.choice) c.run_log.write_line("Desktop: " + line);
+    for (const std::string& line : d.notices) c.run_log.write_line(line);
 }
 
 bool show_desktop_notices(Context& c) {
     const platform::DesktopInfo& d = c.plat.windows->desktop();
     if (d.notices.empty()) return false;
-    c.screen.textcolor(YELLOW);
-    for (const std::string& line : d.notices) c.screen.writeln(line);
-    c.screen.textcolor(WHITE);
+    c.screen.text_colour(kYellow);
+    for (const std::string& line : d.notices) c.screen.write_line(line);
+    c.screen.text_colour(kWhite);
     return true;
 }
 
 void fit_target_to_desktop(Context& c) {
     if (!keys_go_to_focused_window(c)) return;
-    c.keyout.FINDINGANDGOINGTOWINDOW = false;
-    c.keyout.RESTRICTEDVERSION = false;
+    c.keyout.find_window = false;
+    c.keyout.restricted = false;
 }
 
 bool keys_go_to_focused_window(const Context& c) {
@@ -85,20 +85,20 @@ bool reaches_toplevel_windows(const Context& c) {
     return reach(c) == DesktopReach::TopLevel;
 }
 
-WindowHandle find_toplevel_target(Context& c, std::int32_t targetIndex) {
-    const ToplevelTarget* t = toplevel_target(targetIndex);
+WindowHandle find_toplevel_target(Context& c, std::int32_t target_index) {
+    const ToplevelTarget* t = toplevel_target(target_index);
     if (t == nullptr) return 0;
     KeyoutState& k = c.keyout;
     // The window of the last key, while it is still the target's: a search
     // asks the server about every window.
-    if (k.WINHANDLE != 0 && is_target_window(c, *t, k.WINHANDLE)) return k.WINHANDLE;
+    if (k.found_window != 0 && is_target_window(c, *t, k.found_window)) return k.found_window;
     WindowHandle found = 0;
     (void)c.plat.windows->enum_windows([&](WindowHandle w) {
         if (!is_target_window(c, *t, w)) return true;
         found = w;
         return false;
     });
-    k.WINHANDLE = found;
+    k.found_window = found;
     return found;
 }
 

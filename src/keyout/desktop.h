@@ -26,6 +26,6 @@ bool reaches_toplevel_windows(const Context& c);
 
 // The target program's own top-level window on X11: browsers and the
 // programs under Wine by their WM_CLASS and title. 0 when it is not open.
-WindowHandle find_toplevel_target(Context& c, std::int32_t targetIndex);
+WindowHandle find_toplevel_target(Context& c, std::int32_t target_index);
 
 }  // namespace qn

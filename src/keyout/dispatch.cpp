@@ -3,7 +3,7 @@
 #include <functional>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"
@@ -26,30 +26,30 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
     KeyQueue& keys = c.strikes->keys();
     send();
     keys.settle(I - 1);
-    const std::int64_t T = MYELAPSEDMICROSECS(c);
-    if (c.cfg.MONITOROUTPUT)
-        c.FOOERROR.writeln(date_time_text(c) + " key " + std::string(1, thiskey) + " (" +
+    const std::int64_t T = elapsed_us(c);
+    if (c.cfg.monitor_output)
+        c.run_log.write_line(date_time_text(c) + " key " + std::string(1, thiskey) + " (" +
                            str(static_cast<unsigned char>(thiskey)) + " sent/timesincelastkeysend (secs)\t" +
-                           fixed(static_cast<double>(T) / 1e6, 9, 5) + "\t" +
-                           fixed(static_cast<double>(T - k.LASTKEYSENDMICROSEC) / 1e6, 9, 5));
-    k.LASTKEYSENDMICROSEC = T;
+                           fixed_text(static_cast<double>(T) / 1e6, 9, 5) + "\t" +
+                           fixed_text(static_cast<double>(T - k.last_key_us) / 1e6, 9, 5));
+    k.last_key_us = T;
     if (keys.doubled_due()) {
-        if (k.USEDOUBLEDSEND) {
-            // The made-up key is due DOUBLESTRIKEDELAY after the first, kept
+        if (k.use_doubled_send) {
+            // The made-up key is due double_strike_delay_ms after the first, kept
             // as precisely as any due key.
             c.screen.present();
-            wait_until_due(c, T + MULTINT64(k.DOUBLESTRIKEDELAY, 1000));
+            wait_until_due(c, T + multiply_int64(k.double_strike_delay_ms, 1000));
             send();
-            if (c.cfg.MONITOROUTPUT)
-                c.FOOERROR.writeln("doubled key sent");
+            if (c.cfg.monitor_output)
+                c.run_log.write_line("doubled key sent");
             else
                 keys.note_doubled(true);
         }
         keys.set_doubled_due(false);
     } else {
-        if (always_note_record || c.cfg.MONITOROUTPUT) {
-            c.FOOERROR.writeln("noutputtime=" + str(keys.output_count()));
-            c.FOOERROR.flush();
+        if (always_note_record || c.cfg.monitor_output) {
+            c.run_log.write_line("noutputtime=" + str(keys.output_count()));
+            c.run_log.flush();
         }
         keys.note_doubled(false);
     }
@@ -57,61 +57,61 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
 }
 
 char stroke_key(const Context& c, std::int32_t I) {
-    const SensingPoint& p = c.keyout.WHICHSENSORARR2[I];
-    return c.strikes->keys().handstroke() ? p.WKEYHAND : p.WKEYBACK;
+    const SensingPoint& p = c.keyout.points[I];
+    return c.strikes->keys().handstroke() ? p.hand_key : p.back_key;
 }
 
-void SENDKEYTOSPECIFICPROG(Context& c, std::int32_t targetIndex, char key) {
-    WindowHandle h = c.keyout.WINHANDLE;
-    switch (targetIndex) {
+void send_key_to_target(Context& c, std::int32_t target_index, char key) {
+    WindowHandle h = c.keyout.found_window;
+    switch (target_index) {
     case 2:
-    case 3: SENDKEYTORINGINGROOM(c, h, key); break;
+    case 3: send_key_to_ringing_room(c, h, key); break;
     case 4:
-    case 5: SENDKEYTOMUSTER(c, h, key); break;
+    case 5: send_key_to_muster(c, h, key); break;
     case 6:
-    case 7: SENDKEYTODING(c, h, key); break;
-    case 8: SENDKEYTOABEL(c, h, key); break;
-    case 9: SENDKEYTOBELTOWER(c, h, key); break;
+    case 7: send_key_to_ding(c, h, key); break;
+    case 8: send_key_to_abel(c, h, key); break;
+    case 9: send_key_to_beltower(c, h, key); break;
     default: break;
     }
 }
 
 void focus_lost(Context& c, std::int32_t I) {
     KeyoutState& k = c.keyout;
-    const std::string name = "\"" + c.cfg.TARGETPROGRAM + "\"";
-    if (k.WINDOWFOCUS) {
-        c.FOOERROR.writeln(date_time_text(c) + " " + name +
+    const std::string name = "\"" + c.cfg.target_program + "\"";
+    if (k.window_focus) {
+        c.run_log.write_line(date_time_text(c) + " " + name +
                            " is not the focus window - Key sending suspended, #Key was " + str(I));
         c.strikes->keys().settle(I - 1);  // this key is dropped
-        LOWSCRATCHWINDOWCLS(c);
+        clear_low_scratch_window(c);
         // The notice has two lines of 80 columns: a long target name is
         // shortened on screen (the log has it whole).
         const std::string rest = " is not the focus window - Key sending suspended";
         std::string shown = name;
-        if (shown.size() + rest.size() > static_cast<std::size_t>(Screen::COLS))
-            shown = shown.substr(0, Screen::COLS - rest.size() - 3) + "..\"";
+        if (shown.size() + rest.size() > static_cast<std::size_t>(Screen::kCols))
+            shown = shown.substr(0, Screen::kCols - rest.size() - 3) + "..\"";
         c.screen.write(shown + rest);
-        c.screen.gotoxy(1, 2);
+        c.screen.move_to(1, 2);
         // No line end: in the two-line window it would scroll the first line away.
         c.screen.write("Keystrokes will be sent when focus is resumed ");
-        FULLWINDOW(c);
-        k.WINDOWFOCUS = false;
-    } else if (c.cfg.MONITOROUTPUT) {
-        c.FOOERROR.writeln(date_time_text(c) + " " + name +
+        full_window(c);
+        k.window_focus = false;
+    } else if (c.cfg.monitor_output) {
+        c.run_log.write_line(date_time_text(c) + " " + name +
                            " still not the focus window - Key sends suspended, #Key was " + str(I));
     }
 }
 
 void focus_regained(Context& c) {
     KeyoutState& k = c.keyout;
-    if (k.WINDOWFOCUS) return;
-    k.WINDOWFOCUS = true;
+    if (k.window_focus) return;
+    k.window_focus = true;
     // The screen was not updated while the focus was away, but the
     // counter's digit memory may have been reset meanwhile.
-    c.con.REPAINTBIGNUMBERWINDOW = true;
-    LOWSCRATCHWINDOWCLS(c);
-    FULLWINDOW(c);
-    c.FOOERROR.writeln("Recovered from loss of focus");
+    c.con.big_number_stale = true;
+    clear_low_scratch_window(c);
+    full_window(c);
+    c.run_log.write_line("Recovered from loss of focus");
 }
 
 // ---- X11: the target's own window, in front, gets the key ---------------------
@@ -126,26 +126,26 @@ bool bring_to_front(Context& c, WindowHandle w) {
 }
 
 void target_window_missing(Context& c, std::int32_t I, char key) {
-    const std::int32_t idx = c.keyout.TARGETPROGRAMINDEX;
+    const std::int32_t idx = c.keyout.target_index;
     if (idx == 2 || idx == 3) {
         // As on Windows, where the key goes to no window: the stroke turns.
-        FULLWINDOW(c);
-        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+        full_window(c);
+        c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Ringing Room not found ");
-        c.FOOERROR.writeln("Ringing Room not found ");
+        c.run_log.write_line("Ringing Room not found ");
         deliver(c, I, key, [] {}, false);
         return;
     }
-    FULLWINDOW(c);
-    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
-    c.screen.write(c.cfg.TARGETPROGRAM + " window not found - program paused. Press Q to quit");
-    c.FOOERROR.writeln(c.cfg.TARGETPROGRAM + " window not found");
-    (void)WAITFORKEYSTROKEANDRETURNNORMALKEY(c);  // the key stays pending and is tried again
+    full_window(c);
+    c.screen.move_to(1, kScratchFirstLine);
+    c.screen.write(c.cfg.target_program + " window not found - program paused. Press Q to quit");
+    c.run_log.write_line(c.cfg.target_program + " window not found");
+    (void)wait_for_key_char(c);  // the key stays pending and is tried again
 }
 
 void send_to_toplevel_target(Context& c, char key, std::int32_t I) {
     const char thiskey = upper(key);
-    const WindowHandle w = find_toplevel_target(c, c.keyout.TARGETPROGRAMINDEX);
+    const WindowHandle w = find_toplevel_target(c, c.keyout.target_index);
     if (w == 0) {
         target_window_missing(c, I, thiskey);
         return;
@@ -154,35 +154,35 @@ void send_to_toplevel_target(Context& c, char key, std::int32_t I) {
         focus_lost(c, I);
         return;
     }
-    c.keyout.SAVEWND = w;
+    c.keyout.target_window = w;
     focus_regained(c);
-    deliver(c, I, thiskey, [&c, thiskey] { SENDTEXT(c, std::string(1, thiskey)); }, false);
+    deliver(c, I, thiskey, [&c, thiskey] { type_text(c, std::string(1, thiskey)); }, false);
 }
 
 }  // namespace
 
-bool CHECKIFHWNDOK(Context& c, WindowHandle hwnd) {
+bool adopt_focus_window(Context& c, WindowHandle hwnd) {
     KeyoutState& k = c.keyout;
-    k.TITLE2 = c.plat.windows->window_text(hwnd, 256);
-    c.FOOERROR.writeln("window not focussed Got " + str_u(hwnd) + " <" + k.TITLE2 + "> expected;" + str_u(k.SAVEWND) +
-                       " <" + k.TITLE + ">");
-    std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
-    if (k.TITLE2.find(target) != std::string::npos) {
-        k.SAVEWND = hwnd;
-        c.FOOERROR.writeln("***handle replaced***");
+    k.focus_title = c.plat.windows->window_text(hwnd, 256);
+    c.run_log.write_line("window not focussed Got " + str_u(hwnd) + " <" + k.focus_title + "> expected;" + str_u(k.target_window) +
+                       " <" + k.title + ">");
+    std::string target = underscores_to_spaces(k.targets[k.target_index].window_name);
+    if (k.focus_title.find(target) != std::string::npos) {
+        k.target_window = hwnd;
+        c.run_log.write_line("***handle replaced***");
         return true;
     }
     return false;
 }
 
-void SENDAKEY(Context& c, std::int32_t I) {
+void send_one_key(Context& c, std::int32_t I) {
     KeyoutState& k = c.keyout;
     platform::Windows& win = *c.plat.windows;
     WindowHandle F = win.foreground();
-    if (k.RESTRICTEDVERSION) {
-        if (F == k.SAVEWND) {
+    if (k.restricted) {
+        if (F == k.target_window) {
             focus_regained(c);
-        } else if (CHECKIFHWNDOK(c, F)) {
+        } else if (adopt_focus_window(c, F)) {
             return;  // adopted: the key goes on the next pass
         } else {
             focus_lost(c, I);
@@ -192,17 +192,17 @@ void SENDAKEY(Context& c, std::int32_t I) {
     win.set_active(F);
     win.set_foreground(F);
     const char key = stroke_key(c, I);
-    deliver(c, I, key, [&c, key] { SENDTEXT(c, std::string(1, key)); }, true);
+    deliver(c, I, key, [&c, key] { type_text(c, std::string(1, key)); }, true);
 }
 
-void DOTHEKEYACTION(Context& c, std::int32_t targetIndex, char key, std::int32_t I) {
+void do_key_action(Context& c, std::int32_t target_index, char key, std::int32_t I) {
     const char thiskey = upper(key);
-    deliver(c, I, thiskey, [&c, targetIndex, thiskey] { SENDKEYTOSPECIFICPROG(c, targetIndex, thiskey); }, false);
+    deliver(c, I, thiskey, [&c, target_index, thiskey] { send_key_to_target(c, target_index, thiskey); }, false);
 }
 
-void KEYSENDING(Context& c, char key, std::int32_t I) {
+void send_key(Context& c, char key, std::int32_t I) {
     if (keys_go_to_focused_window(c)) {
-        SENDAKEY(c, I);
+        send_one_key(c, I);
         return;
     }
     if (reaches_toplevel_windows(c)) {
@@ -210,12 +210,12 @@ void KEYSENDING(Context& c, char key, std::int32_t I) {
         return;
     }
     KeyoutState& k = c.keyout;
-    const std::int32_t idx = k.TARGETPROGRAMINDEX;
+    const std::int32_t idx = k.target_index;
     if (idx == 2 || idx == 3) {
-        k.FIREFOX = idx == 2;
-        k.CHROME = idx == 3;
-        k.WINHANDLE = IDENTIFYWRITINGWINDOW_RINGINGROOM(c);
-        DOTHEKEYACTION(c, idx, key, I);
+        k.firefox = idx == 2;
+        k.chrome = idx == 3;
+        k.found_window = find_ringing_room_window(c);
+        do_key_action(c, idx, key, I);
         return;
     }
     struct Program {
@@ -225,13 +225,13 @@ void KEYSENDING(Context& c, char key, std::int32_t I) {
         WindowHandle (*identify)(Context&);
     };
     static const Program muster{"Muster.exe", "Muster not loaded - program paused. Press Q to quit", "Muster not present",
-                                IDENTIFYWRITINGWINDOW_MUSTER};
+                                find_muster_window};
     static const Program ding{"ding.exe", "Ding not loaded - program paused. Press Q to quit", "Ding not present",
-                              IDENTIFYWRITINGWINDOW_DING};
+                              find_ding_window};
     static const Program abel{"Abel3.exe", "Abel3.exe not loaded - program paused. Press Q to quit", "Abel not present",
-                              IDENTIFYWRITINGWINDOW_ABEL};
+                              find_abel_window};
     static const Program beltower{"Beltow95.exe", "Beltower not loaded - program paused. Press Q to quit",
-                                  "Beltower not present", IDENTIFYWRITINGWINDOW_BELTOWER};
+                                  "Beltower not present", find_beltower_window};
     const Program* p = nullptr;
     if (idx == 4 || idx == 5) p = &muster;
     if (idx == 6 || idx == 7) p = &ding;
@@ -239,43 +239,43 @@ void KEYSENDING(Context& c, char key, std::int32_t I) {
     if (idx == 9) p = &beltower;
     if (!p) return;
 
-    k.NUMPROCESSES = GETALLPIDBYPROCESSNAME(c, p->exe, k.PROCLIST);
-    if (k.NUMPROCESSES == 0) {
-        FULLWINDOW(c);
-        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+    k.process_count = find_processes_by_name(c, p->exe, k.processes);
+    if (k.process_count == 0) {
+        full_window(c);
+        c.screen.move_to(1, kScratchFirstLine);
         c.screen.write(p->paused);
-        c.FOOERROR.writeln(p->absent);
-        (void)WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
+        c.run_log.write_line(p->absent);
+        (void)wait_for_key_char(c);
         return;  // the key stays pending and is tried again on the next pass
     }
-    MULTIPLEPROCESSCHECK(c);
-    k.WINHANDLE = p->identify(c);
-    DOTHEKEYACTION(c, idx, key, I);
+    check_single_process(c);
+    k.found_window = p->identify(c);
+    do_key_action(c, idx, key, I);
 }
 
 // A key due for a tower reached over the link: the same bookkeeping as a
 // typed key (the doubled key of a missed strike too), but no window and no
 // focus to check.
-void RINGOVERLINK(Context& c, std::int32_t I) {
+void ring_on_link(Context& c, std::int32_t I) {
     const char key = stroke_key(c, I);
     deliver(c, I, key, [&c, key] { ring_key_over_link(c, key); }, false);
 }
 
 std::int64_t next_key_due(const Context& c, std::int64_t now_us) {
-    return c.strikes->keys().next_due_us(c.keyout.SENSORSACTIVE, now_us);
+    return c.strikes->keys().next_due_us(c.keyout.sensors_active, now_us);
 }
 
-void DOKEYSENDING(Context& c) {
+void send_due_keys(Context& c) {
     KeyoutState& k = c.keyout;
     const KeyQueue& keys = c.strikes->keys();
-    for (std::int32_t I = 1; I <= k.SENSORSACTIVE && I <= MAXSENSORS; ++I) {
-        if (!keys.pending(I - 1) || MYELAPSEDMICROSECS(c) < keys.due_us(I - 1)) continue;
+    for (std::int32_t I = 1; I <= k.sensors_active && I <= kMaxSensors; ++I) {
+        if (!keys.pending(I - 1) || elapsed_us(c) < keys.due_us(I - 1)) continue;
         if (tower_link_in_use(c))
-            RINGOVERLINK(c, I);
-        else if (k.TARGETPROGRAMINDEX == 0 || k.TARGETPROGRAMINDEX == 1)
-            SENDAKEY(c, I);
+            ring_on_link(c, I);
+        else if (k.target_index == 0 || k.target_index == 1)
+            send_one_key(c, I);
         else
-            KEYSENDING(c, stroke_key(c, I), I);
+            send_key(c, stroke_key(c, I), I);
         update_service_screen(c);
     }
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/text.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
@@ -20,13 +20,13 @@ std::string hex(std::uint64_t v) {
 
 // Messages of the per-key searches and senders stand on the first scratch line.
 void scratch_message(Context& c, const std::string& text) {
-    FULLWINDOW(c);
-    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+    full_window(c);
+    c.screen.move_to(1, kScratchFirstLine);
     c.screen.write(text);
 }
 
 void monitor(Context& c, const std::string& line) {
-    if (c.cfg.MONITOROUTPUT) c.FOOERROR.writeln(line);
+    if (c.cfg.monitor_output) c.run_log.write_line(line);
 }
 
 // The child of w "with class cls": the class text goes to FindWindow, which
@@ -42,59 +42,59 @@ WindowHandle child_of(Context& c, WindowHandle w, const std::string& cls) {
     return win.find_window_ex(w, after, nullptr, nullptr);
 }
 
-void FINISHOFF(Context& c, WindowHandle wnd) {
+void finish_window_search(Context& c, WindowHandle wnd) {
     KeyoutState& k = c.keyout;
     c.plat.windows->set_active(wnd);
     c.plat.windows->set_foreground(wnd);
-    k.WINDOWFOUND = true;
-    k.WINDOWTITLE = k.TITLE;
-    k.SAVEWND = wnd;
-    c.FOOERROR.writeln(str_u(wnd) + " " + k.TITLE);
+    k.window_found = true;
+    k.window_title = k.title;
+    k.target_window = wnd;
+    c.run_log.write_line(str_u(wnd) + " " + k.title);
 }
 
 }  // namespace
 
 // ---- the target menu -------------------------------------------------------
 
-void CHOOSEWINDOWTARGET(Context& c) {
+void choose_target(Context& c) {
     Screen& s = c.screen;
-    s.textcolor(YELLOW);
-    s.writeln("Which program window to send the key to? Give a number in [0 .." + str(MAXTARGETPROGS) + "] [ENTER]");
-    s.textcolor(WHITE);
-    s.writeln("Options: 0: Any program with focus.  This can be useful BUT....");
-    s.writeln("is **very risky as rogue keystrokes can cause serious havoc!**");
-    s.writeln("so be careful - no liability accepted");
-    s.writeln("1: \"Ringing Room - any browser with focus\"; ");
-    s.writeln("2: \"Ringing Room - Firefox\"; ");
-    s.writeln("3: \"Ringing Room - Chrome or (new) Edge\"; ");
-    s.writeln("4: \"Muster - moving ropes\"; ");
-    s.writeln("6: \"Ding (Unity) - direct\"; ");
-    s.writeln("8: \"Abel\"; 9: \"Beltower\"");
-    s.textcolor(YELLOW);
-    s.writeln("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
-    s.textcolor(WHITE);
-    std::int32_t n = READSTR2LONGINT(c);
-    while (n < 0 || n > 255) n = READSTR2LONGINT(c);  // not a table index: asked again
+    s.text_colour(kYellow);
+    s.write_line("Which program window to send the key to? Give a number in [0 .." + str(kMaxTargetPrograms) + "] [ENTER]");
+    s.text_colour(kWhite);
+    s.write_line("Options: 0: Any program with focus.  This can be useful BUT....");
+    s.write_line("is **very risky as rogue keystrokes can cause serious havoc!**");
+    s.write_line("so be careful - no liability accepted");
+    s.write_line("1: \"Ringing Room - any browser with focus\"; ");
+    s.write_line("2: \"Ringing Room - Firefox\"; ");
+    s.write_line("3: \"Ringing Room - Chrome or (new) Edge\"; ");
+    s.write_line("4: \"Muster - moving ropes\"; ");
+    s.write_line("6: \"Ding (Unity) - direct\"; ");
+    s.write_line("8: \"Abel\"; 9: \"Beltower\"");
+    s.text_colour(kYellow);
+    s.write_line("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
+    s.text_colour(kWhite);
+    std::int32_t n = read_int(c);
+    while (n < 0 || n > 255) n = read_int(c);  // not a table index: asked again
 
-    std::string name = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(n));
-    c.cfg.TARGETPROGRAM = name;
+    std::string name = target_name(c, static_cast<std::uint8_t>(n));
+    c.cfg.target_program = name;
     if (name == "Open")
-        c.FOOERROR.write("Open - Uses any program window that has focus");
+        c.run_log.write("Open - Uses any program window that has focus");
     else
-        c.FOOERROR.write("Program chosen to use=" + name + " ");
-    c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, name);
-    if (c.keyout.TARGETPROGRAMINDEX >= 1 && c.keyout.TARGETPROGRAMINDEX <= 3) ask_tower_link(c);
+        c.run_log.write("Program chosen to use=" + name + " ");
+    c.keyout.target_index = load_target_parameters(c, name);
+    if (c.keyout.target_index >= 1 && c.keyout.target_index <= 3) ask_tower_link(c);
     restart_tower_link(c);
-    WRITEINSERVICEMENU(c);
+    write_service_menu(c);
 }
 
 // ---- the search before ringing ---------------------------------------------
 
-bool NEXTWINDOW(Context& c, WindowHandle wnd) {
+bool match_window(Context& c, WindowHandle wnd) {
     KeyoutState& k = c.keyout;
-    k.TITLE = c.plat.windows->window_text(wnd, 256);
-    const std::string& title = k.TITLE;
-    const std::string& pattern = k.SEARCHSTRING;
+    k.title = c.plat.windows->window_text(wnd, 256);
+    const std::string& title = k.title;
+    const std::string& pattern = k.search_text;
     std::size_t star = pattern.find('*');
     std::string s1 = star == std::string::npos ? pattern : pattern.substr(0, star);
     std::string s2 = star == std::string::npos ? std::string() : pattern.substr(star + 1, 255);
@@ -103,14 +103,14 @@ bool NEXTWINDOW(Context& c, WindowHandle wnd) {
     for (long p = 1; p <= lt - l1 + 1; ++p) {
         if (title.compare(static_cast<std::size_t>(p - 1), s1.size(), s1) != 0) continue;
         if (s2.empty()) {
-            FINISHOFF(c, wnd);
+            finish_window_search(c, wnd);
             return false;
         }
         // The second part is looked for from just after the length of the
         // first, counted from the title's start, not from the first match.
         for (long q = l1 + 1; q <= lt - l2 + 1; ++q) {
             if (title.compare(static_cast<std::size_t>(q - 1), s2.size(), s2) == 0) {
-                FINISHOFF(c, wnd);
+                finish_window_search(c, wnd);
                 return false;
             }
         }
@@ -118,35 +118,35 @@ bool NEXTWINDOW(Context& c, WindowHandle wnd) {
     return true;
 }
 
-char FINDHANDLEFORTARGETWINDOW(Context& c) {
+char find_target_handle(Context& c) {
     KeyoutState& k = c.keyout;
-    k.WINDOWFOUND = false;
+    k.window_found = false;
     char result = 0;
-    if (!k.FINDINGANDGOINGTOWINDOW || tower_link_in_use(c)) return result;
-    const TARGETPROGRAMARRTYPE& entry = k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX];
-    c.screen.writeln(str(k.TARGETPROGRAMINDEX) + " Seeking " + REMOVEUNDERLINEFROMSTRING(c.cfg.TARGETPROGRAM));
-    c.screen.writeln("Seeking " + REMOVEUNDERLINEFROMSTRING(entry.TTARGETPROGRAM2));
+    if (!k.find_window || tower_link_in_use(c)) return result;
+    const TargetProgram& entry = k.targets[k.target_index];
+    c.screen.write_line(str(k.target_index) + " Seeking " + underscores_to_spaces(c.cfg.target_program));
+    c.screen.write_line("Seeking " + underscores_to_spaces(entry.window_name));
     bool first = true;
-    while (!k.WINDOWFOUND) {
-        k.SEARCHSTRING = REMOVEUNDERLINEFROMSTRING(entry.TTARGETPROGRAM2);
-        auto r = c.plat.windows->enum_windows([&c](WindowHandle w) { return NEXTWINDOW(c, w); });
-        if (!k.WINDOWFOUND && first) {
-            c.FOOERROR.writeln("The required target window (" + c.cfg.TARGETPROGRAM + ") NOT FOUND");
+    while (!k.window_found) {
+        k.search_text = underscores_to_spaces(entry.window_name);
+        auto r = c.plat.windows->enum_windows([&c](WindowHandle w) { return match_window(c, w); });
+        if (!k.window_found && first) {
+            c.run_log.write_line("The required target window (" + c.cfg.target_program + ") NOT FOUND");
             if (!r.ok()) {
-                c.FOOERROR.writeln(r.error());
-                c.screen.writeln(r.error());
+                c.run_log.write_line(r.error());
+                c.screen.write_line(r.error());
             }
-            c.screen.writeln("The target window (" + c.cfg.TARGETPROGRAM + ") NOT FOUND");
-            c.screen.textcolor(YELLOW);
+            c.screen.write_line("The target window (" + c.cfg.target_program + ") NOT FOUND");
+            c.screen.text_colour(kYellow);
             c.screen.write("Please open it, or press P to change target program, Q to quit ");
-            c.screen.textcolor(WHITE);
+            c.screen.text_colour(kWhite);
         }
         first = false;
-        if (k.WINDOWFOUND) {
-            c.FOOERROR.writeln("Target window " + k.WINDOWTITLE + " found");
+        if (k.window_found) {
+            c.run_log.write_line("Target window " + k.window_title + " found");
             break;
         }
-        result = upper(READNORMALKEYCHAR(c));
+        result = upper(read_console_key(c));
         if (result == 'P') return result;
         wait_for_key(c, 50);  // the windows are looked through 20 times a second
     }
@@ -155,77 +155,77 @@ char FINDHANDLEFORTARGETWINDOW(Context& c) {
 
 // ---- processes and windows for each key ------------------------------------
 
-std::int32_t GETALLPIDBYPROCESSNAME(Context& c, const std::string& processName,
-                                    Arr<platform::ProcessEntry, 1, MAXPROCLIST>& procList) {
+std::int32_t find_processes_by_name(Context& c, const std::string& process_name,
+                                    Arr<platform::ProcessEntry, 1, kMaxProcesses>& process_list) {
     auto procs = c.plat.windows->processes();
     if (!procs.ok()) {
-        c.FOOERROR.writeln(procs.error());
+        c.run_log.write_line(procs.error());
         return 0;
     }
     std::int32_t n = 0;
     for (const platform::ProcessEntry& p : procs.value()) {
-        if (p.exe != processName) continue;
+        if (p.exe != process_name) continue;
         bool listed = false;
-        for (std::int32_t i = 1; i <= n; ++i) listed |= procList[i].pid == p.pid;
+        for (std::int32_t i = 1; i <= n; ++i) listed |= process_list[i].pid == p.pid;
         if (listed) continue;
-        if (n >= MAXPROCLIST) break;
-        procList[++n] = p;
+        if (n >= kMaxProcesses) break;
+        process_list[++n] = p;
     }
     return n;
 }
 
-void MULTIPLEPROCESSCHECK(Context& c) {
+void check_single_process(Context& c) {
     KeyoutState& k = c.keyout;
-    if (k.NUMPROCESSES <= 1) return;
+    if (k.process_count <= 1) return;
     std::vector<std::uint32_t> distinct;
-    for (std::int32_t i = 1; i <= k.NUMPROCESSES; ++i) {
+    for (std::int32_t i = 1; i <= k.process_count; ++i) {
         bool seen = false;
-        for (std::uint32_t pid : distinct) seen |= pid == k.PROCLIST[i].pid;
-        if (!seen) distinct.push_back(k.PROCLIST[i].pid);
+        for (std::uint32_t pid : distinct) seen |= pid == k.processes[i].pid;
+        if (!seen) distinct.push_back(k.processes[i].pid);
     }
     if (distinct.size() <= 1) return;
     std::string warning = "Warning: There are " + str(static_cast<std::int64_t>(distinct.size())) +
                           " instances of the target program running";
-    FULLWINDOW(c);
-    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
-    c.screen.writeln(warning);
-    c.FOOERROR.writeln(warning);
+    full_window(c);
+    c.screen.move_to(1, kScratchFirstLine);
+    c.screen.write_line(warning);
+    c.run_log.write_line(warning);
     for (std::size_t i = 0; i < distinct.size(); ++i) {
         c.screen.write(str(static_cast<std::int64_t>(i + 1)) + " processid=" + str_u(distinct[i]) + "; ");
-        c.FOOERROR.writeln(str(static_cast<std::int64_t>(i + 1)) + " processid=" + str_u(distinct[i]));
+        c.run_log.write_line(str(static_cast<std::int64_t>(i + 1)) + " processid=" + str_u(distinct[i]));
     }
 }
 
-bool RUNNINGEX(Context& c, const std::string& nameFragment, const std::string& programClassName,
-               WindowHandle& winHandle) {
+bool find_window_by_title(Context& c, const std::string& title_part, const std::string& window_class,
+               WindowHandle& found_window) {
     platform::Windows& win = *c.plat.windows;
-    for (WindowHandle w = win.top_window(win.desktop_window()); w != 0; w = win.next_window(w, platform::GW_HWNDNEXT)) {
+    for (WindowHandle w = win.top_window(win.desktop_window()); w != 0; w = win.next_window(w, platform::kNextWindow)) {
         std::string title = win.window_text(w, 256);
-        if (title.find(nameFragment) == std::string::npos) continue;
-        if (!programClassName.empty() && win.class_name(w, 256) != programClassName) continue;
+        if (title.find(title_part) == std::string::npos) continue;
+        if (!window_class.empty() && win.class_name(w, 256) != window_class) continue;
         monitor(c, "Windowheadername=" + title);
         std::uint32_t pid = 0;
         std::uint32_t tid = win.thread_process_id(w, &pid);
         monitor(c, "threadid=" + str_u(tid) + " processid=" + str_u(pid));
-        winHandle = w;
+        found_window = w;
         return true;
     }
-    winHandle = 0;
+    found_window = 0;
     return false;
 }
 
-WindowHandle IDENTIFYWRITINGWINDOW_RINGINGROOM(Context& c) {
+WindowHandle find_ringing_room_window(Context& c) {
     // The em dash of code page 1252, in which the titles are read.
     static const std::string fragment = std::string("\x97") + " Ringing Room ";
     WindowHandle w = 0;
-    if (!RUNNINGEX(c, fragment, "", w)) {
+    if (!find_window_by_title(c, fragment, "", w)) {
         scratch_message(c, "Ringing Room not found ");
-        c.FOOERROR.writeln("Ringing Room not found ");
+        c.run_log.write_line("Ringing Room not found ");
         return 0;
     }
-    c.plat.windows->show_window(w, platform::SW_RESTORE);
+    c.plat.windows->show_window(w, platform::kRestore);
     monitor(c, "RR View handle=" + str_u(w) + " " + hex(w));
-    if (c.keyout.CHROME) {
+    if (c.keyout.chrome) {
         WindowHandle child = child_of(c, w, "");
         monitor(c, "RR child handle=" + str_u(child));
         return child;
@@ -233,20 +233,20 @@ WindowHandle IDENTIFYWRITINGWINDOW_RINGINGROOM(Context& c) {
     return w;
 }
 
-WindowHandle IDENTIFYWRITINGWINDOW_MUSTER(Context& c) {
+WindowHandle find_muster_window(Context& c) {
     WindowHandle w = 0;
-    if (!RUNNINGEX(c, "Muster", "", w)) {
+    if (!find_window_by_title(c, "Muster", "", w)) {
         scratch_message(c, "Muster not found ");
-        c.FOOERROR.writeln("Muster not found");
+        c.run_log.write_line("Muster not found");
         return 0;
     }
     return child_of(c, w, "DataGridView");
 }
 
-WindowHandle IDENTIFYWRITINGWINDOW_DING(Context& c) {
+WindowHandle find_ding_window(Context& c) {
     WindowHandle w = 0;
-    if (!RUNNINGEX(c, "Ding", "UnityWndClass", w)) {
-        c.FOOERROR.writeln("Ding not found ");
+    if (!find_window_by_title(c, "Ding", "UnityWndClass", w)) {
+        c.run_log.write_line("Ding not found ");
         scratch_message(c, "Ding not found ");
         return 0;
     }
@@ -254,36 +254,36 @@ WindowHandle IDENTIFYWRITINGWINDOW_DING(Context& c) {
     return w;
 }
 
-WindowHandle IDENTIFYWRITINGWINDOW_ABEL(Context& c) {
+WindowHandle find_abel_window(Context& c) {
     WindowHandle w = 0;
-    if (!RUNNINGEX(c, "Abel", "", w)) {
+    if (!find_window_by_title(c, "Abel", "", w)) {
         scratch_message(c, "Abel not found ");
         return 0;
     }
     KeyoutState& k = c.keyout;
     monitor(c, "Abel main handle=" + str_u(w));
-    k.CHILDWINDOW = "AfxMDIFrame140s";
-    k.GRANDCHILDWINDOW = "AfxFrameOrView140s";
-    WindowHandle child = child_of(c, w, k.CHILDWINDOW);
+    k.child_window = "AfxMDIFrame140s";
+    k.grandchild_window = "AfxFrameOrView140s";
+    WindowHandle child = child_of(c, w, k.child_window);
     if (child == 0) {
-        k.CHILDWINDOW = "AfxMDIFrame080s";
-        child = child_of(c, w, k.CHILDWINDOW);
+        k.child_window = "AfxMDIFrame080s";
+        child = child_of(c, w, k.child_window);
         if (child != 0) {
             scratch_message(c, "This Abel version cannot receive bell numbers, update to v3.10.2");
-            c.FOOERROR.writeln("This Abel version cannot receive bell numbers, update to v3.10.2");
+            c.run_log.write_line("This Abel version cannot receive bell numbers, update to v3.10.2");
         }
-        k.GRANDCHILDWINDOW = "AfxFrameOrView080s";
+        k.grandchild_window = "AfxFrameOrView080s";
     }
     monitor(c, "Abel child handle=" + str_u(child));
-    WindowHandle grandchild = child_of(c, child, k.GRANDCHILDWINDOW);
+    WindowHandle grandchild = child_of(c, child, k.grandchild_window);
     monitor(c, "Abel grandchild handle=" + str_u(grandchild));
     return grandchild;
 }
 
-WindowHandle IDENTIFYWRITINGWINDOW_BELTOWER(Context& c) {
+WindowHandle find_beltower_window(Context& c) {
     WindowHandle w = 0;
-    if (!RUNNINGEX(c, "BELTOWER", "", w)) {
-        c.FOOERROR.writeln("Beltower not found ");
+    if (!find_window_by_title(c, "BELTOWER", "", w)) {
+        c.run_log.write_line("Beltower not found ");
         scratch_message(c, "Beltower not found ");
         return 0;
     }
@@ -307,59 +307,59 @@ bool in_range(char u, bool digits_and_signs) {
 bool refuse(Context& c, char ch, const char* range) {
     std::string text = std::string("key for ") + ch + " out of range " + range;
     scratch_message(c, text);
-    c.FOOERROR.writeln(text);
+    c.run_log.write_line(text);
     return false;
 }
 
 void ime_key(Context& c, WindowHandle h, char ch) {
     const auto code = static_cast<std::uintptr_t>(static_cast<unsigned char>(ch));
-    c.plat.windows->send_message(h, platform::WM_IME_KEYDOWN, code, 0);
-    SLEEP(c, 20);
-    c.plat.windows->send_message(h, platform::WM_IME_KEYUP, code, 0);
+    c.plat.windows->send_message(h, platform::kMsgImeKeyDown, code, 0);
+    pause_ms(c, 20);
+    c.plat.windows->send_message(h, platform::kMsgImeKeyUp, code, 0);
 }
 
 }  // namespace
 
-void SENDKEYTORINGINGROOM(Context& c, WindowHandle inputHandle, char ch) {
+void send_key_to_ringing_room(Context& c, WindowHandle input_window, char ch) {
     if (!in_range(upper(ch), true)) {
         refuse(c, ch, "0..9,-,=,A..Z,l");
         return;
     }
-    if (c.keyout.CHROME) {
-        c.plat.windows->send_message(inputHandle, platform::WM_SETFOCUS, 0, 0);
-        c.plat.windows->send_message(inputHandle, platform::WM_LBUTTONDBLCLK, 0, 0);
-        SLEEP(c, 20);
+    if (c.keyout.chrome) {
+        c.plat.windows->send_message(input_window, platform::kMsgSetFocus, 0, 0);
+        c.plat.windows->send_message(input_window, platform::kMsgDoubleClick, 0, 0);
+        pause_ms(c, 20);
     } else {
-        c.plat.windows->set_foreground(inputHandle);
+        c.plat.windows->set_foreground(input_window);
     }
-    ime_key(c, inputHandle, ch);
+    ime_key(c, input_window, ch);
 }
 
-void SENDKEYTOMUSTER(Context& c, WindowHandle inputHandle, char ch) {
+void send_key_to_muster(Context& c, WindowHandle input_window, char ch) {
     if (!in_range(upper(ch), false)) {
         refuse(c, ch, "A..Z");
         return;
     }
-    ime_key(c, inputHandle, ch);
+    ime_key(c, input_window, ch);
 }
 
-void SENDKEYTODING(Context& c, WindowHandle inputHandle, char ch) {
+void send_key_to_ding(Context& c, WindowHandle input_window, char ch) {
     if (!in_range(upper(ch), true)) {
         refuse(c, ch, "0..9,-,=,A..Z");
         return;
     }
-    ime_key(c, inputHandle, ch);
+    ime_key(c, input_window, ch);
 }
 
-void SENDKEYTOABEL(Context& c, WindowHandle inputHandle, char ch) {
-    c.plat.windows->set_foreground(inputHandle);
-    c.plat.windows->send_message(inputHandle, platform::WM_CHAR,
+void send_key_to_abel(Context& c, WindowHandle input_window, char ch) {
+    c.plat.windows->set_foreground(input_window);
+    c.plat.windows->send_message(input_window, platform::kMsgChar,
                                  static_cast<std::uintptr_t>(static_cast<unsigned char>(upper(ch))), 0);
 }
 
-void SENDKEYTOBELTOWER(Context& c, WindowHandle inputHandle, char ch) {
-    c.plat.windows->set_foreground(inputHandle);
-    c.plat.windows->send_message(inputHandle, platform::WM_CHAR,
+void send_key_to_beltower(Context& c, WindowHandle input_window, char ch) {
+    c.plat.windows->set_foreground(input_window);
+    c.plat.windows->send_message(input_window, platform::kMsgChar,
                                  static_cast<std::uintptr_t>(static_cast<unsigned char>(ch)), 0);
 }
 

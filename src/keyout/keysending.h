@@ -8,25 +8,25 @@
 
 namespace qn {
 
-void CHOOSEWINDOWTARGET(Context& c);
-char FINDHANDLEFORTARGETWINDOW(Context& c);
-bool NEXTWINDOW(Context& c, WindowHandle wnd);
-std::int32_t GETALLPIDBYPROCESSNAME(Context& c, const std::string& processName,
-                                    Arr<platform::ProcessEntry, 1, MAXPROCLIST>& procList);
-void MULTIPLEPROCESSCHECK(Context& c);
-bool RUNNINGEX(Context& c, const std::string& nameFragment, const std::string& programClassName,
-               WindowHandle& winHandle);
+void choose_target(Context& c);
+char find_target_handle(Context& c);
+bool match_window(Context& c, WindowHandle wnd);
+std::int32_t find_processes_by_name(Context& c, const std::string& process_name,
+                                    Arr<platform::ProcessEntry, 1, kMaxProcesses>& process_list);
+void check_single_process(Context& c);
+bool find_window_by_title(Context& c, const std::string& title_part, const std::string& window_class,
+               WindowHandle& found_window);
 
-WindowHandle IDENTIFYWRITINGWINDOW_ABEL(Context& c);
-WindowHandle IDENTIFYWRITINGWINDOW_BELTOWER(Context& c);
-WindowHandle IDENTIFYWRITINGWINDOW_MUSTER(Context& c);
-WindowHandle IDENTIFYWRITINGWINDOW_RINGINGROOM(Context& c);
-WindowHandle IDENTIFYWRITINGWINDOW_DING(Context& c);
+WindowHandle find_abel_window(Context& c);
+WindowHandle find_beltower_window(Context& c);
+WindowHandle find_muster_window(Context& c);
+WindowHandle find_ringing_room_window(Context& c);
+WindowHandle find_ding_window(Context& c);
 
-void SENDKEYTOABEL(Context& c, WindowHandle inputHandle, char ch);
-void SENDKEYTOBELTOWER(Context& c, WindowHandle inputHandle, char ch);
-void SENDKEYTOMUSTER(Context& c, WindowHandle inputHandle, char ch);
-void SENDKEYTORINGINGROOM(Context& c, WindowHandle inputHandle, char ch);
-void SENDKEYTODING(Context& c, WindowHandle inputHandle, char ch);
+void send_key_to_abel(Context& c, WindowHandle input_window, char ch);
+void send_key_to_beltower(Context& c, WindowHandle input_window, char ch);
+void send_key_to_muster(Context& c, WindowHandle input_window, char ch);
+void send_key_to_ringing_room(Context& c, WindowHandle input_window, char ch);
+void send_key_to_ding(Context& c, WindowHandle input_window, char ch);
 
 }  // namespace qn

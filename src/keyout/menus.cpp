@@ -5,7 +5,7 @@
 #include <string>
 
 #include "config/configfile.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/keysending.h"
@@ -26,177 +26,177 @@ std::string option(std::int32_t n) {
     return r;
 }
 
-void WRITECALIBMENU(Context& c) {
+void write_calibration_menu(Context& c) {
     Screen& s = c.screen;
-    s.clrscr();
-    s.textcolor(YELLOW);
-    s.writeln("Configuration Modification Options:");
-    s.writeln("Press the emphasised [L]etter corresponding to the action, & X to finish");
-    s.textcolor(WHITE);
-    s.writeln("[P] Change default Program target");
-    s.writeln("[B] Set Switch bounce delay ms, current value=" + str(c.cfg.SWITCHBOUNCEDELAY));
-    s.writeln("[T] Change options for a target program");
-    s.writeln("[X] finish configurations");
+    s.clear_window();
+    s.text_colour(kYellow);
+    s.write_line("Configuration Modification Options:");
+    s.write_line("Press the emphasised [L]etter corresponding to the action, & X to finish");
+    s.text_colour(kWhite);
+    s.write_line("[P] Change default Program target");
+    s.write_line("[B] Set Switch bounce delay ms, current value=" + str(c.cfg.switch_bounce_ms));
+    s.write_line("[T] Change options for a target program");
+    s.write_line("[X] finish configurations");
 }
 
 // Reads numbers until one lies in lo..hi.
 std::int32_t read_number_in(Context& c, std::int32_t lo, std::int32_t hi) {
     for (;;) {
-        const std::int32_t n = READSTR2LONGINT(c);
+        const std::int32_t n = read_int(c);
         if (n >= lo && n <= hi) return n;
     }
 }
 
 void change_target_entry(Context& c) {
     Screen& s = c.screen;
-    s.textcolor(YELLOW);
-    s.writeln("Which target program? - give number: (0.." + str(MAXTARGETPROGS) + ")");
-    s.textcolor(WHITE);
-    for (int i = 0; i <= MAXTARGETPROGS; ++i)
-        s.writeln(option(i) + " " + CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(i)));
+    s.text_colour(kYellow);
+    s.write_line("Which target program? - give number: (0.." + str(kMaxTargetPrograms) + ")");
+    s.text_colour(kWhite);
+    for (int i = 0; i <= kMaxTargetPrograms; ++i)
+        s.write_line(option(i) + " " + target_name(c, static_cast<std::uint8_t>(i)));
     // A number that names no entry is asked for again.
-    const std::int32_t n = read_number_in(c, 0, MAXTARGETPROGS);
-    READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(c, n);
-    s.writeln("Selected program " + c.cfg.TARGETPROGRAM);
+    const std::int32_t n = read_number_in(c, 0, kMaxTargetPrograms);
+    change_target_parameters(c, n);
+    s.write_line("Selected program " + c.cfg.target_program);
 }
 
-void show_sensing_points(Context& c, const TARGETPROGRAMARRTYPE& e) {
+void show_sensing_points(Context& c, const TargetProgram& e) {
     Screen& s = c.screen;
-    if (e.TSENSORSACTIVE <= 1) {
-        const SensingPoint& sp = e.TWHICHSENSORARR[1];
-        s.writeln("Sensing point 1 ,[2] handstroke key=" + key_text(sp.WKEYHAND) +
-                  ",[3] & delay ms=" + str(sp.WDELAYHAND));
-        s.writeln(",[4] backstroke key=" + key_text(sp.WKEYBACK) + ",[5] & delay ms=" + str(sp.WDELAYBACK));
+    if (e.sensors_active <= 1) {
+        const SensingPoint& sp = e.points[1];
+        s.write_line("Sensing point 1 ,[2] handstroke key=" + key_text(sp.hand_key) +
+                  ",[3] & delay ms=" + str(sp.hand_delay_ms));
+        s.write_line(",[4] backstroke key=" + key_text(sp.back_key) + ",[5] & delay ms=" + str(sp.back_delay_ms));
         return;
     }
-    for (std::int32_t p = 1; p <= e.TSENSORSACTIVE && p <= MAXSENSORS; ++p) {
-        const SensingPoint& sp = e.TWHICHSENSORARR[p];
+    for (std::int32_t p = 1; p <= e.sensors_active && p <= kMaxSensors; ++p) {
+        const SensingPoint& sp = e.points[p];
         const std::int32_t b = 5 * (p - 1);
-        s.writeln(option(b + 1) + " Sensing point " + str(p) + "," + option(b + 2) + " handstroke key=" +
-                  key_text(sp.WKEYHAND) + "," + option(b + 3) + " & delay ms=" + str(sp.WDELAYHAND) + "," +
-                  option(b + 4) + " backstroke key=" + key_text(sp.WKEYBACK) + "," + option(b + 5) +
-                  " & delay ms=" + str(sp.WDELAYBACK));
+        s.write_line(option(b + 1) + " Sensing point " + str(p) + "," + option(b + 2) + " handstroke key=" +
+                  key_text(sp.hand_key) + "," + option(b + 3) + " & delay ms=" + str(sp.hand_delay_ms) + "," +
+                  option(b + 4) + " backstroke key=" + key_text(sp.back_key) + "," + option(b + 5) +
+                  " & delay ms=" + str(sp.back_delay_ms));
     }
 }
 
-void change_field(Context& c, TARGETPROGRAMARRTYPE& e, SensingPoint& sp, std::int32_t field) {
+void change_field(Context& c, TargetProgram& e, SensingPoint& sp, std::int32_t field) {
     Screen& s = c.screen;
     switch (field) {
     case 1:
-        s.textcolor(YELLOW);
-        s.writeln("Input new sensing point to use (1.. " + str(e.TSENSORSACTIVE) + ")");
+        s.text_colour(kYellow);
+        s.write_line("Input new sensing point to use (1.. " + str(e.sensors_active) + ")");
         // An entry without active points still has point 1.
-        sp.WSNUM = read_number_in(c, 1, e.TSENSORSACTIVE < 1 ? 1 : e.TSENSORSACTIVE);
-        s.textcolor(WHITE);
+        sp.sensor = read_number_in(c, 1, e.sensors_active < 1 ? 1 : e.sensors_active);
+        s.text_colour(kWhite);
         break;
     case 2:
-        s.writeln("Input new handstroke key to send");
-        sp.WKEYHAND = WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
+        s.write_line("Input new handstroke key to send");
+        sp.hand_key = wait_for_key_char(c);
         break;
     case 3:
-        s.writeln("Input new handstroke key delay (ms)");
-        sp.WDELAYHAND = READSTR2LONGINT(c);
+        s.write_line("Input new handstroke key delay (ms)");
+        sp.hand_delay_ms = read_int(c);
         break;
     case 4:
-        s.writeln("Input new backstroke key to send");
-        sp.WKEYBACK = WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
+        s.write_line("Input new backstroke key to send");
+        sp.back_key = wait_for_key_char(c);
         break;
     default:
-        s.writeln("Input new backstroke key delay (ms)");
-        sp.WDELAYBACK = READSTR2LONGINT(c);
+        s.write_line("Input new backstroke key delay (ms)");
+        sp.back_delay_ms = read_int(c);
         break;
     }
 }
 
 }  // namespace
 
-void READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(Context& c, std::int32_t progToChangeIdx) {
-    if (!c.keyout.TARGETPROGRAMARR.in_range(progToChangeIdx)) return;
-    TARGETPROGRAMARRTYPE& e = c.keyout.TARGETPROGRAMARR[progToChangeIdx];
+void change_target_parameters(Context& c, std::int32_t target) {
+    if (!c.keyout.targets.in_range(target)) return;
+    TargetProgram& e = c.keyout.targets[target];
     Screen& s = c.screen;
     for (;;) {
-        s.writeln("Program target=" + e.TTARGETPROGRAM + " Active sensing points=" + str(e.TSENSORSACTIVE));
+        s.write_line("Program target=" + e.name + " Active sensing points=" + str(e.sensors_active));
         show_sensing_points(c, e);
-        CLEARKEYBUFFER(c);
-        s.writeln("Press number of option to change, or 0 (zero) to finish here");
+        flush_console_keys(c);
+        s.write_line("Press number of option to change, or 0 (zero) to finish here");
         // Sixteen sensing points of five fields: a number past them is asked
         // for again.
-        const std::int32_t n = read_number_in(c, 0, 5 * MAXSENSORS);
+        const std::int32_t n = read_number_in(c, 0, 5 * kMaxSensors);
         if (n == 0) {
-            (void)WRITECONFIGFILE(c);
+            (void)write_settings(c);
             return;
         }
-        SensingPoint& sp = e.TWHICHSENSORARR[(n - 1) / 5 + 1];
+        SensingPoint& sp = e.points[(n - 1) / 5 + 1];
         change_field(c, e, sp, (n - 1) % 5 + 1);
-        s.writeln("Now sensing point=" + str(sp.WSNUM) + " handstrokekey=" + key_text(sp.WKEYHAND) +
-                  " & delay=" + str(sp.WDELAYHAND) + " backstrokekey=" + key_text(sp.WKEYBACK) +
-                  " & delay=" + str(sp.WDELAYBACK));
+        s.write_line("Now sensing point=" + str(sp.sensor) + " handstrokekey=" + key_text(sp.hand_key) +
+                  " & delay=" + str(sp.hand_delay_ms) + " backstrokekey=" + key_text(sp.back_key) +
+                  " & delay=" + str(sp.back_delay_ms));
     }
 }
 
-void SETSWITCHBOUNCEDELAY(Context& c) {
+void set_switch_bounce(Context& c) {
     Screen& s = c.screen;
-    if (c.cfg.BAGLEYMODE) {
-        s.writeln("Switchbouncedelay not adjustable for Bagley interface");
+    if (c.cfg.rest_on_mode) {
+        s.write_line("Switchbouncedelay not adjustable for Bagley interface");
         return;
     }
-    CLEARKEYBUFFER(c);
-    s.write("To stop switch bounce, intervals below " + str(c.cfg.SWITCHBOUNCEDELAY) + "ms are ignored,");
-    s.textcolor(YELLOW);
+    flush_console_keys(c);
+    s.write("To stop switch bounce, intervals below " + str(c.cfg.switch_bounce_ms) + "ms are ignored,");
+    s.text_colour(kYellow);
     s.write(" change value? (y/N)");
-    const char key = WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
-    s.writeln();
+    const char key = wait_for_key_char(c);
+    s.write_line();
     if (upper(key) == 'Y') {
-        s.writeln("Enter new value integer>=0");
-        c.cfg.SWITCHBOUNCEDELAY = READSTR2LONGINT(c);
-        s.textcolor(WHITE);
-        c.FOOERROR.writeln("Switch calibration changes to " + str(c.cfg.SWITCHBOUNCEDELAY));
+        s.write_line("Enter new value integer>=0");
+        c.cfg.switch_bounce_ms = read_int(c);
+        s.text_colour(kWhite);
+        c.run_log.write_line("Switch calibration changes to " + str(c.cfg.switch_bounce_ms));
     } else {
-        s.textcolor(WHITE);
-        c.FOOERROR.writeln("Switch calibration remains as " + str(c.cfg.SWITCHBOUNCEDELAY));
+        s.text_colour(kWhite);
+        c.run_log.write_line("Switch calibration remains as " + str(c.cfg.switch_bounce_ms));
     }
 }
 
-void MODIFYCONFIGURATION(Context& c) {
+void modify_configuration(Context& c) {
     Screen& s = c.screen;
     for (;;) {
-        LONGSCRATCHWINDOWCLS(c);
-        WRITECALIBMENU(c);
-        CLEARKEYBUFFER(c);
-        const char key = upper(WAITFORKEYSTROKEANDRETURNNORMALKEY(c));
+        clear_long_scratch_window(c);
+        write_calibration_menu(c);
+        flush_console_keys(c);
+        const char key = upper(wait_for_key_char(c));
         if (key == 'X') {
-            s.writeln("Finished");
+            s.write_line("Finished");
             break;
         }
         switch (key) {
         case 'P':
-            s.writeln("Modify Default program setting");
-            CHOOSEWINDOWTARGET(c);
-            (void)WRITECONFIGFILE(c);
+            s.write_line("Modify Default program setting");
+            choose_target(c);
+            (void)write_settings(c);
             break;
         case 'B':
-            SETSWITCHBOUNCEDELAY(c);
-            (void)WRITECONFIGFILE(c);
+            set_switch_bounce(c);
+            (void)write_settings(c);
             break;
         case 'T':
             change_target_entry(c);
             break;
         case 'D':
-            c.keyout.DIAGNOSTICS = !c.keyout.DIAGNOSTICS;
-            s.writeln(c.keyout.DIAGNOSTICS ? "Diagnostics ON" : "Diagnostics OFF");
+            c.keyout.diagnostics = !c.keyout.diagnostics;
+            s.write_line(c.keyout.diagnostics ? "Diagnostics ON" : "Diagnostics OFF");
             break;
         case 'Q':
         case 27:
-            c.core.TERMINATEPROGRAM = true;
-            QTERMINATE(c, key);
+            c.core.terminate = true;
+            quit_on_key(c, key);
             break;
         default:
             break;
         }
     }
-    s.clrscr();
-    FULLWINDOW(c);
-    c.con.REPAINTBIGNUMBERWINDOW = true;
+    s.clear_window();
+    full_window(c);
+    c.con.big_number_stale = true;
 }
 
 }  // namespace qn

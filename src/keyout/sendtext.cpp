@@ -5,9 +5,9 @@
 namespace qn {
 
 // Make codes of scan code set 1, US layout.
-const std::array<std::uint16_t, 10> NUMBERS = {0x0B, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A};
-const std::array<std::uint16_t, 2> MINUSEQUALS = {0x0C, 0x0D};
-const std::array<std::uint16_t, 27> ALPHABET = {0,    0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23,
+const std::array<std::uint16_t, 10> kDigits = {0x0B, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A};
+const std::array<std::uint16_t, 2> kMinusEquals = {0x0C, 0x0D};
+const std::array<std::uint16_t, 27> kAlphabet = {0,    0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23,
                                                 0x17, 0x24, 0x25, 0x26, 0x32, 0x31, 0x18, 0x19, 0x10,
                                                 0x13, 0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C};
 
@@ -16,7 +16,7 @@ static bool sendable(char ch) {
            ch == '=';
 }
 
-std::uint16_t VIRTUALKEYCODE(char ch) {
+std::uint16_t virtual_key_code(char ch) {
     if ((ch >= '0' && ch <= '9') || (ch >= 'A' && ch <= 'Z')) return static_cast<std::uint16_t>(ch);
     if (ch >= 'a' && ch <= 'z') return static_cast<std::uint16_t>(ch - 32);
     if (ch == '-') return 0xBD;  // VK_OEM_MINUS
@@ -24,34 +24,34 @@ std::uint16_t VIRTUALKEYCODE(char ch) {
     return 0;
 }
 
-std::uint16_t SCANCODELIST(char ch) {
-    if (ch >= '0' && ch <= '9') return NUMBERS[static_cast<std::size_t>(ch - '0')];
-    if (ch >= 'A' && ch <= 'Z') return ALPHABET[static_cast<std::size_t>(ch - 'A' + 1)];
-    if (ch >= 'a' && ch <= 'z') return ALPHABET[static_cast<std::size_t>(ch - 'a' + 1)];
-    if (ch == '-') return MINUSEQUALS[0];
-    if (ch == '=') return MINUSEQUALS[1];
+std::uint16_t kScanCodes(char ch) {
+    if (ch >= '0' && ch <= '9') return kDigits[static_cast<std::size_t>(ch - '0')];
+    if (ch >= 'A' && ch <= 'Z') return kAlphabet[static_cast<std::size_t>(ch - 'A' + 1)];
+    if (ch >= 'a' && ch <= 'z') return kAlphabet[static_cast<std::size_t>(ch - 'a' + 1)];
+    if (ch == '-') return kMinusEquals[0];
+    if (ch == '=') return kMinusEquals[1];
     return 0;
 }
 
 // On the timing path of every strike: one platform call per character,
 // nothing else. The scan code travels with the virtual-key code but the
 // platform acts on the virtual key (no scan-code flag), and no Shift is sent.
-void SENDTEXT(Context& c, std::string_view value) {
+void type_text(Context& c, std::string_view value) {
     for (char ch : value) {
         if (!sendable(ch)) continue;
         platform::KeyInput rec[2];
-        rec[0].vk = VIRTUALKEYCODE(ch);
-        rec[0].scan = SCANCODELIST(ch);
+        rec[0].vk = virtual_key_code(ch);
+        rec[0].scan = kScanCodes(ch);
         rec[0].flags = 0;
         rec[1] = rec[0];
-        rec[1].flags = platform::KEYEVENTF_KEYUP;
+        rec[1].flags = platform::kKeyUp;
         auto r = c.plat.keyboard->send_input(rec, 2);
         // A refused key (another desktop, a window of higher integrity, or
         // an OS without key synthesis) is told once in the run log; the
         // focus checks of key dispatch are what catch a lost target.
-        if ((!r.ok() || r.value() < 2) && !c.keyout.SENDINPUTFAILLOGGED) {
-            c.keyout.SENDINPUTFAILLOGGED = true;
-            c.FOOERROR.writeln("Key not delivered: " +
+        if ((!r.ok() || r.value() < 2) && !c.keyout.send_input_failure_logged) {
+            c.keyout.send_input_failure_logged = true;
+            c.run_log.write_line("Key not delivered: " +
                                (r.ok() ? std::string("SendInput inserted ") + std::to_string(r.value()) + " of 2 events"
                                        : r.error()));
         }

@@ -9,12 +9,12 @@ namespace qn {
 
 struct Context;
 
-extern const std::array<std::uint16_t, 10> NUMBERS;
-extern const std::array<std::uint16_t, 2> MINUSEQUALS;
-extern const std::array<std::uint16_t, 27> ALPHABET;  // [1..26]
+extern const std::array<std::uint16_t, 10> kDigits;
+extern const std::array<std::uint16_t, 2> kMinusEquals;
+extern const std::array<std::uint16_t, 27> kAlphabet;  // [1..26]
 
-void SENDTEXT(Context& c, std::string_view value);
-std::uint16_t VIRTUALKEYCODE(char ch);
-std::uint16_t SCANCODELIST(char ch);
+void type_text(Context& c, std::string_view value);
+std::uint16_t virtual_key_code(char ch);
+std::uint16_t kScanCodes(char ch);
 
 }  // namespace qn

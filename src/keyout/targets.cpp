@@ -16,7 +16,7 @@ struct TargetDefault {
     const char* window;
     bool find;
     bool restricted;
-    bool sensor_is_last;  // WSNUM = SENSORNUM, else 1
+    bool sensor_is_last;  // sensor = sensor_count, else 1
     char key;
     std::int32_t delay_one;
     std::int32_t delay_more;
@@ -25,7 +25,7 @@ struct TargetDefault {
 // Entry 4 has no delay with one sensor and the full delay with more, the
 // reverse of entry 5; entries 5 and 6 have none with more than one sensor.
 // Stored settings files and users' habits rest on these values.
-constexpr std::array<TargetDefault, MAXTARGETPROGS + 1> kDefaults = {{
+constexpr std::array<TargetDefault, kMaxTargetPrograms + 1> kDefaults = {{
     {"Open", "Open", false, false, true, 'j', 380, 80},
     {"Ringing Room - any browser with focus", "Ringing Room", true, true, true, 'j', 380, 80},
     {"Ringing Room - Firefox", "Ringing Room * Mozilla Firefox", true, true, true, 'j', 380, 80},
@@ -40,84 +40,84 @@ constexpr std::array<TargetDefault, MAXTARGETPROGS + 1> kDefaults = {{
 
 }  // namespace
 
-void SETTARGETPROGRAMDEFAULTPARAMETERS(Context& c) {
+void set_target_defaults(Context& c) {
     KeyoutState& k = c.keyout;
-    const std::int32_t sensors = c.cfg.SENSORNUM;
-    k.SENSORSACTIVE = 1;
-    for (int i = 0; i <= MAXTARGETPROGS; ++i) {
-        TARGETPROGRAMARRTYPE& e = k.TARGETPROGRAMARR[i];
+    const std::int32_t sensors = c.cfg.sensor_count;
+    k.sensors_active = 1;
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        TargetProgram& e = k.targets[i];
         const TargetDefault& d = kDefaults[static_cast<std::size_t>(i)];
-        e.TSENSORSACTIVE = 1;
-        for (std::int32_t j = 1; j <= sensors && j <= MAXSENSORS; ++j) e.TWHICHSENSORARR[j] = SensingPoint{};
-        e.TTARGETPROGRAM = d.name;
-        e.TTARGETPROGRAM2 = d.window;
-        e.TFINDINGANDGOINGTOWINDOW = d.find;
-        e.TRESTRICTEDVERSION = d.restricted;
-        e.TUSEDOUBLEDSEND = USEDOUBSENDDEFAULT;
-        e.TDOUBLESTRIKEDELAY = DOUBLESTRIKEDELAYDEFAULT;
-        SensingPoint& p = e.TWHICHSENSORARR[1];
-        p.WSNUM = d.sensor_is_last ? sensors : 1;
-        p.WKEYHAND = d.key;
-        p.WKEYBACK = d.key;
-        p.WDELAYHAND = sensors == 1 ? d.delay_one : d.delay_more;
-        p.WDELAYBACK = p.WDELAYHAND;
+        e.sensors_active = 1;
+        for (std::int32_t j = 1; j <= sensors && j <= kMaxSensors; ++j) e.points[j] = SensingPoint{};
+        e.name = d.name;
+        e.window_name = d.window;
+        e.find_window = d.find;
+        e.restricted = d.restricted;
+        e.use_doubled_send = kDefaultUseDoubledSend;
+        e.double_strike_delay_ms = kDefaultDoubleStrikeDelayMs;
+        SensingPoint& p = e.points[1];
+        p.sensor = d.sensor_is_last ? sensors : 1;
+        p.hand_key = d.key;
+        p.back_key = d.key;
+        p.hand_delay_ms = sensors == 1 ? d.delay_one : d.delay_more;
+        p.back_delay_ms = p.hand_delay_ms;
     }
 }
 
-std::uint8_t CONVERTPROGRAMNAMETOPROGRAMIDX(Context& c, const std::string& name) {
-    for (int i = 1; i <= MAXTARGETPROGS; ++i)
+std::uint8_t target_index_of(Context& c, const std::string& name) {
+    for (int i = 1; i <= kMaxTargetPrograms; ++i)
         if (name == kDefaults[static_cast<std::size_t>(i)].name) return static_cast<std::uint8_t>(i);
-    c.keyout.FINDINGANDGOINGTOWINDOW = false;
-    c.keyout.RESTRICTEDVERSION = false;
+    c.keyout.find_window = false;
+    c.keyout.restricted = false;
     return 0;
 }
 
-std::string CONVERTPROGRAMIDXTOPROGRAMNAME(Context& c, std::uint8_t index) {
-    if (index >= 1 && index <= MAXTARGETPROGS) return kDefaults[index].name;
-    c.keyout.FINDINGANDGOINGTOWINDOW = false;
-    c.keyout.RESTRICTEDVERSION = false;
+std::string target_name(Context& c, std::uint8_t index) {
+    if (index >= 1 && index <= kMaxTargetPrograms) return kDefaults[index].name;
+    c.keyout.find_window = false;
+    c.keyout.restricted = false;
     return "Open";
 }
 
-std::int32_t BYTE2INTEGER(std::uint8_t b) { return static_cast<std::int32_t>(b); }
+std::int32_t byte_to_int(std::uint8_t b) { return static_cast<std::int32_t>(b); }
 
-std::int32_t ASSIGNPARAMETERSFORTARGETPROGRAM(Context& c, const std::string& name) {
+std::int32_t load_target_parameters(Context& c, const std::string& name) {
     KeyoutState& k = c.keyout;
-    std::int32_t idx = BYTE2INTEGER(CONVERTPROGRAMNAMETOPROGRAMIDX(c, name));
-    const TARGETPROGRAMARRTYPE& e = k.TARGETPROGRAMARR[idx];
+    std::int32_t idx = byte_to_int(target_index_of(c, name));
+    const TargetProgram& e = k.targets[idx];
     // A settings file may hold any number here; the tables hold 16.
-    k.SENSORSACTIVE = e.TSENSORSACTIVE < 0 ? 0 : (e.TSENSORSACTIVE > MAXSENSORS ? MAXSENSORS : e.TSENSORSACTIVE);
-    k.RESTRICTEDVERSION = e.TRESTRICTEDVERSION;
-    k.FINDINGANDGOINGTOWINDOW = e.TFINDINGANDGOINGTOWINDOW;
-    k.USEDOUBLEDSEND = e.TUSEDOUBLEDSEND;
-    k.DOUBLESTRIKEDELAY = e.TDOUBLESTRIKEDELAY;
-    for (std::int32_t j = 1; j <= k.SENSORSACTIVE; ++j) k.WHICHSENSORARR2[j] = e.TWHICHSENSORARR[j];
+    k.sensors_active = e.sensors_active < 0 ? 0 : (e.sensors_active > kMaxSensors ? kMaxSensors : e.sensors_active);
+    k.restricted = e.restricted;
+    k.find_window = e.find_window;
+    k.use_doubled_send = e.use_doubled_send;
+    k.double_strike_delay_ms = e.double_strike_delay_ms;
+    for (std::int32_t j = 1; j <= k.sensors_active; ++j) k.points[j] = e.points[j];
     fit_target_to_desktop(c);
     return idx;
 }
 
-void WRITEOTHERPROGRAMOPTIONS(Context& c, TextSink& f) {
+void write_other_program_options(Context& c, TextSink& f) {
     const KeyoutState& k = c.keyout;
-    f.writeln("Other program options are ");
-    for (int i = 0; i <= MAXTARGETPROGS; ++i) {
-        const TARGETPROGRAMARRTYPE& e = k.TARGETPROGRAMARR[i];
-        if (e.TTARGETPROGRAM == c.cfg.TARGETPROGRAM) {
-            f.writeln();
+    f.write_line("Other program options are ");
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        const TargetProgram& e = k.targets[i];
+        if (e.name == c.cfg.target_program) {
+            f.write_line();
             continue;
         }
-        if (e.TTARGETPROGRAM2 == "Open")
-            f.writeln("Option" + str(i) + " Open - Sends to any foreground window: # sensing points=" +
-                      str(e.TSENSORSACTIVE));
+        if (e.window_name == "Open")
+            f.write_line("Option" + str(i) + " Open - Sends to any foreground window: # sensing points=" +
+                      str(e.sensors_active));
         else
-            f.writeln("Option" + str(i) + " Program" + e.TTARGETPROGRAM + " window: # sensing points=" +
-                      str(e.TSENSORSACTIVE));
-        for (std::int32_t j = 1; j <= e.TSENSORSACTIVE && j <= MAXSENSORS; ++j) {
-            const SensingPoint& p = e.TWHICHSENSORARR[j];
-            f.writeln("Sensing point=" + str(p.WSNUM) + " handstrokekey =" + std::string(1, p.WKEYHAND) +
-                      " delay=" + str(p.WDELAYHAND) + " backstrokekey=" + std::string(1, p.WKEYBACK) +
-                      " delay=" + str(p.WDELAYBACK));
+            f.write_line("Option" + str(i) + " Program" + e.name + " window: # sensing points=" +
+                      str(e.sensors_active));
+        for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
+            const SensingPoint& p = e.points[j];
+            f.write_line("Sensing point=" + str(p.sensor) + " handstrokekey =" + std::string(1, p.hand_key) +
+                      " delay=" + str(p.hand_delay_ms) + " backstrokekey=" + std::string(1, p.back_key) +
+                      " delay=" + str(p.back_delay_ms));
         }
-        f.writeln();
+        f.write_line();
     }
 }
 

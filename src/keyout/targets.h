@@ -9,11 +9,11 @@ namespace qn {
 struct Context;
 class TextSink;
 
-void SETTARGETPROGRAMDEFAULTPARAMETERS(Context& c);
-std::uint8_t CONVERTPROGRAMNAMETOPROGRAMIDX(Context& c, const std::string& name);
-std::string CONVERTPROGRAMIDXTOPROGRAMNAME(Context& c, std::uint8_t index);
-std::int32_t BYTE2INTEGER(std::uint8_t b);
-std::int32_t ASSIGNPARAMETERSFORTARGETPROGRAM(Context& c, const std::string& name);
-void WRITEOTHERPROGRAMOPTIONS(Context& c, TextSink& f);
+void set_target_defaults(Context& c);
+std::uint8_t target_index_of(Context& c, const std::string& name);
+std::string target_name(Context& c, std::uint8_t index);
+std::int32_t byte_to_int(std::uint8_t b);
+std::int32_t load_target_parameters(Context& c, const std::string& name);
+void write_other_program_options(Context& c, TextSink& f);
 
 }  // namespace qn

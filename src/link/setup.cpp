@@ -1,7 +1,7 @@
 // The tower link's questions at the console.
 #include <string>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "link/protocol.h"
@@ -15,18 +15,18 @@ namespace {
 // asked again.
 std::int32_t number_in(Context& c, std::int32_t lo, std::int32_t hi) {
     for (;;) {
-        const std::int32_t n = READSTR2LONGINT(c);
+        const std::int32_t n = read_int(c);
         if (n >= lo && n <= hi) return n;
-        c.screen.textcolor(YELLOW);
+        c.screen.text_colour(kYellow);
         c.screen.write("Give a number from " + str(lo) + " to " + str(hi) + ": ");
-        c.screen.textcolor(WHITE);
+        c.screen.text_colour(kWhite);
     }
 }
 
 void question(Context& c, const std::string& text) {
-    c.screen.textcolor(YELLOW);
+    c.screen.text_colour(kYellow);
     c.screen.write(text);
-    c.screen.textcolor(WHITE);
+    c.screen.text_colour(kWhite);
 }
 
 // Printable, no blanks: what an e-mail address can hold.
@@ -41,50 +41,50 @@ bool plausible_email(const std::string& s) {
 
 void ask_tower_link(Context& c) {
     Settings& cfg = c.cfg;
-    c.screen.writeln("Ringing Room can take the rings straight from this program, with no browser");
-    c.screen.writeln("in front (the tower ID is the number in the tower's address).");
+    c.screen.write_line("Ringing Room can take the rings straight from this program, with no browser");
+    c.screen.write_line("in front (the tower ID is the number in the tower's address).");
     question(c, "Tower ID to ring in, or [ENTER] to send keys to the browser: ");
-    cfg.TOWERID = number_in(c, 0, 2147483647);
-    if (cfg.TOWERID == 0) {
-        c.screen.writeln("Keys go to the browser");
+    cfg.tower_id = number_in(c, 0, 2147483647);
+    if (cfg.tower_id == 0) {
+        c.screen.write_line("Keys go to the browser");
         c.link.password.clear();
         return;
     }
     question(c, "Your bell for the key \"j\" (1-" + str(link::kMaxTowerBells) + "): ");
-    cfg.TOWERBELLJ = number_in(c, 1, link::kMaxTowerBells);
+    cfg.tower_bell_j = number_in(c, 1, link::kMaxTowerBells);
     question(c, "Your bell for the key \"f\" (1-" + str(link::kMaxTowerBells) + ", [ENTER] for none): ");
-    cfg.TOWERBELLF = number_in(c, 0, link::kMaxTowerBells);
+    cfg.tower_bell_f = number_in(c, 0, link::kMaxTowerBells);
     for (;;) {
         question(c, "Ringing Room account e-mail to log in, or [ENTER] to ring anonymously: ");
         const std::string email = read_line(c);
         if (email.empty() || plausible_email(email)) {
-            cfg.TOWEREMAIL = email;
+            cfg.tower_email = email;
             break;
         }
-        c.screen.writeln("That is not an e-mail address");
+        c.screen.write_line("That is not an e-mail address");
     }
-    c.link.password = cfg.TOWEREMAIL.empty() ? std::string() : ask_tower_password(c);
-    c.FOOERROR.writeln("Tower link set: tower " + str(cfg.TOWERID) + ", j=" + str(cfg.TOWERBELLJ) +
-                       ", f=" + str(cfg.TOWERBELLF) + ", " +
-                       (cfg.TOWEREMAIL.empty() ? std::string("anonymous") : "account " + cfg.TOWEREMAIL));
-    c.screen.writeln("Rings go to tower " + str(cfg.TOWERID));
+    c.link.password = cfg.tower_email.empty() ? std::string() : ask_tower_password(c);
+    c.run_log.write_line("Tower link set: tower " + str(cfg.tower_id) + ", j=" + str(cfg.tower_bell_j) +
+                       ", f=" + str(cfg.tower_bell_f) + ", " +
+                       (cfg.tower_email.empty() ? std::string("anonymous") : "account " + cfg.tower_email));
+    c.screen.write_line("Rings go to tower " + str(cfg.tower_id));
 }
 
 std::string ask_tower_password(Context& c) {
     Screen& s = c.screen;
-    question(c, "Ringing Room password for " + c.cfg.TOWEREMAIL + " ([ENTER]: ring anonymously): ");
+    question(c, "Ringing Room password for " + c.cfg.tower_email + " ([ENTER]: ring anonymously): ");
     std::string password;
     s.cursor_visible(true);
     for (;;) {
         s.present();
-        while (!c.plat.console->key_waiting()) SLEEP(c, 1);
+        while (!c.plat.console->key_waiting()) pause_ms(c, 1);
         const int k = c.plat.console->read_key();
         if (k == 0) {
             (void)c.plat.console->read_key();  // the second code of an extended key
             continue;
         }
         if (k == '\r' || k == '\n') break;
-        if (k == 3) QTERMINATE(c, 3);
+        if (k == 3) quit_on_key(c, 3);
         if (k == 8 || k == 127) {
             if (!password.empty()) {
                 password.pop_back();

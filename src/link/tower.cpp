@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/menus.h"
@@ -17,36 +17,36 @@ namespace qn {
 namespace {
 
 // The link's line: under the menu, or under the big counter's digits.
-constexpr int kLineWithMenu = FIRSTLINEOFSCRATCHSCREEN - 1;
-constexpr int kLineWithBigNumbers = LASTLINEOFSCRATCHSCREEN;
+constexpr int kLineWithMenu = kScratchFirstLine - 1;
+constexpr int kLineWithBigNumbers = kScratchLastLine;
 
 link::TowerLink* session(Context& c) { return c.link.session.get(); }
 
 std::string bells_text(const Settings& cfg) {
-    std::string t = "j=" + str(cfg.TOWERBELLJ);
-    if (cfg.TOWERBELLF > 0) t += " f=" + str(cfg.TOWERBELLF);
+    std::string t = "j=" + str(cfg.tower_bell_j);
+    if (cfg.tower_bell_f > 0) t += " f=" + str(cfg.tower_bell_f);
     return t;
 }
 
 std::uint8_t line_colour(link::Phase p) {
     switch (p) {
-    case link::Phase::Joined: return LIGHTGREEN;
-    case link::Phase::Failed: return LIGHTRED;
-    default: return YELLOW;
+    case link::Phase::Joined: return kLightGreen;
+    case link::Phase::Failed: return kLightRed;
+    default: return kYellow;
     }
 }
 
 void drain_log(Context& c) {
     link::TowerLink* l = session(c);
     if (!l) return;
-    for (const std::string& line : l->take_log()) c.FOOERROR.writeln(date_time_text(c) + " " + line);
+    for (const std::string& line : l->take_log()) c.run_log.write_line(date_time_text(c) + " " + line);
 }
 
 link::LinkConfig config_of(Context& c) {
     link::LinkConfig lc;
-    lc.tower_id = c.cfg.TOWERID;
-    lc.site = link::normal_site(c.cfg.TOWERSITE);
-    lc.email = c.cfg.TOWEREMAIL;
+    lc.tower_id = c.cfg.tower_id;
+    lc.site = link::normal_site(c.cfg.tower_site);
+    lc.email = c.cfg.tower_email;
     lc.password = std::move(c.link.password);
     c.link.password.clear();
     return lc;
@@ -55,8 +55,8 @@ link::LinkConfig config_of(Context& c) {
 }  // namespace
 
 bool tower_link_in_use(const Context& c) {
-    const std::int32_t idx = c.keyout.TARGETPROGRAMINDEX;
-    return idx >= 1 && idx <= 3 && c.cfg.TOWERID > 0;
+    const std::int32_t idx = c.keyout.target_index;
+    return idx >= 1 && idx <= 3 && c.cfg.tower_id > 0;
 }
 
 int bell_for_key(const Settings& cfg, char key) {
@@ -66,9 +66,9 @@ int bell_for_key(const Settings& cfg, char key) {
     case '-': return 11;
     case '=': return 12;
     case 'j':
-    case 'J': return cfg.TOWERBELLJ >= 1 && cfg.TOWERBELLJ <= link::kMaxTowerBells ? cfg.TOWERBELLJ : 0;
+    case 'J': return cfg.tower_bell_j >= 1 && cfg.tower_bell_j <= link::kMaxTowerBells ? cfg.tower_bell_j : 0;
     case 'f':
-    case 'F': return cfg.TOWERBELLF >= 1 && cfg.TOWERBELLF <= link::kMaxTowerBells ? cfg.TOWERBELLF : 0;
+    case 'F': return cfg.tower_bell_f >= 1 && cfg.tower_bell_f <= link::kMaxTowerBells ? cfg.tower_bell_f : 0;
     default: return 0;
     }
 }
@@ -77,23 +77,23 @@ void start_tower_link(Context& c) {
     c.link.service_started = true;
     stop_tower_link(c);
     if (!tower_link_in_use(c)) return;
-    const std::string id = str(c.cfg.TOWERID);
+    const std::string id = str(c.cfg.tower_id);
     if (c.plat.network == nullptr) {
         const std::string why = "Tower link: this build has no network service; rings to tower " + id + " are lost";
-        c.screen.writeln(why);
-        c.FOOERROR.writeln(why);
+        c.screen.write_line(why);
+        c.run_log.write_line(why);
         return;
     }
     link::LinkConfig lc = config_of(c);
     if (lc.site.empty()) {
-        const std::string why = "Tower link: towersite " + c.cfg.TOWERSITE + " is not an http(s) address";
-        c.screen.writeln(why);
-        c.FOOERROR.writeln(why);
+        const std::string why = "Tower link: towersite " + c.cfg.tower_site + " is not an http(s) address";
+        c.screen.write_line(why);
+        c.run_log.write_line(why);
         return;
     }
     if (!lc.email.empty() && lc.password.empty()) lc.password = ask_tower_password(c);
     if (lc.password.empty()) lc.email.clear();  // no password given: anonymous this time
-    c.FOOERROR.writeln("Tower link: tower " + id + " on " + lc.site + ", bells " + bells_text(c.cfg) + ", " +
+    c.run_log.write_line("Tower link: tower " + id + " on " + lc.site + ", bells " + bells_text(c.cfg) + ", " +
                        (lc.email.empty() ? std::string("anonymous") : "account " + lc.email));
     c.link.session = std::make_unique<link::TowerLink>(*c.plat.network, std::move(lc));
     // The service loop is woken to show the news at once.
@@ -118,7 +118,7 @@ void stop_tower_link(Context& c) {
     l->stop();
     const link::LinkCounters n = l->counters();
     drain_log(c);
-    c.FOOERROR.writeln("Tower link ended: rings sent " + str(n.rings_sent) + ", lost " + str(n.rings_lost) +
+    c.run_log.write_line("Tower link ended: rings sent " + str(n.rings_sent) + ", lost " + str(n.rings_lost) +
                        ", calls sent " + str(n.calls_sent) + ", lost " + str(n.calls_lost) + ", connections " +
                        str(n.connections));
     c.link.session.reset();
@@ -131,7 +131,7 @@ void ring_key_over_link(Context& c, char key) {
     bool sent = false;
     if (bell == 0) {
         if (!c.link.no_bell_logged)
-            c.FOOERROR.writeln(std::string("Tower link: key ") + key +
+            c.run_log.write_line(std::string("Tower link: key ") + key +
                                " rings no bell (keys 1-9, 0, -, = are bells 1-12; j and f your bells): not sent");
         c.link.no_bell_logged = true;
     } else if (link::TowerLink* l = session(c)) {
@@ -139,8 +139,8 @@ void ring_key_over_link(Context& c, char key) {
     } else {
         ++c.link.rings_without_session;
     }
-    if (c.cfg.MONITOROUTPUT)
-        c.FOOERROR.writeln("tower bell " + str(bell) + (hand ? " hand" : " back") + (sent ? " sent" : " lost"));
+    if (c.cfg.monitor_output)
+        c.run_log.write_line("tower bell " + str(bell) + (hand ? " hand" : " back") + (sent ? " sent" : " lost"));
     if (c.link.on_ring) c.link.on_ring(key, bell, hand, sent);
 }
 
@@ -152,7 +152,7 @@ bool export_over_link(Context& c, char key) {
         l->call(call);
         return true;
     }
-    const std::int32_t bell = CONVBELLSYMBOLTOINTEGER(key);
+    const std::int32_t bell = bell_number(key);
     // The bells Quennick rings follow the tower's own idea of their stroke,
     // as a browser's bells do.
     if (bell >= 1 && bell <= link::kMaxTowerBells) l->ring(bell, l->tower_stroke(bell));
@@ -160,7 +160,7 @@ bool export_over_link(Context& c, char key) {
 }
 
 std::string tower_link_line(Context& c) {
-    const std::string head = "Tower " + str(c.cfg.TOWERID) + ": ";
+    const std::string head = "Tower " + str(c.cfg.tower_id) + ": ";
     link::TowerLink* l = session(c);
     if (!l) return head + "NOT RINGING - no link (see the run log)";
     const link::LinkStatus st = l->status();
@@ -177,24 +177,24 @@ void show_tower_link(Context& c) {
     if (!tower_link_in_use(c)) return;
     drain_log(c);
     std::string text = tower_link_line(c);
-    if (text.size() > static_cast<std::size_t>(Screen::COLS)) text.resize(Screen::COLS);
-    text.resize(Screen::COLS, ' ');
-    const std::uint8_t colour = session(c) ? line_colour(session(c)->status().phase) : std::uint8_t{LIGHTRED};
-    const int row = c.cfg.BIGNUMBERS ? kLineWithBigNumbers : kLineWithMenu;
+    if (text.size() > static_cast<std::size_t>(Screen::kCols)) text.resize(Screen::kCols);
+    text.resize(Screen::kCols, ' ');
+    const std::uint8_t colour = session(c) ? line_colour(session(c)->status().phase) : std::uint8_t{kLightRed};
+    const int row = c.cfg.big_numbers ? kLineWithBigNumbers : kLineWithMenu;
     Screen& s = c.screen;
     // Redrawn when it changed, or when something else wrote over it.
     if (text == c.link.shown && s.line_text(row) == text && s.at(row, 1).fg == colour) return;
     const int l = s.win_left(), t = s.win_top(), r = s.win_right(), b = s.win_bottom();
-    const int x = s.wherex(), y = s.wherey();
-    const std::uint8_t fg = s.textcolor();
-    FULLWINDOW(c);
-    s.gotoxy(1, row);
-    s.textcolor(colour);
+    const int x = s.cursor_x(), y = s.cursor_y();
+    const std::uint8_t fg = s.text_colour();
+    full_window(c);
+    s.move_to(1, row);
+    s.text_colour(colour);
     // The last column is left alone: writing it would scroll a full window.
-    s.write(std::string_view(text).substr(0, Screen::COLS - 1));
-    s.textcolor(fg);
+    s.write(std::string_view(text).substr(0, Screen::kCols - 1));
+    s.text_colour(fg);
     s.window(l, t, r, b);
-    s.gotoxy(x, y);
+    s.move_to(x, y);
     c.link.shown = text;
 }
 

@@ -7,8 +7,8 @@
 
 namespace qn::platform {
 
-inline constexpr std::uint32_t INPUT_KEYBOARD = 1;
-inline constexpr std::uint32_t KEYEVENTF_KEYUP = 2;
+inline constexpr std::uint32_t kInputKeyboard = 1;
+inline constexpr std::uint32_t kKeyUp = 2;
 
 struct KeyInput {  // the KEYBDINPUT part of an INPUT record
     std::uint16_t vk = 0;

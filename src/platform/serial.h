@@ -14,24 +14,24 @@ namespace qn::platform {
 using PortHandle = std::uintptr_t;  // 0 means "not open"
 
 // Modem status word bits (GetCommModemStatus).
-inline constexpr std::uint32_t MS_CTS_ON = 0x10;
-inline constexpr std::uint32_t MS_DSR_ON = 0x20;
-inline constexpr std::uint32_t MS_RING_ON = 0x40;
-inline constexpr std::uint32_t MS_RLSD_ON = 0x80;
+inline constexpr std::uint32_t kLineCts = 0x10;
+inline constexpr std::uint32_t kLineDsr = 0x20;
+inline constexpr std::uint32_t kLineRi = 0x40;
+inline constexpr std::uint32_t kLineCd = 0x80;
 
 // Event mask bits (SetCommMask / WaitCommEvent).
-inline constexpr std::uint32_t EV_CTS = 0x0008;
-inline constexpr std::uint32_t EV_DSR = 0x0010;
-inline constexpr std::uint32_t EV_RLSD = 0x0020;
-inline constexpr std::uint32_t EV_RING = 0x0100;
+inline constexpr std::uint32_t kEventCts = 0x0008;
+inline constexpr std::uint32_t kEventDsr = 0x0010;
+inline constexpr std::uint32_t kEventCd = 0x0020;
+inline constexpr std::uint32_t kEventRi = 0x0100;
 
 // PurgeComm flags.
-inline constexpr std::uint32_t PURGE_TXABORT = 0x0001;
-inline constexpr std::uint32_t PURGE_RXABORT = 0x0002;
-inline constexpr std::uint32_t PURGE_TXCLEAR = 0x0004;
-inline constexpr std::uint32_t PURGE_RXCLEAR = 0x0008;
+inline constexpr std::uint32_t kPurgeTxAbort = 0x0001;
+inline constexpr std::uint32_t kPurgeRxAbort = 0x0002;
+inline constexpr std::uint32_t kPurgeTxClear = 0x0004;
+inline constexpr std::uint32_t kPurgeRxClear = 0x0008;
 
-inline constexpr std::uint32_t MAXDWORD_VALUE = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kTimeoutMax = 0xFFFFFFFFu;
 
 enum class Parity : std::uint8_t { None, Odd, Even };
 enum class StopBits : std::uint8_t { One, OneAndHalf, Two };

@@ -11,8 +11,8 @@ namespace qn::platform {
 using ThreadHandle = std::uintptr_t;
 
 // Windows thread priority values; the portable API keeps them.
-inline constexpr int THREAD_PRIORITY_NORMAL = 0;
-inline constexpr int THREAD_PRIORITY_TIME_CRITICAL = 15;
+inline constexpr int kPriorityNormal = 0;
+inline constexpr int kPriorityTimeCritical = 15;
 
 struct ThreadInfo {
     ThreadHandle handle = 0;

@@ -12,9 +12,9 @@
 namespace qn::platform {
 
 // Wake sources, as bits.
-inline constexpr std::uint32_t WAKE_EVENT = 1;    // signal() was called (the serial thread published an event)
-inline constexpr std::uint32_t WAKE_PORT = 2;     // look at the port: a byte is waiting, or the port could not be watched
-inline constexpr std::uint32_t WAKE_CONSOLE = 4;  // a console key is waiting
+inline constexpr std::uint32_t kWakeEvent = 1;    // signal() was called (the serial thread published an event)
+inline constexpr std::uint32_t kWakePort = 2;     // look at the port: a byte is waiting, or the port could not be watched
+inline constexpr std::uint32_t kWakeConsole = 4;  // a console key is waiting
 
 struct Wake {
     std::uint32_t sources = 0;  // the WAKE_ bits seen; 0: the deadline came first
@@ -26,10 +26,10 @@ public:
     virtual ~Wait() = default;
 
     // Any thread, any time: makes the current or the next wait return with
-    // WAKE_EVENT. Never blocks.
+    // kWakeEvent. Never blocks.
     virtual void signal() = 0;
 
-    // The port whose incoming bytes are WAKE_PORT; 0 watches none.
+    // The port whose incoming bytes are kWakePort; 0 watches none.
     virtual void watch_port(PortHandle h) = 0;
 
     // One waiting thread at a time (the main thread). Returns when a source

@@ -12,14 +12,14 @@ namespace qn::platform {
 
 using WindowHandle = std::uintptr_t;
 
-inline constexpr std::uint32_t WM_SETFOCUS = 0x0007;
-inline constexpr std::uint32_t WM_GETTEXT = 0x000D;
-inline constexpr std::uint32_t WM_CHAR = 0x0102;
-inline constexpr std::uint32_t WM_IME_KEYDOWN = 0x0290;
-inline constexpr std::uint32_t WM_IME_KEYUP = 0x0291;
-inline constexpr std::uint32_t WM_LBUTTONDBLCLK = 0x0203;
-inline constexpr std::uint32_t GW_HWNDNEXT = 2;
-inline constexpr int SW_RESTORE = 9;
+inline constexpr std::uint32_t kMsgSetFocus = 0x0007;
+inline constexpr std::uint32_t kMsgGetText = 0x000D;
+inline constexpr std::uint32_t kMsgChar = 0x0102;
+inline constexpr std::uint32_t kMsgImeKeyDown = 0x0290;
+inline constexpr std::uint32_t kMsgImeKeyUp = 0x0291;
+inline constexpr std::uint32_t kMsgDoubleClick = 0x0203;
+inline constexpr std::uint32_t kNextWindow = 2;
+inline constexpr int kRestore = 9;
 
 // How far a desktop lets the program reach other programs.
 enum class DesktopReach : std::uint8_t {

@@ -1,8 +1,8 @@
 #include "serial/ports.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/text.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn {
 
@@ -10,10 +10,10 @@ using platform::LineControl;
 using platform::LineSettings;
 using platform::Timeouts;
 
-std::string GETSERIALPORTNAMES(Context& c) {
+std::string serial_port_names(Context& c) {
     auto names = c.plat.serial->list_port_names();
     if (!names.ok()) {
-        c.FOOERROR.writeln("Serial port list not available: " + names.error());
+        c.run_log.write_line("Serial port list not available: " + names.error());
         return {};
     }
     std::string text;
@@ -62,16 +62,16 @@ static std::vector<std::string> split_names(const std::string& text) {
     return parts;
 }
 
-void LISTCOMMPORT(Context& c, std::int32_t& total, Arr<std::string, 1, MAXSERIALPORTS>& names) {
-    std::vector<std::string> parts = split_names(GETSERIALPORTNAMES(c));
-    if (parts.size() > static_cast<std::size_t>(MAXSERIALPORTS)) {
+void list_serial_ports(Context& c, std::int32_t& total, Arr<std::string, 1, kMaxSerialPorts>& names) {
+    std::vector<std::string> parts = split_names(serial_port_names(c));
+    if (parts.size() > static_cast<std::size_t>(kMaxSerialPorts)) {
         std::string dropped;
-        for (std::size_t i = MAXSERIALPORTS; i < parts.size(); ++i) dropped += " " + parts[i];
-        c.FOOERROR.writeln("Only " + str(MAXSERIALPORTS) + " serial ports can be used; not listed:" + dropped);
-        parts.resize(MAXSERIALPORTS);
+        for (std::size_t i = kMaxSerialPorts; i < parts.size(); ++i) dropped += " " + parts[i];
+        c.run_log.write_line("Only " + str(kMaxSerialPorts) + " serial ports can be used; not listed:" + dropped);
+        parts.resize(kMaxSerialPorts);
     }
     total = static_cast<std::int32_t>(parts.size());
-    for (std::int32_t i = 1; i <= MAXSERIALPORTS; ++i)
+    for (std::int32_t i = 1; i <= kMaxSerialPorts; ++i)
         names[i] = i <= total ? parts[static_cast<std::size_t>(i - 1)] : std::string();
 }
 
@@ -96,26 +96,26 @@ static LineSettings line_settings(std::uint32_t baud, LineSettings s) {
 
 static bool apply(Context& c, PortHandle h, const LineSettings& s, const std::string& what) {
     auto r = c.plat.serial->set_state(h, s);
-    if (!r.ok()) c.FOOERROR.writeln(what + ": " + r.error());
+    if (!r.ok()) c.run_log.write_line(what + ": " + r.error());
     return r.ok();
 }
 
 static bool set_port(Context& c, PortHandle h, std::uint32_t baud, const std::string& device) {
     auto cur = c.plat.serial->get_state(h);
     if (!cur.ok()) {
-        c.FOOERROR.writeln("Port " + device + ": " + cur.error());
+        c.run_log.write_line("Port " + device + ": " + cur.error());
         return false;
     }
     if (!apply(c, h, line_settings(baud, cur.value()), "Port " + device)) return false;
     Timeouts t;
-    t.read_interval = platform::MAXDWORD_VALUE;
+    t.read_interval = platform::kTimeoutMax;
     t.read_total_multiplier = 0;
     t.read_total_constant = 0;
     t.write_total_multiplier = 0;
     t.write_total_constant = 30000;
     auto r = c.plat.serial->set_timeouts(h, t);
     if (!r.ok()) {
-        c.FOOERROR.writeln("Port " + device + ": " + r.error());
+        c.run_log.write_line("Port " + device + ": " + r.error());
         return false;
     }
     return true;
@@ -124,7 +124,7 @@ static bool set_port(Context& c, PortHandle h, std::uint32_t baud, const std::st
 PortHandle open_serial_port(Context& c, const std::string& device) {
     auto h = c.plat.serial->open(device);
     if (!h.ok()) {
-        c.FOOERROR.writeln("Open " + device + ": " + h.error());
+        c.run_log.write_line("Open " + device + ": " + h.error());
         return 0;
     }
     if (!set_port(c, h.value(), 9600, device)) {
@@ -135,7 +135,7 @@ PortHandle open_serial_port(Context& c, const std::string& device) {
 }
 
 bool set_service_settings(Context& c, PortHandle h) {
-    if (!set_port(c, h, 2400, c.cfg.COMPORTNAME)) return false;
+    if (!set_port(c, h, 2400, c.cfg.port_name)) return false;
     auto cur = c.plat.serial->get_state(h);
     if (!cur.ok()) return false;
     LineSettings s = cur.value();
@@ -145,26 +145,26 @@ bool set_service_settings(Context& c, PortHandle h) {
     return apply(c, h, s, "DTR on");
 }
 
-void STARTSERIALPORT(Context& c) {
-    c.serial.SERIALHANDLE = open_serial_port(c, c.cfg.COMPORTNAME);
-    if (c.serial.SERIALHANDLE == 0)
-        MYHALT(c, 95, "Open " + c.cfg.COMPORTNAME + " failed - check COM port connection");
-    (void)set_service_settings(c, c.serial.SERIALHANDLE);
+void start_serial_port(Context& c) {
+    c.serial.port = open_serial_port(c, c.cfg.port_name);
+    if (c.serial.port == 0)
+        halt(c, 95, "Open " + c.cfg.port_name + " failed - check COM port connection");
+    (void)set_service_settings(c, c.serial.port);
 }
 
 static bool line_bit(Context& c, PortHandle h, std::uint32_t bit, std::int32_t locn) {
     auto w = c.plat.serial->modem_status(h);
     if (!w.ok()) {
-        c.FOOERROR.writeln(w.error());
-        BADSERIALTERMINATE(c, locn);
+        c.run_log.write_line(w.error());
+        stop_on_bad_port(c, locn);
     }
     return (w.value() & bit) != 0;
 }
 
-bool MYSERGETCTS(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_CTS_ON, 3); }
-bool MYSERGETDSR(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_DSR_ON, 4); }
-bool MYSERGETCD(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_RLSD_ON, 5); }
-bool MYSERGETRI(Context& c, PortHandle h) { return line_bit(c, h, platform::MS_RING_ON, 6); }
+bool cts_is_on(Context& c, PortHandle h) { return line_bit(c, h, platform::kLineCts, 3); }
+bool dsr_is_on(Context& c, PortHandle h) { return line_bit(c, h, platform::kLineDsr, 4); }
+bool cd_is_on(Context& c, PortHandle h) { return line_bit(c, h, platform::kLineCd, 5); }
+bool ri_is_on(Context& c, PortHandle h) { return line_bit(c, h, platform::kLineRi, 6); }
 
 platform::Result<std::int32_t> read_serial_byte(Context& c, PortHandle h, char* buf, std::int32_t millisecs) {
     platform::SerialPorts& serial = *c.plat.serial;
@@ -177,7 +177,7 @@ platform::Result<std::int32_t> read_serial_byte(Context& c, PortHandle h, char* 
     } else {
         // No time-out at all: a read returns at once with what is there.
         // (All zeros would mean the opposite: wait for ever.)
-        want.read_interval = platform::MAXDWORD_VALUE;
+        want.read_interval = platform::kTimeoutMax;
         want.read_total_multiplier = 0;
         want.read_total_constant = 0;
     }
@@ -195,34 +195,34 @@ std::int32_t read_serial_char(Context& c, PortHandle h, char* buf, std::int32_t 
 }
 
 void report_port_latency(Context& c) {
-    if (c.serial.SERIALHANDLE == 0) return;
-    const platform::PortLatency l = c.plat.serial->tune_latency(c.serial.SERIALHANDLE);
+    if (c.serial.port == 0) return;
+    const platform::PortLatency l = c.plat.serial->tune_latency(c.serial.port);
     std::string line = "Port latency: ";
     line += l.note.empty() ? (l.low_latency ? "low latency on" : "no low-latency request here") : l.note;
     if (l.timer_ms >= 0)
         line += "; adapter latency timer " + str(l.timer_ms) + " ms (" + l.where + ")";
     else
         line += "; no adapter latency timer found";
-    c.FOOERROR.writeln(line);
+    c.run_log.write_line(line);
     // Line changes are sent on at once; only the box's characters wait.
-    if (!c.cfg.BAGLEYMODE || l.timer_ms <= 2 || l.low_latency) return;
+    if (!c.cfg.rest_on_mode || l.timer_ms <= 2 || l.low_latency) return;
     const std::string warning = "The USB serial adapter holds characters back up to " + str(l.timer_ms) +
                                 " ms (its latency timer): keys can be that late.";
     const std::string how = "To change it: " + l.advice;
-    c.FOOERROR.writeln(warning);
-    c.FOOERROR.writeln(how);
-    FULLWINDOW(c);
-    c.screen.textcolor(YELLOW);
-    c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
-    c.screen.writeln(warning);
-    c.screen.writeln(how);
-    c.screen.textcolor(WHITE);
+    c.run_log.write_line(warning);
+    c.run_log.write_line(how);
+    full_window(c);
+    c.screen.text_colour(kYellow);
+    c.screen.move_to(1, kScratchFirstLine);
+    c.screen.write_line(warning);
+    c.screen.write_line(how);
+    c.screen.text_colour(kWhite);
 }
 
 void close_serial_port(Context& c, PortHandle h) {
     if (h == 0) return;
     (void)c.plat.serial->flush(h);
-    (void)c.plat.serial->purge(h, platform::PURGE_TXABORT | platform::PURGE_TXCLEAR);
+    (void)c.plat.serial->purge(h, platform::kPurgeTxAbort | platform::kPurgeTxClear);
     c.plat.serial->close(h);
 }
 

@@ -8,18 +8,18 @@
 
 namespace qn {
 
-std::string GETSERIALPORTNAMES(Context& c);
-void LISTCOMMPORT(Context& c, std::int32_t& total, Arr<std::string, 1, MAXSERIALPORTS>& names);
+std::string serial_port_names(Context& c);
+void list_serial_ports(Context& c, std::int32_t& total, Arr<std::string, 1, kMaxSerialPorts>& names);
 
 // Opens "\\.\" + name with the first-column settings; 0 on failure.
 PortHandle open_serial_port(Context& c, const std::string& device);
 // The service settings: 2400 8N1, then RTS on, then DTR on.
 bool set_service_settings(Context& c, PortHandle h);
-void STARTSERIALPORT(Context& c);
-bool MYSERGETCTS(Context& c, PortHandle h);
-bool MYSERGETDSR(Context& c, PortHandle h);
-bool MYSERGETCD(Context& c, PortHandle h);
-bool MYSERGETRI(Context& c, PortHandle h);
+void start_serial_port(Context& c);
+bool cts_is_on(Context& c, PortHandle h);
+bool dsr_is_on(Context& c, PortHandle h);
+bool cd_is_on(Context& c, PortHandle h);
+bool ri_is_on(Context& c, PortHandle h);
 // Reads at most one character with a total time-out (0: none, what is
 // there already): 0 or 1, or the error of a port that no longer answers (an
 // adapter pulled out).

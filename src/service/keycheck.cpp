@@ -3,7 +3,7 @@
 #include "autoring/driver.h"
 #include "autoring/setup.h"
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -32,19 +32,19 @@ std::int32_t lowered(std::int32_t v) { return v < 20 ? 0 : v - 20; }
 
 void show_delays(Context& c) {
     KeyoutState& k = c.keyout;
-    for (std::int32_t i = 1; i <= k.SENSORSACTIVE && i <= MAXSENSORS; ++i) {
-        SCRATCHWINDOWCLS(c);
-        c.screen.writeln("Handstroke key delay now " + str(k.WHICHSENSORARR2[i].WDELAYHAND));
-        c.screen.writeln("Backstroke key delay now " + str(k.WHICHSENSORARR2[i].WDELAYBACK));
+    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
+        clear_scratch_window(c);
+        c.screen.write_line("Handstroke key delay now " + str(k.points[i].hand_delay_ms));
+        c.screen.write_line("Backstroke key delay now " + str(k.points[i].back_delay_ms));
     }
 }
 
 void change_delays(Context& c, bool hand, std::int32_t step) {
     KeyoutState& k = c.keyout;
-    for (std::int32_t i = 1; i <= k.SENSORSACTIVE && i <= MAXSENSORS; ++i) {
-        SensingPoint& p = k.WHICHSENSORARR2[i];
-        if (hand) p.WDELAYHAND = step > 0 ? p.WDELAYHAND + step : lowered(p.WDELAYHAND);
-        p.WDELAYBACK = step > 0 ? p.WDELAYBACK + step : lowered(p.WDELAYBACK);
+    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
+        SensingPoint& p = k.points[i];
+        if (hand) p.hand_delay_ms = step > 0 ? p.hand_delay_ms + step : lowered(p.hand_delay_ms);
+        p.back_delay_ms = step > 0 ? p.back_delay_ms + step : lowered(p.back_delay_ms);
     }
     show_delays(c);
 }
@@ -58,61 +58,61 @@ void change_delays(Context& c, bool hand, std::int32_t step) {
 bool target_in_front(Context& c, const std::string& target) {
     KeyoutState& k = c.keyout;
     WindowHandle f = c.plat.windows->foreground();
-    if (f == 0 || (f != k.SAVEWND && c.plat.windows->window_text(f, 256).find(target) == std::string::npos))
+    if (f == 0 || (f != k.target_window && c.plat.windows->window_text(f, 256).find(target) == std::string::npos))
         return false;
-    k.SAVEWND = f;
-    if (!k.WINDOWFOCUS) {
-        k.WINDOWFOCUS = true;
-        c.con.REPAINTBIGNUMBERWINDOW = true;
-        c.FOOERROR.writeln("Recovered from loss of focus");
+    k.target_window = f;
+    if (!k.window_focus) {
+        k.window_focus = true;
+        c.con.big_number_stale = true;
+        c.run_log.write_line("Recovered from loss of focus");
     }
     return true;
 }
 
 bool wait_for_target_focus(Context& c) {
     KeyoutState& k = c.keyout;
-    if (!k.RESTRICTEDVERSION || k.TARGETPROGRAMINDEX >= 2 || tower_link_in_use(c)) return true;
-    const std::string target = REMOVEUNDERLINEFROMSTRING(k.TARGETPROGRAMARR[k.TARGETPROGRAMINDEX].TTARGETPROGRAM2);
+    if (!k.restricted || k.target_index >= 2 || tower_link_in_use(c)) return true;
+    const std::string target = underscores_to_spaces(k.targets[k.target_index].window_name);
     if (target_in_front(c, target)) return true;
-    c.screen.writeln("Waiting for the target window to have the focus - press a key to cancel");
+    c.screen.write_line("Waiting for the target window to have the focus - press a key to cancel");
     for (;;) {
         if (target_in_front(c, target)) return true;
-        if (READNORMALKEYCHAR(c) != 0) return false;
+        if (read_console_key(c) != 0) return false;
         wait_for_key(c, 100);
     }
 }
 
 void automatic_ringing(Context& c, char key) {
     AutoringState& a = c.autoring;
-    SCRATCHWINDOWCLS(c);
-    if (key == 'Z' || (key == 'A' && !c.core.AUTOBELLSETUPFLAG)) {
-        if (key == 'A') c.screen.writeln("Setting up configuration first");
-        c.core.AUTOBELLSETUPFLAG = SETUPARAMETERSAUTORING(c);
-        a.RINGBELLFIRSTTIME = true;
-        a.ROWN = -6;
+    clear_scratch_window(c);
+    if (key == 'Z' || (key == 'A' && !c.core.autoring_set_up)) {
+        if (key == 'A') c.screen.write_line("Setting up configuration first");
+        c.core.autoring_set_up = set_up_autoring(c);
+        a.first_ring = true;
+        a.row = -6;
     }
-    if (key != 'A' || !c.core.AUTOBELLSETUPFLAG) return;
-    a.AUTOKEYPRESS = !a.AUTOKEYPRESS;
-    if (a.AUTOKEYPRESS) {
-        c.screen.writeln("Automated ringing started");
+    if (key != 'A' || !c.core.autoring_set_up) return;
+    a.running = !a.running;
+    if (a.running) {
+        c.screen.write_line("Automated ringing started");
         if (!wait_for_target_focus(c)) {
-            a.AUTOKEYPRESS = false;
-            c.screen.writeln("Automated ringing not started");
+            a.running = false;
+            c.screen.write_line("Automated ringing not started");
             return;
         }
-        EXPORTKEY(c, 'l');
-        SLEEP(c, 4000);
+        export_key(c, 'l');
+        pause_ms(c, 4000);
     } else {
-        SCRATCHWINDOWCLS(c);
-        c.screen.writeln("Automated ringing ended");
-        a.AUTOKEYTIMER = 0;
-        a.ROWN = -6;
+        clear_scratch_window(c);
+        c.screen.write_line("Automated ringing ended");
+        a.due_ms = 0;
+        a.row = -6;
     }
 }
 
 void pause_check(Context& c) {
-    FULLWINDOW(c);
-    const bool pause = MYELAPSEDMICROSECS(c) - c.strikes->last_signal_us() > kPauseMicro;
+    full_window(c);
+    const bool pause = elapsed_us(c) - c.strikes->last_signal_us() > kPauseMicro;
     if (pause || c.strikes->keys().outputs_full()) end_touch(c, pause);
 }
 
@@ -120,12 +120,12 @@ void pause_check(Context& c) {
 
 void end_touch(Context& c, bool pause) {
     StrikePath& strikes = *c.strikes;
-    if (strikes.rows().rows() == 0 || c.autoring.AUTOKEYPRESS) return;
+    if (strikes.rows().rows() == 0 || c.autoring.running) return;
     if (strikes.keys().outputs_full() || pause) {
         strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
-        SLEEP(c, 1);
+        pause_ms(c, 1);
     }
-    if (pause) strikes.restart_touch(MYELAPSEDMICROSECS(c));
+    if (pause) strikes.restart_touch(elapsed_us(c));
 }
 
 void do_command(Context& c, char key) {
@@ -133,37 +133,37 @@ void do_command(Context& c, char key) {
     switch (key) {
     case 'H':
         strikes.keys().set_handstroke(true);
-        c.screen.writeln("Now Set at handstroke");
+        c.screen.write_line("Now Set at handstroke");
         break;
     case 'B':
         strikes.keys().set_handstroke(false);
-        c.screen.writeln("Now Set at backstroke");
+        c.screen.write_line("Now Set at backstroke");
         break;
     case '+': change_delays(c, true, 20); break;
     case '-': change_delays(c, true, -20); break;
     case '<': change_delays(c, false, 20); break;
     case '>': change_delays(c, false, -20); break;
     case 'N':
-        SCRATCHWINDOWCLS(c);
-        c.cfg.BIGNUMBERS = !c.cfg.BIGNUMBERS;
+        clear_scratch_window(c);
+        c.cfg.big_numbers = !c.cfg.big_numbers;
         strikes.rows().zero();
-        c.con.REPAINTBIGNUMBERWINDOW = true;
-        c.screen.writeln(c.cfg.BIGNUMBERS ? "big counter numbers ON" : "big counter numbers OFF");
+        c.con.big_number_stale = true;
+        c.screen.write_line(c.cfg.big_numbers ? "big counter numbers ON" : "big counter numbers OFF");
         break;
     case '0':
         strikes.rows().zero();
-        c.screen.writeln("Counter set to zero");
+        c.screen.write_line("Counter set to zero");
         break;
     case 'C':
-        MODIFYCONFIGURATION(c);
+        modify_configuration(c);
         update_service_screen(c);
         break;
     case 'P':
-        SCRATCHWINDOWCLS(c);
-        CHOOSEWINDOWTARGET(c);
-        FULLWINDOW(c);
-        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
-        c.screen.write("Program " + c.cfg.TARGETPROGRAM + " selected");
+        clear_scratch_window(c);
+        choose_target(c);
+        full_window(c);
+        c.screen.move_to(1, kScratchFirstLine);
+        c.screen.write("Program " + c.cfg.target_program + " selected");
         break;
     case 'A':
     case 'Z': automatic_ringing(c, key); break;
@@ -171,16 +171,16 @@ void do_command(Context& c, char key) {
     }
 }
 
-void KEYCHECK(Context& c) {
+void check_keys(Context& c) {
     if (autoring_driver_step(c) == 'A') automatic_ringing(c, 'A');
     if (c.plat.console->key_waiting()) {
-        char key = upper(WAITFORKEYSTROKEANDRETURNNORMALKEY(c));
+        char key = upper(wait_for_key_char(c));
         if (!is_command(key)) return;  // dropped, and no pause check this pass
-        if (c.cfg.BIGNUMBERS) {
-            c.con.REPAINTBIGNUMBERWINDOW = true;
-            WRITEINSERVICEMENU(c);
+        if (c.cfg.big_numbers) {
+            c.con.big_number_stale = true;
+            write_service_menu(c);
         }
-        SCRATCHWINDOWCLS(c);
+        clear_scratch_window(c);
         do_command(c, key);
     }
     pause_check(c);

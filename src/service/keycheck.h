@@ -2,7 +2,7 @@
 
 namespace qn {
 struct Context;
-void KEYCHECK(Context& c);
+void check_keys(Context& c);
 // Carries out one command key (upper case) as if it had been pressed.
 void do_command(Context& c, char key);
 // Ringing paused (or the touch's output list is full): the touch's event log

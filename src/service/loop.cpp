@@ -13,35 +13,35 @@ namespace qn {
 namespace {
 
 // The longest one pass may wait. Data mode always waited a millisecond
-// for its byte; now the byte itself wakes the loop, so SLEEPNUM holds
+// for its byte; now the byte itself wakes the loop, so loop_sleep_ms holds
 // there too, but never less than that millisecond.
 std::int32_t ceiling_ms(const Context& c) {
-    if (c.cfg.BAGLEYMODE) return c.cfg.SLEEPNUM > 1 ? c.cfg.SLEEPNUM : 1;
-    return c.cfg.SLEEPNUM;
+    if (c.cfg.rest_on_mode) return c.cfg.loop_sleep_ms > 1 ? c.cfg.loop_sleep_ms : 1;
+    return c.cfg.loop_sleep_ms;
 }
 
 // At rest (no touch being counted, no key waiting, no automatic ringing)
 // nothing happens that a wake source or a due time would not announce, and a
-// pass every SLEEPNUM milliseconds would cost a wake-up of the whole thread
+// pass every loop_sleep_ms milliseconds would cost a wake-up of the whole thread
 // 200 times a second for nothing (tens of microseconds of CPU each on a
 // virtual machine). The loop then waits for its sources alone, looking round
 // once a second.
 constexpr std::int32_t kRestWaitMs = 1000;
 
 bool at_rest(const Context& c) {
-    if (c.autoring.AUTOKEYPRESS || c.strikes->rows().rows() != 0) return false;
-    return !c.strikes->keys().any_pending(c.keyout.SENSORSACTIVE);
+    if (c.autoring.running || c.strikes->rows().rows() != 0) return false;
+    return !c.strikes->keys().any_pending(c.keyout.sensors_active);
 }
 
 bool events_waiting(const Context& c) {
     const SerialState& s = c.serial;
-    return s.SERIALTHREADON && s.LASTILOWBUFFER < s.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire);
+    return s.thread_running && s.last_ring_tail < s.ring_head.load(std::memory_order_acquire);
 }
 
 }  // namespace
 
 void wait_for_next_pass(Context& c) {
-    const PassWait w = plan_pass_wait(c, MYELAPSEDMICROSECS(c));
+    const PassWait w = plan_pass_wait(c, elapsed_us(c));
     c.screen.present();
     WatchLoop& watch = c.strikes->watch();
     watch.port_may_have_byte();  // unless a wait on the port says otherwise
@@ -55,20 +55,20 @@ void wait_for_next_pass(Context& c) {
         // Told once; the loop falls back to sleeping its longest wait.
         if (!c.core.wait_failure_logged) {
             c.core.wait_failure_logged = true;
-            c.FOOERROR.writeln("Waiting for events failed, sleeping " + std::to_string(ceiling_ms(c)) +
+            c.run_log.write_line("Waiting for events failed, sleeping " + std::to_string(ceiling_ms(c)) +
                                " ms a pass instead: " + r.error());
         }
         c.plat.threads->sleep_ms(ceiling_ms(c));
         return;
     }
-    if (r.value().sources & platform::WAKE_PORT)
+    if (r.value().sources & platform::kWakePort)
         watch.byte_arrived(r.value().at);
-    else if (w.sources & platform::WAKE_PORT)
+    else if (w.sources & platform::kWakePort)
         watch.port_quiet();  // the port was watched and nothing came
 }
 
 void prepare_service_loop(Context& c) {
-    c.plat.wait->watch_port(c.cfg.BAGLEYMODE ? c.serial.SERIALHANDLE : 0);
+    c.plat.wait->watch_port(c.cfg.rest_on_mode ? c.serial.port : 0);
 }
 
 PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
@@ -80,9 +80,9 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
         return w;
     }
     w.wait = true;
-    w.until_us = now_us + MULTINT64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
-    w.sources = platform::WAKE_CONSOLE | (c.cfg.BAGLEYMODE ? platform::WAKE_PORT : platform::WAKE_EVENT);
-    if (tower_link_in_use(c)) w.sources |= platform::WAKE_EVENT;  // the link's news
+    w.until_us = now_us + multiply_int64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
+    w.sources = platform::kWakeConsole | (c.cfg.rest_on_mode ? platform::kWakePort : platform::kWakeEvent);
+    if (tower_link_in_use(c)) w.sources |= platform::kWakeEvent;  // the link's news
     for (std::int64_t due : {next_key_due(c, now_us), next_beat_due(c)}) {
         if (due >= 0 && due <= w.until_us) {
             w.until_us = due;
@@ -93,8 +93,8 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
 }
 
 void main_loop_pass(Context& c) {
-    KEYCHECK(c);
-    if (watch_ports(c)) DOKEYSENDING(c);
+    check_keys(c);
+    if (watch_ports(c)) send_due_keys(c);
     show_tower_link(c);
     wait_for_next_pass(c);
 }

@@ -1,7 +1,7 @@
 // The service loop: one pass drives every subsystem (commands and automatic
 // ringing, the watch loop, key dispatch), then waits for whatever comes
 // first: a sensor event, a byte on the port, a console key, the next due
-// key or beat, or SLEEPNUM milliseconds, the longest one pass may wait while
+// key or beat, or loop_sleep_ms milliseconds, the longest one pass may wait while
 // ringing is under way (at rest, with nothing to count or send, the sources
 // alone wake it).
 #pragma once
@@ -14,8 +14,8 @@ struct Context;
 
 // What the next wait of the loop will be: until when, for which sources,
 // and whether that time is a due time to keep precisely. wait is false when
-// the pass must not wait at all (SLEEPNUM -1, or events already waiting);
-// yield is set for SLEEPNUM 0, which gives up the time slice instead.
+// the pass must not wait at all (loop_sleep_ms -1, or events already waiting);
+// yield is set for loop_sleep_ms 0, which gives up the time slice instead.
 struct PassWait {
     bool wait = false;
     bool yield = false;

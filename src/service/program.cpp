@@ -3,7 +3,7 @@
 #include "calibration/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -15,7 +15,7 @@
 #include "link/tower.h"
 #include "runlog/strike_log.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
 #include "strokes/logs.h"
@@ -29,35 +29,35 @@ namespace qn {
 namespace {
 
 void prepare_console(Context& c) {
-    c.screen.textbackground(BLUE);
-    c.screen.textcolor(YELLOW);
-    FULLWINDOW(c);
-    c.screen.clrscr();
+    c.screen.background_colour(kBlue);
+    c.screen.text_colour(kYellow);
+    full_window(c);
+    c.screen.clear_window();
     c.screen.cursor_visible(false);
-    if (!c.FOOERROR.is_open() && !c.FOOERROR.no_log_reason().empty())
-        c.screen.writeln("No run log this time: " + c.FOOERROR.no_log_reason());
+    if (!c.run_log.is_open() && !c.run_log.no_log_reason().empty())
+        c.screen.write_line("No run log this time: " + c.run_log.no_log_reason());
 }
 
 bool stored_port_usable(Context& c) {
     SerialState& s = c.serial;
-    c.core.GOTTHESERIALPORT = false;
+    c.core.have_serial_port = false;
     bool listed = false;
-    for (std::int32_t i = 1; i <= s.PORTSTOTAL; ++i) {
-        if (c.plat.serial->device_name(s.PORTNAME[i]) != c.cfg.COMPORTNAME) continue;
+    for (std::int32_t i = 1; i <= s.port_count; ++i) {
+        if (c.plat.serial->device_name(s.port_names[i]) != c.cfg.port_name) continue;
         listed = true;
-        s.SERIALHANDLEARR[i] = open_serial_port(c, c.cfg.COMPORTNAME);
-        if (s.SERIALHANDLEARR[i] != 0) {
-            c.core.GOTTHESERIALPORT = true;
-            close_serial_port(c, s.SERIALHANDLEARR[i]);
-            s.SERIALHANDLEARR[i] = 0;
+        s.ports[i] = open_serial_port(c, c.cfg.port_name);
+        if (s.ports[i] != 0) {
+            c.core.have_serial_port = true;
+            close_serial_port(c, s.ports[i]);
+            s.ports[i] = 0;
         }
     }
-    if (!listed && c.plat.serial->opens_unlisted(c.cfg.COMPORTNAME)) {
-        const PortHandle h = open_serial_port(c, c.cfg.COMPORTNAME);
-        c.core.GOTTHESERIALPORT = h != 0;
+    if (!listed && c.plat.serial->opens_unlisted(c.cfg.port_name)) {
+        const PortHandle h = open_serial_port(c, c.cfg.port_name);
+        c.core.have_serial_port = h != 0;
         close_serial_port(c, h);
     }
-    return c.core.GOTTHESERIALPORT;
+    return c.core.have_serial_port;
 }
 
 // The settings file names a port: it must still be there and free. A retry
@@ -65,45 +65,45 @@ bool stored_port_usable(Context& c) {
 void check_stored_port(Context& c) {
     for (;;) {
         if (stored_port_usable(c)) break;
-        c.FOOERROR.writeln("Comport " + c.cfg.COMPORTNAME + " not available");
-        c.screen.textcolor(YELLOW);
-        c.screen.writeln(REMOVEUNDERLINEFROMSTRING(PROGRAM_VERSION));
-        c.screen.textcolor(WHITE);
-        c.screen.writeln();
-        c.screen.writeln("Configuration file exists, but the specifified port " + c.cfg.COMPORTNAME +
+        c.run_log.write_line("Comport " + c.cfg.port_name + " not available");
+        c.screen.text_colour(kYellow);
+        c.screen.write_line(underscores_to_spaces(kProgramVersion));
+        c.screen.text_colour(kWhite);
+        c.screen.write_line();
+        c.screen.write_line("Configuration file exists, but the specifified port " + c.cfg.port_name +
                          " is NOT available");
-        c.screen.writeln("Check if another program using it, e.g. Abel, if so close it");
-        c.screen.writeln("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
-        char key = upper(WAITFORKEYSTROKEANDRETURNNORMALKEY(c));
+        c.screen.write_line("Check if another program using it, e.g. Abel, if so close it");
+        c.screen.write_line("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
+        char key = upper(wait_for_key_char(c));
         if (key == 'C') {
-            c.core.GOTCONFIGFILE = false;
+            c.core.have_settings_file = false;
             break;
         }
-        LISTCOMMPORT(c, c.serial.PORTSTOTAL, c.serial.PORTNAME);
+        list_serial_ports(c, c.serial.port_count, c.serial.port_names);
     }
-    c.screen.clrscr();
+    c.screen.clear_window();
 }
 
 void find_target_window(Context& c) {
-    while (FINDHANDLEFORTARGETWINDOW(c) == 'P') {
-        FULLWINDOW(c);
-        c.screen.clrscr();
-        CHOOSEWINDOWTARGET(c);
-        FULLWINDOW(c);
-        c.screen.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
-        c.screen.write("Program " + c.cfg.TARGETPROGRAM + " selected");
+    while (find_target_handle(c) == 'P') {
+        full_window(c);
+        c.screen.clear_window();
+        choose_target(c);
+        full_window(c);
+        c.screen.move_to(1, kScratchFirstLine);
+        c.screen.write("Program " + c.cfg.target_program + " selected");
     }
 }
 
 void key_send_test(Context& c) {
-    if (!c.keyout.FINDINGANDGOINGTOWINDOW || c.cfg.TARGETPROGRAM != "NOT ACTIVATED  Ringing Room") return;
-    c.screen.writeln("Key send test - one hand and back round");
-    SLEEP(c, 3000);
+    if (!c.keyout.find_window || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
+    c.screen.write_line("Key send test - one hand and back round");
+    pause_ms(c, 3000);
     for (int i = 0; i <= 15; ++i) {
-        SENDTEXT(c, std::string(1, static_cast<char>('1' + i % 8)));
-        SLEEP(c, 300);
+        type_text(c, std::string(1, static_cast<char>('1' + i % 8)));
+        pause_ms(c, 300);
     }
-    c.screen.writeln("Ending Key send test - hand and back rounds");
+    c.screen.write_line("Ending Key send test - hand and back rounds");
 }
 
 // The strike path decides; the screen regions and the run log hear what it
@@ -112,8 +112,8 @@ void wire_strike_path(Context& c) {
     c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.timing, c.strike_report);
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
-    c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.FASTLINE);
-    c.strike_log = std::make_unique<StrikeLog>(c.FOOERROR, c.serial);
+    c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.digit_rows);
+    c.strike_log = std::make_unique<StrikeLog>(c.run_log, c.serial);
     c.strike_report.add(*c.strike_notices);
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);
@@ -129,51 +129,51 @@ std::unique_ptr<Context> make_context(platform::Platform& p) {
 }
 
 void startup(Context& c, const std::vector<std::string>& args) {
-    c.cfg.SIGNALSMODE = false;
-    c.cfg.BAGLEYMODE = false;
-    auto opened = c.plat.console->open(Screen::ROWS, Screen::COLS);
+    c.cfg.signals_mode = false;
+    c.cfg.rest_on_mode = false;
+    auto opened = c.plat.console->open(Screen::kRows, Screen::kCols);
     c.screen.attach(c.plat.console);
-    STARTERRORLOG(c);
-    if (!opened.ok()) c.FOOERROR.writeln("Console: " + opened.error());
+    start_run_log(c);
+    if (!opened.ok()) c.run_log.write_line("Console: " + opened.error());
     auto res = c.plat.threads->raise_timer_resolution();
-    if (!res.ok()) c.FOOERROR.writeln("Timer resolution: " + res.error());
+    if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
     prepare_console(c);
     report_desktop(c);
-    LISTCOMMPORT(c, c.serial.PORTSTOTAL, c.serial.PORTNAME);
-    SETUPFONT(c);
-    STARTTHETIMER(c);
-    c.core.TIMERON = true;
+    list_serial_ports(c, c.serial.port_count, c.serial.port_names);
+    set_up_glyphs(c);
+    start_stopwatch(c);
+    c.core.stopwatch_started = true;
     log_timer_calibration(c);
-    if (!args.empty() && args[0] == "/A") c.core.EASYMODE = false;
+    if (!args.empty() && args[0] == "/A") c.core.easy_mode = false;
 
-    c.core.FNAMEFI = PROGRAM_VERSION;
-    c.core.GOTCONFIGFILE = READCONFIGFILE(c, c.core.FNAMEFI + ".ini");
-    if (c.core.GOTCONFIGFILE) check_stored_port(c);
-    if (!c.core.GOTCONFIGFILE) {
-        WRITESTARTUPTEXT(c);
-        CALIBRATE(c, true);
+    c.core.settings_base_name = kProgramVersion;
+    c.core.have_settings_file = read_settings(c, c.core.settings_base_name + ".ini");
+    if (c.core.have_settings_file) check_stored_port(c);
+    if (!c.core.have_settings_file) {
+        write_startup_text(c);
+        calibrate(c, true);
     }
-    if (READCONFIGFILE(c, "bespoke.ini")) {
-        c.screen.writeln("bespoke settings read");
-        c.FOOERROR.writeln("bespoke settings read");
+    if (read_settings(c, "bespoke.ini")) {
+        c.screen.write_line("bespoke settings read");
+        c.run_log.write_line("bespoke settings read");
     }
-    MYFLUSH(c);
+    flush_run_log(c);
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.
-    if (!c.serial.SERIALTHREADON) {
-        if (c.serial.SERIALHANDLE == 0)
-            STARTSERIALPORT(c);
+    if (!c.serial.thread_running) {
+        if (c.serial.port == 0)
+            start_serial_port(c);
         else
-            (void)set_service_settings(c, c.serial.SERIALHANDLE);
+            (void)set_service_settings(c, c.serial.port);
     }
-    if (!c.cfg.BAGLEYMODE && !c.serial.SERIALTHREADON) start_serial_thread(c, c.serial.SERIALHANDLE);
+    if (!c.cfg.rest_on_mode && !c.serial.thread_running) start_serial_thread(c, c.serial.port);
 
     start_tower_link(c);
     find_target_window(c);
-    c.FOOERROR.writeln(" the following calibration is assumed on entry to main cycle");
-    WRITECURRENTCALIBRATIONTOSCREEN(c, c.FOOERROR);
-    WRITEOTHERPROGRAMOPTIONS(c, c.FOOERROR);
-    MYFLUSH(c);
+    c.run_log.write_line(" the following calibration is assumed on entry to main cycle");
+    write_current_calibration(c, c.run_log);
+    write_other_program_options(c, c.run_log);
+    flush_run_log(c);
     key_send_test(c);
 
     c.strikes->restart_cycle();
@@ -181,21 +181,21 @@ void startup(Context& c, const std::vector<std::string>& args) {
     show_service_screen(c);
     report_port_latency(c);
     c.strikes->keys().settle_all();
-    c.autoring.ROWN = -6;
+    c.autoring.row = -6;
     prepare_service_loop(c);
 }
 
 void shutdown(Context& c) {
-    close_serial_port(c, c.serial.SERIALHANDLE);
-    c.serial.SERIALHANDLE = 0;
-    STOPTHETIMER(c);
-    c.core.TIMERON = false;
-    MYFLUSH(c);
+    close_serial_port(c, c.serial.port);
+    c.serial.port = 0;
+    stop_stopwatch(c);
+    c.core.stopwatch_started = false;
+    flush_run_log(c);
 }
 
 int quennick_main(Context& c, const std::vector<std::string>& args) {
     startup(c, args);
-    while (!c.core.TERMINATEPROGRAM) main_loop_pass(c);
+    while (!c.core.terminate) main_loop_pass(c);
     shutdown(c);
     return 0;
 }

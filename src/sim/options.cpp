@@ -64,10 +64,10 @@ bool set_touch(SimOptions& o, const std::string& v) {
 }
 
 bool set_line(SimOptions& o, const std::string& v) {
-    if (v == "CTS" || v == "cts") o.bell.line = platform::MS_CTS_ON;
-    else if (v == "DSR" || v == "dsr") o.bell.line = platform::MS_DSR_ON;
-    else if (v == "CD" || v == "cd") o.bell.line = platform::MS_RLSD_ON;
-    else if (v == "RI" || v == "ri") o.bell.line = platform::MS_RING_ON;
+    if (v == "CTS" || v == "cts") o.bell.line = platform::kLineCts;
+    else if (v == "DSR" || v == "dsr") o.bell.line = platform::kLineDsr;
+    else if (v == "CD" || v == "cd") o.bell.line = platform::kLineCd;
+    else if (v == "RI" || v == "ri") o.bell.line = platform::kLineRi;
     else return false;
     return true;
 }

@@ -26,7 +26,7 @@ bool has(const std::string& s, const char* part) { return s.find(part) != std::s
 
 // The nearest line with text at or above line `from`; 0 when none.
 int nearest_text(const Screen& screen, int from, std::string* text) {
-    for (int line = std::min(from, Screen::ROWS); line >= 1; --line) {
+    for (int line = std::min(from, Screen::kRows); line >= 1; --line) {
         std::string t = trimmed(screen.line_text(line));
         if (!t.empty()) {
             *text = t;
@@ -41,7 +41,7 @@ int nearest_text(const Screen& screen, int from, std::string* text) {
 // lines, as a long one scrolls), or the row counter once ringing has begun.
 bool service_screen(const Screen& screen) {
     if (screen.line_text(22).rfind("Row count = ", 0) == 0) return true;
-    for (int line = FIRSTLINEOFSCRATCHSCREEN; line <= Screen::ROWS; ++line) {
+    for (int line = kScratchFirstLine; line <= Screen::kRows; ++line) {
         const std::string t = screen.line_text(line);
         if (t.rfind("Currently send keys to ", 0) == 0 || t.rfind("Currently Open - Send keys", 0) == 0) return true;
     }
@@ -82,7 +82,7 @@ SimRinger::Prompt SimRinger::recognise(const Screen& screen, int* line) {
 
 std::uint64_t SimRinger::screen_hash() const {
     std::uint64_t h = 1469598103934665603ull;
-    for (int line = 1; line <= Screen::ROWS; ++line)
+    for (int line = 1; line <= Screen::kRows; ++line)
         for (char ch : screen_.line_text(line)) h = (h ^ static_cast<unsigned char>(ch)) * 1099511628211ull;
     return h;
 }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <thread>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "service/program.h"
 
 namespace qn::sim {
@@ -31,13 +31,13 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
 
     DueRule rule;
     rule.due = [this](const psim::Strike& s) { return due(s); };
-    rule.doubled_delay_us = [this] { return std::int64_t{ctx_->keyout.DOUBLESTRIKEDELAY} * 1000; };
+    rule.doubled_delay_us = [this] { return std::int64_t{ctx_->keyout.double_strike_delay_ms} * 1000; };
     target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
     desktop_ = std::make_unique<psim::SimDesktop>(*time_, target_.get());
     console_ = std::make_unique<psim::SimConsole>(*time_, env_.terminal, nullptr);
     files_ = std::make_unique<psim::SimFiles>(env_.files ? *env_.files : *native.files);
     files_->keep_stderr(env_.keep_stderr);
-    if (options_.fresh) files_->hide(std::string(PROGRAM_VERSION) + ".ini");
+    if (options_.fresh) files_->hide(std::string(kProgramVersion) + ".ini");
     process_ = std::make_unique<psim::SimProcess>(env_.embedded ? nullptr : native.process);
     process_->on_exit([this](int code) { finish(code); });
 
@@ -97,22 +97,22 @@ void SimRun::ring_over_link() {
 std::int64_t SimRun::due(const psim::Strike& s) const {
     const Context& c = *ctx_;
     const KeyoutState& k = c.keyout;
-    if (k.SENSORSACTIVE < 1) return -1;
-    const SensingPoint& p = k.WHICHSENSORARR2[1];
-    if (p.WSNUM < 1 || p.WSNUM > bell_->config().sensors) return -1;
-    const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.WSNUM - 1)];
+    if (k.sensors_active < 1) return -1;
+    const SensingPoint& p = k.points[1];
+    if (p.sensor < 1 || p.sensor > bell_->config().sensors) return -1;
+    const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.sensor - 1)];
     if (signal < 0) return -1;
-    const std::int32_t delay = s.hand ? p.WDELAYHAND : p.WDELAYBACK;
-    const std::int32_t half_pulse = c.cfg.OFFANDONARESIGNALS ? 0 : c.cfg.MEANSIGNALLENGTH;
+    const std::int32_t delay = s.hand ? p.hand_delay_ms : p.back_delay_ms;
+    const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
     return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
 }
 
 std::string SimRun::describe() const {
     const psim::BellConfig& b = bell_->config();
     const psim::Rhythm& r = options_.plan.rhythm;
-    const char* line = b.line == platform::MS_CTS_ON    ? "CTS"
-                       : b.line == platform::MS_DSR_ON  ? "DSR"
-                       : b.line == platform::MS_RLSD_ON ? "CD"
+    const char* line = b.line == platform::kLineCts    ? "CTS"
+                       : b.line == platform::kLineDsr  ? "DSR"
+                       : b.line == platform::kLineCd ? "CD"
                                                         : "RI";
     const char* style = b.style == psim::SensorStyle::Pulse ? "pulse" : b.style == psim::SensorStyle::RestOn ? "rest-on" : "on-off";
     std::string s = "SIM1 ";
@@ -140,10 +140,10 @@ void SimRun::finish(int code) {
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        ctx_->FOOERROR.writeln(text.substr(start, end - start));
+        ctx_->run_log.write_line(text.substr(start, end - start));
         start = end + 1;
     }
-    ctx_->FOOERROR.flush();
+    ctx_->run_log.flush();
     if (env_.print) env_.print(text + "quennick-sim: Quennick ended with exit code " + std::to_string(code) + "\n");
 }
 
@@ -164,7 +164,7 @@ int SimRun::run() {
 void SimRun::teardown() {
     if (torn_down_) return;
     torn_down_ = true;
-    if (ctx_) ctx_->serial.SERIALSTATUSEVEENTSTERMINATED = true;
+    if (ctx_) ctx_->serial.thread_ended = true;
     time_->stop();
     if (vthreads_) {
         vthreads_->join_all();
@@ -172,7 +172,7 @@ void SimRun::teardown() {
     }
     // A native thread cannot be joined; it ends within moments, but what it
     // may still touch is left in place for good.
-    if (ctx_ && ctx_->serial.COMM_THREADHANDLE != 0) {
+    if (ctx_ && ctx_->serial.thread != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         (void)ctx_.release();
         (void)bell_.release();

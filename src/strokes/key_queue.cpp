@@ -3,7 +3,7 @@
 namespace qn {
 
 std::size_t KeyQueue::index(std::int32_t point) {
-    if (point < 0 || point >= MAXSENSORS) bounds_failure(point, 0, MAXSENSORS - 1);
+    if (point < 0 || point >= kMaxSensors) bounds_failure(point, 0, kMaxSensors - 1);
     return static_cast<std::size_t>(point);
 }
 
@@ -17,14 +17,14 @@ std::int64_t KeyQueue::queue(std::int32_t point, std::int64_t due_us) {
 }
 
 bool KeyQueue::any_pending(std::int32_t points) const {
-    for (std::int32_t p = 0; p < points && p < MAXSENSORS; ++p)
+    for (std::int32_t p = 0; p < points && p < kMaxSensors; ++p)
         if (pending_[static_cast<std::size_t>(p)]) return true;
     return false;
 }
 
 std::int64_t KeyQueue::next_due_us(std::int32_t points, std::int64_t now_us) const {
     std::int64_t next = -1;
-    for (std::int32_t p = 0; p < points && p < MAXSENSORS; ++p) {
+    for (std::int32_t p = 0; p < points && p < kMaxSensors; ++p) {
         const std::size_t i = static_cast<std::size_t>(p);
         if (pending_[i] && due_us_[i] > now_us && (next < 0 || due_us_[i] < next)) next = due_us_[i];
     }

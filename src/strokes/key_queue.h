@@ -47,10 +47,10 @@ public:
 private:
     static std::size_t index(std::int32_t point);
 
-    std::array<std::int64_t, MAXSENSORS> due_us_{};
-    std::array<std::int64_t, MAXSENSORS> last_due_us_{};
-    std::array<bool, MAXSENSORS> pending_{};
-    std::array<Output, MAXROWSALLOWED> outputs_{};
+    std::array<std::int64_t, kMaxSensors> due_us_{};
+    std::array<std::int64_t, kMaxSensors> last_due_us_{};
+    std::array<bool, kMaxSensors> pending_{};
+    std::array<Output, kMaxRows> outputs_{};
     std::int32_t output_count_ = 0;
     bool handstroke_ = false;
     bool doubled_due_ = false;

@@ -1,6 +1,6 @@
 #include "strokes/logs.h"
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 
@@ -27,11 +27,11 @@ static std::string short_reason(const std::string& error) {
 
 std::string log_notice(const Context& c) {
     std::string text;
-    if (!c.FOOERROR.stopped_reason().empty())
-        text = "Run log stopped, ringing goes on: " + short_reason(c.FOOERROR.stopped_reason());
-    else if (!c.FOOERROR.no_log_reason().empty())
-        text = "No run log this time: " + short_reason(c.FOOERROR.no_log_reason());
-    if (text.size() > Screen::COLS - 1) text.resize(Screen::COLS - 1);  // one line, no scroll
+    if (!c.run_log.stopped_reason().empty())
+        text = "Run log stopped, ringing goes on: " + short_reason(c.run_log.stopped_reason());
+    else if (!c.run_log.no_log_reason().empty())
+        text = "No run log this time: " + short_reason(c.run_log.no_log_reason());
+    if (text.size() > Screen::kCols - 1) text.resize(Screen::kCols - 1);  // one line, no scroll
     return text;
 }
 
@@ -40,44 +40,44 @@ std::string log_notice(const Context& c) {
 static void show_log_stopped(Context& c) {
     Screen& s = c.screen;
     const int x1 = s.win_left(), y1 = s.win_top(), x2 = s.win_right(), y2 = s.win_bottom();
-    const int cx = s.wherex(), cy = s.wherey();
-    const std::uint8_t fg = s.textcolor();
-    s.window(1, LOGNOTICELINE, Screen::COLS, LOGNOTICELINE);
-    s.clrscr();
-    s.textcolor(YELLOW);
+    const int cx = s.cursor_x(), cy = s.cursor_y();
+    const std::uint8_t fg = s.text_colour();
+    s.window(1, log_notice_line, Screen::kCols, log_notice_line);
+    s.clear_window();
+    s.text_colour(kYellow);
     s.write(log_notice(c));
     s.window(x1, y1, x2, y2);
-    s.gotoxy(cx, cy);
-    s.textcolor(fg);
+    s.move_to(cx, cy);
+    s.text_colour(fg);
 }
 
-void STARTERRORLOG(Context& c) {
+void start_run_log(Context& c) {
     platform::Files& fs = *c.plat.files;
     (void)fs.make_dir("logs");
     std::string stamp = date_time_text(c);
-    std::string base = std::string("logs/") + PROGRAM_VERSION + file_stamp(stamp);
+    std::string base = std::string("logs/") + kProgramVersion + file_stamp(stamp);
 
     // Two runs in the same second would share a name; the first run's log
     // is kept and the second gets "_2" (then "_3", ...).
     std::string chosen = base;
     for (int n = 2; fs.exists(chosen + ".log") && n < 1000; ++n) chosen = base + "_" + str(n);
-    c.FOOERROR.set_name(chosen);
+    c.run_log.set_name(chosen);
 
     auto file = fs.create(chosen + ".log");
     if (!file.ok()) {
-        c.FOOERROR.set_no_log_reason(file.error());
-        c.screen.textcolor(YELLOW);
-        c.screen.writeln("No run log this time: " + file.error());
-        c.FOOERROR.adopt(nullptr);
+        c.run_log.set_no_log_reason(file.error());
+        c.screen.text_colour(kYellow);
+        c.screen.write_line("No run log this time: " + file.error());
+        c.run_log.adopt(nullptr);
         return;
     }
-    c.FOOERROR.adopt(std::move(file.value()));
-    c.FOOERROR.on_stop([&c](const std::string&) { show_log_stopped(c); });
+    c.run_log.adopt(std::move(file.value()));
+    c.run_log.on_stop([&c](const std::string&) { show_log_stopped(c); });
     auto redirected = fs.redirect_stderr(chosen + ".log");
-    c.FOOERROR.writeln(std::string(PROGRAM_VERSION) + " Error log run date and time = " + stamp);
-    if (!redirected.ok()) c.FOOERROR.writeln("Standard error not sent to this log: " + redirected.error());
+    c.run_log.write_line(std::string(kProgramVersion) + " Error log run date and time = " + stamp);
+    if (!redirected.ok()) c.run_log.write_line("Standard error not sent to this log: " + redirected.error());
 }
 
-void MYFLUSH(Context& c) { c.FOOERROR.flush(); }
+void flush_run_log(Context& c) { c.run_log.flush(); }
 
 }  // namespace qn

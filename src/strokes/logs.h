@@ -10,13 +10,13 @@ struct Context;
 
 // The screen line that tells of a run without its log: the last line of the
 // service menu's header, free below the menu.
-inline constexpr int LOGNOTICELINE = 8;
+inline constexpr int log_notice_line = 8;
 
-void STARTERRORLOG(Context& c);
+void start_run_log(Context& c);
 // "No run log this time: ..." or "Run log stopped, ringing goes on: ...",
 // one screen line; empty while the log is being written.
 std::string log_notice(const Context& c);
-void MYFLUSH(Context& c);
+void flush_run_log(Context& c);
 // The local date and time as "short date" + " " + "long time".
 std::string date_time_text(Context& c);
 

@@ -5,13 +5,13 @@
 
 namespace qn {
 
-char CHB(bool b) { return b ? 'T' : 'F'; }
+char line_char(bool b) { return b ? 'T' : 'F'; }
 
 void schedule_outputs(Context& c) {
     StrikePath& strikes = *c.strikes;
     strikes.begin_signal();
     for (std::int32_t point = 0; point < strikes.points(); ++point)
-        if (strikes.signal_reaches(point) && strikes.queue_key(point)) DOKEYSENDING(c);
+        if (strikes.signal_reaches(point) && strikes.queue_key(point)) send_due_keys(c);
     strikes.end_signal();
 }
 

@@ -5,5 +5,5 @@ struct Context;
 // A signal taken by the watch loop: the keys of its sensing points queued,
 // a key due at once sent at once, the row counted.
 void schedule_outputs(Context& c);
-char CHB(bool b);
+char line_char(bool b);
 }  // namespace qn

@@ -47,7 +47,7 @@ void RunLog::write(std::string_view s) {
 
 void RunLog::newline() { write("\r\n"); }
 
-void RunLog::writeln(std::string_view s) {
+void RunLog::write_line(std::string_view s) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (file_ && !stopped_) {

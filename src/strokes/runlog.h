@@ -44,7 +44,7 @@ public:
 
     void write(std::string_view s) override;
     void newline() override;  // "\r\n"
-    void writeln(std::string_view s = {}) override;  // one line, never split by the other thread
+    void write_line(std::string_view s = {}) override;  // one line, never split by the other thread
     void flush();
 
 private:

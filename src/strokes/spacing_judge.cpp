@@ -35,11 +35,11 @@ std::optional<SpacingJudged> SpacingJudge::judge(std::int32_t time_ms, bool corr
     r.ratio = ratio_;
     r.average_ms = average;
     r.corrected = corrected;
-    if (ratio_ < settings_.SPACERATIOLOWERBOUND) {
+    if (ratio_ < settings_.space_ratio_low) {
         r.spacing = Spacing::Spurious;
         ++spurious_;
         if (corrected) --count_;
-    } else if (ratio_ > settings_.SPACERATIOUPPERBOUND) {
+    } else if (ratio_ > settings_.space_ratio_high) {
         r.spacing = Spacing::Missed;
         ++missed_;
         push(time_ms);

@@ -38,7 +38,7 @@ private:
     void push(std::int32_t time_ms);
 
     const Settings& settings_;
-    std::array<std::int32_t, MAXROWSALLOWED> times_ms_{};
+    std::array<std::int32_t, kMaxRows> times_ms_{};
     std::int32_t count_ = 0;
     double ratio_ = 0;
     double min_ratio_ = 1.0;

@@ -2,7 +2,7 @@
 
 #include "core/timing.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "strokes/outputs.h"
 #include "strokes/strike_path.h"
 
@@ -17,10 +17,10 @@ struct LineOfPort {
 };
 
 constexpr std::array<LineOfPort, WatchLoop::kLines> kLinesOfPort{{
-    {platform::MS_CTS_ON, &Settings::USECTS, "cts"},
-    {platform::MS_DSR_ON, &Settings::USEDSR, "dsr"},
-    {platform::MS_RLSD_ON, &Settings::USECD, "cd"},
-    {platform::MS_RING_ON, &Settings::USERI, "ri"},
+    {platform::kLineCts, &Settings::use_cts, "cts"},
+    {platform::kLineDsr, &Settings::use_dsr, "dsr"},
+    {platform::kLineCd, &Settings::use_cd, "cd"},
+    {platform::kLineRi, &Settings::use_ri, "ri"},
 }};
 
 }  // namespace
@@ -33,16 +33,16 @@ void WatchLoop::start_lines(std::uint32_t status) {
 }
 
 void WatchLoop::begin_event(std::int64_t event_us) {
-    if (event_us_ != THISEVENTTIMEOFF) report_.events_clashed(EventsClashed{++clashes_, event_us_});
+    if (event_us_ != kNoEventTime) report_.events_clashed(EventsClashed{++clashes_, event_us_});
     event_us_ = event_us;
 }
 
 bool WatchLoop::past_bounce() const {
-    return event_us_ - last_event_us_ > MULTINT64(settings_.SWITCHBOUNCEDELAY, 1000);
+    return event_us_ - last_event_us_ > multiply_int64(settings_.switch_bounce_ms, 1000);
 }
 
 void WatchLoop::report_taken(bool off, std::int32_t chars) {
-    report_.signal_taken(SignalTaken{event_us_, last_event_us_, settings_.SWITCHBOUNCEDELAY, off, chars});
+    report_.signal_taken(SignalTaken{event_us_, last_event_us_, settings_.switch_bounce_ms, off, chars});
 }
 
 // (Letting an asserted edge through at once made a release that bounced
@@ -51,13 +51,13 @@ bool WatchLoop::take_line(int line, std::uint32_t word) {
     const LineOfPort& spec = kLinesOfPort[static_cast<std::size_t>(line)];
     bool& before = was_on_[static_cast<std::size_t>(line)];
     const bool now = (word & spec.bit) != 0;
-    if (settings_.MONITOROUTPUT && now == before) report_.line_change_missed(LineChangeMissed{spec.name});
+    if (settings_.monitor_output && now == before) report_.line_change_missed(LineChangeMissed{spec.name});
     if (!past_bounce()) return false;
-    if (settings_.MONITOROUTPUT) report_taken(!now, 0);
+    if (settings_.monitor_output) report_taken(!now, 0);
     last_event_us_ = event_us_;
     const bool released = before && !now;
     const bool signal =
-        (settings_.SIGNALSTARTSOFF != released) || (settings_.OFFANDONARESIGNALS && now != before);
+        (settings_.signal_starts_off != released) || (settings_.off_and_on_are_signals && now != before);
     before = now;
     return signal;
 }
@@ -67,11 +67,11 @@ bool WatchLoop::take_line(int line, std::uint32_t word) {
 bool WatchLoop::take_chars(const char* chars, std::int32_t count, std::int64_t event_us) {
     event_us_ = event_us;
     if (!past_bounce()) return false;
-    if (settings_.MONITOROUTPUT) report_taken(false, count);
+    if (settings_.monitor_output) report_taken(false, count);
     last_event_us_ = event_us_;
     bool ours = false;
     for (std::int32_t i = 0; i < count; ++i)
-        if (chars[i] == settings_.USEDATINPUTCHAR) ours = true;
+        if (chars[i] == settings_.data_char) ours = true;
     return ours;
 }
 
@@ -87,13 +87,13 @@ void watch_signals(Context& c, WatchLoop& watch) {
     SerialState& ser = c.serial;
     (void)take_lost_port(c);
     (void)skip_overwritten_events(c);
-    if (ser.LASTILOWBUFFER >= ser.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire)) return;
+    if (ser.last_ring_tail >= ser.ring_head.load(std::memory_order_acquire)) return;
 
-    if (ser.LASTILOWBUFFER == 0) watch.start_lines(ser.COMMBUFFER[0]);
-    ++ser.LASTILOWBUFFER;
-    watch.begin_event(ser.COMMTIME[INDEXWRAP(ser.LASTILOWBUFFER)]);
-    ++ser.ILOWBUFFER;
-    const std::uint32_t word = ser.COMMBUFFER[INDEXWRAP(ser.ILOWBUFFER)];
+    if (ser.last_ring_tail == 0) watch.start_lines(ser.event_status[0]);
+    ++ser.last_ring_tail;
+    watch.begin_event(ser.event_time_us[wrap_index(ser.last_ring_tail)]);
+    ++ser.ring_tail;
+    const std::uint32_t word = ser.event_status[wrap_index(ser.ring_tail)];
     for (int line = 0; line < WatchLoop::kLines; ++line)
         if (watch.watches(line) && watch.take_line(line, word)) schedule_outputs(c);
 }
@@ -102,7 +102,7 @@ void watch_signals(Context& c, WatchLoop& watch) {
 // never waits. A failed read is no character; failing reads for over a
 // second are a port gone (take_lost_port, next pass).
 std::int32_t read_data_byte(Context& c, char* into) {
-    auto got = read_serial_byte(c, c.serial.SERIALHANDLE, into, 0);
+    auto got = read_serial_byte(c, c.serial.port, into, 0);
     if (!got.ok()) {
         note_data_read_failure(c, got.error());
         return 0;
@@ -117,19 +117,19 @@ std::int32_t read_data_byte(Context& c, char* into) {
 // a port gone is noticed.
 void watch_data(Context& c, WatchLoop& watch) {
     (void)take_lost_port(c);
-    const bool look = watch.look_at_port() || c.serial.FAILSINCEMICRO >= 0;
+    const bool look = watch.look_at_port() || c.serial.failing_since_us >= 0;
     char ch = '\0';
     const std::int32_t count = look ? read_data_byte(c, &ch) : 0;
     const std::int64_t arrival = watch.take_arrival();
     if (count <= 0) return;
-    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : MYELAPSEDMICROSECS(c))) schedule_outputs(c);
+    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : elapsed_us(c))) schedule_outputs(c);
 }
 
 }  // namespace
 
 bool watch_ports(Context& c) {
     WatchLoop& watch = c.strikes->watch();
-    if (c.cfg.BAGLEYMODE)
+    if (c.cfg.rest_on_mode)
         watch_data(c, watch);
     else
         watch_signals(c, watch);

@@ -32,7 +32,7 @@ public:
     bool take_chars(const char* chars, std::int32_t count, std::int64_t event_us);
 
     // The event has been dealt with.
-    void end_event() { event_us_ = THISEVENTTIMEOFF; }
+    void end_event() { event_us_ = kNoEventTime; }
     // A new touch: the bounce window runs from now_us.
     void restart(std::int64_t now_us) { last_event_us_ = now_us; }
 
@@ -61,7 +61,7 @@ private:
     const Settings& settings_;
     StrikeReport& report_;
     std::array<bool, kLines> was_on_{};
-    std::int64_t event_us_ = THISEVENTTIMEOFF;
+    std::int64_t event_us_ = kNoEventTime;
     std::int64_t last_event_us_ = 0;
     std::int32_t clashes_ = 0;
     std::int64_t byte_arrival_us_ = -1;

@@ -21,7 +21,7 @@ constexpr int kUnitsColumn = 61;
 void draw_glyph(Screen& screen, const std::string& rows, int x, int y) {
     screen.window(x, y, x + kGlyphColumns - 1, y + kGlyphColumns - 1);
     screen.write(rows);
-    screen.window(1, 1, Screen::COLS, Screen::ROWS);
+    screen.window(1, 1, Screen::kCols, Screen::kRows);
 }
 
 // One position of the counter: drawn when it is shown and, outside a
@@ -44,12 +44,12 @@ void BigCounter::draw_digits(std::int32_t count, bool repaint) {
 }
 
 void BigCounter::repaint(std::int32_t count) {
-    screen_.window(1, 1, Screen::COLS, LASTLINEBIGNUMBER);
-    screen_.clrscr();
-    screen_.textcolor(WHITE);
+    screen_.window(1, 1, Screen::kCols, kBigNumberLastLine);
+    screen_.clear_window();
+    screen_.text_colour(kWhite);
     draw_digits(count, true);
-    screen_.window(1, 1, Screen::COLS, Screen::ROWS);
-    screen_.gotoxy(1, 21);
+    screen_.window(1, 1, Screen::kCols, Screen::kRows);
+    screen_.move_to(1, 21);
     screen_.write("N Toggle big numbers: in-service calibration menu, when Big Numbers OFF. Q=Quit");
 }
 

@@ -6,19 +6,19 @@
 namespace qn {
 
 void StrikeNotices::events_clashed(const EventsClashed&) {
-    screen_.window(1, 1, Screen::COLS, Screen::ROWS);
-    screen_.gotoxy(1, FIRSTLINEOFSCRATCHSCREEN);
+    screen_.window(1, 1, Screen::kCols, Screen::kRows);
+    screen_.move_to(1, kScratchFirstLine);
     screen_.write("A keysend was skipped due to delays: Computer lacks power, or is overloaded, or focus lost");
 }
 
 // A lost port has its own words (the program ends there).
 void StrikeNotices::touch_ended(const TouchEnded& r) {
     if (r.why == TouchEnd::PortLost) return;
-    screen_.window(1, LASTLINEOFSCRATCHSCREEN, Screen::COLS, LASTLINEOFSCRATCHSCREEN);
-    screen_.gotoxy(1, 1);
+    screen_.window(1, kScratchLastLine, Screen::kCols, kScratchLastLine);
+    screen_.move_to(1, 1);
     screen_.write("Ringing ceased  - writing event log");
     screen_.write(" - completed");
-    screen_.window(1, 1, Screen::COLS, Screen::ROWS);
+    screen_.window(1, 1, Screen::kCols, Screen::kRows);
 }
 
 }  // namespace qn

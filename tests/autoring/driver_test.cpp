@@ -23,19 +23,19 @@ const std::string P6 = "123456123456";  // a whole pull of rounds on six, every 
 struct Ringer {
     Ringer(int bells, const std::string& file, const std::string& mask, int target = 2) {
         Context& c = h.c();
-        c.keyout.TARGETPROGRAMINDEX = target;
-        c.keyout.WINDOWFOCUS = true;
+        c.keyout.target_index = target;
+        c.keyout.window_focus = true;
         AutoringState& a = c.autoring;
-        a.AUTOKEYBELLS = bells;
-        a.FMETHOD = file;
-        loaded = LOADMETHODFILE(c);
-        a.AUTOKEYPRESSDATA = mask;
-        a.AUTOKEYTIMERINTERVAL = 329;
-        a.AUTOKEYCOUNT = 0;
-        a.AUTOKEYPRESS = true;
-        a.RINGBELLFIRSTTIME = true;
-        a.ROWN = -6;
-        a.AUTOKEYTIMER = 0;
+        a.bells = bells;
+        a.method_text = file;
+        loaded = load_method_file(c);
+        a.keys = mask;
+        a.interval_ms = 329;
+        a.key_count = 0;
+        a.running = true;
+        a.first_ring = true;
+        a.row = -6;
+        a.due_ms = 0;
     }
     // The first pass: it sends "l" and waits four seconds before the clock runs.
     char start() { return run_ms(1); }
@@ -83,41 +83,41 @@ TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
     Ringer r(6, rounds_rows(6, 60), "123456      ");
     r.start();
     // Ring on to the handstroke gap of the first pull.
-    while (!(r.a().AUTOKEYCOUNT == 0 && r.typed().size() == 1 + 12)) r.run_ms(1);
-    const std::int64_t timer = r.a().AUTOKEYTIMER;
+    while (!(r.a().key_count == 0 && r.typed().size() == 1 + 12)) r.run_ms(1);
+    const std::int64_t timer = r.a().due_ms;
     const std::size_t keys = r.typed().size();
 
-    r.h.c().keyout.WINDOWFOCUS = false;
+    r.h.c().keyout.window_focus = false;
     r.run_ms(2000);
     EXPECT_EQ(r.typed().size(), keys);
-    r.h.c().keyout.WINDOWFOCUS = true;
+    r.h.c().keyout.window_focus = true;
     for (int pass = 0; pass < 10; ++pass) autoring_driver_step(r.h.c());  // the clock stands still
-    EXPECT_EQ(r.a().AUTOKEYTIMER, timer + 6 * 329);
+    EXPECT_EQ(r.a().due_ms, timer + 6 * 329);
     EXPECT_EQ(r.typed().substr(keys), "123456");
     EXPECT_EQ(r.key_ms(keys), r.key_ms(keys + 5));
 }
 
 TEST(AutoringDriverBeats, NothingHappensWithoutTheFocusOrWhenSwitchedOff) {
     Ringer r(6, rounds_rows(6, 24), "123456      ");
-    r.h.c().keyout.WINDOWFOCUS = false;
-    r.a().ROWN = r.a().ROWNUM + 3;
+    r.h.c().keyout.window_focus = false;
+    r.a().row = r.a().row_count + 3;
     EXPECT_EQ(r.run_ms(1000), '\0');
-    r.h.c().keyout.WINDOWFOCUS = true;
+    r.h.c().keyout.window_focus = true;
     EXPECT_EQ(autoring_driver_step(r.h.c()), 'A');  // the end of the rows, even when off
-    r.a().ROWN = -6;
-    r.a().AUTOKEYPRESS = false;
+    r.a().row = -6;
+    r.a().running = false;
     EXPECT_EQ(r.run_ms(1000), '\0');
     EXPECT_EQ(r.typed(), "");
-    EXPECT_TRUE(r.a().RINGBELLFIRSTTIME);
+    EXPECT_TRUE(r.a().first_ring);
 }
 
 // ---- calls and the end of the touch ------------------------------------------------
 
 TEST(AutoringDriverCalls, CallsGoOutBeforeTheirRowsAndTheTouchEndsInRounds) {
     Ringer r(6, rounds_rows(6, 12), "123456      ");
-    ASSERT_EQ(r.a().ROWNUM, 16);
-    r.a().PNCALL[4] = 'b';  // handstroke: sent as pull (2,3) is loaded
-    r.a().PNCALL[7] = 'n';  // backstroke: sent before the last stroke of row 4
+    ASSERT_EQ(r.a().row_count, 16);
+    r.a().calls[4] = 'b';  // handstroke: sent as pull (2,3) is loaded
+    r.a().calls[7] = 'n';  // backstroke: sent before the last stroke of row 4
     EXPECT_EQ(r.run_ms(60000), 'A');
     // "g" on row 2, "h" on row 13, "t" on row 16; call letters go out unshifted.
     EXPECT_EQ(r.typed(), "L" + P6 + P6 + P6 + "G" + P6 + "B" + P6 + "12345N6123456" + P6 + P6 + "12345H6123456" + P6 +
@@ -149,31 +149,31 @@ TEST(AutoringDriverRows, RowsLongerThanTheBellsStopTheFirstStartWithAMessage) {
     const std::string msg = "Length of rows does not match number of bells - turning off autokeypress";
     EXPECT_NE(r.h.log().find(msg + "\r\n"), std::string::npos);
     std::string screen;
-    for (int line = 1; line <= Screen::ROWS; ++line) screen += r.h.c().screen.line_text(line);
+    for (int line = 1; line <= Screen::kRows; ++line) screen += r.h.c().screen.line_text(line);
     EXPECT_NE(screen.find(msg), std::string::npos);
     EXPECT_EQ(r.typed(), "");
-    EXPECT_EQ(r.a().DBLROWAUTOPRESSDATA, "");
-    EXPECT_EQ(r.a().ROWN, -6);
+    EXPECT_EQ(r.a().double_row_keys, "");
+    EXPECT_EQ(r.a().row, -6);
 }
 
 TEST(AutoringDriverRows, SymbolsThatAreNoBellOrBeyondTheMaskAreNotRung) {
     // A non-Ringing-Room mask has N places: here only bell 1 is rung.
     Ringer r(6, rounds_rows(6, 12), "j     ", 8);
-    for (std::int32_t row = ROWLO; row <= r.a().ROWNUM; ++row) r.a().ROW[row] = "1xE?D6";
+    for (std::int32_t row = kFirstRow; row <= r.a().row_count; ++row) r.a().rows[row] = "1xE?D6";
     r.start();
     r.run_ms(329 * 13);
     EXPECT_EQ(r.typed(), "L11");
-    EXPECT_EQ(r.a().DBLROWAUTOPRESSDATA, "1     1     ");
+    EXPECT_EQ(r.a().double_row_keys, "1     1     ");
 }
 
 TEST(AutoringDriverRows, BellSymbolsReadBackToTheirNumbers) {
     const std::string symbols = "1234567890ETABCD";
     for (std::size_t i = 0; i < symbols.size(); ++i) {
-        EXPECT_EQ(CONVBELLSYMBOLTOINTEGER(symbols[i]), static_cast<std::int32_t>(i + 1));
-        EXPECT_EQ(BELLSYMBOL(static_cast<std::int32_t>(i + 1)), symbols[i]);
+        EXPECT_EQ(bell_number(symbols[i]), static_cast<std::int32_t>(i + 1));
+        EXPECT_EQ(bell_symbol(static_cast<std::int32_t>(i + 1)), symbols[i]);
     }
     for (char ch : std::string("e t a x-= "))
-        EXPECT_EQ(CONVBELLSYMBOLTOINTEGER(ch), 0) << ch;
+        EXPECT_EQ(bell_number(ch), 0) << ch;
 }
 
 }  // namespace

@@ -18,13 +18,13 @@ using test::plain_bob_touch;
 using test::ring;
 
 bool load(Harness& h, const std::string& text, std::int32_t n) {
-    h.c().autoring.AUTOKEYBELLS = n;
-    h.c().autoring.FMETHOD = text;
-    return LOADMETHODFILE(h.c());
+    h.c().autoring.bells = n;
+    h.c().autoring.method_text = text;
+    return load_method_file(h.c());
 }
 
 bool screen_has(const Context& c, const std::string& text) {
-    for (int line = 1; line <= Screen::ROWS; ++line)
+    for (int line = 1; line <= Screen::kRows; ++line)
         if (c.screen.line_text(line).find(text) != std::string::npos) return true;
     return false;
 }
@@ -33,7 +33,7 @@ bool screen_has(const Context& c, const std::string& text) {
 std::string marks(const AutoringState& a, std::int32_t from, std::int32_t to) {
     std::string out;
     for (std::int32_t r = from; r <= to; ++r)
-        if (a.PNCALL[r] != ' ') out += std::to_string(r) + a.PNCALL[r] + " ";
+        if (a.calls[r] != ' ') out += std::to_string(r) + a.calls[r] + " ";
     return out;
 }
 
@@ -45,36 +45,36 @@ TEST(MethodFileBlocks, PlainCourseOfMinorHasALeadOfTwelveAndNoCallKeys) {
     ASSERT_EQ(rows.back(), "123456");
     ASSERT_TRUE(load(h, lines(rows), 6));
     const AutoringState& a = h.c().autoring;
-    EXPECT_EQ(a.BASELEN, 12);
-    EXPECT_EQ(a.ROWNUM, 61 + ROUNDSATEND);
+    EXPECT_EQ(a.base_length, 12);
+    EXPECT_EQ(a.row_count, 61 + kRoundsAtEnd);
     // Only the plain lead end where it first differs from row 1's blank.
     EXPECT_EQ(marks(a, 3, 61), "13P ");
-    EXPECT_EQ(a.PNCALL[2], 'g');
-    EXPECT_EQ(a.PNCALL[62], 'h');
-    EXPECT_EQ(a.PNCALL[65], 't');
-    for (std::int32_t r = ROWLO; r <= 1; ++r) EXPECT_EQ(a.ROW[r], "123456") << r;
-    for (std::int32_t r = 62; r <= 65; ++r) EXPECT_EQ(a.PN[r], " ") << r;
-    EXPECT_EQ(a.PN[2], "x");
-    EXPECT_EQ(a.PN[3], "16");
-    EXPECT_EQ(a.PN[13], "12");
-    EXPECT_EQ(a.ROW[13], "135264");  // the first lead end
-    EXPECT_EQ(h.c().autoring.AUTOKEYBELLS, 6);
+    EXPECT_EQ(a.calls[2], 'g');
+    EXPECT_EQ(a.calls[62], 'h');
+    EXPECT_EQ(a.calls[65], 't');
+    for (std::int32_t r = kFirstRow; r <= 1; ++r) EXPECT_EQ(a.rows[r], "123456") << r;
+    for (std::int32_t r = 62; r <= 65; ++r) EXPECT_EQ(a.notations[r], " ") << r;
+    EXPECT_EQ(a.notations[2], "x");
+    EXPECT_EQ(a.notations[3], "16");
+    EXPECT_EQ(a.notations[13], "12");
+    EXPECT_EQ(a.rows[13], "135264");  // the first lead end
+    EXPECT_EQ(h.c().autoring.bells, 6);
 }
 
 TEST(MethodFileBlocks, PlainCourseOfMajorHasALeadOfSixteen) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "ppppppp"))), 8));
-    EXPECT_EQ(h.c().autoring.BASELEN, 16);
+    EXPECT_EQ(h.c().autoring.base_length, 16);
 }
 
 TEST(MethodFileBlocks, BobsAndSinglesOnEightAreLittleBAndN) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "pbpsp"))), 8));
     const AutoringState& a = h.c().autoring;
-    EXPECT_EQ(a.BASELEN, 16);
+    EXPECT_EQ(a.base_length, 16);
     // Lead ends fall on rows 17, 33, 49, 65, 81: plain, bob, plain, single, plain.
     EXPECT_EQ(marks(a, 3, 81), "17P 33b 49P 65n 81P ");
-    EXPECT_EQ(a.NUMBEROFP, 1);
+    EXPECT_EQ(a.plain_count, 1);
     EXPECT_NE(h.log().find("Call 2Placenotation=(14) callname=b\r\n"), std::string::npos);
     EXPECT_TRUE(screen_has(h.c(), "Call 3Placenotation=(1234) callname=n"));
 }
@@ -96,8 +96,8 @@ TEST(MethodFileBlocks, DifferencesAtTwoPlacesInTheLeadAreRefused) {
     auto changes = plain_bob_touch(6, "pbpbpb");
     changes[3 * 12 + 5] = "1236";  // the half lead of lead 4: row 43, position 7 of the lead
     ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
-    EXPECT_EQ(h.c().autoring.BASELEN, 12);
-    EXPECT_EQ(h.c().autoring.MATCHPATTERNS, 2);
+    EXPECT_EQ(h.c().autoring.base_length, 12);
+    EXPECT_EQ(h.c().autoring.pattern_count, 2);
     const std::string log = h.log();
     EXPECT_NE(log.find("This composition is unsuitable - has varying blocklengths\r\n1\r\n7\r\n"), std::string::npos);
     EXPECT_NE(log.find("seekrepeatpatternsfailed\r\n"), std::string::npos);
@@ -110,7 +110,7 @@ TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
     changes[2 * 12 - 1] = "1256";
     changes[4 * 12 - 1] = "1236";
     ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
-    EXPECT_EQ(h.c().autoring.NUMBEROFP, 3);
+    EXPECT_EQ(h.c().autoring.plain_count, 3);
     EXPECT_TRUE(screen_has(h.c(), "Composition is unsuitable - 2 call types unaccounted for!"));
     const std::string log = h.log();
     EXPECT_NE(log.find("This composition is unsuitable - 2 call types unaccounted for!\r\n"), std::string::npos);
@@ -121,8 +121,8 @@ TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
 TEST(MethodFileBlocks, WithoutSymmetryEveryRowMatchesItselfAndNoCallIsFound) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\n2134\n", 4));
-    EXPECT_EQ(h.c().autoring.BASELEN, 0);
-    EXPECT_EQ(marks(h.c().autoring, 3, h.c().autoring.ROWNUM - 1), "3h ");
+    EXPECT_EQ(h.c().autoring.base_length, 0);
+    EXPECT_EQ(marks(h.c().autoring, 3, h.c().autoring.row_count - 1), "3h ");
 }
 
 // ---- reading the file -----------------------------------------------------------
@@ -132,12 +132,12 @@ TEST(MethodFileReading, DoublesWithEightBellsRingsSixWithACover) {
     auto rows = ring("12345", {"5", "1", "5", "1", "5", "1", "5", "1", "5", "125"});
     ASSERT_TRUE(load(h, lines(rows), 8));
     const AutoringState& a = h.c().autoring;
-    EXPECT_EQ(a.AUTOKEYBELLS, 6);
-    EXPECT_EQ(a.NUMWORKBELLS, 5);
-    for (std::int32_t r = ROWLO; r <= a.ROWNUM; ++r) {
-        ASSERT_EQ(a.ROW[r].size(), 6u) << r;
-        EXPECT_EQ(a.ROW[r].back(), '6') << r;
-        EXPECT_EQ(a.PN[r].back(), '6') << r;
+    EXPECT_EQ(a.bells, 6);
+    EXPECT_EQ(a.working_bells, 5);
+    for (std::int32_t r = kFirstRow; r <= a.row_count; ++r) {
+        ASSERT_EQ(a.rows[r].size(), 6u) << r;
+        EXPECT_EQ(a.rows[r].back(), '6') << r;
+        EXPECT_EQ(a.notations[r].back(), '6') << r;
     }
     EXPECT_NE(h.log().find("pad 6 12345~123456  6\r\n"), std::string::npos);
 }
@@ -145,39 +145,39 @@ TEST(MethodFileReading, DoublesWithEightBellsRingsSixWithACover) {
 TEST(MethodFileReading, NumberOfBellsIsOnlyEverLowered) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 12));
-    EXPECT_EQ(h.c().autoring.AUTOKEYBELLS, 6);
+    EXPECT_EQ(h.c().autoring.bells, 6);
     ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 5));
-    EXPECT_EQ(h.c().autoring.AUTOKEYBELLS, 5);  // rows longer than N: the driver says so
+    EXPECT_EQ(h.c().autoring.bells, 5);  // rows longer than N: the driver says so
 }
 
 TEST(MethodFileReading, ShortNumberFirstLineIsSkippedButARowIsKept) {
     Harness h;
     ASSERT_TRUE(load(h, "16\n1234\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring.ROW[1], "1234");
-    EXPECT_EQ(h.c().autoring.ROW[2], "2143");
+    EXPECT_EQ(h.c().autoring.rows[1], "1234");
+    EXPECT_EQ(h.c().autoring.rows[2], "2143");
     ASSERT_TRUE(load(h, "1234\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring.ROW[1], "1234");
-    EXPECT_EQ(h.c().autoring.ROW[2], "2143");
+    EXPECT_EQ(h.c().autoring.rows[1], "1234");
+    EXPECT_EQ(h.c().autoring.rows[2], "2143");
     // Rounds on three bells is a row, not a lead length.
     ASSERT_TRUE(load(h, "123\n213\n", 4));
-    EXPECT_EQ(h.c().autoring.ROW[ROWLO], "1234");
-    EXPECT_EQ(h.c().autoring.ROW[2], "2134");
+    EXPECT_EQ(h.c().autoring.rows[kFirstRow], "1234");
+    EXPECT_EQ(h.c().autoring.rows[2], "2134");
 }
 
 TEST(MethodFileReading, LongLinesAreCutAndLineEndsMayBeCrLf) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\r\n2143658709TEBADCYX\r\n1234", 4));
-    EXPECT_EQ(h.c().autoring.ROW[2], "2143658709TEBADC");
-    EXPECT_EQ(h.c().autoring.ROW[3], "1234");  // no line end after the last row
-    EXPECT_EQ(h.c().autoring.ROWNUM, 3 + ROUNDSATEND);
+    EXPECT_EQ(h.c().autoring.rows[2], "2143658709TEBADC");
+    EXPECT_EQ(h.c().autoring.rows[3], "1234");  // no line end after the last row
+    EXPECT_EQ(h.c().autoring.row_count, 3 + kRoundsAtEnd);
 }
 
 TEST(MethodFileReading, ABlankLineIsARowOfNoBells) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\n\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring.ROW[2], "");
-    EXPECT_EQ(h.c().autoring.PN[2], "x");
-    EXPECT_EQ(h.c().autoring.PN[3], "x");
+    EXPECT_EQ(h.c().autoring.rows[2], "");
+    EXPECT_EQ(h.c().autoring.notations[2], "x");
+    EXPECT_EQ(h.c().autoring.notations[3], "x");
 }
 
 TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {
@@ -185,9 +185,9 @@ TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {
     ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 6));
     ASSERT_TRUE(load(h, "123456\n214365\n", 6));
     const AutoringState& a = h.c().autoring;
-    EXPECT_EQ(a.ROWNUM, 2 + ROUNDSATEND);
-    EXPECT_EQ(a.ROW[a.ROWNUM + 1], "");
-    EXPECT_EQ(a.PNCALL[13], ' ');
+    EXPECT_EQ(a.row_count, 2 + kRoundsAtEnd);
+    EXPECT_EQ(a.rows[a.row_count + 1], "");
+    EXPECT_EQ(a.calls[13], ' ');
 }
 
 // ---- what the tables cannot hold ----------------------------------------------
@@ -216,8 +216,8 @@ TEST(MethodFileLimits, AFileThatFillsTheTableLoadsAndOneRowMoreIsRefused) {
     auto rows = ring("12345678", changes);
     ASSERT_EQ(rows.size(), 5996u);
     ASSERT_TRUE(load(h, lines(rows), 8));
-    EXPECT_EQ(h.c().autoring.ROWNUM, MAXROWSALLOWED);
-    EXPECT_EQ(h.c().autoring.BASELEN, 16);
+    EXPECT_EQ(h.c().autoring.row_count, kMaxRows);
+    EXPECT_EQ(h.c().autoring.base_length, 16);
     EXPECT_NE(h.log().find("seekpattern5996\t16\tx\t\tTRUE"), std::string::npos);
 
     rows.push_back(rows[1]);
@@ -230,24 +230,24 @@ TEST(MethodFileLimits, AFileThatFillsTheTableLoadsAndOneRowMoreIsRefused) {
 TEST(MethodFileLimits, MoreKindsOfChangeThanTheListHoldsAreRefused) {
     Harness h;
     AutoringState& a = h.c().autoring;
-    a.ROWNUM = 60;
-    a.BASELEN = 2;
-    a.NUMWORKBELLS = 8;
-    for (std::int32_t r = 1; r <= a.ROWNUM; ++r) a.PN[r] = r % 2 ? std::to_string(r) : "x";
-    EXPECT_FALSE(SEEKREPEATINGPATTERNS(h.c()));
-    EXPECT_EQ(a.PNLISTNUM, PNLISTLENGTH);
+    a.row_count = 60;
+    a.base_length = 2;
+    a.working_bells = 8;
+    for (std::int32_t r = 1; r <= a.row_count; ++r) a.notations[r] = r % 2 ? std::to_string(r) : "x";
+    EXPECT_FALSE(seek_repeating_patterns(h.c()));
+    EXPECT_EQ(a.notation_count, kMaxPlaceNotations);
     EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - more than 20 kinds of change at call positions"));
 }
 
 TEST(MethodFileLimits, DifferencesAtMorePlacesThanTheTableHoldsAreRefused) {
     Harness h;
     AutoringState& a = h.c().autoring;
-    a.BASELEN = 200;
-    a.ROWNUM = 500;
-    a.NUMWORKBELLS = 8;
-    for (std::int32_t r = 1; r <= a.ROWNUM; ++r) a.PN[r] = r > 200 && r <= 400 ? "14" : "12";
-    EXPECT_FALSE(SEEKREPEATINGPATTERNS(h.c()));
-    EXPECT_EQ(a.MATCHPATTERNS, MAXTHEMOD);
+    a.base_length = 200;
+    a.row_count = 500;
+    a.working_bells = 8;
+    for (std::int32_t r = 1; r <= a.row_count; ++r) a.notations[r] = r > 200 && r <= 400 ? "14" : "12";
+    EXPECT_FALSE(seek_repeating_patterns(h.c()));
+    EXPECT_EQ(a.pattern_count, kMaxLeadHeads);
     EXPECT_NE(h.log().find("This composition is unsuitable - differences at more than 100 places in the block\r\n"),
               std::string::npos);
 }
@@ -284,10 +284,10 @@ TEST(MethodFileLibrary, TheMajorTouchCallsBobsAndSinglesWhereTheyAre) {
     Harness h;
     ASSERT_TRUE(load(h, read_text(library_dir() / "plain_bob_major_touch"), 8));
     const AutoringState& a = h.c().autoring;
-    EXPECT_EQ(a.BASELEN, 16);
+    EXPECT_EQ(a.base_length, 16);
     // Calling b s p, over and over: lead ends on rows 17, 33, 49, ...
-    for (std::int32_t lead = 0; 1 + 16 * (lead + 1) <= a.ROWNUM - ROUNDSATEND; ++lead)
-        EXPECT_EQ(a.PNCALL[1 + 16 * (lead + 1)], "bnP"[lead % 3]) << lead;
+    for (std::int32_t lead = 0; 1 + 16 * (lead + 1) <= a.row_count - kRoundsAtEnd; ++lead)
+        EXPECT_EQ(a.calls[1 + 16 * (lead + 1)], "bnP"[lead % 3]) << lead;
 }
 
 }  // namespace

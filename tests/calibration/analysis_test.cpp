@@ -16,23 +16,23 @@ struct Recording {
     Harness h;
     Context& c;
     explicit Recording(const std::vector<std::int64_t>& ms, bool data = false) : c(h.c()) {
-        c.serial.PORTNAME[1] = "COM3";
-        c.cfg.BAGLEYMODE = data;
-        c.cfg.SWITCHBOUNCEDELAY = 40;
-        c.cfg.USEDATINPUTCHAR = 'a';
-        c.serial.CTSLIVE = !data;
-        c.calib.SIGNALNUMARR[1] = static_cast<std::int32_t>(ms.size());
-        c.calib.CTSBARR2[1][0] = 'F';
+        c.serial.port_names[1] = "COM3";
+        c.cfg.rest_on_mode = data;
+        c.cfg.switch_bounce_ms = 40;
+        c.cfg.data_char = 'a';
+        c.serial.cts_live = !data;
+        c.calib.signal_counts[1] = static_cast<std::int32_t>(ms.size());
+        c.calib.cts_states[1][0] = 'F';
         for (std::size_t j = 0; j < ms.size(); ++j) {
             const long J = static_cast<long>(j) + 1;
-            c.calib.MICROSECSARR[1][J] = 3000000 + ms[j] * 1000;  // the recording starts 3 s into the run
-            c.calib.CTSBARR2[1][J] = J % 2 ? 'T' : 'F';
-            c.calib.DSRBARR2[1][J] = 'F';
+            c.calib.event_us[1][J] = 3000000 + ms[j] * 1000;  // the recording starts 3 s into the run
+            c.calib.cts_states[1][J] = J % 2 ? 'T' : 'F';
+            c.calib.dsr_states[1][J] = 'F';
         }
-        c.screen.clrscr();
+        c.screen.clear_window();
     }
-    void analyse() { WRITEPORTTIMESSMY(c, 1); }
-    const DataResultRec& r(long J) const { return c.cfg.DATARESULT[J]; }
+    void analyse() { write_port_times_summary(c, 1); }
+    const CalibrationResult& r(long J) const { return c.cfg.results[J]; }
     bool logged(const std::string& line) const { return h.log().find(line + "\r\n") != std::string::npos; }
 };
 
@@ -42,12 +42,12 @@ TEST(SignalAnalysis, CleanPulsesGiveIntervalsMeanAndExactReport) {
     const double raw[] = {0, 0.1, 0.3, 0.1, 0.3};
     const double time[] = {0, 0.1, 0.4, 0.5, 0.8};
     for (long J = 1; J <= 5; ++J) {
-        EXPECT_DOUBLE_EQ(rec.r(J).SIGNALGAP, raw[J - 1]) << J;
-        EXPECT_DOUBLE_EQ(rec.r(J).SENSORGAP, raw[J - 1]) << J;
-        EXPECT_DOUBLE_EQ(rec.r(J).SIGNALTIME, time[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).signal_gap_ms, raw[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).sensor_gap_ms, raw[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).signal_ms, time[J - 1]) << J;
     }
-    EXPECT_EQ(rec.c.calib.GOODSIGS, 5);
-    EXPECT_EQ(rec.c.cfg.MEANSIGNALLENGTH, 100);
+    EXPECT_EQ(rec.c.calib.good_signals, 5);
+    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 100);
 
     const Screen& s = rec.c.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "Prt:COM3 cts=T SIG_ON  :1 time: 0.0000 SIGgap: 0.0000 SENS_ON__gap: 0.0000 "));
@@ -62,12 +62,12 @@ TEST(SignalAnalysis, CleanPulsesGiveIntervalsMeanAndExactReport) {
 TEST(SignalAnalysis, AShortGapJoinsTwoSignalsIntoOne) {
     Recording rec({0, 100, 120, 200, 500});
     rec.analyse();
-    EXPECT_EQ(rec.c.calib.GOODSIGS, 3);
-    EXPECT_DOUBLE_EQ(rec.r(2).SENSORGAP, 0);
-    EXPECT_DOUBLE_EQ(rec.r(3).SENSORGAP, 0);
-    EXPECT_NEAR(rec.r(4).SENSORGAP, 0.2, 1e-12);
-    EXPECT_NEAR(rec.r(3).SIGNALGAP, 0.02, 1e-12);  // the raw interval is kept
-    EXPECT_EQ(rec.c.cfg.MEANSIGNALLENGTH, 90);      // (100 + 80) div 2: ignored signals count too
+    EXPECT_EQ(rec.c.calib.good_signals, 3);
+    EXPECT_DOUBLE_EQ(rec.r(2).sensor_gap_ms, 0);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
+    EXPECT_NEAR(rec.r(4).sensor_gap_ms, 0.2, 1e-12);
+    EXPECT_NEAR(rec.r(3).signal_gap_ms, 0.02, 1e-12);  // the raw interval is kept
+    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 90);      // (100 + 80) div 2: ignored signals count too
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=F SIG_OFF :1 time: 0.1000 SIGlen: 0.1000 **DATA IGNORED**1"));
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=T SIG_ON  :2 time: 0.1200 SIGgap: 0.0200 **DATA IGNORED**1"));
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=F SIG_OFF :2 time: 0.2000 SIGlen: 0.0800 SENS_OFF_len: 0.2000"));
@@ -79,7 +79,7 @@ TEST(SignalAnalysis, WholeMillisecondsAreTakenFromTheMicrosecondStamps) {
     // a millisecond.
     Recording rec({0, 290, 1000, 1290, 2000});
     rec.analyse();
-    EXPECT_EQ(rec.c.cfg.MEANSIGNALLENGTH, 290);
+    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 290);
 }
 
 TEST(SignalAnalysis, ASensorOnAtTheStartIsReportedAndTheRingerMayGoOn) {
@@ -88,12 +88,12 @@ TEST(SignalAnalysis, ASensorOnAtTheStartIsReportedAndTheRingerMayGoOn) {
     rec.h.fp.console.type(" ");
     rec.analyse();
     const Screen& s = rec.c.screen;
-    EXPECT_TRUE(ScreenHas(s, FIRSTLINEOFSCRATCHSCREEN, 1,
-                          "Signal & interval appear interchanged (caused by signal set ON at start)", YELLOW));
-    EXPECT_TRUE(ScreenHas(s, FIRSTLINEOFSCRATCHSCREEN + 1, 1, "Press Q to Quit.  Then restart program", YELLOW));
+    EXPECT_TRUE(ScreenHas(s, kScratchFirstLine, 1,
+                          "Signal & interval appear interchanged (caused by signal set ON at start)", kYellow));
+    EXPECT_TRUE(ScreenHas(s, kScratchFirstLine + 1, 1, "Press Q to Quit.  Then restart program", kYellow));
     EXPECT_TRUE(rec.logged("Signal & interval appear interchanged (caused by signal set ON at start) - asked to quit"));
     EXPECT_TRUE(rec.h.fp.console.keys.empty());  // the key was waited for
-    EXPECT_EQ(rec.c.calib.GOODSIGS, 5);           // the results stand
+    EXPECT_EQ(rec.c.calib.good_signals, 5);           // the results stand
 
     Recording quit({0, 1920, 2000, 3920, 4000});
     quit.h.fp.console.type("q");
@@ -110,27 +110,27 @@ TEST(SignalAnalysis, OneLongSignalWithoutAGapIsNoInterchange) {
     Recording rec({0, 1500});
     rec.analyse();  // no key typed: a warning would stall here
     EXPECT_EQ(rec.h.log().find("interchanged"), std::string::npos);
-    EXPECT_EQ(rec.c.cfg.MEANSIGNALLENGTH, 1500);
+    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 1500);
 }
 
 TEST(SignalAnalysis, NoEventsGiveOnlyTheSummary) {
     Recording rec({});
-    rec.c.cfg.MEANSIGNALLENGTH = 55;
+    rec.c.cfg.mean_signal_ms = 55;
     rec.analyse();
-    EXPECT_EQ(rec.c.cfg.MEANSIGNALLENGTH, 0);
-    EXPECT_EQ(rec.c.calib.GOODSIGS, 0);
+    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 0);
+    EXPECT_EQ(rec.c.calib.good_signals, 0);
     EXPECT_TRUE(ScreenHas(rec.c.screen, 1, 1, "Signal leng ave=0ms max=   0.0ms, max gap=   0.0ms"));
 }
 
 TEST(DataAnalysis, ADoubledCharacterFoldsIntoTheNextEvent) {
     Recording rec({0, 500, 510, 1000}, true);
-    rec.c.cfg.MEANSIGNALLENGTH = 77;
+    rec.c.cfg.mean_signal_ms = 77;
     rec.analyse();
-    EXPECT_EQ(rec.c.calib.GOODSIGS, 3);
-    EXPECT_DOUBLE_EQ(rec.r(3).SENSORGAP, 0);
-    EXPECT_NEAR(rec.r(4).SENSORGAP, 0.5, 1e-12);
-    EXPECT_NEAR(rec.r(4).SIGNALGAP, 0.49, 1e-12);
-    EXPECT_EQ(rec.c.cfg.MEANSIGNALLENGTH, 77);  // data mode leaves it alone
+    EXPECT_EQ(rec.c.calib.good_signals, 3);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
+    EXPECT_NEAR(rec.r(4).sensor_gap_ms, 0.5, 1e-12);
+    EXPECT_NEAR(rec.r(4).signal_gap_ms, 0.49, 1e-12);
+    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 77);  // data mode leaves it alone
     const Screen& s = rec.c.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "1 Port:COM3 input=\"a\" SIGNAL:1 time: 0.0000 SIGgap: 0.0000 SENSOR__gap: 0.0000 "));
     EXPECT_TRUE(ScreenHas(s, 3, 1, "1 Port:COM3 input=\"a\" SIGNAL:3 time: 0.5100 SIGgap: 0.0100 **DATA IGNORED**2 "));
@@ -142,24 +142,24 @@ TEST(DataAnalysis, ADoubledCharacterFoldsIntoTheNextEvent) {
 TEST(DataAnalysis, ABounceOnTheLastEventFoldsIntoNothing) {
     Recording rec({0, 500, 520}, true);
     rec.analyse();
-    EXPECT_EQ(rec.c.calib.GOODSIGS, 2);
-    EXPECT_NEAR(rec.r(2).SENSORGAP, 0.5, 1e-12);
-    EXPECT_DOUBLE_EQ(rec.r(3).SENSORGAP, 0);
+    EXPECT_EQ(rec.c.calib.good_signals, 2);
+    EXPECT_NEAR(rec.r(2).sensor_gap_ms, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
     EXPECT_TRUE(rec.logged("1 Port:COM3 input=\"a\" SIGNAL:3 time: 0.5200 SIGgap: 0.0200 **DATA IGNORED**2"));
     EXPECT_TRUE(rec.logged("1 Port:COM3 input=\"a\" SIGNAL:2 time: 0.5000 SIGgap: 0.5000 SENSOR__gap: 0.5000"));
 }
 
 TEST(AnalysisTables, AFullRecordingIsAnalysedAndACountBeyondTheTablesIsNotReadPastThem) {
     std::vector<std::int64_t> ms;
-    for (int j = 0; j < MAXCALIBRATIONEVENTS; ++j) ms.push_back(j * 100);
+    for (int j = 0; j < kMaxCalibrationEvents; ++j) ms.push_back(j * 100);
     Recording rec(ms, true);
     rec.analyse();
-    EXPECT_NEAR(rec.r(MAXCALIBRATIONEVENTS).SIGNALTIME, 25.5, 1e-9);
-    EXPECT_EQ(rec.c.calib.GOODSIGS, MAXCALIBRATIONEVENTS);
+    EXPECT_NEAR(rec.r(kMaxCalibrationEvents).signal_ms, 25.5, 1e-9);
+    EXPECT_EQ(rec.c.calib.good_signals, kMaxCalibrationEvents);
 
-    rec.c.calib.SIGNALNUMARR[1] = 300;
+    rec.c.calib.signal_counts[1] = 300;
     rec.analyse();  // a table index past 256 would abort the test run
-    EXPECT_EQ(rec.c.calib.GOODSIGS, MAXCALIBRATIONEVENTS);
+    EXPECT_EQ(rec.c.calib.good_signals, kMaxCalibrationEvents);
 }
 
 }  // namespace

@@ -13,13 +13,13 @@
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn::test {
 namespace {
 
-using platform::MS_CTS_ON;
-using platform::MS_DSR_ON;
+using platform::kLineCts;
+using platform::kLineDsr;
 
 constexpr std::int64_t kMs = 1000;
 constexpr std::int64_t kS = 1000000;
@@ -41,7 +41,7 @@ struct Tower {
     bool thread_started = false;
 
     Tower() : c(h.c()) {
-        c.core.FNAMEFI = PROGRAM_VERSION;
+        c.core.settings_base_name = kProgramVersion;
         h.fp.console.on_idle = [this] { idle(); };
     }
 
@@ -66,7 +66,7 @@ struct Tower {
 
     std::int64_t now() const { return h.fp.clock.now_us(); }
     bool shows(const std::string& text) const {
-        for (int l = 1; l <= Screen::ROWS; ++l)
+        for (int l = 1; l <= Screen::kRows; ++l)
             if (c.screen.line_text(l).find(text) != std::string::npos) return true;
         return false;
     }
@@ -99,7 +99,7 @@ struct Tower {
     }
 
     int run(const std::function<void()>& body) {
-        LISTCOMMPORT(c, c.serial.PORTSTOTAL, c.serial.PORTNAME);
+        list_serial_ports(c, c.serial.port_count, c.serial.port_names);
         try {
             body();
         } catch (const ProgramExit& e) {
@@ -110,13 +110,13 @@ struct Tower {
         return kReturned;
     }
     int calibrate_ports() {
-        return run([this] { SETUPSERIALPORTS(c); });
+        return run([this] { set_up_serial_ports(c); });
     }
 };
 
 // A sensor pulse on a line: active from t for len (inverted for a line that
 // rests on).
-void pulse(ScriptedPort& p, std::int64_t t, std::int64_t len, std::uint32_t line = MS_CTS_ON, bool rests_on = false) {
+void pulse(ScriptedPort& p, std::int64_t t, std::int64_t len, std::uint32_t line = kLineCts, bool rests_on = false) {
     p.status.push_back({t, rests_on ? 0u : line});
     p.status.push_back({t + len, rests_on ? line : 0u});
 }
@@ -134,22 +134,22 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
     Tower t;
     t.port("COM1").openable = false;  // held by another program
     t.port("COM3");
-    t.port("COM4").initial_status = MS_CTS_ON;
-    EXPECT_EQ(t.run([&] { CHECKWHICHSERIALPORTSAVAILABLE(t.c); }), kReturned);
+    t.port("COM4").initial_status = kLineCts;
+    EXPECT_EQ(t.run([&] { check_available_ports(t.c); }), kReturned);
     const Screen& s = t.c.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "2 \\\\.\\COM3 serviceable CTS=F DSR=F CD=F RI=F All=F =>OK to use=T "));
     EXPECT_TRUE(ScreenHas(s, 2, 1, "3 \\\\.\\COM4 serviceable CTS=T DSR=F CD=F RI=F All=F =>OK to use=F "));
     EXPECT_TRUE(
-        ScreenHas(s, 3, 1, "Make sure sensor is not active (ON) when you start the calibration tests", YELLOW));
+        ScreenHas(s, 3, 1, "Make sure sensor is not active (ON) when you start the calibration tests", kYellow));
     EXPECT_EQ(t.logged("2 \\\\.\\COM3 found and serviceable\r\n"), 1);
     EXPECT_EQ(t.logged("COM1 found"), 0);
-    EXPECT_EQ(t.c.serial.SERIALHANDLEARR[1], 0u);
-    const PortHandle h3 = t.c.serial.SERIALHANDLEARR[2];
+    EXPECT_EQ(t.c.serial.ports[1], 0u);
+    const PortHandle h3 = t.c.serial.ports[2];
     ASSERT_NE(h3, 0u);
     EXPECT_EQ(t.h.fp.serial.states[h3].baud, 2400u);
     EXPECT_EQ(t.h.fp.serial.states[h3].rts_control, platform::LineControl::Enable);
     EXPECT_EQ(t.h.fp.serial.states[h3].dtr_control, platform::LineControl::Enable);
-    EXPECT_TRUE(t.c.calib.CTSBOLDARR[3]);
+    EXPECT_TRUE(t.c.calib.cts_was_on[3]);
     const auto& sleeps = t.h.fp.threads.sleeps;
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 300), 2);  // one look per usable port
 }
@@ -159,11 +159,11 @@ TEST(PortSurvey, APortThatIsAlreadyStreamingIsGivenUp) {
     ScriptedPort& gps = t.port("COM3");
     for (std::int64_t ms = 0; ms < 2000; ms += 5) gps.bytes.push_back({ms * kMs, '$'});
     t.port("COM4");
-    EXPECT_EQ(t.run([&] { CHECKWHICHSERIALPORTSAVAILABLE(t.c); }), kReturned);
+    EXPECT_EQ(t.run([&] { check_available_ports(t.c); }), kReturned);
     EXPECT_TRUE(t.shows("1 \\\\.\\COM3 not useable - data already streaming on it "));
     EXPECT_EQ(t.logged("1 \\\\.\\COM3 not useable - data already streaming on it\r\n"), 1);
-    EXPECT_EQ(t.c.serial.SERIALHANDLEARR[1], 0u);
-    EXPECT_NE(t.c.serial.SERIALHANDLEARR[2], 0u);
+    EXPECT_EQ(t.c.serial.ports[1], 0u);
+    EXPECT_NE(t.c.serial.ports[2], 0u);
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM3"), 1);
 }
 
@@ -175,7 +175,7 @@ TEST(PortSurvey, NoUsablePortEndsAfterAKey) {
             for (std::int64_t ms = 0; ms < 5000; ms += 5) box.bytes.push_back({ms * kMs, 'a'});
         }
         t.answers("Press Q to Quit", "x");
-        EXPECT_EQ(t.run([&] { CHECKWHICHSERIALPORTSAVAILABLE(t.c); }), 0) << streaming_only;
+        EXPECT_EQ(t.run([&] { check_available_ports(t.c); }), 0) << streaming_only;
         EXPECT_EQ(t.logged("No useable ports found"), 0);  // console only
         EXPECT_TRUE(t.logged("Interface terminated by User - closing...")) << streaming_only;
         const std::string dump = t.c.screen.line_text(1) + t.c.screen.line_text(2) + t.c.screen.line_text(3) +
@@ -203,9 +203,9 @@ TEST(PortSurvey, APortWhoseModemStatusCannotBeReadIsLeftOutAndCalibrationGoesOn)
     EXPECT_EQ(t.logged("GetCommModemStatus: The device is not ready\r\n"), 1);
     EXPECT_EQ(t.logged("Serial port not responding"), 0);
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM2"), 1);
-    EXPECT_EQ(t.c.cfg.COMPORTNAME, "\\\\.\\COM3");
-    EXPECT_TRUE(t.c.cfg.USECTS);
-    EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
+    EXPECT_EQ(t.c.cfg.port_name, "\\\\.\\COM3");
+    EXPECT_TRUE(t.c.cfg.use_cts);
+    EXPECT_EQ(t.c.cfg.sensor_count, 1);
 }
 
 // A port that stops answering while the ringer rings for the mode is left
@@ -226,9 +226,9 @@ TEST(PortSurvey, APortThatStopsAnsweringDuringModeDetectionIsLeftOut) {
     ASSERT_EQ(t.calibrate_ports(), kReturned);
     EXPECT_EQ(t.logged("Port COM4 left out: its modem status cannot be read\r\n"), 1);
     EXPECT_EQ(t.logged("Serial port not responding"), 0);
-    EXPECT_EQ(t.c.serial.SERIALHANDLEARR[2], 0u);
-    EXPECT_EQ(t.c.cfg.COMPORTNAME, "\\\\.\\COM3");
-    EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
+    EXPECT_EQ(t.c.serial.ports[2], 0u);
+    EXPECT_EQ(t.c.cfg.port_name, "\\\\.\\COM3");
+    EXPECT_EQ(t.c.cfg.sensor_count, 1);
 }
 
 // ---- signals mode ----------------------------------------------------------
@@ -243,25 +243,25 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     t.rings(1, 3 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
     Context& c = t.c;
-    EXPECT_TRUE(c.cfg.SIGNALSMODE);
-    EXPECT_FALSE(c.cfg.BAGLEYMODE);
-    EXPECT_EQ(c.cfg.SENSORNUM, 1);
-    EXPECT_EQ(c.calib.GOODSIGS, 4);
-    EXPECT_EQ(c.cfg.SIGNALNUM, 4);
-    EXPECT_EQ(c.cfg.MEANSIGNALLENGTH, 80);
-    EXPECT_NEAR(c.cfg.DATARESULT[3].SIGNALTIME, 2.0, 1e-4);
-    EXPECT_TRUE(c.cfg.USECTS);
-    EXPECT_FALSE(c.cfg.USEDSR || c.cfg.USECD || c.cfg.USERI);
-    EXPECT_TRUE(c.cfg.SIGNALSTARTSOFF);
-    EXPECT_EQ(c.cfg.TRANSIENTSIGNALSDELAY.load(), TRANSIENTSIGNALSDELAYDEFAULT);
-    EXPECT_EQ(c.cfg.COMPORTNAME, "\\\\.\\COM3");
-    EXPECT_EQ(c.serial.SERIALHANDLE, c.serial.SERIALHANDLEARR[1]);
-    EXPECT_NE(c.serial.SERIALHANDLE, 0u);
-    EXPECT_EQ(c.serial.SERIALHANDLEARR[2], 0u);  // the other port is closed
+    EXPECT_TRUE(c.cfg.signals_mode);
+    EXPECT_FALSE(c.cfg.rest_on_mode);
+    EXPECT_EQ(c.cfg.sensor_count, 1);
+    EXPECT_EQ(c.calib.good_signals, 4);
+    EXPECT_EQ(c.cfg.signal_count, 4);
+    EXPECT_EQ(c.cfg.mean_signal_ms, 80);
+    EXPECT_NEAR(c.cfg.results[3].signal_ms, 2.0, 1e-4);
+    EXPECT_TRUE(c.cfg.use_cts);
+    EXPECT_FALSE(c.cfg.use_dsr || c.cfg.use_cd || c.cfg.use_ri);
+    EXPECT_TRUE(c.cfg.signal_starts_off);
+    EXPECT_EQ(c.cfg.transient_ms.load(), kDefaultTransientMs);
+    EXPECT_EQ(c.cfg.port_name, "\\\\.\\COM3");
+    EXPECT_EQ(c.serial.port, c.serial.ports[1]);
+    EXPECT_NE(c.serial.port, 0u);
+    EXPECT_EQ(c.serial.ports[2], 0u);  // the other port is closed
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM4"), 1);
-    EXPECT_EQ(c.serial.IHIGHBUFFERPLUSONE.load(), 0);
+    EXPECT_EQ(c.serial.ring_head.load(), 0);
     EXPECT_EQ(t.h.fp.threads.bodies.size(), 1u);
-    EXPECT_EQ(t.h.fp.threads.priorities[c.serial.COMM_THREADHANDLE], platform::THREAD_PRIORITY_TIME_CRITICAL);
+    EXPECT_EQ(t.h.fp.threads.priorities[c.serial.thread], platform::kPriorityTimeCritical);
     EXPECT_EQ(t.logged("Signal data detected on port COM3 - signal CTS\r\n"), 1);
     EXPECT_EQ(t.logged("Stage 1 (mode detection) completed"), 1);
     EXPECT_EQ(t.logged("Total ON pulses:2 implies     1.00 sensors on bell"), 1);
@@ -276,7 +276,7 @@ TEST(SignalDetection, EightEdgesAreTwoSensors) {
     t.starts();
     t.rings(1, 3 * kS, 8);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    EXPECT_EQ(t.c.cfg.SENSORNUM, 2);
+    EXPECT_EQ(t.c.cfg.sensor_count, 2);
     EXPECT_EQ(t.logged("Total ON pulses:4 implies     2.00 sensors on bell"), 1);
 }
 
@@ -294,10 +294,10 @@ TEST(SignalDetection, SixEdgesAreRejectedAndTheRepeatJudgesOnlyTheNewPull) {
     EXPECT_EQ(t.logged("ERROR: The number of sensors on bell not a positive integer"), 1);
     EXPECT_EQ(t.logged("Possibly operator error, or actuation pulse being too short in duration, or switch on/off not clean"), 1);
     EXPECT_EQ(t.logged("The sensor calibration must be repeated - close the program to start againby pressing Q"), 1);
-    EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
-    EXPECT_EQ(t.c.calib.GOODSIGS, 4);
-    EXPECT_EQ(t.c.cfg.MEANSIGNALLENGTH, 90);
-    EXPECT_EQ(t.c.calib.MICROSECSARR[1][1], 12 * kS);
+    EXPECT_EQ(t.c.cfg.sensor_count, 1);
+    EXPECT_EQ(t.c.calib.good_signals, 4);
+    EXPECT_EQ(t.c.cfg.mean_signal_ms, 90);
+    EXPECT_EQ(t.c.calib.event_us[1][1], 12 * kS);
     // The ring was emptied with the thread held, once before the repeat and
     // once at the end.
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.threads.calls), "suspend"), 2);
@@ -312,9 +312,9 @@ TEST(SignalDetection, OneSwitchOnFromHandToBackIsOnOffSensing) {
         t.rings(1, 3 * kS, 2);
         t.answers("Is this a handbell (ON/OFF sensing)? (Y/n)", answer);
         ASSERT_EQ(t.calibrate_ports(), kReturned) << answer;
-        EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
-        EXPECT_TRUE(t.c.cfg.OFFANDONARESIGNALS);
-        EXPECT_EQ(t.c.cfg.USINGHANDBELLS, answer == "y");
+        EXPECT_EQ(t.c.cfg.sensor_count, 1);
+        EXPECT_TRUE(t.c.cfg.off_and_on_are_signals);
+        EXPECT_EQ(t.c.cfg.handbells, answer == "y");
         EXPECT_EQ(t.shows("Using handbell settings"), answer == "y");
         EXPECT_EQ(t.logged("Using ON and OFF sensoring on a single sensor"), 1);
         EXPECT_EQ(t.logged("interchanged"), 0);
@@ -337,17 +337,17 @@ TEST(SignalDetection, TwoCloseEdgesAreOneSensorPointAndMustBeRepeated) {
 TEST(SignalDetection, ALineRestingOnIsTheSignalWhenItDrops) {
     Tower t;
     ScriptedPort& p = t.port("COM3");
-    p.initial_status = MS_CTS_ON;
-    pulse(p, 1 * kS, 100 * kMs, MS_CTS_ON, true);
-    pulse(p, 5 * kS, 80 * kMs, MS_CTS_ON, true);
-    pulse(p, 7 * kS, 80 * kMs, MS_CTS_ON, true);
+    p.initial_status = kLineCts;
+    pulse(p, 1 * kS, 100 * kMs, kLineCts, true);
+    pulse(p, 5 * kS, 80 * kMs, kLineCts, true);
+    pulse(p, 7 * kS, 80 * kMs, kLineCts, true);
     t.starts();
     t.rings(1, 3 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
     EXPECT_EQ(t.logged("Initial CTS state is ON\r\n"), 1);
-    EXPECT_FALSE(t.c.cfg.SIGNALSTARTSOFF);
-    EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
-    EXPECT_EQ(t.c.cfg.MEANSIGNALLENGTH, 80);
+    EXPECT_FALSE(t.c.cfg.signal_starts_off);
+    EXPECT_EQ(t.c.cfg.sensor_count, 1);
+    EXPECT_EQ(t.c.cfg.mean_signal_ms, 80);
     EXPECT_EQ(t.logged("interchanged"), 0);
 }
 
@@ -370,7 +370,7 @@ TEST(SignalDetection, TheTablesHold256EventsAndOneMoreIsTooMany) {
         for (int k = 0; k < (edges + 1) / 2; ++k) pulse(p, 5 * kS + k * 60 * kMs, 10 * kMs);
         t.starts();
         t.rings(1, 3 * kS, edges);
-        if (edges > MAXCALIBRATIONEVENTS)
+        if (edges > kMaxCalibrationEvents)
             t.answers("Too many sensor events", "\r");
         else
             t.rings(2, 3 * kS, 0, "q");  // 64 "sensors" are more than a bell has
@@ -379,7 +379,7 @@ TEST(SignalDetection, TheTablesHold256EventsAndOneMoreIsTooMany) {
             EXPECT_EQ(code, 0);
             EXPECT_EQ(t.logged("Total ON pulses:128 implies    64.00 sensors on bell"), 1);
             EXPECT_EQ(t.logged("ERROR: The number of sensors on bell not a positive integer"), 1);
-            EXPECT_NEAR(t.c.cfg.DATARESULT[256].SIGNALTIME, 7.63, 1e-3);
+            EXPECT_NEAR(t.c.cfg.results[256].signal_ms, 7.63, 1e-3);
         } else {
             EXPECT_EQ(code, 88);
             EXPECT_EQ(t.logged("Too many sensor events: Usually means bad sensors - press [ENTER] to quit"), 1);
@@ -398,7 +398,7 @@ TEST(SignalDetection, NoEventInEitherPassEndsWith87AfterTheRetryAtMaximumSensiti
     EXPECT_EQ(t.logged("Signals not detected - retrying with maximum sensistivity"), 1);
     EXPECT_EQ(t.logged("Then press any key, for the results, Q to terminate, end of retry with max sensitivity"), 1);
     EXPECT_EQ(t.logged("\n\rNo sensor points detected - make pulses stronger/last longer -\r\n Press [ENTER] to Quit"), 1);
-    EXPECT_EQ(t.c.cfg.TRANSIENTSIGNALSDELAY.load(), 0);
+    EXPECT_EQ(t.c.cfg.transient_ms.load(), 0);
 }
 
 TEST(SignalDetection, PulsesTooShortForTheFilterAreTakenAtMaximumSensitivity) {
@@ -412,9 +412,9 @@ TEST(SignalDetection, PulsesTooShortForTheFilterAreTakenAtMaximumSensitivity) {
     t.rings(1, 3 * kS, 2);
     t.rings(2, 10 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    EXPECT_EQ(t.c.cfg.TRANSIENTSIGNALSDELAY.load(), 0);
-    EXPECT_EQ(t.c.cfg.SENSORNUM, 1);
-    EXPECT_EQ(t.c.cfg.MEANSIGNALLENGTH, 1);
+    EXPECT_EQ(t.c.cfg.transient_ms.load(), 0);
+    EXPECT_EQ(t.c.cfg.sensor_count, 1);
+    EXPECT_EQ(t.c.cfg.mean_signal_ms, 1);
 }
 
 // ---- mode conflicts and nothing at all -------------------------------------
@@ -435,7 +435,7 @@ TEST(ModeDetection, ConflictsAndSilenceEndTheProgramAfterTheirMessage) {
         {"two signal ports",
          [](Tower& t) {
              cts_bell(t);
-             pulse(t.port("COM4"), 1200 * kMs, 100 * kMs, MS_DSR_ON);
+             pulse(t.port("COM4"), 1200 * kMs, 100 * kMs, kLineDsr);
          },
          "Program only allows signals input on ONE COM port, terminating..."},
         {"two data ports",
@@ -466,14 +466,14 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     t.starts();
     ASSERT_EQ(t.calibrate_ports(), kReturned);
     Context& c = t.c;
-    EXPECT_TRUE(c.cfg.BAGLEYMODE);
-    EXPECT_FALSE(c.cfg.SIGNALSMODE);
-    EXPECT_EQ(c.cfg.USEDATINPUTCHAR, 'a');
-    EXPECT_EQ(c.calib.GOODSIGS, 2);
-    EXPECT_EQ(c.cfg.SIGNALNUM, 2);
-    EXPECT_EQ(c.cfg.SENSORNUM, 1);
-    EXPECT_EQ(c.calib.MICROSECSARR[1][1], 5 * kS);
-    EXPECT_EQ(c.calib.MICROSECSARR[1][2], 7 * kS);
+    EXPECT_TRUE(c.cfg.rest_on_mode);
+    EXPECT_FALSE(c.cfg.signals_mode);
+    EXPECT_EQ(c.cfg.data_char, 'a');
+    EXPECT_EQ(c.calib.good_signals, 2);
+    EXPECT_EQ(c.cfg.signal_count, 2);
+    EXPECT_EQ(c.cfg.sensor_count, 1);
+    EXPECT_EQ(c.calib.event_us[1][1], 5 * kS);
+    EXPECT_EQ(c.calib.event_us[1][2], 7 * kS);
     EXPECT_TRUE(t.h.fp.threads.bodies.empty());
     EXPECT_EQ(t.logged("Bagley data detected on port COM3 using character a\r\n"), 1);
     EXPECT_EQ(t.logged("New serial port found"), 1);
@@ -485,10 +485,10 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     EXPECT_GT(t.now(), 11 * kS);
     EXPECT_LT(t.now(), 12 * kS);
     // and the stopwatch goes on counting for the service that follows.
-    EXPECT_TRUE(c.timing.TIMERISON.load());
-    const std::int64_t before = MYELAPSEDMICROSECS(c);
+    EXPECT_TRUE(c.timing.stopwatch_running.load());
+    const std::int64_t before = elapsed_us(c);
     t.h.fp.clock.advance_ms(5);
-    EXPECT_EQ(MYELAPSEDMICROSECS(c) - before, 5000);
+    EXPECT_EQ(elapsed_us(c) - before, 5000);
 }
 
 // ---- the calibration entry -------------------------------------------------
@@ -498,26 +498,26 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     ScriptedPort& p = cts_bell(t);
     pulse(p, 5 * kS, 80 * kMs);
     pulse(p, 7 * kS, 80 * kMs);
-    const std::string file = std::string(PROGRAM_VERSION) + ".ini";
+    const std::string file = std::string(kProgramVersion) + ".ini";
     t.h.fp.files.files[file] = "from another version";
-    t.c.cfg.SLEEPNUM = 9;
-    t.c.cfg.SWITCHBOUNCEDELAY = 25;
-    t.c.cfg.BIGNUMBERS = true;
-    t.c.cfg.USECD = true;  // left from an older settings file
+    t.c.cfg.loop_sleep_ms = 9;
+    t.c.cfg.switch_bounce_ms = 25;
+    t.c.cfg.big_numbers = true;
+    t.c.cfg.use_cd = true;  // left from an older settings file
     t.starts();
     t.rings(1, 3 * kS, 4);
     t.answers("Which program window to send the key to?", "8\r");
-    ASSERT_EQ(t.run([&] { CALIBRATE(t.c, true); }), kReturned);
+    ASSERT_EQ(t.run([&] { calibrate(t.c, true); }), kReturned);
     EXPECT_EQ(t.logged("Doing  complete basic calibration: details can be adjusted later\r\n"), 1);
-    EXPECT_EQ(t.c.cfg.TARGETPROGRAM, "Abel");
-    EXPECT_EQ(t.c.cfg.SLEEPNUM, SLEEPNUMDEFAULT);
-    EXPECT_EQ(t.c.cfg.SWITCHBOUNCEDELAY, SWITCHBOUNCEDELAYDEFAULT);
-    EXPECT_FALSE(t.c.cfg.BIGNUMBERS);
+    EXPECT_EQ(t.c.cfg.target_program, "Abel");
+    EXPECT_EQ(t.c.cfg.loop_sleep_ms, kDefaultLoopSleepMs);
+    EXPECT_EQ(t.c.cfg.switch_bounce_ms, kDefaultSwitchBounceMs);
+    EXPECT_FALSE(t.c.cfg.big_numbers);
     // The old line choice did not turn the thread away from CTS.
-    EXPECT_EQ(t.c.serial.DFLAG, MS_CTS_ON);
-    EXPECT_TRUE(t.c.cfg.USECTS);
-    EXPECT_FALSE(t.c.cfg.USECD);
-    EXPECT_EQ(t.c.keyout.TARGETPROGRAMARR[4].TWHICHSENSORARR[1].WDELAYHAND, 0);  // one sensor's defaults
+    EXPECT_EQ(t.c.serial.watched_line, kLineCts);
+    EXPECT_TRUE(t.c.cfg.use_cts);
+    EXPECT_FALSE(t.c.cfg.use_cd);
+    EXPECT_EQ(t.c.keyout.targets[4].points[1].hand_delay_ms, 0);  // one sensor's defaults
     const std::string& saved = t.h.fp.files.files[file];
     EXPECT_NE(saved.find("sleepnum=5"), std::string::npos) << saved;
     EXPECT_NE(saved.find("switchbouncedelay=40"), std::string::npos) << saved;
@@ -527,14 +527,14 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     // The next start finds the calibration in the file.
     Harness next;
     next.fp.files.files[file] = saved;
-    ASSERT_TRUE(READCONFIGFILE(next.c(), file));
-    EXPECT_EQ(next.c().cfg.COMPORTNAME, "\\\\.\\COM3");
-    EXPECT_TRUE(next.c().cfg.SIGNALSMODE);
-    EXPECT_TRUE(next.c().cfg.USECTS);
-    EXPECT_EQ(next.c().cfg.SENSORNUM, 1);
-    EXPECT_EQ(next.c().cfg.MEANSIGNALLENGTH, 80);
-    EXPECT_EQ(next.c().cfg.SIGNALNUM, 4);
-    EXPECT_NEAR(next.c().cfg.DATARESULT[3].SIGNALTIME, 2.0, 1e-4);
+    ASSERT_TRUE(read_settings(next.c(), file));
+    EXPECT_EQ(next.c().cfg.port_name, "\\\\.\\COM3");
+    EXPECT_TRUE(next.c().cfg.signals_mode);
+    EXPECT_TRUE(next.c().cfg.use_cts);
+    EXPECT_EQ(next.c().cfg.sensor_count, 1);
+    EXPECT_EQ(next.c().cfg.mean_signal_ms, 80);
+    EXPECT_EQ(next.c().cfg.signal_count, 4);
+    EXPECT_NEAR(next.c().cfg.results[3].signal_ms, 2.0, 1e-4);
 }
 
 TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {
@@ -542,7 +542,7 @@ TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {
         Tower t;
         ScriptedPort& p = cts_bell(t);
         pulse(p, 5 * kS, 80 * kMs);
-        const std::string file = std::string(PROGRAM_VERSION) + ".ini";
+        const std::string file = std::string(kProgramVersion) + ".ini";
         t.h.fp.files.files[file] = "kept";
         if (where == 1) {
             t.answers("then press any key [or Q to exit]", "q");
@@ -550,7 +550,7 @@ TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {
             t.starts();
             t.rings(1, 3 * kS, 2, "Q");
         }
-        EXPECT_EQ(t.run([&] { CALIBRATE(t.c, true); }), 0) << where;
+        EXPECT_EQ(t.run([&] { calibrate(t.c, true); }), 0) << where;
         EXPECT_EQ(t.h.fp.files.files[file], "kept") << where;
         EXPECT_EQ(t.logged("Interface terminated by User - closing..."), 1) << where;
     }

@@ -14,7 +14,7 @@
 namespace qn::test {
 namespace {
 
-const std::string kMain = std::string(PROGRAM_VERSION) + ".ini";
+const std::string kMain = std::string(kProgramVersion) + ".ini";
 const std::string kTemp = kMain + ".new";
 
 bool has(const std::string& hay, const std::string& needle) { return hay.find(needle) != std::string::npos; }
@@ -28,56 +28,56 @@ std::string crlf(const std::string& lf_text) {
     return out;
 }
 
-void name_the_file(Context& c) { c.core.FNAMEFI = PROGRAM_VERSION; }
+void name_the_file(Context& c) { c.core.settings_base_name = kProgramVersion; }
 
 // Every setting and table field gets its own value; `odd` flips every flag so
 // two fills together catch a flag read into the wrong place.
 void fill_everything(Context& c, bool odd) {
     Settings& s = c.cfg;
-    s.COMPORTNAME = "\\\\.\\COM17";
-    s.SIGNALSMODE = odd;
-    s.BAGLEYMODE = true;  // so the input character is written
-    s.USECTS = !odd;
-    s.USEDSR = odd;
-    s.USECD = !odd;
-    s.USERI = odd;
-    s.USEDATINPUTCHAR = 'Z';
-    s.SIGNALNUM = MAXCALIBRATIONEVENTS;
-    for (int n = 1; n <= MAXCALIBRATIONEVENTS; ++n) {
+    s.port_name = "\\\\.\\COM17";
+    s.signals_mode = odd;
+    s.rest_on_mode = true;  // so the input character is written
+    s.use_cts = !odd;
+    s.use_dsr = odd;
+    s.use_cd = !odd;
+    s.use_ri = odd;
+    s.data_char = 'Z';
+    s.signal_count = kMaxCalibrationEvents;
+    for (int n = 1; n <= kMaxCalibrationEvents; ++n) {
         // k / 10000 is the double that its 4-decimal text reads back as.
-        s.DATARESULT[n].SIGNALTIME = (n * 391) / 10000.0;
-        s.DATARESULT[n].SIGNALGAP = (n * 7 + 1) / 10000.0;
-        s.DATARESULT[n].SENSORGAP = (n % 3 == 0) ? 0.0 : (n * 13 + 2) / 10000.0;
+        s.results[n].signal_ms = (n * 391) / 10000.0;
+        s.results[n].signal_gap_ms = (n * 7 + 1) / 10000.0;
+        s.results[n].sensor_gap_ms = (n % 3 == 0) ? 0.0 : (n * 13 + 2) / 10000.0;
     }
-    s.SLEEPNUM = -1;
-    s.BIGNUMBERS = !odd;
-    s.MONITOROUTPUT = odd;
-    s.SWITCHBOUNCEDELAY = 41;
-    s.TRANSIENTSIGNALSDELAY = 3;
-    s.SIGNALSTARTSOFF = odd;
-    s.SENSORNUM = 2;
-    s.MEANSIGNALLENGTH = 27;
-    s.USINGHANDBELLS = false;
-    s.OFFANDONARESIGNALS = !odd;
-    s.SPACERATIOLOWERBOUND = 0.1 + 0.2;
-    s.SPACERATIOUPPERBOUND = 1.0 / 3.0 + 1.0;
-    s.TARGETPROGRAM = "Ding - moving ropes";
-    for (int i = 0; i <= MAXTARGETPROGS; ++i) {
-        TARGETPROGRAMARRTYPE& e = c.keyout.TARGETPROGRAMARR[i];
-        e.TTARGETPROGRAM = "Name_" + std::to_string(i) + " with blanks";
-        e.TTARGETPROGRAM2 = "Window " + std::to_string(i) + " ";
-        e.TSENSORSACTIVE = i + 7;
-        e.TFINDINGANDGOINGTOWINDOW = (i % 2 == 0) == odd;
-        e.TRESTRICTEDVERSION = (i % 2 == 1) == odd;
-        e.TUSEDOUBLEDSEND = (i % 3 == 0) == odd;
-        e.TDOUBLESTRIKEDELAY = 300 + i;
-        for (int j = 1; j <= e.TSENSORSACTIVE; ++j) {
-            SensingPoint& p = e.TWHICHSENSORARR[j];
-            p.WSNUM = i * 100 + j;
-            p.WKEYHAND = static_cast<char>('a' + j);
-            p.WDELAYHAND = i * 1000 + j;
-            p.WKEYBACK = static_cast<char>('A' + j);
-            p.WDELAYBACK = -(i * 1000 + j);
+    s.loop_sleep_ms = -1;
+    s.big_numbers = !odd;
+    s.monitor_output = odd;
+    s.switch_bounce_ms = 41;
+    s.transient_ms = 3;
+    s.signal_starts_off = odd;
+    s.sensor_count = 2;
+    s.mean_signal_ms = 27;
+    s.handbells = false;
+    s.off_and_on_are_signals = !odd;
+    s.space_ratio_low = 0.1 + 0.2;
+    s.space_ratio_high = 1.0 / 3.0 + 1.0;
+    s.target_program = "Ding - moving ropes";
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        TargetProgram& e = c.keyout.targets[i];
+        e.name = "Name_" + std::to_string(i) + " with blanks";
+        e.window_name = "Window " + std::to_string(i) + " ";
+        e.sensors_active = i + 7;
+        e.find_window = (i % 2 == 0) == odd;
+        e.restricted = (i % 2 == 1) == odd;
+        e.use_doubled_send = (i % 3 == 0) == odd;
+        e.double_strike_delay_ms = 300 + i;
+        for (int j = 1; j <= e.sensors_active; ++j) {
+            SensingPoint& p = e.points[j];
+            p.sensor = i * 100 + j;
+            p.hand_key = static_cast<char>('a' + j);
+            p.hand_delay_ms = i * 1000 + j;
+            p.back_key = static_cast<char>('A' + j);
+            p.back_delay_ms = -(i * 1000 + j);
         }
     }
 }
@@ -87,52 +87,52 @@ std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 void expect_same_settings(Context& a, Context& b) {
     const Settings& x = a.cfg;
     const Settings& y = b.cfg;
-    EXPECT_EQ(x.COMPORTNAME, y.COMPORTNAME);
-    EXPECT_EQ(x.SIGNALSMODE, y.SIGNALSMODE);
-    EXPECT_EQ(x.BAGLEYMODE, y.BAGLEYMODE);
-    EXPECT_EQ(x.USECTS, y.USECTS);
-    EXPECT_EQ(x.USEDSR, y.USEDSR);
-    EXPECT_EQ(x.USECD, y.USECD);
-    EXPECT_EQ(x.USERI, y.USERI);
-    EXPECT_EQ(x.USEDATINPUTCHAR, y.USEDATINPUTCHAR);
-    EXPECT_EQ(x.SIGNALNUM, y.SIGNALNUM);
-    for (int n = 1; n <= MAXCALIBRATIONEVENTS; ++n) {
-        EXPECT_EQ(bits(x.DATARESULT[n].SIGNALTIME), bits(y.DATARESULT[n].SIGNALTIME)) << n;
-        EXPECT_EQ(bits(x.DATARESULT[n].SIGNALGAP), bits(y.DATARESULT[n].SIGNALGAP)) << n;
-        EXPECT_EQ(bits(x.DATARESULT[n].SENSORGAP), bits(y.DATARESULT[n].SENSORGAP)) << n;
+    EXPECT_EQ(x.port_name, y.port_name);
+    EXPECT_EQ(x.signals_mode, y.signals_mode);
+    EXPECT_EQ(x.rest_on_mode, y.rest_on_mode);
+    EXPECT_EQ(x.use_cts, y.use_cts);
+    EXPECT_EQ(x.use_dsr, y.use_dsr);
+    EXPECT_EQ(x.use_cd, y.use_cd);
+    EXPECT_EQ(x.use_ri, y.use_ri);
+    EXPECT_EQ(x.data_char, y.data_char);
+    EXPECT_EQ(x.signal_count, y.signal_count);
+    for (int n = 1; n <= kMaxCalibrationEvents; ++n) {
+        EXPECT_EQ(bits(x.results[n].signal_ms), bits(y.results[n].signal_ms)) << n;
+        EXPECT_EQ(bits(x.results[n].signal_gap_ms), bits(y.results[n].signal_gap_ms)) << n;
+        EXPECT_EQ(bits(x.results[n].sensor_gap_ms), bits(y.results[n].sensor_gap_ms)) << n;
     }
-    EXPECT_EQ(x.SLEEPNUM, y.SLEEPNUM);
-    EXPECT_EQ(x.BIGNUMBERS, y.BIGNUMBERS);
-    EXPECT_EQ(x.MONITOROUTPUT, y.MONITOROUTPUT);
-    EXPECT_EQ(x.SWITCHBOUNCEDELAY, y.SWITCHBOUNCEDELAY);
-    EXPECT_EQ(x.TRANSIENTSIGNALSDELAY.load(), y.TRANSIENTSIGNALSDELAY.load());
-    EXPECT_EQ(x.SIGNALSTARTSOFF, y.SIGNALSTARTSOFF);
-    EXPECT_EQ(x.SENSORNUM, y.SENSORNUM);
-    EXPECT_EQ(x.MEANSIGNALLENGTH, y.MEANSIGNALLENGTH);
-    EXPECT_EQ(x.USINGHANDBELLS, y.USINGHANDBELLS);
-    EXPECT_EQ(x.OFFANDONARESIGNALS, y.OFFANDONARESIGNALS);
-    EXPECT_EQ(bits(x.SPACERATIOLOWERBOUND), bits(y.SPACERATIOLOWERBOUND));
-    EXPECT_EQ(bits(x.SPACERATIOUPPERBOUND), bits(y.SPACERATIOUPPERBOUND));
-    EXPECT_EQ(x.TARGETPROGRAM, y.TARGETPROGRAM);
-    for (int i = 0; i <= MAXTARGETPROGS; ++i) {
+    EXPECT_EQ(x.loop_sleep_ms, y.loop_sleep_ms);
+    EXPECT_EQ(x.big_numbers, y.big_numbers);
+    EXPECT_EQ(x.monitor_output, y.monitor_output);
+    EXPECT_EQ(x.switch_bounce_ms, y.switch_bounce_ms);
+    EXPECT_EQ(x.transient_ms.load(), y.transient_ms.load());
+    EXPECT_EQ(x.signal_starts_off, y.signal_starts_off);
+    EXPECT_EQ(x.sensor_count, y.sensor_count);
+    EXPECT_EQ(x.mean_signal_ms, y.mean_signal_ms);
+    EXPECT_EQ(x.handbells, y.handbells);
+    EXPECT_EQ(x.off_and_on_are_signals, y.off_and_on_are_signals);
+    EXPECT_EQ(bits(x.space_ratio_low), bits(y.space_ratio_low));
+    EXPECT_EQ(bits(x.space_ratio_high), bits(y.space_ratio_high));
+    EXPECT_EQ(x.target_program, y.target_program);
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         SCOPED_TRACE(i);
-        const TARGETPROGRAMARRTYPE& e = a.keyout.TARGETPROGRAMARR[i];
-        const TARGETPROGRAMARRTYPE& f = b.keyout.TARGETPROGRAMARR[i];
-        EXPECT_EQ(e.TTARGETPROGRAM, f.TTARGETPROGRAM);
-        EXPECT_EQ(e.TTARGETPROGRAM2, f.TTARGETPROGRAM2);
-        EXPECT_EQ(e.TSENSORSACTIVE, f.TSENSORSACTIVE);
-        EXPECT_EQ(e.TFINDINGANDGOINGTOWINDOW, f.TFINDINGANDGOINGTOWINDOW);
-        EXPECT_EQ(e.TRESTRICTEDVERSION, f.TRESTRICTEDVERSION);
-        EXPECT_EQ(e.TUSEDOUBLEDSEND, f.TUSEDOUBLEDSEND);
-        EXPECT_EQ(e.TDOUBLESTRIKEDELAY, f.TDOUBLESTRIKEDELAY);
-        for (int j = 1; j <= MAXSENSORS; ++j) {
-            const SensingPoint& p = e.TWHICHSENSORARR[j];
-            const SensingPoint& q = f.TWHICHSENSORARR[j];
-            EXPECT_EQ(p.WSNUM, q.WSNUM) << j;
-            EXPECT_EQ(p.WKEYHAND, q.WKEYHAND) << j;
-            EXPECT_EQ(p.WDELAYHAND, q.WDELAYHAND) << j;
-            EXPECT_EQ(p.WKEYBACK, q.WKEYBACK) << j;
-            EXPECT_EQ(p.WDELAYBACK, q.WDELAYBACK) << j;
+        const TargetProgram& e = a.keyout.targets[i];
+        const TargetProgram& f = b.keyout.targets[i];
+        EXPECT_EQ(e.name, f.name);
+        EXPECT_EQ(e.window_name, f.window_name);
+        EXPECT_EQ(e.sensors_active, f.sensors_active);
+        EXPECT_EQ(e.find_window, f.find_window);
+        EXPECT_EQ(e.restricted, f.restricted);
+        EXPECT_EQ(e.use_doubled_send, f.use_doubled_send);
+        EXPECT_EQ(e.double_strike_delay_ms, f.double_strike_delay_ms);
+        for (int j = 1; j <= kMaxSensors; ++j) {
+            const SensingPoint& p = e.points[j];
+            const SensingPoint& q = f.points[j];
+            EXPECT_EQ(p.sensor, q.sensor) << j;
+            EXPECT_EQ(p.hand_key, q.hand_key) << j;
+            EXPECT_EQ(p.hand_delay_ms, q.hand_delay_ms) << j;
+            EXPECT_EQ(p.back_key, q.back_key) << j;
+            EXPECT_EQ(p.back_delay_ms, q.back_delay_ms) << j;
         }
     }
 }
@@ -143,13 +143,13 @@ TEST(ConfigWrite, EverySettingReadsBackUnchanged) {
         Harness w;
         name_the_file(w.c());
         fill_everything(w.c(), odd);
-        ASSERT_TRUE(WRITECONFIGFILE(w.c()));
+        ASSERT_TRUE(write_settings(w.c()));
 
         Harness r;
         r.fp.files.files[kMain] = w.fp.files.files[kMain];
-        ASSERT_TRUE(READCONFIGFILE(r.c(), kMain));
+        ASSERT_TRUE(read_settings(r.c(), kMain));
         expect_same_settings(w.c(), r.c());
-        EXPECT_EQ(r.c().keyout.TARGETPROGRAMINDEX, 7);
+        EXPECT_EQ(r.c().keyout.target_index, 7);
     }
 }
 
@@ -158,14 +158,14 @@ TEST(ConfigWrite, SpaceRatioBoundsReadBackBitForBit) {
     name_the_file(h.c());
     for (double v : {0.6, 1.7, 1.0 / 3.0, DBL_TRUE_MIN, 1e-310, DBL_MIN, DBL_MAX, -0.0, -123456789.125}) {
         SCOPED_TRACE(v);
-        h.c().cfg.SPACERATIOLOWERBOUND = v;
-        h.c().cfg.SPACERATIOUPPERBOUND = -v;
-        ASSERT_TRUE(WRITECONFIGFILE(h.c()));
-        h.c().cfg.SPACERATIOLOWERBOUND = 99;
-        h.c().cfg.SPACERATIOUPPERBOUND = 99;
-        ASSERT_TRUE(READCONFIGFILE(h.c(), kMain));
-        EXPECT_EQ(bits(h.c().cfg.SPACERATIOLOWERBOUND), bits(v));
-        EXPECT_EQ(bits(h.c().cfg.SPACERATIOUPPERBOUND), bits(-v));
+        h.c().cfg.space_ratio_low = v;
+        h.c().cfg.space_ratio_high = -v;
+        ASSERT_TRUE(write_settings(h.c()));
+        h.c().cfg.space_ratio_low = 99;
+        h.c().cfg.space_ratio_high = 99;
+        ASSERT_TRUE(read_settings(h.c(), kMain));
+        EXPECT_EQ(bits(h.c().cfg.space_ratio_low), bits(v));
+        EXPECT_EQ(bits(h.c().cfg.space_ratio_high), bits(-v));
     }
 }
 
@@ -176,28 +176,28 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     Context& c = h.c();
     name_the_file(c);
     Settings& s = c.cfg;
-    s.COMPORTNAME = "\\\\.\\COM3";
-    s.SIGNALSMODE = true;
-    s.USECTS = true;
-    s.USEDATINPUTCHAR = 'x';  // not written outside Bagley mode
-    s.SIGNALNUM = 4;
-    s.DATARESULT[1] = {0.0, 0.0, 0.0};
-    s.DATARESULT[2] = {0.2345, 0.2345, 0.0305};
-    s.DATARESULT[3] = {1.5, 1.2655, 0.0};
-    s.DATARESULT[4] = {12.34564, 10.8456, 10.8456};
-    s.TRANSIENTSIGNALSDELAY = 2;
-    s.SENSORNUM = 2;
-    s.MEANSIGNALLENGTH = 31;
-    s.TARGETPROGRAM = "Open";
-    TARGETPROGRAMARRTYPE& e = c.keyout.TARGETPROGRAMARR[0];
-    e.TTARGETPROGRAM = "Open";
-    e.TTARGETPROGRAM2 = "Open";
-    e.TSENSORSACTIVE = 2;
-    e.TUSEDOUBLEDSEND = true;
-    e.TDOUBLESTRIKEDELAY = 350;
-    e.TWHICHSENSORARR[1] = {2, 'j', 80, 'k', 81};
-    e.TWHICHSENSORARR[2] = {1, 'h', 0, 'g', 5};
-    ASSERT_TRUE(WRITECONFIGFILE(c));
+    s.port_name = "\\\\.\\COM3";
+    s.signals_mode = true;
+    s.use_cts = true;
+    s.data_char = 'x';  // not written outside Bagley mode
+    s.signal_count = 4;
+    s.results[1] = {0.0, 0.0, 0.0};
+    s.results[2] = {0.2345, 0.2345, 0.0305};
+    s.results[3] = {1.5, 1.2655, 0.0};
+    s.results[4] = {12.34564, 10.8456, 10.8456};
+    s.transient_ms = 2;
+    s.sensor_count = 2;
+    s.mean_signal_ms = 31;
+    s.target_program = "Open";
+    TargetProgram& e = c.keyout.targets[0];
+    e.name = "Open";
+    e.window_name = "Open";
+    e.sensors_active = 2;
+    e.use_doubled_send = true;
+    e.double_strike_delay_ms = 350;
+    e.points[1] = {2, 'j', 80, 'k', 81};
+    e.points[2] = {1, 'h', 0, 'g', 5};
+    ASSERT_TRUE(write_settings(c));
 
     std::string expected = crlf(std::string(R"(;program name=Quennick
 ;With care you can edit the entries directly.
@@ -297,9 +297,9 @@ keydelayback_0_2=5
 TEST(ConfigWrite, NoCalibrationEventsMeansNoDataLines) {
     Harness h;
     name_the_file(h.c());
-    h.c().cfg.SIGNALNUM = 0;
-    h.c().cfg.DATARESULT[1].SIGNALTIME = 1.0;
-    ASSERT_TRUE(WRITECONFIGFILE(h.c()));
+    h.c().cfg.signal_count = 0;
+    h.c().cfg.results[1].signal_ms = 1.0;
+    ASSERT_TRUE(write_settings(h.c()));
     const std::string& text = h.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "signalnum=0\r\n;end of raw calibration data from the dumbbell\r\n"));
     EXPECT_FALSE(has(text, "signaltime_"));
@@ -311,28 +311,28 @@ TEST(ConfigWrite, HandbellsWriteAndReadBackZeroDelays) {
     Harness w;
     Context& c = w.c();
     name_the_file(c);
-    c.cfg.SENSORNUM = 2;
-    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-    c.cfg.USINGHANDBELLS = true;
-    c.keyout.TARGETPROGRAMARR[5].TSENSORSACTIVE = 2;
-    c.keyout.TARGETPROGRAMARR[5].TWHICHSENSORARR[2] = {2, 'm', 120, 'n', 130};
-    ASSERT_TRUE(WRITECONFIGFILE(c));
+    c.cfg.sensor_count = 2;
+    set_target_defaults(c);
+    c.cfg.handbells = true;
+    c.keyout.targets[5].sensors_active = 2;
+    c.keyout.targets[5].points[2] = {2, 'm', 120, 'n', 130};
+    ASSERT_TRUE(write_settings(c));
     const std::string& text = w.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "keydelayhand_5_2=0\r\n"));
     EXPECT_TRUE(has(text, "keydelayback_0_1=0\r\n"));
     EXPECT_FALSE(has(text, "keydelayhand_0_1=80"));
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[0].TWHICHSENSORARR[1].WDELAYHAND, 80);  // memory keeps them
-    EXPECT_EQ(c.keyout.TARGETPROGRAMARR[5].TWHICHSENSORARR[2].WDELAYBACK, 130);
+    EXPECT_EQ(c.keyout.targets[0].points[1].hand_delay_ms, 80);  // memory keeps them
+    EXPECT_EQ(c.keyout.targets[5].points[2].back_delay_ms, 130);
 
     Harness r;
     r.fp.files.files[kMain] = text;
-    ASSERT_TRUE(READCONFIGFILE(r.c(), kMain));
-    for (int i = 0; i <= MAXTARGETPROGS; ++i)
+    ASSERT_TRUE(read_settings(r.c(), kMain));
+    for (int i = 0; i <= kMaxTargetPrograms; ++i)
         for (int j = 1; j <= 2; ++j) {
-            EXPECT_EQ(r.c().keyout.TARGETPROGRAMARR[i].TWHICHSENSORARR[j].WDELAYHAND, 0);
-            EXPECT_EQ(r.c().keyout.TARGETPROGRAMARR[i].TWHICHSENSORARR[j].WDELAYBACK, 0);
+            EXPECT_EQ(r.c().keyout.targets[i].points[j].hand_delay_ms, 0);
+            EXPECT_EQ(r.c().keyout.targets[i].points[j].back_delay_ms, 0);
         }
-    EXPECT_EQ(r.c().keyout.TARGETPROGRAMARR[5].TWHICHSENSORARR[2].WKEYBACK, 'n');
+    EXPECT_EQ(r.c().keyout.targets[5].points[2].back_key, 'n');
 }
 
 // ---- the safe replacement of the previous file ------------------------------
@@ -341,7 +341,7 @@ TEST(ConfigSave, GoesThroughATemporaryFileThatIsPutInPlace) {
     Harness h;
     name_the_file(h.c());
     h.fp.files.files[kMain] = "old";
-    ASSERT_TRUE(WRITECONFIGFILE(h.c()));
+    ASSERT_TRUE(write_settings(h.c()));
     EXPECT_TRUE(has(h.fp.files.files[kMain], "interfaceversion="));
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     auto& calls = h.fp.files.calls;
@@ -401,13 +401,13 @@ private:
 // Every failing step leaves the old file whole, no temporary file, a yellow
 // console line naming the call, a log line, and the program going on.
 void expect_failed_save(Harness& h, const std::string& call) {
-    EXPECT_FALSE(WRITECONFIGFILE(h.c()));
+    EXPECT_FALSE(write_settings(h.c()));
     EXPECT_EQ(h.fp.files.files[kMain], "old settings");
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     const std::string shown = "Settings not saved: " + call;
     const std::string two_lines = h.c().screen.line_text(1) + h.c().screen.line_text(2);  // it wraps
     EXPECT_EQ(two_lines.substr(0, shown.size()), shown);
-    EXPECT_EQ(h.c().screen.at(1, 1).fg, YELLOW);
+    EXPECT_EQ(h.c().screen.at(1, 1).fg, kYellow);
     EXPECT_TRUE(has(h.log(), "Write configuration file " + kMain + " failed, the previous file is kept: " + call));
     EXPECT_FALSE(has(h.log(), "Write configuration file for"));
 }

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"
@@ -14,13 +14,13 @@ namespace {
 class BigNumber : public ::testing::Test {
 protected:
     void SetUp() override {
-        c.screen.textbackground(BLUE);
-        c.screen.textcolor(WHITE);
-        c.screen.clrscr();
-        SETUPFONT(c);
-        SETUPFASTLINE(c);
-        c.cfg.TARGETPROGRAM = "Abel";
-        c.keyout.TARGETPROGRAMINDEX = 8;
+        c.screen.background_colour(kBlue);
+        c.screen.text_colour(kWhite);
+        c.screen.clear_window();
+        set_up_glyphs(c);
+        set_up_digit_rows(c);
+        c.cfg.target_program = "Abel";
+        c.keyout.target_index = 8;
     }
 
     // text at screen line/column, every cell in colour fg on blue.
@@ -28,12 +28,12 @@ protected:
         EXPECT_EQ(c.screen.text(line, col, static_cast<int>(text.size())), text) << "line " << line << " col " << col;
         for (int i = 0; i < static_cast<int>(text.size()); ++i) {
             EXPECT_EQ(c.screen.at(line, col + i).fg, fg) << "line " << line << " col " << col + i;
-            EXPECT_EQ(c.screen.at(line, col + i).bg, BLUE) << "line " << line << " col " << col + i;
+            EXPECT_EQ(c.screen.at(line, col + i).bg, kBlue) << "line " << line << " col " << col + i;
         }
     }
     bool glyph_at(int col, int digit) {
         for (int r = 1; r <= 18; ++r)
-            if (c.screen.text(r, col, 19) != c.con.LINE[digit][r]) return false;
+            if (c.screen.text(r, col, 19) != c.con.glyphs[digit][r]) return false;
         return true;
     }
     bool blank(int line1, int line2, int col1, int col2) {
@@ -52,16 +52,16 @@ protected:
 
 TEST_F(BigNumber, GlyphsAreFullWidthAndTheNineStandsStraight) {
     for (int d = 0; d <= 9; ++d) {
-        for (int r = 1; r <= 18; ++r) EXPECT_EQ(c.con.LINE[d][r].size(), 19u) << d << " row " << r;
-        EXPECT_TRUE(c.con.LINE[d][19].empty());
-        EXPECT_TRUE(c.con.LINE[d][20].empty());
-        EXPECT_EQ(c.con.FASTLINE[d].size(), 342u);
+        for (int r = 1; r <= 18; ++r) EXPECT_EQ(c.con.glyphs[d][r].size(), 19u) << d << " row " << r;
+        EXPECT_TRUE(c.con.glyphs[d][19].empty());
+        EXPECT_TRUE(c.con.glyphs[d][20].empty());
+        EXPECT_EQ(c.con.digit_rows[d].size(), 342u);
     }
-    EXPECT_EQ(c.con.LINE[1][1], "        ***        ");
-    EXPECT_EQ(c.con.LINE[4][11], " ***************** ");
-    EXPECT_EQ(c.con.LINE[0][3], "    ***    ***     ");
+    EXPECT_EQ(c.con.glyphs[1][1], "        ***        ");
+    EXPECT_EQ(c.con.glyphs[4][11], " ***************** ");
+    EXPECT_EQ(c.con.glyphs[0][3], "    ***    ***     ");
     // Drawn, the bottom of the 9 sits at its tabled columns, not shifted.
-    WRITECHAR(c, 61, 1, 9);
+    write_glyph(c, 61, 1, 9);
     EXPECT_EQ(c.screen.text(16, 61, 19), "  ****      ****   ");
     EXPECT_EQ(c.screen.text(17, 61, 19), "    ***********    ");
     EXPECT_EQ(c.screen.text(18, 61, 19), "      ********     ");
@@ -75,9 +75,9 @@ TEST_F(BigNumber, LeadingZerosStayBlank) {
     EXPECT_TRUE(glyph_at(61, 7));
     EXPECT_TRUE(blank(1, 18, 1, 60));
     EXPECT_TRUE(blank(1, 18, 80, 80));
-    EXPECT_EQ(c.screen.at(5, 62).fg, WHITE);
+    EXPECT_EQ(c.screen.at(5, 62).fg, kWhite);
 
-    c.screen.clrscr();
+    c.screen.clear_window();
     start_touch();
     counter().draw(999);
     counter().draw(1000);
@@ -93,7 +93,7 @@ TEST_F(BigNumber, OnlyChangedHigherDigitsAreRedrawn) {
     // Spoil the thousands glyph: it must not be drawn again for 1100.
     c.screen.window(1, 1, 19, 19);
     c.screen.write(std::string(19 * 18, 'X'));
-    FULLWINDOW(c);
+    full_window(c);
     counter().draw(1100);
     EXPECT_EQ(c.screen.text(1, 1, 19), std::string(19, 'X'));
     EXPECT_EQ(c.screen.text(18, 1, 19), std::string(19, 'X'));
@@ -124,14 +124,14 @@ TEST_F(BigNumber, RepaintDrawsEveryShownDigitAndTheHint) {
     EXPECT_TRUE(glyph_at(21, 1));
     EXPECT_TRUE(glyph_at(41, 2));
     EXPECT_TRUE(glyph_at(61, 3));
-    expect_text(21, 1, "N Toggle big numbers: in-service calibration menu, when Big Numbers OFF. Q=Quit", WHITE);
+    expect_text(21, 1, "N Toggle big numbers: in-service calibration menu, when Big Numbers OFF. Q=Quit", kWhite);
 }
 
 TEST_F(BigNumber, ElapsedTimeIsPlainHoursMinutesSeconds) {
-    EXPECT_EQ(ELAPSEDTIME(0), "0:0:0");
-    EXPECT_EQ(ELAPSEDTIME(-4000), "0:0:0");
-    EXPECT_EQ(ELAPSEDTIME(3907999), "1:5:7");
-    EXPECT_EQ(ELAPSEDTIME(5400000), "1:30:0");
+    EXPECT_EQ(elapsed_text(0), "0:0:0");
+    EXPECT_EQ(elapsed_text(-4000), "0:0:0");
+    EXPECT_EQ(elapsed_text(3907999), "1:5:7");
+    EXPECT_EQ(elapsed_text(5400000), "1:30:0");
 }
 
 // ---- the in-service update ------------------------------------------------
@@ -154,35 +154,35 @@ protected:
 };
 
 TEST_F(ServiceScreen, FirstDrawingShowsMenuAndCalibrationThenMonitorLabels) {
-    c.cfg.SENSORNUM = 2;
+    c.cfg.sensor_count = 2;
     show_service_screen(c);
     EXPECT_EQ(c.strikes->rows().rows(), 0);
-    expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", WHITE);
-    expect_text(2, 1, "[C] PERMANENT Changes", YELLOW);
-    expect_text(9, 1, "Current calibration: Bell Sensor parameters - Total sensing points=2", WHITE);
+    expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kWhite);
+    expect_text(2, 1, "[C] PERMANENT Changes", kYellow);
+    expect_text(9, 1, "Current calibration: Bell Sensor parameters - Total sensing points=2", kWhite);
 
     c.strike_report.events_clashed({3, 0});
     update_at(1000, 1);
-    expect_text(1, 1, "Quennick", WHITE);  // the menu stays
+    expect_text(1, 1, "Quennick", kWhite);  // the menu stays
     EXPECT_TRUE(blank(9, 21, 1, 80));
-    expect_text(22, 1, "Row count =    1", WHITE);
-    expect_text(23, 1, "Duration=0:0:0", WHITE);
-    expect_text(24, 1, "Peal speed=0:  0", WHITE);
-    expect_text(25, 1, "QA=    SkipSend=3", WHITE);
-    expect_text(22, 20, "Ave sensorinterval=    ms Space ratio Min=      Max=", WHITE);
-    expect_text(23, 20, "Spurious", WHITE);
-    expect_text(24, 20, "Missed  ", WHITE);
-    expect_text(25, 20, "Good    ", WHITE);
+    expect_text(22, 1, "Row count =    1", kWhite);
+    expect_text(23, 1, "Duration=0:0:0", kWhite);
+    expect_text(24, 1, "Peal speed=0:  0", kWhite);
+    expect_text(25, 1, "QA=    SkipSend=3", kWhite);
+    expect_text(22, 20, "Ave sensorinterval=    ms Space ratio Min=      Max=", kWhite);
+    expect_text(23, 20, "Spurious", kWhite);
+    expect_text(24, 20, "Missed  ", kWhite);
+    expect_text(25, 20, "Good    ", kWhite);
 }
 
 TEST_F(ServiceScreen, FiguresAfterAnHourAndAHalf) {
     update_at(1000, 1);
     update_at(1000 + 5400000, 2521);
-    expect_text(22, 1, "Row count = 2521", WHITE);
-    expect_text(23, 1, "Duration=1:30:0 ", WHITE);
-    expect_text(24, 1, "Peal speed=3:  0", WHITE);
-    expect_text(25, 1, "QA=", WHITE);
-    expect_text(25, 4, " 20", GREEN);  // the first update shows 20 whatever it took
+    expect_text(22, 1, "Row count = 2521", kWhite);
+    expect_text(23, 1, "Duration=1:30:0 ", kWhite);
+    expect_text(24, 1, "Peal speed=3:  0", kWhite);
+    expect_text(25, 1, "QA=", kWhite);
+    expect_text(25, 4, " 20", kGreen);  // the first update shows 20 whatever it took
     EXPECT_EQ(c.monitor->update_ms(), 20);
     EXPECT_TRUE(blank(1, 8, 1, 80));  // big numbers off: no glyphs
 }
@@ -190,17 +190,17 @@ TEST_F(ServiceScreen, FiguresAfterAnHourAndAHalf) {
 TEST_F(ServiceScreen, ShorterFiguresLeaveNothingBehind) {
     update_at(0, 1);
     update_at(59000, 30);
-    expect_text(23, 10, "0:0:59", WHITE);
+    expect_text(23, 10, "0:0:59", kWhite);
     update_at(60000, 31);
-    expect_text(23, 10, "0:1:0     ", WHITE);
-    expect_text(23, 20, "Spurious", WHITE);
+    expect_text(23, 10, "0:1:0     ", kWhite);
+    expect_text(23, 20, "Spurious", kWhite);
     // One row in ten minutes is an 840-hour peal; then the count moves on.
     update_at(600000, 1);
     update_at(1200000, 2);
-    expect_text(24, 12, "840:  0 ", WHITE);
+    expect_text(24, 12, "840:  0 ", kWhite);
     update_at(1203000, 2000);
-    expect_text(24, 12, "0: 25   ", WHITE);
-    expect_text(24, 20, "Missed  ", WHITE);
+    expect_text(24, 12, "0: 25   ", kWhite);
+    expect_text(24, 20, "Missed  ", kWhite);
 }
 
 TEST_F(ServiceScreen, DrawingTimeColours) {
@@ -208,41 +208,41 @@ TEST_F(ServiceScreen, DrawingTimeColours) {
     // Nothing moves the fake clock while drawing, so each update takes 0 ms
     // and the figure becomes 9/10 of the one before.
     const struct { std::int32_t before, shown; std::uint8_t colour; } cases[] = {
-        {23, 20, GREEN}, {24, 21, YELLOW}, {45, 40, YELLOW}, {46, 41, RED}};
+        {23, 20, kGreen}, {24, 21, kYellow}, {45, 40, kYellow}, {46, 41, kRed}};
     std::int32_t n = 2;
     for (const auto& k : cases) {
         set_update_ms(k.before);
         update_at(1000, n++);
         EXPECT_EQ(c.monitor->update_ms(), k.shown);
         expect_text(25, 4, " " + std::to_string(k.shown), k.colour);
-        EXPECT_EQ(c.screen.textcolor(), WHITE);
+        EXPECT_EQ(c.screen.text_colour(), kWhite);
     }
 }
 
 TEST_F(ServiceScreen, BigNumbersFollowTheCount) {
-    c.cfg.BIGNUMBERS = true;
+    c.cfg.big_numbers = true;
     update_at(0, 1);
     EXPECT_TRUE(glyph_at(61, 1));
-    expect_text(21, 1, "N Toggle big numbers", WHITE);
+    expect_text(21, 1, "N Toggle big numbers", kWhite);
     update_at(500, 2);
     EXPECT_TRUE(glyph_at(61, 2));
     EXPECT_TRUE(blank(1, 18, 1, 60));
     for (std::int32_t n = 3; n <= 12; ++n) update_at(500 * n, n);
     EXPECT_TRUE(glyph_at(41, 1));
     EXPECT_TRUE(glyph_at(61, 2));
-    expect_text(22, 13, "  12", WHITE);
+    expect_text(22, 13, "  12", kWhite);
 }
 
 TEST_F(ServiceScreen, RepaintRequestRedrawsCounterOrMenu) {
     update_at(0, 1);
-    c.con.REPAINTBIGNUMBERWINDOW = true;
+    c.con.big_number_stale = true;
     update_at(1000, 5);  // big numbers off: the menu comes back
-    EXPECT_FALSE(c.con.REPAINTBIGNUMBERWINDOW);
-    expect_text(1, 1, "Quennick", WHITE);
+    EXPECT_FALSE(c.con.big_number_stale);
+    expect_text(1, 1, "Quennick", kWhite);
 
-    c.cfg.BIGNUMBERS = true;
-    WRITEINSERVICEMENU(c);  // a command key drew the menu over the counter
-    c.con.REPAINTBIGNUMBERWINDOW = true;
+    c.cfg.big_numbers = true;
+    write_service_menu(c);  // a command key drew the menu over the counter
+    c.con.big_number_stale = true;
     update_at(2000, 56);
     EXPECT_TRUE(glyph_at(41, 5));
     EXPECT_TRUE(glyph_at(61, 6));
@@ -251,7 +251,7 @@ TEST_F(ServiceScreen, RepaintRequestRedrawsCounterOrMenu) {
 
 TEST_F(ServiceScreen, NothingIsDrawnWithoutTheFocus) {
     update_at(0, 1);
-    c.keyout.WINDOWFOCUS = false;
+    c.keyout.window_focus = false;
     const auto before = c.screen.version();
     update_at(5000, 9);
     EXPECT_EQ(c.screen.version(), before);
@@ -260,47 +260,47 @@ TEST_F(ServiceScreen, NothingIsDrawnWithoutTheFocus) {
 // ---- menu and start-up text ------------------------------------------------
 
 TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
-    WRITEINSERVICEMENU(c);
-    expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", WHITE);
-    expect_text(2, 1, "[C] PERMANENT Changes to program configuration. Adjustments for THIS session:", YELLOW);
-    expect_text(3, 1, "[P] Choose target program         [N] Big row counter display numbers toggle", YELLOW);
-    expect_text(4, 1, "[+/-/</>] Increase/decrease key delay [H/B] Set bell state as Hand/Backstroke", YELLOW);
-    expect_text(5, 1, "[0] (zero) Zero row counter (zeros automatically after ringing pause)", YELLOW);
-    expect_text(6, 1, "[Z,A] configure (Z) Automatic ringing setup [A] toggle (Ringing Room only)", YELLOW);
-    expect_text(7, 1, "[Q] Quit. Target program=Abel", YELLOW);
+    write_service_menu(c);
+    expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kWhite);
+    expect_text(2, 1, "[C] PERMANENT Changes to program configuration. Adjustments for THIS session:", kYellow);
+    expect_text(3, 1, "[P] Choose target program         [N] Big row counter display numbers toggle", kYellow);
+    expect_text(4, 1, "[+/-/</>] Increase/decrease key delay [H/B] Set bell state as Hand/Backstroke", kYellow);
+    expect_text(5, 1, "[0] (zero) Zero row counter (zeros automatically after ringing pause)", kYellow);
+    expect_text(6, 1, "[Z,A] configure (Z) Automatic ringing setup [A] toggle (Ringing Room only)", kYellow);
+    expect_text(7, 1, "[Q] Quit. Target program=Abel", kYellow);
     EXPECT_EQ(c.screen.text(7, 30, 51), std::string(51, ' '));
     EXPECT_EQ(c.screen.win_bottom(), 25);
-    EXPECT_EQ(c.screen.textcolor(), WHITE);
+    EXPECT_EQ(c.screen.text_colour(), kWhite);
 
-    c.cfg.TARGETPROGRAM = "Open";
-    c.keyout.TARGETPROGRAMINDEX = 0;
-    WRITEINSERVICEMENU(c);
-    expect_text(7, 1, "[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**", YELLOW);
+    c.cfg.target_program = "Open";
+    c.keyout.target_index = 0;
+    write_service_menu(c);
+    expect_text(7, 1, "[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**", kYellow);
 
-    c.cfg.TARGETPROGRAM = "Ringing Room - any browser with focus";
-    c.keyout.TARGETPROGRAMINDEX = 1;
-    WRITEINSERVICEMENU(c);
+    c.cfg.target_program = "Ringing Room - any browser with focus";
+    c.keyout.target_index = 1;
+    write_service_menu(c);
     const std::string must =
         "[Q] Quit. Target program=Ringing Room - any browser with focus *MUST* be the foreground window!";
-    expect_text(7, 1, must.substr(0, 80), YELLOW);
-    expect_text(8, 1, must.substr(80), YELLOW);
+    expect_text(7, 1, must.substr(0, 80), kYellow);
+    expect_text(8, 1, must.substr(80), kYellow);
 }
 
 TEST_F(BigNumber, StartupText) {
     c.screen.window(1, 9, 80, 25);
-    WRITESTARTUPTEXT(c);
-    expect_text(9, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", YELLOW);
-    expect_text(10, 1, "This uses the same bell sensor data as used by Abel, Beltower etc.", WHITE);
-    expect_text(11, 1, "for individual sensors.  This version can use Bagley box output (ASCII chars)", WHITE);
-    expect_text(12, 1, "It self calibrates by detecting the sensor signals from a handstroke and ", WHITE);
-    expect_text(13, 1, "backstroke pull, then saves the settings.", WHITE);
-    expect_text(14, 1, "In use it counts the bell blows and displays them on screen, with speed", WHITE);
-    expect_text(15, 1, "In use there is an option to ring some bells automatically in rounds", WHITE);
+    write_startup_text(c);
+    expect_text(9, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kYellow);
+    expect_text(10, 1, "This uses the same bell sensor data as used by Abel, Beltower etc.", kWhite);
+    expect_text(11, 1, "for individual sensors.  This version can use Bagley box output (ASCII chars)", kWhite);
+    expect_text(12, 1, "It self calibrates by detecting the sensor signals from a handstroke and ", kWhite);
+    expect_text(13, 1, "backstroke pull, then saves the settings.", kWhite);
+    expect_text(14, 1, "In use it counts the bell blows and displays them on screen, with speed", kWhite);
+    expect_text(15, 1, "In use there is an option to ring some bells automatically in rounds", kWhite);
     const std::string warning =
         "WARNING: On Windows 10 (especially) if keystrokes are not sent to the target program, this interface "
         "program must be \"Run as administrator\"";
-    expect_text(16, 1, warning.substr(0, 80), WHITE);
-    expect_text(17, 1, warning.substr(80), WHITE);
+    expect_text(16, 1, warning.substr(0, 80), kWhite);
+    expect_text(17, 1, warning.substr(80), kWhite);
     EXPECT_EQ(c.screen.cursor_line(), 18);
 }
 

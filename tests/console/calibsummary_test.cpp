@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 
 namespace qn::test {
@@ -14,16 +14,16 @@ namespace {
 class CalibrationSummary : public ::testing::Test {
 protected:
     void SetUp() override {
-        c.screen.textbackground(BLUE);
-        c.screen.textcolor(WHITE);
-        LONGSCRATCHWINDOWCLS(c);
-        c.cfg.SENSORNUM = 2;
-        c.keyout.SENSORSACTIVE = 1;
-        c.keyout.WHICHSENSORARR2[1] = SensingPoint{2, 'j', 380, 'j', 80};
-        c.cfg.TARGETPROGRAM = "Abel";
+        c.screen.background_colour(kBlue);
+        c.screen.text_colour(kWhite);
+        clear_long_scratch_window(c);
+        c.cfg.sensor_count = 2;
+        c.keyout.sensors_active = 1;
+        c.keyout.points[1] = SensingPoint{2, 'j', 380, 'j', 80};
+        c.cfg.target_program = "Abel";
     }
     void signal(int i, double time, double gap, double sensorgap) {
-        c.cfg.DATARESULT[i] = DataResultRec{time, gap, sensorgap};
+        c.cfg.results[i] = CalibrationResult{time, gap, sensorgap};
     }
     // The screen from line 9 on as the lines written, each line's wrapped
     // continuation joined to it; every cell written in white on blue.
@@ -31,7 +31,7 @@ protected:
         std::vector<std::string> out;
         for (int y = 9; y <= 25; ++y) {
             std::string t = c.screen.line_text(y);
-            for (int x = 1; x <= 80; ++x) EXPECT_EQ(c.screen.at(y, x).bg, BLUE);
+            for (int x = 1; x <= 80; ++x) EXPECT_EQ(c.screen.at(y, x).bg, kBlue);
             bool continuation = std::find(wrapped_lines.begin(), wrapped_lines.end(), y) != wrapped_lines.end();
             if (continuation) {
                 out.back() += t;
@@ -49,13 +49,13 @@ protected:
 };
 
 TEST_F(CalibrationSummary, DataMode) {
-    c.cfg.BAGLEYMODE = true;
-    c.cfg.COMPORTNAME = "COM3";
-    c.cfg.USEDATINPUTCHAR = 'A';
-    c.cfg.SIGNALNUM = 2;
+    c.cfg.rest_on_mode = true;
+    c.cfg.port_name = "COM3";
+    c.cfg.data_char = 'A';
+    c.cfg.signal_count = 2;
     signal(1, 0.0123, 0.5, 0.0);
     signal(2, 0.0201, 1.25, 0.6);
-    WRITECURRENTCALIBRATIONTOSCREEN(c, c.screen);
+    write_current_calibration(c, c.screen);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM3 using (Bagley) DATA, using input character A Total signals=2 for hand/backstroke pair",
@@ -65,26 +65,26 @@ TEST_F(CalibrationSummary, DataMode) {
         "Sensing point=2 handstroke:key=j delay=380 backstroke:key=j delay=80",
     };
     EXPECT_EQ(written({11}), expected);
-    EXPECT_EQ(c.screen.at(9, 1).fg, WHITE);
+    EXPECT_EQ(c.screen.at(9, 1).fg, kWhite);
 }
 
 TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
-    c.core.EASYMODE = false;
-    c.cfg.COMPORTNAME = "COM4";
-    c.cfg.USECTS = true;
-    c.cfg.USECD = true;
-    c.cfg.SWITCHBOUNCEDELAY = 40;
-    c.cfg.SLEEPNUM = 5;
-    c.cfg.SIGNALNUM = 5;
+    c.core.easy_mode = false;
+    c.cfg.port_name = "COM4";
+    c.cfg.use_cts = true;
+    c.cfg.use_cd = true;
+    c.cfg.switch_bounce_ms = 40;
+    c.cfg.loop_sleep_ms = 5;
+    c.cfg.signal_count = 5;
     signal(1, 0.0123, 0.5, 0.0);      // the first has no sensor gap: not ignored
     signal(2, 0.02, 0.03, 0.035);     // second of a pair, under 40 ms
     signal(3, 0.015, 0.2, 0.0);       // ignored
     signal(4, 0.01, 0.1, 0.05);
     signal(5, 0.01, 0.1, 0.02);       // odd: no warning
-    c.cfg.TARGETPROGRAM = "Open";
-    c.keyout.SENSORSACTIVE = 2;
-    c.keyout.WHICHSENSORARR2[2] = SensingPoint{1, 'h', 0, 'k', 120};
-    WRITECURRENTCALIBRATIONTOSCREEN(c, c.screen);
+    c.cfg.target_program = "Open";
+    c.keyout.sensors_active = 2;
+    c.keyout.points[2] = SensingPoint{1, 'h', 0, 'k', 120};
+    write_current_calibration(c, c.screen);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM4 using CTS CD switch bounce delay (ms)=40 sleep value=5",
@@ -102,10 +102,10 @@ TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
 }
 
 TEST_F(CalibrationSummary, EasyModeLeavesOutTheTimingsOnTheSameLine) {
-    c.cfg.COMPORTNAME = "COM1";
-    c.cfg.USEDSR = true;
-    c.cfg.USERI = true;
-    WRITECURRENTCALIBRATIONTOSCREEN(c, c.screen);
+    c.cfg.port_name = "COM1";
+    c.cfg.use_dsr = true;
+    c.cfg.use_ri = true;
+    write_current_calibration(c, c.screen);
     EXPECT_EQ(written()[1], "Using port COM1 using DSR RI  Total signals=0 for hand/backstroke pair");
 }
 

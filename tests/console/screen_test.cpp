@@ -22,16 +22,16 @@ public:
 
 TEST(Screen, WritesInTheCurrentWindowAndColour) {
     Screen s;
-    s.textbackground(BLUE);
-    s.textcolor(YELLOW);
+    s.background_colour(kBlue);
+    s.text_colour(kYellow);
     s.window(1, 9, 80, 20);
-    s.clrscr();
+    s.clear_window();
     s.write("Hello");
     EXPECT_EQ(s.text(9, 1, 5), "Hello");
-    EXPECT_EQ(s.at(9, 1).fg, YELLOW);
-    EXPECT_EQ(s.at(9, 1).bg, BLUE);
-    EXPECT_EQ(s.at(20, 80).bg, BLUE);
-    EXPECT_EQ(s.at(21, 1).bg, BLACK);  // outside the window: untouched
+    EXPECT_EQ(s.at(9, 1).fg, kYellow);
+    EXPECT_EQ(s.at(9, 1).bg, kBlue);
+    EXPECT_EQ(s.at(20, 80).bg, kBlue);
+    EXPECT_EQ(s.at(21, 1).bg, kBlack);  // outside the window: untouched
     EXPECT_EQ(s.cursor_line(), 9);
     EXPECT_EQ(s.cursor_col(), 6);
 }
@@ -41,12 +41,12 @@ TEST(Screen, ScrollsOnlyTheWindow) {
     s.window(1, 25, 80, 25);
     s.write("bottom");
     s.window(1, 19, 80, 20);
-    s.writeln("one");
-    s.writeln("two");
+    s.write_line("one");
+    s.write_line("two");
     s.write("three");
     EXPECT_EQ(s.text(19, 1, 5), "two  ");
     EXPECT_EQ(s.text(20, 1, 5), "three");
-    s.writeln();
+    s.write_line();
     EXPECT_EQ(s.text(19, 1, 5), "three");  // the line end at the bottom scrolls
     EXPECT_EQ(s.text(20, 1, 5), "     ");
     EXPECT_EQ(s.text(25, 1, 6), "bottom");
@@ -70,10 +70,10 @@ TEST(Screen, WrapsAtTheWindowEdgeSoAGlyphStringFillsItsRows) {
 TEST(Screen, GotoxyIsRelativeAndIgnoresPositionsOutsideTheWindow) {
     Screen s;
     s.window(1, 9, 80, 20);
-    s.gotoxy(5, 2);
+    s.move_to(5, 2);
     s.write("x");
     EXPECT_EQ(s.text(10, 5, 1), "x");
-    s.gotoxy(1, 13);  // line 21: outside
+    s.move_to(1, 13);  // line 21: outside
     s.write("y");
     EXPECT_EQ(s.text(10, 6, 1), "y");
 }
@@ -84,14 +84,14 @@ TEST(Screen, PresentsOnlyChangedCells) {
     s.attach(&d);
     ASSERT_FALSE(d.writes.empty());  // the first present draws everything
     d.writes.clear();
-    s.gotoxy(10, 3);
+    s.move_to(10, 3);
     s.write("abc");
     ASSERT_EQ(d.writes.size(), 1u);
     EXPECT_EQ(d.writes[0].row, 2);
     EXPECT_EQ(d.writes[0].col, 9);
     EXPECT_EQ(d.writes[0].count, 3);
     d.writes.clear();
-    s.gotoxy(10, 3);
+    s.move_to(10, 3);
     s.write("abc");  // same text again: nothing to send
     EXPECT_TRUE(d.writes.empty());
 }

@@ -21,7 +21,7 @@ void FakeThreads::join_all() {
 Result<platform::ThreadInfo> FakeThreads::create(std::function<void()> body) {
     bodies.push_back(body);
     platform::ThreadInfo info{bodies.size(), static_cast<std::uint32_t>(1000 + bodies.size())};
-    priorities[info.handle] = platform::THREAD_PRIORITY_NORMAL;
+    priorities[info.handle] = platform::kPriorityNormal;
     if (run_created) real_.emplace_back(std::move(body));
     return info;
 }
@@ -145,10 +145,10 @@ std::uint32_t ScriptedSerial::status_at(const ScriptedPort& p, std::int64_t us) 
 
 static std::uint32_t events_between(std::uint32_t before, std::uint32_t after, std::uint32_t mask) {
     std::uint32_t diff = before ^ after, ev = 0;
-    if ((diff & platform::MS_CTS_ON) && (mask & platform::EV_CTS)) ev |= platform::EV_CTS;
-    if ((diff & platform::MS_DSR_ON) && (mask & platform::EV_DSR)) ev |= platform::EV_DSR;
-    if ((diff & platform::MS_RLSD_ON) && (mask & platform::EV_RLSD)) ev |= platform::EV_RLSD;
-    if ((diff & platform::MS_RING_ON) && (mask & platform::EV_RING)) ev |= platform::EV_RING;
+    if ((diff & platform::kLineCts) && (mask & platform::kEventCts)) ev |= platform::kEventCts;
+    if ((diff & platform::kLineDsr) && (mask & platform::kEventDsr)) ev |= platform::kEventDsr;
+    if ((diff & platform::kLineCd) && (mask & platform::kEventCd)) ev |= platform::kEventCd;
+    if ((diff & platform::kLineRi) && (mask & platform::kEventRi)) ev |= platform::kEventRi;
     return ev;
 }
 
@@ -199,7 +199,7 @@ Result<std::uint32_t> ScriptedSerial::read(platform::PortHandle h, char* buf, st
     if (max == 0) return 0u;
     std::int64_t now = clock_.now_us();
     const platform::Timeouts& t = timeouts[h];
-    bool immediate = t.read_interval == platform::MAXDWORD_VALUE && t.read_total_constant == 0 &&
+    bool immediate = t.read_interval == platform::kTimeoutMax && t.read_total_constant == 0 &&
                      t.read_total_multiplier == 0;
     std::int64_t limit = immediate ? now : now + static_cast<std::int64_t>(t.read_total_constant) * 1000;
     if (!p->bytes.empty() && p->bytes.front().first <= limit) {
@@ -216,7 +216,7 @@ Result<void> ScriptedSerial::purge(platform::PortHandle h, std::uint32_t flags) 
     auto* p = by_handle(h);
     if (!p) return platform::fail("PurgeComm: The handle is invalid");
     calls.push_back("purge " + p->name + " " + std::to_string(flags));
-    if (flags & platform::PURGE_RXCLEAR) {
+    if (flags & platform::kPurgeRxClear) {
         std::int64_t now = clock_.now_us();
         while (!p->bytes.empty() && p->bytes.front().first <= now) p->bytes.pop_front();
     }
@@ -281,7 +281,7 @@ std::string RecordingKeyboard::typed() const {
     std::string out;
     for (auto& s : sent)
         for (auto& r : s.records)
-            if (!(r.flags & platform::KEYEVENTF_KEYUP)) {
+            if (!(r.flags & platform::kKeyUp)) {
                 if (r.vk == 0xBD) out.push_back('-');
                 else if (r.vk == 0xBB) out.push_back('=');
                 else out.push_back(static_cast<char>(r.vk));
@@ -524,25 +524,25 @@ Result<platform::Wake> FakeWait::wait_until(std::int64_t deadline, std::uint32_t
     if (on_wait) on_wait(call);
     if (fail) return platform::fail("ppoll: Bad file descriptor");
     const std::int64_t now = clock_.ticks();
-    if ((sources & platform::WAKE_EVENT) && signalled.exchange(false)) return platform::Wake{platform::WAKE_EVENT, now};
-    if ((sources & platform::WAKE_CONSOLE) && !console_.keys.empty()) return platform::Wake{platform::WAKE_CONSOLE, now};
+    if ((sources & platform::kWakeEvent) && signalled.exchange(false)) return platform::Wake{platform::kWakeEvent, now};
+    if ((sources & platform::kWakeConsole) && !console_.keys.empty()) return platform::Wake{platform::kWakeConsole, now};
     // A port this fake cannot see into, or one whose reads fail (pulled
     // out: a real wait leaves a descriptor in error out), is to be looked at
     // whenever the wait ends.
     bool blind = false;
-    if (sources & platform::WAKE_PORT) {
+    if (sources & platform::kWakePort) {
         ScriptedPort* p = port != 0 ? serial_.by_handle(port) : nullptr;
         blind = !p || p->fail_read;
         if (!blind && !p->bytes.empty()) {
             const std::int64_t arrival = p->bytes.front().first * clock_.frequency() / 1000000;
             if (arrival <= deadline) {
                 if (arrival > now) clock_.set_ticks(arrival);
-                return platform::Wake{platform::WAKE_PORT, clock_.ticks()};
+                return platform::Wake{platform::kWakePort, clock_.ticks()};
             }
         }
     }
     if (deadline > now) clock_.set_ticks(deadline);
-    return platform::Wake{blind ? platform::WAKE_PORT : 0u, clock_.ticks()};
+    return platform::Wake{blind ? platform::kWakePort : 0u, clock_.ticks()};
 }
 
 void FakeWait::sleep_until(std::int64_t deadline) {
@@ -564,14 +564,14 @@ FakePlatform::FakePlatform() {
 
 Harness::Harness() {
     ctx = make_context(fp.plat);
-    STARTTHETIMER(*ctx);
+    start_stopwatch(*ctx);
     // Make the stopwatch read exactly the fake clock's microseconds.
-    ctx->timing.ET->CLEAR();
+    ctx->timing.stopwatch->clear();
     fp.clock.set_us(0);
-    ctx->timing.ET->START();
+    ctx->timing.stopwatch->start();
     fp.files.dirs.insert("logs");
     auto f = fp.files.create("logs/test.log");
-    ctx->FOOERROR.adopt(std::move(f.value()));
+    ctx->run_log.adopt(std::move(f.value()));
     fp.threads.sleeps.clear();
 }
 

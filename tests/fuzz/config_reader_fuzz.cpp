@@ -14,7 +14,7 @@ namespace {
 // true when the read ran to its end; false when the program was stopped.
 bool read_without_stop(qn::test::Harness& h, const std::string& name) {
     try {
-        (void)qn::READCONFIGFILE(h.c(), name);
+        (void)qn::read_settings(h.c(), name);
         return true;
     } catch (const qn::test::ProgramExit&) {
         return false;
@@ -26,8 +26,8 @@ bool read_without_stop(qn::test::Harness& h, const std::string& name) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     qn::test::Harness h;
     qn::Context& c = h.c();
-    c.core.FNAMEFI = qn::PROGRAM_VERSION;
-    const std::string main_file = c.core.FNAMEFI + ".ini";
+    c.core.settings_base_name = qn::kProgramVersion;
+    const std::string main_file = c.core.settings_base_name + ".ini";
     const std::string text(reinterpret_cast<const char*>(data), size);
     h.fp.files.files[main_file] = text;
     h.fp.files.files["bespoke.ini"] = text;
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!read_without_stop(h, "bespoke.ini")) return 0;
 
     // Whatever was read is written back in full and must read back cleanly.
-    if (!qn::WRITECONFIGFILE(c)) __builtin_trap();
+    if (!qn::write_settings(c)) __builtin_trap();
     if (!read_without_stop(h, main_file)) __builtin_trap();
     return 0;
 }

@@ -23,19 +23,19 @@ namespace {
 
 std::string screen_text(const qn::Context& c) {
     std::string all;
-    for (int line = 1; line <= qn::Screen::ROWS; ++line) all += c.screen.line_text(line);
+    for (int line = 1; line <= qn::Screen::kRows; ++line) all += c.screen.line_text(line);
     return all;
 }
 
 void check_loaded(qn::Context& c, std::int32_t asked) {
     qn::AutoringState& a = c.autoring;
-    if (a.AUTOKEYBELLS < 4 || a.AUTOKEYBELLS > asked) fail("number of bells out of range after a load");
-    if (a.ROWNUM < 1 + qn::ROUNDSATEND || a.ROWNUM > qn::MAXROWSALLOWED) fail("ROWNUM out of range");
-    if (a.ROWNUM < qn::MAXROWSALLOWED && !a.ROW[a.ROWNUM + 1].empty()) fail("a row after the touch");
+    if (a.bells < 4 || a.bells > asked) fail("number of bells out of range after a load");
+    if (a.row_count < 1 + qn::kRoundsAtEnd || a.row_count > qn::kMaxRows) fail("ROWNUM out of range");
+    if (a.row_count < qn::kMaxRows && !a.rows[a.row_count + 1].empty()) fail("a row after the touch");
     // Ring every pull the driver would load, bells 1-12 all rung.
-    a.AUTOKEYPRESSDATA = "1234567890ET";
-    a.ROWN = qn::ROWLO;
-    while (a.ROWN < a.ROWNUM + 3 && qn::GETNEXTDOUBLEROW(c)) {
+    a.keys = "1234567890ET";
+    a.row = qn::kFirstRow;
+    while (a.row < a.row_count + 3 && qn::next_double_row(c)) {
     }
 }
 
@@ -46,9 +46,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qn::test::Harness h;
     qn::Context& c = h.c();
     const std::int32_t asked = 4 + data[0] % 9;  // 4..12, as the set-up asks
-    c.autoring.AUTOKEYBELLS = asked;
-    c.autoring.FMETHOD.assign(reinterpret_cast<const char*>(data + 1), size - 1);
-    if (qn::LOADMETHODFILE(c)) {
+    c.autoring.bells = asked;
+    c.autoring.method_text.assign(reinterpret_cast<const char*>(data + 1), size - 1);
+    if (qn::load_method_file(c)) {
         check_loaded(c, asked);
         return 0;
     }

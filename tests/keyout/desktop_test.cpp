@@ -39,25 +39,25 @@ struct OnDesktop {
     Context& c;
     OnDesktop(DesktopInfo info, int target) : windows(h.fp.clock, std::move(info)), c(h.c()) {
         h.fp.plat.windows = &windows;
-        c.cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(target));
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
+        c.cfg.sensor_count = 1;
+        set_target_defaults(c);
+        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
+        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
         c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
     void strike() {
-        c.strikes->keys().queue(0, MYELAPSEDMICROSECS(c));
-        DOKEYSENDING(c);
+        c.strikes->keys().queue(0, elapsed_us(c));
+        send_due_keys(c);
     }
 };
 
 TEST(FocusedOnlyDesktop, EveryTargetSendsToTheFocusedWindowWithoutSeekingOrGuarding) {
     for (int target : {1, 3, 4, 8}) {
         OnDesktop d(wayland(), target);
-        EXPECT_FALSE(d.c.keyout.FINDINGANDGOINGTOWINDOW) << target;
-        EXPECT_FALSE(d.c.keyout.RESTRICTEDVERSION) << target;
-        EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(d.c), 0);  // start-up does not wait for a window
+        EXPECT_FALSE(d.c.keyout.find_window) << target;
+        EXPECT_FALSE(d.c.keyout.restricted) << target;
+        EXPECT_EQ(find_target_handle(d.c), 0);  // start-up does not wait for a window
         d.strike();
         d.strike();
         EXPECT_EQ(d.h.fp.keyboard.typed(), "JJ") << target;
@@ -76,9 +76,9 @@ TEST(FocusedOnlyDesktop, TheChoiceGoesToTheLogAndTheNoticesToTheServiceScreen) {
               std::string::npos)
         << d.h.log();
     show_service_screen(d.c);
-    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN, 1,
-                          "Wayland: keys go to whichever window has the focus", YELLOW));
-    EXPECT_TRUE(ScreenHas(d.c.screen, FIRSTLINEOFSCRATCHSCREEN + 1, 1, "Keys are typed as key positions"));
+    EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine, 1,
+                          "Wayland: keys go to whichever window has the focus", kYellow));
+    EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine + 1, 1, "Keys are typed as key positions"));
 }
 
 TEST(NoKeysDesktop, CountingGoesOnAndTheRefusedKeyIsLoggedOnce) {
@@ -94,9 +94,9 @@ TEST(WindowsDesktop, NothingIsReportedAndTheScreenKeepsTheCalibration) {
     Harness h;
     report_desktop(h.c());
     EXPECT_EQ(h.log().find("Desktop:"), std::string::npos);
-    h.c().cfg.SENSORNUM = 1;
+    h.c().cfg.sensor_count = 1;
     show_service_screen(h.c());
-    EXPECT_TRUE(ScreenHas(h.c().screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Current calibration"));
+    EXPECT_TRUE(ScreenHas(h.c().screen, kScratchFirstLine, 1, "Current calibration"));
 }
 
 }  // namespace

@@ -24,18 +24,18 @@ struct Target {
     FakeWindows& win;
 
     explicit Target(int index) : c(h.c()), win(h.fp.windows) {
-        c.cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(index));
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
+        c.cfg.sensor_count = 1;
+        set_target_defaults(c);
+        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(index));
+        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
         ring_rows(c, 10);  // ringing: the key refreshes only the figures
         c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(kSecond);
     }
     // Sensing point 1's key is due now and is sent.
     void strike() {
-        c.strikes->keys().queue(0, MYELAPSEDMICROSECS(c));
-        DOKEYSENDING(c);
+        c.strikes->keys().queue(0, elapsed_us(c));
+        send_due_keys(c);
     }
     std::vector<SentMessage> messages_to(WindowHandle w) const {
         std::vector<SentMessage> out;
@@ -48,9 +48,9 @@ struct Target {
 
 void expect_ime_key(const std::vector<SentMessage>& got, std::uintptr_t code, std::size_t at = 0) {
     ASSERT_GE(got.size(), at + 2);
-    EXPECT_EQ(got[at].msg, platform::WM_IME_KEYDOWN);
+    EXPECT_EQ(got[at].msg, platform::kMsgImeKeyDown);
     EXPECT_EQ(got[at].wparam, code);
-    EXPECT_EQ(got[at + 1].msg, platform::WM_IME_KEYUP);
+    EXPECT_EQ(got[at + 1].msg, platform::kMsgImeKeyUp);
     EXPECT_EQ(got[at + 1].wparam, code);
     EXPECT_EQ(got[at + 1].time_us - got[at].time_us, 20000);
     EXPECT_EQ(got[at].lparam, 0);
@@ -63,10 +63,10 @@ TEST(TargetMenu, FiveIsMusterNoDelayAlthoughNotListedAndNumbersPast255AreAskedAg
     t.h.fp.console.type_line("256");
     t.h.fp.console.type_line("-1");
     t.h.fp.console.type_line("5");
-    CHOOSEWINDOWTARGET(t.c);
-    EXPECT_EQ(t.c.cfg.TARGETPROGRAM, "Muster - no delay");
-    EXPECT_EQ(t.c.keyout.TARGETPROGRAMINDEX, 5);
-    EXPECT_TRUE(t.c.keyout.RESTRICTEDVERSION);
+    choose_target(t.c);
+    EXPECT_EQ(t.c.cfg.target_program, "Muster - no delay");
+    EXPECT_EQ(t.c.keyout.target_index, 5);
+    EXPECT_TRUE(t.c.keyout.restricted);
     EXPECT_NE(t.h.log().find("Program chosen to use=Muster - no delay "), std::string::npos);
     EXPECT_TRUE(t.h.fp.console.keys.empty());
     for (int n = 1; n <= 25; ++n) EXPECT_EQ(t.line(n).find("5: "), std::string::npos) << "line " << n;
@@ -76,11 +76,11 @@ TEST(TargetMenu, NumbersFrom10To255AndAnEmptyAnswerChooseOpen) {
     for (const char* answer : {"12", "255", ""}) {
         Target t(9);
         t.h.fp.console.type_line(answer);
-        CHOOSEWINDOWTARGET(t.c);
-        EXPECT_EQ(t.c.cfg.TARGETPROGRAM, "Open") << answer;
-        EXPECT_EQ(t.c.keyout.TARGETPROGRAMINDEX, 0) << answer;
-        EXPECT_FALSE(t.c.keyout.RESTRICTEDVERSION) << answer;
-        EXPECT_FALSE(t.c.keyout.FINDINGANDGOINGTOWINDOW) << answer;
+        choose_target(t.c);
+        EXPECT_EQ(t.c.cfg.target_program, "Open") << answer;
+        EXPECT_EQ(t.c.keyout.target_index, 0) << answer;
+        EXPECT_FALSE(t.c.keyout.restricted) << answer;
+        EXPECT_FALSE(t.c.keyout.find_window) << answer;
         EXPECT_NE(t.h.log().find("Open - Uses any program window that has focus"), std::string::npos);
     }
 }
@@ -110,11 +110,11 @@ TEST(TitlePattern, StarSplitsThePatternAndTheTrailingBlankCounts) {
     for (const Case& k : cases) {
         Target t(0);
         WindowHandle w = t.win.add_window(k.title, "Any");
-        t.c.keyout.SEARCHSTRING = k.pattern;
-        EXPECT_EQ(NEXTWINDOW(t.c, w), !k.match) << k.pattern << " / " << k.title;
-        EXPECT_EQ(t.c.keyout.WINDOWFOUND, k.match) << k.pattern << " / " << k.title;
+        t.c.keyout.search_text = k.pattern;
+        EXPECT_EQ(match_window(t.c, w), !k.match) << k.pattern << " / " << k.title;
+        EXPECT_EQ(t.c.keyout.window_found, k.match) << k.pattern << " / " << k.title;
         if (k.match) {
-            EXPECT_EQ(t.c.keyout.SAVEWND, w);
+            EXPECT_EQ(t.c.keyout.target_window, w);
         }
     }
 }
@@ -124,9 +124,9 @@ TEST(PreRingingSearch, TheFirstMatchingWindowIsBroughtToTheFront) {
     t.win.add_window("Tower " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
     WindowHandle rr = t.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Google Chrome", "Chrome_WidgetWin_1");
     t.win.add_window("Other " + kDash + " Ringing Room " + kDash + " Google Chrome", "Chrome_WidgetWin_1");
-    EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(t.c), '\0');
-    EXPECT_TRUE(t.c.keyout.WINDOWFOUND);
-    EXPECT_EQ(t.c.keyout.SAVEWND, rr);
+    EXPECT_EQ(find_target_handle(t.c), '\0');
+    EXPECT_TRUE(t.c.keyout.window_found);
+    EXPECT_EQ(t.c.keyout.target_window, rr);
     EXPECT_EQ(t.win.foreground_window, rr);
     EXPECT_NE(t.h.log().find("Target window Tower " + kDash + " Ringing Room " + kDash + " Google Chrome found"),
               std::string::npos);
@@ -139,19 +139,19 @@ TEST(PreRingingSearch, AMissingWindowIsAskedForUntilPIsPressed) {
     t.h.fp.console.on_idle = [&] {
         if (++polls == 3) t.h.fp.console.type("p");
     };
-    EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(t.c), 'P');
-    EXPECT_FALSE(t.c.keyout.WINDOWFOUND);
+    EXPECT_EQ(find_target_handle(t.c), 'P');
+    EXPECT_FALSE(t.c.keyout.window_found);
     EXPECT_EQ(count_of(t.h.log(), "The required target window (Ringing Room - Firefox) NOT FOUND"), 1);
     // Looked for again and again, a key ending each wait at once.
     ASSERT_GE(t.h.fp.wait.calls.size(), 2u);
-    for (const FakeWait::Call& w : t.h.fp.wait.calls) EXPECT_EQ(w.sources, platform::WAKE_CONSOLE);
+    for (const FakeWait::Call& w : t.h.fp.wait.calls) EXPECT_EQ(w.sources, platform::kWakeConsole);
 }
 
 TEST(PreRingingSearch, OpenSearchesNothing) {
     Target t(0);
     t.win.add_window("Open", "Any");
-    EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(t.c), '\0');
-    EXPECT_FALSE(t.c.keyout.WINDOWFOUND);
+    EXPECT_EQ(find_target_handle(t.c), '\0');
+    EXPECT_FALSE(t.c.keyout.window_found);
     EXPECT_TRUE(t.win.calls.empty());
 }
 
@@ -170,7 +170,7 @@ TEST(MusterKeys, JGoesAsImeDownAndUpToTheFirstChildAndADigitIsRefused) {
     EXPECT_FALSE(t.c.strikes->keys().pending(0));
 
     t.win.messages.clear();
-    t.c.keyout.WHICHSENSORARR2[1].WKEYBACK = '1';
+    t.c.keyout.points[1].back_key = '1';
     t.strike();
     EXPECT_TRUE(t.win.messages.empty());
     EXPECT_NE(t.line(9).find("key for 1 out of range A..Z"), std::string::npos) << t.line(9);
@@ -190,7 +190,7 @@ TEST(MusterKeys, TwoInstancesAreReportedBeforeEveryKey) {
     t.win.add_window("Muster", "WindowsForms10.Window.8.app", 42);
     for (int key = 0; key < 2; ++key) {
         t.c.screen.window(1, 9, 80, 20);
-        t.c.screen.clrscr();
+        t.c.screen.clear_window();
         t.strike();
         EXPECT_TRUE(ScreenHas(t.c.screen, 9, 1, "Warning: There are 2 instances of the target program running"));
         EXPECT_TRUE(ScreenHas(t.c.screen, 10, 1, "1 processid=40; 2 processid=42; "));
@@ -216,7 +216,7 @@ TEST(DingKeys, OnlyAWindowOfTheUnityClassIsUsed) {
     expect_ime_key(t.messages_to(ding), 'H');
     EXPECT_EQ(t.win.messages.size(), 2u);
 
-    t.c.keyout.WHICHSENSORARR2[1].WKEYHAND = ';';
+    t.c.keyout.points[1].hand_key = ';';
     t.win.messages.clear();
     t.strike();
     EXPECT_TRUE(t.win.messages.empty());
@@ -246,14 +246,14 @@ TEST(BeltowerKeys, WmCharGoesToTheFirstChildOfTheFirstChild) {
     t.strike();
     auto got = t.messages_to(form);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].msg, platform::WM_CHAR);
+    EXPECT_EQ(got[0].msg, platform::kMsgChar);
     EXPECT_EQ(got[0].wparam, static_cast<std::uintptr_t>('J'));  // upper-cased before the sender
     EXPECT_EQ(t.win.calls, std::vector<std::string>{"set_foreground " + std::to_string(form)});
 }
 
 TEST(AbelKeys, UpperCaseWmCharToTheFirstViewOfTheFirstFrame) {
     Target t(8);
-    t.c.cfg.MONITOROUTPUT = true;
+    t.c.cfg.monitor_output = true;
     t.win.add_process(80, "Abel3.exe");
     WindowHandle top = t.win.add_window("Abel3 - tower", "Afx:Abel3:Main", 80);
     WindowHandle frame = t.win.add_window("", "AfxMDIFrame140s", 80, top);
@@ -263,7 +263,7 @@ TEST(AbelKeys, UpperCaseWmCharToTheFirstViewOfTheFirstFrame) {
     t.strike();
     auto got = t.messages_to(view);
     ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0].msg, platform::WM_CHAR);
+    EXPECT_EQ(got[0].msg, platform::kMsgChar);
     EXPECT_EQ(got[0].wparam, static_cast<std::uintptr_t>('J'));
     const std::string log = t.h.log();
     EXPECT_NE(log.find("Abel main handle=" + std::to_string(top) + "\r\n"), std::string::npos);
@@ -282,7 +282,7 @@ TEST(AbelKeys, AnOlderAbelIsReachedTheSameWay) {
     WindowHandle view = t.win.add_window("", "AfxFrameOrView080s", 80, frame);
     t.strike();
     EXPECT_EQ(t.messages_to(view).size(), 1u);
-    EXPECT_EQ(t.c.keyout.GRANDCHILDWINDOW, "AfxFrameOrView140s");
+    EXPECT_EQ(t.c.keyout.grandchild_window, "AfxFrameOrView140s");
     EXPECT_EQ(t.h.log().find("This Abel version"), std::string::npos);
 }
 
@@ -304,7 +304,7 @@ TEST(TwoLevelLookup, AMissingFirstLevelSendsTheKeyNowhere) {
 
 TEST(RingingRoomKeys, FirefoxGetsTheKeyOnItsOwnWindowChromeOnItsFirstChild) {
     Target ff(2);
-    ff.c.cfg.MONITOROUTPUT = true;
+    ff.c.cfg.monitor_output = true;
     WindowHandle page = ff.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                           "MozillaWindowClass");
     ff.win.add_window("", "MozillaCompositorWindowClass", 0, page);
@@ -326,8 +326,8 @@ TEST(RingingRoomKeys, FirefoxGetsTheKeyOnItsOwnWindowChromeOnItsFirstChild) {
     auto got = ch.messages_to(render);
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(ch.win.messages.size(), 4u);
-    EXPECT_EQ(got[0].msg, platform::WM_SETFOCUS);
-    EXPECT_EQ(got[1].msg, platform::WM_LBUTTONDBLCLK);
+    EXPECT_EQ(got[0].msg, platform::kMsgSetFocus);
+    EXPECT_EQ(got[1].msg, platform::kMsgDoubleClick);
     EXPECT_EQ(got[0].wparam, 0u);
     EXPECT_EQ(got[1].wparam, 0u);
     EXPECT_EQ(got[2].time_us - got[1].time_us, 20000);
@@ -343,7 +343,7 @@ TEST(RingingRoomKeys, TheTitleNeedsTheDashBeforeRingingRoomAndTheKeyMustBeSendab
 
     WindowHandle page = t.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                          "MozillaWindowClass");
-    t.c.keyout.WHICHSENSORARR2[1].WKEYBACK = ';';
+    t.c.keyout.points[1].back_key = ';';
     t.win.messages.clear();
     t.strike();
     EXPECT_TRUE(t.messages_to(page).empty());

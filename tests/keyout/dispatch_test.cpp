@@ -24,10 +24,10 @@ struct Service {
     RecordingKeyboard& kb;
 
     explicit Service(int index, int sensors = 1) : c(h.c()), win(h.fp.windows), kb(h.fp.keyboard) {
-        c.cfg.SENSORNUM = sensors;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(index));
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
+        c.cfg.sensor_count = sensors;
+        set_target_defaults(c);
+        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(index));
+        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
         ring_rows(c, 10);
         c.strikes->keys().set_handstroke(true);
         for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
@@ -37,8 +37,8 @@ struct Service {
         c.strikes->keys().queue(I - 1, due_us);
     }
     void strike(int I = 1) {
-        pend(I, MYELAPSEDMICROSECS(c));
-        DOKEYSENDING(c);
+        pend(I, elapsed_us(c));
+        send_due_keys(c);
     }
     bool pending(int I = 1) const { return c.strikes->keys().pending(I - 1); }
     std::string line(int n) const { return c.screen.line_text(n); }
@@ -51,8 +51,8 @@ struct Browser : Service {
     Browser() : Service(1) {
         rr = win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox", "MozillaWindowClass");
         other = win.add_window("Untitled - Notepad", "Notepad");
-        c.keyout.SAVEWND = rr;
-        c.keyout.TITLE = win.window_text(rr, 256);
+        c.keyout.target_window = rr;
+        c.keyout.title = win.window_text(rr, 256);
         win.foreground_window = rr;
     }
     void focus(WindowHandle w) { win.foreground_window = w; }
@@ -66,7 +66,7 @@ TEST(FocusMachine, FocusedAndTheTargetInFrontSends) {
     ASSERT_EQ(b.kb.sent.size(), 1u);
     EXPECT_EQ(b.kb.sent[0].foreground, b.rr);
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_EQ(b.win.calls, (std::vector<std::string>{"set_active " + std::to_string(b.rr),
                                                      "set_foreground " + std::to_string(b.rr)}));
 }
@@ -78,14 +78,14 @@ TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNe
     b.strike();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.keyout.SAVEWND, second);
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_EQ(b.c.keyout.target_window, second);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_NE(b.h.log().find("window not focussed Got " + std::to_string(second) + " <Other " + kDash +
                              " Ringing Room " + kDash + " Google Chrome> expected;" + std::to_string(b.rr) + " <Tower " +
                              kDash + " Ringing Room " + kDash + " Mozilla Firefox>\r\n***handle replaced***\r\n"),
               std::string::npos)
         << b.h.log();
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_EQ(b.kb.sent[0].foreground, second);
     EXPECT_FALSE(b.pending());
@@ -93,19 +93,19 @@ TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNe
 
 TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem) {
     Browser b;
-    b.c.cfg.MONITOROUTPUT = true;
+    b.c.cfg.monitor_output = true;
     b.focus(b.other);
     b.strike();
     // Focused -> Lost: this key is dropped with the two-line message.
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_FALSE(b.pending());
-    EXPECT_FALSE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_FALSE(b.c.keyout.window_focus);
     EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(b.h.log().find(kStamp + b.kLost + ", #Key was 1\r\n"), std::string::npos) << b.h.log();
 
     // Lost, still another window: the next key waits, pass after pass.
     b.strike();
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
     EXPECT_EQ(count_of(b.h.log(), kStamp + "\"Ringing Room - any browser with focus\" still not the focus window - "
@@ -115,10 +115,10 @@ TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem
 
     // Lost -> Focused: the waiting key goes at once.
     b.focus(b.rr);
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_NE(b.h.log().find("Recovered from loss of focus\r\n"), std::string::npos);
     EXPECT_EQ(b.line(19), std::string(80, ' '));
     EXPECT_EQ(b.line(20), std::string(80, ' '));
@@ -142,7 +142,7 @@ TEST(FocusMachine, WhileLostWithoutMonitoringTheWaitingKeyLeavesNoLogLines) {
     b.strike();
     const std::string after_loss = b.h.log();
     b.strike();
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_EQ(b.h.log().substr(after_loss.size()).find("focus window"), std::string::npos);
     EXPECT_TRUE(b.pending());
 }
@@ -152,16 +152,16 @@ TEST(FocusMachine, LostAndARingingRoomWindowInFrontIsAdoptedButSendsOnlyOnTheNex
     WindowHandle second = b.win.add_window("Other " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
     b.focus(b.other);
     b.strike();  // dropped
-    b.pend(1, MYELAPSEDMICROSECS(b.c));
+    b.pend(1, elapsed_us(b.c));
     b.focus(second);
-    DOKEYSENDING(b.c);
+    send_due_keys(b.c);
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.keyout.SAVEWND, second);
-    EXPECT_FALSE(b.c.keyout.WINDOWFOCUS);
-    DOKEYSENDING(b.c);
+    EXPECT_EQ(b.c.keyout.target_window, second);
+    EXPECT_FALSE(b.c.keyout.window_focus);
+    send_due_keys(b.c);
     EXPECT_EQ(b.kb.typed(), "J");
-    EXPECT_TRUE(b.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(b.c.keyout.window_focus);
     EXPECT_EQ(count_of(b.h.log(), "Recovered from loss of focus"), 1);
 }
 
@@ -169,14 +169,14 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
     Service s(0);
     WindowHandle a = s.win.add_window("Untitled - Notepad", "Notepad");
     WindowHandle b = s.win.add_window("Tower " + kDash + " Ringing Room", "MozillaWindowClass");
-    s.c.keyout.SAVEWND = b;
+    s.c.keyout.target_window = b;
     s.win.foreground_window = a;
     s.strike();
     s.win.foreground_window = 0;  // nothing in front at all
     s.strike();
     EXPECT_EQ(s.kb.typed(), "JJ");
     EXPECT_EQ(s.kb.sent[0].foreground, a);
-    EXPECT_TRUE(s.c.keyout.WINDOWFOCUS);
+    EXPECT_TRUE(s.c.keyout.window_focus);
     EXPECT_EQ(s.h.log().find("focus"), std::string::npos);
     EXPECT_EQ(s.line(19), std::string(80, ' '));
 }
@@ -185,11 +185,11 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
 
 TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
     Service s(0);
-    s.pend(1, MYELAPSEDMICROSECS(s.c) + 1);
-    DOKEYSENDING(s.c);
+    s.pend(1, elapsed_us(s.c) + 1);
+    send_due_keys(s.c);
     EXPECT_TRUE(s.kb.sent.empty());
     s.h.fp.clock.advance_us(1);
-    DOKEYSENDING(s.c);
+    send_due_keys(s.c);
     EXPECT_EQ(s.kb.sent.size(), 1u);
     EXPECT_FALSE(s.pending());
 }
@@ -197,18 +197,18 @@ TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
 TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
     for (int index : {0, 4}) {
         Service s(index, 2);
-        s.c.keyout.SENSORSACTIVE = 2;
-        s.c.keyout.WHICHSENSORARR2[1] = SensingPoint{1, 'a', 0, 'b', 0};
-        s.c.keyout.WHICHSENSORARR2[2] = SensingPoint{2, 'c', 0, 'd', 0};
+        s.c.keyout.sensors_active = 2;
+        s.c.keyout.points[1] = SensingPoint{1, 'a', 0, 'b', 0};
+        s.c.keyout.points[2] = SensingPoint{2, 'c', 0, 'd', 0};
         WindowHandle grid = 0;
         if (index == 4) {
             s.win.add_process(40, "Muster.exe");
             WindowHandle top = s.win.add_window("Muster", "WindowsForms10", 40);
             grid = s.win.add_window("", "DataGridView", 40, top);
         }
-        s.pend(1, MYELAPSEDMICROSECS(s.c));
-        s.pend(2, MYELAPSEDMICROSECS(s.c));
-        DOKEYSENDING(s.c);  // both due: 1 at handstroke, 2 at backstroke
+        s.pend(1, elapsed_us(s.c));
+        s.pend(2, elapsed_us(s.c));
+        send_due_keys(s.c);  // both due: 1 at handstroke, 2 at backstroke
         s.strike(2);
         s.strike(1);
         std::string keys;
@@ -216,7 +216,7 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
             keys = s.kb.typed();
         } else {
             for (const SentMessage& m : s.win.messages)
-                if (m.msg == platform::WM_IME_KEYDOWN && m.window == grid) keys.push_back(static_cast<char>(m.wparam));
+                if (m.msg == platform::kMsgImeKeyDown && m.window == grid) keys.push_back(static_cast<char>(m.wparam));
         }
         EXPECT_EQ(keys, "ADCB") << "target " << index;
         EXPECT_TRUE(s.c.strikes->keys().handstroke());
@@ -227,7 +227,7 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
 
 TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
     Service s(0);
-    s.c.keyout.USEDOUBLEDSEND = false;
+    s.c.keyout.use_doubled_send = false;
     s.c.strikes->keys().set_doubled_due(true);
     s.strike();
     EXPECT_EQ(s.kb.typed(), "J");
@@ -237,7 +237,7 @@ TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
 
 TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
     Service s(0);
-    s.c.keyout.DOUBLESTRIKEDELAY = 250;
+    s.c.keyout.double_strike_delay_ms = 250;
     s.c.strikes->keys().set_doubled_due(true);
     s.strike();
     ASSERT_EQ(s.kb.sent.size(), 2u);
@@ -249,7 +249,7 @@ TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
 
     // Monitoring: the log says so and the record is left alone.
     Service m(4);
-    m.c.cfg.MONITOROUTPUT = true;
+    m.c.cfg.monitor_output = true;
     m.win.add_process(40, "Muster.exe");
     WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
     WindowHandle grid = m.win.add_window("", "DataGridView", 40, top);
@@ -257,7 +257,7 @@ TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
     m.strike();
     ASSERT_EQ(m.win.messages.size(), 4u);
     for (const SentMessage& msg : m.win.messages) EXPECT_EQ(msg.window, grid);
-    EXPECT_EQ(m.win.messages[2].msg, platform::WM_IME_KEYDOWN);
+    EXPECT_EQ(m.win.messages[2].msg, platform::kMsgImeKeyDown);
     EXPECT_EQ(m.win.messages[2].time_us - m.win.messages[1].time_us, 350000);
     EXPECT_NE(m.h.log().find("doubled key sent\r\n"), std::string::npos);
     EXPECT_FALSE(m.c.strikes->keys().outputs()[2].doubled);
@@ -277,7 +277,7 @@ TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDo
     own.strike();
     EXPECT_FALSE(own.c.strikes->keys().outputs()[2].doubled);
     EXPECT_EQ(own.h.log().find("noutputtime="), std::string::npos);
-    own.c.cfg.MONITOROUTPUT = true;
+    own.c.cfg.monitor_output = true;
     own.strike();
     EXPECT_NE(own.h.log().find("noutputtime=3\r\n"), std::string::npos);
 }
@@ -286,7 +286,7 @@ TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDo
 
 TEST(KeySendLog, TwoKeysHalfASecondApartShowTheIntervalInANineCharacterField) {
     Service s(0);
-    s.c.cfg.MONITOROUTPUT = true;
+    s.c.cfg.monitor_output = true;
     s.strike();
     s.h.fp.clock.advance_us(500000);
     s.strike();
@@ -298,7 +298,7 @@ TEST(KeySendLog, TwoKeysHalfASecondApartShowTheIntervalInANineCharacterField) {
 
     // The per-program senders log the upper-cased key, after their waits.
     Service m(5);
-    m.c.cfg.MONITOROUTPUT = true;
+    m.c.cfg.monitor_output = true;
     m.win.add_process(40, "Muster.exe");
     WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
     m.win.add_window("", "DataGridView", 40, top);

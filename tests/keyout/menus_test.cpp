@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
 #include "keyout/targets.h"
@@ -22,10 +22,10 @@ struct User {
     std::uint64_t seen_version = ~0ull;
 
     User() : c(h.c()) {
-        c.core.FNAMEFI = PROGRAM_VERSION;
-        c.cfg.SENSORNUM = 2;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.screen.clrscr();
+        c.core.settings_base_name = kProgramVersion;
+        c.cfg.sensor_count = 2;
+        set_target_defaults(c);
+        c.screen.clear_window();
         // An answer is typed only when the program looks for a key twice
         // without drawing in between: it is waiting, not emptying the buffer.
         h.fp.console.on_idle = [this] {
@@ -33,13 +33,13 @@ struct User {
             seen_version = c.screen.version();
             if (!waiting || answers.empty()) return;
             std::vector<std::string> lines;
-            for (int l = 1; l <= Screen::ROWS; ++l) lines.push_back(c.screen.line_text(l));
+            for (int l = 1; l <= Screen::kRows; ++l) lines.push_back(c.screen.line_text(l));
             seen.push_back(lines);
             h.fp.console.type(answers.front());
             answers.pop_front();
         };
     }
-    TARGETPROGRAMARRTYPE& entry(int i) { return c.keyout.TARGETPROGRAMARR[i]; }
+    TargetProgram& entry(int i) { return c.keyout.targets[i]; }
     // Screen line l (from 1) as it was when answer k (from 0) was typed.
     std::string at(std::size_t k, int l) const { return seen.at(k).at(static_cast<std::size_t>(l - 1)); }
     bool ever_shown(const std::string& text) const {
@@ -48,17 +48,17 @@ struct User {
                 if (line.find(text) != std::string::npos) return true;
         return false;
     }
-    bool saved() const { return h.fp.files.files.count(std::string(PROGRAM_VERSION) + ".ini") == 1; }
+    bool saved() const { return h.fp.files.files.count(std::string(kProgramVersion) + ".ini") == 1; }
 };
 
-std::string padded(const std::string& s) { return s + std::string(Screen::COLS - s.size(), ' '); }
+std::string padded(const std::string& s) { return s + std::string(Screen::kCols - s.size(), ' '); }
 
 TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     User u;
-    u.entry(8).TSENSORSACTIVE = 2;
-    u.entry(8).TWHICHSENSORARR[2] = SensingPoint{2, 'k', 80, 'l', 90};
+    u.entry(8).sensors_active = 2;
+    u.entry(8).points[2] = SensingPoint{2, 'k', 80, 'l', 90};
     u.answers = {"7\r", "m", "0\r"};
-    READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(u.c, 8);
+    change_target_parameters(u.c, 8);
     EXPECT_EQ(u.at(0, 1), padded("Program target=Abel Active sensing points=2"));
     const std::string first = u.at(0, 2) + u.at(0, 3);
     const std::string second = u.at(0, 4) + u.at(0, 5);
@@ -69,97 +69,97 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     EXPECT_EQ(u.at(0, 6), padded("Press number of option to change, or 0 (zero) to finish here"));
     EXPECT_TRUE(u.ever_shown("Input new handstroke key to send"));
     EXPECT_TRUE(u.ever_shown("Now sensing point=2 handstrokekey=m & delay=80 backstrokekey=l & delay=90"));
-    EXPECT_EQ(u.entry(8).TWHICHSENSORARR[2].WKEYHAND, 'm');
-    EXPECT_EQ(u.entry(8).TWHICHSENSORARR[1].WKEYHAND, 'j');
+    EXPECT_EQ(u.entry(8).points[2].hand_key, 'm');
+    EXPECT_EQ(u.entry(8).points[1].hand_key, 'j');
     EXPECT_TRUE(u.saved());
 }
 
 TEST(EntryEditor, ADelayIsTakenAsTypedEvenNegative) {
     User u;
     u.answers = {"3\r", "-20\r", "0\r"};
-    READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(u.c, 5);
+    change_target_parameters(u.c, 5);
     EXPECT_EQ(u.at(0, 2), padded("Sensing point 1 ,[2] handstroke key=j,[3] & delay ms=0"));
     EXPECT_EQ(u.at(0, 3), padded(",[4] backstroke key=j,[5] & delay ms=0"));
     EXPECT_TRUE(u.ever_shown("Input new handstroke key delay (ms)"));
-    EXPECT_EQ(u.entry(5).TWHICHSENSORARR[1].WDELAYHAND, -20);
-    EXPECT_EQ(u.entry(5).TWHICHSENSORARR[1].WDELAYBACK, 0);
+    EXPECT_EQ(u.entry(5).points[1].hand_delay_ms, -20);
+    EXPECT_EQ(u.entry(5).points[1].back_delay_ms, 0);
 }
 
 TEST(EntryEditor, NumbersThatAddressNothingAreAskedAgain) {
     User u;
-    u.entry(4).TWHICHSENSORARR[1].WSNUM = 5;
+    u.entry(4).points[1].sensor = 5;
     // 81 is past the last option; 2 is past the one sensing point.
     u.answers = {"81\r", "1\r", "2\r", "1\r", "0\r"};
-    READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(u.c, 4);
+    change_target_parameters(u.c, 4);
     EXPECT_TRUE(u.answers.empty());
-    EXPECT_EQ(u.entry(4).TWHICHSENSORARR[1].WSNUM, 1);
+    EXPECT_EQ(u.entry(4).points[1].sensor, 1);
     EXPECT_TRUE(u.ever_shown("Input new sensing point to use (1.. 1)"));
     // Options above the active points change fields not in use.
     User v;
     v.answers = {"12\r", "X", "0\r"};  // point 3, field 2: the key is stored as typed
-    READANDCHANGECURRENTTARGETPROGRAMPARAMETERS(v.c, 4);
-    EXPECT_EQ(v.entry(4).TWHICHSENSORARR[3].WKEYHAND, 'X');
+    change_target_parameters(v.c, 4);
+    EXPECT_EQ(v.entry(4).points[3].hand_key, 'X');
 }
 
 TEST(SwitchBounce, ChangedOnYesKeptOtherwiseAndNotInDataMode) {
     User u;
     u.answers = {"y", "25\r"};
-    SETSWITCHBOUNCEDELAY(u.c);
+    set_switch_bounce(u.c);
     EXPECT_EQ(u.at(0, 1), padded("To stop switch bounce, intervals below 40ms are ignored, change value? (y/N)"));
-    EXPECT_TRUE(ScreenHas(u.c.screen, 1, 57, " change value? (y/N)", YELLOW));
-    EXPECT_TRUE(ScreenHas(u.c.screen, 2, 1, "Enter new value integer>=0", YELLOW));
-    EXPECT_EQ(u.c.cfg.SWITCHBOUNCEDELAY, 25);
+    EXPECT_TRUE(ScreenHas(u.c.screen, 1, 57, " change value? (y/N)", kYellow));
+    EXPECT_TRUE(ScreenHas(u.c.screen, 2, 1, "Enter new value integer>=0", kYellow));
+    EXPECT_EQ(u.c.cfg.switch_bounce_ms, 25);
     EXPECT_NE(u.h.log().find("Switch calibration changes to 25\r\n"), std::string::npos);
 
     User n;
     n.answers = {"n"};
-    SETSWITCHBOUNCEDELAY(n.c);
-    EXPECT_EQ(n.c.cfg.SWITCHBOUNCEDELAY, 40);
+    set_switch_bounce(n.c);
+    EXPECT_EQ(n.c.cfg.switch_bounce_ms, 40);
     EXPECT_NE(n.h.log().find("Switch calibration remains as 40\r\n"), std::string::npos);
 
     User d;
-    d.c.cfg.BAGLEYMODE = true;
-    SETSWITCHBOUNCEDELAY(d.c);
+    d.c.cfg.rest_on_mode = true;
+    set_switch_bounce(d.c);
     EXPECT_TRUE(ScreenHas(d.c.screen, 1, 1, "Switchbouncedelay not adjustable for Bagley interface"));
     d.answers = {"B", "X"};
-    MODIFYCONFIGURATION(d.c);
-    EXPECT_EQ(d.c.cfg.SWITCHBOUNCEDELAY, 40);
+    modify_configuration(d.c);
+    EXPECT_EQ(d.c.cfg.switch_bounce_ms, 40);
     EXPECT_TRUE(d.saved());
 }
 
 TEST(ConfigMenu, DrawnInTheLongScratchWindowAndLeftWithARepaint) {
     User u;
-    u.c.cfg.SWITCHBOUNCEDELAY = 35;
+    u.c.cfg.switch_bounce_ms = 35;
     u.answers = {"D", "D", "D", "X"};
-    MODIFYCONFIGURATION(u.c);
-    const int top = FIRSTLINEOFSCRATCHSCREEN;
+    modify_configuration(u.c);
+    const int top = kScratchFirstLine;
     EXPECT_EQ(u.at(0, top), padded("Configuration Modification Options:"));
     EXPECT_EQ(u.at(0, top + 1), padded("Press the emphasised [L]etter corresponding to the action, & X to finish"));
     EXPECT_EQ(u.at(0, top + 2), padded("[P] Change default Program target"));
     EXPECT_EQ(u.at(0, top + 3), padded("[B] Set Switch bounce delay ms, current value=35"));
     EXPECT_EQ(u.at(0, top + 4), padded("[T] Change options for a target program"));
     EXPECT_EQ(u.at(0, top + 5), padded("[X] finish configurations"));
-    EXPECT_TRUE(u.c.keyout.DIAGNOSTICS);  // D is a toggle: three presses leave it on
-    EXPECT_TRUE(u.c.con.REPAINTBIGNUMBERWINDOW);
+    EXPECT_TRUE(u.c.keyout.diagnostics);  // D is a toggle: three presses leave it on
+    EXPECT_TRUE(u.c.con.big_number_stale);
     EXPECT_EQ(u.c.screen.win_top(), 1);
-    EXPECT_EQ(u.c.screen.win_bottom(), Screen::ROWS);
+    EXPECT_EQ(u.c.screen.win_bottom(), Screen::kRows);
     EXPECT_FALSE(u.saved());  // nothing was changed
 
     User v;
     v.answers = {"d", "d", "x"};
-    MODIFYCONFIGURATION(v.c);
-    EXPECT_FALSE(v.c.keyout.DIAGNOSTICS);
+    modify_configuration(v.c);
+    EXPECT_FALSE(v.c.keyout.diagnostics);
 }
 
 TEST(ConfigMenu, TheTargetListingClearsTheFocusFlagsAndANumberOutsideTheTableIsAskedAgain) {
     User u;
-    u.c.keyout.RESTRICTEDVERSION = true;
-    u.c.keyout.FINDINGANDGOINGTOWINDOW = true;
+    u.c.keyout.restricted = true;
+    u.c.keyout.find_window = true;
     u.answers = {"T", "12\r", "3\r", "0\r", "X"};
-    MODIFYCONFIGURATION(u.c);
-    EXPECT_FALSE(u.c.keyout.RESTRICTEDVERSION);
-    EXPECT_FALSE(u.c.keyout.FINDINGANDGOINGTOWINDOW);
-    const int top = FIRSTLINEOFSCRATCHSCREEN;
+    modify_configuration(u.c);
+    EXPECT_FALSE(u.c.keyout.restricted);
+    EXPECT_FALSE(u.c.keyout.find_window);
+    const int top = kScratchFirstLine;
     // The listing follows the menu; its last line scrolls the window by one.
     EXPECT_EQ(u.at(1, top), padded("Press the emphasised [L]etter corresponding to the action, & X to finish"));
     EXPECT_EQ(u.at(1, top + 5), padded("Which target program? - give number: (0..9)"));
@@ -173,9 +173,9 @@ TEST(ConfigMenu, TheTargetListingClearsTheFocusFlagsAndANumberOutsideTheTableIsA
 TEST(ConfigMenu, PChoosesTheDefaultTargetAndSaves) {
     User u;
     u.answers = {"p", "9\r", "X"};
-    MODIFYCONFIGURATION(u.c);
+    modify_configuration(u.c);
     EXPECT_TRUE(u.ever_shown("Modify Default program setting"));
-    EXPECT_EQ(u.c.cfg.TARGETPROGRAM, "Beltower");
+    EXPECT_EQ(u.c.cfg.target_program, "Beltower");
     EXPECT_TRUE(u.saved());
 }
 
@@ -183,7 +183,7 @@ TEST(ConfigMenu, QEndsTheProgram) {
     User u;
     u.answers = {"q"};
     try {
-        MODIFYCONFIGURATION(u.c);
+        modify_configuration(u.c);
         FAIL() << "Q must end the program";
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);

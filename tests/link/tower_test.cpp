@@ -27,13 +27,13 @@ struct Linked {
 
     explicit Linked(int target = 1) : c(h.c()) {
         h.fp.plat.network = &net;
-        c.cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(target));
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
-        c.cfg.TOWERID = 123456789;
-        c.cfg.TOWERBELLJ = 6;
-        c.cfg.TOWERSITE = "https://rr.example";
+        c.cfg.sensor_count = 1;
+        set_target_defaults(c);
+        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
+        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        c.cfg.tower_id = 123456789;
+        c.cfg.tower_bell_j = 6;
+        c.cfg.tower_site = "https://rr.example";
         c.strikes->keys().set_handstroke(true);
         ring_rows(c, 10);
         for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
@@ -49,21 +49,21 @@ struct Linked {
         return end;
     }
     void strike(int I = 1) {
-        c.strikes->keys().queue(I - 1, MYELAPSEDMICROSECS(c));
-        DOKEYSENDING(c);
+        c.strikes->keys().queue(I - 1, elapsed_us(c));
+        send_due_keys(c);
     }
 };
 
 TEST(TowerKeys, RingingRoomsKeysAreItsBells) {
     Settings cfg;
-    cfg.TOWERBELLJ = 7;
-    cfg.TOWERBELLF = 8;
+    cfg.tower_bell_j = 7;
+    cfg.tower_bell_f = 8;
     const char* keys = "1234567890-=";
     for (int b = 1; b <= 12; ++b) EXPECT_EQ(bell_for_key(cfg, keys[b - 1]), b) << keys[b - 1];
     EXPECT_EQ(bell_for_key(cfg, 'j'), 7);
     EXPECT_EQ(bell_for_key(cfg, 'J'), 7);
     EXPECT_EQ(bell_for_key(cfg, 'f'), 8);
-    cfg.TOWERBELLF = 0;
+    cfg.tower_bell_f = 0;
     EXPECT_EQ(bell_for_key(cfg, 'f'), 0);
     EXPECT_EQ(bell_for_key(cfg, 'h'), 0);
     EXPECT_EQ(bell_for_key(cfg, ' '), 0);
@@ -72,33 +72,33 @@ TEST(TowerKeys, RingingRoomsKeysAreItsBells) {
 TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     Harness h;
     Context& c = h.c();
-    c.cfg.SENSORNUM = 1;
-    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-    c.core.FNAMEFI = PROGRAM_VERSION;
-    const std::string file = std::string(PROGRAM_VERSION) + ".ini";
-    ASSERT_TRUE(WRITECONFIGFILE(c));
+    c.cfg.sensor_count = 1;
+    set_target_defaults(c);
+    c.core.settings_base_name = kProgramVersion;
+    const std::string file = std::string(kProgramVersion) + ".ini";
+    ASSERT_TRUE(write_settings(c));
     const std::string before = h.fp.files.files[file];
     EXPECT_EQ(before.find("towerid"), std::string::npos);  // a file without the link stays as it was
 
     for (const char* a : {"3", "123456789", "17", "5", "6", "not-an-address", "ringer@example.org"}) h.fp.console.type_line(a);
     h.fp.console.type("pw\r");
-    CHOOSEWINDOWTARGET(c);
-    EXPECT_EQ(c.keyout.TARGETPROGRAMINDEX, 3);
-    EXPECT_EQ(c.cfg.TOWERID, 123456789);
-    EXPECT_EQ(c.cfg.TOWERBELLJ, 5);  // 17 was asked again
-    EXPECT_EQ(c.cfg.TOWERBELLF, 6);
-    EXPECT_EQ(c.cfg.TOWEREMAIL, "ringer@example.org");
+    choose_target(c);
+    EXPECT_EQ(c.keyout.target_index, 3);
+    EXPECT_EQ(c.cfg.tower_id, 123456789);
+    EXPECT_EQ(c.cfg.tower_bell_j, 5);  // 17 was asked again
+    EXPECT_EQ(c.cfg.tower_bell_f, 6);
+    EXPECT_EQ(c.cfg.tower_email, "ringer@example.org");
     EXPECT_EQ(c.link.password, "pw");
     EXPECT_TRUE(h.fp.console.keys.empty());
     EXPECT_EQ(h.log().find("pw\n"), std::string::npos);
     bool masked = false;
-    for (int n = 1; n <= Screen::ROWS; ++n) {
+    for (int n = 1; n <= Screen::kRows; ++n) {
         EXPECT_EQ(c.screen.line_text(n).find(": pw"), std::string::npos);
         masked |= c.screen.line_text(n).find("([ENTER]: ring anonymously): **") != std::string::npos;
     }
     EXPECT_TRUE(masked);
 
-    ASSERT_TRUE(WRITECONFIGFILE(c));
+    ASSERT_TRUE(write_settings(c));
     const std::string after = h.fp.files.files[file];
     for (const char* line : {"\r\ntowerid=123456789\r\n", "\r\ntowerbellj=5\r\n", "\r\ntowerbellf=6\r\n",
                              "\r\ntowersite=https://ringingroom.com\r\n", "\r\ntoweremail=ringer@example.org\r\n"})
@@ -109,17 +109,17 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
 
     Harness again;
     again.fp.files.files[file] = after;
-    ASSERT_TRUE(READCONFIGFILE(again.c(), file));
-    EXPECT_EQ(again.c().cfg.TOWERID, 123456789);
-    EXPECT_EQ(again.c().cfg.TOWERBELLJ, 5);
-    EXPECT_EQ(again.c().cfg.TOWERBELLF, 6);
-    EXPECT_EQ(again.c().cfg.TOWEREMAIL, "ringer@example.org");
+    ASSERT_TRUE(read_settings(again.c(), file));
+    EXPECT_EQ(again.c().cfg.tower_id, 123456789);
+    EXPECT_EQ(again.c().cfg.tower_bell_j, 5);
+    EXPECT_EQ(again.c().cfg.tower_bell_f, 6);
+    EXPECT_EQ(again.c().cfg.tower_email, "ringer@example.org");
 
     // An empty answer keeps the keys going to the browser.
     h.fp.console.type_line("1");
     h.fp.console.type_line("");
-    CHOOSEWINDOWTARGET(c);
-    EXPECT_EQ(c.cfg.TOWERID, 0);
+    choose_target(c);
+    EXPECT_EQ(c.cfg.tower_id, 0);
     EXPECT_FALSE(tower_link_in_use(c));
 }
 
@@ -143,7 +143,7 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheProgramsStrokeAndTypesNothing) {
     l.strike();
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
-    EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.keyout.DOUBLESTRIKEDELAY} * 1000);
+    EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.keyout.double_strike_delay_ms} * 1000);
     EXPECT_TRUE(l.c.strikes->keys().outputs()[2].doubled);
     EXPECT_FALSE(l.c.strikes->keys().handstroke());
     EXPECT_EQ(l.c.link.session->counters().rings_sent, 4);
@@ -158,7 +158,7 @@ TEST(TowerRings, RingsWhileTheLinkIsDownAreCountedAndTheStrikePathGoesOn) {
     EXPECT_FALSE(l.c.strikes->keys().handstroke());  // turned three times, as for keys
     EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
     show_tower_link(l.c);
-    const std::string line = l.c.screen.line_text(FIRSTLINEOFSCRATCHSCREEN - 1);
+    const std::string line = l.c.screen.line_text(kScratchFirstLine - 1);
     EXPECT_EQ(line.rfind("Tower 123456789: ", 0), 0u) << line;
     EXPECT_NE(line.find("lost 3"), std::string::npos) << line;
 }
@@ -167,8 +167,8 @@ TEST(TowerRings, AKeyThatIsNoBellIsLoggedOnceAndNotSent) {
     Linked l;
     auto end = l.joined();
     ASSERT_TRUE(end);
-    l.c.keyout.WHICHSENSORARR2[1].WKEYHAND = 'k';
-    l.c.keyout.WHICHSENSORARR2[1].WKEYBACK = 'k';
+    l.c.keyout.points[1].hand_key = 'k';
+    l.c.keyout.points[1].back_key = 'k';
     l.strike();
     l.strike();
     EXPECT_EQ(count_of(l.h.log(), "Tower link: key k rings no bell"), 1);
@@ -181,10 +181,10 @@ TEST(TowerAutoring, BellsAndCallsGoToTheTowerAtTheTowersStroke) {
     ASSERT_TRUE(end);
     end->push(R"(42["s_bell_rung",{"global_bell_state":[true,true,true,true,true,true,true,true,true,true,false,true],"who_rang":11,"disagree":false}])");
     ASSERT_TRUE(eventually([&] { return !l.c.link.session->tower_stroke(11); }));
-    EXPORTKEY(l.c, 'b');
-    EXPORTKEY(l.c, 'E');
-    EXPORTKEY(l.c, '3');
-    EXPORTKEY(l.c, 'h');
+    export_key(l.c, 'b');
+    export_key(l.c, 'E');
+    export_key(l.c, '3');
+    export_key(l.c, 'h');
     EXPECT_EQ(end->expect("42[\"c_call\""), R"(42["c_call",{"call":"Bob","tower_id":123456789}])");
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":11,"stroke":false,"tower_id":123456789}])");
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":3,"stroke":true,"tower_id":123456789}])");
@@ -197,20 +197,20 @@ TEST(TowerScreen, TheLineSaysJoinedAndComesBackAfterAClear) {
     Linked l;
     auto end = l.joined();
     ASSERT_TRUE(end);
-    const int row = FIRSTLINEOFSCRATCHSCREEN - 1;
+    const int row = kScratchFirstLine - 1;
     show_tower_link(l.c);
-    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined | bells j=6 | rung 0 lost 0", LIGHTGREEN));
-    l.c.screen.clrscr();
+    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined | bells j=6 | rung 0 lost 0", kLightGreen));
+    l.c.screen.clear_window();
     show_tower_link(l.c);
-    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined", LIGHTGREEN));
+    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined", kLightGreen));
     end->drop("WebSocket read: End of file");
     ASSERT_TRUE(eventually([&] { return l.c.link.session->status().phase == link::Phase::Waiting; }));
     show_tower_link(l.c);
-    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: NOT CONNECTED, next try in ", YELLOW))
+    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: NOT CONNECTED, next try in ", kYellow))
         << l.c.screen.line_text(row);
-    l.c.cfg.BIGNUMBERS = true;
+    l.c.cfg.big_numbers = true;
     show_tower_link(l.c);
-    EXPECT_TRUE(ScreenHas(l.c.screen, LASTLINEOFSCRATCHSCREEN, 1, "Tower 123456789: NOT CONNECTED", YELLOW));
+    EXPECT_TRUE(ScreenHas(l.c.screen, kScratchLastLine, 1, "Tower 123456789: NOT CONNECTED", kYellow));
 }
 
 }  // namespace

@@ -14,27 +14,27 @@ TEST(PortList, RegistryOrderEmptyListAndTheLimitOf25) {
         h.fp.serial.add_port("COM3");
         h.fp.serial.add_port("COM1");
         std::int32_t total = 0;
-        LISTCOMMPORT(h.c(), total, h.c().serial.PORTNAME);
+        list_serial_ports(h.c(), total, h.c().serial.port_names);
         EXPECT_EQ(total, 2);
-        EXPECT_EQ(h.c().serial.PORTNAME[1], "COM3");
-        EXPECT_EQ(h.c().serial.PORTNAME[2], "COM1");
+        EXPECT_EQ(h.c().serial.port_names[1], "COM3");
+        EXPECT_EQ(h.c().serial.port_names[2], "COM1");
     }
     {
         Harness h;
         h.fp.serial.list_fails = true;
         std::int32_t total = 0;
-        LISTCOMMPORT(h.c(), total, h.c().serial.PORTNAME);
+        list_serial_ports(h.c(), total, h.c().serial.port_names);
         EXPECT_EQ(total, 1);
-        EXPECT_EQ(h.c().serial.PORTNAME[1], "");
+        EXPECT_EQ(h.c().serial.port_names[1], "");
         EXPECT_NE(h.log().find("Serial port list not available"), std::string::npos);
     }
     {
         Harness h;
         for (int i = 1; i <= 27; ++i) h.fp.serial.add_port("COM" + std::to_string(i));
         std::int32_t total = 0;
-        LISTCOMMPORT(h.c(), total, h.c().serial.PORTNAME);
+        list_serial_ports(h.c(), total, h.c().serial.port_names);
         EXPECT_EQ(total, 25);
-        EXPECT_EQ(h.c().serial.PORTNAME[25], "COM25");
+        EXPECT_EQ(h.c().serial.port_names[25], "COM25");
         EXPECT_NE(h.log().find("not listed: COM26 COM27\r\n"), std::string::npos);
     }
 }
@@ -43,11 +43,11 @@ TEST(PortList, NamesWithBlanksOrCommasSurviveTheCommaText) {
     Harness h;
     h.fp.serial.add_port("COM4");
     h.fp.serial.add_port("My Port, 2");
-    EXPECT_EQ(GETSERIALPORTNAMES(h.c()), "COM4,\"My Port, 2\"");
+    EXPECT_EQ(serial_port_names(h.c()), "COM4,\"My Port, 2\"");
     std::int32_t total = 0;
-    LISTCOMMPORT(h.c(), total, h.c().serial.PORTNAME);
+    list_serial_ports(h.c(), total, h.c().serial.port_names);
     EXPECT_EQ(total, 2);
-    EXPECT_EQ(h.c().serial.PORTNAME[2], "My Port, 2");
+    EXPECT_EQ(h.c().serial.port_names[2], "My Port, 2");
 }
 
 TEST(PortOpen, FirstColumnSettingsAndTimeouts) {
@@ -69,7 +69,7 @@ TEST(PortOpen, FirstColumnSettingsAndTimeouts) {
     EXPECT_EQ(s.xon_char, 0x11);
     EXPECT_EQ(s.xoff_char, 0x13);
     const platform::Timeouts& t = h.fp.serial.timeouts[p];
-    EXPECT_EQ(t.read_interval, platform::MAXDWORD_VALUE);
+    EXPECT_EQ(t.read_interval, platform::kTimeoutMax);
     EXPECT_EQ(t.read_total_constant, 0u);
     EXPECT_EQ(t.write_total_constant, 30000u);
     // Exclusive: a second open fails and logs why.
@@ -87,9 +87,9 @@ TEST(PortOpen, SettingsThatFailCloseThePort) {
 TEST(ServicePort, OpensAt2400WithRtsThenDtr) {
     Harness h;
     h.fp.serial.add_port("COM3");
-    h.c().cfg.COMPORTNAME = "\\\\.\\COM3";
-    STARTSERIALPORT(h.c());
-    PortHandle p = h.c().serial.SERIALHANDLE;
+    h.c().cfg.port_name = "\\\\.\\COM3";
+    start_serial_port(h.c());
+    PortHandle p = h.c().serial.port;
     ASSERT_NE(p, 0u);
     EXPECT_EQ(h.fp.serial.states[p].baud, 2400u);
     EXPECT_EQ(h.fp.serial.states[p].rts_control, LineControl::Enable);
@@ -104,29 +104,29 @@ TEST(ServicePort, OpensAt2400WithRtsThenDtr) {
 
 TEST(ServicePort, AMissingPortStopsWithCode95) {
     Harness h;
-    h.c().cfg.COMPORTNAME = "\\\\.\\COM9";
+    h.c().cfg.port_name = "\\\\.\\COM9";
     h.fp.console.type_line("");
     try {
-        STARTSERIALPORT(h.c());
+        start_serial_port(h.c());
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 95);
     }
-    EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Open \\\\.\\COM9 failed - check COM port connection", YELLOW));
+    EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Open \\\\.\\COM9 failed - check COM port connection", kYellow));
 }
 
 TEST(LineGetters, ReadEachLineAndStopWhenTheStatusCannotBeRead) {
     Harness h;
     auto& port = h.fp.serial.add_port("COM3");
-    port.initial_status = platform::MS_CTS_ON | platform::MS_RLSD_ON;
+    port.initial_status = platform::kLineCts | platform::kLineCd;
     PortHandle p = h.fp.serial.open("COM3").value();
-    EXPECT_TRUE(MYSERGETCTS(h.c(), p));
-    EXPECT_FALSE(MYSERGETDSR(h.c(), p));
-    EXPECT_TRUE(MYSERGETCD(h.c(), p));
-    EXPECT_FALSE(MYSERGETRI(h.c(), p));
+    EXPECT_TRUE(cts_is_on(h.c(), p));
+    EXPECT_FALSE(dsr_is_on(h.c(), p));
+    EXPECT_TRUE(cd_is_on(h.c(), p));
+    EXPECT_FALSE(ri_is_on(h.c(), p));
     port.fail_status = true;
     try {
-        MYSERGETRI(h.c(), p);
+        ri_is_on(h.c(), p);
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);

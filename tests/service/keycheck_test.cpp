@@ -13,15 +13,15 @@ struct Service {
     Harness h;
     Context& c;
     explicit Service(const std::string& target = "Open") : c(h.c()) {
-        c.cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = target;
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, target);
-        c.screen.textbackground(BLUE);
+        c.cfg.sensor_count = 1;
+        set_target_defaults(c);
+        c.cfg.target_program = target;
+        c.keyout.target_index = load_target_parameters(c, target);
+        c.screen.background_colour(kBlue);
     }
     void key(const std::string& k) {
         h.fp.console.type(k);
-        KEYCHECK(c);
+        check_keys(c);
     }
     bool shows(int line, const std::string& text) { return ScreenHas(c.screen, line, 1, text); }
 };
@@ -38,31 +38,31 @@ TEST(CommandKeys, StrokeSetting) {
 
 TEST(CommandKeys, DelayKeysWorkOnEveryActiveSensorAndShowTheLast) {
     Service s;
-    s.c.keyout.SENSORSACTIVE = 3;
-    for (int i = 1; i <= 3; ++i) s.c.keyout.WHICHSENSORARR2[i] = {i, 'j', 10, 'j', 30};
+    s.c.keyout.sensors_active = 3;
+    for (int i = 1; i <= 3; ++i) s.c.keyout.points[i] = {i, 'j', 10, 'j', 30};
     s.key("-");
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[i].WDELAYHAND, 0);
-        EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[i].WDELAYBACK, 10);
+        EXPECT_EQ(s.c.keyout.points[i].hand_delay_ms, 0);
+        EXPECT_EQ(s.c.keyout.points[i].back_delay_ms, 10);
     }
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));
     EXPECT_TRUE(s.shows(10, "Backstroke key delay now 10"));
     EXPECT_TRUE(s.shows(11, "   "));
     s.key("+");
-    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[2].WDELAYHAND, 20);
-    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[2].WDELAYBACK, 30);
+    EXPECT_EQ(s.c.keyout.points[2].hand_delay_ms, 20);
+    EXPECT_EQ(s.c.keyout.points[2].back_delay_ms, 30);
     s.key("<");
     s.key(">");
-    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[3].WDELAYHAND, 20);  // never touched by < or >
-    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[3].WDELAYBACK, 30);
+    EXPECT_EQ(s.c.keyout.points[3].hand_delay_ms, 20);  // never touched by < or >
+    EXPECT_EQ(s.c.keyout.points[3].back_delay_ms, 30);
 }
 
 TEST(CommandKeys, WithNoActiveSensorTheDelayKeysDoNothing) {
     Service s;
-    s.c.keyout.SENSORSACTIVE = 0;
-    s.c.keyout.WHICHSENSORARR2[1].WDELAYHAND = 100;
+    s.c.keyout.sensors_active = 0;
+    s.c.keyout.points[1].hand_delay_ms = 100;
     s.key("+");
-    EXPECT_EQ(s.c.keyout.WHICHSENSORARR2[1].WDELAYHAND, 100);
+    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 100);
     EXPECT_TRUE(s.shows(9, std::string(80, ' ')));
 }
 
@@ -70,14 +70,14 @@ TEST(CommandKeys, BigNumbersToggleZerosTheCounterAndZeroOnlyZeros) {
     Service s;
     ring_rows(s.c, 57);
     s.key("N");
-    EXPECT_TRUE(s.c.cfg.BIGNUMBERS);
+    EXPECT_TRUE(s.c.cfg.big_numbers);
     EXPECT_EQ(s.c.strikes->rows().rows(), 0);
-    EXPECT_TRUE(s.c.con.REPAINTBIGNUMBERWINDOW);
+    EXPECT_TRUE(s.c.con.big_number_stale);
     EXPECT_TRUE(s.shows(9, "big counter numbers ON"));
     ring_rows(s.c, 12);
     s.key("0");
     EXPECT_EQ(s.c.strikes->rows().rows(), 0);
-    EXPECT_TRUE(s.c.cfg.BIGNUMBERS);
+    EXPECT_TRUE(s.c.cfg.big_numbers);
     EXPECT_TRUE(s.shows(9, "Counter set to zero"));
     // With big numbers on, any command redraws the menu over them.
     EXPECT_TRUE(s.shows(1, "Quennick v0.8.2d3 (04 Jan 2021)"));
@@ -87,9 +87,9 @@ TEST(CommandKeys, ChoosingAnotherTarget) {
     Service s;
     s.h.fp.console.type("P");
     s.h.fp.console.type_line("8");
-    KEYCHECK(s.c);
-    EXPECT_EQ(s.c.cfg.TARGETPROGRAM, "Abel");
-    EXPECT_EQ(s.c.keyout.TARGETPROGRAMINDEX, 8);
+    check_keys(s.c);
+    EXPECT_EQ(s.c.cfg.target_program, "Abel");
+    EXPECT_EQ(s.c.keyout.target_index, 8);
     EXPECT_TRUE(s.shows(9, "Program Abel selected"));
 }
 
@@ -126,20 +126,20 @@ TEST(AutomaticRinging, AWithoutSetUpSetsUpFirstThenStartsAndAStops) {
     s.h.fp.windows.foreground_window = s.h.fp.windows.add_window("Tower - Ringing Room", "Browser");
     s.h.fp.console.type("A");
     answer_setup(s);
-    KEYCHECK(s.c);
-    EXPECT_TRUE(s.c.core.AUTOBELLSETUPFLAG);
-    EXPECT_TRUE(s.c.autoring.AUTOKEYPRESS);
+    check_keys(s.c);
+    EXPECT_TRUE(s.c.core.autoring_set_up);
+    EXPECT_TRUE(s.c.autoring.running);
     EXPECT_NE(s.h.log().find("method file loaded"), std::string::npos);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");  // the start key
     EXPECT_EQ(s.h.fp.threads.sleeps.back(), 4000);
     s.key("A");
-    EXPECT_FALSE(s.c.autoring.AUTOKEYPRESS);
+    EXPECT_FALSE(s.c.autoring.running);
     EXPECT_TRUE(s.shows(9, "Automated ringing ended"));
-    EXPECT_EQ(s.c.autoring.ROWN, -6);
-    EXPECT_EQ(s.c.autoring.AUTOKEYTIMER, 0);
+    EXPECT_EQ(s.c.autoring.row, -6);
+    EXPECT_EQ(s.c.autoring.due_ms, 0);
     // Again: no set-up questions this time.
     s.key("A");
-    EXPECT_TRUE(s.c.autoring.AUTOKEYPRESS);
+    EXPECT_TRUE(s.c.autoring.running);
     EXPECT_TRUE(s.shows(9, "Automated ringing started"));
 }
 
@@ -148,10 +148,10 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
     add_rounds6(s);
     s.h.fp.console.type("Z");
     answer_setup(s);
-    KEYCHECK(s.c);
-    EXPECT_TRUE(s.c.core.AUTOBELLSETUPFLAG);
-    EXPECT_FALSE(s.c.autoring.AUTOKEYPRESS);
-    EXPECT_TRUE(s.c.autoring.RINGBELLFIRSTTIME);
+    check_keys(s.c);
+    EXPECT_TRUE(s.c.core.autoring_set_up);
+    EXPECT_FALSE(s.c.autoring.running);
+    EXPECT_TRUE(s.c.autoring.first_ring);
     EXPECT_EQ(s.h.fp.keyboard.sent.size(), 0u);
 }
 
@@ -160,8 +160,8 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
 TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     Service s("Ringing Room - any browser with focus");
     add_rounds6(s);
-    s.c.core.AUTOBELLSETUPFLAG = true;
-    ASSERT_TRUE(s.c.keyout.WINDOWFOCUS);
+    s.c.core.autoring_set_up = true;
+    ASSERT_TRUE(s.c.keyout.window_focus);
     auto other = s.h.fp.windows.add_window("Notes", "Edit");
     auto rr = s.h.fp.windows.add_window("Practice - Ringing Room - Browser", "Browser");
     s.h.fp.windows.foreground_window = other;
@@ -170,19 +170,19 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
         if (w.deadline_us - s.h.fp.clock.now_us() == 100000 && ++polls == 3) s.h.fp.windows.foreground_window = rr;
     };
     s.key("A");
-    EXPECT_TRUE(s.c.autoring.AUTOKEYPRESS);
-    EXPECT_TRUE(s.c.keyout.WINDOWFOCUS);
-    EXPECT_EQ(s.c.keyout.SAVEWND, rr);
+    EXPECT_TRUE(s.c.autoring.running);
+    EXPECT_TRUE(s.c.keyout.window_focus);
+    EXPECT_EQ(s.c.keyout.target_window, rr);
     EXPECT_EQ(polls, 3);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");
 
     Service t("Ringing Room - any browser with focus");
-    t.c.core.AUTOBELLSETUPFLAG = true;
+    t.c.core.autoring_set_up = true;
     t.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
-        if (w.sources == platform::WAKE_CONSOLE) t.h.fp.console.type("x");
+        if (w.sources == platform::kWakeConsole) t.h.fp.console.type("x");
     };
     t.key("A");
-    EXPECT_FALSE(t.c.autoring.AUTOKEYPRESS);
+    EXPECT_FALSE(t.c.autoring.running);
     EXPECT_EQ(t.h.fp.keyboard.sent.size(), 0u);
     EXPECT_NE(t.c.screen.line_text(11).find("Automated ringing not started"), std::string::npos);
 }
@@ -192,12 +192,12 @@ TEST(PauseCheck, JustOverSixSecondsRestartsTheCountersAndOtherKeysSkipTheCheck) 
     ring_rows(s.c, 10);
     for (int i = 0; i < 3; ++i) s.c.strikes->keys().record(0, 0);
     s.h.fp.clock.set_us(6000000);
-    KEYCHECK(s.c);
+    check_keys(s.c);
     EXPECT_EQ(s.c.strikes->rows().rows(), 10);  // exactly 6 s: not yet
     s.h.fp.clock.set_us(6000001);
     s.key("x");  // not a command: no pause check on this pass
     EXPECT_EQ(s.c.strikes->rows().rows(), 10);
-    KEYCHECK(s.c);
+    check_keys(s.c);
     EXPECT_EQ(s.c.strikes->rows().rows(), 0);
     EXPECT_EQ(s.c.strikes->keys().output_count(), 0);
     EXPECT_EQ(count_of(s.h.log(), "Processed sensor data"), 1);

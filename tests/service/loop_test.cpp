@@ -7,9 +7,9 @@
 namespace qn::test {
 namespace {
 
-using platform::WAKE_CONSOLE;
-using platform::WAKE_EVENT;
-using platform::WAKE_PORT;
+using platform::kWakeConsole;
+using platform::kWakeEvent;
+using platform::kWakePort;
 
 constexpr std::int64_t kNow = 50000000;
 
@@ -17,8 +17,8 @@ struct Loop {
     Harness h;
     Context& c = h.c();
     Loop() {
-        c.cfg.SLEEPNUM = 5;
-        c.keyout.SENSORSACTIVE = 2;
+        c.cfg.loop_sleep_ms = 5;
+        c.keyout.sensors_active = 2;
         ring_rows(c, 12);  // a touch is being rung
     }
     PassWait plan() const { return plan_pass_wait(c, kNow); }
@@ -33,7 +33,7 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     EXPECT_TRUE(w.wait);
     EXPECT_EQ(w.until_us, kNow + 5000);
     EXPECT_FALSE(w.precise);
-    EXPECT_EQ(w.sources, WAKE_EVENT | WAKE_CONSOLE);
+    EXPECT_EQ(w.sources, kWakeEvent | kWakeConsole);
 
     // The earlier of two pending keys sets the deadline, to the microsecond.
     l.pending(1, kNow + 3200);
@@ -41,7 +41,7 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1700);
     EXPECT_TRUE(w.precise);
-    // A key due later than SLEEPNUM: the ceiling first.
+    // A key due later than loop_sleep_ms: the ceiling first.
     l.c.strikes->keys().settle(1);
     l.c.strikes->keys().queue(0, kNow + 9000);
     w = l.plan();
@@ -55,9 +55,9 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     // Automatic ringing: the beat fires once the millisecond clock is past
     // the beat's time.
     Loop a;
-    a.c.autoring.AUTOKEYPRESS = true;
-    a.c.autoring.AUTOKEYTIMER = kNow / 1000 - 300;
-    a.c.autoring.AUTOKEYTIMERINTERVAL = 302;
+    a.c.autoring.running = true;
+    a.c.autoring.due_ms = kNow / 1000 - 300;
+    a.c.autoring.interval_ms = 302;
     w = a.plan();
     EXPECT_EQ(w.until_us, kNow + 3000);
     EXPECT_TRUE(w.precise);
@@ -75,26 +75,26 @@ TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
 
 TEST(LoopWait, EventsAlreadyWaitingZeroMinusOneAndDataMode) {
     Loop l;
-    l.c.serial.SERIALTHREADON = true;
-    l.c.serial.IHIGHBUFFERPLUSONE = 3;
-    l.c.serial.LASTILOWBUFFER = 2;
+    l.c.serial.thread_running = true;
+    l.c.serial.ring_head = 3;
+    l.c.serial.last_ring_tail = 2;
     EXPECT_FALSE(l.plan().wait);  // one more event to take first
-    l.c.serial.LASTILOWBUFFER = 3;
+    l.c.serial.last_ring_tail = 3;
     EXPECT_TRUE(l.plan().wait);
 
-    l.c.cfg.SLEEPNUM = 0;
+    l.c.cfg.loop_sleep_ms = 0;
     EXPECT_TRUE(l.plan().yield);
-    l.c.cfg.SLEEPNUM = -1;
+    l.c.cfg.loop_sleep_ms = -1;
     EXPECT_FALSE(l.plan().wait);
     EXPECT_FALSE(l.plan().yield);
 
     // Data mode waits for the port's bytes, and never less than the
     // millisecond it always waited.
-    l.c.cfg.BAGLEYMODE = true;
+    l.c.cfg.rest_on_mode = true;
     PassWait w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1000);
-    EXPECT_EQ(w.sources, WAKE_PORT | WAKE_CONSOLE);
-    l.c.cfg.SLEEPNUM = 5;
+    EXPECT_EQ(w.sources, kWakePort | kWakeConsole);
+    l.c.cfg.loop_sleep_ms = 5;
     EXPECT_EQ(l.plan().until_us, kNow + 5000);
 }
 

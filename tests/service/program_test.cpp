@@ -5,26 +5,26 @@
 #include "fakes/fake_platform.h"
 #include "fakes/program_run.h"
 #include "keyout/targets.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "service/program.h"
 
 namespace qn::test {
 namespace {
 
-const std::string kSettings = std::string(PROGRAM_VERSION) + ".ini";
+const std::string kSettings = std::string(kProgramVersion) + ".ini";
 
 // A settings file for a data-mode bell on COM3 sending 'a', keys to "Open".
 std::string data_mode_settings() {
     Harness h;
     Context& c = h.c();
-    c.core.FNAMEFI = PROGRAM_VERSION;
-    c.cfg.COMPORTNAME = "\\\\.\\COM3";
-    c.cfg.BAGLEYMODE = true;
-    c.cfg.USEDATINPUTCHAR = 'a';
-    c.cfg.SENSORNUM = 1;
-    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-    c.cfg.TARGETPROGRAM = "Open";
-    EXPECT_TRUE(WRITECONFIGFILE(c));
+    c.core.settings_base_name = kProgramVersion;
+    c.cfg.port_name = "\\\\.\\COM3";
+    c.cfg.rest_on_mode = true;
+    c.cfg.data_char = 'a';
+    c.cfg.sensor_count = 1;
+    set_target_defaults(c);
+    c.cfg.target_program = "Open";
+    EXPECT_TRUE(write_settings(c));
     return h.fp.files.files[kSettings];
 }
 
@@ -68,7 +68,7 @@ TEST(Program, AnAdapterThatHoldsCharactersBackIsToldInDataMode) {
         r.h.fp.serial.port("COM3").latency.low_latency = low;
         std::string shown;  // the first scratch line when service began
         r.h.fp.wait.on_wait = [&](const FakeWait::Call&) {
-            if (shown.empty()) shown = r.h.c().screen.line_text(FIRSTLINEOFSCRATCHSCREEN);
+            if (shown.empty()) shown = r.h.c().screen.line_text(kScratchFirstLine);
         };
         r.run({}, 100000);
         const std::string log = r.log();
@@ -88,7 +88,7 @@ TEST(Program, OnlyAnUpperCaseSlashATurnsOffTheSimpleScreens) {
         r.h.fp.files.files[kSettings] = data_mode_settings();
         r.h.fp.serial.add_port("COM3");
         r.run({arg}, 100000);
-        EXPECT_EQ(r.h.c().core.EASYMODE, easy) << arg;
+        EXPECT_EQ(r.h.c().core.easy_mode, easy) << arg;
     }
 }
 
@@ -146,12 +146,12 @@ TEST(Program, BespokeSettingsAreReadAfterTheMainFile) {
     r.h.fp.files.files["bespoke.ini"] = "sleepnum=-1\r\n";
     r.h.fp.serial.add_port("COM3");
     r.run({}, 100000);
-    EXPECT_EQ(r.h.c().cfg.SLEEPNUM, -1);
+    EXPECT_EQ(r.h.c().cfg.loop_sleep_ms, -1);
     EXPECT_NE(r.log().find("bespoke settings read\r\n"), std::string::npos);
     EXPECT_NE(r.log().find("**ADD Bespoke.ini configuration modification: sleepnum=-1"), std::string::npos);
 }
 
-// A signals-mode program on COM3 with the given SLEEPNUM, run until q.
+// A signals-mode program on COM3 with the given loop_sleep_ms, run until q.
 struct SignalsRun : ProgramRun {
     explicit SignalsRun(int sleepnum) {
         std::string settings = data_mode_settings();
@@ -192,7 +192,7 @@ TEST(Program, ZeroAndMinusOneKeepTheirMeaningAndAtRestTheLoopWaitsForItsSources)
                 const FakeWait::Call& w = r.h.fp.wait.calls[i];
                 EXPECT_EQ(lengths[lengths.size() - r.h.fp.wait.calls.size() + i], 1000000);
                 EXPECT_FALSE(w.precise);
-                EXPECT_EQ(w.sources, platform::WAKE_EVENT | platform::WAKE_CONSOLE);
+                EXPECT_EQ(w.sources, platform::kWakeEvent | platform::kWakeConsole);
             }
             EXPECT_EQ(sleeps[5], 0);
         } else if (sleepnum == 0) {
@@ -211,13 +211,13 @@ TEST(Program, ZeroAndMinusOneKeepTheirMeaningAndAtRestTheLoopWaitsForItsSources)
 TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
     SignalsRun r(5);
     const std::int64_t s = 1000000;
-    r.h.fp.serial.port("COM3").status = {{10 * s, platform::MS_CTS_ON}, {10 * s + 80000, 0}};
+    r.h.fp.serial.port("COM3").status = {{10 * s, platform::kLineCts}, {10 * s + 80000, 0}};
     bool published = false;
     std::vector<FakeWait::Call> after_event;
     r.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
         Context& c = r.h.c();
         const std::int64_t now = r.h.fp.clock.now_us();
-        if (!published && c.serial.COMM_THREADHANDLE != 0 && w.deadline_us >= 10 * s) {
+        if (!published && c.serial.thread != 0 && w.deadline_us >= 10 * s) {
             // The serial thread (its steps run here) records the edge at 10 s
             // and signals.
             published = true;

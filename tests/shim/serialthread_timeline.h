@@ -17,7 +17,7 @@
 #include "core/context.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "timing_figures.h"
 
 namespace qn::shimtest {
@@ -46,10 +46,10 @@ inline ProgramRig& leaked_program() {
     rig->plat.files = &rig->files;
     rig->plat.process = &rig->process;
     rig->c = make_context(rig->plat).release();
-    STARTTHETIMER(*rig->c);
+    start_stopwatch(*rig->c);
     rig->files.dirs.insert("logs");
     auto log = rig->files.create("logs/serialthread.log");
-    if (log.ok()) rig->c->FOOERROR.adopt(std::move(log.value()));
+    if (log.ok()) rig->c->run_log.adopt(std::move(log.value()));
     return *rig;
 }
 
@@ -117,11 +117,11 @@ struct RingRecord {
 inline RingRecord read_ring(const Context& c) {
     const SerialState& s = c.serial;
     RingRecord r;
-    r.high = s.IHIGHBUFFERPLUSONE.load(std::memory_order_acquire);
-    for (int i = 1; i <= r.high && i <= COMBUFFERLEN; ++i)
-        r.events.push_back({s.COMMBUFFER[i], s.SHSIG[i], s.COMMTIME[i]});
-    for (int i = 1; i <= s.OMITBUFFER.load(); ++i)
-        r.omitted.push_back({s.OMITCOMMBUFFER[i], s.OMITSHSIG[i], s.OMITCOMMTIME[i]});
+    r.high = s.ring_head.load(std::memory_order_acquire);
+    for (int i = 1; i <= r.high && i <= kEventRingSize; ++i)
+        r.events.push_back({s.event_status[i], s.event_shape[i], s.event_time_us[i]});
+    for (int i = 1; i <= s.omitted_count.load(); ++i)
+        r.omitted.push_back({s.omitted_status[i], s.omitted_shape[i], s.omitted_time_us[i]});
     return r;
 }
 
@@ -190,15 +190,15 @@ inline void check_ring_follows(const RingRecord& r, const std::vector<Change>& t
     for (std::size_t i = 0; i < edges.size(); ++i) {
         const RingEvent& e = r.events[i];
         std::string what = "event " + std::to_string(i + 1);
-        EXPECT_EQ(e.word, edges[i].word ? platform::MS_CTS_ON : 0u) << what;
-        EXPECT_EQ(e.code, SIG_NORMAL) << what;
+        EXPECT_EQ(e.word, edges[i].word ? platform::kLineCts : 0u) << what;
+        EXPECT_EQ(e.code, kShapeNormal) << what;
         stamps.push_back({what, e.time_us - edges[i].at_us});
     }
     ASSERT_EQ(r.omitted.size(), transients.size());
     for (std::size_t i = 0; i < transients.size(); ++i) {
         const RingEvent& o = r.omitted[i];
-        EXPECT_EQ(o.code, SIG_INTERFERENCE);
-        EXPECT_EQ(o.word, platform::MS_CTS_ON);
+        EXPECT_EQ(o.code, kShapeInterference);
+        EXPECT_EQ(o.word, platform::kLineCts);
         stamps.push_back({"the transient", o.time_us - transients[i].at_us});
     }
 }

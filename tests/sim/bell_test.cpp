@@ -118,10 +118,10 @@ TEST(SimBell, SensorsGiveTheirShapeOfSignal) {
     };
     BellConfig two;
     two.sensors = 2;
-    two.line = MS_DSR_ON;
+    two.line = kLineDsr;
     auto c = pull(two);
     ASSERT_EQ(c.size(), 8u);  // two pulses a stroke
-    for (std::size_t i = 0; i < c.size(); ++i) EXPECT_EQ(c[i].second, i % 2 == 0 ? MS_DSR_ON : 0u);
+    for (std::size_t i = 0; i < c.size(); ++i) EXPECT_EQ(c[i].second, i % 2 == 0 ? kLineDsr : 0u);
     EXPECT_NEAR(static_cast<double>(c[1].first - c[0].first), 50000, 2500);   // the pulse
     EXPECT_NEAR(static_cast<double>(c[2].first - c[0].first), 150000, 2500);  // the next sensor
 
@@ -130,13 +130,13 @@ TEST(SimBell, SensorsGiveTheirShapeOfSignal) {
     c = pull(rest_on);
     ASSERT_EQ(c.size(), 4u);
     EXPECT_EQ(c[0].second, 0u);
-    EXPECT_EQ(c[1].second, MS_CTS_ON);
+    EXPECT_EQ(c[1].second, kLineCts);
 
     BellConfig handbell;
     handbell.style = SensorStyle::OnOff;
     c = pull(handbell);
     ASSERT_EQ(c.size(), 2u);  // ON at handstroke, OFF at backstroke
-    EXPECT_EQ(c[0].second, MS_CTS_ON);
+    EXPECT_EQ(c[0].second, kLineCts);
     EXPECT_EQ(c[1].second, 0u);
     EXPECT_EQ(c[1].first - c[0].first, 8 * Rhythm{}.blow_us());
 
@@ -145,7 +145,7 @@ TEST(SimBell, SensorsGiveTheirShapeOfSignal) {
     stuck.faults.on_at_start = 2;
     auto bell = std::make_unique<SimBell>(time, stuck);
     std::lock_guard<std::mutex> g(time.mutex());
-    EXPECT_EQ(bell->word_at(0), MS_CTS_ON);
+    EXPECT_EQ(bell->word_at(0), kLineCts);
     bell->ring_pull(0, Rhythm{});
     const std::int64_t end = bell->ring_pull(0, Rhythm{});
     c = changes(*bell);

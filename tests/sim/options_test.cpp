@@ -21,7 +21,7 @@ TEST(SimOptions, SetTheBellTheRingingTheFaultsAndTheRun) {
                       o, error))
         << error;
     EXPECT_EQ(o.bell.sensors, 2);
-    EXPECT_EQ(o.bell.line, platform::MS_DSR_ON);
+    EXPECT_EQ(o.bell.line, platform::kLineDsr);
     EXPECT_EQ(o.bell.style, SensorStyle::RestOn);
     EXPECT_EQ(o.plan.rhythm.bells, 6);
     EXPECT_EQ(o.plan.rhythm.place, 6);

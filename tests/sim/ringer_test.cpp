@@ -48,9 +48,9 @@ struct RingerWorld {
         return last;
     }
     void ring_once_prompt() {
-        screen.writeln("NOW ring bell HAND and BACK  **ONCE** only");
-        screen.writeln("Then press any key, for the results, Q to terminate");
-        screen.writeln();
+        screen.write_line("NOW ring bell HAND and BACK  **ONCE** only");
+        screen.write_line("Then press any key, for the results, Q to terminate");
+        screen.write_line();
     }
 
     VirtualTime time;
@@ -65,32 +65,32 @@ TEST(SimRinger, RecognisesTheQuestionLastWritten) {
     Screen s;
     int line = 0;
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::None);
-    s.writeln("Make sure the bell is up and ready to ring, with sensor NOT active");
+    s.write_line("Make sure the bell is up and ready to ring, with sensor NOT active");
     s.write("then press any key [or Q to exit]");
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::PressAnyKey);
     EXPECT_EQ(line, 2);
-    s.writeln();
-    s.writeln("Then press any key, for the results, Q to terminate");
+    s.write_line();
+    s.write_line("Then press any key, for the results, Q to terminate");
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::None);  // not without its first line
-    s.writeln("NOW ring bell HAND and BACK  **ONCE** only");
-    s.writeln("Then press any key, for the results, Q to terminate");
-    s.writeln();
+    s.write_line("NOW ring bell HAND and BACK  **ONCE** only");
+    s.write_line("Then press any key, for the results, Q to terminate");
+    s.write_line();
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::RingOnce);
-    s.writeln("Is this a handbell (ON/OFF sensing)? (Y/n)");
+    s.write_line("Is this a handbell (ON/OFF sensing)? (Y/n)");
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::Handbell);
-    s.writeln("Using handbell settings");  // answered: the program has moved on
+    s.write_line("Using handbell settings");  // answered: the program has moved on
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::None);
-    s.writeln("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
+    s.write_line("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::TargetMenu);
     s.write("\n\rNo sensor points detected - make pulses stronger/last longer -\r\n Press [ENTER] to Quit");
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::PressEnter);
-    s.writeln("Press Q to Quit.  Then restart program");
+    s.write_line("Press Q to Quit.  Then restart program");
     EXPECT_EQ(SimRinger::recognise(s, &line), Prompt::Interchanged);
 }
 
 TEST(SimRinger, RingsOneWholePullThenPressesAKeyOnce) {
     RingerWorld w;
-    w.screen.writeln("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
+    w.screen.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
     EXPECT_EQ(w.next_key(10 * kSeconds), ' ');
     EXPECT_EQ(w.strikes(), 2u);
     EXPECT_GT(w.time.now_locked(), w.last_change() + kSeconds - 2000);
@@ -109,7 +109,7 @@ TEST(SimRinger, DropsItsKeyWhenTheProgramMovedOnWithoutIt) {
     w.ring_once_prompt();
     w.ringer.poll();
     w.time.sleep_us(2 * kSeconds);
-    w.screen.writeln("Presumed calibrated");  // a data-mode window that ended by itself
+    w.screen.write_line("Presumed calibrated");  // a data-mode window that ended by itself
     EXPECT_EQ(w.next_key(10 * kSeconds), -1);
 }
 
@@ -118,11 +118,11 @@ TEST(SimRinger, AnswersTheQuestionsWithItsConfiguredAnswers) {
     cfg.target = 12;
     cfg.handbell = 'n';
     RingerWorld w(cfg);
-    w.screen.writeln("Is this a handbell (ON/OFF sensing)? (Y/n)");
+    w.screen.write_line("Is this a handbell (ON/OFF sensing)? (Y/n)");
     EXPECT_EQ(w.next_key(5 * kSeconds), 'n');
-    w.screen.writeln("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
+    w.screen.write_line("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
     EXPECT_EQ(w.keys_for(5 * kSeconds), "12\r");
-    w.screen.writeln("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
+    w.screen.write_line("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
     EXPECT_EQ(w.next_key(5 * kSeconds), 'c');
 }
 
@@ -132,8 +132,8 @@ TEST(SimRinger, InteractiveItOnlyRings) {
     RingerWorld w(cfg);
     w.screen.write("then press any key [or Q to exit]");
     EXPECT_EQ(w.next_key(5 * kSeconds), -1);
-    w.screen.writeln();
-    w.screen.writeln("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
+    w.screen.write_line();
+    w.screen.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
     EXPECT_EQ(w.next_key(10 * kSeconds), -1);
     EXPECT_EQ(w.strikes(), 2u);
 }
@@ -154,11 +154,11 @@ TEST(SimRinger, InServiceRingsTheRowsThenQuitsAndLeavesTheQuestionsToThePerson) 
     RingerConfig cfg;
     cfg.plan.rows = 10;
     RingerWorld w(cfg);
-    w.screen.gotoxy(1, 14);
-    w.screen.writeln("Currently send keys to Ringing Room - any browser with focus window: Active sensing points=1");
+    w.screen.move_to(1, 14);
+    w.screen.write_line("Currently send keys to Ringing Room - any browser with focus window: Active sensing points=1");
     w.ringer.poll();
     EXPECT_TRUE(w.ringer.in_service());
-    w.screen.writeln("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
+    w.screen.write_line("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
     EXPECT_EQ(w.next_key(60 * kSeconds), 'Q');
     std::lock_guard<std::mutex> g(w.time.mutex());
     const auto& s = w.bell.strikes_until(0);

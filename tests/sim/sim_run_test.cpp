@@ -106,7 +106,7 @@ TEST(SimRunEvidence, SevenHundredTwentyRowsWithFaultsGiveTheKeysTheRulesGive) {
     EXPECT_GT(run.bell().counts().transients, 80);
     EXPECT_EQ(t.extra, 0);
     EXPECT_EQ(static_cast<long>(t.keys.size()), blows + spurious + missed);
-    // SLEEPNUM 5: up to one pass to take the event and one to send the key,
+    // loop_sleep_ms 5: up to one pass to take the event and one to send the key,
     // after the 2 ms re-check and whatever a bounce added.
     expect_on_time(t, 16);
     // Touches ended by pauses, and their event logs written.
@@ -165,7 +165,7 @@ TEST(SimRunDemo, FreshIgnoresTheSettingsFileAndWritesANewOne) {
     o.plan.rows = 4;
     { SimRun(o, embedded()).run(); }
     o.fresh = true;
-    o.bell.line = platform::MS_DSR_ON;
+    o.bell.line = platform::kLineDsr;
     SimRun run(o, embedded());
     EXPECT_EQ(run.run(), 0);
     EXPECT_EQ(run.ringer().pulls_asked(), 2);
@@ -201,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, SimRunShapes,
     ::testing::Values(
         Shape{"TwoSensors", [](SimOptions& o) { o.bell.sensors = 2; }, "sensornum=2"},
-        Shape{"ThreeSensorsOnCD", [](SimOptions& o) { o.bell.sensors = 3; o.bell.line = platform::MS_RLSD_ON; },
+        Shape{"ThreeSensorsOnCD", [](SimOptions& o) { o.bell.sensors = 3; o.bell.line = platform::kLineCd; },
               "sensornum=3"},
         Shape{"LineRestingOn", [](SimOptions& o) { o.bell.style = platform::sim::SensorStyle::RestOn; },
               "signalstartsOFF=0"},

@@ -53,27 +53,27 @@ TEST(SimSerial, AWaitEndsAtTheChangeAndChangesBetweenWaitsAreReportedAtOnce) {
     World w;
     PortHandle h = w.serial.open("\\\\.\\SIM1").value();
     ASSERT_TRUE(w.serial.wait_event(h).error().find("The parameter is incorrect") != std::string::npos);
-    ASSERT_TRUE(w.serial.set_mask(h, EV_CTS).ok());
+    ASSERT_TRUE(w.serial.set_mask(h, kEventCts).ok());
     const std::vector<std::int64_t> c = w.pull();
     ASSERT_EQ(c.size(), 4u);  // hand ON, OFF; back ON, OFF
 
-    EXPECT_EQ(w.serial.wait_event(h).value(), EV_CTS);
+    EXPECT_EQ(w.serial.wait_event(h).value(), kEventCts);
     EXPECT_EQ(w.now(), c[0]);
-    EXPECT_EQ(w.serial.modem_status(h).value(), MS_CTS_ON);
+    EXPECT_EQ(w.serial.modem_status(h).value(), kLineCts);
 
     // The pulse ends while nobody waits: the next wait returns at once.
     w.sleep_until(c[1] + 10000);
     const std::int64_t before = w.now();
-    EXPECT_EQ(w.serial.wait_event(h).value(), EV_CTS);
+    EXPECT_EQ(w.serial.wait_event(h).value(), kEventCts);
     EXPECT_EQ(w.now(), before);
     EXPECT_EQ(w.serial.modem_status(h).value(), 0u);
 
     // Setting the mask forgets what happened before it.
     w.sleep_until(c[3] + 10000);
-    ASSERT_TRUE(w.serial.set_mask(h, EV_CTS).ok());
-    ASSERT_TRUE(w.serial.set_mask(h, EV_DSR | EV_CTS).ok());
+    ASSERT_TRUE(w.serial.set_mask(h, kEventCts).ok());
+    ASSERT_TRUE(w.serial.set_mask(h, kEventDsr | kEventCts).ok());
     const std::vector<std::int64_t> next = w.pull();
-    EXPECT_EQ(w.serial.wait_event(h).value(), EV_CTS);
+    EXPECT_EQ(w.serial.wait_event(h).value(), kEventCts);
     EXPECT_EQ(w.now(), next[0]);
 }
 
@@ -92,7 +92,7 @@ TEST(SimSerial, ALateWaiterGetsAShortPulseAsTwoEvents) {
     ASSERT_LT(off - on, 2000);
 
     w.sleep_until(on - 100);
-    ASSERT_TRUE(w.serial.set_mask(h, EV_CTS).ok());
+    ASSERT_TRUE(w.serial.set_mask(h, kEventCts).ok());
     std::vector<std::pair<std::int64_t, std::uint32_t>> seen;
     threads.create([&] {
         for (int i = 0; i < 2; ++i) {
@@ -108,8 +108,8 @@ TEST(SimSerial, ALateWaiterGetsAShortPulseAsTwoEvents) {
     w.time.sleep_us(1000);
     threads.join_all();
     ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], std::make_pair(late, EV_CTS));
-    EXPECT_EQ(seen[1], std::make_pair(late, EV_CTS));
+    EXPECT_EQ(seen[0], std::make_pair(late, kEventCts));
+    EXPECT_EQ(seen[1], std::make_pair(late, kEventCts));
 }
 
 // The program's two threads in lock-step: the serial thread wakes at each
@@ -119,7 +119,7 @@ TEST(VirtualTime, TheWaitingThreadWakesExactlyAtEachChangeWhileTheMainThreadSlee
     World w;
     VirtualThreads threads(w.time);
     PortHandle h = w.serial.open("\\\\.\\SIM1").value();
-    ASSERT_TRUE(w.serial.set_mask(h, EV_CTS).ok());
+    ASSERT_TRUE(w.serial.set_mask(h, kEventCts).ok());
     std::vector<std::int64_t> woke;
     auto info = threads.create([&] {
         for (int i = 0; i < 8; ++i)
@@ -170,7 +170,7 @@ TEST(SimSerial, ReadsFollowTheReadTimeOuts) {
     char buf[4] = {};
 
     // Interval MAXDWORD, no totals: what is there, at once.
-    ASSERT_TRUE(w.serial.set_timeouts(h, Timeouts{MAXDWORD_VALUE, 0, 0, 0, 0}).ok());
+    ASSERT_TRUE(w.serial.set_timeouts(h, Timeouts{kTimeoutMax, 0, 0, 0, 0}).ok());
     w.sleep_until(bytes[0].arrival_us - 500);
     EXPECT_EQ(w.serial.read(h, buf, 1).value(), 0u);
     EXPECT_EQ(w.now(), bytes[0].arrival_us - 500);
@@ -182,14 +182,14 @@ TEST(SimSerial, ReadsFollowTheReadTimeOuts) {
     EXPECT_EQ(w.now(), bytes[0].arrival_us);
     // Purging drops what has arrived, not what is still on the wire.
     w.sleep_until(bytes[1].arrival_us);
-    ASSERT_TRUE(w.serial.purge(h, PURGE_RXCLEAR).ok());
+    ASSERT_TRUE(w.serial.purge(h, kPurgeRxClear).ok());
     const std::int64_t t0 = w.now();
     EXPECT_EQ(w.serial.read(h, buf, 1).value(), 0u);
     EXPECT_EQ(w.now(), t0 + 1000);
 
     // Interval and multiplier MAXDWORD with a constant: the first byte only,
     // waited for up to the constant.
-    ASSERT_TRUE(w.serial.set_timeouts(h, Timeouts{MAXDWORD_VALUE, MAXDWORD_VALUE, 5000, 0, 0}).ok());
+    ASSERT_TRUE(w.serial.set_timeouts(h, Timeouts{kTimeoutMax, kTimeoutMax, 5000, 0, 0}).ok());
     EXPECT_EQ(w.serial.read(h, buf, 4).value(), 1u);
     EXPECT_EQ(w.now(), bytes[2].arrival_us);
     // A total for several bytes ends with the last one in time.
@@ -202,7 +202,7 @@ TEST(SimSerial, ReadsFollowTheReadTimeOuts) {
     w.pull();
     w.time.sleep_us(5000000);
     h = w.serial.open("\\\\.\\SIM1").value();
-    ASSERT_TRUE(w.serial.set_timeouts(h, Timeouts{MAXDWORD_VALUE, 0, 0, 0, 0}).ok());
+    ASSERT_TRUE(w.serial.set_timeouts(h, Timeouts{kTimeoutMax, 0, 0, 0, 0}).ok());
     EXPECT_EQ(w.serial.read(h, buf, 4).value(), 0u);
 }
 

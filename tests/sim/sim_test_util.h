@@ -77,6 +77,6 @@ inline int occurrences(const std::string& hay, const std::string& needle) {
     return n;
 }
 
-inline std::string settings_file() { return std::string(PROGRAM_VERSION) + ".ini"; }
+inline std::string settings_file() { return std::string(kProgramVersion) + ".ini"; }
 
 }  // namespace qn::sim::test

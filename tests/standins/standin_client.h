@@ -259,9 +259,9 @@ struct WineProgram {
         plat.files = &files;
         plat.process = &process;
         ctx = make_context(plat);
-        STARTTHETIMER(*ctx);
+        start_stopwatch(*ctx);
         files.dirs.insert("logs");
-        ctx->FOOERROR.adopt(std::move(files.create("logs/test.log").value()));
+        ctx->run_log.adopt(std::move(files.create("logs/test.log").value()));
     }
     Context& c() { return *ctx; }
     std::string log() const {

@@ -3,10 +3,10 @@
 #include <thread>
 
 #include "console/bignumber.h"
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "runlog/strike_log.h"
 #include "strokes/logs.h"
 
@@ -18,11 +18,11 @@ const std::string kName = "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08_12_2026_04_45
 TEST(RunLogFile, NameFirstLineAndStandardError) {
     Harness h;
     h.fp.files.dirs.clear();
-    STARTERRORLOG(h.c());
+    start_run_log(h.c());
     EXPECT_TRUE(h.fp.files.dirs.count("logs"));
-    EXPECT_EQ(h.c().FOOERROR.name(), kName);
+    EXPECT_EQ(h.c().run_log.name(), kName);
     EXPECT_EQ(h.fp.files.stderr_path, kName + ".log");
-    h.c().FOOERROR.flush();
+    h.c().run_log.flush();
     EXPECT_EQ(h.fp.files.files[kName + ".log"],
               "Quennick_v0.8.2d3_(04_Jan_2021)_ Error log run date and time = 08/12/2026 04:45:00\r\n");
 }
@@ -30,16 +30,16 @@ TEST(RunLogFile, NameFirstLineAndStandardError) {
 TEST(RunLogFile, OnlyBlanksSlashesAndColonsAreReplaced) {
     Harness h;
     h.fp.files.date_time = {"08.12.2026", "04.45.00"};
-    STARTERRORLOG(h.c());
-    EXPECT_EQ(h.c().FOOERROR.name(), "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08.12.2026_04.45.00");
+    start_run_log(h.c());
+    EXPECT_EQ(h.c().run_log.name(), "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08.12.2026_04.45.00");
 }
 
 TEST(RunLogFile, ASecondRunInTheSameSecondKeepsTheFirstLog) {
     Harness h;
     h.fp.files.files[kName + ".log"] = "first run";
     h.fp.files.files[kName + "_2.log"] = "second run";
-    STARTERRORLOG(h.c());
-    EXPECT_EQ(h.c().FOOERROR.name(), kName + "_3");
+    start_run_log(h.c());
+    EXPECT_EQ(h.c().run_log.name(), kName + "_3");
     EXPECT_EQ(h.fp.files.files[kName + ".log"], "first run");
     EXPECT_EQ(h.fp.files.files[kName + "_2.log"], "second run");
 }
@@ -47,13 +47,13 @@ TEST(RunLogFile, ASecondRunInTheSameSecondKeepsTheFirstLog) {
 TEST(RunLogFile, AFolderThatRefusesTheFileLeavesTheRunGoingWithoutALog) {
     Harness h;
     h.fp.files.read_only_dirs.insert("logs");
-    STARTERRORLOG(h.c());
-    EXPECT_FALSE(h.c().FOOERROR.is_open());
+    start_run_log(h.c());
+    EXPECT_FALSE(h.c().run_log.is_open());
     EXPECT_EQ(h.c().screen.text(1, 1, 21), "No run log this time:");
-    h.c().FOOERROR.writeln("goes nowhere, harmlessly");
+    h.c().run_log.write_line("goes nowhere, harmlessly");
     // In service the menu says it for as long as the run lasts.
-    WRITEINSERVICEMENU(h.c());
-    EXPECT_TRUE(ScreenHas(h.c().screen, 8, 1, "No run log this time: ", YELLOW)) << h.c().screen.line_text(8);
+    write_service_menu(h.c());
+    EXPECT_TRUE(ScreenHas(h.c().screen, 8, 1, "No run log this time: ", kYellow)) << h.c().screen.line_text(8);
 }
 
 // A disk that fills while the log is written: the log stops at the first
@@ -63,31 +63,31 @@ TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
     Harness h;
     Context& c = h.c();
     h.fp.files.fail_writes_after = 300;
-    STARTERRORLOG(c);
+    start_run_log(c);
     c.screen.window(1, 22, 80, 25);
-    c.screen.gotoxy(5, 2);
-    c.screen.textcolor(LIGHTGRAY);
-    for (int i = 0; i < 40; ++i) c.FOOERROR.writeln("line " + std::to_string(i) + " of a touch's event log");
-    c.FOOERROR.flush();
-    EXPECT_TRUE(c.FOOERROR.stopped());
+    c.screen.move_to(5, 2);
+    c.screen.text_colour(kLightGray);
+    for (int i = 0; i < 40; ++i) c.run_log.write_line("line " + std::to_string(i) + " of a touch's event log");
+    c.run_log.flush();
+    EXPECT_TRUE(c.run_log.stopped());
     const std::string file = h.fp.files.files[kName + ".log"];
     EXPECT_LE(file.size(), 300u);
     EXPECT_EQ(file.substr(file.size() - 2), "\r\n");  // no line is cut
     EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
-                          YELLOW));
+                          kYellow));
     EXPECT_EQ(c.screen.win_top(), 22);
-    EXPECT_EQ(c.screen.wherex(), 5);
-    EXPECT_EQ(c.screen.wherey(), 2);
-    EXPECT_EQ(c.screen.textcolor(), LIGHTGRAY);
+    EXPECT_EQ(c.screen.cursor_x(), 5);
+    EXPECT_EQ(c.screen.cursor_y(), 2);
+    EXPECT_EQ(c.screen.text_colour(), kLightGray);
     // Said once: cleared, the line stays clear however much more is logged;
     // the service menu, drawn again, keeps the notice under it.
-    FULLWINDOW(c);
-    c.screen.clrscr();
-    for (int i = 0; i < 40; ++i) c.FOOERROR.writeln("more");
+    full_window(c);
+    c.screen.clear_window();
+    for (int i = 0; i < 40; ++i) c.run_log.write_line("more");
     EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));
-    WRITEINSERVICEMENU(c);
+    write_service_menu(c);
     EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
-                          YELLOW));
+                          kYellow));
 }
 
 // The serial thread logs too; a failure it meets is told on the main thread,
@@ -96,14 +96,14 @@ TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
     Harness h;
     Context& c = h.c();
     h.fp.files.fail_writes_after = 120;
-    STARTERRORLOG(c);
+    start_run_log(c);
     std::thread serial([&c] {
-        for (int i = 0; i < 10; ++i) c.FOOERROR.writeln("waitcommevent call failed");
+        for (int i = 0; i < 10; ++i) c.run_log.write_line("waitcommevent call failed");
     });
     serial.join();
-    EXPECT_TRUE(c.FOOERROR.stopped());
+    EXPECT_TRUE(c.run_log.stopped());
     EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));
-    c.FOOERROR.writeln("noutputtime=1");
+    c.run_log.write_line("noutputtime=1");
     EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: "));
 }
 
@@ -122,28 +122,28 @@ TEST(MonitorLines, Formats) {
 // A ring with n recorded events, event k at time 1000 k and word k.
 static void fill_ring(Context& c, int n) {
     SerialState& s = c.serial;
-    s.COMMTIME[0] = 5;
-    s.COMMBUFFER[0] = 0;
-    s.SHSIG[0] = SIG_STARTUP;
+    s.event_time_us[0] = 5;
+    s.event_status[0] = 0;
+    s.event_shape[0] = kShapeStartup;
     for (int k = 1; k <= n; ++k) {
-        int slot = INDEXWRAP(k);
-        s.COMMTIME[slot] = 1000 * k;
-        s.COMMBUFFER[slot] = static_cast<std::uint32_t>(k);
-        s.SHSIG[slot] = SIG_NORMAL;
+        int slot = wrap_index(k);
+        s.event_time_us[slot] = 1000 * k;
+        s.event_status[slot] = static_cast<std::uint32_t>(k);
+        s.event_shape[slot] = kShapeNormal;
     }
-    s.IHIGHBUFFERPLUSONE = n;
+    s.ring_head = n;
 }
 
 TEST(EventLog, ThreeSectionsByteForByte) {
     Harness h;
     Context& c = h.c();
     fill_ring(c, 2);
-    c.serial.SHSIG[2] = SIG_SHORT;
-    c.serial.OMITBUFFER = 1;
-    c.serial.OMITCOMMTIME[1] = 1500;
-    c.serial.OMITCOMMBUFFER[1] = 16;
-    c.serial.OMITSHSIG[1] = SIG_INTERFERENCE;
-    c.keyout.SENSORSACTIVE = 2;
+    c.serial.event_shape[2] = kShapeShort;
+    c.serial.omitted_count = 1;
+    c.serial.omitted_time_us[1] = 1500;
+    c.serial.omitted_status[1] = 16;
+    c.serial.omitted_shape[1] = kShapeInterference;
+    c.keyout.sensors_active = 2;
     c.strikes->keys().record(0, 1000000);
     c.strikes->keys().record(1, 3250000);
     c.strikes->keys().note_doubled(true);
@@ -167,8 +167,8 @@ TEST(EventLog, ThreeSectionsByteForByte) {
 TEST(EventLog, DataModeOneSensorAndNoRecords) {
     Harness h;
     Context& c = h.c();
-    c.cfg.BAGLEYMODE = true;
-    c.keyout.SENSORSACTIVE = 1;
+    c.cfg.rest_on_mode = true;
+    c.keyout.sensors_active = 1;
     c.strikes->log_touch(TouchEnd::PortLost);
     EXPECT_EQ(h.log(),
               "Processed sensor data\r\n"
@@ -178,7 +178,7 @@ TEST(EventLog, DataModeOneSensorAndNoRecords) {
 TEST(EventLog, AfterSevenHundredEventsWrappedSlotsAreReadAndOverwrittenOnesSkipped) {
     Harness h;
     Context& c = h.c();
-    c.cfg.BAGLEYMODE = false;
+    c.cfg.rest_on_mode = false;
     c.strikes->log_touch(TouchEnd::PortLost);  // the start status logged: the next log starts at event 1
     fill_ring(c, 700);
     c.strikes->log_touch(TouchEnd::PortLost);
@@ -195,8 +195,8 @@ TEST(EventLog, AfterSevenHundredEventsWrappedSlotsAreReadAndOverwrittenOnesSkipp
 TEST(EventLog, AFullOmittedListSaysSo) {
     Harness h;
     Context& c = h.c();
-    c.cfg.BAGLEYMODE = true;
-    c.serial.OMITBUFFER = COMBUFFERLEN;
+    c.cfg.rest_on_mode = true;
+    c.serial.omitted_count = kEventRingSize;
     c.strikes->log_touch(TouchEnd::PortLost);
     EXPECT_NE(h.log().find("512\t0\t\t0\t\r\nNBBuffer got full, might have been more\r\n"), std::string::npos);
 }

@@ -10,14 +10,14 @@
 #include "keyout/dispatch.h"
 #include "keyout/targets.h"
 #include "service/loop.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 #include "service/keycheck.h"
 #include "strokes/watchports.h"
 
 namespace qn::test {
 namespace {
 
-using platform::MS_CTS_ON;
+using platform::kLineCts;
 
 constexpr std::int64_t kSecond = 1000000;
 
@@ -28,24 +28,24 @@ struct Bell {
     Context& c;
 
     explicit Bell(int sensors = 1, int delay_ms = 300) : port(h.fp.serial.add_port("COM3")), c(h.c()) {
-        c.cfg.USECTS = true;
-        c.cfg.SENSORNUM = sensors;
-        c.cfg.SWITCHBOUNCEDELAY = 40;
-        c.cfg.TRANSIENTSIGNALSDELAY = 0;
-        c.cfg.TARGETPROGRAM = "Open";
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, "Open");
-        c.keyout.WHICHSENSORARR2[1].WDELAYHAND = delay_ms;
-        c.keyout.WHICHSENSORARR2[1].WDELAYBACK = delay_ms;
-        c.screen.textbackground(BLUE);
+        c.cfg.use_cts = true;
+        c.cfg.sensor_count = sensors;
+        c.cfg.switch_bounce_ms = 40;
+        c.cfg.transient_ms = 0;
+        c.cfg.target_program = "Open";
+        set_target_defaults(c);
+        c.keyout.target_index = load_target_parameters(c, "Open");
+        c.keyout.points[1].hand_delay_ms = delay_ms;
+        c.keyout.points[1].back_delay_ms = delay_ms;
+        c.screen.background_colour(kBlue);
     }
     void start() {
-        c.serial.SERHANDLE = h.fp.serial.open("COM3").value();
+        c.serial.thread_port = h.fp.serial.open("COM3").value();
         serial_thread_start(c);
     }
     // One line change, recorded by the thread and taken by the watch loop.
     void edge(std::int64_t t, bool on) {
-        port.status.push_back({t, on ? MS_CTS_ON : 0u});
+        port.status.push_back({t, on ? kLineCts : 0u});
         ASSERT_TRUE(serial_thread_event(c));
         watch_ports(c);
     }
@@ -81,8 +81,8 @@ TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
 
 TEST(Bounce, AReleaseBouncingLongerThanTheRecheckGivesNoSecondStrike) {
     Bell b;
-    b.c.cfg.SIGNALSTARTSOFF = true;
-    b.c.cfg.OFFANDONARESIGNALS = false;
+    b.c.cfg.signal_starts_off = true;
+    b.c.cfg.off_and_on_are_signals = false;
     b.start();
     b.edge(kSecond, true);
     b.edge(kSecond + 80000, false);   // the release, accepted
@@ -107,23 +107,23 @@ TEST(Polarity, WhichEdgesAreSignals) {
     };
     for (const Case& k : cases) {
         Bell b;
-        b.c.cfg.SIGNALSTARTSOFF = k.starts_off;
-        b.c.cfg.OFFANDONARESIGNALS = k.on_and_off;
+        b.c.cfg.signal_starts_off = k.starts_off;
+        b.c.cfg.off_and_on_are_signals = k.on_and_off;
         SerialState& s = b.c.serial;
-        s.COMMBUFFER[0] = k.before ? MS_CTS_ON : 0;
-        s.COMMTIME[1] = 5 * kSecond;
-        s.COMMBUFFER[1] = k.after ? MS_CTS_ON : 0;
-        s.IHIGHBUFFERPLUSONE = 1;
+        s.event_status[0] = k.before ? kLineCts : 0;
+        s.event_time_us[1] = 5 * kSecond;
+        s.event_status[1] = k.after ? kLineCts : 0;
+        s.ring_head = 1;
         watch_ports(b.c);
         EXPECT_EQ(b.signals(), k.signal ? 1 : 0)
             << "starts_off=" << k.starts_off << " on_and_off=" << k.on_and_off << " " << k.before << "->" << k.after;
-        EXPECT_EQ(b.watch().event_us(), THISEVENTTIMEOFF);
+        EXPECT_EQ(b.watch().event_us(), kNoEventTime);
     }
 }
 
 TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
     Bell b;
-    b.c.cfg.OFFANDONARESIGNALS = true;
+    b.c.cfg.off_and_on_are_signals = true;
     b.start();
     EXPECT_TRUE(watch_ports(b.c));  // nothing waiting
     EXPECT_EQ(b.signals(), 0);
@@ -133,12 +133,12 @@ TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
 
 TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
     Bell b;
-    b.c.cfg.USEDSR = true;
+    b.c.cfg.use_dsr = true;
     SerialState& s = b.c.serial;
-    s.COMMBUFFER[0] = platform::MS_DSR_ON;
-    s.COMMTIME[1] = 5 * kSecond;
-    s.COMMBUFFER[1] = MS_CTS_ON;  // CTS rises, DSR drops
-    s.IHIGHBUFFERPLUSONE = 1;
+    s.event_status[0] = platform::kLineDsr;
+    s.event_time_us[1] = 5 * kSecond;
+    s.event_status[1] = kLineCts;  // CTS rises, DSR drops
+    s.ring_head = 1;
     watch_ports(b.c);
     EXPECT_EQ(b.signals(), 1);
     EXPECT_TRUE(b.watch().line_was_on(kDsr));  // the drop was rejected
@@ -146,12 +146,12 @@ TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
 
 TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     Bell b;
-    b.c.cfg.BAGLEYMODE = true;
-    b.c.cfg.USEDATINPUTCHAR = 'a';
-    b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
+    b.c.cfg.rest_on_mode = true;
+    b.c.cfg.data_char = 'a';
+    b.c.serial.port = b.h.fp.serial.open("COM3").value();
     b.port.bytes = {{1 * kSecond, 'b'}, {1 * kSecond + 30000, 'a'}, {2 * kSecond, 'a'}, {2 * kSecond + 10000, 'a'}};
     prepare_service_loop(b.c);
-    ring_rows(b.c, 5);  // a touch under way: passes at most SLEEPNUM apart
+    ring_rows(b.c, 5);  // a touch under way: passes at most loop_sleep_ms apart
     // The loop's wait sees each byte arrive; the pass that reads it comes
     // 3 ms later, and the byte keeps its arrival time.
     auto pass_until = [&](std::int64_t t) {
@@ -167,7 +167,7 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     pass_until(2 * kSecond + 20000);
     EXPECT_EQ(b.signals(), 1);  // the doubled 'a' 10 ms later is bounce
     EXPECT_EQ(b.keys().outputs()[0].event_us, 2 * kSecond);
-    for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::WAKE_PORT);
+    for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::kWakePort);
 }
 
 // A pulled adapter: every read fails at once. A failure now and then is
@@ -175,9 +175,9 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
 // far goes into the log before the program ends.
 TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     Bell b;
-    b.c.cfg.BAGLEYMODE = true;
-    b.c.cfg.USEDATINPUTCHAR = 'a';
-    b.c.serial.SERIALHANDLE = b.h.fp.serial.open("COM3").value();
+    b.c.cfg.rest_on_mode = true;
+    b.c.cfg.data_char = 'a';
+    b.c.serial.port = b.h.fp.serial.open("COM3").value();
     b.port.bytes = {{1 * kSecond, 'a'}, {2 * kSecond, 'a'}, {3 * kSecond, 'a'}};
     prepare_service_loop(b.c);
     auto pass = [&] {
@@ -193,7 +193,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     b.port.fail_read = false;
     pass_until(3 * kSecond + 500000);
     EXPECT_EQ(b.signals(), 3);
-    EXPECT_EQ(b.c.serial.PORTLOSTLOCN.load(), 0);
+    EXPECT_EQ(b.c.serial.port_lost_at.load(), 0);
 
     b.port.fail_read = true;  // pulled out
     const std::int64_t pulled = b.h.fp.clock.now_us();
@@ -209,7 +209,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     // about once a second.
     EXPECT_GT(passes, 150);
     EXPECT_GE(b.h.fp.clock.now_us() - pulled, kSecond);
-    EXPECT_EQ(b.c.serial.PORTLOSTLOCN.load(), 7);
+    EXPECT_EQ(b.c.serial.port_lost_at.load(), 7);
     const std::string log = b.h.log();
     EXPECT_LE(count_of(log, "serial port read failed\r\n"), 3);
     EXPECT_NE(log.find("ReadFile: The device is not connected."), std::string::npos);
@@ -228,9 +228,9 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
     EXPECT_EQ(b.rows(), 2);  // one row per cycle of two signals
     // Two sensing points, one on each sensor.
     Bell d(2, 0);
-    d.c.keyout.SENSORSACTIVE = 2;
-    d.c.keyout.WHICHSENSORARR2[1] = {1, 'j', 100, 'j', 100};
-    d.c.keyout.WHICHSENSORARR2[2] = {2, 'k', 200, 'k', 200};
+    d.c.keyout.sensors_active = 2;
+    d.c.keyout.points[1] = {1, 'j', 100, 'j', 100};
+    d.c.keyout.points[2] = {2, 'k', 200, 'k', 200};
     d.start();
     d.pulse(1 * kSecond);
     d.pulse(2 * kSecond);
@@ -244,8 +244,8 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
 
 TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
     Bell b(1, 300);
-    b.c.cfg.MEANSIGNALLENGTH = 90;
-    b.c.keyout.WHICHSENSORARR2[1].WDELAYBACK = 500;
+    b.c.cfg.mean_signal_ms = 90;
+    b.c.keyout.points[1].back_delay_ms = 500;
     b.start();
     b.keys().set_handstroke(true);
     b.edge(kSecond, true);
@@ -260,7 +260,7 @@ TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
 
 TEST(Scheduling, NoDelayDeliversTheKeyInsideTheSchedulerItself) {
     Bell b(1, 0);
-    b.c.cfg.MEANSIGNALLENGTH = 0;
+    b.c.cfg.mean_signal_ms = 0;
     b.start();
     b.edge(kSecond, true);
     EXPECT_FALSE(b.keys().pending(0));
@@ -320,13 +320,13 @@ TEST(RogueStrikes, TheJudgeOnItsOwn) {
 
 TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
     Bell b;
-    b.c.keyout.USEDOUBLEDSEND = true;
+    b.c.keyout.use_doubled_send = true;
     eight_then(b, kSecond / 2);
     EXPECT_DOUBLE_EQ(b.judge().ratio(), 0.5);
     EXPECT_EQ(b.judge().spurious(), 1);
     EXPECT_EQ(b.judge().strikes(), 8);  // left out of the history
-    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 28, "   1", YELLOW));
-    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 32, " 0.500", YELLOW));
+    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 28, "   1", kYellow));
+    EXPECT_TRUE(ScreenHas(b.c.screen, 23, 32, " 0.500", kYellow));
     EXPECT_NE(b.h.log().find("Row9 Spurious backstroke strike at 8800000 ratio= 0.500\r\nRow9 Spurious strike ignored\r\n"),
               std::string::npos);
     EXPECT_EQ(b.signals(), 9);  // its key is still scheduled
@@ -338,8 +338,8 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
         eight_then(b, 17000 * 1000LL, 10 * kSecond);
         EXPECT_DOUBLE_EQ(b.judge().ratio(), 1.7);
         EXPECT_EQ(b.judge().missed(), 0);
-        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 28, "   9", WHITE));
-        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 32, " 1.700", LIGHTGRAY));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 28, "   9", kWhite));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 25, 32, " 1.700", kLightGray));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 39, "10000"));
     }
     {
@@ -347,8 +347,8 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
         eight_then(b, 17001 * 1000LL, 10 * kSecond);
         EXPECT_DOUBLE_EQ(b.judge().ratio(), 1.7001);
         EXPECT_EQ(b.judge().missed(), 1);
-        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 28, "   1", YELLOW));
-        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 32, "  1.700", YELLOW));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 28, "   1", kYellow));
+        EXPECT_TRUE(ScreenHas(b.c.screen, 24, 32, "  1.700", kYellow));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 72, "1.700"));
     }
 }
@@ -356,13 +356,13 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
 TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) {
     for (bool doubled : {true, false}) {
         Bell b(1, 300);
-        b.c.keyout.USEDOUBLEDSEND = doubled;
-        b.c.keyout.DOUBLESTRIKEDELAY = 350;
+        b.c.keyout.use_doubled_send = doubled;
+        b.c.keyout.double_strike_delay_ms = 350;
         b.start();
         for (int i = 1; i <= 8; ++i) {
             b.pulse(i * kSecond, 50000);
             b.h.fp.clock.set_us(i * kSecond + 400000);
-            DOKEYSENDING(b.c);
+            send_due_keys(b.c);
         }
         const bool hand_before = b.keys().handstroke();
         b.pulse(10 * kSecond, 50000);  // the strike at 9 s never came
@@ -373,7 +373,7 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
         EXPECT_EQ(b.h.log().find("Row8 Missed keystroke inserted") != std::string::npos, doubled);
         std::size_t keys_before = b.h.fp.keyboard.sent.size();
         b.h.fp.clock.set_us(10 * kSecond + 300000);
-        DOKEYSENDING(b.c);
+        send_due_keys(b.c);
         ASSERT_EQ(b.h.fp.keyboard.sent.size() - keys_before, doubled ? 2u : 1u);
         if (doubled) {
             EXPECT_EQ(b.h.fp.keyboard.sent.back().time_us - b.h.fp.keyboard.sent[keys_before].time_us, 350000);
@@ -388,12 +388,12 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
 TEST(Counters, RogueStrikesCountAsTheRowsTheCorrectionMakesOfThem) {
     for (bool corrected : {true, false}) {
         Bell spurious;
-        spurious.c.keyout.USEDOUBLEDSEND = corrected;
+        spurious.c.keyout.use_doubled_send = corrected;
         eight_then(spurious, kSecond / 2);
         EXPECT_EQ(spurious.judge().spurious(), 1);
         EXPECT_EQ(spurious.rows(), corrected ? 8 : 9) << corrected;
         Bell missed;
-        missed.c.keyout.USEDOUBLEDSEND = corrected;
+        missed.c.keyout.use_doubled_send = corrected;
         eight_then(missed, 2 * kSecond);
         EXPECT_EQ(missed.judge().missed(), 1);
         EXPECT_EQ(missed.rows(), corrected ? 10 : 9) << corrected;
@@ -431,7 +431,7 @@ TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
     b.start();
     for (int i = 1; i <= 81; ++i) b.pulse(i * kSecond);  // 40 strikes of the second sensor, then the first's
     ring_rows(b.c, 3000 - b.rows());
-    for (int i = b.signals(); i < MAXROWSALLOWED; ++i) b.keys().record(0, 0);
+    for (int i = b.signals(); i < kMaxRows; ++i) b.keys().record(0, 0);
     end_touch(b.c, false);
     EXPECT_EQ(b.signals(), 0);
     EXPECT_EQ(b.rows(), 3000);
@@ -443,7 +443,7 @@ TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
 TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
     Bell b;
     ring_rows(b.c, 5);
-    b.c.autoring.AUTOKEYPRESS = true;
+    b.c.autoring.running = true;
     end_touch(b.c, true);
     EXPECT_EQ(b.rows(), 5);
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 0);
@@ -451,27 +451,27 @@ TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
 
 TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
     Bell b(1, 300);
-    b.c.autoring.AUTOKEYPRESS = true;  // the pause dump is skipped
+    b.c.autoring.running = true;  // the pause dump is skipped
     b.start();
     for (int i = 1; i <= 6100; ++i) {
         b.pulse(i * kSecond / 2, 50000);
         if (i % 100 == 0) {
             b.h.fp.clock.set_us(i * kSecond / 2 + 400000);
-            DOKEYSENDING(b.c);
+            send_due_keys(b.c);
         }
     }
-    EXPECT_EQ(b.signals(), MAXROWSALLOWED);
+    EXPECT_EQ(b.signals(), kMaxRows);
     EXPECT_EQ(count_of(b.h.log(), "Output record list full"), 1);
-    EXPECT_LE(b.judge().strikes(), MAXROWSALLOWED);
+    EXPECT_LE(b.judge().strikes(), kMaxRows);
     EXPECT_EQ(b.judge().spurious() + b.judge().missed(), 0);
 }
 
 TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
     Bell b;
     SerialState& s = b.c.serial;
-    s.COMMTIME[1] = 5 * kSecond;
-    s.COMMBUFFER[1] = MS_CTS_ON;
-    s.IHIGHBUFFERPLUSONE = 1;
+    s.event_time_us[1] = 5 * kSecond;
+    s.event_status[1] = kLineCts;
+    s.ring_head = 1;
     b.c.strikes->watch().begin_event(4 * kSecond);  // an event time left set
     watch_ports(b.c);
     EXPECT_EQ(b.watch().clashes(), 1);

@@ -186,7 +186,7 @@ TEST_F(Win32Console, AKeyWakesTheLoopsWaitAndOtherRecordsDoNot) {
     FILETIME t0, t1, k0, u0, k1, u1;
     ASSERT_TRUE(GetThreadTimes(GetCurrentThread(), &t0, &t1, &k0, &u0));
     const std::int64_t start = clock.counter();
-    auto quiet = wait.wait_until(start + second / 5, platform::WAKE_CONSOLE, false);
+    auto quiet = wait.wait_until(start + second / 5, platform::kWakeConsole, false);
     ASSERT_TRUE(quiet.ok()) << quiet.error();
     EXPECT_EQ(quiet.value().sources, 0u);
     EXPECT_GE(quiet.value().at, start + second / 5);
@@ -203,21 +203,21 @@ TEST_F(Win32Console, AKeyWakesTheLoopsWaitAndOtherRecordsDoNot) {
         DWORD n = 0;
         WriteConsoleInputW(in_, &k, 1, &n);
     });
-    auto woken = wait.wait_until(clock.counter() + 5 * second, platform::WAKE_CONSOLE, true);
+    auto woken = wait.wait_until(clock.counter() + 5 * second, platform::kWakeConsole, true);
     typist.join();
     ASSERT_TRUE(woken.ok()) << woken.error();
-    EXPECT_EQ(woken.value().sources, platform::WAKE_CONSOLE);
+    EXPECT_EQ(woken.value().sources, platform::kWakeConsole);
     EXPECT_EQ(console().read_key(), 'k');
 
     // Keys already taken from the input but not read wake every wait.
     inject({key(true, 'A', 0x1E, L'a'), key(true, 'B', 0x30, L'b')});
     for (int want : {'a', 'b'}) {
-        auto w = wait.wait_until(clock.counter() + second, platform::WAKE_CONSOLE, false);
+        auto w = wait.wait_until(clock.counter() + second, platform::kWakeConsole, false);
         ASSERT_TRUE(w.ok()) << w.error();
-        EXPECT_EQ(w.value().sources, platform::WAKE_CONSOLE);
+        EXPECT_EQ(w.value().sources, platform::kWakeConsole);
         EXPECT_EQ(console().read_key(), want);
     }
-    auto after = wait.wait_until(clock.counter() + second / 20, platform::WAKE_CONSOLE, false);
+    auto after = wait.wait_until(clock.counter() + second / 20, platform::kWakeConsole, false);
     ASSERT_TRUE(after.ok()) << after.error();
     EXPECT_EQ(after.value().sources, 0u);
 }

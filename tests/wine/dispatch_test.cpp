@@ -81,17 +81,17 @@ protected:
     std::string log() { return program_->log(); }
 
     void select(int index) {
-        c().cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c());
-        c().cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c(), static_cast<std::uint8_t>(index));
-        c().keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c(), c().cfg.TARGETPROGRAM);
+        c().cfg.sensor_count = 1;
+        set_target_defaults(c());
+        c().cfg.target_program = target_name(c(), static_cast<std::uint8_t>(index));
+        c().keyout.target_index = load_target_parameters(c(), c().cfg.target_program);
         test::ring_rows(c(), 10);
         c().strikes->keys().set_handstroke(true);
     }
     // Sensing point 1's key, due a millisecond ago, goes out.
     void strike() {
-        c().strikes->keys().queue(0, MYELAPSEDMICROSECS(c()) - 1000);
-        DOKEYSENDING(c());
+        c().strikes->keys().queue(0, elapsed_us(c()) - 1000);
+        send_due_keys(c());
     }
     bool pending() { return c().strikes->keys().pending(0); }
 
@@ -123,8 +123,8 @@ TEST_F(WineKeyDelivery, ForegroundTargetsGetTheKeyAsKeyboardInput) {
         select(k.index);
         ASSERT_TRUE(standin::bring_to_front(s.top()));
         if (k.index == 1) {
-            EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(c()), '\0');
-            EXPECT_EQ(c().keyout.SAVEWND, s.top());
+            EXPECT_EQ(find_target_handle(c()), '\0');
+            EXPECT_EQ(c().keyout.target_window, s.top());
         }
         const long long t0 = standin::qpc_us();
         strike();
@@ -211,8 +211,8 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     EXPECT_EQ(chars[1].wparam, static_cast<unsigned long long>('J'));
     // Judged from before the strike, not from the first key's arrival: Wine
     // may deliver the first key some milliseconds late and the second at once.
-    ASSERT_EQ(c().keyout.DOUBLESTRIKEDELAY, DOUBLESTRIKEDELAYDEFAULT);
-    const long long delay_us = 1000LL * DOUBLESTRIKEDELAYDEFAULT - 1000;
+    ASSERT_EQ(c().keyout.double_strike_delay_ms, kDefaultDoubleStrikeDelayMs);
+    const long long delay_us = 1000LL * kDefaultDoubleStrikeDelayMs - 1000;
     EXPECT_GE(chars[1].us - t0, delay_us);
     EXPECT_FALSE(c().strikes->keys().doubled_due());
 
@@ -227,7 +227,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     const Rec* down1 = first(ff.since(t0), "WM_KEYDOWN");
     const Rec* down2 = first(ff.since(t0), "WM_KEYDOWN", 1);
     ASSERT_TRUE(down1 && down2);
-    ASSERT_EQ(c().keyout.DOUBLESTRIKEDELAY, DOUBLESTRIKEDELAYDEFAULT);
+    ASSERT_EQ(c().keyout.double_strike_delay_ms, kDefaultDoubleStrikeDelayMs);
     EXPECT_GE(down2->us - t0, delay_us);
 }
 
@@ -254,8 +254,8 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     np.clear();
     select(1);
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(c()), '\0');
-    ASSERT_EQ(c().keyout.SAVEWND, ff.top());
+    EXPECT_EQ(find_target_handle(c()), '\0');
+    ASSERT_EQ(c().keyout.target_window, ff.top());
 
     long long t0 = standin::qpc_us();
     strike();
@@ -265,19 +265,19 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     t0 = standin::qpc_us();
     strike();  // dropped
     EXPECT_FALSE(pending());
-    EXPECT_FALSE(c().keyout.WINDOWFOCUS);
+    EXPECT_FALSE(c().keyout.window_focus);
     EXPECT_TRUE(test::ScreenHas(c().screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(log().find("\"Ringing Room - any browser with focus\" is not the focus window - Key sending suspended, "
                          "#Key was 1"),
               std::string::npos);
     strike();  // waits
-    DOKEYSENDING(c());
+    send_due_keys(c());
     EXPECT_TRUE(pending());
 
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    DOKEYSENDING(c());
+    send_due_keys(c());
     EXPECT_FALSE(pending());
-    EXPECT_TRUE(c().keyout.WINDOWFOCUS);
+    EXPECT_TRUE(c().keyout.window_focus);
     EXPECT_NE(log().find("Recovered from loss of focus"), std::string::npos);
     EXPECT_TRUE(key_arrives(ff, t0, 'J')) << describe(ff.since(t0));
     EXPECT_EQ(only(ff.since(t0), "posted").size(), 3u) << "one key only: " << describe(ff.since(t0));
@@ -304,7 +304,7 @@ TEST_F(WineKeyDelivery, WithAbelNotRunningTheKeyWaitsForIt) {
 
     StandIn& abel = running("abel");
     const long long t0 = standin::qpc_us();
-    DOKEYSENDING(c());
+    send_due_keys(c());
     EXPECT_FALSE(pending());
     std::vector<Rec> sent = only(abel.since(t0), "sent");
     ASSERT_EQ(sent.size(), 1u) << describe(abel.since(t0));

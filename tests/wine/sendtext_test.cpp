@@ -1,4 +1,4 @@
-// Keys synthesised by SENDTEXT, typed into Notepad's edit control through
+// Keys synthesised by type_text, typed into Notepad's edit control through
 // the real input queue and read back from it.
 #include "standins/standin_client.h"
 
@@ -22,7 +22,7 @@ TEST(WineSendText, KeysTypedIntoNotepadArriveAsThoseCharacters) {
     };
     for (const Case& k : cases) {
         np.clear();
-        SENDTEXT(p.c(), k.text);
+        type_text(p.c(), k.text);
         EXPECT_TRUE(standin::wait_until([&] { return np.text() == k.typed; }, 3000))
             << "\"" << k.text << "\" gave \"" << np.text() << "\"";
     }

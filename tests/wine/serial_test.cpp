@@ -159,11 +159,11 @@ TEST_F(Win32Serial, LineSettingsAndTimeOutsReadBackAsSet) {
         EXPECT_EQ(got.value().xon_char, 0x11);
         EXPECT_EQ(got.value().xoff_char, 0x13);
     }
-    Timeouts t{platform::MAXDWORD_VALUE, 0, 0, 0, 30000};
+    Timeouts t{platform::kTimeoutMax, 0, 0, 0, 30000};
     ASSERT_TRUE(serial().set_timeouts(port_, t).ok());
     auto back = serial().get_timeouts(port_);
     ASSERT_TRUE(back.ok()) << back.error();
-    EXPECT_EQ(back.value().read_interval, platform::MAXDWORD_VALUE);
+    EXPECT_EQ(back.value().read_interval, platform::kTimeoutMax);
     EXPECT_EQ(back.value().read_total_constant, 0u);
     EXPECT_EQ(back.value().write_total_constant, 30000u);
 }

@@ -17,9 +17,9 @@ namespace qn::wine_test {
 namespace {
 
 using platform::PortHandle;
-using platform::WAKE_CONSOLE;
-using platform::WAKE_EVENT;
-using platform::WAKE_PORT;
+using platform::kWakeConsole;
+using platform::kWakeEvent;
+using platform::kWakePort;
 
 platform::Wait& waits() { return *plat().wait; }
 std::int64_t now() { return plat().clock->counter(); }
@@ -64,36 +64,36 @@ TEST(Win32Wait, ASignalFromAnotherThreadEndsTheWaitOnce) {
         waits().signal();
     });
     const std::int64_t start = now();
-    auto w = waits().wait_until(start + ticks(5000), WAKE_EVENT | WAKE_CONSOLE, false);
+    auto w = waits().wait_until(start + ticks(5000), kWakeEvent | kWakeConsole, false);
     serial.join();
     ASSERT_TRUE(w.ok()) << w.error();
-    EXPECT_EQ(w.value().sources, WAKE_EVENT);
+    EXPECT_EQ(w.value().sources, kWakeEvent);
     EXPECT_GE(w.value().at, sent);
     EXPECT_LT(ms_between(sent, w.value().at), 100.0);
     std::printf("[ figures  ] woken %.3f ms after the signal\n", ms_between(sent, w.value().at));
 
     // The signal was used up: the next wait lasts to its deadline.
-    auto again = waits().wait_until(now() + ticks(30), WAKE_EVENT, false);
+    auto again = waits().wait_until(now() + ticks(30), kWakeEvent, false);
     ASSERT_TRUE(again.ok()) << again.error();
     EXPECT_EQ(again.value().sources, 0u);
 
     // A signal given before the wait is not lost, and only the sources
     // asked for wake it.
     waits().signal();
-    auto early = waits().wait_until(now() + ticks(5000), WAKE_EVENT, true);
+    auto early = waits().wait_until(now() + ticks(5000), kWakeEvent, true);
     ASSERT_TRUE(early.ok()) << early.error();
-    EXPECT_EQ(early.value().sources, WAKE_EVENT);
+    EXPECT_EQ(early.value().sources, kWakeEvent);
     waits().signal();
     const std::int64_t deaf_start = now();
-    auto deaf = waits().wait_until(deaf_start + ticks(30), WAKE_CONSOLE, false);
+    auto deaf = waits().wait_until(deaf_start + ticks(30), kWakeConsole, false);
     ASSERT_TRUE(deaf.ok()) << deaf.error();
     EXPECT_EQ(deaf.value().sources, 0u);
     EXPECT_GE(deaf.value().at, deaf_start + ticks(30));
     // A deadline already past still reports a source that is ready.
     waits().signal();
-    auto past = waits().wait_until(now() - ticks(5), WAKE_EVENT, false);
+    auto past = waits().wait_until(now() - ticks(5), kWakeEvent, false);
     ASSERT_TRUE(past.ok()) << past.error();
-    EXPECT_EQ(past.value().sources, WAKE_EVENT);
+    EXPECT_EQ(past.value().sources, kWakeEvent);
 }
 
 TEST(Win32Wait, DeadlinesAreNeverEarly) {
@@ -101,7 +101,7 @@ TEST(Win32Wait, DeadlinesAreNeverEarly) {
     for (int i = 0; i < 300; ++i) {
         const bool exact = i % 3 != 0;
         const std::int64_t deadline = now() + ticks(0.5 + (i % 8));
-        auto w = waits().wait_until(deadline, WAKE_EVENT, exact);
+        auto w = waits().wait_until(deadline, kWakeEvent, exact);
         ASSERT_TRUE(w.ok()) << w.error();
         ASSERT_EQ(w.value().sources, 0u) << "wait " << i;
         const double late = ms_between(deadline, w.value().at);
@@ -114,7 +114,7 @@ TEST(Win32Wait, DeadlinesAreNeverEarly) {
 
     // A deadline already past ends the wait at once.
     const std::int64_t start = now();
-    auto past = waits().wait_until(start - ticks(5), WAKE_EVENT, true);
+    auto past = waits().wait_until(start - ticks(5), kWakeEvent, true);
     ASSERT_TRUE(past.ok()) << past.error();
     EXPECT_EQ(past.value().sources, 0u);
     EXPECT_LT(ms_between(start, past.value().at), 50.0);
@@ -125,7 +125,7 @@ TEST(Win32Wait, LongestWaitsSleepRatherThanSpin) {
     ASSERT_GE(cpu_before, 0.0) << "GetThreadTimes failed";
     const std::int64_t start = now();
     for (int i = 0; i < 200; ++i) {
-        auto w = waits().wait_until(now() + ticks(5), WAKE_EVENT, false);
+        auto w = waits().wait_until(now() + ticks(5), kWakeEvent, false);
         ASSERT_TRUE(w.ok()) << w.error();
     }
     const double wall = ms_between(start, now());
@@ -143,11 +143,11 @@ TEST(Win32Wait, ATimerLeftFromAnEarlierWaitDoesNotEndTheNext) {
     const std::int64_t start = now();
     for (int i = 0; i < 10; ++i) {
         waits().signal();
-        auto cut = waits().wait_until(now() + ticks(20), WAKE_EVENT, true);
+        auto cut = waits().wait_until(now() + ticks(20), kWakeEvent, true);
         ASSERT_TRUE(cut.ok()) << cut.error();
-        ASSERT_EQ(cut.value().sources, WAKE_EVENT);
+        ASSERT_EQ(cut.value().sources, kWakeEvent);
         Sleep(40);  // the timer fires meanwhile
-        auto w = waits().wait_until(now() + ticks(30), WAKE_EVENT, true);
+        auto w = waits().wait_until(now() + ticks(30), kWakeEvent, true);
         ASSERT_TRUE(w.ok()) << w.error();
         ASSERT_EQ(w.value().sources, 0u);
     }
@@ -170,7 +170,7 @@ TEST(Win32Wait, SleepUntilFromAnotherThread) {
         }
     });
     // The main thread waits meanwhile, on its own timer.
-    auto w = waits().wait_until(now() + ticks(100), WAKE_EVENT, true);
+    auto w = waits().wait_until(now() + ticks(100), kWakeEvent, true);
     serial.join();
     ASSERT_TRUE(w.ok()) << w.error();
     EXPECT_FALSE(early);
@@ -195,7 +195,7 @@ protected:
         ls.baud = 2400;
         ASSERT_TRUE(s.set_state(port_, ls).ok());
         // As the service loop reads: whatever is there, at once.
-        ASSERT_TRUE(s.set_timeouts(port_, platform::Timeouts{platform::MAXDWORD_VALUE, 0, 0, 0, 30000}).ok());
+        ASSERT_TRUE(s.set_timeouts(port_, platform::Timeouts{platform::kTimeoutMax, 0, 0, 0, 30000}).ok());
         ASSERT_TRUE(s.purge(port_, PURGE_RXCLEAR | PURGE_RXABORT).ok());
         peer_ = CreateFileA(peer.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
@@ -222,7 +222,7 @@ protected:
         return r.ok() && r.value() == 1 ? static_cast<unsigned char>(ch) : -1;
     }
     platform::Wake wait_ms(double ms) {
-        auto w = waits().wait_until(now() + ticks(ms), WAKE_PORT, false);
+        auto w = waits().wait_until(now() + ticks(ms), kWakePort, false);
         EXPECT_TRUE(w.ok()) << w.error();
         return w.ok() ? w.value() : platform::Wake{};
     }
@@ -258,7 +258,7 @@ TEST_F(Win32WaitPort, AByteEndsTheWaitAndIsThenRead) {
     });
     const platform::Wake w = wait_ms(5000);
     bell.join();
-    ASSERT_EQ(w.sources, WAKE_PORT);
+    ASSERT_EQ(w.sources, kWakePort);
     EXPECT_LT(ms_between(sent, w.at), 100.0);
     std::printf("[ figures  ] woken %.3f ms after the byte was written\n", ms_between(sent, w.at));
     EXPECT_EQ(read_one(), 'A');
@@ -292,7 +292,7 @@ TEST_F(Win32WaitPort, BytesAlreadyWaitingWakeEveryWaitUntilRead) {
     std::string got;
     for (int i = 0; i < 3; ++i) {
         const platform::Wake w = wait_ms(2000);
-        ASSERT_EQ(w.sources, WAKE_PORT) << "byte " << i;
+        ASSERT_EQ(w.sources, kWakePort) << "byte " << i;
         const int b = read_one();
         ASSERT_GE(b, 0) << "byte " << i;
         got += static_cast<char>(b);
@@ -303,12 +303,12 @@ TEST_F(Win32WaitPort, BytesAlreadyWaitingWakeEveryWaitUntilRead) {
 
 TEST_F(Win32WaitPort, PurgedBytesDoNotWake) {
     send("p");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     // The wait for the next byte is under way beside the purge.
     ASSERT_TRUE(plat().serial->purge(port_, PURGE_RXCLEAR | PURGE_RXABORT).ok());
     EXPECT_EQ(wait_ms(50).sources, 0u);
     send("q");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     EXPECT_EQ(read_one(), 'q');
 }
 
@@ -317,19 +317,19 @@ TEST_F(Win32WaitPort, PurgedBytesDoNotWake) {
 // with a purge of the input or with the port.
 TEST_F(Win32WaitPort, AByteTheWaitBroughtIsReadFirstOnce) {
     send("h");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     send("ij");
     Sleep(50);  // in the queue behind it
     EXPECT_EQ(read_one(), 'h');
     EXPECT_EQ(read_one(), 'i');
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     EXPECT_EQ(read_one(), 'j');
     EXPECT_EQ(read_one(), -1);
     EXPECT_EQ(wait_ms(50).sources, 0u);
 
     // A read that may wait (as calibration reads) takes it too, at once.
     send("k");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     auto& s = *plat().serial;
     ASSERT_TRUE(s.set_timeouts(port_, platform::Timeouts{0, 0, 1000, 0, 30000}).ok());
     char ch = 0;
@@ -344,7 +344,7 @@ TEST_F(Win32WaitPort, AByteTheWaitBroughtIsReadFirstOnce) {
 TEST_F(Win32WaitPort, APurgeOfTheInputDropsAByteTheWaitBrought) {
     auto& s = *plat().serial;
     send("d");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     send("e");
     Sleep(50);
     ASSERT_TRUE(s.purge(port_, PURGE_RXCLEAR).ok());
@@ -352,7 +352,7 @@ TEST_F(Win32WaitPort, APurgeOfTheInputDropsAByteTheWaitBrought) {
     EXPECT_EQ(wait_ms(50).sources, 0u);
     // Purging the output keeps it.
     send("f");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     ASSERT_TRUE(s.purge(port_, PURGE_TXCLEAR | PURGE_TXABORT).ok());
     EXPECT_EQ(read_one(), 'f');
 }
@@ -360,19 +360,19 @@ TEST_F(Win32WaitPort, APurgeOfTheInputDropsAByteTheWaitBrought) {
 TEST_F(Win32WaitPort, AByteTheWaitBroughtGoesWithThePort) {
     auto& s = *plat().serial;
     send("c");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     s.close(port_);
     // Windows hands out a closed handle's value again: the new port must
     // not read the old one's byte.
     auto h = s.open("\\\\.\\" + env("QN_TEST_COM"));
     ASSERT_TRUE(h.ok()) << h.error();
     port_ = h.value();
-    ASSERT_TRUE(s.set_timeouts(port_, platform::Timeouts{platform::MAXDWORD_VALUE, 0, 0, 0, 30000}).ok());
+    ASSERT_TRUE(s.set_timeouts(port_, platform::Timeouts{platform::kTimeoutMax, 0, 0, 0, 30000}).ok());
     waits().watch_port(port_);
     EXPECT_EQ(read_one(), -1);
     EXPECT_EQ(wait_ms(50).sources, 0u);
     send("o");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     EXPECT_EQ(read_one(), 'o');
 }
 
@@ -392,10 +392,10 @@ TEST_F(Win32WaitPort, AReadThatMayWaitGoesBesideTheWatch) {
     ASSERT_TRUE(r.ok()) << r.error();
     EXPECT_EQ(r.value(), 1u);
     EXPECT_EQ(ch, 'w');
-    ASSERT_TRUE(s.set_timeouts(port_, platform::Timeouts{platform::MAXDWORD_VALUE, 0, 0, 0, 30000}).ok());
+    ASSERT_TRUE(s.set_timeouts(port_, platform::Timeouts{platform::kTimeoutMax, 0, 0, 0, 30000}).ok());
     EXPECT_EQ(wait_ms(50).sources, 0u);
     send("v");
-    ASSERT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    ASSERT_EQ(wait_ms(2000).sources, kWakePort);
     EXPECT_EQ(read_one(), 'v');
 }
 
@@ -406,10 +406,10 @@ TEST_F(Win32WaitPort, OnlyTheWatchedPortWakes) {
     send("n");
     const std::int64_t start = now();
     const platform::Wake blind = wait_ms(50);
-    EXPECT_EQ(blind.sources, WAKE_PORT);
+    EXPECT_EQ(blind.sources, kWakePort);
     EXPECT_GE(ms_between(start, blind.at), 50.0);
     waits().watch_port(port_);
-    EXPECT_EQ(wait_ms(2000).sources, WAKE_PORT);
+    EXPECT_EQ(wait_ms(2000).sources, kWakePort);
     EXPECT_EQ(read_one(), 'n');
 }
 
@@ -417,11 +417,11 @@ TEST_F(Win32WaitPort, AClosedPortWakesOnceAndIsThenLeftOut) {
     EXPECT_EQ(wait_ms(20).sources, 0u);  // a wait on it is under way
     plat().serial->close(port_);
     port_ = 0;
-    EXPECT_EQ(wait_ms(2000).sources, WAKE_PORT);  // the reader finds out why
+    EXPECT_EQ(wait_ms(2000).sources, kWakePort);  // the reader finds out why
     const double cpu_before = thread_cpu_ms();
     const std::int64_t start = now();
     const platform::Wake quiet = wait_ms(200);
-    EXPECT_EQ(quiet.sources, WAKE_PORT);  // at its deadline: look at the port
+    EXPECT_EQ(quiet.sources, kWakePort);  // at its deadline: look at the port
     EXPECT_GE(ms_between(start, quiet.at), 200.0);
     EXPECT_LT(thread_cpu_ms() - cpu_before, 100.0);
 }

@@ -97,7 +97,7 @@ bool to_change(const Token& t, int stage, Change* out, std::string* error) {
 bool parse_stage(const std::string& s, int* stage) {
     int v = 0;
     auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (ec != std::errc() || p != s.data() + s.size() || v < MINSTAGE || v > MAXSTAGE) return false;
+    if (ec != std::errc() || p != s.data() + s.size() || v < kMinStage || v > kMaxStage) return false;
     *stage = v;
     return true;
 }
@@ -167,7 +167,7 @@ std::string parse_args(const std::vector<std::string>& args, Options* opts) {
     }
     if (positional.empty()) return "no stage given";
     if (!parse_stage(positional[0], &opts->plan.stage))
-        return "stage must be a number of bells from " + std::to_string(MINSTAGE) + " to " + std::to_string(MAXSTAGE);
+        return "stage must be a number of bells from " + std::to_string(kMinStage) + " to " + std::to_string(kMaxStage);
     const std::size_t want = opts->rounds_rows > 0 ? 1 : 2;
     if (positional.size() != want) return opts->rounds_rows > 0 ? "--rounds takes no notation" : "no notation given";
     if (want == 2) opts->plan.notation = positional[1];
@@ -176,7 +176,7 @@ std::string parse_args(const std::vector<std::string>& args, Options* opts) {
 
 }  // namespace
 
-char symbol(int place) { return place >= 1 && place <= MAXSTAGE ? kSymbols[place - 1] : '?'; }
+char symbol(int place) { return place >= 1 && place <= kMaxStage ? kSymbols[place - 1] : '?'; }
 
 int place_of(char ch) {
     if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');

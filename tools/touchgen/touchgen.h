@@ -10,8 +10,8 @@
 
 namespace touchgen {
 
-inline constexpr int MINSTAGE = 3;
-inline constexpr int MAXSTAGE = 16;
+inline constexpr int kMinStage = 3;
+inline constexpr int kMaxStage = 16;
 
 // Bell or place 1..16 as written: 1-9, 0, E, T, A, B, C, D.
 char symbol(int place);

@@ -277,8 +277,8 @@ int PosixConsole::decode_csi() {
         case 6: return extended(scan::PageDown);
         case 11: case 12: case 13: case 14: case 15: return extended(scan::F1 + (first - 11));
         case 17: case 18: case 19: case 20: case 21: return extended(scan::F1 + 5 + (first - 17));
-        case 23: return extended(scan::F11);
-        case 24: return extended(scan::F12);
+        case 23: return extended(scan::kF11);
+        case 24: return extended(scan::kF12);
         default: return extended(scan::Unknown);
     }
 }

@@ -23,8 +23,8 @@ inline constexpr int Down = 80;
 inline constexpr int PageDown = 81;
 inline constexpr int Insert = 82;
 inline constexpr int Delete = 83;
-inline constexpr int F11 = 133;
-inline constexpr int F12 = 134;
+inline constexpr int kF11 = 133;
+inline constexpr int kF12 = 134;
 inline constexpr int Unknown = 0;
 }  // namespace scan
 

@@ -83,7 +83,7 @@ struct LineEvent {
     int tiocm;
 };
 constexpr LineEvent kLineEvents[] = {
-    {EV_CTS, TIOCM_CTS}, {EV_DSR, TIOCM_DSR}, {EV_RLSD, TIOCM_CD}, {EV_RING, TIOCM_RI}};
+    {kEventCts, TIOCM_CTS}, {kEventDsr, TIOCM_DSR}, {kEventCd, TIOCM_CD}, {kEventRi, TIOCM_RI}};
 
 int count_of(const serial_icounter_struct& c, int tiocm) {
     switch (tiocm) {
@@ -373,7 +373,7 @@ Result<std::uint32_t> PosixSerial::wait_event(PortHandle h) {
     p.have_seen = true;
     // Without counts a pulse can be over before the status is read; a change
     // was reported, so every watched line may have been it.
-    if (ev == 0) ev = mask & (EV_CTS | EV_DSR | EV_RLSD | EV_RING);
+    if (ev == 0) ev = mask & (kEventCts | kEventDsr | kEventCd | kEventRi);
     return ev;
 }
 
@@ -383,10 +383,10 @@ Result<std::uint32_t> PosixSerial::modem_status(PortHandle h) {
     int lines = 0;
     if (::ioctl(fd, TIOCMGET, &lines) != 0) return fail(errno_text("ioctl(TIOCMGET)", errno));
     std::uint32_t ms = 0;
-    if (lines & TIOCM_CTS) ms |= MS_CTS_ON;
-    if (lines & TIOCM_DSR) ms |= MS_DSR_ON;
-    if (lines & TIOCM_RI) ms |= MS_RING_ON;
-    if (lines & TIOCM_CD) ms |= MS_RLSD_ON;
+    if (lines & TIOCM_CTS) ms |= kLineCts;
+    if (lines & TIOCM_DSR) ms |= kLineDsr;
+    if (lines & TIOCM_RI) ms |= kLineRi;
+    if (lines & TIOCM_CD) ms |= kLineCd;
     return ms;
 }
 
@@ -405,7 +405,7 @@ Result<std::uint32_t> PosixSerial::read(PortHandle h, char* buf, std::uint32_t m
         std::lock_guard<std::mutex> g(port(h)->lock);
         t = port(h)->timeouts;
     }
-    const std::uint32_t kMax = MAXDWORD_VALUE;
+    const std::uint32_t kMax = kTimeoutMax;
     bool at_once = t.read_interval == kMax && t.read_total_multiplier == 0 && t.read_total_constant == 0;
     bool first_byte = t.read_interval == kMax && t.read_total_multiplier == kMax &&
                       t.read_total_constant > 0 && t.read_total_constant < kMax;
@@ -444,8 +444,8 @@ Result<std::uint32_t> PosixSerial::read(PortHandle h, char* buf, std::uint32_t m
 Result<void> PosixSerial::purge(PortHandle h, std::uint32_t flags) {
     int fd = port_fd(h);
     if (fd < 0) return bad_handle("tcflush");
-    bool rx = flags & (PURGE_RXABORT | PURGE_RXCLEAR);
-    bool tx = flags & (PURGE_TXABORT | PURGE_TXCLEAR);
+    bool rx = flags & (kPurgeRxAbort | kPurgeRxClear);
+    bool tx = flags & (kPurgeTxAbort | kPurgeTxClear);
     if (!rx && !tx) return {};
     int queue = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
     if (::tcflush(fd, queue) != 0) return fail(errno_text("tcflush", errno));

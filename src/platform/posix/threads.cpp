@@ -186,10 +186,10 @@ Result<void> PosixThreads::set_priority(ThreadHandle h, int priority) {
     if (h == 0) return fail(errno_text("pthread_setschedparam", ESRCH));
     sched_param sp{};
     int policy = SCHED_OTHER;
-    if (priority >= THREAD_PRIORITY_TIME_CRITICAL) {
+    if (priority >= kPriorityTimeCritical) {
         policy = SCHED_FIFO;
         sp.sched_priority = kFifoPriority;
-    } else if (priority != THREAD_PRIORITY_NORMAL) {
+    } else if (priority != kPriorityNormal) {
         return not_supported("pthread_setschedparam: priority " + std::to_string(priority));
     }
     int e = pthread_setschedparam(record(h)->thread, policy, &sp);
@@ -204,7 +204,7 @@ Result<int> PosixThreads::get_priority(ThreadHandle h) {
     int e = pthread_getschedparam(record(h)->thread, &policy, &sp);
     if (e != 0) return fail(errno_text("pthread_getschedparam", e));
     bool realtime = policy == SCHED_FIFO || policy == SCHED_RR;
-    return realtime ? THREAD_PRIORITY_TIME_CRITICAL : THREAD_PRIORITY_NORMAL;
+    return realtime ? kPriorityTimeCritical : kPriorityNormal;
 }
 
 Result<void> PosixThreads::suspend(ThreadHandle h) {

@@ -76,13 +76,13 @@ Result<Wake> PosixWait::wait_until(std::int64_t deadline, std::uint32_t sources,
         slot[which] = static_cast<int>(n);
         fds[n++] = pollfd{fd, POLLIN, 0};
     };
-    add(kEvent, (sources & WAKE_EVENT) ? event_fd_ : -1);
-    add(kPort, (sources & WAKE_PORT) ? PosixSerial::poll_fd(port_.load()) : -1);
+    add(kEvent, (sources & kWakeEvent) ? event_fd_ : -1);
+    add(kPort, (sources & kWakePort) ? PosixSerial::poll_fd(port_.load()) : -1);
     // A port that cannot be watched (closed, or left out after an error) is
     // to be looked at whenever the wait ends.
-    const std::uint32_t blind = (sources & WAKE_PORT) && slot[kPort] < 0 ? WAKE_PORT : 0;
-    add(kKeys, (sources & WAKE_CONSOLE) && console_ && !keys_broken_ ? console_->input_fd() : -1);
-    if ((sources & WAKE_CONSOLE) && console_ && console_->has_buffered()) return Wake{WAKE_CONSOLE | blind, now_ns()};
+    const std::uint32_t blind = (sources & kWakePort) && slot[kPort] < 0 ? kWakePort : 0;
+    add(kKeys, (sources & kWakeConsole) && console_ && !keys_broken_ ? console_->input_fd() : -1);
+    if ((sources & kWakeConsole) && console_ && console_->has_buffered()) return Wake{kWakeConsole | blind, now_ns()};
 
     std::int64_t now = now_ns();
     timespec timeout{};
@@ -114,18 +114,18 @@ Result<Wake> PosixWait::wait_until(std::int64_t deadline, std::uint32_t sources,
         auto ready = [&](int which) { return slot[which] >= 0 && (fds[slot[which]].revents & (POLLIN | POLLHUP | POLLERR)); };
         if (ready(kEvent)) {
             drain(event_fd_);
-            seen |= WAKE_EVENT;
+            seen |= kWakeEvent;
         }
         // A descriptor in error stays ready for ever: one wake tells the
         // reader (whose read then fails and says why), later waits leave it
         // out so the loop cannot spin on it.
         const short broken = POLLERR | POLLNVAL;
         if (ready(kPort)) {
-            seen |= WAKE_PORT;
+            seen |= kWakePort;
             if (fds[slot[kPort]].revents & (broken | POLLHUP)) port_.store(0);
         }
         if (ready(kKeys)) {
-            seen |= WAKE_CONSOLE;
+            seen |= kWakeConsole;
             const short r = fds[slot[kKeys]].revents;
             if ((r & broken) || ((r & POLLHUP) && !(r & POLLIN))) keys_broken_ = true;
         }

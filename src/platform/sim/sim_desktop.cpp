@@ -80,7 +80,7 @@ void SimDesktop::deliver(char ch, WindowHandle w) {
 Result<std::uint32_t> SimDesktop::send_input(const KeyInput* records, std::uint32_t count) {
     for (std::uint32_t i = 0; i < count; ++i) {
         const KeyInput& r = records[i];
-        if (r.flags & KEYEVENTF_KEYUP) continue;
+        if (r.flags & kKeyUp) continue;
         const bool printable = (r.vk >= '0' && r.vk <= '9') || (r.vk >= 'A' && r.vk <= 'Z');
         char ch = printable ? static_cast<char>(r.vk) : r.vk == 0xBD ? '-' : r.vk == 0xBB ? '=' : '\0';
         if (ch != '\0') deliver(ch, foreground_);
@@ -133,7 +133,7 @@ WindowHandle SimDesktop::top_window(WindowHandle parent) {
 
 WindowHandle SimDesktop::next_window(WindowHandle w, std::uint32_t cmd) {
     const SimWindow* cur = find(w);
-    if (!cur || cmd != GW_HWNDNEXT) return 0;
+    if (!cur || cmd != kNextWindow) return 0;
     bool seen = false;
     for (const SimWindow& x : windows_) {
         if (seen && x.parent == cur->parent) return x.handle;
@@ -174,7 +174,7 @@ bool SimDesktop::show_window(WindowHandle w, int) { return find(w) != nullptr; }
 // A character message types the key; so does the IME key-down the ringing
 // programs are sent (its key-up only ends it).
 std::intptr_t SimDesktop::send_message(WindowHandle w, std::uint32_t msg, std::uintptr_t wparam, std::intptr_t) {
-    if (msg == WM_CHAR || msg == WM_IME_KEYDOWN) {
+    if (msg == kMsgChar || msg == kMsgImeKeyDown) {
         char ch = static_cast<char>(wparam & 0xFF);
         if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
         deliver(ch, w);

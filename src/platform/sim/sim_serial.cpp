@@ -15,7 +15,7 @@ struct LineEvent {
     std::uint32_t ev;
 };
 constexpr LineEvent kLines[] = {
-    {MS_CTS_ON, EV_CTS}, {MS_DSR_ON, EV_DSR}, {MS_RLSD_ON, EV_RLSD}, {MS_RING_ON, EV_RING}};
+    {kLineCts, kEventCts}, {kLineDsr, kEventDsr}, {kLineCd, kEventCd}, {kLineRi, kEventRi}};
 
 std::uint32_t events_of(std::uint32_t changed_bits) {
     std::uint32_t ev = 0;
@@ -210,7 +210,7 @@ Result<std::uint32_t> SimSerial::read(PortHandle h, char* buf, std::uint32_t max
     if (p->gone) return fail("ReadFile: " + kGone);
     if (max == 0) return 0u;
     const Timeouts t = p->timeouts;
-    const std::uint32_t kMax = MAXDWORD_VALUE;
+    const std::uint32_t kMax = kTimeoutMax;
     const bool at_once = t.read_interval == kMax && t.read_total_multiplier == 0 && t.read_total_constant == 0;
     const bool first_byte = t.read_interval == kMax && t.read_total_multiplier == kMax && t.read_total_constant > 0 &&
                             t.read_total_constant < kMax;
@@ -266,7 +266,7 @@ Result<void> SimSerial::purge(PortHandle h, std::uint32_t flags) {
     Port* p = by_handle(h);
     if (!p) return fail("PurgeComm: The handle is invalid");
     if (p->gone) return fail("PurgeComm: " + kGone);
-    if (flags & (PURGE_RXABORT | PURGE_RXCLEAR)) p->next_byte = skip_bytes_until(*p, time_.now_us());
+    if (flags & (kPurgeRxAbort | kPurgeRxClear)) p->next_byte = skip_bytes_until(*p, time_.now_us());
     return {};
 }
 

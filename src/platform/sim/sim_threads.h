@@ -49,7 +49,7 @@ public:
 private:
     struct Record {
         VirtualTime::Participant* part = nullptr;
-        int priority = THREAD_PRIORITY_NORMAL;
+        int priority = kPriorityNormal;
         int suspend_count = 0;
     };
     Record* record(ThreadHandle h);

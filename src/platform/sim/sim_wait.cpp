@@ -40,28 +40,28 @@ Result<Wake> SimWait::wait_until(std::int64_t deadline, std::uint32_t sources, b
     const std::int64_t remaining = micros_until(deadline);
     // The ringer's keys are planned ahead; terminal keys are looked at by
     // the passes the longest wait allows.
-    const std::int64_t key_at = (sources & WAKE_CONSOLE) ? console_.next_key_at() : kNever;
+    const std::int64_t key_at = (sources & kWakeConsole) ? console_.next_key_at() : kNever;
     std::uint32_t seen = 0;
     {
         std::unique_lock<std::mutex> lk(time_.mutex());
         // No port watched: it is to be looked at whenever the wait ends.
-        const std::uint32_t blind = (sources & WAKE_PORT) && port_ == 0 ? WAKE_PORT : 0;
+        const std::uint32_t blind = (sources & kWakePort) && port_ == 0 ? kWakePort : 0;
         const std::int64_t start = time_.now_us();
         std::int64_t until = start + remaining;
         if (precise && !time_.is_virtual()) until -= kSpinUs;
-        if ((sources & WAKE_CONSOLE) && console_.has_terminal()) until = std::min(until, start + kTerminalLookUs);
+        if ((sources & kWakeConsole) && console_.has_terminal()) until = std::min(until, start + kTerminalLookUs);
         for (;;) {
             const std::int64_t now = time_.now_us();
-            if ((sources & WAKE_EVENT) && signalled_) {
+            if ((sources & kWakeEvent) && signalled_) {
                 signalled_ = false;
-                seen |= WAKE_EVENT;
+                seen |= kWakeEvent;
             }
             std::int64_t byte_at = kNever;
-            if ((sources & WAKE_PORT) && port_ != 0) {
+            if ((sources & kWakePort) && port_ != 0) {
                 byte_at = serial_.next_byte_at(port_);
-                if (byte_at <= now) seen |= WAKE_PORT;
+                if (byte_at <= now) seen |= kWakePort;
             }
-            if (key_at <= now) seen |= WAKE_CONSOLE;
+            if (key_at <= now) seen |= kWakeConsole;
             if (seen != 0 || now >= until || time_.stopped()) {
                 seen |= blind;
                 break;

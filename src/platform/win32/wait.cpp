@@ -180,7 +180,7 @@ private:
     std::uint64_t port_taken_ = 0;
     PortWatch port_;
 
-    std::uint32_t blind_ = 0;   // WAKE_PORT when this wait could not watch the port
+    std::uint32_t blind_ = 0;   // kWakePort when this wait could not watch the port
     bool keys_broken_ = false;  // the console input failed: not waited on
     int console_idle_ = 0;      // console wakes without a key in this wait
 };
@@ -198,47 +198,47 @@ void Win32Wait::follow_port() {
 
 std::uint32_t Win32Wait::gather(std::uint32_t wanted, Sources& set) {
     blind_ = 0;
-    if (wanted & WAKE_EVENT) set.add(event_, WAKE_EVENT);
-    if (wanted & WAKE_PORT) {
+    if (wanted & kWakeEvent) set.add(event_, kWakeEvent);
+    if (wanted & kWakePort) {
         follow_port();
         switch (port_.arm()) {
-        case PortWatch::State::Ready: return WAKE_PORT;
-        case PortWatch::State::Waiting: set.add(port_.handle(), WAKE_PORT); break;
+        case PortWatch::State::Ready: return kWakePort;
+        case PortWatch::State::Waiting: set.add(port_.handle(), kWakePort); break;
         // Not watched in this wait: to be looked at whenever it ends.
-        case PortWatch::State::Off: blind_ = WAKE_PORT; break;
+        case PortWatch::State::Off: blind_ = kWakePort; break;
         }
     }
-    if ((wanted & WAKE_CONSOLE) && keys_ && !keys_broken_) {
-        if (keys_->keys_buffered()) return WAKE_CONSOLE;
-        if (HANDLE in = keys_->input_handle()) set.add(in, WAKE_CONSOLE);
+    if ((wanted & kWakeConsole) && keys_ && !keys_broken_) {
+        if (keys_->keys_buffered()) return kWakeConsole;
+        if (HANDLE in = keys_->input_handle()) set.add(in, kWakeConsole);
     }
     return 0;
 }
 
 std::uint32_t Win32Wait::take(Sources& set, DWORD i) {
     switch (set.source[i]) {
-    case WAKE_EVENT: return WAKE_EVENT;  // the auto-reset event is clear again
-    case WAKE_PORT:
+    case kWakeEvent: return kWakeEvent;  // the auto-reset event is clear again
+    case kWakePort:
         switch (port_.collect()) {
-        case PortWatch::State::Ready: return WAKE_PORT;
+        case PortWatch::State::Ready: return kWakePort;
         // The call on the port ended without a byte to read and a new one
         // is under way, on the same event handle.
         case PortWatch::State::Waiting: return 0;
         // Not watched for the rest of this wait: looked at when it ends.
         case PortWatch::State::Off:
-            blind_ = WAKE_PORT;
+            blind_ = kWakePort;
             set.remove(i);
             return 0;
         }
         return 0;
-    case WAKE_CONSOLE:
+    case kWakeConsole:
         switch (keys_->take_input()) {
-        case ConsoleKeys::Input::Key: return WAKE_CONSOLE;
+        case ConsoleKeys::Input::Key: return kWakeConsole;
         case ConsoleKeys::Input::Failed:
             // One wake tells the reader; later waits leave the console out
             // so the loop cannot spin on it.
             keys_broken_ = true;
-            return WAKE_CONSOLE;
+            return kWakeConsole;
         case ConsoleKeys::Input::None: break;
         }
         // Records that are not keys (focus, menu) were dropped, which

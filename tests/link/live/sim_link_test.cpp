@@ -37,7 +37,7 @@ TEST(SimOverLink, AFreshRunAnswersTheTowerQuestionAndRingsEveryBlowIntoTheTower)
         qn::sim::SimRun run(so, env);
         code = run.run();
         keys = run.target().figures().strike_keys;
-        std::ifstream f(t.file(std::string(qn::PROGRAM_VERSION) + ".ini"), std::ios::binary);
+        std::ifstream f(t.file(std::string(qn::kProgramVersion) + ".ini"), std::ios::binary);
         settings.assign(std::istreambuf_iterator<char>(f), {});
     }
     std::filesystem::current_path(old);

@@ -20,7 +20,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/context.h"
 #include "platform/platform.h"
 #include "service/program.h"
@@ -53,7 +53,7 @@ std::string slurp(const std::string& path) {
 class MirroredConsole : public platform::Console {
 public:
     explicit MirroredConsole(std::string path) : path_(std::move(path)) {
-        for (auto& row : rows_) row.assign(Screen::COLS, ' ');
+        for (auto& row : rows_) row.assign(Screen::kCols, ' ');
         std::thread([this] {
             for (;;) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -65,7 +65,7 @@ public:
     void close() override { dump(); }
     void write_cells(int row, int col, const platform::ConsoleCell* cells, int count) override {
         std::lock_guard<std::mutex> g(mu_);
-        for (int i = 0; i < count && col + i < Screen::COLS; ++i)
+        for (int i = 0; i < count && col + i < Screen::kCols; ++i)
             rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col + i)] = static_cast<char>(cells[i].ch);
         dirty_ = true;
     }
@@ -108,7 +108,7 @@ public:
 private:
     std::string path_;
     std::mutex mu_;
-    std::array<std::string, Screen::ROWS> rows_;
+    std::array<std::string, Screen::kRows> rows_;
     bool dirty_ = true;
 };
 
@@ -119,7 +119,7 @@ public:
         : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)) {}
     platform::Result<std::uint32_t> send_input(const platform::KeyInput* records, std::uint32_t count) override {
         for (std::uint32_t i = 0; i < count; ++i) {
-            if (records[i].flags & platform::KEYEVENTF_KEYUP) continue;
+            if (records[i].flags & platform::kKeyUp) continue;
             char ch = static_cast<char>(records[i].vk);
             if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch + 32);
             (void)!::write(fd_, &ch, 1);
@@ -219,7 +219,7 @@ const posixtest::ChildRoutine program_routine("faults_program", program_child);
 
 // ---- the test's side ---------------------------------------------------------------
 
-std::string settings_name() { return std::string(PROGRAM_VERSION) + ".ini"; }
+std::string settings_name() { return std::string(kProgramVersion) + ".ini"; }
 
 std::string fixture(const std::string& name, const std::vector<std::pair<std::string, std::string>>& changes) {
     std::string text = slurp(std::string(QN_SOURCE_DIR) + "/tests/e2e/fixtures/" + name);

@@ -15,7 +15,7 @@
 namespace qn::test {
 namespace {
 
-const std::string kSettings = std::string(PROGRAM_VERSION) + ".ini";
+const std::string kSettings = std::string(kProgramVersion) + ".ini";
 const std::string kById = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
 
 // The scripted ports, named as the POSIX backend names them; the by-id
@@ -53,14 +53,14 @@ struct LinuxRun : ProgramRun {
 std::string settings_on(const std::string& comport) {
     Harness h;
     Context& c = h.c();
-    c.core.FNAMEFI = PROGRAM_VERSION;
-    c.cfg.COMPORTNAME = comport;
-    c.cfg.BAGLEYMODE = true;
-    c.cfg.USEDATINPUTCHAR = 'a';
-    c.cfg.SENSORNUM = 1;
-    SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-    c.cfg.TARGETPROGRAM = "Open";
-    EXPECT_TRUE(WRITECONFIGFILE(c));
+    c.core.settings_base_name = kProgramVersion;
+    c.cfg.port_name = comport;
+    c.cfg.rest_on_mode = true;
+    c.cfg.data_char = 'a';
+    c.cfg.sensor_count = 1;
+    set_target_defaults(c);
+    c.cfg.target_program = "Open";
+    EXPECT_TRUE(write_settings(c));
     return h.fp.files.files[kSettings];
 }
 
@@ -85,7 +85,7 @@ TEST(LinuxPortNames, AnOlderSettingsFileWithTheWindowsFormOpensTheDeviceFile) {
     EXPECT_EQ(r.log().find("not available"), std::string::npos) << r.log();
     EXPECT_EQ(r.h.fp.keyboard.typed(), "J");
     // Written again, the file has the name the system gives the port.
-    ASSERT_TRUE(WRITECONFIGFILE(r.h.c()));
+    ASSERT_TRUE(write_settings(r.h.c()));
     EXPECT_NE(r.h.fp.files.files[kSettings].find("\r\ncomport=/dev/ttyUSB0\r\n"), std::string::npos);
 }
 
@@ -120,7 +120,7 @@ TEST(LinuxPortNames, ANewCalibrationSurveysAndStoresTheSystemsNames) {
     r.run(1000 * 1000000LL);
     EXPECT_NE(r.log().find("1 /dev/ttyACM0 found and serviceable"), std::string::npos) << r.log();
     EXPECT_EQ(r.log().find("\\\\.\\"), std::string::npos);
-    EXPECT_EQ(r.h.c().cfg.COMPORTNAME, "/dev/ttyACM0");
+    EXPECT_EQ(r.h.c().cfg.port_name, "/dev/ttyACM0");
 }
 
 }  // namespace

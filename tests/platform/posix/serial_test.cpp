@@ -140,7 +140,7 @@ TEST_F(PosixSerialTest, ReadWaitsNoLongerThanItsTimeOut) {
     EXPECT_EQ(c, 'k');
 
     // Interval MAXDWORD, no total: what is there, at once.
-    ASSERT_TRUE(serial.set_timeouts(port, Timeouts{MAXDWORD_VALUE, 0, 0, 0, 30000}).ok());
+    ASSERT_TRUE(serial.set_timeouts(port, Timeouts{kTimeoutMax, 0, 0, 0, 30000}).ok());
     char buf[16];
     EXPECT_EQ(serial.read(port, buf, sizeof buf).value_or(99), 0u);
     send("abc");
@@ -149,7 +149,7 @@ TEST_F(PosixSerialTest, ReadWaitsNoLongerThanItsTimeOut) {
     EXPECT_EQ(std::string(buf, 3), "abc");
 
     // Interval and multiplier MAXDWORD: the first byte ends the wait.
-    ASSERT_TRUE(serial.set_timeouts(port, Timeouts{MAXDWORD_VALUE, MAXDWORD_VALUE, 2000, 0, 0}).ok());
+    ASSERT_TRUE(serial.set_timeouts(port, Timeouts{kTimeoutMax, kTimeoutMax, 2000, 0, 0}).ok());
     std::thread later([&] {
         usleep(30000);
         send("z");
@@ -227,10 +227,10 @@ TEST_F(PosixSerialTest, AReadCarriesOnAfterItsThreadWasSuspended) {
 
 TEST_F(PosixSerialTest, PurgeDropsWhatHasArrived) {
     ASSERT_TRUE(serial.set_state(port, service_settings()).ok());
-    ASSERT_TRUE(serial.set_timeouts(port, Timeouts{MAXDWORD_VALUE, 0, 0, 0, 0}).ok());
+    ASSERT_TRUE(serial.set_timeouts(port, Timeouts{kTimeoutMax, 0, 0, 0, 0}).ok());
     send("stale");
     ASSERT_TRUE(arrived(5));
-    ASSERT_TRUE(serial.purge(port, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR).ok());
+    ASSERT_TRUE(serial.purge(port, kPurgeRxAbort | kPurgeRxClear | kPurgeTxAbort | kPurgeTxClear).ok());
     char buf[8];
     EXPECT_EQ(serial.read(port, buf, sizeof buf).value_or(99), 0u);
     EXPECT_TRUE(serial.flush(port).ok());
@@ -241,7 +241,7 @@ TEST_F(PosixSerialTest, ModemLineCallsFailOnAPtyNamingTheCall) {
     EXPECT_EQ(serial.modem_status(port).error(), "ioctl(TIOCMGET): Inappropriate ioctl for device");
     ASSERT_TRUE(serial.set_mask(port, 0).ok());
     EXPECT_EQ(serial.wait_event(port).error(), "ioctl(TIOCMIWAIT): no modem line in the event mask");
-    ASSERT_TRUE(serial.set_mask(port, EV_CTS).ok());
+    ASSERT_TRUE(serial.set_mask(port, kEventCts).ok());
     EXPECT_EQ(serial.wait_event(port).error().rfind("ioctl(TIOCM", 0), 0u);
 }
 

@@ -61,21 +61,21 @@ int serialthread_child() {
         std::printf("error=%s\n", port.error().c_str());
         return 3;
     }
-    c.cfg.USECTS = true;
-    c.cfg.TRANSIENTSIGNALSDELAY = 2;
+    c.cfg.use_cts = true;
+    c.cfg.transient_ms = 2;
     start_serial_thread(c, port.value());
-    if (!wait_until([&] { return c.serial.SERIALTHREADON.load(); }, 5000)) return 4;
-    auto got = rig.plat.threads->get_priority(c.serial.COMM_THREADHANDLE);
-    std::printf("fifo=%d\n", got.ok() && got.value() == platform::THREAD_PRIORITY_TIME_CRITICAL ? 1 : 0);
+    if (!wait_until([&] { return c.serial.thread_running.load(); }, 5000)) return 4;
+    auto got = rig.plat.threads->get_priority(c.serial.thread);
+    std::printf("fifo=%d\n", got.ok() && got.value() == platform::kPriorityTimeCritical ? 1 : 0);
 
     const auto changes = shimtest::cts_timeline();
     append(timeline, shimtest::relative_entries(changes));
-    wait_until([&] { return c.serial.IHIGHBUFFERPLUSONE.load() >= 10 && c.serial.OMITBUFFER.load() >= 1; }, 5000);
+    wait_until([&] { return c.serial.ring_head.load() >= 10 && c.serial.omitted_count.load() >= 1; }, 5000);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for events that should not come
     RingRecord ring = shimtest::read_ring(c);
 
     // The thread has no stop: the flag ends its loop at the next line change.
-    c.serial.SERIALSTATUSEVEENTSTERMINATED = true;
+    c.serial.thread_ended = true;
     append(timeline, shimtest::relative_entry(10000, shimtest::kTiocmCts));
 
     std::printf("high=%d\nomitted=%zu\n", ring.high, ring.omitted.size());
@@ -137,7 +137,7 @@ TEST(ShimLatch, EveryChangeIsReadOnceHoweverLateTheReader) {
     auto r = run_child("shim_latch", o);
     ASSERT_FALSE(r.timed_out) << r.out;
     ASSERT_TRUE(WIFEXITED(r.status) && WEXITSTATUS(r.status) == 0) << r.out;
-    const std::string on = std::to_string(platform::MS_CTS_ON);
+    const std::string on = std::to_string(platform::kLineCts);
     // The pulse, its end, the change that holds, and that again.
     EXPECT_EQ(r.values["status1"], on);
     EXPECT_EQ(r.values["status2"], "0");

@@ -33,18 +33,18 @@ namespace {
 // after calibration of a bell with one sensor, one with two.
 void settings_variant(Context& c, int which) {
     Settings& s = c.cfg;
-    s.COMPORTNAME = "\\\\.\\/dev/ttyUSB0";
-    s.SIGNALSMODE = true;
-    s.USECTS = true;
-    s.SWITCHBOUNCEDELAY = which == 0 ? 40 : 55;
-    s.SENSORNUM = which == 0 ? 1 : 2;
-    s.SIGNALNUM = which == 0 ? 4 : 40;
-    for (std::int32_t n = 1; n <= s.SIGNALNUM; ++n) {
-        s.DATARESULT[n].SIGNALTIME = 0.1 * n;
-        s.DATARESULT[n].SIGNALGAP = n % 2 ? 0.05 : 0.7;
-        s.DATARESULT[n].SENSORGAP = n % 2 ? 0.05 : 0.7;
+    s.port_name = "\\\\.\\/dev/ttyUSB0";
+    s.signals_mode = true;
+    s.use_cts = true;
+    s.switch_bounce_ms = which == 0 ? 40 : 55;
+    s.sensor_count = which == 0 ? 1 : 2;
+    s.signal_count = which == 0 ? 4 : 40;
+    for (std::int32_t n = 1; n <= s.signal_count; ++n) {
+        s.results[n].signal_ms = 0.1 * n;
+        s.results[n].signal_gap_ms = n % 2 ? 0.05 : 0.7;
+        s.results[n].sensor_gap_ms = n % 2 ? 0.05 : 0.7;
     }
-    s.TARGETPROGRAM = "Open";
+    s.target_program = "Open";
 }
 
 class Text : public TextSink {
@@ -58,7 +58,7 @@ std::string expected_text(int which) {
     test::Harness h;
     settings_variant(h.c(), which);
     Text t;
-    DOWRITING(h.c(), t);
+    write_settings_to(h.c(), t);
     return t.text;
 }
 
@@ -67,12 +67,12 @@ std::string expected_text(int which) {
 int writer_child() {
     if (::chdir(std::getenv("QN_TEST_DIR")) != 0) return 90;
     Context* c = make_context(platform::native_platform()).release();
-    c->core.FNAMEFI = "settings";
+    c->core.settings_base_name = "settings";
     std::printf("ready\n");
     std::fflush(stdout);
     for (int i = 1;; ++i) {
         settings_variant(*c, i % 2);
-        if (!WRITECONFIGFILE(*c)) return 91;
+        if (!write_settings(*c)) return 91;
     }
 }
 const posixtest::ChildRoutine writer("settings_writer", writer_child);

@@ -48,7 +48,7 @@ bool run_time_critical(posix::PosixThreads& threads, const std::function<void()>
         done = true;
     });
     if (!info.ok()) std::exit(8);
-    bool fifo = threads.set_priority(info.value().handle, THREAD_PRIORITY_TIME_CRITICAL).ok();
+    bool fifo = threads.set_priority(info.value().handle, kPriorityTimeCritical).ok();
     go = true;
     while (!done) threads.sleep_ms(1);
     std::printf("fifo=%d\n", fifo ? 1 : 0);
@@ -157,8 +157,8 @@ TEST_F(ShimTest, ModemStatusFollowsTheTimeline) {
     EXPECT_EQ(r.values["dtr"], std::to_string(static_cast<int>(LineControl::Enable)));
     EXPECT_EQ(r.values["rts"], std::to_string(static_cast<int>(LineControl::Disable)));
     EXPECT_EQ(r.values["status1"], "0");
-    EXPECT_EQ(r.values["status2"], std::to_string(MS_CTS_ON));
-    EXPECT_EQ(r.values["status3"], std::to_string(MS_CTS_ON | MS_DSR_ON | MS_RLSD_ON | MS_RING_ON));
+    EXPECT_EQ(r.values["status2"], std::to_string(kLineCts));
+    EXPECT_EQ(r.values["status3"], std::to_string(kLineCts | kLineDsr | kLineCd | kLineRi));
 }
 
 // ---- waiting for a line to change ---------------------------------------------------
@@ -168,7 +168,7 @@ int wait_child() {
     posix::PosixThreads threads;
     PortHandle port = open_port(serial);
     write_timeline();
-    const std::uint32_t masks[] = {EV_CTS, EV_CTS | EV_DSR, EV_DSR, EV_CTS};
+    const std::uint32_t masks[] = {kEventCts, kEventCts | kEventDsr, kEventDsr, kEventCts};
     int n = std::getenv("QN_SHIM_NO_ICOUNT") ? 3 : 4;
     run_time_critical(threads, [&] {
         for (int i = 0; i < n; ++i) {
@@ -195,14 +195,14 @@ TEST_F(ShimTest, WaitEventWakesOnTheWatchedLineOnly) {
     at(800 * kMs + 50, 0);         // over before anyone can read it
     auto r = run("shim_wait");
     expect_clean_exit(r);
-    EXPECT_EQ(r.values["ev0"], std::to_string(EV_CTS));
+    EXPECT_EQ(r.values["ev0"], std::to_string(kEventCts));
     expect_woken(r, "woke0", 200 * kMs);
-    EXPECT_EQ(r.values["ev1"], std::to_string(EV_CTS));
+    EXPECT_EQ(r.values["ev1"], std::to_string(kEventCts));
     expect_woken(r, "woke1", 400 * kMs);
-    EXPECT_EQ(r.values["ev2"], std::to_string(EV_DSR));
+    EXPECT_EQ(r.values["ev2"], std::to_string(kEventDsr));
     expect_woken(r, "woke2", 600 * kMs);
     // The change counts tell which line it was although it is back already.
-    EXPECT_EQ(r.values["ev3"], std::to_string(EV_CTS));
+    EXPECT_EQ(r.values["ev3"], std::to_string(kEventCts));
     expect_woken(r, "woke3", 800 * kMs);
 }
 
@@ -213,11 +213,11 @@ TEST_F(ShimTest, WaitEventWorksWithoutChangeCounts) {
     at(600 * kMs, 0);
     auto r = run("shim_wait", {"QN_SHIM_NO_ICOUNT=1"});
     expect_clean_exit(r);
-    EXPECT_EQ(r.values["ev0"], std::to_string(EV_CTS));
+    EXPECT_EQ(r.values["ev0"], std::to_string(kEventCts));
     expect_woken(r, "woke0", 200 * kMs);
-    EXPECT_EQ(r.values["ev1"], std::to_string(EV_CTS));
+    EXPECT_EQ(r.values["ev1"], std::to_string(kEventCts));
     expect_woken(r, "woke1", 400 * kMs);
-    EXPECT_EQ(r.values["ev2"], std::to_string(EV_DSR));
+    EXPECT_EQ(r.values["ev2"], std::to_string(kEventDsr));
     expect_woken(r, "woke2", 600 * kMs);
 }
 
@@ -227,7 +227,7 @@ int suspend_child() {
     posix::PosixSerial serial;
     posix::PosixThreads threads;
     PortHandle port = open_port(serial);
-    serial.set_mask(port, EV_CTS);
+    serial.set_mask(port, kEventCts);
     const std::int64_t t0 = write_timeline();
     std::atomic<std::int64_t> woke[2] = {0, 0};
     std::atomic<std::uint32_t> ev[2] = {0, 0};
@@ -239,7 +239,7 @@ int suspend_child() {
     });
     if (!waiter.ok()) return 5;
     ThreadHandle h = waiter.value().handle;
-    threads.set_priority(h, THREAD_PRIORITY_TIME_CRITICAL);
+    threads.set_priority(h, kPriorityTimeCritical);
     int failed = 0;
     std::int64_t resumed = 0;
     bool woke_while_parked = false;
@@ -273,10 +273,10 @@ TEST_F(ShimTest, ASuspendedWaitCarriesOnAfterResume) {
     at(500 * kMs, 0);
     auto r = run("shim_suspend");
     expect_clean_exit(r);
-    EXPECT_EQ(r.values["ev0"], std::to_string(EV_CTS));
+    EXPECT_EQ(r.values["ev0"], std::to_string(kEventCts));
     expect_woken(r, "woke0", 200 * kMs);
     EXPECT_EQ(r.values["woke_while_parked"], "0");
-    EXPECT_EQ(r.values["ev1"], std::to_string(EV_CTS));
+    EXPECT_EQ(r.values["ev1"], std::to_string(kEventCts));
     expect_latency(r, "woke1 after the resume", std::stoll(r.values["woke1"]) - std::stoll(r.values["resumed"]));
 }
 

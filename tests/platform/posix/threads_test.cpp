@@ -129,15 +129,15 @@ TEST_F(PosixThreadsTest, TimeCriticalPriorityIsSetOrTheFailureNamesTheCall) {
     });
     ASSERT_TRUE(info.ok());
     ThreadHandle h = info.value().handle;
-    auto set = threads.set_priority(h, THREAD_PRIORITY_TIME_CRITICAL);
+    auto set = threads.set_priority(h, kPriorityTimeCritical);
     if (set.ok()) {
-        EXPECT_EQ(threads.get_priority(h).value_or(-1), THREAD_PRIORITY_TIME_CRITICAL);
+        EXPECT_EQ(threads.get_priority(h).value_or(-1), kPriorityTimeCritical);
     } else {
         EXPECT_EQ(set.error().rfind("pthread_setschedparam: ", 0), 0u) << set.error();
-        EXPECT_EQ(threads.get_priority(h).value_or(-1), THREAD_PRIORITY_NORMAL);
+        EXPECT_EQ(threads.get_priority(h).value_or(-1), kPriorityNormal);
     }
-    ASSERT_TRUE(threads.set_priority(h, THREAD_PRIORITY_NORMAL).ok());
-    EXPECT_EQ(threads.get_priority(h).value_or(-1), THREAD_PRIORITY_NORMAL);
+    ASSERT_TRUE(threads.set_priority(h, kPriorityNormal).ok());
+    EXPECT_EQ(threads.get_priority(h).value_or(-1), kPriorityNormal);
     auto other = threads.set_priority(h, 2);
     ASSERT_FALSE(other.ok());
     EXPECT_NE(other.error().find(kNotSupported), std::string::npos);

@@ -19,9 +19,9 @@
 namespace qn {
 namespace {
 
-using platform::WAKE_CONSOLE;
-using platform::WAKE_EVENT;
-using platform::WAKE_PORT;
+using platform::kWakeConsole;
+using platform::kWakeEvent;
+using platform::kWakePort;
 using posixtest::PtyPair;
 
 constexpr std::int64_t kMs = 1000000;  // the counter is in nanoseconds
@@ -42,18 +42,18 @@ TEST(PosixWait, ASignalFromAnotherThreadEndsTheWaitAndIsTakenOnce) {
         w.signal();  // two signals before the wait looks: one wake
     });
     const std::int64_t start = now_ns();
-    auto r = w.wait_until(start + 5000 * kMs, WAKE_EVENT | WAKE_CONSOLE, false);
+    auto r = w.wait_until(start + 5000 * kMs, kWakeEvent | kWakeConsole, false);
     t.join();
     ASSERT_TRUE(r.ok()) << r.error();
-    EXPECT_EQ(r.value().sources, WAKE_EVENT);
+    EXPECT_EQ(r.value().sources, kWakeEvent);
     EXPECT_LT(r.value().at - start, 2000 * kMs);
-    // Taken: the next wait runs to its deadline. Without WAKE_EVENT in the
+    // Taken: the next wait runs to its deadline. Without kWakeEvent in the
     // sources a signal does not end a wait either.
     w.signal();
-    auto again = w.wait_until(now_ns() + 20 * kMs, WAKE_CONSOLE, false);
+    auto again = w.wait_until(now_ns() + 20 * kMs, kWakeConsole, false);
     ASSERT_TRUE(again.ok());
     EXPECT_EQ(again.value().sources, 0u);
-    EXPECT_EQ(w.wait_until(now_ns() + 20 * kMs, WAKE_EVENT, false).value().sources, WAKE_EVENT);
+    EXPECT_EQ(w.wait_until(now_ns() + 20 * kMs, kWakeEvent, false).value().sources, kWakeEvent);
 }
 
 TEST(PosixWait, AByteOnTheWatchedPortAndAKeyOnTheKeyboardEndTheWait) {
@@ -67,17 +67,17 @@ TEST(PosixWait, AByteOnTheWatchedPortAndAKeyOnTheKeyboardEndTheWait) {
     w.watch_port(h.value());
 
     ASSERT_EQ(::write(port_pty.master, "a", 1), 1);
-    auto r = w.wait_until(now_ns() + 5000 * kMs, WAKE_PORT | WAKE_CONSOLE, false);
+    auto r = w.wait_until(now_ns() + 5000 * kMs, kWakePort | kWakeConsole, false);
     ASSERT_TRUE(r.ok()) << r.error();
-    EXPECT_EQ(r.value().sources, WAKE_PORT);
+    EXPECT_EQ(r.value().sources, kWakePort);
     char ch = 0;
-    ASSERT_TRUE(serial.set_timeouts(h.value(), {platform::MAXDWORD_VALUE, 0, 0, 0, 0}).ok());
+    ASSERT_TRUE(serial.set_timeouts(h.value(), {platform::kTimeoutMax, 0, 0, 0, 0}).ok());
     EXPECT_EQ(serial.read(h.value(), &ch, 1).value(), 1u);
     EXPECT_EQ(ch, 'a');
 
     ASSERT_EQ(::write(keys_pty.master, "q", 1), 1);
-    r = w.wait_until(now_ns() + 5000 * kMs, WAKE_PORT | WAKE_CONSOLE, false);
-    EXPECT_EQ(r.value().sources, WAKE_CONSOLE);
+    r = w.wait_until(now_ns() + 5000 * kMs, kWakePort | kWakeConsole, false);
+    EXPECT_EQ(r.value().sources, kWakeConsole);
     ASSERT_TRUE(console.key_waiting());
     EXPECT_EQ(console.read_key(), 'q');
     console.close();
@@ -86,7 +86,7 @@ TEST(PosixWait, AByteOnTheWatchedPortAndAKeyOnTheKeyboardEndTheWait) {
     w.watch_port(0);
     ASSERT_EQ(::write(port_pty.master, "b", 1), 1);
     const std::int64_t from = now_ns();
-    EXPECT_EQ(w.wait_until(from + 20 * kMs, WAKE_PORT, false).value().sources, WAKE_PORT);
+    EXPECT_EQ(w.wait_until(from + 20 * kMs, kWakePort, false).value().sources, kWakePort);
     EXPECT_GE(now_ns() - from, 15 * kMs);
     serial.close(h.value());
 }
@@ -96,7 +96,7 @@ TEST(PosixWait, DeadlinesAreKeptAndAnImpreciseWaitDoesNotSpin) {
     std::vector<double> late_us;
     for (int i = 0; i < 200; ++i) {
         const std::int64_t due = now_ns() + 3 * kMs;
-        auto r = w.wait_until(due, WAKE_EVENT, true);
+        auto r = w.wait_until(due, kWakeEvent, true);
         ASSERT_TRUE(r.ok()) << r.error();
         const std::int64_t back = now_ns();
         EXPECT_EQ(r.value().sources, 0u);
@@ -111,7 +111,7 @@ TEST(PosixWait, DeadlinesAreKeptAndAnImpreciseWaitDoesNotSpin) {
     // Fifty 5 ms waits take a quarter of a second and almost no CPU.
     const double cpu0 = thread_cpu_ms();
     const std::int64_t start = now_ns();
-    for (int i = 0; i < 50; ++i) ASSERT_TRUE(w.wait_until(now_ns() + 5 * kMs, WAKE_EVENT, false).ok());
+    for (int i = 0; i < 50; ++i) ASSERT_TRUE(w.wait_until(now_ns() + 5 * kMs, kWakeEvent, false).ok());
     const double cpu = thread_cpu_ms() - cpu0;
     std::printf("50 imprecise 5 ms waits: %.1f ms, CPU %.2f ms\n", (now_ns() - start) / 1e6, cpu);
     EXPECT_GE(now_ns() - start, 250 * kMs);
@@ -141,11 +141,11 @@ TEST(PosixWait, ADescriptorThatHungUpEndsOneWaitOnly) {
     w.watch_port(h.value());
     ::close(port_pty->master);  // the other end is gone: POLLHUP
     port_pty->master = -1;
-    auto r = w.wait_until(now_ns() + 5000 * kMs, WAKE_PORT, false);
-    EXPECT_EQ(r.value().sources, WAKE_PORT);
+    auto r = w.wait_until(now_ns() + 5000 * kMs, kWakePort, false);
+    EXPECT_EQ(r.value().sources, kWakePort);
     const std::int64_t start = now_ns();
-    r = w.wait_until(start + 50 * kMs, WAKE_PORT, false);
-    EXPECT_EQ(r.value().sources, WAKE_PORT);
+    r = w.wait_until(start + 50 * kMs, kWakePort, false);
+    EXPECT_EQ(r.value().sources, kWakePort);
     EXPECT_GE(now_ns() - start, 40 * kMs);
     serial.close(h.value());
     delete port_pty;

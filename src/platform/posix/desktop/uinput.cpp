@@ -104,7 +104,7 @@ Result<int> create_uinput_device(const std::string& path) {
     };
     if (::ioctl(fd, UI_SET_EVBIT, EV_KEY) != 0) return bad("ioctl(UI_SET_EVBIT)");
     if (::ioctl(fd, UI_SET_EVBIT, EV_SYN) != 0) return bad("ioctl(UI_SET_EVBIT)");
-    // The keys of a whole main block, Escape to F12: what the desktop's
+    // The keys of a whole main block, Escape to kF12: what the desktop's
     // input stack looks for before it takes a device for a keyboard.
     for (int key = KEY_ESC; key <= KEY_F12; ++key)
         if (::ioctl(fd, UI_SET_KEYBIT, key) != 0) return bad("ioctl(UI_SET_KEYBIT)");
@@ -149,7 +149,7 @@ Result<std::uint32_t> UinputKeyboard::send_input(const KeyInput* records, std::u
             return fail("write(/dev/uinput): the " + layout_.name() + " layout has no key for virtual key " +
                         std::to_string(records[i].vk));
         }
-        const bool down = (records[i].flags & KEYEVENTF_KEYUP) == 0;
+        const bool down = (records[i].flags & kKeyUp) == 0;
         input_event ev[4];
         int n = 0;
         if (pos.shift && down) {

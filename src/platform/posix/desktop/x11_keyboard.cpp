@@ -145,7 +145,7 @@ Result<std::uint32_t> X11Keyboard::send_input(const KeyInput* records, std::uint
             return fail("XTestFakeKeyEvent: no keycode for virtual key " + std::to_string(records[i].vk) +
                         (ch != 0 ? std::string(" ('") + ch + "')" : std::string()) + " on this keyboard map");
         }
-        const bool down = (records[i].flags & KEYEVENTF_KEYUP) == 0;
+        const bool down = (records[i].flags & kKeyUp) == 0;
         if (!XTestFakeKeyEvent(d, kc, down ? True : False, CurrentTime)) break;
         ++sent;
     }

@@ -211,7 +211,7 @@ WindowHandle X11Windows::top_window(WindowHandle parent) {
 }
 
 WindowHandle X11Windows::next_window(WindowHandle w, std::uint32_t cmd) {
-    if (cmd != GW_HWNDNEXT) return 0;
+    if (cmd != kNextWindow) return 0;
     auto it = std::find(stacking_.begin(), stacking_.end(), static_cast<Window>(w));
     if (it == stacking_.end() || ++it == stacking_.end()) return 0;
     return *it;

@@ -40,18 +40,18 @@ struct X11Service {
         h.fp.plat.keyboard = &desktop->keyboard();
         h.fp.plat.windows = &desktop->windows();
         Context& c = h.c();
-        c.cfg.SENSORNUM = 1;
-        SETTARGETPROGRAMDEFAULTPARAMETERS(c);
-        c.cfg.TARGETPROGRAM = CONVERTPROGRAMIDXTOPROGRAMNAME(c, static_cast<std::uint8_t>(target));
-        c.keyout.TARGETPROGRAMINDEX = ASSIGNPARAMETERSFORTARGETPROGRAM(c, c.cfg.TARGETPROGRAM);
+        c.cfg.sensor_count = 1;
+        set_target_defaults(c);
+        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
+        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
         ring_rows(c, 10);
         c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
     Context& c() { return h.c(); }
     void strike() {
-        c().strikes->keys().queue(0, MYELAPSEDMICROSECS(c()));
-        DOKEYSENDING(c());
+        c().strikes->keys().queue(0, elapsed_us(c()));
+        send_due_keys(c());
     }
     // The keys pressed in w so far.
     std::string pressed(Window w) {
@@ -71,21 +71,21 @@ struct X11Service {
     }
 };
 
-#define NEED_X(s) \
+#define skip_without_x(s) \
     if (!(s).x.ok()) GTEST_SKIP() << (s).x.why()
 
 void focus_guard(bool window_manager) {
     X11Service s(window_manager, 1);
-    NEED_X(s);
+    skip_without_x(s);
     const Window rr = s.client->make_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                             "firefox-esr", 10);
     const Window other = s.client->make_window("Untitled - Notepad", "notepad.exe", 11);
     ASSERT_TRUE(s.client->focus(other));
 
     // Start-up finds the browser by its title and brings it to the front.
-    EXPECT_EQ(FINDHANDLEFORTARGETWINDOW(s.c()), 0);
-    ASSERT_TRUE(s.c().keyout.WINDOWFOUND);
-    EXPECT_EQ(s.c().keyout.SAVEWND, rr);
+    EXPECT_EQ(find_target_handle(s.c()), 0);
+    ASSERT_TRUE(s.c().keyout.window_found);
+    EXPECT_EQ(s.c().keyout.target_window, rr);
     EXPECT_EQ(s.client->focused(), rr);
 
     s.strike();
@@ -96,11 +96,11 @@ void focus_guard(bool window_manager) {
     ASSERT_TRUE(s.client->focus(other));
     s.strike();
     EXPECT_FALSE(s.c().strikes->keys().pending(0));
-    EXPECT_FALSE(s.c().keyout.WINDOWFOCUS);
+    EXPECT_FALSE(s.c().keyout.window_focus);
     EXPECT_NE(s.h.log().find("is not the focus window - Key sending suspended"), std::string::npos)
         << s.h.log();
     EXPECT_TRUE(
-        ScreenHas(s.c().screen, LASTLINEBIGNUMBER + 2, 1, "Keystrokes will be sent when focus is resumed"));
+        ScreenHas(s.c().screen, kBigNumberLastLine + 2, 1, "Keystrokes will be sent when focus is resumed"));
     s.strike();
     EXPECT_EQ(s.pressed_after_wait(rr, 2), "j");
     EXPECT_EQ(s.pressed(other), "");
@@ -110,7 +110,7 @@ void focus_guard(bool window_manager) {
     ASSERT_TRUE(s.client->focus(rr));
     s.strike();
     EXPECT_EQ(s.pressed_after_wait(rr, 2), "jj");
-    EXPECT_TRUE(s.c().keyout.WINDOWFOCUS);
+    EXPECT_TRUE(s.c().keyout.window_focus);
     EXPECT_NE(s.h.log().find("Recovered from loss of focus"), std::string::npos);
     EXPECT_EQ(s.pressed(other), "");
 }
@@ -124,7 +124,7 @@ TEST(X11FocusGuard, KeysStopWhileAnotherWindowIsInFrontUnderAWindowManager) {
 
 TEST(X11Targets, TheBrowserOfTheTargetIsBroughtToTheFrontForEachKey) {
     X11Service s(true, 3);
-    NEED_X(s);
+    skip_without_x(s);
     // A Firefox window with the same page is not Chrome's.
     const Window ff = s.client->make_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                             "firefox", 20);
@@ -140,12 +140,12 @@ TEST(X11Targets, TheBrowserOfTheTargetIsBroughtToTheFrontForEachKey) {
     EXPECT_EQ(s.pressed_after_wait(chrome, 3), "jjj");
     EXPECT_EQ(s.pressed(ff), "");
     EXPECT_EQ(s.pressed(other), "");
-    EXPECT_TRUE(s.c().keyout.WINDOWFOCUS);
+    EXPECT_TRUE(s.c().keyout.window_focus);
 }
 
 TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     X11Service s(false, 8);
-    NEED_X(s);
+    skip_without_x(s);
     // A window that only has "Abel" in its title is not Abel.
     const Window notes = s.client->make_window("Abel practice notes", "gedit", 30);
     ASSERT_TRUE(s.client->focus(notes));
@@ -155,12 +155,12 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     s.strike();
     EXPECT_TRUE(s.c().strikes->keys().pending(0));
     EXPECT_TRUE(
-        ScreenHas(s.c().screen, FIRSTLINEOFSCRATCHSCREEN, 1, "Abel window not found - program paused"));
+        ScreenHas(s.c().screen, kScratchFirstLine, 1, "Abel window not found - program paused"));
     EXPECT_EQ(s.pressed(notes), "");
 
     const Window abel = s.client->make_window("Abel - [Untitled]", "abel3.exe", 31);
     ASSERT_TRUE(s.client->focus(notes));
-    DOKEYSENDING(s.c());  // the key still due goes now
+    send_due_keys(s.c());  // the key still due goes now
     EXPECT_FALSE(s.c().strikes->keys().pending(0));
     EXPECT_EQ(s.pressed_after_wait(abel, 1), "j");
     EXPECT_EQ(s.pressed(notes), "");

@@ -34,7 +34,7 @@ std::vector<KeyInput> keys(const std::string& chars) {
         KeyInput k;
         k.vk = ch == '-' ? 0xBD : ch == '=' ? 0xBB : static_cast<std::uint16_t>(std::toupper(ch));
         out.push_back(k);
-        k.flags = platform::KEYEVENTF_KEYUP;
+        k.flags = platform::kKeyUp;
         out.push_back(k);
     }
     return out;

@@ -42,7 +42,7 @@ std::vector<KeyInput> key_records(std::uint16_t vk) {
     KeyInput down;
     down.vk = vk;
     KeyInput up = down;
-    up.flags = platform::KEYEVENTF_KEYUP;
+    up.flags = platform::kKeyUp;
     return {down, up};
 }
 
@@ -65,13 +65,13 @@ struct Session {
     std::unique_ptr<Desktop> desktop;
 };
 
-#define NEED_X(s)                                \
+#define skip_without_x(s)                                \
     if ((s).skip()) GTEST_SKIP() << (s).x.why(); \
     ASSERT_NE((s).client->display(), nullptr)
 
 TEST(X11Keys, EveryKeyArrivesAsAnXTestEventInTheFocusedWindowAtOnce) {
     Session s(false);
-    NEED_X(s);
+    skip_without_x(s);
     ASSERT_EQ(s.desktop->windows().desktop().reach, DesktopReach::TopLevel);
     const Window target = s.client->make_window("Recorder", "recorder", 1);
     ASSERT_TRUE(s.client->focus(target));
@@ -151,7 +151,7 @@ TEST(X11Keys, AKeyNotOnTheMapGetsASpareKeycodeUntilTheDesktopCloses) {
 // list the window manager keeps or, without one, by the X server's tree.
 void expect_windows_found(bool window_manager) {
     Session s(window_manager);
-    NEED_X(s);
+    skip_without_x(s);
     platform::Windows& win = s.desktop->windows();
     const Window rr = s.client->make_window("Tower " + kDash + " Ringing Room - Chromium", "Chromium", 4242);
     const Window abel = s.client->make_window("Abel - [Untitled]", "abel3.exe", 4343);
@@ -180,7 +180,7 @@ void expect_windows_found(bool window_manager) {
     // The Z-order walk finds them too.
     std::vector<WindowHandle> walked;
     for (WindowHandle w = win.top_window(win.desktop_window()); w != 0;
-         w = win.next_window(w, platform::GW_HWNDNEXT))
+         w = win.next_window(w, platform::kNextWindow))
         walked.push_back(w);
     EXPECT_NE(std::find(walked.begin(), walked.end(), abel), walked.end());
 

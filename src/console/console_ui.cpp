@@ -1,4 +1,4 @@
-#include "console/crt.h"
+#include "console/console_ui.h"
 
 #include <cstdlib>
 
@@ -7,96 +7,96 @@
 #include "core/timing.h"
 #include "link/tower.h"
 #include "serial/ports.h"
-#include "serial/serialthread_shorts_xz.h"
+#include "serial/serial_thread.h"
 
 namespace qn {
 
 // ---- windows ---------------------------------------------------------------
 
-void FULLWINDOW(Context& c) { c.screen.window(1, 1, Screen::COLS, Screen::ROWS); }
+void full_window(Context& c) { c.screen.window(1, 1, Screen::kCols, Screen::kRows); }
 
-void HEADERWINDOWCLS(Context& c) {
-    c.screen.window(1, 1, Screen::COLS, FIRSTLINEOFSCRATCHSCREEN - 1);
-    c.screen.clrscr();
+void clear_header_window(Context& c) {
+    c.screen.window(1, 1, Screen::kCols, kScratchFirstLine - 1);
+    c.screen.clear_window();
 }
 
-void LONGSCRATCHWINDOWCLS(Context& c) {
-    c.screen.window(1, FIRSTLINEOFSCRATCHSCREEN, Screen::COLS, Screen::ROWS);
-    c.screen.clrscr();
-    c.screen.gotoxy(1, 1);
+void clear_long_scratch_window(Context& c) {
+    c.screen.window(1, kScratchFirstLine, Screen::kCols, Screen::kRows);
+    c.screen.clear_window();
+    c.screen.move_to(1, 1);
 }
 
-void SCRATCHWINDOWCLS(Context& c) {
-    c.screen.window(1, FIRSTLINEOFSCRATCHSCREEN, Screen::COLS, LASTLINEOFSCRATCHSCREEN);
-    c.screen.clrscr();
+void clear_scratch_window(Context& c) {
+    c.screen.window(1, kScratchFirstLine, Screen::kCols, kScratchLastLine);
+    c.screen.clear_window();
 }
 
-void MONITORWINDOWCLS(Context& c) {
-    c.screen.window(1, FIRSTLINEOFSCRATCHSCREEN + 1, Screen::COLS, Screen::ROWS);
-    c.screen.clrscr();
+void clear_monitor_window(Context& c) {
+    c.screen.window(1, kScratchFirstLine + 1, Screen::kCols, Screen::kRows);
+    c.screen.clear_window();
 }
 
-void BIGNUMBERWINDOWCLS(Context& c) {
-    c.screen.window(1, 1, Screen::COLS, LASTLINEBIGNUMBER);
-    c.screen.clrscr();
+void clear_big_number_window(Context& c) {
+    c.screen.window(1, 1, Screen::kCols, kBigNumberLastLine);
+    c.screen.clear_window();
 }
 
-void LOWSCRATCHWINDOWCLS(Context& c) {
-    c.screen.window(1, LASTLINEBIGNUMBER + 1, Screen::COLS, LASTLINEOFSCRATCHSCREEN);
-    c.screen.clrscr();
+void clear_low_scratch_window(Context& c) {
+    c.screen.window(1, kBigNumberLastLine + 1, Screen::kCols, kScratchLastLine);
+    c.screen.clear_window();
 }
 
 // ---- stopping --------------------------------------------------------------
 
-void SLEEP(Context& c, std::int32_t ms) {
+void pause_ms(Context& c, std::int32_t ms) {
     c.screen.present();
     c.plat.threads->sleep_ms(ms);
 }
 
 void end_process(Context& c, int code) {
     stop_tower_link(c);  // leaves the tower, so no one waits on a ringer who has gone
-    c.FOOERROR.flush();
+    c.run_log.flush();
     c.screen.present();
     c.plat.console->close();
     c.plat.process->exit(code);
     std::abort();  // exit does not come back
 }
 
-void QTERMINATE(Context& c, char ch) {
+void quit_on_key(Context& c, char ch) {
     char u = upper(ch);
     if (u != 3 && u != 27 && u != 'Q') return;
-    SCRATCHWINDOWCLS(c);
-    c.screen.textcolor(YELLOW);
-    c.screen.writeln("Interface terminated by User - closing...");
-    c.FOOERROR.writeln("Interface terminated by User - closing...");
-    if (c.core.TIMERON) STOPTHETIMER(c);
-    SLEEP(c, 2000);
-    KILLSERIALTHREAD(c);
+    clear_scratch_window(c);
+    c.screen.text_colour(kYellow);
+    c.screen.write_line("Interface terminated by User - closing...");
+    c.run_log.write_line("Interface terminated by User - closing...");
+    if (c.core.stopwatch_started) stop_stopwatch(c);
+    pause_ms(c, 2000);
+    kill_serial_thread(c);
     end_process(c, 0);
 }
 
-void MYHALT(Context& c, std::int32_t code, std::string_view message) {
-    c.screen.textcolor(YELLOW);
+void halt(Context& c, std::int32_t code, std::string_view message) {
+    c.screen.text_colour(kYellow);
     std::string s = message.empty() ? std::string("Terminated by User") : std::string(message);
-    c.FOOERROR.writeln(s);
-    c.FOOERROR.flush();
+    c.run_log.write_line(s);
+    c.run_log.flush();
     c.screen.write(s);
-    KILLSERIALTHREAD(c);
+    kill_serial_thread(c);
     (void)read_line(c);
-    c.screen.textcolor(WHITE);
+    c.screen.text_colour(kWhite);
     // Callers pass codes above 10 only when the port is open.
-    if (code > 10 && c.serial.SERIALHANDLE != 0) {
-        close_serial_port(c, c.serial.SERIALHANDLE);
-        c.serial.SERIALHANDLE = 0;
+    if (code > 10 && c.serial.port != 0) {
+        close_serial_port(c, c.serial.port);
+        c.serial.port = 0;
     }
-    STOPTHETIMER(c);
-    c.core.TIMERON = false;
+    stop_stopwatch(c);
+    c.core.stopwatch_started = false;
     end_process(c, code > 0 ? code : 0);
 }
 
 // ---- keys ------------------------------------------------------------------
 
-char READNORMALKEYCHAR(Context& c) {
+char read_console_key(Context& c) {
     c.screen.present();
     char result = 0;
     if (c.plat.console->key_waiting()) {
@@ -108,26 +108,26 @@ char READNORMALKEYCHAR(Context& c) {
             result = static_cast<char>(k);
         }
     }
-    QTERMINATE(c, result);
+    quit_on_key(c, result);
     return result;
 }
 
 // A prompt waits for the key itself, looking round ten times a second.
 constexpr std::int32_t kKeyLookMs = 100;
 
-char WAITFORKEYSTROKEANDRETURNNORMALKEY(Context& c) {
+char wait_for_key_char(Context& c) {
     c.screen.present();
     while (!c.plat.console->key_waiting()) wait_for_key(c, kKeyLookMs);
-    return READNORMALKEYCHAR(c);
+    return read_console_key(c);
 }
 
 void wait_for_key(Context& c, std::int32_t ms) {
     c.screen.present();
-    wait_for(c, ms, platform::WAKE_CONSOLE);
+    wait_for(c, ms, platform::kWakeConsole);
 }
 
-void CLEARKEYBUFFER(Context& c) {
-    while (c.plat.console->key_waiting()) (void)READNORMALKEYCHAR(c);
+void flush_console_keys(Context& c) {
+    while (c.plat.console->key_waiting()) (void)read_console_key(c);
 }
 
 // Line input as a console gives it: typed characters are echoed at the
@@ -145,7 +145,7 @@ std::string read_line(Context& c) {
             continue;
         }
         if (k == '\r' || k == '\n') break;
-        if (k == 3) QTERMINATE(c, 3);
+        if (k == 3) quit_on_key(c, 3);
         if (k == 8 || k == 127) {
             if (!line.empty()) {
                 line.pop_back();
@@ -169,21 +169,21 @@ std::string read_line(Context& c) {
     return line;
 }
 
-std::int32_t READSTR2LONGINT(Context& c) {
+std::int32_t read_int(Context& c) {
     for (;;) {
         std::string line = read_line(c);
         if (line.empty()) return 0;
         std::int32_t v = 0;
         std::size_t bad = 0;
         if (parse_int32(line, &v, &bad)) return v;
-        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') QTERMINATE(c, 'Q');
-        c.screen.textcolor(YELLOW);
+        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') quit_on_key(c, 'Q');
+        c.screen.text_colour(kYellow);
         c.screen.write("Input was " + line + " Bad integer value try again");
-        c.screen.textcolor(WHITE);
+        c.screen.text_colour(kWhite);
     }
 }
 
-std::string REMOVEUNDERLINEFROMSTRING(std::string_view s) {
+std::string underscores_to_spaces(std::string_view s) {
     std::string out(s);
     for (char& ch : out)
         if (ch == '_') ch = ' ';

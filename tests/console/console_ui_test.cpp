@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "console/crt.h"
+#include "console/console_ui.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 
@@ -14,9 +14,9 @@ TEST(ConsoleWindows, GeometryOfEveryWindow) {
         void (*select)(Context&);
         int top, bottom;
     } cases[] = {
-        {HEADERWINDOWCLS, 1, 8},        {LONGSCRATCHWINDOWCLS, 9, 25}, {SCRATCHWINDOWCLS, 9, 20},
-        {MONITORWINDOWCLS, 10, 25},     {BIGNUMBERWINDOWCLS, 1, 18},   {LOWSCRATCHWINDOWCLS, 19, 20},
-        {FULLWINDOW, 1, 25},
+        {clear_header_window, 1, 8},        {clear_long_scratch_window, 9, 25}, {clear_scratch_window, 9, 20},
+        {clear_monitor_window, 10, 25},     {clear_big_number_window, 1, 18},   {clear_low_scratch_window, 19, 20},
+        {full_window, 1, 25},
     };
     for (const Case& k : cases) {
         k.select(c);
@@ -30,19 +30,19 @@ TEST(ConsoleWindows, GeometryOfEveryWindow) {
 TEST(ConsoleWindows, LongScratchLeavesCursorOnLine9AndLowScratchClearsOnly19And20) {
     Harness h;
     Context& c = h.c();
-    c.screen.textbackground(BLUE);
-    FULLWINDOW(c);
+    c.screen.background_colour(kBlue);
+    full_window(c);
     for (int line = 1; line <= 25; ++line) {
-        c.screen.gotoxy(1, line);
+        c.screen.move_to(1, line);
         c.screen.write("x");
     }
-    LOWSCRATCHWINDOWCLS(c);
+    clear_low_scratch_window(c);
     EXPECT_EQ(c.screen.text(18, 1, 1), "x");
     EXPECT_EQ(c.screen.text(19, 1, 1), " ");
     EXPECT_EQ(c.screen.text(20, 1, 1), " ");
     EXPECT_EQ(c.screen.text(21, 1, 1), "x");
-    EXPECT_EQ(c.screen.at(19, 80).bg, BLUE);
-    LONGSCRATCHWINDOWCLS(c);
+    EXPECT_EQ(c.screen.at(19, 80).bg, kBlue);
+    clear_long_scratch_window(c);
     EXPECT_EQ(c.screen.cursor_line(), 9);
     EXPECT_EQ(c.screen.cursor_col(), 1);
     EXPECT_EQ(c.screen.text(8, 1, 1), "x");
@@ -53,16 +53,16 @@ class QuitKeys : public ::testing::TestWithParam<int> {};
 TEST_P(QuitKeys, EndTheProgramAfterTwoSecondsWithCodeZero) {
     Harness h;
     Context& c = h.c();
-    c.core.TIMERON = true;
+    c.core.stopwatch_started = true;
     h.fp.console.type_key(GetParam());
     h.fp.console.type("x");
     try {
-        (void)WAITFORKEYSTROKEANDRETURNNORMALKEY(c);
+        (void)wait_for_key_char(c);
         FAIL() << "the program should have ended";
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
     }
-    EXPECT_TRUE(ScreenHas(c.screen, 9, 1, "Interface terminated by User - closing...", YELLOW));
+    EXPECT_TRUE(ScreenHas(c.screen, 9, 1, "Interface terminated by User - closing...", kYellow));
     EXPECT_NE(h.log().find("Interface terminated by User - closing...\r\n"), std::string::npos);
     ASSERT_FALSE(h.fp.threads.sleeps.empty());
     EXPECT_EQ(h.fp.threads.sleeps.back(), 2000);
@@ -74,14 +74,14 @@ INSTANTIATE_TEST_SUITE_P(AllOfThem, QuitKeys, ::testing::Values('q', 'Q', 27, 3)
 TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
     Harness h;
     Context& c = h.c();
-    EXPECT_EQ(READNORMALKEYCHAR(c), 0);  // nothing waiting
+    EXPECT_EQ(read_console_key(c), 0);  // nothing waiting
     h.fp.console.type("a");
     h.fp.console.type_key(0);
     h.fp.console.type_key(72);  // cursor up: two codes
     h.fp.console.type("B");
-    EXPECT_EQ(READNORMALKEYCHAR(c), 'a');
-    EXPECT_EQ(READNORMALKEYCHAR(c), 0);
-    EXPECT_EQ(READNORMALKEYCHAR(c), 'B');
+    EXPECT_EQ(read_console_key(c), 'a');
+    EXPECT_EQ(read_console_key(c), 0);
+    EXPECT_EQ(read_console_key(c), 'B');
 }
 
 // A prompt waits for the key itself: a key typed during a wait ends it.
@@ -90,13 +90,13 @@ TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
     Context& c = h.c();
     int waits = 0;
     h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
-        EXPECT_EQ(w.sources, platform::WAKE_CONSOLE);
+        EXPECT_EQ(w.sources, platform::kWakeConsole);
         if (++waits == 3) {
             h.fp.clock.advance_us(20000);
             h.fp.console.type("k");
         }
     };
-    EXPECT_EQ(WAITFORKEYSTROKEANDRETURNNORMALKEY(c), 'k');
+    EXPECT_EQ(wait_for_key_char(c), 'k');
     EXPECT_EQ(waits, 3);
     EXPECT_EQ(h.fp.clock.now_us(), 220000);  // two whole waits, then the key 20 ms into the third
     EXPECT_TRUE(h.fp.threads.sleeps.empty());
@@ -106,29 +106,29 @@ TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
     Harness h;
     Context& c = h.c();
     h.fp.console.type("abc");
-    CLEARKEYBUFFER(c);
+    flush_console_keys(c);
     EXPECT_TRUE(h.fp.console.keys.empty());
     h.fp.console.type("aQb");
-    EXPECT_THROW(CLEARKEYBUFFER(c), ProgramExit);
+    EXPECT_THROW(flush_console_keys(c), ProgramExit);
 }
 
 TEST(IntegerPrompt, AnswersAndRetries) {
     Harness h;
     Context& c = h.c();
-    c.screen.gotoxy(1, 5);
+    c.screen.move_to(1, 5);
     h.fp.console.type_line("");
-    EXPECT_EQ(READSTR2LONGINT(c), 0);
+    EXPECT_EQ(read_int(c), 0);
     h.fp.console.type_line("  42");
-    EXPECT_EQ(READSTR2LONGINT(c), 42);
+    EXPECT_EQ(read_int(c), 42);
     h.fp.console.type_line("-20");
-    EXPECT_EQ(READSTR2LONGINT(c), -20);
+    EXPECT_EQ(read_int(c), -20);
     h.fp.console.type_line("12x");
     h.fp.console.type_line("7");
-    EXPECT_EQ(READSTR2LONGINT(c), 7);
+    EXPECT_EQ(read_int(c), 7);
     // The retry message stands on the line after the bad answer, and the
     // next answer is typed right after it.
     EXPECT_EQ(c.screen.text(9, 1, 48), "Input was 12x Bad integer value try again7      ");
-    EXPECT_EQ(c.screen.at(9, 1).fg, YELLOW);
+    EXPECT_EQ(c.screen.at(9, 1).fg, kYellow);
 }
 
 TEST(IntegerPrompt, BackspaceEditsTheAnswer) {
@@ -136,7 +136,7 @@ TEST(IntegerPrompt, BackspaceEditsTheAnswer) {
     h.fp.console.type("19");
     h.fp.console.type_key(8);
     h.fp.console.type_line("5");
-    EXPECT_EQ(READSTR2LONGINT(h.c()), 15);
+    EXPECT_EQ(read_int(h.c()), 15);
 }
 
 TEST(IntegerPrompt, AQAtTheFirstUnusablePlaceQuits) {
@@ -144,7 +144,7 @@ TEST(IntegerPrompt, AQAtTheFirstUnusablePlaceQuits) {
         Harness h;
         h.fp.console.type_line(answer);
         try {
-            (void)READSTR2LONGINT(h.c());
+            (void)read_int(h.c());
             ADD_FAILURE() << answer;
         } catch (const ProgramExit& e) {
             EXPECT_EQ(e.code, 0) << answer;
@@ -168,27 +168,27 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         Harness h;
         Context& c = h.c();
         h.fp.serial.add_port("COM3");
-        c.serial.SERIALHANDLE = h.fp.serial.open("\\\\.\\COM3").value();
-        c.core.TIMERON = true;
+        c.serial.port = h.fp.serial.open("\\\\.\\COM3").value();
+        c.core.stopwatch_started = true;
         h.fp.console.type_line("");
         try {
-            MYHALT(c, k.code, k.message);
+            halt(c, k.code, k.message);
             ADD_FAILURE();
         } catch (const ProgramExit& e) {
             EXPECT_EQ(e.code, k.exit_code);
         }
         std::string shown = *k.message ? k.message : "Terminated by User";
-        EXPECT_TRUE(ScreenHas(c.screen, 1, 1, shown, YELLOW));
+        EXPECT_TRUE(ScreenHas(c.screen, 1, 1, shown, kYellow));
         EXPECT_NE(h.log().find(shown + "\r\n"), std::string::npos);
         bool closed = false;
         for (auto& call : h.fp.serial.calls) closed |= call == "close COM3";
         EXPECT_EQ(closed, k.port_closed) << k.code;
-        EXPECT_FALSE(c.core.TIMERON);
+        EXPECT_FALSE(c.core.stopwatch_started);
     }
 }
 
 TEST(Text, UnderscoresShownAsBlanks) {
-    EXPECT_EQ(REMOVEUNDERLINEFROMSTRING("Quennick_v0.8.2d3_(04_Jan_2021)_"), "Quennick v0.8.2d3 (04 Jan 2021) ");
+    EXPECT_EQ(underscores_to_spaces("Quennick_v0.8.2d3_(04_Jan_2021)_"), "Quennick v0.8.2d3 (04 Jan 2021) ");
 }
 
 }  // namespace

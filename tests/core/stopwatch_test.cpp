@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/epiktimer.h"
+#include "core/stopwatch.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 
@@ -31,21 +31,21 @@ private:
     std::int64_t tpm_;
 };
 
-TEST(EpikTimer, UsesReportedFrequencyEvenWhenTheTimedSleepOvershoots) {
+TEST(StopwatchTest, UsesReportedFrequencyEvenWhenTheTimedSleepOvershoots) {
     // 10 MHz counter; the 100 ms gate sleep really lasts 115.6 ms.
     FakeClock fc;
     RateClock rc(10000000);
     SleepyThreads th(fc, rc, 11560);
-    TEpikTimer t(rc, th);
-    EXPECT_EQ(t.FSYSTEMTICKS.TICKSFREQUENCY, 10000000);
-    EXPECT_EQ(t.FSYSTEMTICKS.MEASUREDFREQUENCY, 11560000);
-    t.START();
+    Stopwatch t(rc, th);
+    EXPECT_EQ(t.system_ticks.ticks_per_second, 10000000);
+    EXPECT_EQ(t.system_ticks.measured_frequency, 11560000);
+    t.start();
     rc.ticks += 2500000;  // a quarter of a second
-    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 250000);
-    EXPECT_EQ(t.ELAPSEDDHMSASMILLISECS(), 250);
+    EXPECT_EQ(t.elapsed_us(), 250000);
+    EXPECT_EQ(t.elapsed_ms(), 250);
 }
 
-TEST(EpikTimer, SnapsANearMegahertzRateToExactlyOneMegahertz) {
+TEST(StopwatchTest, SnapsANearMegahertzRateToExactlyOneMegahertz) {
     FakeClock fc;
     for (auto [reported, used, flag] : {std::tuple{1050000LL, 1000000LL, true},
                                        std::tuple{1100000LL, 1100000LL, false},
@@ -53,51 +53,51 @@ TEST(EpikTimer, SnapsANearMegahertzRateToExactlyOneMegahertz) {
                                        std::tuple{900001LL, 1000000LL, true}}) {
         RateClock rc(reported);
         SleepyThreads th(fc, rc, reported / 1000);
-        TEpikTimer t(rc, th);
-        EXPECT_EQ(t.FSYSTEMTICKS.TICKSFREQUENCY, used) << reported;
-        EXPECT_EQ(t.FMICROSECONDSYSTEMCLOCKAVAILABLE, flag) << reported;
+        Stopwatch t(rc, th);
+        EXPECT_EQ(t.system_ticks.ticks_per_second, used) << reported;
+        EXPECT_EQ(t.microsecond_clock_available, flag) << reported;
     }
 }
 
-TEST(EpikTimer, StopAndStartKeepTheElapsedCount) {
+TEST(StopwatchTest, StopAndStartKeepTheElapsedCount) {
     FakeClock fc;
     RateClock rc(1000000);
     SleepyThreads th(fc, rc, 1000);
-    TEpikTimer t(rc, th);
-    t.CLEAR();
-    t.START();
+    Stopwatch t(rc, th);
+    t.clear();
+    t.start();
     rc.ticks += 1500;
-    t.STOP();
+    t.stop();
     rc.ticks += 99999;  // stopped: not counted
-    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 1500);
-    t.START();
+    EXPECT_EQ(t.elapsed_us(), 1500);
+    t.start();
     rc.ticks += 500;
-    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 2000);
+    EXPECT_EQ(t.elapsed_us(), 2000);
 }
 
-TEST(EpikTimer, ReadsExactMicrosecondsAfterWeeksAtHighRates) {
+TEST(StopwatchTest, ReadsExactMicrosecondsAfterWeeksAtHighRates) {
     FakeClock fc;
     RateClock rc(3579545);  // the old ACPI PM timer rate
     SleepyThreads th(fc, rc, 3580);
-    TEpikTimer t(rc, th);
-    t.START();
+    Stopwatch t(rc, th);
+    t.start();
     std::int64_t four_weeks_ticks = 3579545LL * 86400 * 28 + 3579544;  // just under one more second
     rc.ticks += four_weeks_ticks;
-    EXPECT_EQ(t.ELAPSEDDHMSASMICROSECS(), 86400LL * 28 * 1000000 + 999999);
+    EXPECT_EQ(t.elapsed_us(), 86400LL * 28 * 1000000 + 999999);
 }
 
 TEST(Timing, MultInt64IsExact) {
-    EXPECT_EQ(MULTINT64(2147483647, 1000), 2147483647000LL);
-    EXPECT_EQ(MULTINT64(-40, 1000), -40000);
+    EXPECT_EQ(multiply_int64(2147483647, 1000), 2147483647000LL);
+    EXPECT_EQ(multiply_int64(-40, 1000), -40000);
 }
 
 TEST(Timing, HarnessStopwatchFollowsTheFakeClock) {
     Harness h;
     h.fp.clock.advance_us(123456);
-    EXPECT_EQ(MYELAPSEDMICROSECS(h.c()), 123456);
-    EXPECT_EQ(MYELAPSEDMILLISECS(h.c()), 123);
-    SERIALSTARTTHETIMER(h.c());
-    EXPECT_EQ(SERIALMYELAPSEDMICROSECS(h.c()), 123456);
+    EXPECT_EQ(elapsed_us(h.c()), 123456);
+    EXPECT_EQ(elapsed_ms(h.c()), 123);
+    start_serial_stopwatch(h.c());
+    EXPECT_EQ(serial_elapsed_us(h.c()), 123456);
 }
 
 }  // namespace

@@ -10,23 +10,23 @@ namespace qn {
 
 struct Context;
 
-enum : std::uint8_t { SIG_NORMAL = 0, SIG_STARTUP = 1, SIG_SHORT = 2, SIG_DROPOUT = 3, SIG_INTERFERENCE = 4 };
+enum : std::uint8_t { kShapeNormal = 0, kShapeStartup = 1, kShapeShort = 2, kShapeDropout = 3, kShapeInterference = 4 };
 
-std::int32_t INDEXWRAP(std::int32_t i);
+std::int32_t wrap_index(std::int32_t i);
 std::string WR(std::int32_t code);
 
 // The start sequence: log lines, thread creation, time-critical priority.
 void start_serial_thread(Context& c, platform::PortHandle h);
 // The thread body: the start steps, then the event loop until the process ends.
-void SERIALSTATUSEVENTS(Context& c);
+void run_serial_thread(Context& c);
 // Steps of the thread, so tests can drive them on a fake port and clock.
 void serial_thread_start(Context& c);
 // Waits for one line change and records or omits it. Returns false when the
 // thread should end (terminated, or the port is lost).
 bool serial_thread_event(Context& c);
-void UPDATEOMITBUFFER(Context& c, std::int32_t slot);
+void record_omitted_event(Context& c, std::int32_t slot);
 
-void RESETSERIALTHREAD(Context& c);
+void reset_serial_thread(Context& c);
 // A data-mode read of the port failed (main thread): logged at most once a
 // second, with a nap of a millisecond; after more than a second of failing
 // reads the port is given up as lost (location 7), as the thread gives it up
@@ -41,7 +41,7 @@ bool take_lost_port(Context& c);
 // logs how many events were lost and moves the reader to the oldest intact
 // event. Returns the number lost.
 std::int32_t skip_overwritten_events(Context& c);
-void KILLSERIALTHREAD(Context& c);
-[[noreturn]] void BADSERIALTERMINATE(Context& c, std::int32_t location);
+void kill_serial_thread(Context& c);
+[[noreturn]] void stop_on_bad_port(Context& c, std::int32_t location);
 
 }  // namespace qn

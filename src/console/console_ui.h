@@ -10,27 +10,27 @@ namespace qn {
 
 struct Context;
 
-void FULLWINDOW(Context& c);
-void HEADERWINDOWCLS(Context& c);
-void LONGSCRATCHWINDOWCLS(Context& c);
-void SCRATCHWINDOWCLS(Context& c);
-void MONITORWINDOWCLS(Context& c);
-void BIGNUMBERWINDOWCLS(Context& c);
-void LOWSCRATCHWINDOWCLS(Context& c);
+void full_window(Context& c);
+void clear_header_window(Context& c);
+void clear_long_scratch_window(Context& c);
+void clear_scratch_window(Context& c);
+void clear_monitor_window(Context& c);
+void clear_big_number_window(Context& c);
+void clear_low_scratch_window(Context& c);
 
 // Ends the program when ch is Ctrl-C, Esc or Q (either case).
-void QTERMINATE(Context& c, char ch);
-char READNORMALKEYCHAR(Context& c);
-char WAITFORKEYSTROKEANDRETURNNORMALKEY(Context& c);
-void CLEARKEYBUFFER(Context& c);
+void quit_on_key(Context& c, char ch);
+char read_console_key(Context& c);
+char wait_for_key_char(Context& c);
+void flush_console_keys(Context& c);
 // One line typed at the console, echoed at the cursor, without its Enter.
 std::string read_line(Context& c);
-std::int32_t READSTR2LONGINT(Context& c);
-std::string REMOVEUNDERLINEFROMSTRING(std::string_view s);
-[[noreturn]] void MYHALT(Context& c, std::int32_t code, std::string_view message);
+std::int32_t read_int(Context& c);
+std::string underscores_to_spaces(std::string_view s);
+[[noreturn]] void halt(Context& c, std::int32_t code, std::string_view message);
 
 // Sleeps on the main thread (console shown first).
-void SLEEP(Context& c, std::int32_t ms);
+void pause_ms(Context& c, std::int32_t ms);
 // Shows the screen and waits up to ms for a console key.
 void wait_for_key(Context& c, std::int32_t ms);
 // Ends the process: the console is given back, the log flushed.
