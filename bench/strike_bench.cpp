@@ -37,7 +37,7 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
         s.event_time_us[slot] = 500000LL * n;
         s.event_status[slot] = (n % 2) ? platform::kLineCts : 0u;
         s.ring_head.store(n, std::memory_order_release);
-        c.strokes.output_count = 0;  // the pause would empty it
+        c.strikes->keys().clear_outputs();  // the pause would empty it
         const auto start = Clock::now();
         watch_ports(c);
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());

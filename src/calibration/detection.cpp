@@ -23,7 +23,7 @@ std::int32_t port_count(const Context& c) { return std::min<std::int32_t>(c.seri
 
 PortHandle handle_of(const Context& c, std::int32_t i) { return c.serial.ports[i]; }
 
-void clear_charbuff(Context& c) { c.strokes.chars.fill('\0'); }
+void clear_charbuff(Context& c) { c.calib.chars.fill('\0'); }
 
 void both(Context& c, const std::string& line) {
     c.screen.write_line(line);
@@ -53,7 +53,7 @@ void zero_rest_on_data(Context& c) {
         clear_charbuff(c);
         for (std::int32_t i = 1; i <= port_count(c); ++i) {
             const PortHandle h = handle_of(c, i);
-            if (h != 0 && read_serial_char(c, h, &c.strokes.chars[1], c.strokes.read_timeout_ms) > 0)
+            if (h != 0 && read_serial_char(c, h, &c.calib.chars[1], c.calib.read_timeout_ms) > 0)
                 got_any = true;
             c.calib.char_counts[i] = 0;
         }
@@ -135,8 +135,8 @@ void count_ports_per_mode(Context& c) {
         if (handle_of(c, i) == 0) continue;
         clear_charbuff(c);
         const std::int32_t got =
-            read_serial_char(c, handle_of(c, i), &c.strokes.chars[1], c.strokes.read_timeout_ms);
-        const char ch = c.strokes.chars[1];
+            read_serial_char(c, handle_of(c, i), &c.calib.chars[1], c.calib.read_timeout_ms);
+        const char ch = c.calib.chars[1];
         if (got == 0 || ch == '\0') continue;
         c.cfg.data_char = ch;
         both(c, "Bagley data detected on port " + s.port_names[i] + " using character " + std::string(1, ch));

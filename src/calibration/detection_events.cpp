@@ -106,12 +106,12 @@ void assess_start_slot(Context& c, std::int32_t P) {
 // Data mode: the port's received characters leave the scratch buffer for
 // the port's own row.
 void empty_chars(Context& c) {
-    auto& b = c.strokes.chars;
+    auto& b = c.calib.chars;
     for (long i = b.lo; i <= b.hi && b[i] != '\0'; ++i) b[i] = '\0';
 }
 
 void save_port_chars(Context& c, std::int32_t P) {
-    auto& from = c.strokes.chars;
+    auto& from = c.calib.chars;
     auto& to = c.calib.port_chars[P];
     for (long i = from.lo; i <= from.hi; ++i) {
         to[i] = from[i];
@@ -185,7 +185,7 @@ void seek_serial_events(Context& c, std::int32_t P) {
     const PortHandle h = c.serial.ports[P];
     empty_chars(c);
     const std::int32_t got =
-        h != 0 ? read_serial_char(c, h, &c.strokes.chars[1], c.strokes.read_timeout_ms) : 0;
+        h != 0 ? read_serial_char(c, h, &c.calib.chars[1], c.calib.read_timeout_ms) : 0;
     k.char_counts[P] = got;
     save_port_chars(c, P);
 

@@ -16,9 +16,9 @@ namespace qn {
 
 namespace {
 
-char* charbuff(Context& c) { return &c.strokes.chars[1]; }
+char* charbuff(Context& c) { return &c.calib.chars[1]; }
 
-void clear_charbuff(Context& c) { c.strokes.chars.fill('\0'); }
+void clear_charbuff(Context& c) { c.calib.chars.fill('\0'); }
 
 // A port the survey cannot use is closed again and left out; the others
 // are surveyed as usual.
@@ -73,7 +73,7 @@ bool survey_port(Context& c, std::int32_t i) {
     zero_rest_on_port(c, i);
     c.run_log.write_line("check if data already streaming on this port");
     pause_ms(c, 300);
-    if (read_serial_char(c, h, charbuff(c), c.strokes.read_timeout_ms) > 0) {
+    if (read_serial_char(c, h, charbuff(c), c.calib.read_timeout_ms) > 0) {
         zero_rest_on_port(c, i);
         leave_out(c, i, "data already streaming on it");
         return false;
@@ -106,7 +106,7 @@ void zero_rest_on_port(Context& c, std::int32_t port) {
     std::int32_t got = 0;
     do {
         clear_charbuff(c);
-        got = h != 0 ? read_serial_char(c, h, charbuff(c), c.strokes.read_timeout_ms) : 0;
+        got = h != 0 ? read_serial_char(c, h, charbuff(c), c.calib.read_timeout_ms) : 0;
         c.calib.char_counts[port] = 0;
     } while (got > 0);
     clear_charbuff(c);

@@ -1,12 +1,10 @@
 // The in-service screen: the menu in the header, the monitor figures at the
-// bottom and the big row counter. write_big_counter runs after every strike, so it
-// writes only what changed: three figures, the units glyph and a higher glyph
-// only when its digit moves on.
+// bottom and the big row counter. After every strike the counter's figures
+// are brought up to date.
 #include "console/bignumber.h"
 
 #include <algorithm>
 #include <string>
-#include <string_view>
 
 #include "console/console_ui.h"
 #include "core/context.h"
@@ -14,56 +12,16 @@
 #include "core/timing.h"
 #include "keyout/desktop.h"
 #include "link/tower.h"
-#include "strokes/counter.h"
 #include "strokes/logs.h"
+#include "strokes/strike_path.h"
+#include "ui/big_counter.h"
+#include "ui/monitor_region.h"
 
 namespace qn {
 
 namespace {
 
-constexpr int kGlyphColumns = 19;
-constexpr int kThousandsColumn = 1;
-constexpr int kHundredsColumn = 21;
-constexpr int kTensColumn = 41;
-constexpr int kUnitsColumn = 61;
-
-// The figures after "Duration=" and "Peal speed=" can get shorter (0:0:59 is
-// followed by 0:1:0), so they are written blank-filled up to the labels at
-// column 20 to leave no old characters behind.
-constexpr std::size_t kDurationField = 10;  // columns 10..19
-constexpr std::size_t kSpeedField = 8;      // columns 12..19
-
-void write_at(Context& c, int x, int y, std::string_view s) {
-    c.screen.move_to(x, y);
-    c.screen.write(s);
-}
-
-std::string blank_filled(std::string s, std::size_t width) {
-    if (s.size() < width) s.resize(width, ' ');
-    return s;
-}
-
-// One position of the counter: drawn when it is shown and, outside a
-// repaint, only when its digit differs from the one last drawn there.
-void draw_position(Context& c, int column, int digit, bool shown, bool repaint, std::int32_t& last) {
-    if (!shown || (!repaint && digit == last)) return;
-    write_glyph(c, column, 1, digit);
-    last = digit;
-}
-
-// Leading zeros are left blank. Which positions are shown is judged on the
-// whole count, so that from 10000 on the last four digits all stay drawn and
-// no glyph of 9999 is left standing when the count rolls over.
-void draw_counter(Context& c, std::int32_t counter, bool repaint) {
-    StrokesState& s = c.strokes;
-    const std::int32_t n = std::max<std::int32_t>(counter, 0);
-    draw_position(c, kThousandsColumn, n / 1000 % 10, n >= 1000, repaint, s.thousands_shown);
-    draw_position(c, kHundredsColumn, n / 100 % 10, n >= 100, repaint, s.hundreds_shown);
-    draw_position(c, kTensColumn, n / 10 % 10, n >= 10, repaint, s.tens_shown);
-    write_glyph(c, kUnitsColumn, 1, n % 10);
-}
-
-// row_count = -1: the whole service screen from nothing.
+// The whole service screen from nothing.
 void draw_service_screen(Context& c) {
     c.screen.clear_window();
     if (!c.cfg.big_numbers) write_service_menu(c);
@@ -73,109 +31,69 @@ void draw_service_screen(Context& c) {
     // to know that more than the calibration (which the run log has).
     if (!show_desktop_notices(c)) write_current_calibration(c, console_sink(c));
     full_window(c);
-    c.strokes.row_count = 0;
 }
 
-// The rows-per-peal speed, computed in whole numbers: 5040 rows at the mean
-// row interval so far, 0.084 = 5040 / 60000 minutes per millisecond.
-std::int64_t peal_minutes(std::int64_t durationms, std::int32_t counter) {
-    const std::int64_t intervals = counter - 1;
-    return durationms * 84 / (1000 * intervals);
+// A touch's start: the monitor window cleared, the counter and the labels.
+void draw_monitor_window(Context& c) {
+    clear_monitor_window(c);
+    full_window(c);
+    if (c.cfg.big_numbers) repaint_big_counter(c);
+    const RowCounter& rows = c.strikes->rows();
+    c.monitor->draw_frame(rows.rows(), rows.now_ms() - rows.first_ms());
 }
 
-void write_running_figures(Context& c) {
-    const StrokesState& s = c.strokes;
-    const std::int64_t d = std::max<std::int64_t>(s.now_ms - s.first_ms, 0);
-    write_at(c, 13, 22, pad_int(s.row_count, 4));
-    write_at(c, 10, 23, blank_filled(elapsed_text(d), kDurationField));
-    const std::int64_t p = peal_minutes(d, s.row_count);
-    write_at(c, 12, 24, blank_filled(str(p / 60) + ":" + pad_int(p % 60, 3), kSpeedField));
-}
-
-// "QA=": how long this update took, smoothed 9:1.
-void write_drawing_time(Context& c) {
-    ConsoleState& k = c.con;
-    const std::int64_t t = elapsed_ms(c) - c.strokes.now_ms;
-    if (k.loop_ms_average == -1)
-        k.loop_ms_average = 20;
+// A command key or the focus coming back asked for the header again.
+void repaint_if_asked(Context& c) {
+    if (!c.con.big_number_stale) return;
+    c.con.big_number_stale = false;
+    if (c.cfg.big_numbers)
+        repaint_big_counter(c);
     else
-        k.loop_ms_average = static_cast<std::int32_t>((9 * static_cast<std::int64_t>(k.loop_ms_average) + t) / 10);
-    if (k.loop_ms_average <= 20)
-        c.screen.text_colour(kGreen);
-    else if (k.loop_ms_average <= 40)
-        c.screen.text_colour(kYellow);
-    else
-        c.screen.text_colour(kRed);
-    write_at(c, 4, 25, pad_int(k.loop_ms_average, 3));
-    c.screen.text_colour(kWhite);
+        write_service_menu(c);
+}
+
+// Whatever window the caller left selected, the figures are placed on the
+// whole screen.
+void draw_running_figures(Context& c) {
+    const RowCounter& rows = c.strikes->rows();
+    full_window(c);
+    c.monitor->draw_figures(rows.rows(), rows.now_ms() - rows.first_ms());
+    if (c.cfg.big_numbers) c.big_counter->draw(rows.rows());
+    c.monitor->draw_update_time(elapsed_ms(c) - rows.now_ms());
 }
 
 }  // namespace
 
-void write_big_counter(Context& c) {
+void update_service_screen(Context& c) {
     if (!c.keyout.window_focus) return;
-    reset_counter_state(c);
-    StrokesState& s = c.strokes;
+    RowCounter& rows = c.strikes->rows();
+    rows.tick();
     c.screen.text_colour(kWhite);
-    if (s.row_count == -1) {
-        draw_service_screen(c);
-    } else if (s.row_count <= 1) {
+    if (rows.rows() <= 1) {
         clear_long_scratch_window(c);
         full_window(c);
-        write_startup_monitor_window(c);
+        draw_monitor_window(c);
     }
-    if (c.con.big_number_stale) {
-        c.con.big_number_stale = false;
-        if (c.cfg.big_numbers)
-            repaint_big_number(c);
-        else
-            write_service_menu(c);
-    }
-    if (s.row_count > 1) {
-        // Whatever window the caller left selected, the figures are placed
-        // on the whole screen.
-        full_window(c);
-        write_running_figures(c);
-        if (c.cfg.big_numbers) write_big_number(c, s.row_count);
-        write_drawing_time(c);
-    }
+    repaint_if_asked(c);
+    if (rows.rows() > 1) draw_running_figures(c);
 }
 
-void write_startup_monitor_window(Context& c) {
-    const StrokesState& s = c.strokes;
-    clear_monitor_window(c);
-    full_window(c);
-    if (c.cfg.big_numbers) repaint_big_number(c);
+void show_service_screen(Context& c) {
+    if (!c.keyout.window_focus) return;
+    c.strikes->rows().tick();
     c.screen.text_colour(kWhite);
-    c.screen.move_to(1, 22);
-    c.screen.write_line("Row count = " + pad_int(s.row_count, 4));
-    c.screen.write_line("Duration=" + elapsed_text(s.now_ms - s.first_ms));
-    c.screen.write_line("Peal speed=0:  0");
-    c.screen.write("QA=       ");
-    write_at(c, 20, 23, "Spurious");
-    write_at(c, 20, 24, "Missed  ");
-    write_at(c, 20, 25, "Good    ");
-    if (c.strokes.missed_keys > 0) write_at(c, 8, 25, "SkipSend=" + str(c.strokes.missed_keys));
-    write_at(c, 20, 22, "Ave sensorinterval=    ms Space ratio Min=      Max=");
+    draw_service_screen(c);
+    repaint_if_asked(c);
 }
 
-void repaint_big_number(Context& c) {
-    clear_big_number_window(c);
+void repaint_big_counter(Context& c) {
     set_up_digit_rows(c);
-    c.screen.text_colour(kWhite);
-    draw_counter(c, c.strokes.row_count, true);
-    full_window(c);
-    write_at(c, 1, 21, "N Toggle big numbers: in-service calibration menu, when Big Numbers OFF. Q=Quit");
+    c.big_counter->repaint(c.strikes->rows().rows());
 }
-
-void write_big_number(Context& c, std::int32_t counter) { draw_counter(c, counter, false); }
 
 void write_glyph(Context& c, int x, int y, int digit) {
     if (digit < 0 || digit > 9) return;
-    // One string into a glyph-wide window: the wrap puts each row on its line.
-    c.screen.window(x, y, x + kGlyphColumns - 1, y + kGlyphColumns - 1);
-    c.screen.write(c.con.digit_rows[digit]);
-    full_window(c);
+    draw_glyph(c.screen, c.con.digit_rows[digit], x, y);
 }
 
 std::string elapsed_text(std::int64_t millisecs) {

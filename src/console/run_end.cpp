@@ -5,6 +5,7 @@
 #include "core/timing.h"
 #include "serial/serial_thread.h"
 #include "strokes/logs.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -71,10 +72,9 @@ void end_run_if_asked(Context& c) {
 }
 
 void write_open_touch(Context& c) {
-    if (c.strokes.output_count <= 0) return;
+    if (c.strikes->keys().output_count() <= 0) return;
     c.run_log.write_line("Writing the event log of the touch rung so far");
-    write_event_log(c);
-    c.strokes.output_count = 0;
+    c.strikes->log_touch(TouchEnd::RunEnded);
 }
 
 std::string run_end_line(const RunEndAsk& ask) {

@@ -4,6 +4,11 @@
 #include <cstdlib>
 
 #include "link/session.h"
+#include "runlog/strike_log.h"
+#include "strokes/strike_path.h"
+#include "ui/big_counter.h"
+#include "ui/monitor_region.h"
+#include "ui/strike_notices.h"
 
 namespace qn {
 
@@ -15,7 +20,5 @@ void bounds_failure(long index, long lo, long hi) {
 
 Context::Context(platform::Platform& p) : plat(p) {}
 Context::~Context() = default;
-
-std::unique_ptr<Context> make_context(platform::Platform& p) { return std::make_unique<Context>(p); }
 
 }  // namespace qn

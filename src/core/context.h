@@ -13,6 +13,7 @@
 #include "console/screen.h"
 #include "core/arr.h"
 #include "core/stopwatch.h"
+#include "core/strike_records.h"
 #include "platform/platform.h"
 #include "strokes/runlog.h"
 
@@ -21,6 +22,11 @@ namespace qn {
 namespace link {
 class TowerLink;
 }
+class StrikePath;
+class MonitorRegion;
+class BigCounter;
+class StrikeNotices;
+class StrikeLog;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -71,6 +77,7 @@ struct CoreState {
     // target program is still to be asked (no usable program line).
     std::int32_t settings_problems = 0;
     bool target_unknown = false;
+    bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
 
 // The stopwatch lives as long as the process: the serial thread may read it
@@ -168,67 +175,6 @@ struct SerialState {
     std::atomic<std::int32_t> port_lost_at{0};  // set by the thread when the port is gone
 };
 
-// ---- stroke processing -----------------------------------------------------
-
-struct Output {
-    std::int32_t sensor = 0;
-    std::int64_t time_us = 0;
-    bool doubled = false;
-};
-
-struct StrokesState {
-    // Watch loop.
-    bool cts_on = false, dsr_on = false, cd_on = false, ri_on = false;
-    bool cts_was_on = false, dsr_was_on = false, cd_was_on = false, ri_was_on = false;
-    bool cts_off = false, dsr_off = false, cd_off = false, ri_off = false;
-    std::int64_t event_us = kNoEventTime;
-    std::int64_t last_event_us = 0;
-    std::int32_t missed_keys = 0;
-    std::int32_t read_timeout_ms = 1;
-    Arr<char, 1, 255> chars;
-    std::int32_t char_count = 0;
-    bool data_char_seen = false;
-    std::int64_t byte_arrival_us = -1;  // when the loop's wait saw a byte arrive (data mode); -1: not seen
-    bool port_may_have_byte = true;  // data mode: the port may have a byte (the loop's last wait did not rule it out)
-    bool wait_failure_logged = false;
-
-    // Output scheduling.
-    Arr<std::int64_t, 1, kMaxSensors> key_due_us;
-    Arr<std::int64_t, 1, kMaxSensors> key_due_unadjusted_us;
-    Arr<std::int64_t, 1, kMaxSensors> last_key_due_us;
-    Arr<bool, 1, kMaxSensors> key_pending;
-    Arr<Output, 1, kMaxRows> outputs;
-    std::int32_t output_count = 0;
-    bool outputs_full_logged = false;
-    std::int32_t sensing_point = 0;
-    bool handstroke = false;
-    std::int64_t outputs_us = 0;
-    std::int64_t last_row_us = 0;
-    std::int32_t row_count = 0;
-    bool doubled_send = false;
-
-    // Rogue-strike correction.
-    Arr<std::int32_t, 1, kMaxRows> sensor_ms;
-    std::int32_t sensor_time_count = 0;
-    double space_ratio = 0;
-    double min_space_ratio = 1.0;
-    double max_space_ratio = 1.0;
-    std::int32_t rogue_count = 0;
-    std::int32_t missed_count = 0;
-    bool fixing_rogue_strikes = true;
-
-    // Counter start and reset.
-    std::int64_t now_ms = 0;
-    std::int64_t first_ms = 0;
-    std::int32_t tens_shown = 0, hundreds_shown = 0, thousands_shown = -1;
-    std::int32_t event_log_mark = 0;
-
-    // Run log.
-    std::string run_log_name;
-    std::string no_log_reason;  // why there is no log this run
-    std::string log_stopped_reason;  // why the log stopped part way (a full disk)
-};
-
 // ---- key output ------------------------------------------------------------
 
 struct SensingPoint {
@@ -317,6 +263,10 @@ struct CalibrationState {
     bool detection_ok = false;
     char key = '\0';
 
+    // The bytes of a port read while sensors are detected.
+    Arr<char, 1, 255> chars;
+    std::int32_t read_timeout_ms = 1;
+
     // Analysis working data.
     Arr<double, 1, kMaxCalibrationEvents> interval_us;
     Arr<double, 1, kMaxCalibrationEvents> adjusted_interval_us;
@@ -328,7 +278,6 @@ struct ConsoleState {
     Arr<Arr<std::string, 1, 20>, 0, 9> glyphs;  // digit glyphs
     Arr<std::string, 0, 9> digit_rows;
     bool big_number_stale = false;
-    std::int32_t loop_ms_average = -1;
 };
 
 // ---- automatic ringing -----------------------------------------------------
@@ -396,15 +345,20 @@ struct Context {
     TimingState timing;
     Settings cfg;
     SerialState serial;
-    StrokesState strokes;
     KeyoutState keyout;
     CalibrationState calib;
     ConsoleState con;
     AutoringState autoring;
     LinkState link;
-};
 
-// Contexts are large (about 1 MB): make them on the heap.
-std::unique_ptr<Context> make_context(platform::Platform& p);
+    // The strike path and its observers, made and wired by make_context
+    // (service/program.h).
+    StrikeReportFanOut strike_report;
+    std::unique_ptr<StrikePath> strikes;
+    std::unique_ptr<MonitorRegion> monitor;
+    std::unique_ptr<BigCounter> big_counter;
+    std::unique_ptr<StrikeNotices> strike_notices;
+    std::unique_ptr<StrikeLog> strike_log;
+};
 
 }  // namespace qn

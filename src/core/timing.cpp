@@ -21,18 +21,18 @@ void stop_stopwatch(Context& c) {
     c.timing.stopwatch_running = false;
 }
 
-std::int64_t elapsed_us(const Context& c) {
-    return c.timing.stopwatch ? c.timing.stopwatch->elapsed_us() : 0;
-}
+std::int64_t elapsed_us(const TimingState& t) { return t.stopwatch ? t.stopwatch->elapsed_us() : 0; }
+
+std::int64_t elapsed_ms(const TimingState& t) { return t.stopwatch ? t.stopwatch->elapsed_ms() : 0; }
+
+std::int64_t elapsed_us(const Context& c) { return elapsed_us(c.timing); }
 
 std::int64_t serial_elapsed_us(const Context& c) {
     const Stopwatch* t = c.timing.serial_stopwatch ? c.timing.serial_stopwatch : c.timing.stopwatch;
     return t ? t->elapsed_us() : 0;
 }
 
-std::int64_t elapsed_ms(const Context& c) {
-    return c.timing.stopwatch ? c.timing.stopwatch->elapsed_ms() : 0;
-}
+std::int64_t elapsed_ms(const Context& c) { return elapsed_ms(c.timing); }
 
 void start_serial_stopwatch(Context& c) {
     c.timing.stopwatch->stop();

@@ -9,11 +9,16 @@
 namespace qn {
 
 struct Context;
+struct TimingState;
 
 void start_stopwatch(Context& c);
 // Stops and clears the stopwatch. The object itself stays until the process
 // ends, because the serial thread may still read it.
 void stop_stopwatch(Context& c);
+// The main thread's stopwatch (0 before it starts). Each is one read of
+// the clock, so a path that reads it keeps to the reads it needs.
+std::int64_t elapsed_us(const TimingState& t);
+std::int64_t elapsed_ms(const TimingState& t);
 std::int64_t elapsed_us(const Context& c);
 std::int64_t serial_elapsed_us(const Context& c);
 std::int64_t elapsed_ms(const Context& c);

@@ -11,6 +11,7 @@
 #include "keyout/sendtext.h"
 #include "link/tower.h"
 #include "strokes/logs.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -20,9 +21,11 @@ namespace {
 // made-up second key of a missed strike, and the turn of the stroke.
 void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void()>& send, bool always_note_record) {
     KeyoutState& k = c.keyout;
-    StrokesState& s = c.strokes;
+    // The marks go on the touch's newest output record; a list emptied by
+    // its event log has none to mark.
+    KeyQueue& keys = c.strikes->keys();
     send();
-    s.key_pending[I] = false;
+    keys.settle(I - 1);
     const std::int64_t T = elapsed_us(c);
     if (c.cfg.monitor_output)
         c.run_log.write_line(date_time_text(c) + " key " + std::string(1, thiskey) + " (" +
@@ -30,9 +33,7 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
                            fixed_text(static_cast<double>(T) / 1e6, 9, 5) + "\t" +
                            fixed_text(static_cast<double>(T - k.last_key_us) / 1e6, 9, 5));
     k.last_key_us = T;
-    // The current record may be gone: the list is emptied when it is written.
-    const bool record = s.output_count >= 1 && s.output_count <= kMaxRows;
-    if (s.doubled_send) {
+    if (keys.doubled_due()) {
         if (k.use_doubled_send) {
             // The made-up key is due double_strike_delay_ms after the first, kept
             // as precisely as any due key.
@@ -41,23 +42,23 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
             send();
             if (c.cfg.monitor_output)
                 c.run_log.write_line("doubled key sent");
-            else if (record)
-                s.outputs[s.output_count].doubled = true;
+            else
+                keys.note_doubled(true);
         }
-        s.doubled_send = false;
+        keys.set_doubled_due(false);
     } else {
         if (always_note_record || c.cfg.monitor_output) {
-            c.run_log.write_line("noutputtime=" + str(s.output_count));
+            c.run_log.write_line("noutputtime=" + str(keys.output_count()));
             c.run_log.flush();
         }
-        if (record) s.outputs[s.output_count].doubled = false;
+        keys.note_doubled(false);
     }
-    s.handstroke = !s.handstroke;
+    keys.turn_stroke();
 }
 
 char stroke_key(const Context& c, std::int32_t I) {
     const SensingPoint& p = c.keyout.points[I];
-    return c.strokes.handstroke ? p.hand_key : p.back_key;
+    return c.strikes->keys().handstroke() ? p.hand_key : p.back_key;
 }
 
 void send_key_to_target(Context& c, std::int32_t target_index, char key) {
@@ -81,7 +82,7 @@ void focus_lost(Context& c, std::int32_t I) {
     if (k.window_focus) {
         c.run_log.write_line(date_time_text(c) + " " + name +
                            " is not the focus window - Key sending suspended, #Key was " + str(I));
-        c.strokes.key_pending[I] = false;  // this key is dropped
+        c.strikes->keys().settle(I - 1);  // this key is dropped
         clear_low_scratch_window(c);
         // The notice has two lines of 80 columns: a long target name is
         // shortened on screen (the log has it whole).
@@ -261,26 +262,21 @@ void ring_on_link(Context& c, std::int32_t I) {
 }
 
 std::int64_t next_key_due(const Context& c, std::int64_t now_us) {
-    std::int64_t next = -1;
-    for (std::int32_t I = 1; I <= c.keyout.sensors_active && I <= kMaxSensors; ++I) {
-        const std::int64_t due = c.strokes.key_due_us[I];
-        if (c.strokes.key_pending[I] && due > now_us && (next < 0 || due < next)) next = due;
-    }
-    return next;
+    return c.strikes->keys().next_due_us(c.keyout.sensors_active, now_us);
 }
 
 void send_due_keys(Context& c) {
     KeyoutState& k = c.keyout;
-    StrokesState& s = c.strokes;
+    const KeyQueue& keys = c.strikes->keys();
     for (std::int32_t I = 1; I <= k.sensors_active && I <= kMaxSensors; ++I) {
-        if (!s.key_pending[I] || elapsed_us(c) < s.key_due_us[I]) continue;
+        if (!keys.pending(I - 1) || elapsed_us(c) < keys.due_us(I - 1)) continue;
         if (tower_link_in_use(c))
             ring_on_link(c, I);
         else if (k.target_index == 0 || k.target_index == 1)
             send_one_key(c, I);
         else
             send_key(c, stroke_key(c, I), I);
-        write_big_counter(c);
+        update_service_screen(c);
     }
 }
 

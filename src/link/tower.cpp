@@ -10,6 +10,7 @@
 #include "link/resolve.h"
 #include "link/session.h"
 #include "strokes/logs.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -126,7 +127,7 @@ void stop_tower_link(Context& c) {
 
 void ring_key_over_link(Context& c, char key) {
     const int bell = bell_for_key(c.cfg, key);
-    bool hand = c.strokes.handstroke;
+    bool hand = c.strikes->keys().handstroke();
     bool sent = false;
     if (bell == 0) {
         if (!c.link.no_bell_logged)

@@ -6,6 +6,7 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "strokes/logs.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -276,7 +277,7 @@ static void report_lost_port(Context& c, std::int32_t locn) {
     c.screen.write_line("The touch rung so far is written to the run log.");
     c.run_log.write_line("Serial port " + c.cfg.port_name + " lost (locn " + str(locn) +
                        ") - writing the event log of the touch so far");
-    write_event_log(c);
+    c.strikes->log_touch(TouchEnd::PortLost);
 }
 
 bool take_lost_port(Context& c) {

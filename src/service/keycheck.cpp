@@ -11,7 +11,7 @@
 #include "keyout/keysending.h"
 #include "keyout/menus.h"
 #include "link/tower.h"
-#include "strokes/counter.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -118,21 +118,31 @@ void automatic_ringing(Context& c, char key) {
 
 void pause_check(Context& c) {
     full_window(c);
-    const bool pause = elapsed_us(c) - c.strokes.last_row_us > kPauseMicro;
-    if (pause || c.strokes.output_count >= kMaxRows) reset_counter_start(c, pause);
+    const bool pause = elapsed_us(c) - c.strikes->last_signal_us() > kPauseMicro;
+    if (pause || c.strikes->keys().outputs_full()) end_touch(c, pause);
 }
 
 }  // namespace
 
+void end_touch(Context& c, bool pause) {
+    StrikePath& strikes = *c.strikes;
+    if (strikes.rows().rows() == 0 || c.autoring.running) return;
+    if (strikes.keys().outputs_full() || pause) {
+        strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
+        pause_ms(c, 1);
+    }
+    if (pause) strikes.restart_touch(elapsed_us(c));
+}
+
 void do_command(Context& c, char key) {
-    StrokesState& s = c.strokes;
+    StrikePath& strikes = *c.strikes;
     switch (key) {
     case 'H':
-        s.handstroke = true;
+        strikes.keys().set_handstroke(true);
         c.screen.write_line("Now Set at handstroke");
         break;
     case 'B':
-        s.handstroke = false;
+        strikes.keys().set_handstroke(false);
         c.screen.write_line("Now Set at backstroke");
         break;
     case '+': change_delays(c, true, 20); break;
@@ -142,17 +152,17 @@ void do_command(Context& c, char key) {
     case 'N':
         clear_scratch_window(c);
         c.cfg.big_numbers = !c.cfg.big_numbers;
-        s.row_count = 0;
+        strikes.rows().zero();
         c.con.big_number_stale = true;
         c.screen.write_line(c.cfg.big_numbers ? "big counter numbers ON" : "big counter numbers OFF");
         break;
     case '0':
-        s.row_count = 0;
+        strikes.rows().zero();
         c.screen.write_line("Counter set to zero");
         break;
     case 'C':
         modify_configuration(c);
-        write_big_counter(c);
+        update_service_screen(c);
         break;
     case 'P':
         clear_scratch_window(c);

@@ -5,4 +5,8 @@ struct Context;
 void check_keys(Context& c);
 // Carries out one command key (upper case) as if it had been pressed.
 void do_command(Context& c, char key);
+// Ringing paused (or the touch's output list is full): the touch's event log
+// is written, and after a pause the next strike starts a new touch. Not
+// while nothing has been rung, nor under automatic ringing.
+void end_touch(Context& c, bool pause);
 }  // namespace qn

@@ -7,7 +7,7 @@
 #include "keyout/dispatch.h"
 #include "link/tower.h"
 #include "service/keycheck.h"
-#include "strokes/watchports.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
@@ -30,10 +30,8 @@ std::int32_t ceiling_ms(const Context& c) {
 constexpr std::int32_t kRestWaitMs = 1000;
 
 bool at_rest(const Context& c) {
-    if (c.autoring.running || c.strokes.row_count != 0) return false;
-    for (std::int32_t I = 1; I <= c.keyout.sensors_active && I <= kMaxSensors; ++I)
-        if (c.strokes.key_pending[I]) return false;
-    return true;
+    if (c.autoring.running || c.strikes->rows().rows() != 0) return false;
+    return !c.strikes->keys().any_pending(c.keyout.sensors_active);
 }
 
 bool events_waiting(const Context& c) {
@@ -46,7 +44,8 @@ bool events_waiting(const Context& c) {
 void wait_for_next_pass(Context& c) {
     const PassWait w = plan_pass_wait(c, elapsed_us(c));
     c.screen.present();
-    c.strokes.port_may_have_byte = true;  // unless a wait on the port says otherwise
+    WatchLoop& watch = c.strikes->watch();
+    watch.port_may_have_byte();  // unless a wait on the port says otherwise
     if (w.yield) {
         c.plat.threads->sleep_ms(0);
         return;
@@ -55,8 +54,8 @@ void wait_for_next_pass(Context& c) {
     auto r = wait_until_micros(c, w.until_us, w.sources, w.precise);
     if (!r.ok()) {
         // Told once; the loop falls back to sleeping its longest wait.
-        if (!c.strokes.wait_failure_logged) {
-            c.strokes.wait_failure_logged = true;
+        if (!c.core.wait_failure_logged) {
+            c.core.wait_failure_logged = true;
             c.run_log.write_line("Waiting for events failed, sleeping " + std::to_string(ceiling_ms(c)) +
                                " ms a pass instead: " + r.error());
         }
@@ -64,9 +63,9 @@ void wait_for_next_pass(Context& c) {
         return;
     }
     if (r.value().sources & platform::kWakePort)
-        c.strokes.byte_arrival_us = r.value().at;
+        watch.byte_arrived(r.value().at);
     else if (w.sources & platform::kWakePort)
-        c.strokes.port_may_have_byte = false;  // the port was watched and nothing came
+        watch.port_quiet();  // the port was watched and nothing came
 }
 
 void prepare_service_loop(Context& c) {

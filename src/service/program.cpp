@@ -15,12 +15,16 @@
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
+#include "runlog/strike_log.h"
 #include "serial/ports.h"
 #include "serial/serial_thread.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
 #include "strokes/logs.h"
-#include "strokes/watchports.h"
+#include "strokes/strike_path.h"
+#include "ui/big_counter.h"
+#include "ui/monitor_region.h"
+#include "ui/strike_notices.h"
 
 namespace qn {
 
@@ -32,8 +36,8 @@ void prepare_console(Context& c) {
     full_window(c);
     c.screen.clear_window();
     c.screen.cursor_visible(false);
-    if (!c.run_log.is_open() && !c.strokes.no_log_reason.empty())
-        c.screen.write_line("No run log this time: " + c.strokes.no_log_reason);
+    if (!c.run_log.is_open() && !c.run_log.no_log_reason().empty())
+        c.screen.write_line("No run log this time: " + c.run_log.no_log_reason());
 }
 
 bool stored_port_usable(Context& c) {
@@ -136,7 +140,27 @@ void key_send_test(Context& c) {
     c.screen.write_line("Ending Key send test - hand and back rounds");
 }
 
+// The strike path decides; the screen regions and the run log hear what it
+// decided, the screen first.
+void wire_strike_path(Context& c) {
+    c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.timing, c.strike_report);
+    c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
+    c.monitor = std::make_unique<MonitorRegion>(c.screen);
+    c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.digit_rows);
+    c.strike_log = std::make_unique<StrikeLog>(c.run_log, c.serial);
+    c.strike_report.add(*c.strike_notices);
+    c.strike_report.add(*c.monitor);
+    c.strike_report.add(*c.big_counter);
+    c.strike_report.add(*c.strike_log);
+}
+
 }  // namespace
+
+std::unique_ptr<Context> make_context(platform::Platform& p) {
+    auto c = std::make_unique<Context>(p);
+    wire_strike_path(*c);
+    return c;
+}
 
 void startup(Context& c, const ProgramOptions& options) {
     c.cfg.signals_mode = false;
@@ -197,11 +221,11 @@ void startup(Context& c, const ProgramOptions& options) {
     flush_run_log(c);
     key_send_test(c);
 
-    c.strokes.sensing_point = 0;
-    c.strokes.row_count = -1;
-    write_big_counter(c);
+    c.strikes->restart_cycle();
+    c.strikes->rows().zero();
+    show_service_screen(c);
     report_port_latency(c);
-    for (std::int32_t i = 1; i <= kMaxSensors; ++i) c.strokes.key_pending[i] = false;
+    c.strikes->keys().settle_all();
     c.autoring.row = -6;
     ask_for_realtime(c, TimingThread::MainLoop);
     prepare_service_loop(c);

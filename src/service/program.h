@@ -2,11 +2,19 @@
 // This is the top of the program: it may call any subsystem; none calls it.
 #pragma once
 
+#include <memory>
 #include <string>
 
 namespace qn {
 
 struct Context;
+namespace platform {
+struct Platform;
+}
+
+// A program on the given services, its parts wired, not yet started.
+// Contexts are large (about 1 MB): they are made on the heap.
+std::unique_ptr<Context> make_context(platform::Platform& p);
 
 // The program's command line (service/command_line.h reads it).
 struct ProgramOptions {

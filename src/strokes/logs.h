@@ -1,4 +1,4 @@
-// The run log's file, its first line, and the monitor and event-log formats.
+// The run log's file and its first line.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +17,6 @@ void start_run_log(Context& c);
 // one screen line; empty while the log is being written.
 std::string log_notice(const Context& c);
 void flush_run_log(Context& c);
-void log_signal_event(Context& c, bool off);
-void log_data_event(Context& c, std::int32_t count);
-// The event log of a touch: ring events from event_log_mark on (signals mode),
-// the omitted events, the output records.
-void write_event_log(Context& c);
 // The local date and time as "short date" + " " + "long time".
 std::string date_time_text(Context& c);
 

@@ -1,12 +1,9 @@
 #pragma once
 
-#include <cstdint>
-
 namespace qn {
 struct Context;
+// A signal taken by the watch loop: the keys of its sensing points queued,
+// a key due at once sent at once, the row counted.
 void schedule_outputs(Context& c);
-// How the signal's spacing was judged against the strikes before it.
-enum class Spacing { Normal, Spurious, Missed };
-Spacing fix_rogue_strikes(Context& c, std::int32_t I);
 char line_char(bool b);
 }  // namespace qn

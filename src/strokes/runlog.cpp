@@ -33,6 +33,7 @@ void RunLog::stop_locked(const std::string& error) {
 void RunLog::report_if_due() {
     if (!report_due_.load() || !report_ || std::this_thread::get_id() != report_thread_) return;
     if (!report_due_.exchange(false)) return;
+    stopped_reason_ = error_;
     report_(error_);
 }
 

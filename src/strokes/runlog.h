@@ -26,6 +26,16 @@ public:
     // True once a write has failed: nothing more is written.
     bool stopped() const { return stopped_.load(); }
 
+    // The file's path without ".log", chosen before it is created.
+    void set_name(std::string name) { name_ = std::move(name); }
+    const std::string& name() const { return name_; }
+    // Why there is no log this run (empty: there is one, or none was tried).
+    void set_no_log_reason(std::string reason) { no_log_reason_ = std::move(reason); }
+    const std::string& no_log_reason() const { return no_log_reason_; }
+    // The error that stopped the log part way, once it has been reported
+    // (main thread only).
+    const std::string& stopped_reason() const { return stopped_reason_; }
+
     // report is called once, with the error, when the first write or flush
     // fails; always on the thread that set it (the main thread, which owns
     // the screen): a failure on another thread is reported at that thread's
@@ -47,6 +57,9 @@ private:
     std::atomic<bool> stopped_{false};
     std::atomic<bool> report_due_{false};
     std::string error_;  // set once, before report_due_
+    std::string name_;
+    std::string no_log_reason_;
+    std::string stopped_reason_;
     std::function<void(const std::string&)> report_;
     std::thread::id report_thread_;
 };

@@ -1,96 +1,108 @@
 #include "strokes/watchports.h"
 
-#include "console/console_ui.h"
-#include "core/context.h"
-#include "core/text.h"
 #include "core/timing.h"
 #include "serial/ports.h"
 #include "serial/serial_thread.h"
-#include "strokes/logs.h"
 #include "strokes/outputs.h"
+#include "strokes/strike_path.h"
 
 namespace qn {
 
 namespace {
 
-struct Line {
-    bool use;
+struct LineOfPort {
     std::uint32_t bit;
-    bool& now;
-    bool& before;
-    bool off;
+    bool Settings::*used;
     const char* name;
 };
 
-void report_clash(Context& c) {
-    StrokesState& s = c.strokes;
-    ++s.missed_keys;
-    c.run_log.write_line("***ERROR- thiseventimemicro clash - bell send will be skipped =" + str(s.event_us));
-    full_window(c);
-    c.screen.move_to(1, kScratchFirstLine);
-    c.screen.write("A keysend was skipped due to delays: Computer lacks power, or is overloaded, or focus lost");
-    c.run_log.write_line(
-        "i.e. A keysend was skipped due to delays: Computer lacks power, or is overloaded, or focus lost");
-    if (s.missed_keys > 0) {
-        c.screen.move_to(8, 25);
-        c.screen.write("SendMiss=" + str(s.missed_keys));
-    }
+constexpr std::array<LineOfPort, WatchLoop::kLines> kLinesOfPort{{
+    {platform::kLineCts, &Settings::use_cts, "cts"},
+    {platform::kLineDsr, &Settings::use_dsr, "dsr"},
+    {platform::kLineCd, &Settings::use_cd, "cd"},
+    {platform::kLineRi, &Settings::use_ri, "ri"},
+}};
+
+}  // namespace
+
+bool WatchLoop::watches(int line) const { return settings_.*kLinesOfPort[static_cast<std::size_t>(line)].used; }
+
+void WatchLoop::start_lines(std::uint32_t status) {
+    for (int l = 0; l < kLines; ++l)
+        if (watches(l)) was_on_[static_cast<std::size_t>(l)] = (status & kLinesOfPort[static_cast<std::size_t>(l)].bit) != 0;
 }
 
-bool key_action(const Context& c, bool previous, bool now) {
-    const bool released = previous && !now;
-    return (c.cfg.signal_starts_off != released) || (c.cfg.off_and_on_are_signals && now != previous);
+void WatchLoop::begin_event(std::int64_t event_us) {
+    if (event_us_ != kNoEventTime) report_.events_clashed(EventsClashed{++clashes_, event_us_});
+    event_us_ = event_us;
 }
 
-void take_line_event(Context& c, Line& line, std::uint32_t word) {
-    StrokesState& s = c.strokes;
-    line.now = (word & line.bit) != 0;
-    if (c.cfg.monitor_output && line.now == line.before)
-        c.run_log.write_line(std::string("**ERROR: a COM port state change seems to have been missed (") + line.name + ")");
-    // Every edge inside the bounce window of the last accepted one is bounce.
-    // (Letting an asserted edge through at once made a release that bounced
-    // for longer than the serial thread's 2 ms re-check into a new strike.)
-    // Calibration treats a gap shorter than the window the same way.
-    bool accept = s.event_us - s.last_event_us > multiply_int64(c.cfg.switch_bounce_ms, 1000);
-    if (!accept) return;
-    if (c.cfg.monitor_output) log_signal_event(c, line.now == line.off);
-    s.last_event_us = s.event_us;
-    if (key_action(c, line.before, line.now)) schedule_outputs(c);
-    line.before = line.now;
+bool WatchLoop::past_bounce() const {
+    return event_us_ - last_event_us_ > multiply_int64(settings_.switch_bounce_ms, 1000);
 }
 
-void watch_signals(Context& c) {
+void WatchLoop::report_taken(bool off, std::int32_t chars) {
+    report_.signal_taken(SignalTaken{event_us_, last_event_us_, settings_.switch_bounce_ms, off, chars});
+}
+
+// (Letting an asserted edge through at once made a release that bounced
+// for longer than the serial thread's 2 ms re-check into a new strike.)
+bool WatchLoop::take_line(int line, std::uint32_t word) {
+    const LineOfPort& spec = kLinesOfPort[static_cast<std::size_t>(line)];
+    bool& before = was_on_[static_cast<std::size_t>(line)];
+    const bool now = (word & spec.bit) != 0;
+    if (settings_.monitor_output && now == before) report_.line_change_missed(LineChangeMissed{spec.name});
+    if (!past_bounce()) return false;
+    if (settings_.monitor_output) report_taken(!now, 0);
+    last_event_us_ = event_us_;
+    const bool released = before && !now;
+    const bool signal =
+        (settings_.signal_starts_off != released) || (settings_.off_and_on_are_signals && now != before);
+    before = now;
+    return signal;
+}
+
+// The window runs from the last accepted character of any bell, so a
+// character of this bell right after another bell's is lost.
+bool WatchLoop::take_chars(const char* chars, std::int32_t count, std::int64_t event_us) {
+    event_us_ = event_us;
+    if (!past_bounce()) return false;
+    if (settings_.monitor_output) report_taken(false, count);
+    last_event_us_ = event_us_;
+    bool ours = false;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (chars[i] == settings_.data_char) ours = true;
+    return ours;
+}
+
+std::int64_t WatchLoop::take_arrival() {
+    const std::int64_t arrival = byte_arrival_us_;
+    byte_arrival_us_ = -1;
+    return arrival;
+}
+
+namespace {
+
+void watch_signals(Context& c, WatchLoop& watch) {
     SerialState& ser = c.serial;
-    StrokesState& s = c.strokes;
     (void)take_lost_port(c);
     (void)skip_overwritten_events(c);
     if (ser.last_ring_tail >= ser.ring_head.load(std::memory_order_acquire)) return;
 
-    Line lines[] = {
-        {c.cfg.use_cts, platform::kLineCts, s.cts_on, s.cts_was_on, s.cts_off, "cts"},
-        {c.cfg.use_dsr, platform::kLineDsr, s.dsr_on, s.dsr_was_on, s.dsr_off, "dsr"},
-        {c.cfg.use_cd, platform::kLineCd, s.cd_on, s.cd_was_on, s.cd_off, "cd"},
-        {c.cfg.use_ri, platform::kLineRi, s.ri_on, s.ri_was_on, s.ri_off, "ri"},
-    };
-    if (ser.last_ring_tail == 0)
-        for (Line& l : lines)
-            if (l.use) l.before = (ser.event_status[0] & l.bit) != 0;
-
+    if (ser.last_ring_tail == 0) watch.start_lines(ser.event_status[0]);
     ++ser.last_ring_tail;
-    if (s.event_us != kNoEventTime) report_clash(c);
-    s.event_us = ser.event_time_us[wrap_index(ser.last_ring_tail)];
+    watch.begin_event(ser.event_time_us[wrap_index(ser.last_ring_tail)]);
     ++ser.ring_tail;
     const std::uint32_t word = ser.event_status[wrap_index(ser.ring_tail)];
-    for (Line& l : lines)
-        if (l.use) take_line_event(c, l, word);
+    for (int line = 0; line < WatchLoop::kLines; ++line)
+        if (watch.watches(line) && watch.take_line(line, word)) schedule_outputs(c);
 }
 
 // The loop's wait watches the port, so the read takes what is there and
 // never waits. A failed read is no character; failing reads for over a
 // second are a port gone (take_lost_port, next pass).
-std::int32_t read_data_byte(Context& c) {
-    StrokesState& s = c.strokes;
-    auto got = read_serial_byte(c, c.serial.port, &s.chars[1], 0);
+std::int32_t read_data_byte(Context& c, char* into) {
+    auto got = read_serial_byte(c, c.serial.port, into, 0);
     if (!got.ok()) {
         note_data_read_failure(c, got.error());
         return 0;
@@ -103,37 +115,25 @@ std::int32_t read_data_byte(Context& c) {
 // when the loop's wait did not rule a byte out (each read is a system call,
 // and under Wine a round trip to its server), or while reads fail, so that
 // a port gone is noticed.
-void watch_data(Context& c) {
-    StrokesState& s = c.strokes;
+void watch_data(Context& c, WatchLoop& watch) {
     (void)take_lost_port(c);
-    const bool look = s.port_may_have_byte || c.serial.failing_since_us >= 0;
-    s.char_count = look ? read_data_byte(c) : 0;
-    s.data_char_seen = false;
-    const std::int64_t arrival = s.byte_arrival_us;
-    s.byte_arrival_us = -1;
-    if (s.char_count > 0) {
-        s.event_us = arrival >= 0 ? arrival : elapsed_us(c);
-        // The window runs from the last accepted character of any bell, so a
-        // character of this bell right after another bell's is lost.
-        if (s.event_us - s.last_event_us > multiply_int64(c.cfg.switch_bounce_ms, 1000)) {
-            if (c.cfg.monitor_output) log_data_event(c, s.char_count);
-            s.last_event_us = s.event_us;
-            for (std::int32_t i = 1; i <= s.char_count; ++i)
-                if (s.chars[i] == c.cfg.data_char) s.data_char_seen = true;
-        }
-    }
-    if (!s.data_char_seen) s.char_count = 0;
-    if (s.char_count > 0) schedule_outputs(c);
+    const bool look = watch.look_at_port() || c.serial.failing_since_us >= 0;
+    char ch = '\0';
+    const std::int32_t count = look ? read_data_byte(c, &ch) : 0;
+    const std::int64_t arrival = watch.take_arrival();
+    if (count <= 0) return;
+    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : elapsed_us(c))) schedule_outputs(c);
 }
 
 }  // namespace
 
 bool watch_ports(Context& c) {
+    WatchLoop& watch = c.strikes->watch();
     if (c.cfg.rest_on_mode)
-        watch_data(c);
+        watch_data(c, watch);
     else
-        watch_signals(c);
-    c.strokes.event_us = kNoEventTime;
+        watch_signals(c, watch);
+    watch.end_event();
     return true;
 }
 

@@ -5,6 +5,8 @@
 #include "console/bignumber.h"
 #include "console/console_ui.h"
 #include "fakes/fake_platform.h"
+#include "ui/big_counter.h"
+#include "ui/monitor_region.h"
 
 namespace qn::test {
 namespace {
@@ -41,11 +43,8 @@ protected:
         return true;
     }
     // The state at the start of a touch: the digit memory forgotten.
-    void start_touch() {
-        c.strokes.tens_shown = 0;
-        c.strokes.hundreds_shown = 0;
-        c.strokes.thousands_shown = -1;
-    }
+    void start_touch() { counter().touch_started({}); }
+    BigCounter& counter() { return *c.big_counter; }
 
     Harness h;
     Context& c = h.c();
@@ -72,7 +71,7 @@ TEST_F(BigNumber, GlyphsAreFullWidthAndTheNineStandsStraight) {
 
 TEST_F(BigNumber, LeadingZerosStayBlank) {
     start_touch();
-    write_big_number(c, 7);
+    counter().draw(7);
     EXPECT_TRUE(glyph_at(61, 7));
     EXPECT_TRUE(blank(1, 18, 1, 60));
     EXPECT_TRUE(blank(1, 18, 80, 80));
@@ -80,8 +79,8 @@ TEST_F(BigNumber, LeadingZerosStayBlank) {
 
     c.screen.clear_window();
     start_touch();
-    write_big_number(c, 999);
-    write_big_number(c, 1000);
+    counter().draw(999);
+    counter().draw(1000);
     EXPECT_TRUE(glyph_at(1, 1));
     EXPECT_TRUE(glyph_at(21, 0));
     EXPECT_TRUE(glyph_at(41, 0));
@@ -90,38 +89,37 @@ TEST_F(BigNumber, LeadingZerosStayBlank) {
 
 TEST_F(BigNumber, OnlyChangedHigherDigitsAreRedrawn) {
     start_touch();
-    write_big_number(c, 1099);
+    counter().draw(1099);
     // Spoil the thousands glyph: it must not be drawn again for 1100.
     c.screen.window(1, 1, 19, 19);
     c.screen.write(std::string(19 * 18, 'X'));
     full_window(c);
-    write_big_number(c, 1100);
+    counter().draw(1100);
     EXPECT_EQ(c.screen.text(1, 1, 19), std::string(19, 'X'));
     EXPECT_EQ(c.screen.text(18, 1, 19), std::string(19, 'X'));
     EXPECT_TRUE(glyph_at(21, 1));
     EXPECT_TRUE(glyph_at(41, 0));
     EXPECT_TRUE(glyph_at(61, 0));
-    EXPECT_EQ(c.strokes.thousands_shown, 1);
-    EXPECT_EQ(c.strokes.hundreds_shown, 1);
-    EXPECT_EQ(c.strokes.tens_shown, 0);
+    EXPECT_EQ(counter().shown(3), 1);
+    EXPECT_EQ(counter().shown(2), 1);
+    EXPECT_EQ(counter().shown(1), 0);
 }
 
 TEST_F(BigNumber, CountsFromTenThousandKeepAllFourDigits) {
     start_touch();
-    write_big_number(c, 9999);
-    write_big_number(c, 10000);  // no 9 may be left standing
+    counter().draw(9999);
+    counter().draw(10000);  // no 9 may be left standing
     for (int col : {1, 21, 41, 61}) EXPECT_TRUE(glyph_at(col, 0)) << col;
-    write_big_number(c, 10001);
+    counter().draw(10001);
     EXPECT_TRUE(glyph_at(61, 1));
     EXPECT_TRUE(glyph_at(1, 0));
 }
 
 TEST_F(BigNumber, RepaintDrawsEveryShownDigitAndTheHint) {
-    c.strokes.row_count = 123;
-    c.strokes.hundreds_shown = 1;  // as if already drawn: a repaint draws them anyway
-    c.strokes.tens_shown = 2;
+    ring_rows(c, 123);
+    counter().draw(123);  // already drawn: a repaint draws them anyway
     c.screen.write(std::string(80 * 18, '#'));
-    repaint_big_number(c);
+    repaint_big_counter(c);
     EXPECT_TRUE(blank(1, 18, 1, 20));
     EXPECT_TRUE(glyph_at(21, 1));
     EXPECT_TRUE(glyph_at(41, 2));
@@ -140,23 +138,30 @@ TEST_F(BigNumber, ElapsedTimeIsPlainHoursMinutesSeconds) {
 
 class ServiceScreen : public BigNumber {
 protected:
-    void update_at(std::int64_t ms, std::int32_t counter) {
+    // The counter at rows (counted on from where it is, or from 0 when
+    // lower) and the screen updated at ms.
+    void update_at(std::int64_t ms, std::int32_t rows) {
         h.fp.clock.set_us(ms * 1000);
-        c.strokes.row_count = counter;
-        write_big_counter(c);
+        if (rows < c.strikes->rows().rows()) c.strikes->rows().zero();
+        ring_rows(c, rows - c.strikes->rows().rows());
+        update_service_screen(c);
+    }
+    // The smoothed update time at ms, as a run of updates would leave it.
+    void set_update_ms(std::int32_t ms) {
+        c.monitor->draw_update_time(0);
+        c.monitor->draw_update_time(10 * ms - 9 * c.monitor->update_ms());
     }
 };
 
 TEST_F(ServiceScreen, FirstDrawingShowsMenuAndCalibrationThenMonitorLabels) {
     c.cfg.sensor_count = 2;
-    c.strokes.row_count = -1;
-    write_big_counter(c);
-    EXPECT_EQ(c.strokes.row_count, 0);
+    show_service_screen(c);
+    EXPECT_EQ(c.strikes->rows().rows(), 0);
     expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kWhite);
     expect_text(2, 1, "[C] PERMANENT Changes", kYellow);
     expect_text(9, 1, "Current calibration: Bell Sensor parameters - Total sensing points=2", kWhite);
 
-    c.strokes.missed_keys = 3;
+    c.strike_report.events_clashed({3, 0});
     update_at(1000, 1);
     expect_text(1, 1, "Quennick", kWhite);  // the menu stays
     EXPECT_TRUE(blank(9, 21, 1, 80));
@@ -178,7 +183,7 @@ TEST_F(ServiceScreen, FiguresAfterAnHourAndAHalf) {
     expect_text(24, 1, "Peal speed=3:  0", kWhite);
     expect_text(25, 1, "QA=", kWhite);
     expect_text(25, 4, " 20", kGreen);  // the first update shows 20 whatever it took
-    EXPECT_EQ(c.con.loop_ms_average, 20);
+    EXPECT_EQ(c.monitor->update_ms(), 20);
     EXPECT_TRUE(blank(1, 8, 1, 80));  // big numbers off: no glyphs
 }
 
@@ -206,9 +211,9 @@ TEST_F(ServiceScreen, DrawingTimeColours) {
         {23, 20, kGreen}, {24, 21, kYellow}, {45, 40, kYellow}, {46, 41, kRed}};
     std::int32_t n = 2;
     for (const auto& k : cases) {
-        c.con.loop_ms_average = k.before;
+        set_update_ms(k.before);
         update_at(1000, n++);
-        EXPECT_EQ(c.con.loop_ms_average, k.shown);
+        EXPECT_EQ(c.monitor->update_ms(), k.shown);
         expect_text(25, 4, " " + std::to_string(k.shown), k.colour);
         EXPECT_EQ(c.screen.text_colour(), kWhite);
     }

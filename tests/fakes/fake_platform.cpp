@@ -584,6 +584,10 @@ std::string Harness::log() const {
     return it == fp.files.files.end() ? std::string() : it->second;
 }
 
+void ring_rows(Context& c, int n) {
+    for (int i = 0; i < n; ++i) c.strikes->rows().count(Spacing::Normal, false);
+}
+
 ::testing::AssertionResult ScreenHas(const Screen& s, int line, int col, const std::string& text, int fg) {
     std::string got = s.text(line, col, static_cast<int>(text.size()));
     if (got != text)

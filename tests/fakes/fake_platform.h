@@ -22,6 +22,8 @@
 
 #include "core/context.h"
 #include "platform/platform.h"
+#include "service/program.h"
+#include "strokes/strike_path.h"
 
 namespace qn::test {
 
@@ -399,6 +401,9 @@ struct Harness {
     // Everything the run log holds so far.
     std::string log() const;
 };
+
+// A touch under way: n more rows counted, as normal strikes.
+void ring_rows(Context& c, int n);
 
 // The screen shows text at line/col (from 1), optionally all in one colour.
 ::testing::AssertionResult ScreenHas(const Screen& s, int line, int col, const std::string& text, int fg = -1);

@@ -17,7 +17,7 @@ struct ProgramRun {
     int exit_code = -1;
 
     std::string log() {
-        auto it = h.fp.files.files.find(h.c().strokes.run_log_name + ".log");
+        auto it = h.fp.files.files.find(h.c().run_log.name() + ".log");
         return it == h.fp.files.files.end() ? std::string() : it->second;
     }
 

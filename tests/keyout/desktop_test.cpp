@@ -43,12 +43,11 @@ struct OnDesktop {
         set_target_defaults(c);
         c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
         c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
-        c.strokes.handstroke = true;
+        c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
     void strike() {
-        c.strokes.key_pending[1] = true;
-        c.strokes.key_due_us[1] = elapsed_us(c);
+        c.strikes->keys().queue(0, elapsed_us(c));
         send_due_keys(c);
     }
 };
@@ -62,7 +61,7 @@ TEST(FocusedOnlyDesktop, EveryTargetSendsToTheFocusedWindowWithoutSeekingOrGuard
         d.strike();
         d.strike();
         EXPECT_EQ(d.h.fp.keyboard.typed(), "JJ") << target;
-        EXPECT_FALSE(d.c.strokes.key_pending[1]);
+        EXPECT_FALSE(d.c.strikes->keys().pending(0));
         EXPECT_TRUE(d.windows.messages.empty()) << target;  // no window messages, no process search
         EXPECT_EQ(d.h.log().find("not loaded"), std::string::npos);
         EXPECT_EQ(d.h.log().find("not the focus window"), std::string::npos);
@@ -76,8 +75,7 @@ TEST(FocusedOnlyDesktop, TheChoiceGoesToTheLogAndTheNoticesToTheServiceScreen) {
                              "Wayland: keys go to whichever window has the focus\r\n"),
               std::string::npos)
         << d.h.log();
-    d.c.strokes.row_count = -1;
-    write_big_counter(d.c);
+    show_service_screen(d.c);
     EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine, 1,
                           "Wayland: keys go to whichever window has the focus", kYellow));
     EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine + 1, 1, "Keys are typed as key positions"));
@@ -87,8 +85,8 @@ TEST(NoKeysDesktop, CountingGoesOnAndTheRefusedKeyIsLoggedOnce) {
     OnDesktop d({DesktopReach::NoKeys, {"No keys"}, {"No keys can be sent"}}, 2);
     d.h.fp.keyboard.unsupported = true;
     for (int i = 0; i < 3; ++i) d.strike();
-    EXPECT_FALSE(d.c.strokes.key_pending[1]);
-    EXPECT_TRUE(d.c.strokes.handstroke == false);  // three strokes turned
+    EXPECT_FALSE(d.c.strikes->keys().pending(0));
+    EXPECT_TRUE(d.c.strikes->keys().handstroke() == false);  // three strokes turned
     EXPECT_EQ(count_of(d.h.log(), "Key not delivered"), 1);
 }
 
@@ -97,8 +95,7 @@ TEST(WindowsDesktop, NothingIsReportedAndTheScreenKeepsTheCalibration) {
     report_desktop(h.c());
     EXPECT_EQ(h.log().find("Desktop:"), std::string::npos);
     h.c().cfg.sensor_count = 1;
-    h.c().strokes.row_count = -1;
-    write_big_counter(h.c());
+    show_service_screen(h.c());
     EXPECT_TRUE(ScreenHas(h.c().screen, kScratchFirstLine, 1, "Current calibration"));
 }
 

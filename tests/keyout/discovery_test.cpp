@@ -28,14 +28,13 @@ struct Target {
         set_target_defaults(c);
         c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(index));
         c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
-        c.strokes.row_count = 10;  // ringing: the key refreshes only the figures
-        c.strokes.handstroke = true;
+        ring_rows(c, 10);  // ringing: the key refreshes only the figures
+        c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(kSecond);
     }
     // Sensing point 1's key is due now and is sent.
     void strike() {
-        c.strokes.key_pending[1] = true;
-        c.strokes.key_due_us[1] = elapsed_us(c);
+        c.strikes->keys().queue(0, elapsed_us(c));
         send_due_keys(c);
     }
     std::vector<SentMessage> messages_to(WindowHandle w) const {
@@ -168,7 +167,7 @@ TEST(MusterKeys, JGoesAsImeDownAndUpToTheFirstChildAndADigitIsRefused) {
     expect_ime_key(t.messages_to(grid), 74);
     EXPECT_EQ(t.win.messages.size(), 2u);
     EXPECT_TRUE(t.win.calls.empty()) << "no change of foreground for Muster";
-    EXPECT_FALSE(t.c.strokes.key_pending[1]);
+    EXPECT_FALSE(t.c.strikes->keys().pending(0));
 
     t.win.messages.clear();
     t.c.keyout.points[1].back_key = '1';
@@ -177,8 +176,8 @@ TEST(MusterKeys, JGoesAsImeDownAndUpToTheFirstChildAndADigitIsRefused) {
     EXPECT_NE(t.line(9).find("key for 1 out of range A..Z"), std::string::npos) << t.line(9);
     EXPECT_NE(t.h.log().find("key for 1 out of range A..Z"), std::string::npos);
     // The refused key still counts as sent.
-    EXPECT_FALSE(t.c.strokes.key_pending[1]);
-    EXPECT_TRUE(t.c.strokes.handstroke);
+    EXPECT_FALSE(t.c.strikes->keys().pending(0));
+    EXPECT_TRUE(t.c.strikes->keys().handstroke());
 }
 
 TEST(MusterKeys, TwoInstancesAreReportedBeforeEveryKey) {
@@ -233,7 +232,7 @@ TEST(BeltowerKeys, TheTitleMustHoldBeltowerInCapitals) {
     EXPECT_NE(t.line(9).find("Beltower not found "), std::string::npos);
     EXPECT_NE(t.h.log().find("Beltower not found "), std::string::npos);
     for (const SentMessage& m : t.win.messages) EXPECT_EQ(m.window, 0u) << "a key reached a window";
-    EXPECT_FALSE(t.c.strokes.key_pending[1]) << "the key is lost, not kept";
+    EXPECT_FALSE(t.c.strikes->keys().pending(0)) << "the key is lost, not kept";
 }
 
 TEST(BeltowerKeys, WmCharGoesToTheFirstChildOfTheFirstChild) {

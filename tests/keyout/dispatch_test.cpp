@@ -28,20 +28,19 @@ struct Service {
         set_target_defaults(c);
         c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(index));
         c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
-        c.strokes.row_count = 10;
-        c.strokes.handstroke = true;
-        c.strokes.output_count = 3;
+        ring_rows(c, 10);
+        c.strikes->keys().set_handstroke(true);
+        for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
         h.fp.clock.set_us(kSecond);
     }
     void pend(int I, std::int64_t due_us) {
-        c.strokes.key_pending[I] = true;
-        c.strokes.key_due_us[I] = due_us;
+        c.strikes->keys().queue(I - 1, due_us);
     }
     void strike(int I = 1) {
         pend(I, elapsed_us(c));
         send_due_keys(c);
     }
-    bool pending(int I = 1) const { return c.strokes.key_pending[I]; }
+    bool pending(int I = 1) const { return c.strikes->keys().pending(I - 1); }
     std::string line(int n) const { return c.screen.line_text(n); }
 };
 
@@ -220,7 +219,7 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
                 if (m.msg == platform::kMsgImeKeyDown && m.window == grid) keys.push_back(static_cast<char>(m.wparam));
         }
         EXPECT_EQ(keys, "ADCB") << "target " << index;
-        EXPECT_TRUE(s.c.strokes.handstroke);
+        EXPECT_TRUE(s.c.strikes->keys().handstroke());
     }
 }
 
@@ -229,24 +228,24 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
 TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
     Service s(0);
     s.c.keyout.use_doubled_send = false;
-    s.c.strokes.doubled_send = true;
+    s.c.strikes->keys().set_doubled_due(true);
     s.strike();
     EXPECT_EQ(s.kb.typed(), "J");
-    EXPECT_FALSE(s.c.strokes.doubled_send);
+    EXPECT_FALSE(s.c.strikes->keys().doubled_due());
     EXPECT_TRUE(s.h.fp.threads.sleeps.empty());
 }
 
 TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
     Service s(0);
     s.c.keyout.double_strike_delay_ms = 250;
-    s.c.strokes.doubled_send = true;
+    s.c.strikes->keys().set_doubled_due(true);
     s.strike();
     ASSERT_EQ(s.kb.sent.size(), 2u);
     EXPECT_EQ(s.kb.typed(), "JJ");
     EXPECT_EQ(s.kb.sent[1].time_us - s.kb.sent[0].time_us, 250000);
-    EXPECT_FALSE(s.c.strokes.doubled_send);
-    EXPECT_TRUE(s.c.strokes.outputs[3].doubled);
-    EXPECT_FALSE(s.c.strokes.handstroke) << "a doubled key counts once";
+    EXPECT_FALSE(s.c.strikes->keys().doubled_due());
+    EXPECT_TRUE(s.c.strikes->keys().outputs()[2].doubled);
+    EXPECT_FALSE(s.c.strikes->keys().handstroke()) << "a doubled key counts once";
 
     // Monitoring: the log says so and the record is left alone.
     Service m(4);
@@ -254,29 +253,29 @@ TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
     m.win.add_process(40, "Muster.exe");
     WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
     WindowHandle grid = m.win.add_window("", "DataGridView", 40, top);
-    m.c.strokes.doubled_send = true;
+    m.c.strikes->keys().set_doubled_due(true);
     m.strike();
     ASSERT_EQ(m.win.messages.size(), 4u);
     for (const SentMessage& msg : m.win.messages) EXPECT_EQ(msg.window, grid);
     EXPECT_EQ(m.win.messages[2].msg, platform::kMsgImeKeyDown);
     EXPECT_EQ(m.win.messages[2].time_us - m.win.messages[1].time_us, 350000);
     EXPECT_NE(m.h.log().find("doubled key sent\r\n"), std::string::npos);
-    EXPECT_FALSE(m.c.strokes.outputs[3].doubled);
+    EXPECT_FALSE(m.c.strikes->keys().outputs()[2].doubled);
 }
 
 TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDoes) {
     Service fg(0);
-    fg.c.strokes.outputs[3].doubled = true;
+    fg.c.strikes->keys().note_doubled(true);
     fg.strike();
-    EXPECT_FALSE(fg.c.strokes.outputs[3].doubled);
+    EXPECT_FALSE(fg.c.strikes->keys().outputs()[2].doubled);
     EXPECT_NE(fg.h.log().find("noutputtime=3\r\n"), std::string::npos);
 
     Service own(6);
     own.win.add_process(60, "ding.exe");
     own.win.add_window("Ding", "UnityWndClass", 60);
-    own.c.strokes.outputs[3].doubled = true;
+    own.c.strikes->keys().note_doubled(true);
     own.strike();
-    EXPECT_FALSE(own.c.strokes.outputs[3].doubled);
+    EXPECT_FALSE(own.c.strikes->keys().outputs()[2].doubled);
     EXPECT_EQ(own.h.log().find("noutputtime="), std::string::npos);
     own.c.cfg.monitor_output = true;
     own.strike();
@@ -339,7 +338,7 @@ TEST(NotLoaded, TheRunPausesForAKeyAndTheKeyStaysPending) {
         EXPECT_NE(s.h.log().find(std::string(k.log) + "\r\n"), std::string::npos) << k.index;
         EXPECT_TRUE(s.pending()) << k.index;
         EXPECT_TRUE(s.win.messages.empty()) << k.index;
-        EXPECT_TRUE(s.c.strokes.handstroke) << k.index;
+        EXPECT_TRUE(s.c.strikes->keys().handstroke()) << k.index;
     }
 }
 

@@ -34,9 +34,9 @@ struct Linked {
         c.cfg.tower_id = 123456789;
         c.cfg.tower_bell_j = 6;
         c.cfg.tower_site = "https://rr.example";
-        c.strokes.handstroke = true;
-        c.strokes.row_count = 10;
-        c.strokes.output_count = 3;
+        c.strikes->keys().set_handstroke(true);
+        ring_rows(c, 10);
+        for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
     }
     ~Linked() { stop_tower_link(c); }
 
@@ -49,8 +49,7 @@ struct Linked {
         return end;
     }
     void strike(int I = 1) {
-        c.strokes.key_pending[I] = true;
-        c.strokes.key_due_us[I] = elapsed_us(c);
+        c.strikes->keys().queue(I - 1, elapsed_us(c));
         send_due_keys(c);
     }
 };
@@ -131,7 +130,7 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheTowersStrokeAndTypesNothing) {
     Linked l;
     auto end = l.joined();
     ASSERT_TRUE(end);
-    l.c.strokes.handstroke = false;  // as the program starts, before H
+    l.c.strikes->keys().set_handstroke(false);  // as the program starts, before H
     auto rung = [&end](bool hand) {
         return end->expect("42[\"c_bell_rung\"") == std::string(R"(42["c_bell_rung",{"bell":6,"stroke":)") +
                                                         (hand ? "true" : "false") + R"(,"tower_id":123456789}])";
@@ -142,17 +141,17 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheTowersStrokeAndTypesNothing) {
     EXPECT_TRUE(rung(false));
     EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
     EXPECT_TRUE(l.h.fp.windows.calls.empty());
-    EXPECT_FALSE(l.c.strokes.key_pending[1]);
+    EXPECT_FALSE(l.c.strikes->keys().pending(0));
 
     // A missed strike: the bell twice, at the two strokes in turn, the
     // doubled ring the doubling delay after the first.
-    l.c.strokes.doubled_send = true;
+    l.c.strikes->keys().set_doubled_due(true);
     const std::int64_t t0 = l.h.fp.clock.now_us();
     l.strike();
     EXPECT_TRUE(rung(true));
     EXPECT_TRUE(rung(false));
     EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.keyout.double_strike_delay_ms} * 1000);
-    EXPECT_TRUE(l.c.strokes.outputs[3].doubled);
+    EXPECT_TRUE(l.c.strikes->keys().outputs()[2].doubled);
     EXPECT_EQ(l.c.link.session->counters().rings_sent, 4);
 
     // The tower answers the four rings; by the last it holds the bell at
@@ -171,7 +170,7 @@ TEST(TowerRings, RingsWhileTheLinkIsDownAreCountedAndTheStrikePathGoesOn) {
     start_tower_link(l.c);
     for (int i = 0; i < 3; ++i) l.strike();
     EXPECT_EQ(l.c.link.session->counters().rings_lost, 3);
-    EXPECT_FALSE(l.c.strokes.handstroke);  // turned three times, as for keys
+    EXPECT_FALSE(l.c.strikes->keys().handstroke());  // turned three times, as for keys
     EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
     show_tower_link(l.c);
     const std::string line = l.c.screen.line_text(kScratchFirstLine - 1);

@@ -20,7 +20,6 @@ struct Service {
         c.cfg.target_program = target;
         c.keyout.target_index = load_target_parameters(c, target);
         c.screen.background_colour(kBlue);
-        c.strokes.last_row_us = 0;
     }
     void key(const std::string& k) {
         h.fp.console.type(k);
@@ -32,10 +31,10 @@ struct Service {
 TEST(CommandKeys, StrokeSetting) {
     Service s;
     s.key("h");
-    EXPECT_TRUE(s.c.strokes.handstroke);
+    EXPECT_TRUE(s.c.strikes->keys().handstroke());
     EXPECT_TRUE(s.shows(9, "Now Set at handstroke"));
     s.key("B");
-    EXPECT_FALSE(s.c.strokes.handstroke);
+    EXPECT_FALSE(s.c.strikes->keys().handstroke());
     EXPECT_TRUE(s.shows(9, "Now Set at backstroke"));
 }
 
@@ -76,15 +75,15 @@ TEST(CommandKeys, WithNoActiveSensorTheDelayKeysDoNothing) {
 
 TEST(CommandKeys, BigNumbersToggleZerosTheCounterAndZeroOnlyZeros) {
     Service s;
-    s.c.strokes.row_count = 57;
+    ring_rows(s.c, 57);
     s.key("N");
     EXPECT_TRUE(s.c.cfg.big_numbers);
-    EXPECT_EQ(s.c.strokes.row_count, 0);
+    EXPECT_EQ(s.c.strikes->rows().rows(), 0);
     EXPECT_TRUE(s.c.con.big_number_stale);
     EXPECT_TRUE(s.shows(9, "big counter numbers ON"));
-    s.c.strokes.row_count = 12;
+    ring_rows(s.c, 12);
     s.key("0");
-    EXPECT_EQ(s.c.strokes.row_count, 0);
+    EXPECT_EQ(s.c.strikes->rows().rows(), 0);
     EXPECT_TRUE(s.c.cfg.big_numbers);
     EXPECT_TRUE(s.shows(9, "Counter set to zero"));
     // With big numbers on, any command redraws the menu over them.
@@ -197,17 +196,17 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
 
 TEST(PauseCheck, JustOverSixSecondsRestartsTheCountersAndOtherKeysSkipTheCheck) {
     Service s;
-    s.c.strokes.row_count = 10;
-    s.c.strokes.output_count = 3;
+    ring_rows(s.c, 10);
+    for (int i = 0; i < 3; ++i) s.c.strikes->keys().record(0, 0);
     s.h.fp.clock.set_us(6000000);
     check_keys(s.c);
-    EXPECT_EQ(s.c.strokes.row_count, 10);  // exactly 6 s: not yet
+    EXPECT_EQ(s.c.strikes->rows().rows(), 10);  // exactly 6 s: not yet
     s.h.fp.clock.set_us(6000001);
     s.key("x");  // not a command: no pause check on this pass
-    EXPECT_EQ(s.c.strokes.row_count, 10);
+    EXPECT_EQ(s.c.strikes->rows().rows(), 10);
     check_keys(s.c);
-    EXPECT_EQ(s.c.strokes.row_count, 0);
-    EXPECT_EQ(s.c.strokes.output_count, 0);
+    EXPECT_EQ(s.c.strikes->rows().rows(), 0);
+    EXPECT_EQ(s.c.strikes->keys().output_count(), 0);
     EXPECT_EQ(count_of(s.h.log(), "Processed sensor data"), 1);
 }
 

@@ -19,12 +19,11 @@ struct Loop {
     Loop() {
         c.cfg.loop_sleep_ms = 5;
         c.keyout.sensors_active = 2;
-        c.strokes.row_count = 12;  // a touch is being rung
+        ring_rows(c, 12);  // a touch is being rung
     }
     PassWait plan() const { return plan_pass_wait(c, kNow); }
     void pending(int I, std::int64_t due) {
-        c.strokes.key_pending[I] = true;
-        c.strokes.key_due_us[I] = due;
+        c.strikes->keys().queue(I - 1, due);
     }
 };
 
@@ -43,14 +42,14 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     EXPECT_EQ(w.until_us, kNow + 1700);
     EXPECT_TRUE(w.precise);
     // A key due later than loop_sleep_ms: the ceiling first.
-    l.c.strokes.key_pending[2] = false;
-    l.c.strokes.key_due_us[1] = kNow + 9000;
+    l.c.strikes->keys().settle(1);
+    l.c.strikes->keys().queue(0, kNow + 9000);
     w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 5000);
     EXPECT_FALSE(w.precise);
     // A key still pending past its due time (its window was not in front)
     // is retried after the ceiling, not spun on.
-    l.c.strokes.key_due_us[1] = kNow - 100;
+    l.c.strikes->keys().queue(0, kNow - 100);
     EXPECT_EQ(l.plan().until_us, kNow + 5000);
 
     // Automatic ringing: the beat fires once the millisecond clock is past
@@ -66,7 +65,7 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
 
 TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
     Loop l;
-    l.c.strokes.row_count = 0;
+    l.c.strikes->rows().zero();
     PassWait w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1000000);
     EXPECT_FALSE(w.precise);

@@ -281,7 +281,7 @@ TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
     ASSERT_EQ(r.h.fp.keyboard.sent.size(), 1u);
     // Woken by the event at 10 s and processed then: due 380 ms later (the
     // default delay of a single sensor), sent exactly then.
-    EXPECT_EQ(r.h.c().strokes.outputs[1].time_us, 10 * s);
+    EXPECT_EQ(r.h.c().strikes->keys().outputs()[0].event_us, 10 * s);
     EXPECT_EQ(r.h.fp.keyboard.sent[0].time_us, 10 * s + 380000);
     bool precise_wait_for_key = false;
     for (const FakeWait::Call& w : after_event) precise_wait_for_key |= w.precise && w.deadline_us == 10 * s + 380000;

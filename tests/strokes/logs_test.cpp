@@ -7,6 +7,7 @@
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/serial_thread.h"
+#include "runlog/strike_log.h"
 #include "strokes/logs.h"
 
 namespace qn::test {
@@ -19,7 +20,7 @@ TEST(RunLogFile, NameFirstLineAndStandardError) {
     h.fp.files.dirs.clear();
     start_run_log(h.c());
     EXPECT_TRUE(h.fp.files.dirs.count("logs"));
-    EXPECT_EQ(h.c().strokes.run_log_name, kName);
+    EXPECT_EQ(h.c().run_log.name(), kName);
     EXPECT_EQ(h.fp.files.stderr_path, kName + ".log");
     h.c().run_log.flush();
     EXPECT_EQ(h.fp.files.files[kName + ".log"],
@@ -30,7 +31,7 @@ TEST(RunLogFile, OnlyBlanksSlashesAndColonsAreReplaced) {
     Harness h;
     h.fp.files.date_time = {"08.12.2026", "04.45.00"};
     start_run_log(h.c());
-    EXPECT_EQ(h.c().strokes.run_log_name, "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08.12.2026_04.45.00");
+    EXPECT_EQ(h.c().run_log.name(), "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08.12.2026_04.45.00");
 }
 
 TEST(RunLogFile, ASecondRunInTheSameSecondKeepsTheFirstLog) {
@@ -38,7 +39,7 @@ TEST(RunLogFile, ASecondRunInTheSameSecondKeepsTheFirstLog) {
     h.fp.files.files[kName + ".log"] = "first run";
     h.fp.files.files[kName + "_2.log"] = "second run";
     start_run_log(h.c());
-    EXPECT_EQ(h.c().strokes.run_log_name, kName + "_3");
+    EXPECT_EQ(h.c().run_log.name(), kName + "_3");
     EXPECT_EQ(h.fp.files.files[kName + ".log"], "first run");
     EXPECT_EQ(h.fp.files.files[kName + "_2.log"], "second run");
 }
@@ -109,13 +110,9 @@ TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
 TEST(MonitorLines, Formats) {
     Harness h;
     Context& c = h.c();
-    c.cfg.switch_bounce_ms = 40;
-    c.strokes.last_event_us = 1000000;
-    c.strokes.event_us = 1039999;  // D = 39
-    log_signal_event(c, true);
-    c.strokes.event_us = 1080500;  // D = 80
-    log_signal_event(c, false);
-    log_data_event(c, 1);
+    c.strike_report.signal_taken({1039999, 1000000, 40, true, 0});  // 39 ms on
+    c.strike_report.signal_taken({1080500, 1000000, 40, false, 0});  // 80 ms on
+    c.strike_report.signal_taken({1080500, 1000000, 40, false, 1});
     EXPECT_EQ(h.log(),
               "Sig_OFF, dataok=FALSE thiseventtime(ms)/ signalpulselength(ms)/pulselength lengthsafe?1039\t39\tFALSE\r\n"
               "Sig_ON , dataok=TRUE thiseventtime(ms)/ interval(ms)1080\t80\r\n"
@@ -147,10 +144,10 @@ TEST(EventLog, ThreeSectionsByteForByte) {
     c.serial.omitted_status[1] = 16;
     c.serial.omitted_shape[1] = kShapeInterference;
     c.keyout.sensors_active = 2;
-    c.strokes.output_count = 2;
-    c.strokes.outputs[1] = {1, 1000000, false};
-    c.strokes.outputs[2] = {2, 3250000, true};
-    write_event_log(c);
+    c.strikes->keys().record(0, 1000000);
+    c.strikes->keys().record(1, 3250000);
+    c.strikes->keys().note_doubled(true);
+    c.strikes->log_touch(TouchEnd::PortLost);
     EXPECT_EQ(h.log(),
               "COM port thread data\r\n"
               "row\ttime\ttimediff\tsignal\tcomment\r\n"
@@ -164,7 +161,7 @@ TEST(EventLog, ThreeSectionsByteForByte) {
               "row\twhich_sensor\tCOM_event_time_secs\t\tDoubled_key_sent?\r\n"
               "1\t1\t    0.0000\r\n"
               "2\t2\t    2.2500\t*doubled_key_sent*\r\n");
-    EXPECT_EQ(c.strokes.event_log_mark, 3);
+    EXPECT_EQ(c.strike_log->event_log_mark(), 3);
 }
 
 TEST(EventLog, DataModeOneSensorAndNoRecords) {
@@ -172,7 +169,7 @@ TEST(EventLog, DataModeOneSensorAndNoRecords) {
     Context& c = h.c();
     c.cfg.rest_on_mode = true;
     c.keyout.sensors_active = 1;
-    write_event_log(c);
+    c.strikes->log_touch(TouchEnd::PortLost);
     EXPECT_EQ(h.log(),
               "Processed sensor data\r\n"
               "row\tCOM_event_time_secs\t\tDoubled_key_sent?\r\n");
@@ -182,9 +179,9 @@ TEST(EventLog, AfterSevenHundredEventsWrappedSlotsAreReadAndOverwrittenOnesSkipp
     Harness h;
     Context& c = h.c();
     c.cfg.rest_on_mode = false;
+    c.strikes->log_touch(TouchEnd::PortLost);  // the start status logged: the next log starts at event 1
     fill_ring(c, 700);
-    c.strokes.event_log_mark = 1;
-    write_event_log(c);
+    c.strikes->log_touch(TouchEnd::PortLost);
     std::string log = h.log();
     EXPECT_NE(log.find("\r\n512\t512000\t1000\t512\t\r\n"), std::string::npos);
     EXPECT_NE(log.find("\r\n513\t513000\t1000\t513\t\r\n"), std::string::npos);
@@ -192,7 +189,7 @@ TEST(EventLog, AfterSevenHundredEventsWrappedSlotsAreReadAndOverwrittenOnesSkipp
     // Event 100's slot now holds event 612: it is not printed as event 100.
     EXPECT_EQ(log.find("\r\n100\t"), std::string::npos);
     EXPECT_NE(log.find("NB 189 earlier events were overwritten before this log"), std::string::npos);
-    EXPECT_EQ(c.strokes.event_log_mark, 701);
+    EXPECT_EQ(c.strike_log->event_log_mark(), 701);
 }
 
 TEST(EventLog, AFullOmittedListSaysSo) {
@@ -200,7 +197,7 @@ TEST(EventLog, AFullOmittedListSaysSo) {
     Context& c = h.c();
     c.cfg.rest_on_mode = true;
     c.serial.omitted_count = kEventRingSize;
-    write_event_log(c);
+    c.strikes->log_touch(TouchEnd::PortLost);
     EXPECT_NE(h.log().find("512\t0\t\t0\t\r\nNBBuffer got full, might have been more\r\n"), std::string::npos);
 }
 

@@ -2,14 +2,16 @@
 // step on a scripted port, the watch loop and the output scheduler together.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/dispatch.h"
 #include "keyout/targets.h"
 #include "service/loop.h"
 #include "serial/serial_thread.h"
-#include "strokes/counter.h"
-#include "strokes/outputs.h"
+#include "service/keycheck.h"
 #include "strokes/watchports.h"
 
 namespace qn::test {
@@ -51,8 +53,14 @@ struct Bell {
         edge(t, true);
         edge(t + len, false);
     }
-    int signals() const { return c.strokes.output_count; }
+    int signals() const { return keys().output_count(); }
+    const WatchLoop& watch() const { return c.strikes->watch(); }
+    const SpacingJudge& judge() const { return c.strikes->judge(); }
+    KeyQueue& keys() const { return c.strikes->keys(); }
+    int rows() const { return c.strikes->rows().rows(); }
 };
+
+constexpr int kCts = 0, kDsr = 1;
 
 TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
     Bell b;
@@ -60,14 +68,14 @@ TEST(Bounce, AReleaseInsideTheWindowIsRejectedAndOneJustOutsideAccepted) {
     b.edge(kSecond, true);
     EXPECT_EQ(b.signals(), 1);
     b.edge(kSecond + 40000, false);  // exactly the window: rejected
-    EXPECT_TRUE(b.c.strokes.cts_was_on);
-    EXPECT_EQ(b.c.strokes.last_event_us, kSecond);
+    EXPECT_TRUE(b.watch().line_was_on(kCts));
+    EXPECT_EQ(b.watch().last_event_us(), kSecond);
     // A press after the rejected release is a signal again (asserted -> asserted).
     b.edge(2 * kSecond, true);
     EXPECT_EQ(b.signals(), 2);
     b.edge(2 * kSecond + 40001, false);  // one microsecond more: accepted
-    EXPECT_FALSE(b.c.strokes.cts_was_on);
-    EXPECT_EQ(b.c.strokes.last_event_us, 2 * kSecond + 40001);
+    EXPECT_FALSE(b.watch().line_was_on(kCts));
+    EXPECT_EQ(b.watch().last_event_us(), 2 * kSecond + 40001);
     EXPECT_EQ(b.signals(), 2);  // a release is no signal for a line resting off
 }
 
@@ -81,7 +89,7 @@ TEST(Bounce, AReleaseBouncingLongerThanTheRecheckGivesNoSecondStrike) {
     b.edge(kSecond + 84000, true);    // bounce back on, 4 ms later
     b.edge(kSecond + 86000, false);
     EXPECT_EQ(b.signals(), 1);
-    EXPECT_FALSE(b.c.strokes.cts_was_on);
+    EXPECT_FALSE(b.watch().line_was_on(kCts));
     b.edge(2 * kSecond, true);  // the next real strike
     EXPECT_EQ(b.signals(), 2);
 }
@@ -106,11 +114,10 @@ TEST(Polarity, WhichEdgesAreSignals) {
         s.event_time_us[1] = 5 * kSecond;
         s.event_status[1] = k.after ? kLineCts : 0;
         s.ring_head = 1;
-        b.c.strokes.last_event_us = 0;
         watch_ports(b.c);
         EXPECT_EQ(b.signals(), k.signal ? 1 : 0)
             << "starts_off=" << k.starts_off << " on_and_off=" << k.on_and_off << " " << k.before << "->" << k.after;
-        EXPECT_EQ(b.c.strokes.event_us, kNoEventTime);
+        EXPECT_EQ(b.watch().event_us(), kNoEventTime);
     }
 }
 
@@ -134,7 +141,7 @@ TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
     s.ring_head = 1;
     watch_ports(b.c);
     EXPECT_EQ(b.signals(), 1);
-    EXPECT_TRUE(b.c.strokes.dsr_was_on);  // the drop was rejected
+    EXPECT_TRUE(b.watch().line_was_on(kDsr));  // the drop was rejected
 }
 
 TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
@@ -144,22 +151,22 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     b.c.serial.port = b.h.fp.serial.open("COM3").value();
     b.port.bytes = {{1 * kSecond, 'b'}, {1 * kSecond + 30000, 'a'}, {2 * kSecond, 'a'}, {2 * kSecond + 10000, 'a'}};
     prepare_service_loop(b.c);
-    b.c.strokes.row_count = 5;  // a touch under way: passes at most loop_sleep_ms apart
+    ring_rows(b.c, 5);  // a touch under way: passes at most loop_sleep_ms apart
     // The loop's wait sees each byte arrive; the pass that reads it comes
     // 3 ms later, and the byte keeps its arrival time.
     auto pass_until = [&](std::int64_t t) {
         while (b.h.fp.clock.now_us() < t) {
             wait_for_next_pass(b.c);
-            if (b.c.strokes.byte_arrival_us >= 0) b.h.fp.clock.advance_us(3000);
+            if (b.watch().byte_arrival_us() >= 0) b.h.fp.clock.advance_us(3000);
             watch_ports(b.c);
         }
     };
     pass_until(kSecond + 35000);
     EXPECT_EQ(b.signals(), 0);  // 'b' is another bell; 'a' came 30 ms after it
-    EXPECT_EQ(b.c.strokes.last_event_us, kSecond);
+    EXPECT_EQ(b.watch().last_event_us(), kSecond);
     pass_until(2 * kSecond + 20000);
     EXPECT_EQ(b.signals(), 1);  // the doubled 'a' 10 ms later is bounce
-    EXPECT_EQ(b.c.strokes.outputs[1].time_us, 2 * kSecond);
+    EXPECT_EQ(b.keys().outputs()[0].event_us, 2 * kSecond);
     for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::kWakePort);
 }
 
@@ -217,8 +224,8 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
     b.start();
     for (int i = 0; i < 4; ++i) b.pulse((i + 1) * kSecond);
     EXPECT_EQ(b.signals(), 2);  // entry 0 triggers on the second sensor of each cycle
-    EXPECT_EQ(b.c.strokes.outputs[1].time_us, 2 * kSecond);
-    EXPECT_EQ(b.c.strokes.row_count, 2);  // one row per cycle of two signals
+    EXPECT_EQ(b.keys().outputs()[0].event_us, 2 * kSecond);
+    EXPECT_EQ(b.rows(), 2);  // one row per cycle of two signals
     // Two sensing points, one on each sensor.
     Bell d(2, 0);
     d.c.keyout.sensors_active = 2;
@@ -229,10 +236,10 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
     d.pulse(2 * kSecond);
     d.pulse(3 * kSecond);
     EXPECT_EQ(d.signals(), 3);
-    EXPECT_EQ(d.c.strokes.outputs[2].sensor, 2);
-    EXPECT_EQ(d.c.strokes.row_count, 2);  // point 1 fired twice
-    EXPECT_EQ(d.c.strokes.key_due_us[2], 2 * kSecond + 200000);
-    EXPECT_EQ(d.c.strokes.key_due_us[1], 3 * kSecond + 100000);
+    EXPECT_EQ(d.keys().outputs()[1].point, 1);  // the second point
+    EXPECT_EQ(d.rows(), 2);  // point 1 fired twice
+    EXPECT_EQ(d.keys().due_us(1), 2 * kSecond + 200000);
+    EXPECT_EQ(d.keys().due_us(0), 3 * kSecond + 100000);
 }
 
 TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
@@ -240,15 +247,15 @@ TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
     b.c.cfg.mean_signal_ms = 90;
     b.c.keyout.points[1].back_delay_ms = 500;
     b.start();
-    b.c.strokes.handstroke = true;
+    b.keys().set_handstroke(true);
     b.edge(kSecond, true);
-    EXPECT_TRUE(b.c.strokes.key_pending[1]);
-    EXPECT_EQ(b.c.strokes.key_due_us[1], kSecond + 300000 + 45000);
-    b.c.strokes.handstroke = false;
+    EXPECT_TRUE(b.keys().pending(0));
+    EXPECT_EQ(b.keys().due_us(0), kSecond + 300000 + 45000);
+    b.keys().set_handstroke(false);
     b.edge(2 * kSecond, false);
     b.edge(3 * kSecond, true);
-    EXPECT_EQ(b.c.strokes.key_due_us[1], 3 * kSecond + 500000 + 45000);
-    EXPECT_EQ(b.c.strokes.last_row_us, 3 * kSecond);
+    EXPECT_EQ(b.keys().due_us(0), 3 * kSecond + 500000 + 45000);
+    EXPECT_EQ(b.c.strikes->last_signal_us(), 3 * kSecond);
 }
 
 TEST(Scheduling, NoDelayDeliversTheKeyInsideTheSchedulerItself) {
@@ -256,7 +263,7 @@ TEST(Scheduling, NoDelayDeliversTheKeyInsideTheSchedulerItself) {
     b.c.cfg.mean_signal_ms = 0;
     b.start();
     b.edge(kSecond, true);
-    EXPECT_FALSE(b.c.strokes.key_pending[1]);
+    EXPECT_FALSE(b.keys().pending(0));
     ASSERT_EQ(b.h.fp.keyboard.sent.size(), 1u);
     EXPECT_EQ(b.h.fp.keyboard.sent[0].time_us, kSecond);
     EXPECT_EQ(b.h.fp.keyboard.typed(), "J");
@@ -269,14 +276,55 @@ static void eight_then(Bell& b, std::int64_t gap_us, std::int64_t interval = kSe
     b.pulse(8 * interval + gap_us, 50000);
 }
 
+// The judge alone: strikes gaps_ms apart after one at 0, the last judged.
+TEST(RogueStrikes, TheJudgeOnItsOwn) {
+    auto gaps = [](std::vector<std::pair<int, int>> runs) {  // (count, gap)
+        std::vector<int> g;
+        for (auto [n, gap] : runs) g.insert(g.end(), static_cast<std::size_t>(n), gap);
+        return g;
+    };
+    const struct Case {
+        const char* what;
+        std::vector<int> gaps_ms;
+        bool corrected;
+        bool judged;
+        Spacing spacing;
+        double ratio;
+        int strikes_after;  // the history's length once judged
+    } cases[] = {
+        {"eight strikes: none judged yet", gaps({{7, 1000}}), true, false, Spacing::Normal, 0, 8},
+        {"the ninth is judged", gaps({{8, 1000}}), true, true, Spacing::Normal, 1.0, 9},
+        {"a spurious strike is dropped when corrected", gaps({{7, 1000}, {1, 599}}), true, true, Spacing::Spurious, 0.599, 8},
+        {"and kept when not", gaps({{7, 1000}, {1, 500}}), false, true, Spacing::Spurious, 0.5, 9},
+        {"the lower bound is normal", gaps({{7, 1000}, {1, 600}}), true, true, Spacing::Normal, 0.6, 9},
+        {"a missed strike takes two places", gaps({{7, 1000}, {1, 2000}}), false, true, Spacing::Missed, 2.0, 10},
+        {"no time between strikes is no ratio", gaps({{8, 0}}), true, true, Spacing::Normal, 1.0, 9},
+        // A full history keeps its recent half: the touch's slower start
+        // no longer weighs on the average.
+        {"a full history", gaps({{2999, 2000}, {3001, 1000}}), false, true, Spacing::Normal, 1.0, 3001},
+    };
+    for (const Case& k : cases) {
+        Harness h;
+        SpacingJudge judge(h.c().cfg);
+        std::int32_t t = 0;
+        std::optional<SpacingJudged> last = judge.judge(t, k.corrected);
+        for (int gap : k.gaps_ms) last = judge.judge(t += gap, k.corrected);
+        ASSERT_EQ(last.has_value(), k.judged) << k.what;
+        EXPECT_EQ(judge.strikes(), k.strikes_after) << k.what;
+        if (!last) continue;
+        EXPECT_EQ(last->spacing, k.spacing) << k.what;
+        EXPECT_DOUBLE_EQ(last->ratio, k.ratio) << k.what;
+        EXPECT_EQ(last->corrected, k.corrected) << k.what;
+    }
+}
+
 TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
     Bell b;
     b.c.keyout.use_doubled_send = true;
     eight_then(b, kSecond / 2);
-    StrokesState& s = b.c.strokes;
-    EXPECT_DOUBLE_EQ(s.space_ratio, 0.5);
-    EXPECT_EQ(s.rogue_count, 1);
-    EXPECT_EQ(s.sensor_time_count, 8);  // left out of the history
+    EXPECT_DOUBLE_EQ(b.judge().ratio(), 0.5);
+    EXPECT_EQ(b.judge().spurious(), 1);
+    EXPECT_EQ(b.judge().strikes(), 8);  // left out of the history
     EXPECT_TRUE(ScreenHas(b.c.screen, 23, 28, "   1", kYellow));
     EXPECT_TRUE(ScreenHas(b.c.screen, 23, 32, " 0.500", kYellow));
     EXPECT_NE(b.h.log().find("Row9 Spurious backstroke strike at 8800000 ratio= 0.500\r\nRow9 Spurious strike ignored\r\n"),
@@ -288,8 +336,8 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
     {
         Bell b;
         eight_then(b, 17000 * 1000LL, 10 * kSecond);
-        EXPECT_DOUBLE_EQ(b.c.strokes.space_ratio, 1.7);
-        EXPECT_EQ(b.c.strokes.missed_count, 0);
+        EXPECT_DOUBLE_EQ(b.judge().ratio(), 1.7);
+        EXPECT_EQ(b.judge().missed(), 0);
         EXPECT_TRUE(ScreenHas(b.c.screen, 25, 28, "   9", kWhite));
         EXPECT_TRUE(ScreenHas(b.c.screen, 25, 32, " 1.700", kLightGray));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 39, "10000"));
@@ -297,8 +345,8 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
     {
         Bell b;
         eight_then(b, 17001 * 1000LL, 10 * kSecond);
-        EXPECT_DOUBLE_EQ(b.c.strokes.space_ratio, 1.7001);
-        EXPECT_EQ(b.c.strokes.missed_count, 1);
+        EXPECT_DOUBLE_EQ(b.judge().ratio(), 1.7001);
+        EXPECT_EQ(b.judge().missed(), 1);
         EXPECT_TRUE(ScreenHas(b.c.screen, 24, 28, "   1", kYellow));
         EXPECT_TRUE(ScreenHas(b.c.screen, 24, 32, "  1.700", kYellow));
         EXPECT_TRUE(ScreenHas(b.c.screen, 22, 72, "1.700"));
@@ -316,13 +364,12 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
             b.h.fp.clock.set_us(i * kSecond + 400000);
             send_due_keys(b.c);
         }
-        const bool hand_before = b.c.strokes.handstroke;
+        const bool hand_before = b.keys().handstroke();
         b.pulse(10 * kSecond, 50000);  // the strike at 9 s never came
-        StrokesState& s = b.c.strokes;
-        EXPECT_EQ(s.missed_count, 1);
-        EXPECT_TRUE(s.doubled_send);
-        EXPECT_EQ(s.handstroke, doubled ? !hand_before : hand_before) << doubled;
-        EXPECT_EQ(s.sensor_time_count, 10);  // the missed strike has its place in the history
+        EXPECT_EQ(b.judge().missed(), 1);
+        EXPECT_TRUE(b.keys().doubled_due());
+        EXPECT_EQ(b.keys().handstroke(), doubled ? !hand_before : hand_before) << doubled;
+        EXPECT_EQ(b.judge().strikes(), 10);  // the missed strike has its place in the history
         EXPECT_EQ(b.h.log().find("Row8 Missed keystroke inserted") != std::string::npos, doubled);
         std::size_t keys_before = b.h.fp.keyboard.sent.size();
         b.h.fp.clock.set_us(10 * kSecond + 300000);
@@ -330,9 +377,9 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
         ASSERT_EQ(b.h.fp.keyboard.sent.size() - keys_before, doubled ? 2u : 1u);
         if (doubled) {
             EXPECT_EQ(b.h.fp.keyboard.sent.back().time_us - b.h.fp.keyboard.sent[keys_before].time_us, 350000);
-            EXPECT_TRUE(s.outputs[s.output_count].doubled);
+            EXPECT_TRUE(b.keys().outputs().back().doubled);
         }
-        EXPECT_FALSE(s.doubled_send);
+        EXPECT_FALSE(b.keys().doubled_due());
     }
 }
 
@@ -343,13 +390,13 @@ TEST(Counters, RogueStrikesCountAsTheRowsTheCorrectionMakesOfThem) {
         Bell spurious;
         spurious.c.keyout.use_doubled_send = corrected;
         eight_then(spurious, kSecond / 2);
-        EXPECT_EQ(spurious.c.strokes.rogue_count, 1);
-        EXPECT_EQ(spurious.c.strokes.row_count, corrected ? 8 : 9) << corrected;
+        EXPECT_EQ(spurious.judge().spurious(), 1);
+        EXPECT_EQ(spurious.rows(), corrected ? 8 : 9) << corrected;
         Bell missed;
         missed.c.keyout.use_doubled_send = corrected;
         eight_then(missed, 2 * kSecond);
-        EXPECT_EQ(missed.c.strokes.missed_count, 1);
-        EXPECT_EQ(missed.c.strokes.row_count, corrected ? 10 : 9) << corrected;
+        EXPECT_EQ(missed.judge().missed(), 1);
+        EXPECT_EQ(missed.rows(), corrected ? 10 : 9) << corrected;
     }
 }
 
@@ -357,50 +404,48 @@ TEST(Counters, ARowCountedFirstStampsTheTouchStart) {
     Bell b;
     b.start();
     b.pulse(3 * kSecond);
-    EXPECT_EQ(b.c.strokes.row_count, 1);
-    EXPECT_EQ(b.c.strokes.first_ms, 3000);
+    EXPECT_EQ(b.rows(), 1);
+    EXPECT_EQ(b.c.strikes->rows().first_ms(), 3000);
     b.pulse(4 * kSecond);
-    EXPECT_EQ(b.c.strokes.row_count, 2);
-    EXPECT_EQ(b.c.strokes.first_ms, 3000);
+    EXPECT_EQ(b.rows(), 2);
+    EXPECT_EQ(b.c.strikes->rows().first_ms(), 3000);
 }
 
 TEST(Counters, APauseRestartsTheTouchAndWritesItsEventLogOnce) {
     Bell b;
     b.start();
     for (int i = 1; i <= 3; ++i) b.pulse(i * kSecond);
-    StrokesState& s = b.c.strokes;
-    reset_counter_start(b.c, true);
-    EXPECT_EQ(s.row_count, 0);
-    EXPECT_EQ(s.output_count, 0);
-    EXPECT_EQ(s.sensing_point, 0);
-    EXPECT_EQ(s.sensor_time_count, 0);
-    EXPECT_EQ(s.last_event_us, s.last_row_us);
+    end_touch(b.c, true);
+    EXPECT_EQ(b.rows(), 0);
+    EXPECT_EQ(b.signals(), 0);
+    EXPECT_EQ(b.c.strikes->cycle_position(), 0);
+    EXPECT_EQ(b.judge().strikes(), 0);
+    EXPECT_EQ(b.watch().last_event_us(), b.c.strikes->last_signal_us());
     EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Ringing ceased  - writing event log - completed"));
-    reset_counter_start(b.c, true);  // nothing rung since: no second log
+    end_touch(b.c, true);  // nothing rung since: no second log
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 1);
 }
 
 TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
-    Bell b;
-    StrokesState& s = b.c.strokes;
-    s.row_count = 3000;
-    s.sensor_time_count = 40;
-    s.sensing_point = 1;
-    s.output_count = kMaxRows;
-    reset_counter_start(b.c, false);
-    EXPECT_EQ(s.output_count, 0);
-    EXPECT_EQ(s.row_count, 3000);
-    EXPECT_EQ(s.sensor_time_count, 40);
-    EXPECT_EQ(s.sensing_point, 1);
+    Bell b(2);
+    b.start();
+    for (int i = 1; i <= 81; ++i) b.pulse(i * kSecond);  // 40 strikes of the second sensor, then the first's
+    ring_rows(b.c, 3000 - b.rows());
+    for (int i = b.signals(); i < kMaxRows; ++i) b.keys().record(0, 0);
+    end_touch(b.c, false);
+    EXPECT_EQ(b.signals(), 0);
+    EXPECT_EQ(b.rows(), 3000);
+    EXPECT_EQ(b.judge().strikes(), 40);
+    EXPECT_EQ(b.c.strikes->cycle_position(), 1);
     EXPECT_NE(b.h.log().find("6000\t"), std::string::npos);
 }
 
 TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
     Bell b;
-    b.c.strokes.row_count = 5;
+    ring_rows(b.c, 5);
     b.c.autoring.running = true;
-    reset_counter_start(b.c, true);
-    EXPECT_EQ(b.c.strokes.row_count, 5);
+    end_touch(b.c, true);
+    EXPECT_EQ(b.rows(), 5);
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 0);
 }
 
@@ -415,10 +460,10 @@ TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
             send_due_keys(b.c);
         }
     }
-    EXPECT_EQ(b.c.strokes.output_count, kMaxRows);
+    EXPECT_EQ(b.signals(), kMaxRows);
     EXPECT_EQ(count_of(b.h.log(), "Output record list full"), 1);
-    EXPECT_LE(b.c.strokes.sensor_time_count, kMaxRows);
-    EXPECT_EQ(b.c.strokes.rogue_count + b.c.strokes.missed_count, 0);
+    EXPECT_LE(b.judge().strikes(), kMaxRows);
+    EXPECT_EQ(b.judge().spurious() + b.judge().missed(), 0);
 }
 
 TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
@@ -427,9 +472,9 @@ TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
     s.event_time_us[1] = 5 * kSecond;
     s.event_status[1] = kLineCts;
     s.ring_head = 1;
-    b.c.strokes.event_us = 4 * kSecond;
+    b.c.strikes->watch().begin_event(4 * kSecond);  // an event time left set
     watch_ports(b.c);
-    EXPECT_EQ(b.c.strokes.missed_keys, 1);
+    EXPECT_EQ(b.watch().clashes(), 1);
     EXPECT_EQ(b.signals(), 1);
     EXPECT_NE(b.h.log().find("***ERROR- thiseventimemicro clash - bell send will be skipped =4000000"),
               std::string::npos);

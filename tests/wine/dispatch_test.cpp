@@ -85,16 +85,15 @@ protected:
         set_target_defaults(c());
         c().cfg.target_program = target_name(c(), static_cast<std::uint8_t>(index));
         c().keyout.target_index = load_target_parameters(c(), c().cfg.target_program);
-        c().strokes.row_count = 10;
-        c().strokes.handstroke = true;
+        test::ring_rows(c(), 10);
+        c().strikes->keys().set_handstroke(true);
     }
     // Sensing point 1's key, due a millisecond ago, goes out.
     void strike() {
-        c().strokes.key_pending[1] = true;
-        c().strokes.key_due_us[1] = elapsed_us(c()) - 1000;
+        c().strikes->keys().queue(0, elapsed_us(c()) - 1000);
         send_due_keys(c());
     }
-    bool pending() { return c().strokes.key_pending[1]; }
+    bool pending() { return c().strikes->keys().pending(0); }
 
     // Waits for keyboard input to reach a stand-in: the key-up of vk.
     static bool key_arrives(const StandIn& s, long long t0, unsigned long long vk) {
@@ -203,7 +202,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     // By message (Beltower) and by keyboard input (Open).
     StandIn& bt = running("beltower");
     select(9);
-    c().strokes.doubled_send = true;
+    c().strikes->keys().set_doubled_due(true);
     long long t0 = standin::qpc_us();
     strike();
     std::vector<Rec> chars = only(bt.since(t0), "sent");
@@ -215,12 +214,12 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     ASSERT_EQ(c().keyout.double_strike_delay_ms, kDefaultDoubleStrikeDelayMs);
     const long long delay_us = 1000LL * kDefaultDoubleStrikeDelayMs - 1000;
     EXPECT_GE(chars[1].us - t0, delay_us);
-    EXPECT_FALSE(c().strokes.doubled_send);
+    EXPECT_FALSE(c().strikes->keys().doubled_due());
 
     StandIn& ff = running("firefox");
     select(0);
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    c().strokes.doubled_send = true;
+    c().strikes->keys().set_doubled_due(true);
     t0 = standin::qpc_us();
     strike();
     ASSERT_TRUE(standin::wait_until([&] { return first(ff.since(t0), "WM_KEYUP", 1) != nullptr; }, 3000))

@@ -44,14 +44,13 @@ struct X11Service {
         set_target_defaults(c);
         c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
         c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
-        c.strokes.row_count = 10;
-        c.strokes.handstroke = true;
+        ring_rows(c, 10);
+        c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
     Context& c() { return h.c(); }
     void strike() {
-        c().strokes.key_pending[1] = true;
-        c().strokes.key_due_us[1] = elapsed_us(c());
+        c().strikes->keys().queue(0, elapsed_us(c()));
         send_due_keys(c());
     }
     // The keys pressed in w so far.
@@ -96,7 +95,7 @@ void focus_guard(bool window_manager) {
     // with a notice, and none reaches either window.
     ASSERT_TRUE(s.client->focus(other));
     s.strike();
-    EXPECT_FALSE(s.c().strokes.key_pending[1]);
+    EXPECT_FALSE(s.c().strikes->keys().pending(0));
     EXPECT_FALSE(s.c().keyout.window_focus);
     EXPECT_NE(s.h.log().find("is not the focus window - Key sending suspended"), std::string::npos)
         << s.h.log();
@@ -154,7 +153,7 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     // and the key waits.
     s.h.fp.console.type("x");
     s.strike();
-    EXPECT_TRUE(s.c().strokes.key_pending[1]);
+    EXPECT_TRUE(s.c().strikes->keys().pending(0));
     EXPECT_TRUE(
         ScreenHas(s.c().screen, kScratchFirstLine, 1, "Abel window not found - program paused"));
     EXPECT_EQ(s.pressed(notes), "");
@@ -162,7 +161,7 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     const Window abel = s.client->make_window("Abel - [Untitled]", "abel3.exe", 31);
     ASSERT_TRUE(s.client->focus(notes));
     send_due_keys(s.c());  // the key still due goes now
-    EXPECT_FALSE(s.c().strokes.key_pending[1]);
+    EXPECT_FALSE(s.c().strikes->keys().pending(0));
     EXPECT_EQ(s.pressed_after_wait(abel, 1), "j");
     EXPECT_EQ(s.pressed(notes), "");
 }

@@ -1,0 +1,150 @@
+// What the strike path decides, as records, and the report it tells them
+// to. The watch loop, the spacing judge, the key queue and the row counter
+// decide; the screen regions and the run log observe and word what they are
+// told. A record carries every number its texts print, with times in
+// microseconds or milliseconds as named and indexes from 0.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace qn {
+
+// How a signal's spacing was judged against the strikes before it.
+enum class Spacing { Normal, Spurious, Missed };
+
+// A line change or a character the watch loop took as a signal's edge
+// (past the bounce window), told when the monitor output is on.
+struct SignalTaken {
+    std::int64_t event_us = 0;
+    std::int64_t last_event_us = 0;  // the accepted event before it
+    std::int32_t bounce_ms = 0;      // the bounce window it was judged against
+    bool off = false;                // signals mode: the line went off
+    std::int32_t chars = 0;          // data mode: the characters read; 0 in signals mode
+};
+
+// Signals mode, told when the monitor output is on: a line reported in the
+// state it already had, so a change between was lost. line_name: "cts", "dsr", "cd" or "ri".
+struct LineChangeMissed {
+    const char* line_name = "";
+};
+
+// An event arrived while the one before still held the current event time.
+struct EventsClashed {
+    std::int32_t clashes = 0;      // this run's, this one included
+    std::int64_t stale_event_us = 0;
+};
+
+// A strike judged against the interval history (from its ninth strike on).
+struct SpacingJudged {
+    Spacing spacing = Spacing::Normal;
+    std::int32_t point = 0;           // the sensing point
+    std::int32_t strikes = 0;         // strikes in the history, this one included
+    std::int32_t outputs = 0;         // output records of the touch before this strike's
+    double ratio = 0;                 // this interval over the average
+    std::int32_t average_ms = 0;
+    double min_ratio = 1.0, max_ratio = 1.0;
+    std::int32_t spurious = 0, missed = 0;  // the touch's counts so far
+    bool handstroke = false;          // the stroke the strike was taken at
+    std::int64_t stroke_due_us = 0;   // processing time plus that stroke's key delay
+    bool corrected = false;           // doubled send: spurious strikes dropped, missed ones made up
+};
+
+// A sensing point's key scheduled, told when the monitor output is on.
+struct KeyQueued {
+    std::int32_t point = 0;
+    std::int64_t due_us = 0;
+    std::int64_t previous_due_us = 0;  // the point's key before it
+};
+
+// The touch's list of output records is full; later strikes are not listed.
+struct OutputListFull {
+    std::int32_t capacity = 0;
+};
+
+// The row counter moved on.
+struct RowCounted {
+    std::int32_t rows = 0;
+};
+
+// A touch starts: its clock runs from at_ms.
+struct TouchStarted {
+    std::int64_t at_ms = 0;
+};
+
+// A signal made into a key, for the touch's event log.
+struct Output {
+    std::int32_t point = 0;
+    std::int64_t event_us = 0;
+    bool doubled = false;  // the made-up key of a missed strike went with it
+};
+
+enum class TouchEnd { Pause, ListFull, PortLost, RunEnded };
+
+// The touch's event log is due: ringing paused, the output list filled, the
+// port went, or the run is ending during the touch.
+struct TouchEnded {
+    TouchEnd why = TouchEnd::Pause;
+    std::span<const Output> outputs;
+    bool several_points = false;  // the log names each record's sensing point
+    bool data_mode = false;       // no line events to list
+};
+
+// Told what the strike path decides. Every call has an empty default, so an
+// observer implements only what it shows.
+class StrikeReport {
+public:
+    virtual ~StrikeReport() = default;
+    virtual void signal_taken(const SignalTaken&) {}
+    virtual void line_change_missed(const LineChangeMissed&) {}
+    virtual void events_clashed(const EventsClashed&) {}
+    virtual void spacing_judged(const SpacingJudged&) {}
+    virtual void key_queued(const KeyQueued&) {}
+    virtual void output_list_full(const OutputListFull&) {}
+    virtual void row_counted(const RowCounted&) {}
+    virtual void touch_started(const TouchStarted&) {}
+    virtual void touch_ended(const TouchEnded&) {}
+};
+
+// One report told to several observers, in the order they were added.
+class StrikeReportFanOut : public StrikeReport {
+public:
+    static constexpr int kMaxObservers = 4;
+
+    // Returns false when it has no room for another.
+    bool add(StrikeReport& observer) {
+        if (count_ == kMaxObservers) return false;
+        observers_[count_++] = &observer;
+        return true;
+    }
+    void remove(StrikeReport& observer) {
+        for (int i = 0; i < count_; ++i)
+            if (observers_[i] == &observer) {
+                for (int j = i + 1; j < count_; ++j) observers_[j - 1] = observers_[j];
+                --count_;
+                return;
+            }
+    }
+
+    void signal_taken(const SignalTaken& r) override { each(&StrikeReport::signal_taken, r); }
+    void line_change_missed(const LineChangeMissed& r) override { each(&StrikeReport::line_change_missed, r); }
+    void events_clashed(const EventsClashed& r) override { each(&StrikeReport::events_clashed, r); }
+    void spacing_judged(const SpacingJudged& r) override { each(&StrikeReport::spacing_judged, r); }
+    void key_queued(const KeyQueued& r) override { each(&StrikeReport::key_queued, r); }
+    void output_list_full(const OutputListFull& r) override { each(&StrikeReport::output_list_full, r); }
+    void row_counted(const RowCounted& r) override { each(&StrikeReport::row_counted, r); }
+    void touch_started(const TouchStarted& r) override { each(&StrikeReport::touch_started, r); }
+    void touch_ended(const TouchEnded& r) override { each(&StrikeReport::touch_ended, r); }
+
+private:
+    template <class Record>
+    void each(void (StrikeReport::*call)(const Record&), const Record& r) {
+        for (int i = 0; i < count_; ++i) (observers_[i]->*call)(r);
+    }
+
+    std::array<StrikeReport*, kMaxObservers> observers_{};
+    int count_ = 0;
+};
+
+}  // namespace qn

@@ -1,0 +1,24 @@
+#include "ui/strike_notices.h"
+
+#include "console/screen.h"
+#include "core/context.h"
+
+namespace qn {
+
+void StrikeNotices::events_clashed(const EventsClashed&) {
+    screen_.window(1, 1, Screen::kCols, Screen::kRows);
+    screen_.move_to(1, kScratchFirstLine);
+    screen_.write("A keysend was skipped due to delays: Computer lacks power, or is overloaded, or focus lost");
+}
+
+// A lost port and the run's end have their own words (the program ends there).
+void StrikeNotices::touch_ended(const TouchEnded& r) {
+    if (r.why == TouchEnd::PortLost || r.why == TouchEnd::RunEnded) return;
+    screen_.window(1, kScratchLastLine, Screen::kCols, kScratchLastLine);
+    screen_.move_to(1, 1);
+    screen_.write("Ringing ceased  - writing event log");
+    screen_.write(" - completed");
+    screen_.window(1, 1, Screen::kCols, Screen::kRows);
+}
+
+}  // namespace qn
