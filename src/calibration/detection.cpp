@@ -194,7 +194,8 @@ void find_active_ports(Context& c) {
     c.run_log.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
     while (!key_waiting(c)) {
         for (std::int32_t i = 1; i <= port_count(c); ++i)
-            if (handle_of(c, i) != 0 && !k.signals_mode[i] && !k.lines_unreadable[i]) seek_signal_events(c, i);
+            if (handle_of(c, i) != 0 && !k.signals_mode[i] && !k.lines_unreadable[i])
+                seek_signal_events(c, i);
         if (c.plat.console->input_ended()) end_for_closed_keyboard(c);
         // No thread watches the lines yet: they are read every millisecond.
         wait_for(c, 1, platform::kWakeConsole);

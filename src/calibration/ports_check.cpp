@@ -53,8 +53,8 @@ bool survey_port(Context& c, std::int32_t i) {
     k.lines_unreadable[i] = !word.ok();
     if (!word.ok()) {
         c.run_log.write_line(word.error());
-        const std::string s = str(i) + " " + c.cfg.port_name +
-                              " serviceable for data only - its modem lines cannot be read";
+        const std::string s =
+            str(i) + " " + c.cfg.port_name + " serviceable for data only - its modem lines cannot be read";
         c.screen.write_line(s);
         c.run_log.write_line(s);
     } else {

@@ -66,8 +66,8 @@ std::string range_text(const Context& c, const SettingRange& r) {
 std::int32_t stepped_key_delay(std::int32_t delay_ms, std::int32_t step_ms) {
     const SettingRange& r = *setting_range("keydelayhand");
     const std::int64_t v = std::int64_t{delay_ms} + step_ms;
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, static_cast<std::int64_t>(r.lo),
-                                                              static_cast<std::int64_t>(r.hi)));
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(v, static_cast<std::int64_t>(r.lo), static_cast<std::int64_t>(r.hi)));
 }
 
 }  // namespace qn

@@ -82,22 +82,34 @@ const KeyDef kKeys[] = {
     {"comport", Scope::None, Form::String,
      [](Context& c, const Place&, const Value& v) {
          c.cfg.port_name = c.plat.serial->stored_device_name(*v.text);
-     }, Need::Calibration},
-    {"signalsmode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.signals_mode = v.flag; }, Need::Calibration},
-    {"usects", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cts = v.flag; }, Need::Calibration},
-    {"usedsr", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_dsr = v.flag; }, Need::Calibration},
-    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cd = v.flag; }, Need::Calibration},
-    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_ri = v.flag; }, Need::Calibration},
-    {"bagleymode", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.rest_on_mode = v.flag; }, Need::Calibration},
+     },
+     Need::Calibration},
+    {"signalsmode", Scope::None, Form::Flag,
+     [](Context& c, const Place&, const Value& v) { c.cfg.signals_mode = v.flag; }, Need::Calibration},
+    {"usects", Scope::None, Form::Flag,
+     [](Context& c, const Place&, const Value& v) { c.cfg.use_cts = v.flag; }, Need::Calibration},
+    {"usedsr", Scope::None, Form::Flag,
+     [](Context& c, const Place&, const Value& v) { c.cfg.use_dsr = v.flag; }, Need::Calibration},
+    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_cd = v.flag; },
+     Need::Calibration},
+    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_ri = v.flag; },
+     Need::Calibration},
+    {"bagleymode", Scope::None, Form::Flag,
+     [](Context& c, const Place&, const Value& v) { c.cfg.rest_on_mode = v.flag; }, Need::Calibration},
     {"usedatinputchar", Scope::None, Form::Character,
      [](Context& c, const Place&, const Value& v) { c.cfg.data_char = v.ch; }, Need::Calibration},
     {"signalnum", Scope::None, Form::Integer,
      [](Context& c, const Place&, const Value& v) { c.cfg.signal_count = v.integer; }},
-    {"signaltime", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }, Need::Optional},
-    {"signalgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }, Need::Optional},
-    {"sensorgap", Scope::Event, Form::Real, [](Context&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }, Need::Optional},
-    {"bignumbers", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.big_numbers = v.flag; }},
-    {"sleepnum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.loop_sleep_ms = v.integer; }},
+    {"signaltime", Scope::Event, Form::Real,
+     [](Context&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }, Need::Optional},
+    {"signalgap", Scope::Event, Form::Real,
+     [](Context&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }, Need::Optional},
+    {"sensorgap", Scope::Event, Form::Real,
+     [](Context&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }, Need::Optional},
+    {"bignumbers", Scope::None, Form::Flag,
+     [](Context& c, const Place&, const Value& v) { c.cfg.big_numbers = v.flag; }},
+    {"sleepnum", Scope::None, Form::Integer,
+     [](Context& c, const Place&, const Value& v) { c.cfg.loop_sleep_ms = v.integer; }},
     {"monitoroutput", Scope::None, Form::Flag,
      [](Context& c, const Place&, const Value& v) { c.cfg.monitor_output = v.flag; }},
     {"switchbouncedelay", Scope::None, Form::Integer,
@@ -106,7 +118,8 @@ const KeyDef kKeys[] = {
      [](Context& c, const Place&, const Value& v) { c.cfg.transient_ms.store(v.integer); }},
     {"signalstartsOFF", Scope::None, Form::Flag,
      [](Context& c, const Place&, const Value& v) { c.cfg.signal_starts_off = v.flag; }, Need::Calibration},
-    {"sensornum", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.sensor_count = v.integer; }, Need::Calibration},
+    {"sensornum", Scope::None, Form::Integer,
+     [](Context& c, const Place&, const Value& v) { c.cfg.sensor_count = v.integer; }, Need::Calibration},
     {"meansignallength", Scope::None, Form::Integer,
      [](Context& c, const Place&, const Value& v) { c.cfg.mean_signal_ms = v.integer; }, Need::Calibration},
     {"usinghandbells", Scope::None, Form::Flag,
@@ -133,7 +146,8 @@ const KeyDef kKeys[] = {
      [](Context&, const Place& p, const Value& v) { p.prog->restricted = v.flag; }},
     {"gotowindow", Scope::Program, Form::Flag,
      [](Context&, const Place& p, const Value& v) { p.prog->find_window = v.flag; }},
-    {"whichsensor", Scope::Sensor, Form::Integer, [](Context&, const Place& p, const Value& v) { p.point->sensor = v.integer; }},
+    {"whichsensor", Scope::Sensor, Form::Integer,
+     [](Context&, const Place& p, const Value& v) { p.point->sensor = v.integer; }},
     {"keytosendhand", Scope::Sensor, Form::Character,
      [](Context&, const Place& p, const Value& v) { p.point->hand_key = v.ch; }},
     {"keydelayhand", Scope::Sensor, Form::Integer,
@@ -142,13 +156,16 @@ const KeyDef kKeys[] = {
      [](Context&, const Place& p, const Value& v) { p.point->back_key = v.ch; }},
     {"keydelayback", Scope::Sensor, Form::Integer,
      [](Context&, const Place& p, const Value& v) { p.point->back_delay_ms = v.integer; }},
-    {"program", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.target_program = *v.text; }},
-    {"towerid", Scope::None, Form::Integer, [](Context& c, const Place&, const Value& v) { c.cfg.tower_id = v.integer; }, Need::Optional},
+    {"program", Scope::None, Form::String,
+     [](Context& c, const Place&, const Value& v) { c.cfg.target_program = *v.text; }},
+    {"towerid", Scope::None, Form::Integer,
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_id = v.integer; }, Need::Optional},
     {"towerbellj", Scope::None, Form::Integer,
      [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_j = v.integer; }, Need::Optional},
     {"towerbellf", Scope::None, Form::Integer,
      [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_f = v.integer; }, Need::Optional},
-    {"towersite", Scope::None, Form::String, [](Context& c, const Place&, const Value& v) { c.cfg.tower_site = *v.text; }, Need::Optional},
+    {"towersite", Scope::None, Form::String,
+     [](Context& c, const Place&, const Value& v) { c.cfg.tower_site = *v.text; }, Need::Optional},
     {"toweremail", Scope::None, Form::String,
      [](Context& c, const Place&, const Value& v) { c.cfg.tower_email = *v.text; }, Need::Optional},
 };
@@ -198,8 +215,9 @@ void tell(Context& c, const std::string& text) {
 
 // A line that cannot be used as it stands: the file, the line and what to do.
 void report(ReadState& r, const std::string& what) {
-    if (++r.named > kLinesNamed) return;  // a file of anything but settings: see finish
-    tell(r.c, r.file + " line " + str(static_cast<std::int64_t>(r.line_no)) + ": \"" + r.line + "\" - " + what);
+    if (++r.named > kLinesNamed) return;  // a file of anything but settings: counted at the end
+    tell(r.c,
+         r.file + " line " + str(static_cast<std::int64_t>(r.line_no)) + ": \"" + r.line + "\" - " + what);
 }
 
 // The log's own line for a line dropped for its index or value.
@@ -292,7 +310,9 @@ bool in_range(ReadState& r, const KeyDef& k, double& v) {
 bool convert(ReadState& r, const KeyDef& k, const std::string& raw, std::string& text, Value& v) {
     const std::string_view t = trim(raw);
     switch (k.form) {
-        case Form::Flag: v.flag = t == "1"; return true;
+        case Form::Flag:
+            v.flag = t == "1";
+            return true;
         case Form::Integer: {
             std::int64_t n = 0;
             if (!parse_whole(t, &n)) {
@@ -310,7 +330,9 @@ bool convert(ReadState& r, const KeyDef& k, const std::string& raw, std::string&
                 return false;
             }
             return in_range(r, k, v.real);
-        case Form::Character: v.ch = !t.empty() ? t[0] : raw.empty() ? '\0' : raw[0]; return true;
+        case Form::Character:
+            v.ch = !t.empty() ? t[0] : raw.empty() ? '\0' : raw[0];
+            return true;
         case Form::String: {
             const std::string_view name = k.name;
             text = name == "targetprogram" || name == "targetprogram2" ? trim_front(raw) : t;
@@ -380,7 +402,8 @@ void read_line_of_file(ReadState& r) {
 std::string names_text(const std::vector<std::string>& names) {
     std::string t;
     for (std::size_t n = 0; n < names.size() && n < kMissingNamed; ++n) t += (n ? ", " : "") + names[n];
-    if (names.size() > kMissingNamed) t += " and " + str(static_cast<std::int64_t>(names.size() - kMissingNamed)) + " more";
+    if (names.size() > kMissingNamed)
+        t += " and " + str(static_cast<std::int64_t>(names.size() - kMissingNamed)) + " more";
     return t;
 }
 
@@ -410,8 +433,6 @@ void complete_program_entries(ReadState& r, std::vector<std::string>& missing) {
         for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
             SensingPoint& p = e.points[j];
             const std::string ij = is + "_" + str(j);
-            // A sensor the bell has not got (the file's sensornum came later).
-            if (p.sensor < 1 || p.sensor > c.cfg.sensor_count) r.seen.erase("whichsensor" + ij);
             fill("whichsensor", ij, p.sensor, dp.sensor);
             fill("keytosendhand", ij, p.hand_key, dp.hand_key);
             fill("keydelayhand", ij, p.hand_delay_ms, dp.hand_delay_ms);
@@ -429,8 +450,8 @@ bool main_file_usable(ReadState& r) {
         return false;
     }
     if (r.interfaceversion != kProgramVersion) {
-        const std::string s = underscores_to_spaces("Current configuration file " + r.file +
-                                                        " is not right for program version " + kProgramVersion);
+        const std::string s = underscores_to_spaces(
+            "Current configuration file " + r.file + " is not right for program version " + kProgramVersion);
         c.screen.write_line(s);
         c.run_log.write_line(s);
         return false;
@@ -444,13 +465,34 @@ bool main_file_usable(ReadState& r) {
         tell(c, r.file + " has no usable line for " + names_text(needed) + kAfresh);
         return false;
     }
-    if (!r.seen.count("transientsignalsdelay")) c.cfg.transient_ms.store(kDefaultTransientMs);
+    if (!r.seen.count("transientsignalsdelay"))
+        c.cfg.transient_ms.store(kDefaultTransientMs);
     if (!r.seen.count("program")) c.core.target_unknown = true;
     complete_program_entries(r, missing);
     if (!missing.empty())
         tell(c, r.file + " has no usable line for " + names_text(missing) + " - the defaults are used" +
                     (c.core.target_unknown ? ", and the target program is asked for" : ""));
     return true;
+}
+
+// Every sensing point must name a sensor the bell has: a sensornum line
+// after the point's, or one in bespoke.ini, or sensing points added there,
+// may leave one that does not. It gets the default's.
+void check_sensing_points(ReadState& r) {
+    Context& c = r.c;
+    const std::int32_t sensors = c.cfg.sensor_count;
+    if (sensors < 1 || sensors > kMaxSensors) return;
+    for (int i = 0; i <= kMaxTargetPrograms; ++i) {
+        TargetProgram& e = c.keyout.targets[i];
+        for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
+            SensingPoint& p = e.points[j];
+            if (p.sensor >= 1 && p.sensor <= sensors) continue;
+            const std::int32_t d = default_target_entry(i, sensors).points[1].sensor;
+            tell(c, r.file + ": whichsensor_" + str(i) + "_" + str(j) + " is " + str(p.sensor) +
+                        ", not one of the bell's sensors (1.." + str(sensors) + "): " + str(d) + " is used");
+            p.sensor = d;
+        }
+    }
 }
 
 void accept_file(Context& c) {
@@ -488,7 +530,10 @@ bool read_settings(Context& c, const std::string& filename) {
                     " more lines cannot be used either and are left out");
     // The override file needs no version line, nor any other.
     const bool ok = r.bespoke || main_file_usable(r);
-    if (ok) accept_file(c);
+    if (ok) {
+        check_sensing_points(r);
+        accept_file(c);
+    }
     return ok;
 }
 

@@ -384,9 +384,13 @@ void TowerLink::stop(std::int32_t wait_ms) {
     });
 }
 
-bool TowerLink::ring(int bell, bool handstroke) { return send_ring(bell, &handstroke, nullptr); }
+bool TowerLink::ring(int bell, bool handstroke) {
+    return send_ring(bell, &handstroke, nullptr);
+}
 
-bool TowerLink::ring_in_turn(int bell, bool* handstroke) { return send_ring(bell, nullptr, handstroke); }
+bool TowerLink::ring_in_turn(int bell, bool* handstroke) {
+    return send_ring(bell, nullptr, handstroke);
+}
 
 bool TowerLink::send_ring(int bell, const bool* given, bool* used) {
     Shared& s = *s_;

@@ -52,7 +52,8 @@ void change_delays(Context& c, bool hand, std::int32_t step) {
         move(p.back_delay_ms);
     }
     show_delays(c);
-    if (cut) c.screen.write_line("Key delays stay within " + range_text(c, *setting_range("keydelayhand")) + " ms");
+    if (cut)
+        c.screen.write_line("Key delays stay within " + range_text(c, *setting_range("keydelayhand")) + " ms");
 }
 
 // The target must hold the focus before the other bells start: "A" was

@@ -61,7 +61,8 @@ SimRinger::Prompt SimRinger::recognise(const Screen& screen, int* line) {
     if (at == 0) return Prompt::None;
     nearest_text(screen, at - 1, &before);
     *line = at;
-    if (has(last, "then press any key [or Q to exit]") || has(last, "Press any key to go on with these settings"))
+    if (has(last, "then press any key [or Q to exit]") ||
+        has(last, "Press any key to go on with these settings"))
         return Prompt::PressAnyKey;
     if (has(last, "NOW ring the bell *Hand* and *Back*")) return Prompt::RingStage1;
     if (has(last, "Then press any key, for the results") && has(before, "NOW ring bell HAND and BACK  **ONCE** only"))

@@ -48,9 +48,8 @@ TEST_F(ConfigRead, MissingFileIsFalseWithOnlyTheLogLine) {
 }
 
 TEST_F(ConfigRead, AcceptedFileSelectsItsProgramAndLogsTheCalibration) {
-    ASSERT_TRUE(read(kHead +
-                     "targetprogram_8=Abel\r\nsensorsactive_8=1\r\nwhichsensor_8_1=1\r\n"
-                     "keytosendhand_8_1=x\r\nkeydelayhand_8_1=123\r\nprogram=Abel\r\n"));
+    ASSERT_TRUE(read(kHead + "targetprogram_8=Abel\r\nsensorsactive_8=1\r\nwhichsensor_8_1=1\r\n"
+                             "keytosendhand_8_1=x\r\nkeydelayhand_8_1=123\r\nprogram=Abel\r\n"));
     EXPECT_EQ(c.keyout.target_index, 8);
     EXPECT_EQ(c.keyout.sensors_active, 1);
     EXPECT_EQ(c.keyout.points[1].hand_key, 'x');
@@ -96,7 +95,8 @@ TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
     EXPECT_EQ(h.fp.files.files[kMain], good);
 
     ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
-    EXPECT_FALSE(c.cfg.use_cts);  // only "1" is true
+    EXPECT_FALSE(c.cfg.use_cts);                                            // only "1" is true
+    EXPECT_EQ(c.cfg.transient_ms, kDefaultTransientMs);  // no line: the default, not 0
     EXPECT_EQ(c.keyout.targets[0].points[1].back_key, ' ');
     EXPECT_EQ(c.keyout.targets[2].window_name, "Ring=ing ");
 }
@@ -112,7 +112,8 @@ TEST_F(ConfigRead, LfOnlyLinesAndTrailingBlankOrCommentLines) {
 
 TEST_F(ConfigRead, ProgramKeysWithoutAUsableIndexAreIgnoredSilently) {
     ASSERT_TRUE(read(kHead + "targetprogram_12=Twelve\r\ntargetprogram=None\r\ngotowindow_-1=1\r\n"
-                                    "sensorsactive_10=3\r\ntargetprogram_2_7=Two\r\n", kBespoke));
+                             "sensorsactive_10=3\r\ntargetprogram_2_7=Two\r\n",
+                     kBespoke));
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         EXPECT_EQ(c.keyout.targets[i].name, i == 2 ? "Two" : "");
         EXPECT_EQ(c.keyout.targets[i].sensors_active, 0);
@@ -122,21 +123,23 @@ TEST_F(ConfigRead, ProgramKeysWithoutAUsableIndexAreIgnoredSilently) {
 
 TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
     ASSERT_TRUE(read(kHead + "sensornum=16\r\n" +
-                     "whichsensor_3_2=5\r\n"   // before: the program has no sensing point 2 yet
-                     "sensorsactive_3=2\r\n"
-                     "keytosendback_3_2=k\r\n"
-                     "keydelayback_3_3=9\r\n"  // beyond its sensorsactive
-                     "sensorsactive_4=16\r\n"
-                     "whichsensor_4_16=4\r\n"
-                     "whichsensor_4_17=4\r\n"
-                     "whichsensor_4=4\r\n", kBespoke));
+                         "whichsensor_3_2=5\r\n"  // before: the program has no sensing point 2 yet
+                         "sensorsactive_3=2\r\n"
+                         "keytosendback_3_2=k\r\n"
+                         "keydelayback_3_3=9\r\n"  // beyond its sensorsactive
+                         "sensorsactive_4=16\r\n"
+                         "whichsensor_4_16=4\r\n"
+                         "whichsensor_4_17=4\r\n"
+                         "whichsensor_4=4\r\n",
+                     kBespoke));
     const auto& p3 = c.keyout.targets[3];
-    EXPECT_EQ(p3.points[2].sensor, 0);
+    EXPECT_EQ(p3.points[2].sensor, 16);  // not 5: the default's sensor, as no sensor was named
     EXPECT_EQ(p3.points[2].back_key, 'k');
     EXPECT_EQ(p3.points[3].back_delay_ms, 0);
     EXPECT_EQ(c.keyout.targets[4].points[16].sensor, 4);
 
-    ASSERT_TRUE(read(kHead + "sensornum=16\r\n" + "whichsensor_3_2=5\r\n", kBespoke));  // now program 3 has two
+    ASSERT_TRUE(
+        read(kHead + "sensornum=16\r\n" + "whichsensor_3_2=5\r\n", kBespoke));  // now program 3 has two
     EXPECT_EQ(p3.points[2].sensor, 5);
 }
 
@@ -145,10 +148,10 @@ TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
 TEST_F(ConfigRead, LinesOutsideTheTablesAreIgnoredWithALogLine) {
     c.keyout.targets[1].sensors_active = 2;
     c.cfg.signal_count = 5;
-    ASSERT_TRUE(read(kHead +
-                     "signaltime_0=1.0\r\nsignalgap_257=1.0\r\nsensorgap=1.0\r\n"
-                     "sensorsactive_1=17\r\nsensorsactive_2=-1\r\nsignalnum=257\r\n"
-                     "signaltime_256=2.5\r\nsleepnum=8\r\n", kBespoke));
+    ASSERT_TRUE(read(kHead + "signaltime_0=1.0\r\nsignalgap_257=1.0\r\nsensorgap=1.0\r\n"
+                             "sensorsactive_1=17\r\nsensorsactive_2=-1\r\nsignalnum=257\r\n"
+                             "signaltime_256=2.5\r\nsleepnum=8\r\n",
+                     kBespoke));
     EXPECT_EQ(c.keyout.targets[1].sensors_active, 2);
     EXPECT_EQ(c.keyout.targets[2].sensors_active, 0);
     EXPECT_EQ(c.cfg.signal_count, 5);
@@ -178,24 +181,27 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
     auto point = [](Context& c) -> SensingPoint& { return c.keyout.points[1]; };
     const std::vector<BadLine> cases = {
         {"comport", "comport COM3", "it is no setting (name=value)" + left_out, false},
-        {"", "signalstartsoff=1", "there is no setting \"signalstartsoff\" (names are exact, in these letters)" + left_out,
-         true},
+        {"", "signalstartsoff=1",
+         "there is no setting \"signalstartsoff\" (names are exact, in these letters)" + left_out, true},
         {"sleepnum", "sleepnum=5x", "\"5x\" is not a whole number" + left_out, true,
          [](Context& c) { return c.cfg.loop_sleep_ms == kDefaultLoopSleepMs; }},
         {"sleepnum", "sleepnum=99999999999999", "sleepnum must be in -1..50" + left_out, true},
-        {"keydelayhand_8_1", "keydelayhand_8_1=2000000000", "keydelayhand must be in 0..1000; 1000 is used - mend the line to keep it so",
-         true, [&](Context& c) { return point(c).hand_delay_ms == 1000; }},
-        {"keydelayback_8_1", "keydelayback_8_1=-500", "keydelayback must be in 0..1000; 0 is used - mend the line to keep it so",
-         true, [&](Context& c) { return point(c).back_delay_ms == 0; }},
-        {"switchbouncedelay", "switchbouncedelay=2147483647", "switchbouncedelay must be in 0..500" + left_out, true,
+        {"keydelayhand_8_1", "keydelayhand_8_1=2000000000",
+         "keydelayhand must be in 0..1000; 1000 is used - mend the line to keep it so", true,
+         [&](Context& c) { return point(c).hand_delay_ms == 1000; }},
+        {"keydelayback_8_1", "keydelayback_8_1=-500",
+         "keydelayback must be in 0..1000; 0 is used - mend the line to keep it so", true,
+         [&](Context& c) { return point(c).back_delay_ms == 0; }},
+        {"switchbouncedelay", "switchbouncedelay=2147483647",
+         "switchbouncedelay must be in 0..500" + left_out, true,
          [](Context& c) { return c.cfg.switch_bounce_ms == kDefaultSwitchBounceMs; }},
-        {"transientsignalsdelay", "transientsignalsdelay=-3", "transientsignalsdelay must be in 0..50" + left_out, true,
-         [](Context& c) { return c.cfg.transient_ms == kDefaultTransientMs; }},
-        {"meansignallength", "meansignallength=2147483647", "meansignallength must be in 0..30000" + left_out, false},
+        {"meansignallength", "meansignallength=2147483647", "meansignallength must be in 0..30000" + left_out,
+         false},
         {"sensornum", "sensornum=-1", "sensornum must be in 1..16" + left_out, false},
         {"whichsensor_8_1", "whichsensor_8_1=99", "whichsensor must be in 1..1" + left_out, true,
          [&](Context& c) { return point(c).sensor == 1; }},
-        {"spaceratioupperbound", "spaceratioupperbound=-1e308", "spaceratioupperbound must be in 1.01..10" + left_out, true,
+        {"spaceratioupperbound", "spaceratioupperbound=-1e308",
+         "spaceratioupperbound must be in 1.01..10" + left_out, true,
          [](Context& c) { return c.cfg.space_ratio_high == 1.7; }},
         {"", "whichsensor_a_1=1", "\"a\" is not a number" + left_out, true},
         {"", "sensorgap_2=abc", "\"abc\" is not a number" + left_out, true},
@@ -216,7 +222,8 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         Harness h;
         h.fp.files.files[kMain] = text;
         EXPECT_EQ(read_settings(h.c(), kMain), b.usable);
-        const std::string message = kMain + " line " + std::to_string(line_no) + ": \"" + b.line + "\" - " + b.says;
+        const std::string message =
+            kMain + " line " + std::to_string(line_no) + ": \"" + b.line + "\" - " + b.says;
         EXPECT_TRUE(has(screen_text(h.c()), message)) << screen_text(h.c());
         EXPECT_TRUE(has(h.log(), message + "\r\n"));
         EXPECT_EQ(has(h.log(), " - calibrating afresh, which writes a new file\r\n"), !b.usable);
@@ -254,7 +261,8 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
         EXPECT_FALSE(read_settings(f.c(), kMain));
         EXPECT_FALSE(has(f.log(), "is not right for program version"));
         EXPECT_TRUE(has(f.log(), " - calibrating afresh, which writes a new file\r\n")) << f.log();
-        EXPECT_EQ(has(f.log(), kMain + ": 10 more lines cannot be used either and are left out\r\n"), text == junk);
+        EXPECT_EQ(has(f.log(), kMain + ": 10 more lines cannot be used either and are left out\r\n"),
+                  text == junk);
     }
 }
 

@@ -13,17 +13,21 @@
 
 namespace {
 
-bool in(double v, double lo, double hi) { return v >= lo && v <= hi; }
+bool in(double v, double lo, double hi) {
+    return v >= lo && v <= hi;
+}
 
 bool values_in_range(const qn::Context& c) {
     const qn::Settings& s = c.cfg;
-    bool ok = in(s.loop_sleep_ms, -1, 50) && in(s.switch_bounce_ms, 0, 500) && in(s.transient_ms, 0, 50) &&
-              in(s.sensor_count, 0, qn::kMaxSensors) && in(s.mean_signal_ms, 0, 30000) && in(s.signal_count, 0, 256) &&
+    bool ok = in(s.loop_sleep_ms, -1, 50) && in(s.switch_bounce_ms, 0, 500) &&
+              in(s.transient_ms, 0, 50) && in(s.sensor_count, 0, qn::kMaxSensors) &&
+              in(s.mean_signal_ms, 0, 30000) && in(s.signal_count, 0, 256) &&
               in(s.space_ratio_low, 0, 0.99) && in(s.space_ratio_high, 1.01, 10);
     for (const qn::TargetProgram& e : c.keyout.targets) {
         ok = ok && in(e.sensors_active, 0, qn::kMaxSensors) && in(e.double_strike_delay_ms, 0, 1000);
         for (const qn::SensingPoint& p : e.points)
-            ok = ok && in(p.sensor, 0, qn::kMaxSensors) && in(p.hand_delay_ms, 0, 1000) && in(p.back_delay_ms, 0, 1000);
+            ok = ok && in(p.sensor, 0, qn::kMaxSensors) && in(p.hand_delay_ms, 0, 1000) &&
+                 in(p.back_delay_ms, 0, 1000);
     }
     return ok;
 }

@@ -133,7 +133,8 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheTowersStrokeAndTypesNothing) {
     l.c.strikes->keys().set_handstroke(false);  // as the program starts, before H
     auto rung = [&end](bool hand) {
         return end->expect("42[\"c_bell_rung\"") == std::string(R"(42["c_bell_rung",{"bell":6,"stroke":)") +
-                                                        (hand ? "true" : "false") + R"(,"tower_id":123456789}])";
+                                                        (hand ? "true" : "false") +
+                                                        R"(,"tower_id":123456789}])";
     };
     l.strike();
     EXPECT_TRUE(rung(true));

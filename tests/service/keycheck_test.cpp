@@ -1,9 +1,10 @@
 // The in-service command keys and the pause check, on the screen model.
+#include "service/keycheck.h"
+
 #include <gtest/gtest.h>
 
 #include <limits>
 
-#include "service/keycheck.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"

@@ -239,7 +239,8 @@ TEST(PortSurveyOnAPty, ABoxOnAPortWithoutModemLinesIsFound) {
     run.add_port(true);
     run.start();
     ASSERT_TRUE(run.wait_for("then press any key [or Q to exit]")) << run.screen() << run.out();
-    const std::string kept = "1 " + device(box) + " serviceable for data only - its modem lines cannot be read";
+    const std::string kept =
+        "1 " + device(box) + " serviceable for data only - its modem lines cannot be read";
     EXPECT_NE(flat(run.screen()).find(kept), std::string::npos) << run.screen();
     run.type("x");
     ASSERT_TRUE(run.wait_for("NOW ring the bell *Hand* and *Back*")) << run.screen();
