@@ -249,7 +249,7 @@ TEST(SimRunEnds, ARequestKeepsTheTouchAndAnEndedKeyboardEndsTheRun) {
         o.plan.rows = 200;
         qn::test::FakeEnding ending;
         qn::test::FakeConsole person;
-        person.ended = true;
+        person.input_closed = true;
         SimEnvironment env = embedded();
         env.ending = &ending;
         if (w.interactive) env.terminal = &person;
