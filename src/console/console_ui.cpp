@@ -143,12 +143,10 @@ bool key_to_go_on(Context& c) {
 }
 
 void end_for_closed_keyboard(Context& c) {
-    const std::string s = "The keyboard has closed, so no answer can come - closing...";
-    c.screen.text_colour(kYellow);
-    c.screen.write_line(s);
-    c.run_log.write_line(s);
-    if (c.core.stopwatch_started) stop_stopwatch(c);
-    end_process(c, 1);
+    RunEndAsk ask;
+    ask.asked = true;
+    ask.request.name = "end of file";
+    end_run(c, ask);
 }
 
 void wait_for_key(Context& c, std::int32_t ms) {

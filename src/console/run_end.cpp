@@ -34,7 +34,9 @@ const EndWay* way_of(const RunEndAsk& ask) {
     return nullptr;
 }
 
-[[noreturn]] void end_run(Context& c, const RunEndAsk& ask) {
+}  // namespace
+
+void end_run(Context& c, const RunEndAsk& ask) {
     const std::string line = run_end_line(ask);
     clear_scratch_window(c);
     c.screen.text_colour(kYellow);
@@ -44,8 +46,6 @@ const EndWay* way_of(const RunEndAsk& ask) {
     if (c.core.stopwatch_started) stop_stopwatch(c);
     end_process(c, run_end_exit_code(ask));
 }
-
-}  // namespace
 
 void take_end_requests(Context& c) {
     if (!c.plat.ending) return;

@@ -26,6 +26,8 @@ RunEndAsk run_end_asked(Context& c);
 // Ends the run if it has been asked to end; returns only when it has not.
 // Called wherever the program waits for a key or for its next pass.
 void end_run_if_asked(Context& c);
+// Ends the run now: the open touch, the last line, the exit code.
+[[noreturn]] void end_run(Context& c, const RunEndAsk& ask);
 // The event list of the touch rung since the last one was written, if any.
 void write_open_touch(Context& c);
 // The last line of the run log and the exit code for an end.

@@ -169,11 +169,19 @@ std::string tower_link_line(Context& c) {
     const link::LinkStatus st = l->status();
     const link::LinkCounters n = l->counters();
     std::string t = head + link::phase_text(st, link::TowerLink::now_ms());
-    if (st.phase == link::Phase::Failed || st.phase == link::Phase::Waiting) t += " - " + st.detail;
-    if (st.phase == link::Phase::Failed) return t;
-    t += " | bells " + bells_text(c.cfg) + " | rung " + str(n.rings_sent) + " lost " + str(n.rings_lost);
-    if (st.phase == link::Phase::Joined && n.echo_ms >= 0) t += " | echo " + str(n.echo_ms) + " ms";
-    return t;
+    if (st.phase == link::Phase::Failed) return t + " - " + st.detail;
+    std::string counts = " | bells " + bells_text(c.cfg) + " | rung " + str(n.rings_sent) + " lost " + str(n.rings_lost);
+    if (st.phase == link::Phase::Joined && n.echo_ms >= 0) counts += " | echo " + str(n.echo_ms) + " ms";
+    // While it waits to try again, the reason gives way to the counts: the
+    // line is one screen row.
+    if (st.phase == link::Phase::Waiting) {
+        std::string why = " - " + st.detail;
+        const std::size_t room = static_cast<std::size_t>(Screen::kCols) - 1;
+        if (t.size() + why.size() + counts.size() > room)
+            why.resize(room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
+        t += why;
+    }
+    return t + counts;
 }
 
 void show_tower_link(Context& c) {
