@@ -23,7 +23,7 @@ struct Folders {
 // settings file is there or the system keeps no user folders (Windows); the
 // XDG base folders, $XDG_CONFIG_HOME/quennick and $XDG_STATE_HOME/quennick/logs
 // (~/.config and ~/.local/state when unset or not absolute, as the XDG
-// specification has it); the current folder when there is no home either.
+// base-directory rules have it); the current folder when there is no home either.
 Folders choose_folders(const platform::UserDirs& dirs, const std::string& folder, bool settings_here);
 
 // name in folder ("" the current folder).
