@@ -48,10 +48,10 @@ void WatchLoop::report_taken(bool off, std::int32_t chars) {
 // (Letting an asserted edge through at once made a release that bounced
 // for longer than the serial thread's 2 ms re-check into a new strike.)
 bool WatchLoop::take_line(int line, std::uint32_t word) {
-    const LineOfPort& spec = kLinesOfPort[static_cast<std::size_t>(line)];
+    const LineOfPort& port_line = kLinesOfPort[static_cast<std::size_t>(line)];
     bool& before = was_on_[static_cast<std::size_t>(line)];
-    const bool now = (word & spec.bit) != 0;
-    if (settings_.monitor_output && now == before) report_.line_change_missed(LineChangeMissed{spec.name});
+    const bool now = (word & port_line.bit) != 0;
+    if (settings_.monitor_output && now == before) report_.line_change_missed(LineChangeMissed{port_line.name});
     if (!past_bounce()) return false;
     if (settings_.monitor_output) report_taken(!now, 0);
     last_event_us_ = event_us_;
