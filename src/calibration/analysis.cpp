@@ -6,7 +6,7 @@
 #include <string>
 
 #include "console/console_ui.h"
-#include "console/textsink.h"
+#include "core/text_sink.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "strokes/outputs.h"

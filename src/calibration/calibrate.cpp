@@ -4,7 +4,7 @@
 
 #include "calibration/ports_check.h"
 #include "config/configfile.h"
-#include "console/textsink.h"
+#include "core/text_sink.h"
 #include "core/context.h"
 #include "keyout/keysending.h"
 #include "keyout/targets.h"

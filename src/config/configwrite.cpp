@@ -5,7 +5,7 @@
 
 #include "config/configfile.h"
 #include "console/console_ui.h"
-#include "console/textsink.h"
+#include "core/text_sink.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "strokes/logs.h"

@@ -215,11 +215,4 @@ std::int32_t read_int(Context& c) {
     }
 }
 
-std::string underscores_to_spaces(std::string_view s) {
-    std::string out(s);
-    for (char& ch : out)
-        if (ch == '_') ch = ' ';
-    return out;
-}
-
 }  // namespace qn

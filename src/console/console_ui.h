@@ -33,7 +33,6 @@ void flush_console_keys(Context& c);
 // without, it ends the program.
 std::string read_line(Context& c, bool* ended = nullptr);
 std::int32_t read_int(Context& c);
-std::string underscores_to_spaces(std::string_view s);
 [[noreturn]] void halt(Context& c, std::int32_t code, std::string_view message);
 
 // Sleeps on the main thread (console shown first).

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "console/console_dialog.h"
 #include "link/session.h"
 #include "runlog/strike_log.h"
 #include "strokes/strike_path.h"
@@ -18,7 +19,8 @@ void bounds_failure(long index, long lo, long hi) {
     std::abort();
 }
 
-Context::Context(platform::Platform& p) : plat(p) {}
+Context::Context(platform::Platform& p)
+    : plat(p), dialog_owner(std::make_unique<ConsoleDialog>(*this)), dialog(*dialog_owner) {}
 Context::~Context() = default;
 
 }  // namespace qn

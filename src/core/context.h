@@ -12,6 +12,7 @@
 #include "config/folders.h"
 #include "console/screen.h"
 #include "core/arr.h"
+#include "core/dialog.h"
 #include "core/stopwatch.h"
 #include "core/strike_records.h"
 #include "platform/platform.h"
@@ -340,6 +341,8 @@ struct Context {
     platform::Platform& plat;
     Screen screen;      // the console model
     RunLog run_log;    // the run log
+    std::unique_ptr<Dialog> dialog_owner;  // the console's side of the questions
+    Dialog& dialog;
 
     CoreState core;
     TimingState timing;

@@ -100,4 +100,11 @@ bool parse_double(std::string_view s, double* out) {
     return true;
 }
 
+std::string underscores_to_spaces(std::string_view s) {
+    std::string out(s);
+    for (char& ch : out)
+        if (ch == '_') ch = ' ';
+    return out;
+}
+
 }  // namespace qn

@@ -23,6 +23,8 @@ std::string lower(std::string_view s);
 char upper(char c);
 bool is_upper_letter(char c);
 bool is_digit(char c);
+// Settings keep names with spaces as underscores.
+std::string underscores_to_spaces(std::string_view s);
 // Strict conversions of a whole text; leading blanks accepted.
 // On failure *bad_pos gets the 1-based position of the first unusable character.
 bool parse_int32(std::string_view s, std::int32_t* out, std::size_t* bad_pos = nullptr);

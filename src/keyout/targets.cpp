@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "console/textsink.h"
+#include "core/text_sink.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/desktop.h"

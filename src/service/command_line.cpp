@@ -5,6 +5,7 @@
 
 #include "console/console_ui.h"
 #include "core/context.h"
+#include "core/text.h"
 
 namespace qn {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <thread>
 
-#include "console/textsink.h"
+#include "core/text_sink.h"
 #include "platform/files.h"
 
 namespace qn {

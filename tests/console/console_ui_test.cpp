@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "console/console_ui.h"
+#include "core/text.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 

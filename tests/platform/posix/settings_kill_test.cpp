@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "config/configfile.h"
-#include "console/textsink.h"
+#include "core/text_sink.h"
 #include "core/context.h"
 #include "fakes/fake_platform.h"
 #include "platform/platform.h"
