@@ -15,7 +15,7 @@
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/targets.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 
 namespace qn {
 

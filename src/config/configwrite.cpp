@@ -8,7 +8,7 @@
 #include "core/text_sink.h"
 #include "core/context.h"
 #include "core/text.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 
 namespace qn {
 

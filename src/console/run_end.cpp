@@ -4,7 +4,7 @@
 #include "core/context.h"
 #include "core/timing.h"
 #include "serial/serial_thread.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 
 namespace qn {

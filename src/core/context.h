@@ -16,7 +16,7 @@
 #include "core/stopwatch.h"
 #include "core/strike_records.h"
 #include "platform/platform.h"
-#include "strokes/runlog.h"
+#include "runlog/run_log.h"
 
 namespace qn {
 

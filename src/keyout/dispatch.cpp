@@ -10,7 +10,7 @@
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
 #include "link/tower.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 
 namespace qn {

@@ -5,7 +5,7 @@
 #include "core/scheduling.h"
 #include "core/text.h"
 #include "core/timing.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 
 namespace qn {

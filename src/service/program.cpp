@@ -20,7 +20,7 @@
 #include "serial/serial_thread.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"

@@ -1,4 +1,4 @@
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 
 #include "console/console_ui.h"
 #include "core/context.h"
