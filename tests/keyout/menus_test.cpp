@@ -183,6 +183,33 @@ TEST(ConfigMenu, PChoosesTheDefaultTargetAndSaves) {
     EXPECT_TRUE(u.saved());
 }
 
+// A ringer may answer the moment the menu's last line appears, before the
+// program is back waiting: that key is the answer, not type-ahead to drop.
+TEST(ConfigMenu, AKeyTypedAsSoonAsTheMenuShowsIsTaken) {
+    struct Row {
+        const char* last_line;
+        const char* answer;
+        void (*open)(Context&);
+    } rows[] = {
+        {"[X] finish configurations", "X", [](Context& c) { modify_configuration(c); }},
+        {",[4] backstroke key=", "0\r", [](Context& c) { change_target_parameters(c, 8); }},
+    };
+    for (const Row& row : rows) {
+        User u;
+        bool typed = false;
+        u.h.fp.console.on_idle = [&] {
+            bool shown = false;
+            for (int l = 1; l <= Screen::kRows; ++l) shown |= u.c.screen.line_text(l).find(row.last_line) == 0;
+            if (typed || !shown) return;
+            u.h.fp.console.type(row.answer);
+            typed = true;
+        };
+        u.h.fp.console.idle_limit = 1000;
+        EXPECT_NO_THROW(row.open(u.c)) << row.last_line;
+        EXPECT_TRUE(u.h.fp.console.keys.empty()) << row.last_line;
+    }
+}
+
 TEST(ConfigMenu, QEndsTheProgram) {
     User u;
     u.answers = {"q"};
