@@ -137,9 +137,11 @@ void change_target_parameters(Context& c, std::int32_t target) {
     TargetProgram& e = c.keyout.targets[target];
     Screen& s = c.screen;
     for (;;) {
+        // Keys typed before the options are shown are dropped; one typed as
+        // soon as they show is the answer.
+        flush_console_keys(c);
         s.write_line("Program target=" + e.name + " Active sensing points=" + str(e.sensors_active));
         show_sensing_points(c, e);
-        flush_console_keys(c);
         s.write_line("Press number of option to change, or 0 (zero) to finish here");
         // Sixteen sensing points of five fields: a number past them is asked
         // for again.
@@ -182,9 +184,9 @@ void set_switch_bounce(Context& c) {
 void modify_configuration(Context& c) {
     Screen& s = c.screen;
     for (;;) {
+        flush_console_keys(c);  // before drawing, as above
         clear_long_scratch_window(c);
         write_calibration_menu(c);
-        flush_console_keys(c);
         const char key = upper(wait_for_key_char(c));
         if (key == 'X') {
             s.write_line("Finished");
