@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/console_dialog.h"
+#include "service/run_end.h"
 #include "link/session.h"
 #include "runlog/strike_log.h"
 #include "strokes/strike_path.h"
@@ -20,7 +20,11 @@ void bounds_failure(long index, long lo, long hi) {
 }
 
 Context::Context(platform::Platform& p)
-    : plat(p), dialog_owner(std::make_unique<ConsoleDialog>(*this)), dialog(*dialog_owner) {}
+    : plat(p),
+      ending(std::make_unique<RunEnd>(*this)),
+      waiting(std::make_unique<MainThreadWaiting>(*this)),
+      console(screen, p.console, *waiting, *ending),
+      dialog(console) {}
 Context::~Context() = default;
 
 }  // namespace qn

@@ -10,6 +10,8 @@
 #include <string>
 
 #include "config/folders.h"
+#include "console/console.h"
+#include "console/layout.h"
 #include "console/screen.h"
 #include "core/arr.h"
 #include "core/dialog.h"
@@ -28,6 +30,8 @@ class MonitorRegion;
 class BigCounter;
 class StrikeNotices;
 class StrikeLog;
+class RunEnd;
+class MainThreadWaiting;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -50,9 +54,6 @@ inline constexpr int kDefaultDoubleStrikeDelayMs = 350;
 inline constexpr bool kDefaultUseDoubledSend = true;
 inline constexpr const char* kInitialTargetProgram = "Ringing Room";
 inline constexpr std::int64_t kNoEventTime = -1;
-inline constexpr int kScratchFirstLine = 9;
-inline constexpr int kScratchLastLine = 20;
-inline constexpr int kBigNumberLastLine = 18;
 inline constexpr int kMaxPlaceNotations = 20;
 inline constexpr int kMaxLeadHeads = 100;
 inline constexpr int kRoundsAtStart = 6;
@@ -341,8 +342,10 @@ struct Context {
     platform::Platform& plat;
     Screen screen;      // the console model
     RunLog run_log;    // the run log
-    std::unique_ptr<Dialog> dialog_owner;  // the console's side of the questions
-    Dialog& dialog;
+    std::unique_ptr<RunEnd> ending;          // every way the run ends
+    std::unique_ptr<MainThreadWaiting> waiting;
+    Console console;   // the ringer's side: the screen's areas and the keyboard
+    Dialog& dialog;    // the console, as the domain asks its questions
 
     CoreState core;
     TimingState timing;

@@ -34,6 +34,9 @@ public:
     // Shows what has been written so far.
     virtual void show() = 0;
 
+    // Waits for a key to go on (Q still quits); false, at once, when the
+    // keyboard has closed.
+    virtual bool key_to_go_on() = 0;
     // A key if one is waiting, else '\0'.
     virtual char key_if_any() = 0;
     // Waits for a key. A keyboard that has closed ends the run.

@@ -4,7 +4,7 @@
 #include "config/configfile.h"
 #include "console/bignumber.h"
 #include "console/console_ui.h"
-#include "console/run_end.h"
+#include "service/run_end.h"
 #include "core/context.h"
 #include "core/scheduling.h"
 #include "core/text.h"
@@ -173,7 +173,7 @@ void startup(Context& c, const ProgramOptions& options) {
     c.run_log.write_line("Settings folder: " + folder_text(folders.settings) + "; run logs: " +
                        folder_text(folders.logs) + " (" + folders.reason + ")");
     if (!opened.ok()) c.run_log.write_line("Console: " + opened.error());
-    take_end_requests(c);
+    c.ending->take_requests();
     auto res = c.plat.threads->raise_timer_resolution();
     if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
     prepare_console(c);
