@@ -90,10 +90,7 @@ void halt(Context& c, std::int32_t code, std::string_view message) {
     }
     c.screen.text_colour(kWhite);
     // Callers pass codes above 10 only when the port is open.
-    if (code > 10 && c.serial.port != 0) {
-        close_serial_port(c, c.serial.port);
-        c.serial.port = 0;
-    }
+    if (code > 10 && c.ports.service() != 0) c.ports.close_service();
     stop_stopwatch(c);
     c.core.stopwatch_started = false;
     end_process(c, code > 0 ? code : 0);

@@ -5,10 +5,13 @@
 
 #include "console/console_dialog.h"
 #include "link/session.h"
+#include "runlog/sensing_log.h"
 #include "runlog/strike_log.h"
+#include "serial/serial_thread.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"
+#include "ui/port_lost_notice.h"
 #include "ui/strike_notices.h"
 
 namespace qn {
@@ -20,7 +23,7 @@ void bounds_failure(long index, long lo, long hi) {
 }
 
 Context::Context(platform::Platform& p)
-    : plat(p), dialog_owner(std::make_unique<ConsoleDialog>(*this)), dialog(*dialog_owner) {}
+    : plat(p), dialog_owner(std::make_unique<ConsoleDialog>(*this)), dialog(*dialog_owner), ports(*p.serial, run_log) {}
 Context::~Context() = default;
 
 }  // namespace qn
