@@ -8,6 +8,7 @@
 #include "bench_util.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
+#include "serial/sensing.h"
 #include "serial/serial_thread.h"
 
 namespace qn::bench {
@@ -45,27 +46,27 @@ void BM_LineChangeToPublishedSlot(benchmark::State& state) {
     auto ctx = make_context(fp.plat);
     Context& c = *ctx;
     start_stopwatch(c);
-    c.cfg.use_cts = true;
+    c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 0;
     PortHandle h = port.open("COM1").value();
     std::thread t([&] {
-        c.serial.thread_port = h;
-        serial_thread_start(c);
-        while (serial_thread_event(c)) {
+        SerialThread& thread = make_serial_thread(c, h, c.cfg.use_line);
+        thread.start_watching();
+        while (thread.take_event()) {
         }
     });
-    while (!c.serial.thread_running) std::this_thread::yield();
+    while (!serial_thread_running(c)) std::this_thread::yield();
 
     std::vector<double> micros;
     for (auto _ : state) {
-        const std::int32_t before = c.serial.ring_head.load(std::memory_order_acquire);
+        const std::int32_t before = c.event_ring.recorded();
         const auto signalled = Clock::now();
         port.pending.fetch_add(1, std::memory_order_release);
-        while (c.serial.ring_head.load(std::memory_order_acquire) == before) {
+        while (c.event_ring.recorded() == before) {
         }
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - signalled).count());
     }
-    c.serial.thread_ended = true;
+    c.serial_thread->end();
     port.stop = true;
     t.join();
     report(state, micros);

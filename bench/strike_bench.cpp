@@ -21,22 +21,20 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
     auto ctx = make_context(fp.plat);
     Context& c = *ctx;
     start_stopwatch(c);
-    c.cfg.use_cts = true;
+    c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.sensor_count = 1;
     c.cfg.target_program = "Open";
     set_target_defaults(c);
     c.keyout.target_index = load_target_parameters(c, "Open");
     c.screen.set_auto_present(false);
-    SerialState& s = c.serial;
+    EventRing& ring = c.event_ring;
     std::vector<double> micros;
     std::int32_t n = 0;
     for (auto _ : state) {
         // Strikes half a second apart on the stopwatch's own scale.
         ++n;
-        std::int32_t slot = wrap_index(n);
-        s.event_time_us[slot] = 500000LL * n;
-        s.event_status[slot] = (n % 2) ? platform::kLineCts : 0u;
-        s.ring_head.store(n, std::memory_order_release);
+        ring.next() = {500000LL * n, (n % 2) ? platform::kLineCts : 0u, EventShape::Normal};
+        ring.publish();
         c.strikes->keys().clear_outputs();  // the pause would empty it
         const auto start = Clock::now();
         watch_ports(c);

@@ -83,7 +83,7 @@ void store_result(Context& c, const Analysis& a) {
 void write_data_result(Context& c, const Analysis& a, TextSink& f) {
     const CalibrationState& k = c.calib;
     for (std::int32_t J = 1; J <= a.N; ++J) {
-        std::string line = str(a.p) + " Port:" + c.serial.port_names[a.p] + " input=\"" +
+        std::string line = str(a.p) + " Port:" + c.ports.name(a.p - 1) + " input=\"" +
                            std::string(1, c.cfg.data_char) + "\" SIGNAL:" + str(J) +
                            " time:" + secs(c.cfg.results[J].signal_ms) + " SIGgap:" + secs(k.interval_us[J]);
         if (!a.use_datum[J])
@@ -97,15 +97,14 @@ void write_data_result(Context& c, const Analysis& a, TextSink& f) {
 // The lines in use whose state changed from the event before.
 std::string changed_lines(const Context& c, std::int32_t p, std::int32_t J) {
     const CalibrationState& k = c.calib;
-    const SerialState& s = c.serial;
     std::string out;
     auto one = [&](bool live, const Arr<PortLineStates, 1, kMaxSerialPorts>& t, const char* label) {
         if (live && t[p][J] != t[p][J - 1]) out += label + std::string(1, t[p][J]);
     };
-    one(s.cts_live, k.cts_states, " cts=");
-    one(s.dsr_live, k.dsr_states, " dsr=");
-    one(s.cd_live, k.cd_states, "  cd=");
-    one(s.ri_live, k.ri_states, "  ri=");
+    one(k.live_lines[ModemLine::Cts], k.cts_states, " cts=");
+    one(k.live_lines[ModemLine::Dsr], k.dsr_states, " dsr=");
+    one(k.live_lines[ModemLine::Cd], k.cd_states, "  cd=");
+    one(k.live_lines[ModemLine::Ri], k.ri_states, "  ri=");
     return out;
 }
 
@@ -116,7 +115,7 @@ void write_signal_result(Context& c, Analysis& a, TextSink& f) {
     std::int32_t S = 0;
     for (std::int32_t J = 1; J <= a.N; ++J) {
         const double time = c.cfg.results[J].signal_ms;
-        std::string line = "Prt:" + c.serial.port_names[a.p] + changed_lines(c, a.p, J);
+        std::string line = "Prt:" + c.ports.name(a.p - 1) + changed_lines(c, a.p, J);
         if (J % 2 == 1) {
             S += 1;
             line += " SIG_ON  :" + str(S) + " time:" + secs(time) + " SIGgap:" + secs(k.interval_us[J]);
@@ -176,7 +175,7 @@ void write_port_times_data(Context& c, std::int32_t p) {
     write_port_times_signals(c, p);
     if (c.cfg.monitor_output) {
         const std::int32_t n = c.calib.signal_counts[p];
-        c.run_log.write_line("Data event " + str(n) + " port " + c.serial.port_names[p] + " input=\"" +
+        c.run_log.write_line("Data event " + str(n) + " port " + c.ports.name(p - 1) + " input=\"" +
                            std::string(1, c.cfg.data_char) + "\" time(us)=" + str(c.calib.event_us[p][n]));
     }
 }

@@ -13,15 +13,16 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "serial/ports.h"
+#include "serial/sensing.h"
 #include "serial/serial_thread.h"
 
 namespace qn {
 
 namespace {
 
-std::int32_t port_count(const Context& c) { return std::min<std::int32_t>(c.serial.port_count, kMaxSerialPorts); }
+std::int32_t port_count(const Context& c) { return std::min<std::int32_t>(c.ports.count(), kMaxSerialPorts); }
 
-PortHandle handle_of(const Context& c, std::int32_t i) { return c.serial.ports[i]; }
+PortHandle handle_of(const Context& c, std::int32_t i) { return c.ports.handle(i - 1); }
 
 void clear_charbuff(Context& c) { c.calib.chars.fill('\0'); }
 
@@ -53,7 +54,7 @@ void zero_rest_on_data(Context& c) {
         clear_charbuff(c);
         for (std::int32_t i = 1; i <= port_count(c); ++i) {
             const PortHandle h = handle_of(c, i);
-            if (h != 0 && read_serial_char(c, h, &c.calib.chars[1], c.calib.read_timeout_ms) > 0)
+            if (h != 0 && c.ports.read_char(h, &c.calib.chars[1], c.calib.read_timeout_ms) > 0)
                 got_any = true;
             c.calib.char_counts[i] = 0;
         }
@@ -64,22 +65,20 @@ void zero_rest_on_data(Context& c) {
 // One stage-1 poll of port i: has any line moved since the start?
 void seek_signal_events(Context& c, std::int32_t i) {
     CalibrationState& k = c.calib;
-    SerialState& s = c.serial;
     auto w = c.plat.serial->modem_status(handle_of(c, i));
     if (!w.ok()) {
         // The port stopped answering (pulled out, or a virtual port that
         // answers only now and then): the bell may be on another one.
-        both(c, "Port " + s.port_names[i] + " left out: its modem status cannot be read");
+        both(c, "Port " + c.ports.name(i - 1) + " left out: its modem status cannot be read");
         c.run_log.write_line(w.error());
-        close_serial_port(c, handle_of(c, i));
-        s.ports[i] = 0;
+        c.ports.close_handle(i - 1);
         return;
     }
     k.status_now[i] = w.value();
     const std::uint32_t diff = k.status_now[i] ^ k.initial_status[i];
     if (diff == 0) return;
     k.signals_mode[i] = true;
-    c.run_log.write("Signal data detected on port " + s.port_names[i]);
+    c.run_log.write("Signal data detected on port " + c.ports.name(i - 1));
     bool line_ended = false;
     auto line = [&](std::uint32_t bit, bool& changed, bool& live, const char* text) {
         if (!(diff & bit)) return;
@@ -88,10 +87,10 @@ void seek_signal_events(Context& c, std::int32_t i) {
         line_ended = true;
         live = true;
     };
-    line(platform::kLineCts, k.cts_on[i], s.cts_live, " - signal CTS");
-    line(platform::kLineDsr, k.dsr_on[i], s.dsr_live, " - signal DSR");
-    line(platform::kLineCd, k.cd_on[i], s.cd_live, " - signal CD");
-    line(platform::kLineRi, k.ri_on[i], s.ri_live, " - signal RI");
+    line(platform::kLineCts, k.cts_on[i], k.live_lines[ModemLine::Cts], " - signal CTS");
+    line(platform::kLineDsr, k.dsr_on[i], k.live_lines[ModemLine::Dsr], " - signal DSR");
+    line(platform::kLineCd, k.cd_on[i], k.live_lines[ModemLine::Cd], " - signal CD");
+    line(platform::kLineRi, k.ri_on[i], k.live_lines[ModemLine::Ri], " - signal RI");
     if (!line_ended) c.run_log.newline();
 }
 
@@ -118,16 +117,14 @@ void note_start_state(Context& c, std::int32_t i) {
 // Steps 7 and 8: which ports showed line changes, which delivered a character.
 void count_ports_per_mode(Context& c) {
     CalibrationState& k = c.calib;
-    SerialState& s = c.serial;
     k.signal_ports = 0;
     k.data_ports = 0;
     for (std::int32_t i = 1; i <= port_count(c); ++i) {
         if (handle_of(c, i) == 0 || !k.signals_mode[i]) continue;
-        both(c, "Signal data detected on port " + s.port_names[i]);
+        both(c, "Signal data detected on port " + c.ports.name(i - 1));
         k.signal_ports += 1;
         c.cfg.signals_mode = true;
         k.port_index = i;
-        s.thread_port = handle_of(c, i);
     }
     // Characters the box sent while the ringer rang are still waiting; the
     // first of them names the bell.
@@ -135,11 +132,11 @@ void count_ports_per_mode(Context& c) {
         if (handle_of(c, i) == 0) continue;
         clear_charbuff(c);
         const std::int32_t got =
-            read_serial_char(c, handle_of(c, i), &c.calib.chars[1], c.calib.read_timeout_ms);
+            c.ports.read_char(handle_of(c, i), &c.calib.chars[1], c.calib.read_timeout_ms);
         const char ch = c.calib.chars[1];
         if (got == 0 || ch == '\0') continue;
         c.cfg.data_char = ch;
-        both(c, "Bagley data detected on port " + s.port_names[i] + " using character " + std::string(1, ch));
+        both(c, "Bagley data detected on port " + c.ports.name(i - 1) + " using character " + std::string(1, ch));
         k.data_ports += 1;
         c.cfg.rest_on_mode = true;
         k.port_index = i;
@@ -170,7 +167,6 @@ void ring_once_prompt(Context& c, const std::string& log_end) {
 
 void find_active_ports(Context& c) {
     CalibrationState& k = c.calib;
-    SerialState& s = c.serial;
     Settings& cfg = c.cfg;
     cfg.off_and_on_are_signals = false;
     if (cfg.signals_mode && cfg.rest_on_mode) cfg.signals_mode = cfg.rest_on_mode = false;
@@ -183,10 +179,10 @@ void find_active_ports(Context& c) {
     c.screen.write_line();
 
     for (std::int32_t i = 1; i <= port_count(c); ++i) note_start_state(c, i);
-    s.cts_live = s.dsr_live = s.cd_live = s.ri_live = false;
+    k.live_lines.fill(false);
     // Lines kept from an older settings file would be made live when the
     // serial thread starts and could make it watch a line the bell is not on.
-    cfg.use_cts = cfg.use_dsr = cfg.use_cd = cfg.use_ri = false;
+    cfg.use_line.fill(false);
 
     c.screen.text_colour(kYellow);
     c.screen.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
@@ -207,7 +203,7 @@ void find_active_ports(Context& c) {
     if (cfg.rest_on_mode) zero_rest_on_data(c);
     c.screen.text_colour(kYellow);
     both(c, "Stage 1 (mode detection) completed");
-    if (cfg.signals_mode) start_serial_thread(c, handle_of(c, k.port_index));
+    if (cfg.signals_mode) start_serial_thread(c, handle_of(c, k.port_index), k.live_lines);
     ring_once_prompt(c, ", end of findactiveports");
 }
 
@@ -257,7 +253,7 @@ void signal_passes(Context& c) {
     c.cfg.transient_ms = kDefaultTransientMs;
     for (k.passes = 1;; ++k.passes) {
         detect_sensors(c);
-        if (c.serial.ring_head.load(std::memory_order_acquire) > 0) return;
+        if (c.event_ring.recorded() > 0) return;
         if (k.passes >= 2)
             halt(c, 87, "\n\rNo sensor points detected - make pulses stronger/last longer -\r\n Press [ENTER] to Quit");
         c.cfg.transient_ms = 0;
@@ -268,8 +264,8 @@ void signal_passes(Context& c) {
 
 void assess_ring(Context& c) {
     CalibrationState& k = c.calib;
-    const std::int32_t high = c.serial.ring_head.load(std::memory_order_acquire);
-    for (std::int32_t slot = c.serial.ring_tail; slot <= high; ++slot)
+    const std::int32_t high = c.event_ring.recorded();
+    for (std::int32_t slot = c.event_ring.taken(); slot <= high; ++slot)
         if (!assess_serial_event(c, k.port_index, slot)) c.screen.write_line("No comm port data found for " + str(slot));
 }
 

@@ -11,7 +11,7 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "serial/ports.h"
-#include "serial/serial_thread.h"
+#include "serial/sensing.h"
 #include "strokes/outputs.h"
 
 namespace qn {
@@ -87,7 +87,6 @@ void uncount_event(Context& c, std::int32_t p) {
 // The start status of the ring: the rest state of the lines.
 void assess_start_slot(Context& c, std::int32_t P) {
     CalibrationState& k = c.calib;
-    const SerialState& s = c.serial;
     set_previous_to_current(k, P);
     c.cfg.signal_starts_off = true;
     auto rest_on = [&](bool live, bool on, const char* name) {
@@ -95,10 +94,10 @@ void assess_start_slot(Context& c, std::int32_t P) {
         c.run_log.write_line(std::string("Initial ") + name + " state is ON");
         c.cfg.signal_starts_off = false;
     };
-    rest_on(s.cts_live, k.cts_on[P], "CTS");
-    rest_on(s.dsr_live, k.dsr_on[P], "DSR");
-    rest_on(s.cd_live, k.cd_on[P], "CD");
-    rest_on(s.ri_live, k.ri_on[P], "RI");
+    rest_on(k.live_lines[ModemLine::Cts], k.cts_on[P], "CTS");
+    rest_on(k.live_lines[ModemLine::Dsr], k.dsr_on[P], "DSR");
+    rest_on(k.live_lines[ModemLine::Cd], k.cd_on[P], "CD");
+    rest_on(k.live_lines[ModemLine::Ri], k.ri_on[P], "RI");
     record_states_at(k, P, 0);
     k.signal_counts[P] = 0;
 }
@@ -142,14 +141,14 @@ void first_data_event(Context& c, std::int32_t P, bool got, char ch, std::int64_
 
 bool assess_serial_event(Context& c, std::int32_t p, std::int32_t slot) {
     CalibrationState& k = c.calib;
-    SerialState& s = c.serial;
-    const std::int32_t high = s.ring_head.load(std::memory_order_acquire);
+    const EventRing& ring = c.event_ring;
+    const std::int32_t high = ring.recorded();
     if (slot > high || c.cfg.rest_on_mode) return false;
     // Every slot is an event of this port: beyond the per-port tables (and
     // long before the ring could wrap) the recording is not a bell.
     if (slot > kEventRingSize || slot > kMaxCalibrationEvents) too_many_events(c);
 
-    k.status_now[p] = s.event_status[slot];
+    k.status_now[p] = ring.event(slot).status;
     if (slot > 0) set_previous_to_current(k, p);
     decode_status(k, p, k.status_now[p]);
     record_states_at(k, p, slot);
@@ -159,17 +158,17 @@ bool assess_serial_event(Context& c, std::int32_t p, std::int32_t slot) {
     }
 
     if (k.first_sensing) {
-        k.start_ms = s.event_time_us[slot] / 1000;
+        k.start_ms = ring.event(slot).time_us / 1000;
         k.first_sensing = false;
     }
     const std::int32_t n = count_event(c, p);
     if (n == 1) {
-        k.event_us[p][1] = s.event_time_us[slot];
+        k.event_us[p][1] = ring.event(slot).time_us;
         mark_lines_in_use(k, p);
         set_previous_to_current(k, p);
         write_port_times_signals(c, p);
     } else if (line_in_use_changed(k, p)) {
-        k.event_us[p][n] = s.event_time_us[slot];
+        k.event_us[p][n] = ring.event(slot).time_us;
         set_previous_to_current(k, p);
         write_port_times_signals(c, p);
     } else {
@@ -182,10 +181,10 @@ bool assess_serial_event(Context& c, std::int32_t p, std::int32_t slot) {
 
 void seek_serial_events(Context& c, std::int32_t P) {
     CalibrationState& k = c.calib;
-    const PortHandle h = c.serial.ports[P];
+    const PortHandle h = c.ports.handle(P - 1);
     empty_chars(c);
     const std::int32_t got =
-        h != 0 ? read_serial_char(c, h, &c.calib.chars[1], c.calib.read_timeout_ms) : 0;
+        h != 0 ? c.ports.read_char(h, &c.calib.chars[1], c.calib.read_timeout_ms) : 0;
     k.char_counts[P] = got;
     save_port_chars(c, P);
 
@@ -226,7 +225,7 @@ void seek_serial_events(Context& c, std::int32_t P) {
 bool termination_reasonable(Context& c, std::int32_t p) {
     CalibrationState& k = c.calib;
     k.sensor_data_found = true;
-    if (c.serial.ports[p] == 0) return false;
+    if (c.ports.handle(p - 1) == 0) return false;
     const std::int64_t elapsed = elapsed_ms(c) - k.start_ms;
     bool done = false;
     if (k.signal_counts[p] > 1 && elapsed > 6000) {

@@ -7,6 +7,7 @@
 
 #include "calibration/detection.h"
 #include "console/console_ui.h"
+#include "serial/sensing.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "serial/ports.h"
@@ -23,9 +24,7 @@ void clear_charbuff(Context& c) { c.calib.chars.fill('\0'); }
 // A port the survey cannot use is closed again and left out; the others
 // are surveyed as usual.
 void leave_out(Context& c, std::int32_t i, const std::string& why) {
-    SerialState& s = c.serial;
-    close_serial_port(c, s.ports[i]);
-    s.ports[i] = 0;
+    c.ports.close_handle(i - 1);
     c.screen.write_line(str(i) + " " + c.cfg.port_name + " not useable - " + why);
     c.run_log.write_line(str(i) + " " + c.cfg.port_name + " not useable - " + why);
     c.run_log.flush();
@@ -34,17 +33,16 @@ void leave_out(Context& c, std::int32_t i, const std::string& why) {
 // Opens port i, sets it up for the sensors and notes its line states.
 // Returns false when the port is not usable.
 bool survey_port(Context& c, std::int32_t i) {
-    SerialState& s = c.serial;
     CalibrationState& k = c.calib;
-    c.cfg.port_name = c.plat.serial->device_name(s.port_names[i]);
+    c.cfg.port_name = c.plat.serial->device_name(c.ports.name(i - 1));
     k.lines_unreadable[i] = false;
-    s.ports[i] = open_serial_port(c, c.cfg.port_name);
-    const PortHandle h = s.ports[i];
+    c.ports.set_handle(i - 1, c.ports.open(c.cfg.port_name));
+    const PortHandle h = c.ports.handle(i - 1);
     if (h == 0) return false;
 
     c.run_log.write_line(str(i) + " " + c.cfg.port_name + " found and serviceable");
     c.run_log.flush();
-    (void)set_service_settings(c, h);  // reports its own failures to the log
+    (void)c.ports.set_service_settings(h, c.cfg.port_name);  // reports its own failures to the log
 
     // Some virtual and Bluetooth ports, and a pty under Wine, open but refuse
     // the modem status: no bell can be found on their lines, but an
@@ -73,7 +71,7 @@ bool survey_port(Context& c, std::int32_t i) {
     zero_rest_on_port(c, i);
     c.run_log.write_line("check if data already streaming on this port");
     pause_ms(c, 300);
-    if (read_serial_char(c, h, charbuff(c), c.calib.read_timeout_ms) > 0) {
+    if (c.ports.read_char(h, charbuff(c), c.calib.read_timeout_ms) > 0) {
         zero_rest_on_port(c, i);
         leave_out(c, i, "data already streaming on it");
         return false;
@@ -85,7 +83,7 @@ bool survey_port(Context& c, std::int32_t i) {
 
 void check_available_ports(Context& c) {
     std::int32_t usable = 0;
-    const std::int32_t total = std::min<std::int32_t>(c.serial.port_count, kMaxSerialPorts);
+    const std::int32_t total = std::min<std::int32_t>(c.ports.count(), kMaxSerialPorts);
     for (std::int32_t i = 1; i <= total; ++i)
         if (survey_port(c, i)) ++usable;
 
@@ -102,36 +100,35 @@ void check_available_ports(Context& c) {
 }
 
 void zero_rest_on_port(Context& c, std::int32_t port) {
-    const PortHandle h = c.serial.ports[port];
+    const PortHandle h = c.ports.handle(port - 1);
     std::int32_t got = 0;
     do {
         clear_charbuff(c);
-        got = h != 0 ? read_serial_char(c, h, charbuff(c), c.calib.read_timeout_ms) : 0;
+        got = h != 0 ? c.ports.read_char(h, charbuff(c), c.calib.read_timeout_ms) : 0;
         c.calib.char_counts[port] = 0;
     } while (got > 0);
     clear_charbuff(c);
 }
 
 void set_up_serial_ports(Context& c) {
-    SerialState& s = c.serial;
+    SensorPorts& s = c.ports;
     CalibrationState& k = c.calib;
     c.screen.write_line("Checking possible serial ports...");
     check_available_ports(c);
     calibrate_sensors(c, k.current_port);
 
     const std::int32_t p = k.current_port;
-    s.port = s.ports[p];
-    const std::int32_t total = std::min<std::int32_t>(s.port_count, kMaxSerialPorts);
+    s.set_service(s.handle(p - 1));
+    const std::int32_t total = std::min<std::int32_t>(s.count(), kMaxSerialPorts);
     for (std::int32_t i = 1; i <= total; ++i) {
-        if (i == p || s.ports[i] == 0) continue;
-        close_serial_port(c, s.ports[i]);
-        s.ports[i] = 0;
+        if (i == p || s.handle(i - 1) == 0) continue;
+        s.close_handle(i - 1);
     }
-    c.cfg.port_name = c.plat.serial->device_name(s.port_names[p]);
-    c.cfg.use_cts = k.use_cts[p];
-    c.cfg.use_dsr = k.use_dsr[p];
-    c.cfg.use_cd = k.use_cd[p];
-    c.cfg.use_ri = k.use_ri[p];
+    c.cfg.port_name = c.plat.serial->device_name(s.name(p - 1));
+    c.cfg.use_line[ModemLine::Cts] = k.use_cts[p];
+    c.cfg.use_line[ModemLine::Dsr] = k.use_dsr[p];
+    c.cfg.use_line[ModemLine::Cd] = k.use_cd[p];
+    c.cfg.use_line[ModemLine::Ri] = k.use_ri[p];
     if (c.cfg.rest_on_mode) c.cfg.rest_on_mode = k.use_data[p];
 }
 

@@ -35,10 +35,10 @@ void write_header(Context& c, TextSink& f) {
     f.write_line(";Parameters relevant to event detection");
     f.write_line("comport=" + s.port_name);
     f.write_line("signalsmode=" + flag(s.signals_mode));
-    f.write_line("usects=" + flag(s.use_cts));
-    f.write_line("usedsr=" + flag(s.use_dsr));
-    f.write_line("usecd=" + flag(s.use_cd));
-    f.write_line("useri=" + flag(s.use_ri));
+    f.write_line("usects=" + flag(s.use_line[ModemLine::Cts]));
+    f.write_line("usedsr=" + flag(s.use_line[ModemLine::Dsr]));
+    f.write_line("usecd=" + flag(s.use_line[ModemLine::Cd]));
+    f.write_line("useri=" + flag(s.use_line[ModemLine::Ri]));
     f.write_line("; bagleymode=1 cannot be used with signals (signalsmode=1)");
     f.write_line("bagleymode=" + flag(s.rest_on_mode));
     // Outside Bagley mode the line is fixed; it reads back as the character "0".

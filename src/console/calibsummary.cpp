@@ -17,10 +17,8 @@ void write_current_calibration(Context& c, TextSink& out) {
     if (cfg.rest_on_mode) {
         out.write("(Bagley) DATA, using input character " + std::string(1, cfg.data_char));
     } else {
-        if (cfg.use_cts) out.write("CTS ");
-        if (cfg.use_dsr) out.write("DSR ");
-        if (cfg.use_cd) out.write("CD ");
-        if (cfg.use_ri) out.write("RI ");
+        for (ModemLine l : kModemLines)
+            if (cfg.use_line[l]) out.write(std::string(line_name(l)) + " ");
         if (!c.core.easy_mode)
             out.write_line("switch bounce delay (ms)=" + str(cfg.switch_bounce_ms) + " sleep value=" + str(cfg.loop_sleep_ms));
     }

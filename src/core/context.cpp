@@ -5,10 +5,13 @@
 
 #include "service/run_end.h"
 #include "link/session.h"
+#include "runlog/sensing_log.h"
 #include "runlog/strike_log.h"
+#include "serial/serial_thread.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"
+#include "ui/port_lost_notice.h"
 #include "ui/strike_notices.h"
 
 namespace qn {
@@ -24,7 +27,8 @@ Context::Context(platform::Platform& p)
       ending(std::make_unique<RunEnd>(*this)),
       waiting(std::make_unique<MainThreadWaiting>(*this)),
       console(screen, p.console, *waiting, *ending),
-      dialog(console) {}
+      dialog(console),
+      ports(*p.serial, run_log) {}
 Context::~Context() = default;
 
 }  // namespace qn

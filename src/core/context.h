@@ -15,10 +15,14 @@
 #include "console/screen.h"
 #include "core/arr.h"
 #include "core/dialog.h"
+#include "core/modem_line.h"
+#include "core/sensing_records.h"
 #include "core/stopwatch.h"
 #include "core/strike_records.h"
 #include "platform/platform.h"
 #include "runlog/run_log.h"
+#include "serial/event_ring.h"
+#include "serial/ports.h"
 
 namespace qn {
 
@@ -32,6 +36,10 @@ class StrikeNotices;
 class StrikeLog;
 class RunEnd;
 class MainThreadWaiting;
+class SerialThread;
+class DataPortReader;
+class PortLostNotice;
+class SensingLog;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -39,8 +47,6 @@ using platform::WindowHandle;
 // ---- constants ------------------------------------------------------------
 
 inline constexpr const char* kProgramVersion = "Quennick_v0.8.2d3_(04_Jan_2021)_";
-inline constexpr int kMaxSerialPorts = 25;
-inline constexpr int kEventRingSize = 512;
 inline constexpr int kMaxSensors = 16;
 inline constexpr int kMaxCalibrationEvents = 256;
 inline constexpr int kMaxRows = 6000;
@@ -104,7 +110,7 @@ struct Settings {
     std::string port_name;
     bool signals_mode = false;
     bool rest_on_mode = false;
-    bool use_cts = false, use_dsr = false, use_cd = false, use_ri = false;
+    PerModemLine<bool> use_line;  // the lines the sensor is on
     char data_char = '\0';
     std::int32_t signal_count = 0;
     Arr<CalibrationResult, 1, kMaxCalibrationEvents> results;
@@ -130,51 +136,6 @@ struct Settings {
     std::int32_t tower_bell_f = 0;
     std::string tower_site = kDefaultTowerSite;
     std::string tower_email;       // a Ringing Room account to log in with; empty: anonymous
-};
-
-// ---- sensor input ----------------------------------------------------------
-
-struct SerialState {
-    // Port list and handles.
-    Arr<std::string, 1, kMaxSerialPorts> port_names;
-    std::int32_t port_count = 0;
-    PortHandle port = 0;
-    Arr<PortHandle, 1, kMaxSerialPorts> ports;
-
-    // Event ring: slot 0 is the start status, slots 1..512 the ring.
-    Arr<std::uint32_t, 0, kEventRingSize> event_status;
-    Arr<std::int64_t, 0, kEventRingSize> event_time_us;
-    Arr<std::uint8_t, 0, kEventRingSize> event_shape;
-    std::atomic<std::int32_t> ring_head{0};
-    std::int32_t last_ring_tail = 0;
-    std::int32_t ring_tail = 0;
-    std::int64_t lost_events = 0;  // events overwritten before the main thread took them
-
-    // Omitted events, for the event log.
-    Arr<std::uint32_t, 1, kEventRingSize> omitted_status;
-    Arr<std::int64_t, 1, kEventRingSize> omitted_time_us;
-    Arr<std::uint8_t, 1, kEventRingSize> omitted_shape;
-    std::atomic<std::int32_t> omitted_count{0};
-
-    // Thread control.
-    PortHandle thread_port = 0;
-    std::atomic<bool> thread_running{false};
-    std::atomic<bool> thread_ended{false};
-    platform::ThreadHandle thread = 0;
-    std::uint32_t thread_id = 0;
-    bool cts_live = false, dsr_live = false, cd_live = false, ri_live = false;
-
-    // The serial thread's own state, kept here so the per-event step can be
-    // driven by tests.
-    std::uint32_t event_mask = 0;
-    std::uint32_t watched_line = 0;
-    std::uint32_t last_status = 0;
-    std::uint32_t status = 0;
-    // Failed waits and status reads, so a pulled adapter is noticed.
-    std::int64_t failing_since_us = -1;     // first failure of the current run of them
-    std::int64_t failure_logged_us = -1;    // last time the failure was logged
-    std::int32_t failures_unlogged = 0;      // failures not logged since then
-    std::atomic<std::int32_t> port_lost_at{0};  // set by the thread when the port is gone
 };
 
 // ---- key output ------------------------------------------------------------
@@ -249,6 +210,7 @@ struct CalibrationState {
     Arr<Arr<std::int64_t, 1, kMaxCalibrationEvents>, 1, kMaxSerialPorts> event_us;
     Arr<PortLineStates, 1, kMaxSerialPorts> cts_states, dsr_states, cd_states, ri_states;
     Arr<bool, 1, kMaxSerialPorts> state_changed;
+    PerModemLine<bool> live_lines;  // the lines that changed while the bell rang
 
     std::int32_t good_signals = 0;
     std::int64_t start_ms = 0;
@@ -350,7 +312,15 @@ struct Context {
     CoreState core;
     TimingState timing;
     Settings cfg;
-    SerialState serial;
+    // Sensing: the ports, the event ring, and the serial thread once it runs
+    // (it is never stopped: it ends with the process).
+    SensorPorts ports;
+    EventRing event_ring;
+    std::unique_ptr<SerialThread> serial_thread;
+    std::unique_ptr<DataPortReader> data_reader;  // data mode's reads, made at their first
+    SensingReportFanOut sensing_report;
+    std::unique_ptr<PortLostNotice> port_lost_notice;
+    std::unique_ptr<SensingLog> sensing_log;
     KeyoutState keyout;
     CalibrationState calib;
     ConsoleState con;

@@ -14,6 +14,8 @@ public:
         write(s);
         newline();
     }
+    // Puts what was written where it is kept (a file); a no-op elsewhere.
+    virtual void flush() {}
 };
 
 }  // namespace qn

@@ -45,7 +45,7 @@ public:
     void write(std::string_view s) override;
     void newline() override;  // "\r\n"
     void write_line(std::string_view s = {}) override;  // one line, never split by the other thread
-    void flush();
+    void flush() override;
 
 private:
     void put_locked(std::string_view bytes);

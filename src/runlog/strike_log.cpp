@@ -2,7 +2,7 @@
 
 #include "core/context.h"
 #include "core/text.h"
-#include "serial/serial_thread.h"
+#include "serial/event_ring.h"
 
 namespace qn {
 
@@ -66,11 +66,11 @@ void StrikeLog::touch_ended(const TouchEnded& r) {
     log_.flush();
 }
 
-// The ring's events since the last event log; slot 0 is the start status.
+// The ring's events since the last event log; event 0 is the start status.
 void StrikeLog::write_ring_events() {
     log_.write_line("COM port thread data");
     log_.write_line("row\ttime\ttimediff\tsignal\tcomment");
-    const std::int32_t high = ring_.ring_head.load(std::memory_order_acquire);
+    const std::int32_t high = ring_.recorded();
     std::int32_t first = event_log_mark_;
     // Events more than a ring's length back have been overwritten: their
     // slots hold later events, so they are not printed as if they were theirs
@@ -81,28 +81,27 @@ void StrikeLog::write_ring_events() {
         first = oldest;
     }
     for (std::int32_t i = first < 0 ? 0 : first; i <= high; ++i) {
-        const std::int32_t slot = i == 0 ? 0 : wrap_index(i);
-        std::string line = str(i) + "\t" + str(ring_.event_time_us[slot]) + "\t";
-        if (i == 0) {
+        const LineEvent& e = ring_.event(i);
+        std::string line = str(i) + "\t" + str(e.time_us) + "\t";
+        if (i == 0)
             line += "\t";
-        } else {
-            const std::int32_t prev = i - 1 == 0 ? 0 : wrap_index(i - 1);
-            line += str(ring_.event_time_us[slot] - ring_.event_time_us[prev]) + "\t";
-        }
-        line += str_u(ring_.event_status[slot]) + "\t" + WR(ring_.event_shape[slot]);
+        else
+            line += str(e.time_us - ring_.event(i - 1).time_us) + "\t";
+        line += str_u(e.status) + "\t" + shape_comment(e.shape);
         log_.write_line(line);
     }
     event_log_mark_ = high + 1;
 }
 
 void StrikeLog::write_omitted_events() {
-    const std::int32_t n = ring_.omitted_count.load();
+    const std::int32_t n = ring_.omitted_count();
     if (n <= 0) return;
     log_.write_line("COM port thread data rejections");
     log_.write_line("row\ttime\tBLANK\tsignal\tcomment");
-    for (std::int32_t i = 1; i <= n; ++i)
-        log_.write_line(str(i) + "\t" + str(ring_.omitted_time_us[i]) + "\t\t" + str_u(ring_.omitted_status[i]) + "\t" +
-                     WR(ring_.omitted_shape[i]));
+    for (std::int32_t i = 0; i < n; ++i) {
+        const LineEvent& e = ring_.omitted(i);
+        log_.write_line(str(i + 1) + "\t" + str(e.time_us) + "\t\t" + str_u(e.status) + "\t" + shape_comment(e.shape));
+    }
     if (n == kEventRingSize) log_.write_line("NBBuffer got full, might have been more");
 }
 

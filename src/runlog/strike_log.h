@@ -9,12 +9,12 @@
 namespace qn {
 
 class RunLog;
-struct SerialState;
+class EventRing;
 
 class StrikeLog : public StrikeReport {
 public:
     // ring: the serial thread's events, listed in the event log.
-    StrikeLog(RunLog& log, const SerialState& ring) : log_(log), ring_(ring) {}
+    StrikeLog(RunLog& log, const EventRing& ring) : log_(log), ring_(ring) {}
 
     void signal_taken(const SignalTaken& r) override;
     void line_change_missed(const LineChangeMissed& r) override;
@@ -33,7 +33,7 @@ private:
     void write_output_records(const TouchEnded& r);
 
     RunLog& log_;
-    const SerialState& ring_;
+    const EventRing& ring_;
     std::int32_t event_log_mark_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "core/timing.h"
 #include "keyout/dispatch.h"
 #include "link/tower.h"
+#include "serial/sensing.h"
 #include "service/keycheck.h"
 #include "strokes/strike_path.h"
 
@@ -35,8 +36,7 @@ bool at_rest(const Context& c) {
 }
 
 bool events_waiting(const Context& c) {
-    const SerialState& s = c.serial;
-    return s.thread_running && s.last_ring_tail < s.ring_head.load(std::memory_order_acquire);
+    return serial_thread_running(c) && c.event_ring.unread();
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ void wait_for_next_pass(Context& c) {
 }
 
 void prepare_service_loop(Context& c) {
-    c.plat.wait->watch_port(c.cfg.rest_on_mode ? c.serial.port : 0);
+    c.plat.wait->watch_port(c.cfg.rest_on_mode ? c.ports.service() : 0);
 }
 
 PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {

@@ -17,7 +17,10 @@
 #include "link/tower.h"
 #include "runlog/strike_log.h"
 #include "serial/ports.h"
+#include "serial/sensing.h"
 #include "serial/serial_thread.h"
+#include "runlog/sensing_log.h"
+#include "ui/port_lost_notice.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
 #include "runlog/run_log_start.h"
@@ -41,23 +44,22 @@ void prepare_console(Context& c) {
 }
 
 bool stored_port_usable(Context& c) {
-    SerialState& s = c.serial;
+    SensorPorts& ports = c.ports;
     c.core.have_serial_port = false;
     bool listed = false;
-    for (std::int32_t i = 1; i <= s.port_count; ++i) {
-        if (c.plat.serial->device_name(s.port_names[i]) != c.cfg.port_name) continue;
+    for (std::int32_t i = 0; i < ports.count(); ++i) {
+        if (c.plat.serial->device_name(ports.name(i)) != c.cfg.port_name) continue;
         listed = true;
-        s.ports[i] = open_serial_port(c, c.cfg.port_name);
-        if (s.ports[i] != 0) {
+        ports.set_handle(i, ports.open(c.cfg.port_name));
+        if (ports.handle(i) != 0) {
             c.core.have_serial_port = true;
-            close_serial_port(c, s.ports[i]);
-            s.ports[i] = 0;
+            ports.close_handle(i);
         }
     }
     if (!listed && c.plat.serial->opens_unlisted(c.cfg.port_name)) {
-        const PortHandle h = open_serial_port(c, c.cfg.port_name);
+        const PortHandle h = ports.open(c.cfg.port_name);
         c.core.have_serial_port = h != 0;
-        close_serial_port(c, h);
+        ports.close(h);
     }
     return c.core.have_serial_port;
 }
@@ -81,7 +83,7 @@ void check_stored_port(Context& c) {
             c.core.have_settings_file = false;
             break;
         }
-        list_serial_ports(c, c.serial.port_count, c.serial.port_names);
+        c.ports.list();
     }
     c.screen.clear_window();
 }
@@ -147,11 +149,30 @@ void wire_strike_path(Context& c) {
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
     c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.digit_rows);
-    c.strike_log = std::make_unique<StrikeLog>(c.run_log, c.serial);
+    c.strike_log = std::make_unique<StrikeLog>(c.run_log, c.event_ring);
     c.strike_report.add(*c.strike_notices);
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
+}
+
+void wire_sensing(Context& c) {
+    c.port_lost_notice = std::make_unique<PortLostNotice>(c.screen);
+    c.sensing_log = std::make_unique<SensingLog>(c.run_log);
+    c.sensing_report.add(*c.port_lost_notice);
+    c.sensing_report.add(*c.sensing_log);
+}
+
+// What the service port's adapter does to incoming bytes, in the log; a
+// warning for the ringer on the scratch lines.
+void show_port_latency(Context& c) {
+    const PortLatencyNote note = c.ports.tune_latency(c.cfg.rest_on_mode);
+    if (note.warning.empty()) return;
+    full_window(c);
+    c.screen.text_colour(kYellow);
+    c.screen.move_to(1, kScratchFirstLine);
+    for (const std::string& line : note.warning) c.screen.write_line(line);
+    c.screen.text_colour(kWhite);
 }
 
 }  // namespace
@@ -159,6 +180,7 @@ void wire_strike_path(Context& c) {
 std::unique_ptr<Context> make_context(platform::Platform& p) {
     auto c = std::make_unique<Context>(p);
     wire_strike_path(*c);
+    wire_sensing(*c);
     return c;
 }
 
@@ -178,7 +200,7 @@ void startup(Context& c, const ProgramOptions& options) {
     if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
     prepare_console(c);
     report_desktop(c);
-    list_serial_ports(c, c.serial.port_count, c.serial.port_names);
+    c.ports.list();
     set_up_glyphs(c);
     start_stopwatch(c);
     c.core.stopwatch_started = true;
@@ -205,13 +227,13 @@ void startup(Context& c, const ProgramOptions& options) {
     flush_run_log(c);
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.
-    if (!c.serial.thread_running) {
-        if (c.serial.port == 0)
+    if (!serial_thread_running(c)) {
+        if (c.ports.service() == 0)
             start_serial_port(c);
         else
-            (void)set_service_settings(c, c.serial.port);
+            (void)c.ports.set_service_settings(c.ports.service(), c.cfg.port_name);
     }
-    if (!c.cfg.rest_on_mode && !c.serial.thread_running) start_serial_thread(c, c.serial.port);
+    if (!c.cfg.rest_on_mode && !serial_thread_running(c)) start_serial_thread(c, c.ports.service(), c.cfg.use_line);
 
     start_tower_link(c);
     find_target_window(c);
@@ -224,7 +246,7 @@ void startup(Context& c, const ProgramOptions& options) {
     c.strikes->restart_cycle();
     c.strikes->rows().zero();
     show_service_screen(c);
-    report_port_latency(c);
+    show_port_latency(c);
     c.strikes->keys().settle_all();
     c.autoring.row = -6;
     ask_for_realtime(c, TimingThread::MainLoop);
@@ -232,8 +254,7 @@ void startup(Context& c, const ProgramOptions& options) {
 }
 
 void shutdown(Context& c) {
-    close_serial_port(c, c.serial.port);
-    c.serial.port = 0;
+    c.ports.close_service();
     stop_stopwatch(c);
     c.core.stopwatch_started = false;
     flush_run_log(c);

@@ -106,10 +106,7 @@ void RunEnd::halt(std::int32_t code, const std::string& message) {
     }
     c_.screen.text_colour(kWhite);
     // Callers pass codes above 10 only when the port is open.
-    if (code > 10 && c_.serial.port != 0) {
-        close_serial_port(c_, c_.serial.port);
-        c_.serial.port = 0;
-    }
+    if (code > 10 && c_.ports.service() != 0) c_.ports.close_service();
     stop_stopwatch(c_);
     c_.core.stopwatch_started = false;
     exit(code > 0 ? code : 0);

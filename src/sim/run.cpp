@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "console/console_ui.h"
+#include "serial/serial_thread.h"
 #include "service/program.h"
 
 namespace qn::sim {
@@ -166,7 +167,7 @@ int SimRun::run() {
 void SimRun::teardown() {
     if (torn_down_) return;
     torn_down_ = true;
-    if (ctx_) ctx_->serial.thread_ended = true;
+    if (ctx_ && ctx_->serial_thread) ctx_->serial_thread->end();
     time_->stop();
     if (vthreads_) {
         vthreads_->join_all();
@@ -174,7 +175,7 @@ void SimRun::teardown() {
     }
     // A native thread cannot be joined; it ends within moments, but what it
     // may still touch is left in place for good.
-    if (ctx_ && ctx_->serial.thread != 0) {
+    if (ctx_ && ctx_->serial_thread && ctx_->serial_thread->os_thread() != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         (void)ctx_.release();
         (void)bell_.release();

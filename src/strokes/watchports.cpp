@@ -2,6 +2,7 @@
 
 #include "core/timing.h"
 #include "serial/ports.h"
+#include "serial/sensing.h"
 #include "serial/serial_thread.h"
 #include "strokes/outputs.h"
 #include "strokes/strike_path.h"
@@ -10,26 +11,15 @@ namespace qn {
 
 namespace {
 
-struct LineOfPort {
-    std::uint32_t bit;
-    bool Settings::*used;
-    const char* name;
-};
-
-constexpr std::array<LineOfPort, WatchLoop::kLines> kLinesOfPort{{
-    {platform::kLineCts, &Settings::use_cts, "cts"},
-    {platform::kLineDsr, &Settings::use_dsr, "dsr"},
-    {platform::kLineCd, &Settings::use_cd, "cd"},
-    {platform::kLineRi, &Settings::use_ri, "ri"},
-}};
+ModemLine line_at(int line) { return kModemLines[static_cast<std::size_t>(line)]; }
 
 }  // namespace
 
-bool WatchLoop::watches(int line) const { return settings_.*kLinesOfPort[static_cast<std::size_t>(line)].used; }
+bool WatchLoop::watches(int line) const { return settings_.use_line[line_at(line)]; }
 
 void WatchLoop::start_lines(std::uint32_t status) {
     for (int l = 0; l < kLines; ++l)
-        if (watches(l)) was_on_[static_cast<std::size_t>(l)] = (status & kLinesOfPort[static_cast<std::size_t>(l)].bit) != 0;
+        if (watches(l)) was_on_[static_cast<std::size_t>(l)] = (status & status_bit(line_at(l))) != 0;
 }
 
 void WatchLoop::begin_event(std::int64_t event_us) {
@@ -48,10 +38,10 @@ void WatchLoop::report_taken(bool off, std::int32_t chars) {
 // (Letting an asserted edge through at once made a release that bounced
 // for longer than the serial thread's 2 ms re-check into a new strike.)
 bool WatchLoop::take_line(int line, std::uint32_t word) {
-    const LineOfPort& port_line = kLinesOfPort[static_cast<std::size_t>(line)];
+    const ModemLine port_line = line_at(line);
     bool& before = was_on_[static_cast<std::size_t>(line)];
-    const bool now = (word & port_line.bit) != 0;
-    if (settings_.monitor_output && now == before) report_.line_change_missed(LineChangeMissed{port_line.name});
+    const bool now = (word & status_bit(port_line)) != 0;
+    if (settings_.monitor_output && now == before) report_.line_change_missed(LineChangeMissed{lower_line_name(port_line)});
     if (!past_bounce()) return false;
     if (settings_.monitor_output) report_taken(!now, 0);
     last_event_us_ = event_us_;
@@ -83,32 +73,28 @@ std::int64_t WatchLoop::take_arrival() {
 
 namespace {
 
-void watch_signals(Context& c, WatchLoop& watch) {
-    SerialState& ser = c.serial;
-    (void)take_lost_port(c);
-    (void)skip_overwritten_events(c);
-    if (ser.last_ring_tail >= ser.ring_head.load(std::memory_order_acquire)) return;
-
-    if (ser.last_ring_tail == 0) watch.start_lines(ser.event_status[0]);
-    ++ser.last_ring_tail;
-    watch.begin_event(ser.event_time_us[wrap_index(ser.last_ring_tail)]);
-    ++ser.ring_tail;
-    const std::uint32_t word = ser.event_status[wrap_index(ser.ring_tail)];
-    for (int line = 0; line < WatchLoop::kLines; ++line)
-        if (watch.watches(line) && watch.take_line(line, word)) schedule_outputs(c);
+// When the port has been given up as lost, the ringer is told, the touch's
+// event log is written and the program stops the way a failed line read does.
+void stop_if_port_lost(Context& c) {
+    const std::int32_t location = port_lost_at(c);
+    if (location == 0) return;
+    c.sensing_report.port_lost(PortLost{c.cfg.port_name, location});
+    c.strikes->log_touch(TouchEnd::PortLost);
+    stop_on_bad_port(c, location);
 }
 
-// The loop's wait watches the port, so the read takes what is there and
-// never waits. A failed read is no character; failing reads for over a
-// second are a port gone (take_lost_port, next pass).
-std::int32_t read_data_byte(Context& c, char* into) {
-    auto got = read_serial_byte(c, c.serial.port, into, 0);
-    if (!got.ok()) {
-        note_data_read_failure(c, got.error());
-        return 0;
-    }
-    note_data_read_success(c);
-    return got.value();
+void watch_signals(Context& c, WatchLoop& watch) {
+    EventRing& ring = c.event_ring;
+    stop_if_port_lost(c);
+    (void)skip_overwritten_events(ring, c.run_log);
+    if (!ring.unread()) return;
+
+    if (ring.taken() == 0) watch.start_lines(ring.event(0).status);
+    const LineEvent& e = ring.take();
+    watch.begin_event(e.time_us);
+    const std::uint32_t word = e.status;
+    for (int line = 0; line < WatchLoop::kLines; ++line)
+        if (watch.watches(line) && watch.take_line(line, word)) schedule_outputs(c);
 }
 
 // A byte is stamped when the wait saw it arrive. The port is read only
@@ -116,10 +102,11 @@ std::int32_t read_data_byte(Context& c, char* into) {
 // and under Wine a round trip to its server), or while reads fail, so that
 // a port gone is noticed.
 void watch_data(Context& c, WatchLoop& watch) {
-    (void)take_lost_port(c);
-    const bool look = watch.look_at_port() || c.serial.failing_since_us >= 0;
+    stop_if_port_lost(c);
+    DataPortReader& reader = data_port_reader(c);
+    const bool look = watch.look_at_port() || reader.failing();
     char ch = '\0';
-    const std::int32_t count = look ? read_data_byte(c, &ch) : 0;
+    const std::int32_t count = look ? reader.read(&ch) : 0;
     const std::int64_t arrival = watch.take_arrival();
     if (count <= 0) return;
     if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : elapsed_us(c))) schedule_outputs(c);

@@ -16,11 +16,12 @@ struct Recording {
     Harness h;
     Context& c;
     explicit Recording(const std::vector<std::int64_t>& ms, bool data = false) : c(h.c()) {
-        c.serial.port_names[1] = "COM3";
+        h.fp.serial.add_port("COM3");
+        c.ports.list();
         c.cfg.rest_on_mode = data;
         c.cfg.switch_bounce_ms = 40;
         c.cfg.data_char = 'a';
-        c.serial.cts_live = !data;
+        c.calib.live_lines[ModemLine::Cts] = !data;
         c.calib.signal_counts[1] = static_cast<std::int32_t>(ms.size());
         c.calib.cts_states[1][0] = 'F';
         for (std::size_t j = 0; j < ms.size(); ++j) {

@@ -51,7 +51,7 @@ struct Tower {
     // anything in between: only then does the ringer act.
     void idle() {
         if (!thread_started && !h.fp.threads.bodies.empty()) {
-            serial_thread_start(c);  // the created thread's first steps
+            c.serial_thread->start_watching();  // the created thread's first steps
             thread_started = true;
         }
         const bool waiting = c.screen.version() == seen_version;
@@ -76,7 +76,7 @@ struct Tower {
     // The serial thread takes n line changes as they happen.
     void record(int n) {
         h.fp.clock.set_auto_step(1);  // the transient re-check spins on the clock
-        for (int i = 0; i < n; ++i) ASSERT_TRUE(serial_thread_event(c));
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(c.serial_thread->take_event());
         h.fp.clock.set_auto_step(0);
     }
 
@@ -99,7 +99,7 @@ struct Tower {
     }
 
     int run(const std::function<void()>& body) {
-        list_serial_ports(c, c.serial.port_count, c.serial.port_names);
+        c.ports.list();
         try {
             body();
         } catch (const ProgramExit& e) {
@@ -143,8 +143,8 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
         ScreenHas(s, 3, 1, "Make sure sensor is not active (ON) when you start the calibration tests", kYellow));
     EXPECT_EQ(t.logged("2 \\\\.\\COM3 found and serviceable\r\n"), 1);
     EXPECT_EQ(t.logged("COM1 found"), 0);
-    EXPECT_EQ(t.c.serial.ports[1], 0u);
-    const PortHandle h3 = t.c.serial.ports[2];
+    EXPECT_EQ(t.c.ports.handle(0), 0u);
+    const PortHandle h3 = t.c.ports.handle(1);
     ASSERT_NE(h3, 0u);
     EXPECT_EQ(t.h.fp.serial.states[h3].baud, 2400u);
     EXPECT_EQ(t.h.fp.serial.states[h3].rts_control, platform::LineControl::Enable);
@@ -162,8 +162,8 @@ TEST(PortSurvey, APortThatIsAlreadyStreamingIsGivenUp) {
     EXPECT_EQ(t.run([&] { check_available_ports(t.c); }), kReturned);
     EXPECT_TRUE(t.shows("1 \\\\.\\COM3 not useable - data already streaming on it "));
     EXPECT_EQ(t.logged("1 \\\\.\\COM3 not useable - data already streaming on it\r\n"), 1);
-    EXPECT_EQ(t.c.serial.ports[1], 0u);
-    EXPECT_NE(t.c.serial.ports[2], 0u);
+    EXPECT_EQ(t.c.ports.handle(0), 0u);
+    EXPECT_NE(t.c.ports.handle(1), 0u);
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM3"), 1);
 }
 
@@ -207,7 +207,7 @@ TEST(PortSurvey, APortWithoutModemLinesIsKeptForAnInterfaceBox) {
     EXPECT_EQ(t.logged("Serial port not responding"), 0);
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM2"), 1);
     EXPECT_EQ(t.c.cfg.port_name, "\\\\.\\COM3");
-    EXPECT_TRUE(t.c.cfg.use_cts);
+    EXPECT_TRUE(t.c.cfg.use_line[ModemLine::Cts]);
     EXPECT_EQ(t.c.cfg.sensor_count, 1);
 
     Tower d;
@@ -241,7 +241,7 @@ TEST(PortSurvey, APortThatStopsAnsweringDuringModeDetectionIsLeftOut) {
     ASSERT_EQ(t.calibrate_ports(), kReturned);
     EXPECT_EQ(t.logged("Port COM4 left out: its modem status cannot be read\r\n"), 1);
     EXPECT_EQ(t.logged("Serial port not responding"), 0);
-    EXPECT_EQ(t.c.serial.ports[2], 0u);
+    EXPECT_EQ(t.c.ports.handle(1), 0u);
     EXPECT_EQ(t.c.cfg.port_name, "\\\\.\\COM3");
     EXPECT_EQ(t.c.cfg.sensor_count, 1);
 }
@@ -265,18 +265,18 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     EXPECT_EQ(c.cfg.signal_count, 4);
     EXPECT_EQ(c.cfg.mean_signal_ms, 80);
     EXPECT_NEAR(c.cfg.results[3].signal_ms, 2.0, 1e-4);
-    EXPECT_TRUE(c.cfg.use_cts);
-    EXPECT_FALSE(c.cfg.use_dsr || c.cfg.use_cd || c.cfg.use_ri);
+    EXPECT_TRUE(c.cfg.use_line[ModemLine::Cts]);
+    EXPECT_FALSE(c.cfg.use_line[ModemLine::Dsr] || c.cfg.use_line[ModemLine::Cd] || c.cfg.use_line[ModemLine::Ri]);
     EXPECT_TRUE(c.cfg.signal_starts_off);
     EXPECT_EQ(c.cfg.transient_ms.load(), kDefaultTransientMs);
     EXPECT_EQ(c.cfg.port_name, "\\\\.\\COM3");
-    EXPECT_EQ(c.serial.port, c.serial.ports[1]);
-    EXPECT_NE(c.serial.port, 0u);
-    EXPECT_EQ(c.serial.ports[2], 0u);  // the other port is closed
+    EXPECT_EQ(c.ports.service(), c.ports.handle(0));
+    EXPECT_NE(c.ports.service(), 0u);
+    EXPECT_EQ(c.ports.handle(1), 0u);  // the other port is closed
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM4"), 1);
-    EXPECT_EQ(c.serial.ring_head.load(), 0);
+    EXPECT_EQ(c.event_ring.recorded(), 0);
     EXPECT_EQ(t.h.fp.threads.bodies.size(), 1u);
-    EXPECT_EQ(t.h.fp.threads.priorities[c.serial.thread], platform::kPriorityTimeCritical);
+    EXPECT_EQ(t.h.fp.threads.priorities[c.serial_thread->os_thread()], platform::kPriorityTimeCritical);
     EXPECT_EQ(t.logged("Signal data detected on port COM3 - signal CTS\r\n"), 1);
     EXPECT_EQ(t.logged("Stage 1 (mode detection) completed"), 1);
     EXPECT_EQ(t.logged("Total ON pulses:2 implies     1.00 sensors on bell"), 1);
@@ -518,7 +518,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     t.c.cfg.loop_sleep_ms = 9;
     t.c.cfg.switch_bounce_ms = 25;
     t.c.cfg.big_numbers = true;
-    t.c.cfg.use_cd = true;  // left from an older settings file
+    t.c.cfg.use_line[ModemLine::Cd] = true;  // left from an older settings file
     t.starts();
     t.rings(1, 3 * kS, 4);
     t.answers("Which program window to send the key to?", "8\r");
@@ -529,9 +529,9 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     EXPECT_EQ(t.c.cfg.switch_bounce_ms, kDefaultSwitchBounceMs);
     EXPECT_FALSE(t.c.cfg.big_numbers);
     // The old line choice did not turn the thread away from CTS.
-    EXPECT_EQ(t.c.serial.watched_line, kLineCts);
-    EXPECT_TRUE(t.c.cfg.use_cts);
-    EXPECT_FALSE(t.c.cfg.use_cd);
+    EXPECT_EQ(t.c.serial_thread->watched_line(), kLineCts);
+    EXPECT_TRUE(t.c.cfg.use_line[ModemLine::Cts]);
+    EXPECT_FALSE(t.c.cfg.use_line[ModemLine::Cd]);
     EXPECT_EQ(t.c.keyout.targets[4].points[1].hand_delay_ms, 0);  // one sensor's defaults
     const std::string& saved = t.h.fp.files.files[file];
     EXPECT_NE(saved.find("sleepnum=5"), std::string::npos) << saved;
@@ -545,7 +545,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     ASSERT_TRUE(read_settings(next.c(), file));
     EXPECT_EQ(next.c().cfg.port_name, "\\\\.\\COM3");
     EXPECT_TRUE(next.c().cfg.signals_mode);
-    EXPECT_TRUE(next.c().cfg.use_cts);
+    EXPECT_TRUE(next.c().cfg.use_line[ModemLine::Cts]);
     EXPECT_EQ(next.c().cfg.sensor_count, 1);
     EXPECT_EQ(next.c().cfg.mean_signal_ms, 80);
     EXPECT_EQ(next.c().cfg.signal_count, 4);

@@ -95,7 +95,7 @@ TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
     EXPECT_EQ(h.fp.files.files[kMain], good);
 
     ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
-    EXPECT_FALSE(c.cfg.use_cts);                                            // only "1" is true
+    EXPECT_FALSE(c.cfg.use_line[ModemLine::Cts]);                                            // only "1" is true
     EXPECT_EQ(c.cfg.transient_ms, kDefaultTransientMs);  // no line: the default, not 0
     EXPECT_EQ(c.keyout.targets[0].points[1].back_key, ' ');
     EXPECT_EQ(c.keyout.targets[2].window_name, "Ring=ing ");

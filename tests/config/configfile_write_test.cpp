@@ -37,10 +37,10 @@ void fill_everything(Context& c, bool odd) {
     s.port_name = "\\\\.\\COM17";
     s.signals_mode = odd;
     s.rest_on_mode = true;  // so the input character is written
-    s.use_cts = !odd;
-    s.use_dsr = odd;
-    s.use_cd = !odd;
-    s.use_ri = odd;
+    s.use_line[ModemLine::Cts] = !odd;
+    s.use_line[ModemLine::Dsr] = odd;
+    s.use_line[ModemLine::Cd] = !odd;
+    s.use_line[ModemLine::Ri] = odd;
     s.data_char = 'Z';
     s.signal_count = kMaxCalibrationEvents;
     for (int n = 1; n <= kMaxCalibrationEvents; ++n) {
@@ -90,10 +90,10 @@ void expect_same_settings(Context& a, Context& b) {
     EXPECT_EQ(x.port_name, y.port_name);
     EXPECT_EQ(x.signals_mode, y.signals_mode);
     EXPECT_EQ(x.rest_on_mode, y.rest_on_mode);
-    EXPECT_EQ(x.use_cts, y.use_cts);
-    EXPECT_EQ(x.use_dsr, y.use_dsr);
-    EXPECT_EQ(x.use_cd, y.use_cd);
-    EXPECT_EQ(x.use_ri, y.use_ri);
+    EXPECT_EQ(x.use_line[ModemLine::Cts], y.use_line[ModemLine::Cts]);
+    EXPECT_EQ(x.use_line[ModemLine::Dsr], y.use_line[ModemLine::Dsr]);
+    EXPECT_EQ(x.use_line[ModemLine::Cd], y.use_line[ModemLine::Cd]);
+    EXPECT_EQ(x.use_line[ModemLine::Ri], y.use_line[ModemLine::Ri]);
     EXPECT_EQ(x.data_char, y.data_char);
     EXPECT_EQ(x.signal_count, y.signal_count);
     for (int n = 1; n <= kMaxCalibrationEvents; ++n) {
@@ -179,7 +179,7 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     Settings& s = c.cfg;
     s.port_name = "\\\\.\\COM3";
     s.signals_mode = true;
-    s.use_cts = true;
+    s.use_line[ModemLine::Cts] = true;
     s.data_char = 'x';  // not written outside Bagley mode
     s.signal_count = 4;
     s.results[1] = {0.0, 0.0, 0.0};

@@ -71,8 +71,8 @@ TEST_F(CalibrationSummary, DataMode) {
 TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
     c.core.easy_mode = false;
     c.cfg.port_name = "COM4";
-    c.cfg.use_cts = true;
-    c.cfg.use_cd = true;
+    c.cfg.use_line[ModemLine::Cts] = true;
+    c.cfg.use_line[ModemLine::Cd] = true;
     c.cfg.switch_bounce_ms = 40;
     c.cfg.loop_sleep_ms = 5;
     c.cfg.signal_count = 5;
@@ -103,8 +103,8 @@ TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
 
 TEST_F(CalibrationSummary, EasyModeLeavesOutTheTimingsOnTheSameLine) {
     c.cfg.port_name = "COM1";
-    c.cfg.use_dsr = true;
-    c.cfg.use_ri = true;
+    c.cfg.use_line[ModemLine::Dsr] = true;
+    c.cfg.use_line[ModemLine::Ri] = true;
     write_current_calibration(c, c.screen);
     EXPECT_EQ(written()[1], "Using port COM1 using DSR RI  Total signals=0 for hand/backstroke pair");
 }

@@ -171,7 +171,7 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         Harness h;
         Context& c = h.c();
         h.fp.serial.add_port("COM3");
-        c.serial.port = h.fp.serial.open("\\\\.\\COM3").value();
+        c.ports.set_service(h.fp.serial.open("\\\\.\\COM3").value());
         c.core.stopwatch_started = true;
         h.fp.console.input_closed = k.keyboard_closed;
         if (!k.keyboard_closed) h.fp.console.type_line("");

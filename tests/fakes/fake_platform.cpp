@@ -564,7 +564,9 @@ FakePlatform::FakePlatform() {
     plat.ending = &ending;
 }
 
-Harness::Harness() {
+Harness::Harness() { remake(); }
+
+void Harness::remake() {
     ctx = make_context(fp.plat);
     start_stopwatch(*ctx);
     // Make the stopwatch read exactly the fake clock's microseconds.
@@ -578,6 +580,14 @@ Harness::Harness() {
 }
 
 Harness::~Harness() = default;
+
+void record_events(EventRing& ring, std::uint32_t start_status, std::initializer_list<LineEvent> events) {
+    ring.begin({0, start_status, EventShape::Startup});
+    for (const LineEvent& e : events) {
+        ring.next() = e;
+        ring.publish();
+    }
+}
 
 std::string Harness::log() const {
     auto it = fp.files.files.find("logs/test.log");

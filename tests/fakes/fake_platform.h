@@ -395,12 +395,17 @@ struct FakePlatform {
 struct Harness {
     Harness();
     ~Harness();
+    // The program's state made afresh on fp, once a service has been swapped.
+    void remake();
     FakePlatform fp;
     std::unique_ptr<Context> ctx;
     Context& c() { return *ctx; }
     // Everything the run log holds so far.
     std::string log() const;
 };
+
+// The serial thread's part done by hand: the lines at its start, then events.
+void record_events(EventRing& ring, std::uint32_t start_status, std::initializer_list<LineEvent> events);
 
 // A touch under way: n more rows counted, as normal strikes.
 void ring_rows(Context& c, int n);

@@ -120,29 +120,20 @@ TEST(MonitorLines, Formats) {
 }
 
 // A ring with n recorded events, event k at time 1000 k and word k.
-static void fill_ring(Context& c, int n) {
-    SerialState& s = c.serial;
-    s.event_time_us[0] = 5;
-    s.event_status[0] = 0;
-    s.event_shape[0] = kShapeStartup;
+static void fill_ring(Context& c, int n, EventShape second = EventShape::Normal) {
+    EventRing& ring = c.event_ring;
+    ring.begin({5, 0, EventShape::Startup});
     for (int k = 1; k <= n; ++k) {
-        int slot = wrap_index(k);
-        s.event_time_us[slot] = 1000 * k;
-        s.event_status[slot] = static_cast<std::uint32_t>(k);
-        s.event_shape[slot] = kShapeNormal;
+        ring.next() = {1000 * k, static_cast<std::uint32_t>(k), k == 2 ? second : EventShape::Normal};
+        ring.publish();
     }
-    s.ring_head = n;
 }
 
 TEST(EventLog, ThreeSectionsByteForByte) {
     Harness h;
     Context& c = h.c();
-    fill_ring(c, 2);
-    c.serial.event_shape[2] = kShapeShort;
-    c.serial.omitted_count = 1;
-    c.serial.omitted_time_us[1] = 1500;
-    c.serial.omitted_status[1] = 16;
-    c.serial.omitted_shape[1] = kShapeInterference;
+    fill_ring(c, 2, EventShape::Short);
+    c.event_ring.omit({1500, 16, EventShape::Interference});
     c.keyout.sensors_active = 2;
     c.strikes->keys().record(0, 1000000);
     c.strikes->keys().record(1, 3250000);
@@ -196,7 +187,7 @@ TEST(EventLog, AFullOmittedListSaysSo) {
     Harness h;
     Context& c = h.c();
     c.cfg.rest_on_mode = true;
-    c.serial.omitted_count = kEventRingSize;
+    for (int k = 0; k < kEventRingSize; ++k) c.event_ring.omit({});
     c.strikes->log_touch(TouchEnd::PortLost);
     EXPECT_NE(h.log().find("512\t0\t\t0\t\r\nNBBuffer got full, might have been more\r\n"), std::string::npos);
 }

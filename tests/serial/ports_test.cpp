@@ -2,6 +2,7 @@
 
 #include "fakes/fake_platform.h"
 #include "serial/ports.h"
+#include "serial/sensing.h"
 
 namespace qn::test {
 namespace {
@@ -13,28 +14,28 @@ TEST(PortList, RegistryOrderEmptyListAndTheLimitOf25) {
         Harness h;
         h.fp.serial.add_port("COM3");
         h.fp.serial.add_port("COM1");
-        std::int32_t total = 0;
-        list_serial_ports(h.c(), total, h.c().serial.port_names);
+        h.c().ports.list();
+        const std::int32_t total = h.c().ports.count();
         EXPECT_EQ(total, 2);
-        EXPECT_EQ(h.c().serial.port_names[1], "COM3");
-        EXPECT_EQ(h.c().serial.port_names[2], "COM1");
+        EXPECT_EQ(h.c().ports.name(0), "COM3");
+        EXPECT_EQ(h.c().ports.name(1), "COM1");
     }
     {
         Harness h;
         h.fp.serial.list_fails = true;
-        std::int32_t total = 0;
-        list_serial_ports(h.c(), total, h.c().serial.port_names);
+        h.c().ports.list();
+        const std::int32_t total = h.c().ports.count();
         EXPECT_EQ(total, 1);
-        EXPECT_EQ(h.c().serial.port_names[1], "");
+        EXPECT_EQ(h.c().ports.name(0), "");
         EXPECT_NE(h.log().find("Serial port list not available"), std::string::npos);
     }
     {
         Harness h;
         for (int i = 1; i <= 27; ++i) h.fp.serial.add_port("COM" + std::to_string(i));
-        std::int32_t total = 0;
-        list_serial_ports(h.c(), total, h.c().serial.port_names);
+        h.c().ports.list();
+        const std::int32_t total = h.c().ports.count();
         EXPECT_EQ(total, 25);
-        EXPECT_EQ(h.c().serial.port_names[25], "COM25");
+        EXPECT_EQ(h.c().ports.name(24), "COM25");
         EXPECT_NE(h.log().find("not listed: COM26 COM27\r\n"), std::string::npos);
     }
 }
@@ -43,17 +44,17 @@ TEST(PortList, NamesWithBlanksOrCommasSurviveTheCommaText) {
     Harness h;
     h.fp.serial.add_port("COM4");
     h.fp.serial.add_port("My Port, 2");
-    EXPECT_EQ(serial_port_names(h.c()), "COM4,\"My Port, 2\"");
-    std::int32_t total = 0;
-    list_serial_ports(h.c(), total, h.c().serial.port_names);
+    EXPECT_EQ(h.c().ports.names_text(), "COM4,\"My Port, 2\"");
+    h.c().ports.list();
+    const std::int32_t total = h.c().ports.count();
     EXPECT_EQ(total, 2);
-    EXPECT_EQ(h.c().serial.port_names[2], "My Port, 2");
+    EXPECT_EQ(h.c().ports.name(1), "My Port, 2");
 }
 
 TEST(PortOpen, FirstColumnSettingsAndTimeouts) {
     Harness h;
     h.fp.serial.add_port("COM3");
-    PortHandle p = open_serial_port(h.c(), "\\\\.\\COM3");
+    PortHandle p = h.c().ports.open("\\\\.\\COM3");
     ASSERT_NE(p, 0u);
     const platform::LineSettings& s = h.fp.serial.states[p];
     EXPECT_EQ(s.baud, 9600u);
@@ -73,14 +74,14 @@ TEST(PortOpen, FirstColumnSettingsAndTimeouts) {
     EXPECT_EQ(t.read_total_constant, 0u);
     EXPECT_EQ(t.write_total_constant, 30000u);
     // Exclusive: a second open fails and logs why.
-    EXPECT_EQ(open_serial_port(h.c(), "\\\\.\\COM3"), 0u);
+    EXPECT_EQ(h.c().ports.open("\\\\.\\COM3"), 0u);
     EXPECT_NE(h.log().find("Open \\\\.\\COM3: CreateFile"), std::string::npos);
 }
 
 TEST(PortOpen, SettingsThatFailCloseThePort) {
     Harness h;
     h.fp.serial.add_port("COM3").fail_set_state = true;
-    EXPECT_EQ(open_serial_port(h.c(), "\\\\.\\COM3"), 0u);
+    EXPECT_EQ(h.c().ports.open("\\\\.\\COM3"), 0u);
     EXPECT_EQ(h.fp.serial.calls.back(), "close COM3");
 }
 
@@ -89,7 +90,7 @@ TEST(ServicePort, OpensAt2400WithRtsThenDtr) {
     h.fp.serial.add_port("COM3");
     h.c().cfg.port_name = "\\\\.\\COM3";
     start_serial_port(h.c());
-    PortHandle p = h.c().serial.port;
+    PortHandle p = h.c().ports.service();
     ASSERT_NE(p, 0u);
     EXPECT_EQ(h.fp.serial.states[p].baud, 2400u);
     EXPECT_EQ(h.fp.serial.states[p].rts_control, LineControl::Enable);
@@ -115,23 +116,15 @@ TEST(ServicePort, AMissingPortStopsWithCode95) {
     EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Open \\\\.\\COM9 failed - check COM port connection", kYellow));
 }
 
-TEST(LineGetters, ReadEachLineAndStopWhenTheStatusCannotBeRead) {
+TEST(PortLost, TheRingerIsToldThenTheRunEnds) {
     Harness h;
-    auto& port = h.fp.serial.add_port("COM3");
-    port.initial_status = platform::kLineCts | platform::kLineCd;
-    PortHandle p = h.fp.serial.open("COM3").value();
-    EXPECT_TRUE(cts_is_on(h.c(), p));
-    EXPECT_FALSE(dsr_is_on(h.c(), p));
-    EXPECT_TRUE(cd_is_on(h.c(), p));
-    EXPECT_FALSE(ri_is_on(h.c(), p));
-    port.fail_status = true;
     try {
-        ri_is_on(h.c(), p);
+        stop_on_bad_port(h.c(), 6);
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
     }
-    EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Serial port not responding locn 6 - terminating"));
+    EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Serial port not responding locn 6 - terminating", kYellow));
     EXPECT_NE(h.log().find("Serial port not responding locn 6\r\n"), std::string::npos);
     EXPECT_EQ(h.fp.threads.sleeps.back(), 4000);
 }
@@ -140,13 +133,13 @@ TEST(CharRead, OneCharacterWithAMillisecondTimeout) {
     Harness h;
     auto& port = h.fp.serial.add_port("COM3");
     port.bytes = {{1500, 'a'}, {5000, 'b'}};
-    PortHandle p = open_serial_port(h.c(), "COM3");
+    PortHandle p = h.c().ports.open("COM3");
     char buf[2] = {};
     h.fp.clock.set_us(1000);
-    EXPECT_EQ(read_serial_char(h.c(), p, buf, 1), 1);
+    EXPECT_EQ(h.c().ports.read_char(p, buf, 1), 1);
     EXPECT_EQ(buf[0], 'a');
     EXPECT_EQ(h.fp.clock.now_us(), 1500);
-    EXPECT_EQ(read_serial_char(h.c(), p, buf, 1), 0);
+    EXPECT_EQ(h.c().ports.read_char(p, buf, 1), 0);
     EXPECT_EQ(h.fp.clock.now_us(), 2500);
     EXPECT_EQ(h.fp.serial.timeouts[p].read_interval, 0u);
     EXPECT_EQ(h.fp.serial.timeouts[p].read_total_constant, 1u);

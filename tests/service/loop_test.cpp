@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include "fakes/fake_platform.h"
+#include "serial/sensing.h"
+#include "serial/serial_thread.h"
 #include "service/loop.h"
 
 namespace qn::test {
@@ -75,11 +77,13 @@ TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
 
 TEST(LoopWait, EventsAlreadyWaitingZeroMinusOneAndDataMode) {
     Loop l;
-    l.c.serial.thread_running = true;
-    l.c.serial.ring_head = 3;
-    l.c.serial.last_ring_tail = 2;
+    l.h.fp.serial.add_port("COM3");
+    make_serial_thread(l.c, l.h.fp.serial.open("COM3").value(), l.c.cfg.use_line).start_watching();
+    for (int k = 0; k < 3; ++k) l.c.event_ring.publish();
+    (void)l.c.event_ring.take();
+    (void)l.c.event_ring.take();
     EXPECT_FALSE(l.plan().wait);  // one more event to take first
-    l.c.serial.last_ring_tail = 3;
+    (void)l.c.event_ring.take();
     EXPECT_TRUE(l.plan().wait);
 
     l.c.cfg.loop_sleep_ms = 0;

@@ -16,6 +16,8 @@
 
 #include "core/context.h"
 #include "core/timing.h"
+#include "serial/sensing.h"
+#include "serial/serial_thread.h"
 #include "fakes/fake_platform.h"
 #include "serial/serial_thread.h"
 #include "timing_figures.h"
@@ -115,13 +117,17 @@ struct RingRecord {
 };
 
 inline RingRecord read_ring(const Context& c) {
-    const SerialState& s = c.serial;
+    const EventRing& ring = c.event_ring;
     RingRecord r;
-    r.high = s.ring_head.load(std::memory_order_acquire);
-    for (int i = 1; i <= r.high && i <= kEventRingSize; ++i)
-        r.events.push_back({s.event_status[i], s.event_shape[i], s.event_time_us[i]});
-    for (int i = 1; i <= s.omitted_count.load(); ++i)
-        r.omitted.push_back({s.omitted_status[i], s.omitted_shape[i], s.omitted_time_us[i]});
+    r.high = ring.recorded();
+    for (int i = 1; i <= r.high && i <= kEventRingSize; ++i) {
+        const LineEvent& e = ring.event(i);
+        r.events.push_back({e.status, static_cast<int>(e.shape), e.time_us});
+    }
+    for (int i = 0; i < ring.omitted_count(); ++i) {
+        const LineEvent& e = ring.omitted(i);
+        r.omitted.push_back({e.status, static_cast<int>(e.shape), e.time_us});
+    }
     return r;
 }
 
@@ -191,13 +197,13 @@ inline void check_ring_follows(const RingRecord& r, const std::vector<Change>& t
         const RingEvent& e = r.events[i];
         std::string what = "event " + std::to_string(i + 1);
         EXPECT_EQ(e.word, edges[i].word ? platform::kLineCts : 0u) << what;
-        EXPECT_EQ(e.code, kShapeNormal) << what;
+        EXPECT_EQ(e.code, static_cast<int>(EventShape::Normal)) << what;
         stamps.push_back({what, e.time_us - edges[i].at_us});
     }
     ASSERT_EQ(r.omitted.size(), transients.size());
     for (std::size_t i = 0; i < transients.size(); ++i) {
         const RingEvent& o = r.omitted[i];
-        EXPECT_EQ(o.code, kShapeInterference);
+        EXPECT_EQ(o.code, static_cast<int>(EventShape::Interference));
         EXPECT_EQ(o.word, platform::kLineCts);
         stamps.push_back({"the transient", o.time_us - transients[i].at_us});
     }

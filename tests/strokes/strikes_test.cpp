@@ -10,6 +10,7 @@
 #include "keyout/dispatch.h"
 #include "keyout/targets.h"
 #include "service/loop.h"
+#include "serial/sensing.h"
 #include "serial/serial_thread.h"
 #include "service/keycheck.h"
 #include "strokes/watchports.h"
@@ -28,7 +29,7 @@ struct Bell {
     Context& c;
 
     explicit Bell(int sensors = 1, int delay_ms = 300) : port(h.fp.serial.add_port("COM3")), c(h.c()) {
-        c.cfg.use_cts = true;
+        c.cfg.use_line[ModemLine::Cts] = true;
         c.cfg.sensor_count = sensors;
         c.cfg.switch_bounce_ms = 40;
         c.cfg.transient_ms = 0;
@@ -40,13 +41,12 @@ struct Bell {
         c.screen.background_colour(kBlue);
     }
     void start() {
-        c.serial.thread_port = h.fp.serial.open("COM3").value();
-        serial_thread_start(c);
+        make_serial_thread(c, h.fp.serial.open("COM3").value(), c.cfg.use_line).start_watching();
     }
     // One line change, recorded by the thread and taken by the watch loop.
     void edge(std::int64_t t, bool on) {
         port.status.push_back({t, on ? kLineCts : 0u});
-        ASSERT_TRUE(serial_thread_event(c));
+        ASSERT_TRUE(c.serial_thread->take_event());
         watch_ports(c);
     }
     void pulse(std::int64_t t, std::int64_t len = 80000) {
@@ -109,11 +109,7 @@ TEST(Polarity, WhichEdgesAreSignals) {
         Bell b;
         b.c.cfg.signal_starts_off = k.starts_off;
         b.c.cfg.off_and_on_are_signals = k.on_and_off;
-        SerialState& s = b.c.serial;
-        s.event_status[0] = k.before ? kLineCts : 0;
-        s.event_time_us[1] = 5 * kSecond;
-        s.event_status[1] = k.after ? kLineCts : 0;
-        s.ring_head = 1;
+        record_events(b.c.event_ring, k.before ? kLineCts : 0, {{5 * kSecond, k.after ? kLineCts : 0u}});
         watch_ports(b.c);
         EXPECT_EQ(b.signals(), k.signal ? 1 : 0)
             << "starts_off=" << k.starts_off << " on_and_off=" << k.on_and_off << " " << k.before << "->" << k.after;
@@ -133,12 +129,8 @@ TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
 
 TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
     Bell b;
-    b.c.cfg.use_dsr = true;
-    SerialState& s = b.c.serial;
-    s.event_status[0] = platform::kLineDsr;
-    s.event_time_us[1] = 5 * kSecond;
-    s.event_status[1] = kLineCts;  // CTS rises, DSR drops
-    s.ring_head = 1;
+    b.c.cfg.use_line[ModemLine::Dsr] = true;
+    record_events(b.c.event_ring, platform::kLineDsr, {{5 * kSecond, kLineCts}});  // CTS rises, DSR drops
     watch_ports(b.c);
     EXPECT_EQ(b.signals(), 1);
     EXPECT_TRUE(b.watch().line_was_on(kDsr));  // the drop was rejected
@@ -148,7 +140,7 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
     Bell b;
     b.c.cfg.rest_on_mode = true;
     b.c.cfg.data_char = 'a';
-    b.c.serial.port = b.h.fp.serial.open("COM3").value();
+    b.c.ports.set_service(b.h.fp.serial.open("COM3").value());
     b.port.bytes = {{1 * kSecond, 'b'}, {1 * kSecond + 30000, 'a'}, {2 * kSecond, 'a'}, {2 * kSecond + 10000, 'a'}};
     prepare_service_loop(b.c);
     ring_rows(b.c, 5);  // a touch under way: passes at most loop_sleep_ms apart
@@ -177,7 +169,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     Bell b;
     b.c.cfg.rest_on_mode = true;
     b.c.cfg.data_char = 'a';
-    b.c.serial.port = b.h.fp.serial.open("COM3").value();
+    b.c.ports.set_service(b.h.fp.serial.open("COM3").value());
     b.port.bytes = {{1 * kSecond, 'a'}, {2 * kSecond, 'a'}, {3 * kSecond, 'a'}};
     prepare_service_loop(b.c);
     auto pass = [&] {
@@ -193,7 +185,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     b.port.fail_read = false;
     pass_until(3 * kSecond + 500000);
     EXPECT_EQ(b.signals(), 3);
-    EXPECT_EQ(b.c.serial.port_lost_at.load(), 0);
+    EXPECT_EQ(port_lost_at(b.c), 0);
 
     b.port.fail_read = true;  // pulled out
     const std::int64_t pulled = b.h.fp.clock.now_us();
@@ -209,7 +201,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     // about once a second.
     EXPECT_GT(passes, 150);
     EXPECT_GE(b.h.fp.clock.now_us() - pulled, kSecond);
-    EXPECT_EQ(b.c.serial.port_lost_at.load(), 7);
+    EXPECT_EQ(port_lost_at(b.c), 7);
     const std::string log = b.h.log();
     EXPECT_LE(count_of(log, "serial port read failed\r\n"), 3);
     EXPECT_NE(log.find("ReadFile: The device is not connected."), std::string::npos);
@@ -468,10 +460,7 @@ TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
 
 TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
     Bell b;
-    SerialState& s = b.c.serial;
-    s.event_time_us[1] = 5 * kSecond;
-    s.event_status[1] = kLineCts;
-    s.ring_head = 1;
+    record_events(b.c.event_ring, 0, {{5 * kSecond, kLineCts}});
     b.c.strikes->watch().begin_event(4 * kSecond);  // an event time left set
     watch_ports(b.c);
     EXPECT_EQ(b.watch().clashes(), 1);

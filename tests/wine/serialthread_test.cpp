@@ -153,20 +153,20 @@ TEST_F(Win32SerialShim, TheStatusThreadRecordsPulsesAndOmitsATransient) {
     shimtest::RingRecord ring;
     auto& rig = shimtest::leaked_program();
     Context& c = *rig.c;
-    c.cfg.use_cts = true;
+    c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 2;
-    start_serial_thread(c, port_);
-    ASSERT_TRUE(pump_until([&] { return c.serial.thread_running.load(); }));
+    start_serial_thread(c, port_, c.cfg.use_line);
+    ASSERT_TRUE(pump_until([&] { return serial_thread_running(c); }));
 
     append(shimtest::relative_entries(changes));
-    pump_until([&] { return c.serial.ring_head.load() >= 10 && c.serial.omitted_count.load() >= 1; });
+    pump_until([&] { return c.event_ring.recorded() >= 10 && c.event_ring.omitted_count() >= 1; });
     Sleep(100);  // room for events that should not come
     ring = shimtest::read_ring(c);
 
     // The thread has no stop: the flag ends its loop at the next line change.
-    c.serial.thread_ended = true;
+    c.serial_thread->end();
     append(shimtest::relative_entry(10000, kCts));
-    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(c.serial.thread), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(c.serial_thread->os_thread()), 5000), WAIT_OBJECT_0);
     // Wine sees a line change by polling on a thread of its own: precisely,
     // 2 ms with real-time scheduling, 20 ms without.
     shimtest::expect_ring_follows(ring, changes, env("QN_TEST_REALTIME") == "1" ? 2000 : 20000);

@@ -43,7 +43,10 @@ private:
 // The program on those ports.
 struct LinuxRun : ProgramRun {
     LinuxPorts ports{h.fp.clock};
-    LinuxRun() { h.fp.plat.serial = &ports; }
+    LinuxRun() {
+        h.fp.plat.serial = &ports;
+        h.remake();
+    }
     void run(std::int64_t quit_at_us) { ProgramRun::run({}, quit_at_us); }
     bool opened(const std::string& name) const {
         return std::find(ports.calls.begin(), ports.calls.end(), "open " + name) != ports.calls.end();

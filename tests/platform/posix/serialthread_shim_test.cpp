@@ -61,21 +61,21 @@ int serialthread_child() {
         std::printf("error=%s\n", port.error().c_str());
         return 3;
     }
-    c.cfg.use_cts = true;
+    c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 2;
-    start_serial_thread(c, port.value());
-    if (!wait_until([&] { return c.serial.thread_running.load(); }, 5000)) return 4;
-    auto got = rig.plat.threads->get_priority(c.serial.thread);
+    start_serial_thread(c, port.value(), c.cfg.use_line);
+    if (!wait_until([&] { return serial_thread_running(c); }, 5000)) return 4;
+    auto got = rig.plat.threads->get_priority(c.serial_thread->os_thread());
     std::printf("fifo=%d\n", got.ok() && got.value() == platform::kPriorityTimeCritical ? 1 : 0);
 
     const auto changes = shimtest::cts_timeline();
     append(timeline, shimtest::relative_entries(changes));
-    wait_until([&] { return c.serial.ring_head.load() >= 10 && c.serial.omitted_count.load() >= 1; }, 5000);
+    wait_until([&] { return c.event_ring.recorded() >= 10 && c.event_ring.omitted_count() >= 1; }, 5000);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for events that should not come
     RingRecord ring = shimtest::read_ring(c);
 
     // The thread has no stop: the flag ends its loop at the next line change.
-    c.serial.thread_ended = true;
+    c.serial_thread->end();
     append(timeline, shimtest::relative_entry(10000, shimtest::kTiocmCts));
 
     std::printf("high=%d\nomitted=%zu\n", ring.high, ring.omitted.size());

@@ -35,7 +35,7 @@ void settings_variant(Context& c, int which) {
     Settings& s = c.cfg;
     s.port_name = "\\\\.\\/dev/ttyUSB0";
     s.signals_mode = true;
-    s.use_cts = true;
+    s.use_line[ModemLine::Cts] = true;
     s.switch_bounce_ms = which == 0 ? 40 : 55;
     s.sensor_count = which == 0 ? 1 : 2;
     s.signal_count = which == 0 ? 4 : 40;
