@@ -5,9 +5,11 @@
 
 #include "console/console_dialog.h"
 #include "link/session.h"
+#include "runlog/delivery_log.h"
 #include "runlog/strike_log.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
+#include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 #include "ui/strike_notices.h"
 

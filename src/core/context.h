@@ -12,6 +12,7 @@
 #include "config/folders.h"
 #include "console/screen.h"
 #include "core/arr.h"
+#include "core/delivery_records.h"
 #include "core/dialog.h"
 #include "core/stopwatch.h"
 #include "core/strike_records.h"
@@ -28,6 +29,8 @@ class MonitorRegion;
 class BigCounter;
 class StrikeNotices;
 class StrikeLog;
+class DeliveryNotices;
+class DeliveryLog;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -362,6 +365,12 @@ struct Context {
     std::unique_ptr<BigCounter> big_counter;
     std::unique_ptr<StrikeNotices> strike_notices;
     std::unique_ptr<StrikeLog> strike_log;
+
+    // Key delivery's report and its observers, wired by make_context.
+    DeliveryReportFanOut delivery_report;
+    std::unique_ptr<DeliveryNotices> delivery_notices;
+    std::unique_ptr<DeliveryLog> delivery_log;
+    std::unique_ptr<DeliveryReport> screen_updates;  // the service screen after each key
 };
 
 }  // namespace qn
