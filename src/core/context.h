@@ -14,6 +14,7 @@
 #include "console/layout.h"
 #include "console/screen.h"
 #include "core/arr.h"
+#include "core/delivery_records.h"
 #include "core/dialog.h"
 #include "core/modem_line.h"
 #include "core/sensing_records.h"
@@ -40,6 +41,8 @@ class SerialThread;
 class DataPortReader;
 class PortLostNotice;
 class SensingLog;
+class DeliveryNotices;
+class DeliveryLog;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -335,6 +338,12 @@ struct Context {
     std::unique_ptr<BigCounter> big_counter;
     std::unique_ptr<StrikeNotices> strike_notices;
     std::unique_ptr<StrikeLog> strike_log;
+
+    // Key delivery's report and its observers, wired by make_context.
+    DeliveryReportFanOut delivery_report;
+    std::unique_ptr<DeliveryNotices> delivery_notices;
+    std::unique_ptr<DeliveryLog> delivery_log;
+    std::unique_ptr<DeliveryReport> screen_updates;  // the service screen after each key
 };
 
 }  // namespace qn

@@ -15,6 +15,7 @@
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
+#include "runlog/delivery_log.h"
 #include "runlog/strike_log.h"
 #include "serial/ports.h"
 #include "serial/sensing.h"
@@ -26,6 +27,7 @@
 #include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
+#include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 #include "ui/strike_notices.h"
 
@@ -175,12 +177,34 @@ void show_port_latency(Context& c) {
     c.screen.text_colour(kWhite);
 }
 
+// The service screen's figures after each due key: the counter and the
+// monitor rows brought up to now.
+class ScreenUpdates : public DeliveryReport {
+public:
+    explicit ScreenUpdates(Context& c) : c_(c) {}
+    void due_key_handled(const DueKeyHandled&) override { update_service_screen(c_); }
+
+private:
+    Context& c_;
+};
+
+// Key delivery decides; the screen and the run log hear it, the screen first.
+void wire_delivery(Context& c) {
+    c.delivery_notices = std::make_unique<DeliveryNotices>(c.screen, c.con);
+    c.delivery_log = std::make_unique<DeliveryLog>(c.run_log, c.plat);
+    c.screen_updates = std::make_unique<ScreenUpdates>(c);
+    c.delivery_report.add(*c.delivery_notices);
+    c.delivery_report.add(*c.delivery_log);
+    c.delivery_report.add(*c.screen_updates);
+}
+
 }  // namespace
 
 std::unique_ptr<Context> make_context(platform::Platform& p) {
     auto c = std::make_unique<Context>(p);
     wire_strike_path(*c);
     wire_sensing(*c);
+    wire_delivery(*c);
     return c;
 }
 
