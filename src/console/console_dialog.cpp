@@ -33,6 +33,7 @@ void ConsoleDialog::clear(Area area) {
 }
 
 void ConsoleDialog::colour(Colour c) { c_.screen.text_colour(c); }
+Colour ConsoleDialog::text_colour() const { return static_cast<Colour>(c_.screen.text_colour()); }
 void ConsoleDialog::move_to(int col, int line) { c_.screen.move_to(col, line); }
 void ConsoleDialog::show() { c_.screen.present(); }
 

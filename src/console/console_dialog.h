@@ -17,6 +17,7 @@ public:
     void select(Area area) override;
     void clear(Area area) override;
     void colour(Colour c) override;
+    Colour text_colour() const override;
     void move_to(int col, int line) override;
     void show() override;
 

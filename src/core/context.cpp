@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/configfile.h"
 #include "console/console_dialog.h"
 #include "link/session.h"
 #include "runlog/strike_log.h"
@@ -20,7 +21,10 @@ void bounds_failure(long index, long lo, long hi) {
 }
 
 Context::Context(platform::Platform& p)
-    : plat(p), dialog_owner(std::make_unique<ConsoleDialog>(*this)), dialog(*dialog_owner) {}
+    : plat(p),
+      dialog_owner(std::make_unique<ConsoleDialog>(*this)),
+      dialog(*dialog_owner),
+      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
 Context::~Context() = default;
 
 }  // namespace qn
