@@ -20,6 +20,7 @@ public:
     void select(Area area) override;
     void clear(Area area) override;
     void colour(Colour c) override { screen_.text_colour(c); }
+    Colour text_colour() const override { return static_cast<Colour>(screen_.text_colour()); }
     void move_to(int col, int line) override { screen_.move_to(col, line); }
     void show() override { screen_.present(); }
 

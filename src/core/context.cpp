@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "service/run_end.h"
+#include "config/configfile.h"
 #include "link/session.h"
 #include "runlog/sensing_log.h"
 #include "runlog/delivery_log.h"
@@ -30,7 +31,8 @@ Context::Context(platform::Platform& p)
       waiting(std::make_unique<MainThreadWaiting>(*this)),
       console(screen, p.console, *waiting, *ending),
       dialog(console),
-      ports(*p.serial, run_log) {}
+      ports(*p.serial, run_log),
+      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
 Context::~Context() = default;
 
 }  // namespace qn

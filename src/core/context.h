@@ -31,6 +31,7 @@ namespace link {
 class TowerLink;
 }
 class StrikePath;
+class SettingsFile;
 class MonitorRegion;
 class BigCounter;
 class StrikeNotices;
@@ -77,17 +78,11 @@ inline constexpr const char* kDefaultTowerSite = "https://ringingroom.com";
 
 struct CoreState {
     bool easy_mode = true;
-    std::string settings_base_name;
-    bool have_settings_file = false;
     bool have_serial_port = false;
     bool stopwatch_started = false;
     bool terminate = false;
     bool autoring_set_up = false;
     Folders folders;  // where the settings, logs and touch files are
-    // The last settings read: lines it named as unusable, and whether the
-    // target program is still to be asked (no usable program line).
-    std::int32_t settings_problems = 0;
-    bool target_unknown = false;
     bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
 
@@ -162,8 +157,12 @@ struct TargetProgram {
     std::int32_t double_strike_delay_ms = 0;
 };
 
+// The target programs' settings as the settings file holds them; delivery
+// takes the selected one's.
+using TargetTable = Arr<TargetProgram, 0, kMaxTargetPrograms>;
+
 struct KeyoutState {
-    Arr<TargetProgram, 0, kMaxTargetPrograms> targets;
+    TargetTable targets;
     std::int32_t target_index = 0;
     std::int32_t sensors_active = 0;
     bool restricted = false;
@@ -324,6 +323,7 @@ struct Context {
     SensingReportFanOut sensing_report;
     std::unique_ptr<PortLostNotice> port_lost_notice;
     std::unique_ptr<SensingLog> sensing_log;
+    std::unique_ptr<SettingsFile> settings_file;
     KeyoutState keyout;
     CalibrationState calib;
     ConsoleState con;

@@ -29,6 +29,7 @@ public:
     // Selects an area and blanks it.
     virtual void clear(Area area) = 0;
     virtual void colour(Colour c) = 0;
+    virtual Colour text_colour() const = 0;
     // Moves the cursor within the selected area, columns and lines from 1.
     virtual void move_to(int col, int line) = 0;
     // Shows what has been written so far.

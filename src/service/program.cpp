@@ -82,7 +82,7 @@ void check_stored_port(Context& c) {
         c.screen.write_line("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
         char key = upper(wait_for_key_char(c));
         if (key == 'C') {
-            c.core.have_settings_file = false;
+            c.settings_file->set_have_file(false);
             break;
         }
         c.ports.list();
@@ -93,7 +93,7 @@ void check_stored_port(Context& c) {
 // What the settings reader named stays on the screen until the ringer has
 // read it; with no keyboard the program goes on.
 void let_settings_problems_be_read(Context& c) {
-    if (c.core.settings_problems == 0) return;
+    if (c.settings_file->problems() == 0) return;
     flush_run_log(c);
     c.screen.text_colour(kYellow);
     c.screen.write_line("Press any key to go on with these settings [or Q to quit]");
@@ -104,10 +104,10 @@ void let_settings_problems_be_read(Context& c) {
 // The settings name no target program the table knows: the ringer chooses,
 // and the file keeps the choice.
 void ask_target(Context& c) {
-    c.core.target_unknown = false;
+    c.settings_file->target_asked();
     c.screen.clear_window();
     choose_target(c);
-    (void)write_settings(c);
+    (void)c.settings_file->write(c.cfg, c.keyout.targets);
     c.screen.clear_window();
 }
 
@@ -200,6 +200,14 @@ void wire_delivery(Context& c) {
 
 }  // namespace
 
+bool load_settings(Context& c, const std::string& path) {
+    if (!c.settings_file->read(path, c.cfg, c.keyout.targets)) return false;
+    c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+    write_current_calibration(c, c.run_log);
+    write_other_program_options(c, c.run_log);
+    return true;
+}
+
 std::unique_ptr<Context> make_context(platform::Platform& p) {
     auto c = std::make_unique<Context>(p);
     wire_strike_path(*c);
@@ -231,23 +239,25 @@ void startup(Context& c, const ProgramOptions& options) {
     log_timer_calibration(c);
     if (!options.easy_mode) c.core.easy_mode = false;
 
-    c.core.settings_base_name = kProgramVersion;
-    c.core.have_settings_file = read_settings(c, in_folder(folders.settings, c.core.settings_base_name + ".ini"));
+    SettingsFile& settings_file = *c.settings_file;
+    settings_file.set_folder(folders.settings);
+    settings_file.set_base_name(kProgramVersion);
+    settings_file.set_have_file(load_settings(c, settings_file.path()));
     let_settings_problems_be_read(c);
-    if (c.core.have_settings_file) check_stored_port(c);
-    if (!c.core.have_settings_file) {
-        c.core.target_unknown = false;  // calibration asks for it
+    if (settings_file.have_file()) check_stored_port(c);
+    if (!settings_file.have_file()) {
+        settings_file.target_asked();  // calibration asks for it
         write_startup_text(c);
         if (!folders.settings.empty())
             c.screen.write_line("Settings are kept in " + folders.settings + ", run logs in " + folders.logs);
         calibrate(c, true);
     }
-    if (read_settings(c, in_folder(folders.settings, "bespoke.ini"))) {
+    if (load_settings(c, settings_file.bespoke_path())) {
         c.screen.write_line("bespoke settings read");
         c.run_log.write_line("bespoke settings read");
     }
     let_settings_problems_be_read(c);
-    if (c.core.target_unknown) ask_target(c);
+    if (settings_file.target_unknown()) ask_target(c);
     flush_run_log(c);
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/configfile.h"
 #include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
@@ -22,7 +23,7 @@ struct User {
     std::uint64_t seen_version = ~0ull;
 
     User() : c(h.c()) {
-        c.core.settings_base_name = kProgramVersion;
+        c.settings_file->set_base_name(kProgramVersion);
         c.cfg.sensor_count = 2;
         set_target_defaults(c);
         c.screen.clear_window();
