@@ -4,8 +4,8 @@
 
 #include "core/text.h"
 #include "platform/platform.h"
-#include "strokes/logs.h"
-#include "strokes/runlog.h"
+#include "runlog/run_log_start.h"
+#include "runlog/run_log.h"
 
 namespace qn {
 
