@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "autoring/driver.h"
 #include "config/configfile.h"
 #include "console/console_dialog.h"
 #include "link/session.h"
