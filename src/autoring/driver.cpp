@@ -40,6 +40,7 @@ void AutoRinger::set_up(std::int32_t bells, std::string keys, std::int32_t peal_
     // A 5040-row peal is 2520 whole pulls of 2N+1 beats each.
     interval_ms_ = static_cast<std::int64_t>(peal_minutes) * 1000 / (42 * (2 * bells + 1));
     key_count_ = 0;
+    set_up_ = true;
 }
 
 void AutoRinger::rewind_for_first_start() {

@@ -26,6 +26,9 @@ public:
     // What the set-up chose: the bells of the touch, the marks of the bells
     // to ring (position b holds bell b's symbol, or a blank), and the speed.
     void set_up(std::int32_t bells, std::string keys, std::int32_t peal_minutes);
+    // A set-up given up leaves the ringer to be set up again before it rings.
+    void forget_set_up() { set_up_ = false; }
+    bool is_set_up() const { return set_up_; }
     std::int32_t bells() const { return bells_; }
     const std::string& keys() const { return keys_; }
     std::int32_t peal_minutes() const { return peal_minutes_; }
@@ -67,6 +70,8 @@ private:
     RunLog& log_;
     Dialog& dialog_;
     std::function<void(char)> send_key_;
+
+    bool set_up_ = false;
 
     std::int32_t bells_ = kDefaultAutoBells;
     std::string keys_;

@@ -65,7 +65,6 @@ struct CoreState {
     bool have_serial_port = false;
     bool stopwatch_started = false;
     bool terminate = false;
-    bool autoring_set_up = false;
     Folders folders;  // where the settings, logs and touch files are
     bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };

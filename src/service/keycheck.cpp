@@ -93,12 +93,12 @@ bool wait_for_target_focus(Context& c) {
 void automatic_ringing(Context& c, char key) {
     AutoRinger& a = *c.autoring.ringer;
     clear_scratch_window(c);
-    if (key == 'Z' || (key == 'A' && !c.core.autoring_set_up)) {
+    if (key == 'Z' || (key == 'A' && !a.is_set_up())) {
         if (key == 'A') c.screen.write_line("Setting up configuration first");
-        c.core.autoring_set_up = set_up_autoring(c);
+        if (!set_up_autoring(c)) a.forget_set_up();
         a.rewind_for_first_start();
     }
-    if (key != 'A' || !c.core.autoring_set_up) return;
+    if (key != 'A' || !a.is_set_up()) return;
     if (a.toggle()) {
         c.screen.write_line("Automated ringing started");
         if (!wait_for_target_focus(c)) {

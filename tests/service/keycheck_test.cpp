@@ -136,7 +136,7 @@ TEST(AutomaticRinging, AWithoutSetUpSetsUpFirstThenStartsAndAStops) {
     s.h.fp.console.type("A");
     answer_setup(s);
     check_keys(s.c);
-    EXPECT_TRUE(s.c.core.autoring_set_up);
+    EXPECT_TRUE(s.c.autoring.ringer->is_set_up());
     EXPECT_TRUE(s.c.autoring.ringer->running());
     EXPECT_NE(s.h.log().find("method file loaded"), std::string::npos);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");  // the start key
@@ -158,7 +158,7 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
     s.h.fp.console.type("Z");
     answer_setup(s);
     check_keys(s.c);
-    EXPECT_TRUE(s.c.core.autoring_set_up);
+    EXPECT_TRUE(s.c.autoring.ringer->is_set_up());
     EXPECT_FALSE(s.c.autoring.ringer->running());
     EXPECT_TRUE(s.c.autoring.ringer->first_ring());
     EXPECT_EQ(s.h.fp.keyboard.sent.size(), 0u);
@@ -169,7 +169,7 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
 TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     Service s("Ringing Room - any browser with focus");
     add_rounds6(s);
-    s.c.core.autoring_set_up = true;
+    s.c.autoring.ringer->set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
     ASSERT_TRUE(s.c.keyout.window_focus);
     auto other = s.h.fp.windows.add_window("Notes", "Edit");
     auto rr = s.h.fp.windows.add_window("Practice - Ringing Room - Browser", "Browser");
@@ -186,7 +186,7 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");
 
     Service t("Ringing Room - any browser with focus");
-    t.c.core.autoring_set_up = true;
+    t.c.autoring.ringer->set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
     t.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
         if (w.sources == platform::kWakeConsole) t.h.fp.console.type("x");
     };
