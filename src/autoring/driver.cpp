@@ -2,13 +2,13 @@
 
 #include <string>
 
-#include "console/console_ui.h"
+#include "autoring/methodfile.h"
 #include "core/context.h"
+#include "core/dialog.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/menus.h"
-#include "keyout/sendtext.h"
-#include "link/tower.h"
+#include "strokes/runlog.h"
 
 namespace qn {
 
@@ -27,118 +27,124 @@ bool is_call_key(char ch) {
 
 bool is_sent_bell_symbol(char ch) { return (ch >= '0' && ch <= '9') || ch == 'E' || ch == 'T'; }
 
-// The driver looks a row or two past the end of the touch; there, and past
-// the table, there are no bells and no calls.
-const std::string& row_at(const AutoringState& a, long i) {
-    static const std::string empty;
-    return decltype(a.rows)::in_range(i) ? a.rows[i] : empty;
+}  // namespace
+
+AutoRinger::AutoRinger(const Touch& touch, const TimingState& timing, RunLog& log, Dialog& dialog,
+                       std::function<void(char)> send_key)
+    : touch_(touch), timing_(timing), log_(log), dialog_(dialog), send_key_(std::move(send_key)) {}
+
+void AutoRinger::set_up(std::int32_t bells, std::string keys, std::int32_t peal_minutes) {
+    bells_ = bells;
+    keys_ = std::move(keys);
+    peal_minutes_ = peal_minutes;
+    // A 5040-row peal is 2520 whole pulls of 2N+1 beats each.
+    interval_ms_ = static_cast<std::int64_t>(peal_minutes) * 1000 / (42 * (2 * bells + 1));
+    key_count_ = 0;
+    set_up_ = true;
 }
 
-char call_at(const AutoringState& a, long i) { return decltype(a.calls)::in_range(i) ? a.calls[i] : ' '; }
+void AutoRinger::rewind_for_first_start() {
+    first_ring_ = true;
+    row_ = kFirstRow;
+}
+
+void AutoRinger::rewind() {
+    due_ms_ = 0;
+    row_ = kFirstRow;
+}
+
+bool AutoRinger::toggle() { return running_ = !running_; }
+
+std::int64_t AutoRinger::elapsed_ms() const { return qn::elapsed_ms(timing_); }
 
 // A bell the driver rings has a mark at its number in keys. A
 // character that is no bell symbol, or a bell beyond the marks (the mask of a
 // non-Ringing-Room target has only N positions), is a bell it does not ring.
-bool rung_by_driver(const AutoringState& a, char symbol) {
+bool AutoRinger::rung_by_driver(char symbol) const {
     const std::int32_t bell = bell_number(symbol);
-    if (bell < 1 || static_cast<std::size_t>(bell) > a.keys.size()) return false;
-    return a.keys[static_cast<std::size_t>(bell) - 1] != ' ';
+    if (bell < 1 || static_cast<std::size_t>(bell) > keys_.size()) return false;
+    return keys_[static_cast<std::size_t>(bell) - 1] != ' ';
 }
 
 // The first start after a set-up: the first pull is loaded here and the
 // start key sent once more before the clock runs.
-char first_start(Context& c) {
-    AutoringState& a = c.autoring;
-    if (!next_double_row(c)) {
+char AutoRinger::first_start() {
+    if (!next_double_row()) {
         const std::string line = "Length of rows does not match number of bells - turning off autokeypress";
-        c.screen.write_line(line);
-        c.run_log.write_line(line);
+        dialog_.write_line(line);
+        log_.write_line(line);
         return 'A';
     }
-    a.first_ring = false;
-    export_key(c, 'l');
-    pause_ms(c, kStartPauseMs);
-    a.due_ms = elapsed_ms(c);
+    first_ring_ = false;
+    export_key('l');
+    dialog_.pause_ms(kStartPauseMs);
+    due_ms_ = elapsed_ms();
     return '\0';
 }
 
 // One beat of the pull: a stroke, or the handstroke gap that loads the next.
-char beat(Context& c) {
-    AutoringState& a = c.autoring;
-    a.due_ms += a.interval_ms;
-    a.key_count += 1;
-    if (a.key_count <= 2 * a.bells) {
-        if (a.key_count == a.bells) half_double_row(c);
-        const auto pos = static_cast<std::size_t>(a.key_count);
-        if (pos >= 1 && a.double_row_keys.size() >= pos && a.double_row_keys[pos - 1] != ' ')
-            export_key(c, a.double_row_keys[pos - 1]);
+char AutoRinger::beat() {
+    due_ms_ += interval_ms_;
+    key_count_ += 1;
+    if (key_count_ <= 2 * bells_) {
+        if (key_count_ == bells_) half_double_row();
+        const auto pos = static_cast<std::size_t>(key_count_);
+        if (pos >= 1 && double_row_keys_.size() >= pos && double_row_keys_[pos - 1] != ' ')
+            export_key(double_row_keys_[pos - 1]);
         return '\0';
     }
-    a.key_count = 0;
-    return next_double_row(c) ? '\0' : 'A';
+    key_count_ = 0;
+    return next_double_row() ? '\0' : 'A';
 }
 
-}  // namespace
-
-char autoring_driver_step(Context& c) {
-    AutoringState& a = c.autoring;
-    if (!c.keyout.window_focus) return '\0';
-    if (a.row >= a.row_count + 3) return 'A';
-    if (!a.running) return '\0';
-    if (a.first_ring && first_start(c) == 'A') return 'A';
-    const std::int64_t now = elapsed_ms(c);
-    if (a.due_ms == 0) a.due_ms = now;
-    if (now > a.due_ms + a.interval_ms) return beat(c);
+char AutoRinger::step(bool window_focus) {
+    if (!window_focus) return '\0';
+    if (row_ >= touch_.row_count + 3) return 'A';
+    if (!running_) return '\0';
+    if (first_ring_ && first_start() == 'A') return 'A';
+    const std::int64_t now = elapsed_ms();
+    if (due_ms_ == 0) due_ms_ = now;
+    if (now > due_ms_ + interval_ms_) return beat();
     return '\0';
 }
 
-std::int64_t next_beat_due(const Context& c) {
-    const AutoringState& a = c.autoring;
-    if (!a.running || a.first_ring || a.due_ms == 0 || !c.keyout.window_focus) return -1;
+std::int64_t AutoRinger::next_beat_due(bool window_focus) const {
+    if (!running_ || first_ring_ || due_ms_ == 0 || !window_focus) return -1;
     // The step rings once the millisecond clock is past the beat's time.
-    return (a.due_ms + a.interval_ms + 1) * 1000;
+    return (due_ms_ + interval_ms_ + 1) * 1000;
 }
 
-bool next_double_row(Context& c) {
-    AutoringState& a = c.autoring;
-    std::string pull = row_at(a, a.row) + row_at(a, static_cast<long>(a.row) + 1);
-    if (static_cast<std::int64_t>(pull.size()) != 2 * static_cast<std::int64_t>(a.bells)) {
-        a.double_row_keys.clear();
+bool AutoRinger::next_double_row() {
+    std::string pull = touch_.row_at(row_) + touch_.row_at(static_cast<long>(row_) + 1);
+    if (static_cast<std::int64_t>(pull.size()) != 2 * static_cast<std::int64_t>(bells_)) {
+        double_row_keys_.clear();
         return false;
     }
     for (char& ch : pull)
-        if (!rung_by_driver(a, ch)) ch = ' ';
-    a.double_row_keys = pull;
-    const char hand_call = call_at(a, static_cast<long>(a.row) + 2);
-    const char back_call = call_at(a, static_cast<long>(a.row) + 3);
-    c.run_log.write_line(pull + " calls (" + hand_call + ") (" + back_call + ")");
-    c.run_log.flush();
+        if (!rung_by_driver(ch)) ch = ' ';
+    double_row_keys_ = pull;
+    const char hand_call = touch_.call_at(static_cast<long>(row_) + 2);
+    const char back_call = touch_.call_at(static_cast<long>(row_) + 3);
+    log_.write_line(pull + " calls (" + hand_call + ") (" + back_call + ")");
+    log_.flush();
     if (is_call_key(hand_call)) {
-        c.run_log.write("rown+2" + str(a.row + 2) + " ");
-        export_key(c, hand_call);
+        log_.write("rown+2" + str(row_ + 2) + " ");
+        export_key(hand_call);
     }
-    a.row += 2;
+    row_ += 2;
     return true;
 }
 
-void half_double_row(Context& c) {
-    AutoringState& a = c.autoring;
-    const char call = call_at(a, static_cast<long>(a.row) + 1);
+void AutoRinger::half_double_row() {
+    const char call = touch_.call_at(static_cast<long>(row_) + 1);
     if (!is_call_key(call)) return;
-    c.run_log.write("half rown+1" + str(a.row + 1) + " ");
-    export_key(c, call);
+    log_.write("half rown+1" + str(row_ + 1) + " ");
+    export_key(call);
 }
 
-void export_key(Context& c, char ch) {
-    if (is_sent_bell_symbol(ch)) c.run_log.write_line(std::string("sent=") + ch);
-    if (export_over_link(c, ch)) return;
-    // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
-    const std::int32_t target = c.keyout.target_index;
-    if (target >= 1 && target <= 3) {
-        if (ch == 'E') ch = '-';
-        else if (ch == 'T') ch = '=';
-    }
-    type_text(c, std::string(1, ch));
+void AutoRinger::export_key(char ch) {
+    if (is_sent_bell_symbol(ch)) log_.write_line(std::string("sent=") + ch);
+    send_key_(ch);
 }
 
 }  // namespace qn

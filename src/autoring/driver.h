@@ -1,19 +1,88 @@
-// The automatic-ringing beat clock.
+// The automatic ringer: the beat clock that rings the bells it was given
+// from a touch, a whole pull (two rows) at a time.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
+
+#include "autoring/touch.h"
 
 namespace qn {
 
-struct Context;
+class Dialog;
+class RunLog;
+struct TimingState;
 
-// One step; returns 'A' when ringing must stop, else '\0'.
-char autoring_driver_step(Context& c);
-// When the step will next ring a beat, in stopwatch microseconds; -1 when
-// no beat is waiting for the clock.
-std::int64_t next_beat_due(const Context& c);
-bool next_double_row(Context& c);
-void half_double_row(Context& c);
-void export_key(Context& c, char ch);
+inline constexpr int kDefaultAutoBells = 6;
+inline constexpr int kDefaultPealMinutes = 180;
+
+class AutoRinger {
+public:
+    // send_key rings or types one key at the target.
+    AutoRinger(const Touch& touch, const TimingState& timing, RunLog& log, Dialog& dialog,
+               std::function<void(char)> send_key);
+
+    // What the set-up chose: the bells of the touch, the marks of the bells
+    // to ring (position b holds bell b's symbol, or a blank), and the speed.
+    void set_up(std::int32_t bells, std::string keys, std::int32_t peal_minutes);
+    // A set-up given up leaves the ringer to be set up again before it rings.
+    void forget_set_up() { set_up_ = false; }
+    bool is_set_up() const { return set_up_; }
+    std::int32_t bells() const { return bells_; }
+    const std::string& keys() const { return keys_; }
+    std::int32_t peal_minutes() const { return peal_minutes_; }
+    std::int64_t interval_ms() const { return interval_ms_; }
+
+    // The touch from its start; the first start sends the start key again.
+    void rewind_for_first_start();
+    // The touch from its start, the beat clock stopped.
+    void rewind();
+    // Switched on or off; false: off.
+    bool toggle();
+    void stop() { running_ = false; }
+    bool running() const { return running_; }
+    bool first_ring() const { return first_ring_; }
+    std::int32_t row() const { return row_; }
+    std::int64_t due_ms() const { return due_ms_; }
+    // Beats rung of the pull loaded (0: at the handstroke gap), and its keys.
+    std::int32_t key_count() const { return key_count_; }
+    const std::string& double_row_keys() const { return double_row_keys_; }
+
+    // One step; returns 'A' when ringing must stop, else '\0'. Nothing rings
+    // while the target has lost the focus.
+    char step(bool window_focus);
+    // When the step will next ring a beat, in stopwatch microseconds; -1 when
+    // no beat is waiting for the clock.
+    std::int64_t next_beat_due(bool window_focus) const;
+    bool next_double_row();
+    void half_double_row();
+    void export_key(char ch);
+
+private:
+    char first_start();
+    char beat();
+    bool rung_by_driver(char symbol) const;
+    std::int64_t elapsed_ms() const;
+
+    const Touch& touch_;
+    const TimingState& timing_;
+    RunLog& log_;
+    Dialog& dialog_;
+    std::function<void(char)> send_key_;
+
+    bool set_up_ = false;
+
+    std::int32_t bells_ = kDefaultAutoBells;
+    std::string keys_;
+    std::int32_t peal_minutes_ = kDefaultPealMinutes;
+    std::int64_t interval_ms_ = 329;
+    std::int32_t key_count_ = 0;
+    bool running_ = false;
+    std::int64_t due_ms_ = 0;
+    std::int32_t row_ = kFirstRow;
+    std::string double_row_keys_;
+    bool first_ring_ = false;
+};
 
 }  // namespace qn

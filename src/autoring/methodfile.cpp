@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/context.h"
+#include "core/text_sink.h"
 #include "core/text.h"
 
 namespace qn {
@@ -57,19 +57,7 @@ std::string places_made(const std::string& prev, const std::string& row) {
     return pn.empty() ? "x" : pn;
 }
 
-// The notation beyond the table reads as empty, as the rows after row_count do.
-const std::string& pn_or_empty(const AutoringState& a, long i) {
-    static const std::string empty;
-    return decltype(a.notations)::in_range(i) ? a.notations[i] : empty;
-}
-
-void refuse(Context& c, const std::string& why) {
-    const std::string line = "This composition is unsuitable - " + why;
-    c.run_log.write_line(line);
-    c.screen.write_line(line);
-}
-
-void clear_tables(AutoringState& a) {
+void clear_tables(Touch& a) {
     a.rows.fill(std::string());
     a.notations.fill(std::string());
     a.calls.fill(' ');
@@ -87,101 +75,16 @@ void clear_tables(AutoringState& a) {
     a.working_bells = 0;
 }
 
-// ---- steps of the block analysis -------------------------------------------
-
-void log_symmetry_radii(Context& c) {
-    AutoringState& a = c.autoring;
-    for (std::int32_t i = 1; i <= a.row_count; ++i) {
-        std::int32_t j = 1;
-        while (i - j > 0 && i + j < a.row_count && a.notations[i - j] == a.notations[i + j]) ++j;
-        a.symmetry[i] = j;
-        c.run_log.write_line(str(i) + " " + str(j));
-    }
-}
-
-void mark_symmetry_peaks(Context& c) {
-    AutoringState& a = c.autoring;
-    std::int32_t minsym = 32768;
-    for (std::int32_t i = 2; i <= a.row_count - 1; ++i) {
-        if (a.symmetry[i - 1] < a.symmetry[i] && a.symmetry[i + 1] < a.symmetry[i]) {
-            a.symmetry_max[i] = a.symmetry[i];
-            c.run_log.write_line(str(i) + " " + str(a.symmetry_max[i]));
-            if (a.symmetry_max[i] < minsym) {
-                minsym = a.symmetry_max[i];
-                c.run_log.write_line("minsym i=" + str(i) + " value=" + str(minsym));
-            }
-        } else {
-            a.symmetry_max[i] = 0;
-        }
-    }
-}
-
-// Half the block is the widest gap between strong symmetry points, looking
-// back from the end; the first N rows are left out.
-std::int32_t widest_peak_gap(Context& c) {
-    AutoringState& a = c.autoring;
-    const std::int32_t n = a.bells;
-    std::int32_t lastmax = a.row_count - n;
-    std::int32_t biggest = 0;
-    for (std::int32_t i = a.row_count - 1; i >= n; --i) {
-        if (!decltype(a.symmetry_max)::in_range(i) || a.symmetry_max[i] <= 2) continue;
-        const std::int32_t dist = lastmax - i;
-        lastmax = i;
-        if (biggest + 4 < i && dist > biggest) biggest = dist;
-        c.run_log.write_line("Biggest=" + str(biggest) + " " + str(dist));
-    }
-    return biggest;
-}
-
-bool listed(const AutoringState& a, const std::string& pn) {
+bool listed(const Touch& a, const std::string& pn) {
     for (std::int32_t k = 1; k <= a.notation_count; ++k)
         if (a.notation_list[k] == pn) return true;
     return false;
 }
 
-bool position_listed(const AutoringState& a, std::int32_t mod) {
+bool position_listed(const Touch& a, std::int32_t mod) {
     for (std::int32_t k = 1; k <= a.pattern_count; ++k)
         if (a.lead_heads[k] == mod) return true;
     return false;
-}
-
-bool add_to_pnlist(Context& c, const std::string& pn) {
-    AutoringState& a = c.autoring;
-    if (a.notation_count >= kMaxPlaceNotations) {
-        refuse(c, "more than " + str(kMaxPlaceNotations) + " kinds of change at call positions");
-        return false;
-    }
-    a.notation_list[++a.notation_count] = pn;
-    return true;
-}
-
-// One row whose notation differs from the block before: where it is in the
-// block, and which notations are involved. False when a table is full.
-bool note_difference(Context& c, std::int32_t i) {
-    AutoringState& a = c.autoring;
-    const std::int32_t mod = i % a.base_length;
-    const std::string& now = a.notations[i];
-    const std::string& before = a.notations[i - a.base_length];
-    c.run_log.write_line("seekingpatt\t" + str(i) + "\t" + now + "\t" + before + "\t" + str(mod));
-    if (a.notation_count == 0) {
-        a.notation_list[1] = now;
-        a.notation_count = 1;
-        a.lead_heads[1] = mod;
-        a.pattern_count = 1;
-    }
-    if (!position_listed(a, mod)) {
-        if (a.pattern_count >= kMaxLeadHeads) {
-            refuse(c, "differences at more than " + str(kMaxLeadHeads) + " places in the block");
-            return false;
-        }
-        a.lead_heads[++a.pattern_count] = mod;
-    }
-    a.calls[i] = 'P';
-    if (!listed(a, now)) {
-        if (!add_to_pnlist(c, now)) return false;
-        if (!listed(a, before) && !add_to_pnlist(c, before)) return false;
-    }
-    return true;
 }
 
 char call_key_for(const std::string& pn, std::int32_t w) {
@@ -197,6 +100,109 @@ char call_key_for(const std::string& pn, std::int32_t w) {
 
 }  // namespace
 
+const std::string& Touch::row_at(long i) const {
+    static const std::string empty;
+    return decltype(rows)::in_range(i) ? rows[i] : empty;
+}
+
+const std::string& Touch::notation_at(long i) const {
+    static const std::string empty;
+    return decltype(notations)::in_range(i) ? notations[i] : empty;
+}
+
+void TouchReader::refuse(const std::string& why) {
+    const std::string line = "This composition is unsuitable - " + why;
+    log_.write_line(line);
+    screen_.write_line(line);
+}
+
+// ---- steps of the block analysis -------------------------------------------
+
+void TouchReader::log_symmetry_radii() {
+    Touch& a = touch_;
+    for (std::int32_t i = 1; i <= a.row_count; ++i) {
+        std::int32_t j = 1;
+        while (i - j > 0 && i + j < a.row_count && a.notations[i - j] == a.notations[i + j]) ++j;
+        a.symmetry[i] = j;
+        log_.write_line(str(i) + " " + str(j));
+    }
+}
+
+void TouchReader::mark_symmetry_peaks() {
+    Touch& a = touch_;
+    std::int32_t minsym = 32768;
+    for (std::int32_t i = 2; i <= a.row_count - 1; ++i) {
+        if (a.symmetry[i - 1] < a.symmetry[i] && a.symmetry[i + 1] < a.symmetry[i]) {
+            a.symmetry_max[i] = a.symmetry[i];
+            log_.write_line(str(i) + " " + str(a.symmetry_max[i]));
+            if (a.symmetry_max[i] < minsym) {
+                minsym = a.symmetry_max[i];
+                log_.write_line("minsym i=" + str(i) + " value=" + str(minsym));
+            }
+        } else {
+            a.symmetry_max[i] = 0;
+        }
+    }
+}
+
+// Half the block is the widest gap between strong symmetry points, looking
+// back from the end; the first N rows are left out.
+std::int32_t TouchReader::widest_peak_gap() {
+    Touch& a = touch_;
+    const std::int32_t n = bells_;
+    std::int32_t lastmax = a.row_count - n;
+    std::int32_t biggest = 0;
+    for (std::int32_t i = a.row_count - 1; i >= n; --i) {
+        if (!decltype(a.symmetry_max)::in_range(i) || a.symmetry_max[i] <= 2) continue;
+        const std::int32_t dist = lastmax - i;
+        lastmax = i;
+        if (biggest + 4 < i && dist > biggest) biggest = dist;
+        log_.write_line("Biggest=" + str(biggest) + " " + str(dist));
+    }
+    return biggest;
+}
+
+
+
+bool TouchReader::add_to_pnlist(const std::string& pn) {
+    Touch& a = touch_;
+    if (a.notation_count >= kMaxPlaceNotations) {
+        refuse("more than " + str(kMaxPlaceNotations) + " kinds of change at call positions");
+        return false;
+    }
+    a.notation_list[++a.notation_count] = pn;
+    return true;
+}
+
+// One row whose notation differs from the block before: where it is in the
+// block, and which notations are involved. False when a table is full.
+bool TouchReader::note_difference(std::int32_t i) {
+    Touch& a = touch_;
+    const std::int32_t mod = i % a.base_length;
+    const std::string& now = a.notations[i];
+    const std::string& before = a.notations[i - a.base_length];
+    log_.write_line("seekingpatt\t" + str(i) + "\t" + now + "\t" + before + "\t" + str(mod));
+    if (a.notation_count == 0) {
+        a.notation_list[1] = now;
+        a.notation_count = 1;
+        a.lead_heads[1] = mod;
+        a.pattern_count = 1;
+    }
+    if (!position_listed(a, mod)) {
+        if (a.pattern_count >= kMaxLeadHeads) {
+            refuse("differences at more than " + str(kMaxLeadHeads) + " places in the block");
+            return false;
+        }
+        a.lead_heads[++a.pattern_count] = mod;
+    }
+    a.calls[i] = 'P';
+    if (!listed(a, now)) {
+        if (!add_to_pnlist(now)) return false;
+        if (!listed(a, before) && !add_to_pnlist(before)) return false;
+    }
+    return true;
+}
+
 // ---- the loader ------------------------------------------------------------
 
 char bell_symbol(std::int32_t place) {
@@ -205,11 +211,9 @@ char bell_symbol(std::int32_t place) {
     return kSymbols[place - 1];
 }
 
-bool load_file_data(Context& c) {
-    AutoringState& a = c.autoring;
+bool TouchReader::load_file_data(const std::string& text) {
+    Touch& a = touch_;
     clear_tables(a);
-    const std::string text = std::move(a.method_text);  // the file is read to its end and closed
-    a.method_text.clear();
     const std::vector<std::string_view> lines = split_lines(text);
 
     std::size_t next = 0;
@@ -221,15 +225,15 @@ bool load_file_data(Context& c) {
 
     const std::size_t file_rows = 1 + (lines.size() - std::min(next, lines.size()));
     if (file_rows > static_cast<std::size_t>(kMaxFileRows)) {
-        refuse(c, "more than " + str(kMaxFileRows) + " rows");
+        refuse("more than " + str(kMaxFileRows) + " rows");
         return false;
     }
     if (first.size() < kMinWorkingBells) {
-        refuse(c, "rows of fewer than " + str(kMinWorkingBells) + " bells");
+        refuse("rows of fewer than " + str(kMinWorkingBells) + " bells");
         return false;
     }
     if (first.size() > kMaxWorkingBells) {
-        refuse(c, "rows of more than " + str(kMaxWorkingBells) + " bells cannot be rung");
+        refuse("rows of more than " + str(kMaxWorkingBells) + " bells cannot be rung");
         return false;
     }
 
@@ -257,55 +261,55 @@ bool load_file_data(Context& c) {
     return true;
 }
 
-void find_symmetry(Context& c) {
-    log_symmetry_radii(c);
-    mark_symmetry_peaks(c);
-    c.autoring.base_length = 2 * widest_peak_gap(c);
+void TouchReader::find_symmetry() {
+    log_symmetry_radii();
+    mark_symmetry_peaks();
+    touch_.base_length = 2 * widest_peak_gap();
 }
 
-bool seek_repeating_patterns(Context& c) {
-    AutoringState& a = c.autoring;
+bool TouchReader::seek_repeating_patterns() {
+    Touch& a = touch_;
     a.notation_count = 0;
     a.pattern_count = 0;
     for (std::int32_t i = a.base_length + 1; i <= a.row_count - kRoundsAtEnd; ++i) {
         const bool match = a.notations[i] == a.notations[i - a.base_length];
         a.notation_matched[i] = match;
-        c.run_log.write_line("seekpattern" + str(i) + "\t" + str(a.base_length) + "\t" + a.notations[i] + "\t" +
-                           pn_or_empty(a, static_cast<long>(i) + a.base_length) + "\t" + bool_text(match));
-        if (!match && !note_difference(c, i)) return false;
+        log_.write_line("seekpattern" + str(i) + "\t" + str(a.base_length) + "\t" + a.notations[i] + "\t" +
+                           a.notation_at(static_cast<long>(i) + a.base_length) + "\t" + bool_text(match));
+        if (!match && !note_difference(i)) return false;
     }
-    const bool ok = check_call_types(c);
-    c.run_log.write_line("check calltypes was ok=" + bool_text(ok));
+    const bool ok = check_call_types();
+    log_.write_line("check calltypes was ok=" + bool_text(ok));
     if (a.pattern_count > 1) {
         const std::string line = "This composition is unsuitable - has varying blocklengths";
-        c.run_log.write_line(line);
-        c.screen.write_line(line);
-        for (std::int32_t k = 1; k <= a.pattern_count; ++k) c.run_log.write_line(str(a.lead_heads[k]));
+        log_.write_line(line);
+        screen_.write_line(line);
+        for (std::int32_t k = 1; k <= a.pattern_count; ++k) log_.write_line(str(a.lead_heads[k]));
         return false;
     }
     return ok;
 }
 
-bool check_call_types(Context& c) {
-    AutoringState& a = c.autoring;
-    c.run_log.write_line("Signify call type with single character");
+bool TouchReader::check_call_types() {
+    Touch& a = touch_;
+    log_.write_line("Signify call type with single character");
     a.plain_count = 0;
     for (std::int32_t k = 1; k <= a.notation_count; ++k) {
         const char key = call_key_for(a.notation_list[k], a.working_bells);
         a.call_list[k] = key;
         if (key == 'P') ++a.plain_count;
         const std::string line = "Call " + str(k) + "Placenotation=(" + a.notation_list[k] + ") callname=" + key;
-        c.run_log.write_line(line);
-        c.screen.write_line(line);
+        log_.write_line(line);
+        screen_.write_line(line);
     }
     bool ok = true;
     if (a.plain_count > 1) {
         const std::string tail = str(a.plain_count - 1) + " call types unaccounted for!";
-        c.run_log.write_line("This composition is unsuitable - " + tail);
-        c.screen.write_line("Composition is unsuitable - " + tail);
+        log_.write_line("This composition is unsuitable - " + tail);
+        screen_.write_line("Composition is unsuitable - " + tail);
         ok = false;
     }
-    c.run_log.write_line("list of call locations");
+    log_.write_line("list of call locations");
     for (std::int32_t i = 1; i <= a.row_count; ++i) {
         if (a.calls[i] == 'P') {
             for (std::int32_t k = 1; k <= a.notation_count; ++k)
@@ -314,16 +318,16 @@ bool check_call_types(Context& c) {
                     break;
                 }
         }
-        c.run_log.write_line(str(i) + "\t" + a.rows[i] + "\t" + a.notations[i] + "\t" + a.calls[i]);
+        log_.write_line(str(i) + "\t" + a.rows[i] + "\t" + a.notations[i] + "\t" + a.calls[i]);
     }
     return ok;
 }
 
 // The cover bell of an odd number of working bells: it takes the place after
 // the last and makes that place in every change.
-void pad_row(Context& c, std::int32_t r) {
-    AutoringState& a = c.autoring;
-    c.run_log.write("pad " + str(a.bells) + " " + a.rows[r] + "~");
+void TouchReader::pad_row(std::int32_t r) {
+    Touch& a = touch_;
+    log_.write("pad " + str(bells_) + " " + a.rows[r] + "~");
     // A malformed row of sixteen bells has no place left for a cover; it
     // keeps its length and the driver stops at it.
     if (a.rows[r].size() < kMaxRowChars) {
@@ -331,24 +335,27 @@ void pad_row(Context& c, std::int32_t r) {
         a.rows[r].push_back(cover);
         a.notations[r].push_back(cover);
     }
-    c.run_log.write_line(a.rows[r] + " " + a.notations[r]);
+    log_.write_line(a.rows[r] + " " + a.notations[r]);
 }
 
-bool load_method_file(Context& c) {
-    AutoringState& a = c.autoring;
-    if (!load_file_data(c)) return false;
-    find_symmetry(c);
-    if (!seek_repeating_patterns(c)) {
-        c.run_log.write_line("seekrepeatpatternsfailed");
+TouchReader::TouchReader(Touch& touch, TextSink& log, TextSink& screen, std::int32_t bells)
+    : touch_(touch), log_(log), screen_(screen), bells_(bells) {}
+
+bool TouchReader::load_method_file(const std::string& text) {
+    Touch& a = touch_;
+    if (!load_file_data(text)) return false;
+    find_symmetry();
+    if (!seek_repeating_patterns()) {
+        log_.write_line("seekrepeatpatternsfailed");
         return false;
     }
     const auto l = static_cast<std::int32_t>(a.rows[1].size());
     const bool odd = l % 2 == 1;
-    if (l + 1 < a.bells) a.bells = odd ? l + 1 : l;
+    if (l + 1 < bells_) bells_ = odd ? l + 1 : l;
     if (odd)
-        for (std::int32_t r = kFirstRow; r <= a.row_count; ++r) pad_row(c, r);
+        for (std::int32_t r = kFirstRow; r <= a.row_count; ++r) pad_row(r);
     for (std::int32_t r = 1; r <= a.row_count; ++r)
-        c.run_log.write_line(a.notations[r] + " " + a.rows[r] + " " + a.calls[r]);
+        log_.write_line(a.notations[r] + " " + a.rows[r] + " " + a.calls[r]);
     return true;
 }
 

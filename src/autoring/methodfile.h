@@ -4,17 +4,44 @@
 #include <cstdint>
 #include <string>
 
+#include "autoring/touch.h"
+
 namespace qn {
 
-struct Context;
+class TextSink;
 
-// Reads and analyses the open file (AutoringState::method_text holds its text).
-bool load_method_file(Context& c);
-bool load_file_data(Context& c);
-void find_symmetry(Context& c);
-bool seek_repeating_patterns(Context& c);
-bool check_call_types(Context& c);
+// Reads a file's text into a touch and analyses its blocks, telling the run
+// log each step and the screen what makes a touch unsuitable.
+class TouchReader {
+public:
+    // bells: the number to be rung; a touch of fewer bells (with a cover)
+    // cuts it.
+    TouchReader(Touch& touch, TextSink& log, TextSink& screen, std::int32_t bells);
+
+    bool load_method_file(const std::string& text);
+    std::int32_t bells() const { return bells_; }
+
+    // The steps of load_method_file.
+    bool load_file_data(const std::string& text);
+    void find_symmetry();
+    bool seek_repeating_patterns();
+    bool check_call_types();
+    void pad_row(std::int32_t r);
+
+private:
+    void refuse(const std::string& why);
+    void log_symmetry_radii();
+    void mark_symmetry_peaks();
+    std::int32_t widest_peak_gap();
+    bool add_to_pnlist(const std::string& pn);
+    bool note_difference(std::int32_t i);
+
+    Touch& touch_;
+    TextSink& log_;
+    TextSink& screen_;
+    std::int32_t bells_;
+};
+
 char bell_symbol(std::int32_t place);
-void pad_row(Context& c, std::int32_t r);
 
 }  // namespace qn

@@ -3,11 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "autoring/driver.h"
 #include "autoring/methodfile.h"
-#include "console/console_ui.h"
-#include "core/context.h"
+#include "config/folders.h"
+#include "core/dialog.h"
 #include "core/text.h"
-#include "keyout/targets.h"
+#include "platform/files.h"
+#include "strokes/runlog.h"
 
 namespace qn {
 
@@ -18,30 +20,32 @@ constexpr std::int32_t kMinAutoBells = 4;
 constexpr std::int32_t kMinPealMinutes = 60;
 constexpr std::int32_t kMaxPealMinutes = 300;
 
-void prompt(Context& c, const std::string& text, bool line_end) {
-    c.screen.text_colour(kYellow);
-    if (line_end) c.screen.write_line(text);
-    else c.screen.write(text);
-    c.screen.text_colour(kWhite);
+// The answers so far.
+struct Answers {
+    std::int32_t bells = 0;
+    std::string keys;
+    std::int32_t peal_minutes = 0;
+};
+
+void prompt(Dialog& d, const std::string& text, bool line_end) {
+    d.colour(kYellow);
+    if (line_end) d.write_line(text);
+    else d.write(text);
+    d.colour(kWhite);
 }
 
 // Asks until the answer is in range; other values are dropped silently.
-std::int32_t read_in_range(Context& c, std::int32_t lo, std::int32_t hi) {
+std::int32_t read_in_range(Dialog& d, std::int32_t lo, std::int32_t hi) {
     for (;;) {
-        const std::int32_t v = read_int(c);
+        const std::int32_t v = d.read_int();
         if (v >= lo && v <= hi) return v;
     }
 }
 
-void ask_number_of_bells(Context& c) {
-    prompt(c, "Give number of bells being rung", false);
-    c.autoring.bells = read_in_range(c, kMinAutoBells, kMaxAutoBells);
-    c.screen.write_line("Ringing " + str(c.autoring.bells) + " bells");
-}
-
-bool target_is_ringing_room(Context& c) {
-    const std::uint8_t idx = target_index_of(c, c.cfg.target_program);
-    return c.keyout.targets[idx].window_name.rfind("Ringing Room", 0) == 0;
+void ask_number_of_bells(Dialog& d, Answers& a) {
+    prompt(d, "Give number of bells being rung", false);
+    a.bells = read_in_range(d, kMinAutoBells, kMaxAutoBells);
+    d.write_line("Ringing " + str(a.bells) + " bells");
 }
 
 // Position b of the mask holds bell b's symbol. The symbols of bells 13-16
@@ -57,80 +61,82 @@ std::string bells_mask_from_answer(const std::string& answer) {
     return mask;
 }
 
-void ask_bells_to_ring(Context& c) {
-    AutoringState& a = c.autoring;
-    if (!target_is_ringing_room(c)) {
+void ask_bells_to_ring(const AutoringSetUp& s, Answers& a) {
+    Dialog& d = s.dialog;
+    if (!s.ringing_room) {
         a.keys.assign(static_cast<std::size_t>(a.bells), ' ');
         a.keys.front() = 'j';
         return;
     }
-    c.screen.write_line("NB Automated ringing is controlled solely from this interface, NOT ringing room");
-    prompt(c, "Give numbers of bells to ring e.g 1456ET & press [ENTER]:", false);
-    a.keys = bells_mask_from_answer(read_line(c));
+    d.write_line("NB Automated ringing is controlled solely from this interface, NOT ringing room");
+    prompt(d, "Give numbers of bells to ring e.g 1456ET & press [ENTER]:", false);
+    a.keys = bells_mask_from_answer(d.read_line());
     std::string chosen;
     for (char ch : a.keys)
         if (ch != ' ') chosen.push_back(ch);
-    c.screen.write_line("Bells to ring are=" + chosen);
+    d.write_line("Bells to ring are=" + chosen);
 }
 
-void report_load(Context& c, const std::string& line) {
-    c.screen.write_line(line);
-    c.run_log.write_line(line);
+void report_load(const AutoringSetUp& s, const std::string& line) {
+    s.dialog.write_line(line);
+    s.log.write_line(line);
 }
 
 // Until a file loads; false when the user gives up with "T".
-bool choose_and_load_file(Context& c) {
+bool choose_and_load_file(const AutoringSetUp& s, Answers& a) {
+    Dialog& d = s.dialog;
     for (;;) {
-        prompt(c, "Give the name of the method/touch file (null entry means do rounds)", true);
-        const std::string answer = read_line(c);
+        prompt(d, "Give the name of the method/touch file (null entry means do rounds)", true);
+        const std::string answer = d.read_line();
         // Without the folder the look-up below simply fails there.
-        const std::vector<std::string>& libraries = c.core.folders.libraries;
-        (void)make_folders(*c.plat.files, libraries.front());
-        const std::string name = answer.empty() ? "rounds" + str(c.autoring.bells) : answer;
-        auto text = c.plat.files->read_all(name);
+        const std::vector<std::string>& libraries = s.libraries;
+        (void)make_folders(s.files, libraries.front());
+        const std::string name = answer.empty() ? "rounds" + str(a.bells) : answer;
+        auto text = s.files.read_all(name);
         for (const std::string& library : libraries)
-            if (!text.ok()) text = c.plat.files->read_all(library + "/" + name);
+            if (!text.ok()) text = s.files.read_all(library + "/" + name);
         if (!text.ok()) {
             const std::string where = libraries.front() == kLibraryFolder
                                           ? ".\\" + std::string(kLibraryFolder) + "\\" + name
                                           : libraries.front() + "/" + name;
-            c.screen.write_line("file=" + where + " not found, try again [or T to quit configuration]");
+            d.write_line("file=" + where + " not found, try again [or T to quit configuration]");
             if (!answer.empty() && upper(answer[0]) == 'T') {
-                c.screen.write_line("terminating setting up automatic ringing");
+                d.write_line("terminating setting up automatic ringing");
                 return false;
             }
             continue;
         }
-        c.autoring.method_text = std::move(text.value());
-        if (load_method_file(c)) {
-            report_load(c, "method file loaded");
+        TouchReader reader(s.touch, s.log, d, a.bells);
+        const bool loaded = reader.load_method_file(text.value());
+        a.bells = reader.bells();
+        if (loaded) {
+            report_load(s, "method file loaded");
             return true;
         }
-        report_load(c, "method did not load");
+        report_load(s, "method did not load");
     }
 }
 
-void ask_peal_speed(Context& c) {
-    prompt(c, "Give peal speed in *Minutes*", false);
-    c.autoring.peal_minutes = read_in_range(c, kMinPealMinutes, kMaxPealMinutes);
-    c.screen.write_line(" Peal speed (minutes)" + str(c.autoring.peal_minutes));
+void ask_peal_speed(Dialog& d, Answers& a) {
+    prompt(d, "Give peal speed in *Minutes*", false);
+    a.peal_minutes = read_in_range(d, kMinPealMinutes, kMaxPealMinutes);
+    d.write_line(" Peal speed (minutes)" + str(a.peal_minutes));
 }
 
 }  // namespace
 
-bool set_up_autoring(Context& c) {
-    AutoringState& a = c.autoring;
-    clear_scratch_window(c);
-    c.screen.text_colour(kWhite);
-    ask_number_of_bells(c);
-    ask_bells_to_ring(c);
-    if (!choose_and_load_file(c)) return false;
-    ask_peal_speed(c);
-    clear_scratch_window(c);
-    full_window(c);
-    // A 5040-row peal is 2520 whole pulls of 2N+1 beats each.
-    a.interval_ms = static_cast<std::int64_t>(a.peal_minutes) * 1000 / (42 * (2 * a.bells + 1));
-    a.key_count = 0;
+bool set_up_autoring(const AutoringSetUp& s) {
+    Dialog& d = s.dialog;
+    Answers a;
+    d.clear(Area::Scratch);
+    d.colour(kWhite);
+    ask_number_of_bells(d, a);
+    ask_bells_to_ring(s, a);
+    if (!choose_and_load_file(s, a)) return false;
+    ask_peal_speed(d, a);
+    d.clear(Area::Scratch);
+    d.select(Area::Full);
+    s.ringer.set_up(a.bells, std::move(a.keys), a.peal_minutes);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "autoring/touch.h"
 #include "config/folders.h"
 #include "console/console.h"
 #include "console/layout.h"
@@ -31,6 +32,7 @@ namespace link {
 class TowerLink;
 }
 class StrikePath;
+class AutoRinger;
 class SettingsFile;
 class MonitorRegion;
 class BigCounter;
@@ -53,7 +55,6 @@ using platform::WindowHandle;
 inline constexpr const char* kProgramVersion = "Quennick_v0.8.2d3_(04_Jan_2021)_";
 inline constexpr int kMaxSensors = 16;
 inline constexpr int kMaxCalibrationEvents = 256;
-inline constexpr int kMaxRows = 6000;
 inline constexpr int kMaxTargetPrograms = 9;
 inline constexpr int kDefaultLoopSleepMs = 5;
 inline constexpr int kDefaultSwitchBounceMs = 40;
@@ -64,13 +65,6 @@ inline constexpr int kDefaultDoubleStrikeDelayMs = 350;
 inline constexpr bool kDefaultUseDoubledSend = true;
 inline constexpr const char* kInitialTargetProgram = "Ringing Room";
 inline constexpr std::int64_t kNoEventTime = -1;
-inline constexpr int kMaxPlaceNotations = 20;
-inline constexpr int kMaxLeadHeads = 100;
-inline constexpr int kRoundsAtStart = 6;
-inline constexpr int kRoundsAtEnd = 4;
-inline constexpr int kMaxAutoBells = 12;
-inline constexpr int kDefaultAutoBells = 6;
-inline constexpr int kDefaultPealMinutes = 180;
 inline constexpr int kMaxProcesses = 100;
 inline constexpr const char* kDefaultTowerSite = "https://ringingroom.com";
 
@@ -81,7 +75,6 @@ struct CoreState {
     bool have_serial_port = false;
     bool stopwatch_started = false;
     bool terminate = false;
-    bool autoring_set_up = false;
     Folders folders;  // where the settings, logs and touch files are
     bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
@@ -248,36 +241,11 @@ struct ConsoleState {
 
 // ---- automatic ringing -----------------------------------------------------
 
-inline constexpr int kFirstRow = -kRoundsAtStart;
-
+// The touch read from a file, and the ringer that rings it (made by
+// make_context, service/program.h).
 struct AutoringState {
-    Arr<std::string, kFirstRow, kMaxRows> rows;
-    Arr<std::string, kFirstRow, kMaxRows> notations;
-    Arr<char, kFirstRow, kMaxRows> calls;
-    Arr<bool, kFirstRow, kMaxRows> notation_matched;
-    Arr<std::int32_t, kFirstRow, kMaxRows> symmetry;
-    Arr<std::int32_t, kFirstRow, kMaxRows> symmetry_max;
-    Arr<std::string, 1, kMaxPlaceNotations> notation_list;
-    Arr<char, 1, kMaxPlaceNotations> call_list;
-    Arr<std::int32_t, 1, kMaxLeadHeads> lead_heads;
-    std::int32_t row_count = 0;
-    std::int32_t base_length = 0;
-    std::int32_t working_bells = 0;
-    std::int32_t notation_count = 0;
-    std::int32_t pattern_count = 0;
-    std::int32_t plain_count = 0;
-    std::string method_text;  // text of the open method file
-
-    std::int32_t bells = kDefaultAutoBells;
-    std::string keys;
-    std::int32_t peal_minutes = kDefaultPealMinutes;
-    std::int64_t interval_ms = 329;
-    std::int32_t key_count = 0;
-    bool running = false;
-    std::int64_t due_ms = 0;
-    std::int32_t row = -6;
-    std::string double_row_keys;
-    bool first_ring = false;
+    Touch touch;
+    std::unique_ptr<AutoRinger> ringer;
 };
 
 // ---- tower link ------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include "core/timing.h"
 #include "keyout/keysending.h"
 #include "keyout/menus.h"
+#include "keyout/targets.h"
 #include "link/tower.h"
 #include "strokes/strike_path.h"
 
@@ -90,30 +91,27 @@ bool wait_for_target_focus(Context& c) {
 }
 
 void automatic_ringing(Context& c, char key) {
-    AutoringState& a = c.autoring;
+    AutoRinger& a = *c.autoring.ringer;
     clear_scratch_window(c);
-    if (key == 'Z' || (key == 'A' && !c.core.autoring_set_up)) {
+    if (key == 'Z' || (key == 'A' && !a.is_set_up())) {
         if (key == 'A') c.screen.write_line("Setting up configuration first");
-        c.core.autoring_set_up = set_up_autoring(c);
-        a.first_ring = true;
-        a.row = -6;
+        if (!set_up_autoring(c)) a.forget_set_up();
+        a.rewind_for_first_start();
     }
-    if (key != 'A' || !c.core.autoring_set_up) return;
-    a.running = !a.running;
-    if (a.running) {
+    if (key != 'A' || !a.is_set_up()) return;
+    if (a.toggle()) {
         c.screen.write_line("Automated ringing started");
         if (!wait_for_target_focus(c)) {
-            a.running = false;
+            a.stop();
             c.screen.write_line("Automated ringing not started");
             return;
         }
-        export_key(c, 'l');
+        a.export_key('l');
         pause_ms(c, 4000);
     } else {
         clear_scratch_window(c);
         c.screen.write_line("Automated ringing ended");
-        a.due_ms = 0;
-        a.row = -6;
+        a.rewind();
     }
 }
 
@@ -125,9 +123,16 @@ void pause_check(Context& c) {
 
 }  // namespace
 
+bool set_up_autoring(Context& c) {
+    const std::uint8_t target = target_index_of(c, c.cfg.target_program);
+    const bool ringing_room = c.keyout.targets[target].window_name.rfind("Ringing Room", 0) == 0;
+    return set_up_autoring(AutoringSetUp{c.dialog, c.run_log, *c.plat.files, c.core.folders.libraries,
+                                         ringing_room, c.autoring.touch, *c.autoring.ringer});
+}
+
 void end_touch(Context& c, bool pause) {
     StrikePath& strikes = *c.strikes;
-    if (strikes.rows().rows() == 0 || c.autoring.running) return;
+    if (strikes.rows().rows() == 0 || c.autoring.ringer->running()) return;
     if (strikes.keys().outputs_full() || pause) {
         strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
         pause_ms(c, 1);
@@ -179,7 +184,7 @@ void do_command(Context& c, char key) {
 }
 
 void check_keys(Context& c) {
-    if (autoring_driver_step(c) == 'A') automatic_ringing(c, 'A');
+    if (c.autoring.ringer->step(c.keyout.window_focus) == 'A') automatic_ringing(c, 'A');
     if (c.plat.console->key_waiting()) {
         char key = upper(wait_for_key_char(c));
         if (!is_command(key)) return;  // dropped, and no pause check this pass

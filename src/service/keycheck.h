@@ -9,4 +9,6 @@ void do_command(Context& c, char key);
 // is written, and after a pause the next strike starts a new touch. Not
 // while nothing has been rung, nor under automatic ringing.
 void end_touch(Context& c, bool pause);
+// The automatic ringer's set-up, asked of the ringer (autoring/setup.h).
+bool set_up_autoring(Context& c);
 }  // namespace qn

@@ -1,5 +1,6 @@
 #include "service/program.h"
 
+#include "autoring/driver.h"
 #include "calibration/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
@@ -198,6 +199,22 @@ void wire_delivery(Context& c) {
     c.delivery_report.add(*c.screen_updates);
 }
 
+// The ringer's keys go over the tower link when one runs, else to the
+// target's window.
+void wire_autoring(Context& c) {
+    auto send_key = [&c](char ch) {
+        if (export_over_link(c, ch)) return;
+        // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
+        const std::int32_t target = c.keyout.target_index;
+        if (target >= 1 && target <= 3) {
+            if (ch == 'E') ch = '-';
+            else if (ch == 'T') ch = '=';
+        }
+        type_text(c, std::string(1, ch));
+    };
+    c.autoring.ringer = std::make_unique<AutoRinger>(c.autoring.touch, c.timing, c.run_log, c.dialog, send_key);
+}
+
 }  // namespace
 
 bool load_settings(Context& c, const std::string& path) {
@@ -213,6 +230,7 @@ std::unique_ptr<Context> make_context(platform::Platform& p) {
     wire_strike_path(*c);
     wire_sensing(*c);
     wire_delivery(*c);
+    wire_autoring(*c);
     return c;
 }
 
@@ -282,7 +300,7 @@ void startup(Context& c, const ProgramOptions& options) {
     show_service_screen(c);
     show_port_latency(c);
     c.strikes->keys().settle_all();
-    c.autoring.row = -6;
+    c.autoring.ringer->rewind();
     ask_for_realtime(c, TimingThread::MainLoop);
     prepare_service_loop(c);
 }

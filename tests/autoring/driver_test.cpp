@@ -25,31 +25,29 @@ struct Ringer {
         Context& c = h.c();
         c.keyout.target_index = target;
         c.keyout.window_focus = true;
-        AutoringState& a = c.autoring;
-        a.bells = bells;
-        a.method_text = file;
-        loaded = load_method_file(c);
-        a.keys = mask;
-        a.interval_ms = 329;
-        a.key_count = 0;
-        a.running = true;
-        a.first_ring = true;
-        a.row = -6;
-        a.due_ms = 0;
+        TouchReader reader(c.autoring.touch, c.run_log, c.dialog, bells);
+        loaded = reader.load_method_file(file);
+        // The speed whose beat is 329 ms.
+        const std::int32_t minutes = (329 * 42 * (2 * reader.bells() + 1) + 999) / 1000;
+        a().set_up(reader.bells(), mask, minutes);
+        a().rewind_for_first_start();
+        a().toggle();
     }
     // The first pass: it sends "l" and waits four seconds before the clock runs.
     char start() { return run_ms(1); }
     // One pass of the main loop every millisecond; stops at a command "A".
     char run_ms(long ms) {
         for (long t = 0; t < ms; ++t) {
-            if (char r = autoring_driver_step(h.c())) return r;
+            if (char r = step()) return r;
             h.fp.clock.advance_ms(1);
         }
         return '\0';
     }
     std::string typed() const { return h.fp.keyboard.typed(); }
     std::int64_t key_ms(std::size_t i) const { return h.fp.keyboard.sent.at(i).time_us / 1000; }
-    AutoringState& a() { return h.c().autoring; }
+    char step() { return a().step(h.c().keyout.window_focus); }
+    AutoRinger& a() { return *h.c().autoring.ringer; }
+    Touch& t() { return h.c().autoring.touch; }
 
     Harness h;
     bool loaded = false;
@@ -83,16 +81,16 @@ TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
     Ringer r(6, rounds_rows(6, 60), "123456      ");
     r.start();
     // Ring on to the handstroke gap of the first pull.
-    while (!(r.a().key_count == 0 && r.typed().size() == 1 + 12)) r.run_ms(1);
-    const std::int64_t timer = r.a().due_ms;
+    while (!(r.a().key_count() == 0 && r.typed().size() == 1 + 12)) r.run_ms(1);
+    const std::int64_t timer = r.a().due_ms();
     const std::size_t keys = r.typed().size();
 
     r.h.c().keyout.window_focus = false;
     r.run_ms(2000);
     EXPECT_EQ(r.typed().size(), keys);
     r.h.c().keyout.window_focus = true;
-    for (int pass = 0; pass < 10; ++pass) autoring_driver_step(r.h.c());  // the clock stands still
-    EXPECT_EQ(r.a().due_ms, timer + 6 * 329);
+    for (int pass = 0; pass < 10; ++pass) r.step();  // the clock stands still
+    EXPECT_EQ(r.a().due_ms(), timer + 6 * 329);
     EXPECT_EQ(r.typed().substr(keys), "123456");
     EXPECT_EQ(r.key_ms(keys), r.key_ms(keys + 5));
 }
@@ -100,24 +98,25 @@ TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
 TEST(AutoringDriverBeats, NothingHappensWithoutTheFocusOrWhenSwitchedOff) {
     Ringer r(6, rounds_rows(6, 24), "123456      ");
     r.h.c().keyout.window_focus = false;
-    r.a().row = r.a().row_count + 3;
+    const std::int32_t rows = r.t().row_count;
+    r.t().row_count = kFirstRow - 3;  // the ringer stands at the end of the rows
     EXPECT_EQ(r.run_ms(1000), '\0');
     r.h.c().keyout.window_focus = true;
-    EXPECT_EQ(autoring_driver_step(r.h.c()), 'A');  // the end of the rows, even when off
-    r.a().row = -6;
-    r.a().running = false;
+    r.a().stop();
+    EXPECT_EQ(r.step(), 'A');  // the end of the rows, even when off
+    r.t().row_count = rows;
     EXPECT_EQ(r.run_ms(1000), '\0');
     EXPECT_EQ(r.typed(), "");
-    EXPECT_TRUE(r.a().first_ring);
+    EXPECT_TRUE(r.a().first_ring());
 }
 
 // ---- calls and the end of the touch ------------------------------------------------
 
 TEST(AutoringDriverCalls, CallsGoOutBeforeTheirRowsAndTheTouchEndsInRounds) {
     Ringer r(6, rounds_rows(6, 12), "123456      ");
-    ASSERT_EQ(r.a().row_count, 16);
-    r.a().calls[4] = 'b';  // handstroke: sent as pull (2,3) is loaded
-    r.a().calls[7] = 'n';  // backstroke: sent before the last stroke of row 4
+    ASSERT_EQ(r.t().row_count, 16);
+    r.t().calls[4] = 'b';  // handstroke: sent as pull (2,3) is loaded
+    r.t().calls[7] = 'n';  // backstroke: sent before the last stroke of row 4
     EXPECT_EQ(r.run_ms(60000), 'A');
     // "g" on row 2, "h" on row 13, "t" on row 16; call letters go out unshifted.
     EXPECT_EQ(r.typed(), "L" + P6 + P6 + P6 + "G" + P6 + "B" + P6 + "12345N6123456" + P6 + P6 + "12345H6123456" + P6 +
@@ -145,25 +144,25 @@ TEST(AutoringDriverCalls, ElevenAndTwelveAreMinusAndEqualsOnlyForRingingRoom) {
 TEST(AutoringDriverRows, RowsLongerThanTheBellsStopTheFirstStartWithAMessage) {
     Ringer r(6, rounds_rows(8, 24), "123456      ");
     ASSERT_TRUE(r.loaded);
-    EXPECT_EQ(autoring_driver_step(r.h.c()), 'A');
+    EXPECT_EQ(r.step(), 'A');
     const std::string msg = "Length of rows does not match number of bells - turning off autokeypress";
     EXPECT_NE(r.h.log().find(msg + "\r\n"), std::string::npos);
     std::string screen;
     for (int line = 1; line <= Screen::kRows; ++line) screen += r.h.c().screen.line_text(line);
     EXPECT_NE(screen.find(msg), std::string::npos);
     EXPECT_EQ(r.typed(), "");
-    EXPECT_EQ(r.a().double_row_keys, "");
-    EXPECT_EQ(r.a().row, -6);
+    EXPECT_EQ(r.a().double_row_keys(), "");
+    EXPECT_EQ(r.a().row(), -6);
 }
 
 TEST(AutoringDriverRows, SymbolsThatAreNoBellOrBeyondTheMaskAreNotRung) {
     // A non-Ringing-Room mask has N places: here only bell 1 is rung.
     Ringer r(6, rounds_rows(6, 12), "j     ", 8);
-    for (std::int32_t row = kFirstRow; row <= r.a().row_count; ++row) r.a().rows[row] = "1xE?D6";
+    for (std::int32_t row = kFirstRow; row <= r.t().row_count; ++row) r.t().rows[row] = "1xE?D6";
     r.start();
     r.run_ms(329 * 13);
     EXPECT_EQ(r.typed(), "L11");
-    EXPECT_EQ(r.a().double_row_keys, "1     1     ");
+    EXPECT_EQ(r.a().double_row_keys(), "1     1     ");
 }
 
 TEST(AutoringDriverRows, BellSymbolsReadBackToTheirNumbers) {

@@ -27,15 +27,16 @@ std::string screen_text(const qn::Context& c) {
     return all;
 }
 
-void check_loaded(qn::Context& c, std::int32_t asked) {
-    qn::AutoringState& a = c.autoring;
-    if (a.bells < 4 || a.bells > asked) fail("number of bells out of range after a load");
+void check_loaded(qn::Context& c, std::int32_t asked, std::int32_t bells) {
+    const qn::Touch& a = c.autoring.touch;
+    if (bells < 4 || bells > asked) fail("number of bells out of range after a load");
     if (a.row_count < 1 + qn::kRoundsAtEnd || a.row_count > qn::kMaxRows) fail("ROWNUM out of range");
     if (a.row_count < qn::kMaxRows && !a.rows[a.row_count + 1].empty()) fail("a row after the touch");
     // Ring every pull the driver would load, bells 1-12 all rung.
-    a.keys = "1234567890ET";
-    a.row = qn::kFirstRow;
-    while (a.row < a.row_count + 3 && qn::next_double_row(c)) {
+    qn::AutoRinger& ringer = *c.autoring.ringer;
+    ringer.set_up(bells, "1234567890ET", qn::kDefaultPealMinutes);
+    ringer.rewind();
+    while (ringer.row() < a.row_count + 3 && ringer.next_double_row()) {
     }
 }
 
@@ -46,10 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     qn::test::Harness h;
     qn::Context& c = h.c();
     const std::int32_t asked = 4 + data[0] % 9;  // 4..12, as the set-up asks
-    c.autoring.bells = asked;
-    c.autoring.method_text.assign(reinterpret_cast<const char*>(data + 1), size - 1);
-    if (qn::load_method_file(c)) {
-        check_loaded(c, asked);
+    qn::TouchReader reader(c.autoring.touch, c.run_log, c.dialog, asked);
+    if (reader.load_method_file(std::string(reinterpret_cast<const char*>(data + 1), size - 1))) {
+        check_loaded(c, asked, reader.bells());
         return 0;
     }
     if (h.log().find("This composition is unsuitable - ") == std::string::npos) fail("refused without a reason in the log");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/timing.h"
+#include "autoring/driver.h"
 #include "fakes/fake_platform.h"
 #include "keyout/dispatch.h"
 #include "keyout/targets.h"
@@ -435,7 +436,7 @@ TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
 TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
     Bell b;
     ring_rows(b.c, 5);
-    b.c.autoring.running = true;
+    b.c.autoring.ringer->toggle();
     end_touch(b.c, true);
     EXPECT_EQ(b.rows(), 5);
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 0);
@@ -443,7 +444,7 @@ TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
 
 TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
     Bell b(1, 300);
-    b.c.autoring.running = true;  // the pause dump is skipped
+    b.c.autoring.ringer->toggle();  // the pause dump is skipped
     b.start();
     for (int i = 1; i <= 6100; ++i) {
         b.pulse(i * kSecond / 2, 50000);
