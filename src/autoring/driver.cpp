@@ -8,7 +8,7 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/menus.h"
-#include "strokes/runlog.h"
+#include "runlog/run_log.h"
 
 namespace qn {
 

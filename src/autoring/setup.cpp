@@ -9,7 +9,7 @@
 #include "core/dialog.h"
 #include "core/text.h"
 #include "platform/files.h"
-#include "strokes/runlog.h"
+#include "runlog/run_log.h"
 
 namespace qn {
 
