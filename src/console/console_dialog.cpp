@@ -43,6 +43,36 @@ void ConsoleDialog::flush_keys() { flush_console_keys(c_); }
 void ConsoleDialog::quit_on_key(char ch) { qn::quit_on_key(c_, ch); }
 std::string ConsoleDialog::read_line(bool* ended) { return qn::read_line(c_, ended); }
 std::int32_t ConsoleDialog::read_int() { return qn::read_int(c_); }
+std::string ConsoleDialog::read_secret() {
+    Screen& s = c_.screen;
+    platform::Console& console = *c_.plat.console;
+    std::string secret;
+    s.cursor_visible(true);
+    for (;;) {
+        s.present();
+        while (!console.key_waiting()) wait_for_key(c_, 100);
+        const int k = console.read_key();
+        if (k == 0) {
+            (void)console.read_key();  // the second code of an extended key
+            continue;
+        }
+        if (k == '\r' || k == '\n') break;
+        if (k == 3) qn::quit_on_key(c_, 3);
+        if (k == 8 || k == 127) {
+            if (!secret.empty()) {
+                secret.pop_back();
+                s.write("\b \b");
+            }
+        } else if (k >= 32 && k < 256 && secret.size() < 255) {
+            secret.push_back(static_cast<char>(k));
+            s.write("*");
+        }
+    }
+    s.cursor_visible(false);
+    s.newline();
+    return secret;
+}
+
 void ConsoleDialog::pause_ms(std::int32_t ms) { qn::pause_ms(c_, ms); }
 
 void ConsoleDialog::halt(std::int32_t code, const std::string& message) { qn::halt(c_, code, message); }

@@ -8,6 +8,7 @@
 #include "link/tower.h"
 #include "service/keycheck.h"
 #include "strokes/strike_path.h"
+#include "ui/tower_line.h"
 
 namespace qn {
 

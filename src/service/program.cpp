@@ -156,12 +156,14 @@ void wire_strike_path(Context& c) {
     c.strike_report.add(*c.strike_log);
 }
 
-// The service screen's figures after each due key: the counter and the
-// monitor rows brought up to now.
+// The service screen's figures after each due key (the counter and the
+// monitor rows brought up to now), and its menu when the target changes.
 class ScreenUpdates : public DeliveryReport {
 public:
     explicit ScreenUpdates(Context& c) : c_(c) {}
     void due_key_handled(const DueKeyHandled&) override { update_service_screen(c_); }
+    // The menu names the target, and whether its keys go to the tower.
+    void target_taken(const TargetTaken&) override { write_service_menu(c_); }
 
 private:
     Context& c_;
@@ -201,7 +203,7 @@ void startup(Context& c, const ProgramOptions& options) {
     auto res = c.plat.threads->raise_timer_resolution();
     if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
     prepare_console(c);
-    report_desktop(c);
+    log_desktop(c.run_log, c.plat.windows->desktop());
     list_serial_ports(c, c.serial.port_count, c.serial.port_names);
     set_up_glyphs(c);
     start_stopwatch(c);
