@@ -166,8 +166,6 @@ void send_key(Context& c, char key, std::int32_t I) {
     const std::int32_t idx = k.target_index;
     const TargetDriver& d = target_driver(idx);
     if (d.find_window == nullptr) return;
-    k.firefox = d.browser == Browser::Firefox;
-    k.chrome = d.browser == Browser::Chrome;
     // A browser is not looked for by its process: its tab is the window.
     if (d.exe != nullptr) {
         k.process_count = find_processes_by_name(c, d.exe, k.processes);

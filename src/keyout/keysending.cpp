@@ -204,7 +204,7 @@ WindowHandle find_ringing_room_window(Context& c) {
     }
     c.plat.windows->restore(w);
     monitor(c, "RR View handle=" + str_u(w) + " " + hex(w));
-    if (c.keyout.chrome) {
+    if (target_driver(c.keyout.target_index).browser == Browser::Chrome) {
         WindowHandle child = child_of(c, w, "");
         monitor(c, "RR child handle=" + str_u(child));
         return child;
@@ -297,7 +297,7 @@ void send_key_to_ringing_room(Context& c, WindowHandle input_window, char ch) {
         refuse(c, ch, "0..9,-,=,A..Z,l");
         return;
     }
-    if (c.keyout.chrome) {
+    if (target_driver(c.keyout.target_index).browser == Browser::Chrome) {
         c.plat.windows->focus_by_double_click(input_window);
         c.dialog.pause_ms(20);
     } else {
