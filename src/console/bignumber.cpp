@@ -11,6 +11,8 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"
+#include "keyout/targets.h"
+#include "ui/delivery_notices.h"
 #include "link/tower.h"
 #include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
@@ -29,7 +31,7 @@ void draw_service_screen(Context& c) {
     c.screen.text_colour(kWhite);
     // Where keys cannot reach the target as they should, the ringer needs
     // to know that more than the calibration (which the run log has).
-    if (!show_desktop_notices(c)) write_current_calibration(c, console_sink(c));
+    if (!show_desktop_notices(c.screen, c.plat.windows->desktop())) write_current_calibration(c, console_sink(c));
     full_window(c);
 }
 
@@ -118,7 +120,7 @@ void write_service_menu(Context& c) {
         s.write("[Q] Quit. Target program=" + target + ", rings go to tower " + str(c.cfg.tower_id));
     else if (target == "Open")
         s.write("[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**");
-    else if (c.keyout.target_index < 2)
+    else if (target_driver(c.keyout.target_index).route == KeyRoute::FocusedWindow)
         s.write("[Q] Quit. Target program=" + target + " *MUST* be the foreground window!");
     else
         s.write("[Q] Quit. Target program=" + target);

@@ -144,4 +144,31 @@ std::int32_t Console::read_int() {
     }
 }
 
+std::string Console::read_secret() {
+    std::string secret;
+    screen_.cursor_visible(true);
+    for (;;) {
+        if (!await_key()) ending_.end_for_closed_keyboard();
+        const int k = device_->read_key();
+        if (k == 0) {
+            (void)device_->read_key();  // the second code of an extended key
+            continue;
+        }
+        if (k == '\r' || k == '\n') break;
+        if (k == 3) quit_on_key(3);
+        if (k == 8 || k == 127) {
+            if (!secret.empty()) {
+                secret.pop_back();
+                screen_.write("\b \b");
+            }
+        } else if (k >= 32 && k < 256 && secret.size() < 255) {
+            secret.push_back(static_cast<char>(k));
+            screen_.write("*");
+        }
+    }
+    screen_.cursor_visible(false);
+    screen_.newline();
+    return secret;
+}
+
 }  // namespace qn

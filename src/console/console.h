@@ -32,6 +32,7 @@ public:
     void quit_on_key(char ch) override;
     std::string read_line(bool* ended = nullptr) override;
     std::int32_t read_int() override;
+    std::string read_secret() override;
     void pause_ms(std::int32_t ms) override;
 
     [[noreturn]] void halt(std::int32_t code, const std::string& message) override {

@@ -174,7 +174,6 @@ struct KeyoutState {
     std::int32_t process_count = 0;
     std::string child_window, grandchild_window;
     WindowHandle found_window = 0;
-    bool firefox = false, chrome = false;
 
     // Key dispatch.
     bool window_focus = true;

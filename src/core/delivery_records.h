@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "core/fan_out.h"
@@ -86,6 +87,75 @@ struct DueKeyHandled {
     std::int32_t point = 0;
 };
 
+// The target program's window was not found for a key. name: as the
+// screen shows it; logged: the run log's line (empty: none).
+struct ProgramWindowNotFound {
+    std::string_view name;
+    std::string_view logged;
+};
+
+// What the ringer must know of the target, on the scratch line and in the
+// run log: a version that cannot take every key, a key it cannot take.
+struct TargetNotice {
+    std::string_view text;
+};
+
+// More than one process of the target program runs: their ids.
+struct SeveralInstances {
+    std::span<const std::uint32_t> pids;
+};
+
+// A step of the window search, told when the monitor output is on.
+struct WindowSearchTrace {
+    std::string_view line;
+};
+
+// An OS call of the window search failed: its error.
+struct WindowSearchFailed {
+    std::string_view error;
+};
+
+// The search for the target's window at start-up: a window whose title
+// matches, and the search's outcome (title: the window found).
+struct TargetWindowMatched {
+    std::uintptr_t window = 0;
+    std::string_view title;
+};
+struct TargetWindowSought {
+    std::string_view program;
+    bool found = false;
+    std::string_view title;
+};
+
+// The switch-bounce window was asked about at the configuration menu.
+struct SwitchBounceChosen {
+    std::int32_t bounce_ms = 0;
+    bool changed = false;
+};
+
+// The configuration menu was left: the service screen's header is stale.
+struct ConfigurationClosed {};
+
+// A sensing point's key rung on the tower link, told when the monitor
+// output is on: its bell (0: none), the tower's stroke, and whether it went.
+struct TowerRung {
+    std::int32_t bell = 0;
+    bool handstroke = false;
+    bool sent = false;
+};
+
+// A key that rings no bell on the tower (told once a run).
+struct KeyRingsNoBell {
+    char key = '\0';
+};
+
+// The ringer chose a target program at the target menu...
+struct TargetChosen {
+    std::string_view program;
+};
+// ...and its parameters and tower link are taken.
+struct TargetTaken {};
+
 // Told what key delivery decides. Every call has an empty default, so an
 // observer implements only what it shows.
 class DeliveryReport {
@@ -102,6 +172,19 @@ public:
     virtual void program_not_running(const ProgramNotRunning&) {}
     virtual void key_refused(const KeyRefused&) {}
     virtual void due_key_handled(const DueKeyHandled&) {}
+    virtual void program_window_not_found(const ProgramWindowNotFound&) {}
+    virtual void target_notice(const TargetNotice&) {}
+    virtual void several_instances(const SeveralInstances&) {}
+    virtual void window_search_trace(const WindowSearchTrace&) {}
+    virtual void window_search_failed(const WindowSearchFailed&) {}
+    virtual void target_chosen(const TargetChosen&) {}
+    virtual void target_taken(const TargetTaken&) {}
+    virtual void target_window_matched(const TargetWindowMatched&) {}
+    virtual void target_window_sought(const TargetWindowSought&) {}
+    virtual void switch_bounce_chosen(const SwitchBounceChosen&) {}
+    virtual void configuration_closed(const ConfigurationClosed&) {}
+    virtual void tower_rung(const TowerRung&) {}
+    virtual void key_rings_no_bell(const KeyRingsNoBell&) {}
 };
 
 class DeliveryReportFanOut : public FanOut<DeliveryReport> {
@@ -119,6 +202,29 @@ public:
     void program_not_running(const ProgramNotRunning& r) override { each(&DeliveryReport::program_not_running, r); }
     void key_refused(const KeyRefused& r) override { each(&DeliveryReport::key_refused, r); }
     void due_key_handled(const DueKeyHandled& r) override { each(&DeliveryReport::due_key_handled, r); }
+    void program_window_not_found(const ProgramWindowNotFound& r) override {
+        each(&DeliveryReport::program_window_not_found, r);
+    }
+    void target_notice(const TargetNotice& r) override { each(&DeliveryReport::target_notice, r); }
+    void several_instances(const SeveralInstances& r) override { each(&DeliveryReport::several_instances, r); }
+    void window_search_trace(const WindowSearchTrace& r) override { each(&DeliveryReport::window_search_trace, r); }
+    void window_search_failed(const WindowSearchFailed& r) override {
+        each(&DeliveryReport::window_search_failed, r);
+    }
+    void target_chosen(const TargetChosen& r) override { each(&DeliveryReport::target_chosen, r); }
+    void target_taken(const TargetTaken& r) override { each(&DeliveryReport::target_taken, r); }
+    void target_window_matched(const TargetWindowMatched& r) override {
+        each(&DeliveryReport::target_window_matched, r);
+    }
+    void target_window_sought(const TargetWindowSought& r) override {
+        each(&DeliveryReport::target_window_sought, r);
+    }
+    void switch_bounce_chosen(const SwitchBounceChosen& r) override { each(&DeliveryReport::switch_bounce_chosen, r); }
+    void configuration_closed(const ConfigurationClosed& r) override {
+        each(&DeliveryReport::configuration_closed, r);
+    }
+    void tower_rung(const TowerRung& r) override { each(&DeliveryReport::tower_rung, r); }
+    void key_rings_no_bell(const KeyRingsNoBell& r) override { each(&DeliveryReport::key_rings_no_bell, r); }
 };
 
 }  // namespace qn

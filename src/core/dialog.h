@@ -52,6 +52,9 @@ public:
     // it ends the run.
     virtual std::string read_line(bool* ended = nullptr) = 0;
     virtual std::int32_t read_int() = 0;
+    // One line typed, each character shown as "*", without its Enter. Every
+    // key but Ctrl-C (which ends the run) is part of it: Q does not quit.
+    virtual std::string read_secret() = 0;
     // Shows the screen and sleeps.
     virtual void pause_ms(std::int32_t ms) = 0;
 

@@ -9,13 +9,6 @@
 
 namespace qn {
 
-// The desktop's choice and notices into the run log, at start-up.
-void report_desktop(Context& c);
-// The notices (what cannot be done here, and the set-up that would do it)
-// at the cursor, where the service screen has the calibration otherwise;
-// false when there are none.
-bool show_desktop_notices(Context& c);
-
 // Where the focus cannot be seen (Wayland) or no key can be sent, a target
 // neither seeks its window nor guards its focus: keys go to the focused
 // window. Applied whenever a target's parameters are taken.

@@ -7,6 +7,7 @@
 #include "keyout/desktop.h"
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
+#include "keyout/targets.h"
 #include "link/tower.h"
 #include "strokes/strike_path.h"
 
@@ -55,18 +56,8 @@ char stroke_key(const Context& c, std::int32_t I) {
 }
 
 void send_key_to_target(Context& c, std::int32_t target_index, char key) {
-    WindowHandle h = c.keyout.found_window;
-    switch (target_index) {
-    case 2:
-    case 3: send_key_to_ringing_room(c, h, key); break;
-    case 4:
-    case 5: send_key_to_muster(c, h, key); break;
-    case 6:
-    case 7: send_key_to_ding(c, h, key); break;
-    case 8: send_key_to_abel(c, h, key); break;
-    case 9: send_key_to_beltower(c, h, key); break;
-    default: break;
-    }
+    const TargetDriver& d = target_driver(target_index);
+    if (d.send_key != nullptr) d.send_key(c, c.keyout.found_window, key);
 }
 
 void focus_lost(Context& c, std::int32_t I) {
@@ -99,8 +90,7 @@ bool bring_to_front(Context& c, WindowHandle w) {
 }
 
 void target_window_missing(Context& c, std::int32_t I, char key) {
-    const std::int32_t idx = c.keyout.target_index;
-    if (idx == 2 || idx == 3) {
+    if (target_driver(c.keyout.target_index).browser != Browser::None) {
         // As on Windows, where the key goes to no window: the stroke turns.
         c.delivery_report.target_window_missing({"Ringing Room", false});
         deliver(c, I, key, [] {}, false);
@@ -174,38 +164,19 @@ void send_key(Context& c, char key, std::int32_t I) {
     }
     KeyoutState& k = c.keyout;
     const std::int32_t idx = k.target_index;
-    if (idx == 2 || idx == 3) {
-        k.firefox = idx == 2;
-        k.chrome = idx == 3;
-        k.found_window = find_ringing_room_window(c);
-        do_key_action(c, idx, key, I);
-        return;
+    const TargetDriver& d = target_driver(idx);
+    if (d.find_window == nullptr) return;
+    // A browser is not looked for by its process: its tab is the window.
+    if (d.exe != nullptr) {
+        k.process_count = find_processes_by_name(c, d.exe, k.processes);
+        if (k.process_count == 0) {
+            c.delivery_report.program_not_running({d.absent_shown, d.absent_logged});
+            (void)c.dialog.wait_key();
+            return;  // the key stays pending and is tried again on the next pass
+        }
+        check_single_process(c);
     }
-    struct Program {
-        const char* exe;
-        const char* shown;
-        const char* logged;
-        WindowHandle (*identify)(Context&);
-    };
-    static const Program muster{"Muster.exe", "Muster", "Muster", find_muster_window};
-    static const Program ding{"ding.exe", "Ding", "Ding", find_ding_window};
-    static const Program abel{"Abel3.exe", "Abel3.exe", "Abel", find_abel_window};
-    static const Program beltower{"Beltow95.exe", "Beltower", "Beltower", find_beltower_window};
-    const Program* p = nullptr;
-    if (idx == 4 || idx == 5) p = &muster;
-    if (idx == 6 || idx == 7) p = &ding;
-    if (idx == 8) p = &abel;
-    if (idx == 9) p = &beltower;
-    if (!p) return;
-
-    k.process_count = find_processes_by_name(c, p->exe, k.processes);
-    if (k.process_count == 0) {
-        c.delivery_report.program_not_running({p->shown, p->logged});
-        (void)c.dialog.wait_key();
-        return;  // the key stays pending and is tried again on the next pass
-    }
-    check_single_process(c);
-    k.found_window = p->identify(c);
+    k.found_window = d.find_window(c);
     do_key_action(c, idx, key, I);
 }
 
@@ -228,7 +199,7 @@ void send_due_keys(Context& c) {
         if (!keys.pending(I - 1) || elapsed_us(c) < keys.due_us(I - 1)) continue;
         if (tower_link_in_use(c))
             ring_on_link(c, I);
-        else if (k.target_index == 0 || k.target_index == 1)
+        else if (target_driver(k.target_index).route == KeyRoute::FocusedWindow)
             send_one_key(c, I);
         else
             send_key(c, stroke_key(c, I), I);

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "core/text.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
@@ -18,15 +16,8 @@ std::string hex(std::uint64_t v) {
     return buf;
 }
 
-// Messages of the per-key searches and senders stand on the first scratch line.
-void scratch_message(Context& c, const std::string& text) {
-    full_window(c);
-    c.screen.move_to(1, kScratchFirstLine);
-    c.screen.write(text);
-}
-
 void monitor(Context& c, const std::string& line) {
-    if (c.cfg.monitor_output) c.run_log.write_line(line);
+    if (c.cfg.monitor_output) c.delivery_report.window_search_trace({line});
 }
 
 // The child of w "with class cls": the class text goes to FindWindow, which
@@ -49,7 +40,7 @@ void finish_window_search(Context& c, WindowHandle wnd) {
     k.window_found = true;
     k.window_title = k.title;
     k.target_window = wnd;
-    c.run_log.write_line(str_u(wnd) + " " + k.title);
+    c.delivery_report.target_window_matched({wnd, k.title});
 }
 
 }  // namespace
@@ -57,10 +48,10 @@ void finish_window_search(Context& c, WindowHandle wnd) {
 // ---- the target menu -------------------------------------------------------
 
 void choose_target(Context& c) {
-    Screen& s = c.screen;
-    s.text_colour(kYellow);
+    Dialog& s = c.dialog;
+    s.colour(kYellow);
     s.write_line("Which program window to send the key to? Give a number in [0 .." + str(kMaxTargetPrograms) + "] [ENTER]");
-    s.text_colour(kWhite);
+    s.colour(kWhite);
     s.write_line("Options: 0: Any program with focus.  This can be useful BUT....");
     s.write_line("is **very risky as rogue keystrokes can cause serious havoc!**");
     s.write_line("so be careful - no liability accepted");
@@ -70,22 +61,19 @@ void choose_target(Context& c) {
     s.write_line("4: \"Muster - moving ropes\"; ");
     s.write_line("6: \"Ding (Unity) - direct\"; ");
     s.write_line("8: \"Abel\"; 9: \"Beltower\"");
-    s.text_colour(kYellow);
+    s.colour(kYellow);
     s.write_line("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
-    s.text_colour(kWhite);
-    std::int32_t n = read_int(c);
-    while (n < 0 || n > 255) n = read_int(c);  // not a table index: asked again
+    s.colour(kWhite);
+    std::int32_t n = s.read_int();
+    while (n < 0 || n > 255) n = s.read_int();  // not a table index: asked again
 
     std::string name = target_name(c, static_cast<std::uint8_t>(n));
     c.cfg.target_program = name;
-    if (name == "Open")
-        c.run_log.write("Open - Uses any program window that has focus");
-    else
-        c.run_log.write("Program chosen to use=" + name + " ");
+    c.delivery_report.target_chosen({name});
     c.keyout.target_index = load_target_parameters(c, name);
-    if (c.keyout.target_index >= 1 && c.keyout.target_index <= 3) ask_tower_link(c);
+    if (target_driver(c.keyout.target_index).ringing_room) ask_tower_link(c);
     restart_tower_link(c);
-    write_service_menu(c);
+    c.delivery_report.target_taken({});
 }
 
 // ---- the search before ringing ---------------------------------------------
@@ -124,31 +112,32 @@ char find_target_handle(Context& c) {
     char result = 0;
     if (!k.find_window || tower_link_in_use(c)) return result;
     const TargetProgram& entry = k.targets[k.target_index];
-    c.screen.write_line(str(k.target_index) + " Seeking " + underscores_to_spaces(c.cfg.target_program));
-    c.screen.write_line("Seeking " + underscores_to_spaces(entry.window_name));
+    Dialog& d = c.dialog;
+    d.write_line(str(k.target_index) + " Seeking " + underscores_to_spaces(c.cfg.target_program));
+    d.write_line("Seeking " + underscores_to_spaces(entry.window_name));
     bool first = true;
     while (!k.window_found) {
         k.search_text = underscores_to_spaces(entry.window_name);
         auto r = c.plat.windows->enum_windows([&c](WindowHandle w) { return match_window(c, w); });
         if (!k.window_found && first) {
-            c.run_log.write_line("The required target window (" + c.cfg.target_program + ") NOT FOUND");
+            c.delivery_report.target_window_sought({c.cfg.target_program, false, {}});
             if (!r.ok()) {
-                c.run_log.write_line(r.error());
-                c.screen.write_line(r.error());
+                c.delivery_report.window_search_failed({r.error()});
+                d.write_line(r.error());
             }
-            c.screen.write_line("The target window (" + c.cfg.target_program + ") NOT FOUND");
-            c.screen.text_colour(kYellow);
-            c.screen.write("Please open it, or press P to change target program, Q to quit ");
-            c.screen.text_colour(kWhite);
+            d.write_line("The target window (" + c.cfg.target_program + ") NOT FOUND");
+            d.colour(kYellow);
+            d.write("Please open it, or press P to change target program, Q to quit ");
+            d.colour(kWhite);
         }
         first = false;
         if (k.window_found) {
-            c.run_log.write_line("Target window " + k.window_title + " found");
+            c.delivery_report.target_window_sought({c.cfg.target_program, true, k.window_title});
             break;
         }
-        result = upper(read_console_key(c));
+        result = upper(d.key_if_any());
         if (result == 'P') return result;
-        wait_for_key(c, 50);  // the windows are looked through 20 times a second
+        d.wait_key_ms(50);  // the windows are looked through 20 times a second
     }
     return result;
 }
@@ -159,7 +148,7 @@ std::int32_t find_processes_by_name(Context& c, const std::string& process_name,
                                     Arr<platform::ProcessEntry, 1, kMaxProcesses>& process_list) {
     auto procs = c.plat.windows->processes();
     if (!procs.ok()) {
-        c.run_log.write_line(procs.error());
+        c.delivery_report.window_search_failed({procs.error()});
         return 0;
     }
     std::int32_t n = 0;
@@ -184,16 +173,7 @@ void check_single_process(Context& c) {
         if (!seen) distinct.push_back(k.processes[i].pid);
     }
     if (distinct.size() <= 1) return;
-    std::string warning = "Warning: There are " + str(static_cast<std::int64_t>(distinct.size())) +
-                          " instances of the target program running";
-    full_window(c);
-    c.screen.move_to(1, kScratchFirstLine);
-    c.screen.write_line(warning);
-    c.run_log.write_line(warning);
-    for (std::size_t i = 0; i < distinct.size(); ++i) {
-        c.screen.write(str(static_cast<std::int64_t>(i + 1)) + " processid=" + str_u(distinct[i]) + "; ");
-        c.run_log.write_line(str(static_cast<std::int64_t>(i + 1)) + " processid=" + str_u(distinct[i]));
-    }
+    c.delivery_report.several_instances({distinct});
 }
 
 bool find_window_by_title(Context& c, const std::string& title_part, const std::string& window_class,
@@ -219,13 +199,12 @@ WindowHandle find_ringing_room_window(Context& c) {
     static const std::string fragment = std::string("\x97") + " Ringing Room ";
     WindowHandle w = 0;
     if (!find_window_by_title(c, fragment, "", w)) {
-        scratch_message(c, "Ringing Room not found ");
-        c.run_log.write_line("Ringing Room not found ");
+        c.delivery_report.program_window_not_found({"Ringing Room", "Ringing Room not found "});
         return 0;
     }
     c.plat.windows->restore(w);
     monitor(c, "RR View handle=" + str_u(w) + " " + hex(w));
-    if (c.keyout.chrome) {
+    if (target_driver(c.keyout.target_index).browser == Browser::Chrome) {
         WindowHandle child = child_of(c, w, "");
         monitor(c, "RR child handle=" + str_u(child));
         return child;
@@ -236,8 +215,7 @@ WindowHandle find_ringing_room_window(Context& c) {
 WindowHandle find_muster_window(Context& c) {
     WindowHandle w = 0;
     if (!find_window_by_title(c, "Muster", "", w)) {
-        scratch_message(c, "Muster not found ");
-        c.run_log.write_line("Muster not found");
+        c.delivery_report.program_window_not_found({"Muster", "Muster not found"});
         return 0;
     }
     return child_of(c, w, "DataGridView");
@@ -246,8 +224,7 @@ WindowHandle find_muster_window(Context& c) {
 WindowHandle find_ding_window(Context& c) {
     WindowHandle w = 0;
     if (!find_window_by_title(c, "Ding", "UnityWndClass", w)) {
-        c.run_log.write_line("Ding not found ");
-        scratch_message(c, "Ding not found ");
+        c.delivery_report.program_window_not_found({"Ding", "Ding not found "});
         return 0;
     }
     monitor(c, "Ding Main handle=" + str_u(w));
@@ -257,7 +234,7 @@ WindowHandle find_ding_window(Context& c) {
 WindowHandle find_abel_window(Context& c) {
     WindowHandle w = 0;
     if (!find_window_by_title(c, "Abel", "", w)) {
-        scratch_message(c, "Abel not found ");
+        c.delivery_report.program_window_not_found({"Abel", ""});  // not logged
         return 0;
     }
     KeyoutState& k = c.keyout;
@@ -268,10 +245,8 @@ WindowHandle find_abel_window(Context& c) {
     if (child == 0) {
         k.child_window = "AfxMDIFrame080s";
         child = child_of(c, w, k.child_window);
-        if (child != 0) {
-            scratch_message(c, "This Abel version cannot receive bell numbers, update to v3.10.2");
-            c.run_log.write_line("This Abel version cannot receive bell numbers, update to v3.10.2");
-        }
+        if (child != 0)
+            c.delivery_report.target_notice({"This Abel version cannot receive bell numbers, update to v3.10.2"});
         k.grandchild_window = "AfxFrameOrView080s";
     }
     monitor(c, "Abel child handle=" + str_u(child));
@@ -283,8 +258,7 @@ WindowHandle find_abel_window(Context& c) {
 WindowHandle find_beltower_window(Context& c) {
     WindowHandle w = 0;
     if (!find_window_by_title(c, "BELTOWER", "", w)) {
-        c.run_log.write_line("Beltower not found ");
-        scratch_message(c, "Beltower not found ");
+        c.delivery_report.program_window_not_found({"Beltower", "Beltower not found "});
         return 0;
     }
     monitor(c, "Beltower main handle=" + str_u(w));
@@ -305,16 +279,14 @@ bool in_range(char u, bool digits_and_signs) {
 }
 
 bool refuse(Context& c, char ch, const char* range) {
-    std::string text = std::string("key for ") + ch + " out of range " + range;
-    scratch_message(c, text);
-    c.run_log.write_line(text);
+    c.delivery_report.target_notice({std::string("key for ") + ch + " out of range " + range});
     return false;
 }
 
 void ime_key(Context& c, WindowHandle h, char ch) {
     const auto code = static_cast<unsigned char>(ch);
     c.plat.windows->ime_key_down(h, code);
-    pause_ms(c, 20);
+    c.dialog.pause_ms(20);
     c.plat.windows->ime_key_up(h, code);
 }
 
@@ -325,9 +297,9 @@ void send_key_to_ringing_room(Context& c, WindowHandle input_window, char ch) {
         refuse(c, ch, "0..9,-,=,A..Z,l");
         return;
     }
-    if (c.keyout.chrome) {
+    if (target_driver(c.keyout.target_index).browser == Browser::Chrome) {
         c.plat.windows->focus_by_double_click(input_window);
-        pause_ms(c, 20);
+        c.dialog.pause_ms(20);
     } else {
         c.plat.windows->set_foreground(input_window);
     }

@@ -6,7 +6,6 @@
 
 #include "config/bounds.h"
 #include "config/configfile.h"
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/keysending.h"
@@ -28,12 +27,12 @@ std::string option(std::int32_t n) {
 }
 
 void write_calibration_menu(Context& c) {
-    Screen& s = c.screen;
-    s.clear_window();
-    s.text_colour(kYellow);
+    Dialog& s = c.dialog;
+    s.clear(Area::LongScratch);
+    s.colour(kYellow);
     s.write_line("Configuration Modification Options:");
     s.write_line("Press the emphasised [L]etter corresponding to the action, & X to finish");
-    s.text_colour(kWhite);
+    s.colour(kWhite);
     s.write_line("[P] Change default Program target");
     s.write_line("[B] Set Switch bounce delay ms, current value=" + str(c.cfg.switch_bounce_ms));
     s.write_line("[T] Change options for a target program");
@@ -43,7 +42,7 @@ void write_calibration_menu(Context& c) {
 // Reads numbers until one lies in lo..hi.
 std::int32_t read_number_in(Context& c, std::int32_t lo, std::int32_t hi) {
     for (;;) {
-        const std::int32_t n = read_int(c);
+        const std::int32_t n = c.dialog.read_int();
         if (n >= lo && n <= hi) return n;
     }
 }
@@ -56,23 +55,23 @@ std::int32_t read_setting(Context& c, const char* key, std::int32_t current) {
     const std::string range = range_text(c.cfg, r);
     const bool keepable = current >= r.lo && current <= range_top(c.cfg, r);
     const std::string keep = keepable ? ", Enter keeps " + str(current) : "";
-    c.screen.write_line("(" + range + keep + ")");
+    c.dialog.write_line("(" + range + keep + ")");
     for (;;) {
-        const std::string line = read_line(c);
+        const std::string line = c.dialog.read_line();
         if (keepable && line.find_first_not_of(' ') == std::string::npos) return current;
         std::int32_t v = 0;
         std::size_t bad = 0;
         if (parse_int32(line, &v, &bad) && v >= r.lo && v <= range_top(c.cfg, r)) return v;
-        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') quit_on_key(c, 'Q');
-        c.screen.write_line("Give a whole number in " + range + keep);
+        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') c.dialog.quit_on_key('Q');
+        c.dialog.write_line("Give a whole number in " + range + keep);
     }
 }
 
 void change_target_entry(Context& c) {
-    Screen& s = c.screen;
-    s.text_colour(kYellow);
+    Dialog& s = c.dialog;
+    s.colour(kYellow);
     s.write_line("Which target program? - give number: (0.." + str(kMaxTargetPrograms) + ")");
-    s.text_colour(kWhite);
+    s.colour(kWhite);
     for (int i = 0; i <= kMaxTargetPrograms; ++i)
         s.write_line(option(i) + " " + target_name(c, static_cast<std::uint8_t>(i)));
     // A number that names no entry is asked for again.
@@ -82,7 +81,7 @@ void change_target_entry(Context& c) {
 }
 
 void show_sensing_points(Context& c, const TargetProgram& e) {
-    Screen& s = c.screen;
+    Dialog& s = c.dialog;
     if (e.sensors_active <= 1) {
         const SensingPoint& sp = e.points[1];
         s.write_line("Sensing point 1 ,[2] handstroke key=" + key_text(sp.hand_key) +
@@ -101,19 +100,19 @@ void show_sensing_points(Context& c, const TargetProgram& e) {
 }
 
 void change_field(Context& c, SensingPoint& sp, std::int32_t field) {
-    Screen& s = c.screen;
+    Dialog& s = c.dialog;
     switch (field) {
     case 1:
-        s.text_colour(kYellow);
+        s.colour(kYellow);
         // The sensor of the bell that sends the key: one of the bell's sensors.
         s.write_line("Input new sensing point to use (1.. " +
                   str(static_cast<std::int64_t>(range_top(c.cfg, *setting_range("whichsensor")))) + ")");
         sp.sensor = read_setting(c, "whichsensor", sp.sensor);
-        s.text_colour(kWhite);
+        s.colour(kWhite);
         break;
     case 2:
         s.write_line("Input new handstroke key to send");
-        sp.hand_key = wait_for_key_char(c);
+        sp.hand_key = c.dialog.wait_key();
         break;
     case 3:
         s.write_line("Input new handstroke key delay (ms)");
@@ -121,7 +120,7 @@ void change_field(Context& c, SensingPoint& sp, std::int32_t field) {
         break;
     case 4:
         s.write_line("Input new backstroke key to send");
-        sp.back_key = wait_for_key_char(c);
+        sp.back_key = c.dialog.wait_key();
         break;
     default:
         s.write_line("Input new backstroke key delay (ms)");
@@ -135,11 +134,11 @@ void change_field(Context& c, SensingPoint& sp, std::int32_t field) {
 void change_target_parameters(Context& c, std::int32_t target) {
     if (!c.keyout.targets.in_range(target)) return;
     TargetProgram& e = c.keyout.targets[target];
-    Screen& s = c.screen;
+    Dialog& s = c.dialog;
     for (;;) {
         // Keys typed before the options are shown are dropped; one typed as
         // soon as they show is the answer.
-        flush_console_keys(c);
+        c.dialog.flush_keys();
         s.write_line("Program target=" + e.name + " Active sensing points=" + str(e.sensors_active));
         show_sensing_points(c, e);
         s.write_line("Press number of option to change, or 0 (zero) to finish here");
@@ -159,35 +158,35 @@ void change_target_parameters(Context& c, std::int32_t target) {
 }
 
 void set_switch_bounce(Context& c) {
-    Screen& s = c.screen;
+    Dialog& s = c.dialog;
     if (c.cfg.rest_on_mode) {
         s.write_line("Switchbouncedelay not adjustable for Bagley interface");
         return;
     }
-    flush_console_keys(c);
+    c.dialog.flush_keys();
     s.write("To stop switch bounce, intervals below " + str(c.cfg.switch_bounce_ms) + "ms are ignored,");
-    s.text_colour(kYellow);
+    s.colour(kYellow);
     s.write(" change value? (y/N)");
-    const char key = wait_for_key_char(c);
+    const char key = c.dialog.wait_key();
     s.write_line();
     if (upper(key) == 'Y') {
         s.write_line("Enter new value integer>=0");
         c.cfg.switch_bounce_ms = read_setting(c, "switchbouncedelay", c.cfg.switch_bounce_ms);
-        s.text_colour(kWhite);
-        c.run_log.write_line("Switch calibration changes to " + str(c.cfg.switch_bounce_ms));
+        s.colour(kWhite);
+        c.delivery_report.switch_bounce_chosen({c.cfg.switch_bounce_ms, true});
     } else {
-        s.text_colour(kWhite);
-        c.run_log.write_line("Switch calibration remains as " + str(c.cfg.switch_bounce_ms));
+        s.colour(kWhite);
+        c.delivery_report.switch_bounce_chosen({c.cfg.switch_bounce_ms, false});
     }
 }
 
 void modify_configuration(Context& c) {
-    Screen& s = c.screen;
+    Dialog& s = c.dialog;
     for (;;) {
-        flush_console_keys(c);  // before drawing, as above
-        clear_long_scratch_window(c);
+        c.dialog.flush_keys();  // before drawing, as above
+        c.dialog.clear(Area::LongScratch);
         write_calibration_menu(c);
-        const char key = upper(wait_for_key_char(c));
+        const char key = upper(c.dialog.wait_key());
         if (key == 'X') {
             s.write_line("Finished");
             break;
@@ -212,15 +211,15 @@ void modify_configuration(Context& c) {
         case 'Q':
         case 27:
             c.core.terminate = true;
-            quit_on_key(c, key);
+            c.dialog.quit_on_key(key);
             break;
         default:
             break;
         }
     }
-    s.clear_window();
-    full_window(c);
-    c.con.big_number_stale = true;
+    s.clear(Area::LongScratch);
+    s.select(Area::Full);
+    c.delivery_report.configuration_closed({});
 }
 
 }  // namespace qn

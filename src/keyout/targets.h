@@ -1,14 +1,61 @@
-// The table of target programs and the selection of one of them.
+// The table of target programs: each entry's defaults, and its driver (how
+// its window is found and its keys sent, or that it rings the tower), so
+// the targets are told apart by what they are, never by their numbers.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+
+#include "platform/windows.h"
 
 namespace qn {
 
 struct Context;
 struct TargetProgram;
 class TextSink;
+
+// How an entry's keys reach its program.
+enum class KeyRoute {
+    FocusedWindow,  // typed into whatever window is in front (guarded or not)
+    ProgramWindow,  // sent to the program's own window, found for each key
+};
+
+// The browser a Ringing Room entry finds its tab in.
+enum class Browser { None, Firefox, Chrome };
+
+struct TargetDriver {
+    // The entry's defaults.
+    const char* name;
+    const char* window;
+    bool find;
+    bool restricted;
+    bool sensor_is_last;  // sensor = sensor_count, else 1
+    char key;
+    std::int32_t delay_one_ms;
+    std::int32_t delay_more_ms;
+
+    KeyRoute route;
+    bool ringing_room;  // a Ringing Room entry: may ring a tower over the link
+    Browser browser;
+    // ProgramWindow: the process that must be running (none for a browser),
+    // its name when it is not (on the screen, in the log), and, when its
+    // window is missing, whether the run pauses or the key counts as sent.
+    const char* exe;
+    const char* absent_shown;
+    const char* absent_logged;
+    platform::WindowHandle (*find_window)(Context&);
+    void (*send_key)(Context&, platform::WindowHandle, char);
+    // On X11: a fragment of the program's title and the WM_CLASS classes of
+    // the programs that show it (a part of the class, in lower case, or
+    // the whole class). title nullptr: none.
+    const char* toplevel_title;
+    std::array<const char*, 2> toplevel_classes;
+    bool whole_class;
+};
+
+// The entry's driver; an index outside the table gives Open's.
+const TargetDriver& target_driver(std::int32_t index);
 
 // Entry index of the table as calibration sets it up for a bell of this
 // many sensors.

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "keyout/menus.h"
+#include "keyout/targets.h"
 #include "link/protocol.h"
 #include "link/resolve.h"
 #include "link/session.h"
@@ -16,10 +16,6 @@ namespace qn {
 
 namespace {
 
-// The link's line: under the menu, or under the big counter's digits.
-constexpr int kLineWithMenu = kScratchFirstLine - 1;
-constexpr int kLineWithBigNumbers = kScratchLastLine;
-
 link::TowerLink* session(Context& c) { return c.link.session.get(); }
 
 std::string bells_text(const Settings& cfg) {
@@ -28,7 +24,7 @@ std::string bells_text(const Settings& cfg) {
     return t;
 }
 
-std::uint8_t line_colour(link::Phase p) {
+Colour line_colour(link::Phase p) {
     switch (p) {
     case link::Phase::Joined: return kLightGreen;
     case link::Phase::Failed: return kLightRed;
@@ -55,8 +51,7 @@ link::LinkConfig config_of(Context& c) {
 }  // namespace
 
 bool tower_link_in_use(const Context& c) {
-    const std::int32_t idx = c.keyout.target_index;
-    return idx >= 1 && idx <= 3 && c.cfg.tower_id > 0;
+    return target_driver(c.keyout.target_index).ringing_room && c.cfg.tower_id > 0;
 }
 
 int bell_for_key(const Settings& cfg, char key) {
@@ -80,14 +75,14 @@ void start_tower_link(Context& c) {
     const std::string id = str(c.cfg.tower_id);
     if (c.plat.network == nullptr) {
         const std::string why = "Tower link: this build has no network service; rings to tower " + id + " are lost";
-        c.screen.write_line(why);
+        c.dialog.write_line(why);
         c.run_log.write_line(why);
         return;
     }
     link::LinkConfig lc = config_of(c);
     if (lc.site.empty()) {
         const std::string why = "Tower link: towersite " + c.cfg.tower_site + " is not an http(s) address";
-        c.screen.write_line(why);
+        c.dialog.write_line(why);
         c.run_log.write_line(why);
         return;
     }
@@ -130,9 +125,7 @@ void ring_key_over_link(Context& c, char key) {
     bool hand = c.strikes->keys().handstroke();
     bool sent = false;
     if (bell == 0) {
-        if (!c.link.no_bell_logged)
-            c.run_log.write_line(std::string("Tower link: key ") + key +
-                               " rings no bell (keys 1-9, 0, -, = are bells 1-12; j and f your bells): not sent");
+        if (!c.link.no_bell_logged) c.delivery_report.key_rings_no_bell({key});
         c.link.no_bell_logged = true;
     } else if (link::TowerLink* l = session(c)) {
         // The tower's stroke, not the program's: the program starts at
@@ -142,8 +135,7 @@ void ring_key_over_link(Context& c, char key) {
     } else {
         ++c.link.rings_without_session;
     }
-    if (c.cfg.monitor_output)
-        c.run_log.write_line("tower bell " + str(bell) + (hand ? " hand" : " back") + (sent ? " sent" : " lost"));
+    if (c.cfg.monitor_output) c.delivery_report.tower_rung({bell, hand, sent});
     if (c.link.on_ring) c.link.on_ring(key, bell, hand, sent);
 }
 
@@ -176,7 +168,7 @@ std::string tower_link_line(Context& c) {
     // line is one screen row.
     if (st.phase == link::Phase::Waiting) {
         std::string why = " - " + st.detail;
-        const std::size_t room = static_cast<std::size_t>(Screen::kCols) - 1;
+        const std::size_t room = kLineColumns - 1;
         if (t.size() + why.size() + counts.size() > room)
             why.resize(room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
         t += why;
@@ -184,29 +176,15 @@ std::string tower_link_line(Context& c) {
     return t + counts;
 }
 
-void show_tower_link(Context& c) {
-    if (!tower_link_in_use(c)) return;
+bool take_tower_link_news(Context& c) {
+    if (!tower_link_in_use(c)) return false;
     drain_log(c);
-    std::string text = tower_link_line(c);
-    if (text.size() > static_cast<std::size_t>(Screen::kCols)) text.resize(Screen::kCols);
-    text.resize(Screen::kCols, ' ');
-    const std::uint8_t colour = session(c) ? line_colour(session(c)->status().phase) : std::uint8_t{kLightRed};
-    const int row = c.cfg.big_numbers ? kLineWithBigNumbers : kLineWithMenu;
-    Screen& s = c.screen;
-    // Redrawn when it changed, or when something else wrote over it.
-    if (text == c.link.shown && s.line_text(row) == text && s.at(row, 1).fg == colour) return;
-    const int l = s.win_left(), t = s.win_top(), r = s.win_right(), b = s.win_bottom();
-    const int x = s.cursor_x(), y = s.cursor_y();
-    const std::uint8_t fg = s.text_colour();
-    full_window(c);
-    s.move_to(1, row);
-    s.text_colour(colour);
-    // The last column is left alone: writing it would scroll a full window.
-    s.write(std::string_view(text).substr(0, Screen::kCols - 1));
-    s.text_colour(fg);
-    s.window(l, t, r, b);
-    s.move_to(x, y);
-    c.link.shown = text;
+    return true;
+}
+
+Colour tower_link_colour(Context& c) {
+    link::TowerLink* l = session(c);
+    return l ? line_colour(l->status().phase) : kLightRed;
 }
 
 }  // namespace qn

@@ -3,7 +3,10 @@
 // on the service screen.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+#include "core/colour.h"
 
 namespace qn {
 
@@ -34,10 +37,14 @@ void ring_key_over_link(Context& c, char key);
 // took it; false when keys are typed as before.
 bool export_over_link(Context& c, char key);
 
-// Once per pass of the service loop: the link's line on the screen, redrawn
-// when it changed or was cleared, and its news into the run log.
-void show_tower_link(Context& c);
+// Once per pass of the service loop: the link's news into the run log;
+// false when no link is in use (and no line is shown).
+bool take_tower_link_news(Context& c);
+// The link's line on the service screen, at most kLineColumns - 1 long
+// but for a failure's reason, and its colour.
+inline constexpr std::size_t kLineColumns = 80;
 std::string tower_link_line(Context& c);
+Colour tower_link_colour(Context& c);
 
 // The target menu's questions for entries 1-3: the tower ID (empty: keys
 // into the browser), the ringer's bells and an optional log-in.

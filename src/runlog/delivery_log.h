@@ -11,7 +11,11 @@ namespace qn {
 class RunLog;
 namespace platform {
 struct Platform;
+struct DesktopInfo;
 }
+
+// The desktop's choice and notices into the run log, at start-up.
+void log_desktop(RunLog& log, const platform::DesktopInfo& desktop);
 
 class DeliveryLog : public DeliveryReport {
 public:
@@ -27,6 +31,17 @@ public:
     void target_window_missing(const TargetWindowMissing& r) override;
     void program_not_running(const ProgramNotRunning& r) override;
     void key_refused(const KeyRefused& r) override;
+    void program_window_not_found(const ProgramWindowNotFound& r) override;
+    void target_notice(const TargetNotice& r) override;
+    void several_instances(const SeveralInstances& r) override;
+    void window_search_trace(const WindowSearchTrace& r) override;
+    void window_search_failed(const WindowSearchFailed& r) override;
+    void target_chosen(const TargetChosen& r) override;
+    void target_window_matched(const TargetWindowMatched& r) override;
+    void target_window_sought(const TargetWindowSought& r) override;
+    void switch_bounce_chosen(const SwitchBounceChosen& r) override;
+    void tower_rung(const TowerRung& r) override;
+    void key_rings_no_bell(const KeyRingsNoBell& r) override;
 
 private:
     std::string stamp() const;

@@ -79,7 +79,8 @@ bool target_in_front(Context& c, const std::string& target) {
 
 bool wait_for_target_focus(Context& c) {
     KeyoutState& k = c.keyout;
-    if (!k.restricted || k.target_index >= 2 || tower_link_in_use(c)) return true;
+    if (!k.restricted || target_driver(k.target_index).route != KeyRoute::FocusedWindow || tower_link_in_use(c))
+        return true;
     const std::string target = underscores_to_spaces(k.targets[k.target_index].window_name);
     if (target_in_front(c, target)) return true;
     c.screen.write_line("Waiting for the target window to have the focus - press a key to cancel");

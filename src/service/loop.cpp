@@ -9,6 +9,7 @@
 #include "serial/sensing.h"
 #include "service/keycheck.h"
 #include "strokes/strike_path.h"
+#include "ui/tower_line.h"
 
 namespace qn {
 

@@ -178,12 +178,14 @@ void show_port_latency(Context& c) {
     c.screen.text_colour(kWhite);
 }
 
-// The service screen's figures after each due key: the counter and the
-// monitor rows brought up to now.
+// The service screen's figures after each due key (the counter and the
+// monitor rows brought up to now), and its menu when the target changes.
 class ScreenUpdates : public DeliveryReport {
 public:
     explicit ScreenUpdates(Context& c) : c_(c) {}
     void due_key_handled(const DueKeyHandled&) override { update_service_screen(c_); }
+    // The menu names the target, and whether its keys go to the tower.
+    void target_taken(const TargetTaken&) override { write_service_menu(c_); }
 
 private:
     Context& c_;
@@ -249,7 +251,7 @@ void startup(Context& c, const ProgramOptions& options) {
     auto res = c.plat.threads->raise_timer_resolution();
     if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
     prepare_console(c);
-    report_desktop(c);
+    log_desktop(c.run_log, c.plat.windows->desktop());
     c.ports.list();
     set_up_glyphs(c);
     start_stopwatch(c);

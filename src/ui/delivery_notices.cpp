@@ -4,8 +4,17 @@
 
 #include "console/screen.h"
 #include "core/context.h"
+#include "core/text.h"
 
 namespace qn {
+
+bool show_desktop_notices(Screen& screen, const platform::DesktopInfo& d) {
+    if (d.notices.empty()) return false;
+    screen.text_colour(kYellow);
+    for (const std::string& line : d.notices) screen.write_line(line);
+    screen.text_colour(kWhite);
+    return true;
+}
 
 void DeliveryNotices::scratch_line(std::string_view text) {
     screen_.window(1, 1, Screen::kCols, Screen::kRows);
@@ -53,6 +62,23 @@ void DeliveryNotices::target_window_missing(const TargetWindowMissing& r) {
 
 void DeliveryNotices::program_not_running(const ProgramNotRunning& r) {
     scratch_line(std::string(r.shown) + " not loaded - program paused. Press Q to quit");
+}
+
+void DeliveryNotices::program_window_not_found(const ProgramWindowNotFound& r) {
+    scratch_line(std::string(r.name) + " not found ");
+}
+
+void DeliveryNotices::configuration_closed(const ConfigurationClosed&) { console_.big_number_stale = true; }
+
+void DeliveryNotices::target_notice(const TargetNotice& r) { scratch_line(r.text); }
+
+void DeliveryNotices::several_instances(const SeveralInstances& r) {
+    screen_.window(1, 1, Screen::kCols, Screen::kRows);
+    screen_.move_to(1, kScratchFirstLine);
+    screen_.write_line("Warning: There are " + str(static_cast<std::int64_t>(r.pids.size())) +
+                    " instances of the target program running");
+    for (std::size_t i = 0; i < r.pids.size(); ++i)
+        screen_.write(str(static_cast<std::int64_t>(i + 1)) + " processid=" + str_u(r.pids[i]) + "; ");
 }
 
 }  // namespace qn

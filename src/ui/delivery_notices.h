@@ -10,6 +10,14 @@ namespace qn {
 
 class Screen;
 struct ConsoleState;
+namespace platform {
+struct DesktopInfo;
+}
+
+// The desktop's notices (what cannot be done here, and the set-up that
+// would do it) at the cursor, where the service screen has the calibration
+// otherwise; false when there are none.
+bool show_desktop_notices(Screen& screen, const platform::DesktopInfo& desktop);
 
 class DeliveryNotices : public DeliveryReport {
 public:
@@ -20,6 +28,10 @@ public:
     void focus_regained(const FocusRegained& r) override;
     void target_window_missing(const TargetWindowMissing& r) override;
     void program_not_running(const ProgramNotRunning& r) override;
+    void program_window_not_found(const ProgramWindowNotFound& r) override;
+    void target_notice(const TargetNotice& r) override;
+    void several_instances(const SeveralInstances& r) override;
+    void configuration_closed(const ConfigurationClosed& r) override;
 
 private:
     void scratch_line(std::string_view text);

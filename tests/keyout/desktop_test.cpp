@@ -11,6 +11,7 @@
 #include "keyout/dispatch.h"
 #include "keyout/keysending.h"
 #include "keyout/targets.h"
+#include "runlog/delivery_log.h"
 
 namespace qn::test {
 namespace {
@@ -70,7 +71,7 @@ TEST(FocusedOnlyDesktop, EveryTargetSendsToTheFocusedWindowWithoutSeekingOrGuard
 
 TEST(FocusedOnlyDesktop, TheChoiceGoesToTheLogAndTheNoticesToTheServiceScreen) {
     OnDesktop d(wayland(), 3);
-    report_desktop(d.c);
+    log_desktop(d.c.run_log, d.c.plat.windows->desktop());
     EXPECT_NE(d.h.log().find("Desktop: Keys through a virtual keyboard on /dev/uinput (Wayland session)\r\n"
                              "Wayland: keys go to whichever window has the focus\r\n"),
               std::string::npos)
@@ -92,7 +93,7 @@ TEST(NoKeysDesktop, CountingGoesOnAndTheRefusedKeyIsLoggedOnce) {
 
 TEST(WindowsDesktop, NothingIsReportedAndTheScreenKeepsTheCalibration) {
     Harness h;
-    report_desktop(h.c());
+    log_desktop(h.c().run_log, h.c().plat.windows->desktop());
     EXPECT_EQ(h.log().find("Desktop:"), std::string::npos);
     h.c().cfg.sensor_count = 1;
     show_service_screen(h.c());

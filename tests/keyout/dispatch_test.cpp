@@ -147,6 +147,38 @@ TEST(FocusMachine, WhileLostWithoutMonitoringTheWaitingKeyLeavesNoLogLines) {
     EXPECT_TRUE(b.pending());
 }
 
+// The records number sensing points from 0, the log from 1: a loss at the
+// second point is point 1 in the record and "#Key was 2" in the log, and a
+// key that waits while the focus stays away is told as still lost.
+struct RecordingDelivery : DeliveryReport {
+    std::vector<std::string> seen;
+    void focus_lost(const FocusLost& r) override {
+        seen.push_back("lost " + std::to_string(r.point) + (r.still ? " still" : ""));
+    }
+    void focus_regained(const FocusRegained&) override { seen.push_back("regained"); }
+    void key_sent(const KeySent& r) override {
+        seen.push_back("sent " + std::to_string(r.point) + " " + r.key + " " + std::to_string(r.since_last_us));
+    }
+};
+
+TEST(FocusMachine, TheRecordsOfALossAtTheSecondPointNumberItFromZero) {
+    Browser b;
+    RecordingDelivery rec;
+    b.c.delivery_report.add(rec);
+    b.c.cfg.monitor_output = true;
+    b.c.keyout.sensors_active = 2;
+    b.c.keyout.points[2] = SensingPoint{1, 'k', 0, 'k', 0};
+    b.focus(b.other);
+    b.strike(2);
+    b.strike(2);
+    b.focus(b.rr);
+    send_due_keys(b.c);
+    b.c.delivery_report.remove(rec);
+    const std::vector<std::string> want = {"lost 1", "lost 1 still", "regained", "sent 1 k 1000000"};
+    EXPECT_EQ(rec.seen, want);
+    EXPECT_NE(b.h.log().find(b.kLost + ", #Key was 2\r\n"), std::string::npos) << b.h.log();
+}
+
 TEST(FocusMachine, LostAndARingingRoomWindowInFrontIsAdoptedButSendsOnlyOnTheNextPass) {
     Browser b;
     WindowHandle second = b.win.add_window("Other " + kDash + " Ringing Room", "Chrome_WidgetWin_1");

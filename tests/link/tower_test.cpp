@@ -15,6 +15,7 @@
 #include "keyout/targets.h"
 #include "link/session.h"
 #include "link/tower.h"
+#include "ui/tower_line.h"
 
 namespace qn::test {
 namespace {
