@@ -3,6 +3,7 @@
 #include "calibration/analysis.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
 #include "calibration/calibration.h"
@@ -97,13 +98,11 @@ void write_data_result(Calibration& c, const Analysis& a, TextSink& f) {
 std::string changed_lines(const Calibration& c, std::int32_t p, std::int32_t J) {
     const CalibrationState& k = c.calib;
     std::string out;
-    auto one = [&](bool live, const Arr<PortLineStates, 1, kMaxSerialPorts>& t, const char* label) {
-        if (live && t[p][J] != t[p][J - 1]) out += label + std::string(1, t[p][J]);
-    };
-    one(k.live_lines[ModemLine::Cts], k.cts_states, " cts=");
-    one(k.live_lines[ModemLine::Dsr], k.dsr_states, " dsr=");
-    one(k.live_lines[ModemLine::Cd], k.cd_states, "  cd=");
-    one(k.live_lines[ModemLine::Ri], k.ri_states, "  ri=");
+    static constexpr std::array<const char*, kModemLineCount> kLabels{" cts=", " dsr=", "  cd=", "  ri="};
+    for (ModemLine l : kModemLines) {
+        const PortLineStates& t = k.line_states[p][l];
+        if (k.live_lines[l] && t[J] != t[J - 1]) out += kLabels[static_cast<std::size_t>(l)] + std::string(1, t[J]);
+    }
     return out;
 }
 
@@ -161,10 +160,7 @@ void warn_interchanged(Calibration& c) {
 void write_port_times_signals(Calibration& c, std::int32_t p) {
     CalibrationState& k = c.calib;
     const std::int32_t n = k.signal_counts[p];
-    k.cts_states[p][n] = line_char(k.cts_on[p]);
-    k.dsr_states[p][n] = line_char(k.dsr_on[p]);
-    k.cd_states[p][n] = line_char(k.cd_on[p]);
-    k.ri_states[p][n] = line_char(k.ri_on[p]);
+    for (ModemLine l : kModemLines) k.line_states[p][l][n] = line_char(k.on[p][l]);
 }
 
 // A data-mode event keeps the port's line states under its number too, so

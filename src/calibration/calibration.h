@@ -37,8 +37,9 @@ public:
 using PortLineStates = Arr<char, 0, kMaxCalibrationEvents>;
 
 struct CalibrationState {
-    Arr<bool, 1, kMaxSerialPorts> cts_was_on, dsr_was_on, cd_was_on, ri_was_on;
-    Arr<bool, 1, kMaxSerialPorts> use_cts, use_dsr, use_cd, use_ri, use_data;
+    Arr<PerModemLine<bool>, 1, kMaxSerialPorts> was_on;    // each port's lines at the event before
+    Arr<PerModemLine<bool>, 1, kMaxSerialPorts> use_line;  // the lines that changed at its first event
+    Arr<bool, 1, kMaxSerialPorts> use_data;
     Arr<Arr<char, 1, 255>, 1, kMaxSerialPorts> port_chars;
     Arr<std::int32_t, 1, kMaxSerialPorts> char_counts;
     std::int32_t current_port = 0;
@@ -46,10 +47,11 @@ struct CalibrationState {
     Arr<bool, 1, kMaxSerialPorts> lines_unreadable;
 
     Arr<std::uint32_t, 1, kMaxSerialPorts> initial_status, status_now;
-    Arr<bool, 1, kMaxSerialPorts> cts_on, dsr_on, cd_on, ri_on;
+    Arr<PerModemLine<bool>, 1, kMaxSerialPorts> on;  // each port's lines now
     Arr<std::int32_t, 1, kMaxSerialPorts> signal_counts;
     Arr<Arr<std::int64_t, 1, kMaxCalibrationEvents>, 1, kMaxSerialPorts> event_us;
-    Arr<PortLineStates, 1, kMaxSerialPorts> cts_states, dsr_states, cd_states, ri_states;
+    // Each port's lines at each event, as 'T' and 'F'.
+    Arr<PerModemLine<PortLineStates>, 1, kMaxSerialPorts> line_states;
     Arr<bool, 1, kMaxSerialPorts> state_changed;
     PerModemLine<bool> live_lines;  // the lines that changed while the bell rang
 

@@ -77,10 +77,8 @@ void seek_signal_events(Calibration& c, std::int32_t i) {
         line_ended = true;
         live = true;
     };
-    line(platform::kLineCts, k.cts_on[i], k.live_lines[ModemLine::Cts], " - signal CTS");
-    line(platform::kLineDsr, k.dsr_on[i], k.live_lines[ModemLine::Dsr], " - signal DSR");
-    line(platform::kLineCd, k.cd_on[i], k.live_lines[ModemLine::Cd], " - signal CD");
-    line(platform::kLineRi, k.ri_on[i], k.live_lines[ModemLine::Ri], " - signal RI");
+    for (ModemLine l : kModemLines)
+        line(status_bit(l), k.on[i][l], k.live_lines[l], (std::string(" - signal ") + line_name(l)).c_str());
     if (!line_ended) c.log.newline();
 }
 
@@ -92,14 +90,8 @@ void note_start_state(Calibration& c, std::int32_t i) {
                        " portstatus " + str_u(k.initial_status[i]));
     k.status_now[i] = k.initial_status[i];
     const std::uint32_t word = k.initial_status[i];
-    k.cts_was_on[i] = (word & platform::kLineCts) != 0;
-    k.dsr_was_on[i] = (word & platform::kLineDsr) != 0;
-    k.cd_was_on[i] = (word & platform::kLineCd) != 0;
-    k.ri_was_on[i] = (word & platform::kLineRi) != 0;
-    k.cts_on[i] = k.cts_was_on[i];
-    k.dsr_on[i] = k.dsr_was_on[i];
-    k.cd_on[i] = k.cd_was_on[i];
-    k.ri_on[i] = k.ri_was_on[i];
+    k.was_on[i] = lines_on(word);
+    k.on[i] = k.was_on[i];
     zero_rest_on_port(c, i);
     k.signals_mode[i] = false;
 }

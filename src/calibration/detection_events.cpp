@@ -14,54 +14,26 @@ namespace qn {
 
 namespace {
 
-struct Lines {
-    bool cts, dsr, cd, ri;
-};
+void set_previous_to_current(CalibrationState& k, std::int32_t p) { k.was_on[p] = k.on[p]; }
 
-Lines current(const CalibrationState& k, std::int32_t p) { return {k.cts_on[p], k.dsr_on[p], k.cd_on[p], k.ri_on[p]}; }
-Lines previous(const CalibrationState& k, std::int32_t p) {
-    return {k.cts_was_on[p], k.dsr_was_on[p], k.cd_was_on[p], k.ri_was_on[p]};
-}
-
-void set_previous_to_current(CalibrationState& k, std::int32_t p) {
-    k.cts_was_on[p] = k.cts_on[p];
-    k.dsr_was_on[p] = k.dsr_on[p];
-    k.cd_was_on[p] = k.cd_on[p];
-    k.ri_was_on[p] = k.ri_on[p];
-}
-
-bool lines_differ(const CalibrationState& k, std::int32_t p) {
-    Lines a = current(k, p), b = previous(k, p);
-    return a.cts != b.cts || a.dsr != b.dsr || a.cd != b.cd || a.ri != b.ri;
-}
+bool lines_differ(const CalibrationState& k, std::int32_t p) { return k.on[p] != k.was_on[p]; }
 
 // The lines that changed at the port's first event are the ones in use.
 void mark_lines_in_use(CalibrationState& k, std::int32_t p) {
-    Lines a = current(k, p), b = previous(k, p);
-    if (a.cts != b.cts) k.use_cts[p] = true;
-    if (a.dsr != b.dsr) k.use_dsr[p] = true;
-    if (a.cd != b.cd) k.use_cd[p] = true;
-    if (a.ri != b.ri) k.use_ri[p] = true;
+    for (ModemLine l : kModemLines)
+        if (k.on[p][l] != k.was_on[p][l]) k.use_line[p][l] = true;
 }
 
 bool line_in_use_changed(const CalibrationState& k, std::int32_t p) {
-    Lines a = current(k, p), b = previous(k, p);
-    return (k.use_cts[p] && a.cts != b.cts) || (k.use_dsr[p] && a.dsr != b.dsr) ||
-           (k.use_cd[p] && a.cd != b.cd) || (k.use_ri[p] && a.ri != b.ri);
+    for (ModemLine l : kModemLines)
+        if (k.use_line[p][l] && k.on[p][l] != k.was_on[p][l]) return true;
+    return false;
 }
 
-void decode_status(CalibrationState& k, std::int32_t p, std::uint32_t w) {
-    k.cts_on[p] = (w & platform::kLineCts) != 0;
-    k.dsr_on[p] = (w & platform::kLineDsr) != 0;
-    k.cd_on[p] = (w & platform::kLineCd) != 0;
-    k.ri_on[p] = (w & platform::kLineRi) != 0;
-}
+void decode_status(CalibrationState& k, std::int32_t p, std::uint32_t w) { k.on[p] = lines_on(w); }
 
 void record_states_at(CalibrationState& k, std::int32_t p, std::int32_t pos) {
-    k.cts_states[p][pos] = line_char(k.cts_on[p]);
-    k.dsr_states[p][pos] = line_char(k.dsr_on[p]);
-    k.cd_states[p][pos] = line_char(k.cd_on[p]);
-    k.ri_states[p][pos] = line_char(k.ri_on[p]);
+    for (ModemLine l : kModemLines) k.line_states[p][l][pos] = line_char(k.on[p][l]);
 }
 
 [[noreturn]] void too_many_events(Calibration& c) {
@@ -90,10 +62,7 @@ void assess_start_slot(Calibration& c, std::int32_t P) {
         c.log.write_line(std::string("Initial ") + name + " state is ON");
         c.cfg.signal_starts_off = false;
     };
-    rest_on(k.live_lines[ModemLine::Cts], k.cts_on[P], "CTS");
-    rest_on(k.live_lines[ModemLine::Dsr], k.dsr_on[P], "DSR");
-    rest_on(k.live_lines[ModemLine::Cd], k.cd_on[P], "CD");
-    rest_on(k.live_lines[ModemLine::Ri], k.ri_on[P], "RI");
+    for (ModemLine l : kModemLines) rest_on(k.live_lines[l], k.on[P][l], line_name(l));
     record_states_at(k, P, 0);
     k.signal_counts[P] = 0;
 }

@@ -53,14 +53,12 @@ bool survey_port(Calibration& c, std::int32_t i) {
         c.dialog.write_line(s);
         c.log.write_line(s);
     } else {
-        k.cts_was_on[i] = (word.value() & platform::kLineCts) != 0;
-        k.dsr_was_on[i] = (word.value() & platform::kLineDsr) != 0;
-        k.cd_was_on[i] = (word.value() & platform::kLineCd) != 0;
-        k.ri_was_on[i] = (word.value() & platform::kLineRi) != 0;
-        const bool all_off = !k.cts_was_on[i] && !k.dsr_was_on[i] && !k.cd_was_on[i] && !k.ri_was_on[i];
+        k.was_on[i] = lines_on(word.value());
+        const PerModemLine<bool>& on = k.was_on[i];
+        const bool all_off = on == PerModemLine<bool>{};
         c.dialog.write(str(i) + " " + c.cfg.port_name + " serviceable");
-        c.dialog.write_line(std::string(" CTS=") + line_char(k.cts_was_on[i]) + " DSR=" + line_char(k.dsr_was_on[i]) +
-                         " CD=" + line_char(k.cd_was_on[i]) + " RI=" + line_char(k.ri_was_on[i]) +
+        c.dialog.write_line(std::string(" CTS=") + line_char(on[ModemLine::Cts]) + " DSR=" + line_char(on[ModemLine::Dsr]) +
+                         " CD=" + line_char(on[ModemLine::Cd]) + " RI=" + line_char(on[ModemLine::Ri]) +
                          " All=F =>OK to use=" + line_char(all_off));
     }
 
@@ -122,10 +120,7 @@ void set_up_serial_ports(Calibration& c) {
         s.close_handle(i - 1);
     }
     c.cfg.port_name = c.ports.system().device_name(s.name(p - 1));
-    c.cfg.use_line[ModemLine::Cts] = k.use_cts[p];
-    c.cfg.use_line[ModemLine::Dsr] = k.use_dsr[p];
-    c.cfg.use_line[ModemLine::Cd] = k.use_cd[p];
-    c.cfg.use_line[ModemLine::Ri] = k.use_ri[p];
+    c.cfg.use_line = k.use_line[p];
     if (c.cfg.rest_on_mode) c.cfg.rest_on_mode = k.use_data[p];
 }
 

@@ -26,12 +26,12 @@ struct Recording {
         c.cfg.data_char = 'a';
         calib().live_lines[ModemLine::Cts] = !data;
         calib().signal_counts[1] = static_cast<std::int32_t>(ms.size());
-        calib().cts_states[1][0] = 'F';
+        calib().line_states[1][ModemLine::Cts][0] = 'F';
         for (std::size_t j = 0; j < ms.size(); ++j) {
             const long J = static_cast<long>(j) + 1;
             calib().event_us[1][J] = 3000000 + ms[j] * 1000;  // the recording starts 3 s into the run
-            calib().cts_states[1][J] = J % 2 ? 'T' : 'F';
-            calib().dsr_states[1][J] = 'F';
+            calib().line_states[1][ModemLine::Cts][J] = J % 2 ? 'T' : 'F';
+            calib().line_states[1][ModemLine::Dsr][J] = 'F';
         }
         c.screen.clear_window();
     }

@@ -152,7 +152,7 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
     EXPECT_EQ(t.h.fp.serial.states[h3].baud, 2400u);
     EXPECT_EQ(t.h.fp.serial.states[h3].rts_control, platform::LineControl::Enable);
     EXPECT_EQ(t.h.fp.serial.states[h3].dtr_control, platform::LineControl::Enable);
-    EXPECT_TRUE(t.calib().cts_was_on[3]);
+    EXPECT_TRUE(t.calib().was_on[3][ModemLine::Cts]);
     const auto& sleeps = t.h.fp.threads.sleeps;
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 300), 2);  // one look per usable port
 }
