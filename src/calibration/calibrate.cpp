@@ -66,7 +66,7 @@ void calibrate(Context& c, bool /*full*/) {
                 c.keyout.targets[i].points[j].back_delay_ms = 0;
             }
     choose_target(c);
-    (void)write_settings(c);  // reports its own failure; the settings stay in memory
+    (void)c.settings_file->write(c.cfg, c.keyout.targets);  // reports its own failure; the settings stay in memory
 }
 
 }  // namespace qn

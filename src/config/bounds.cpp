@@ -53,14 +53,14 @@ const SettingRange* setting_range(std::string_view key) {
     return nullptr;
 }
 
-double range_top(const Context& c, const SettingRange& r) {
-    const std::int32_t sensors = c.cfg.sensor_count;
+double range_top(const Settings& settings, const SettingRange& r) {
+    const std::int32_t sensors = settings.sensor_count;
     if (std::string_view(r.key) == "whichsensor" && sensors >= 1 && sensors <= kMaxSensors) return sensors;
     return r.hi;
 }
 
-std::string range_text(const Context& c, const SettingRange& r) {
-    return number_text(r.lo) + ".." + number_text(range_top(c, r));
+std::string range_text(const Settings& settings, const SettingRange& r) {
+    return number_text(r.lo) + ".." + number_text(range_top(settings, r));
 }
 
 std::int32_t stepped_key_delay(std::int32_t delay_ms, std::int32_t step_ms) {

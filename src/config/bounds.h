@@ -8,7 +8,7 @@
 
 namespace qn {
 
-struct Context;
+struct Settings;
 
 // What a value outside its range gives: the line is left out (the value
 // stays as it was: the start-up default, or the main file's value under
@@ -27,10 +27,10 @@ struct SettingRange {
 // a setting that has none. whichsensor names a sensor of the bell: its top
 // is the sensor count once that is known.
 const SettingRange* setting_range(std::string_view key);
-double range_top(const Context& c, const SettingRange& r);
+double range_top(const Settings& settings, const SettingRange& r);
 
 // "0..2000", "1.01..10".
-std::string range_text(const Context& c, const SettingRange& r);
+std::string range_text(const Settings& settings, const SettingRange& r);
 
 // A key delay after a step of the + - < > keys: never below 0 or above the
 // range's top, and no overflow on the way.

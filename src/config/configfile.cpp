@@ -10,14 +10,39 @@
 #include <vector>
 
 #include "config/bounds.h"
-#include "console/bignumber.h"
-#include "console/console_ui.h"
-#include "core/context.h"
+#include "core/dialog.h"
 #include "core/text.h"
 #include "keyout/targets.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
+#include "platform/platform.h"
+#include "runlog/run_log.h"
 
 namespace qn {
+
+// One read of one file.
+struct ReadState {
+    ReadState(SettingsFile& owner, Settings& s, TargetTable& t, const std::string& name)
+        : file_owner(owner), settings(s), targets(t), log(owner.log_), dialog(owner.dialog_),
+          serial(*owner.platform_.serial), file(name) {}
+    void tell(const std::string& text) { file_owner.tell(text); }
+    void set_target_unknown(bool unknown) { file_owner.target_unknown_ = unknown; }
+    bool target_unknown() const { return file_owner.target_unknown_; }
+
+    SettingsFile& file_owner;
+    Settings& settings;
+    TargetTable& targets;
+    RunLog& log;
+    Dialog& dialog;
+    platform::SerialPorts& serial;
+    const std::string& file;
+    bool bespoke = false;
+    std::string interfaceversion;
+    bool version_seen = false;
+    std::set<std::string> seen;  // keys applied, with their indexes: "keydelayhand_1_1"
+    std::size_t line_no = 0;
+    std::string line;
+    std::size_t named = 0;  // lines named as unusable
+};
 
 namespace {
 
@@ -28,20 +53,6 @@ constexpr std::size_t kMissingNamed = 8;
 constexpr std::size_t kLinesNamed = 20;
 constexpr const char* kLeftOut = "the line is left out: mend it or delete it";
 constexpr const char* kAfresh = " - calibrating afresh, which writes a new file";
-
-// One read of one file.
-struct ReadState {
-    ReadState(Context& context, const std::string& name) : c(context), file(name) {}
-    Context& c;
-    const std::string& file;
-    bool bespoke = false;
-    std::string interfaceversion;
-    bool version_seen = false;
-    std::set<std::string> seen;  // keys applied, with their indexes: "keydelayhand_1_1"
-    std::size_t line_no = 0;
-    std::string line;
-    std::size_t named = 0;  // lines named as unusable
-};
 
 // Where a line's value goes, found from its indexes before anything is stored.
 struct Place {
@@ -71,103 +82,103 @@ struct KeyDef {
     const char* name;
     Scope scope;
     Form form;
-    void (*set)(Context&, const Place&, const Value&);
+    void (*set)(Settings&, const Place&, const Value&);
     Need need = Need::Default;
 };
 
 // Keys are compared exactly: "signalstartsOFF" keeps its capitals.
 const KeyDef kKeys[] = {
     {"interfaceversion", Scope::None, Form::String,
-     [](Context&, const Place& p, const Value& v) { *p.version = *v.text; }, Need::Optional},
+     [](Settings&, const Place& p, const Value& v) { *p.version = *v.text; }, Need::Optional},
     {"comport", Scope::None, Form::String,
-     [](Context& c, const Place&, const Value& v) {
-         c.cfg.port_name = c.plat.serial->stored_device_name(*v.text);
+     [](Settings& s, const Place&, const Value& v) {
+         s.port_name = *v.text;  // in this system's form once read: see read_line_of_file
      },
      Need::Calibration},
     {"signalsmode", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.signals_mode = v.flag; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.signals_mode = v.flag; }, Need::Calibration},
     {"usects", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.use_line[ModemLine::Cts] = v.flag; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.use_line[ModemLine::Cts] = v.flag; }, Need::Calibration},
     {"usedsr", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.use_line[ModemLine::Dsr] = v.flag; }, Need::Calibration},
-    {"usecd", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_line[ModemLine::Cd] = v.flag; },
+     [](Settings& s, const Place&, const Value& v) { s.use_line[ModemLine::Dsr] = v.flag; }, Need::Calibration},
+    {"usecd", Scope::None, Form::Flag, [](Settings& s, const Place&, const Value& v) { s.use_line[ModemLine::Cd] = v.flag; },
      Need::Calibration},
-    {"useri", Scope::None, Form::Flag, [](Context& c, const Place&, const Value& v) { c.cfg.use_line[ModemLine::Ri] = v.flag; },
+    {"useri", Scope::None, Form::Flag, [](Settings& s, const Place&, const Value& v) { s.use_line[ModemLine::Ri] = v.flag; },
      Need::Calibration},
     {"bagleymode", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.rest_on_mode = v.flag; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.rest_on_mode = v.flag; }, Need::Calibration},
     {"usedatinputchar", Scope::None, Form::Character,
-     [](Context& c, const Place&, const Value& v) { c.cfg.data_char = v.ch; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.data_char = v.ch; }, Need::Calibration},
     {"signalnum", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.signal_count = v.integer; }},
+     [](Settings& s, const Place&, const Value& v) { s.signal_count = v.integer; }},
     {"signaltime", Scope::Event, Form::Real,
-     [](Context&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }, Need::Optional},
+     [](Settings&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }, Need::Optional},
     {"signalgap", Scope::Event, Form::Real,
-     [](Context&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }, Need::Optional},
+     [](Settings&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }, Need::Optional},
     {"sensorgap", Scope::Event, Form::Real,
-     [](Context&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }, Need::Optional},
+     [](Settings&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }, Need::Optional},
     {"bignumbers", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.big_numbers = v.flag; }},
+     [](Settings& s, const Place&, const Value& v) { s.big_numbers = v.flag; }},
     {"sleepnum", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.loop_sleep_ms = v.integer; }},
+     [](Settings& s, const Place&, const Value& v) { s.loop_sleep_ms = v.integer; }},
     {"monitoroutput", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.monitor_output = v.flag; }},
+     [](Settings& s, const Place&, const Value& v) { s.monitor_output = v.flag; }},
     {"switchbouncedelay", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.switch_bounce_ms = v.integer; }},
+     [](Settings& s, const Place&, const Value& v) { s.switch_bounce_ms = v.integer; }},
     {"transientsignalsdelay", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.transient_ms.store(v.integer); }},
+     [](Settings& s, const Place&, const Value& v) { s.transient_ms.store(v.integer); }},
     {"signalstartsOFF", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.signal_starts_off = v.flag; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.signal_starts_off = v.flag; }, Need::Calibration},
     {"sensornum", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.sensor_count = v.integer; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.sensor_count = v.integer; }, Need::Calibration},
     {"meansignallength", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.mean_signal_ms = v.integer; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.mean_signal_ms = v.integer; }, Need::Calibration},
     {"usinghandbells", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.handbells = v.flag; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.handbells = v.flag; }, Need::Calibration},
     {"offandonaresignals", Scope::None, Form::Flag,
-     [](Context& c, const Place&, const Value& v) { c.cfg.off_and_on_are_signals = v.flag; }, Need::Calibration},
+     [](Settings& s, const Place&, const Value& v) { s.off_and_on_are_signals = v.flag; }, Need::Calibration},
     {"spaceratiolowerbound", Scope::None, Form::Real,
-     [](Context& c, const Place&, const Value& v) { c.cfg.space_ratio_low = v.real; }},
+     [](Settings& s, const Place&, const Value& v) { s.space_ratio_low = v.real; }},
     {"spaceratioupperbound", Scope::None, Form::Real,
-     [](Context& c, const Place&, const Value& v) { c.cfg.space_ratio_high = v.real; }},
+     [](Settings& s, const Place&, const Value& v) { s.space_ratio_high = v.real; }},
     {"targetprogram", Scope::Program, Form::String,
-     [](Context&, const Place& p, const Value& v) { p.prog->name = *v.text; }},
+     [](Settings&, const Place& p, const Value& v) { p.prog->name = *v.text; }},
     {"targetprogram2", Scope::Program, Form::String,
-     [](Context&, const Place& p, const Value& v) { p.prog->window_name = *v.text; }},
+     [](Settings&, const Place& p, const Value& v) { p.prog->window_name = *v.text; }},
     // The per-sensor lines of a program are bounded by this value, so it
     // comes before them.
     {"sensorsactive", Scope::Program, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.prog->sensors_active = v.integer; }},
+     [](Settings&, const Place& p, const Value& v) { p.prog->sensors_active = v.integer; }},
     {"usedoubledsend", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->use_doubled_send = v.flag; }},
+     [](Settings&, const Place& p, const Value& v) { p.prog->use_doubled_send = v.flag; }},
     {"doublestrikedelay", Scope::Program, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.prog->double_strike_delay_ms = v.integer; }},
+     [](Settings&, const Place& p, const Value& v) { p.prog->double_strike_delay_ms = v.integer; }},
     {"restricted", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->restricted = v.flag; }},
+     [](Settings&, const Place& p, const Value& v) { p.prog->restricted = v.flag; }},
     {"gotowindow", Scope::Program, Form::Flag,
-     [](Context&, const Place& p, const Value& v) { p.prog->find_window = v.flag; }},
+     [](Settings&, const Place& p, const Value& v) { p.prog->find_window = v.flag; }},
     {"whichsensor", Scope::Sensor, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.point->sensor = v.integer; }},
+     [](Settings&, const Place& p, const Value& v) { p.point->sensor = v.integer; }},
     {"keytosendhand", Scope::Sensor, Form::Character,
-     [](Context&, const Place& p, const Value& v) { p.point->hand_key = v.ch; }},
+     [](Settings&, const Place& p, const Value& v) { p.point->hand_key = v.ch; }},
     {"keydelayhand", Scope::Sensor, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.point->hand_delay_ms = v.integer; }},
+     [](Settings&, const Place& p, const Value& v) { p.point->hand_delay_ms = v.integer; }},
     {"keytosendback", Scope::Sensor, Form::Character,
-     [](Context&, const Place& p, const Value& v) { p.point->back_key = v.ch; }},
+     [](Settings&, const Place& p, const Value& v) { p.point->back_key = v.ch; }},
     {"keydelayback", Scope::Sensor, Form::Integer,
-     [](Context&, const Place& p, const Value& v) { p.point->back_delay_ms = v.integer; }},
+     [](Settings&, const Place& p, const Value& v) { p.point->back_delay_ms = v.integer; }},
     {"program", Scope::None, Form::String,
-     [](Context& c, const Place&, const Value& v) { c.cfg.target_program = *v.text; }},
+     [](Settings& s, const Place&, const Value& v) { s.target_program = *v.text; }},
     {"towerid", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_id = v.integer; }, Need::Optional},
+     [](Settings& s, const Place&, const Value& v) { s.tower_id = v.integer; }, Need::Optional},
     {"towerbellj", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_j = v.integer; }, Need::Optional},
+     [](Settings& s, const Place&, const Value& v) { s.tower_bell_j = v.integer; }, Need::Optional},
     {"towerbellf", Scope::None, Form::Integer,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_bell_f = v.integer; }, Need::Optional},
+     [](Settings& s, const Place&, const Value& v) { s.tower_bell_f = v.integer; }, Need::Optional},
     {"towersite", Scope::None, Form::String,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_site = *v.text; }, Need::Optional},
+     [](Settings& s, const Place&, const Value& v) { s.tower_site = *v.text; }, Need::Optional},
     {"toweremail", Scope::None, Form::String,
-     [](Context& c, const Place&, const Value& v) { c.cfg.tower_email = *v.text; }, Need::Optional},
+     [](Settings& s, const Place&, const Value& v) { s.tower_email = *v.text; }, Need::Optional},
 };
 
 const KeyDef* find_key(const std::string& key) {
@@ -203,26 +214,15 @@ std::vector<std::string> split_lines(const std::string& text) {
     return out;
 }
 
-// A message about the file, on the screen and in the log.
-void tell(Context& c, const std::string& text) {
-    const std::uint8_t colour = c.screen.text_colour();
-    c.screen.text_colour(kYellow);
-    c.screen.write_line(text);
-    c.screen.text_colour(colour);
-    c.run_log.write_line(text);
-    ++c.core.settings_problems;
-}
-
 // A line that cannot be used as it stands: the file, the line and what to do.
 void report(ReadState& r, const std::string& what) {
     if (++r.named > kLinesNamed) return;  // a file of anything but settings: counted at the end
-    tell(r.c,
-         r.file + " line " + str(static_cast<std::int64_t>(r.line_no)) + ": \"" + r.line + "\" - " + what);
+    r.tell(r.file + " line " + str(static_cast<std::int64_t>(r.line_no)) + ": \"" + r.line + "\" - " + what);
 }
 
 // The log's own line for a line dropped for its index or value.
-void ignore_line(Context& c, const std::string& why, const std::string& line) {
-    c.run_log.write_line("Configuration file entry ignored (" + why + "): " + line);
+void ignore_line(RunLog& log, const std::string& why, const std::string& line) {
+    log.write_line("Configuration file entry ignored (" + why + "): " + line);
 }
 
 // A whole number in decimal; one too large for the settings comes back as
@@ -258,18 +258,17 @@ bool parse_real(std::string_view s, double* out) {
 
 // Finds the place a line's value goes to; false when the line is not applied.
 bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place& p) {
-    KeyoutState& ko = r.c.keyout;
     switch (k.scope) {
         case Scope::None:
             p.version = &r.interfaceversion;
             return true;
         case Scope::Program:
             if (i < 0 || i > kMaxTargetPrograms) return false;
-            p.prog = &ko.targets[i];
+            p.prog = &r.targets[i];
             return true;
         case Scope::Sensor: {
             if (i < 0 || i > kMaxTargetPrograms) return false;
-            TargetProgram& e = ko.targets[i];
+            TargetProgram& e = r.targets[i];
             // Only sensing points the program has at this point of the file.
             if (j < 1 || j > e.sensors_active || j > kMaxSensors) return false;
             p.point = &e.points[j];
@@ -277,10 +276,10 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place
         }
         case Scope::Event:
             if (i < 1 || i > kMaxCalibrationEvents) {
-                ignore_line(r.c, "index not in 1.." + str(kMaxCalibrationEvents), r.line);
+                ignore_line(r.log, "index not in 1.." + str(kMaxCalibrationEvents), r.line);
                 return false;
             }
-            p.event = &r.c.cfg.results[i];
+            p.event = &r.settings.results[i];
             return true;
     }
     return false;
@@ -291,11 +290,11 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place
 bool in_range(ReadState& r, const KeyDef& k, double& v) {
     const SettingRange* range = setting_range(k.name);
     if (range == nullptr) return true;
-    const double top = range_top(r.c, *range);
+    const double top = range_top(r.settings, *range);
     if (v >= range->lo && v <= top) return true;
-    const std::string must = std::string(k.name) + " must be in " + range_text(r.c, *range);
+    const std::string must = std::string(k.name) + " must be in " + range_text(r.settings, *range);
     if (range->beyond == Beyond::LeaveOut) {
-        ignore_line(r.c, "value not in " + range_text(r.c, *range), r.line);
+        ignore_line(r.log, "value not in " + range_text(r.settings, *range), r.line);
         report(r, must + "; " + kLeftOut);
         return false;
     }
@@ -349,7 +348,6 @@ bool convert(ReadState& r, const KeyDef& k, const std::string& raw, std::string&
 
 // One line of the file.
 void read_line_of_file(ReadState& r) {
-    Context& c = r.c;
     const std::string_view whole = trim(r.line);
     if (whole.empty() || whole[0] == ';') return;
     const std::size_t eq = r.line.find('=');
@@ -357,7 +355,7 @@ void read_line_of_file(ReadState& r) {
         report(r, std::string("it is no setting (name=value); ") + kLeftOut);
         return;
     }
-    if (r.bespoke) c.run_log.write_line("**ADD Bespoke.ini configuration modification: " + r.line);
+    if (r.bespoke) r.log.write_line("**ADD Bespoke.ini configuration modification: " + r.line);
 
     const std::string key_text(trim(std::string_view(r.line).substr(0, eq)));
     const std::string raw = r.line.substr(eq + 1);
@@ -390,13 +388,14 @@ void read_line_of_file(ReadState& r) {
     std::string text;
     Value v;
     if (!convert(r, *k, raw, text, v)) return;
-    k->set(c, p, v);
+    k->set(r.settings, p, v);
+    if (name == "comport") r.settings.port_name = r.serial.stored_device_name(r.settings.port_name);
     std::string seen = name;
     if (k->scope == Scope::Program || k->scope == Scope::Sensor) seen += "_" + str(i);
     if (k->scope == Scope::Sensor) seen += "_" + str(j);
     r.seen.insert(seen);
     if (name == "interfaceversion") r.version_seen = true;
-    if (name == "program") c.core.target_unknown = false;
+    if (name == "program") r.set_target_unknown(false);
 }
 
 std::string names_text(const std::vector<std::string>& names) {
@@ -411,12 +410,12 @@ std::string names_text(const std::vector<std::string>& names) {
 // taken from the entry as calibration sets it up, so no entry is left
 // nameless or with no key.
 void complete_program_entries(ReadState& r, std::vector<std::string>& missing) {
-    Context& c = r.c;
+    const Settings& s = r.settings;
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        TargetProgram& e = c.keyout.targets[i];
-        TargetProgram d = default_target_entry(i, c.cfg.sensor_count);
+        TargetProgram& e = r.targets[i];
+        TargetProgram d = default_target_entry(i, s.sensor_count);
         SensingPoint& dp = d.points[1];
-        if (c.cfg.handbells) dp.hand_delay_ms = dp.back_delay_ms = 0;
+        if (s.handbells) dp.hand_delay_ms = dp.back_delay_ms = 0;
         auto fill = [&](const char* name, const std::string& index, auto& field, const auto& value) {
             if (r.seen.count(name + index)) return;
             field = value;
@@ -444,16 +443,15 @@ void complete_program_entries(ReadState& r, std::vector<std::string>& missing) {
 
 // The main file once read: false when calibration must follow.
 bool main_file_usable(ReadState& r) {
-    Context& c = r.c;
     if (!r.version_seen) {
-        tell(c, r.file + " has no interfaceversion line (the file is empty or was cut short)" + kAfresh);
+        r.tell(r.file + " has no interfaceversion line (the file is empty or was cut short)" + kAfresh);
         return false;
     }
     if (r.interfaceversion != kProgramVersion) {
         const std::string s = underscores_to_spaces(
             "Current configuration file " + r.file + " is not right for program version " + kProgramVersion);
-        c.screen.write_line(s);
-        c.run_log.write_line(s);
+        r.dialog.write_line(s);
+        r.log.write_line(s);
         return false;
     }
     std::vector<std::string> needed, missing;
@@ -462,16 +460,16 @@ bool main_file_usable(ReadState& r) {
         (k.need == Need::Calibration ? needed : missing).push_back(k.name);
     }
     if (!needed.empty()) {
-        tell(c, r.file + " has no usable line for " + names_text(needed) + kAfresh);
+        r.tell(r.file + " has no usable line for " + names_text(needed) + kAfresh);
         return false;
     }
     if (!r.seen.count("transientsignalsdelay"))
-        c.cfg.transient_ms.store(kDefaultTransientMs);
-    if (!r.seen.count("program")) c.core.target_unknown = true;
+        r.settings.transient_ms.store(kDefaultTransientMs);
+    if (!r.seen.count("program")) r.set_target_unknown(true);
     complete_program_entries(r, missing);
     if (!missing.empty())
-        tell(c, r.file + " has no usable line for " + names_text(missing) + " - the defaults are used" +
-                    (c.core.target_unknown ? ", and the target program is asked for" : ""));
+        r.tell(r.file + " has no usable line for " + names_text(missing) + " - the defaults are used" +
+               (r.target_unknown() ? ", and the target program is asked for" : ""));
     return true;
 }
 
@@ -479,44 +477,56 @@ bool main_file_usable(ReadState& r) {
 // after the point's, or one in bespoke.ini, or sensing points added there,
 // may leave one that does not. It gets the default's.
 void check_sensing_points(ReadState& r) {
-    Context& c = r.c;
-    const std::int32_t sensors = c.cfg.sensor_count;
+    const std::int32_t sensors = r.settings.sensor_count;
     if (sensors < 1 || sensors > kMaxSensors) return;
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        TargetProgram& e = c.keyout.targets[i];
+        TargetProgram& e = r.targets[i];
         for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
             SensingPoint& p = e.points[j];
             if (p.sensor >= 1 && p.sensor <= sensors) continue;
             const std::int32_t d = default_target_entry(i, sensors).points[1].sensor;
-            tell(c, r.file + ": whichsensor_" + str(i) + "_" + str(j) + " is " + str(p.sensor) +
-                        ", not one of the bell's sensors (1.." + str(sensors) + "): " + str(d) + " is used");
+            r.tell(r.file + ": whichsensor_" + str(i) + "_" + str(j) + " is " + str(p.sensor) +
+                   ", not one of the bell's sensors (1.." + str(sensors) + "): " + str(d) + " is used");
             p.sensor = d;
         }
     }
 }
 
-void accept_file(Context& c) {
-    c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
-    write_current_calibration(c, c.run_log);
-    write_other_program_options(c, c.run_log);
-}
-
 }  // namespace
 
-bool read_settings(Context& c, const std::string& filename) {
-    c.run_log.write_line("Read configuration file " + filename);
-    flush_run_log(c);
-    c.core.settings_problems = 0;
-    auto text = c.plat.files->read_all(filename);
+SettingsFile::SettingsFile(platform::Platform& platform, RunLog& log, Dialog& dialog)
+    : platform_(platform), log_(log), dialog_(dialog) {}
+
+std::string SettingsFile::path() const { return in_folder(folder_, base_name_ + ".ini"); }
+std::string SettingsFile::bespoke_path() const { return in_folder(folder_, "bespoke.ini"); }
+
+void SettingsFile::show_in_yellow(const std::string& text) {
+    const Colour colour = dialog_.text_colour();
+    dialog_.colour(kYellow);
+    dialog_.write_line(text);
+    dialog_.colour(colour);
+}
+
+void SettingsFile::tell(const std::string& text) {
+    show_in_yellow(text);
+    log_.write_line(text);
+    ++problems_;
+}
+
+bool SettingsFile::read(const std::string& filename, Settings& settings, TargetTable& targets) {
+    log_.write_line("Read configuration file " + filename);
+    log_.flush();
+    problems_ = 0;
+    auto text = platform_.files->read_all(filename);
     if (!text.ok()) return false;
 
-    ReadState r(c, filename);
+    ReadState r(*this, settings, targets, filename);
     r.bespoke = upper_text(filename) == "BESPOKE.INI";
-    c.cfg.bespoke = r.bespoke;
+    settings.bespoke = r.bespoke;
     std::string& bytes = text.value();
     if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) {
-        tell(c, filename + " is saved as Unicode (UTF-16), which is not read: save it as ANSI or UTF-8" +
-                    (r.bespoke ? std::string(" - its settings are not used") : kAfresh));
+        tell(filename + " is saved as Unicode (UTF-16), which is not read: save it as ANSI or UTF-8" +
+             (r.bespoke ? std::string(" - its settings are not used") : kAfresh));
         return false;
     }
     if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);  // the mark some editors put first
@@ -526,14 +536,11 @@ bool read_settings(Context& c, const std::string& filename) {
         read_line_of_file(r);
     }
     if (r.named > kLinesNamed)
-        tell(c, filename + ": " + str(static_cast<std::int64_t>(r.named - kLinesNamed)) +
-                    " more lines cannot be used either and are left out");
+        tell(filename + ": " + str(static_cast<std::int64_t>(r.named - kLinesNamed)) +
+             " more lines cannot be used either and are left out");
     // The override file needs no version line, nor any other.
     const bool ok = r.bespoke || main_file_usable(r);
-    if (ok) {
-        check_sensing_points(r);
-        accept_file(c);
-    }
+    if (ok) check_sensing_points(r);
     return ok;
 }
 

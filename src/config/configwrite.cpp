@@ -4,11 +4,13 @@
 #include <string>
 
 #include "config/configfile.h"
-#include "console/console_ui.h"
-#include "core/text_sink.h"
-#include "core/context.h"
+#include "config/folders.h"
+#include "core/dialog.h"
 #include "core/text.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
+#include "core/text_sink.h"
+#include "platform/platform.h"
+#include "runlog/run_log.h"
 
 namespace qn {
 
@@ -24,8 +26,7 @@ public:
 
 std::string flag(bool b) { return b ? "1" : "0"; }
 
-void write_header(Context& c, TextSink& f) {
-    const Settings& s = c.cfg;
+void write_header(const Settings& s, TextSink& f) {
     f.write_line(";program name=Quennick");
     f.write_line(";With care you can edit the entries directly.");
     f.write_line(";Empty lines and lines starting with ; are ignored");
@@ -48,8 +49,7 @@ void write_header(Context& c, TextSink& f) {
         f.write_line("usedatinputchar=0");
 }
 
-void write_calibration_data(Context& c, TextSink& f) {
-    const Settings& s = c.cfg;
+void write_calibration_data(const Settings& s, TextSink& f) {
     f.write_line("; the raw calibration data from the dumbbell - so it can be reviewed");
     f.write_line("signalnum=" + str(s.signal_count));
     const std::int32_t count = s.signal_count < kMaxCalibrationEvents ? s.signal_count : kMaxCalibrationEvents;
@@ -66,8 +66,7 @@ void write_calibration_data(Context& c, TextSink& f) {
     f.write_line(";end of raw calibration data from the dumbbell");
 }
 
-void write_timing(Context& c, TextSink& f) {
-    const Settings& s = c.cfg;
+void write_timing(const Settings& s, TextSink& f) {
     f.write_line("; sleepnum puts the routine briefly to sleep - no effect in Bagley mode");
     f.write_line("; sleepnum 0 or 1 uses less computer power, but may risk lost strokes if the signal is very short. "
               "do not change default unless advised");
@@ -111,13 +110,13 @@ void write_timing(Context& c, TextSink& f) {
     f.write_line("spaceratioupperbound=" + exponent(s.space_ratio_high));
 }
 
-void write_programs(Context& c, TextSink& f) {
+void write_programs(const Settings& s, const TargetTable& targets, TextSink& f) {
     // Handbells are struck straight from the sensor: the file shows no key
     // delays, while the table in memory keeps them.
-    const bool handbells = c.cfg.handbells;
+    const bool handbells = s.handbells;
     f.write_line(";program specific settings:");
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        const TargetProgram& e = c.keyout.targets[i];
+        const TargetProgram& e = targets[i];
         const std::string is = str(i);
         f.write_line(";In use parameters for:" + e.name);
         f.write_line("targetprogram_" + is + "=" + e.name);
@@ -138,13 +137,12 @@ void write_programs(Context& c, TextSink& f) {
         }
     }
     f.write_line(";currentprogram selection (\"Open\" means any program window with focus):");
-    f.write_line("program=" + c.cfg.target_program);
+    f.write_line("program=" + s.target_program);
 }
 
 // Only a file that uses the tower link has its lines, so every other file
 // stays as it was.
-void write_tower_link(Context& c, TextSink& f) {
-    const Settings& s = c.cfg;
+void write_tower_link(const Settings& s, TextSink& f) {
     if (s.tower_id == 0 && s.tower_site == kDefaultTowerSite && s.tower_email.empty()) return;
     f.write_line(";tower link of the Ringing Room targets: towerid 0 sends keys to the browser instead");
     f.write_line("towerid=" + str(s.tower_id));
@@ -156,13 +154,15 @@ void write_tower_link(Context& c, TextSink& f) {
     f.write_line("toweremail=" + s.tower_email);
 }
 
+}  // namespace
+
 // Puts bytes in place of path through temp in the same folder, so that a
 // failure at any step (full disk, power cut, read-only folder) leaves the
 // previous file whole. Empty on success, else the failing call's error text.
-std::string replace_through_temp(Context& c, const std::string& path, const std::string& temp,
-                                 const std::string& bytes) {
-    platform::Files& fs = *c.plat.files;
-    auto created = fs.create(temp);
+std::string SettingsFile::replace_through_temp(const std::string& path, const std::string& temp,
+                                               const std::string& bytes) {
+    platform::Files& files = *platform_.files;
+    auto created = files.create(temp);
     if (!created.ok()) return created.error();
     platform::OutFile& f = *created.value();
     platform::Result<void> r = f.write(bytes);
@@ -170,45 +170,40 @@ std::string replace_through_temp(Context& c, const std::string& path, const std:
     if (r.ok()) r = f.sync();
     platform::Result<void> closed = f.close();  // closed in any case, so temp can be removed
     if (r.ok()) r = closed;
-    if (r.ok()) r = fs.replace(temp, path);
+    if (r.ok()) r = files.replace(temp, path);
     if (r.ok()) return {};
-    if (auto removed = fs.remove(temp); !removed.ok())
-        c.run_log.write_line("Temporary settings file not removed: " + removed.error());
+    if (auto removed = files.remove(temp); !removed.ok())
+        log_.write_line("Temporary settings file not removed: " + removed.error());
     return r.error();
 }
 
-void report_not_saved(Context& c, const std::string& path, const std::string& error) {
-    const std::uint8_t colour = c.screen.text_colour();
-    c.screen.text_colour(kYellow);
-    c.screen.write_line("Settings not saved: " + error);
-    c.screen.text_colour(colour);
-    c.run_log.write_line("Write configuration file " + path + " failed, the previous file is kept: " + error);
-    flush_run_log(c);
+void SettingsFile::report_not_saved(const std::string& path, const std::string& error) {
+    show_in_yellow("Settings not saved: " + error);
+    log_.write_line("Write configuration file " + path + " failed, the previous file is kept: " + error);
+    log_.flush();
 }
 
-}  // namespace
-
-void write_settings_to(Context& c, TextSink& f) {
-    write_header(c, f);
-    write_calibration_data(c, f);
-    write_timing(c, f);
-    write_programs(c, f);
-    write_tower_link(c, f);
+void write_settings_to(const Settings& settings, const TargetTable& targets, TextSink& f) {
+    write_header(settings, f);
+    write_calibration_data(settings, f);
+    write_timing(settings, f);
+    write_programs(settings, targets, f);
+    write_tower_link(settings, f);
 }
 
-bool write_settings(Context& c) {
-    const std::string path = in_folder(c.core.folders.settings, c.core.settings_base_name + ".ini");
+bool SettingsFile::write(const Settings& settings, const TargetTable& targets) {
+    const std::string file = path();
     CrLfText text;
-    write_settings_to(c, text);
-    const std::string error = replace_through_temp(c, path, path + ".new", text.text);
+    write_settings_to(settings, targets, text);
+    const std::string error = replace_through_temp(file, file + ".new", text.text);
     if (!error.empty()) {
-        report_not_saved(c, path, error);
+        report_not_saved(file, error);
         return false;
     }
-    c.run_log.write_line("Write configuration file for " + c.cfg.target_program);
-    write_settings_to(c, c.run_log);
-    c.run_log.write_line("End write configuration file for " + c.cfg.target_program);
-    flush_run_log(c);
+    log_.write_line("Write configuration file for " + settings.target_program);
+    write_settings_to(settings, targets, log_);
+    log_.write_line("End write configuration file for " + settings.target_program);
+    log_.flush();
     return true;
 }
 

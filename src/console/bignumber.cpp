@@ -12,7 +12,7 @@
 #include "core/timing.h"
 #include "keyout/desktop.h"
 #include "link/tower.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"

@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "console/console_dialog.h"
+#include "service/run_end.h"
+#include "config/configfile.h"
 #include "link/session.h"
 #include "runlog/sensing_log.h"
+#include "runlog/delivery_log.h"
 #include "runlog/strike_log.h"
 #include "serial/serial_thread.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
+#include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 #include "ui/port_lost_notice.h"
 #include "ui/strike_notices.h"
@@ -23,7 +26,13 @@ void bounds_failure(long index, long lo, long hi) {
 }
 
 Context::Context(platform::Platform& p)
-    : plat(p), dialog_owner(std::make_unique<ConsoleDialog>(*this)), dialog(*dialog_owner), ports(*p.serial, run_log) {}
+    : plat(p),
+      ending(std::make_unique<RunEnd>(*this)),
+      waiting(std::make_unique<MainThreadWaiting>(*this)),
+      console(screen, p.console, *waiting, *ending),
+      dialog(console),
+      ports(*p.serial, run_log),
+      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
 Context::~Context() = default;
 
 }  // namespace qn

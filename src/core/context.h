@@ -10,17 +10,20 @@
 #include <string>
 
 #include "config/folders.h"
+#include "console/console.h"
+#include "console/layout.h"
 #include "console/screen.h"
 #include "core/arr.h"
+#include "core/delivery_records.h"
 #include "core/dialog.h"
 #include "core/modem_line.h"
 #include "core/sensing_records.h"
 #include "core/stopwatch.h"
 #include "core/strike_records.h"
 #include "platform/platform.h"
+#include "runlog/run_log.h"
 #include "serial/event_ring.h"
 #include "serial/ports.h"
-#include "strokes/runlog.h"
 
 namespace qn {
 
@@ -28,14 +31,19 @@ namespace link {
 class TowerLink;
 }
 class StrikePath;
+class SettingsFile;
 class MonitorRegion;
 class BigCounter;
 class StrikeNotices;
 class StrikeLog;
+class RunEnd;
+class MainThreadWaiting;
 class SerialThread;
 class DataPortReader;
 class PortLostNotice;
 class SensingLog;
+class DeliveryNotices;
+class DeliveryLog;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -56,9 +64,6 @@ inline constexpr int kDefaultDoubleStrikeDelayMs = 350;
 inline constexpr bool kDefaultUseDoubledSend = true;
 inline constexpr const char* kInitialTargetProgram = "Ringing Room";
 inline constexpr std::int64_t kNoEventTime = -1;
-inline constexpr int kScratchFirstLine = 9;
-inline constexpr int kScratchLastLine = 20;
-inline constexpr int kBigNumberLastLine = 18;
 inline constexpr int kMaxPlaceNotations = 20;
 inline constexpr int kMaxLeadHeads = 100;
 inline constexpr int kRoundsAtStart = 6;
@@ -73,17 +78,11 @@ inline constexpr const char* kDefaultTowerSite = "https://ringingroom.com";
 
 struct CoreState {
     bool easy_mode = true;
-    std::string settings_base_name;
-    bool have_settings_file = false;
     bool have_serial_port = false;
     bool stopwatch_started = false;
     bool terminate = false;
     bool autoring_set_up = false;
     Folders folders;  // where the settings, logs and touch files are
-    // The last settings read: lines it named as unusable, and whether the
-    // target program is still to be asked (no usable program line).
-    std::int32_t settings_problems = 0;
-    bool target_unknown = false;
     bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
 
@@ -158,8 +157,12 @@ struct TargetProgram {
     std::int32_t double_strike_delay_ms = 0;
 };
 
+// The target programs' settings as the settings file holds them; delivery
+// takes the selected one's.
+using TargetTable = Arr<TargetProgram, 0, kMaxTargetPrograms>;
+
 struct KeyoutState {
-    Arr<TargetProgram, 0, kMaxTargetPrograms> targets;
+    TargetTable targets;
     std::int32_t target_index = 0;
     std::int32_t sensors_active = 0;
     bool restricted = false;
@@ -258,8 +261,10 @@ struct Context {
     platform::Platform& plat;
     Screen screen;      // the console model
     RunLog run_log;    // the run log
-    std::unique_ptr<Dialog> dialog_owner;  // the console's side of the questions
-    Dialog& dialog;
+    std::unique_ptr<RunEnd> ending;          // every way the run ends
+    std::unique_ptr<MainThreadWaiting> waiting;
+    Console console;   // the ringer's side: the screen's areas and the keyboard
+    Dialog& dialog;    // the console, as the domain asks its questions
 
     CoreState core;
     TimingState timing;
@@ -273,6 +278,7 @@ struct Context {
     SensingReportFanOut sensing_report;
     std::unique_ptr<PortLostNotice> port_lost_notice;
     std::unique_ptr<SensingLog> sensing_log;
+    std::unique_ptr<SettingsFile> settings_file;
     KeyoutState keyout;
     ConsoleState con;
     AutoringState autoring;
@@ -286,6 +292,12 @@ struct Context {
     std::unique_ptr<BigCounter> big_counter;
     std::unique_ptr<StrikeNotices> strike_notices;
     std::unique_ptr<StrikeLog> strike_log;
+
+    // Key delivery's report and its observers, wired by make_context.
+    DeliveryReportFanOut delivery_report;
+    std::unique_ptr<DeliveryNotices> delivery_notices;
+    std::unique_ptr<DeliveryLog> delivery_log;
+    std::unique_ptr<DeliveryReport> screen_updates;  // the service screen after each key
 };
 
 }  // namespace qn

@@ -29,11 +29,15 @@ public:
     // Selects an area and blanks it.
     virtual void clear(Area area) = 0;
     virtual void colour(Colour c) = 0;
+    virtual Colour text_colour() const = 0;
     // Moves the cursor within the selected area, columns and lines from 1.
     virtual void move_to(int col, int line) = 0;
     // Shows what has been written so far.
     virtual void show() = 0;
 
+    // Waits for a key to go on (Q still quits); false, at once, when the
+    // keyboard has closed.
+    virtual bool key_to_go_on() = 0;
     // A key if one is waiting, else '\0'.
     virtual char key_if_any() = 0;
     // Waits for a key. A keyboard that has closed ends the run.

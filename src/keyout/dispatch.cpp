@@ -2,15 +2,12 @@
 
 #include <functional>
 
-#include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"
 #include "keyout/keysending.h"
 #include "keyout/sendtext.h"
 #include "link/tower.h"
-#include "strokes/logs.h"
 #include "strokes/strike_path.h"
 
 namespace qn {
@@ -21,36 +18,32 @@ namespace {
 // made-up second key of a missed strike, and the turn of the stroke.
 void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void()>& send, bool always_note_record) {
     KeyoutState& k = c.keyout;
+    DeliveryReport& report = c.delivery_report;
+    const bool monitor = c.cfg.monitor_output;
     // The marks go on the touch's newest output record; a list emptied by
     // its event log has none to mark.
     KeyQueue& keys = c.strikes->keys();
     send();
     keys.settle(I - 1);
     const std::int64_t T = elapsed_us(c);
-    if (c.cfg.monitor_output)
-        c.run_log.write_line(date_time_text(c) + " key " + std::string(1, thiskey) + " (" +
-                           str(static_cast<unsigned char>(thiskey)) + " sent/timesincelastkeysend (secs)\t" +
-                           fixed_text(static_cast<double>(T) / 1e6, 9, 5) + "\t" +
-                           fixed_text(static_cast<double>(T - k.last_key_us) / 1e6, 9, 5));
+    if (monitor) report.key_sent({I - 1, thiskey, T, T - k.last_key_us});
     k.last_key_us = T;
     if (keys.doubled_due()) {
         if (k.use_doubled_send) {
             // The made-up key is due double_strike_delay_ms after the first, kept
             // as precisely as any due key.
-            c.screen.present();
-            wait_until_due(c, T + multiply_int64(k.double_strike_delay_ms, 1000));
+            const std::int64_t due_us = T + multiply_int64(k.double_strike_delay_ms, 1000);
+            report.doubled_key_due({due_us});
+            wait_until_due(c, due_us);
             send();
-            if (c.cfg.monitor_output)
-                c.run_log.write_line("doubled key sent");
+            if (monitor)
+                report.doubled_key_sent({thiskey});
             else
                 keys.note_doubled(true);
         }
         keys.set_doubled_due(false);
     } else {
-        if (always_note_record || c.cfg.monitor_output) {
-            c.run_log.write_line("noutputtime=" + str(keys.output_count()));
-            c.run_log.flush();
-        }
+        if (always_note_record || monitor) report.outputs_noted({keys.output_count()});
         keys.note_doubled(false);
     }
     keys.turn_stroke();
@@ -78,27 +71,12 @@ void send_key_to_target(Context& c, std::int32_t target_index, char key) {
 
 void focus_lost(Context& c, std::int32_t I) {
     KeyoutState& k = c.keyout;
-    const std::string name = "\"" + c.cfg.target_program + "\"";
     if (k.window_focus) {
-        c.run_log.write_line(date_time_text(c) + " " + name +
-                           " is not the focus window - Key sending suspended, #Key was " + str(I));
         c.strikes->keys().settle(I - 1);  // this key is dropped
-        clear_low_scratch_window(c);
-        // The notice has two lines of 80 columns: a long target name is
-        // shortened on screen (the log has it whole).
-        const std::string rest = " is not the focus window - Key sending suspended";
-        std::string shown = name;
-        if (shown.size() + rest.size() > static_cast<std::size_t>(Screen::kCols))
-            shown = shown.substr(0, Screen::kCols - rest.size() - 3) + "..\"";
-        c.screen.write(shown + rest);
-        c.screen.move_to(1, 2);
-        // No line end: in the two-line window it would scroll the first line away.
-        c.screen.write("Keystrokes will be sent when focus is resumed ");
-        full_window(c);
         k.window_focus = false;
+        c.delivery_report.focus_lost({c.cfg.target_program, I - 1, false});
     } else if (c.cfg.monitor_output) {
-        c.run_log.write_line(date_time_text(c) + " " + name +
-                           " still not the focus window - Key sends suspended, #Key was " + str(I));
+        c.delivery_report.focus_lost({c.cfg.target_program, I - 1, true});
     }
 }
 
@@ -106,12 +84,7 @@ void focus_regained(Context& c) {
     KeyoutState& k = c.keyout;
     if (k.window_focus) return;
     k.window_focus = true;
-    // The screen was not updated while the focus was away, but the
-    // counter's digit memory may have been reset meanwhile.
-    c.con.big_number_stale = true;
-    clear_low_scratch_window(c);
-    full_window(c);
-    c.run_log.write_line("Recovered from loss of focus");
+    c.delivery_report.focus_regained({});
 }
 
 // ---- X11: the target's own window, in front, gets the key ---------------------
@@ -129,18 +102,12 @@ void target_window_missing(Context& c, std::int32_t I, char key) {
     const std::int32_t idx = c.keyout.target_index;
     if (idx == 2 || idx == 3) {
         // As on Windows, where the key goes to no window: the stroke turns.
-        full_window(c);
-        c.screen.move_to(1, kScratchFirstLine);
-        c.screen.write("Ringing Room not found ");
-        c.run_log.write_line("Ringing Room not found ");
+        c.delivery_report.target_window_missing({"Ringing Room", false});
         deliver(c, I, key, [] {}, false);
         return;
     }
-    full_window(c);
-    c.screen.move_to(1, kScratchFirstLine);
-    c.screen.write(c.cfg.target_program + " window not found - program paused. Press Q to quit");
-    c.run_log.write_line(c.cfg.target_program + " window not found");
-    (void)wait_for_key_char(c);  // the key stays pending and is tried again
+    c.delivery_report.target_window_missing({c.cfg.target_program, true});
+    (void)c.dialog.wait_key();  // the key stays pending and is tried again
 }
 
 void send_to_toplevel_target(Context& c, char key, std::int32_t I) {
@@ -164,15 +131,11 @@ void send_to_toplevel_target(Context& c, char key, std::int32_t I) {
 bool adopt_focus_window(Context& c, WindowHandle window) {
     KeyoutState& k = c.keyout;
     k.focus_title = c.plat.windows->window_text(window, 256);
-    c.run_log.write_line("window not focussed Got " + str_u(window) + " <" + k.focus_title + "> expected;" + str_u(k.target_window) +
-                       " <" + k.title + ">");
-    std::string target = underscores_to_spaces(k.targets[k.target_index].window_name);
-    if (k.focus_title.find(target) != std::string::npos) {
-        k.target_window = window;
-        c.run_log.write_line("***handle replaced***");
-        return true;
-    }
-    return false;
+    const std::string target = underscores_to_spaces(k.targets[k.target_index].window_name);
+    const bool adopted = k.focus_title.find(target) != std::string::npos;
+    c.delivery_report.focus_window_seen({window, k.focus_title, k.target_window, k.title, adopted});
+    if (adopted) k.target_window = window;
+    return adopted;
 }
 
 void send_one_key(Context& c, std::int32_t I) {
@@ -220,18 +183,14 @@ void send_key(Context& c, char key, std::int32_t I) {
     }
     struct Program {
         const char* exe;
-        const char* paused;
-        const char* absent;
+        const char* shown;
+        const char* logged;
         WindowHandle (*identify)(Context&);
     };
-    static const Program muster{"Muster.exe", "Muster not loaded - program paused. Press Q to quit", "Muster not present",
-                                find_muster_window};
-    static const Program ding{"ding.exe", "Ding not loaded - program paused. Press Q to quit", "Ding not present",
-                              find_ding_window};
-    static const Program abel{"Abel3.exe", "Abel3.exe not loaded - program paused. Press Q to quit", "Abel not present",
-                              find_abel_window};
-    static const Program beltower{"Beltow95.exe", "Beltower not loaded - program paused. Press Q to quit",
-                                  "Beltower not present", find_beltower_window};
+    static const Program muster{"Muster.exe", "Muster", "Muster", find_muster_window};
+    static const Program ding{"ding.exe", "Ding", "Ding", find_ding_window};
+    static const Program abel{"Abel3.exe", "Abel3.exe", "Abel", find_abel_window};
+    static const Program beltower{"Beltow95.exe", "Beltower", "Beltower", find_beltower_window};
     const Program* p = nullptr;
     if (idx == 4 || idx == 5) p = &muster;
     if (idx == 6 || idx == 7) p = &ding;
@@ -241,11 +200,8 @@ void send_key(Context& c, char key, std::int32_t I) {
 
     k.process_count = find_processes_by_name(c, p->exe, k.processes);
     if (k.process_count == 0) {
-        full_window(c);
-        c.screen.move_to(1, kScratchFirstLine);
-        c.screen.write(p->paused);
-        c.run_log.write_line(p->absent);
-        (void)wait_for_key_char(c);
+        c.delivery_report.program_not_running({p->shown, p->logged});
+        (void)c.dialog.wait_key();
         return;  // the key stays pending and is tried again on the next pass
     }
     check_single_process(c);
@@ -276,7 +232,7 @@ void send_due_keys(Context& c) {
             send_one_key(c, I);
         else
             send_key(c, stroke_key(c, I), I);
-        update_service_screen(c);
+        c.delivery_report.due_key_handled({I - 1});
     }
 }
 

@@ -53,8 +53,8 @@ std::int32_t read_number_in(Context& c, std::int32_t lo, std::int32_t hi) {
 // again, and Q quits.
 std::int32_t read_setting(Context& c, const char* key, std::int32_t current) {
     const SettingRange& r = *setting_range(key);
-    const std::string range = range_text(c, r);
-    const bool keepable = current >= r.lo && current <= range_top(c, r);
+    const std::string range = range_text(c.cfg, r);
+    const bool keepable = current >= r.lo && current <= range_top(c.cfg, r);
     const std::string keep = keepable ? ", Enter keeps " + str(current) : "";
     c.screen.write_line("(" + range + keep + ")");
     for (;;) {
@@ -62,7 +62,7 @@ std::int32_t read_setting(Context& c, const char* key, std::int32_t current) {
         if (keepable && line.find_first_not_of(' ') == std::string::npos) return current;
         std::int32_t v = 0;
         std::size_t bad = 0;
-        if (parse_int32(line, &v, &bad) && v >= r.lo && v <= range_top(c, r)) return v;
+        if (parse_int32(line, &v, &bad) && v >= r.lo && v <= range_top(c.cfg, r)) return v;
         if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') quit_on_key(c, 'Q');
         c.screen.write_line("Give a whole number in " + range + keep);
     }
@@ -107,7 +107,7 @@ void change_field(Context& c, SensingPoint& sp, std::int32_t field) {
         s.text_colour(kYellow);
         // The sensor of the bell that sends the key: one of the bell's sensors.
         s.write_line("Input new sensing point to use (1.. " +
-                  str(static_cast<std::int64_t>(range_top(c, *setting_range("whichsensor")))) + ")");
+                  str(static_cast<std::int64_t>(range_top(c.cfg, *setting_range("whichsensor")))) + ")");
         sp.sensor = read_setting(c, "whichsensor", sp.sensor);
         s.text_colour(kWhite);
         break;
@@ -137,15 +137,17 @@ void change_target_parameters(Context& c, std::int32_t target) {
     TargetProgram& e = c.keyout.targets[target];
     Screen& s = c.screen;
     for (;;) {
+        // Keys typed before the options are shown are dropped; one typed as
+        // soon as they show is the answer.
+        flush_console_keys(c);
         s.write_line("Program target=" + e.name + " Active sensing points=" + str(e.sensors_active));
         show_sensing_points(c, e);
-        flush_console_keys(c);
         s.write_line("Press number of option to change, or 0 (zero) to finish here");
         // Sixteen sensing points of five fields: a number past them is asked
         // for again.
         const std::int32_t n = read_number_in(c, 0, 5 * kMaxSensors);
         if (n == 0) {
-            (void)write_settings(c);
+            (void)c.settings_file->write(c.cfg, c.keyout.targets);
             return;
         }
         SensingPoint& sp = e.points[(n - 1) / 5 + 1];
@@ -182,9 +184,9 @@ void set_switch_bounce(Context& c) {
 void modify_configuration(Context& c) {
     Screen& s = c.screen;
     for (;;) {
+        flush_console_keys(c);  // before drawing, as above
         clear_long_scratch_window(c);
         write_calibration_menu(c);
-        flush_console_keys(c);
         const char key = upper(wait_for_key_char(c));
         if (key == 'X') {
             s.write_line("Finished");
@@ -194,11 +196,11 @@ void modify_configuration(Context& c) {
         case 'P':
             s.write_line("Modify Default program setting");
             choose_target(c);
-            (void)write_settings(c);
+            (void)c.settings_file->write(c.cfg, c.keyout.targets);
             break;
         case 'B':
             set_switch_bounce(c);
-            (void)write_settings(c);
+            (void)c.settings_file->write(c.cfg, c.keyout.targets);
             break;
         case 'T':
             change_target_entry(c);

@@ -51,9 +51,10 @@ void type_text(Context& c, std::string_view value) {
         // focus checks of key dispatch are what catch a lost target.
         if ((!r.ok() || r.value() < 2) && !c.keyout.send_input_failure_logged) {
             c.keyout.send_input_failure_logged = true;
-            c.run_log.write_line("Key not delivered: " +
-                               (r.ok() ? std::string("SendInput inserted ") + std::to_string(r.value()) + " of 2 events"
-                                       : r.error()));
+            if (r.ok())
+                c.delivery_report.key_refused({false, {}, static_cast<std::int32_t>(r.value()), 2});
+            else
+                c.delivery_report.key_refused({true, r.error(), 0, 2});
         }
     }
 }

@@ -9,7 +9,7 @@
 #include "link/protocol.h"
 #include "link/resolve.h"
 #include "link/session.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 
 namespace qn {

@@ -53,7 +53,7 @@ void change_delays(Context& c, bool hand, std::int32_t step) {
     }
     show_delays(c);
     if (cut)
-        c.screen.write_line("Key delays stay within " + range_text(c, *setting_range("keydelayhand")) + " ms");
+        c.screen.write_line("Key delays stay within " + range_text(c.cfg, *setting_range("keydelayhand")) + " ms");
 }
 
 // The target must hold the focus before the other bells start: "A" was

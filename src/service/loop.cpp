@@ -1,7 +1,7 @@
 #include "service/loop.h"
 
 #include "autoring/driver.h"
-#include "console/run_end.h"
+#include "service/run_end.h"
 #include "core/context.h"
 #include "core/timing.h"
 #include "keyout/dispatch.h"
@@ -94,7 +94,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
 }
 
 void main_loop_pass(Context& c) {
-    end_run_if_asked(c);
+    c.ending->end_if_asked();
     check_keys(c);
     if (watch_ports(c)) send_due_keys(c);
     show_tower_link(c);

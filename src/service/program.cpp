@@ -4,7 +4,7 @@
 #include "config/configfile.h"
 #include "console/bignumber.h"
 #include "console/console_ui.h"
-#include "console/run_end.h"
+#include "service/run_end.h"
 #include "core/context.h"
 #include "core/scheduling.h"
 #include "core/text.h"
@@ -15,6 +15,7 @@
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
+#include "runlog/delivery_log.h"
 #include "runlog/strike_log.h"
 #include "serial/ports.h"
 #include "serial/sensing.h"
@@ -23,9 +24,10 @@
 #include "ui/port_lost_notice.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
+#include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 #include "ui/strike_notices.h"
 
@@ -80,7 +82,7 @@ void check_stored_port(Context& c) {
         c.screen.write_line("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
         char key = upper(wait_for_key_char(c));
         if (key == 'C') {
-            c.core.have_settings_file = false;
+            c.settings_file->set_have_file(false);
             break;
         }
         c.ports.list();
@@ -91,7 +93,7 @@ void check_stored_port(Context& c) {
 // What the settings reader named stays on the screen until the ringer has
 // read it; with no keyboard the program goes on.
 void let_settings_problems_be_read(Context& c) {
-    if (c.core.settings_problems == 0) return;
+    if (c.settings_file->problems() == 0) return;
     flush_run_log(c);
     c.screen.text_colour(kYellow);
     c.screen.write_line("Press any key to go on with these settings [or Q to quit]");
@@ -102,10 +104,10 @@ void let_settings_problems_be_read(Context& c) {
 // The settings name no target program the table knows: the ringer chooses,
 // and the file keeps the choice.
 void ask_target(Context& c) {
-    c.core.target_unknown = false;
+    c.settings_file->target_asked();
     c.screen.clear_window();
     choose_target(c);
-    (void)write_settings(c);
+    (void)c.settings_file->write(c.cfg, c.keyout.targets);
     c.screen.clear_window();
 }
 
@@ -175,12 +177,42 @@ void show_port_latency(Context& c) {
     c.screen.text_colour(kWhite);
 }
 
+// The service screen's figures after each due key: the counter and the
+// monitor rows brought up to now.
+class ScreenUpdates : public DeliveryReport {
+public:
+    explicit ScreenUpdates(Context& c) : c_(c) {}
+    void due_key_handled(const DueKeyHandled&) override { update_service_screen(c_); }
+
+private:
+    Context& c_;
+};
+
+// Key delivery decides; the screen and the run log hear it, the screen first.
+void wire_delivery(Context& c) {
+    c.delivery_notices = std::make_unique<DeliveryNotices>(c.screen, c.con);
+    c.delivery_log = std::make_unique<DeliveryLog>(c.run_log, c.plat);
+    c.screen_updates = std::make_unique<ScreenUpdates>(c);
+    c.delivery_report.add(*c.delivery_notices);
+    c.delivery_report.add(*c.delivery_log);
+    c.delivery_report.add(*c.screen_updates);
+}
+
 }  // namespace
+
+bool load_settings(Context& c, const std::string& path) {
+    if (!c.settings_file->read(path, c.cfg, c.keyout.targets)) return false;
+    c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+    write_current_calibration(c, c.run_log);
+    write_other_program_options(c, c.run_log);
+    return true;
+}
 
 std::unique_ptr<Context> make_context(platform::Platform& p) {
     auto c = std::make_unique<Context>(p);
     wire_strike_path(*c);
     wire_sensing(*c);
+    wire_delivery(*c);
     return c;
 }
 
@@ -195,7 +227,7 @@ void startup(Context& c, const ProgramOptions& options) {
     c.run_log.write_line("Settings folder: " + folder_text(folders.settings) + "; run logs: " +
                        folder_text(folders.logs) + " (" + folders.reason + ")");
     if (!opened.ok()) c.run_log.write_line("Console: " + opened.error());
-    take_end_requests(c);
+    c.ending->take_requests();
     auto res = c.plat.threads->raise_timer_resolution();
     if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
     prepare_console(c);
@@ -207,23 +239,25 @@ void startup(Context& c, const ProgramOptions& options) {
     log_timer_calibration(c);
     if (!options.easy_mode) c.core.easy_mode = false;
 
-    c.core.settings_base_name = kProgramVersion;
-    c.core.have_settings_file = read_settings(c, in_folder(folders.settings, c.core.settings_base_name + ".ini"));
+    SettingsFile& settings_file = *c.settings_file;
+    settings_file.set_folder(folders.settings);
+    settings_file.set_base_name(kProgramVersion);
+    settings_file.set_have_file(load_settings(c, settings_file.path()));
     let_settings_problems_be_read(c);
-    if (c.core.have_settings_file) check_stored_port(c);
-    if (!c.core.have_settings_file) {
-        c.core.target_unknown = false;  // calibration asks for it
+    if (settings_file.have_file()) check_stored_port(c);
+    if (!settings_file.have_file()) {
+        settings_file.target_asked();  // calibration asks for it
         write_startup_text(c);
         if (!folders.settings.empty())
             c.screen.write_line("Settings are kept in " + folders.settings + ", run logs in " + folders.logs);
         calibrate(c, true);
     }
-    if (read_settings(c, in_folder(folders.settings, "bespoke.ini"))) {
+    if (load_settings(c, settings_file.bespoke_path())) {
         c.screen.write_line("bespoke settings read");
         c.run_log.write_line("bespoke settings read");
     }
     let_settings_problems_be_read(c);
-    if (c.core.target_unknown) ask_target(c);
+    if (settings_file.target_unknown()) ask_target(c);
     flush_run_log(c);
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.

@@ -22,6 +22,11 @@ struct ProgramOptions {
     std::string folder;     // --folder: every file there; empty: the usual place
 };
 
+// Reads a settings file (config/configfile.h); one that can be used selects
+// its target program, and the run log gets the calibration and the other
+// programs' options.
+bool load_settings(Context& c, const std::string& path);
+
 // Start-up, service until quit, shutdown; returns the exit code.
 int quennick_main(Context& c, const ProgramOptions& options);
 void startup(Context& c, const ProgramOptions& options);

@@ -10,6 +10,7 @@
 #include "calibration/detection.h"
 #include "calibration/ports_check.h"
 #include "config/configfile.h"
+#include "service/program.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/ports.h"
@@ -44,7 +45,7 @@ struct Tower {
     CalibrationState& calib() { return cal().calib; }
 
     Tower() : c(h.c()) {
-        c.core.settings_base_name = kProgramVersion;
+        c.settings_file->set_base_name(kProgramVersion);
         h.fp.console.on_idle = [this] { idle(); };
     }
 
@@ -545,7 +546,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     // The next start finds the calibration in the file.
     Harness next;
     next.fp.files.files[file] = saved;
-    ASSERT_TRUE(read_settings(next.c(), file));
+    ASSERT_TRUE(load_settings(next.c(), file));
     EXPECT_EQ(next.c().cfg.port_name, "\\\\.\\COM3");
     EXPECT_TRUE(next.c().cfg.signals_mode);
     EXPECT_TRUE(next.c().cfg.use_line[ModemLine::Cts]);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/configfile.h"
+#include "service/program.h"
 #include "core/context.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
@@ -37,12 +38,12 @@ struct ConfigRead : ::testing::Test {
     Context& c = h.c();
     bool read(const std::string& text, const std::string& name = kMain) {
         h.fp.files.files[name] = text;
-        return read_settings(c, name);
+        return load_settings(c, name);
     }
 };
 
 TEST_F(ConfigRead, MissingFileIsFalseWithOnlyTheLogLine) {
-    EXPECT_FALSE(read_settings(c, kMain));
+    EXPECT_FALSE(load_settings(c, kMain));
     EXPECT_EQ(h.log(), "Read configuration file " + kMain + "\r\n");
     EXPECT_EQ(screen_text(c), std::string(80 * 25, ' '));
 }
@@ -63,12 +64,12 @@ TEST_F(ConfigRead, AcceptedFileSelectsItsProgramAndLogsTheCalibration) {
 std::string good_file() {
     Harness w;
     Context& c = w.c();
-    c.core.settings_base_name = kProgramVersion;
+    c.settings_file->set_base_name(kProgramVersion);
     c.cfg.port_name = "\\\\.\\COM3";
     c.cfg.sensor_count = 1;
     set_target_defaults(c);
     c.cfg.target_program = "Abel";
-    EXPECT_TRUE(write_settings(c));
+    EXPECT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
     return w.fp.files.files[kMain];
 }
 
@@ -88,10 +89,10 @@ TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
         edited += line + (at % 2 ? "\n" : "\r\n");
     }
     ASSERT_TRUE(read(edited));
-    EXPECT_EQ(c.core.settings_problems, 0) << h.log();
+    EXPECT_EQ(c.settings_file->problems(), 0) << h.log();
     EXPECT_EQ(c.keyout.targets[3].window_name, "Ringing Room ");
-    c.core.settings_base_name = kProgramVersion;
-    ASSERT_TRUE(write_settings(c));
+    c.settings_file->set_base_name(kProgramVersion);
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
     EXPECT_EQ(h.fp.files.files[kMain], good);
 
     ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
@@ -206,7 +207,7 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         {"", "whichsensor_a_1=1", "\"a\" is not a number" + left_out, true},
         {"", "sensorgap_2=abc", "\"abc\" is not a number" + left_out, true},
         {"program", "program=Ringing R", "no target program is called \"Ringing R\"" + left_out, true,
-         [](Context& c) { return c.core.target_unknown; }},
+         [](Context& c) { return c.settings_file->target_unknown(); }},
     };
     const std::string good = good_file();
     for (const BadLine& b : cases) {
@@ -221,7 +222,7 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         const auto line_no = std::count(text.begin(), text.begin() + at, '\n') + 1;
         Harness h;
         h.fp.files.files[kMain] = text;
-        EXPECT_EQ(read_settings(h.c(), kMain), b.usable);
+        EXPECT_EQ(load_settings(h.c(), kMain), b.usable);
         const std::string message =
             kMain + " line " + std::to_string(line_no) + ": \"" + b.line + "\" - " + b.says;
         EXPECT_TRUE(has(screen_text(h.c()), message)) << screen_text(h.c());
@@ -244,12 +245,12 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     Harness h;
     Context& c = h.c();
     h.fp.files.files[kMain] = first_lines(150);
-    ASSERT_TRUE(read_settings(c, kMain));
+    ASSERT_TRUE(load_settings(c, kMain));
     for (int i = 7; i <= kMaxTargetPrograms; ++i)
         EXPECT_EQ(c.keyout.targets[i].name,
                   target_name(c, static_cast<std::uint8_t>(i)));
     EXPECT_EQ(c.keyout.targets[9].points[1].hand_key, 'j');
-    EXPECT_TRUE(c.core.target_unknown);
+    EXPECT_TRUE(c.settings_file->target_unknown());
     EXPECT_TRUE(has(h.log(), kMain + " has no usable line for program, "));
     EXPECT_TRUE(has(h.log(), " more - the defaults are used, and the target program is asked for\r\n"));
 
@@ -258,7 +259,7 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     for (const std::string& text : {std::string(), first_lines(12), "\xFF\xFE" + good, junk}) {
         Harness f;
         f.fp.files.files[kMain] = text;
-        EXPECT_FALSE(read_settings(f.c(), kMain));
+        EXPECT_FALSE(load_settings(f.c(), kMain));
         EXPECT_FALSE(has(f.log(), "is not right for program version"));
         EXPECT_TRUE(has(f.log(), " - calibrating afresh, which writes a new file\r\n")) << f.log();
         EXPECT_EQ(has(f.log(), kMain + ": 10 more lines cannot be used either and are left out\r\n"),

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/configfile.h"
+#include "service/program.h"
 #include "core/context.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
@@ -28,7 +29,7 @@ std::string crlf(const std::string& lf_text) {
     return out;
 }
 
-void name_the_file(Context& c) { c.core.settings_base_name = kProgramVersion; }
+void name_the_file(Context& c) { c.settings_file->set_base_name(kProgramVersion); }
 
 // Every setting and table field gets its own value; `odd` flips every flag so
 // two fills together catch a flag read into the wrong place.
@@ -143,11 +144,11 @@ TEST(ConfigWrite, EverySettingReadsBackUnchanged) {
         Harness w;
         name_the_file(w.c());
         fill_everything(w.c(), odd);
-        ASSERT_TRUE(write_settings(w.c()));
+        ASSERT_TRUE(w.c().settings_file->write(w.c().cfg, w.c().keyout.targets));
 
         Harness r;
         r.fp.files.files[kMain] = w.fp.files.files[kMain];
-        ASSERT_TRUE(read_settings(r.c(), kMain));
+        ASSERT_TRUE(load_settings(r.c(), kMain));
         expect_same_settings(w.c(), r.c());
         EXPECT_EQ(r.c().keyout.target_index, 7);
     }
@@ -161,10 +162,10 @@ TEST(ConfigWrite, SpaceRatioBoundsReadBackBitForBit) {
         SCOPED_TRACE(v);
         h.c().cfg.space_ratio_low = v;
         h.c().cfg.space_ratio_high = 10 - v * 9;
-        ASSERT_TRUE(write_settings(h.c()));
+        ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
         h.c().cfg.space_ratio_low = 99;
         h.c().cfg.space_ratio_high = 99;
-        ASSERT_TRUE(read_settings(h.c(), kMain));
+        ASSERT_TRUE(load_settings(h.c(), kMain));
         EXPECT_EQ(bits(h.c().cfg.space_ratio_low), bits(v));
         EXPECT_EQ(bits(h.c().cfg.space_ratio_high), bits(10 - v * 9));
     }
@@ -198,7 +199,7 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     e.double_strike_delay_ms = 350;
     e.points[1] = {2, 'j', 80, 'k', 81};
     e.points[2] = {1, 'h', 0, 'g', 5};
-    ASSERT_TRUE(write_settings(c));
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
 
     std::string expected = crlf(std::string(R"(;program name=Quennick
 ;With care you can edit the entries directly.
@@ -300,7 +301,7 @@ TEST(ConfigWrite, NoCalibrationEventsMeansNoDataLines) {
     name_the_file(h.c());
     h.c().cfg.signal_count = 0;
     h.c().cfg.results[1].signal_ms = 1.0;
-    ASSERT_TRUE(write_settings(h.c()));
+    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
     const std::string& text = h.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "signalnum=0\r\n;end of raw calibration data from the dumbbell\r\n"));
     EXPECT_FALSE(has(text, "signaltime_"));
@@ -317,7 +318,7 @@ TEST(ConfigWrite, HandbellsWriteAndReadBackZeroDelays) {
     c.cfg.handbells = true;
     c.keyout.targets[5].sensors_active = 2;
     c.keyout.targets[5].points[2] = {2, 'm', 120, 'n', 130};
-    ASSERT_TRUE(write_settings(c));
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
     const std::string& text = w.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "keydelayhand_5_2=0\r\n"));
     EXPECT_TRUE(has(text, "keydelayback_0_1=0\r\n"));
@@ -327,7 +328,7 @@ TEST(ConfigWrite, HandbellsWriteAndReadBackZeroDelays) {
 
     Harness r;
     r.fp.files.files[kMain] = text;
-    ASSERT_TRUE(read_settings(r.c(), kMain));
+    ASSERT_TRUE(load_settings(r.c(), kMain));
     for (int i = 0; i <= kMaxTargetPrograms; ++i)
         for (int j = 1; j <= 2; ++j) {
             EXPECT_EQ(r.c().keyout.targets[i].points[j].hand_delay_ms, 0);
@@ -342,7 +343,7 @@ TEST(ConfigSave, GoesThroughATemporaryFileThatIsPutInPlace) {
     Harness h;
     name_the_file(h.c());
     h.fp.files.files[kMain] = "old";
-    ASSERT_TRUE(write_settings(h.c()));
+    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
     EXPECT_TRUE(has(h.fp.files.files[kMain], "interfaceversion="));
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     auto& calls = h.fp.files.calls;
@@ -402,7 +403,7 @@ private:
 // Every failing step leaves the old file whole, no temporary file, a yellow
 // console line naming the call, a log line, and the program going on.
 void expect_failed_save(Harness& h, const std::string& call) {
-    EXPECT_FALSE(write_settings(h.c()));
+    EXPECT_FALSE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
     EXPECT_EQ(h.fp.files.files[kMain], "old settings");
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     const std::string shown = "Settings not saved: " + call;

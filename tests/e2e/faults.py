@@ -360,6 +360,37 @@ def disk_full(suite, run):
         logs.close()
 
 
+def ended_from_outside_mid_touch(suite, run):
+    """Four strokes into a touch, Windows tells the program its console is
+    closing, the user logging off or the system shutting down: within the
+    few seconds Windows allows, the touch's event list and the line saying
+    how the run ended are in the log, and the exit code says which."""
+    ff = run.standin("firefox")
+    run.write(SETTINGS, fixture("signals_mode.ini"))
+    bell = LineBell(run)
+    ways = [(2, "its console window was closed (CTRL_CLOSE_EVENT)", 129),
+            (5, "the user is logging off (CTRL_LOGOFF_EVENT)", 143),
+            (6, "the system is shutting down (CTRL_SHUTDOWN_EVENT)", 143)]
+    for event, how, code in ways:
+        prog = run.program()
+        prog.wait_for(SERVICE)
+        ff.focus()
+        sent = len(ff.messages(0, "WM_KEYDOWN"))
+        bell.play([p for i in range(4) for p in stroke_pulses(i * 600)])
+        check(wait_until(lambda: len(ff.messages(0, "WM_KEYDOWN")) >= sent + 4, 3), f"{how}: four strokes, not four keys")
+        t0 = time.monotonic()
+        answer = suite.ask(f"ctrl quennick.exe {event}")
+        check(not answer, f"{how}: {answer}")
+        got = prog.wait_exit(10)
+        took = time.monotonic() - t0
+        suite.note(f"{how}: ended {took:.2f} s after the event")
+        check(got == code and took < 4.5, f"{how}: exit code {got} after {took:.1f} s")
+        log = run.log()
+        rows = processed_rows(log)
+        check(rows is not None and len(rows) == 4, f"{how}: the event list has {rows and len(rows)} strikes, not 4")
+        check(log.rstrip().endswith("Run ended: " + how), f"{how}: the log ends:\n" + log[-300:])
+
+
 ALL = [
     ("FaultAdapterPulledMidTouchSignalsMode", pulled_mid_touch_signals),
     ("FaultAdapterPulledMidTouchDataMode", pulled_mid_touch_data),
@@ -368,4 +399,5 @@ ALL = [
     ("FaultBoxOnAPortWithoutModemLines", box_on_port_without_lines),
     ("FaultLogFolderReadOnly", log_folder_read_only),
     ("FaultDiskFullWhileLogging", disk_full),
+    ("FaultEndedFromOutsideMidTouch", ended_from_outside_mid_touch),
 ]

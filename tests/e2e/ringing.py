@@ -150,6 +150,9 @@ def second_run(suite, run):
     check(changed == [("switchbouncedelay=40", "switchbouncedelay=25")] and before.count("\r\n") == after.count("\r\n"),
           f"the file changed elsewhere too: {changed[:5]}")
     prog.type("x")
+    # The service screen's "[Q] Quit." line stays above the menu: wait for
+    # the menu itself to go.
+    prog.wait_gone("Configuration Modification Options")
 
     # P: Abel, whose window gets each key as a WM_CHAR.
     prog.answer("[Q] Quit.", "p")

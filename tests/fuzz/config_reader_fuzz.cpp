@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config/configfile.h"
+#include "service/program.h"
 #include "core/context.h"
 #include "fakes/fake_platform.h"
 
@@ -37,14 +38,14 @@ bool values_in_range(const qn::Context& c) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     qn::test::Harness h;
     qn::Context& c = h.c();
-    c.core.settings_base_name = qn::kProgramVersion;
-    const std::string main_file = c.core.settings_base_name + ".ini";
+    c.settings_file->set_base_name(qn::kProgramVersion);
+    const std::string main_file = c.settings_file->path();
     const std::string text(reinterpret_cast<const char*>(data), size);
     h.fp.files.files[main_file] = text;
     h.fp.files.files["bespoke.ini"] = text;
     auto read = [&h](const std::string& name) {
         try {
-            return qn::read_settings(h.c(), name);
+            return qn::load_settings(h.c(), name);
         } catch (const qn::test::ProgramExit&) {
             __builtin_trap();  // no line may stop the program
         }
@@ -52,11 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A main file accepted with its target is written back whole and reads
     // back with nothing to name.
-    const bool accepted = read(main_file) && !c.core.target_unknown;
+    const bool accepted = read(main_file) && !c.settings_file->target_unknown();
     if (!values_in_range(c)) __builtin_trap();
-    if (!qn::write_settings(c)) __builtin_trap();
+    if (!c.settings_file->write(c.cfg, c.keyout.targets)) __builtin_trap();
     const bool back = read(main_file);
-    if (accepted && (!back || c.core.settings_problems != 0)) __builtin_trap();
+    if (accepted && (!back || c.settings_file->problems() != 0)) __builtin_trap();
 
     // With the override file on top, what is written reads back and comes
     // out the same when written again.
@@ -64,10 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)read(main_file);
     (void)read("bespoke.ini");
     if (!values_in_range(c)) __builtin_trap();
-    if (!qn::write_settings(c)) __builtin_trap();
+    if (!c.settings_file->write(c.cfg, c.keyout.targets)) __builtin_trap();
     (void)read(main_file);
     const std::string once = h.fp.files.files[main_file];
-    if (!qn::write_settings(c)) __builtin_trap();
+    if (!c.settings_file->write(c.cfg, c.keyout.targets)) __builtin_trap();
     if (h.fp.files.files[main_file] != once) __builtin_trap();
     return 0;
 }

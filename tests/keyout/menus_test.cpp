@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "config/configfile.h"
 #include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
@@ -22,7 +23,7 @@ struct User {
     std::uint64_t seen_version = ~0ull;
 
     User() : c(h.c()) {
-        c.core.settings_base_name = kProgramVersion;
+        c.settings_file->set_base_name(kProgramVersion);
         c.cfg.sensor_count = 2;
         set_target_defaults(c);
         c.screen.clear_window();
@@ -181,6 +182,24 @@ TEST(ConfigMenu, PChoosesTheDefaultTargetAndSaves) {
     EXPECT_TRUE(u.ever_shown("Modify Default program setting"));
     EXPECT_EQ(u.c.cfg.target_program, "Beltower");
     EXPECT_TRUE(u.saved());
+}
+
+// A ringer may answer the moment the menu's last line appears, before the
+// program is back waiting: that key is the answer, not type-ahead to drop.
+TEST(ConfigMenu, AKeyTypedAsSoonAsTheMenuShowsIsTaken) {
+    for (int entry_editor = 0; entry_editor < 2; ++entry_editor) {
+        User u;
+        const std::string last = entry_editor ? ",[4] backstroke key=" : "[X] finish configurations";
+        bool typed = false;
+        u.h.fp.console.on_idle = [&] {
+            for (int l = 1; l <= Screen::kRows && !typed; ++l) {
+                typed = u.c.screen.line_text(l).find(last) == 0;
+                if (typed) u.h.fp.console.type(entry_editor ? "0\r" : "X");
+            }
+        };
+        u.h.fp.console.idle_limit = 1000;
+        EXPECT_NO_THROW(entry_editor ? change_target_parameters(u.c, 8) : modify_configuration(u.c)) << last;
+    }
 }
 
 TEST(ConfigMenu, QEndsTheProgram) {

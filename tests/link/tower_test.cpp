@@ -6,6 +6,7 @@
 
 #include "autoring/driver.h"
 #include "config/configfile.h"
+#include "service/program.h"
 #include "core/timing.h"
 #include "fake_network.h"
 #include "fakes/fake_platform.h"
@@ -74,9 +75,9 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     Context& c = h.c();
     c.cfg.sensor_count = 1;
     set_target_defaults(c);
-    c.core.settings_base_name = kProgramVersion;
+    c.settings_file->set_base_name(kProgramVersion);
     const std::string file = std::string(kProgramVersion) + ".ini";
-    ASSERT_TRUE(write_settings(c));
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
     const std::string before = h.fp.files.files[file];
     EXPECT_EQ(before.find("towerid"), std::string::npos);  // a file without the link stays as it was
 
@@ -98,7 +99,7 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     }
     EXPECT_TRUE(masked);
 
-    ASSERT_TRUE(write_settings(c));
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
     const std::string after = h.fp.files.files[file];
     for (const char* line : {"\r\ntowerid=123456789\r\n", "\r\ntowerbellj=5\r\n", "\r\ntowerbellf=6\r\n",
                              "\r\ntowersite=https://ringingroom.com\r\n", "\r\ntoweremail=ringer@example.org\r\n"})
@@ -109,7 +110,7 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
 
     Harness again;
     again.fp.files.files[file] = after;
-    ASSERT_TRUE(read_settings(again.c(), file));
+    ASSERT_TRUE(load_settings(again.c(), file));
     EXPECT_EQ(again.c().cfg.tower_id, 123456789);
     EXPECT_EQ(again.c().cfg.tower_bell_j, 5);
     EXPECT_EQ(again.c().cfg.tower_bell_f, 6);

@@ -20,14 +20,14 @@ const std::string kSettings = std::string(kProgramVersion) + ".ini";
 std::string data_mode_settings() {
     Harness h;
     Context& c = h.c();
-    c.core.settings_base_name = kProgramVersion;
+    c.settings_file->set_base_name(kProgramVersion);
     c.cfg.port_name = "\\\\.\\COM3";
     c.cfg.rest_on_mode = true;
     c.cfg.data_char = 'a';
     c.cfg.sensor_count = 1;
     set_target_defaults(c);
     c.cfg.target_program = "Open";
-    EXPECT_TRUE(write_settings(c));
+    EXPECT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
     return h.fp.files.files[kSettings];
 }
 

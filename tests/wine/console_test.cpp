@@ -249,5 +249,51 @@ TEST_F(Win32Console, TypedKeysArriveAndCtrlCDoesNotStopTheProgram) {
     EXPECT_EQ(got, (std::vector<int>{'j', 3}));
 }
 
+// Standard input redirected from a pipe or a file ("quennick.exe < keys.txt"):
+// its bytes are the keys (CR LF one Enter), they wake the loop's wait, an
+// empty pipe lets the wait sleep, and the input's end is the keys' end.
+TEST_F(Win32Console, ARedirectedInputGivesItsKeysThenEnds) {
+    auto& wait = *plat().wait;
+    auto& clock = *plat().clock;
+    const std::int64_t second = clock.frequency();
+    const HANDLE std_in = GetStdHandle(STD_INPUT_HANDLE);
+    for (bool pipe : {true, false}) {
+        HANDLE r = nullptr, w = nullptr;
+        if (pipe)
+            ASSERT_TRUE(CreatePipe(&r, &w, nullptr, 0));
+        else
+            r = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+        SetStdHandle(STD_INPUT_HANDLE, r);
+        console().close();
+        ASSERT_TRUE(console().open(25, 80).ok());
+        std::vector<int> got;
+        if (pipe) {
+            const std::int64_t start = clock.counter();
+            auto quiet = wait.wait_until(start + second / 5, platform::kWakeConsole, false);
+            ASSERT_TRUE(quiet.ok()) << quiet.error();
+            EXPECT_EQ(quiet.value().sources, 0u);
+            EXPECT_GE(quiet.value().at, start + second / 5) << "a wait on an empty pipe did not sleep";
+            EXPECT_FALSE(console().input_ended());
+            std::thread writer([w] {
+                Sleep(50);
+                DWORD n = 0;
+                WriteFile(w, "ab\r\n", 4, &n, nullptr);
+            });
+            auto woken = wait.wait_until(clock.counter() + 5 * second, platform::kWakeConsole, false);
+            writer.join();
+            ASSERT_TRUE(woken.ok()) << woken.error();
+            EXPECT_EQ(woken.value().sources, platform::kWakeConsole);
+            got = drain();
+            CloseHandle(w);
+        }
+        EXPECT_TRUE(pump_until([] { return console().input_ended(); }, 5000)) << (pipe ? "pipe" : "NUL");
+        EXPECT_EQ(got, pipe ? std::vector<int>({'a', 'b', '\r'}) : std::vector<int>());
+        console().close();
+        SetStdHandle(STD_INPUT_HANDLE, std_in);
+        CloseHandle(r);
+    }
+}
+
 }  // namespace
 }  // namespace qn::wine_test

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <mutex>
 #include <vector>
 
 namespace qn::platform::win32 {
@@ -20,6 +21,97 @@ bool is_modifier(WORD vk) {
         return false;
     }
 }
+
+// Keys from a standard input that is not the console (a pipe or a file, as
+// with "quennick.exe < keys.txt"): its bytes until it ends, CR LF as one
+// Enter. A thread of its own reads them, because a pipe cannot be looked at
+// without waiting (under Wine, a pipe from a Unix shell fails PeekNamedPipe
+// with ERROR_NOT_SUPPORTED); it sets an event for each piece and at the end.
+class RedirectedKeys {
+public:
+    // Standard input when it is neither the console nor missing, else null.
+    static HANDLE input() {
+        HANDLE h = GetStdHandle(STD_INPUT_HANDLE);
+        DWORD mode = 0;
+        if (h == nullptr || h == INVALID_HANDLE_VALUE || GetConsoleMode(h, &mode)) return nullptr;
+        const DWORD type = GetFileType(h);
+        return type == FILE_TYPE_PIPE || type == FILE_TYPE_DISK || type == FILE_TYPE_CHAR ? h : nullptr;
+    }
+
+    Result<void> start(HANDLE in) {
+        auto shared = std::make_shared<Shared>();
+        shared->input = in;
+        shared->ready = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (!shared->ready) return fail(last_error("CreateEvent (keys from standard input)"));
+        auto* arg = new std::shared_ptr<Shared>(shared);
+        HANDLE t = CreateThread(nullptr, 0, read_on, arg, 0, nullptr);
+        if (!t) {
+            delete arg;
+            return fail(last_error("CreateThread (keys from standard input)"));
+        }
+        CloseHandle(t);
+        shared_ = std::move(shared);
+        after_cr_ = false;
+        return {};
+    }
+    // The reader is left to end with its input or with the process.
+    void stop() { shared_.reset(); }
+    bool active() const { return shared_ != nullptr; }
+    HANDLE event() const { return shared_->ready; }
+
+    // Moves what was read to keys.
+    void take(std::deque<int>& keys) {
+        std::lock_guard<std::mutex> g(shared_->lock);
+        for (char ch : shared_->bytes) {
+            const int b = static_cast<unsigned char>(ch);
+            if (!(b == '\n' && after_cr_)) keys.push_back(b);
+            after_cr_ = b == '\r';
+        }
+        shared_->bytes.clear();
+    }
+    // Read to its end, and everything taken.
+    bool ended() const {
+        std::lock_guard<std::mutex> g(shared_->lock);
+        return shared_->end && shared_->bytes.empty();
+    }
+    void wait_for_more() const {
+        if (!ended()) WaitForSingleObject(shared_->ready, INFINITE);
+    }
+
+private:
+    struct Shared {
+        HANDLE input = nullptr;
+        HANDLE ready = nullptr;
+        std::mutex lock;
+        std::deque<char> bytes;
+        bool end = false;
+        ~Shared() {
+            if (ready) CloseHandle(ready);
+        }
+    };
+
+    // Nothing read is the end: a file's, the NUL device's, and (under Wine)
+    // a Unix pipe's; a Windows pipe fails with ERROR_BROKEN_PIPE instead.
+    static DWORD WINAPI read_on(void* arg) {
+        std::shared_ptr<Shared> s = std::move(*static_cast<std::shared_ptr<Shared>*>(arg));
+        delete static_cast<std::shared_ptr<Shared>*>(arg);
+        char buf[64];
+        for (;;) {
+            DWORD n = 0;
+            const bool got = ReadFile(s->input, buf, sizeof buf, &n, nullptr) && n > 0;
+            {
+                std::lock_guard<std::mutex> g(s->lock);
+                if (got) s->bytes.insert(s->bytes.end(), buf, buf + n);
+                s->end = !got;
+            }
+            SetEvent(s->ready);
+            if (!got) return 0;
+        }
+    }
+
+    std::shared_ptr<Shared> shared_;
+    bool after_cr_ = false;
+};
 
 class Win32Console final : public Console, public ConsoleKeys {
 public:
@@ -40,6 +132,8 @@ public:
         if (!GetConsoleScreenBufferInfo(out_, &saved_info_))
             return abandon(last_error("GetConsoleScreenBufferInfo"));
         if (!GetConsoleCursorInfo(out_, &saved_cursor_)) return abandon(last_error("GetConsoleCursorInfo"));
+        if (HANDLE keys_in = RedirectedKeys::input())
+            if (auto r = redirected_.start(keys_in); !r) return abandon(r.error());
         if (auto r = take_keyboard(); !r) return abandon(r.error());
         open_ = true;
         resize(rows, cols);
@@ -58,6 +152,7 @@ public:
             resized_ = false;
         }
         close_handles();
+        redirected_.stop();
         pending_.clear();
     }
 
@@ -102,7 +197,15 @@ public:
         while (pending_.empty()) {
             INPUT_RECORD rec;
             DWORD n = 0;
-            if (!open_ || !ReadConsoleInputW(in_, &rec, 1, &n)) {
+            if (open_ && redirected_.active()) {
+                redirected_.take(pending_);
+                if (!pending_.empty()) break;
+                if (!redirected_.ended()) {
+                    redirected_.wait_for_more();
+                    continue;
+                }
+            }
+            if (!open_ || redirected_.active() || !ReadConsoleInputW(in_, &rec, 1, &n)) {
                 // The console is gone; there is no key to wait for.
                 input_failed_ = open_;
                 Sleep(1);
@@ -115,13 +218,26 @@ public:
         return k;
     }
 
-    // The console's input is gone (its window closed): no key will come.
-    bool input_ended() override { return !open_ || (input_failed_ && pending_.empty()); }
+    // The console's input is gone (its window closed), or the redirected
+    // input has ended: no key will come.
+    bool input_ended() override {
+        if (!open_) return true;
+        if (redirected_.active() && pending_.empty()) redirected_.take(pending_);
+        return (input_failed_ || (redirected_.active() && redirected_.ended())) && pending_.empty();
+    }
 
-    HANDLE input_handle() const override { return open_ ? in_ : nullptr; }
+    HANDLE input_handle() const override {
+        if (!open_) return nullptr;
+        return redirected_.active() ? redirected_.event() : in_;
+    }
     bool keys_buffered() const override { return !pending_.empty(); }
 
     Input take_input() override {
+        if (open_ && redirected_.active()) {
+            redirected_.take(pending_);
+            if (!pending_.empty()) return Input::Key;
+            return redirected_.ended() ? Input::Failed : Input::None;
+        }
         while (pending_.empty()) {
             INPUT_RECORD rec;
             DWORD n = 0;
@@ -167,10 +283,13 @@ private:
     // come one at a time without echo, and the mouse must not start a text
     // selection: while one is shown the console holds every write, which
     // would stop the main loop in the middle of ringing.
+    // With keys from a redirected input, Ctrl-C in the window is left to the
+    // console, which tells the program to end (CTRL_C_EVENT).
     Result<void> take_keyboard() {
-        DWORD mode = saved_mode_ & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT |
-                                                       ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT |
-                                                       ENABLE_WINDOW_INPUT | ENABLE_QUICK_EDIT_MODE);
+        const DWORD processed = redirected_.active() ? 0 : ENABLE_PROCESSED_INPUT;
+        DWORD mode = saved_mode_ & ~static_cast<DWORD>(processed | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
+                                                       ENABLE_MOUSE_INPUT | ENABLE_WINDOW_INPUT |
+                                                       ENABLE_QUICK_EDIT_MODE);
         if (SetConsoleMode(in_, mode | ENABLE_EXTENDED_FLAGS)) return {};
         if (SetConsoleMode(in_, mode & ~static_cast<DWORD>(ENABLE_EXTENDED_FLAGS))) return {};
         return fail(last_error("SetConsoleMode"));
@@ -240,6 +359,7 @@ private:
     wchar_t to_wide_[256];
     std::vector<CHAR_INFO> buf_;
     std::deque<int> pending_;
+    RedirectedKeys redirected_;
 };
 
 }  // namespace

@@ -9,6 +9,11 @@
 //   front        the title of the window in front (the foreground window)
 //   text TITLE   the text in the edit box of the window whose title ends
 //                with TITLE (Notepad's page)
+//   ctrl EXE N   the console control event N (2 close, 5 log-off, 6 shut-down)
+//                delivered to EXE as Windows delivers it: a new thread in the
+//                process runs kernelbase's CtrlRoutine(N), which calls the
+//                program's handlers (Wine's console window sends none when
+//                it is closed); answers once that thread is started
 //   qpc          QueryPerformanceCounter now, in microseconds as the
 //                stand-ins compute it, so that the driver can relate Wine's
 //                clock to its own
@@ -148,11 +153,30 @@ std::string edit_text(const std::string& title) {
     return out;
 }
 
+std::string control_event(const std::string& args) {
+    const std::size_t space = args.rfind(' ');
+    if (space == std::string::npos) return "!usage: ctrl EXE N";
+    DWORD pid = find_process(args.substr(0, space));
+    if (!pid) return "!no process " + args.substr(0, space);
+    FARPROC routine = GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine");
+    if (!routine) return failed("GetProcAddress CtrlRoutine");
+    HANDLE p = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    if (!p) return failed("OpenProcess");
+    const ULONG_PTR event = std::stoul(args.substr(space + 1));
+    HANDLE t = CreateRemoteThread(p, nullptr, 0, reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(routine)),
+                                  reinterpret_cast<void*>(event), 0, nullptr);
+    std::string why = t ? "" : failed("CreateRemoteThread");
+    if (t) CloseHandle(t);
+    CloseHandle(p);
+    return why;
+}
+
 std::string answer(const std::string& request) {
     if (request == "qpc") return std::to_string(qpc_us());
     if (request == "front") return front();
     if (request.rfind("screen ", 0) == 0) return screen(request.substr(7));
     if (request.rfind("text ", 0) == 0) return edit_text(request.substr(5));
+    if (request.rfind("ctrl ", 0) == 0) return control_event(request.substr(5));
     return "!unknown request " + request;
 }
 

@@ -58,7 +58,7 @@ std::string expected_text(int which) {
     test::Harness h;
     settings_variant(h.c(), which);
     Text t;
-    write_settings_to(h.c(), t);
+    write_settings_to(h.c().cfg, h.c().keyout.targets, t);
     return t.text;
 }
 
@@ -67,12 +67,12 @@ std::string expected_text(int which) {
 int writer_child() {
     if (::chdir(std::getenv("QN_TEST_DIR")) != 0) return 90;
     Context* c = make_context(platform::native_platform()).release();
-    c->core.settings_base_name = "settings";
+    c->settings_file->set_base_name("settings");
     std::printf("ready\n");
     std::fflush(stdout);
     for (int i = 1;; ++i) {
         settings_variant(*c, i % 2);
-        if (!write_settings(*c)) return 91;
+        if (!c->settings_file->write(c->cfg, c->keyout.targets)) return 91;
     }
 }
 const posixtest::ChildRoutine writer("settings_writer", writer_child);

@@ -7,6 +7,9 @@
 namespace qn {
 
 struct Context;
+namespace platform {
+class Files;
+}
 
 // The screen line that tells of a run without its log: the last line of the
 // service menu's header, free below the menu.
@@ -19,5 +22,6 @@ std::string log_notice(const Context& c);
 void flush_run_log(Context& c);
 // The local date and time as "short date" + " " + "long time".
 std::string date_time_text(Context& c);
+std::string date_time_text(platform::Files& files);
 
 }  // namespace qn

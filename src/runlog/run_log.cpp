@@ -1,4 +1,4 @@
-#include "strokes/runlog.h"
+#include "runlog/run_log.h"
 
 namespace qn {
 

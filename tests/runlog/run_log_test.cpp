@@ -8,7 +8,7 @@
 #include "fakes/fake_platform.h"
 #include "serial/serial_thread.h"
 #include "runlog/strike_log.h"
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 
 namespace qn::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "strokes/logs.h"
+#include "runlog/run_log_start.h"
 
 #include "console/console_ui.h"
 #include "core/context.h"
@@ -6,8 +6,10 @@
 
 namespace qn {
 
-std::string date_time_text(Context& c) {
-    platform::LocalDateTime dt = c.plat.files->now();
+std::string date_time_text(Context& c) { return date_time_text(*c.plat.files); }
+
+std::string date_time_text(platform::Files& files) {
+    const platform::LocalDateTime dt = files.now();
     return dt.short_date + " " + dt.long_time;
 }
 
