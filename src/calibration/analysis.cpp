@@ -3,12 +3,12 @@
 #include "calibration/analysis.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 
-#include "console/console_ui.h"
-#include "core/text_sink.h"
-#include "core/context.h"
+#include "calibration/calibration.h"
 #include "core/text.h"
+#include "core/text_sink.h"
 #include "strokes/outputs.h"
 
 namespace qn {
@@ -28,10 +28,10 @@ struct Analysis {
 
 std::string secs(double v) { return fixed_text(v, 7, 4); }
 
-std::int64_t event_time(const Context& c, std::int32_t p, std::int32_t J) { return c.calib.event_us[p][J]; }
+std::int64_t event_time(const Calibration& c, std::int32_t p, std::int32_t J) { return c.calib.event_us[p][J]; }
 
 // Raw intervals J := time of J less time of the one before (0 for the first).
-void compute_intervals(Context& c, Analysis& a) {
+void compute_intervals(Calibration& c, Analysis& a) {
     CalibrationState& k = c.calib;
     for (std::int32_t J = 1; J <= a.N; ++J) {
         const std::int64_t before = event_time(c, a.p, std::max(J - 1, 1));
@@ -42,7 +42,7 @@ void compute_intervals(Context& c, Analysis& a) {
 
 // Data mode: a character too soon after the one before is a bounce or a
 // doubled character; its interval goes to the next good event.
-void fold_data_bounces(Context& c, Analysis& a, double B) {
+void fold_data_bounces(Calibration& c, Analysis& a, double B) {
     CalibrationState& k = c.calib;
     for (std::int32_t J = 2; J <= a.N; ++J) {
         if (k.interval_us[J] >= B) continue;
@@ -55,7 +55,7 @@ void fold_data_bounces(Context& c, Analysis& a, double B) {
 
 // Signals mode: odd events switch the sensor on. A gap too short to be real
 // joins the two signals around it into one.
-void fold_signal_bounces(Context& c, Analysis& a, double B) {
+void fold_signal_bounces(Calibration& c, Analysis& a, double B) {
     CalibrationState& k = c.calib;
     for (std::int32_t J = 3; J <= a.N; J += 2) {
         if (k.interval_us[J] >= B) continue;
@@ -70,7 +70,7 @@ void fold_signal_bounces(Context& c, Analysis& a, double B) {
     }
 }
 
-void store_result(Context& c, const Analysis& a) {
+void store_result(Calibration& c, const Analysis& a) {
     const std::int64_t first = a.N >= 1 ? event_time(c, a.p, 1) : 0;
     for (std::int32_t J = 1; J <= a.N; ++J) {
         CalibrationResult& r = c.cfg.results[J];
@@ -80,7 +80,7 @@ void store_result(Context& c, const Analysis& a) {
     }
 }
 
-void write_data_result(Context& c, const Analysis& a, TextSink& f) {
+void write_data_result(Calibration& c, const Analysis& a, TextSink& f) {
     const CalibrationState& k = c.calib;
     for (std::int32_t J = 1; J <= a.N; ++J) {
         std::string line = str(a.p) + " Port:" + c.ports.name(a.p - 1) + " input=\"" +
@@ -95,20 +95,18 @@ void write_data_result(Context& c, const Analysis& a, TextSink& f) {
 }
 
 // The lines in use whose state changed from the event before.
-std::string changed_lines(const Context& c, std::int32_t p, std::int32_t J) {
+std::string changed_lines(const Calibration& c, std::int32_t p, std::int32_t J) {
     const CalibrationState& k = c.calib;
     std::string out;
-    auto one = [&](bool live, const Arr<PortLineStates, 1, kMaxSerialPorts>& t, const char* label) {
-        if (live && t[p][J] != t[p][J - 1]) out += label + std::string(1, t[p][J]);
-    };
-    one(k.live_lines[ModemLine::Cts], k.cts_states, " cts=");
-    one(k.live_lines[ModemLine::Dsr], k.dsr_states, " dsr=");
-    one(k.live_lines[ModemLine::Cd], k.cd_states, "  cd=");
-    one(k.live_lines[ModemLine::Ri], k.ri_states, "  ri=");
+    static constexpr std::array<const char*, kModemLineCount> kLabels{" cts=", " dsr=", "  cd=", "  ri="};
+    for (ModemLine l : kModemLines) {
+        const PortLineStates& t = k.line_states[p][l];
+        if (k.live_lines[l] && t[J] != t[J - 1]) out += kLabels[static_cast<std::size_t>(l)] + std::string(1, t[J]);
+    }
     return out;
 }
 
-void write_signal_result(Context& c, Analysis& a, TextSink& f) {
+void write_signal_result(Calibration& c, Analysis& a, TextSink& f) {
     const CalibrationState& k = c.calib;
     std::int64_t total_ms = 0;
     std::int32_t signals = 0;
@@ -145,42 +143,39 @@ void write_signal_result(Context& c, Analysis& a, TextSink& f) {
 
 // The sensor was on when the recording began: its gaps were measured as
 // signals. The ringer may go on, but is told to restart.
-void warn_interchanged(Context& c) {
-    full_window(c);
-    c.screen.move_to(1, kScratchFirstLine);
-    c.screen.text_colour(kYellow);
-    c.screen.write_line("Signal & interval appear interchanged (caused by signal set ON at start)");
-    c.run_log.write_line("Signal & interval appear interchanged (caused by signal set ON at start) - asked to quit");
-    c.run_log.flush();
-    c.screen.write_line("Press Q to Quit.  Then restart program");
-    c.screen.text_colour(kWhite);
-    (void)wait_for_key_char(c);
+void warn_interchanged(Calibration& c) {
+    c.dialog.select(Area::Full);
+    c.dialog.move_to(1, kScratchFirstLine);
+    c.dialog.colour(kYellow);
+    c.dialog.write_line("Signal & interval appear interchanged (caused by signal set ON at start)");
+    c.log.write_line("Signal & interval appear interchanged (caused by signal set ON at start) - asked to quit");
+    c.log.flush();
+    c.dialog.write_line("Press Q to Quit.  Then restart program");
+    c.dialog.colour(kWhite);
+    (void)c.dialog.wait_key();
 }
 
 }  // namespace
 
-void write_port_times_signals(Context& c, std::int32_t p) {
+void write_port_times_signals(Calibration& c, std::int32_t p) {
     CalibrationState& k = c.calib;
     const std::int32_t n = k.signal_counts[p];
-    k.cts_states[p][n] = line_char(k.cts_on[p]);
-    k.dsr_states[p][n] = line_char(k.dsr_on[p]);
-    k.cd_states[p][n] = line_char(k.cd_on[p]);
-    k.ri_states[p][n] = line_char(k.ri_on[p]);
+    for (ModemLine l : kModemLines) k.line_states[p][l][n] = line_char(k.on[p][l]);
 }
 
 // A data-mode event keeps the port's line states under its number too, so
 // every counted event has its entry in the state tables whatever the mode;
 // with monitoring on, the event goes to the log as it is taken.
-void write_port_times_data(Context& c, std::int32_t p) {
+void write_port_times_data(Calibration& c, std::int32_t p) {
     write_port_times_signals(c, p);
     if (c.cfg.monitor_output) {
         const std::int32_t n = c.calib.signal_counts[p];
-        c.run_log.write_line("Data event " + str(n) + " port " + c.ports.name(p - 1) + " input=\"" +
+        c.log.write_line("Data event " + str(n) + " port " + c.ports.name(p - 1) + " input=\"" +
                            std::string(1, c.cfg.data_char) + "\" time(us)=" + str(c.calib.event_us[p][n]));
     }
 }
 
-void write_port_times_summary(Context& c, std::int32_t p) {
+void write_port_times_summary(Calibration& c, std::int32_t p) {
     Analysis a;
     a.p = p;
     // The tables hold kMaxCalibrationEvents events; a count beyond them is not
@@ -198,13 +193,13 @@ void write_port_times_summary(Context& c, std::int32_t p) {
     store_result(c, a);
 
     if (c.cfg.rest_on_mode) {
-        write_data_result(c, a, c.screen);
-        write_data_result(c, a, c.run_log);
+        write_data_result(c, a, c.dialog);
+        write_data_result(c, a, c.log);
         return;
     }
-    write_signal_result(c, a, c.screen);
-    write_signal_result(c, a, c.run_log);
-    c.run_log.flush();
+    write_signal_result(c, a, c.dialog);
+    write_signal_result(c, a, c.log);
+    c.log.flush();
     // Without a gap between two signals there is nothing to compare: a
     // single ON/OFF sensor gives one long signal and must not be told to quit.
     if (a.gap_measured && a.kMaxSignalLength > a.kMaxSignalGap) warn_interchanged(c);

@@ -4,10 +4,12 @@
 
 #include "calibration/ports_check.h"
 #include "config/configfile.h"
-#include "core/text_sink.h"
 #include "core/context.h"
+#include "core/text_sink.h"
+#include "core/timing.h"
 #include "keyout/keysending.h"
 #include "keyout/targets.h"
+#include "serial/sensing.h"
 
 namespace qn {
 
@@ -16,6 +18,26 @@ namespace {
 void write_heading(TextSink& f) { f.write_line("Doing  complete basic calibration: details can be adjusted later"); }
 
 }  // namespace
+
+std::int64_t ProgramCalibrationHost::now_us() { return elapsed_us(c_); }
+std::int64_t ProgramCalibrationHost::now_ms() { return elapsed_ms(c_); }
+void ProgramCalibrationHost::wait_ms(std::int32_t ms, std::uint32_t sources) { wait_for(c_, ms, sources); }
+
+bool ProgramCalibrationHost::key_waiting() {
+    c_.dialog.show();
+    return c_.plat.console->key_waiting();
+}
+
+bool ProgramCalibrationHost::keyboard_closed() { return c_.plat.console->input_ended(); }
+
+void ProgramCalibrationHost::start_serial_thread(PortHandle h, const PerModemLine<bool>& lines) {
+    qn::start_serial_thread(c_, h, lines);
+}
+
+void ProgramCalibrationHost::reset_event_ring() { reset_serial_thread(c_); }
+
+ProgramCalibration::ProgramCalibration(Context& c)
+    : host(c), calibration{c.dialog, c.run_log, c.cfg, c.ports, c.event_ring, host, c.core.easy_mode, {}} {}
 
 // Every calibration is a complete one; the flag says so at the call.
 void calibrate(Context& c, bool /*full*/) {
@@ -26,7 +48,10 @@ void calibrate(Context& c, bool /*full*/) {
 
     // Every failure in here ends the program, so nothing below is reached
     // and an existing settings file stays as it was.
-    set_up_serial_ports(c);
+    {
+        auto run = std::make_unique<ProgramCalibration>(c);
+        set_up_serial_ports(run->calibration);
+    }
 
     c.cfg.big_numbers = false;
     c.cfg.loop_sleep_ms = kDefaultLoopSleepMs;

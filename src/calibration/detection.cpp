@@ -7,47 +7,37 @@
 #include <string>
 
 #include "calibration/analysis.h"
+#include "calibration/calibration.h"
 #include "calibration/ports_check.h"
-#include "console/console_ui.h"
-#include "core/context.h"
 #include "core/text.h"
-#include "core/timing.h"
-#include "serial/ports.h"
-#include "serial/sensing.h"
-#include "serial/serial_thread.h"
 
 namespace qn {
 
 namespace {
 
-std::int32_t port_count(const Context& c) { return std::min<std::int32_t>(c.ports.count(), kMaxSerialPorts); }
+std::int32_t port_count(const Calibration& c) { return std::min<std::int32_t>(c.ports.count(), kMaxSerialPorts); }
 
-PortHandle handle_of(const Context& c, std::int32_t i) { return c.ports.handle(i - 1); }
+PortHandle handle_of(const Calibration& c, std::int32_t i) { return c.ports.handle(i - 1); }
 
-void clear_charbuff(Context& c) { c.calib.chars.fill('\0'); }
+void clear_charbuff(Calibration& c) { c.calib.chars.fill('\0'); }
 
-void both(Context& c, const std::string& line) {
-    c.screen.write_line(line);
-    c.run_log.write_line(line);
-}
-
-bool key_waiting(Context& c) {
-    c.screen.present();
-    return c.plat.console->key_waiting();
+void both(Calibration& c, const std::string& line) {
+    c.dialog.write_line(line);
+    c.log.write_line(line);
 }
 
 // ---- stage 1 ----------------------------------------------------------------
 
-[[noreturn]] void write_message_and_quit(Context& c, const std::string& message) {
-    c.screen.text_colour(kYellow);
+[[noreturn]] void write_message_and_quit(Calibration& c, const std::string& message) {
+    c.dialog.colour(kYellow);
     both(c, message);
-    c.run_log.flush();
-    pause_ms(c, 4000);
-    end_process(c, 0);
+    c.log.flush();
+    c.dialog.pause_ms(4000);
+    c.dialog.end_process(0);
 }
 
 // Empties every port, pass after pass, until a whole pass finds nothing.
-void zero_rest_on_data(Context& c) {
+void zero_rest_on_data(Calibration& c) {
     bool got_any = true;
     while (got_any) {
         got_any = false;
@@ -63,14 +53,14 @@ void zero_rest_on_data(Context& c) {
 }
 
 // One stage-1 poll of port i: has any line moved since the start?
-void seek_signal_events(Context& c, std::int32_t i) {
+void seek_signal_events(Calibration& c, std::int32_t i) {
     CalibrationState& k = c.calib;
-    auto w = c.plat.serial->modem_status(handle_of(c, i));
+    auto w = c.ports.system().modem_status(handle_of(c, i));
     if (!w.ok()) {
         // The port stopped answering (pulled out, or a virtual port that
         // answers only now and then): the bell may be on another one.
         both(c, "Port " + c.ports.name(i - 1) + " left out: its modem status cannot be read");
-        c.run_log.write_line(w.error());
+        c.log.write_line(w.error());
         c.ports.close_handle(i - 1);
         return;
     }
@@ -78,44 +68,36 @@ void seek_signal_events(Context& c, std::int32_t i) {
     const std::uint32_t diff = k.status_now[i] ^ k.initial_status[i];
     if (diff == 0) return;
     k.signals_mode[i] = true;
-    c.run_log.write("Signal data detected on port " + c.ports.name(i - 1));
+    c.log.write("Signal data detected on port " + c.ports.name(i - 1));
     bool line_ended = false;
     auto line = [&](std::uint32_t bit, bool& changed, bool& live, const char* text) {
         if (!(diff & bit)) return;
         changed = true;
-        c.run_log.write_line(text);
+        c.log.write_line(text);
         line_ended = true;
         live = true;
     };
-    line(platform::kLineCts, k.cts_on[i], k.live_lines[ModemLine::Cts], " - signal CTS");
-    line(platform::kLineDsr, k.dsr_on[i], k.live_lines[ModemLine::Dsr], " - signal DSR");
-    line(platform::kLineCd, k.cd_on[i], k.live_lines[ModemLine::Cd], " - signal CD");
-    line(platform::kLineRi, k.ri_on[i], k.live_lines[ModemLine::Ri], " - signal RI");
-    if (!line_ended) c.run_log.newline();
+    for (ModemLine l : kModemLines)
+        line(status_bit(l), k.on[i][l], k.live_lines[l], (std::string(" - signal ") + line_name(l)).c_str());
+    if (!line_ended) c.log.newline();
 }
 
-void note_start_state(Context& c, std::int32_t i) {
+void note_start_state(Calibration& c, std::int32_t i) {
     CalibrationState& k = c.calib;
-    auto w = c.plat.serial->modem_status(handle_of(c, i));
+    auto w = c.ports.system().modem_status(handle_of(c, i));
     k.initial_status[i] = w.value_or(0);
-    c.run_log.write_line(str(i) + " serial handle =" + str_u(handle_of(c, i)) + " readable? " + bool_text(w.ok()) +
+    c.log.write_line(str(i) + " serial handle =" + str_u(handle_of(c, i)) + " readable? " + bool_text(w.ok()) +
                        " portstatus " + str_u(k.initial_status[i]));
     k.status_now[i] = k.initial_status[i];
     const std::uint32_t word = k.initial_status[i];
-    k.cts_was_on[i] = (word & platform::kLineCts) != 0;
-    k.dsr_was_on[i] = (word & platform::kLineDsr) != 0;
-    k.cd_was_on[i] = (word & platform::kLineCd) != 0;
-    k.ri_was_on[i] = (word & platform::kLineRi) != 0;
-    k.cts_on[i] = k.cts_was_on[i];
-    k.dsr_on[i] = k.dsr_was_on[i];
-    k.cd_on[i] = k.cd_was_on[i];
-    k.ri_on[i] = k.ri_was_on[i];
+    k.was_on[i] = lines_on(word);
+    k.on[i] = k.was_on[i];
     zero_rest_on_port(c, i);
     k.signals_mode[i] = false;
 }
 
 // Steps 7 and 8: which ports showed line changes, which delivered a character.
-void count_ports_per_mode(Context& c) {
+void count_ports_per_mode(Calibration& c) {
     CalibrationState& k = c.calib;
     k.signal_ports = 0;
     k.data_ports = 0;
@@ -143,7 +125,7 @@ void count_ports_per_mode(Context& c) {
     }
 }
 
-void check_one_mode_one_port(Context& c) {
+void check_one_mode_one_port(Calibration& c) {
     const CalibrationState& k = c.calib;
     if (c.cfg.signals_mode && c.cfg.rest_on_mode)
         write_message_and_quit(c, "Program only allows either signal or data input but not both, terminating...");
@@ -154,29 +136,29 @@ void check_one_mode_one_port(Context& c) {
 }
 
 // The prompt before a detection window; log_end tells the log which one.
-void ring_once_prompt(Context& c, const std::string& log_end) {
-    c.screen.text_colour(kYellow);
-    flush_console_keys(c);
+void ring_once_prompt(Calibration& c, const std::string& log_end) {
+    c.dialog.colour(kYellow);
+    c.dialog.flush_keys();
     both(c, "NOW ring bell HAND and BACK  **ONCE** only");
-    c.screen.write_line("Then press any key, for the results, Q to terminate");
-    c.run_log.write_line("Then press any key, for the results, Q to terminate" + log_end);
-    c.screen.text_colour(kWhite);
-    c.screen.write_line();
-    c.run_log.flush();
+    c.dialog.write_line("Then press any key, for the results, Q to terminate");
+    c.log.write_line("Then press any key, for the results, Q to terminate" + log_end);
+    c.dialog.colour(kWhite);
+    c.dialog.write_line();
+    c.log.flush();
 }
 
-void find_active_ports(Context& c) {
+void find_active_ports(Calibration& c) {
     CalibrationState& k = c.calib;
     Settings& cfg = c.cfg;
     cfg.off_and_on_are_signals = false;
     if (cfg.signals_mode && cfg.rest_on_mode) cfg.signals_mode = cfg.rest_on_mode = false;
 
-    c.screen.text_colour(kYellow);
-    flush_console_keys(c);
-    c.screen.write_line("Make sure the bell is up and ready to ring, with sensor NOT active");
-    c.screen.write("then press any key [or Q to exit]");
-    k.key = wait_for_key_char(c);
-    c.screen.write_line();
+    c.dialog.colour(kYellow);
+    c.dialog.flush_keys();
+    c.dialog.write_line("Make sure the bell is up and ready to ring, with sensor NOT active");
+    c.dialog.write("then press any key [or Q to exit]");
+    k.key = c.dialog.wait_key();
+    c.dialog.write_line();
 
     for (std::int32_t i = 1; i <= port_count(c); ++i) note_start_state(c, i);
     k.live_lines.fill(false);
@@ -184,26 +166,26 @@ void find_active_ports(Context& c) {
     // serial thread starts and could make it watch a line the bell is not on.
     cfg.use_line.fill(false);
 
-    c.screen.text_colour(kYellow);
-    c.screen.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
-    c.screen.text_colour(kWhite);
-    c.run_log.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
-    while (!key_waiting(c)) {
+    c.dialog.colour(kYellow);
+    c.dialog.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
+    c.dialog.colour(kWhite);
+    c.log.write_line("NOW ring the bell *Hand* and *Back*, and then press a key, or Q to Quit program");
+    while (!c.host.key_waiting()) {
         for (std::int32_t i = 1; i <= port_count(c); ++i)
             if (handle_of(c, i) != 0 && !k.signals_mode[i] && !k.lines_unreadable[i])
                 seek_signal_events(c, i);
-        if (c.plat.console->input_ended()) end_for_closed_keyboard(c);
+        if (c.host.keyboard_closed()) c.dialog.end_for_closed_keyboard();
         // No thread watches the lines yet: they are read every millisecond.
-        wait_for(c, 1, platform::kWakeConsole);
+        c.host.wait_ms(1, platform::kWakeConsole);
     }
-    k.key = read_console_key(c);
+    k.key = c.dialog.key_if_any();
 
     count_ports_per_mode(c);
     check_one_mode_one_port(c);
     if (cfg.rest_on_mode) zero_rest_on_data(c);
-    c.screen.text_colour(kYellow);
+    c.dialog.colour(kYellow);
     both(c, "Stage 1 (mode detection) completed");
-    if (cfg.signals_mode) start_serial_thread(c, handle_of(c, k.port_index), k.live_lines);
+    if (cfg.signals_mode) c.host.start_serial_thread(handle_of(c, k.port_index), k.live_lines);
     ring_once_prompt(c, ", end of findactiveports");
 }
 
@@ -211,7 +193,7 @@ void find_active_ports(Context& c) {
 
 // The detection window: polls until a key, or until the recording is
 // complete in data mode.
-void run_sensor_detection(Context& c) {
+void run_sensor_detection(Calibration& c) {
     CalibrationState& k = c.calib;
     const std::int32_t p = k.port_index;
     clear_charbuff(c);
@@ -219,10 +201,10 @@ void run_sensor_detection(Context& c) {
         if (handle_of(c, p) != 0 && c.cfg.rest_on_mode)
             seek_serial_events(c, p);  // its 1 ms read time-out paces the loop
         else
-            wait_for(c, 50, platform::kWakeEvent | platform::kWakeConsole);  // the serial thread records
+            c.host.wait_ms(50, platform::kWakeEvent | platform::kWakeConsole);  // the serial thread records
         k.first_run = false;
-        if (key_waiting(c)) {
-            k.key = read_console_key(c);
+        if (c.host.key_waiting()) {
+            k.key = c.dialog.key_if_any();
             k.detection_ok = k.sensor_data_found;
             return;
         }
@@ -233,7 +215,7 @@ void run_sensor_detection(Context& c) {
     }
 }
 
-void detect_sensors(Context& c) {
+void detect_sensors(Calibration& c) {
     CalibrationState& k = c.calib;
     do {
         k.detection_ok = true;
@@ -241,53 +223,53 @@ void detect_sensors(Context& c) {
         c.cfg.signal_count = 0;
         k.first_run = true;
         k.first_sensing = true;
-        k.start_ms = elapsed_ms(c);
+        k.start_ms = c.host.now_ms();
         run_sensor_detection(c);
     } while (!k.detection_ok);
 }
 
 // Signals mode: a pass with the transient filter on, and when the thread
 // recorded nothing at all, one more with it off.
-void signal_passes(Context& c) {
+void signal_passes(Calibration& c) {
     CalibrationState& k = c.calib;
     c.cfg.transient_ms = kDefaultTransientMs;
     for (k.passes = 1;; ++k.passes) {
         detect_sensors(c);
-        if (c.event_ring.recorded() > 0) return;
+        if (c.ring.recorded() > 0) return;
         if (k.passes >= 2)
-            halt(c, 87, "\n\rNo sensor points detected - make pulses stronger/last longer -\r\n Press [ENTER] to Quit");
+            c.dialog.halt(87, "\n\rNo sensor points detected - make pulses stronger/last longer -\r\n Press [ENTER] to Quit");
         c.cfg.transient_ms = 0;
         both(c, "Signals not detected - retrying with maximum sensistivity");
         ring_once_prompt(c, ", end of retry with max sensitivity");
     }
 }
 
-void assess_ring(Context& c) {
+void assess_ring(Calibration& c) {
     CalibrationState& k = c.calib;
-    const std::int32_t high = c.event_ring.recorded();
-    for (std::int32_t slot = c.event_ring.taken(); slot <= high; ++slot)
-        if (!assess_serial_event(c, k.port_index, slot)) c.screen.write_line("No comm port data found for " + str(slot));
+    const std::int32_t high = c.ring.recorded();
+    for (std::int32_t slot = c.ring.taken(); slot <= high; ++slot)
+        if (!assess_serial_event(c, k.port_index, slot)) c.dialog.write_line("No comm port data found for " + str(slot));
 }
 
-void handbell_question(Context& c) {
-    flush_console_keys(c);
-    c.screen.write_line("Is this a handbell (ON/OFF sensing)? (Y/n)");
-    const char key = wait_for_key_char(c);
+void handbell_question(Calibration& c) {
+    c.dialog.flush_keys();
+    c.dialog.write_line("Is this a handbell (ON/OFF sensing)? (Y/n)");
+    const char key = c.dialog.wait_key();
     c.cfg.handbells = upper(key) != 'N';
-    if (c.cfg.handbells) c.screen.write_line("Using handbell settings");
+    if (c.cfg.handbells) c.dialog.write_line("Using handbell settings");
 }
 
 // The number of sensors from the good events. True when acceptable: a whole
 // number of them, and no more than the sensing-point tables hold (a longer
 // recording is a chattering switch, not a bell with dozens of sensors).
-bool judge_sensor_count(Context& c) {
+bool judge_sensor_count(Calibration& c) {
     CalibrationState& k = c.calib;
     Settings& cfg = c.cfg;
     const std::int32_t p = k.port_index;
     const std::int32_t G = k.good_signals;
     if (G < 2) {
-        c.run_log.write_line("Failed to detect sufficient signals, goodsigs<2 and =" + str(G));
-        c.screen.write_line("Failed to detect sufficient signals");
+        c.log.write_line("Failed to detect sufficient signals, goodsigs<2 and =" + str(G));
+        c.dialog.write_line("Failed to detect sufficient signals");
         return false;
     }
     if (!cfg.rest_on_mode) {
@@ -312,29 +294,29 @@ bool judge_sensor_count(Context& c) {
     return cfg.sensor_count * 2 == G && cfg.sensor_count <= kMaxSensors;
 }
 
-void report_not_acceptable(Context& c) {
+void report_not_acceptable(Calibration& c) {
     both(c, "ERROR: The number of sensors on bell not a positive integer");
     both(c, "Possibly operator error, or actuation pulse being too short in duration, or switch on/off not clean");
-    c.screen.text_colour(kYellow);
+    c.dialog.colour(kYellow);
     both(c, "The sensor calibration must be repeated - close the program to start againby pressing Q");
-    c.screen.text_colour(kWhite);
+    c.dialog.colour(kWhite);
 }
 
 // Before a repeat: the earlier recording is thrown away, the ring included,
 // so that what is judged next is the ringer's new pull.
-void prepare_repeat(Context& c) {
+void prepare_repeat(Calibration& c) {
     for (std::int32_t i = 1; i <= kMaxSerialPorts; ++i) {
         c.calib.signal_counts[i] = 0;
         c.calib.char_counts[i] = 0;
     }
     clear_charbuff(c);
-    reset_serial_thread(c);
+    c.host.reset_event_ring();
     ring_once_prompt(c, "");
 }
 
 }  // namespace
 
-void calibrate_sensors(Context& c, std::int32_t& current_port) {
+void calibrate_sensors(Calibration& c, std::int32_t& current_port) {
     CalibrationState& k = c.calib;
     find_active_ports(c);
     clear_charbuff(c);
@@ -347,11 +329,11 @@ void calibrate_sensors(Context& c, std::int32_t& current_port) {
 
         both(c, "List Port inputs...");
         if (handle_of(c, k.port_index) != 0 && k.signal_counts[k.port_index] > 1) write_port_times_summary(c, k.port_index);
-        c.screen.write_line();
+        c.dialog.write_line();
         current_port = k.port_index;
 
         if (judge_sensor_count(c)) {
-            reset_serial_thread(c);
+            c.host.reset_event_ring();
             return;
         }
         report_not_acceptable(c);

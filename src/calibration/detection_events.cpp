@@ -4,112 +4,77 @@
 #include <string>
 
 #include "calibration/analysis.h"
+#include "calibration/calibration.h"
 #include "calibration/detection.h"
 #include "calibration/ports_check.h"
-#include "console/console_ui.h"
-#include "core/context.h"
 #include "core/text.h"
-#include "core/timing.h"
-#include "serial/ports.h"
-#include "serial/sensing.h"
 #include "strokes/outputs.h"
 
 namespace qn {
 
 namespace {
 
-struct Lines {
-    bool cts, dsr, cd, ri;
-};
+void set_previous_to_current(CalibrationState& k, std::int32_t p) { k.was_on[p] = k.on[p]; }
 
-Lines current(const CalibrationState& k, std::int32_t p) { return {k.cts_on[p], k.dsr_on[p], k.cd_on[p], k.ri_on[p]}; }
-Lines previous(const CalibrationState& k, std::int32_t p) {
-    return {k.cts_was_on[p], k.dsr_was_on[p], k.cd_was_on[p], k.ri_was_on[p]};
-}
-
-void set_previous_to_current(CalibrationState& k, std::int32_t p) {
-    k.cts_was_on[p] = k.cts_on[p];
-    k.dsr_was_on[p] = k.dsr_on[p];
-    k.cd_was_on[p] = k.cd_on[p];
-    k.ri_was_on[p] = k.ri_on[p];
-}
-
-bool lines_differ(const CalibrationState& k, std::int32_t p) {
-    Lines a = current(k, p), b = previous(k, p);
-    return a.cts != b.cts || a.dsr != b.dsr || a.cd != b.cd || a.ri != b.ri;
-}
+bool lines_differ(const CalibrationState& k, std::int32_t p) { return k.on[p] != k.was_on[p]; }
 
 // The lines that changed at the port's first event are the ones in use.
 void mark_lines_in_use(CalibrationState& k, std::int32_t p) {
-    Lines a = current(k, p), b = previous(k, p);
-    if (a.cts != b.cts) k.use_cts[p] = true;
-    if (a.dsr != b.dsr) k.use_dsr[p] = true;
-    if (a.cd != b.cd) k.use_cd[p] = true;
-    if (a.ri != b.ri) k.use_ri[p] = true;
+    for (ModemLine l : kModemLines)
+        if (k.on[p][l] != k.was_on[p][l]) k.use_line[p][l] = true;
 }
 
 bool line_in_use_changed(const CalibrationState& k, std::int32_t p) {
-    Lines a = current(k, p), b = previous(k, p);
-    return (k.use_cts[p] && a.cts != b.cts) || (k.use_dsr[p] && a.dsr != b.dsr) ||
-           (k.use_cd[p] && a.cd != b.cd) || (k.use_ri[p] && a.ri != b.ri);
+    for (ModemLine l : kModemLines)
+        if (k.use_line[p][l] && k.on[p][l] != k.was_on[p][l]) return true;
+    return false;
 }
 
-void decode_status(CalibrationState& k, std::int32_t p, std::uint32_t w) {
-    k.cts_on[p] = (w & platform::kLineCts) != 0;
-    k.dsr_on[p] = (w & platform::kLineDsr) != 0;
-    k.cd_on[p] = (w & platform::kLineCd) != 0;
-    k.ri_on[p] = (w & platform::kLineRi) != 0;
-}
+void decode_status(CalibrationState& k, std::int32_t p, std::uint32_t w) { k.on[p] = lines_on(w); }
 
 void record_states_at(CalibrationState& k, std::int32_t p, std::int32_t pos) {
-    k.cts_states[p][pos] = line_char(k.cts_on[p]);
-    k.dsr_states[p][pos] = line_char(k.dsr_on[p]);
-    k.cd_states[p][pos] = line_char(k.cd_on[p]);
-    k.ri_states[p][pos] = line_char(k.ri_on[p]);
+    for (ModemLine l : kModemLines) k.line_states[p][l][pos] = line_char(k.on[p][l]);
 }
 
-[[noreturn]] void too_many_events(Context& c) {
-    halt(c, 88, "Too many sensor events: Usually means bad sensors - press [ENTER] to quit");
+[[noreturn]] void too_many_events(Calibration& c) {
+    c.dialog.halt(88, "Too many sensor events: Usually means bad sensors - press [ENTER] to quit");
 }
 
 // Counts one event of port p; the tables hold kMaxCalibrationEvents of them.
-std::int32_t count_event(Context& c, std::int32_t p) {
+std::int32_t count_event(Calibration& c, std::int32_t p) {
     if (c.calib.signal_counts[p] >= kMaxCalibrationEvents) too_many_events(c);
     c.cfg.signal_count += 1;
     return ++c.calib.signal_counts[p];
 }
 
-void uncount_event(Context& c, std::int32_t p) {
+void uncount_event(Calibration& c, std::int32_t p) {
     c.cfg.signal_count -= 1;
     c.calib.signal_counts[p] -= 1;
 }
 
 // The start status of the ring: the rest state of the lines.
-void assess_start_slot(Context& c, std::int32_t P) {
+void assess_start_slot(Calibration& c, std::int32_t P) {
     CalibrationState& k = c.calib;
     set_previous_to_current(k, P);
     c.cfg.signal_starts_off = true;
     auto rest_on = [&](bool live, bool on, const char* name) {
         if (!live || !on) return;
-        c.run_log.write_line(std::string("Initial ") + name + " state is ON");
+        c.log.write_line(std::string("Initial ") + name + " state is ON");
         c.cfg.signal_starts_off = false;
     };
-    rest_on(k.live_lines[ModemLine::Cts], k.cts_on[P], "CTS");
-    rest_on(k.live_lines[ModemLine::Dsr], k.dsr_on[P], "DSR");
-    rest_on(k.live_lines[ModemLine::Cd], k.cd_on[P], "CD");
-    rest_on(k.live_lines[ModemLine::Ri], k.ri_on[P], "RI");
+    for (ModemLine l : kModemLines) rest_on(k.live_lines[l], k.on[P][l], line_name(l));
     record_states_at(k, P, 0);
     k.signal_counts[P] = 0;
 }
 
 // Data mode: the port's received characters leave the scratch buffer for
 // the port's own row.
-void empty_chars(Context& c) {
+void empty_chars(Calibration& c) {
     auto& b = c.calib.chars;
     for (long i = b.lo; i <= b.hi && b[i] != '\0'; ++i) b[i] = '\0';
 }
 
-void save_port_chars(Context& c, std::int32_t P) {
+void save_port_chars(Calibration& c, std::int32_t P) {
     auto& from = c.calib.chars;
     auto& to = c.calib.port_chars[P];
     for (long i = from.lo; i <= from.hi; ++i) {
@@ -119,18 +84,18 @@ void save_port_chars(Context& c, std::int32_t P) {
     }
 }
 
-void first_data_event(Context& c, std::int32_t P, bool got, char ch, std::int64_t now) {
+void first_data_event(Calibration& c, std::int32_t P, bool got, char ch, std::int64_t now) {
     CalibrationState& k = c.calib;
-    c.run_log.write_line("New serial port found");
+    c.log.write_line("New serial port found");
     k.event_us[P][1] = now;
     if (got) {
         k.use_data[P] = true;
-        c.run_log.write_line(std::string(1, c.cfg.data_char) + "usedatinputchar=" + std::string(1, ch));
+        c.log.write_line(std::string(1, c.cfg.data_char) + "usedatinputchar=" + std::string(1, ch));
         c.cfg.data_char = ch;
         zero_rest_on_port(c, P);
         write_port_times_data(c, P);
     }
-    if (c.core.easy_mode) {
+    if (c.easy_mode) {
         mark_lines_in_use(k, P);
         set_previous_to_current(k, P);
         write_port_times_signals(c, P);
@@ -139,9 +104,9 @@ void first_data_event(Context& c, std::int32_t P, bool got, char ch, std::int64_
 
 }  // namespace
 
-bool assess_serial_event(Context& c, std::int32_t p, std::int32_t slot) {
+bool assess_serial_event(Calibration& c, std::int32_t p, std::int32_t slot) {
     CalibrationState& k = c.calib;
-    const EventRing& ring = c.event_ring;
+    const EventRing& ring = c.ring;
     const std::int32_t high = ring.recorded();
     if (slot > high || c.cfg.rest_on_mode) return false;
     // Every slot is an event of this port: beyond the per-port tables (and
@@ -179,7 +144,7 @@ bool assess_serial_event(Context& c, std::int32_t p, std::int32_t slot) {
     return true;
 }
 
-void seek_serial_events(Context& c, std::int32_t P) {
+void seek_serial_events(Calibration& c, std::int32_t P) {
     CalibrationState& k = c.calib;
     const PortHandle h = c.ports.handle(P - 1);
     empty_chars(c);
@@ -203,7 +168,7 @@ void seek_serial_events(Context& c, std::int32_t P) {
 
     // Taken before the port is emptied, so that every event is stamped with
     // the time its character was read.
-    const std::int64_t now = elapsed_us(c);
+    const std::int64_t now = c.host.now_us();
     if (k.first_sensing) {
         k.start_ms = now / 1000;
         k.first_sensing = false;
@@ -222,24 +187,24 @@ void seek_serial_events(Context& c, std::int32_t P) {
     write_port_times_data(c, P);
 }
 
-bool termination_reasonable(Context& c, std::int32_t p) {
+bool termination_reasonable(Calibration& c, std::int32_t p) {
     CalibrationState& k = c.calib;
     k.sensor_data_found = true;
     if (c.ports.handle(p - 1) == 0) return false;
-    const std::int64_t elapsed = elapsed_ms(c) - k.start_ms;
+    const std::int64_t elapsed = c.host.now_ms() - k.start_ms;
     bool done = false;
     if (k.signal_counts[p] > 1 && elapsed > 6000) {
-        c.screen.write_line("Presumed calibrated");
+        c.dialog.write_line("Presumed calibrated");
         done = true;
     } else if (k.signal_counts[p] >= kMaxCalibrationEvents) {
         done = true;
     }
     if (!done && elapsed > 20000) {
-        c.screen.text_colour(kYellow);
-        c.screen.write_line("ERROR: No input detected from dumbbell after 20 secs:");
-        c.screen.write_line("Check Abel etc not running, & serial port connection is ok");
-        c.run_log.write_line("ERROR: No input detected from dumbbell after 20 secs:");
-        end_process(c, 1);
+        c.dialog.colour(kYellow);
+        c.dialog.write_line("ERROR: No input detected from dumbbell after 20 secs:");
+        c.dialog.write_line("Check Abel etc not running, & serial port connection is ok");
+        c.log.write_line("ERROR: No input detected from dumbbell after 20 secs:");
+        c.dialog.end_process(1);
     }
     // The stopwatch is left running: the serial thread, the watch loop and
     // the displays read it for the rest of the run.

@@ -185,51 +185,6 @@ struct KeyoutState {
     bool diagnostics = false;
 };
 
-// ---- calibration -----------------------------------------------------------
-
-using PortLineStates = Arr<char, 0, kMaxCalibrationEvents>;
-
-struct CalibrationState {
-    Arr<bool, 1, kMaxSerialPorts> cts_was_on, dsr_was_on, cd_was_on, ri_was_on;
-    Arr<bool, 1, kMaxSerialPorts> use_cts, use_dsr, use_cd, use_ri, use_data;
-    Arr<Arr<char, 1, 255>, 1, kMaxSerialPorts> port_chars;
-    Arr<std::int32_t, 1, kMaxSerialPorts> char_counts;
-    std::int32_t current_port = 0;
-    // Ports whose modem lines cannot be read: only an interface box can be on them.
-    Arr<bool, 1, kMaxSerialPorts> lines_unreadable;
-
-    Arr<std::uint32_t, 1, kMaxSerialPorts> initial_status, status_now;
-    Arr<bool, 1, kMaxSerialPorts> cts_on, dsr_on, cd_on, ri_on;
-    Arr<std::int32_t, 1, kMaxSerialPorts> signal_counts;
-    Arr<Arr<std::int64_t, 1, kMaxCalibrationEvents>, 1, kMaxSerialPorts> event_us;
-    Arr<PortLineStates, 1, kMaxSerialPorts> cts_states, dsr_states, cd_states, ri_states;
-    Arr<bool, 1, kMaxSerialPorts> state_changed;
-    PerModemLine<bool> live_lines;  // the lines that changed while the bell rang
-
-    std::int32_t good_signals = 0;
-    std::int64_t start_ms = 0;
-    bool first_run = false;
-    bool first_sensing = false;
-    bool sensor_data_found = false;
-    double max_interval_us = 0;
-
-    // Locals of the detection shared with its steps.
-    std::int32_t port_index = 0;
-    std::int32_t signal_ports = 0, data_ports = 0;
-    Arr<bool, 1, kMaxSerialPorts> signals_mode;
-    std::int32_t passes = 0;
-    bool detection_ok = false;
-    char key = '\0';
-
-    // The bytes of a port read while sensors are detected.
-    Arr<char, 1, 255> chars;
-    std::int32_t read_timeout_ms = 1;
-
-    // Analysis working data.
-    Arr<double, 1, kMaxCalibrationEvents> interval_us;
-    Arr<double, 1, kMaxCalibrationEvents> adjusted_interval_us;
-};
-
 // ---- console ---------------------------------------------------------------
 
 struct ConsoleState {
@@ -292,7 +247,6 @@ struct Context {
     std::unique_ptr<SensingLog> sensing_log;
     std::unique_ptr<SettingsFile> settings_file;
     KeyoutState keyout;
-    CalibrationState calib;
     ConsoleState con;
     AutoringState autoring;
     LinkState link;
