@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "serial/serial_thread.h"
 #include "sim/run.h"
 
 namespace qn::bench {

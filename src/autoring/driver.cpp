@@ -3,12 +3,12 @@
 #include <string>
 
 #include "autoring/methodfile.h"
+#include "core/text_sink.h"
 #include "core/context.h"
 #include "core/dialog.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/menus.h"
-#include "runlog/run_log.h"
 
 namespace qn {
 
@@ -29,7 +29,7 @@ bool is_sent_bell_symbol(char ch) { return (ch >= '0' && ch <= '9') || ch == 'E'
 
 }  // namespace
 
-AutoRinger::AutoRinger(const Touch& touch, const TimingState& timing, RunLog& log, Dialog& dialog,
+AutoRinger::AutoRinger(const Touch& touch, const TimingState& timing, TextSink& log, Dialog& dialog,
                        std::function<void(char)> send_key)
     : touch_(touch), timing_(timing), log_(log), dialog_(dialog), send_key_(std::move(send_key)) {}
 

@@ -6,12 +6,12 @@
 #include <functional>
 #include <string>
 
+#include "core/text_sink.h"
 #include "autoring/touch.h"
 
 namespace qn {
 
 class Dialog;
-class RunLog;
 struct TimingState;
 
 inline constexpr int kDefaultAutoBells = 6;
@@ -20,7 +20,7 @@ inline constexpr int kDefaultPealMinutes = 180;
 class AutoRinger {
 public:
     // send_key rings or types one key at the target.
-    AutoRinger(const Touch& touch, const TimingState& timing, RunLog& log, Dialog& dialog,
+    AutoRinger(const Touch& touch, const TimingState& timing, TextSink& log, Dialog& dialog,
                std::function<void(char)> send_key);
 
     // What the set-up chose: the bells of the touch, the marks of the bells
@@ -67,7 +67,7 @@ private:
 
     const Touch& touch_;
     const TimingState& timing_;
-    RunLog& log_;
+    TextSink& log_;
     Dialog& dialog_;
     std::function<void(char)> send_key_;
 

@@ -9,7 +9,6 @@
 #include "core/dialog.h"
 #include "core/text.h"
 #include "platform/files.h"
-#include "runlog/run_log.h"
 
 namespace qn {
 

@@ -9,7 +9,7 @@ namespace qn {
 
 class AutoRinger;
 class Dialog;
-class RunLog;
+class TextSink;
 struct Touch;
 namespace platform {
 class Files;
@@ -18,7 +18,7 @@ class Files;
 // The things the set-up reads and fills.
 struct AutoringSetUp {
     Dialog& dialog;
-    RunLog& log;
+    TextSink& log;
     platform::Files& files;
     const std::vector<std::string>& libraries;  // where touch files are looked for
     bool ringing_room;  // the target rings any bells; others ring only the first

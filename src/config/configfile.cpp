@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "config/bounds.h"
+#include "core/text_sink.h"
 #include "core/dialog.h"
 #include "core/text.h"
 #include "keyout/targets.h"
-#include "runlog/run_log_start.h"
 #include "platform/platform.h"
-#include "runlog/run_log.h"
 
 namespace qn {
 
@@ -31,7 +30,7 @@ struct ReadState {
     SettingsFile& file_owner;
     Settings& settings;
     TargetTable& targets;
-    RunLog& log;
+    TextSink& log;
     Dialog& dialog;
     platform::SerialPorts& serial;
     const std::string& file;
@@ -221,7 +220,7 @@ void report(ReadState& r, const std::string& what) {
 }
 
 // The log's own line for a line dropped for its index or value.
-void ignore_line(RunLog& log, const std::string& why, const std::string& line) {
+void ignore_line(TextSink& log, const std::string& why, const std::string& line) {
     log.write_line("Configuration file entry ignored (" + why + "): " + line);
 }
 
@@ -494,7 +493,7 @@ void check_sensing_points(ReadState& r) {
 
 }  // namespace
 
-SettingsFile::SettingsFile(platform::Platform& platform, RunLog& log, Dialog& dialog)
+SettingsFile::SettingsFile(platform::Platform& platform, TextSink& log, Dialog& dialog)
     : platform_(platform), log_(log), dialog_(dialog) {}
 
 std::string SettingsFile::path() const { return in_folder(folder_, base_name_ + ".ini"); }

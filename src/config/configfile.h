@@ -11,7 +11,7 @@
 namespace qn {
 
 class Dialog;
-class RunLog;
+class TextSink;
 class TextSink;
 
 namespace platform {
@@ -23,7 +23,7 @@ public:
     // The file service and the serial service's form of a port name are
     // taken from the platform at each use (tests swap them). Lines the
     // reader names go to the dialog's current area and to the log.
-    SettingsFile(platform::Platform& platform, RunLog& log, Dialog& dialog);
+    SettingsFile(platform::Platform& platform, TextSink& log, Dialog& dialog);
 
     // Where the file is kept (empty: the current folder) and its name
     // without ".ini".
@@ -65,7 +65,7 @@ private:
     std::string replace_through_temp(const std::string& path, const std::string& temp, const std::string& bytes);
 
     platform::Platform& platform_;
-    RunLog& log_;
+    TextSink& log_;
     Dialog& dialog_;
     std::string folder_;
     std::string base_name_;

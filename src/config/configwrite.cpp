@@ -7,10 +7,8 @@
 #include "config/folders.h"
 #include "core/dialog.h"
 #include "core/text.h"
-#include "runlog/run_log_start.h"
 #include "core/text_sink.h"
 #include "platform/platform.h"
-#include "runlog/run_log.h"
 
 namespace qn {
 

@@ -107,4 +107,9 @@ std::string underscores_to_spaces(std::string_view s) {
     return out;
 }
 
+std::string date_time_text(platform::Files& files) {
+    const platform::LocalDateTime dt = files.now();
+    return dt.short_date + " " + dt.long_time;
+}
+
 }  // namespace qn

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/files.h"
+
 namespace qn {
 
 std::string str(std::int64_t v);
@@ -25,6 +27,8 @@ bool is_upper_letter(char c);
 bool is_digit(char c);
 // Settings keep names with spaces as underscores.
 std::string underscores_to_spaces(std::string_view s);
+// The local date and time as "short date" + " " + "long time".
+std::string date_time_text(platform::Files& files);
 // Strict conversions of a whole text; leading blanks accepted.
 // On failure *bad_pos gets the 1-based position of the first unusable character.
 bool parse_int32(std::string_view s, std::int32_t* out, std::size_t* bad_pos = nullptr);

@@ -9,7 +9,6 @@
 #include "link/protocol.h"
 #include "link/resolve.h"
 #include "link/session.h"
-#include "runlog/run_log_start.h"
 #include "strokes/strike_path.h"
 
 namespace qn {
@@ -35,7 +34,7 @@ Colour line_colour(link::Phase p) {
 void drain_log(Context& c) {
     link::TowerLink* l = session(c);
     if (!l) return;
-    for (const std::string& line : l->take_log()) c.run_log.write_line(date_time_text(c) + " " + line);
+    for (const std::string& line : l->take_log()) c.run_log.write_line(date_time_text(*c.plat.files) + " " + line);
 }
 
 link::LinkConfig config_of(Context& c) {

@@ -8,11 +8,6 @@ namespace qn {
 
 std::string date_time_text(Context& c) { return date_time_text(*c.plat.files); }
 
-std::string date_time_text(platform::Files& files) {
-    const platform::LocalDateTime dt = files.now();
-    return dt.short_date + " " + dt.long_time;
-}
-
 static std::string file_stamp(const std::string& stamp) {
     std::string s = stamp;
     for (char& ch : s)

@@ -22,6 +22,5 @@ std::string log_notice(const Context& c);
 void flush_run_log(Context& c);
 // The local date and time as "short date" + " " + "long time".
 std::string date_time_text(Context& c);
-std::string date_time_text(platform::Files& files);
 
 }  // namespace qn
