@@ -45,6 +45,42 @@ bool rung_by_driver(const AutoringState& a, char symbol) {
     return a.keys[static_cast<std::size_t>(bell) - 1] != ' ';
 }
 
+// The ringer's bell is one the driver leaves: the one the tower link's "j"
+// rings when it is left, else the first left in the row.
+std::int32_t ringer_bell(const Context& c) {
+    const AutoringState& a = c.autoring;
+    auto left = [&a](std::int32_t b) {
+        return b >= 1 && b <= a.bells && (static_cast<std::size_t>(b) > a.keys.size() || a.keys[static_cast<std::size_t>(b) - 1] == ' ');
+    };
+    if (tower_link_in_use(c) && left(c.cfg.tower_bell_j)) return c.cfg.tower_bell_j;
+    for (std::int32_t b = 1; b <= a.bells; ++b)
+        if (left(b)) return b;
+    return 0;
+}
+
+// The beat just taken, when it is the ringer's bell's in its row: the pull
+// loaded last is rows row - 2 (handstroke) and row - 1.
+void tell_ringer_beat(Context& c) {
+    const AutoringState& a = c.autoring;
+    const bool hand = a.key_count <= a.bells;
+    const std::int32_t place = hand ? a.key_count : a.key_count - a.bells;
+    const long row = static_cast<long>(a.row) - (hand ? 2 : 1);
+    const std::string& bells = row_at(a, row);
+    if (place < 1 || static_cast<std::size_t>(place) > bells.size()) return;
+    const std::int32_t bell = bell_number(bells[static_cast<std::size_t>(place) - 1]);
+    if (bell == 0 || bell != ringer_bell(c)) return;
+    RingerBeat r;
+    r.row = static_cast<std::int32_t>(row);
+    r.handstroke = hand;
+    r.bells = a.bells;
+    r.bell = bell;
+    r.place = place;
+    r.bell_before = place > 1 ? bell_number(bells[static_cast<std::size_t>(place) - 2]) : 0;
+    r.ideal_us = (a.due_ms + 1) * 1000;  // the step rings a beat once the millisecond clock is past it
+    r.beat_us = a.interval_ms * 1000;
+    c.strike_report.ringer_beat(r);
+}
+
 // The first start after a set-up: the first pull is loaded here and the
 // start key sent once more before the clock runs.
 char first_start(Context& c) {
@@ -69,6 +105,7 @@ char beat(Context& c) {
     a.key_count += 1;
     if (a.key_count <= 2 * a.bells) {
         if (a.key_count == a.bells) half_double_row(c);
+        tell_ringer_beat(c);
         const auto pos = static_cast<std::size_t>(a.key_count);
         if (pos >= 1 && a.double_row_keys.size() >= pos && a.double_row_keys[pos - 1] != ' ')
             export_key(c, a.double_row_keys[pos - 1]);

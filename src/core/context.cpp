@@ -5,6 +5,7 @@
 
 #include "link/session.h"
 #include "runlog/strike_log.h"
+#include "striking/recorder.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"

@@ -27,6 +27,7 @@ class MonitorRegion;
 class BigCounter;
 class StrikeNotices;
 class StrikeLog;
+class StrikingRecorder;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -359,6 +360,10 @@ struct Context {
     std::unique_ptr<BigCounter> big_counter;
     std::unique_ptr<StrikeNotices> strike_notices;
     std::unique_ptr<StrikeLog> strike_log;
+
+    // The striking report: the recorder hears the strike path and tells its
+    // own observers what it makes of each touch.
+    std::unique_ptr<StrikingRecorder> striking;
 };
 
 }  // namespace qn

@@ -21,6 +21,7 @@
 #include "service/keycheck.h"
 #include "service/loop.h"
 #include "strokes/logs.h"
+#include "striking/recorder.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"
@@ -140,6 +141,13 @@ void key_send_test(Context& c) {
     c.screen.write_line("Ending Key send test - hand and back rounds");
 }
 
+// The striking report hears the strike path like any observer; what it
+// makes of a touch goes to the screen and beside the run log.
+void wire_striking_report(Context& c) {
+    c.striking = std::make_unique<StrikingRecorder>();
+    c.strike_report.add(*c.striking);
+}
+
 // The strike path decides; the screen regions and the run log hear what it
 // decided, the screen first.
 void wire_strike_path(Context& c) {
@@ -152,6 +160,7 @@ void wire_strike_path(Context& c) {
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
+    wire_striking_report(c);
 }
 
 }  // namespace
