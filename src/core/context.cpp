@@ -5,11 +5,13 @@
 
 #include "link/session.h"
 #include "runlog/strike_log.h"
+#include "runlog/striking_files.h"
 #include "striking/recorder.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"
 #include "ui/strike_notices.h"
+#include "ui/striking_summary.h"
 
 namespace qn {
 

@@ -28,6 +28,8 @@ class BigCounter;
 class StrikeNotices;
 class StrikeLog;
 class StrikingRecorder;
+class StrikingSummary;
+class StrikingFiles;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -364,6 +366,8 @@ struct Context {
     // The striking report: the recorder hears the strike path and tells its
     // own observers what it makes of each touch.
     std::unique_ptr<StrikingRecorder> striking;
+    std::unique_ptr<StrikingFiles> striking_files;
+    std::unique_ptr<StrikingSummary> striking_summary;
 };
 
 }  // namespace qn

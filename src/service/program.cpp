@@ -16,6 +16,7 @@
 #include "keyout/targets.h"
 #include "link/tower.h"
 #include "runlog/strike_log.h"
+#include "runlog/striking_files.h"
 #include "serial/ports.h"
 #include "serial/serial_thread.h"
 #include "service/keycheck.h"
@@ -26,6 +27,7 @@
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"
 #include "ui/strike_notices.h"
+#include "ui/striking_summary.h"
 
 namespace qn {
 
@@ -145,6 +147,10 @@ void key_send_test(Context& c) {
 // makes of a touch goes to the screen and beside the run log.
 void wire_striking_report(Context& c) {
     c.striking = std::make_unique<StrikingRecorder>();
+    c.striking_files = std::make_unique<StrikingFiles>(c.run_log);
+    c.striking_summary = std::make_unique<StrikingSummary>(c.screen, [&c] { return c.striking_files->files_line(); });
+    c.striking->add(*c.striking_files);
+    c.striking->add(*c.striking_summary);
     c.strike_report.add(*c.striking);
 }
 
