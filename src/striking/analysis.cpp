@@ -117,7 +117,9 @@ void time_against_rhythm(std::vector<BlowFigures>& list) {
 }
 
 // Whole pulls of three blows in a row: handstroke, backstroke, handstroke.
-std::vector<PullFigures> whole_pulls(const std::vector<BlowFigures>& list) {
+// Against a beat (beat_ms > 0) a pull is the rounds pull of the beat moved
+// by the blows' errors: a change of place would otherwise swing it by beats.
+std::vector<PullFigures> whole_pulls(const std::vector<BlowFigures>& list, double beat_ms = 0, int bells = 0) {
     std::vector<const BlowFigures*> rung;
     for (const BlowFigures& f : list)
         if (f.spacing != Spacing::Spurious) rung.push_back(&f);
@@ -127,9 +129,15 @@ std::vector<PullFigures> whole_pulls(const std::vector<BlowFigures>& list) {
         if (!h.handstroke || b.handstroke || !h2.handstroke || b.blow != h.blow + 1 || h2.blow != h.blow + 2) continue;
         PullFigures p;
         p.blow = h.blow;
-        p.whole_pull_ms = static_cast<double>(h2.due_us - h.due_us) / 1000.0;
-        p.hand_to_back_ms = static_cast<double>(b.due_us - h.due_us) / 1000.0;
-        p.back_to_hand_ms = static_cast<double>(h2.due_us - b.due_us) / 1000.0;
+        if (beat_ms > 0) {
+            if (!h.timed || !b.timed || !h2.timed) continue;
+            p.hand_to_back_ms = bells * beat_ms + b.error_ms - h.error_ms;
+            p.back_to_hand_ms = (bells + 1) * beat_ms + h2.error_ms - b.error_ms;
+        } else {
+            p.hand_to_back_ms = static_cast<double>(b.due_us - h.due_us) / 1000.0;
+            p.back_to_hand_ms = static_cast<double>(h2.due_us - b.due_us) / 1000.0;
+        }
+        p.whole_pull_ms = p.hand_to_back_ms + p.back_to_hand_ms;
         pulls.push_back(p);
     }
     return pulls;
@@ -268,7 +276,7 @@ TouchStriking analyse_touch(const StrikingInput& in) {
         strokes_from_rhythm(t);
         time_against_rhythm(t.blow_list);
     }
-    t.pulls = whole_pulls(t.blow_list);
+    t.pulls = whole_pulls(t.blow_list, t.reference == StrikingReference::AutomaticBells ? t.blow_ms : 0, t.bells);
     rhythm_figures(t);
     if (t.reference == StrikingReference::OwnRhythm) t.blow_ms = own_blow_ms(t);
     for (const BlowFigures& f : t.blow_list)
