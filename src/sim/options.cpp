@@ -147,6 +147,10 @@ void add_striking(CLI::App& app, SimOptions& o) {
                    "(A) and rings its bell (--place) with them, a touch at a time, until --rows are rung")
         ->type_name("FILE")
         ->group(g);
+    app.add_flag_callback("--take-delay", [&o] { o.take_delay = true; },
+                          "with automatic bells, the ringer presses K after each touch: the delay the striking "
+                          "report suggests")
+        ->group(g);
 }
 
 void add_faults(CLI::App& app, SimOptions& o) {
@@ -238,6 +242,7 @@ std::string check_together(const SimOptions& o) {
         if (o.interactive) return "--with-automatic-bells is the ringer's set-up: it cannot go with --interactive";
         if (o.tower != 0) return "--with-automatic-bells hears the bells at the ringing program: not with --tower";
     }
+    if (o.take_delay && o.automatic_bells.empty()) return "--take-delay goes with --with-automatic-bells";
     return {};
 }
 

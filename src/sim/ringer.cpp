@@ -221,7 +221,9 @@ void SimRinger::ring_with_automatic_bells(std::int64_t now) {
         press(last + kQuitAfterLastBlowUs, 'Q', false);
         return;
     }
-    start_touch(last + static_cast<std::int64_t>(cfg_.plan.pause_s * kSecond));
+    const std::int64_t next = last + static_cast<std::int64_t>(cfg_.plan.pause_s * kSecond);
+    if (cfg_.take_delay) press(next, 'K', false);
+    start_touch(next + (cfg_.take_delay ? kSecond : 0));
 }
 
 void SimRinger::answer_set_up(std::int64_t now) {

@@ -33,6 +33,7 @@ struct RingerConfig {
     // bells with Z, starts it with A and rings its bell (its place in
     // rounds) with them, a touch at a time.
     std::string touch_file;
+    bool take_delay = false;  // K after each touch, before the next
     // The rows the program loaded, read on the program's main thread.
     std::function<platform::sim::FollowPlan()> touch_rows;
 };

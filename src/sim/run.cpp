@@ -63,6 +63,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.plan = options_.plan;
     rc.plan.with_automatic_bells = !options_.automatic_bells.empty();
     rc.touch_file = options_.automatic_bells;
+    rc.take_delay = options_.take_delay;
     rc.touch_rows = [this] {
         const AutoringState& a = ctx_->autoring;
         psim::FollowPlan plan;

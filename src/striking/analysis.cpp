@@ -5,6 +5,7 @@
 #include <map>
 #include <numeric>
 
+#include "config/bounds.h"
 #include "striking/rhythm.h"
 
 namespace qn {
@@ -260,6 +261,9 @@ void automatic_figures(TouchStriking& t, std::span<const RingerBeat> beats) {
 }
 
 }  // namespace
+
+std::int32_t suggested_hand_delay(const DelaySuggestion& d) { return stepped_key_delay(d.hand_delay_ms, d.hand_change_ms); }
+std::int32_t suggested_back_delay(const DelaySuggestion& d) { return stepped_key_delay(d.back_delay_ms, d.back_change_ms); }
 
 TouchStriking analyse_touch(const StrikingInput& in) {
     TouchStriking t;

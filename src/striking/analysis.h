@@ -25,4 +25,9 @@ inline constexpr std::int32_t kMinSuggestionBlows = 8;
 
 TouchStriking analyse_touch(const StrikingInput& in);
 
+// The key delays the suggestion gives, kept within the delays' range as the
+// delay keys keep them.
+std::int32_t suggested_hand_delay(const DelaySuggestion& d);
+std::int32_t suggested_back_delay(const DelaySuggestion& d);
+
 }  // namespace qn

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-#include "config/bounds.h"
 #include "console/screen.h"
 #include "core/text.h"
+#include "striking/analysis.h"
 
 namespace qn {
 
@@ -74,9 +74,6 @@ std::string delay(const TouchStriking& t) {
 }
 
 }  // namespace
-
-std::int32_t suggested_hand_delay(const DelaySuggestion& d) { return stepped_key_delay(d.hand_delay_ms, d.hand_change_ms); }
-std::int32_t suggested_back_delay(const DelaySuggestion& d) { return stepped_key_delay(d.back_delay_ms, d.back_change_ms); }
 
 std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
     std::vector<std::string> out{heading(t), errors(t), worst(t)};

@@ -17,9 +17,6 @@ class Screen;
 
 // The summary's lines, each within a screen line.
 std::vector<std::string> striking_summary_lines(const TouchStriking& t);
-// The key delays the suggestion gives, as the delay keys would leave them.
-std::int32_t suggested_hand_delay(const DelaySuggestion& d);
-std::int32_t suggested_back_delay(const DelaySuggestion& d);
 
 class StrikingSummary : public StrikingReport {
 public:

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "sim_test_util.h"
+#include "striking/analysis.h"
 #include "striking/recorder.h"
 
 namespace qn::sim::test {
@@ -149,6 +150,37 @@ TEST_P(StrikingReportTruth, AReportOf720RowsFindsTheRingersBiasAndSpread) {
     ASSERT_EQ(kept.touches.size(), 1u);
     EXPECT_GE(kept.touches[0].timed, 700);
     GetParam().judge(kept.touches[0], truth_of(run, 1));
+}
+
+// K between two touches: the second is centred on the beat at each stroke,
+// and the settings file keeps the delays for the next run.
+TEST(StrikingReportDelay, TakenWithKItCentresTheNextTouch) {
+    ScratchDir dir;
+    write_minor_720(dir);
+    SimOptions o = virtual_run();
+    o.plan.rhythm.bells = 6;
+    o.plan.rhythm.place = 3;
+    o.plan.rows = 1440;
+    o.automatic_bells = "minor720";
+    o.take_delay = true;
+    o.plan.rhythm.bias.late_ms = 30;
+    o.plan.rhythm.bias.hand_ms = -20;
+    o.plan.rhythm.bias.spread_ms = 10;
+    SimRun run(o, embedded());
+    Kept kept;
+    run.context().striking->add(kept);
+    ASSERT_EQ(run.run(), 0);
+    ASSERT_EQ(kept.touches.size(), 2u);
+    const TouchStriking &first = kept.touches[0], &second = kept.touches[1];
+    EXPECT_GT(first.all.mean_ms, 15);
+    ASSERT_TRUE(first.delay.offered);
+    EXPECT_NEAR(second.all.mean_ms, 0, 2);
+    EXPECT_NEAR(second.hand.mean_ms, 0, 2);
+    EXPECT_NEAR(second.back.mean_ms, 0, 2);
+    const std::string ini = dir.read(settings_file());
+    EXPECT_NE(ini.find("keydelayhand_1_1=" + std::to_string(suggested_hand_delay(first.delay))), std::string::npos);
+    EXPECT_NE(ini.find("keydelayback_1_1=" + std::to_string(suggested_back_delay(first.delay))), std::string::npos);
+    EXPECT_NE(dir.logs().find("Key delays taken from the striking report of touch 1"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Ringers, StrikingReportTruth, ::testing::ValuesIn(kRingers),
