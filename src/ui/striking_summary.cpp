@@ -10,10 +10,12 @@ namespace qn {
 
 namespace {
 
-std::string ms(double v) {
+std::string signed_int(double v) {
     const long n = std::lround(v);
-    return (n > 0 ? "+" : "") + str(n) + " ms";
+    return (n > 0 ? "+" : "") + str(n);
 }
+
+std::string ms(double v) { return signed_int(v) + " ms"; }
 
 std::string sd(double v) { return str(std::lround(v)); }
 
@@ -62,6 +64,17 @@ void rhythm(const TouchStriking& t, std::vector<std::string>& out) {
                   ", back to hand " + seconds(t.back_to_hand_ms) + ")");
 }
 
+// The mean in each place, in order of place; a place never rung shows "-".
+std::string by_place(const TouchStriking& t) {
+    std::string line = " By place, 1 to " + str(t.bells) + " (ms):";
+    std::size_t g = 0;
+    for (std::int32_t place = 1; place <= t.bells; ++place) {
+        const bool rung = g < t.by_place.size() && t.by_place[g].key == place;
+        line += " " + (rung ? signed_int(t.by_place[g++].all.mean_ms) : std::string("-"));
+    }
+    return line;
+}
+
 // The delay keys move both strokes by 20 ms a press.
 std::string delay(const TouchStriking& t) {
     const double mean = t.all.mean_ms;
@@ -78,6 +91,7 @@ std::string delay(const TouchStriking& t) {
 std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
     std::vector<std::string> out{heading(t), errors(t), worst(t)};
     rhythm(t, out);
+    if (!t.by_place.empty()) out.push_back(by_place(t));
     if (t.strokes_turned) out.push_back(" The program had handstrokes as backstrokes: press H or B as a touch starts");
     if (t.delay.offered) out.push_back(delay(t));
     for (std::string& line : out)
