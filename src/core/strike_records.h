@@ -117,6 +117,14 @@ struct RingerBeat {
     std::int64_t beat_us = 0;      // between two blows; the handstroke gap is one beat
 };
 
+// Over a tower link: another ringer's bell, as the tower told of it, when
+// the word arrived (the network's delay is in that time).
+struct BellHeard {
+    std::int32_t bell = 0;
+    bool handstroke = false;
+    std::int64_t at_us = 0;
+};
+
 // Told what the strike path decides. Every call has an empty default, so an
 // observer implements only what it shows.
 class StrikeReport {
@@ -133,6 +141,7 @@ public:
     virtual void touch_started(const TouchStarted&) {}
     virtual void touch_ended(const TouchEnded&) {}
     virtual void ringer_beat(const RingerBeat&) {}
+    virtual void bell_heard(const BellHeard&) {}
 };
 
 // One report told to several observers, in the order they were added.
@@ -166,6 +175,7 @@ public:
     void touch_started(const TouchStarted& r) override { each(&StrikeReport::touch_started, r); }
     void touch_ended(const TouchEnded& r) override { each(&StrikeReport::touch_ended, r); }
     void ringer_beat(const RingerBeat& r) override { each(&StrikeReport::ringer_beat, r); }
+    void bell_heard(const BellHeard& r) override { each(&StrikeReport::bell_heard, r); }
 
 private:
     template <class Record>

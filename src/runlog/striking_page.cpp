@@ -200,6 +200,12 @@ std::string explanation(const TouchStriking& t) {
              "from the beat on the whole; the standard deviation (sd) how far your blows scattered about your own "
              "mean: the smaller the steadier. A suggested delay moves your keys by the mean, so that they sound on "
              "the beat.";
+    else if (t.reference == StrikingReference::Band)
+        s += "Each blow is the moment its ring went to the tower, less the moment the rhythm of the other bells "
+             "put it: the rings of the rows around, as they reached this computer, cut into rows and fitted with a "
+             "line, with one blow's gap before each handstroke row. The others' rings come late by the network's "
+             "delay, and that delay is in these figures: a constant lateness or earliness may be the network's, "
+             "so no delay is suggested. The standard deviation (sd) says how evenly you rang among them.";
     else
         s += "With no beat to compare with, each blow is timed against the rhythm of your own blows around it "
              "(a whole pull and the interval from handstroke to backstroke fitted to the blows on either side). "

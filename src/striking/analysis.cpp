@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "config/bounds.h"
+#include "striking/band.h"
 #include "striking/rhythm.h"
 
 namespace qn {
@@ -252,12 +253,31 @@ void count_turned_strokes(TouchStriking& t) {
     t.strokes_turned = turned > 0;
 }
 
-void automatic_figures(TouchStriking& t, std::span<const RingerBeat> beats) {
-    const RingerBeat& b = beats.back();
-    t.bells = b.bells;
-    t.blow_ms = static_cast<double>(b.beat_us) / 1000.0;
-    // A peal is 2520 whole pulls of 2N + 1 beats.
-    t.peal_minutes = t.blow_ms * (2 * t.bells + 1) * 2520.0 / 60000.0;
+// A peal is 2520 whole pulls of 2N + 1 beats.
+void band_speed(TouchStriking& t, std::int32_t bells, double blow_ms) {
+    t.bells = bells;
+    t.blow_ms = blow_ms;
+    t.peal_minutes = blow_ms * (2 * bells + 1) * 2520.0 / 60000.0;
+}
+
+// The other bells set the beat: the beat of automatic ringing, else the
+// band over a tower link, when either places at least half the blows.
+bool time_against_others(TouchStriking& t, const StrikingInput& in) {
+    const std::int32_t rung = t.blows - t.missed;
+    std::vector<BlowFigures> placed = t.blow_list;
+    if (!in.beats.empty() && time_against_beats(placed, in.beats) * 2 >= rung) {
+        t.reference = StrikingReference::AutomaticBells;
+        band_speed(t, in.beats.back().bells, static_cast<double>(in.beats.back().beat_us) / 1000.0);
+    } else if (placed = t.blow_list; !in.heard.empty()) {
+        const BandFit band = time_against_band(placed, in.heard);
+        if (band.placed * 2 < rung || band.placed == 0) return false;
+        t.reference = StrikingReference::Band;
+        band_speed(t, band.bells, band.blow_ms);
+    } else {
+        return false;
+    }
+    t.blow_list = std::move(placed);
+    return true;
 }
 
 }  // namespace
@@ -270,25 +290,22 @@ TouchStriking analyse_touch(const StrikingInput& in) {
     t.touch = in.touch;
     t.why = in.why;
     t.blow_list = number_blows(in.blows, t);
-    const std::int32_t rung = t.blows - t.missed;
-    std::vector<BlowFigures> placed = t.blow_list;
-    if (!in.beats.empty() && time_against_beats(placed, in.beats) * 2 >= rung) {
-        t.reference = StrikingReference::AutomaticBells;
-        t.blow_list = std::move(placed);
-        automatic_figures(t, in.beats);
-    } else {
+    if (!time_against_others(t, in)) {
         strokes_from_rhythm(t);
         time_against_rhythm(t.blow_list);
     }
-    t.pulls = whole_pulls(t.blow_list, t.reference == StrikingReference::AutomaticBells ? t.blow_ms : 0, t.bells);
+    const bool against_others = t.reference != StrikingReference::OwnRhythm;
+    t.pulls = whole_pulls(t.blow_list, against_others ? t.blow_ms : 0, t.bells);
     rhythm_figures(t);
     if (t.reference == StrikingReference::OwnRhythm) t.blow_ms = own_blow_ms(t);
     for (const BlowFigures& f : t.blow_list)
         if (f.spacing != Spacing::Spurious && !f.timed) ++t.untimed;
     count_turned_strokes(t);
     blow_figures(t);
-    if (t.reference == StrikingReference::AutomaticBells) {
-        suggest_delay(t);
+    // The band's bells come late by the network's delay: no delay is
+    // suggested from them.
+    if (t.reference == StrikingReference::AutomaticBells) suggest_delay(t);
+    if (against_others) {
         t.by_place = grouped(t.blow_list, &BlowFigures::place);
         t.by_followed = grouped(t.blow_list, &BlowFigures::bell_before);
     }

@@ -14,6 +14,7 @@ namespace qn {
 struct StrikingInput {
     std::span<const BlowTimed> blows;   // the first sensing point's, in order
     std::span<const RingerBeat> beats;  // automatic ringing's, in order; may start before the blows
+    std::span<const BellHeard> heard;   // other ringers' over a tower link, in order
     std::int32_t touch = 0;
     TouchEnd why = TouchEnd::Pause;
 };

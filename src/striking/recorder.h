@@ -22,6 +22,7 @@ public:
 
     void blow_timed(const BlowTimed& r) override;
     void ringer_beat(const RingerBeat& r) override;
+    void bell_heard(const BellHeard& r) override;
     void touch_ended(const TouchEnded& r) override;
 
     // The last report made; null before the first.
@@ -31,6 +32,7 @@ private:
     StrikingFanOut observers_;
     std::vector<BlowTimed> blows_;
     std::vector<RingerBeat> beats_;
+    std::vector<BellHeard> heard_;
     std::int32_t touches_ = 0;
     std::unique_ptr<TouchStriking> last_;
 };

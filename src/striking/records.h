@@ -16,6 +16,7 @@ namespace qn {
 enum class StrikingReference {
     AutomaticBells,  // the beat of automatic ringing: a blow's error is against where it belongs
     OwnRhythm,       // the ringer's own rhythm, fitted to the blows around each blow
+    Band,            // the other ringers' bells over a tower link, as they arrived
 };
 
 struct StrokeFigures {
@@ -77,15 +78,15 @@ struct TouchStriking {
     std::int32_t timed = 0;
     std::int32_t spurious = 0;  // strikes judged spurious: not timed
     std::int32_t missed = 0;
-    std::int32_t untimed = 0;   // blows with no row of the automatic bells near them
+    std::int32_t untimed = 0;   // blows with no row of the automatic bells (or the band) near them
     bool strokes_turned = false;  // the program took most handstrokes for backstrokes
     StrokeFigures all, hand, back;
     std::array<std::int32_t, 3> worst{};  // indexes into blow_list, the furthest from where they belonged first
     std::int32_t worst_count = 0;
 
     double blow_ms = 0;        // the blow interval the percentages are of
-    std::int32_t bells = 0;    // known with automatic bells; 0 otherwise
-    double peal_minutes = 0;   // the automatic bells' speed; 0 when not known
+    std::int32_t bells = 0;    // known with automatic bells or a band; 0 otherwise
+    double peal_minutes = 0;   // their speed; 0 when not known
     // The ringer's own rhythm, from its whole pulls.
     double whole_pull_ms = 0;
     double hand_to_back_ms = 0;
@@ -95,8 +96,8 @@ struct TouchStriking {
 
     DelaySuggestion delay;
     std::vector<BlowFigures> blow_list;
-    std::vector<GroupFigures> by_place;     // automatic bells
-    std::vector<GroupFigures> by_followed;  // automatic bells
+    std::vector<GroupFigures> by_place;     // automatic bells or a band
+    std::vector<GroupFigures> by_followed;
     std::vector<PullFigures> pulls;
     std::array<std::int32_t, kHistogramBins> histogram{};
 };

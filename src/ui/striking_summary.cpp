@@ -24,7 +24,9 @@ std::string seconds(double millis) { return fixed_text(millis / 1000.0, 1, 2) + 
 std::string times(long n) { return n == 1 ? "once" : n == 2 ? "twice" : str(n) + " times"; }
 
 std::string heading(const TouchStriking& t) {
-    const char* against = t.reference == StrikingReference::AutomaticBells ? "the automatic bells" : "your own rhythm";
+    const char* against = t.reference == StrikingReference::AutomaticBells ? "the automatic bells"
+                          : t.reference == StrikingReference::Band        ? "the band in the tower"
+                                                                          : "your own rhythm";
     return "Touch " + str(t.touch) + ": " + str(t.timed) + " blows timed against " + against + " (+ late, - early)";
 }
 
@@ -52,7 +54,7 @@ std::string peal_time(double minutes) {
 
 void rhythm(const TouchStriking& t, std::vector<std::string>& out) {
     const double gap_ms = t.back_to_hand_ms - t.hand_to_back_ms;
-    if (t.reference == StrikingReference::AutomaticBells) {
+    if (t.reference != StrikingReference::OwnRhythm) {
         out.push_back(" Beat " + str(std::lround(t.blow_ms)) + " ms (peal " + peal_time(t.peal_minutes) +
                       "); your whole pull " + seconds(t.whole_pull_ms) + ", handstroke gap " +
                       fixed_text(gap_ms / t.blow_ms, 1, 2) + " blows");
@@ -90,6 +92,8 @@ std::string delay(const TouchStriking& t) {
 
 std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
     std::vector<std::string> out{heading(t), errors(t), worst(t)};
+    if (t.reference == StrikingReference::Band)
+        out.push_back(" The others' bells as they reached you: the network's delay is in these figures");
     rhythm(t, out);
     if (!t.by_place.empty()) out.push_back(by_place(t));
     if (t.strokes_turned) out.push_back(" The program had handstrokes as backstrokes: press H or B as a touch starts");
