@@ -253,11 +253,13 @@ void SimRinger::answer_set_up(std::int64_t now) {
     }
 }
 
-// The ringer listens from the moment it presses A: the program's first
+// H first, as its first blow is a handstroke (the program starts at
+// backstroke); it listens from the moment it presses A: the program's first
 // bells come seconds later. Lock held.
 void SimRinger::start_touch(std::int64_t at) {
     ++touches_started_;
-    press(at, 'A', false);
+    press(at, 'H', false);
+    press(at + kSecond / 2, 'A', false);
     if (cfg_.touch_rows) bell_.follow(cfg_.touch_rows(), at);
 }
 
