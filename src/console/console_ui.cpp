@@ -8,6 +8,7 @@
 #include "core/timing.h"
 #include "link/tower.h"
 #include "runlog/striking_files.h"
+#include "striking/recorder.h"
 #include "serial/ports.h"
 #include "serial/serial_thread.h"
 
@@ -57,7 +58,8 @@ void pause_ms(Context& c, std::int32_t ms) {
 
 void end_process(Context& c, int code) {
     stop_tower_link(c);  // leaves the tower, so no one waits on a ringer who has gone
-    if (c.striking_files) c.striking_files->finish();  // the last striking report's files
+    if (c.striking) c.striking->finish();  // the last striking report, and its files
+    if (c.striking_files) c.striking_files->finish();
     c.run_log.flush();
     c.screen.present();
     c.plat.console->close();

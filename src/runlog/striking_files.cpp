@@ -25,27 +25,28 @@ std::string file_name(const std::string& path) {
 // What the thread that fills the files has: its own copy of the report,
 // the open files, and the log (which takes lines from any thread).
 struct StrikingFiles::Job {
-    TouchStriking report;
+    TouchStrikingPtr report;
     std::string base, run_log;
     std::unique_ptr<platform::OutFile> page, csv;
     RunLog* log = nullptr;
     std::atomic<bool> done{false};
 
     void run() {
-        platform::Result<void> r = page->write(striking_page(report, run_log));
+        platform::Result<void> r = page->write(striking_page(*report, run_log));
         if (r.ok()) r = page->close();
-        if (r.ok()) r = csv->write(striking_csv(report));
+        if (r.ok()) r = csv->write(striking_csv(*report));
         if (r.ok()) r = csv->close();
         if (r.ok())
             log->write_line("Striking report written: " + base + ".html, every blow in " + base + ".csv");
         else
-            log->write_line("Striking report of touch " + str(report.touch) + " not written: " + r.error());
+            log->write_line("Striking report of touch " + str(report->touch) + " not written: " + r.error());
         log->flush();
         done = true;
     }
 };
 
-void StrikingFiles::touch_striking(const TouchStriking& t) {
+void StrikingFiles::touch_striking(const TouchStrikingPtr& report) {
+    const TouchStriking& t = *report;
     log_.write_line("Striking report of touch " + str(t.touch));
     for (const std::string& line : striking_summary_lines(t)) log_.write_line(line);
     log_.flush();
@@ -66,7 +67,7 @@ void StrikingFiles::touch_striking(const TouchStriking& t) {
     }
     job->page = std::move(page.value());
     job->csv = std::move(csv.value());
-    job->report = t;
+    job->report = report;
     files_line_ = "Report: " + file_name(job->base) + ".html";
     job_ = job;
     if (!threads_.create([job] { job->run(); }).ok()) job->run();

@@ -24,7 +24,7 @@ public:
     StrikingFiles(RunLog& log, platform::Files& files, platform::Threads& threads)
         : log_(log), files_(files), threads_(threads) {}
 
-    void touch_striking(const TouchStriking& t) override;
+    void touch_striking(const TouchStrikingPtr& t) override;
     // Waits, for a few seconds at most, until the last report's files are
     // written: before the program ends.
     void finish();

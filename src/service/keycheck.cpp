@@ -210,6 +210,7 @@ void do_command(Context& c, char key) {
 
 void check_keys(Context& c) {
     if (autoring_driver_step(c) == 'A') automatic_ringing(c, 'A');
+    if (c.striking) c.striking->tell_finished();  // a touch's report, once it is ready
     if (c.plat.console->key_waiting()) {
         char key = upper(wait_for_key_char(c));
         if (!is_command(key)) return;  // dropped, and no pause check this pass

@@ -146,7 +146,7 @@ void key_send_test(Context& c) {
 // The striking report hears the strike path like any observer; what it
 // makes of a touch goes to the screen and beside the run log.
 void wire_striking_report(Context& c) {
-    c.striking = std::make_unique<StrikingRecorder>();
+    c.striking = std::make_unique<StrikingRecorder>(c.plat.threads);
     c.striking_files = std::make_unique<StrikingFiles>(c.run_log, *c.plat.files, *c.plat.threads);
     c.striking_summary = std::make_unique<StrikingSummary>(c.screen, [&c] { return c.striking_files->files_line(); });
     c.striking->add(*c.striking_files);

@@ -264,11 +264,13 @@ void band_speed(TouchStriking& t, std::int32_t bells, double blow_ms) {
 // band over a tower link, when either places at least half the blows.
 bool time_against_others(TouchStriking& t, const StrikingInput& in) {
     const std::int32_t rung = t.blows - t.missed;
+    if (in.beats.empty() && in.heard.empty()) return false;
     std::vector<BlowFigures> placed = t.blow_list;
     if (!in.beats.empty() && time_against_beats(placed, in.beats) * 2 >= rung) {
         t.reference = StrikingReference::AutomaticBells;
         band_speed(t, in.beats.back().bells, static_cast<double>(in.beats.back().beat_us) / 1000.0);
-    } else if (placed = t.blow_list; !in.heard.empty()) {
+    } else if (!in.heard.empty()) {
+        if (!in.beats.empty()) placed = t.blow_list;
         const BandFit band = time_against_band(placed, in.heard);
         if (band.placed * 2 < rung || band.placed == 0) return false;
         t.reference = StrikingReference::Band;

@@ -22,6 +22,7 @@ struct Event {
 
 std::vector<Event> merged(std::vector<BlowFigures>& list, std::span<const BellHeard> heard, std::int32_t& bells) {
     std::vector<Event> ev;
+    ev.reserve(list.size() + heard.size());
     std::int64_t first = 0, last = 0;
     for (BlowFigures& f : list) {
         if (f.spacing == Spacing::Spurious) continue;
@@ -80,13 +81,19 @@ void number_beats(std::vector<Event>& ev, const std::vector<bool>& hand, std::in
 }
 
 // A line through the other bells' blows of the rows around, weighted by
-// their nearness; false when they are too few to draw one.
-bool band_line(const std::vector<Event>& ev, const Event& me, std::int32_t bells, double& at_us, double& beat_us) {
+// their nearness; false when they are too few to draw one. Rows only grow
+// along the events, so those rows are the events either side of this one.
+bool band_line(const std::vector<Event>& ev, std::size_t i, std::int32_t bells, double& at_us, double& beat_us) {
+    const Event& me = ev[i];
+    std::size_t lo = i, hi = i;
+    while (lo > 0 && ev[lo - 1].row >= me.row - kHalfWindowRows) --lo;
+    while (hi + 1 < ev.size() && ev[hi + 1].row <= me.row + kHalfWindowRows) ++hi;
     double sw = 0, sx = 0, sy = 0, sxx = 0, sxy = 0;
     int n = 0;
-    for (const Event& e : ev) {
+    for (std::size_t j = lo; j <= hi; ++j) {
+        const Event& e = ev[j];
         const std::int32_t d = std::abs(e.row - me.row);
-        if (e.bell == 0 || d > kHalfWindowRows) continue;
+        if (e.bell == 0) continue;
         const double w = 1.0 - static_cast<double>(d) / (kHalfWindowRows + 1);
         const double x = static_cast<double>(e.beat - me.beat), y = static_cast<double>(e.at_us - me.at_us);
         sw += w;
@@ -117,7 +124,7 @@ BandFit time_against_band(std::vector<BlowFigures>& list, std::span<const BellHe
     for (std::size_t i = 0; i < ev.size(); ++i) {
         Event& e = ev[i];
         double ideal = 0, beat = 0;
-        if (e.bell != 0 || !band_line(ev, e, fit.bells, ideal, beat)) continue;
+        if (e.bell != 0 || !band_line(ev, i, fit.bells, ideal, beat)) continue;
         BlowFigures& f = *e.blow;
         f.timed = true;
         f.handstroke = hand[static_cast<std::size_t>(e.row)];

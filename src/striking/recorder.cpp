@@ -1,20 +1,23 @@
 #include "striking/recorder.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "core/context.h"
+#include "platform/threads.h"
 #include "striking/analysis.h"
 
 namespace qn {
 
 namespace {
 
-// Room for a peal and more, taken once: a blow costs no allocation. A
-// longer touch keeps its first blows; beats rung while nobody rings keep
-// their newest.
+// Room for a peal and more, taken once a touch: a blow costs no
+// allocation. A longer touch keeps its first blows; beats rung while nobody
+// rings keep their newest.
 constexpr std::size_t kMaxKept = 2 * kMaxRows;
 // Every other bell of a band of eight through a peal.
 constexpr std::size_t kMaxHeard = 8 * kMaxRows;
+constexpr int kFinishWaitMs = 10000;
 
 template <class Record>
 void keep_newest(std::vector<Record>& v, const Record& r, std::size_t most) {
@@ -24,7 +27,23 @@ void keep_newest(std::vector<Record>& v, const Record& r, std::size_t most) {
 
 }  // namespace
 
-StrikingRecorder::StrikingRecorder() {
+// A touch's records and, once analysed, its report.
+struct StrikingRecorder::Job {
+    std::vector<BlowTimed> blows;
+    std::vector<RingerBeat> beats;
+    std::vector<BellHeard> heard;
+    std::int32_t touch = 0;
+    TouchEnd why = TouchEnd::Pause;
+    std::shared_ptr<TouchStriking> report;
+    std::atomic<bool> done{false};
+
+    void run() {
+        report = std::make_shared<TouchStriking>(analyse_touch({blows, beats, heard, touch, why}));
+        done = true;
+    }
+};
+
+StrikingRecorder::StrikingRecorder(platform::Threads* threads) : threads_(threads) {
     blows_.reserve(kMaxKept);
     beats_.reserve(kMaxKept);
 }
@@ -42,16 +61,41 @@ void StrikingRecorder::bell_heard(const BellHeard& r) {
 }
 
 // A full output list does not end the touch's ringing; the other ends do.
+// The records go with the job and the next touch starts on fresh ones.
 void StrikingRecorder::touch_ended(const TouchEnded& r) {
     if (r.why == TouchEnd::ListFull || blows_.empty()) return;
-    StrikingInput in{blows_, beats_, heard_, ++touches_, r.why};
-    auto t = std::make_unique<TouchStriking>(analyse_touch(in));
-    blows_.clear();
-    beats_.clear();
-    heard_.clear();
-    if (t->blows < kMinReportBlows) return;
-    last_ = std::move(t);
-    observers_.touch_striking(*last_);
+    auto job = std::make_shared<Job>();
+    job->blows.swap(blows_);
+    job->beats.swap(beats_);
+    job->heard.swap(heard_);
+    job->touch = ++touches_;
+    job->why = r.why;
+    blows_.reserve(kMaxKept);
+    beats_.reserve(kMaxKept);
+    pending_.push_back(job);
+    if (r.why == TouchEnd::Pause && threads_ && threads_->create([job] { job->run(); }).ok()) return;
+    job->run();
+    finish();
+}
+
+void StrikingRecorder::tell_finished() {
+    while (!pending_.empty() && pending_.front()->done) {
+        const std::shared_ptr<Job> job = pending_.front();
+        pending_.erase(pending_.begin());
+        tell(*job);
+    }
+}
+
+void StrikingRecorder::finish() {
+    const auto busy = [this] { return std::any_of(pending_.begin(), pending_.end(), [](const auto& j) { return !j->done; }); };
+    for (int waited = 0; threads_ && busy() && waited < kFinishWaitMs; ++waited) threads_->sleep_ms(1);
+    tell_finished();
+}
+
+void StrikingRecorder::tell(const Job& job) {
+    if (job.report->blows < kMinReportBlows) return;
+    last_ = job.report;
+    observers_.touch_striking(last_);
 }
 
 }  // namespace qn

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/strike_records.h"
@@ -102,10 +103,14 @@ struct TouchStriking {
     std::array<std::int32_t, kHistogramBins> histogram{};
 };
 
+// Shared, not copied: a peal's report is a few hundred kilobytes, and the
+// files are made from it on a thread of their own.
+using TouchStrikingPtr = std::shared_ptr<const TouchStriking>;
+
 class StrikingReport {
 public:
     virtual ~StrikingReport() = default;
-    virtual void touch_striking(const TouchStriking&) {}
+    virtual void touch_striking(const TouchStrikingPtr&) {}
 };
 
 // One striking report told to several observers, in the order added.
@@ -117,7 +122,7 @@ public:
         observers_[static_cast<std::size_t>(count_++)] = &o;
         return true;
     }
-    void touch_striking(const TouchStriking& r) override {
+    void touch_striking(const TouchStrikingPtr& r) override {
         for (int i = 0; i < count_; ++i) observers_[static_cast<std::size_t>(i)]->touch_striking(r);
     }
 

@@ -103,8 +103,8 @@ std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
     return out;
 }
 
-void StrikingSummary::touch_striking(const TouchStriking& t) {
-    std::vector<std::string> lines = striking_summary_lines(t);
+void StrikingSummary::touch_striking(const TouchStrikingPtr& t) {
+    std::vector<std::string> lines = striking_summary_lines(*t);
     if (files_line_)
         if (std::string f = files_line_(); !f.empty()) lines.push_back(" " + f);
     screen_.window(1, kFirstLine, Screen::kCols, kLastLine);

@@ -25,7 +25,7 @@ public:
     StrikingSummary(Screen& screen, std::function<std::string()> files_line)
         : screen_(screen), files_line_(std::move(files_line)) {}
 
-    void touch_striking(const TouchStriking& t) override;
+    void touch_striking(const TouchStrikingPtr& t) override;
 
     static constexpr int kFirstLine = 11;  // below the lines of a run's end
     static constexpr int kLastLine = 19;   // above "Ringing ceased"

@@ -11,20 +11,20 @@
 namespace qn::test {
 namespace {
 
-TouchStriking three_blows() {
-    TouchStriking t;
-    t.touch = 2;
-    t.blows = t.timed = 3;
-    t.blow_ms = 250;
+TouchStrikingPtr three_blows() {
+    auto t = std::make_shared<TouchStriking>();
+    t->touch = 2;
+    t->blows = t->timed = 3;
+    t->blow_ms = 250;
     for (int i = 1; i <= 3; ++i) {
         BlowFigures b;
         b.blow = i;
         b.handstroke = i % 2 == 1;
         b.timed = true;
         b.error_ms = 10.0 * i;
-        t.blow_list.push_back(b);
+        t->blow_list.push_back(b);
     }
-    t.histogram[12] = 3;
+    t->histogram[12] = 3;
     return t;
 }
 

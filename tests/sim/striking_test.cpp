@@ -13,7 +13,7 @@ namespace {
 
 struct Kept : StrikingReport {
     std::vector<TouchStriking> touches;
-    void touch_striking(const TouchStriking& t) override { touches.push_back(t); }
+    void touch_striking(const TouchStrikingPtr& t) override { touches.push_back(*t); }
 };
 
 struct Spread {
