@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numeric>
 
 #include "config/bounds.h"
 #include "striking/band.h"
