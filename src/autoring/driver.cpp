@@ -6,6 +6,7 @@
 #include "core/text_sink.h"
 #include "core/context.h"
 #include "core/dialog.h"
+#include "core/strike_records.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/menus.h"
@@ -66,6 +67,43 @@ bool AutoRinger::rung_by_driver(char symbol) const {
     return keys_[static_cast<std::size_t>(bell) - 1] != ' ';
 }
 
+// The ringer's bell is one the driver leaves: the one the tower link's "j"
+// rings when it is left, else the first left in the row.
+std::int32_t AutoRinger::ringer_bell() const {
+    auto left = [this](std::int32_t b) {
+        return b >= 1 && b <= bells_ &&
+               (static_cast<std::size_t>(b) > keys_.size() || keys_[static_cast<std::size_t>(b) - 1] == ' ');
+    };
+    const std::int32_t tower_bell = tower_bell_ ? tower_bell_() : 0;
+    if (tower_bell > 0 && left(tower_bell)) return tower_bell;
+    for (std::int32_t b = 1; b <= bells_; ++b)
+        if (left(b)) return b;
+    return 0;
+}
+
+// The beat just taken, when it is the ringer's bell's in its row: the pull
+// loaded last is rows row - 2 (handstroke) and row - 1.
+void AutoRinger::tell_ringer_beat() {
+    if (!beats_) return;
+    const bool hand = key_count_ <= bells_;
+    const std::int32_t place = hand ? key_count_ : key_count_ - bells_;
+    const long row = static_cast<long>(row_) - (hand ? 2 : 1);
+    const std::string& bells = touch_.row_at(row);
+    if (place < 1 || static_cast<std::size_t>(place) > bells.size()) return;
+    const std::int32_t bell = bell_number(bells[static_cast<std::size_t>(place) - 1]);
+    if (bell == 0 || bell != ringer_bell()) return;
+    RingerBeat r;
+    r.row = static_cast<std::int32_t>(row);
+    r.handstroke = hand;
+    r.bells = bells_;
+    r.bell = bell;
+    r.place = place;
+    r.bell_before = place > 1 ? bell_number(bells[static_cast<std::size_t>(place) - 2]) : 0;
+    r.ideal_us = (due_ms_ + 1) * 1000;  // the step rings a beat once the millisecond clock is past it
+    r.beat_us = interval_ms_ * 1000;
+    beats_->ringer_beat(r);
+}
+
 // The first start after a set-up: the first pull is loaded here and the
 // start key sent once more before the clock runs.
 char AutoRinger::first_start() {
@@ -88,6 +126,7 @@ char AutoRinger::beat() {
     key_count_ += 1;
     if (key_count_ <= 2 * bells_) {
         if (key_count_ == bells_) half_double_row();
+        tell_ringer_beat();
         const auto pos = static_cast<std::size_t>(key_count_);
         if (pos >= 1 && double_row_keys_.size() >= pos && double_row_keys_[pos - 1] != ' ')
             export_key(double_row_keys_[pos - 1]);

@@ -12,6 +12,7 @@
 namespace qn {
 
 class Dialog;
+class StrikeReport;
 struct TimingState;
 
 inline constexpr int kDefaultAutoBells = 6;
@@ -49,6 +50,13 @@ public:
     std::int32_t key_count() const { return key_count_; }
     const std::string& double_row_keys() const { return double_row_keys_; }
 
+    // The beats of the ringer's own bell go to report (its ideal times);
+    // tower_bell names the bell the tower link rings for the ringer (0: none).
+    void tell_beats_to(StrikeReport& report, std::function<std::int32_t()> tower_bell) {
+        beats_ = &report;
+        tower_bell_ = std::move(tower_bell);
+    }
+
     // One step; returns 'A' when ringing must stop, else '\0'. Nothing rings
     // while the target has lost the focus.
     char step(bool window_focus);
@@ -63,6 +71,8 @@ private:
     char first_start();
     char beat();
     bool rung_by_driver(char symbol) const;
+    std::int32_t ringer_bell() const;
+    void tell_ringer_beat();
     std::int64_t elapsed_ms() const;
 
     const Touch& touch_;
@@ -70,6 +80,8 @@ private:
     TextSink& log_;
     Dialog& dialog_;
     std::function<void(char)> send_key_;
+    StrikeReport* beats_ = nullptr;
+    std::function<std::int32_t()> tower_bell_;
 
     bool set_up_ = false;
 

@@ -11,12 +11,15 @@
 #include "runlog/delivery_log.h"
 #include "runlog/strike_log.h"
 #include "serial/serial_thread.h"
+#include "runlog/striking_files.h"
+#include "striking/recorder.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 #include "ui/port_lost_notice.h"
 #include "ui/strike_notices.h"
+#include "ui/striking_summary.h"
 
 namespace qn {
 

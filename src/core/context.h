@@ -46,6 +46,9 @@ class PortLostNotice;
 class SensingLog;
 class DeliveryNotices;
 class DeliveryLog;
+class StrikingRecorder;
+class StrikingSummary;
+class StrikingFiles;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -265,6 +268,11 @@ struct Context {
     std::unique_ptr<DeliveryNotices> delivery_notices;
     std::unique_ptr<DeliveryLog> delivery_log;
     std::unique_ptr<DeliveryReport> screen_updates;  // the service screen after each key
+    // The striking report: the recorder hears the strike path and tells its
+    // own observers what it makes of each touch.
+    std::unique_ptr<StrikingRecorder> striking;
+    std::unique_ptr<StrikingFiles> striking_files;
+    std::unique_ptr<StrikingSummary> striking_summary;
 };
 
 }  // namespace qn

@@ -58,6 +58,18 @@ struct KeyQueued {
     std::int64_t previous_due_us = 0;  // the point's key before it
 };
 
+// Every key scheduled, whatever the monitor output: when its signal came,
+// when the key sounds and the delay that put it there. The striking report
+// times the ringer's blows by it.
+struct BlowTimed {
+    std::int32_t point = 0;
+    std::int64_t event_us = 0;
+    std::int64_t due_us = 0;
+    std::int32_t delay_ms = 0;        // the stroke's key delay (half the signal is added besides)
+    bool handstroke = false;          // the stroke the key is for
+    Spacing spacing = Spacing::Normal;  // as judged (Normal before the ninth strike)
+};
+
 // The touch's list of output records is full; later strikes are not listed.
 struct OutputListFull {
     std::int32_t capacity = 0;
@@ -91,6 +103,28 @@ struct TouchEnded {
     bool data_mode = false;       // no line events to list
 };
 
+// Automatic ringing: the beat of a row at which the ringer's bell should
+// sound, told by the driver when that beat comes. Rows are the touch's,
+// from the first row of rounds (-6); places and bells from 1.
+struct RingerBeat {
+    std::int32_t row = 0;
+    bool handstroke = false;
+    std::int32_t bells = 0;        // in the row
+    std::int32_t bell = 0;         // the ringer's
+    std::int32_t place = 0;        // its place in the row
+    std::int32_t bell_before = 0;  // the bell it follows; 0 when it leads
+    std::int64_t ideal_us = 0;     // when the other bells' beat puts it
+    std::int64_t beat_us = 0;      // between two blows; the handstroke gap is one beat
+};
+
+// Over a tower link: another ringer's bell, as the tower told of it, when
+// the word arrived (the network's delay is in that time).
+struct BellHeard {
+    std::int32_t bell = 0;
+    bool handstroke = false;
+    std::int64_t at_us = 0;
+};
+
 // Told what the strike path decides. Every call has an empty default, so an
 // observer implements only what it shows.
 class StrikeReport {
@@ -101,16 +135,19 @@ public:
     virtual void events_clashed(const EventsClashed&) {}
     virtual void spacing_judged(const SpacingJudged&) {}
     virtual void key_queued(const KeyQueued&) {}
+    virtual void blow_timed(const BlowTimed&) {}
     virtual void output_list_full(const OutputListFull&) {}
     virtual void row_counted(const RowCounted&) {}
     virtual void touch_started(const TouchStarted&) {}
     virtual void touch_ended(const TouchEnded&) {}
+    virtual void ringer_beat(const RingerBeat&) {}
+    virtual void bell_heard(const BellHeard&) {}
 };
 
 // One report told to several observers, in the order they were added.
 class StrikeReportFanOut : public StrikeReport {
 public:
-    static constexpr int kMaxObservers = 4;
+    static constexpr int kMaxObservers = 6;
 
     // Returns false when it has no room for another.
     bool add(StrikeReport& observer) {
@@ -132,10 +169,13 @@ public:
     void events_clashed(const EventsClashed& r) override { each(&StrikeReport::events_clashed, r); }
     void spacing_judged(const SpacingJudged& r) override { each(&StrikeReport::spacing_judged, r); }
     void key_queued(const KeyQueued& r) override { each(&StrikeReport::key_queued, r); }
+    void blow_timed(const BlowTimed& r) override { each(&StrikeReport::blow_timed, r); }
     void output_list_full(const OutputListFull& r) override { each(&StrikeReport::output_list_full, r); }
     void row_counted(const RowCounted& r) override { each(&StrikeReport::row_counted, r); }
     void touch_started(const TouchStarted& r) override { each(&StrikeReport::touch_started, r); }
     void touch_ended(const TouchEnded& r) override { each(&StrikeReport::touch_ended, r); }
+    void ringer_beat(const RingerBeat& r) override { each(&StrikeReport::ringer_beat, r); }
+    void bell_heard(const BellHeard& r) override { each(&StrikeReport::bell_heard, r); }
 
 private:
     template <class Record>

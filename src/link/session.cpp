@@ -15,6 +15,7 @@ namespace qn::link {
 namespace {
 
 constexpr std::size_t kMaxLogLines = 200;
+constexpr std::size_t kMaxRingsKept = 4096;
 constexpr long kBadFramesLogged = 10;  // then only every hundredth
 
 void wipe(std::string& s) {
@@ -41,6 +42,7 @@ struct TowerLink::Shared {
     LinkStatus status;
     LinkCounters counters;
     std::deque<std::string> log;
+    std::deque<HeardRing> rings;
     // The stroke of each bell: the tower's as it last said, turned by each
     // of our rings it has not yet answered (in_flight), so that two rings in
     // a row (a made-up missed blow) go at the two strokes in turn.
@@ -164,9 +166,17 @@ void joined(Shared& s, const TowerEvent& e) {
            (logged_in ? "as " + s.cfg.email : std::string("anonymously")));
 }
 
+// The state that comes with a ring is the tower's after it: the bell rang
+// at the other stroke (whether the tower turned it or disagreed).
 void bell_rung(Shared& s, const TowerEvent& e) {
+    const std::int64_t at = s.cfg.clock_us ? s.cfg.clock_us() : 0;
     s.take_state(e.bell_state, e.who_rang);
     std::lock_guard<std::mutex> g(s.mu);
+    if (s.cfg.clock_us) {
+        if (s.rings.size() >= kMaxRingsKept) s.rings.pop_front();
+        const auto i = static_cast<std::size_t>(e.who_rang - 1);
+        s.rings.push_back({e.who_rang, i < e.bell_state.size() ? !e.bell_state[i] : true, at});
+    }
     std::int64_t& from = s.echo_from[static_cast<std::size_t>(e.who_rang)];
     if (from != 0) {
         s.counters.echo_ms = TowerLink::now_ms() - from;
@@ -465,6 +475,13 @@ std::vector<std::string> TowerLink::take_log() {
     std::lock_guard<std::mutex> g(s_->mu);
     std::vector<std::string> out(s_->log.begin(), s_->log.end());
     s_->log.clear();
+    return out;
+}
+
+std::vector<HeardRing> TowerLink::take_rings() {
+    std::lock_guard<std::mutex> g(s_->mu);
+    std::vector<HeardRing> out(s_->rings.begin(), s_->rings.end());
+    s_->rings.clear();
     return out;
 }
 

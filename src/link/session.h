@@ -29,6 +29,16 @@ struct LinkConfig {
     std::int32_t backoff_first_ms = 1000;
     std::int32_t backoff_max_ms = 30000;
     std::int32_t poll_ms = 200;  // how soon the thread notices a stop
+    // The program's clock, in microseconds, read on the link's thread to
+    // stamp each ring the tower tells of; none: rings are not kept.
+    std::function<std::int64_t()> clock_us;
+};
+
+// A bell the tower says was rung, when the word of it arrived.
+struct HeardRing {
+    int bell = 0;
+    bool handstroke = false;
+    std::int64_t at_us = 0;
 };
 
 enum class Phase {
@@ -91,6 +101,9 @@ public:
     LinkCounters counters() const;
     // Lines for the run log since the last call. Never the password or token.
     std::vector<std::string> take_log();
+    // The rings heard since the last call, anyone's, oldest first (the
+    // newest few thousand when nobody takes them).
+    std::vector<HeardRing> take_rings();
     // Run on the link's thread after each change of status (to wake a loop).
     void on_change(std::function<void()> f);
 

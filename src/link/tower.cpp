@@ -4,6 +4,7 @@
 
 #include "core/context.h"
 #include "core/text.h"
+#include "core/timing.h"
 #include "keyout/menus.h"
 #include "keyout/targets.h"
 #include "link/protocol.h"
@@ -44,7 +45,18 @@ link::LinkConfig config_of(Context& c) {
     lc.email = c.cfg.tower_email;
     lc.password = std::move(c.link.password);
     c.link.password.clear();
+    lc.clock_us = [&t = c.timing] { return elapsed_us(t); };
     return lc;
+}
+
+// The other ringers' bells as the tower tells of them, for the striking
+// report; the ringer's own come back too, and are left out.
+void tell_rings_heard(Context& c) {
+    link::TowerLink* l = session(c);
+    if (!l) return;
+    for (const link::HeardRing& r : l->take_rings())
+        if (r.bell != c.cfg.tower_bell_j && r.bell != c.cfg.tower_bell_f)
+            c.strike_report.bell_heard(BellHeard{r.bell, r.handstroke, r.at_us});
 }
 
 }  // namespace
@@ -178,6 +190,7 @@ std::string tower_link_line(Context& c) {
 bool take_tower_link_news(Context& c) {
     if (!tower_link_in_use(c)) return false;
     drain_log(c);
+    tell_rings_heard(c);
     return true;
 }
 

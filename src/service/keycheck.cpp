@@ -3,6 +3,7 @@
 #include "autoring/driver.h"
 #include "autoring/setup.h"
 #include "config/bounds.h"
+#include "config/configfile.h"
 #include "console/bignumber.h"
 #include "console/console_ui.h"
 #include "core/context.h"
@@ -12,6 +13,8 @@
 #include "keyout/menus.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
+#include "striking/analysis.h"
+#include "striking/recorder.h"
 #include "strokes/strike_path.h"
 
 namespace qn {
@@ -23,7 +26,7 @@ constexpr std::int64_t kPauseMicro = 6000000;
 bool is_command(char ch) {
     switch (ch) {
     case 27: case '+': case '-': case '0': case '<': case '>': case 'A': case 'B':
-    case 'C': case 'H': case 'N': case 'P': case 'Q': case 'Z':
+    case 'C': case 'H': case 'K': case 'N': case 'P': case 'Q': case 'Z':
         return true;
     default:
         return false;
@@ -55,6 +58,32 @@ void change_delays(Context& c, bool hand, std::int32_t step) {
     show_delays(c);
     if (cut)
         c.screen.write_line("Key delays stay within " + range_text(c.cfg, *setting_range("keydelayhand")) + " ms");
+}
+
+// K: the delays the last striking report suggested, for every sensing point
+// of the current target (moved as the delay keys move them), and into the
+// settings file, so that the next run starts with them. Only when asked.
+void take_suggested_delays(Context& c) {
+    const TouchStriking* t = c.striking ? c.striking->last() : nullptr;
+    if (!t || !t->delay.offered) {
+        c.screen.write_line("No delay to take: only a touch rung with automatic ringing suggests one");
+        return;
+    }
+    KeyoutState& k = c.keyout;
+    if (k.sensors_active < 1) return;
+    const std::int32_t hand_step = suggested_hand_delay(t->delay) - k.points[1].hand_delay_ms;
+    const std::int32_t back_step = suggested_back_delay(t->delay) - k.points[1].back_delay_ms;
+    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
+        SensingPoint& p = k.points[i];
+        p.hand_delay_ms = stepped_key_delay(p.hand_delay_ms, hand_step);
+        p.back_delay_ms = stepped_key_delay(p.back_delay_ms, back_step);
+        k.targets[k.target_index].points[i].hand_delay_ms = p.hand_delay_ms;
+        k.targets[k.target_index].points[i].back_delay_ms = p.back_delay_ms;
+    }
+    show_delays(c);
+    c.run_log.write_line("Key delays taken from the striking report of touch " + str(t->touch) + ": handstroke " +
+                         str(k.points[1].hand_delay_ms) + ", backstroke " + str(k.points[1].back_delay_ms));
+    if (write_settings(c)) c.screen.write_line("Taken from the striking report and kept in the settings file");
 }
 
 // The target must hold the focus before the other bells start: "A" was
@@ -152,6 +181,7 @@ void do_command(Context& c, char key) {
         strikes.keys().set_handstroke(false);
         c.screen.write_line("Now Set at backstroke");
         break;
+    case 'K': take_suggested_delays(c); break;
     case '+': change_delays(c, true, 20); break;
     case '-': change_delays(c, true, -20); break;
     case '<': change_delays(c, false, 20); break;
@@ -186,6 +216,7 @@ void do_command(Context& c, char key) {
 
 void check_keys(Context& c) {
     if (c.autoring.ringer->step(c.keyout.window_focus) == 'A') automatic_ringing(c, 'A');
+    if (c.striking) c.striking->tell_finished();  // a touch's report, once it is ready
     if (c.plat.console->key_waiting()) {
         char key = upper(wait_for_key_char(c));
         if (!is_command(key)) return;  // dropped, and no pause check this pass

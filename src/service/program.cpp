@@ -18,6 +18,7 @@
 #include "link/tower.h"
 #include "runlog/delivery_log.h"
 #include "runlog/strike_log.h"
+#include "runlog/striking_files.h"
 #include "serial/ports.h"
 #include "serial/sensing.h"
 #include "serial/serial_thread.h"
@@ -26,11 +27,13 @@
 #include "service/keycheck.h"
 #include "service/loop.h"
 #include "runlog/run_log_start.h"
+#include "striking/recorder.h"
 #include "strokes/strike_path.h"
 #include "ui/big_counter.h"
 #include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 #include "ui/strike_notices.h"
+#include "ui/striking_summary.h"
 
 namespace qn {
 
@@ -145,6 +148,17 @@ void key_send_test(Context& c) {
     c.screen.write_line("Ending Key send test - hand and back rounds");
 }
 
+// The striking report hears the strike path like any observer; what it
+// makes of a touch goes to the screen and beside the run log.
+void wire_striking_report(Context& c) {
+    c.striking = std::make_unique<StrikingRecorder>(c.plat.threads);
+    c.striking_files = std::make_unique<StrikingFiles>(c.run_log, *c.plat.files, *c.plat.threads);
+    c.striking_summary = std::make_unique<StrikingSummary>(c.screen, [&c] { return c.striking_files->files_line(); });
+    c.striking->add(*c.striking_files);
+    c.striking->add(*c.striking_summary);
+    c.strike_report.add(*c.striking);
+}
+
 // The strike path decides; the screen regions and the run log hear what it
 // decided, the screen first.
 void wire_strike_path(Context& c) {
@@ -157,6 +171,7 @@ void wire_strike_path(Context& c) {
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
+    wire_striking_report(c);
 }
 
 void wire_sensing(Context& c) {
@@ -215,6 +230,8 @@ void wire_autoring(Context& c) {
         type_text(c, std::string(1, ch));
     };
     c.autoring.ringer = std::make_unique<AutoRinger>(c.autoring.touch, c.timing, c.run_log, c.dialog, send_key);
+    c.autoring.ringer->tell_beats_to(c.strike_report,
+                                     [&c] { return tower_link_in_use(c) ? c.cfg.tower_bell_j : 0; });
 }
 
 }  // namespace

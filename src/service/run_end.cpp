@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "link/tower.h"
+#include "runlog/striking_files.h"
+#include "striking/recorder.h"
 #include "serial/ports.h"
 #include "core/context.h"
 #include "core/timing.h"
@@ -114,6 +116,8 @@ void RunEnd::halt(std::int32_t code, const std::string& message) {
 
 void RunEnd::exit(int code) {
     stop_tower_link(c_);  // leaves the tower, so no one waits on a ringer who has gone
+    if (c_.striking) c_.striking->finish();  // the last striking report, and its files
+    if (c_.striking_files) c_.striking_files->finish();
     c_.run_log.flush();
     c_.screen.present();
     c_.plat.console->close();

@@ -1,5 +1,6 @@
 #include "sim/options.h"
 
+#include <array>
 #include <map>
 
 #include "platform/serial.h"
@@ -99,6 +100,59 @@ void add_ringing(CLI::App& app, SimOptions& o) {
         ->group(g);
 }
 
+// "P:MS,P:MS,...": places 1-16 and their lateness; empty when they read.
+std::string read_place_lateness(const std::string& v, std::array<double, 17>* out) {
+    std::array<double, 17> ms{};
+    std::size_t at = 0;
+    while (at <= v.size()) {
+        const std::size_t comma = std::min(v.find(',', at), v.size());
+        const std::string item = v.substr(at, comma - at);
+        const std::size_t colon = item.find(':');
+        try {
+            std::size_t used_p = 0, used_ms = 0;
+            if (colon == std::string::npos) throw std::invalid_argument(item);
+            const int place = std::stoi(item.substr(0, colon), &used_p);
+            const double late = std::stod(item.substr(colon + 1), &used_ms);
+            if (used_p != colon || used_ms != item.size() - colon - 1 || place < 1 || place > 16 || late < -300 ||
+                late > 300)
+                throw std::invalid_argument(item);
+            ms[static_cast<std::size_t>(place)] = late;
+        } catch (const std::exception&) {
+            return "P:MS with a place from 1 to 16 and MS from -300 to 300, not " + item;
+        }
+        at = comma + 1;
+    }
+    if (out) *out = ms;
+    return {};
+}
+
+void add_striking(CLI::App& app, SimOptions& o) {
+    const std::string g = "The ringer's striking (its truth, against which the striking report is judged)";
+    platform::sim::RingerBias& b = o.plan.rhythm.bias;
+    add_ranged(app, "--late-ms", b.late_ms, -300.0, 300.0, "every blow this much late (below 0: early)", "MS")
+        ->group(g);
+    add_ranged(app, "--hand-bias-ms", b.hand_ms, -300.0, 300.0, "handstrokes this much later besides", "MS")
+        ->group(g);
+    add_ranged(app, "--spread-ms", b.spread_ms, 0.0, 100.0,
+               "blows spread normally about that, with this standard deviation", "MS")
+        ->group(g);
+    app.add_option_function<std::string>(
+           "--place-late-ms", [&b](const std::string& v) { read_place_lateness(v, &b.place_ms); },
+           "in place P this much later besides, e.g. 2:30,5:-10")
+        ->check(CLI::Validator([](std::string& v) { return read_place_lateness(v, nullptr); }, ""))
+        ->type_name("P:MS,...")
+        ->group(g);
+    app.add_option("--with-automatic-bells", o.automatic_bells,
+                   "the ringer sets up automatic ringing of the other bells from this touch file (Z), starts it "
+                   "(A) and rings its bell (--place) with them, a touch at a time, until --rows are rung")
+        ->type_name("FILE")
+        ->group(g);
+    app.add_flag_callback("--take-delay", [&o] { o.take_delay = true; },
+                          "with automatic bells, the ringer presses K after each touch: the delay the striking "
+                          "report suggests")
+        ->group(g);
+}
+
 void add_faults(CLI::App& app, SimOptions& o) {
     const std::string g = "Faults (a seed makes them the same every run)";
     platform::sim::Faults& f = o.bell.faults;
@@ -180,6 +234,15 @@ std::string check_together(const SimOptions& o) {
     if (o.plan.rhythm.place > o.plan.rhythm.bells) return "--place is beyond --bells";
     if (o.tower != 0 && o.virtual_time) return "--tower rings a real server, in real time: it cannot go with --virtual";
     if (o.bell.style == SensorStyle::OnOff && o.bell.sensors > 1) return "a handbell switch (--style=on-off) is one sensor";
+    if (!o.automatic_bells.empty()) {
+        // Only a Ringing Room target is asked which bells to ring, and the
+        // ringer must hear them at the ringing program.
+        if (o.target < 1 || o.target > 3) return "--with-automatic-bells needs a Ringing Room target (--target 1-3)";
+        if (o.plan.rhythm.bells < 4 || o.plan.rhythm.bells > 12) return "--with-automatic-bells rings 4 to 12 --bells";
+        if (o.interactive) return "--with-automatic-bells is the ringer's set-up: it cannot go with --interactive";
+        if (o.tower != 0) return "--with-automatic-bells hears the bells at the ringing program: not with --tower";
+    }
+    if (o.take_delay && o.automatic_bells.empty()) return "--take-delay goes with --with-automatic-bells";
     return {};
 }
 
@@ -194,6 +257,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, SimOptions&
     setup_app(app, "Quennick's own options (-A, --folder) are passed on to it: see man quennick.");
     add_bell(app, out);
     add_ringing(app, out);
+    add_striking(app, out);
     add_faults(app, out);
     add_people_and_run(app, out);
     add_program_options(app, out.program);

@@ -28,6 +28,8 @@ struct SimOptions {
     double idle_s = 2;            // service begins with the bell still this long
     std::int64_t tower = 0;       // ring into this tower over the link (0: keys as usual)
     std::string server = "https://ringingroom.com";  // the tower's web site
+    std::string automatic_bells;  // a touch file: the ringer rings with the program's automatic bells
+    bool take_delay = false;      // and after each touch takes the suggested delay with K
     ProgramOptions program;       // the program's own options (-A, --folder)
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 #include "core/context.h"
 #include "core/text.h"
@@ -116,6 +117,7 @@ void SimRinger::ring_then_press(std::int64_t now) {
 
 void SimRinger::start_service(std::int64_t now) {
     in_service_ = true;
+    service_from_us_ = now + static_cast<std::int64_t>(cfg_.service_delay_s * kSecond);
     std::lock_guard<std::mutex> g(time_.mutex());
     bell_.start_service(now + static_cast<std::int64_t>(cfg_.service_delay_s * kSecond), cfg_.plan);
 }
@@ -163,6 +165,10 @@ void SimRinger::poll() {
         press(now, 'Q', false);
     }
     if (!in_service_ && service_screen(screen_)) start_service(now);
+    if (in_service_ && !cfg_.touch_file.empty()) {
+        if (cfg_.autonomous) ring_with_automatic_bells(now);
+        return;
+    }
     if (in_service_) {
         // The person has the keyboard in service; the ringer only rings,
         // and ends a run of set length.
@@ -189,6 +195,72 @@ void SimRinger::poll() {
     last_line_ = line;
     last_hash_ = hash;
     act(p, line, now);
+}
+
+// ---- ringing with the automatic bells ------------------------------------------------
+
+// Z once the service has begun, the set-up's questions answered, then a
+// touch started with A; after each touch a pause, then the next, until
+// the rows asked for are rung.
+void SimRinger::ring_with_automatic_bells(std::int64_t now) {
+    if (!keys_.empty() || quit_planned_ || now < service_from_us_) return;
+    if (!set_up_asked_) {
+        set_up_asked_ = true;
+        press(now, 'Z', false);
+        return;
+    }
+    if (touches_started_ == 0) {
+        answer_set_up(now);
+        return;
+    }
+    std::lock_guard<std::mutex> g(time_.mutex());
+    if (bell_.following()) return;
+    const std::int64_t last = std::max(now, bell_.last_blow_us());
+    if (cfg_.plan.rows >= 0 && bell_.rows_rung() >= cfg_.plan.rows) {
+        quit_planned_ = true;
+        press(last + kQuitAfterLastBlowUs, 'Q', false);
+        return;
+    }
+    const std::int64_t next = last + static_cast<std::int64_t>(cfg_.plan.pause_s * kSecond);
+    if (cfg_.take_delay) press(next, 'K', false);
+    start_touch(next + (cfg_.take_delay ? kSecond : 0));
+}
+
+void SimRinger::answer_set_up(std::int64_t now) {
+    int line = 0;
+    std::string last;
+    if (nearest_text(screen_, screen_.cursor_line(), &last) == 0) return;
+    line = screen_.cursor_line();
+    const std::uint64_t hash = screen_hash();
+    if (line == last_line_ && hash == last_hash_) return;
+    last_line_ = line;
+    last_hash_ = hash;
+    std::int64_t soon = now + static_cast<std::int64_t>(cfg_.reaction_s * kSecond);
+    const int bells = cfg_.plan.rhythm.bells;
+    if (has(last, "Give number of bells being rung")) {
+        type_number(soon, bells);
+    } else if (has(last, "Give numbers of bells to ring")) {
+        std::string others;
+        for (int b = 1; b <= bells; ++b)
+            if (b != cfg_.place) others += "1234567890ET"[b - 1];
+        for (char ch : others + "\r") press(soon += 100000, ch, false);
+    } else if (has(last, "Give the name of the method/touch file")) {
+        for (char ch : cfg_.touch_file + "\r") press(soon += 50000, ch, false);
+    } else if (has(last, "Give peal speed in *Minutes*")) {
+        type_number(soon, static_cast<int>(std::lround(std::clamp(cfg_.plan.rhythm.peal_minutes, 60.0, 300.0))));
+        std::lock_guard<std::mutex> g(time_.mutex());
+        start_touch(soon + 3 * kSecond);
+    }
+}
+
+// H first, as its first blow is a handstroke (the program starts at
+// backstroke); it listens from the moment it presses A: the program's first
+// bells come seconds later. Lock held.
+void SimRinger::start_touch(std::int64_t at) {
+    ++touches_started_;
+    press(at, 'H', false);
+    press(at + kSecond / 2, 'A', false);
+    if (cfg_.touch_rows) bell_.follow(cfg_.touch_rows(), at);
 }
 
 // A key planned for a question is dropped when the program has moved on

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "console/screen.h"
@@ -28,6 +29,13 @@ struct RingerConfig {
     double quit_after_s = -1;  // presses Q this long after the start whatever happens (-1: never)
     std::int64_t tower = 0;    // the answer to the tower question (0: Enter, keys to the browser)
     int place = 1;             // and to the question of its bell
+    // With a touch file the ringer sets up automatic ringing of the other
+    // bells with Z, starts it with A and rings its bell (its place in
+    // rounds) with them, a touch at a time.
+    std::string touch_file;
+    bool take_delay = false;  // K after each touch, before the next
+    // The rows the program loaded, read on the program's main thread.
+    std::function<platform::sim::FollowPlan()> touch_rows;
 };
 
 class SimRinger : public platform::sim::KeySource {
@@ -63,6 +71,9 @@ private:
     void press(std::int64_t at, int key, bool cancel_on_change);
     void type_number(std::int64_t at, int n);
     void start_service(std::int64_t now);
+    void ring_with_automatic_bells(std::int64_t now);
+    void answer_set_up(std::int64_t now);
+    void start_touch(std::int64_t at);
     void drop_stale_keys();
     std::uint64_t screen_hash() const;
 
@@ -82,6 +93,10 @@ private:
     int last_line_ = 0;
     std::uint64_t last_hash_ = 0;
     std::int64_t started_us_ = -1;
+    // Ringing with automatic bells: set up asked for, touches started.
+    bool set_up_asked_ = false;
+    int touches_started_ = 0;
+    std::int64_t service_from_us_ = 0;
 };
 
 }  // namespace qn::sim

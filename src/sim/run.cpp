@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
@@ -61,6 +62,17 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     RingerConfig rc;
     rc.autonomous = !options_.interactive;
     rc.plan = options_.plan;
+    rc.plan.with_automatic_bells = !options_.automatic_bells.empty();
+    rc.touch_file = options_.automatic_bells;
+    rc.take_delay = options_.take_delay;
+    rc.touch_rows = [this] {
+        const AutoringState& a = ctx_->autoring;
+        psim::FollowPlan plan;
+        plan.bell = options_.plan.rhythm.place;
+        plan.bells = a.bells;
+        for (long r = kFirstRow; r <= a.row_count && r <= kMaxRows; ++r) plan.rows.push_back(a.rows[r]);
+        return plan;
+    };
     rc.target = options_.target;
     rc.handbell = options_.handbell;
     rc.quit_after_s = options_.quit_after_s;
@@ -124,6 +136,18 @@ std::string SimRun::describe() const {
          std::to_string(r.place) + "), " + (options_.virtual_time ? "virtual" : "real") + " time, " +
          (options_.interactive ? "interactive" : "autonomous");
     if (options_.tower != 0) s += ", tower " + std::to_string(options_.tower) + " at " + options_.server;
+    if (!options_.automatic_bells.empty()) s += ", with automatic bells from " + options_.automatic_bells;
+    const psim::RingerBias& bias = r.bias;
+    if (bias.late_ms != 0 || bias.hand_ms != 0 || bias.spread_ms != 0) {
+        char text[96];
+        std::snprintf(text, sizeof text, ", blows %+g ms (handstrokes %+g more), spread %g ms", bias.late_ms, bias.hand_ms,
+                      bias.spread_ms);
+        s += text;
+    }
+    for (int p = 1; p <= 16; ++p)
+        if (bias.place_ms[static_cast<std::size_t>(p)] != 0)
+            s += ", " + std::to_string(p) + (p == 1 ? "st" : p == 2 ? "nd" : p == 3 ? "rd" : "th") + " place " +
+                 std::to_string(static_cast<int>(std::lround(bias.place_ms[static_cast<std::size_t>(p)]))) + " ms late";
     return s;
 }
 

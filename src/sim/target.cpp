@@ -116,6 +116,7 @@ void SimTarget::key(std::int64_t time_us, char ch, std::string_view window) {
         rec.ch = ch;
         rec.window = std::string(window);
         rec.cls = classify(time_us, rec, strikes);
+        if (rec.cls == KeyClass::Extra) bell_.heard(time_us, ch);  // the ringer hears the other bells
         check_alternation(rec, strikes);
         keys_.push_back(std::move(rec));
     }

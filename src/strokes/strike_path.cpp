@@ -60,6 +60,7 @@ bool StrikePath::queue_key(std::int32_t point) {
     const std::int64_t due = processed_us_ + multiply_int64(delay_ms(point), 1000) + multiply_int64(half_pulse, 500);
     const std::int64_t before = keys_.queue(point, due);
     if (settings_.monitor_output) report_.key_queued(KeyQueued{point, due, before});
+    report_.blow_timed(BlowTimed{point, watch_.event_us(), due, delay_ms(point), keys_.handstroke(), spacing});
     // The records only feed the event log.
     if (!keys_.record(point, watch_.event_us()) && !output_list_full_reported_) {
         output_list_full_reported_ = true;

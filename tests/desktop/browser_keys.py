@@ -9,7 +9,10 @@ strokes; the stored settings send "j" to "Ringing Room - Chrome or Edge".
 Every key must reach the page once, in order, and its delay from its due
 time (the second sensor's pulse, plus the key delay and half a pulse, as
 the shim's timeline has the edges) is printed: median and p99. Only gross
-bounds are judged. Exit 77 (skipped) where a needed program is missing.
+bounds are judged. Q ends the touch: its striking summary must show on the
+terminal, its page and CSV lie beside the run log, and the page, opened in
+chromium (report_page.html looks into it), draws the histogram's bars and
+fetches nothing. Exit 77 (skipped) where a needed program is missing.
 
     browser_keys.py --quennick build/linux/src/quennick --shim build/linux/tests/libqnmodemshim.so
 """
@@ -238,11 +241,35 @@ def run(args, work):
         check("not the focus window" not in runlog(), "the program lost the browser's focus:\n" + runlog())
 
         d.tmux_cmd("send-keys", "q")
+        check(wait_until(lambda: "blows timed against" in d.screen(), 3),
+              "no striking summary as the touch ended:\n" + d.screen())
         check(wait_until(lambda: (work / "rc").exists(), 10), "the program did not end after Q")
         rc = (work / "rc").read_text().strip()
         check(rc == "0", f"exit code {rc} after Q")
+        check_report(d, work, runlog())
     finally:
         d.close()
+
+
+def check_report(d, work, runlog):
+    logs = work / "run" / "logs"
+    pages, csvs = sorted(logs.glob("*_touch1.html")), sorted(logs.glob("*_touch1.csv"))
+    check(len(pages) == 1 and len(csvs) == 1 and "Striking report written" in runlog,
+          "no striking report beside the run log:\n" + runlog[-2000:])
+    rows = csvs[0].read_text().splitlines()
+    check(len(rows) == STROKES + 1 and rows[0].startswith("blow,stroke,timed"), f"the CSV has {len(rows)} lines")
+    check_page = (HERE / "report_page.html").as_uri() + "?file=" + pages[0].as_uri()
+    d.spawn(["chromium", "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
+             "--password-store=basic", f"--user-data-dir={work / 'profile2'}", "--enable-logging=stderr", "--v=0",
+             "--allow-file-access-from-files", check_page], "report.log", d.env())
+    seen = wait_until(lambda: [l for l in console_lines(work / "report.log") if l.startswith("QNREPORT")], 60)
+    check(seen, "the report page did not load:\n" + (work / "report.log").read_text(errors="replace")[-3000:])
+    got = dict(f.split("=", 1) for f in seen[0].split()[1:])
+    print("report page in chromium: " + seen[0])
+    check(got["title"] == "Striking_report,_touch_1", "the page's title: " + got["title"])
+    check(got["bars"] == got["drawn"] == "22" and int(got["tall"]) >= 2, "the histogram's bars are not drawn")
+    check(int(got["svgs"]) >= 2, "the page has too few charts")
+    check(got["fetched"] == "0" and got["naming"] == "0", "the page fetches or names something to fetch")
 
 
 def main():

@@ -3,6 +3,7 @@
 // hostile messages, a silent server) and the leave.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "fake_network.h"
@@ -36,7 +37,10 @@ std::string all_log(TowerLink& l) {
 
 TEST(LinkSession, JoinsAnonymouslyRingsAnswersPingsAndLeaves) {
     FakeNetwork net;
-    TowerLink link(net, quick());
+    LinkConfig cfg = quick();
+    std::atomic<std::int64_t> clock{0};
+    cfg.clock_us = [&clock] { return clock.load(); };
+    TowerLink link(net, cfg);
     EXPECT_FALSE(link.ring(3, true));  // not started: lost, not kept
     link.start();
     auto end = net.connection(0);
@@ -60,6 +64,21 @@ TEST(LinkSession, JoinsAnonymouslyRingsAnswersPingsAndLeaves) {
     end->push(R"(42["s_bell_rung",{"global_bell_state":[true,true,false,true,true,true,true,true],"who_rang":3,"disagree":false}])");
     EXPECT_TRUE(eventually([&] { return !link.tower_stroke(3); }));
     EXPECT_TRUE(link.tower_stroke(4));
+    // Each ring is kept for the striking report, stamped as its word came:
+    // bell 3 rang at handstroke (the tower has it at backstroke after).
+    clock = 7000;
+    end->push(R"(42["s_bell_rung",{"global_bell_state":[true,true,true,true,true,true,true,true],"who_rang":3,"disagree":false}])");
+    std::vector<HeardRing> rings;
+    EXPECT_TRUE(eventually([&] {
+        for (const HeardRing& r : link.take_rings()) rings.push_back(r);
+        return rings.size() == 2;
+    }));
+    ASSERT_EQ(rings.size(), 2u);
+    EXPECT_EQ(rings[0].bell, 3);
+    EXPECT_TRUE(rings[0].handstroke);
+    EXPECT_EQ(rings[0].at_us, 0);
+    EXPECT_FALSE(rings[1].handstroke);
+    EXPECT_EQ(rings[1].at_us, 7000);
 
     link.stop();
     const auto sent = end->sent();

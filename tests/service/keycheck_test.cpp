@@ -9,6 +9,7 @@
 #include "autoring/driver.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
+#include "striking/recorder.h"
 
 namespace qn::test {
 namespace {
@@ -100,6 +101,46 @@ TEST(CommandKeys, ChoosingAnotherTarget) {
     EXPECT_EQ(s.c.cfg.target_program, "Abel");
     EXPECT_EQ(s.c.keyout.target_index, 8);
     EXPECT_TRUE(s.shows(9, "Program Abel selected"));
+}
+
+// A touch of 60 blows against automatic bells: handstrokes 30 ms late,
+// backstrokes 10 ms late.
+void ring_a_late_touch(Context& c) {
+    for (int blow = 0; blow < 60; ++blow) {
+        const bool hand = blow % 2 == 0;
+        const std::int64_t ideal = 1000000 + blow * 2000000;
+        c.striking->ringer_beat(RingerBeat{blow - 6, hand, 6, 1, 1, 0, ideal, 300000});
+        c.striking->blow_timed(BlowTimed{0, ideal - 400000, ideal + (hand ? 30000 : 10000), 380, hand, Spacing::Normal});
+    }
+    c.striking->touch_ended(TouchEnded{TouchEnd::Pause, {}, false, false});
+}
+
+// The analysis runs on a thread of its own: the fake keeps it until asked.
+void analyse_last_touch(Harness& h) { h.fp.threads.run(h.fp.threads.bodies.size() - 1); }
+
+TEST(CommandKeys, KTakesTheSuggestedDelaysForEveryPointAndKeepsThem) {
+    Service s;
+    s.key("K");  // nothing suggested yet
+    EXPECT_TRUE(s.shows(9, "No delay to take: only a touch rung with automatic ringing suggests one"));
+    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 380);
+
+    s.c.keyout.sensors_active = 2;
+    s.c.keyout.points[1] = {1, 'j', 380, 'j', 380};
+    s.c.keyout.points[2] = {2, 'f', 15, 'f', 500};
+    ring_a_late_touch(s.c);
+    s.key("K");  // not analysed yet
+    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 380);
+    analyse_last_touch(s.h);
+    s.key("k");
+    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 350);
+    EXPECT_EQ(s.c.keyout.points[1].back_delay_ms, 370);
+    EXPECT_EQ(s.c.keyout.points[2].hand_delay_ms, 0);  // moved as the delay keys move it: not below 0
+    EXPECT_EQ(s.c.keyout.points[2].back_delay_ms, 490);
+    EXPECT_EQ(s.c.keyout.targets[s.c.keyout.target_index].points[1].hand_delay_ms, 350);
+    EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));  // the last point's, as + and - show it
+    EXPECT_NE(s.h.fp.files.files[s.c.core.settings_base_name + ".ini"].find("keydelayhand_0_1=350"), std::string::npos);
+    s.key("K");  // taken already: nothing moves
+    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 350);
 }
 
 TEST(CommandKeys, QuitAndEscapeEndTheProgram) {

@@ -26,6 +26,11 @@ double BellConfig::lead() const {
     return sensors <= 1 ? 380 : 80;
 }
 
+double RingerBias::at(bool hand, int place) const {
+    const double in_place = place >= 1 && place < static_cast<int>(place_ms.size()) ? place_ms[static_cast<std::size_t>(place)] : 0.0;
+    return late_ms + (hand ? hand_ms : 0.0) + in_place;
+}
+
 std::int64_t Rhythm::blow_us() const {
     const int n = std::max(bells, 1);
     return static_cast<std::int64_t>(peal_minutes * 60e6 / (2520.0 * (2 * n + 1)));
@@ -46,6 +51,13 @@ double SimBell::uniform() {
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     z ^= z >> 31;
     return static_cast<double>(z >> 11) / 9007199254740992.0;
+}
+
+// Box-Muller: two uniforms make a normal one.
+double SimBell::normal() {
+    const double u = 1.0 - uniform();  // (0, 1]
+    const double v = uniform();
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(6.283185307179586 * v);
 }
 
 std::int64_t SimBell::first_edge_offset() const {
@@ -177,7 +189,7 @@ void SimBell::start_service(std::int64_t from, const ServicePlan& plan) {
 }
 
 std::int64_t SimBell::service_end() {
-    if (!svc_.on || (svc_.plan.rows < 0 && svc_.plan.seconds <= 0)) return kNever;
+    if (!svc_.on || svc_.plan.with_automatic_bells || (svc_.plan.rows < 0 && svc_.plan.seconds <= 0)) return kNever;
     while (generate_next()) {
     }
     return strikes_.empty() ? 0 : strikes_.back().time_us;
@@ -224,6 +236,7 @@ bool SimBell::fault_allowed(long row) const {
 bool SimBell::generate_next() {
     Service& s = svc_;
     if (!s.on || s.finished) return false;
+    if (s.plan.with_automatic_bells) return generate_following();
     if (s.plan.rows >= 0 && s.rows_done >= s.plan.rows) {
         s.finished = true;
         return false;
@@ -234,9 +247,11 @@ bool SimBell::generate_next() {
     const int n = std::max(r.bells, 1);
     const int pos = s.touch_pos;
     const bool hand = pos % 2 == 0;
-    std::int64_t blow = s.touch_t0 + (pos / 2) * (2 * n + 1) * b + b + (std::clamp(r.place, 1, n) - 1) * b +
-                        (hand ? 0 : n * b);
+    const int place = std::clamp(r.place, 1, n);
+    const std::int64_t ideal = s.touch_t0 + (pos / 2) * (2 * n + 1) * b + b + (place - 1) * b + (hand ? 0 : n * b);
+    std::int64_t blow = ideal;
     if (r.jitter_ms > 0) blow += us(uniform(-r.jitter_ms, r.jitter_ms));
+    blow += us(r.bias.at(hand, place) + (r.bias.spread_ms > 0 ? r.bias.spread_ms * normal() : 0.0));
     if (blow > s.end_limit) {
         s.finished = true;
         return false;
@@ -267,6 +282,8 @@ bool SimBell::generate_next() {
         s.last_fault_row = row;
     }
     Strike st = emit_strike(blow, hand, !missed, missed ? StrikeKind::Missed : StrikeKind::Real);
+    st.ideal_us = ideal;
+    st.place = place;
     st.row = row;
     st.touch = s.touch;
     st.after_missed = s.prev_missed && pos > 0;
@@ -278,6 +295,100 @@ bool SimBell::generate_next() {
     ++s.touch_pos;
     ++s.rows_done;
     return true;
+}
+
+// ---- ringing with the automatic bells ------------------------------------------------
+
+void SimBell::follow(const FollowPlan& plan, std::int64_t from_us) {
+    follow_ = Follow{};
+    follow_.on = plan.bells > 0 && !plan.rows.empty();
+    follow_.plan = plan;
+    follow_.from_us = from_us;
+    ++svc_.touch;
+    time_.changed();
+}
+
+// The key is matched with the next beat at which its bell rings, so a key
+// lost on the way costs one point of the line, not the count of beats.
+void SimBell::heard(std::int64_t t, char key) {
+    Follow& f = follow_;
+    if (!f.on || t < f.from_us) return;
+    const char symbol = key == '-' ? 'E' : key == '=' ? 'T' : key;
+    if (!(symbol >= '0' && symbol <= '9') && symbol != 'E' && symbol != 'T') return;
+    const int n = f.plan.bells, per = 2 * n + 1;
+    for (std::int64_t beat = f.last_beat + 1; beat <= f.last_beat + 2 * per; ++beat) {
+        const int pos = static_cast<int>(beat % per);
+        if (pos == 0) continue;
+        const std::size_t row = static_cast<std::size_t>(2 * (beat / per) + (pos > n ? 1 : 0));
+        const std::size_t place = static_cast<std::size_t>(pos > n ? pos - n : pos);
+        if (row >= f.plan.rows.size()) return;
+        if (place > f.plan.rows[row].size() || f.plan.rows[row][place - 1] != symbol) continue;
+        if (f.keys == 0) f.first_t = static_cast<double>(t);
+        const double x = static_cast<double>(beat), y = static_cast<double>(t) - f.first_t;
+        f.sb += x;
+        f.st += y;
+        f.sbb += x * x;
+        f.sbt += x * y;
+        ++f.keys;
+        f.last_beat = beat;
+        f.last_heard = t;
+        if (f.keys >= 2) time_.changed();
+        return;
+    }
+}
+
+// The least-squares line through the beats heard.
+std::int64_t SimBell::beat_time(std::int64_t beat) const {
+    const Follow& f = follow_;
+    const double n = f.keys;
+    const double slope = (n * f.sbt - f.sb * f.st) / (n * f.sbb - f.sb * f.sb);
+    const double intercept = (f.st - slope * f.sb) / n;
+    return static_cast<std::int64_t>(std::llround(f.first_t + intercept + slope * static_cast<double>(beat)));
+}
+
+int SimBell::place_in(std::size_t row) const {
+    const std::string& r = follow_.plan.rows[row];
+    const std::size_t at = r.find(follow_.plan.bell <= 9 ? static_cast<char>('0' + follow_.plan.bell)
+                                  : follow_.plan.bell == 10 ? '0' : follow_.plan.bell == 11 ? 'E' : 'T');
+    return at == std::string::npos ? 0 : static_cast<int>(at) + 1;
+}
+
+// The ringer comes in at the first handstroke it can still reach once it has
+// the beat (its sensors speak well before the blow), and rings whole pulls
+// to the end of the rows.
+bool SimBell::generate_following() {
+    Follow& f = follow_;
+    Service& s = svc_;
+    if (!f.on || f.keys < 2) return false;
+    const int n = f.plan.bells;
+    const auto beat_of = [n](std::size_t row, int place) {
+        return static_cast<std::int64_t>(row / 2) * (2 * n + 1) + (row % 2 == 0 ? 0 : n) + place;
+    };
+    for (;;) {
+        const std::size_t row = f.next_row;
+        if ((row | 1) >= f.plan.rows.size()) {
+            f.on = false;
+            return false;
+        }
+        ++f.next_row;
+        const int place = place_in(row);
+        if (place == 0) continue;
+        const bool hand = row % 2 == 0;
+        const std::int64_t ideal = beat_time(beat_of(row, place));
+        if (!f.placed && (!hand || ideal + first_edge_offset() < std::max(f.last_heard, last_t_) + 300000)) continue;
+        f.placed = true;
+        const RingerBias& bias = s.plan.rhythm.bias;
+        const std::int64_t blow = ideal + us(bias.at(hand, place) + (bias.spread_ms > 0 ? bias.spread_ms * normal() : 0.0));
+        Strike st = emit_strike(blow, hand, true, StrikeKind::Real);
+        st.ideal_us = ideal;
+        st.place = place;
+        st.row = ++s.rows_done;
+        st.touch = s.touch;
+        strikes_.push_back(st);
+        if (!hand) pull_done();
+        s.prev_time = blow;
+        return true;
+    }
 }
 
 // ---- what the port sees ---------------------------------------------------------------

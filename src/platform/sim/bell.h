@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/sim/sim_time.h"
@@ -50,6 +51,18 @@ struct BellConfig {
     double lead() const;
 };
 
+// How far the ringer's blows are from where they belong, in ms (+ late):
+// every blow, handstrokes besides, a place besides, and a normally spread
+// error of spread_ms (its standard deviation) on top.
+struct RingerBias {
+    double late_ms = 0;
+    double hand_ms = 0;
+    double spread_ms = 0;
+    std::array<double, 17> place_ms{};  // by place, 1..16
+
+    double at(bool hand, int place) const;  // the mean of a blow's error
+};
+
 // Rounds on `bells` bells at a peal speed, the bell in its place, with the
 // handstroke gap of one blow.
 struct Rhythm {
@@ -57,11 +70,23 @@ struct Rhythm {
     int place = 1;
     double peal_minutes = 180;
     double jitter_ms = 0;
+    RingerBias bias;
     std::int64_t blow_us() const;
+};
+
+// Ringing with the program's automatic bells instead of rounds on its own:
+// the ringer's bell and the rows the program rings from the first row of
+// rounds, as the touch file gives them (a ringer knows the touch). The beat
+// it takes from the other bells' keys as they reach the ringing program.
+struct FollowPlan {
+    int bell = 1;
+    int bells = 0;
+    std::vector<std::string> rows;
 };
 
 struct ServicePlan {
     Rhythm rhythm;
+    bool with_automatic_bells = false;  // each touch follows a FollowPlan, not rounds
     long rows = -1;       // rows to ring; -1: no end
     double seconds = -1;  // seconds to ring; -1: no end
     int touch_min = 60;   // rows rung between pauses
@@ -73,6 +98,8 @@ enum class StrikeKind { Calibration, Real, Missed, Spurious };
 
 struct Strike {
     std::int64_t time_us = 0;  // the blow (for a spurious strike, when it seemed to be)
+    std::int64_t ideal_us = 0;  // where it belonged, before the ringer's bias and spread
+    int place = 0;              // its place in the row
     bool hand = true;
     StrikeKind kind = StrikeKind::Real;
     long row = 0;               // service row from 1; 0 for calibration pulls
@@ -109,6 +136,14 @@ public:
     std::int64_t ring_pull(std::int64_t from, const Rhythm& r);
     void start_service(std::int64_t from, const ServicePlan& plan);
     bool service_started() const { return svc_.on; }
+    // With automatic bells: the next touch follows the plan, once the beat
+    // has been heard. following() is false again once its rows are rung.
+    void follow(const FollowPlan& plan, std::int64_t from_us);
+    bool following() const { return follow_.on; }
+    // A key reached the ringing program at t: another bell, or a call.
+    void heard(std::int64_t t, char key);
+    long rows_rung() const { return svc_.rows_done; }
+    std::int64_t last_blow_us() const { return svc_.prev_time; }
     // The last blow of a service with an end; kNever while it has none.
     std::int64_t service_end();
 
@@ -150,12 +185,30 @@ private:
         FaultBlock missed_block, spurious_block;
     };
 
+    // The beat heard from the automatic bells: beats are numbered from the
+    // first pull's, 2N + 1 to a pull with the handstroke gap last.
+    struct Follow {
+        bool on = false;
+        FollowPlan plan;
+        std::int64_t last_beat = 0;   // of the keys heard so far
+        std::int64_t last_heard = 0;
+        std::int64_t from_us = 0;     // keys before it are the last touch's
+        int keys = 0;                 // heard: a line through (beat, time) once two are
+        double first_t = 0, sb = 0, st = 0, sbb = 0, sbt = 0;
+        std::size_t next_row = 0;     // the next row the ringer rings
+        bool placed = false;          // the first row it rings is chosen
+    };
+
     double uniform();  // [0, 1)
+    double normal();   // mean 0, standard deviation 1
     double uniform(double lo, double hi) { return lo + (hi - lo) * uniform(); }
     std::int64_t first_edge_offset() const;  // blow to its first signal, negative
 
     void ensure(std::int64_t t);
     bool generate_next();
+    bool generate_following();
+    std::int64_t beat_time(std::int64_t beat) const;
+    int place_in(std::size_t row) const;
     void start_touch();
     bool fault_due(FaultBlock& b, double rate, long row);
     bool fault_allowed(long row) const;
@@ -176,6 +229,7 @@ private:
     std::vector<Strike> strikes_;
     BellCounts counts_;
     Service svc_;
+    Follow follow_;
 };
 
 }  // namespace qn::platform::sim
