@@ -83,7 +83,7 @@ void take_suggested_delays(Context& c) {
     show_delays(c);
     c.run_log.write_line("Key delays taken from the striking report of touch " + str(t->touch) + ": handstroke " +
                          str(k.points[1].hand_delay_ms) + ", backstroke " + str(k.points[1].back_delay_ms));
-    if (write_settings(c)) c.screen.write_line("Taken from the striking report and kept in the settings file");
+    if (c.settings_file->write(c.cfg, c.keyout.targets)) c.screen.write_line("Taken from the striking report and kept in the settings file");
 }
 
 // The target must hold the focus before the other bells start: "A" was

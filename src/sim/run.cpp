@@ -1,5 +1,7 @@
 #include "sim/run.h"
 
+#include "autoring/driver.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -66,11 +68,11 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.touch_file = options_.automatic_bells;
     rc.take_delay = options_.take_delay;
     rc.touch_rows = [this] {
-        const AutoringState& a = ctx_->autoring;
+        const Touch& touch = ctx_->autoring.touch;
         psim::FollowPlan plan;
         plan.bell = options_.plan.rhythm.place;
-        plan.bells = a.bells;
-        for (long r = kFirstRow; r <= a.row_count && r <= kMaxRows; ++r) plan.rows.push_back(a.rows[r]);
+        plan.bells = ctx_->autoring.ringer->bells();
+        for (long r = kFirstRow; r <= touch.row_count && r <= kMaxRows; ++r) plan.rows.push_back(touch.rows[r]);
         return plan;
     };
     rc.target = options_.target;

@@ -7,6 +7,7 @@
 
 #include "core/timing.h"
 #include "autoring/driver.h"
+#include "config/configfile.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
 #include "striking/recorder.h"
@@ -138,7 +139,7 @@ TEST(CommandKeys, KTakesTheSuggestedDelaysForEveryPointAndKeepsThem) {
     EXPECT_EQ(s.c.keyout.points[2].back_delay_ms, 490);
     EXPECT_EQ(s.c.keyout.targets[s.c.keyout.target_index].points[1].hand_delay_ms, 350);
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));  // the last point's, as + and - show it
-    EXPECT_NE(s.h.fp.files.files[s.c.core.settings_base_name + ".ini"].find("keydelayhand_0_1=350"), std::string::npos);
+    EXPECT_NE(s.h.fp.files.files[s.c.settings_file->path()].find("keydelayhand_0_1=350"), std::string::npos);
     s.key("K");  // taken already: nothing moves
     EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 350);
 }
