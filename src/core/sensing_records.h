@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/fan_out.h"
+
 namespace qn {
 
 // The service port stopped answering for more than a second: the program
@@ -22,23 +24,9 @@ public:
 };
 
 // One report told to several observers, in the order they were added.
-class SensingReportFanOut : public SensingReport {
+class SensingReportFanOut : public FanOut<SensingReport, 2> {
 public:
-    static constexpr int kMaxObservers = 2;
-
-    // Returns false when it has no room for another.
-    bool add(SensingReport& observer) {
-        if (count_ == kMaxObservers) return false;
-        observers_[static_cast<std::size_t>(count_++)] = &observer;
-        return true;
-    }
-    void port_lost(const PortLost& r) override {
-        for (int i = 0; i < count_; ++i) observers_[static_cast<std::size_t>(i)]->port_lost(r);
-    }
-
-private:
-    std::array<SensingReport*, kMaxObservers> observers_{};
-    int count_ = 0;
+    void port_lost(const PortLost& r) override { each(&SensingReport::port_lost, r); }
 };
 
 }  // namespace qn

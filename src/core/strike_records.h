@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <span>
 
+#include "core/fan_out.h"
+
 namespace qn {
 
 // How a signal's spacing was judged against the strikes before it.
@@ -145,25 +147,8 @@ public:
 };
 
 // One report told to several observers, in the order they were added.
-class StrikeReportFanOut : public StrikeReport {
+class StrikeReportFanOut : public FanOut<StrikeReport, 6> {
 public:
-    static constexpr int kMaxObservers = 6;
-
-    // Returns false when it has no room for another.
-    bool add(StrikeReport& observer) {
-        if (count_ == kMaxObservers) return false;
-        observers_[count_++] = &observer;
-        return true;
-    }
-    void remove(StrikeReport& observer) {
-        for (int i = 0; i < count_; ++i)
-            if (observers_[i] == &observer) {
-                for (int j = i + 1; j < count_; ++j) observers_[j - 1] = observers_[j];
-                --count_;
-                return;
-            }
-    }
-
     void signal_taken(const SignalTaken& r) override { each(&StrikeReport::signal_taken, r); }
     void line_change_missed(const LineChangeMissed& r) override { each(&StrikeReport::line_change_missed, r); }
     void events_clashed(const EventsClashed& r) override { each(&StrikeReport::events_clashed, r); }
@@ -176,15 +161,6 @@ public:
     void touch_ended(const TouchEnded& r) override { each(&StrikeReport::touch_ended, r); }
     void ringer_beat(const RingerBeat& r) override { each(&StrikeReport::ringer_beat, r); }
     void bell_heard(const BellHeard& r) override { each(&StrikeReport::bell_heard, r); }
-
-private:
-    template <class Record>
-    void each(void (StrikeReport::*call)(const Record&), const Record& r) {
-        for (int i = 0; i < count_; ++i) (observers_[i]->*call)(r);
-    }
-
-    std::array<StrikeReport*, kMaxObservers> observers_{};
-    int count_ = 0;
 };
 
 }  // namespace qn

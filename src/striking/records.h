@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "core/fan_out.h"
 #include "core/strike_records.h"
 
 namespace qn {
@@ -114,21 +115,9 @@ public:
 };
 
 // One striking report told to several observers, in the order added.
-class StrikingFanOut : public StrikingReport {
+class StrikingFanOut : public FanOut<StrikingReport, 3> {
 public:
-    static constexpr int kMaxObservers = 3;
-    bool add(StrikingReport& o) {
-        if (count_ == kMaxObservers) return false;
-        observers_[static_cast<std::size_t>(count_++)] = &o;
-        return true;
-    }
-    void touch_striking(const TouchStrikingPtr& r) override {
-        for (int i = 0; i < count_; ++i) observers_[static_cast<std::size_t>(i)]->touch_striking(r);
-    }
-
-private:
-    std::array<StrikingReport*, kMaxObservers> observers_{};
-    int count_ = 0;
+    void touch_striking(const TouchStrikingPtr& r) override { each(&StrikingReport::touch_striking, r); }
 };
 
 }  // namespace qn
