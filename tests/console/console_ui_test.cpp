@@ -12,15 +12,16 @@ TEST(ConsoleWindows, GeometryOfEveryWindow) {
     Harness h;
     Context& c = h.c();
     struct Case {
-        void (*select)(Context&);
+        Area area;
         int top, bottom;
     } cases[] = {
-        {clear_header_window, 1, 8},        {clear_long_scratch_window, 9, 25}, {clear_scratch_window, 9, 20},
-        {clear_monitor_window, 10, 25},     {clear_big_number_window, 1, 18},   {clear_low_scratch_window, 19, 20},
-        {full_window, 1, 25},
+        {Area::Header, 1, 8},      {Area::LongScratch, 9, 25}, {Area::Scratch, 9, 20},
+        {Area::Monitor, 10, 25},   {Area::BigNumber, 1, 18},   {Area::LowScratch, 19, 20},
+        {Area::Full, 1, 25},
     };
     for (const Case& k : cases) {
-        k.select(c);
+        c.console.clear(k.area);
+        EXPECT_EQ(c.console.first_line(k.area), k.top);
         EXPECT_EQ(c.screen.win_top(), k.top);
         EXPECT_EQ(c.screen.win_bottom(), k.bottom);
         EXPECT_EQ(c.screen.win_left(), 1);
