@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "service/command_line.h"
 #include "service/program.h"
+#include "service/run_end.h"
 #ifdef QN_DESKTOP
 #include "platform/posix/desktop/desktop.h"
 #endif
@@ -46,5 +46,5 @@ int main(int argc, char** argv) {
     // read it up to the last moment.
     qn::Context* ctx = qn::make_context(plat).release();
     int code = qn::quennick_main(*ctx, options);
-    qn::end_process(*ctx, code);
+    ctx->ending->exit(code);
 }

@@ -4,7 +4,6 @@
 
 #include "autoring/methodfile.h"
 #include "core/text_sink.h"
-#include "core/context.h"
 #include "core/dialog.h"
 #include "core/strike_records.h"
 #include "core/text.h"

@@ -145,7 +145,7 @@ void write_signal_result(Calibration& c, Analysis& a, TextSink& f) {
 // signals. The ringer may go on, but is told to restart.
 void warn_interchanged(Calibration& c) {
     c.dialog.select(Area::Full);
-    c.dialog.move_to(1, kScratchFirstLine);
+    c.dialog.move_to(1, c.dialog.first_line(Area::Scratch));
     c.dialog.colour(kYellow);
     c.dialog.write_line("Signal & interval appear interchanged (caused by signal set ON at start)");
     c.log.write_line("Signal & interval appear interchanged (caused by signal set ON at start) - asked to quit");

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "core/arr.h"
-#include "core/context.h"
+#include "config/settings.h"
 #include "core/dialog.h"
 #include "core/modem_line.h"
 #include "core/text_sink.h"

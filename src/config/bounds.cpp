@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "core/context.h"
+#include "config/settings.h"
 #include "core/text.h"
 
 namespace qn {

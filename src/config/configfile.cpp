@@ -3,6 +3,8 @@
 // without some of its lines gets.
 #include "config/configfile.h"
 
+#include "config/folders.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>

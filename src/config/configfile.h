@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/context.h"
+#include "config/settings.h"
 
 namespace qn {
 

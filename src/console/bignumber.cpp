@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <string>
 
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -27,18 +26,18 @@ namespace {
 void draw_service_screen(Context& c) {
     c.screen.clear_window();
     if (!c.cfg.big_numbers) write_service_menu(c);
-    clear_long_scratch_window(c);
+    c.console.clear(Area::LongScratch);
     c.screen.text_colour(kWhite);
     // Where keys cannot reach the target as they should, the ringer needs
     // to know that more than the calibration (which the run log has).
     if (!show_desktop_notices(c.screen, c.plat.windows->desktop())) write_current_calibration(c, console_sink(c));
-    full_window(c);
+    c.console.select(Area::Full);
 }
 
 // A touch's start: the monitor window cleared, the counter and the labels.
 void draw_monitor_window(Context& c) {
-    clear_monitor_window(c);
-    full_window(c);
+    c.console.clear(Area::Monitor);
+    c.console.select(Area::Full);
     if (c.cfg.big_numbers) repaint_big_counter(c);
     const RowCounter& rows = c.strikes->rows();
     c.monitor->draw_frame(rows.rows(), rows.now_ms() - rows.first_ms());
@@ -58,7 +57,7 @@ void repaint_if_asked(Context& c) {
 // whole screen.
 void draw_running_figures(Context& c) {
     const RowCounter& rows = c.strikes->rows();
-    full_window(c);
+    c.console.select(Area::Full);
     c.monitor->draw_figures(rows.rows(), rows.now_ms() - rows.first_ms());
     if (c.cfg.big_numbers) c.big_counter->draw(rows.rows());
     c.monitor->draw_update_time(elapsed_ms(c) - rows.now_ms());
@@ -72,8 +71,8 @@ void update_service_screen(Context& c) {
     rows.tick();
     c.screen.text_colour(kWhite);
     if (rows.rows() <= 1) {
-        clear_long_scratch_window(c);
-        full_window(c);
+        c.console.clear(Area::LongScratch);
+        c.console.select(Area::Full);
         draw_monitor_window(c);
     }
     repaint_if_asked(c);
@@ -104,7 +103,7 @@ std::string elapsed_text(std::int64_t millisecs) {
 }
 
 void write_service_menu(Context& c) {
-    clear_header_window(c);
+    c.console.clear(Area::Header);
     Screen& s = c.screen;
     s.text_colour(kWhite);
     s.move_to(1, 1);
@@ -130,7 +129,7 @@ void write_service_menu(Context& c) {
         s.write(notice);
     }
     s.text_colour(kWhite);
-    full_window(c);
+    c.console.select(Area::Full);
 }
 
 void write_startup_text(Context& c) {

@@ -1,6 +1,5 @@
 // The calibration summary, written to the console or to a file.
 #include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 

@@ -20,6 +20,16 @@ void Console::select(Area area) {
     }
 }
 
+int Console::first_line(Area area) const {
+    switch (area) {
+    case Area::Full: case Area::Header: case Area::BigNumber: return 1;
+    case Area::Scratch: case Area::LongScratch: return kScratchFirstLine;
+    case Area::Monitor: return kScratchFirstLine + 1;
+    case Area::LowScratch: return kBigNumberLastLine + 1;
+    }
+    return 1;
+}
+
 void Console::clear(Area area) {
     select(area);
     screen_.clear_window();

@@ -21,6 +21,7 @@ public:
     void clear(Area area) override;
     void colour(Colour c) override { screen_.text_colour(c); }
     Colour text_colour() const override { return static_cast<Colour>(screen_.text_colour()); }
+    int first_line(Area area) const override;
     void move_to(int col, int line) override { screen_.move_to(col, line); }
     void show() override { screen_.present(); }
 

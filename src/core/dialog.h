@@ -30,6 +30,8 @@ public:
     virtual void clear(Area area) = 0;
     virtual void colour(Colour c) = 0;
     virtual Colour text_colour() const = 0;
+    // The screen line an area starts at, from 1.
+    virtual int first_line(Area area) const = 0;
     // Moves the cursor within the selected area, columns and lines from 1.
     virtual void move_to(int col, int line) = 0;
     // Shows what has been written so far.

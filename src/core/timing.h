@@ -1,15 +1,27 @@
 // Reading the program's stopwatch.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 
+#include "core/stopwatch.h"
 #include "platform/result.h"
 #include "platform/wait.h"
 
 namespace qn {
 
 struct Context;
-struct TimingState;
+
+// The stopwatch lives as long as the process: the serial thread may read it
+// up to the moment the process ends.
+struct TimingState {
+    std::unique_ptr<Stopwatch> owner;  // never freed before the process ends
+    Stopwatch* stopwatch = nullptr;
+    std::atomic<bool> stopwatch_running{false};
+    Stopwatch* serial_stopwatch = nullptr;
+    std::atomic<bool> serial_stopwatch_running{false};
+};
 
 void start_stopwatch(Context& c);
 // Stops and clears the stopwatch. The object itself stays until the process

@@ -1,6 +1,5 @@
 #include "runlog/run_log_start.h"
 
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 

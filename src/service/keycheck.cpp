@@ -5,7 +5,6 @@
 #include "config/bounds.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -36,7 +35,7 @@ bool is_command(char ch) {
 void show_delays(Context& c) {
     KeyoutState& k = c.keyout;
     for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
-        clear_scratch_window(c);
+        c.console.clear(Area::Scratch);
         c.screen.write_line("Handstroke key delay now " + str(k.points[i].hand_delay_ms));
         c.screen.write_line("Backstroke key delay now " + str(k.points[i].back_delay_ms));
     }
@@ -115,14 +114,14 @@ bool wait_for_target_focus(Context& c) {
     c.screen.write_line("Waiting for the target window to have the focus - press a key to cancel");
     for (;;) {
         if (target_in_front(c, target)) return true;
-        if (read_console_key(c) != 0) return false;
-        wait_for_key(c, 100);
+        if (c.console.key_if_any() != 0) return false;
+        c.console.wait_key_ms(100);
     }
 }
 
 void automatic_ringing(Context& c, char key) {
     AutoRinger& a = *c.autoring.ringer;
-    clear_scratch_window(c);
+    c.console.clear(Area::Scratch);
     if (key == 'Z' || (key == 'A' && !a.is_set_up())) {
         if (key == 'A') c.screen.write_line("Setting up configuration first");
         if (!set_up_autoring(c)) a.forget_set_up();
@@ -137,16 +136,16 @@ void automatic_ringing(Context& c, char key) {
             return;
         }
         a.export_key('l');
-        pause_ms(c, 4000);
+        c.console.pause_ms(4000);
     } else {
-        clear_scratch_window(c);
+        c.console.clear(Area::Scratch);
         c.screen.write_line("Automated ringing ended");
         a.rewind();
     }
 }
 
 void pause_check(Context& c) {
-    full_window(c);
+    c.console.select(Area::Full);
     const bool pause = elapsed_us(c) - c.strikes->last_signal_us() > kPauseMicro;
     if (pause || c.strikes->keys().outputs_full()) end_touch(c, pause);
 }
@@ -165,7 +164,7 @@ void end_touch(Context& c, bool pause) {
     if (strikes.rows().rows() == 0 || c.autoring.ringer->running()) return;
     if (strikes.keys().outputs_full() || pause) {
         strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
-        pause_ms(c, 1);
+        c.console.pause_ms(1);
     }
     if (pause) strikes.restart_touch(elapsed_us(c));
 }
@@ -187,7 +186,7 @@ void do_command(Context& c, char key) {
     case '<': change_delays(c, false, 20); break;
     case '>': change_delays(c, false, -20); break;
     case 'N':
-        clear_scratch_window(c);
+        c.console.clear(Area::Scratch);
         c.cfg.big_numbers = !c.cfg.big_numbers;
         strikes.rows().zero();
         c.con.big_number_stale = true;
@@ -202,9 +201,9 @@ void do_command(Context& c, char key) {
         update_service_screen(c);
         break;
     case 'P':
-        clear_scratch_window(c);
+        c.console.clear(Area::Scratch);
         choose_target(c);
-        full_window(c);
+        c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
         break;
@@ -218,13 +217,13 @@ void check_keys(Context& c) {
     if (c.autoring.ringer->step(c.keyout.window_focus) == 'A') automatic_ringing(c, 'A');
     if (c.striking) c.striking->tell_finished();  // a touch's report, once it is ready
     if (c.plat.console->key_waiting()) {
-        char key = upper(wait_for_key_char(c));
+        char key = upper(c.console.wait_key());
         if (!is_command(key)) return;  // dropped, and no pause check this pass
         if (c.cfg.big_numbers) {
             c.con.big_number_stale = true;
             write_service_menu(c);
         }
-        clear_scratch_window(c);
+        c.console.clear(Area::Scratch);
         do_command(c, key);
     }
     pause_check(c);

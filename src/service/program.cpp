@@ -4,7 +4,6 @@
 #include "calibration/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "service/run_end.h"
 #include "core/context.h"
 #include "core/scheduling.h"
@@ -42,7 +41,7 @@ namespace {
 void prepare_console(Context& c) {
     c.screen.background_colour(kBlue);
     c.screen.text_colour(kYellow);
-    full_window(c);
+    c.console.select(Area::Full);
     c.screen.clear_window();
     c.screen.cursor_visible(false);
     if (!c.run_log.is_open() && !c.run_log.no_log_reason().empty())
@@ -84,7 +83,7 @@ void check_stored_port(Context& c) {
                          " is NOT available");
         c.screen.write_line("Check if another program using it, e.g. Abel, if so close it");
         c.screen.write_line("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
-        char key = upper(wait_for_key_char(c));
+        char key = upper(c.console.wait_key());
         if (key == 'C') {
             c.settings_file->set_have_file(false);
             break;
@@ -102,7 +101,7 @@ void let_settings_problems_be_read(Context& c) {
     c.screen.text_colour(kYellow);
     c.screen.write_line("Press any key to go on with these settings [or Q to quit]");
     c.screen.text_colour(kWhite);
-    (void)key_to_go_on(c);
+    (void)c.console.key_to_go_on();
 }
 
 // The settings name no target program the table knows: the ringer chooses,
@@ -117,10 +116,10 @@ void ask_target(Context& c) {
 
 void find_target_window(Context& c) {
     while (find_target_handle(c) == 'P') {
-        full_window(c);
+        c.console.select(Area::Full);
         c.screen.clear_window();
         choose_target(c);
-        full_window(c);
+        c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
     }
@@ -140,10 +139,10 @@ std::string folder_text(const std::string& folder) { return folder.empty() ? "th
 void key_send_test(Context& c) {
     if (!c.keyout.find_window || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
     c.screen.write_line("Key send test - one hand and back round");
-    pause_ms(c, 3000);
+    c.console.pause_ms(3000);
     for (int i = 0; i <= 15; ++i) {
         type_text(c, std::string(1, static_cast<char>('1' + i % 8)));
-        pause_ms(c, 300);
+        c.console.pause_ms(300);
     }
     c.screen.write_line("Ending Key send test - hand and back rounds");
 }
@@ -186,7 +185,7 @@ void wire_sensing(Context& c) {
 void show_port_latency(Context& c) {
     const PortLatencyNote note = c.ports.tune_latency(c.cfg.rest_on_mode);
     if (note.warning.empty()) return;
-    full_window(c);
+    c.console.select(Area::Full);
     c.screen.text_colour(kYellow);
     c.screen.move_to(1, kScratchFirstLine);
     for (const std::string& line : note.warning) c.screen.write_line(line);

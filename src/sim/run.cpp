@@ -1,6 +1,7 @@
 #include "sim/run.h"
 
 #include "autoring/driver.h"
+#include "service/run_end.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <thread>
 
-#include "console/console_ui.h"
 #include "serial/serial_thread.h"
 #include "service/program.h"
 
@@ -181,7 +181,7 @@ int SimRun::run() {
     int code = 0;
     try {
         code = quennick_main(*ctx_, options_.program);
-        end_process(*ctx_, code);
+        ctx_->ending->exit(code);
     } catch (const psim::SimExit& e) {
         code = e.code;
     }

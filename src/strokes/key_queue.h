@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "core/context.h"
+#include "config/settings.h"
+#include "autoring/touch.h"
 #include "core/strike_records.h"
 
 namespace qn {

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "core/context.h"
+#include "config/settings.h"
+#include "autoring/touch.h"
 #include "core/strike_records.h"
 
 namespace qn {

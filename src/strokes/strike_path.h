@@ -6,7 +6,9 @@
 
 #include <cstdint>
 
-#include "core/context.h"
+#include "config/settings.h"
+#include "core/timing.h"
+#include "keyout/keyout_state.h"
 #include "core/strike_records.h"
 #include "strokes/counter.h"
 #include "strokes/key_queue.h"

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"
@@ -93,7 +92,7 @@ TEST_F(BigNumber, OnlyChangedHigherDigitsAreRedrawn) {
     // Spoil the thousands glyph: it must not be drawn again for 1100.
     c.screen.window(1, 1, 19, 19);
     c.screen.write(std::string(19 * 18, 'X'));
-    full_window(c);
+    c.console.select(Area::Full);
     counter().draw(1100);
     EXPECT_EQ(c.screen.text(1, 1, 19), std::string(19, 'X'));
     EXPECT_EQ(c.screen.text(18, 1, 19), std::string(19, 'X'));

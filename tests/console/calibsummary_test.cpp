@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 
 namespace qn::test {
@@ -16,7 +15,7 @@ protected:
     void SetUp() override {
         c.screen.background_colour(kBlue);
         c.screen.text_colour(kWhite);
-        clear_long_scratch_window(c);
+        c.console.clear(Area::LongScratch);
         c.cfg.sensor_count = 2;
         c.keyout.sensors_active = 1;
         c.keyout.points[1] = SensingPoint{2, 'j', 380, 'j', 80};

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "console/console_ui.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
+#include "service/run_end.h"
 
 namespace qn::test {
 namespace {
@@ -12,15 +12,16 @@ TEST(ConsoleWindows, GeometryOfEveryWindow) {
     Harness h;
     Context& c = h.c();
     struct Case {
-        void (*select)(Context&);
+        Area area;
         int top, bottom;
     } cases[] = {
-        {clear_header_window, 1, 8},        {clear_long_scratch_window, 9, 25}, {clear_scratch_window, 9, 20},
-        {clear_monitor_window, 10, 25},     {clear_big_number_window, 1, 18},   {clear_low_scratch_window, 19, 20},
-        {full_window, 1, 25},
+        {Area::Header, 1, 8},      {Area::LongScratch, 9, 25}, {Area::Scratch, 9, 20},
+        {Area::Monitor, 10, 25},   {Area::BigNumber, 1, 18},   {Area::LowScratch, 19, 20},
+        {Area::Full, 1, 25},
     };
     for (const Case& k : cases) {
-        k.select(c);
+        c.console.clear(k.area);
+        EXPECT_EQ(c.console.first_line(k.area), k.top);
         EXPECT_EQ(c.screen.win_top(), k.top);
         EXPECT_EQ(c.screen.win_bottom(), k.bottom);
         EXPECT_EQ(c.screen.win_left(), 1);
@@ -32,18 +33,18 @@ TEST(ConsoleWindows, LongScratchLeavesCursorOnLine9AndLowScratchClearsOnly19And2
     Harness h;
     Context& c = h.c();
     c.screen.background_colour(kBlue);
-    full_window(c);
+    c.console.select(Area::Full);
     for (int line = 1; line <= 25; ++line) {
         c.screen.move_to(1, line);
         c.screen.write("x");
     }
-    clear_low_scratch_window(c);
+    c.console.clear(Area::LowScratch);
     EXPECT_EQ(c.screen.text(18, 1, 1), "x");
     EXPECT_EQ(c.screen.text(19, 1, 1), " ");
     EXPECT_EQ(c.screen.text(20, 1, 1), " ");
     EXPECT_EQ(c.screen.text(21, 1, 1), "x");
     EXPECT_EQ(c.screen.at(19, 80).bg, kBlue);
-    clear_long_scratch_window(c);
+    c.console.clear(Area::LongScratch);
     EXPECT_EQ(c.screen.cursor_line(), 9);
     EXPECT_EQ(c.screen.cursor_col(), 1);
     EXPECT_EQ(c.screen.text(8, 1, 1), "x");
@@ -58,7 +59,7 @@ TEST_P(QuitKeys, EndTheProgramAfterTwoSecondsWithCodeZero) {
     h.fp.console.type_key(GetParam());
     h.fp.console.type("x");
     try {
-        (void)wait_for_key_char(c);
+        (void)c.console.wait_key();
         FAIL() << "the program should have ended";
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
@@ -75,14 +76,14 @@ INSTANTIATE_TEST_SUITE_P(AllOfThem, QuitKeys, ::testing::Values('q', 'Q', 27, 3)
 TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
     Harness h;
     Context& c = h.c();
-    EXPECT_EQ(read_console_key(c), 0);  // nothing waiting
+    EXPECT_EQ(c.console.key_if_any(), 0);  // nothing waiting
     h.fp.console.type("a");
     h.fp.console.type_key(0);
     h.fp.console.type_key(72);  // cursor up: two codes
     h.fp.console.type("B");
-    EXPECT_EQ(read_console_key(c), 'a');
-    EXPECT_EQ(read_console_key(c), 0);
-    EXPECT_EQ(read_console_key(c), 'B');
+    EXPECT_EQ(c.console.key_if_any(), 'a');
+    EXPECT_EQ(c.console.key_if_any(), 0);
+    EXPECT_EQ(c.console.key_if_any(), 'B');
 }
 
 // A prompt waits for the key itself: a key typed during a wait ends it.
@@ -97,7 +98,7 @@ TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
             h.fp.console.type("k");
         }
     };
-    EXPECT_EQ(wait_for_key_char(c), 'k');
+    EXPECT_EQ(c.console.wait_key(), 'k');
     EXPECT_EQ(waits, 3);
     EXPECT_EQ(h.fp.clock.now_us(), 220000);  // two whole waits, then the key 20 ms into the third
     EXPECT_TRUE(h.fp.threads.sleeps.empty());
@@ -107,10 +108,10 @@ TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
     Harness h;
     Context& c = h.c();
     h.fp.console.type("abc");
-    flush_console_keys(c);
+    c.console.flush_keys();
     EXPECT_TRUE(h.fp.console.keys.empty());
     h.fp.console.type("aQb");
-    EXPECT_THROW(flush_console_keys(c), ProgramExit);
+    EXPECT_THROW(c.console.flush_keys(), ProgramExit);
 }
 
 TEST(IntegerPrompt, AnswersAndRetries) {
@@ -118,14 +119,14 @@ TEST(IntegerPrompt, AnswersAndRetries) {
     Context& c = h.c();
     c.screen.move_to(1, 5);
     h.fp.console.type_line("");
-    EXPECT_EQ(read_int(c), 0);
+    EXPECT_EQ(c.console.read_int(), 0);
     h.fp.console.type_line("  42");
-    EXPECT_EQ(read_int(c), 42);
+    EXPECT_EQ(c.console.read_int(), 42);
     h.fp.console.type_line("-20");
-    EXPECT_EQ(read_int(c), -20);
+    EXPECT_EQ(c.console.read_int(), -20);
     h.fp.console.type_line("12x");
     h.fp.console.type_line("7");
-    EXPECT_EQ(read_int(c), 7);
+    EXPECT_EQ(c.console.read_int(), 7);
     // The retry message stands on the line after the bad answer, and the
     // next answer is typed right after it.
     EXPECT_EQ(c.screen.text(9, 1, 48), "Input was 12x Bad integer value try again7      ");
@@ -137,7 +138,7 @@ TEST(IntegerPrompt, BackspaceEditsTheAnswer) {
     h.fp.console.type("19");
     h.fp.console.type_key(8);
     h.fp.console.type_line("5");
-    EXPECT_EQ(read_int(h.c()), 15);
+    EXPECT_EQ(h.c().console.read_int(), 15);
 }
 
 TEST(IntegerPrompt, AQAtTheFirstUnusablePlaceQuits) {
@@ -145,7 +146,7 @@ TEST(IntegerPrompt, AQAtTheFirstUnusablePlaceQuits) {
         Harness h;
         h.fp.console.type_line(answer);
         try {
-            (void)read_int(h.c());
+            (void)h.c().console.read_int();
             ADD_FAILURE() << answer;
         } catch (const ProgramExit& e) {
             EXPECT_EQ(e.code, 0) << answer;
@@ -176,7 +177,7 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         h.fp.console.input_closed = k.keyboard_closed;
         if (!k.keyboard_closed) h.fp.console.type_line("");
         try {
-            halt(c, k.code, k.message);
+            c.ending->halt(k.code, k.message);
             ADD_FAILURE();
         } catch (const ProgramExit& e) {
             EXPECT_EQ(e.code, k.exit_code);

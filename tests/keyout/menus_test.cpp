@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "config/configfile.h"
-#include "console/console_ui.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
 #include "keyout/targets.h"

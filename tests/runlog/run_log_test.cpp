@@ -3,7 +3,6 @@
 #include <thread>
 
 #include "console/bignumber.h"
-#include "console/console_ui.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/serial_thread.h"
@@ -81,7 +80,7 @@ TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
     EXPECT_EQ(c.screen.text_colour(), kLightGray);
     // Said once: cleared, the line stays clear however much more is logged;
     // the service menu, drawn again, keeps the notice under it.
-    full_window(c);
+    c.console.select(Area::Full);
     c.screen.clear_window();
     for (int i = 0; i < 40; ++i) c.run_log.write_line("more");
     EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));

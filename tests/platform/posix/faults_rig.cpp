@@ -20,8 +20,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "console/console_ui.h"
 #include "core/context.h"
+#include "service/run_end.h"
 #include "platform/platform.h"
 #include "service/program.h"
 
@@ -214,7 +214,7 @@ int program_child() {
     plat->process = new ReportingProcess;
     Context* c = make_context(*plat).release();
     int code = quennick_main(*c, ProgramOptions{true, "."});
-    end_process(*c, code);
+    c->ending->exit(code);
 }
 
 const posixtest::ChildRoutine program_routine("faults_program", program_child);
