@@ -45,7 +45,7 @@ void BM_LineChangeToPublishedSlot(benchmark::State& state) {
     port.add_port("COM1");
     auto ctx = make_context(fp.plat);
     Context& c = *ctx;
-    start_stopwatch(c);
+    c.clock.start();
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 0;
     PortHandle h = port.open("COM1").value();

@@ -20,7 +20,7 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
     fp.plat.clock = platform::native_platform().clock;
     auto ctx = make_context(fp.plat);
     Context& c = *ctx;
-    start_stopwatch(c);
+    c.clock.start();
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.sensor_count = 1;
     c.cfg.target_program = "Open";

@@ -29,7 +29,7 @@ bool is_sent_bell_symbol(char ch) { return (ch >= '0' && ch <= '9') || ch == 'E'
 
 }  // namespace
 
-AutoRinger::AutoRinger(const Touch& touch, const TimingState& timing, TextSink& log, Dialog& dialog,
+AutoRinger::AutoRinger(const Touch& touch, const RunClock& timing, TextSink& log, Dialog& dialog,
                        std::function<void(char)> send_key)
     : touch_(touch), timing_(timing), log_(log), dialog_(dialog), send_key_(std::move(send_key)) {}
 
@@ -55,7 +55,7 @@ void AutoRinger::rewind() {
 
 bool AutoRinger::toggle() { return running_ = !running_; }
 
-std::int64_t AutoRinger::elapsed_ms() const { return qn::elapsed_ms(timing_); }
+std::int64_t AutoRinger::elapsed_ms() const { return timing_.elapsed_ms(); }
 
 // A bell the driver rings has a mark at its number in keys. A
 // character that is no bell symbol, or a bell beyond the marks (the mask of a

@@ -19,9 +19,9 @@ void write_heading(TextSink& f) { f.write_line("Doing  complete basic calibratio
 
 }  // namespace
 
-std::int64_t ProgramCalibrationHost::now_us() { return elapsed_us(c_); }
-std::int64_t ProgramCalibrationHost::now_ms() { return elapsed_ms(c_); }
-void ProgramCalibrationHost::wait_ms(std::int32_t ms, std::uint32_t sources) { wait_for(c_, ms, sources); }
+std::int64_t ProgramCalibrationHost::now_us() { return c_.clock.elapsed_us(); }
+std::int64_t ProgramCalibrationHost::now_ms() { return c_.clock.elapsed_ms(); }
+void ProgramCalibrationHost::wait_ms(std::int32_t ms, std::uint32_t sources) { c_.clock.wait_ms(ms, sources); }
 
 bool ProgramCalibrationHost::key_waiting() {
     c_.dialog.show();

@@ -60,7 +60,7 @@ void draw_running_figures(Context& c) {
     c.console.select(Area::Full);
     c.monitor->draw_figures(rows.rows(), rows.now_ms() - rows.first_ms());
     if (c.cfg.big_numbers) c.big_counter->draw(rows.rows());
-    c.monitor->draw_update_time(elapsed_ms(c) - rows.now_ms());
+    c.monitor->draw_update_time(c.clock.elapsed_ms() - rows.now_ms());
 }
 
 }  // namespace

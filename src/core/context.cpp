@@ -35,6 +35,7 @@ Context::Context(platform::Platform& p)
       waiting(std::make_unique<MainThreadWaiting>(*this)),
       console(screen, p.console, *waiting, *ending),
       dialog(console),
+      clock(*p.clock, *p.threads, *p.wait),
       ports(*p.serial, run_log),
       settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
 Context::~Context() = default;

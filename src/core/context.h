@@ -116,7 +116,7 @@ struct Context {
     Dialog& dialog;    // the console, as the domain asks its questions
 
     CoreState core;
-    TimingState timing;
+    RunClock clock;  // the run's stopwatch and the waits measured by it
     Settings cfg;
     // Sensing: the ports, the event ring, and the serial thread once it runs
     // (it is never stopped: it ends with the process).

@@ -26,7 +26,7 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
     KeyQueue& keys = c.strikes->keys();
     send();
     keys.settle(I - 1);
-    const std::int64_t T = elapsed_us(c);
+    const std::int64_t T = c.clock.elapsed_us();
     if (monitor) report.key_sent({I - 1, thiskey, T, T - k.last_key_us});
     k.last_key_us = T;
     if (keys.doubled_due()) {
@@ -35,7 +35,7 @@ void deliver(Context& c, std::int32_t I, char thiskey, const std::function<void(
             // as precisely as any due key.
             const std::int64_t due_us = T + multiply_int64(k.double_strike_delay_ms, 1000);
             report.doubled_key_due({due_us});
-            wait_until_due(c, due_us);
+            c.clock.wait_until_due(due_us);
             send();
             if (monitor)
                 report.doubled_key_sent({thiskey});
@@ -196,7 +196,7 @@ void send_due_keys(Context& c) {
     KeyoutState& k = c.keyout;
     const KeyQueue& keys = c.strikes->keys();
     for (std::int32_t I = 1; I <= k.sensors_active && I <= kMaxSensors; ++I) {
-        if (!keys.pending(I - 1) || elapsed_us(c) < keys.due_us(I - 1)) continue;
+        if (!keys.pending(I - 1) || c.clock.elapsed_us() < keys.due_us(I - 1)) continue;
         if (tower_link_in_use(c))
             ring_on_link(c, I);
         else if (target_driver(k.target_index).route == KeyRoute::FocusedWindow)

@@ -45,7 +45,7 @@ link::LinkConfig config_of(Context& c) {
     lc.email = c.cfg.tower_email;
     lc.password = std::move(c.link.password);
     c.link.password.clear();
-    lc.clock_us = [&t = c.timing] { return elapsed_us(t); };
+    lc.clock_us = [&t = c.clock] { return t.elapsed_us(); };
     return lc;
 }
 

@@ -11,7 +11,7 @@ namespace qn {
 
 namespace {
 
-SerialClock serial_clock(Context& c) { return SerialClock(*c.timing.stopwatch, *c.plat.wait, *c.plat.threads); }
+SerialClock serial_clock(Context& c) { return SerialClock(*c.clock.stopwatch(), *c.plat.wait, *c.plat.threads); }
 
 }  // namespace
 
@@ -30,7 +30,7 @@ SerialThread& make_serial_thread(Context& c, platform::PortHandle h, const PerMo
 
 void start_serial_thread(Context& c, platform::PortHandle h, const PerModemLine<bool>& lines) {
     make_serial_thread(c, h, lines);
-    launch_serial_thread(*c.serial_thread, *c.plat.threads, c.run_log, c.dialog, *c.timing.stopwatch,
+    launch_serial_thread(*c.serial_thread, *c.plat.threads, c.run_log, c.dialog, *c.clock.stopwatch(),
                          [&c] { ask_for_realtime(c, TimingThread::Serial); });
 }
 

@@ -146,7 +146,7 @@ void automatic_ringing(Context& c, char key) {
 
 void pause_check(Context& c) {
     c.console.select(Area::Full);
-    const bool pause = elapsed_us(c) - c.strikes->last_signal_us() > kPauseMicro;
+    const bool pause = c.clock.elapsed_us() - c.strikes->last_signal_us() > kPauseMicro;
     if (pause || c.strikes->keys().outputs_full()) end_touch(c, pause);
 }
 
@@ -166,7 +166,7 @@ void end_touch(Context& c, bool pause) {
         strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
         c.console.pause_ms(1);
     }
-    if (pause) strikes.restart_touch(elapsed_us(c));
+    if (pause) strikes.restart_touch(c.clock.elapsed_us());
 }
 
 void do_command(Context& c, char key) {

@@ -43,7 +43,7 @@ bool events_waiting(const Context& c) {
 }  // namespace
 
 void wait_for_next_pass(Context& c) {
-    const PassWait w = plan_pass_wait(c, elapsed_us(c));
+    const PassWait w = plan_pass_wait(c, c.clock.elapsed_us());
     c.screen.present();
     WatchLoop& watch = c.strikes->watch();
     watch.port_may_have_byte();  // unless a wait on the port says otherwise
@@ -52,7 +52,7 @@ void wait_for_next_pass(Context& c) {
         return;
     }
     if (!w.wait) return;
-    auto r = wait_until_micros(c, w.until_us, w.sources, w.precise);
+    auto r = c.clock.wait_until_us(w.until_us, w.sources, w.precise);
     if (!r.ok()) {
         // Told once; the loop falls back to sleeping its longest wait.
         if (!c.core.wait_failure_logged) {

@@ -161,7 +161,7 @@ void wire_striking_report(Context& c) {
 // The strike path decides; the screen regions and the run log hear what it
 // decided, the screen first.
 void wire_strike_path(Context& c) {
-    c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.timing, c.strike_report);
+    c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.clock, c.strike_report);
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
     c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.digit_rows);
@@ -228,7 +228,7 @@ void wire_autoring(Context& c) {
         }
         type_text(c, std::string(1, ch));
     };
-    c.autoring.ringer = std::make_unique<AutoRinger>(c.autoring.touch, c.timing, c.run_log, c.dialog, send_key);
+    c.autoring.ringer = std::make_unique<AutoRinger>(c.autoring.touch, c.clock, c.run_log, c.dialog, send_key);
     c.autoring.ringer->tell_beats_to(c.strike_report,
                                      [&c] { return tower_link_in_use(c) ? c.cfg.tower_bell_j : 0; });
 }
@@ -270,9 +270,9 @@ void startup(Context& c, const ProgramOptions& options) {
     log_desktop(c.run_log, c.plat.windows->desktop());
     c.ports.list();
     set_up_glyphs(c);
-    start_stopwatch(c);
+    c.clock.start();
     c.core.stopwatch_started = true;
-    log_timer_calibration(c);
+    c.run_log.write_line(c.clock.calibration_line());
     if (!options.easy_mode) c.core.easy_mode = false;
 
     SettingsFile& settings_file = *c.settings_file;
@@ -325,7 +325,7 @@ void startup(Context& c, const ProgramOptions& options) {
 
 void shutdown(Context& c) {
     c.ports.close_service();
-    stop_stopwatch(c);
+    c.clock.stop();
     c.core.stopwatch_started = false;
     flush_run_log(c);
 }

@@ -48,7 +48,7 @@ void RunEnd::end(const RunEndAsk& ask) {
     c_.screen.write_line(line + " - closing...");
     write_open_touch();
     c_.run_log.write_line(line);
-    if (c_.core.stopwatch_started) stop_stopwatch(c_);
+    if (c_.core.stopwatch_started) c_.clock.stop();
     exit(run_end_exit_code(ask));
 }
 
@@ -89,7 +89,7 @@ void RunEnd::quit() {
     c_.screen.write_line("Interface terminated by User - closing...");
     write_open_touch();
     c_.run_log.write_line("Interface terminated by User - closing...");
-    if (c_.core.stopwatch_started) stop_stopwatch(c_);
+    if (c_.core.stopwatch_started) c_.clock.stop();
     c_.console.pause_ms(2000);
     exit(0);
 }
@@ -109,7 +109,7 @@ void RunEnd::halt(std::int32_t code, const std::string& message) {
     c_.screen.text_colour(kWhite);
     // Callers pass codes above 10 only when the port is open.
     if (code > 10 && c_.ports.service() != 0) c_.ports.close_service();
-    stop_stopwatch(c_);
+    c_.clock.stop();
     c_.core.stopwatch_started = false;
     exit(code > 0 ? code : 0);
 }
@@ -131,7 +131,7 @@ void RunEnd::write_open_touch() {
     c_.strikes->log_touch(TouchEnd::RunEnded);
 }
 
-void MainThreadWaiting::wait_for(std::int32_t ms, std::uint32_t sources) { qn::wait_for(c_, ms, sources); }
+void MainThreadWaiting::wait_for(std::int32_t ms, std::uint32_t sources) { c_.clock.wait_ms(ms, sources); }
 void MainThreadWaiting::sleep_ms(std::int32_t ms) { c_.plat.threads->sleep_ms(ms); }
 
 std::string run_end_line(const RunEndAsk& ask) {

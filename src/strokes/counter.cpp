@@ -15,7 +15,7 @@ void RowCounter::count(Spacing spacing, bool corrected) {
 }
 
 void RowCounter::tick() {
-    now_ms_ = elapsed_ms(timing_);
+    now_ms_ = timing_.elapsed_ms();
     if (rows_ > 1) return;
     first_ms_ = now_ms_;
     report_.touch_started(TouchStarted{first_ms_});

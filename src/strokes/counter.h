@@ -7,11 +7,11 @@
 
 namespace qn {
 
-struct TimingState;
+struct RunClock;
 
 class RowCounter {
 public:
-    RowCounter(const TimingState& timing, StrikeReport& report) : timing_(timing), report_(report) {}
+    RowCounter(const RunClock& timing, StrikeReport& report) : timing_(timing), report_(report) {}
 
     // A signal of the first sensing point, as its spacing was judged. With
     // the correction of rogue strikes on (corrected), a spurious strike is
@@ -29,7 +29,7 @@ public:
     std::int64_t now_ms() const { return now_ms_; }
 
 private:
-    const TimingState& timing_;
+    const RunClock& timing_;
     StrikeReport& report_;
     std::int32_t rows_ = 0;
     std::int64_t first_ms_ = 0;

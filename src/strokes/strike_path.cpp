@@ -4,7 +4,7 @@
 
 namespace qn {
 
-StrikePath::StrikePath(const Settings& settings, const KeyoutState& keyout, const TimingState& timing,
+StrikePath::StrikePath(const Settings& settings, const KeyoutState& keyout, const RunClock& timing,
                        StrikeReport& report)
     : settings_(settings),
       keyout_(keyout),
@@ -53,7 +53,7 @@ Spacing StrikePath::judge_spacing(std::int32_t point) {
 // added. With ON/OFF sensing each edge is a stroke of its own and the
 // "pulse" is a whole stroke long: nothing is added then.
 bool StrikePath::queue_key(std::int32_t point) {
-    processed_us_ = elapsed_us(timing_);
+    processed_us_ = timing_.elapsed_us();
     const Spacing spacing = judge_spacing(point);
     if (point == 0) first_point_spacing_ = spacing;
     const std::int32_t half_pulse = settings_.off_and_on_are_signals ? 0 : settings_.mean_signal_ms;

@@ -19,7 +19,7 @@ namespace qn {
 
 class StrikePath {
 public:
-    StrikePath(const Settings& settings, const KeyoutState& keyout, const TimingState& timing,
+    StrikePath(const Settings& settings, const KeyoutState& keyout, const RunClock& timing,
                StrikeReport& report);
 
     WatchLoop& watch() { return watch_; }
@@ -58,7 +58,7 @@ private:
 
     const Settings& settings_;
     const KeyoutState& keyout_;
-    const TimingState& timing_;
+    const RunClock& timing_;
     StrikeReport& report_;
     WatchLoop watch_;
     SpacingJudge judge_;

@@ -109,7 +109,7 @@ void watch_data(Context& c, WatchLoop& watch) {
     const std::int32_t count = look ? reader.read(&ch) : 0;
     const std::int64_t arrival = watch.take_arrival();
     if (count <= 0) return;
-    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : elapsed_us(c))) schedule_outputs(c);
+    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : c.clock.elapsed_us())) schedule_outputs(c);
 }
 
 }  // namespace

@@ -568,11 +568,11 @@ Harness::Harness() { remake(); }
 
 void Harness::remake() {
     ctx = make_context(fp.plat);
-    start_stopwatch(*ctx);
+    ctx->clock.start();
     // Make the stopwatch read exactly the fake clock's microseconds.
-    ctx->timing.stopwatch->clear();
+    ctx->clock.stopwatch()->clear();
     fp.clock.set_us(0);
-    ctx->timing.stopwatch->start();
+    ctx->clock.stopwatch()->start();
     fp.files.dirs.insert("logs");
     auto f = fp.files.create("logs/test.log");
     ctx->run_log.adopt(std::move(f.value()));

@@ -48,7 +48,7 @@ struct OnDesktop {
         h.fp.clock.set_us(1000000);
     }
     void strike() {
-        c.strikes->keys().queue(0, elapsed_us(c));
+        c.strikes->keys().queue(0, c.clock.elapsed_us());
         send_due_keys(c);
     }
 };

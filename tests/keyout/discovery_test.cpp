@@ -34,7 +34,7 @@ struct Target {
     }
     // Sensing point 1's key is due now and is sent.
     void strike() {
-        c.strikes->keys().queue(0, elapsed_us(c));
+        c.strikes->keys().queue(0, c.clock.elapsed_us());
         send_due_keys(c);
     }
     std::vector<SentMessage> messages_to(WindowHandle w) const {

@@ -37,7 +37,7 @@ struct Service {
         c.strikes->keys().queue(I - 1, due_us);
     }
     void strike(int I = 1) {
-        pend(I, elapsed_us(c));
+        pend(I, c.clock.elapsed_us());
         send_due_keys(c);
     }
     bool pending(int I = 1) const { return c.strikes->keys().pending(I - 1); }
@@ -184,7 +184,7 @@ TEST(FocusMachine, LostAndARingingRoomWindowInFrontIsAdoptedButSendsOnlyOnTheNex
     WindowHandle second = b.win.add_window("Other " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
     b.focus(b.other);
     b.strike();  // dropped
-    b.pend(1, elapsed_us(b.c));
+    b.pend(1, b.c.clock.elapsed_us());
     b.focus(second);
     send_due_keys(b.c);
     EXPECT_TRUE(b.kb.sent.empty());
@@ -217,7 +217,7 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
 
 TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
     Service s(0);
-    s.pend(1, elapsed_us(s.c) + 1);
+    s.pend(1, s.c.clock.elapsed_us() + 1);
     send_due_keys(s.c);
     EXPECT_TRUE(s.kb.sent.empty());
     s.h.fp.clock.advance_us(1);
@@ -238,8 +238,8 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
             WindowHandle top = s.win.add_window("Muster", "WindowsForms10", 40);
             grid = s.win.add_window("", "DataGridView", 40, top);
         }
-        s.pend(1, elapsed_us(s.c));
-        s.pend(2, elapsed_us(s.c));
+        s.pend(1, s.c.clock.elapsed_us());
+        s.pend(2, s.c.clock.elapsed_us());
         send_due_keys(s.c);  // both due: 1 at handstroke, 2 at backstroke
         s.strike(2);
         s.strike(1);

@@ -51,7 +51,7 @@ struct Linked {
         return end;
     }
     void strike(int I = 1) {
-        c.strikes->keys().queue(I - 1, elapsed_us(c));
+        c.strikes->keys().queue(I - 1, c.clock.elapsed_us());
         send_due_keys(c);
     }
 };

@@ -56,7 +56,7 @@ TEST(ThreadStart, WatchesTheLastLiveLineAndRecordsTheStartWord) {
     EXPECT_EQ(r.e(0).status, kLineCts);
     EXPECT_EQ(r.e(0).shape, EventShape::Startup);
     EXPECT_TRUE(r.t().running());
-    EXPECT_TRUE(r.h.c().timing.stopwatch->timer.running.load());
+    EXPECT_TRUE(r.h.c().clock.running());
 }
 
 TEST(ThreadStart, WithCtsAndCdSelectedOnlyCdChangesAreEvents) {

@@ -48,7 +48,7 @@ inline ProgramRig& leaked_program() {
     rig->plat.files = &rig->files;
     rig->plat.process = &rig->process;
     rig->c = make_context(rig->plat).release();
-    start_stopwatch(*rig->c);
+    rig->c->clock.start();
     rig->files.dirs.insert("logs");
     auto log = rig->files.create("logs/serialthread.log");
     if (log.ok()) rig->c->run_log.adopt(std::move(log.value()));

@@ -259,7 +259,7 @@ struct WineProgram {
         plat.files = &files;
         plat.process = &process;
         ctx = make_context(plat);
-        start_stopwatch(*ctx);
+        ctx->clock.start();
         files.dirs.insert("logs");
         ctx->run_log.adopt(std::move(files.create("logs/test.log").value()));
     }

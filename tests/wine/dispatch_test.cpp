@@ -90,7 +90,7 @@ protected:
     }
     // Sensing point 1's key, due a millisecond ago, goes out.
     void strike() {
-        c().strikes->keys().queue(0, elapsed_us(c()) - 1000);
+        c().strikes->keys().queue(0, c().clock.elapsed_us() - 1000);
         send_due_keys(c());
     }
     bool pending() { return c().strikes->keys().pending(0); }

@@ -50,7 +50,7 @@ struct X11Service {
     }
     Context& c() { return h.c(); }
     void strike() {
-        c().strikes->keys().queue(0, elapsed_us(c()));
+        c().strikes->keys().queue(0, c().clock.elapsed_us());
         send_due_keys(c());
     }
     // The keys pressed in w so far.
