@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "core/stopwatch.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
+#include "platform/timer_margin.h"
 
 namespace qn::test {
 namespace {
@@ -99,6 +102,34 @@ TEST(Timing, HarnessStopwatchFollowsTheFakeClock) {
     h.c().clock.stop();
     EXPECT_FALSE(h.c().clock.running());
     EXPECT_EQ(h.c().clock.elapsed_us(), 0);
+}
+
+// The margin a precise wait's timer is armed early by: each row is the
+// lateness of a run of wakes, and the margin after them.
+TEST(TimerMargin, FollowsTheLatenessTheTimerShows) {
+    struct Row {
+        const char* what;
+        std::vector<std::int64_t> late_ns;
+        std::int64_t least_ns, most_ns;
+    };
+    const std::vector<Row> rows = {
+        {"nothing seen yet: the ceiling", {}, 1000000, 1000000},
+        {"a timer on time comes down to the floor", std::vector<std::int64_t>(200, 0), 100000, 100000},
+        {"a steady 40 us wake-up", std::vector<std::int64_t>(200, 40000), 100000, 110000},
+        {"one slow wake after quiet ones lifts it at once",
+         [] { auto v = std::vector<std::int64_t>(200, 0); v.push_back(600000); return v; }(), 750000, 800000},
+        {"and quiet wakes bring it down again",
+         [] { auto v = std::vector<std::int64_t>(200, 0); v.push_back(600000); v.resize(401, 20000); return v; }(),
+         100000, 100000},
+        {"never above the ceiling", {5000000, 5000000}, 1000000, 1000000},
+        {"an early wake counts as on time", std::vector<std::int64_t>(200, -300000), 100000, 100000},
+    };
+    for (const Row& r : rows) {
+        platform::TimerMargin m(100000, 1000000);
+        for (std::int64_t late : r.late_ns) m.woke_late_by(late);
+        EXPECT_GE(m.margin_ns(), r.least_ns) << r.what;
+        EXPECT_LE(m.margin_ns(), r.most_ns) << r.what;
+    }
 }
 
 }  // namespace

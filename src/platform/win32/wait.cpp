@@ -2,6 +2,7 @@
 // serial thread's signal), the port's watch (data mode: serial_watch.h), the
 // console input and, for a precise deadline, a waitable timer armed a
 // little early; the rest of a precise deadline is a spin on the counter.
+#include "platform/timer_margin.h"
 #include "platform/win32/serial_watch.h"
 #include "platform/win32/serial_wine.h"
 #include "platform/win32/win32_wait.h"
@@ -57,18 +58,20 @@ constexpr DWORD kHighResolutionTimer = 0x00000002;
 // the wait); Wine clears it for this kind only.
 constexpr DWORD kManualReset = 0x00000001;
 
-// How early a precise deadline's timer is armed; the rest is spun. A timer
-// is never early, and late by what its kind allows:
+// How early a precise deadline's timer is armed at most (timer_margin.h
+// keeps it to what the timer shows), the rest being spun. A timer is never
+// early, and late by what its kind allows:
 // - a high-resolution timer is programmed for its own time and is late by
 //   the wake-up alone, about half a millisecond at worst on an idle
-//   machine; twice that leaves room for a busy one, for a spin of at most
-//   a millisecond per due key;
+//   machine at normal priority, tens of microseconds for a thread in
+//   MMCSS's real-time range;
 // - an ordinary timer ends at the first clock tick after its time, up to
 //   one tick late: 1 ms with the resolution the program asks for
 //   (timeBeginPeriod(1)), and the wake-up comes on top. Wine's timers are
 //   of this kind whatever the flag says: its server counts in milliseconds.
 constexpr std::int64_t kHighResMarginNs = 1000000;
 constexpr std::int64_t kPlainMarginNs = 2000000;
+constexpr std::int64_t kLeastMarginNs = 100000;
 // How often a spin looks at the wake sources.
 constexpr std::int64_t kSpinLookNs = 250000;
 
@@ -82,6 +85,7 @@ struct WaitTimer {
             handle = CreateWaitableTimerExW(nullptr, nullptr, kManualReset, TIMER_ALL_ACCESS);
             if (!handle) error = last_error("CreateWaitableTimerEx");
         }
+        margin = TimerMargin(kLeastMarginNs, high_resolution ? kHighResMarginNs : kPlainMarginNs);
     }
     ~WaitTimer() {
         if (handle) CloseHandle(handle);
@@ -90,20 +94,24 @@ struct WaitTimer {
     WaitTimer& operator=(const WaitTimer&) = delete;
 
     // The margin in counter ticks.
-    std::int64_t margin(std::int64_t freq) const {
-        return ticks_to(high_resolution ? kHighResMarginNs : kPlainMarginNs, freq, 1000000000);
-    }
-    // Signalled after ticks of the counter. Relative time (negative, in
-    // 100 ns units), so changes of the system clock do not move it.
-    bool arm_in(std::int64_t ticks, std::int64_t freq) {
+    std::int64_t margin_ticks(std::int64_t freq) const { return ticks_to(margin.margin_ns(), freq, 1000000000); }
+    // Signalled when the counter reads at (now: the counter before the
+    // call). Relative time (negative, in 100 ns units), so changes of the
+    // system clock do not move it.
+    bool arm(std::int64_t at, std::int64_t now, std::int64_t freq) {
         LARGE_INTEGER due;
-        due.QuadPart = -ticks_to(ticks, 10000000, freq);
+        due.QuadPart = -ticks_to(at - now, 10000000, freq);
+        armed_for = at;
         return SetWaitableTimer(handle, &due, 0, nullptr, nullptr, FALSE) != FALSE;
     }
+    // The timer fired and its thread runs again at counter value woke.
+    void fired(std::int64_t woke, std::int64_t freq) { margin.woke_late_by(ticks_to(woke - armed_for, 1000000000, freq)); }
 
     HANDLE handle = nullptr;
     bool high_resolution = false;
-    std::string error;  // why no timer could be made
+    TimerMargin margin{kLeastMarginNs, kPlainMarginNs};
+    std::int64_t armed_for = 0;  // the counter value the timer was last armed for
+    std::string error;           // why no timer could be made
 };
 
 // ---- the wait --------------------------------------------------------------
@@ -133,7 +141,6 @@ public:
         event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         if (!event_) setup_error_ = last_error("CreateEvent");
         else if (!timer_.handle) setup_error_ = timer_.error;
-        margin_ = timer_.margin(freq_);
         look_every_ = ticks_to(kSpinLookNs, freq_, 1000000000);
     }
     ~Win32Wait() override {
@@ -170,7 +177,6 @@ private:
     const std::int64_t freq_;
     HANDLE event_ = nullptr;
     WaitTimer timer_;
-    std::int64_t margin_ = 0;      // how early the timer is armed, in counter ticks
     std::int64_t look_every_ = 0;  // how often a spin looks at the sources
     std::string setup_error_;
 
@@ -259,8 +265,9 @@ Result<Wake> Win32Wait::wait_until(std::int64_t deadline, std::uint32_t sources,
     bool timed = false;
     if (precise) {
         const std::int64_t now = counter();
-        if (deadline - margin_ <= now) return spin_to(deadline, set);
-        if (!timer_.arm_in(deadline - margin_ - now, freq_)) return fail(last_error("SetWaitableTimer"));
+        const std::int64_t arm_at = deadline - timer_.margin_ticks(freq_);
+        if (arm_at <= now) return spin_to(deadline, set);
+        if (!timer_.arm(arm_at, now, freq_)) return fail(last_error("SetWaitableTimer"));
         timed = true;
     }
     for (;;) {
@@ -284,7 +291,10 @@ Result<Wake> Win32Wait::wait_until(std::int64_t deadline, std::uint32_t sources,
             continue;
         }
         const DWORD i = r - WAIT_OBJECT_0;
-        if (i == set.count && timed) return spin_to(deadline, set);
+        if (i == set.count && timed) {
+            timer_.fired(at, freq_);
+            return spin_to(deadline, set);
+        }
         if (i >= set.count) return fail(error_text("WaitForMultipleObjects", ERROR_INVALID_HANDLE));
         if (std::uint32_t seen = take(set, i)) return Wake{seen | blind_, at};
     }
@@ -318,11 +328,12 @@ void Win32Wait::sleep_until(std::int64_t deadline) {
     // main thread may sleep at the same time.
     thread_local WaitTimer timer;
     const std::int64_t now = counter();
-    const std::int64_t arm_at = deadline - timer.margin(freq_);
+    const std::int64_t arm_at = deadline - timer.margin_ticks(freq_);
     if (arm_at > now) {
-        if (timer.handle && timer.arm_in(arm_at - now, freq_))
-            WaitForSingleObject(timer.handle, timeout_ms(deadline - now, freq_) + 1);
-        else
+        if (timer.handle && timer.arm(arm_at, now, freq_)) {
+            if (WaitForSingleObject(timer.handle, timeout_ms(deadline - now, freq_) + 1) == WAIT_OBJECT_0)
+                timer.fired(counter(), freq_);
+        } else
             Sleep(static_cast<DWORD>((arm_at - now) * 1000 / freq_));
     }
     spin_until(deadline);
