@@ -5,6 +5,8 @@
 // run itself (writing what it has) at its next look.
 #pragma once
 
+#include <string>
+
 #include "platform/result.h"
 
 namespace qn::platform {
@@ -33,6 +35,9 @@ public:
     virtual Result<void> take_requests() = 0;
     // The first request since take_requests(); any thread.
     virtual EndRequest requested() = 0;
+    // After take_requests() succeeded: the kinds of request that still
+    // cannot be heard, and why (empty: all are).
+    virtual std::string unheard() const { return {}; }
 };
 
 }  // namespace qn::platform

@@ -57,6 +57,8 @@ void RunEnd::take_requests() {
     auto r = c_.plat.ending->take_requests();
     if (!r.ok())
         c_.run_log.write_line("Requests to end the program are left to the system, which ends it at once: " + r.error());
+    else if (const std::string unheard = c_.plat.ending->unheard(); !unheard.empty())
+        c_.run_log.write_line("Requests to end the program: " + unheard);
 }
 
 RunEndAsk RunEnd::asked() {

@@ -47,7 +47,9 @@ public:
         return {};
     }
     platform::EndRequest requested() override { return taken && ask ? ask() : platform::EndRequest{}; }
+    std::string unheard() const override { return unheard_text; }
     bool taken = false;
+    std::string unheard_text;
     std::function<platform::EndRequest()> ask;
 };
 

@@ -297,6 +297,7 @@ TEST(Program, EveryWayARunEndsKeepsTheOpenTouchAndSaysHowItEnded) {
         bool at_prompt;
         std::string last_line;
         int code;
+        std::string unheard = {};  // what the platform cannot hear
     };
     const std::string by_user = "Interface terminated by User - closing...";
     const Way ways[] = {
@@ -307,7 +308,8 @@ TEST(Program, EveryWayARunEndsKeepsTheOpenTouchAndSaysHowItEnded) {
          "Run ended: asked to end by another program or the system (SIGTERM)", 143},
         {"SIGHUP", "", {EndReason::HangUp, "SIGHUP"}, false, false, "Run ended: its terminal was closed (SIGHUP)", 129},
         {"close", "", {EndReason::ConsoleClosed, "CTRL_CLOSE_EVENT"}, false, false,
-         "Run ended: its console window was closed (CTRL_CLOSE_EVENT)", 129},
+         "Run ended: its console window was closed (CTRL_CLOSE_EVENT)", 129,
+         "the end of a Windows session is not heard (CreateWindowEx: failed without saying why)"},
         {"log-off", "", {EndReason::LogOff, "CTRL_LOGOFF_EVENT"}, false, false,
          "Run ended: the user is logging off (CTRL_LOGOFF_EVENT)", 143},
         {"shutdown", "", {EndReason::Shutdown, "CTRL_SHUTDOWN_EVENT"}, false, false,
@@ -325,6 +327,7 @@ TEST(Program, EveryWayARunEndsKeepsTheOpenTouchAndSaysHowItEnded) {
         if (!w.at_prompt) r.h.fp.serial.add_port("COM3").bytes = {{10 * s, 'a'}, {12 * s, 'a'}, {14 * s, 'a'}, {16 * s, 'a'}};
         bool now = false;
         r.h.fp.ending.ask = [&] { return now ? w.asks : platform::EndRequest{}; };
+        r.h.fp.ending.unheard_text = w.unheard;
         auto at_the_moment = [&] {
             if (now || r.h.fp.clock.now_us() < 17 * s) return;
             now = true;
@@ -338,6 +341,9 @@ TEST(Program, EveryWayARunEndsKeepsTheOpenTouchAndSaysHowItEnded) {
         EXPECT_EQ(r.h.fp.files.files[kSettings], settings) << w.name;
         EXPECT_TRUE(r.h.fp.console.closed) << w.name;
         const std::string log = r.log();
+        EXPECT_EQ(log.find("left to the system"), std::string::npos) << w.name;
+        EXPECT_EQ(count_of(log, "Requests to end the program: " + w.unheard + "\r\n"), w.unheard.empty() ? 0 : 1)
+            << w.name;
         const std::size_t list = log.rfind("Processed sensor data\r\n");
         if (w.at_prompt) {
             EXPECT_EQ(list, std::string::npos) << w.name;

@@ -24,6 +24,9 @@ std::string message_text(HMODULE module, DWORD code) {
 }
 
 std::string error_text(const char* call, DWORD code) {
+    // Some calls fail without setting an error (Wine's window calls with no
+    // display): the system's text for 0 would say they succeeded.
+    if (code == ERROR_SUCCESS) return std::string(call) + ": failed without saying why";
     std::string text = message_text(nullptr, code);
     if (text.empty()) text = "error " + std::to_string(code);
     return std::string(call) + ": " + text;

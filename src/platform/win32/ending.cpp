@@ -108,9 +108,12 @@ public:
         WaitForSingleObject(start.ready, INFINITE);
         CloseHandle(start.ready);
         CloseHandle(t);
-        if (!start.error.empty()) return fail(start.error + " (the end of a Windows session is not heard)");
+        // The console's events are heard all the same.
+        if (!start.error.empty()) unheard_ = "the end of a Windows session is not heard (" + start.error + ")";
         return {};
     }
+
+    std::string unheard() const override { return unheard_; }
 
     EndRequest requested() override {
         const Kind& k = kKinds[g_kind.load()];
@@ -119,6 +122,7 @@ public:
 
 private:
     bool taken_ = false;
+    std::string unheard_;
 };
 
 }  // namespace
