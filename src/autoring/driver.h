@@ -13,7 +13,7 @@ namespace qn {
 
 class Dialog;
 class StrikeReport;
-struct RunClock;
+class RunClock;
 
 inline constexpr int kDefaultAutoBells = 6;
 inline constexpr int kDefaultPealMinutes = 180;
