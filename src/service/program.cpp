@@ -319,7 +319,8 @@ void startup(Context& c, const ProgramOptions& options) {
     show_port_latency(c);
     c.strikes->keys().settle_all();
     c.autoring->ringer().rewind();
-    ask_for_realtime(c, TimingThread::MainLoop);
+    ask_for_realtime(c.plat.scheduling, c.run_log, TimingThread::MainLoop,
+                     LoopPace{c.cfg.loop_sleep_ms, c.cfg.rest_on_mode});
     prepare_service_loop(c);
 }
 
