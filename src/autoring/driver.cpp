@@ -29,9 +29,9 @@ bool is_sent_bell_symbol(char ch) { return (ch >= '0' && ch <= '9') || ch == 'E'
 
 }  // namespace
 
-AutoRinger::AutoRinger(const Touch& touch, const RunClock& timing, TextSink& log, Dialog& dialog,
+AutoRinger::AutoRinger(const Touch& touch, const RunClock& clock, TextSink& log, Dialog& dialog,
                        std::function<void(char)> send_key)
-    : touch_(touch), timing_(timing), log_(log), dialog_(dialog), send_key_(std::move(send_key)) {}
+    : touch_(touch), clock_(clock), log_(log), dialog_(dialog), send_key_(std::move(send_key)) {}
 
 void AutoRinger::set_up(std::int32_t bells, std::string keys, std::int32_t peal_minutes) {
     bells_ = bells;
@@ -55,7 +55,7 @@ void AutoRinger::rewind() {
 
 bool AutoRinger::toggle() { return running_ = !running_; }
 
-std::int64_t AutoRinger::elapsed_ms() const { return timing_.elapsed_ms(); }
+std::int64_t AutoRinger::elapsed_ms() const { return clock_.elapsed_ms(); }
 
 // A bell the driver rings has a mark at its number in keys. A
 // character that is no bell symbol, or a bell beyond the marks (the mask of a

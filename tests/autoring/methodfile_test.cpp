@@ -194,6 +194,28 @@ TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {
     EXPECT_EQ(a.call_at(13), ' ');
 }
 
+// Rows by the numbers the log shows: the file's first row is row 1, rung
+// seven times before it; nothing before the first or past the last.
+TEST(MethodFileReading, RowsAreReachedByTheNumbersTheLogShows) {
+    Harness h;
+    ASSERT_TRUE(load(h, "1234\n2143\n", 4));
+    const Touch& a = h.c().autoring->touch();
+    EXPECT_EQ(a.rows.size(), 8u + 1 + kRoundsAtEnd);
+    const struct {
+        long number;
+        const char* bells;
+        const char* notation;
+        char call;
+    } rows[] = {{kFirstRow - 1, "", "", ' '}, {kFirstRow, "1234", " ", ' '}, {-5, "1234", "", ' '},
+                {1, "1234", " ", ' '},        {2, "2143", "x", 'g'},         {3, "2143", " ", 'h'},
+                {6, "2143", " ", 't'},        {7, "", "", ' '},              {kMaxRows + 1, "", "", ' '}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(a.bells_at(r.number), r.bells) << r.number;
+        EXPECT_EQ(a.notation_at(r.number), r.notation) << r.number;
+        EXPECT_EQ(a.call_at(r.number), r.call) << r.number;
+    }
+}
+
 // ---- what the tables cannot hold ----------------------------------------------
 
 TEST(MethodFileLimits, ThePlacesOfTheRowsDecideWhatCanBeRung) {
