@@ -29,9 +29,9 @@ bool is_sent_bell_symbol(char ch) { return (ch >= '0' && ch <= '9') || ch == 'E'
 
 }  // namespace
 
-AutoRinger::AutoRinger(const Touch& touch, const RunClock& timing, TextSink& log, Dialog& dialog,
+AutoRinger::AutoRinger(const Touch& touch, const RunClock& clock, TextSink& log, Dialog& dialog,
                        std::function<void(char)> send_key)
-    : touch_(touch), timing_(timing), log_(log), dialog_(dialog), send_key_(std::move(send_key)) {}
+    : touch_(touch), clock_(clock), log_(log), dialog_(dialog), send_key_(std::move(send_key)) {}
 
 void AutoRinger::set_up(std::int32_t bells, std::string keys, std::int32_t peal_minutes) {
     bells_ = bells;
@@ -55,7 +55,7 @@ void AutoRinger::rewind() {
 
 bool AutoRinger::toggle() { return running_ = !running_; }
 
-std::int64_t AutoRinger::elapsed_ms() const { return timing_.elapsed_ms(); }
+std::int64_t AutoRinger::elapsed_ms() const { return clock_.elapsed_ms(); }
 
 // A bell the driver rings has a mark at its number in keys. A
 // character that is no bell symbol, or a bell beyond the marks (the mask of a
@@ -87,7 +87,7 @@ void AutoRinger::tell_ringer_beat() {
     const bool hand = key_count_ <= bells_;
     const std::int32_t place = hand ? key_count_ : key_count_ - bells_;
     const long row = static_cast<long>(row_) - (hand ? 2 : 1);
-    const std::string& bells = touch_.row_at(row);
+    const std::string& bells = touch_.bells_at(row);
     if (place < 1 || static_cast<std::size_t>(place) > bells.size()) return;
     const std::int32_t bell = bell_number(bells[static_cast<std::size_t>(place) - 1]);
     if (bell == 0 || bell != ringer_bell()) return;
@@ -153,7 +153,7 @@ std::int64_t AutoRinger::next_beat_due(bool window_focus) const {
 }
 
 bool AutoRinger::next_double_row() {
-    std::string pull = touch_.row_at(row_) + touch_.row_at(static_cast<long>(row_) + 1);
+    std::string pull = touch_.bells_at(row_) + touch_.bells_at(static_cast<long>(row_) + 1);
     if (static_cast<std::int64_t>(pull.size()) != 2 * static_cast<std::int64_t>(bells_)) {
         double_row_keys_.clear();
         return false;

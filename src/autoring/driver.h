@@ -13,7 +13,7 @@ namespace qn {
 
 class Dialog;
 class StrikeReport;
-struct RunClock;
+class RunClock;
 
 inline constexpr int kDefaultAutoBells = 6;
 inline constexpr int kDefaultPealMinutes = 180;
@@ -21,7 +21,7 @@ inline constexpr int kDefaultPealMinutes = 180;
 class AutoRinger {
 public:
     // send_key rings or types one key at the target.
-    AutoRinger(const Touch& touch, const RunClock& timing, TextSink& log, Dialog& dialog,
+    AutoRinger(const Touch& touch, const RunClock& clock, TextSink& log, Dialog& dialog,
                std::function<void(char)> send_key);
 
     // What the set-up chose: the bells of the touch, the marks of the bells
@@ -76,7 +76,7 @@ private:
     std::int64_t elapsed_ms() const;
 
     const Touch& touch_;
-    const RunClock& timing_;
+    const RunClock& clock_;
     TextSink& log_;
     Dialog& dialog_;
     std::function<void(char)> send_key_;

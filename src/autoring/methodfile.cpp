@@ -1,5 +1,6 @@
 #include "autoring/methodfile.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -57,34 +58,12 @@ std::string places_made(const std::string& prev, const std::string& row) {
     return pn.empty() ? "x" : pn;
 }
 
-void clear_tables(Touch& a) {
-    a.rows.fill(std::string());
-    a.notations.fill(std::string());
-    a.calls.fill(' ');
-    a.notation_matched.fill(false);
-    a.symmetry.fill(0);
-    a.symmetry_max.fill(0);
-    a.notation_list.fill(std::string());
-    a.call_list.fill(' ');
-    a.lead_heads.fill(0);
-    a.notation_count = 0;
-    a.pattern_count = 0;
-    a.plain_count = 0;
-    a.row_count = 0;
-    a.base_length = 0;
-    a.working_bells = 0;
-}
-
 bool listed(const Touch& a, const std::string& pn) {
-    for (std::int32_t k = 1; k <= a.notation_count; ++k)
-        if (a.notation_list[k] == pn) return true;
-    return false;
+    return std::any_of(a.call_types.begin(), a.call_types.end(), [&](const CallType& t) { return t.notation == pn; });
 }
 
 bool position_listed(const Touch& a, std::int32_t mod) {
-    for (std::int32_t k = 1; k <= a.pattern_count; ++k)
-        if (a.lead_heads[k] == mod) return true;
-    return false;
+    return std::find(a.lead_heads.begin(), a.lead_heads.end(), mod) != a.lead_heads.end();
 }
 
 char call_key_for(const std::string& pn, std::int32_t w) {
@@ -100,16 +79,6 @@ char call_key_for(const std::string& pn, std::int32_t w) {
 
 }  // namespace
 
-const std::string& Touch::row_at(long i) const {
-    static const std::string empty;
-    return decltype(rows)::in_range(i) ? rows[i] : empty;
-}
-
-const std::string& Touch::notation_at(long i) const {
-    static const std::string empty;
-    return decltype(notations)::in_range(i) ? notations[i] : empty;
-}
-
 void TouchReader::refuse(const std::string& why) {
     const std::string line = "This composition is unsuitable - " + why;
     log_.write_line(line);
@@ -122,8 +91,8 @@ void TouchReader::log_symmetry_radii() {
     Touch& a = touch_;
     for (std::int32_t i = 1; i <= a.row_count; ++i) {
         std::int32_t j = 1;
-        while (i - j > 0 && i + j < a.row_count && a.notations[i - j] == a.notations[i + j]) ++j;
-        a.symmetry[i] = j;
+        while (i - j > 0 && i + j < a.row_count && a.row(i - j).notation == a.row(i + j).notation) ++j;
+        a.row(i).symmetry = j;
         log_.write_line(str(i) + " " + str(j));
     }
 }
@@ -132,15 +101,16 @@ void TouchReader::mark_symmetry_peaks() {
     Touch& a = touch_;
     std::int32_t minsym = 32768;
     for (std::int32_t i = 2; i <= a.row_count - 1; ++i) {
-        if (a.symmetry[i - 1] < a.symmetry[i] && a.symmetry[i + 1] < a.symmetry[i]) {
-            a.symmetry_max[i] = a.symmetry[i];
-            log_.write_line(str(i) + " " + str(a.symmetry_max[i]));
-            if (a.symmetry_max[i] < minsym) {
-                minsym = a.symmetry_max[i];
+        TouchRow& row = a.row(i);
+        if (a.row(i - 1).symmetry < row.symmetry && a.row(i + 1).symmetry < row.symmetry) {
+            row.symmetry_peak = row.symmetry;
+            log_.write_line(str(i) + " " + str(row.symmetry_peak));
+            if (row.symmetry_peak < minsym) {
+                minsym = row.symmetry_peak;
                 log_.write_line("minsym i=" + str(i) + " value=" + str(minsym));
             }
         } else {
-            a.symmetry_max[i] = 0;
+            row.symmetry_peak = 0;
         }
     }
 }
@@ -153,7 +123,7 @@ std::int32_t TouchReader::widest_peak_gap() {
     std::int32_t lastmax = a.row_count - n;
     std::int32_t biggest = 0;
     for (std::int32_t i = a.row_count - 1; i >= n; --i) {
-        if (!decltype(a.symmetry_max)::in_range(i) || a.symmetry_max[i] <= 2) continue;
+        if (i < kFirstRow || a.row(i).symmetry_peak <= 2) continue;
         const std::int32_t dist = lastmax - i;
         lastmax = i;
         if (biggest + 4 < i && dist > biggest) biggest = dist;
@@ -162,15 +132,13 @@ std::int32_t TouchReader::widest_peak_gap() {
     return biggest;
 }
 
-
-
 bool TouchReader::add_to_pnlist(const std::string& pn) {
     Touch& a = touch_;
-    if (a.notation_count >= kMaxPlaceNotations) {
+    if (a.call_types.size() >= kMaxPlaceNotations) {
         refuse("more than " + str(kMaxPlaceNotations) + " kinds of change at call positions");
         return false;
     }
-    a.notation_list[++a.notation_count] = pn;
+    a.call_types.push_back(CallType{pn});
     return true;
 }
 
@@ -179,23 +147,21 @@ bool TouchReader::add_to_pnlist(const std::string& pn) {
 bool TouchReader::note_difference(std::int32_t i) {
     Touch& a = touch_;
     const std::int32_t mod = i % a.base_length;
-    const std::string& now = a.notations[i];
-    const std::string& before = a.notations[i - a.base_length];
+    const std::string& now = a.row(i).notation;
+    const std::string& before = a.row(i - a.base_length).notation;
     log_.write_line("seekingpatt\t" + str(i) + "\t" + now + "\t" + before + "\t" + str(mod));
-    if (a.notation_count == 0) {
-        a.notation_list[1] = now;
-        a.notation_count = 1;
-        a.lead_heads[1] = mod;
-        a.pattern_count = 1;
+    if (a.call_types.empty()) {
+        a.call_types = {CallType{now}};
+        a.lead_heads = {mod};
     }
     if (!position_listed(a, mod)) {
-        if (a.pattern_count >= kMaxLeadHeads) {
+        if (a.lead_heads.size() >= kMaxLeadHeads) {
             refuse("differences at more than " + str(kMaxLeadHeads) + " places in the block");
             return false;
         }
-        a.lead_heads[++a.pattern_count] = mod;
+        a.lead_heads.push_back(mod);
     }
-    a.calls[i] = 'P';
+    a.row(i).call = 'P';
     if (!listed(a, now)) {
         if (!add_to_pnlist(now)) return false;
         if (!listed(a, before) && !add_to_pnlist(before)) return false;
@@ -211,9 +177,17 @@ char bell_symbol(std::int32_t place) {
     return kSymbols[place - 1];
 }
 
+// The file's first row rung as rounds before the touch. Only the first of
+// them and the last two carry a blank notation: a cover bell is added to the
+// others' empty one.
+void TouchReader::add_rounds_before(const std::string& first) {
+    touch_.rows.assign(Touch::rounds_before() + 1, TouchRow{first, ""});
+    for (std::int32_t r : {kFirstRow, 0, 1}) touch_.row(r).notation = kSingleSpace;
+}
+
 bool TouchReader::load_file_data(const std::string& text) {
     Touch& a = touch_;
-    clear_tables(a);
+    a = Touch{};
     const std::vector<std::string_view> lines = split_lines(text);
 
     std::size_t next = 0;
@@ -237,27 +211,19 @@ bool TouchReader::load_file_data(const std::string& text) {
         return false;
     }
 
-    a.rows[kFirstRow] = first;
     a.working_bells = static_cast<std::int32_t>(first.size());
-    a.notations[kFirstRow] = kSingleSpace;
-    for (std::int32_t r = kFirstRow + 1; r <= 1; ++r) a.rows[r] = first;
-    for (std::int32_t r = 0; r <= 6; ++r) a.notations[r] = kSingleSpace;
-    a.calls[2] = 'g';
-
-    std::int32_t r = 1;
+    add_rounds_before(first);
     while (next < lines.size()) {
-        ++r;
-        a.rows[r] = read_line_of_file();
-        a.notations[r] = places_made(a.rows[r - 1], a.rows[r]);
+        std::string bells = read_line_of_file();
+        std::string notation = places_made(a.rows.back().bells, bells);
+        a.rows.push_back(TouchRow{std::move(bells), std::move(notation)});
     }
-    for (std::int32_t k = 1; k <= kRoundsAtEnd; ++k) {
-        ++r;
-        a.rows[r] = a.rows[r - 1];
-        a.notations[r] = kSingleSpace;
-    }
-    a.calls[r - kRoundsAtEnd + 1] = 'h';
-    a.calls[r] = 't';
-    a.row_count = r;
+    for (std::int32_t k = 1; k <= kRoundsAtEnd; ++k) a.rows.push_back(TouchRow{a.rows.back().bells, kSingleSpace});
+    a.row_count = Touch::number_of(a.rows.size() - 1);
+    // On a touch of one row the end's "h" takes the place of the "g".
+    a.row(2).call = 'g';
+    a.row(a.row_count - kRoundsAtEnd + 1).call = 'h';
+    a.row(a.row_count).call = 't';
     return true;
 }
 
@@ -269,22 +235,23 @@ void TouchReader::find_symmetry() {
 
 bool TouchReader::seek_repeating_patterns() {
     Touch& a = touch_;
-    a.notation_count = 0;
-    a.pattern_count = 0;
+    a.call_types.clear();
+    a.lead_heads.clear();
     for (std::int32_t i = a.base_length + 1; i <= a.row_count - kRoundsAtEnd; ++i) {
-        const bool match = a.notations[i] == a.notations[i - a.base_length];
-        a.notation_matched[i] = match;
-        log_.write_line("seekpattern" + str(i) + "\t" + str(a.base_length) + "\t" + a.notations[i] + "\t" +
+        TouchRow& row = a.row(i);
+        const bool match = row.notation == a.row(i - a.base_length).notation;
+        row.notation_matched = match;
+        log_.write_line("seekpattern" + str(i) + "\t" + str(a.base_length) + "\t" + row.notation + "\t" +
                            a.notation_at(static_cast<long>(i) + a.base_length) + "\t" + bool_text(match));
         if (!match && !note_difference(i)) return false;
     }
     const bool ok = check_call_types();
     log_.write_line("check calltypes was ok=" + bool_text(ok));
-    if (a.pattern_count > 1) {
+    if (a.lead_heads.size() > 1) {
         const std::string line = "This composition is unsuitable - has varying blocklengths";
         log_.write_line(line);
         screen_.write_line(line);
-        for (std::int32_t k = 1; k <= a.pattern_count; ++k) log_.write_line(str(a.lead_heads[k]));
+        for (std::int32_t mod : a.lead_heads) log_.write_line(str(mod));
         return false;
     }
     return ok;
@@ -294,11 +261,12 @@ bool TouchReader::check_call_types() {
     Touch& a = touch_;
     log_.write_line("Signify call type with single character");
     a.plain_count = 0;
-    for (std::int32_t k = 1; k <= a.notation_count; ++k) {
-        const char key = call_key_for(a.notation_list[k], a.working_bells);
-        a.call_list[k] = key;
-        if (key == 'P') ++a.plain_count;
-        const std::string line = "Call " + str(k) + "Placenotation=(" + a.notation_list[k] + ") callname=" + key;
+    for (std::size_t k = 0; k < a.call_types.size(); ++k) {
+        CallType& type = a.call_types[k];
+        type.key = call_key_for(type.notation, a.working_bells);
+        if (type.key == 'P') ++a.plain_count;
+        const std::string line = "Call " + str(static_cast<std::int32_t>(k + 1)) + "Placenotation=(" + type.notation +
+                                 ") callname=" + type.key;
         log_.write_line(line);
         screen_.write_line(line);
     }
@@ -311,31 +279,29 @@ bool TouchReader::check_call_types() {
     }
     log_.write_line("list of call locations");
     for (std::int32_t i = 1; i <= a.row_count; ++i) {
-        if (a.calls[i] == 'P') {
-            for (std::int32_t k = 1; k <= a.notation_count; ++k)
-                if (a.notation_list[k] == a.notations[i]) {
-                    a.calls[i] = a.call_list[k];
-                    break;
-                }
+        TouchRow& row = a.row(i);
+        if (row.call == 'P') {
+            const auto type = std::find_if(a.call_types.begin(), a.call_types.end(),
+                                           [&](const CallType& t) { return t.notation == row.notation; });
+            if (type != a.call_types.end()) row.call = type->key;
         }
-        log_.write_line(str(i) + "\t" + a.rows[i] + "\t" + a.notations[i] + "\t" + a.calls[i]);
+        log_.write_line(str(i) + "\t" + row.bells + "\t" + row.notation + "\t" + row.call);
     }
     return ok;
 }
 
 // The cover bell of an odd number of working bells: it takes the place after
 // the last and makes that place in every change.
-void TouchReader::pad_row(std::int32_t r) {
-    Touch& a = touch_;
-    log_.write("pad " + str(bells_) + " " + a.rows[r] + "~");
+void TouchReader::pad_row(TouchRow& row) {
+    log_.write("pad " + str(bells_) + " " + row.bells + "~");
     // A malformed row of sixteen bells has no place left for a cover; it
     // keeps its length and the driver stops at it.
-    if (a.rows[r].size() < kMaxRowChars) {
-        const char cover = bell_symbol(static_cast<std::int32_t>(a.rows[r].size()) + 1);
-        a.rows[r].push_back(cover);
-        a.notations[r].push_back(cover);
+    if (row.bells.size() < kMaxRowChars) {
+        const char cover = bell_symbol(static_cast<std::int32_t>(row.bells.size()) + 1);
+        row.bells.push_back(cover);
+        row.notation.push_back(cover);
     }
-    log_.write_line(a.rows[r] + " " + a.notations[r]);
+    log_.write_line(row.bells + " " + row.notation);
 }
 
 TouchReader::TouchReader(Touch& touch, TextSink& log, TextSink& screen, std::int32_t bells)
@@ -349,13 +315,15 @@ bool TouchReader::load_method_file(const std::string& text) {
         log_.write_line("seekrepeatpatternsfailed");
         return false;
     }
-    const auto l = static_cast<std::int32_t>(a.rows[1].size());
+    const auto l = static_cast<std::int32_t>(a.row(1).bells.size());
     const bool odd = l % 2 == 1;
     if (l + 1 < bells_) bells_ = odd ? l + 1 : l;
     if (odd)
-        for (std::int32_t r = kFirstRow; r <= a.row_count; ++r) pad_row(r);
-    for (std::int32_t r = 1; r <= a.row_count; ++r)
-        log_.write_line(a.notations[r] + " " + a.rows[r] + " " + a.calls[r]);
+        for (TouchRow& row : a.rows) pad_row(row);
+    for (std::int32_t r = 1; r <= a.row_count; ++r) {
+        const TouchRow& row = a.row(r);
+        log_.write_line(row.notation + " " + row.bells + " " + row.call);
+    }
     return true;
 }
 

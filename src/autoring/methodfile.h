@@ -26,10 +26,11 @@ public:
     void find_symmetry();
     bool seek_repeating_patterns();
     bool check_call_types();
-    void pad_row(std::int32_t r);
+    void pad_row(TouchRow& row);
 
 private:
     void refuse(const std::string& why);
+    void add_rounds_before(const std::string& first);
     void log_symmetry_radii();
     void mark_symmetry_peaks();
     std::int32_t widest_peak_gap();

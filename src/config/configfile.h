@@ -12,7 +12,6 @@ namespace qn {
 
 class Dialog;
 class TextSink;
-class TextSink;
 
 namespace platform {
 struct Platform;

@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "service/run_end.h"
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "config/configfile.h"
 #include "link/session.h"
 #include "runlog/sensing_log.h"

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-#include "autoring/touch.h"
 #include "config/folders.h"
 #include "config/settings.h"
 #include "console/console.h"
@@ -35,7 +34,7 @@ namespace link {
 class TowerLink;
 }
 class StrikePath;
-class AutoRinger;
+class AutomaticRinging;
 class SettingsFile;
 class MonitorRegion;
 class BigCounter;
@@ -73,15 +72,6 @@ struct ConsoleState {
     Arr<Arr<std::string, 1, 20>, 0, 9> glyphs;  // digit glyphs
     Arr<std::string, 0, 9> digit_rows;
     bool big_number_stale = false;
-};
-
-// ---- automatic ringing -----------------------------------------------------
-
-// The touch read from a file, and the ringer that rings it (made by
-// make_context, service/program.h).
-struct AutoringState {
-    Touch touch;
-    std::unique_ptr<AutoRinger> ringer;
 };
 
 // ---- tower link ------------------------------------------------------------
@@ -130,7 +120,7 @@ struct Context {
     std::unique_ptr<SettingsFile> settings_file;
     KeyoutState keyout;
     ConsoleState con;
-    AutoringState autoring;
+    std::unique_ptr<AutomaticRinging> autoring;  // made by make_context (service/program.h)
     LinkState link;
 
     // The strike path and its observers, made and wired by make_context

@@ -2,8 +2,9 @@
 
 #include <vector>
 
-#include "core/context.h"
 #include "core/text.h"
+#include "core/text_sink.h"
+#include "platform/scheduling.h"
 
 namespace qn {
 
@@ -17,30 +18,29 @@ bool unsupported(const std::string& error) {
 // loop_sleep_ms 0 gives up the time slice and -1 never waits: such a loop at
 // real-time priority would hold a processor for good (and, where the kernel
 // limits real-time CPU time, be stopped for it). Data mode always waits.
-bool loop_waits(const Context& c) { return c.cfg.rest_on_mode || c.cfg.loop_sleep_ms > 0; }
+bool loop_waits(LoopPace pace) { return pace.data_mode || pace.loop_sleep_ms > 0; }
 
-void lock_memory(Context& c, platform::Scheduling& s) {
+void lock_memory(platform::Scheduling& s, TextSink& log) {
     auto r = s.lock_memory();
     if (r.ok())
-        c.run_log.write_line("Memory: " + r.value());
+        log.write_line("Memory: " + r.value());
     else if (!unsupported(r.error()))
-        c.run_log.write_line("Memory: not locked, a page fault may delay a key: " + r.error());
+        log.write_line("Memory: not locked, a page fault may delay a key: " + r.error());
 }
 
 }  // namespace
 
-void ask_for_realtime(Context& c, TimingThread who) {
+void ask_for_realtime(platform::Scheduling* s, TextSink& log, TimingThread who, LoopPace pace) {
     const std::string head = who == TimingThread::Serial ? "Comm thread scheduling: " : "Main loop scheduling: ";
-    platform::Scheduling* s = c.plat.scheduling;
     if (!s) {
-        c.run_log.write_line(head + "as given, not asked (no scheduling service here)");
+        log.write_line(head + "as given, not asked (no scheduling service here)");
         return;
     }
     if (who == TimingThread::MainLoop) {
-        lock_memory(c, *s);
-        if (!loop_waits(c)) {
-            c.run_log.write_line(head + "normal priority, not asked: with SLEEPNUM " + str(c.cfg.loop_sleep_ms) +
-                               " the loop never waits, and at real-time priority it would hold a processor");
+        lock_memory(*s, log);
+        if (!loop_waits(pace)) {
+            log.write_line(head + "normal priority, not asked: with SLEEPNUM " + str(pace.loop_sleep_ms) +
+                           " the loop never waits, and at real-time priority it would hold a processor");
             return;
         }
     }
@@ -65,7 +65,7 @@ void ask_for_realtime(Context& c, TimingThread who) {
     for (std::size_t i = 0; i < refused.size(); ++i) line += (i == 0 ? " (refused: " : "; ") + refused[i];
     if (!refused.empty()) line += ")";
     if (!realtime) line += "; " + s->how_to_allow();
-    c.run_log.write_line(line);
+    log.write_line(line);
 }
 
 }  // namespace qn

@@ -31,7 +31,7 @@ SerialThread& make_serial_thread(Context& c, platform::PortHandle h, const PerMo
 void start_serial_thread(Context& c, platform::PortHandle h, const PerModemLine<bool>& lines) {
     make_serial_thread(c, h, lines);
     launch_serial_thread(*c.serial_thread, *c.plat.threads, c.run_log, c.dialog, *c.clock.stopwatch(),
-                         [&c] { ask_for_realtime(c, TimingThread::Serial); });
+                         [&c] { ask_for_realtime(c.plat.scheduling, c.run_log, TimingThread::Serial); });
 }
 
 bool serial_thread_running(const Context& c) { return c.serial_thread && c.serial_thread->running(); }

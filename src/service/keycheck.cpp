@@ -1,7 +1,6 @@
 #include "service/keycheck.h"
 
-#include "autoring/driver.h"
-#include "autoring/setup.h"
+#include "autoring/automatic_ringing.h"
 #include "config/bounds.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
@@ -120,7 +119,7 @@ bool wait_for_target_focus(Context& c) {
 }
 
 void automatic_ringing(Context& c, char key) {
-    AutoRinger& a = *c.autoring.ringer;
+    AutoRinger& a = c.autoring->ringer();
     c.console.clear(Area::Scratch);
     if (key == 'Z' || (key == 'A' && !a.is_set_up())) {
         if (key == 'A') c.screen.write_line("Setting up configuration first");
@@ -155,13 +154,12 @@ void pause_check(Context& c) {
 bool set_up_autoring(Context& c) {
     const std::uint8_t target = target_index_of(c, c.cfg.target_program);
     const bool ringing_room = c.keyout.targets[target].window_name.rfind("Ringing Room", 0) == 0;
-    return set_up_autoring(AutoringSetUp{c.dialog, c.run_log, *c.plat.files, c.core.folders.libraries,
-                                         ringing_room, c.autoring.touch, *c.autoring.ringer});
+    return c.autoring->set_up(c.core.folders.libraries, ringing_room);
 }
 
 void end_touch(Context& c, bool pause) {
     StrikePath& strikes = *c.strikes;
-    if (strikes.rows().rows() == 0 || c.autoring.ringer->running()) return;
+    if (strikes.rows().rows() == 0 || c.autoring->ringer().running()) return;
     if (strikes.keys().outputs_full() || pause) {
         strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
         c.console.pause_ms(1);
@@ -214,7 +212,7 @@ void do_command(Context& c, char key) {
 }
 
 void check_keys(Context& c) {
-    if (c.autoring.ringer->step(c.keyout.window_focus) == 'A') automatic_ringing(c, 'A');
+    if (c.autoring->ringer().step(c.keyout.window_focus) == 'A') automatic_ringing(c, 'A');
     if (c.striking) c.striking->tell_finished();  // a touch's report, once it is ready
     if (c.plat.console->key_waiting()) {
         char key = upper(c.console.wait_key());

@@ -1,6 +1,6 @@
 #include "service/loop.h"
 
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "service/run_end.h"
 #include "core/context.h"
 #include "core/timing.h"
@@ -32,7 +32,7 @@ std::int32_t ceiling_ms(const Context& c) {
 constexpr std::int32_t kRestWaitMs = 1000;
 
 bool at_rest(const Context& c) {
-    if (c.autoring.ringer->running() || c.strikes->rows().rows() != 0) return false;
+    if (c.autoring->ringer().running() || c.strikes->rows().rows() != 0) return false;
     return !c.strikes->keys().any_pending(c.keyout.sensors_active);
 }
 
@@ -85,7 +85,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
     w.until_us = now_us + multiply_int64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
     w.sources = platform::kWakeConsole | (c.cfg.rest_on_mode ? platform::kWakePort : platform::kWakeEvent);
     if (tower_link_in_use(c)) w.sources |= platform::kWakeEvent;  // the link's news
-    for (std::int64_t due : {next_key_due(c, now_us), c.autoring.ringer->next_beat_due(c.keyout.window_focus)}) {
+    for (std::int64_t due : {next_key_due(c, now_us), c.autoring->ringer().next_beat_due(c.keyout.window_focus)}) {
         if (due >= 0 && due <= w.until_us) {
             w.until_us = due;
             w.precise = true;

@@ -1,6 +1,6 @@
 #include "service/program.h"
 
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "calibration/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
@@ -228,9 +228,9 @@ void wire_autoring(Context& c) {
         }
         type_text(c, std::string(1, ch));
     };
-    c.autoring.ringer = std::make_unique<AutoRinger>(c.autoring.touch, c.clock, c.run_log, c.dialog, send_key);
-    c.autoring.ringer->tell_beats_to(c.strike_report,
-                                     [&c] { return tower_link_in_use(c) ? c.cfg.tower_bell_j : 0; });
+    c.autoring = std::make_unique<AutomaticRinging>(c.clock, c.run_log, c.dialog, *c.plat.files, send_key);
+    c.autoring->ringer().tell_beats_to(c.strike_report,
+                                       [&c] { return tower_link_in_use(c) ? c.cfg.tower_bell_j : 0; });
 }
 
 }  // namespace
@@ -318,8 +318,9 @@ void startup(Context& c, const ProgramOptions& options) {
     show_service_screen(c);
     show_port_latency(c);
     c.strikes->keys().settle_all();
-    c.autoring.ringer->rewind();
-    ask_for_realtime(c, TimingThread::MainLoop);
+    c.autoring->ringer().rewind();
+    ask_for_realtime(c.plat.scheduling, c.run_log, TimingThread::MainLoop,
+                     LoopPace{c.cfg.loop_sleep_ms, c.cfg.rest_on_mode});
     prepare_service_loop(c);
 }
 

@@ -1,6 +1,6 @@
 #include "sim/run.h"
 
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "service/run_end.h"
 
 #include <algorithm>
@@ -68,11 +68,11 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.touch_file = options_.automatic_bells;
     rc.take_delay = options_.take_delay;
     rc.touch_rows = [this] {
-        const Touch& touch = ctx_->autoring.touch;
+        const Touch& touch = ctx_->autoring->touch();
         psim::FollowPlan plan;
         plan.bell = options_.plan.rhythm.place;
-        plan.bells = ctx_->autoring.ringer->bells();
-        for (long r = kFirstRow; r <= touch.row_count && r <= kMaxRows; ++r) plan.rows.push_back(touch.rows[r]);
+        plan.bells = ctx_->autoring->ringer().bells();
+        for (long r = kFirstRow; r <= touch.row_count; ++r) plan.rows.push_back(touch.bells_at(r));
         return plan;
     };
     rc.target = options_.target;

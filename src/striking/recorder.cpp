@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "core/context.h"
+#include "autoring/touch.h"
 #include "platform/threads.h"
 #include "striking/analysis.h"
 

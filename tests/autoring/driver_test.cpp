@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "autoring/methodfile.h"
 #include "autoring/touch_rows.h"
 #include "core/context.h"
@@ -25,7 +25,7 @@ struct Ringer {
         Context& c = h.c();
         c.keyout.target_index = target;
         c.keyout.window_focus = true;
-        TouchReader reader(c.autoring.touch, c.run_log, c.dialog, bells);
+        TouchReader reader(c.autoring->touch(), c.run_log, c.dialog, bells);
         loaded = reader.load_method_file(file);
         // The speed whose beat is 329 ms.
         const std::int32_t minutes = (329 * 42 * (2 * reader.bells() + 1) + 999) / 1000;
@@ -46,8 +46,8 @@ struct Ringer {
     std::string typed() const { return h.fp.keyboard.typed(); }
     std::int64_t key_ms(std::size_t i) const { return h.fp.keyboard.sent.at(i).time_us / 1000; }
     char step() { return a().step(h.c().keyout.window_focus); }
-    AutoRinger& a() { return *h.c().autoring.ringer; }
-    Touch& t() { return h.c().autoring.touch; }
+    AutoRinger& a() { return h.c().autoring->ringer(); }
+    Touch& t() { return h.c().autoring->touch(); }
 
     Harness h;
     bool loaded = false;
@@ -115,8 +115,8 @@ TEST(AutoringDriverBeats, NothingHappensWithoutTheFocusOrWhenSwitchedOff) {
 TEST(AutoringDriverCalls, CallsGoOutBeforeTheirRowsAndTheTouchEndsInRounds) {
     Ringer r(6, rounds_rows(6, 12), "123456      ");
     ASSERT_EQ(r.t().row_count, 16);
-    r.t().calls[4] = 'b';  // handstroke: sent as pull (2,3) is loaded
-    r.t().calls[7] = 'n';  // backstroke: sent before the last stroke of row 4
+    r.t().row(4).call = 'b';  // handstroke: sent as pull (2,3) is loaded
+    r.t().row(7).call = 'n';  // backstroke: sent before the last stroke of row 4
     EXPECT_EQ(r.run_ms(60000), 'A');
     // "g" on row 2, "h" on row 13, "t" on row 16; call letters go out unshifted.
     EXPECT_EQ(r.typed(), "L" + P6 + P6 + P6 + "G" + P6 + "B" + P6 + "12345N6123456" + P6 + P6 + "12345H6123456" + P6 +
@@ -158,7 +158,7 @@ TEST(AutoringDriverRows, RowsLongerThanTheBellsStopTheFirstStartWithAMessage) {
 TEST(AutoringDriverRows, SymbolsThatAreNoBellOrBeyondTheMaskAreNotRung) {
     // A non-Ringing-Room mask has N places: here only bell 1 is rung.
     Ringer r(6, rounds_rows(6, 12), "j     ", 8);
-    for (std::int32_t row = kFirstRow; row <= r.t().row_count; ++row) r.t().rows[row] = "1xE?D6";
+    for (TouchRow& row : r.t().rows) row.bells = "1xE?D6";
     r.start();
     r.run_ms(329 * 13);
     EXPECT_EQ(r.typed(), "L11");

@@ -6,6 +6,7 @@
 
 #include "autoring/methodfile.h"
 #include "autoring/touch_rows.h"
+#include "autoring/automatic_ringing.h"
 #include "core/context.h"
 #include "fakes/fake_platform.h"
 
@@ -20,7 +21,7 @@ using test::ring;
 std::int32_t bells_after = 0;  // what the last load left to be rung
 
 bool load(Harness& h, const std::string& text, std::int32_t n) {
-    TouchReader reader(h.c().autoring.touch, h.c().run_log, h.c().dialog, n);
+    TouchReader reader(h.c().autoring->touch(), h.c().run_log, h.c().dialog, n);
     const bool loaded = reader.load_method_file(text);
     bells_after = reader.bells();
     return loaded;
@@ -36,7 +37,7 @@ bool screen_has(const Context& c, const std::string& text) {
 std::string marks(const Touch& a, std::int32_t from, std::int32_t to) {
     std::string out;
     for (std::int32_t r = from; r <= to; ++r)
-        if (a.calls[r] != ' ') out += std::to_string(r) + a.calls[r] + " ";
+        if (a.call_at(r) != ' ') out += std::to_string(r) + a.call_at(r) + " ";
     return out;
 }
 
@@ -47,33 +48,33 @@ TEST(MethodFileBlocks, PlainCourseOfMinorHasALeadOfTwelveAndNoCallKeys) {
     auto rows = ring("123456", plain_bob_touch(6, "ppppp"));
     ASSERT_EQ(rows.back(), "123456");
     ASSERT_TRUE(load(h, lines(rows), 6));
-    const Touch& a = h.c().autoring.touch;
+    const Touch& a = h.c().autoring->touch();
     EXPECT_EQ(a.base_length, 12);
     EXPECT_EQ(a.row_count, 61 + kRoundsAtEnd);
     // Only the plain lead end where it first differs from row 1's blank.
     EXPECT_EQ(marks(a, 3, 61), "13P ");
-    EXPECT_EQ(a.calls[2], 'g');
-    EXPECT_EQ(a.calls[62], 'h');
-    EXPECT_EQ(a.calls[65], 't');
-    for (std::int32_t r = kFirstRow; r <= 1; ++r) EXPECT_EQ(a.rows[r], "123456") << r;
-    for (std::int32_t r = 62; r <= 65; ++r) EXPECT_EQ(a.notations[r], " ") << r;
-    EXPECT_EQ(a.notations[2], "x");
-    EXPECT_EQ(a.notations[3], "16");
-    EXPECT_EQ(a.notations[13], "12");
-    EXPECT_EQ(a.rows[13], "135264");  // the first lead end
+    EXPECT_EQ(a.call_at(2), 'g');
+    EXPECT_EQ(a.call_at(62), 'h');
+    EXPECT_EQ(a.call_at(65), 't');
+    for (std::int32_t r = kFirstRow; r <= 1; ++r) EXPECT_EQ(a.bells_at(r), "123456") << r;
+    for (std::int32_t r = 62; r <= 65; ++r) EXPECT_EQ(a.notation_at(r), " ") << r;
+    EXPECT_EQ(a.notation_at(2), "x");
+    EXPECT_EQ(a.notation_at(3), "16");
+    EXPECT_EQ(a.notation_at(13), "12");
+    EXPECT_EQ(a.bells_at(13), "135264");  // the first lead end
     EXPECT_EQ(bells_after, 6);
 }
 
 TEST(MethodFileBlocks, PlainCourseOfMajorHasALeadOfSixteen) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "ppppppp"))), 8));
-    EXPECT_EQ(h.c().autoring.touch.base_length, 16);
+    EXPECT_EQ(h.c().autoring->touch().base_length, 16);
 }
 
 TEST(MethodFileBlocks, BobsAndSinglesOnEightAreLittleBAndN) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "pbpsp"))), 8));
-    const Touch& a = h.c().autoring.touch;
+    const Touch& a = h.c().autoring->touch();
     EXPECT_EQ(a.base_length, 16);
     // Lead ends fall on rows 17, 33, 49, 65, 81: plain, bob, plain, single, plain.
     EXPECT_EQ(marks(a, 3, 81), "17P 33b 49P 65n 81P ");
@@ -85,13 +86,13 @@ TEST(MethodFileBlocks, BobsAndSinglesOnEightAreLittleBAndN) {
 TEST(MethodFileBlocks, OnSixBellsFourteenIsTheBigB) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "bsp"))), 6));
-    EXPECT_EQ(marks(h.c().autoring.touch, 3, 37), "13B 25n 37P ");
+    EXPECT_EQ(marks(h.c().autoring->touch(), 3, 37), "13B 25n 37P ");
 }
 
 TEST(MethodFileBlocks, OnlyAChangeOfNotationIsSeenSoARepeatedCallGetsNoKey) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "pbbp"))), 8));
-    EXPECT_EQ(marks(h.c().autoring.touch, 3, 65), "17P 33b 65P ");
+    EXPECT_EQ(marks(h.c().autoring->touch(), 3, 65), "17P 33b 65P ");
 }
 
 TEST(MethodFileBlocks, DifferencesAtTwoPlacesInTheLeadAreRefused) {
@@ -99,8 +100,8 @@ TEST(MethodFileBlocks, DifferencesAtTwoPlacesInTheLeadAreRefused) {
     auto changes = plain_bob_touch(6, "pbpbpb");
     changes[3 * 12 + 5] = "1236";  // the half lead of lead 4: row 43, position 7 of the lead
     ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
-    EXPECT_EQ(h.c().autoring.touch.base_length, 12);
-    EXPECT_EQ(h.c().autoring.touch.pattern_count, 2);
+    EXPECT_EQ(h.c().autoring->touch().base_length, 12);
+    EXPECT_EQ(h.c().autoring->touch().lead_heads.size(), 2u);
     const std::string log = h.log();
     EXPECT_NE(log.find("This composition is unsuitable - has varying blocklengths\r\n1\r\n7\r\n"), std::string::npos);
     EXPECT_NE(log.find("seekrepeatpatternsfailed\r\n"), std::string::npos);
@@ -113,7 +114,7 @@ TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
     changes[2 * 12 - 1] = "1256";
     changes[4 * 12 - 1] = "1236";
     ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
-    EXPECT_EQ(h.c().autoring.touch.plain_count, 3);
+    EXPECT_EQ(h.c().autoring->touch().plain_count, 3);
     EXPECT_TRUE(screen_has(h.c(), "Composition is unsuitable - 2 call types unaccounted for!"));
     const std::string log = h.log();
     EXPECT_NE(log.find("This composition is unsuitable - 2 call types unaccounted for!\r\n"), std::string::npos);
@@ -124,8 +125,8 @@ TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
 TEST(MethodFileBlocks, WithoutSymmetryEveryRowMatchesItselfAndNoCallIsFound) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\n2134\n", 4));
-    EXPECT_EQ(h.c().autoring.touch.base_length, 0);
-    EXPECT_EQ(marks(h.c().autoring.touch, 3, h.c().autoring.touch.row_count - 1), "3h ");
+    EXPECT_EQ(h.c().autoring->touch().base_length, 0);
+    EXPECT_EQ(marks(h.c().autoring->touch(), 3, h.c().autoring->touch().row_count - 1), "3h ");
 }
 
 // ---- reading the file -----------------------------------------------------------
@@ -134,13 +135,13 @@ TEST(MethodFileReading, DoublesWithEightBellsRingsSixWithACover) {
     Harness h;
     auto rows = ring("12345", {"5", "1", "5", "1", "5", "1", "5", "1", "5", "125"});
     ASSERT_TRUE(load(h, lines(rows), 8));
-    const Touch& a = h.c().autoring.touch;
+    const Touch& a = h.c().autoring->touch();
     EXPECT_EQ(bells_after, 6);
     EXPECT_EQ(a.working_bells, 5);
     for (std::int32_t r = kFirstRow; r <= a.row_count; ++r) {
-        ASSERT_EQ(a.rows[r].size(), 6u) << r;
-        EXPECT_EQ(a.rows[r].back(), '6') << r;
-        EXPECT_EQ(a.notations[r].back(), '6') << r;
+        ASSERT_EQ(a.bells_at(r).size(), 6u) << r;
+        EXPECT_EQ(a.bells_at(r).back(), '6') << r;
+        EXPECT_EQ(a.notation_at(r).back(), '6') << r;
     }
     EXPECT_NE(h.log().find("pad 6 12345~123456  6\r\n"), std::string::npos);
 }
@@ -156,41 +157,63 @@ TEST(MethodFileReading, NumberOfBellsIsOnlyEverLowered) {
 TEST(MethodFileReading, ShortNumberFirstLineIsSkippedButARowIsKept) {
     Harness h;
     ASSERT_TRUE(load(h, "16\n1234\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring.touch.rows[1], "1234");
-    EXPECT_EQ(h.c().autoring.touch.rows[2], "2143");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(1), "1234");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143");
     ASSERT_TRUE(load(h, "1234\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring.touch.rows[1], "1234");
-    EXPECT_EQ(h.c().autoring.touch.rows[2], "2143");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(1), "1234");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143");
     // Rounds on three bells is a row, not a lead length.
     ASSERT_TRUE(load(h, "123\n213\n", 4));
-    EXPECT_EQ(h.c().autoring.touch.rows[kFirstRow], "1234");
-    EXPECT_EQ(h.c().autoring.touch.rows[2], "2134");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(kFirstRow), "1234");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2134");
 }
 
 TEST(MethodFileReading, LongLinesAreCutAndLineEndsMayBeCrLf) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\r\n2143658709TEBADCYX\r\n1234", 4));
-    EXPECT_EQ(h.c().autoring.touch.rows[2], "2143658709TEBADC");
-    EXPECT_EQ(h.c().autoring.touch.rows[3], "1234");  // no line end after the last row
-    EXPECT_EQ(h.c().autoring.touch.row_count, 3 + kRoundsAtEnd);
+    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143658709TEBADC");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(3), "1234");  // no line end after the last row
+    EXPECT_EQ(h.c().autoring->touch().row_count, 3 + kRoundsAtEnd);
 }
 
 TEST(MethodFileReading, ABlankLineIsARowOfNoBells) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\n\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring.touch.rows[2], "");
-    EXPECT_EQ(h.c().autoring.touch.notations[2], "x");
-    EXPECT_EQ(h.c().autoring.touch.notations[3], "x");
+    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "");
+    EXPECT_EQ(h.c().autoring->touch().notation_at(2), "x");
+    EXPECT_EQ(h.c().autoring->touch().notation_at(3), "x");
 }
 
 TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 6));
     ASSERT_TRUE(load(h, "123456\n214365\n", 6));
-    const Touch& a = h.c().autoring.touch;
+    const Touch& a = h.c().autoring->touch();
     EXPECT_EQ(a.row_count, 2 + kRoundsAtEnd);
-    EXPECT_EQ(a.rows[a.row_count + 1], "");
-    EXPECT_EQ(a.calls[13], ' ');
+    EXPECT_EQ(a.rows.size(), Touch::index_of(a.row_count) + 1);
+    EXPECT_EQ(a.call_at(13), ' ');
+}
+
+// Rows by the numbers the log shows: the file's first row is row 1, rung
+// seven times before it; nothing before the first or past the last.
+TEST(MethodFileReading, RowsAreReachedByTheNumbersTheLogShows) {
+    Harness h;
+    ASSERT_TRUE(load(h, "1234\n2143\n", 4));
+    const Touch& a = h.c().autoring->touch();
+    EXPECT_EQ(a.rows.size(), 8u + 1 + kRoundsAtEnd);
+    const struct {
+        long number;
+        const char* bells;
+        const char* notation;
+        char call;
+    } rows[] = {{kFirstRow - 1, "", "", ' '}, {kFirstRow, "1234", " ", ' '}, {-5, "1234", "", ' '},
+                {1, "1234", " ", ' '},        {2, "2143", "x", 'g'},         {3, "2143", " ", 'h'},
+                {6, "2143", " ", 't'},        {7, "", "", ' '},              {kMaxRows + 1, "", "", ' '}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(a.bells_at(r.number), r.bells) << r.number;
+        EXPECT_EQ(a.notation_at(r.number), r.notation) << r.number;
+        EXPECT_EQ(a.call_at(r.number), r.call) << r.number;
+    }
 }
 
 // ---- what the tables cannot hold ----------------------------------------------
@@ -219,8 +242,8 @@ TEST(MethodFileLimits, AFileThatFillsTheTableLoadsAndOneRowMoreIsRefused) {
     auto rows = ring("12345678", changes);
     ASSERT_EQ(rows.size(), 5996u);
     ASSERT_TRUE(load(h, lines(rows), 8));
-    EXPECT_EQ(h.c().autoring.touch.row_count, kMaxRows);
-    EXPECT_EQ(h.c().autoring.touch.base_length, 16);
+    EXPECT_EQ(h.c().autoring->touch().row_count, kMaxRows);
+    EXPECT_EQ(h.c().autoring->touch().base_length, 16);
     EXPECT_NE(h.log().find("seekpattern5996\t16\tx\t\tTRUE"), std::string::npos);
 
     rows.push_back(rows[1]);
@@ -232,25 +255,27 @@ TEST(MethodFileLimits, AFileThatFillsTheTableLoadsAndOneRowMoreIsRefused) {
 // set up by hand.
 TEST(MethodFileLimits, MoreKindsOfChangeThanTheListHoldsAreRefused) {
     Harness h;
-    Touch& a = h.c().autoring.touch;
+    Touch& a = h.c().autoring->touch();
     a.row_count = 60;
     a.base_length = 2;
     a.working_bells = 8;
-    for (std::int32_t r = 1; r <= a.row_count; ++r) a.notations[r] = r % 2 ? std::to_string(r) : "x";
+    a.rows.resize(Touch::index_of(a.row_count) + 1);
+    for (std::int32_t r = 1; r <= a.row_count; ++r) a.row(r).notation = r % 2 ? std::to_string(r) : "x";
     EXPECT_FALSE(TouchReader(a, h.c().run_log, h.c().dialog, 6).seek_repeating_patterns());
-    EXPECT_EQ(a.notation_count, kMaxPlaceNotations);
+    EXPECT_EQ(a.call_types.size(), std::size_t{kMaxPlaceNotations});
     EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - more than 20 kinds of change at call positions"));
 }
 
 TEST(MethodFileLimits, DifferencesAtMorePlacesThanTheTableHoldsAreRefused) {
     Harness h;
-    Touch& a = h.c().autoring.touch;
+    Touch& a = h.c().autoring->touch();
     a.base_length = 200;
     a.row_count = 500;
     a.working_bells = 8;
-    for (std::int32_t r = 1; r <= a.row_count; ++r) a.notations[r] = r > 200 && r <= 400 ? "14" : "12";
+    a.rows.resize(Touch::index_of(a.row_count) + 1);
+    for (std::int32_t r = 1; r <= a.row_count; ++r) a.row(r).notation = r > 200 && r <= 400 ? "14" : "12";
     EXPECT_FALSE(TouchReader(a, h.c().run_log, h.c().dialog, 6).seek_repeating_patterns());
-    EXPECT_EQ(a.pattern_count, kMaxLeadHeads);
+    EXPECT_EQ(a.lead_heads.size(), std::size_t{kMaxLeadHeads});
     EXPECT_NE(h.log().find("This composition is unsuitable - differences at more than 100 places in the block\r\n"),
               std::string::npos);
 }
@@ -286,11 +311,11 @@ TEST(MethodFileLibrary, EveryTouchOfTheLibraryLoads) {
 TEST(MethodFileLibrary, TheMajorTouchCallsBobsAndSinglesWhereTheyAre) {
     Harness h;
     ASSERT_TRUE(load(h, read_text(library_dir() / "plain_bob_major_touch"), 8));
-    const Touch& a = h.c().autoring.touch;
+    const Touch& a = h.c().autoring->touch();
     EXPECT_EQ(a.base_length, 16);
     // Calling b s p, over and over: lead ends on rows 17, 33, 49, ...
     for (std::int32_t lead = 0; 1 + 16 * (lead + 1) <= a.row_count - kRoundsAtEnd; ++lead)
-        EXPECT_EQ(a.calls[1 + 16 * (lead + 1)], "bnP"[lead % 3]) << lead;
+        EXPECT_EQ(a.call_at(1 + 16 * (lead + 1)), "bnP"[lead % 3]) << lead;
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 // screen's line.
 #include <gtest/gtest.h>
 
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "config/configfile.h"
 #include "service/program.h"
 #include "core/timing.h"
@@ -199,10 +199,10 @@ TEST(TowerAutoring, BellsAndCallsGoToTheTowerAtTheTowersStroke) {
     ASSERT_TRUE(end);
     end->push(R"(42["s_bell_rung",{"global_bell_state":[true,true,true,true,true,true,true,true,true,true,false,true],"who_rang":11,"disagree":false}])");
     ASSERT_TRUE(eventually([&] { return !l.c.link.session->tower_stroke(11); }));
-    l.c.autoring.ringer->export_key('b');
-    l.c.autoring.ringer->export_key('E');
-    l.c.autoring.ringer->export_key('3');
-    l.c.autoring.ringer->export_key('h');
+    l.c.autoring->ringer().export_key('b');
+    l.c.autoring->ringer().export_key('E');
+    l.c.autoring->ringer().export_key('3');
+    l.c.autoring->ringer().export_key('h');
     EXPECT_EQ(end->expect("42[\"c_call\""), R"(42["c_call",{"call":"Bob","tower_id":123456789}])");
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":11,"stroke":false,"tower_id":123456789}])");
     EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":3,"stroke":true,"tower_id":123456789}])");

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "core/timing.h"
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "config/configfile.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
@@ -178,19 +178,19 @@ TEST(AutomaticRinging, AWithoutSetUpSetsUpFirstThenStartsAndAStops) {
     s.h.fp.console.type("A");
     answer_setup(s);
     check_keys(s.c);
-    EXPECT_TRUE(s.c.autoring.ringer->is_set_up());
-    EXPECT_TRUE(s.c.autoring.ringer->running());
+    EXPECT_TRUE(s.c.autoring->ringer().is_set_up());
+    EXPECT_TRUE(s.c.autoring->ringer().running());
     EXPECT_NE(s.h.log().find("method file loaded"), std::string::npos);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");  // the start key
     EXPECT_EQ(s.h.fp.threads.sleeps.back(), 4000);
     s.key("A");
-    EXPECT_FALSE(s.c.autoring.ringer->running());
+    EXPECT_FALSE(s.c.autoring->ringer().running());
     EXPECT_TRUE(s.shows(9, "Automated ringing ended"));
-    EXPECT_EQ(s.c.autoring.ringer->row(), -6);
-    EXPECT_EQ(s.c.autoring.ringer->due_ms(), 0);
+    EXPECT_EQ(s.c.autoring->ringer().row(), -6);
+    EXPECT_EQ(s.c.autoring->ringer().due_ms(), 0);
     // Again: no set-up questions this time.
     s.key("A");
-    EXPECT_TRUE(s.c.autoring.ringer->running());
+    EXPECT_TRUE(s.c.autoring->ringer().running());
     EXPECT_TRUE(s.shows(9, "Automated ringing started"));
 }
 
@@ -200,9 +200,9 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
     s.h.fp.console.type("Z");
     answer_setup(s);
     check_keys(s.c);
-    EXPECT_TRUE(s.c.autoring.ringer->is_set_up());
-    EXPECT_FALSE(s.c.autoring.ringer->running());
-    EXPECT_TRUE(s.c.autoring.ringer->first_ring());
+    EXPECT_TRUE(s.c.autoring->ringer().is_set_up());
+    EXPECT_FALSE(s.c.autoring->ringer().running());
+    EXPECT_TRUE(s.c.autoring->ringer().first_ring());
     EXPECT_EQ(s.h.fp.keyboard.sent.size(), 0u);
 }
 
@@ -211,7 +211,7 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
 TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     Service s("Ringing Room - any browser with focus");
     add_rounds6(s);
-    s.c.autoring.ringer->set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
+    s.c.autoring->ringer().set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
     ASSERT_TRUE(s.c.keyout.window_focus);
     auto other = s.h.fp.windows.add_window("Notes", "Edit");
     auto rr = s.h.fp.windows.add_window("Practice - Ringing Room - Browser", "Browser");
@@ -221,19 +221,19 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
         if (w.deadline_us - s.h.fp.clock.now_us() == 100000 && ++polls == 3) s.h.fp.windows.foreground_window = rr;
     };
     s.key("A");
-    EXPECT_TRUE(s.c.autoring.ringer->running());
+    EXPECT_TRUE(s.c.autoring->ringer().running());
     EXPECT_TRUE(s.c.keyout.window_focus);
     EXPECT_EQ(s.c.keyout.target_window, rr);
     EXPECT_EQ(polls, 3);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");
 
     Service t("Ringing Room - any browser with focus");
-    t.c.autoring.ringer->set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
+    t.c.autoring->ringer().set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
     t.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
         if (w.sources == platform::kWakeConsole) t.h.fp.console.type("x");
     };
     t.key("A");
-    EXPECT_FALSE(t.c.autoring.ringer->running());
+    EXPECT_FALSE(t.c.autoring->ringer().running());
     EXPECT_EQ(t.h.fp.keyboard.sent.size(), 0u);
     EXPECT_NE(t.c.screen.line_text(11).find("Automated ringing not started"), std::string::npos);
 }

@@ -1,7 +1,7 @@
 // What the service loop waits for after a pass.
 #include <gtest/gtest.h>
 
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "fakes/fake_platform.h"
 #include "serial/sensing.h"
 #include "serial/serial_thread.h"
@@ -58,10 +58,10 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     // Automatic ringing: the beat fires once the millisecond clock is past
     // the beat's time.
     Loop a;
-    a.c.autoring.ringer->set_up(6, "", 165);  // a beat of 302 ms
-    a.c.autoring.ringer->toggle();
+    a.c.autoring->ringer().set_up(6, "", 165);  // a beat of 302 ms
+    a.c.autoring->ringer().toggle();
     a.h.fp.clock.set_us(kNow - 300000);
-    a.c.autoring.ringer->step(true);  // the beat clock starts 300 ms before now
+    a.c.autoring->ringer().step(true);  // the beat clock starts 300 ms before now
     w = a.plan();
     EXPECT_EQ(w.until_us, kNow + 3000);
     EXPECT_TRUE(w.precise);

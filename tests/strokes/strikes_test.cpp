@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/timing.h"
-#include "autoring/driver.h"
+#include "autoring/automatic_ringing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/dispatch.h"
 #include "keyout/targets.h"
@@ -436,7 +436,7 @@ TEST(Counters, AFullListWithoutAPauseIsWrittenAndEmptiedButTheTouchGoesOn) {
 TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
     Bell b;
     ring_rows(b.c, 5);
-    b.c.autoring.ringer->toggle();
+    b.c.autoring->ringer().toggle();
     end_touch(b.c, true);
     EXPECT_EQ(b.rows(), 5);
     EXPECT_EQ(count_of(b.h.log(), "Processed sensor data"), 0);
@@ -444,7 +444,7 @@ TEST(Counters, AutomaticRingingNeitherWritesNorRestarts) {
 
 TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
     Bell b(1, 300);
-    b.c.autoring.ringer->toggle();  // the pause dump is skipped
+    b.c.autoring->ringer().toggle();  // the pause dump is skipped
     b.start();
     for (int i = 1; i <= 6100; ++i) {
         b.pulse(i * kSecond / 2, 50000);
