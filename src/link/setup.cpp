@@ -11,14 +11,14 @@ namespace qn {
 
 namespace {
 
-// A number in lo..hi; an empty answer gives 0 when 0 is allowed. Others are
-// asked again.
 void question(Dialog& d, const std::string& text) {
     d.colour(kYellow);
     d.write(text);
     d.colour(kWhite);
 }
 
+// A number in lo..hi; an empty answer gives 0 when 0 is allowed. Others are
+// asked again.
 std::int32_t number_in(Dialog& d, std::int32_t lo, std::int32_t hi) {
     for (;;) {
         const std::int32_t n = d.read_int();
