@@ -6,105 +6,102 @@
 #include <algorithm>
 #include <string>
 
-#include "core/context.h"
+#include "config/settings.h"
+#include "console/screen.h"
+#include "core/dialog.h"
 #include "core/text.h"
 #include "core/timing.h"
-#include "keyout/desktop.h"
-#include "keyout/targets.h"
-#include "ui/delivery_notices.h"
-#include "link/tower.h"
+#include "platform/platform.h"
 #include "runlog/run_log_start.h"
-#include "strokes/strike_path.h"
+#include "strokes/counter.h"
 #include "ui/big_counter.h"
+#include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 
 namespace qn {
 
-namespace {
+ServiceScreen::ServiceScreen(Screen& screen, Dialog& dialog, const Settings& cfg, RunClock& clock,
+                             platform::Platform& plat, const RunLog& log, RowCounter& rows, MonitorRegion& monitor,
+                             BigCounter& counter, const ServiceFacts& facts)
+    : screen_(screen),
+      dialog_(dialog),
+      cfg_(cfg),
+      clock_(clock),
+      plat_(plat),
+      log_(log),
+      rows_(rows),
+      monitor_(monitor),
+      counter_(counter),
+      facts_(facts) {}
 
-// The whole service screen from nothing.
-void draw_service_screen(Context& c) {
-    c.screen.clear_window();
-    if (!c.cfg.big_numbers) write_service_menu(c);
-    c.console.clear(Area::LongScratch);
-    c.screen.text_colour(kWhite);
+void ServiceScreen::draw_whole() {
+    screen_.clear_window();
+    if (!cfg_.big_numbers) write_menu();
+    dialog_.clear(Area::LongScratch);
+    screen_.text_colour(kWhite);
     // Where keys cannot reach the target as they should, the ringer needs
     // to know that more than the calibration (which the run log has).
-    if (!show_desktop_notices(c.screen, c.plat.windows->desktop())) write_current_calibration(c, console_sink(c));
-    c.console.select(Area::Full);
+    if (!show_desktop_notices(screen_, plat_.windows->desktop())) facts_.write_calibration(screen_);
+    dialog_.select(Area::Full);
 }
 
 // A touch's start: the monitor window cleared, the counter and the labels.
-void draw_monitor_window(Context& c) {
-    c.console.clear(Area::Monitor);
-    c.console.select(Area::Full);
-    if (c.cfg.big_numbers) repaint_big_counter(c);
-    const RowCounter& rows = c.strikes->rows();
-    c.monitor->draw_frame(rows.rows(), rows.now_ms() - rows.first_ms());
+void ServiceScreen::draw_monitor_window() {
+    dialog_.clear(Area::Monitor);
+    dialog_.select(Area::Full);
+    if (cfg_.big_numbers) repaint_big_counter();
+    monitor_.draw_frame(rows_.rows(), rows_.now_ms() - rows_.first_ms());
 }
 
-// A command key or the focus coming back asked for the header again.
-void repaint_if_asked(Context& c) {
-    if (!c.con.big_number_stale) return;
-    c.con.big_number_stale = false;
-    if (c.cfg.big_numbers)
-        repaint_big_counter(c);
+void ServiceScreen::repaint_if_asked() {
+    if (!stale_) return;
+    stale_ = false;
+    if (cfg_.big_numbers)
+        repaint_big_counter();
     else
-        write_service_menu(c);
+        write_menu();
 }
 
 // Whatever window the caller left selected, the figures are placed on the
 // whole screen.
-void draw_running_figures(Context& c) {
-    const RowCounter& rows = c.strikes->rows();
-    c.console.select(Area::Full);
-    c.monitor->draw_figures(rows.rows(), rows.now_ms() - rows.first_ms());
-    if (c.cfg.big_numbers) c.big_counter->draw(rows.rows());
-    c.monitor->draw_update_time(c.clock.elapsed_ms() - rows.now_ms());
+void ServiceScreen::draw_running_figures() {
+    dialog_.select(Area::Full);
+    monitor_.draw_figures(rows_.rows(), rows_.now_ms() - rows_.first_ms());
+    if (cfg_.big_numbers) counter_.draw(rows_.rows());
+    monitor_.draw_update_time(clock_.elapsed_ms() - rows_.now_ms());
 }
 
-}  // namespace
-
-void update_service_screen(Context& c) {
-    if (!c.keyout.window_focus) return;
-    RowCounter& rows = c.strikes->rows();
-    rows.tick();
-    c.screen.text_colour(kWhite);
-    if (rows.rows() <= 1) {
-        c.console.clear(Area::LongScratch);
-        c.console.select(Area::Full);
-        draw_monitor_window(c);
+void ServiceScreen::update() {
+    if (!facts_.target_has_focus()) return;
+    rows_.tick();
+    screen_.text_colour(kWhite);
+    if (rows_.rows() <= 1) {
+        dialog_.clear(Area::LongScratch);
+        dialog_.select(Area::Full);
+        draw_monitor_window();
     }
-    repaint_if_asked(c);
-    if (rows.rows() > 1) draw_running_figures(c);
+    repaint_if_asked();
+    if (rows_.rows() > 1) draw_running_figures();
 }
 
-void show_service_screen(Context& c) {
-    if (!c.keyout.window_focus) return;
-    c.strikes->rows().tick();
-    c.screen.text_colour(kWhite);
-    draw_service_screen(c);
-    repaint_if_asked(c);
+void ServiceScreen::show() {
+    if (!facts_.target_has_focus()) return;
+    rows_.tick();
+    screen_.text_colour(kWhite);
+    draw_whole();
+    repaint_if_asked();
 }
 
-void repaint_big_counter(Context& c) {
-    set_up_digit_rows(c);
-    c.big_counter->repaint(c.strikes->rows().rows());
-}
-
-void write_glyph(Context& c, int x, int y, int digit) {
-    if (digit < 0 || digit > 9) return;
-    draw_glyph(c.screen, c.con.digit_rows[digit], x, y);
-}
+void ServiceScreen::repaint_big_counter() { counter_.repaint(rows_.rows()); }
 
 std::string elapsed_text(std::int64_t millisecs) {
     const std::int64_t secs = std::max<std::int64_t>(millisecs, 0) / 1000;
     return str(secs / 3600) + ":" + str(secs % 3600 / 60) + ":" + str(secs % 60);
 }
 
-void write_service_menu(Context& c) {
-    c.console.clear(Area::Header);
-    Screen& s = c.screen;
+void ServiceScreen::write_menu() {
+    dialog_.clear(Area::Header);
+    Screen& s = screen_;
     s.text_colour(kWhite);
     s.move_to(1, 1);
     s.write_line(underscores_to_spaces(kProgramVersion));
@@ -114,26 +111,25 @@ void write_service_menu(Context& c) {
     s.write_line("[+/-/</>] Increase/decrease key delay [H/B] Set bell state as Hand/Backstroke");
     s.write_line("[0] (zero) Zero row counter (zeros automatically after ringing pause)");
     s.write_line("[Z,A] configure (Z) Automatic ringing setup [A] toggle (Ringing Room only)");
-    const std::string& target = c.cfg.target_program;
-    if (tower_link_in_use(c))
-        s.write("[Q] Quit. Target program=" + target + ", rings go to tower " + str(c.cfg.tower_id));
+    const std::string& target = cfg_.target_program;
+    if (facts_.rings_tower())
+        s.write("[Q] Quit. Target program=" + target + ", rings go to tower " + str(cfg_.tower_id));
     else if (target == "Open")
         s.write("[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**");
-    else if (target_driver(c.keyout.target_index).route == KeyRoute::FocusedWindow)
+    else if (facts_.target_must_be_foreground())
         s.write("[Q] Quit. Target program=" + target + " *MUST* be the foreground window!");
     else
         s.write("[Q] Quit. Target program=" + target);
     // A run without its log says so under the menu for as long as it runs.
-    if (const std::string notice = log_notice(c); !notice.empty()) {
+    if (const std::string notice = log_notice(log_); !notice.empty()) {
         s.move_to(1, log_notice_line);
         s.write(notice);
     }
     s.text_colour(kWhite);
-    c.console.select(Area::Full);
+    dialog_.select(Area::Full);
 }
 
-void write_startup_text(Context& c) {
-    Screen& s = c.screen;
+void write_startup_text(Screen& s) {
     s.text_colour(kYellow);
     s.write_line(underscores_to_spaces(kProgramVersion));
     s.text_colour(kWhite);

@@ -1,16 +1,13 @@
 // The calibration summary, written to the console or to a file.
+#include "config/settings.h"
 #include "console/bignumber.h"
-#include "core/context.h"
 #include "core/text.h"
+#include "core/text_sink.h"
+#include "keyout/keyout_state.h"
 
 namespace qn {
 
-// The screen model is itself a text sink: output goes to the current window.
-TextSink& console_sink(Context& c) { return c.screen; }
-
-void write_current_calibration(Context& c, TextSink& out) {
-    const Settings& cfg = c.cfg;
-    const KeyoutState& k = c.keyout;
+void write_current_calibration(TextSink& out, const Settings& cfg, const KeyoutState& k, bool easy_mode) {
     out.write_line("Current calibration: Bell Sensor parameters - Total sensing points=" + str(cfg.sensor_count));
     out.write("Using port " + cfg.port_name + " using ");
     if (cfg.rest_on_mode) {
@@ -18,7 +15,7 @@ void write_current_calibration(Context& c, TextSink& out) {
     } else {
         for (ModemLine l : kModemLines)
             if (cfg.use_line[l]) out.write(std::string(line_name(l)) + " ");
-        if (!c.core.easy_mode)
+        if (!easy_mode)
             out.write_line("switch bounce delay (ms)=" + str(cfg.switch_bounce_ms) + " sleep value=" + str(cfg.loop_sleep_ms));
     }
     out.write_line(" Total signals=" + str(cfg.signal_count) + " for hand/backstroke pair");

@@ -1,18 +1,13 @@
-// The big-digit glyphs: each digit 18 rows of 19 characters, "*" on blank,
-// drawn into a 19-column window so that one joined string fills the glyph.
-#include <array>
-#include <string>
-#include <string_view>
+#include "console/glyphs.h"
 
-#include "console/bignumber.h"
-#include "core/context.h"
+#include <string_view>
 
 namespace qn {
 
 namespace {
 
-constexpr int kGlyphWidth = 19;
-constexpr int kGlyphRows = 18;
+constexpr int kGlyphWidth = BigDigits::kWidth;
+constexpr int kGlyphRows = BigDigits::kRows;
 
 // The columns (1..19) holding "*", per glyph row and digit 0..9.
 // The 9's bottom rows were once a character short, which made the bottom of
@@ -62,20 +57,12 @@ std::string glyph_row(std::string_view ranges) {
 
 }  // namespace
 
-void set_up_glyphs(Context& c) {
-    for (int digit = 0; digit <= 9; ++digit) {
-        for (int r = 1; r <= kGlyphRows; ++r)
-            c.con.glyphs[digit][r] = glyph_row(kStarColumns[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(digit)]);
-        c.con.glyphs[digit][19].clear();
-        c.con.glyphs[digit][20].clear();
-    }
-}
-
-void set_up_digit_rows(Context& c) {
-    for (int digit = 0; digit <= 9; ++digit) {
-        std::string& s = c.con.digit_rows[digit];
-        s.clear();
-        for (int r = 1; r <= kGlyphRows; ++r) s += c.con.glyphs[digit][r];
+BigDigits::BigDigits() {
+    for (std::size_t digit = 0; digit < rows_.size(); ++digit) {
+        for (std::size_t r = 0; r < kRows; ++r) {
+            rows_[digit][r] = glyph_row(kStarColumns[r][digit]);
+            joined_[digit] += rows_[digit][r];
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 #include "config/folders.h"
 #include "config/settings.h"
 #include "console/console.h"
+#include "console/glyphs.h"
 #include "console/layout.h"
 #include "console/screen.h"
 #include "core/arr.h"
@@ -30,9 +31,10 @@
 
 namespace qn {
 
-namespace link {
-class TowerLink;
-}
+class TowerService;
+class TowerLine;
+class ServiceFacts;
+class ServiceScreen;
 class StrikePath;
 class AutomaticRinging;
 class SettingsFile;
@@ -66,29 +68,6 @@ struct CoreState {
     bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
 
-// ---- console ---------------------------------------------------------------
-
-struct ConsoleState {
-    Arr<Arr<std::string, 1, 20>, 0, 9> glyphs;  // digit glyphs
-    Arr<std::string, 0, 9> digit_rows;
-    bool big_number_stale = false;
-};
-
-// ---- tower link ------------------------------------------------------------
-
-struct LinkState {
-    std::unique_ptr<link::TowerLink> session;  // null while no link runs
-    bool service_started = false;  // from now on a changed target restarts the link
-    std::string password;          // typed at the target menu, for the next start only
-    long rings_without_session = 0;  // due while no link ran (a failed start)
-    bool no_bell_logged = false;
-    std::string shown;             // the status line as last drawn
-    // quennick-sim's figures: every ring of a sensing point's key, sent or not.
-    std::function<void(char key, int bell, bool handstroke, bool sent)> on_ring;
-    // Run on the link's thread when its state changes (a wake for the main loop).
-    std::function<void()> on_change;
-};
-
 // ---- the program -----------------------------------------------------------
 
 struct Context {
@@ -119,9 +98,12 @@ struct Context {
     std::unique_ptr<SensingLog> sensing_log;
     std::unique_ptr<SettingsFile> settings_file;
     KeyoutState keyout;
-    ConsoleState con;
+    BigDigits big_digits;
+    std::unique_ptr<ServiceFacts> service_facts;  // what the service screen reads of the rest
+    std::unique_ptr<ServiceScreen> service_screen;
     std::unique_ptr<AutomaticRinging> autoring;  // made by make_context (service/program.h)
-    LinkState link;
+    std::unique_ptr<TowerService> tower;  // the tower link, made by make_context
+    std::unique_ptr<TowerLine> tower_line;
 
     // The strike path and its observers, made and wired by make_context
     // (service/program.h).

@@ -185,7 +185,7 @@ void send_key(Context& c, char key, std::int32_t I) {
 // focus to check.
 void ring_on_link(Context& c, std::int32_t I) {
     const char key = stroke_key(c, I);
-    deliver(c, I, key, [&c, key] { ring_key_over_link(c, key); }, false);
+    deliver(c, I, key, [&c, key] { c.tower->ring_key(key, c.strikes->keys().handstroke()); }, false);
 }
 
 std::int64_t next_key_due(const Context& c, std::int64_t now_us) {
@@ -197,7 +197,7 @@ void send_due_keys(Context& c) {
     const KeyQueue& keys = c.strikes->keys();
     for (std::int32_t I = 1; I <= k.sensors_active && I <= kMaxSensors; ++I) {
         if (!keys.pending(I - 1) || c.clock.elapsed_us() < keys.due_us(I - 1)) continue;
-        if (tower_link_in_use(c))
+        if (c.tower->in_use())
             ring_on_link(c, I);
         else if (target_driver(k.target_index).route == KeyRoute::FocusedWindow)
             send_one_key(c, I);

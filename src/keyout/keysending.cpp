@@ -71,8 +71,8 @@ void choose_target(Context& c) {
     c.cfg.target_program = name;
     c.delivery_report.target_chosen({name});
     c.keyout.target_index = load_target_parameters(c, name);
-    if (target_driver(c.keyout.target_index).ringing_room) ask_tower_link(c);
-    restart_tower_link(c);
+    if (target_driver(c.keyout.target_index).ringing_room) c.tower->ask_settings();
+    c.tower->restart();
     c.delivery_report.target_taken({});
 }
 
@@ -110,7 +110,7 @@ char find_target_handle(Context& c) {
     KeyoutState& k = c.keyout;
     k.window_found = false;
     char result = 0;
-    if (!k.find_window || tower_link_in_use(c)) return result;
+    if (!k.find_window || c.tower->in_use()) return result;
     const TargetProgram& entry = k.targets[k.target_index];
     Dialog& d = c.dialog;
     d.write_line(str(k.target_index) + " Seeking " + underscores_to_spaces(c.cfg.target_program));

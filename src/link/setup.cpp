@@ -1,7 +1,8 @@
 // The tower link's questions to the ringer.
 #include <string>
 
-#include "core/context.h"
+#include "config/settings.h"
+#include "core/dialog.h"
 #include "core/text.h"
 #include "link/protocol.h"
 #include "link/tower.h"
@@ -10,14 +11,14 @@ namespace qn {
 
 namespace {
 
-// A number in lo..hi; an empty answer gives 0 when 0 is allowed. Others are
-// asked again.
 void question(Dialog& d, const std::string& text) {
     d.colour(kYellow);
     d.write(text);
     d.colour(kWhite);
 }
 
+// A number in lo..hi; an empty answer gives 0 when 0 is allowed. Others are
+// asked again.
 std::int32_t number_in(Dialog& d, std::int32_t lo, std::int32_t hi) {
     for (;;) {
         const std::int32_t n = d.read_int();
@@ -36,16 +37,16 @@ bool plausible_email(const std::string& s) {
 
 }  // namespace
 
-void ask_tower_link(Context& c) {
-    Settings& cfg = c.cfg;
-    Dialog& d = c.dialog;
+void TowerService::ask_settings() {
+    Settings& cfg = cfg_;
+    Dialog& d = dialog_;
     d.write_line("Ringing Room can take the rings straight from this program, with no browser");
     d.write_line("in front (the tower ID is the number in the tower's address).");
     question(d, "Tower ID to ring in, or [ENTER] to send keys to the browser: ");
     cfg.tower_id = number_in(d, 0, 2147483647);
     if (cfg.tower_id == 0) {
         d.write_line("Keys go to the browser");
-        c.link.password.clear();
+        password_.clear();
         return;
     }
     question(d, "Your bell for the key \"j\" (1-" + str(link::kMaxTowerBells) + "): ");
@@ -61,16 +62,16 @@ void ask_tower_link(Context& c) {
         }
         d.write_line("That is not an e-mail address");
     }
-    c.link.password = cfg.tower_email.empty() ? std::string() : ask_tower_password(c);
-    c.run_log.write_line("Tower link set: tower " + str(cfg.tower_id) + ", j=" + str(cfg.tower_bell_j) +
+    password_ = cfg.tower_email.empty() ? std::string() : ask_password();
+    log_.write_line("Tower link set: tower " + str(cfg.tower_id) + ", j=" + str(cfg.tower_bell_j) +
                        ", f=" + str(cfg.tower_bell_f) + ", " +
                        (cfg.tower_email.empty() ? std::string("anonymous") : "account " + cfg.tower_email));
     d.write_line("Rings go to tower " + str(cfg.tower_id));
 }
 
-std::string ask_tower_password(Context& c) {
-    question(c.dialog, "Ringing Room password for " + c.cfg.tower_email + " ([ENTER]: ring anonymously): ");
-    return c.dialog.read_secret();
+std::string TowerService::ask_password() {
+    question(dialog_, "Ringing Room password for " + cfg_.tower_email + " ([ENTER]: ring anonymously): ");
+    return dialog_.read_secret();
 }
 
 }  // namespace qn

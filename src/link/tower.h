@@ -1,56 +1,112 @@
 // The tower link in the program: which bell a key rings, the link's start
-// and end with the service, rings and calls at their due time, and its line
-// on the service screen.
+// and end with the service, rings and calls at their due time, the target
+// menu's questions for it, and its news for the screen and the run log.
 #pragma once
 
-#include <cstddef>
+#include <functional>
+#include <memory>
 #include <string>
-
-#include "core/colour.h"
 
 namespace qn {
 
-struct Context;
 struct Settings;
-
-// A Ringing Room target (entries 1-3) with a tower ID: rings go to the tower,
-// not to a browser, and nothing waits for a window's focus.
-bool tower_link_in_use(const Context& c);
+class RunClock;
+class Dialog;
+class TextSink;
+class StrikeReport;
+class DeliveryReport;
+namespace platform {
+struct Platform;
+}
+namespace link {
+class TowerLink;
+}
 
 // The bell a key rings, as Ringing Room's own keys do: "1"-"9", "0", "-",
 // "=" are bells 1-12; "j" and "f" the ringer's two bells. 0: no bell.
 int bell_for_key(const Settings& cfg, char key);
+// "j=6 f=7": the ringer's bells, as the log and the screen give them.
+std::string tower_bells_text(const Settings& cfg);
 
-// The service begins: starts the link when one is set (asking the password
-// of an account first).
-void start_tower_link(Context& c);
-// The target or the link's settings changed: once the service has begun,
-// the link is started again to match (or stopped).
-void restart_tower_link(Context& c);
-// Leaves the tower and ends the link; safe to call when none runs.
-void stop_tower_link(Context& c);
+// The one session with a tower, made again when its settings change.
+class TowerService {
+public:
+    // target_rings_tower: whether the target program now chosen is a
+    // Ringing Room one. heard: the other ringers' bells, for the striking
+    // report; delivery: what became of each ring. The platform's network is
+    // looked up at each start (none: this build cannot link).
+    TowerService(Settings& cfg, RunClock& clock, Dialog& dialog, TextSink& log, platform::Platform& plat,
+                 StrikeReport& heard, DeliveryReport& delivery, std::function<bool()> target_rings_tower);
+    ~TowerService();
+    TowerService(const TowerService&) = delete;
+    TowerService& operator=(const TowerService&) = delete;
 
-// The key of a sensing point at its due time: its bell, at the stroke the
-// tower holds it at, to the tower. A ring the link cannot send now is lost.
-void ring_key_over_link(Context& c, char key);
-// A key of automatic ringing (bell symbol or call key). True when the link
-// took it; false when keys are typed as before.
-bool export_over_link(Context& c, char key);
+    // A Ringing Room target with a tower ID: rings go to the tower, not to
+    // a browser, and nothing waits for a window's focus.
+    bool in_use() const;
 
-// Once per pass of the service loop: the link's news into the run log;
-// false when no link is in use (and no line is shown).
-bool take_tower_link_news(Context& c);
-// The link's line on the service screen, at most kLineColumns - 1 long
-// but for a failure's reason, and its colour.
-inline constexpr std::size_t kLineColumns = 80;
-std::string tower_link_line(Context& c);
-Colour tower_link_colour(Context& c);
+    // The service begins: starts the link when one is set (asking the
+    // password of an account first).
+    void start();
+    // The target or the link's settings changed: once the service has
+    // begun, the link is started again to match (or stopped).
+    void restart();
+    // Leaves the tower and ends the link; safe to call when none runs.
+    void stop();
 
-// The target menu's questions for entries 1-3: the tower ID (empty: keys
-// into the browser), the ringer's bells and an optional log-in.
-void ask_tower_link(Context& c);
-// The password of the stored account, asked at each start (shown as "*"):
-// it is kept nowhere, and the token it buys lives only as long as the link.
-std::string ask_tower_password(Context& c);
+    // The key of a sensing point at its due time: its bell, at the stroke
+    // the tower holds it at, to the tower (handstroke: the program's stroke,
+    // shown when the monitor output is on). A ring the link cannot send now
+    // is lost.
+    void ring_key(char key, bool handstroke);
+    // A key of automatic ringing (bell symbol or call key). True when the
+    // link took it; false when keys are typed as before.
+    bool export_key(char key);
+
+    // Once per pass of the service loop: the link's news into the run log
+    // and the bells heard to the striking report; false when no link is in
+    // use.
+    bool take_news();
+
+    // The target menu's questions for a Ringing Room target: the tower ID
+    // (empty: keys into the browser), the ringer's bells and an optional
+    // log-in.
+    void ask_settings();
+
+    // Null while no link runs.
+    const link::TowerLink* session() const { return session_.get(); }
+    // Moves on at each start and stop: a line drawn before is out of date.
+    unsigned generation() const { return generation_; }
+    // The password typed at the target menu, for the next start only.
+    const std::string& password() const { return password_; }
+
+    // quennick-sim's figures: every ring of a sensing point's key, sent or not.
+    void on_ring(std::function<void(char key, int bell, bool handstroke, bool sent)> f) { on_ring_ = std::move(f); }
+
+private:
+    // The password of the stored account, asked at each start (shown as
+    // "*"): it is kept nowhere, and the token it buys lives only as long as
+    // the link.
+    std::string ask_password();
+    void drain_log();
+    void tell_rings_heard();
+    void say_why_not(const std::string& why);
+
+    Settings& cfg_;
+    RunClock& clock_;
+    Dialog& dialog_;
+    TextSink& log_;
+    platform::Platform& plat_;
+    StrikeReport& heard_;
+    DeliveryReport& delivery_;
+    std::function<bool()> target_rings_tower_;
+
+    std::unique_ptr<link::TowerLink> session_;
+    bool service_started_ = false;  // from now on a changed target restarts the link
+    std::string password_;
+    bool no_bell_logged_ = false;
+    unsigned generation_ = 0;
+    std::function<void(char key, int bell, bool handstroke, bool sent)> on_ring_;
+};
 
 }  // namespace qn

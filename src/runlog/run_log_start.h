@@ -6,7 +6,8 @@
 
 namespace qn {
 
-struct Context;
+class RunLog;
+class Screen;
 namespace platform {
 class Files;
 }
@@ -15,12 +16,12 @@ class Files;
 // service menu's header, free below the menu.
 inline constexpr int log_notice_line = 8;
 
-void start_run_log(Context& c);
+// Creates the log in logs_folder, named by the date and time. Why it could
+// not be made goes on the screen, and why it stopped part way goes on the
+// notice line at once.
+void start_run_log(RunLog& log, platform::Files& files, Screen& screen, const std::string& logs_folder);
 // "No run log this time: ..." or "Run log stopped, ringing goes on: ...",
 // one screen line; empty while the log is being written.
-std::string log_notice(const Context& c);
-void flush_run_log(Context& c);
-// The local date and time as "short date" + " " + "long time".
-std::string date_time_text(Context& c);
+std::string log_notice(const RunLog& log);
 
 }  // namespace qn

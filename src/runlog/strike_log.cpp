@@ -1,7 +1,7 @@
 #include "runlog/strike_log.h"
 
-#include "core/context.h"
 #include "core/text.h"
+#include "runlog/run_log.h"
 #include "serial/event_ring.h"
 
 namespace qn {

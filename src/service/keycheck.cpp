@@ -98,7 +98,7 @@ bool target_in_front(Context& c, const std::string& target) {
     k.target_window = f;
     if (!k.window_focus) {
         k.window_focus = true;
-        c.con.big_number_stale = true;
+        c.service_screen->mark_stale();
         c.run_log.write_line("Recovered from loss of focus");
     }
     return true;
@@ -106,7 +106,7 @@ bool target_in_front(Context& c, const std::string& target) {
 
 bool wait_for_target_focus(Context& c) {
     KeyoutState& k = c.keyout;
-    if (!k.restricted || target_driver(k.target_index).route != KeyRoute::FocusedWindow || tower_link_in_use(c))
+    if (!k.restricted || target_driver(k.target_index).route != KeyRoute::FocusedWindow || c.tower->in_use())
         return true;
     const std::string target = underscores_to_spaces(k.targets[k.target_index].window_name);
     if (target_in_front(c, target)) return true;
@@ -187,7 +187,7 @@ void do_command(Context& c, char key) {
         c.console.clear(Area::Scratch);
         c.cfg.big_numbers = !c.cfg.big_numbers;
         strikes.rows().zero();
-        c.con.big_number_stale = true;
+        c.service_screen->mark_stale();
         c.screen.write_line(c.cfg.big_numbers ? "big counter numbers ON" : "big counter numbers OFF");
         break;
     case '0':
@@ -196,7 +196,7 @@ void do_command(Context& c, char key) {
         break;
     case 'C':
         modify_configuration(c);
-        update_service_screen(c);
+        c.service_screen->update();
         break;
     case 'P':
         c.console.clear(Area::Scratch);
@@ -218,8 +218,8 @@ void check_keys(Context& c) {
         char key = upper(c.console.wait_key());
         if (!is_command(key)) return;  // dropped, and no pause check this pass
         if (c.cfg.big_numbers) {
-            c.con.big_number_stale = true;
-            write_service_menu(c);
+            c.service_screen->mark_stale();
+            c.service_screen->write_menu();
         }
         c.console.clear(Area::Scratch);
         do_command(c, key);

@@ -84,7 +84,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
     w.wait = true;
     w.until_us = now_us + multiply_int64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
     w.sources = platform::kWakeConsole | (c.cfg.rest_on_mode ? platform::kWakePort : platform::kWakeEvent);
-    if (tower_link_in_use(c)) w.sources |= platform::kWakeEvent;  // the link's news
+    if (c.tower->in_use()) w.sources |= platform::kWakeEvent;  // the link's news
     for (std::int64_t due : {next_key_due(c, now_us), c.autoring->ringer().next_beat_due(c.keyout.window_focus)}) {
         if (due >= 0 && due <= w.until_us) {
             w.until_us = due;
@@ -98,7 +98,7 @@ void main_loop_pass(Context& c) {
     c.ending->end_if_asked();
     check_keys(c);
     if (watch_ports(c)) send_due_keys(c);
-    show_tower_link(c);
+    c.tower_line->show();
     wait_for_next_pass(c);
 }
 

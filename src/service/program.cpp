@@ -32,6 +32,7 @@
 #include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
 #include "ui/strike_notices.h"
+#include "ui/tower_line.h"
 #include "ui/striking_summary.h"
 
 namespace qn {
@@ -97,7 +98,7 @@ void check_stored_port(Context& c) {
 // read it; with no keyboard the program goes on.
 void let_settings_problems_be_read(Context& c) {
     if (c.settings_file->problems() == 0) return;
-    flush_run_log(c);
+    c.run_log.flush();
     c.screen.text_colour(kYellow);
     c.screen.write_line("Press any key to go on with these settings [or Q to quit]");
     c.screen.text_colour(kWhite);
@@ -164,13 +165,37 @@ void wire_strike_path(Context& c) {
     c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.clock, c.strike_report);
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
-    c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.digit_rows);
+    c.big_counter = std::make_unique<BigCounter>(c.screen, c.big_digits);
     c.strike_log = std::make_unique<StrikeLog>(c.run_log, c.event_ring);
     c.strike_report.add(*c.strike_notices);
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
     wire_striking_report(c);
+}
+
+// What the service screen shows of the keys' state and the tower link.
+class ServiceFactsOf : public ServiceFacts {
+public:
+    explicit ServiceFactsOf(const Context& c) : c_(c) {}
+    bool target_has_focus() const override { return c_.keyout.window_focus; }
+    bool target_must_be_foreground() const override {
+        return target_driver(c_.keyout.target_index).route == KeyRoute::FocusedWindow;
+    }
+    bool rings_tower() const override { return c_.tower->in_use(); }
+    void write_calibration(TextSink& out) const override {
+        write_current_calibration(out, c_.cfg, c_.keyout, c_.core.easy_mode);
+    }
+
+private:
+    const Context& c_;
+};
+
+void wire_service_screen(Context& c) {
+    c.service_facts = std::make_unique<ServiceFactsOf>(c);
+    c.service_screen = std::make_unique<ServiceScreen>(c.screen, c.dialog, c.cfg, c.clock, c.plat, c.run_log,
+                                                       c.strikes->rows(), *c.monitor, *c.big_counter,
+                                                       *c.service_facts);
 }
 
 void wire_sensing(Context& c) {
@@ -197,9 +222,9 @@ void show_port_latency(Context& c) {
 class ScreenUpdates : public DeliveryReport {
 public:
     explicit ScreenUpdates(Context& c) : c_(c) {}
-    void due_key_handled(const DueKeyHandled&) override { update_service_screen(c_); }
+    void due_key_handled(const DueKeyHandled&) override { c_.service_screen->update(); }
     // The menu names the target, and whether its keys go to the tower.
-    void target_taken(const TargetTaken&) override { write_service_menu(c_); }
+    void target_taken(const TargetTaken&) override { c_.service_screen->write_menu(); }
 
 private:
     Context& c_;
@@ -207,7 +232,7 @@ private:
 
 // Key delivery decides; the screen and the run log hear it, the screen first.
 void wire_delivery(Context& c) {
-    c.delivery_notices = std::make_unique<DeliveryNotices>(c.screen, c.con);
+    c.delivery_notices = std::make_unique<DeliveryNotices>(c.screen, *c.service_screen);
     c.delivery_log = std::make_unique<DeliveryLog>(c.run_log, c.plat);
     c.screen_updates = std::make_unique<ScreenUpdates>(c);
     c.delivery_report.add(*c.delivery_notices);
@@ -219,7 +244,7 @@ void wire_delivery(Context& c) {
 // target's window.
 void wire_autoring(Context& c) {
     auto send_key = [&c](char ch) {
-        if (export_over_link(c, ch)) return;
+        if (c.tower->export_key(ch)) return;
         // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
         const std::int32_t target = c.keyout.target_index;
         if (target >= 1 && target <= 3) {
@@ -230,7 +255,16 @@ void wire_autoring(Context& c) {
     };
     c.autoring = std::make_unique<AutomaticRinging>(c.clock, c.run_log, c.dialog, *c.plat.files, send_key);
     c.autoring->ringer().tell_beats_to(c.strike_report,
-                                       [&c] { return tower_link_in_use(c) ? c.cfg.tower_bell_j : 0; });
+                                       [&c] { return c.tower->in_use() ? c.cfg.tower_bell_j : 0; });
+}
+
+// The link reads the target through the key table; the screen's line is
+// drawn once per pass of the loop.
+void wire_tower_link(Context& c) {
+    c.tower = std::make_unique<TowerService>(c.cfg, c.clock, c.dialog, c.run_log, c.plat, c.strike_report,
+                                             c.delivery_report,
+                                             [&c] { return target_driver(c.keyout.target_index).ringing_room; });
+    c.tower_line = std::make_unique<TowerLine>(c.screen, c.cfg, *c.tower);
 }
 
 }  // namespace
@@ -238,7 +272,7 @@ void wire_autoring(Context& c) {
 bool load_settings(Context& c, const std::string& path) {
     if (!c.settings_file->read(path, c.cfg, c.keyout.targets)) return false;
     c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
-    write_current_calibration(c, c.run_log);
+    write_current_calibration(c.run_log, c.cfg, c.keyout, c.core.easy_mode);
     write_other_program_options(c, c.run_log);
     return true;
 }
@@ -246,8 +280,10 @@ bool load_settings(Context& c, const std::string& path) {
 std::unique_ptr<Context> make_context(platform::Platform& p) {
     auto c = std::make_unique<Context>(p);
     wire_strike_path(*c);
+    wire_service_screen(*c);
     wire_sensing(*c);
     wire_delivery(*c);
+    wire_tower_link(*c);
     wire_autoring(*c);
     return c;
 }
@@ -258,7 +294,7 @@ void startup(Context& c, const ProgramOptions& options) {
     auto opened = c.plat.console->open(Screen::kRows, Screen::kCols);
     c.screen.attach(c.plat.console);
     choose_program_folders(c, options.folder);
-    start_run_log(c);
+    start_run_log(c.run_log, *c.plat.files, c.screen, c.core.folders.logs);
     const Folders& folders = c.core.folders;
     c.run_log.write_line("Settings folder: " + folder_text(folders.settings) + "; run logs: " +
                        folder_text(folders.logs) + " (" + folders.reason + ")");
@@ -269,7 +305,6 @@ void startup(Context& c, const ProgramOptions& options) {
     prepare_console(c);
     log_desktop(c.run_log, c.plat.windows->desktop());
     c.ports.list();
-    set_up_glyphs(c);
     c.clock.start();
     c.core.stopwatch_started = true;
     c.run_log.write_line(c.clock.calibration_line());
@@ -283,7 +318,7 @@ void startup(Context& c, const ProgramOptions& options) {
     if (settings_file.have_file()) check_stored_port(c);
     if (!settings_file.have_file()) {
         settings_file.target_asked();  // calibration asks for it
-        write_startup_text(c);
+        write_startup_text(c.screen);
         if (!folders.settings.empty())
             c.screen.write_line("Settings are kept in " + folders.settings + ", run logs in " + folders.logs);
         calibrate(c, true);
@@ -294,7 +329,7 @@ void startup(Context& c, const ProgramOptions& options) {
     }
     let_settings_problems_be_read(c);
     if (settings_file.target_unknown()) ask_target(c);
-    flush_run_log(c);
+    c.run_log.flush();
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.
     if (!serial_thread_running(c)) {
@@ -305,17 +340,17 @@ void startup(Context& c, const ProgramOptions& options) {
     }
     if (!c.cfg.rest_on_mode && !serial_thread_running(c)) start_serial_thread(c, c.ports.service(), c.cfg.use_line);
 
-    start_tower_link(c);
+    c.tower->start();
     find_target_window(c);
     c.run_log.write_line(" the following calibration is assumed on entry to main cycle");
-    write_current_calibration(c, c.run_log);
+    write_current_calibration(c.run_log, c.cfg, c.keyout, c.core.easy_mode);
     write_other_program_options(c, c.run_log);
-    flush_run_log(c);
+    c.run_log.flush();
     key_send_test(c);
 
     c.strikes->restart_cycle();
     c.strikes->rows().zero();
-    show_service_screen(c);
+    c.service_screen->show();
     show_port_latency(c);
     c.strikes->keys().settle_all();
     c.autoring->ringer().rewind();
@@ -328,7 +363,7 @@ void shutdown(Context& c) {
     c.ports.close_service();
     c.clock.stop();
     c.core.stopwatch_started = false;
-    flush_run_log(c);
+    c.run_log.flush();
 }
 
 int quennick_main(Context& c, const ProgramOptions& options) {

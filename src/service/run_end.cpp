@@ -117,7 +117,7 @@ void RunEnd::halt(std::int32_t code, const std::string& message) {
 }
 
 void RunEnd::exit(int code) {
-    stop_tower_link(c_);  // leaves the tower, so no one waits on a ringer who has gone
+    c_.tower->stop();  // leaves the tower, so no one waits on a ringer who has gone
     if (c_.striking) c_.striking->finish();  // the last striking report, and its files
     if (c_.striking_files) c_.striking_files->finish();
     c_.run_log.flush();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "link/tower.h"
 #include "serial/serial_thread.h"
 #include "service/program.h"
 
@@ -102,9 +103,9 @@ void SimRun::ring_over_link() {
                                          options_.server + "\r\ntowerbellj=" +
                                          std::to_string(options_.plan.rhythm.place) + "\r\ntowerbellf=0\r\nprogram=" +
                                          kNames[t] + "\r\n");
-    ctx_->link.on_ring = [this](char key, int, bool, bool sent) {
+    ctx_->tower->on_ring([this](char key, int, bool, bool sent) {
         if (sent) target_->key(time_->now_locked(), key, "tower " + std::to_string(options_.tower));
-    };
+    });
 }
 
 // The key of a blow is due its key delay and half the mean signal length

@@ -3,13 +3,14 @@
 #include <algorithm>
 
 #include "console/screen.h"
-#include "core/context.h"
+#include "console/glyphs.h"
+#include "console/layout.h"
 
 namespace qn {
 
 namespace {
 
-constexpr int kGlyphColumns = 19;
+constexpr int kGlyphColumns = BigDigits::kWidth;
 constexpr int kThousandsColumn = 1;
 constexpr int kHundredsColumn = 21;
 constexpr int kTensColumn = 41;
@@ -28,7 +29,7 @@ void draw_glyph(Screen& screen, const std::string& rows, int x, int y) {
 // repaint, only when its digit differs from the one last drawn there.
 void BigCounter::draw_position(int column, int digit, bool shown, bool repaint, std::int32_t& last) {
     if (!shown || (!repaint && digit == last)) return;
-    draw_glyph(screen_, digit_glyphs_[digit], column, 1);
+    draw_glyph(screen_, digits_.joined(digit), column, 1);
     last = digit;
 }
 
@@ -40,7 +41,7 @@ void BigCounter::draw_digits(std::int32_t count, bool repaint) {
     draw_position(kThousandsColumn, n / 1000 % 10, n >= 1000, repaint, thousands_);
     draw_position(kHundredsColumn, n / 100 % 10, n >= 100, repaint, hundreds_);
     draw_position(kTensColumn, n / 10 % 10, n >= 10, repaint, tens_);
-    draw_glyph(screen_, digit_glyphs_[n % 10], kUnitsColumn, 1);
+    draw_glyph(screen_, digits_.joined(n % 10), kUnitsColumn, 1);
 }
 
 void BigCounter::repaint(std::int32_t count) {

@@ -6,17 +6,16 @@
 #include <cstdint>
 #include <string>
 
-#include "core/arr.h"
 #include "core/strike_records.h"
 
 namespace qn {
 
 class Screen;
+class BigDigits;
 
 class BigCounter : public StrikeReport {
 public:
-    // digit_glyphs: each digit's glyph, its rows one after another.
-    BigCounter(Screen& screen, const Arr<std::string, 0, 9>& digit_glyphs) : screen_(screen), digit_glyphs_(digit_glyphs) {}
+    BigCounter(Screen& screen, const BigDigits& digits) : screen_(screen), digits_(digits) {}
 
     // The count, the digits that changed since the last drawing.
     void draw(std::int32_t count) { draw_digits(count, false); }
@@ -34,7 +33,7 @@ private:
     void draw_position(int column, int digit, bool shown, bool repaint, std::int32_t& last);
 
     Screen& screen_;
-    const Arr<std::string, 0, 9>& digit_glyphs_;
+    const BigDigits& digits_;
     std::int32_t tens_ = 0;
     std::int32_t hundreds_ = 0;
     std::int32_t thousands_ = -1;

@@ -3,8 +3,10 @@
 #include <string>
 
 #include "console/screen.h"
-#include "core/context.h"
+#include "console/bignumber.h"
+#include "console/layout.h"
 #include "core/text.h"
+#include "platform/windows.h"
 
 namespace qn {
 
@@ -48,7 +50,7 @@ void DeliveryNotices::focus_lost(const FocusLost& r) {
 void DeliveryNotices::focus_regained(const FocusRegained&) {
     // The screen was not updated while the focus was away, but the
     // counter's digit memory may have been reset meanwhile.
-    console_.big_number_stale = true;
+    service_screen_.mark_stale();
     clear_low_scratch();
     screen_.window(1, 1, Screen::kCols, Screen::kRows);
 }
@@ -68,7 +70,7 @@ void DeliveryNotices::program_window_not_found(const ProgramWindowNotFound& r) {
     scratch_line(std::string(r.name) + " not found ");
 }
 
-void DeliveryNotices::configuration_closed(const ConfigurationClosed&) { console_.big_number_stale = true; }
+void DeliveryNotices::configuration_closed(const ConfigurationClosed&) { service_screen_.mark_stale(); }
 
 void DeliveryNotices::target_notice(const TargetNotice& r) { scratch_line(r.text); }
 

@@ -9,7 +9,7 @@
 namespace qn {
 
 class Screen;
-struct ConsoleState;
+class ServiceScreen;
 namespace platform {
 struct DesktopInfo;
 }
@@ -21,7 +21,7 @@ bool show_desktop_notices(Screen& screen, const platform::DesktopInfo& desktop);
 
 class DeliveryNotices : public DeliveryReport {
 public:
-    DeliveryNotices(Screen& screen, ConsoleState& console) : screen_(screen), console_(console) {}
+    DeliveryNotices(Screen& screen, ServiceScreen& service_screen) : screen_(screen), service_screen_(service_screen) {}
 
     void doubled_key_due(const DoubledKeyDue& r) override;
     void focus_lost(const FocusLost& r) override;
@@ -38,7 +38,7 @@ private:
     void clear_low_scratch();
 
     Screen& screen_;
-    ConsoleState& console_;
+    ServiceScreen& service_screen_;
 };
 
 }  // namespace qn

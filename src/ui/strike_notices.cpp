@@ -1,7 +1,7 @@
 #include "ui/strike_notices.h"
 
 #include "console/screen.h"
-#include "core/context.h"
+#include "console/layout.h"
 
 namespace qn {
 

@@ -2,8 +2,12 @@
 
 #include <string>
 
+#include "config/settings.h"
+#include "console/layout.h"
 #include "console/screen.h"
-#include "core/context.h"
+#include "core/colour.h"
+#include "core/text.h"
+#include "link/session.h"
 #include "link/tower.h"
 
 namespace qn {
@@ -13,19 +17,50 @@ namespace {
 constexpr int kLineWithMenu = kScratchFirstLine - 1;
 constexpr int kLineWithBigNumbers = kScratchLastLine;
 
-static_assert(kLineColumns == static_cast<std::size_t>(Screen::kCols));
+// At most a screen row less its last column, but for a failure's reason.
+std::string line_text(const Settings& cfg, const link::TowerLink* l) {
+    const std::string head = "Tower " + str(cfg.tower_id) + ": ";
+    if (!l) return head + "NOT RINGING - no link (see the run log)";
+    const link::LinkStatus st = l->status();
+    const link::LinkCounters n = l->counters();
+    std::string t = head + link::phase_text(st, link::TowerLink::now_ms());
+    if (st.phase == link::Phase::Failed) return t + " - " + st.detail;
+    std::string counts = " | bells " + tower_bells_text(cfg) + " | rung " + str(n.rings_sent) + " lost " + str(n.rings_lost);
+    if (st.phase == link::Phase::Joined && n.echo_ms >= 0) counts += " | echo " + str(n.echo_ms) + " ms";
+    // While it waits to try again, the reason gives way to the counts: the
+    // line is one screen row.
+    if (st.phase == link::Phase::Waiting) {
+        std::string why = " - " + st.detail;
+        const std::size_t room = Screen::kCols - 1;
+        if (t.size() + why.size() + counts.size() > room)
+            why.resize(room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
+        t += why;
+    }
+    return t + counts;
+}
+
+Colour line_colour(const link::TowerLink* l) {
+    if (!l) return kLightRed;
+    switch (l->status().phase) {
+    case link::Phase::Joined: return kLightGreen;
+    case link::Phase::Failed: return kLightRed;
+    default: return kYellow;
+    }
+}
 
 }  // namespace
 
-void show_tower_link(Context& c) {
-    if (!take_tower_link_news(c)) return;
-    std::string text = tower_link_line(c);
+void TowerLine::show() {
+    if (!tower_.take_news()) return;
+    std::string text = line_text(cfg_, tower_.session());
     if (text.size() > static_cast<std::size_t>(Screen::kCols)) text.resize(Screen::kCols);
     text.resize(Screen::kCols, ' ');
-    const std::uint8_t colour = tower_link_colour(c);
-    const int row = c.cfg.big_numbers ? kLineWithBigNumbers : kLineWithMenu;
-    Screen& s = c.screen;
-    if (text == c.link.shown && s.line_text(row) == text && s.at(row, 1).fg == colour) return;
+    const std::uint8_t colour = line_colour(tower_.session());
+    const int row = cfg_.big_numbers ? kLineWithBigNumbers : kLineWithMenu;
+    Screen& s = screen_;
+    if (shown_generation_ == tower_.generation() && text == shown_ && s.line_text(row) == text &&
+        s.at(row, 1).fg == colour)
+        return;
     const int l = s.win_left(), t = s.win_top(), r = s.win_right(), b = s.win_bottom();
     const int x = s.cursor_x(), y = s.cursor_y();
     const std::uint8_t fg = s.text_colour();
@@ -37,7 +72,8 @@ void show_tower_link(Context& c) {
     s.text_colour(fg);
     s.window(l, t, r, b);
     s.move_to(x, y);
-    c.link.shown = text;
+    shown_ = text;
+    shown_generation_ = tower_.generation();
 }
 
 }  // namespace qn

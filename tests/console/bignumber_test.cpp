@@ -16,8 +16,6 @@ protected:
         c.screen.background_colour(kBlue);
         c.screen.text_colour(kWhite);
         c.screen.clear_window();
-        set_up_glyphs(c);
-        set_up_digit_rows(c);
         c.cfg.target_program = "Abel";
         c.keyout.target_index = 8;
     }
@@ -32,7 +30,7 @@ protected:
     }
     bool glyph_at(int col, int digit) {
         for (int r = 1; r <= 18; ++r)
-            if (c.screen.text(r, col, 19) != c.con.glyphs[digit][r]) return false;
+            if (c.screen.text(r, col, 19) != c.big_digits.row(digit, r - 1)) return false;
         return true;
     }
     bool blank(int line1, int line2, int col1, int col2) {
@@ -51,16 +49,14 @@ protected:
 
 TEST_F(BigNumber, GlyphsAreFullWidthAndTheNineStandsStraight) {
     for (int d = 0; d <= 9; ++d) {
-        for (int r = 1; r <= 18; ++r) EXPECT_EQ(c.con.glyphs[d][r].size(), 19u) << d << " row " << r;
-        EXPECT_TRUE(c.con.glyphs[d][19].empty());
-        EXPECT_TRUE(c.con.glyphs[d][20].empty());
-        EXPECT_EQ(c.con.digit_rows[d].size(), 342u);
+        for (int r = 0; r < 18; ++r) EXPECT_EQ(c.big_digits.row(d, r).size(), 19u) << d << " row " << r;
+        EXPECT_EQ(c.big_digits.joined(d).size(), 342u);
     }
-    EXPECT_EQ(c.con.glyphs[1][1], "        ***        ");
-    EXPECT_EQ(c.con.glyphs[4][11], " ***************** ");
-    EXPECT_EQ(c.con.glyphs[0][3], "    ***    ***     ");
+    EXPECT_EQ(c.big_digits.row(1, 0), "        ***        ");
+    EXPECT_EQ(c.big_digits.row(4, 10), " ***************** ");
+    EXPECT_EQ(c.big_digits.row(0, 2), "    ***    ***     ");
     // Drawn, the bottom of the 9 sits at its tabled columns, not shifted.
-    write_glyph(c, 61, 1, 9);
+    draw_glyph(c.screen, c.big_digits.joined(9), 61, 1);
     EXPECT_EQ(c.screen.text(16, 61, 19), "  ****      ****   ");
     EXPECT_EQ(c.screen.text(17, 61, 19), "    ***********    ");
     EXPECT_EQ(c.screen.text(18, 61, 19), "      ********     ");
@@ -118,7 +114,7 @@ TEST_F(BigNumber, RepaintDrawsEveryShownDigitAndTheHint) {
     ring_rows(c, 123);
     counter().draw(123);  // already drawn: a repaint draws them anyway
     c.screen.write(std::string(80 * 18, '#'));
-    repaint_big_counter(c);
+    c.service_screen->repaint_big_counter();
     EXPECT_TRUE(blank(1, 18, 1, 20));
     EXPECT_TRUE(glyph_at(21, 1));
     EXPECT_TRUE(glyph_at(41, 2));
@@ -143,7 +139,7 @@ protected:
         h.fp.clock.set_us(ms * 1000);
         if (rows < c.strikes->rows().rows()) c.strikes->rows().zero();
         ring_rows(c, rows - c.strikes->rows().rows());
-        update_service_screen(c);
+        c.service_screen->update();
     }
     // The smoothed update time at ms, as a run of updates would leave it.
     void set_update_ms(std::int32_t ms) {
@@ -154,7 +150,7 @@ protected:
 
 TEST_F(ServiceScreen, FirstDrawingShowsMenuAndCalibrationThenMonitorLabels) {
     c.cfg.sensor_count = 2;
-    show_service_screen(c);
+    c.service_screen->show();
     EXPECT_EQ(c.strikes->rows().rows(), 0);
     expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kWhite);
     expect_text(2, 1, "[C] PERMANENT Changes", kYellow);
@@ -234,14 +230,14 @@ TEST_F(ServiceScreen, BigNumbersFollowTheCount) {
 
 TEST_F(ServiceScreen, RepaintRequestRedrawsCounterOrMenu) {
     update_at(0, 1);
-    c.con.big_number_stale = true;
+    c.service_screen->mark_stale();
     update_at(1000, 5);  // big numbers off: the menu comes back
-    EXPECT_FALSE(c.con.big_number_stale);
+    EXPECT_FALSE(c.service_screen->stale());
     expect_text(1, 1, "Quennick", kWhite);
 
     c.cfg.big_numbers = true;
-    write_service_menu(c);  // a command key drew the menu over the counter
-    c.con.big_number_stale = true;
+    c.service_screen->write_menu();  // a command key drew the menu over the counter
+    c.service_screen->mark_stale();
     update_at(2000, 56);
     EXPECT_TRUE(glyph_at(41, 5));
     EXPECT_TRUE(glyph_at(61, 6));
@@ -259,7 +255,7 @@ TEST_F(ServiceScreen, NothingIsDrawnWithoutTheFocus) {
 // ---- menu and start-up text ------------------------------------------------
 
 TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
-    write_service_menu(c);
+    c.service_screen->write_menu();
     expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kWhite);
     expect_text(2, 1, "[C] PERMANENT Changes to program configuration. Adjustments for THIS session:", kYellow);
     expect_text(3, 1, "[P] Choose target program         [N] Big row counter display numbers toggle", kYellow);
@@ -273,12 +269,12 @@ TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
 
     c.cfg.target_program = "Open";
     c.keyout.target_index = 0;
-    write_service_menu(c);
+    c.service_screen->write_menu();
     expect_text(7, 1, "[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**", kYellow);
 
     c.cfg.target_program = "Ringing Room - any browser with focus";
     c.keyout.target_index = 1;
-    write_service_menu(c);
+    c.service_screen->write_menu();
     const std::string must =
         "[Q] Quit. Target program=Ringing Room - any browser with focus *MUST* be the foreground window!";
     expect_text(7, 1, must.substr(0, 80), kYellow);
@@ -287,7 +283,7 @@ TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
 
 TEST_F(BigNumber, StartupText) {
     c.screen.window(1, 9, 80, 25);
-    write_startup_text(c);
+    write_startup_text(c.screen);
     expect_text(9, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kYellow);
     expect_text(10, 1, "This uses the same bell sensor data as used by Abel, Beltower etc.", kWhite);
     expect_text(11, 1, "for individual sensors.  This version can use Bagley box output (ASCII chars)", kWhite);

@@ -54,7 +54,7 @@ TEST_F(CalibrationSummary, DataMode) {
     c.cfg.signal_count = 2;
     signal(1, 0.0123, 0.5, 0.0);
     signal(2, 0.0201, 1.25, 0.6);
-    write_current_calibration(c, c.screen);
+    write_current_calibration(c.screen, c.cfg, c.keyout, c.core.easy_mode);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM3 using (Bagley) DATA, using input character A Total signals=2 for hand/backstroke pair",
@@ -83,7 +83,7 @@ TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
     c.cfg.target_program = "Open";
     c.keyout.sensors_active = 2;
     c.keyout.points[2] = SensingPoint{1, 'h', 0, 'k', 120};
-    write_current_calibration(c, c.screen);
+    write_current_calibration(c.screen, c.cfg, c.keyout, c.core.easy_mode);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM4 using CTS CD switch bounce delay (ms)=40 sleep value=5",
@@ -104,7 +104,7 @@ TEST_F(CalibrationSummary, EasyModeLeavesOutTheTimingsOnTheSameLine) {
     c.cfg.port_name = "COM1";
     c.cfg.use_line[ModemLine::Dsr] = true;
     c.cfg.use_line[ModemLine::Ri] = true;
-    write_current_calibration(c, c.screen);
+    write_current_calibration(c.screen, c.cfg, c.keyout, c.core.easy_mode);
     EXPECT_EQ(written()[1], "Using port COM1 using DSR RI  Total signals=0 for hand/backstroke pair");
 }
 

@@ -76,7 +76,7 @@ TEST(FocusedOnlyDesktop, TheChoiceGoesToTheLogAndTheNoticesToTheServiceScreen) {
                              "Wayland: keys go to whichever window has the focus\r\n"),
               std::string::npos)
         << d.h.log();
-    show_service_screen(d.c);
+    d.c.service_screen->show();
     EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine, 1,
                           "Wayland: keys go to whichever window has the focus", kYellow));
     EXPECT_TRUE(ScreenHas(d.c.screen, kScratchFirstLine + 1, 1, "Keys are typed as key positions"));
@@ -96,7 +96,7 @@ TEST(WindowsDesktop, NothingIsReportedAndTheScreenKeepsTheCalibration) {
     log_desktop(h.c().run_log, h.c().plat.windows->desktop());
     EXPECT_EQ(h.log().find("Desktop:"), std::string::npos);
     h.c().cfg.sensor_count = 1;
-    show_service_screen(h.c());
+    h.c().service_screen->show();
     EXPECT_TRUE(ScreenHas(h.c().screen, kScratchFirstLine, 1, "Current calibration"));
 }
 

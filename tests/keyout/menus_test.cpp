@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/configfile.h"
+#include "console/bignumber.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
 #include "keyout/targets.h"
@@ -144,7 +145,7 @@ TEST(ConfigMenu, DrawnInTheLongScratchWindowAndLeftWithARepaint) {
     EXPECT_EQ(u.at(0, top + 4), padded("[T] Change options for a target program"));
     EXPECT_EQ(u.at(0, top + 5), padded("[X] finish configurations"));
     EXPECT_TRUE(u.c.keyout.diagnostics);  // D is a toggle: three presses leave it on
-    EXPECT_TRUE(u.c.con.big_number_stale);
+    EXPECT_TRUE(u.c.service_screen->stale());
     EXPECT_EQ(u.c.screen.win_top(), 1);
     EXPECT_EQ(u.c.screen.win_bottom(), Screen::kRows);
     EXPECT_FALSE(u.saved());  // nothing was changed

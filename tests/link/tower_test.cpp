@@ -40,14 +40,14 @@ struct Linked {
         ring_rows(c, 10);
         for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
     }
-    ~Linked() { stop_tower_link(c); }
+    ~Linked() { c.tower->stop(); }
 
     // Starts the link and serves its join.
     std::shared_ptr<FarEnd> joined() {
-        start_tower_link(c);
+        c.tower->start();
         auto end = net.connection(0);
         if (!end || !serve_join(*end)) return nullptr;
-        if (!eventually([&] { return c.link.session->status().phase == link::Phase::Joined; })) return nullptr;
+        if (!eventually([&] { return c.tower->session()->status().phase == link::Phase::Joined; })) return nullptr;
         return end;
     }
     void strike(int I = 1) {
@@ -90,7 +90,7 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     EXPECT_EQ(c.cfg.tower_bell_j, 5);  // 17 was asked again
     EXPECT_EQ(c.cfg.tower_bell_f, 6);
     EXPECT_EQ(c.cfg.tower_email, "ringer@example.org");
-    EXPECT_EQ(c.link.password, "pw");
+    EXPECT_EQ(c.tower->password(), "pw");
     EXPECT_TRUE(h.fp.console.keys.empty());
     EXPECT_EQ(h.log().find("pw\n"), std::string::npos);
     bool masked = false;
@@ -122,7 +122,7 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     h.fp.console.type_line("");
     choose_target(c);
     EXPECT_EQ(c.cfg.tower_id, 0);
-    EXPECT_FALSE(tower_link_in_use(c));
+    EXPECT_FALSE(c.tower->in_use());
 }
 
 // A ring goes at the tower's stroke for the bell, whatever the program's:
@@ -155,14 +155,14 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheTowersStrokeAndTypesNothing) {
     EXPECT_TRUE(rung(false));
     EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.keyout.double_strike_delay_ms} * 1000);
     EXPECT_TRUE(l.c.strikes->keys().outputs()[2].doubled);
-    EXPECT_EQ(l.c.link.session->counters().rings_sent, 4);
+    EXPECT_EQ(l.c.tower->session()->counters().rings_sent, 4);
 
     // The tower answers the four rings; by the last it holds the bell at
     // backstroke (someone else rang it meanwhile), and the next ring follows.
     const std::string answer = R"(42["s_bell_rung",{"global_bell_state":[true,true,true,true,true,)";
     for (int n = 0; n < 3; ++n) end->push(answer + R"(true,true,true],"who_rang":6,"disagree":false}])");
     end->push(answer + R"(false,true,true],"who_rang":6,"disagree":true}])");
-    ASSERT_TRUE(eventually([&] { return !l.c.link.session->tower_stroke(6); }));
+    ASSERT_TRUE(eventually([&] { return !l.c.tower->session()->tower_stroke(6); }));
     l.strike();
     EXPECT_TRUE(rung(false));
 }
@@ -170,12 +170,12 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheTowersStrokeAndTypesNothing) {
 TEST(TowerRings, RingsWhileTheLinkIsDownAreCountedAndTheStrikePathGoesOn) {
     Linked l;
     l.net.refuse_connects = 1000;
-    start_tower_link(l.c);
+    l.c.tower->start();
     for (int i = 0; i < 3; ++i) l.strike();
-    EXPECT_EQ(l.c.link.session->counters().rings_lost, 3);
+    EXPECT_EQ(l.c.tower->session()->counters().rings_lost, 3);
     EXPECT_FALSE(l.c.strikes->keys().handstroke());  // turned three times, as for keys
     EXPECT_TRUE(l.h.fp.keyboard.sent.empty());
-    show_tower_link(l.c);
+    l.c.tower_line->show();
     const std::string line = l.c.screen.line_text(kScratchFirstLine - 1);
     EXPECT_EQ(line.rfind("Tower 123456789: ", 0), 0u) << line;
     EXPECT_NE(line.find("lost 3"), std::string::npos) << line;
@@ -190,7 +190,7 @@ TEST(TowerRings, AKeyThatIsNoBellIsLoggedOnceAndNotSent) {
     l.strike();
     l.strike();
     EXPECT_EQ(count_of(l.h.log(), "Tower link: key k rings no bell"), 1);
-    EXPECT_EQ(l.c.link.session->counters().rings_sent, 0);
+    EXPECT_EQ(l.c.tower->session()->counters().rings_sent, 0);
 }
 
 TEST(TowerAutoring, BellsAndCallsGoToTheTowerAtTheTowersStroke) {
@@ -198,7 +198,7 @@ TEST(TowerAutoring, BellsAndCallsGoToTheTowerAtTheTowersStroke) {
     auto end = l.joined();
     ASSERT_TRUE(end);
     end->push(R"(42["s_bell_rung",{"global_bell_state":[true,true,true,true,true,true,true,true,true,true,false,true],"who_rang":11,"disagree":false}])");
-    ASSERT_TRUE(eventually([&] { return !l.c.link.session->tower_stroke(11); }));
+    ASSERT_TRUE(eventually([&] { return !l.c.tower->session()->tower_stroke(11); }));
     l.c.autoring->ringer().export_key('b');
     l.c.autoring->ringer().export_key('E');
     l.c.autoring->ringer().export_key('3');
@@ -216,18 +216,18 @@ TEST(TowerScreen, TheLineSaysJoinedAndComesBackAfterAClear) {
     auto end = l.joined();
     ASSERT_TRUE(end);
     const int row = kScratchFirstLine - 1;
-    show_tower_link(l.c);
+    l.c.tower_line->show();
     EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined | bells j=6 | rung 0 lost 0", kLightGreen));
     l.c.screen.clear_window();
-    show_tower_link(l.c);
+    l.c.tower_line->show();
     EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: joined", kLightGreen));
     end->drop("WebSocket read: End of file");
-    ASSERT_TRUE(eventually([&] { return l.c.link.session->status().phase == link::Phase::Waiting; }));
-    show_tower_link(l.c);
+    ASSERT_TRUE(eventually([&] { return l.c.tower->session()->status().phase == link::Phase::Waiting; }));
+    l.c.tower_line->show();
     EXPECT_TRUE(ScreenHas(l.c.screen, row, 1, "Tower 123456789: NOT CONNECTED, next try in ", kYellow))
         << l.c.screen.line_text(row);
     l.c.cfg.big_numbers = true;
-    show_tower_link(l.c);
+    l.c.tower_line->show();
     EXPECT_TRUE(ScreenHas(l.c.screen, kScratchLastLine, 1, "Tower 123456789: NOT CONNECTED", kYellow));
 }
 

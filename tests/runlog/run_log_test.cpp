@@ -14,10 +14,14 @@ namespace {
 
 const std::string kName = "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08_12_2026_04_45_00";
 
+void start_run_log(Harness& h) {
+    qn::start_run_log(h.c().run_log, h.fp.files, h.c().screen, h.c().core.folders.logs);
+}
+
 TEST(RunLogFile, NameFirstLineAndStandardError) {
     Harness h;
     h.fp.files.dirs.clear();
-    start_run_log(h.c());
+    start_run_log(h);
     EXPECT_TRUE(h.fp.files.dirs.count("logs"));
     EXPECT_EQ(h.c().run_log.name(), kName);
     EXPECT_EQ(h.fp.files.stderr_path, kName + ".log");
@@ -29,7 +33,7 @@ TEST(RunLogFile, NameFirstLineAndStandardError) {
 TEST(RunLogFile, OnlyBlanksSlashesAndColonsAreReplaced) {
     Harness h;
     h.fp.files.date_time = {"08.12.2026", "04.45.00"};
-    start_run_log(h.c());
+    start_run_log(h);
     EXPECT_EQ(h.c().run_log.name(), "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08.12.2026_04.45.00");
 }
 
@@ -37,7 +41,7 @@ TEST(RunLogFile, ASecondRunInTheSameSecondKeepsTheFirstLog) {
     Harness h;
     h.fp.files.files[kName + ".log"] = "first run";
     h.fp.files.files[kName + "_2.log"] = "second run";
-    start_run_log(h.c());
+    start_run_log(h);
     EXPECT_EQ(h.c().run_log.name(), kName + "_3");
     EXPECT_EQ(h.fp.files.files[kName + ".log"], "first run");
     EXPECT_EQ(h.fp.files.files[kName + "_2.log"], "second run");
@@ -46,12 +50,12 @@ TEST(RunLogFile, ASecondRunInTheSameSecondKeepsTheFirstLog) {
 TEST(RunLogFile, AFolderThatRefusesTheFileLeavesTheRunGoingWithoutALog) {
     Harness h;
     h.fp.files.read_only_dirs.insert("logs");
-    start_run_log(h.c());
+    start_run_log(h);
     EXPECT_FALSE(h.c().run_log.is_open());
     EXPECT_EQ(h.c().screen.text(1, 1, 21), "No run log this time:");
     h.c().run_log.write_line("goes nowhere, harmlessly");
     // In service the menu says it for as long as the run lasts.
-    write_service_menu(h.c());
+    h.c().service_screen->write_menu();
     EXPECT_TRUE(ScreenHas(h.c().screen, 8, 1, "No run log this time: ", kYellow)) << h.c().screen.line_text(8);
 }
 
@@ -62,7 +66,7 @@ TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
     Harness h;
     Context& c = h.c();
     h.fp.files.fail_writes_after = 300;
-    start_run_log(c);
+    start_run_log(h);
     c.screen.window(1, 22, 80, 25);
     c.screen.move_to(5, 2);
     c.screen.text_colour(kLightGray);
@@ -84,7 +88,7 @@ TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
     c.screen.clear_window();
     for (int i = 0; i < 40; ++i) c.run_log.write_line("more");
     EXPECT_EQ(c.screen.line_text(8), std::string(80, ' '));
-    write_service_menu(c);
+    c.service_screen->write_menu();
     EXPECT_TRUE(ScreenHas(c.screen, 8, 1, "Run log stopped, ringing goes on: There is not enough space on the disk",
                           kYellow));
 }
@@ -95,7 +99,7 @@ TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
     Harness h;
     Context& c = h.c();
     h.fp.files.fail_writes_after = 120;
-    start_run_log(c);
+    start_run_log(h);
     std::thread serial([&c] {
         for (int i = 0; i < 10; ++i) c.run_log.write_line("waitcommevent call failed");
     });

@@ -8,6 +8,7 @@
 #include "core/timing.h"
 #include "autoring/automatic_ringing.h"
 #include "config/configfile.h"
+#include "console/bignumber.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
 #include "striking/recorder.h"
@@ -83,7 +84,7 @@ TEST(CommandKeys, BigNumbersToggleZerosTheCounterAndZeroOnlyZeros) {
     s.key("N");
     EXPECT_TRUE(s.c.cfg.big_numbers);
     EXPECT_EQ(s.c.strikes->rows().rows(), 0);
-    EXPECT_TRUE(s.c.con.big_number_stale);
+    EXPECT_TRUE(s.c.service_screen->stale());
     EXPECT_TRUE(s.shows(9, "big counter numbers ON"));
     ring_rows(s.c, 12);
     s.key("0");
