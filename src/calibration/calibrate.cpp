@@ -31,10 +31,10 @@ bool ProgramCalibrationHost::key_waiting() {
 bool ProgramCalibrationHost::keyboard_closed() { return c_.plat.console->input_ended(); }
 
 void ProgramCalibrationHost::start_serial_thread(PortHandle h, const PerModemLine<bool>& lines) {
-    qn::start_serial_thread(c_, h, lines);
+    c_.sensing.start_thread(h, lines);
 }
 
-void ProgramCalibrationHost::reset_event_ring() { reset_serial_thread(c_); }
+void ProgramCalibrationHost::reset_event_ring() { c_.sensing.reset_ring(); }
 
 ProgramCalibration::ProgramCalibration(Context& c)
     : host(c), calibration{c.dialog, c.run_log, c.cfg, c.ports, c.event_ring, host, c.core.easy_mode, {}} {}

@@ -6,6 +6,7 @@
 #include "service/run_end.h"
 #include "autoring/driver.h"
 #include "config/configfile.h"
+#include "core/scheduling.h"
 #include "link/session.h"
 #include "runlog/sensing_log.h"
 #include "runlog/delivery_log.h"
@@ -14,6 +15,7 @@
 #include "runlog/striking_files.h"
 #include "striking/recorder.h"
 #include "strokes/strike_path.h"
+#include "strokes/watchports.h"
 #include "ui/big_counter.h"
 #include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
@@ -37,6 +39,8 @@ Context::Context(platform::Platform& p)
       dialog(console),
       clock(*p.clock, *p.threads, *p.wait),
       ports(*p.serial, run_log),
+      sensing(ports, event_ring, clock, cfg, run_log, dialog, *p.serial, *p.wait, *p.threads,
+              [this] { ask_for_realtime(*this, TimingThread::Serial); }),
       settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
 Context::~Context() = default;
 

@@ -55,7 +55,7 @@ struct Tower {
     // anything in between: only then does the ringer act.
     void idle() {
         if (!thread_started && !h.fp.threads.bodies.empty()) {
-            c.serial_thread->start_watching();  // the created thread's first steps
+            c.sensing.thread()->start_watching();  // the created thread's first steps
             thread_started = true;
         }
         const bool waiting = c.screen.version() == seen_version;
@@ -80,7 +80,7 @@ struct Tower {
     // The serial thread takes n line changes as they happen.
     void record(int n) {
         h.fp.clock.set_auto_step(1);  // the transient re-check spins on the clock
-        for (int i = 0; i < n; ++i) ASSERT_TRUE(c.serial_thread->take_event());
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(c.sensing.thread()->take_event());
         h.fp.clock.set_auto_step(0);
     }
 
@@ -280,7 +280,7 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM4"), 1);
     EXPECT_EQ(c.event_ring.recorded(), 0);
     EXPECT_EQ(t.h.fp.threads.bodies.size(), 1u);
-    EXPECT_EQ(t.h.fp.threads.priorities[c.serial_thread->os_thread()], platform::kPriorityTimeCritical);
+    EXPECT_EQ(t.h.fp.threads.priorities[c.sensing.thread()->os_thread()], platform::kPriorityTimeCritical);
     EXPECT_EQ(t.logged("Signal data detected on port COM3 - signal CTS\r\n"), 1);
     EXPECT_EQ(t.logged("Stage 1 (mode detection) completed"), 1);
     EXPECT_EQ(t.logged("Total ON pulses:2 implies     1.00 sensors on bell"), 1);
@@ -533,7 +533,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     EXPECT_EQ(t.c.cfg.switch_bounce_ms, kDefaultSwitchBounceMs);
     EXPECT_FALSE(t.c.cfg.big_numbers);
     // The old line choice did not turn the thread away from CTS.
-    EXPECT_EQ(t.c.serial_thread->watched_line(), kLineCts);
+    EXPECT_EQ(t.c.sensing.thread()->watched_line(), kLineCts);
     EXPECT_TRUE(t.c.cfg.use_line[ModemLine::Cts]);
     EXPECT_FALSE(t.c.cfg.use_line[ModemLine::Cd]);
     EXPECT_EQ(t.c.keyout.targets[4].points[1].hand_delay_ms, 0);  // one sensor's defaults
