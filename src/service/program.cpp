@@ -1,7 +1,7 @@
 #include "service/program.h"
 
 #include "autoring/driver.h"
-#include "calibration/calibrate.h"
+#include "service/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
 #include "service/run_end.h"

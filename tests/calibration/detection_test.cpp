@@ -6,10 +6,9 @@
 #include <deque>
 #include <functional>
 
-#include "calibration/calibrate.h"
-#include "calibration/detection.h"
-#include "calibration/ports_check.h"
+#include "calibration/calibration.h"
 #include "config/configfile.h"
+#include "service/calibrate.h"
 #include "service/program.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
@@ -40,9 +39,10 @@ struct Tower {
     std::deque<Step> steps;
     std::uint64_t seen_version = ~0ull;
     bool thread_started = false;
-    std::unique_ptr<ProgramCalibration> calibration = std::make_unique<ProgramCalibration>(h.c());
-    Calibration& cal() { return calibration->calibration; }
-    CalibrationState& calib() { return cal().calib; }
+    std::unique_ptr<Calibration> calibration = std::make_unique<Calibration>(
+        h.c().cfg, h.c().ports, h.c().sensing, h.c().clock, h.c().dialog, h.c().run_log, *h.c().plat.console,
+        h.c().core.easy_mode);
+    Calibration& cal() { return *calibration; }
 
     Tower() : c(h.c()) {
         c.settings_file->set_base_name(kProgramVersion);
@@ -114,7 +114,7 @@ struct Tower {
         return kReturned;
     }
     int calibrate_ports() {
-        return run([this] { set_up_serial_ports(cal()); });
+        return run([this] { cal().set_up_serial_ports(); });
     }
 };
 
@@ -139,7 +139,7 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
     t.port("COM1").openable = false;  // held by another program
     t.port("COM3");
     t.port("COM4").initial_status = kLineCts;
-    EXPECT_EQ(t.run([&] { check_available_ports(t.cal()); }), kReturned);
+    EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), kReturned);
     const Screen& s = t.c.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "2 \\\\.\\COM3 serviceable CTS=F DSR=F CD=F RI=F All=F =>OK to use=T "));
     EXPECT_TRUE(ScreenHas(s, 2, 1, "3 \\\\.\\COM4 serviceable CTS=T DSR=F CD=F RI=F All=F =>OK to use=F "));
@@ -153,7 +153,7 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
     EXPECT_EQ(t.h.fp.serial.states[h3].baud, 2400u);
     EXPECT_EQ(t.h.fp.serial.states[h3].rts_control, platform::LineControl::Enable);
     EXPECT_EQ(t.h.fp.serial.states[h3].dtr_control, platform::LineControl::Enable);
-    EXPECT_TRUE(t.calib().was_on[3][ModemLine::Cts]);
+    EXPECT_TRUE(t.cal().lines_at_survey(2)[ModemLine::Cts]);
     const auto& sleeps = t.h.fp.threads.sleeps;
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 300), 2);  // one look per usable port
 }
@@ -163,7 +163,7 @@ TEST(PortSurvey, APortThatIsAlreadyStreamingIsGivenUp) {
     ScriptedPort& gps = t.port("COM3");
     for (std::int64_t ms = 0; ms < 2000; ms += 5) gps.bytes.push_back({ms * kMs, '$'});
     t.port("COM4");
-    EXPECT_EQ(t.run([&] { check_available_ports(t.cal()); }), kReturned);
+    EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), kReturned);
     EXPECT_TRUE(t.shows("1 \\\\.\\COM3 not useable - data already streaming on it "));
     EXPECT_EQ(t.logged("1 \\\\.\\COM3 not useable - data already streaming on it\r\n"), 1);
     EXPECT_EQ(t.c.ports.handle(0), 0u);
@@ -179,7 +179,7 @@ TEST(PortSurvey, NoUsablePortEndsAfterAKey) {
             for (std::int64_t ms = 0; ms < 5000; ms += 5) box.bytes.push_back({ms * kMs, 'a'});
         }
         t.answers("Press Q to Quit", "x");
-        EXPECT_EQ(t.run([&] { check_available_ports(t.cal()); }), 0) << streaming_only;
+        EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), 0) << streaming_only;
         EXPECT_EQ(t.logged("No useable ports found"), 0);  // console only
         EXPECT_TRUE(t.logged("Interface terminated by User - closing...")) << streaming_only;
         const std::string dump = t.c.screen.line_text(1) + t.c.screen.line_text(2) + t.c.screen.line_text(3) +
@@ -265,7 +265,7 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     EXPECT_TRUE(c.cfg.signals_mode);
     EXPECT_FALSE(c.cfg.rest_on_mode);
     EXPECT_EQ(c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.calib().good_signals, 4);
+    EXPECT_EQ(t.cal().good_signals(), 4);
     EXPECT_EQ(c.cfg.signal_count, 4);
     EXPECT_EQ(c.cfg.mean_signal_ms, 80);
     EXPECT_NEAR(c.cfg.results[3].signal_ms, 2.0, 1e-4);
@@ -314,9 +314,9 @@ TEST(SignalDetection, SixEdgesAreRejectedAndTheRepeatJudgesOnlyTheNewPull) {
     EXPECT_EQ(t.logged("Possibly operator error, or actuation pulse being too short in duration, or switch on/off not clean"), 1);
     EXPECT_EQ(t.logged("The sensor calibration must be repeated - close the program to start againby pressing Q"), 1);
     EXPECT_EQ(t.c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.calib().good_signals, 4);
+    EXPECT_EQ(t.cal().good_signals(), 4);
     EXPECT_EQ(t.c.cfg.mean_signal_ms, 90);
-    EXPECT_EQ(t.calib().event_us[1][1], 12 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[1], 12 * kS);
     // The ring was emptied with the thread held, once before the repeat and
     // once at the end.
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.threads.calls), "suspend"), 2);
@@ -488,11 +488,11 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     EXPECT_TRUE(c.cfg.rest_on_mode);
     EXPECT_FALSE(c.cfg.signals_mode);
     EXPECT_EQ(c.cfg.data_char, 'a');
-    EXPECT_EQ(t.calib().good_signals, 2);
+    EXPECT_EQ(t.cal().good_signals(), 2);
     EXPECT_EQ(c.cfg.signal_count, 2);
     EXPECT_EQ(c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.calib().event_us[1][1], 5 * kS);
-    EXPECT_EQ(t.calib().event_us[1][2], 7 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[1], 5 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[2], 7 * kS);
     EXPECT_TRUE(t.h.fp.threads.bodies.empty());
     EXPECT_EQ(t.logged("Bagley data detected on port COM3 using character a\r\n"), 1);
     EXPECT_EQ(t.logged("New serial port found"), 1);
