@@ -2,23 +2,24 @@
 // bounce folded out, the results in the settings, and the report.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include "config/settings.h"
-#include "core/arr.h"
 #include "core/dialog.h"
 #include "core/modem_line.h"
 #include "core/text_sink.h"
 
 namespace qn {
 
-// A port's events while the bell rang, numbered from 1 as the report shows
-// them; entry 0 of the line states is the lines at rest.
+// A port's events while the bell rang, from 0 (the report numbers them from
+// 1). The line states, as 'T' and 'F', are kept after each count of events:
+// entry 0 holds the lines at rest, entry n + 1 the lines after event n.
 struct PortRecording {
     std::int32_t count = 0;
-    Arr<std::int64_t, 1, kMaxCalibrationEvents> event_us;
-    PerModemLine<Arr<char, 0, kMaxCalibrationEvents>> line_states;  // 'T' and 'F'
+    std::array<std::int64_t, kMaxCalibrationEvents> event_us{};
+    PerModemLine<std::array<char, kMaxCalibrationEvents + 1>> line_states{};
 };
 
 class RecordingAnalysis {

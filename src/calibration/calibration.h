@@ -9,7 +9,6 @@
 
 #include "calibration/analysis.h"
 #include "config/settings.h"
-#include "core/arr.h"
 #include "core/dialog.h"
 #include "core/modem_line.h"
 #include "core/text_sink.h"

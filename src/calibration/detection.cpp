@@ -269,7 +269,7 @@ bool Calibration::judge_sensor_count() {
     }
     if (!cfg_.rest_on_mode) {
         if (G == 2) {
-            if (recordings_[at(p)].event_us[2] - recordings_[at(p)].event_us[1] > 300000) {
+            if (recordings_[at(p)].event_us[1] - recordings_[at(p)].event_us[0] > 300000) {
                 cfg_.sensor_count = 1;
                 cfg_.off_and_on_are_signals = true;
                 both("Using ON and OFF sensoring on a single sensor");

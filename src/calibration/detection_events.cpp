@@ -74,12 +74,12 @@ void Calibration::record_data_event(std::int32_t p) {
     record_states(p, r.count);
     if (cfg_.monitor_output)
         log_.write_line("Data event " + str(r.count) + " port " + ports_.name(p) + " input=\"" +
-                        std::string(1, cfg_.data_char) + "\" time(us)=" + str(r.event_us[r.count]));
+                        std::string(1, cfg_.data_char) + "\" time(us)=" + str(r.event_us[r.count - 1]));
 }
 
 void Calibration::first_data_event(std::int32_t p, bool got, char ch, std::int64_t now) {
     log_.write_line("New serial port found");
-    recordings_[at(p)].event_us[1] = now;
+    recordings_[at(p)].event_us[0] = now;
     if (got) {
         use_data_[at(p)] = true;
         log_.write_line(std::string(1, cfg_.data_char) + "usedatinputchar=" + std::string(1, ch));
@@ -117,12 +117,12 @@ bool Calibration::assess_serial_event(std::int32_t p, std::int32_t slot) {
     }
     const std::int32_t n = count_event(p);
     if (n == 1) {
-        recordings_[at(p)].event_us[1] = ring.event(slot).time_us;
+        recordings_[at(p)].event_us[0] = ring.event(slot).time_us;
         mark_lines_in_use(p);
         was_on_[at(p)] = on_[at(p)];
         record_states(p, recordings_[at(p)].count);
     } else if (line_in_use_changed(p)) {
-        recordings_[at(p)].event_us[n] = ring.event(slot).time_us;
+        recordings_[at(p)].event_us[n - 1] = ring.event(slot).time_us;
         was_on_[at(p)] = on_[at(p)];
         record_states(p, recordings_[at(p)].count);
     } else {
@@ -167,8 +167,8 @@ void Calibration::seek_serial_events(std::int32_t p) {
         return;
     }
     zero_rest_on_port(p);
-    recordings_[at(p)].event_us[n] = now;
-    if (now - recordings_[at(p)].event_us[n - 1] < 2000) {
+    recordings_[at(p)].event_us[n - 1] = now;
+    if (now - recordings_[at(p)].event_us[n - 2] < 2000) {
         uncount_event(p);  // the box sent the character twice
         return;
     }

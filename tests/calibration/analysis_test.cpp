@@ -27,15 +27,14 @@ struct Recording {
         recording.count = static_cast<std::int32_t>(ms.size());
         recording.line_states[ModemLine::Cts][0] = 'F';
         for (std::size_t j = 0; j < ms.size(); ++j) {
-            const long J = static_cast<long>(j) + 1;
-            recording.event_us[J] = 3000000 + ms[j] * 1000;  // the recording starts 3 s into the run
-            recording.line_states[ModemLine::Cts][J] = J % 2 ? 'T' : 'F';
-            recording.line_states[ModemLine::Dsr][J] = 'F';
+            recording.event_us[j] = 3000000 + ms[j] * 1000;  // the recording starts 3 s into the run
+            recording.line_states[ModemLine::Cts][j + 1] = j % 2 ? 'F' : 'T';
+            recording.line_states[ModemLine::Dsr][j + 1] = 'F';
         }
         c.screen.clear_window();
     }
     void analyse() { good_signals = analysis.analyse(recording, live_lines, 1, "COM3"); }
-    const CalibrationResult& r(long J) const { return c.cfg.results[J]; }
+    const CalibrationResult& r(long J) const { return c.cfg.results[J - 1]; }
     bool logged(const std::string& line) const { return h.log().find(line + "\r\n") != std::string::npos; }
 };
 
@@ -45,9 +44,9 @@ TEST(SignalAnalysis, CleanPulsesGiveIntervalsMeanAndExactReport) {
     const double raw[] = {0, 0.1, 0.3, 0.1, 0.3};
     const double time[] = {0, 0.1, 0.4, 0.5, 0.8};
     for (long J = 1; J <= 5; ++J) {
-        EXPECT_DOUBLE_EQ(rec.r(J).signal_gap_ms, raw[J - 1]) << J;
-        EXPECT_DOUBLE_EQ(rec.r(J).sensor_gap_ms, raw[J - 1]) << J;
-        EXPECT_DOUBLE_EQ(rec.r(J).signal_ms, time[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).signal_gap_s, raw[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).sensor_gap_s, raw[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).signal_time_s, time[J - 1]) << J;
     }
     EXPECT_EQ(rec.good_signals, 5);
     EXPECT_EQ(rec.c.cfg.mean_signal_ms, 100);
@@ -66,10 +65,10 @@ TEST(SignalAnalysis, AShortGapJoinsTwoSignalsIntoOne) {
     Recording rec({0, 100, 120, 200, 500});
     rec.analyse();
     EXPECT_EQ(rec.good_signals, 3);
-    EXPECT_DOUBLE_EQ(rec.r(2).sensor_gap_ms, 0);
-    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
-    EXPECT_NEAR(rec.r(4).sensor_gap_ms, 0.2, 1e-12);
-    EXPECT_NEAR(rec.r(3).signal_gap_ms, 0.02, 1e-12);  // the raw interval is kept
+    EXPECT_DOUBLE_EQ(rec.r(2).sensor_gap_s, 0);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
+    EXPECT_NEAR(rec.r(4).sensor_gap_s, 0.2, 1e-12);
+    EXPECT_NEAR(rec.r(3).signal_gap_s, 0.02, 1e-12);  // the raw interval is kept
     EXPECT_EQ(rec.c.cfg.mean_signal_ms, 90);      // (100 + 80) div 2: ignored signals count too
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=F SIG_OFF :1 time: 0.1000 SIGlen: 0.1000 **DATA IGNORED**1"));
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=T SIG_ON  :2 time: 0.1200 SIGgap: 0.0200 **DATA IGNORED**1"));
@@ -130,9 +129,9 @@ TEST(DataAnalysis, ADoubledCharacterFoldsIntoTheNextEvent) {
     rec.c.cfg.mean_signal_ms = 77;
     rec.analyse();
     EXPECT_EQ(rec.good_signals, 3);
-    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
-    EXPECT_NEAR(rec.r(4).sensor_gap_ms, 0.5, 1e-12);
-    EXPECT_NEAR(rec.r(4).signal_gap_ms, 0.49, 1e-12);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
+    EXPECT_NEAR(rec.r(4).sensor_gap_s, 0.5, 1e-12);
+    EXPECT_NEAR(rec.r(4).signal_gap_s, 0.49, 1e-12);
     EXPECT_EQ(rec.c.cfg.mean_signal_ms, 77);  // data mode leaves it alone
     const Screen& s = rec.c.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "1 Port:COM3 input=\"a\" SIGNAL:1 time: 0.0000 SIGgap: 0.0000 SENSOR__gap: 0.0000 "));
@@ -146,8 +145,8 @@ TEST(DataAnalysis, ABounceOnTheLastEventFoldsIntoNothing) {
     Recording rec({0, 500, 520}, true);
     rec.analyse();
     EXPECT_EQ(rec.good_signals, 2);
-    EXPECT_NEAR(rec.r(2).sensor_gap_ms, 0.5, 1e-12);
-    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
+    EXPECT_NEAR(rec.r(2).sensor_gap_s, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
     EXPECT_TRUE(rec.logged("1 Port:COM3 input=\"a\" SIGNAL:3 time: 0.5200 SIGgap: 0.0200 **DATA IGNORED**2"));
     EXPECT_TRUE(rec.logged("1 Port:COM3 input=\"a\" SIGNAL:2 time: 0.5000 SIGgap: 0.5000 SENSOR__gap: 0.5000"));
 }
@@ -157,11 +156,11 @@ TEST(AnalysisTables, AFullRecordingIsAnalysedAndACountBeyondTheTablesIsNotReadPa
     for (int j = 0; j < kMaxCalibrationEvents; ++j) ms.push_back(j * 100);
     Recording rec(ms, true);
     rec.analyse();
-    EXPECT_NEAR(rec.r(kMaxCalibrationEvents).signal_ms, 25.5, 1e-9);
+    EXPECT_NEAR(rec.r(kMaxCalibrationEvents).signal_time_s, 25.5, 1e-9);
     EXPECT_EQ(rec.good_signals, kMaxCalibrationEvents);
 
     rec.recording.count = 300;
-    rec.analyse();  // a table index past 256 would abort the test run
+    rec.analyse();  // the tables end at 256: nothing past them is read
     EXPECT_EQ(rec.good_signals, kMaxCalibrationEvents);
 }
 

@@ -268,7 +268,7 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     EXPECT_EQ(t.cal().good_signals(), 4);
     EXPECT_EQ(c.cfg.signal_count, 4);
     EXPECT_EQ(c.cfg.mean_signal_ms, 80);
-    EXPECT_NEAR(c.cfg.results[3].signal_ms, 2.0, 1e-4);
+    EXPECT_NEAR(c.cfg.results[2].signal_time_s, 2.0, 1e-4);
     EXPECT_TRUE(c.cfg.use_line[ModemLine::Cts]);
     EXPECT_FALSE(c.cfg.use_line[ModemLine::Dsr] || c.cfg.use_line[ModemLine::Cd] || c.cfg.use_line[ModemLine::Ri]);
     EXPECT_TRUE(c.cfg.signal_starts_off);
@@ -316,7 +316,7 @@ TEST(SignalDetection, SixEdgesAreRejectedAndTheRepeatJudgesOnlyTheNewPull) {
     EXPECT_EQ(t.c.cfg.sensor_count, 1);
     EXPECT_EQ(t.cal().good_signals(), 4);
     EXPECT_EQ(t.c.cfg.mean_signal_ms, 90);
-    EXPECT_EQ(t.cal().recording(0).event_us[1], 12 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[0], 12 * kS);
     // The ring was emptied with the thread held, once before the repeat and
     // once at the end.
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.threads.calls), "suspend"), 2);
@@ -398,7 +398,7 @@ TEST(SignalDetection, TheTablesHold256EventsAndOneMoreIsTooMany) {
             EXPECT_EQ(code, 0);
             EXPECT_EQ(t.logged("Total ON pulses:128 implies    64.00 sensors on bell"), 1);
             EXPECT_EQ(t.logged("ERROR: The number of sensors on bell not a positive integer"), 1);
-            EXPECT_NEAR(t.c.cfg.results[256].signal_ms, 7.63, 1e-3);
+            EXPECT_NEAR(t.c.cfg.results[255].signal_time_s, 7.63, 1e-3);
         } else {
             EXPECT_EQ(code, 88);
             EXPECT_EQ(t.logged("Too many sensor events: Usually means bad sensors - press [ENTER] to quit"), 1);
@@ -491,8 +491,8 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     EXPECT_EQ(t.cal().good_signals(), 2);
     EXPECT_EQ(c.cfg.signal_count, 2);
     EXPECT_EQ(c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.cal().recording(0).event_us[1], 5 * kS);
-    EXPECT_EQ(t.cal().recording(0).event_us[2], 7 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[0], 5 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[1], 7 * kS);
     EXPECT_TRUE(t.h.fp.threads.bodies.empty());
     EXPECT_EQ(t.logged("Bagley data detected on port COM3 using character a\r\n"), 1);
     EXPECT_EQ(t.logged("New serial port found"), 1);
@@ -553,7 +553,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     EXPECT_EQ(next.c().cfg.sensor_count, 1);
     EXPECT_EQ(next.c().cfg.mean_signal_ms, 80);
     EXPECT_EQ(next.c().cfg.signal_count, 4);
-    EXPECT_NEAR(next.c().cfg.results[3].signal_ms, 2.0, 1e-4);
+    EXPECT_NEAR(next.c().cfg.results[2].signal_time_s, 2.0, 1e-4);
 }
 
 TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {
