@@ -104,12 +104,10 @@ private:
     std::array<PerModemLine<bool>, kMaxSerialPorts> use_line_{};  // the lines that changed at its first event
     std::array<bool, kMaxSerialPorts> use_data_{};
     std::array<std::array<char, 255>, kMaxSerialPorts> port_chars_{};
-    std::array<std::int32_t, kMaxSerialPorts> char_counts_{};
     // Ports whose modem lines cannot be read: only an interface box can be on them.
     std::array<bool, kMaxSerialPorts> lines_unreadable_{};
     std::array<std::uint32_t, kMaxSerialPorts> initial_status_{}, status_now_{};
     std::array<PortRecording, kMaxSerialPorts> recordings_{};
-    std::array<bool, kMaxSerialPorts> state_changed_{};
     std::array<bool, kMaxSerialPorts> signals_mode_{};
     PerModemLine<bool> live_lines_{};  // the lines that changed while the bell rang
 

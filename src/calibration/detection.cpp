@@ -54,7 +54,6 @@ void Calibration::zero_rest_on_data() {
             const PortHandle h = handle_of(i);
             if (h != 0 && ports_.read_char(h, chars(), read_timeout_ms_) > 0)
                 got_any = true;
-            char_counts_[at(i)] = 0;
         }
     }
     clear_chars();
@@ -301,7 +300,6 @@ void Calibration::report_not_acceptable() {
 // so that what is judged next is the ringer's new pull.
 void Calibration::prepare_repeat() {
     for (PortRecording& r : recordings_) r.count = 0;
-    char_counts_.fill(0);
     clear_chars();
     sensing_.reset_ring();
     ring_once_prompt("");

@@ -138,7 +138,6 @@ void Calibration::seek_serial_events(std::int32_t p) {
     clear_chars();
     const std::int32_t got =
         h != 0 ? ports_.read_char(h, chars(), read_timeout_ms_) : 0;
-    char_counts_[at(p)] = got;
     keep_port_chars(p);
 
     // Whatever stage 1 left in the port is not part of this recording.
@@ -147,8 +146,7 @@ void Calibration::seek_serial_events(std::int32_t p) {
         return;
     }
     const bool has_char = got > 0 && port_chars_[at(p)][0] != '\0';
-    state_changed_[at(p)] = has_char || on_[at(p)] != was_on_[at(p)];
-    if (!state_changed_[at(p)]) return;
+    if (!has_char && on_[at(p)] == was_on_[at(p)]) return;
     const char ch = has_char ? port_chars_[at(p)][0] : '\0';
     // After the first event only the bell's own character is an event: other
     // bells of the box and line changes have no time in the tables.
@@ -195,7 +193,6 @@ bool Calibration::termination_reasonable(std::int32_t p) {
     }
     // The stopwatch is left running: the serial thread, the watch loop and
     // the displays read it for the rest of the run.
-    if (done) state_changed_[at(p)] = true;
     return done;
 }
 

@@ -89,7 +89,6 @@ void Calibration::zero_rest_on_port(std::int32_t port) {
     do {
         clear_chars();
         got = h != 0 ? ports_.read_char(h, chars(), read_timeout_ms_) : 0;
-        char_counts_[at(port)] = 0;
     } while (got > 0);
     clear_chars();
 }
