@@ -50,12 +50,12 @@ void BM_LineChangeToPublishedSlot(benchmark::State& state) {
     c.cfg.transient_ms = 0;
     PortHandle h = port.open("COM1").value();
     std::thread t([&] {
-        SerialThread& thread = make_serial_thread(c, h, c.cfg.use_line);
+        SerialThread& thread = c.sensing.make_thread(h, c.cfg.use_line);
         thread.start_watching();
         while (thread.take_event()) {
         }
     });
-    while (!serial_thread_running(c)) std::this_thread::yield();
+    while (!c.sensing.thread_running()) std::this_thread::yield();
 
     std::vector<double> micros;
     for (auto _ : state) {
@@ -66,7 +66,7 @@ void BM_LineChangeToPublishedSlot(benchmark::State& state) {
         }
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - signalled).count());
     }
-    c.serial_thread->end();
+    c.sensing.thread()->end();
     port.stop = true;
     t.join();
     report(state, micros);

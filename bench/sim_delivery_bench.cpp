@@ -181,7 +181,7 @@ private:
     };
     void loop() {
         while (!done_) {
-            const long serial_tid = static_cast<long>(ctx_.serial_thread ? ctx_.serial_thread->os_thread_id() : 0);
+            const long serial_tid = static_cast<long>(ctx_.sensing.thread() ? ctx_.sensing.thread()->os_thread_id() : 0);
             samples_.push_back({time_.now_locked(), 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC,
                                 thread_cpu_ms(main_tid_) + thread_cpu_ms(serial_tid)});
             if (std::string s = thread_sched(serial_tid); !s.empty()) serial_sched = s;

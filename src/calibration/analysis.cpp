@@ -6,203 +6,193 @@
 #include <array>
 #include <string>
 
-#include "calibration/calibration.h"
 #include "core/text.h"
-#include "core/text_sink.h"
 #include "strokes/outputs.h"
 
 namespace qn {
 
-namespace {
+// One analysis: which events are used, their intervals in seconds, and the
+// longest signal and gap the signal report found. Events from 0: an even
+// one switches the sensor on in signals mode.
+struct RecordingAnalysis::Pass {
+    const PortRecording& r;
+    const PerModemLine<bool>& live_lines;
+    std::int32_t port_number = 0;
+    const std::string& port_name;
+    std::int32_t count = 0;
+    std::int32_t good_signals = 0;
+    std::array<bool, kMaxCalibrationEvents> use_datum{};
+    std::array<double, kMaxCalibrationEvents> interval_s{};
+    std::array<double, kMaxCalibrationEvents> adjusted_interval_s{};
+    double max_signal_s = 0;
+    double max_gap_s = 0;
+    bool gap_measured = false;  // a used gap between two signals
 
-// What the analysis works with besides the program's tables: which events
-// are used, and the longest signal and gap the signal report found.
-struct Analysis {
-    std::int32_t p = 0;
-    std::int32_t N = 0;
-    Arr<bool, 1, kMaxCalibrationEvents> use_datum;
-    double kMaxSignalLength = 0;
-    double kMaxSignalGap = 0;
-    bool gap_measured = false;  // a used gap between two signals (odd event from 3 on)
+    // Checked: a count beyond the tables must not be read past them.
+    std::int64_t event_time(std::int32_t j) const { return r.event_us.at(static_cast<std::size_t>(j)); }
+    std::size_t last() const { return static_cast<std::size_t>(count); }
 };
+
+namespace {
 
 std::string secs(double v) { return fixed_text(v, 7, 4); }
 
-std::int64_t event_time(const Calibration& c, std::int32_t p, std::int32_t J) { return c.calib.event_us[p][J]; }
+std::size_t at(std::int32_t j) { return static_cast<std::size_t>(j); }
 
-// Raw intervals J := time of J less time of the one before (0 for the first).
-void compute_intervals(Calibration& c, Analysis& a) {
-    CalibrationState& k = c.calib;
-    for (std::int32_t J = 1; J <= a.N; ++J) {
-        const std::int64_t before = event_time(c, a.p, std::max(J - 1, 1));
-        k.interval_us[J] = static_cast<double>(event_time(c, a.p, J) - before) / 1000000.0;
-        k.adjusted_interval_us[J] = k.interval_us[J];
+}  // namespace
+
+// Raw intervals: each event's time less the one before's (0 for the first).
+void RecordingAnalysis::compute_intervals(Pass& a) {
+    for (std::int32_t j = 0; j < a.count; ++j) {
+        const std::int64_t before = a.event_time(std::max(j - 1, 0));
+        a.interval_s[at(j)] = static_cast<double>(a.event_time(j) - before) / 1000000.0;
+        a.adjusted_interval_s[at(j)] = a.interval_s[at(j)];
     }
 }
 
 // Data mode: a character too soon after the one before is a bounce or a
 // doubled character; its interval goes to the next good event.
-void fold_data_bounces(Calibration& c, Analysis& a, double B) {
-    CalibrationState& k = c.calib;
-    for (std::int32_t J = 2; J <= a.N; ++J) {
-        if (k.interval_us[J] >= B) continue;
-        a.use_datum[J] = false;
-        k.good_signals -= 1;
-        if (J < a.N) k.adjusted_interval_us[J + 1] = k.adjusted_interval_us[J] + k.adjusted_interval_us[J + 1];
-        k.adjusted_interval_us[J] = 0;
+void RecordingAnalysis::fold_data_bounces(Pass& a, double bounce_s) {
+    auto& adjusted = a.adjusted_interval_s;
+    for (std::size_t j = 1; j < a.last(); ++j) {
+        if (a.interval_s[j] >= bounce_s) continue;
+        a.use_datum[j] = false;
+        a.good_signals -= 1;
+        if (j + 1 < a.last()) adjusted[j + 1] = adjusted[j] + adjusted[j + 1];
+        adjusted[j] = 0;
     }
 }
 
-// Signals mode: odd events switch the sensor on. A gap too short to be real
-// joins the two signals around it into one.
-void fold_signal_bounces(Calibration& c, Analysis& a, double B) {
-    CalibrationState& k = c.calib;
-    for (std::int32_t J = 3; J <= a.N; J += 2) {
-        if (k.interval_us[J] >= B) continue;
-        a.use_datum[J - 1] = false;
-        a.use_datum[J] = false;
-        k.good_signals -= 2;
-        if (J < a.N)
-            k.adjusted_interval_us[J + 1] =
-                k.adjusted_interval_us[J - 1] + k.adjusted_interval_us[J] + k.adjusted_interval_us[J + 1];
-        k.adjusted_interval_us[J] = 0;
-        k.adjusted_interval_us[J - 1] = 0;
+// Signals mode: a gap too short to be real joins the two signals around it
+// into one.
+void RecordingAnalysis::fold_signal_bounces(Pass& a, double bounce_s) {
+    auto& adjusted = a.adjusted_interval_s;
+    for (std::size_t j = 2; j < a.last(); j += 2) {
+        if (a.interval_s[j] >= bounce_s) continue;
+        a.use_datum[j - 1] = false;
+        a.use_datum[j] = false;
+        a.good_signals -= 2;
+        if (j + 1 < a.last()) adjusted[j + 1] = adjusted[j - 1] + adjusted[j] + adjusted[j + 1];
+        adjusted[j] = 0;
+        adjusted[j - 1] = 0;
     }
 }
 
-void store_result(Calibration& c, const Analysis& a) {
-    const std::int64_t first = a.N >= 1 ? event_time(c, a.p, 1) : 0;
-    for (std::int32_t J = 1; J <= a.N; ++J) {
-        CalibrationResult& r = c.cfg.results[J];
-        r.signal_ms = static_cast<double>(event_time(c, a.p, J) - first) / 1000000.0;
-        r.signal_gap_ms = c.calib.interval_us[J];
-        r.sensor_gap_ms = c.calib.adjusted_interval_us[J];
+void RecordingAnalysis::store_result(const Pass& a) {
+    const std::int64_t first = a.count >= 1 ? a.event_time(0) : 0;
+    for (std::int32_t j = 0; j < a.count; ++j) {
+        CalibrationResult& r = cfg_.results[at(j)];
+        r.signal_time_s = static_cast<double>(a.event_time(j) - first) / 1000000.0;
+        r.signal_gap_s = a.interval_s[at(j)];
+        r.sensor_gap_s = a.adjusted_interval_s[at(j)];
     }
 }
 
-void write_data_result(Calibration& c, const Analysis& a, TextSink& f) {
-    const CalibrationState& k = c.calib;
-    for (std::int32_t J = 1; J <= a.N; ++J) {
-        std::string line = str(a.p) + " Port:" + c.ports.name(a.p - 1) + " input=\"" +
-                           std::string(1, c.cfg.data_char) + "\" SIGNAL:" + str(J) +
-                           " time:" + secs(c.cfg.results[J].signal_ms) + " SIGgap:" + secs(k.interval_us[J]);
-        if (!a.use_datum[J])
+void RecordingAnalysis::write_data_result(const Pass& a, TextSink& f) {
+    for (std::int32_t j = 0; j < a.count; ++j) {
+        std::string line = str(a.port_number) + " Port:" + a.port_name + " input=\"" +
+                           std::string(1, cfg_.data_char) + "\" SIGNAL:" + str(j + 1) +
+                           " time:" + secs(cfg_.results[at(j)].signal_time_s) + " SIGgap:" + secs(a.interval_s[at(j)]);
+        if (!a.use_datum[at(j)])
             line += " **DATA IGNORED**2";
         else
-            line += " SENSOR__gap:" + secs(k.adjusted_interval_us[J]);
+            line += " SENSOR__gap:" + secs(a.adjusted_interval_s[at(j)]);
         f.write_line(line);
     }
 }
 
-// The lines in use whose state changed from the event before.
-std::string changed_lines(const Calibration& c, std::int32_t p, std::int32_t J) {
-    const CalibrationState& k = c.calib;
+// The lines in use whose state event j changed.
+std::string RecordingAnalysis::changed_lines(const Pass& a, std::int32_t j) const {
     std::string out;
     static constexpr std::array<const char*, kModemLineCount> kLabels{" cts=", " dsr=", "  cd=", "  ri="};
     for (ModemLine l : kModemLines) {
-        const PortLineStates& t = k.line_states[p][l];
-        if (k.live_lines[l] && t[J] != t[J - 1]) out += kLabels[static_cast<std::size_t>(l)] + std::string(1, t[J]);
+        const auto& t = a.r.line_states[l];
+        const char after = t[at(j) + 1];
+        if (a.live_lines[l] && after != t[at(j)]) out += kLabels[static_cast<std::size_t>(l)] + std::string(1, after);
     }
     return out;
 }
 
-void write_signal_result(Calibration& c, Analysis& a, TextSink& f) {
-    const CalibrationState& k = c.calib;
+void RecordingAnalysis::write_signal_result(Pass& a, TextSink& f) {
     std::int64_t total_ms = 0;
     std::int32_t signals = 0;
-    std::int32_t S = 0;
-    for (std::int32_t J = 1; J <= a.N; ++J) {
-        const double time = c.cfg.results[J].signal_ms;
-        std::string line = "Prt:" + c.ports.name(a.p - 1) + changed_lines(c, a.p, J);
-        if (J % 2 == 1) {
-            S += 1;
-            line += " SIG_ON  :" + str(S) + " time:" + secs(time) + " SIGgap:" + secs(k.interval_us[J]);
+    std::int32_t shown = 0;  // the signal's number, from 1
+    for (std::int32_t j = 0; j < a.count; ++j) {
+        const bool switched_on = j % 2 == 0;
+        const double time = cfg_.results[at(j)].signal_time_s;
+        const double interval = a.interval_s[at(j)];
+        const double adjusted = a.adjusted_interval_s[at(j)];
+        std::string line = "Prt:" + a.port_name + changed_lines(a, j);
+        if (switched_on) {
+            shown += 1;
+            line += " SIG_ON  :" + str(shown) + " time:" + secs(time) + " SIGgap:" + secs(interval);
         } else {
-            line += " SIG_OFF :" + str(S) + " time:" + secs(time) + " SIGlen:" + secs(k.interval_us[J]);
+            line += " SIG_OFF :" + str(shown) + " time:" + secs(time) + " SIGlen:" + secs(interval);
             // Whole milliseconds from the microsecond stamps: the same count as
             // truncating 1000 x seconds, without the rounding of the double.
-            total_ms += (event_time(c, a.p, J) - event_time(c, a.p, J - 1)) / 1000;
+            total_ms += (a.event_time(j) - a.event_time(j - 1)) / 1000;
             signals += 1;
         }
-        if (!a.use_datum[J]) {
+        if (!a.use_datum[at(j)]) {
             line += " **DATA IGNORED**1";
-        } else if (J % 2 == 1) {
-            line += " SENS_ON__gap:" + secs(k.adjusted_interval_us[J]);
-            a.kMaxSignalGap = std::max(a.kMaxSignalGap, k.adjusted_interval_us[J]);
-            if (J >= 3) a.gap_measured = true;
+        } else if (switched_on) {
+            line += " SENS_ON__gap:" + secs(adjusted);
+            a.max_gap_s = std::max(a.max_gap_s, adjusted);
+            if (j >= 2) a.gap_measured = true;
         } else {
-            line += " SENS_OFF_len:" + secs(k.adjusted_interval_us[J]);
-            a.kMaxSignalLength = std::max(a.kMaxSignalLength, k.adjusted_interval_us[J]);
+            line += " SENS_OFF_len:" + secs(adjusted);
+            a.max_signal_s = std::max(a.max_signal_s, adjusted);
         }
         f.write_line(line);
     }
-    c.cfg.mean_signal_ms = signals > 0 ? static_cast<std::int32_t>(total_ms / signals) : 0;
-    f.write_line("Signal leng ave=" + str(c.cfg.mean_signal_ms) + "ms max=" + fixed_text(1000 * a.kMaxSignalLength, 6, 1) +
-              "ms, max gap=" + fixed_text(1000 * a.kMaxSignalGap, 6, 1) + "ms");
+    cfg_.mean_signal_ms = signals > 0 ? static_cast<std::int32_t>(total_ms / signals) : 0;
+    f.write_line("Signal leng ave=" + str(cfg_.mean_signal_ms) + "ms max=" + fixed_text(1000 * a.max_signal_s, 6, 1) +
+                 "ms, max gap=" + fixed_text(1000 * a.max_gap_s, 6, 1) + "ms");
 }
 
 // The sensor was on when the recording began: its gaps were measured as
 // signals. The ringer may go on, but is told to restart.
-void warn_interchanged(Calibration& c) {
-    c.dialog.select(Area::Full);
-    c.dialog.move_to(1, c.dialog.first_line(Area::Scratch));
-    c.dialog.colour(kYellow);
-    c.dialog.write_line("Signal & interval appear interchanged (caused by signal set ON at start)");
-    c.log.write_line("Signal & interval appear interchanged (caused by signal set ON at start) - asked to quit");
-    c.log.flush();
-    c.dialog.write_line("Press Q to Quit.  Then restart program");
-    c.dialog.colour(kWhite);
-    (void)c.dialog.wait_key();
+void RecordingAnalysis::warn_interchanged() {
+    dialog_.select(Area::Full);
+    dialog_.move_to(1, dialog_.first_line(Area::Scratch));
+    dialog_.colour(kYellow);
+    dialog_.write_line("Signal & interval appear interchanged (caused by signal set ON at start)");
+    log_.write_line("Signal & interval appear interchanged (caused by signal set ON at start) - asked to quit");
+    log_.flush();
+    dialog_.write_line("Press Q to Quit.  Then restart program");
+    dialog_.colour(kWhite);
+    (void)dialog_.wait_key();
 }
 
-}  // namespace
-
-void write_port_times_signals(Calibration& c, std::int32_t p) {
-    CalibrationState& k = c.calib;
-    const std::int32_t n = k.signal_counts[p];
-    for (ModemLine l : kModemLines) k.line_states[p][l][n] = line_char(k.on[p][l]);
-}
-
-// A data-mode event keeps the port's line states under its number too, so
-// every counted event has its entry in the state tables whatever the mode;
-// with monitoring on, the event goes to the log as it is taken.
-void write_port_times_data(Calibration& c, std::int32_t p) {
-    write_port_times_signals(c, p);
-    if (c.cfg.monitor_output) {
-        const std::int32_t n = c.calib.signal_counts[p];
-        c.log.write_line("Data event " + str(n) + " port " + c.ports.name(p - 1) + " input=\"" +
-                           std::string(1, c.cfg.data_char) + "\" time(us)=" + str(c.calib.event_us[p][n]));
-    }
-}
-
-void write_port_times_summary(Calibration& c, std::int32_t p) {
-    Analysis a;
-    a.p = p;
+std::int32_t RecordingAnalysis::analyse(const PortRecording& recording, const PerModemLine<bool>& live_lines,
+                                        std::int32_t port_number, const std::string& port_name) {
+    Pass a{recording, live_lines, port_number, port_name};
     // The tables hold kMaxCalibrationEvents events; a count beyond them is not
     // read past the end.
-    a.N = std::clamp<std::int32_t>(c.calib.signal_counts[p], 0, kMaxCalibrationEvents);
-    const double B = c.cfg.switch_bounce_ms * 0.001;
+    a.count = std::clamp<std::int32_t>(recording.count, 0, kMaxCalibrationEvents);
+    const double bounce_s = cfg_.switch_bounce_ms * 0.001;
 
-    c.calib.good_signals = a.N;
+    a.good_signals = a.count;
     a.use_datum.fill(true);
-    compute_intervals(c, a);
-    if (c.cfg.rest_on_mode)
-        fold_data_bounces(c, a, B);
+    compute_intervals(a);
+    if (cfg_.rest_on_mode)
+        fold_data_bounces(a, bounce_s);
     else
-        fold_signal_bounces(c, a, B);
-    store_result(c, a);
+        fold_signal_bounces(a, bounce_s);
+    store_result(a);
 
-    if (c.cfg.rest_on_mode) {
-        write_data_result(c, a, c.dialog);
-        write_data_result(c, a, c.log);
-        return;
+    if (cfg_.rest_on_mode) {
+        write_data_result(a, dialog_);
+        write_data_result(a, log_);
+        return a.good_signals;
     }
-    write_signal_result(c, a, c.dialog);
-    write_signal_result(c, a, c.log);
-    c.log.flush();
+    write_signal_result(a, dialog_);
+    write_signal_result(a, log_);
+    log_.flush();
     // Without a gap between two signals there is nothing to compare: a
     // single ON/OFF sensor gives one long signal and must not be told to quit.
-    if (a.gap_measured && a.kMaxSignalLength > a.kMaxSignalGap) warn_interchanged(c);
+    if (a.gap_measured && a.max_signal_s > a.max_gap_s) warn_interchanged();
+    return a.good_signals;
 }
 
 }  // namespace qn

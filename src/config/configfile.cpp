@@ -113,11 +113,11 @@ const KeyDef kKeys[] = {
     {"signalnum", Scope::None, Form::Integer,
      [](Settings& s, const Place&, const Value& v) { s.signal_count = v.integer; }},
     {"signaltime", Scope::Event, Form::Real,
-     [](Settings&, const Place& p, const Value& v) { p.event->signal_ms = v.real; }, Need::Optional},
+     [](Settings&, const Place& p, const Value& v) { p.event->signal_time_s = v.real; }, Need::Optional},
     {"signalgap", Scope::Event, Form::Real,
-     [](Settings&, const Place& p, const Value& v) { p.event->signal_gap_ms = v.real; }, Need::Optional},
+     [](Settings&, const Place& p, const Value& v) { p.event->signal_gap_s = v.real; }, Need::Optional},
     {"sensorgap", Scope::Event, Form::Real,
-     [](Settings&, const Place& p, const Value& v) { p.event->sensor_gap_ms = v.real; }, Need::Optional},
+     [](Settings&, const Place& p, const Value& v) { p.event->sensor_gap_s = v.real; }, Need::Optional},
     {"bignumbers", Scope::None, Form::Flag,
      [](Settings& s, const Place&, const Value& v) { s.big_numbers = v.flag; }},
     {"sleepnum", Scope::None, Form::Integer,
@@ -280,7 +280,7 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place
                 ignore_line(r.log, "index not in 1.." + str(kMaxCalibrationEvents), r.line);
                 return false;
             }
-            p.event = &r.settings.results[i];
+            p.event = &r.settings.results[i - 1];
             return true;
     }
     return false;

@@ -52,13 +52,13 @@ void write_calibration_data(const Settings& s, TextSink& f) {
     f.write_line("signalnum=" + str(s.signal_count));
     const std::int32_t count = s.signal_count < kMaxCalibrationEvents ? s.signal_count : kMaxCalibrationEvents;
     for (std::int32_t n = 1; n <= count; ++n) {
-        const CalibrationResult& r = s.results[n];
-        f.write_line("signaltime_" + str(n) + "=" + fixed_text(r.signal_ms, 7, 4));
-        f.write_line("signalgap_" + str(n) + "=" + fixed_text(r.signal_gap_ms, 7, 4));
-        if (n > 1 && r.sensor_gap_ms == 0) f.write_line("; sensor currently ignored:");
-        f.write_line("sensorgap_" + str(n) + "=" + fixed_text(r.sensor_gap_ms, 7, 4));
-        if (n % 2 == 0 && r.sensor_gap_ms < 0.04)
-            f.write_line(";WARNING sensorgap_" + str(n) + "=" + fixed_text(r.sensor_gap_ms * 1000, 7, 1) +
+        const CalibrationResult& r = s.results[n - 1];
+        f.write_line("signaltime_" + str(n) + "=" + fixed_text(r.signal_time_s, 7, 4));
+        f.write_line("signalgap_" + str(n) + "=" + fixed_text(r.signal_gap_s, 7, 4));
+        if (n > 1 && r.sensor_gap_s == 0) f.write_line("; sensor currently ignored:");
+        f.write_line("sensorgap_" + str(n) + "=" + fixed_text(r.sensor_gap_s, 7, 4));
+        if (n % 2 == 0 && r.sensor_gap_s < 0.04)
+            f.write_line(";WARNING sensorgap_" + str(n) + "=" + fixed_text(r.sensor_gap_s * 1000, 7, 1) +
                       " < 40ms: signal may not always be detected");
     }
     f.write_line(";end of raw calibration data from the dumbbell");

@@ -2,6 +2,7 @@
 // program's constants they are bounded by.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -27,9 +28,9 @@ inline constexpr std::int64_t kNoEventTime = -1;
 inline constexpr const char* kDefaultTowerSite = "https://ringingroom.com";
 
 struct CalibrationResult {
-    double signal_ms = 0;
-    double signal_gap_ms = 0;
-    double sensor_gap_ms = 0;
+    double signal_time_s = 0;  // from the first event
+    double signal_gap_s = 0;
+    double sensor_gap_s = 0;
 };
 
 struct Settings {
@@ -39,7 +40,7 @@ struct Settings {
     PerModemLine<bool> use_line;  // the lines the sensor is on
     char data_char = '\0';
     std::int32_t signal_count = 0;
-    Arr<CalibrationResult, 1, kMaxCalibrationEvents> results;
+    std::array<CalibrationResult, kMaxCalibrationEvents> results{};  // event n (from 1) at n - 1
     std::int32_t loop_sleep_ms = kDefaultLoopSleepMs;
     bool big_numbers = false;
     bool monitor_output = false;

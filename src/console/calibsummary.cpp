@@ -21,13 +21,13 @@ void write_current_calibration(TextSink& out, const Settings& cfg, const KeyoutS
     out.write_line(" Total signals=" + str(cfg.signal_count) + " for hand/backstroke pair");
     std::int32_t n = cfg.signal_count < kMaxCalibrationEvents ? cfg.signal_count : kMaxCalibrationEvents;
     for (std::int32_t i = 1; i <= n; ++i) {
-        const CalibrationResult& r = cfg.results[i];
-        std::string line = "Signal time=" + fixed_text(r.signal_ms, 7, 4) + " signalgap=" + fixed_text(r.signal_gap_ms, 7, 4);
-        if (r.sensor_gap_ms == 0 && i > 1)
+        const CalibrationResult& r = cfg.results[i - 1];
+        std::string line = "Signal time=" + fixed_text(r.signal_time_s, 7, 4) + " signalgap=" + fixed_text(r.signal_gap_s, 7, 4);
+        if (r.sensor_gap_s == 0 && i > 1)
             line += " SIGNAL_IGNORED";
         else
-            line += " sensorgap=" + fixed_text(r.sensor_gap_ms, 7, 4);
-        if (i % 2 == 0 && r.sensor_gap_ms > 0 && r.sensor_gap_ms < 0.04) line += " WARNING<40ms may FAIL";
+            line += " sensorgap=" + fixed_text(r.sensor_gap_s, 7, 4);
+        if (i % 2 == 0 && r.sensor_gap_s > 0 && r.sensor_gap_s < 0.04) line += " WARNING<40ms may FAIL";
         out.write_line(line);
     }
     if (cfg.target_program == "Open")

@@ -8,6 +8,8 @@
 #include "config/configfile.h"
 #include "link/tower.h"
 #include "ui/tower_line.h"
+#include "core/scheduling.h"
+#include "link/session.h"
 #include "runlog/sensing_log.h"
 #include "runlog/delivery_log.h"
 #include "runlog/strike_log.h"
@@ -16,6 +18,7 @@
 #include "striking/recorder.h"
 #include "strokes/strike_path.h"
 #include "console/bignumber.h"
+#include "strokes/watchports.h"
 #include "ui/big_counter.h"
 #include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
@@ -39,6 +42,8 @@ Context::Context(platform::Platform& p)
       dialog(console),
       clock(*p.clock, *p.threads, *p.wait),
       ports(*p.serial, run_log),
+      sensing(ports, event_ring, clock, cfg, run_log, dialog, *p.serial, *p.wait, *p.threads,
+              [this] { ask_for_realtime(plat.scheduling, run_log, TimingThread::Serial); }),
       settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
 Context::~Context() = default;
 

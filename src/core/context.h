@@ -27,6 +27,7 @@
 #include "runlog/run_log.h"
 #include "serial/event_ring.h"
 #include "serial/ports.h"
+#include "serial/sensing.h"
 #include "keyout/keyout_state.h"
 
 namespace qn {
@@ -44,8 +45,7 @@ class StrikeNotices;
 class StrikeLog;
 class RunEnd;
 class MainThreadWaiting;
-class SerialThread;
-class DataPortReader;
+class PortWatch;
 class PortLostNotice;
 class SensingLog;
 class DeliveryNotices;
@@ -87,12 +87,12 @@ struct Context {
     CoreState core;
     RunClock clock;  // the run's stopwatch and the waits measured by it
     Settings cfg;
-    // Sensing: the ports, the event ring, and the serial thread once it runs
-    // (it is never stopped: it ends with the process).
+    // Sensing: the ports, the event ring, their owner, and the watch loop
+    // on them (made by make_context).
     SensorPorts ports;
     EventRing event_ring;
-    std::unique_ptr<SerialThread> serial_thread;
-    std::unique_ptr<DataPortReader> data_reader;  // data mode's reads, made at their first
+    Sensing sensing;
+    std::unique_ptr<PortWatch> port_watch;
     SensingReportFanOut sensing_report;
     std::unique_ptr<PortLostNotice> port_lost_notice;
     std::unique_ptr<SensingLog> sensing_log;

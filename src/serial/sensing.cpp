@@ -1,62 +1,67 @@
 #include "serial/sensing.h"
 
-#include "core/context.h"
-#include "core/scheduling.h"
 #include "core/colour.h"
 #include "core/text.h"
-#include "serial/ports.h"
 #include "serial/serial_thread.h"
 
 namespace qn {
 
-namespace {
+Sensing::Sensing(SensorPorts& ports, EventRing& ring, RunClock& clock, const Settings& settings, TextSink& log,
+                 Dialog& dialog, platform::SerialPorts& serial, platform::Wait& wait, platform::Threads& threads,
+                 std::function<void()> thread_start)
+    : ports_(ports),
+      ring_(ring),
+      clock_(clock),
+      settings_(settings),
+      log_(log),
+      dialog_(dialog),
+      serial_(serial),
+      wait_(wait),
+      threads_(threads),
+      thread_start_(std::move(thread_start)) {}
 
-SerialClock serial_clock(Context& c) { return SerialClock(*c.clock.stopwatch(), *c.plat.wait, *c.plat.threads); }
+Sensing::~Sensing() = default;
 
-}  // namespace
+SerialClock Sensing::serial_clock() const { return SerialClock(*clock_.stopwatch(), wait_, threads_); }
 
-void start_serial_port(Context& c) {
-    c.ports.set_service(c.ports.open(c.cfg.port_name));
-    if (c.ports.service() == 0) c.dialog.halt(95, "Open " + c.cfg.port_name + " failed - check COM port connection");
-    (void)c.ports.set_service_settings(c.ports.service(), c.cfg.port_name);
+void Sensing::open_service_port() {
+    ports_.set_service(ports_.open(settings_.port_name));
+    if (ports_.service() == 0) dialog_.halt(95, "Open " + settings_.port_name + " failed - check COM port connection");
+    (void)ports_.set_service_settings(ports_.service(), settings_.port_name);
 }
 
-SerialThread& make_serial_thread(Context& c, platform::PortHandle h, const PerModemLine<bool>& lines) {
-    c.serial_thread = std::make_unique<SerialThread>(WatchedPort{*c.plat.serial, h}, serial_clock(c), c.event_ring,
-                                                     *c.plat.wait, c.run_log,
-                                                     SerialThreadSettings{lines, &c.cfg.transient_ms});
-    return *c.serial_thread;
+SerialThread& Sensing::make_thread(platform::PortHandle h, const PerModemLine<bool>& lines) {
+    thread_ = std::make_unique<SerialThread>(WatchedPort{serial_, h}, serial_clock(), ring_, wait_, log_,
+                                             SerialThreadSettings{lines, &settings_.transient_ms});
+    return *thread_;
 }
 
-void start_serial_thread(Context& c, platform::PortHandle h, const PerModemLine<bool>& lines) {
-    make_serial_thread(c, h, lines);
-    launch_serial_thread(*c.serial_thread, *c.plat.threads, c.run_log, c.dialog, *c.clock.stopwatch(),
-                         [&c] { ask_for_realtime(c.plat.scheduling, c.run_log, TimingThread::Serial); });
+void Sensing::start_thread(platform::PortHandle h, const PerModemLine<bool>& lines) {
+    make_thread(h, lines);
+    launch_serial_thread(*thread_, threads_, log_, dialog_, *clock_.stopwatch(), thread_start_);
 }
 
-bool serial_thread_running(const Context& c) { return c.serial_thread && c.serial_thread->running(); }
+bool Sensing::thread_running() const { return thread_ && thread_->running(); }
 
-void reset_serial_thread(Context& c) {
-    clear_event_ring(c.event_ring, c.serial_thread.get(), *c.plat.threads, c.run_log);
+void Sensing::reset_ring() { clear_event_ring(ring_, thread_.get(), threads_, log_); }
+
+DataPortReader& Sensing::data_reader() {
+    if (!data_reader_) data_reader_ = std::make_unique<DataPortReader>(ports_, serial_clock(), log_, wait_);
+    return *data_reader_;
 }
 
-DataPortReader& data_port_reader(Context& c) {
-    if (!c.data_reader) c.data_reader = std::make_unique<DataPortReader>(c.ports, serial_clock(c), c.run_log, *c.plat.wait);
-    return *c.data_reader;
+std::int32_t Sensing::port_lost_at() const {
+    if (thread_ && thread_->lost_at() != 0) return thread_->lost_at();
+    return data_reader_ ? data_reader_->lost_at() : 0;
 }
 
-std::int32_t port_lost_at(const Context& c) {
-    if (c.serial_thread && c.serial_thread->lost_at() != 0) return c.serial_thread->lost_at();
-    return c.data_reader ? c.data_reader->lost_at() : 0;
-}
-
-void stop_on_bad_port(Context& c, std::int32_t location) {
-    c.dialog.colour(kYellow);
-    c.dialog.write_line("Serial port not responding locn " + str(location) + " - terminating");
-    c.run_log.write_line("Serial port not responding locn " + str(location));
-    c.run_log.flush();
-    c.dialog.pause_ms(4000);
-    c.dialog.end_process(0);
+void Sensing::stop_on_bad_port(std::int32_t location) {
+    dialog_.colour(kYellow);
+    dialog_.write_line("Serial port not responding locn " + str(location) + " - terminating");
+    log_.write_line("Serial port not responding locn " + str(location));
+    log_.flush();
+    dialog_.pause_ms(4000);
+    dialog_.end_process(0);
 }
 
 }  // namespace qn

@@ -7,6 +7,7 @@
 #include "keyout/dispatch.h"
 #include "link/tower.h"
 #include "serial/sensing.h"
+#include "strokes/watchports.h"
 #include "service/keycheck.h"
 #include "strokes/strike_path.h"
 #include "ui/tower_line.h"
@@ -37,7 +38,7 @@ bool at_rest(const Context& c) {
 }
 
 bool events_waiting(const Context& c) {
-    return serial_thread_running(c) && c.event_ring.unread();
+    return c.sensing.thread_running() && c.event_ring.unread();
 }
 
 }  // namespace
@@ -97,7 +98,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
 void main_loop_pass(Context& c) {
     c.ending->end_if_asked();
     check_keys(c);
-    if (watch_ports(c)) send_due_keys(c);
+    if (c.port_watch->watch_once()) send_due_keys(c);
     c.tower_line->show();
     wait_for_next_pass(c);
 }

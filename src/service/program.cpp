@@ -1,7 +1,8 @@
 #include "service/program.h"
 
 #include "autoring/automatic_ringing.h"
-#include "calibration/calibrate.h"
+#include "autoring/driver.h"
+#include "service/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
 #include "service/run_end.h"
@@ -27,7 +28,9 @@
 #include "service/loop.h"
 #include "runlog/run_log_start.h"
 #include "striking/recorder.h"
+#include "strokes/outputs.h"
 #include "strokes/strike_path.h"
+#include "strokes/watchports.h"
 #include "ui/big_counter.h"
 #include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
@@ -171,6 +174,8 @@ void wire_strike_path(Context& c) {
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
+    c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, c.sensing_report, c.clock, c.run_log,
+                                               [&c] { schedule_outputs(c); });
     wire_striking_report(c);
 }
 
@@ -332,13 +337,13 @@ void startup(Context& c, const ProgramOptions& options) {
     c.run_log.flush();
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.
-    if (!serial_thread_running(c)) {
+    if (!c.sensing.thread_running()) {
         if (c.ports.service() == 0)
-            start_serial_port(c);
+            c.sensing.open_service_port();
         else
             (void)c.ports.set_service_settings(c.ports.service(), c.cfg.port_name);
     }
-    if (!c.cfg.rest_on_mode && !serial_thread_running(c)) start_serial_thread(c, c.ports.service(), c.cfg.use_line);
+    if (!c.cfg.rest_on_mode && !c.sensing.thread_running()) c.sensing.start_thread(c.ports.service(), c.cfg.use_line);
 
     c.tower->start();
     find_target_window(c);

@@ -194,7 +194,7 @@ int SimRun::run() {
 void SimRun::teardown() {
     if (torn_down_) return;
     torn_down_ = true;
-    if (ctx_ && ctx_->serial_thread) ctx_->serial_thread->end();
+    if (ctx_ && ctx_->sensing.thread()) ctx_->sensing.thread()->end();
     time_->stop();
     if (vthreads_) {
         vthreads_->join_all();
@@ -202,7 +202,7 @@ void SimRun::teardown() {
     }
     // A native thread cannot be joined; it ends within moments, but what it
     // may still touch is left in place for good.
-    if (ctx_ && ctx_->serial_thread && ctx_->serial_thread->os_thread() != 0) {
+    if (ctx_ && ctx_->sensing.thread() && ctx_->sensing.thread()->os_thread() != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         (void)ctx_.release();
         (void)bell_.release();

@@ -4,7 +4,6 @@
 #include "serial/ports.h"
 #include "serial/sensing.h"
 #include "serial/serial_thread.h"
-#include "strokes/outputs.h"
 #include "strokes/strike_path.h"
 
 namespace qn {
@@ -71,22 +70,20 @@ std::int64_t WatchLoop::take_arrival() {
     return arrival;
 }
 
-namespace {
-
 // When the port has been given up as lost, the ringer is told, the touch's
 // event log is written and the program stops the way a failed line read does.
-void stop_if_port_lost(Context& c) {
-    const std::int32_t location = port_lost_at(c);
+void PortWatch::stop_if_port_lost() {
+    const std::int32_t location = sensing_.port_lost_at();
     if (location == 0) return;
-    c.sensing_report.port_lost(PortLost{c.cfg.port_name, location});
-    c.strikes->log_touch(TouchEnd::PortLost);
-    stop_on_bad_port(c, location);
+    report_.port_lost(PortLost{settings_.port_name, location});
+    strikes_.log_touch(TouchEnd::PortLost);
+    sensing_.stop_on_bad_port(location);
 }
 
-void watch_signals(Context& c, WatchLoop& watch) {
-    EventRing& ring = c.event_ring;
-    stop_if_port_lost(c);
-    (void)skip_overwritten_events(ring, c.run_log);
+void PortWatch::watch_signals(WatchLoop& watch) {
+    EventRing& ring = sensing_.ring();
+    stop_if_port_lost();
+    (void)skip_overwritten_events(ring, log_);
     if (!ring.unread()) return;
 
     if (ring.taken() == 0) watch.start_lines(ring.event(0).status);
@@ -94,32 +91,30 @@ void watch_signals(Context& c, WatchLoop& watch) {
     watch.begin_event(e.time_us);
     const std::uint32_t word = e.status;
     for (int line = 0; line < WatchLoop::kLines; ++line)
-        if (watch.watches(line) && watch.take_line(line, word)) schedule_outputs(c);
+        if (watch.watches(line) && watch.take_line(line, word)) on_signal_();
 }
 
 // A byte is stamped when the wait saw it arrive. The port is read only
 // when the loop's wait did not rule a byte out (each read is a system call,
 // and under Wine a round trip to its server), or while reads fail, so that
 // a port gone is noticed.
-void watch_data(Context& c, WatchLoop& watch) {
-    stop_if_port_lost(c);
-    DataPortReader& reader = data_port_reader(c);
+void PortWatch::watch_data(WatchLoop& watch) {
+    stop_if_port_lost();
+    DataPortReader& reader = sensing_.data_reader();
     const bool look = watch.look_at_port() || reader.failing();
     char ch = '\0';
     const std::int32_t count = look ? reader.read(&ch) : 0;
     const std::int64_t arrival = watch.take_arrival();
     if (count <= 0) return;
-    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : c.clock.elapsed_us())) schedule_outputs(c);
+    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : clock_.elapsed_us())) on_signal_();
 }
 
-}  // namespace
-
-bool watch_ports(Context& c) {
-    WatchLoop& watch = c.strikes->watch();
-    if (c.cfg.rest_on_mode)
-        watch_data(c, watch);
+bool PortWatch::watch_once() {
+    WatchLoop& watch = strikes_.watch();
+    if (settings_.rest_on_mode)
+        watch_data(watch);
     else
-        watch_signals(c, watch);
+        watch_signals(watch);
     watch.end_event();
     return true;
 }

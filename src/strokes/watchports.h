@@ -5,9 +5,13 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
-#include "core/context.h"
+#include "config/settings.h"
+#include "core/sensing_records.h"
 #include "core/strike_records.h"
+#include "core/text_sink.h"
+#include "core/timing.h"
 
 namespace qn {
 
@@ -68,7 +72,38 @@ private:
     bool port_may_have_byte_ = true;
 };
 
-// Takes at most one sensor event; always returns true.
-bool watch_ports(Context& c);
+class Sensing;
+class StrikePath;
+
+// The watch loop on the sensing side: each signal it takes goes to
+// on_signal (the keys of its sensing points queued and sent).
+class PortWatch {
+public:
+    PortWatch(const Settings& settings, Sensing& sensing, StrikePath& strikes, SensingReport& report,
+              const RunClock& clock, TextSink& log, std::function<void()> on_signal)
+        : settings_(settings),
+          sensing_(sensing),
+          strikes_(strikes),
+          report_(report),
+          clock_(clock),
+          log_(log),
+          on_signal_(std::move(on_signal)) {}
+
+    // Takes at most one sensor event; always returns true.
+    bool watch_once();
+
+private:
+    void stop_if_port_lost();
+    void watch_signals(WatchLoop& watch);
+    void watch_data(WatchLoop& watch);
+
+    const Settings& settings_;
+    Sensing& sensing_;
+    StrikePath& strikes_;
+    SensingReport& report_;
+    const RunClock& clock_;
+    TextSink& log_;
+    std::function<void()> on_signal_;
+};
 
 }  // namespace qn

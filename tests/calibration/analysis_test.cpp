@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "calibration/analysis.h"
-#include "calibration/calibrate.h"
 #include "fakes/fake_platform.h"
 
 namespace qn::test {
@@ -16,27 +15,26 @@ namespace {
 struct Recording {
     Harness h;
     Context& c;
-    std::unique_ptr<ProgramCalibration> run = std::make_unique<ProgramCalibration>(h.c());
-    CalibrationState& calib() { return run->calibration.calib; }
+    PortRecording recording;
+    PerModemLine<bool> live_lines{};
+    RecordingAnalysis analysis{h.c().cfg, h.c().dialog, h.c().run_log};
+    std::int32_t good_signals = -1;
     explicit Recording(const std::vector<std::int64_t>& ms, bool data = false) : c(h.c()) {
-        h.fp.serial.add_port("COM3");
-        c.ports.list();
         c.cfg.rest_on_mode = data;
         c.cfg.switch_bounce_ms = 40;
         c.cfg.data_char = 'a';
-        calib().live_lines[ModemLine::Cts] = !data;
-        calib().signal_counts[1] = static_cast<std::int32_t>(ms.size());
-        calib().line_states[1][ModemLine::Cts][0] = 'F';
+        live_lines[ModemLine::Cts] = !data;
+        recording.count = static_cast<std::int32_t>(ms.size());
+        recording.line_states[ModemLine::Cts][0] = 'F';
         for (std::size_t j = 0; j < ms.size(); ++j) {
-            const long J = static_cast<long>(j) + 1;
-            calib().event_us[1][J] = 3000000 + ms[j] * 1000;  // the recording starts 3 s into the run
-            calib().line_states[1][ModemLine::Cts][J] = J % 2 ? 'T' : 'F';
-            calib().line_states[1][ModemLine::Dsr][J] = 'F';
+            recording.event_us[j] = 3000000 + ms[j] * 1000;  // the recording starts 3 s into the run
+            recording.line_states[ModemLine::Cts][j + 1] = j % 2 ? 'F' : 'T';
+            recording.line_states[ModemLine::Dsr][j + 1] = 'F';
         }
         c.screen.clear_window();
     }
-    void analyse() { write_port_times_summary(run->calibration, 1); }
-    const CalibrationResult& r(long J) const { return c.cfg.results[J]; }
+    void analyse() { good_signals = analysis.analyse(recording, live_lines, 1, "COM3"); }
+    const CalibrationResult& r(long J) const { return c.cfg.results[J - 1]; }
     bool logged(const std::string& line) const { return h.log().find(line + "\r\n") != std::string::npos; }
 };
 
@@ -46,11 +44,11 @@ TEST(SignalAnalysis, CleanPulsesGiveIntervalsMeanAndExactReport) {
     const double raw[] = {0, 0.1, 0.3, 0.1, 0.3};
     const double time[] = {0, 0.1, 0.4, 0.5, 0.8};
     for (long J = 1; J <= 5; ++J) {
-        EXPECT_DOUBLE_EQ(rec.r(J).signal_gap_ms, raw[J - 1]) << J;
-        EXPECT_DOUBLE_EQ(rec.r(J).sensor_gap_ms, raw[J - 1]) << J;
-        EXPECT_DOUBLE_EQ(rec.r(J).signal_ms, time[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).signal_gap_s, raw[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).sensor_gap_s, raw[J - 1]) << J;
+        EXPECT_DOUBLE_EQ(rec.r(J).signal_time_s, time[J - 1]) << J;
     }
-    EXPECT_EQ(rec.calib().good_signals, 5);
+    EXPECT_EQ(rec.good_signals, 5);
     EXPECT_EQ(rec.c.cfg.mean_signal_ms, 100);
 
     const Screen& s = rec.c.screen;
@@ -66,11 +64,11 @@ TEST(SignalAnalysis, CleanPulsesGiveIntervalsMeanAndExactReport) {
 TEST(SignalAnalysis, AShortGapJoinsTwoSignalsIntoOne) {
     Recording rec({0, 100, 120, 200, 500});
     rec.analyse();
-    EXPECT_EQ(rec.calib().good_signals, 3);
-    EXPECT_DOUBLE_EQ(rec.r(2).sensor_gap_ms, 0);
-    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
-    EXPECT_NEAR(rec.r(4).sensor_gap_ms, 0.2, 1e-12);
-    EXPECT_NEAR(rec.r(3).signal_gap_ms, 0.02, 1e-12);  // the raw interval is kept
+    EXPECT_EQ(rec.good_signals, 3);
+    EXPECT_DOUBLE_EQ(rec.r(2).sensor_gap_s, 0);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
+    EXPECT_NEAR(rec.r(4).sensor_gap_s, 0.2, 1e-12);
+    EXPECT_NEAR(rec.r(3).signal_gap_s, 0.02, 1e-12);  // the raw interval is kept
     EXPECT_EQ(rec.c.cfg.mean_signal_ms, 90);      // (100 + 80) div 2: ignored signals count too
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=F SIG_OFF :1 time: 0.1000 SIGlen: 0.1000 **DATA IGNORED**1"));
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=T SIG_ON  :2 time: 0.1200 SIGgap: 0.0200 **DATA IGNORED**1"));
@@ -97,7 +95,7 @@ TEST(SignalAnalysis, ASensorOnAtTheStartIsReportedAndTheRingerMayGoOn) {
     EXPECT_TRUE(ScreenHas(s, kScratchFirstLine + 1, 1, "Press Q to Quit.  Then restart program", kYellow));
     EXPECT_TRUE(rec.logged("Signal & interval appear interchanged (caused by signal set ON at start) - asked to quit"));
     EXPECT_TRUE(rec.h.fp.console.keys.empty());  // the key was waited for
-    EXPECT_EQ(rec.calib().good_signals, 5);           // the results stand
+    EXPECT_EQ(rec.good_signals, 5);           // the results stand
 
     Recording quit({0, 1920, 2000, 3920, 4000});
     quit.h.fp.console.type("q");
@@ -122,7 +120,7 @@ TEST(SignalAnalysis, NoEventsGiveOnlyTheSummary) {
     rec.c.cfg.mean_signal_ms = 55;
     rec.analyse();
     EXPECT_EQ(rec.c.cfg.mean_signal_ms, 0);
-    EXPECT_EQ(rec.calib().good_signals, 0);
+    EXPECT_EQ(rec.good_signals, 0);
     EXPECT_TRUE(ScreenHas(rec.c.screen, 1, 1, "Signal leng ave=0ms max=   0.0ms, max gap=   0.0ms"));
 }
 
@@ -130,10 +128,10 @@ TEST(DataAnalysis, ADoubledCharacterFoldsIntoTheNextEvent) {
     Recording rec({0, 500, 510, 1000}, true);
     rec.c.cfg.mean_signal_ms = 77;
     rec.analyse();
-    EXPECT_EQ(rec.calib().good_signals, 3);
-    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
-    EXPECT_NEAR(rec.r(4).sensor_gap_ms, 0.5, 1e-12);
-    EXPECT_NEAR(rec.r(4).signal_gap_ms, 0.49, 1e-12);
+    EXPECT_EQ(rec.good_signals, 3);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
+    EXPECT_NEAR(rec.r(4).sensor_gap_s, 0.5, 1e-12);
+    EXPECT_NEAR(rec.r(4).signal_gap_s, 0.49, 1e-12);
     EXPECT_EQ(rec.c.cfg.mean_signal_ms, 77);  // data mode leaves it alone
     const Screen& s = rec.c.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "1 Port:COM3 input=\"a\" SIGNAL:1 time: 0.0000 SIGgap: 0.0000 SENSOR__gap: 0.0000 "));
@@ -146,9 +144,9 @@ TEST(DataAnalysis, ADoubledCharacterFoldsIntoTheNextEvent) {
 TEST(DataAnalysis, ABounceOnTheLastEventFoldsIntoNothing) {
     Recording rec({0, 500, 520}, true);
     rec.analyse();
-    EXPECT_EQ(rec.calib().good_signals, 2);
-    EXPECT_NEAR(rec.r(2).sensor_gap_ms, 0.5, 1e-12);
-    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_ms, 0);
+    EXPECT_EQ(rec.good_signals, 2);
+    EXPECT_NEAR(rec.r(2).sensor_gap_s, 0.5, 1e-12);
+    EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
     EXPECT_TRUE(rec.logged("1 Port:COM3 input=\"a\" SIGNAL:3 time: 0.5200 SIGgap: 0.0200 **DATA IGNORED**2"));
     EXPECT_TRUE(rec.logged("1 Port:COM3 input=\"a\" SIGNAL:2 time: 0.5000 SIGgap: 0.5000 SENSOR__gap: 0.5000"));
 }
@@ -158,12 +156,12 @@ TEST(AnalysisTables, AFullRecordingIsAnalysedAndACountBeyondTheTablesIsNotReadPa
     for (int j = 0; j < kMaxCalibrationEvents; ++j) ms.push_back(j * 100);
     Recording rec(ms, true);
     rec.analyse();
-    EXPECT_NEAR(rec.r(kMaxCalibrationEvents).signal_ms, 25.5, 1e-9);
-    EXPECT_EQ(rec.calib().good_signals, kMaxCalibrationEvents);
+    EXPECT_NEAR(rec.r(kMaxCalibrationEvents).signal_time_s, 25.5, 1e-9);
+    EXPECT_EQ(rec.good_signals, kMaxCalibrationEvents);
 
-    rec.calib().signal_counts[1] = 300;
-    rec.analyse();  // a table index past 256 would abort the test run
-    EXPECT_EQ(rec.calib().good_signals, kMaxCalibrationEvents);
+    rec.recording.count = 300;
+    rec.analyse();  // the tables end at 256: nothing past them is read
+    EXPECT_EQ(rec.good_signals, kMaxCalibrationEvents);
 }
 
 }  // namespace

@@ -6,10 +6,9 @@
 #include <deque>
 #include <functional>
 
-#include "calibration/calibrate.h"
-#include "calibration/detection.h"
-#include "calibration/ports_check.h"
+#include "calibration/calibration.h"
 #include "config/configfile.h"
+#include "service/calibrate.h"
 #include "service/program.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
@@ -40,9 +39,10 @@ struct Tower {
     std::deque<Step> steps;
     std::uint64_t seen_version = ~0ull;
     bool thread_started = false;
-    std::unique_ptr<ProgramCalibration> calibration = std::make_unique<ProgramCalibration>(h.c());
-    Calibration& cal() { return calibration->calibration; }
-    CalibrationState& calib() { return cal().calib; }
+    std::unique_ptr<Calibration> calibration = std::make_unique<Calibration>(
+        h.c().cfg, h.c().ports, h.c().sensing, h.c().clock, h.c().dialog, h.c().run_log, *h.c().plat.console,
+        h.c().core.easy_mode);
+    Calibration& cal() { return *calibration; }
 
     Tower() : c(h.c()) {
         c.settings_file->set_base_name(kProgramVersion);
@@ -55,7 +55,7 @@ struct Tower {
     // anything in between: only then does the ringer act.
     void idle() {
         if (!thread_started && !h.fp.threads.bodies.empty()) {
-            c.serial_thread->start_watching();  // the created thread's first steps
+            c.sensing.thread()->start_watching();  // the created thread's first steps
             thread_started = true;
         }
         const bool waiting = c.screen.version() == seen_version;
@@ -80,7 +80,7 @@ struct Tower {
     // The serial thread takes n line changes as they happen.
     void record(int n) {
         h.fp.clock.set_auto_step(1);  // the transient re-check spins on the clock
-        for (int i = 0; i < n; ++i) ASSERT_TRUE(c.serial_thread->take_event());
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(c.sensing.thread()->take_event());
         h.fp.clock.set_auto_step(0);
     }
 
@@ -114,7 +114,7 @@ struct Tower {
         return kReturned;
     }
     int calibrate_ports() {
-        return run([this] { set_up_serial_ports(cal()); });
+        return run([this] { cal().set_up_serial_ports(); });
     }
 };
 
@@ -139,7 +139,7 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
     t.port("COM1").openable = false;  // held by another program
     t.port("COM3");
     t.port("COM4").initial_status = kLineCts;
-    EXPECT_EQ(t.run([&] { check_available_ports(t.cal()); }), kReturned);
+    EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), kReturned);
     const Screen& s = t.c.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "2 \\\\.\\COM3 serviceable CTS=F DSR=F CD=F RI=F All=F =>OK to use=T "));
     EXPECT_TRUE(ScreenHas(s, 2, 1, "3 \\\\.\\COM4 serviceable CTS=T DSR=F CD=F RI=F All=F =>OK to use=F "));
@@ -153,7 +153,7 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
     EXPECT_EQ(t.h.fp.serial.states[h3].baud, 2400u);
     EXPECT_EQ(t.h.fp.serial.states[h3].rts_control, platform::LineControl::Enable);
     EXPECT_EQ(t.h.fp.serial.states[h3].dtr_control, platform::LineControl::Enable);
-    EXPECT_TRUE(t.calib().was_on[3][ModemLine::Cts]);
+    EXPECT_TRUE(t.cal().lines_at_survey(2)[ModemLine::Cts]);
     const auto& sleeps = t.h.fp.threads.sleeps;
     EXPECT_EQ(std::count(sleeps.begin(), sleeps.end(), 300), 2);  // one look per usable port
 }
@@ -163,7 +163,7 @@ TEST(PortSurvey, APortThatIsAlreadyStreamingIsGivenUp) {
     ScriptedPort& gps = t.port("COM3");
     for (std::int64_t ms = 0; ms < 2000; ms += 5) gps.bytes.push_back({ms * kMs, '$'});
     t.port("COM4");
-    EXPECT_EQ(t.run([&] { check_available_ports(t.cal()); }), kReturned);
+    EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), kReturned);
     EXPECT_TRUE(t.shows("1 \\\\.\\COM3 not useable - data already streaming on it "));
     EXPECT_EQ(t.logged("1 \\\\.\\COM3 not useable - data already streaming on it\r\n"), 1);
     EXPECT_EQ(t.c.ports.handle(0), 0u);
@@ -179,7 +179,7 @@ TEST(PortSurvey, NoUsablePortEndsAfterAKey) {
             for (std::int64_t ms = 0; ms < 5000; ms += 5) box.bytes.push_back({ms * kMs, 'a'});
         }
         t.answers("Press Q to Quit", "x");
-        EXPECT_EQ(t.run([&] { check_available_ports(t.cal()); }), 0) << streaming_only;
+        EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), 0) << streaming_only;
         EXPECT_EQ(t.logged("No useable ports found"), 0);  // console only
         EXPECT_TRUE(t.logged("Interface terminated by User - closing...")) << streaming_only;
         const std::string dump = t.c.screen.line_text(1) + t.c.screen.line_text(2) + t.c.screen.line_text(3) +
@@ -265,10 +265,10 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     EXPECT_TRUE(c.cfg.signals_mode);
     EXPECT_FALSE(c.cfg.rest_on_mode);
     EXPECT_EQ(c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.calib().good_signals, 4);
+    EXPECT_EQ(t.cal().good_signals(), 4);
     EXPECT_EQ(c.cfg.signal_count, 4);
     EXPECT_EQ(c.cfg.mean_signal_ms, 80);
-    EXPECT_NEAR(c.cfg.results[3].signal_ms, 2.0, 1e-4);
+    EXPECT_NEAR(c.cfg.results[2].signal_time_s, 2.0, 1e-4);
     EXPECT_TRUE(c.cfg.use_line[ModemLine::Cts]);
     EXPECT_FALSE(c.cfg.use_line[ModemLine::Dsr] || c.cfg.use_line[ModemLine::Cd] || c.cfg.use_line[ModemLine::Ri]);
     EXPECT_TRUE(c.cfg.signal_starts_off);
@@ -280,7 +280,7 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM4"), 1);
     EXPECT_EQ(c.event_ring.recorded(), 0);
     EXPECT_EQ(t.h.fp.threads.bodies.size(), 1u);
-    EXPECT_EQ(t.h.fp.threads.priorities[c.serial_thread->os_thread()], platform::kPriorityTimeCritical);
+    EXPECT_EQ(t.h.fp.threads.priorities[c.sensing.thread()->os_thread()], platform::kPriorityTimeCritical);
     EXPECT_EQ(t.logged("Signal data detected on port COM3 - signal CTS\r\n"), 1);
     EXPECT_EQ(t.logged("Stage 1 (mode detection) completed"), 1);
     EXPECT_EQ(t.logged("Total ON pulses:2 implies     1.00 sensors on bell"), 1);
@@ -314,9 +314,9 @@ TEST(SignalDetection, SixEdgesAreRejectedAndTheRepeatJudgesOnlyTheNewPull) {
     EXPECT_EQ(t.logged("Possibly operator error, or actuation pulse being too short in duration, or switch on/off not clean"), 1);
     EXPECT_EQ(t.logged("The sensor calibration must be repeated - close the program to start againby pressing Q"), 1);
     EXPECT_EQ(t.c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.calib().good_signals, 4);
+    EXPECT_EQ(t.cal().good_signals(), 4);
     EXPECT_EQ(t.c.cfg.mean_signal_ms, 90);
-    EXPECT_EQ(t.calib().event_us[1][1], 12 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[0], 12 * kS);
     // The ring was emptied with the thread held, once before the repeat and
     // once at the end.
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.threads.calls), "suspend"), 2);
@@ -398,7 +398,7 @@ TEST(SignalDetection, TheTablesHold256EventsAndOneMoreIsTooMany) {
             EXPECT_EQ(code, 0);
             EXPECT_EQ(t.logged("Total ON pulses:128 implies    64.00 sensors on bell"), 1);
             EXPECT_EQ(t.logged("ERROR: The number of sensors on bell not a positive integer"), 1);
-            EXPECT_NEAR(t.c.cfg.results[256].signal_ms, 7.63, 1e-3);
+            EXPECT_NEAR(t.c.cfg.results[255].signal_time_s, 7.63, 1e-3);
         } else {
             EXPECT_EQ(code, 88);
             EXPECT_EQ(t.logged("Too many sensor events: Usually means bad sensors - press [ENTER] to quit"), 1);
@@ -488,11 +488,11 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     EXPECT_TRUE(c.cfg.rest_on_mode);
     EXPECT_FALSE(c.cfg.signals_mode);
     EXPECT_EQ(c.cfg.data_char, 'a');
-    EXPECT_EQ(t.calib().good_signals, 2);
+    EXPECT_EQ(t.cal().good_signals(), 2);
     EXPECT_EQ(c.cfg.signal_count, 2);
     EXPECT_EQ(c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.calib().event_us[1][1], 5 * kS);
-    EXPECT_EQ(t.calib().event_us[1][2], 7 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[0], 5 * kS);
+    EXPECT_EQ(t.cal().recording(0).event_us[1], 7 * kS);
     EXPECT_TRUE(t.h.fp.threads.bodies.empty());
     EXPECT_EQ(t.logged("Bagley data detected on port COM3 using character a\r\n"), 1);
     EXPECT_EQ(t.logged("New serial port found"), 1);
@@ -533,7 +533,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     EXPECT_EQ(t.c.cfg.switch_bounce_ms, kDefaultSwitchBounceMs);
     EXPECT_FALSE(t.c.cfg.big_numbers);
     // The old line choice did not turn the thread away from CTS.
-    EXPECT_EQ(t.c.serial_thread->watched_line(), kLineCts);
+    EXPECT_EQ(t.c.sensing.thread()->watched_line(), kLineCts);
     EXPECT_TRUE(t.c.cfg.use_line[ModemLine::Cts]);
     EXPECT_FALSE(t.c.cfg.use_line[ModemLine::Cd]);
     EXPECT_EQ(t.c.keyout.targets[4].points[1].hand_delay_ms, 0);  // one sensor's defaults
@@ -553,7 +553,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     EXPECT_EQ(next.c().cfg.sensor_count, 1);
     EXPECT_EQ(next.c().cfg.mean_signal_ms, 80);
     EXPECT_EQ(next.c().cfg.signal_count, 4);
-    EXPECT_NEAR(next.c().cfg.results[3].signal_ms, 2.0, 1e-4);
+    EXPECT_NEAR(next.c().cfg.results[2].signal_time_s, 2.0, 1e-4);
 }
 
 TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {

@@ -156,7 +156,7 @@ TEST_F(ConfigRead, LinesOutsideTheTablesAreIgnoredWithALogLine) {
     EXPECT_EQ(c.keyout.targets[1].sensors_active, 2);
     EXPECT_EQ(c.keyout.targets[2].sensors_active, 0);
     EXPECT_EQ(c.cfg.signal_count, 5);
-    EXPECT_EQ(c.cfg.results[256].signal_ms, 2.5);
+    EXPECT_EQ(c.cfg.results[255].signal_time_s, 2.5);
     EXPECT_EQ(c.cfg.loop_sleep_ms, 8);
     const std::string log = h.log();
     EXPECT_TRUE(has(log, "Configuration file entry ignored (index not in 1..256): signaltime_0=1.0\r\n"));

@@ -46,9 +46,9 @@ void fill_everything(Context& c, bool odd) {
     s.signal_count = kMaxCalibrationEvents;
     for (int n = 1; n <= kMaxCalibrationEvents; ++n) {
         // k / 10000 is the double that its 4-decimal text reads back as.
-        s.results[n].signal_ms = (n * 391) / 10000.0;
-        s.results[n].signal_gap_ms = (n * 7 + 1) / 10000.0;
-        s.results[n].sensor_gap_ms = (n % 3 == 0) ? 0.0 : (n * 13 + 2) / 10000.0;
+        s.results[n - 1].signal_time_s = (n * 391) / 10000.0;
+        s.results[n - 1].signal_gap_s = (n * 7 + 1) / 10000.0;
+        s.results[n - 1].sensor_gap_s = (n % 3 == 0) ? 0.0 : (n * 13 + 2) / 10000.0;
     }
     s.loop_sleep_ms = -1;
     s.big_numbers = !odd;
@@ -98,9 +98,9 @@ void expect_same_settings(Context& a, Context& b) {
     EXPECT_EQ(x.data_char, y.data_char);
     EXPECT_EQ(x.signal_count, y.signal_count);
     for (int n = 1; n <= kMaxCalibrationEvents; ++n) {
-        EXPECT_EQ(bits(x.results[n].signal_ms), bits(y.results[n].signal_ms)) << n;
-        EXPECT_EQ(bits(x.results[n].signal_gap_ms), bits(y.results[n].signal_gap_ms)) << n;
-        EXPECT_EQ(bits(x.results[n].sensor_gap_ms), bits(y.results[n].sensor_gap_ms)) << n;
+        EXPECT_EQ(bits(x.results[n - 1].signal_time_s), bits(y.results[n - 1].signal_time_s)) << n;
+        EXPECT_EQ(bits(x.results[n - 1].signal_gap_s), bits(y.results[n - 1].signal_gap_s)) << n;
+        EXPECT_EQ(bits(x.results[n - 1].sensor_gap_s), bits(y.results[n - 1].sensor_gap_s)) << n;
     }
     EXPECT_EQ(x.loop_sleep_ms, y.loop_sleep_ms);
     EXPECT_EQ(x.big_numbers, y.big_numbers);
@@ -183,10 +183,10 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     s.use_line[ModemLine::Cts] = true;
     s.data_char = 'x';  // not written outside Bagley mode
     s.signal_count = 4;
-    s.results[1] = {0.0, 0.0, 0.0};
-    s.results[2] = {0.2345, 0.2345, 0.0305};
-    s.results[3] = {1.5, 1.2655, 0.0};
-    s.results[4] = {12.34564, 10.8456, 10.8456};
+    s.results[0] = {0.0, 0.0, 0.0};
+    s.results[1] = {0.2345, 0.2345, 0.0305};
+    s.results[2] = {1.5, 1.2655, 0.0};
+    s.results[3] = {12.34564, 10.8456, 10.8456};
     s.transient_ms = 2;
     s.sensor_count = 2;
     s.mean_signal_ms = 31;
@@ -300,7 +300,7 @@ TEST(ConfigWrite, NoCalibrationEventsMeansNoDataLines) {
     Harness h;
     name_the_file(h.c());
     h.c().cfg.signal_count = 0;
-    h.c().cfg.results[1].signal_ms = 1.0;
+    h.c().cfg.results[0].signal_time_s = 1.0;
     ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
     const std::string& text = h.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "signalnum=0\r\n;end of raw calibration data from the dumbbell\r\n"));

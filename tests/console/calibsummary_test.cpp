@@ -22,7 +22,7 @@ protected:
         c.cfg.target_program = "Abel";
     }
     void signal(int i, double time, double gap, double sensorgap) {
-        c.cfg.results[i] = CalibrationResult{time, gap, sensorgap};
+        c.cfg.results[i - 1] = CalibrationResult{time, gap, sensorgap};
     }
     // The screen from line 9 on as the lines written, each line's wrapped
     // continuation joined to it; every cell written in white on blue.

@@ -89,7 +89,7 @@ TEST(ServicePort, OpensAt2400WithRtsThenDtr) {
     Harness h;
     h.fp.serial.add_port("COM3");
     h.c().cfg.port_name = "\\\\.\\COM3";
-    start_serial_port(h.c());
+    h.c().sensing.open_service_port();
     PortHandle p = h.c().ports.service();
     ASSERT_NE(p, 0u);
     EXPECT_EQ(h.fp.serial.states[p].baud, 2400u);
@@ -108,7 +108,7 @@ TEST(ServicePort, AMissingPortStopsWithCode95) {
     h.c().cfg.port_name = "\\\\.\\COM9";
     h.fp.console.type_line("");
     try {
-        start_serial_port(h.c());
+        h.c().sensing.open_service_port();
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 95);
@@ -119,7 +119,7 @@ TEST(ServicePort, AMissingPortStopsWithCode95) {
 TEST(PortLost, TheRingerIsToldThenTheRunEnds) {
     Harness h;
     try {
-        stop_on_bad_port(h.c(), 6);
+        h.c().sensing.stop_on_bad_port(6);
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);

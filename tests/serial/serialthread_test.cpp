@@ -22,10 +22,10 @@ struct ThreadRig {
         h.c().cfg.transient_ms = transient;
     }
     void start() {
-        make_serial_thread(h.c(), h.fp.serial.open("COM3").value(), lines).start_watching();
+        h.c().sensing.make_thread(h.fp.serial.open("COM3").value(), lines).start_watching();
         h.fp.clock.set_auto_step(50);  // every clock read moves 50 us: busy waits end
     }
-    SerialThread& t() { return *h.c().serial_thread; }
+    SerialThread& t() { return *h.c().sensing.thread(); }
     bool event() { return t().take_event(); }
     EventRing& ring() { return h.c().event_ring; }
     const LineEvent& e(int n) { return ring().event(n); }
@@ -157,7 +157,7 @@ TEST(Ring, ResetEmptiesTheIndicesWithTheThreadSuspended) {
     ASSERT_TRUE(r.event());
     for (int k = 0; k < 3; ++k) r.ring().omit({});
     (void)r.ring().take();
-    reset_serial_thread(r.h.c());
+    r.h.c().sensing.reset_ring();
     EXPECT_EQ(r.h.fp.threads.calls, (std::vector<std::string>{"suspend", "resume"}));
     EXPECT_EQ(r.high(), 0);
     EXPECT_EQ(r.ring().taken(), 0);
@@ -200,7 +200,7 @@ TEST(PortFailure, FailedWaitsAreLoggedSparinglyAndThePortIsGivenUpAfterASecond) 
     EXPECT_GE(count_of(r.h.log(), "waitcommevent call failed\r\n"), 1);
     EXPECT_EQ(r.high(), 0);
     try {
-        watch_ports(r.h.c());
+        r.h.c().port_watch->watch_once();
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
@@ -245,7 +245,7 @@ TEST(RealThread, RecordsAScriptedTimelineAndEndsWhenThePortIsGone) {
     PortHandle p = h.fp.serial.open("COM3").value();
     PerModemLine<bool> cts;
     cts[ModemLine::Cts] = true;
-    start_serial_thread(h.c(), p, cts);
+    h.c().sensing.start_thread(p, cts);
     EXPECT_NE(h.log().find("Start comm thread "), std::string::npos);
     EXPECT_NE(h.log().find(" priority=15\r\n"), std::string::npos);
     // The script runs out after 20 changes; then the status reads fail too
@@ -255,7 +255,7 @@ TEST(RealThread, RecordsAScriptedTimelineAndEndsWhenThePortIsGone) {
     h.fp.threads.join_all();
     EXPECT_EQ(h.c().event_ring.recorded(), 20);
     for (int k = 1; k <= 20; ++k) EXPECT_EQ(h.c().event_ring.event(k).time_us, 100000 * k);
-    EXPECT_EQ(h.c().serial_thread->lost_at(), 2);
+    EXPECT_EQ(h.c().sensing.thread()->lost_at(), 2);
     // The thread asked for its own scheduling (MMCSS registers the caller).
     EXPECT_EQ(h.fp.scheduling.calls.front(), "realtime critical");
 }

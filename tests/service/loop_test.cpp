@@ -80,7 +80,7 @@ TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
 TEST(LoopWait, EventsAlreadyWaitingZeroMinusOneAndDataMode) {
     Loop l;
     l.h.fp.serial.add_port("COM3");
-    make_serial_thread(l.c, l.h.fp.serial.open("COM3").value(), l.c.cfg.use_line).start_watching();
+    l.c.sensing.make_thread(l.h.fp.serial.open("COM3").value(), l.c.cfg.use_line).start_watching();
     for (int k = 0; k < 3; ++k) l.c.event_ring.publish();
     (void)l.c.event_ring.take();
     (void)l.c.event_ring.take();

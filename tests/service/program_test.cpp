@@ -254,13 +254,13 @@ TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
     r.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
         Context& c = r.h.c();
         const std::int64_t now = r.h.fp.clock.now_us();
-        if (!published && c.serial_thread && c.serial_thread->os_thread() != 0 && w.deadline_us >= 10 * s) {
+        if (!published && c.sensing.thread() && c.sensing.thread()->os_thread() != 0 && w.deadline_us >= 10 * s) {
             // The serial thread (its steps run here) records the edge at 10 s
             // and signals.
             published = true;
-            c.serial_thread->start_watching();
+            c.sensing.thread()->start_watching();
             r.h.fp.clock.set_us(10 * s);
-            ASSERT_TRUE(c.serial_thread->take_event());
+            ASSERT_TRUE(c.sensing.thread()->take_event());
             return;
         }
         if (published) after_event.push_back(w);

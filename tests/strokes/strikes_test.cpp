@@ -42,13 +42,13 @@ struct Bell {
         c.screen.background_colour(kBlue);
     }
     void start() {
-        make_serial_thread(c, h.fp.serial.open("COM3").value(), c.cfg.use_line).start_watching();
+        c.sensing.make_thread(h.fp.serial.open("COM3").value(), c.cfg.use_line).start_watching();
     }
     // One line change, recorded by the thread and taken by the watch loop.
     void edge(std::int64_t t, bool on) {
         port.status.push_back({t, on ? kLineCts : 0u});
-        ASSERT_TRUE(c.serial_thread->take_event());
-        watch_ports(c);
+        ASSERT_TRUE(c.sensing.thread()->take_event());
+        c.port_watch->watch_once();
     }
     void pulse(std::int64_t t, std::int64_t len = 80000) {
         edge(t, true);
@@ -111,7 +111,7 @@ TEST(Polarity, WhichEdgesAreSignals) {
         b.c.cfg.signal_starts_off = k.starts_off;
         b.c.cfg.off_and_on_are_signals = k.on_and_off;
         record_events(b.c.event_ring, k.before ? kLineCts : 0, {{5 * kSecond, k.after ? kLineCts : 0u}});
-        watch_ports(b.c);
+        b.c.port_watch->watch_once();
         EXPECT_EQ(b.signals(), k.signal ? 1 : 0)
             << "starts_off=" << k.starts_off << " on_and_off=" << k.on_and_off << " " << k.before << "->" << k.after;
         EXPECT_EQ(b.watch().event_us(), kNoEventTime);
@@ -122,7 +122,7 @@ TEST(Polarity, OnAndOffBothSignalAndNoWaitingEventChangesNothing) {
     Bell b;
     b.c.cfg.off_and_on_are_signals = true;
     b.start();
-    EXPECT_TRUE(watch_ports(b.c));  // nothing waiting
+    EXPECT_TRUE(b.c.port_watch->watch_once());  // nothing waiting
     EXPECT_EQ(b.signals(), 0);
     b.pulse(kSecond);
     EXPECT_EQ(b.signals(), 2);
@@ -132,7 +132,7 @@ TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
     Bell b;
     b.c.cfg.use_line[ModemLine::Dsr] = true;
     record_events(b.c.event_ring, platform::kLineDsr, {{5 * kSecond, kLineCts}});  // CTS rises, DSR drops
-    watch_ports(b.c);
+    b.c.port_watch->watch_once();
     EXPECT_EQ(b.signals(), 1);
     EXPECT_TRUE(b.watch().line_was_on(kDsr));  // the drop was rejected
 }
@@ -151,7 +151,7 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
         while (b.h.fp.clock.now_us() < t) {
             wait_for_next_pass(b.c);
             if (b.watch().byte_arrival_us() >= 0) b.h.fp.clock.advance_us(3000);
-            watch_ports(b.c);
+            b.c.port_watch->watch_once();
         }
     };
     pass_until(kSecond + 35000);
@@ -175,7 +175,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     prepare_service_loop(b.c);
     auto pass = [&] {
         wait_for_next_pass(b.c);
-        watch_ports(b.c);
+        b.c.port_watch->watch_once();
     };
     auto pass_until = [&](std::int64_t t) {
         while (b.h.fp.clock.now_us() < t) pass();
@@ -186,7 +186,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     b.port.fail_read = false;
     pass_until(3 * kSecond + 500000);
     EXPECT_EQ(b.signals(), 3);
-    EXPECT_EQ(port_lost_at(b.c), 0);
+    EXPECT_EQ(b.c.sensing.port_lost_at(), 0);
 
     b.port.fail_read = true;  // pulled out
     const std::int64_t pulled = b.h.fp.clock.now_us();
@@ -202,7 +202,7 @@ TEST(DataMode, ReadsFailingForASecondAreAPortLostAndTheTouchIsLogged) {
     // about once a second.
     EXPECT_GT(passes, 150);
     EXPECT_GE(b.h.fp.clock.now_us() - pulled, kSecond);
-    EXPECT_EQ(port_lost_at(b.c), 7);
+    EXPECT_EQ(b.c.sensing.port_lost_at(), 7);
     const std::string log = b.h.log();
     EXPECT_LE(count_of(log, "serial port read failed\r\n"), 3);
     EXPECT_NE(log.find("ReadFile: The device is not connected."), std::string::npos);
@@ -463,7 +463,7 @@ TEST(Clash, AnEventTimeNeverClearedIsReportedAndTheEventStillGoesAhead) {
     Bell b;
     record_events(b.c.event_ring, 0, {{5 * kSecond, kLineCts}});
     b.c.strikes->watch().begin_event(4 * kSecond);  // an event time left set
-    watch_ports(b.c);
+    b.c.port_watch->watch_once();
     EXPECT_EQ(b.watch().clashes(), 1);
     EXPECT_EQ(b.signals(), 1);
     EXPECT_NE(b.h.log().find("***ERROR- thiseventimemicro clash - bell send will be skipped =4000000"),

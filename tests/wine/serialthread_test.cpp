@@ -155,8 +155,8 @@ TEST_F(Win32SerialShim, TheStatusThreadRecordsPulsesAndOmitsATransient) {
     Context& c = *rig.c;
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 2;
-    start_serial_thread(c, port_, c.cfg.use_line);
-    ASSERT_TRUE(pump_until([&] { return serial_thread_running(c); }));
+    c.sensing.start_thread(port_, c.cfg.use_line);
+    ASSERT_TRUE(pump_until([&] { return c.sensing.thread_running(); }));
 
     append(shimtest::relative_entries(changes));
     pump_until([&] { return c.event_ring.recorded() >= 10 && c.event_ring.omitted_count() >= 1; });
@@ -164,9 +164,9 @@ TEST_F(Win32SerialShim, TheStatusThreadRecordsPulsesAndOmitsATransient) {
     ring = shimtest::read_ring(c);
 
     // The thread has no stop: the flag ends its loop at the next line change.
-    c.serial_thread->end();
+    c.sensing.thread()->end();
     append(shimtest::relative_entry(10000, kCts));
-    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(c.serial_thread->os_thread()), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(c.sensing.thread()->os_thread()), 5000), WAIT_OBJECT_0);
     // Wine sees a line change by polling on a thread of its own: precisely,
     // 2 ms with real-time scheduling, 20 ms without.
     shimtest::expect_ring_follows(ring, changes, env("QN_TEST_REALTIME") == "1" ? 2000 : 20000);

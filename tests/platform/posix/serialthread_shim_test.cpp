@@ -63,9 +63,9 @@ int serialthread_child() {
     }
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 2;
-    start_serial_thread(c, port.value(), c.cfg.use_line);
-    if (!wait_until([&] { return serial_thread_running(c); }, 5000)) return 4;
-    auto got = rig.plat.threads->get_priority(c.serial_thread->os_thread());
+    c.sensing.start_thread(port.value(), c.cfg.use_line);
+    if (!wait_until([&] { return c.sensing.thread_running(); }, 5000)) return 4;
+    auto got = rig.plat.threads->get_priority(c.sensing.thread()->os_thread());
     std::printf("fifo=%d\n", got.ok() && got.value() == platform::kPriorityTimeCritical ? 1 : 0);
 
     const auto changes = shimtest::cts_timeline();
@@ -75,7 +75,7 @@ int serialthread_child() {
     RingRecord ring = shimtest::read_ring(c);
 
     // The thread has no stop: the flag ends its loop at the next line change.
-    c.serial_thread->end();
+    c.sensing.thread()->end();
     append(timeline, shimtest::relative_entry(10000, shimtest::kTiocmCts));
 
     std::printf("high=%d\nomitted=%zu\n", ring.high, ring.omitted.size());

@@ -40,9 +40,9 @@ void settings_variant(Context& c, int which) {
     s.sensor_count = which == 0 ? 1 : 2;
     s.signal_count = which == 0 ? 4 : 40;
     for (std::int32_t n = 1; n <= s.signal_count; ++n) {
-        s.results[n].signal_ms = 0.1 * n;
-        s.results[n].signal_gap_ms = n % 2 ? 0.05 : 0.7;
-        s.results[n].sensor_gap_ms = n % 2 ? 0.05 : 0.7;
+        s.results[n - 1].signal_time_s = 0.1 * n;
+        s.results[n - 1].signal_gap_s = n % 2 ? 0.05 : 0.7;
+        s.results[n - 1].sensor_gap_s = n % 2 ? 0.05 : 0.7;
     }
     s.target_program = "Open";
 }

@@ -1,15 +1,16 @@
 // A complete calibration: port, mode and sensors, default settings and key
 // assignments, the user's target, and the new settings file.
-#include "calibration/calibrate.h"
+#include "service/calibrate.h"
 
-#include "calibration/ports_check.h"
+#include <memory>
+
+#include "calibration/calibration.h"
 #include "config/configfile.h"
 #include "core/context.h"
 #include "core/text_sink.h"
 #include "core/timing.h"
 #include "keyout/keysending.h"
 #include "keyout/targets.h"
-#include "serial/sensing.h"
 
 namespace qn {
 
@@ -18,26 +19,6 @@ namespace {
 void write_heading(TextSink& f) { f.write_line("Doing  complete basic calibration: details can be adjusted later"); }
 
 }  // namespace
-
-std::int64_t ProgramCalibrationHost::now_us() { return c_.clock.elapsed_us(); }
-std::int64_t ProgramCalibrationHost::now_ms() { return c_.clock.elapsed_ms(); }
-void ProgramCalibrationHost::wait_ms(std::int32_t ms, std::uint32_t sources) { c_.clock.wait_ms(ms, sources); }
-
-bool ProgramCalibrationHost::key_waiting() {
-    c_.dialog.show();
-    return c_.plat.console->key_waiting();
-}
-
-bool ProgramCalibrationHost::keyboard_closed() { return c_.plat.console->input_ended(); }
-
-void ProgramCalibrationHost::start_serial_thread(PortHandle h, const PerModemLine<bool>& lines) {
-    qn::start_serial_thread(c_, h, lines);
-}
-
-void ProgramCalibrationHost::reset_event_ring() { reset_serial_thread(c_); }
-
-ProgramCalibration::ProgramCalibration(Context& c)
-    : host(c), calibration{c.dialog, c.run_log, c.cfg, c.ports, c.event_ring, host, c.core.easy_mode, {}} {}
 
 // Every calibration is a complete one; the flag says so at the call.
 void calibrate(Context& c, bool /*full*/) {
@@ -49,8 +30,9 @@ void calibrate(Context& c, bool /*full*/) {
     // Every failure in here ends the program, so nothing below is reached
     // and an existing settings file stays as it was.
     {
-        auto run = std::make_unique<ProgramCalibration>(c);
-        set_up_serial_ports(run->calibration);
+        auto run = std::make_unique<Calibration>(c.cfg, c.ports, c.sensing, c.clock, c.dialog, c.run_log,
+                                                 *c.plat.console, c.core.easy_mode);
+        run->set_up_serial_ports();
     }
 
     c.cfg.big_numbers = false;
