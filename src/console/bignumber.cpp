@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/desktop.h"
+#include "keyout/dispatch.h"
 #include "keyout/targets.h"
 #include "ui/delivery_notices.h"
 #include "link/tower.h"
@@ -66,7 +67,7 @@ void draw_running_figures(Context& c) {
 }  // namespace
 
 void update_service_screen(Context& c) {
-    if (!c.keyout.window_focus) return;
+    if (!c.key_sender->has_focus()) return;
     RowCounter& rows = c.strikes->rows();
     rows.tick();
     c.screen.text_colour(kWhite);
@@ -80,7 +81,7 @@ void update_service_screen(Context& c) {
 }
 
 void show_service_screen(Context& c) {
-    if (!c.keyout.window_focus) return;
+    if (!c.key_sender->has_focus()) return;
     c.strikes->rows().tick();
     c.screen.text_colour(kWhite);
     draw_service_screen(c);
@@ -119,7 +120,7 @@ void write_service_menu(Context& c) {
         s.write("[Q] Quit. Target program=" + target + ", rings go to tower " + str(c.cfg.tower_id));
     else if (target == "Open")
         s.write("[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**");
-    else if (target_driver(c.keyout.target_index).route == KeyRoute::FocusedWindow)
+    else if (target_driver(c.target.index()).route == KeyRoute::FocusedWindow)
         s.write("[Q] Quit. Target program=" + target + " *MUST* be the foreground window!");
     else
         s.write("[Q] Quit. Target program=" + target);

@@ -6,6 +6,8 @@
 #include "service/run_end.h"
 #include "autoring/driver.h"
 #include "config/configfile.h"
+#include "keyout/dispatch.h"
+#include "keyout/menus.h"
 #include "link/session.h"
 #include "runlog/sensing_log.h"
 #include "runlog/delivery_log.h"
@@ -37,7 +39,9 @@ Context::Context(platform::Platform& p)
       dialog(console),
       clock(*p.clock, *p.threads, *p.wait),
       ports(*p.serial, run_log),
-      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
+      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)),
+      target_window(*p.windows, dialog, delivery_report, cfg, target),
+      key_typer(*p.keyboard, delivery_report) {}
 Context::~Context() = default;
 
 }  // namespace qn

@@ -1,6 +1,5 @@
 #include "keyout/sendtext.h"
 
-#include "core/context.h"
 
 namespace qn {
 
@@ -36,7 +35,7 @@ std::uint16_t kScanCodes(char ch) {
 // On the timing path of every strike: one platform call per character,
 // nothing else. The scan code travels with the virtual-key code but the
 // platform acts on the virtual key (no scan-code flag), and no Shift is sent.
-void type_text(Context& c, std::string_view value) {
+void KeyTyper::type(std::string_view value) {
     for (char ch : value) {
         if (!sendable(ch)) continue;
         platform::KeyInput rec[2];
@@ -45,16 +44,16 @@ void type_text(Context& c, std::string_view value) {
         rec[0].flags = 0;
         rec[1] = rec[0];
         rec[1].flags = platform::kKeyUp;
-        auto r = c.plat.keyboard->send_input(rec, 2);
+        auto r = keyboard_.send_input(rec, 2);
         // A refused key (another desktop, a window of higher integrity, or
         // an OS without key synthesis) is told once in the run log; the
         // focus checks of key dispatch are what catch a lost target.
-        if ((!r.ok() || r.value() < 2) && !c.keyout.send_input_failure_logged) {
-            c.keyout.send_input_failure_logged = true;
+        if ((!r.ok() || r.value() < 2) && !failure_reported_) {
+            failure_reported_ = true;
             if (r.ok())
-                c.delivery_report.key_refused({false, {}, static_cast<std::int32_t>(r.value()), 2});
+                report_.key_refused({false, {}, static_cast<std::int32_t>(r.value()), 2});
             else
-                c.delivery_report.key_refused({true, r.error(), 0, 2});
+                report_.key_refused({true, r.error(), 0, 2});
         }
     }
 }

@@ -62,7 +62,7 @@ void tell_rings_heard(Context& c) {
 }  // namespace
 
 bool tower_link_in_use(const Context& c) {
-    return target_driver(c.keyout.target_index).ringing_room && c.cfg.tower_id > 0;
+    return target_driver(c.target.index()).ringing_room && c.cfg.tower_id > 0;
 }
 
 int bell_for_key(const Settings& cfg, char key) {

@@ -12,6 +12,7 @@
 #include "keyout/desktop.h"
 #include "keyout/dispatch.h"
 #include "keyout/keysending.h"
+#include "keyout/menus.h"
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
@@ -25,6 +26,7 @@
 #include "ui/port_lost_notice.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
+#include "service/tower_ring.h"
 #include "runlog/run_log_start.h"
 #include "striking/recorder.h"
 #include "strokes/strike_path.h"
@@ -109,16 +111,16 @@ void let_settings_problems_be_read(Context& c) {
 void ask_target(Context& c) {
     c.settings_file->target_asked();
     c.screen.clear_window();
-    choose_target(c);
-    (void)c.settings_file->write(c.cfg, c.keyout.targets);
+    choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
+    (void)c.settings_file->write(c.cfg, c.target.table());
     c.screen.clear_window();
 }
 
 void find_target_window(Context& c) {
-    while (find_target_handle(c) == 'P') {
+    while (c.target_window.seek(c.tower_ring->in_use()) == 'P') {
         c.console.select(Area::Full);
         c.screen.clear_window();
-        choose_target(c);
+        choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
         c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
@@ -137,11 +139,11 @@ void choose_program_folders(Context& c, const std::string& folder) {
 std::string folder_text(const std::string& folder) { return folder.empty() ? "the current folder" : folder; }
 
 void key_send_test(Context& c) {
-    if (!c.keyout.find_window || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
+    if (!c.target.seeks_window() || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
     c.screen.write_line("Key send test - one hand and back round");
     c.console.pause_ms(3000);
     for (int i = 0; i <= 15; ++i) {
-        type_text(c, std::string(1, static_cast<char>('1' + i % 8)));
+        c.key_typer.type(std::string(1, static_cast<char>('1' + i % 8)));
         c.console.pause_ms(300);
     }
     c.screen.write_line("Ending Key send test - hand and back rounds");
@@ -161,7 +163,7 @@ void wire_striking_report(Context& c) {
 // The strike path decides; the screen regions and the run log hear what it
 // decided, the screen first.
 void wire_strike_path(Context& c) {
-    c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.clock, c.strike_report);
+    c.strikes = std::make_unique<StrikePath>(c.cfg, c.target, c.clock, c.strike_report);
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
     c.big_counter = std::make_unique<BigCounter>(c.screen, c.con.digit_rows);
@@ -213,6 +215,11 @@ void wire_delivery(Context& c) {
     c.delivery_report.add(*c.delivery_notices);
     c.delivery_report.add(*c.delivery_log);
     c.delivery_report.add(*c.screen_updates);
+    c.tower_ring = make_tower_ring(c);
+    c.key_sender = std::make_unique<KeySender>(c.cfg, c.clock, c.dialog, c.delivery_report, *c.plat.windows, c.target,
+                                               c.target_window, c.key_typer, c.strikes->keys(), *c.tower_ring);
+    c.configuration_menu = std::make_unique<ConfigurationMenu>(c.cfg, c.target, *c.plat.windows, c.dialog,
+                                                               c.delivery_report, *c.tower_ring, *c.settings_file);
 }
 
 // The ringer's keys go over the tower link when one runs, else to the
@@ -221,12 +228,12 @@ void wire_autoring(Context& c) {
     auto send_key = [&c](char ch) {
         if (export_over_link(c, ch)) return;
         // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
-        const std::int32_t target = c.keyout.target_index;
+        const std::int32_t target = c.target.index();
         if (target >= 1 && target <= 3) {
             if (ch == 'E') ch = '-';
             else if (ch == 'T') ch = '=';
         }
-        type_text(c, std::string(1, ch));
+        c.key_typer.type(std::string(1, ch));
     };
     c.autoring.ringer = std::make_unique<AutoRinger>(c.autoring.touch, c.clock, c.run_log, c.dialog, send_key);
     c.autoring.ringer->tell_beats_to(c.strike_report,
@@ -236,10 +243,10 @@ void wire_autoring(Context& c) {
 }  // namespace
 
 bool load_settings(Context& c, const std::string& path) {
-    if (!c.settings_file->read(path, c.cfg, c.keyout.targets)) return false;
-    c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+    if (!c.settings_file->read(path, c.cfg, c.target.table())) return false;
+    load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
     write_current_calibration(c, c.run_log);
-    write_other_program_options(c, c.run_log);
+    write_other_program_options(c.target, c.cfg, c.run_log);
     return true;
 }
 
@@ -309,7 +316,7 @@ void startup(Context& c, const ProgramOptions& options) {
     find_target_window(c);
     c.run_log.write_line(" the following calibration is assumed on entry to main cycle");
     write_current_calibration(c, c.run_log);
-    write_other_program_options(c, c.run_log);
+    write_other_program_options(c.target, c.cfg, c.run_log);
     flush_run_log(c);
     key_send_test(c);
 

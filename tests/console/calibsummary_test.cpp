@@ -17,8 +17,8 @@ protected:
         c.screen.text_colour(kWhite);
         c.console.clear(Area::LongScratch);
         c.cfg.sensor_count = 2;
-        c.keyout.sensors_active = 1;
-        c.keyout.points[1] = SensingPoint{2, 'j', 380, 'j', 80};
+        c.target.set_sensors_active(1);
+        c.target.point(0) = SensingPoint{2, 'j', 380, 'j', 80};
         c.cfg.target_program = "Abel";
     }
     void signal(int i, double time, double gap, double sensorgap) {
@@ -81,8 +81,8 @@ TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
     signal(4, 0.01, 0.1, 0.05);
     signal(5, 0.01, 0.1, 0.02);       // odd: no warning
     c.cfg.target_program = "Open";
-    c.keyout.sensors_active = 2;
-    c.keyout.points[2] = SensingPoint{1, 'h', 0, 'k', 120};
+    c.target.set_sensors_active(2);
+    c.target.point(1) = SensingPoint{1, 'h', 0, 'k', 120};
     write_current_calibration(c, c.screen);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
