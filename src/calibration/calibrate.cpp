@@ -61,9 +61,9 @@ void calibrate(Context& c, bool /*full*/) {
     // delays, and this session must ring the same way as the next one.
     if (c.cfg.handbells)
         for (int i = 0; i <= kMaxTargetPrograms; ++i)
-            for (std::int32_t j = 1; j <= kMaxSensors; ++j) {
-                c.target.table()[i].points[j].hand_delay_ms = 0;
-                c.target.table()[i].points[j].back_delay_ms = 0;
+            for (SensingPoint& p : c.target.table()[i].points) {
+                p.hand_delay_ms = 0;
+                p.back_delay_ms = 0;
             }
     choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
     (void)c.settings_file->write(c.cfg, c.target.table());  // reports its own failure; the settings stay in memory

@@ -84,14 +84,14 @@ void ConfigurationMenu::change_target_entry() {
 void ConfigurationMenu::show_sensing_points(const TargetProgram& e) {
     Dialog& s = dialog_;
     if (e.sensors_active <= 1) {
-        const SensingPoint& sp = e.points[1];
+        const SensingPoint& sp = e.points[0];
         s.write_line("Sensing point 1 ,[2] handstroke key=" + key_text(sp.hand_key) +
                   ",[3] & delay ms=" + str(sp.hand_delay_ms));
         s.write_line(",[4] backstroke key=" + key_text(sp.back_key) + ",[5] & delay ms=" + str(sp.back_delay_ms));
         return;
     }
     for (std::int32_t p = 1; p <= e.sensors_active && p <= kMaxSensors; ++p) {
-        const SensingPoint& sp = e.points[p];
+        const SensingPoint& sp = e.points[static_cast<std::size_t>(p - 1)];
         const std::int32_t b = 5 * (p - 1);
         s.write_line(option(b + 1) + " Sensing point " + str(p) + "," + option(b + 2) + " handstroke key=" +
                   key_text(sp.hand_key) + "," + option(b + 3) + " & delay ms=" + str(sp.hand_delay_ms) + "," +
@@ -148,7 +148,7 @@ void ConfigurationMenu::change_target_parameters(std::int32_t entry) {
             (void)settings_file_.write(settings_, target_.table());
             return;
         }
-        SensingPoint& sp = e.points[(n - 1) / 5 + 1];
+        SensingPoint& sp = e.points[static_cast<std::size_t>((n - 1) / 5)];
         change_field(sp, (n - 1) % 5 + 1);
         s.write_line("Now sensing point=" + str(sp.sensor) + " handstrokekey=" + key_text(sp.hand_key) +
                   " & delay=" + str(sp.hand_delay_ms) + " backstrokekey=" + key_text(sp.back_key) +

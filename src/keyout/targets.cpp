@@ -67,7 +67,7 @@ TargetProgram default_target_entry(int index, std::int32_t sensors) {
     e.restricted = d.restricted;
     e.use_doubled_send = kDefaultUseDoubledSend;
     e.double_strike_delay_ms = kDefaultDoubleStrikeDelayMs;
-    SensingPoint& p = e.points[1];
+    SensingPoint& p = e.points[0];
     p.sensor = d.sensor_is_last ? sensors : 1;
     p.hand_key = d.key;
     p.back_key = d.key;
@@ -82,7 +82,7 @@ void set_target_defaults(CurrentTarget& target, std::int32_t sensors) {
         TargetProgram& e = target.table()[i];
         TargetProgram d = default_target_entry(i, sensors);
         // Sensing points beyond the bell's sensors keep what they held.
-        for (std::int32_t j = std::max<std::int32_t>(sensors, 1) + 1; j <= kMaxSensors; ++j)
+        for (std::size_t j = static_cast<std::size_t>(std::max<std::int32_t>(sensors, 1)); j < kMaxSensors; ++j)
             d.points[j] = e.points[j];
         e = d;
     }
@@ -117,7 +117,7 @@ void CurrentTarget::take(std::int32_t index) {
     seeks_window_ = e.find_window;
     use_doubled_send_ = e.use_doubled_send;
     double_strike_delay_ms_ = e.double_strike_delay_ms;
-    for (std::int32_t j = 0; j < sensors_active_; ++j) points_[static_cast<std::size_t>(j)] = e.points[j + 1];
+    for (std::int32_t j = 0; j < sensors_active_; ++j) points_[static_cast<std::size_t>(j)] = e.points[static_cast<std::size_t>(j)];
 }
 
 void load_target_parameters(CurrentTarget& target, platform::Windows& windows, const std::string& name) {
@@ -139,8 +139,8 @@ void write_other_program_options(const CurrentTarget& target, const Settings& se
         else
             f.write_line("Option" + str(i) + " Program" + e.name + " window: # sensing points=" +
                       str(e.sensors_active));
-        for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
-            const SensingPoint& p = e.points[j];
+        for (std::int32_t j = 0; j < e.sensors_active && j < kMaxSensors; ++j) {
+            const SensingPoint& p = e.points[static_cast<std::size_t>(j)];
             f.write_line("Sensing point=" + str(p.sensor) + " handstrokekey =" + std::string(1, p.hand_key) +
                       " delay=" + str(p.hand_delay_ms) + " backstrokekey=" + std::string(1, p.back_key) +
                       " delay=" + str(p.back_delay_ms));

@@ -77,8 +77,8 @@ void take_suggested_delays(Context& c) {
         SensingPoint& p = k.point(i);
         p.hand_delay_ms = stepped_key_delay(p.hand_delay_ms, hand_step);
         p.back_delay_ms = stepped_key_delay(p.back_delay_ms, back_step);
-        k.entry().points[i + 1].hand_delay_ms = p.hand_delay_ms;
-        k.entry().points[i + 1].back_delay_ms = p.back_delay_ms;
+        k.entry().points[static_cast<std::size_t>(i)].hand_delay_ms = p.hand_delay_ms;
+        k.entry().points[static_cast<std::size_t>(i)].back_delay_ms = p.back_delay_ms;
     }
     show_delays(c);
     c.run_log.write_line("Key delays taken from the striking report of touch " + str(t->touch) + ": handstroke " +

@@ -98,7 +98,7 @@ TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
     ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
     EXPECT_FALSE(c.cfg.use_line[ModemLine::Cts]);                                            // only "1" is true
     EXPECT_EQ(c.cfg.transient_ms, kDefaultTransientMs);  // no line: the default, not 0
-    EXPECT_EQ(c.target.table()[0].points[1].back_key, ' ');
+    EXPECT_EQ(c.target.table()[0].points[0].back_key, ' ');
     EXPECT_EQ(c.target.table()[2].window_name, "Ring=ing ");
 }
 
@@ -134,14 +134,14 @@ TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
                          "whichsensor_4=4\r\n",
                      kBespoke));
     const auto& p3 = c.target.table()[3];
-    EXPECT_EQ(p3.points[2].sensor, 16);  // not 5: the default's sensor, as no sensor was named
-    EXPECT_EQ(p3.points[2].back_key, 'k');
-    EXPECT_EQ(p3.points[3].back_delay_ms, 0);
-    EXPECT_EQ(c.target.table()[4].points[16].sensor, 4);
+    EXPECT_EQ(p3.points[1].sensor, 16);  // not 5: the default's sensor, as no sensor was named
+    EXPECT_EQ(p3.points[1].back_key, 'k');
+    EXPECT_EQ(p3.points[2].back_delay_ms, 0);
+    EXPECT_EQ(c.target.table()[4].points[15].sensor, 4);
 
     ASSERT_TRUE(
         read(kHead + "sensornum=16\r\n" + "whichsensor_3_2=5\r\n", kBespoke));  // now program 3 has two
-    EXPECT_EQ(p3.points[2].sensor, 5);
+    EXPECT_EQ(p3.points[1].sensor, 5);
 }
 
 // Lines that would store outside the tables are dropped with a log line; the
@@ -249,7 +249,7 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     for (int i = 7; i <= kMaxTargetPrograms; ++i)
         EXPECT_EQ(c.target.table()[i].name,
                   target_name(c.target, static_cast<std::uint8_t>(i)));
-    EXPECT_EQ(c.target.table()[9].points[1].hand_key, 'j');
+    EXPECT_EQ(c.target.table()[9].points[0].hand_key, 'j');
     EXPECT_TRUE(c.settings_file->target_unknown());
     EXPECT_TRUE(has(h.log(), kMain + " has no usable line for program, "));
     EXPECT_TRUE(has(h.log(), " more - the defaults are used, and the target program is asked for\r\n"));

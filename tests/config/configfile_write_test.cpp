@@ -73,7 +73,7 @@ void fill_everything(Context& c, bool odd) {
         e.use_doubled_send = (i % 3 == 0) == odd;
         e.double_strike_delay_ms = 300 + i;
         for (int j = 1; j <= e.sensors_active; ++j) {
-            SensingPoint& p = e.points[j];
+            SensingPoint& p = e.points[j - 1];
             p.sensor = (i * 7 + j) % kMaxSensors + 1;
             p.hand_key = static_cast<char>('a' + j);
             p.hand_delay_ms = i * 100 + j;
@@ -127,8 +127,8 @@ void expect_same_settings(Context& a, Context& b) {
         EXPECT_EQ(e.use_doubled_send, f.use_doubled_send);
         EXPECT_EQ(e.double_strike_delay_ms, f.double_strike_delay_ms);
         for (int j = 1; j <= kMaxSensors; ++j) {
-            const SensingPoint& p = e.points[j];
-            const SensingPoint& q = f.points[j];
+            const SensingPoint& p = e.points[j - 1];
+            const SensingPoint& q = f.points[j - 1];
             EXPECT_EQ(p.sensor, q.sensor) << j;
             EXPECT_EQ(p.hand_key, q.hand_key) << j;
             EXPECT_EQ(p.hand_delay_ms, q.hand_delay_ms) << j;
@@ -197,8 +197,8 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     e.sensors_active = 2;
     e.use_doubled_send = true;
     e.double_strike_delay_ms = 350;
-    e.points[1] = {2, 'j', 80, 'k', 81};
-    e.points[2] = {1, 'h', 0, 'g', 5};
+    e.points[0] = {2, 'j', 80, 'k', 81};
+    e.points[1] = {1, 'h', 0, 'g', 5};
     ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
 
     std::string expected = crlf(std::string(R"(;program name=Quennick
@@ -317,24 +317,24 @@ TEST(ConfigWrite, HandbellsWriteAndReadBackZeroDelays) {
     set_target_defaults(c.target, c.cfg.sensor_count);
     c.cfg.handbells = true;
     c.target.table()[5].sensors_active = 2;
-    c.target.table()[5].points[2] = {2, 'm', 120, 'n', 130};
+    c.target.table()[5].points[1] = {2, 'm', 120, 'n', 130};
     ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     const std::string& text = w.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "keydelayhand_5_2=0\r\n"));
     EXPECT_TRUE(has(text, "keydelayback_0_1=0\r\n"));
     EXPECT_FALSE(has(text, "keydelayhand_0_1=80"));
-    EXPECT_EQ(c.target.table()[0].points[1].hand_delay_ms, 80);  // memory keeps them
-    EXPECT_EQ(c.target.table()[5].points[2].back_delay_ms, 130);
+    EXPECT_EQ(c.target.table()[0].points[0].hand_delay_ms, 80);  // memory keeps them
+    EXPECT_EQ(c.target.table()[5].points[1].back_delay_ms, 130);
 
     Harness r;
     r.fp.files.files[kMain] = text;
     ASSERT_TRUE(load_settings(r.c(), kMain));
     for (int i = 0; i <= kMaxTargetPrograms; ++i)
         for (int j = 1; j <= 2; ++j) {
-            EXPECT_EQ(r.c().target.table()[i].points[j].hand_delay_ms, 0);
-            EXPECT_EQ(r.c().target.table()[i].points[j].back_delay_ms, 0);
+            EXPECT_EQ(r.c().target.table()[i].points[j - 1].hand_delay_ms, 0);
+            EXPECT_EQ(r.c().target.table()[i].points[j - 1].back_delay_ms, 0);
         }
-    EXPECT_EQ(r.c().target.table()[5].points[2].back_key, 'n');
+    EXPECT_EQ(r.c().target.table()[5].points[1].back_key, 'n');
 }
 
 // ---- the safe replacement of the previous file ------------------------------

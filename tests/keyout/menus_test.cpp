@@ -56,7 +56,7 @@ std::string padded(const std::string& s) { return s + std::string(Screen::kCols 
 TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     User u;
     u.entry(8).sensors_active = 2;
-    u.entry(8).points[2] = SensingPoint{2, 'k', 80, 'l', 90};
+    u.entry(8).points[1] = SensingPoint{2, 'k', 80, 'l', 90};
     u.answers = {"7\r", "m", "0\r"};
     u.c.configuration_menu->change_target_parameters(8);
     EXPECT_EQ(u.at(0, 1), padded("Program target=Abel Active sensing points=2"));
@@ -69,8 +69,8 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     EXPECT_EQ(u.at(0, 6), padded("Press number of option to change, or 0 (zero) to finish here"));
     EXPECT_TRUE(u.ever_shown("Input new handstroke key to send"));
     EXPECT_TRUE(u.ever_shown("Now sensing point=2 handstrokekey=m & delay=80 backstrokekey=l & delay=90"));
-    EXPECT_EQ(u.entry(8).points[2].hand_key, 'm');
-    EXPECT_EQ(u.entry(8).points[1].hand_key, 'j');
+    EXPECT_EQ(u.entry(8).points[1].hand_key, 'm');
+    EXPECT_EQ(u.entry(8).points[0].hand_key, 'j');
     EXPECT_TRUE(u.saved());
 }
 
@@ -82,23 +82,23 @@ TEST(EntryEditor, NumbersBeyondTheirRangeAreAskedAgainAndEnterKeeps) {
     u.c.configuration_menu->change_target_parameters(5);
     EXPECT_TRUE(u.answers.empty());
     EXPECT_TRUE(u.ever_shown("Give a whole number in 0..1000, Enter keeps 0"));
-    EXPECT_EQ(u.entry(5).points[1].hand_delay_ms, 150);
-    EXPECT_EQ(u.entry(5).points[1].back_delay_ms, 0);
+    EXPECT_EQ(u.entry(5).points[0].hand_delay_ms, 150);
+    EXPECT_EQ(u.entry(5).points[0].back_delay_ms, 0);
 
     User v;
-    v.entry(4).points[1].sensor = 5;
+    v.entry(4).points[0].sensor = 5;
     // 81 is past the last option; 3 is past the bell's two sensors.
     v.answers = {"81\r", "1\r", "3\r", "2\r", "0\r"};
     v.c.configuration_menu->change_target_parameters(4);
     EXPECT_TRUE(v.answers.empty());
-    EXPECT_EQ(v.entry(4).points[1].sensor, 2);
+    EXPECT_EQ(v.entry(4).points[0].sensor, 2);
     EXPECT_TRUE(v.ever_shown("Input new sensing point to use (1.. 2)"));
     EXPECT_TRUE(v.ever_shown("(1..2)"));  // 5 is no sensor: Enter cannot keep it
     // Options above the active points change fields not in use.
     User w;
     w.answers = {"12\r", "X", "0\r"};  // point 3, field 2: the key is stored as typed
     w.c.configuration_menu->change_target_parameters(4);
-    EXPECT_EQ(w.entry(4).points[3].hand_key, 'X');
+    EXPECT_EQ(w.entry(4).points[2].hand_key, 'X');
 }
 
 TEST(SwitchBounce, ChangedOnYesKeptOtherwiseAndNotInDataMode) {

@@ -137,7 +137,7 @@ TEST(CommandKeys, KTakesTheSuggestedDelaysForEveryPointAndKeepsThem) {
     EXPECT_EQ(s.c.target.point(0).back_delay_ms, 370);
     EXPECT_EQ(s.c.target.point(1).hand_delay_ms, 0);  // moved as the delay keys move it: not below 0
     EXPECT_EQ(s.c.target.point(1).back_delay_ms, 490);
-    EXPECT_EQ(s.c.target.table()[s.c.target.index()].points[1].hand_delay_ms, 350);
+    EXPECT_EQ(s.c.target.table()[s.c.target.index()].points[0].hand_delay_ms, 350);
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));  // the last point's, as + and - show it
     EXPECT_NE(s.h.fp.files.files[s.c.settings_file->path()].find("keydelayhand_0_1=350"), std::string::npos);
     s.key("K");  // taken already: nothing moves
