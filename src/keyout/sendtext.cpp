@@ -1,12 +1,11 @@
 #include "keyout/sendtext.h"
 
-
 namespace qn {
 
 // Make codes of scan code set 1, US layout.
 const std::array<std::uint16_t, 10> kDigits = {0x0B, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A};
 const std::array<std::uint16_t, 2> kMinusEquals = {0x0C, 0x0D};
-const std::array<std::uint16_t, 27> kAlphabet = {0,    0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23,
+const std::array<std::uint16_t, 26> kAlphabet = {0x1E, 0x30, 0x2E, 0x20, 0x12, 0x21, 0x22, 0x23,
                                                 0x17, 0x24, 0x25, 0x26, 0x32, 0x31, 0x18, 0x19, 0x10,
                                                 0x13, 0x1F, 0x14, 0x16, 0x2F, 0x11, 0x2D, 0x15, 0x2C};
 
@@ -23,10 +22,10 @@ std::uint16_t virtual_key_code(char ch) {
     return 0;
 }
 
-std::uint16_t kScanCodes(char ch) {
+std::uint16_t scan_code(char ch) {
     if (ch >= '0' && ch <= '9') return kDigits[static_cast<std::size_t>(ch - '0')];
-    if (ch >= 'A' && ch <= 'Z') return kAlphabet[static_cast<std::size_t>(ch - 'A' + 1)];
-    if (ch >= 'a' && ch <= 'z') return kAlphabet[static_cast<std::size_t>(ch - 'a' + 1)];
+    if (ch >= 'A' && ch <= 'Z') return kAlphabet[static_cast<std::size_t>(ch - 'A')];
+    if (ch >= 'a' && ch <= 'z') return kAlphabet[static_cast<std::size_t>(ch - 'a')];
     if (ch == '-') return kMinusEquals[0];
     if (ch == '=') return kMinusEquals[1];
     return 0;
@@ -40,7 +39,7 @@ void KeyTyper::type(std::string_view value) {
         if (!sendable(ch)) continue;
         platform::KeyInput rec[2];
         rec[0].vk = virtual_key_code(ch);
-        rec[0].scan = kScanCodes(ch);
+        rec[0].scan = scan_code(ch);
         rec[0].flags = 0;
         rec[1] = rec[0];
         rec[1].flags = platform::kKeyUp;

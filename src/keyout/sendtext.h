@@ -12,7 +12,7 @@ namespace qn {
 
 extern const std::array<std::uint16_t, 10> kDigits;
 extern const std::array<std::uint16_t, 2> kMinusEquals;
-extern const std::array<std::uint16_t, 27> kAlphabet;  // [1..26]
+extern const std::array<std::uint16_t, 26> kAlphabet;  // A..Z
 
 // Types into the window that has the focus; a key the OS refuses is
 // reported once a run.
@@ -28,6 +28,6 @@ private:
 };
 
 std::uint16_t virtual_key_code(char ch);
-std::uint16_t kScanCodes(char ch);
+std::uint16_t scan_code(char ch);
 
 }  // namespace qn
