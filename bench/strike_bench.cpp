@@ -24,8 +24,8 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.sensor_count = 1;
     c.cfg.target_program = "Open";
-    set_target_defaults(c);
-    c.keyout.target_index = load_target_parameters(c, "Open");
+    set_target_defaults(c.target, c.cfg.sensor_count);
+    load_target_parameters(c.target, *c.plat.windows, "Open");
     c.screen.set_auto_present(false);
     EventRing& ring = c.event_ring;
     std::vector<double> micros;

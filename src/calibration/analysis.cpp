@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/text.h"
-#include "strokes/outputs.h"
+#include "core/modem_line.h"
 
 namespace qn {
 

@@ -5,7 +5,7 @@
 
 #include "calibration/calibration.h"
 #include "core/text.h"
-#include "strokes/outputs.h"
+#include "core/modem_line.h"
 
 namespace qn {
 

@@ -272,7 +272,7 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place
             TargetProgram& e = r.targets[i];
             // Only sensing points the program has at this point of the file.
             if (j < 1 || j > e.sensors_active || j > kMaxSensors) return false;
-            p.point = &e.points[j];
+            p.point = &e.points[static_cast<std::size_t>(j - 1)];
             return true;
         }
         case Scope::Event:
@@ -415,7 +415,7 @@ void complete_program_entries(ReadState& r, std::vector<std::string>& missing) {
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         TargetProgram& e = r.targets[i];
         TargetProgram d = default_target_entry(i, s.sensor_count);
-        SensingPoint& dp = d.points[1];
+        SensingPoint& dp = d.points[0];
         if (s.handbells) dp.hand_delay_ms = dp.back_delay_ms = 0;
         auto fill = [&](const char* name, const std::string& index, auto& field, const auto& value) {
             if (r.seen.count(name + index)) return;
@@ -431,7 +431,7 @@ void complete_program_entries(ReadState& r, std::vector<std::string>& missing) {
         fill("usedoubledsend", is, e.use_doubled_send, d.use_doubled_send);
         fill("doublestrikedelay", is, e.double_strike_delay_ms, d.double_strike_delay_ms);
         for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
-            SensingPoint& p = e.points[j];
+            SensingPoint& p = e.points[static_cast<std::size_t>(j - 1)];
             const std::string ij = is + "_" + str(j);
             fill("whichsensor", ij, p.sensor, dp.sensor);
             fill("keytosendhand", ij, p.hand_key, dp.hand_key);
@@ -483,9 +483,9 @@ void check_sensing_points(ReadState& r) {
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         TargetProgram& e = r.targets[i];
         for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
-            SensingPoint& p = e.points[j];
+            SensingPoint& p = e.points[static_cast<std::size_t>(j - 1)];
             if (p.sensor >= 1 && p.sensor <= sensors) continue;
-            const std::int32_t d = default_target_entry(i, sensors).points[1].sensor;
+            const std::int32_t d = default_target_entry(i, sensors).points[0].sensor;
             r.tell(r.file + ": whichsensor_" + str(i) + "_" + str(j) + " is " + str(p.sensor) +
                    ", not one of the bell's sensors (1.." + str(sensors) + "): " + str(d) + " is used");
             p.sensor = d;

@@ -125,7 +125,7 @@ void write_programs(const Settings& s, const TargetTable& targets, TextSink& f) 
         f.write_line("usedoubledsend_" + is + "=" + flag(e.use_doubled_send));
         f.write_line("doublestrikedelay_" + is + "=" + str(e.double_strike_delay_ms));
         for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
-            const SensingPoint& p = e.points[j];
+            const SensingPoint& p = e.points[static_cast<std::size_t>(j - 1)];
             const std::string ij = is + "_" + str(j) + "=";
             f.write_line("whichsensor_" + ij + str(p.sensor));
             f.write_line("keytosendhand_" + ij + std::string(1, p.hand_key));

@@ -79,7 +79,7 @@ struct TargetProgram {
     std::int32_t sensors_active = 0;
     bool find_window = false;
     bool restricted = false;
-    Arr<SensingPoint, 1, kMaxSensors> points;
+    std::array<SensingPoint, kMaxSensors> points{};  // sensing point n (from 1) at n - 1
     bool use_doubled_send = false;
     std::int32_t double_strike_delay_ms = 0;
 };

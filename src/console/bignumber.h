@@ -15,7 +15,7 @@ class RunClock;
 class RunLog;
 class Screen;
 class TextSink;
-struct KeyoutState;
+class CurrentTarget;
 struct Settings;
 namespace platform {
 struct Platform;
@@ -73,7 +73,7 @@ private:
     bool stale_ = false;
 };
 
-void write_current_calibration(TextSink& out, const Settings& cfg, const KeyoutState& keyout, bool easy_mode);
+void write_current_calibration(TextSink& out, const Settings& cfg, const CurrentTarget& keyout, bool easy_mode);
 void write_startup_text(Screen& screen);
 std::string elapsed_text(std::int64_t millisecs);
 

@@ -3,11 +3,11 @@
 #include "console/bignumber.h"
 #include "core/text.h"
 #include "core/text_sink.h"
-#include "keyout/keyout_state.h"
+#include "keyout/current_target.h"
 
 namespace qn {
 
-void write_current_calibration(TextSink& out, const Settings& cfg, const KeyoutState& k, bool easy_mode) {
+void write_current_calibration(TextSink& out, const Settings& cfg, const CurrentTarget& k, bool easy_mode) {
     out.write_line("Current calibration: Bell Sensor parameters - Total sensing points=" + str(cfg.sensor_count));
     out.write("Using port " + cfg.port_name + " using ");
     if (cfg.rest_on_mode) {
@@ -31,12 +31,12 @@ void write_current_calibration(TextSink& out, const Settings& cfg, const KeyoutS
         out.write_line(line);
     }
     if (cfg.target_program == "Open")
-        out.write_line("Currently Open - Send keys to any foreground window: Active sensing points=" + str(k.sensors_active));
+        out.write_line("Currently Open - Send keys to any foreground window: Active sensing points=" + str(k.sensors_active()));
     else
         out.write_line("Currently send keys to " + cfg.target_program + " window: Active sensing points=" +
-                    str(k.sensors_active));
-    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
-        const SensingPoint& p = k.points[i];
+                    str(k.sensors_active()));
+    for (std::int32_t i = 0; i < k.sensors_active() && i < kMaxSensors; ++i) {
+        const SensingPoint& p = k.point(i);
         out.write_line("Sensing point=" + str(p.sensor) + " handstroke:key=" + std::string(1, p.hand_key) +
                     " delay=" + str(p.hand_delay_ms) + " backstroke:key=" + std::string(1, p.back_key) +
                     " delay=" + str(p.back_delay_ms));

@@ -9,6 +9,8 @@
 #include "link/tower.h"
 #include "ui/tower_line.h"
 #include "core/scheduling.h"
+#include "keyout/dispatch.h"
+#include "keyout/menus.h"
 #include "link/session.h"
 #include "runlog/sensing_log.h"
 #include "runlog/delivery_log.h"
@@ -44,7 +46,9 @@ Context::Context(platform::Platform& p)
       ports(*p.serial, run_log),
       sensing(ports, event_ring, clock, cfg, run_log, dialog, *p.serial, *p.wait, *p.threads,
               [this] { ask_for_realtime(plat.scheduling, run_log, TimingThread::Serial); }),
-      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)) {}
+      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)),
+      target_window(*p.windows, dialog, delivery_report, cfg, target),
+      key_typer(*p.keyboard, delivery_report) {}
 Context::~Context() = default;
 
 }  // namespace qn

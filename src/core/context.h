@@ -28,7 +28,9 @@
 #include "serial/event_ring.h"
 #include "serial/ports.h"
 #include "serial/sensing.h"
-#include "keyout/keyout_state.h"
+#include "keyout/current_target.h"
+#include "keyout/sendtext.h"
+#include "keyout/target_window.h"
 
 namespace qn {
 
@@ -53,6 +55,9 @@ class DeliveryLog;
 class StrikingRecorder;
 class StrikingSummary;
 class StrikingFiles;
+class KeySender;
+class ConfigurationMenu;
+class TowerRing;
 
 using platform::PortHandle;
 using platform::WindowHandle;
@@ -97,7 +102,7 @@ struct Context {
     std::unique_ptr<PortLostNotice> port_lost_notice;
     std::unique_ptr<SensingLog> sensing_log;
     std::unique_ptr<SettingsFile> settings_file;
-    KeyoutState keyout;
+    CurrentTarget target;  // the target the keys go to, and its sensing points
     BigDigits big_digits;
     std::unique_ptr<ServiceFacts> service_facts;  // what the service screen reads of the rest
     std::unique_ptr<ServiceScreen> service_screen;
@@ -124,6 +129,14 @@ struct Context {
     std::unique_ptr<StrikingRecorder> striking;
     std::unique_ptr<StrikingFiles> striking_files;
     std::unique_ptr<StrikingSummary> striking_summary;
+
+    // Key delivery's owners; the sender, the menu and the link as they see
+    // it are made by make_context.
+    TargetWindow target_window;
+    KeyTyper key_typer;
+    std::unique_ptr<TowerRing> tower_ring;
+    std::unique_ptr<KeySender> key_sender;
+    std::unique_ptr<ConfigurationMenu> configuration_menu;
 };
 
 }  // namespace qn

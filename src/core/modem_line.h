@@ -69,4 +69,7 @@ inline PerModemLine<bool> lines_on(std::uint32_t status) {
     return on;
 }
 
+// A line's state as calibration's tables and the log write it.
+inline char line_char(bool on) { return on ? 'T' : 'F'; }
+
 }  // namespace qn

@@ -11,15 +11,12 @@ namespace {
 
 using platform::DesktopReach;
 
-DesktopReach reach(const Context& c) {
-    return c.plat.windows->desktop().reach;
-}
+DesktopReach reach(platform::Windows& windows) { return windows.desktop().reach; }
 
 // A target's window on X11: a title fragment, and the WM_CLASS classes of
 // the programs that show it. The programs under Wine carry their exe name
 // as the class.
-bool is_target_window(Context& c, const TargetDriver& t, WindowHandle w) {
-    platform::Windows& win = *c.plat.windows;
+bool is_target_window(platform::Windows& win, const TargetDriver& t, platform::WindowHandle w) {
     if (win.window_text(w, 256).find(t.toplevel_title) == std::string::npos) return false;
     const std::string cls = lower(win.class_name(w, 256));
     for (const char* want : t.toplevel_classes) {
@@ -31,35 +28,34 @@ bool is_target_window(Context& c, const TargetDriver& t, WindowHandle w) {
 
 }  // namespace
 
-void fit_target_to_desktop(Context& c) {
-    if (!keys_go_to_focused_window(c)) return;
-    c.keyout.find_window = false;
-    c.keyout.restricted = false;
+void fit_target_to_desktop(CurrentTarget& target, platform::Windows& windows) {
+    if (keys_go_to_focused_window(windows)) target.free_of_window();
 }
 
-bool keys_go_to_focused_window(const Context& c) {
-    const DesktopReach r = reach(c);
+bool keys_go_to_focused_window(platform::Windows& windows) {
+    const DesktopReach r = reach(windows);
     return r == DesktopReach::FocusedOnly || r == DesktopReach::NoKeys;
 }
 
-bool reaches_toplevel_windows(const Context& c) {
-    return reach(c) == DesktopReach::TopLevel;
+bool reaches_toplevel_windows(platform::Windows& windows) {
+    return reach(windows) == DesktopReach::TopLevel;
 }
 
-WindowHandle find_toplevel_target(Context& c, std::int32_t target_index) {
-    const TargetDriver* t = &target_driver(target_index);
-    if (t->toplevel_title == nullptr) return 0;
-    KeyoutState& k = c.keyout;
+platform::WindowHandle find_toplevel_target(TargetWindow& window, std::int32_t target_index) {
+    const TargetDriver& t = target_driver(target_index);
+    if (t.toplevel_title == nullptr) return 0;
+    platform::Windows& win = window.windows();
     // The window of the last key, while it is still the target's: a search
     // asks the server about every window.
-    if (k.found_window != 0 && is_target_window(c, *t, k.found_window)) return k.found_window;
-    WindowHandle found = 0;
-    (void)c.plat.windows->enum_windows([&](WindowHandle w) {
-        if (!is_target_window(c, *t, w)) return true;
+    const platform::WindowHandle last = window.key_window();
+    if (last != 0 && is_target_window(win, t, last)) return last;
+    platform::WindowHandle found = 0;
+    (void)win.enum_windows([&](platform::WindowHandle w) {
+        if (!is_target_window(win, t, w)) return true;
         found = w;
         return false;
     });
-    k.found_window = found;
+    window.set_key_window(found);
     return found;
 }
 

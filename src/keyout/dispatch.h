@@ -1,20 +1,72 @@
-// Sending due keys, with the focus checks and doubled keys.
+// Sending due keys: each by the target's route (typed into the window in
+// front, sent to the program's own window, or rung on the tower link), with
+// the focus checks and the doubled key of a missed strike. Sensing points
+// are numbered from 0.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <string>
 
-#include "core/context.h"
+#include "config/settings.h"
+#include "core/delivery_records.h"
+#include "core/dialog.h"
+#include "core/timing.h"
+#include "keyout/current_target.h"
+#include "keyout/sendtext.h"
+#include "keyout/target_window.h"
+#include "keyout/tower_ring.h"
+#include "platform/platform.h"
+#include "strokes/key_queue.h"
 
 namespace qn {
 
-void send_due_keys(Context& c);
-// The earliest due time of a pending key that is not yet due at now_us, or
-// -1 when there is none.
-std::int64_t next_key_due(const Context& c, std::int64_t now_us);
-void send_one_key(Context& c, std::int32_t I);
-void ring_on_link(Context& c, std::int32_t I);
-bool adopt_focus_window(Context& c, WindowHandle window);
-void send_key(Context& c, char key, std::int32_t I);
-void do_key_action(Context& c, std::int32_t target_index, char key, std::int32_t I);
+class KeySender {
+public:
+    KeySender(const Settings& settings, RunClock& clock, Dialog& dialog, DeliveryReport& report,
+              platform::Windows& windows, const CurrentTarget& target, TargetWindow& window, KeyTyper& typer,
+              KeyQueue& keys, TowerRing& tower)
+        : settings_(settings), clock_(clock), dialog_(dialog), report_(report), windows_(windows),
+          target_(target), window_(window), typer_(typer), keys_(keys), tower_(tower) {}
+
+    void send_due_keys();
+    // The earliest due time of a pending key that is not yet due at now_us,
+    // or -1 when there is none.
+    std::int64_t next_key_due(std::int64_t now_us) const;
+
+    // Whether the target's window had the focus at the last key.
+    bool has_focus() const { return focus_; }
+    void set_focus(bool focus) { focus_ = focus; }
+    // Another window is in front: it becomes the target's when its title
+    // names the target.
+    bool adopt_focus_window(platform::WindowHandle window);
+
+private:
+    void send_one_key(std::int32_t point);
+    void send_key(char key, std::int32_t point);
+    void send_to_toplevel_target(char key, std::int32_t point);
+    void ring_on_link(std::int32_t point);
+    void deliver(std::int32_t point, char key, const std::function<void()>& send, bool always_note_record);
+    char stroke_key(std::int32_t point) const;
+    void focus_lost(std::int32_t point);
+    void focus_regained();
+    bool bring_to_front(platform::WindowHandle w);
+    void target_window_missing(std::int32_t point, char key);
+
+    const Settings& settings_;
+    RunClock& clock_;
+    Dialog& dialog_;
+    DeliveryReport& report_;
+    platform::Windows& windows_;
+    const CurrentTarget& target_;
+    TargetWindow& window_;
+    KeyTyper& typer_;
+    KeyQueue& keys_;
+    TowerRing& tower_;
+
+    bool focus_ = true;
+    std::string focus_title_;
+    std::int64_t last_key_us_ = 0;
+};
 
 }  // namespace qn

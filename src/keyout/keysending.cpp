@@ -4,9 +4,10 @@
 
 #include "core/text.h"
 #include "keyout/targets.h"
-#include "link/tower.h"
 
 namespace qn {
+
+using platform::WindowHandle;
 
 namespace {
 
@@ -16,39 +17,40 @@ std::string hex(std::uint64_t v) {
     return buf;
 }
 
-void monitor(Context& c, const std::string& line) {
-    if (c.cfg.monitor_output) c.delivery_report.window_search_trace({line});
-}
-
 // The child of w "with class cls": the class text goes to FindWindow, which
 // sees only top-level windows. For a class only child windows have it finds
 // nothing, and the lookup yields w's first child; the target programs are
 // reached that way, so the quirk is kept.
-WindowHandle child_of(Context& c, WindowHandle w, const std::string& cls) {
+WindowHandle child_of(platform::Windows& win, WindowHandle w, const std::string& cls) {
     // With no parent the lookup would search the top-level windows and hand
     // back whichever program is on top: a key must never go there.
     if (w == 0) return 0;
-    platform::Windows& win = *c.plat.windows;
     WindowHandle after = win.find_window(cls.c_str(), nullptr);
     return win.find_window_ex(w, after, nullptr, nullptr);
 }
 
-void finish_window_search(Context& c, WindowHandle wnd) {
-    KeyoutState& k = c.keyout;
-    c.plat.windows->set_active(wnd);
-    c.plat.windows->set_foreground(wnd);
-    k.window_found = true;
-    k.window_title = k.title;
-    k.target_window = wnd;
-    c.delivery_report.target_window_matched({wnd, k.title});
+}  // namespace
+
+void TargetWindow::finish_search(WindowHandle wnd) {
+    windows_.set_active(wnd);
+    windows_.set_foreground(wnd);
+    found_ = true;
+    found_title_ = title_;
+    handle_ = wnd;
+    report_.target_window_matched({wnd, title_});
 }
 
-}  // namespace
+Browser TargetWindow::browser() const { return target_driver(target_.index()).browser; }
+
+void TargetWindow::trace(const std::string& line) {
+    if (settings_.monitor_output) report_.window_search_trace({line});
+}
 
 // ---- the target menu -------------------------------------------------------
 
-void choose_target(Context& c) {
-    Dialog& s = c.dialog;
+void choose_target(Settings& settings, CurrentTarget& target, platform::Windows& windows, Dialog& dialog,
+                   DeliveryReport& report, TowerRing& tower) {
+    Dialog& s = dialog;
     s.colour(kYellow);
     s.write_line("Which program window to send the key to? Give a number in [0 .." + str(kMaxTargetPrograms) + "] [ENTER]");
     s.colour(kWhite);
@@ -67,22 +69,21 @@ void choose_target(Context& c) {
     std::int32_t n = s.read_int();
     while (n < 0 || n > 255) n = s.read_int();  // not a table index: asked again
 
-    std::string name = target_name(c, static_cast<std::uint8_t>(n));
-    c.cfg.target_program = name;
-    c.delivery_report.target_chosen({name});
-    c.keyout.target_index = load_target_parameters(c, name);
-    if (target_driver(c.keyout.target_index).ringing_room) c.tower->ask_settings();
-    c.tower->restart();
-    c.delivery_report.target_taken({});
+    std::string name = target_name(target, static_cast<std::uint8_t>(n));
+    settings.target_program = name;
+    report.target_chosen({name});
+    load_target_parameters(target, windows, name);
+    if (target_driver(target.index()).ringing_room) tower.ask();
+    tower.restart();
+    report.target_taken({});
 }
 
 // ---- the search before ringing ---------------------------------------------
 
-bool match_window(Context& c, WindowHandle wnd) {
-    KeyoutState& k = c.keyout;
-    k.title = c.plat.windows->window_text(wnd, 256);
-    const std::string& title = k.title;
-    const std::string& pattern = k.search_text;
+bool TargetWindow::match(WindowHandle wnd) {
+    title_ = windows_.window_text(wnd, 256);
+    const std::string& title = title_;
+    const std::string& pattern = search_text_;
     std::size_t star = pattern.find('*');
     std::string s1 = star == std::string::npos ? pattern : pattern.substr(0, star);
     std::string s2 = star == std::string::npos ? std::string() : pattern.substr(star + 1, 255);
@@ -91,14 +92,14 @@ bool match_window(Context& c, WindowHandle wnd) {
     for (long p = 1; p <= lt - l1 + 1; ++p) {
         if (title.compare(static_cast<std::size_t>(p - 1), s1.size(), s1) != 0) continue;
         if (s2.empty()) {
-            finish_window_search(c, wnd);
+            finish_search(wnd);
             return false;
         }
         // The second part is looked for from just after the length of the
         // first, counted from the title's start, not from the first match.
         for (long q = l1 + 1; q <= lt - l2 + 1; ++q) {
             if (title.compare(static_cast<std::size_t>(q - 1), s2.size(), s2) == 0) {
-                finish_window_search(c, wnd);
+                finish_search(wnd);
                 return false;
             }
         }
@@ -106,33 +107,33 @@ bool match_window(Context& c, WindowHandle wnd) {
     return true;
 }
 
-char find_target_handle(Context& c) {
-    KeyoutState& k = c.keyout;
-    k.window_found = false;
+char TargetWindow::seek(bool link_in_use) {
+    found_ = false;
     char result = 0;
-    if (!k.find_window || c.tower->in_use()) return result;
-    const TargetProgram& entry = k.targets[k.target_index];
-    Dialog& d = c.dialog;
-    d.write_line(str(k.target_index) + " Seeking " + underscores_to_spaces(c.cfg.target_program));
+    if (!target_.seeks_window() || link_in_use) return result;
+    const TargetProgram& entry = target_.entry();
+    const std::string& program = settings_.target_program;
+    Dialog& d = dialog_;
+    d.write_line(str(target_.index()) + " Seeking " + underscores_to_spaces(program));
     d.write_line("Seeking " + underscores_to_spaces(entry.window_name));
     bool first = true;
-    while (!k.window_found) {
-        k.search_text = underscores_to_spaces(entry.window_name);
-        auto r = c.plat.windows->enum_windows([&c](WindowHandle w) { return match_window(c, w); });
-        if (!k.window_found && first) {
-            c.delivery_report.target_window_sought({c.cfg.target_program, false, {}});
+    while (!found_) {
+        search_text_ = underscores_to_spaces(entry.window_name);
+        auto r = windows_.enum_windows([this](WindowHandle w) { return match(w); });
+        if (!found_ && first) {
+            report_.target_window_sought({program, false, {}});
             if (!r.ok()) {
-                c.delivery_report.window_search_failed({r.error()});
+                report_.window_search_failed({r.error()});
                 d.write_line(r.error());
             }
-            d.write_line("The target window (" + c.cfg.target_program + ") NOT FOUND");
+            d.write_line("The target window (" + program + ") NOT FOUND");
             d.colour(kYellow);
             d.write("Please open it, or press P to change target program, Q to quit ");
             d.colour(kWhite);
         }
         first = false;
-        if (k.window_found) {
-            c.delivery_report.target_window_sought({c.cfg.target_program, true, k.window_title});
+        if (found_) {
+            report_.target_window_sought({program, true, found_title_});
             break;
         }
         result = upper(d.key_if_any());
@@ -144,49 +145,47 @@ char find_target_handle(Context& c) {
 
 // ---- processes and windows for each key ------------------------------------
 
-std::int32_t find_processes_by_name(Context& c, const std::string& process_name,
-                                    Arr<platform::ProcessEntry, 1, kMaxProcesses>& process_list) {
-    auto procs = c.plat.windows->processes();
+std::int32_t TargetWindow::find_processes(const std::string& exe) {
+    processes_.clear();
+    auto procs = windows_.processes();
     if (!procs.ok()) {
-        c.delivery_report.window_search_failed({procs.error()});
+        report_.window_search_failed({procs.error()});
         return 0;
     }
-    std::int32_t n = 0;
     for (const platform::ProcessEntry& p : procs.value()) {
-        if (p.exe != process_name) continue;
+        if (p.exe != exe) continue;
         bool listed = false;
-        for (std::int32_t i = 1; i <= n; ++i) listed |= process_list[i].pid == p.pid;
+        for (const platform::ProcessEntry& q : processes_) listed |= q.pid == p.pid;
         if (listed) continue;
-        if (n >= kMaxProcesses) break;
-        process_list[++n] = p;
+        if (processes_.size() >= kMaxProcesses) break;
+        processes_.push_back(p);
     }
-    return n;
+    return static_cast<std::int32_t>(processes_.size());
 }
 
-void check_single_process(Context& c) {
-    KeyoutState& k = c.keyout;
-    if (k.process_count <= 1) return;
+void TargetWindow::check_single_process() {
+    if (processes_.size() <= 1) return;
     std::vector<std::uint32_t> distinct;
-    for (std::int32_t i = 1; i <= k.process_count; ++i) {
+    for (const platform::ProcessEntry& p : processes_) {
         bool seen = false;
-        for (std::uint32_t pid : distinct) seen |= pid == k.processes[i].pid;
-        if (!seen) distinct.push_back(k.processes[i].pid);
+        for (std::uint32_t pid : distinct) seen |= pid == p.pid;
+        if (!seen) distinct.push_back(p.pid);
     }
     if (distinct.size() <= 1) return;
-    c.delivery_report.several_instances({distinct});
+    report_.several_instances({distinct});
 }
 
-bool find_window_by_title(Context& c, const std::string& title_part, const std::string& window_class,
-               WindowHandle& found_window) {
-    platform::Windows& win = *c.plat.windows;
+bool TargetWindow::find_by_title(const std::string& title_part, const std::string& window_class,
+                                 WindowHandle& found_window) {
+    platform::Windows& win = windows_;
     for (WindowHandle w = win.top_window(win.desktop_window()); w != 0; w = win.next_in_z_order(w)) {
         std::string title = win.window_text(w, 256);
         if (title.find(title_part) == std::string::npos) continue;
         if (!window_class.empty() && win.class_name(w, 256) != window_class) continue;
-        monitor(c, "Windowheadername=" + title);
+        trace("Windowheadername=" + title);
         std::uint32_t pid = 0;
         std::uint32_t tid = win.thread_process_id(w, &pid);
-        monitor(c, "threadid=" + str_u(tid) + " processid=" + str_u(pid));
+        trace("threadid=" + str_u(tid) + " processid=" + str_u(pid));
         found_window = w;
         return true;
     }
@@ -194,78 +193,75 @@ bool find_window_by_title(Context& c, const std::string& title_part, const std::
     return false;
 }
 
-WindowHandle find_ringing_room_window(Context& c) {
+WindowHandle find_ringing_room_window(TargetWindow& t) {
     // The em dash of code page 1252, in which the titles are read.
     static const std::string fragment = std::string("\x97") + " Ringing Room ";
     WindowHandle w = 0;
-    if (!find_window_by_title(c, fragment, "", w)) {
-        c.delivery_report.program_window_not_found({"Ringing Room", "Ringing Room not found "});
+    if (!t.find_by_title(fragment, "", w)) {
+        t.report().program_window_not_found({"Ringing Room", "Ringing Room not found "});
         return 0;
     }
-    c.plat.windows->restore(w);
-    monitor(c, "RR View handle=" + str_u(w) + " " + hex(w));
-    if (target_driver(c.keyout.target_index).browser == Browser::Chrome) {
-        WindowHandle child = child_of(c, w, "");
-        monitor(c, "RR child handle=" + str_u(child));
+    t.windows().restore(w);
+    t.trace("RR View handle=" + str_u(w) + " " + hex(w));
+    if (t.browser() == Browser::Chrome) {
+        WindowHandle child = child_of(t.windows(), w, "");
+        t.trace("RR child handle=" + str_u(child));
         return child;
     }
     return w;
 }
 
-WindowHandle find_muster_window(Context& c) {
+WindowHandle find_muster_window(TargetWindow& t) {
     WindowHandle w = 0;
-    if (!find_window_by_title(c, "Muster", "", w)) {
-        c.delivery_report.program_window_not_found({"Muster", "Muster not found"});
+    if (!t.find_by_title("Muster", "", w)) {
+        t.report().program_window_not_found({"Muster", "Muster not found"});
         return 0;
     }
-    return child_of(c, w, "DataGridView");
+    return child_of(t.windows(), w, "DataGridView");
 }
 
-WindowHandle find_ding_window(Context& c) {
+WindowHandle find_ding_window(TargetWindow& t) {
     WindowHandle w = 0;
-    if (!find_window_by_title(c, "Ding", "UnityWndClass", w)) {
-        c.delivery_report.program_window_not_found({"Ding", "Ding not found "});
+    if (!t.find_by_title("Ding", "UnityWndClass", w)) {
+        t.report().program_window_not_found({"Ding", "Ding not found "});
         return 0;
     }
-    monitor(c, "Ding Main handle=" + str_u(w));
+    t.trace("Ding Main handle=" + str_u(w));
     return w;
 }
 
-WindowHandle find_abel_window(Context& c) {
+WindowHandle find_abel_window(TargetWindow& t) {
     WindowHandle w = 0;
-    if (!find_window_by_title(c, "Abel", "", w)) {
-        c.delivery_report.program_window_not_found({"Abel", ""});  // not logged
+    if (!t.find_by_title("Abel", "", w)) {
+        t.report().program_window_not_found({"Abel", ""});  // not logged
         return 0;
     }
-    KeyoutState& k = c.keyout;
-    monitor(c, "Abel main handle=" + str_u(w));
-    k.child_window = "AfxMDIFrame140s";
-    k.grandchild_window = "AfxFrameOrView140s";
-    WindowHandle child = child_of(c, w, k.child_window);
+    t.trace("Abel main handle=" + str_u(w));
+    t.set_frame_classes("AfxMDIFrame140s", "AfxFrameOrView140s");
+    WindowHandle child = child_of(t.windows(), w, t.child_class());
     if (child == 0) {
-        k.child_window = "AfxMDIFrame080s";
-        child = child_of(c, w, k.child_window);
+        t.set_frame_classes("AfxMDIFrame080s", "AfxFrameOrView080s");
+        child = child_of(t.windows(), w, t.child_class());
         if (child != 0)
-            c.delivery_report.target_notice({"This Abel version cannot receive bell numbers, update to v3.10.2"});
-        k.grandchild_window = "AfxFrameOrView080s";
+            t.report().target_notice({"This Abel version cannot receive bell numbers, update to v3.10.2"});
     }
-    monitor(c, "Abel child handle=" + str_u(child));
-    WindowHandle grandchild = child_of(c, child, k.grandchild_window);
-    monitor(c, "Abel grandchild handle=" + str_u(grandchild));
+    t.trace("Abel child handle=" + str_u(child));
+    WindowHandle grandchild = child_of(t.windows(), child, t.grandchild_class());
+    t.trace("Abel grandchild handle=" + str_u(grandchild));
     return grandchild;
 }
 
-WindowHandle find_beltower_window(Context& c) {
+WindowHandle find_beltower_window(TargetWindow& t) {
     WindowHandle w = 0;
-    if (!find_window_by_title(c, "BELTOWER", "", w)) {
-        c.delivery_report.program_window_not_found({"Beltower", "Beltower not found "});
+    if (!t.find_by_title("BELTOWER", "", w)) {
+        t.report().program_window_not_found({"Beltower", "Beltower not found "});
         return 0;
     }
-    monitor(c, "Beltower main handle=" + str_u(w));
-    WindowHandle child = child_of(c, w, "MDIClient");
-    monitor(c, "Beltower child handle=" + str_u(child));
-    WindowHandle grandchild = child_of(c, child, "hunderRT6FormDC");
-    monitor(c, "Beltower grandchild handle=" + str_u(grandchild));
+    t.trace("Beltower main handle=" + str_u(w));
+    WindowHandle child = child_of(t.windows(), w, "MDIClient");
+    t.trace("Beltower child handle=" + str_u(child));
+    WindowHandle grandchild = child_of(t.windows(), child, "hunderRT6FormDC");
+    t.trace("Beltower grandchild handle=" + str_u(grandchild));
     return grandchild;
 }
 
@@ -278,58 +274,58 @@ bool in_range(char u, bool digits_and_signs) {
     return digits_and_signs && ((u >= '0' && u <= '9') || u == '-' || u == '=');
 }
 
-bool refuse(Context& c, char ch, const char* range) {
-    c.delivery_report.target_notice({std::string("key for ") + ch + " out of range " + range});
+bool refuse(TargetWindow& t, char ch, const char* range) {
+    t.report().target_notice({std::string("key for ") + ch + " out of range " + range});
     return false;
 }
 
-void ime_key(Context& c, WindowHandle h, char ch) {
+void ime_key(TargetWindow& t, WindowHandle h, char ch) {
     const auto code = static_cast<unsigned char>(ch);
-    c.plat.windows->ime_key_down(h, code);
-    c.dialog.pause_ms(20);
-    c.plat.windows->ime_key_up(h, code);
+    t.windows().ime_key_down(h, code);
+    t.pause_ms(20);
+    t.windows().ime_key_up(h, code);
 }
 
 }  // namespace
 
-void send_key_to_ringing_room(Context& c, WindowHandle input_window, char ch) {
+void send_key_to_ringing_room(TargetWindow& t, WindowHandle input_window, char ch) {
     if (!in_range(upper(ch), true)) {
-        refuse(c, ch, "0..9,-,=,A..Z,l");
+        refuse(t, ch, "0..9,-,=,A..Z,l");
         return;
     }
-    if (target_driver(c.keyout.target_index).browser == Browser::Chrome) {
-        c.plat.windows->focus_by_double_click(input_window);
-        c.dialog.pause_ms(20);
+    if (t.browser() == Browser::Chrome) {
+        t.windows().focus_by_double_click(input_window);
+        t.pause_ms(20);
     } else {
-        c.plat.windows->set_foreground(input_window);
+        t.windows().set_foreground(input_window);
     }
-    ime_key(c, input_window, ch);
+    ime_key(t, input_window, ch);
 }
 
-void send_key_to_muster(Context& c, WindowHandle input_window, char ch) {
+void send_key_to_muster(TargetWindow& t, WindowHandle input_window, char ch) {
     if (!in_range(upper(ch), false)) {
-        refuse(c, ch, "A..Z");
+        refuse(t, ch, "A..Z");
         return;
     }
-    ime_key(c, input_window, ch);
+    ime_key(t, input_window, ch);
 }
 
-void send_key_to_ding(Context& c, WindowHandle input_window, char ch) {
+void send_key_to_ding(TargetWindow& t, WindowHandle input_window, char ch) {
     if (!in_range(upper(ch), true)) {
-        refuse(c, ch, "0..9,-,=,A..Z");
+        refuse(t, ch, "0..9,-,=,A..Z");
         return;
     }
-    ime_key(c, input_window, ch);
+    ime_key(t, input_window, ch);
 }
 
-void send_key_to_abel(Context& c, WindowHandle input_window, char ch) {
-    c.plat.windows->set_foreground(input_window);
-    c.plat.windows->send_char(input_window, static_cast<unsigned char>(upper(ch)));
+void send_key_to_abel(TargetWindow& t, WindowHandle input_window, char ch) {
+    t.windows().set_foreground(input_window);
+    t.windows().send_char(input_window, static_cast<unsigned char>(upper(ch)));
 }
 
-void send_key_to_beltower(Context& c, WindowHandle input_window, char ch) {
-    c.plat.windows->set_foreground(input_window);
-    c.plat.windows->send_char(input_window, static_cast<unsigned char>(ch));
+void send_key_to_beltower(TargetWindow& t, WindowHandle input_window, char ch) {
+    t.windows().set_foreground(input_window);
+    t.windows().send_char(input_window, static_cast<unsigned char>(ch));
 }
 
 }  // namespace qn

@@ -1,32 +1,31 @@
-// Finding the target program's window and the per-program key senders.
+// The target menu, and the drivers of the target programs: how each finds
+// its window and sends it a key.
 #pragma once
 
-#include <cstdint>
-#include <string>
-
-#include "core/context.h"
+#include "config/settings.h"
+#include "core/delivery_records.h"
+#include "core/dialog.h"
+#include "keyout/current_target.h"
+#include "keyout/target_window.h"
+#include "keyout/tower_ring.h"
+#include "platform/platform.h"
 
 namespace qn {
 
-void choose_target(Context& c);
-char find_target_handle(Context& c);
-bool match_window(Context& c, WindowHandle wnd);
-std::int32_t find_processes_by_name(Context& c, const std::string& process_name,
-                                    Arr<platform::ProcessEntry, 1, kMaxProcesses>& process_list);
-void check_single_process(Context& c);
-bool find_window_by_title(Context& c, const std::string& title_part, const std::string& window_class,
-               WindowHandle& found_window);
+// Asks which target the keys go to, and takes its parameters.
+void choose_target(Settings& settings, CurrentTarget& target, platform::Windows& windows, Dialog& dialog,
+                   DeliveryReport& report, TowerRing& tower);
 
-WindowHandle find_abel_window(Context& c);
-WindowHandle find_beltower_window(Context& c);
-WindowHandle find_muster_window(Context& c);
-WindowHandle find_ringing_room_window(Context& c);
-WindowHandle find_ding_window(Context& c);
+platform::WindowHandle find_abel_window(TargetWindow& w);
+platform::WindowHandle find_beltower_window(TargetWindow& w);
+platform::WindowHandle find_muster_window(TargetWindow& w);
+platform::WindowHandle find_ringing_room_window(TargetWindow& w);
+platform::WindowHandle find_ding_window(TargetWindow& w);
 
-void send_key_to_abel(Context& c, WindowHandle input_window, char ch);
-void send_key_to_beltower(Context& c, WindowHandle input_window, char ch);
-void send_key_to_muster(Context& c, WindowHandle input_window, char ch);
-void send_key_to_ringing_room(Context& c, WindowHandle input_window, char ch);
-void send_key_to_ding(Context& c, WindowHandle input_window, char ch);
+void send_key_to_abel(TargetWindow& w, platform::WindowHandle input_window, char ch);
+void send_key_to_beltower(TargetWindow& w, platform::WindowHandle input_window, char ch);
+void send_key_to_muster(TargetWindow& w, platform::WindowHandle input_window, char ch);
+void send_key_to_ringing_room(TargetWindow& w, platform::WindowHandle input_window, char ch);
+void send_key_to_ding(TargetWindow& w, platform::WindowHandle input_window, char ch);
 
 }  // namespace qn

@@ -6,7 +6,6 @@
 
 #include "config/bounds.h"
 #include "config/configfile.h"
-#include "core/context.h"
 #include "core/text.h"
 #include "keyout/keysending.h"
 #include "keyout/targets.h"
@@ -26,23 +25,25 @@ std::string option(std::int32_t n) {
     return r;
 }
 
-void write_calibration_menu(Context& c) {
-    Dialog& s = c.dialog;
+}  // namespace
+
+void ConfigurationMenu::write_menu() {
+    Dialog& s = dialog_;
     s.clear(Area::LongScratch);
     s.colour(kYellow);
     s.write_line("Configuration Modification Options:");
     s.write_line("Press the emphasised [L]etter corresponding to the action, & X to finish");
     s.colour(kWhite);
     s.write_line("[P] Change default Program target");
-    s.write_line("[B] Set Switch bounce delay ms, current value=" + str(c.cfg.switch_bounce_ms));
+    s.write_line("[B] Set Switch bounce delay ms, current value=" + str(settings_.switch_bounce_ms));
     s.write_line("[T] Change options for a target program");
     s.write_line("[X] finish configurations");
 }
 
 // Reads numbers until one lies in lo..hi.
-std::int32_t read_number_in(Context& c, std::int32_t lo, std::int32_t hi) {
+std::int32_t ConfigurationMenu::read_number_in(std::int32_t lo, std::int32_t hi) {
     for (;;) {
-        const std::int32_t n = c.dialog.read_int();
+        const std::int32_t n = dialog_.read_int();
         if (n >= lo && n <= hi) return n;
     }
 }
@@ -50,47 +51,47 @@ std::int32_t read_number_in(Context& c, std::int32_t lo, std::int32_t hi) {
 // A new value for a numeric setting, within its range (config/bounds.h):
 // Enter keeps the value it has, a number beyond the range is asked for
 // again, and Q quits.
-std::int32_t read_setting(Context& c, const char* key, std::int32_t current) {
+std::int32_t ConfigurationMenu::read_setting(const char* key, std::int32_t current) {
     const SettingRange& r = *setting_range(key);
-    const std::string range = range_text(c.cfg, r);
-    const bool keepable = current >= r.lo && current <= range_top(c.cfg, r);
+    const std::string range = range_text(settings_, r);
+    const bool keepable = current >= r.lo && current <= range_top(settings_, r);
     const std::string keep = keepable ? ", Enter keeps " + str(current) : "";
-    c.dialog.write_line("(" + range + keep + ")");
+    dialog_.write_line("(" + range + keep + ")");
     for (;;) {
-        const std::string line = c.dialog.read_line();
+        const std::string line = dialog_.read_line();
         if (keepable && line.find_first_not_of(' ') == std::string::npos) return current;
         std::int32_t v = 0;
         std::size_t bad = 0;
-        if (parse_int32(line, &v, &bad) && v >= r.lo && v <= range_top(c.cfg, r)) return v;
-        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') c.dialog.quit_on_key('Q');
-        c.dialog.write_line("Give a whole number in " + range + keep);
+        if (parse_int32(line, &v, &bad) && v >= r.lo && v <= range_top(settings_, r)) return v;
+        if (bad >= 1 && bad <= line.size() && upper(line[bad - 1]) == 'Q') dialog_.quit_on_key('Q');
+        dialog_.write_line("Give a whole number in " + range + keep);
     }
 }
 
-void change_target_entry(Context& c) {
-    Dialog& s = c.dialog;
+void ConfigurationMenu::change_target_entry() {
+    Dialog& s = dialog_;
     s.colour(kYellow);
     s.write_line("Which target program? - give number: (0.." + str(kMaxTargetPrograms) + ")");
     s.colour(kWhite);
     for (int i = 0; i <= kMaxTargetPrograms; ++i)
-        s.write_line(option(i) + " " + target_name(c, static_cast<std::uint8_t>(i)));
+        s.write_line(option(i) + " " + target_name(target_, static_cast<std::uint8_t>(i)));
     // A number that names no entry is asked for again.
-    const std::int32_t n = read_number_in(c, 0, kMaxTargetPrograms);
-    change_target_parameters(c, n);
-    s.write_line("Selected program " + c.cfg.target_program);
+    const std::int32_t n = read_number_in(0, kMaxTargetPrograms);
+    change_target_parameters(n);
+    s.write_line("Selected program " + settings_.target_program);
 }
 
-void show_sensing_points(Context& c, const TargetProgram& e) {
-    Dialog& s = c.dialog;
+void ConfigurationMenu::show_sensing_points(const TargetProgram& e) {
+    Dialog& s = dialog_;
     if (e.sensors_active <= 1) {
-        const SensingPoint& sp = e.points[1];
+        const SensingPoint& sp = e.points[0];
         s.write_line("Sensing point 1 ,[2] handstroke key=" + key_text(sp.hand_key) +
                   ",[3] & delay ms=" + str(sp.hand_delay_ms));
         s.write_line(",[4] backstroke key=" + key_text(sp.back_key) + ",[5] & delay ms=" + str(sp.back_delay_ms));
         return;
     }
     for (std::int32_t p = 1; p <= e.sensors_active && p <= kMaxSensors; ++p) {
-        const SensingPoint& sp = e.points[p];
+        const SensingPoint& sp = e.points[static_cast<std::size_t>(p - 1)];
         const std::int32_t b = 5 * (p - 1);
         s.write_line(option(b + 1) + " Sensing point " + str(p) + "," + option(b + 2) + " handstroke key=" +
                   key_text(sp.hand_key) + "," + option(b + 3) + " & delay ms=" + str(sp.hand_delay_ms) + "," +
@@ -99,94 +100,92 @@ void show_sensing_points(Context& c, const TargetProgram& e) {
     }
 }
 
-void change_field(Context& c, SensingPoint& sp, std::int32_t field) {
-    Dialog& s = c.dialog;
+void ConfigurationMenu::change_field(SensingPoint& sp, std::int32_t field) {
+    Dialog& s = dialog_;
     switch (field) {
     case 1:
         s.colour(kYellow);
         // The sensor of the bell that sends the key: one of the bell's sensors.
         s.write_line("Input new sensing point to use (1.. " +
-                  str(static_cast<std::int64_t>(range_top(c.cfg, *setting_range("whichsensor")))) + ")");
-        sp.sensor = read_setting(c, "whichsensor", sp.sensor);
+                  str(static_cast<std::int64_t>(range_top(settings_, *setting_range("whichsensor")))) + ")");
+        sp.sensor = read_setting("whichsensor", sp.sensor);
         s.colour(kWhite);
         break;
     case 2:
         s.write_line("Input new handstroke key to send");
-        sp.hand_key = c.dialog.wait_key();
+        sp.hand_key = dialog_.wait_key();
         break;
     case 3:
         s.write_line("Input new handstroke key delay (ms)");
-        sp.hand_delay_ms = read_setting(c, "keydelayhand", sp.hand_delay_ms);
+        sp.hand_delay_ms = read_setting("keydelayhand", sp.hand_delay_ms);
         break;
     case 4:
         s.write_line("Input new backstroke key to send");
-        sp.back_key = c.dialog.wait_key();
+        sp.back_key = dialog_.wait_key();
         break;
     default:
         s.write_line("Input new backstroke key delay (ms)");
-        sp.back_delay_ms = read_setting(c, "keydelayback", sp.back_delay_ms);
+        sp.back_delay_ms = read_setting("keydelayback", sp.back_delay_ms);
         break;
     }
 }
 
-}  // namespace
-
-void change_target_parameters(Context& c, std::int32_t target) {
-    if (!c.keyout.targets.in_range(target)) return;
-    TargetProgram& e = c.keyout.targets[target];
-    Dialog& s = c.dialog;
+void ConfigurationMenu::change_target_parameters(std::int32_t entry) {
+    if (!TargetTable::in_range(entry)) return;
+    TargetProgram& e = target_.table()[entry];
+    Dialog& s = dialog_;
     for (;;) {
         // Keys typed before the options are shown are dropped; one typed as
         // soon as they show is the answer.
-        c.dialog.flush_keys();
+        dialog_.flush_keys();
         s.write_line("Program target=" + e.name + " Active sensing points=" + str(e.sensors_active));
-        show_sensing_points(c, e);
+        show_sensing_points(e);
         s.write_line("Press number of option to change, or 0 (zero) to finish here");
         // Sixteen sensing points of five fields: a number past them is asked
         // for again.
-        const std::int32_t n = read_number_in(c, 0, 5 * kMaxSensors);
+        const std::int32_t n = read_number_in(0, 5 * kMaxSensors);
         if (n == 0) {
-            (void)c.settings_file->write(c.cfg, c.keyout.targets);
+            (void)settings_file_.write(settings_, target_.table());
             return;
         }
-        SensingPoint& sp = e.points[(n - 1) / 5 + 1];
-        change_field(c, sp, (n - 1) % 5 + 1);
+        SensingPoint& sp = e.points[static_cast<std::size_t>((n - 1) / 5)];
+        change_field(sp, (n - 1) % 5 + 1);
         s.write_line("Now sensing point=" + str(sp.sensor) + " handstrokekey=" + key_text(sp.hand_key) +
                   " & delay=" + str(sp.hand_delay_ms) + " backstrokekey=" + key_text(sp.back_key) +
                   " & delay=" + str(sp.back_delay_ms));
     }
 }
 
-void set_switch_bounce(Context& c) {
-    Dialog& s = c.dialog;
-    if (c.cfg.rest_on_mode) {
+void ConfigurationMenu::set_switch_bounce() {
+    Dialog& s = dialog_;
+    if (settings_.rest_on_mode) {
         s.write_line("Switchbouncedelay not adjustable for Bagley interface");
         return;
     }
-    c.dialog.flush_keys();
-    s.write("To stop switch bounce, intervals below " + str(c.cfg.switch_bounce_ms) + "ms are ignored,");
+    dialog_.flush_keys();
+    s.write("To stop switch bounce, intervals below " + str(settings_.switch_bounce_ms) + "ms are ignored,");
     s.colour(kYellow);
     s.write(" change value? (y/N)");
-    const char key = c.dialog.wait_key();
+    const char key = dialog_.wait_key();
     s.write_line();
     if (upper(key) == 'Y') {
         s.write_line("Enter new value integer>=0");
-        c.cfg.switch_bounce_ms = read_setting(c, "switchbouncedelay", c.cfg.switch_bounce_ms);
+        settings_.switch_bounce_ms = read_setting("switchbouncedelay", settings_.switch_bounce_ms);
         s.colour(kWhite);
-        c.delivery_report.switch_bounce_chosen({c.cfg.switch_bounce_ms, true});
+        report_.switch_bounce_chosen({settings_.switch_bounce_ms, true});
     } else {
         s.colour(kWhite);
-        c.delivery_report.switch_bounce_chosen({c.cfg.switch_bounce_ms, false});
+        report_.switch_bounce_chosen({settings_.switch_bounce_ms, false});
     }
 }
 
-void modify_configuration(Context& c) {
-    Dialog& s = c.dialog;
+void ConfigurationMenu::run() {
+    Dialog& s = dialog_;
     for (;;) {
-        c.dialog.flush_keys();  // before drawing, as above
-        c.dialog.clear(Area::LongScratch);
-        write_calibration_menu(c);
-        const char key = upper(c.dialog.wait_key());
+        dialog_.flush_keys();  // before drawing, as above
+        dialog_.clear(Area::LongScratch);
+        write_menu();
+        const char key = upper(dialog_.wait_key());
         if (key == 'X') {
             s.write_line("Finished");
             break;
@@ -194,24 +193,23 @@ void modify_configuration(Context& c) {
         switch (key) {
         case 'P':
             s.write_line("Modify Default program setting");
-            choose_target(c);
-            (void)c.settings_file->write(c.cfg, c.keyout.targets);
+            choose_target(settings_, target_, windows_, dialog_, report_, tower_);
+            (void)settings_file_.write(settings_, target_.table());
             break;
         case 'B':
-            set_switch_bounce(c);
-            (void)c.settings_file->write(c.cfg, c.keyout.targets);
+            set_switch_bounce();
+            (void)settings_file_.write(settings_, target_.table());
             break;
         case 'T':
-            change_target_entry(c);
+            change_target_entry();
             break;
         case 'D':
-            c.keyout.diagnostics = !c.keyout.diagnostics;
-            s.write_line(c.keyout.diagnostics ? "Diagnostics ON" : "Diagnostics OFF");
+            diagnostics_ = !diagnostics_;
+            s.write_line(diagnostics_ ? "Diagnostics ON" : "Diagnostics OFF");
             break;
         case 'Q':
         case 27:
-            c.core.terminate = true;
-            c.dialog.quit_on_key(key);
+            dialog_.quit_on_key(key);  // ends the run
             break;
         default:
             break;
@@ -219,7 +217,7 @@ void modify_configuration(Context& c) {
     }
     s.clear(Area::LongScratch);
     s.select(Area::Full);
-    c.delivery_report.configuration_closed({});
+    report_.configuration_closed({});
 }
 
 }  // namespace qn

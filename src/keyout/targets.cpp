@@ -4,8 +4,8 @@
 #include <array>
 
 #include "core/text_sink.h"
-#include "core/context.h"
 #include "core/text.h"
+#include "keyout/current_target.h"
 #include "keyout/desktop.h"
 #include "keyout/keysending.h"
 
@@ -67,7 +67,7 @@ TargetProgram default_target_entry(int index, std::int32_t sensors) {
     e.restricted = d.restricted;
     e.use_doubled_send = kDefaultUseDoubledSend;
     e.double_strike_delay_ms = kDefaultDoubleStrikeDelayMs;
-    SensingPoint& p = e.points[1];
+    SensingPoint& p = e.points[0];
     p.sensor = d.sensor_is_last ? sensors : 1;
     p.hand_key = d.key;
     p.back_key = d.key;
@@ -76,15 +76,13 @@ TargetProgram default_target_entry(int index, std::int32_t sensors) {
     return e;
 }
 
-void set_target_defaults(Context& c) {
-    KeyoutState& k = c.keyout;
-    const std::int32_t sensors = c.cfg.sensor_count;
-    k.sensors_active = 1;
+void set_target_defaults(CurrentTarget& target, std::int32_t sensors) {
+    target.set_sensors_active(1);
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        TargetProgram& e = k.targets[i];
+        TargetProgram& e = target.table()[i];
         TargetProgram d = default_target_entry(i, sensors);
         // Sensing points beyond the bell's sensors keep what they held.
-        for (std::int32_t j = std::max<std::int32_t>(sensors, 1) + 1; j <= kMaxSensors; ++j)
+        for (std::size_t j = static_cast<std::size_t>(std::max<std::int32_t>(sensors, 1)); j < kMaxSensors; ++j)
             d.points[j] = e.points[j];
         e = d;
     }
@@ -97,44 +95,41 @@ bool is_target_name(const std::string& name) {
     return false;
 }
 
-std::uint8_t target_index_of(Context& c, const std::string& name) {
+std::uint8_t target_index_of(CurrentTarget& target, const std::string& name) {
     for (int i = 1; i <= kMaxTargetPrograms; ++i)
         if (name == kDrivers[static_cast<std::size_t>(i)].name) return static_cast<std::uint8_t>(i);
-    c.keyout.find_window = false;
-    c.keyout.restricted = false;
+    target.free_of_window();
     return 0;
 }
 
-std::string target_name(Context& c, std::uint8_t index) {
+std::string target_name(CurrentTarget& target, std::uint8_t index) {
     if (index >= 1 && index <= kMaxTargetPrograms) return kDrivers[index].name;
-    c.keyout.find_window = false;
-    c.keyout.restricted = false;
+    target.free_of_window();
     return "Open";
 }
 
-std::int32_t byte_to_int(std::uint8_t b) { return static_cast<std::int32_t>(b); }
-
-std::int32_t load_target_parameters(Context& c, const std::string& name) {
-    KeyoutState& k = c.keyout;
-    std::int32_t idx = byte_to_int(target_index_of(c, name));
-    const TargetProgram& e = k.targets[idx];
+void CurrentTarget::take(std::int32_t index) {
+    index_ = index;
+    const TargetProgram& e = table_[index];
     // A settings file may hold any number here; the tables hold 16.
-    k.sensors_active = e.sensors_active < 0 ? 0 : (e.sensors_active > kMaxSensors ? kMaxSensors : e.sensors_active);
-    k.restricted = e.restricted;
-    k.find_window = e.find_window;
-    k.use_doubled_send = e.use_doubled_send;
-    k.double_strike_delay_ms = e.double_strike_delay_ms;
-    for (std::int32_t j = 1; j <= k.sensors_active; ++j) k.points[j] = e.points[j];
-    fit_target_to_desktop(c);
-    return idx;
+    sensors_active_ = e.sensors_active < 0 ? 0 : (e.sensors_active > kMaxSensors ? kMaxSensors : e.sensors_active);
+    restricted_ = e.restricted;
+    seeks_window_ = e.find_window;
+    use_doubled_send_ = e.use_doubled_send;
+    double_strike_delay_ms_ = e.double_strike_delay_ms;
+    for (std::int32_t j = 0; j < sensors_active_; ++j) points_[static_cast<std::size_t>(j)] = e.points[static_cast<std::size_t>(j)];
 }
 
-void write_other_program_options(Context& c, TextSink& f) {
-    const KeyoutState& k = c.keyout;
+void load_target_parameters(CurrentTarget& target, platform::Windows& windows, const std::string& name) {
+    target.take(target_index_of(target, name));
+    fit_target_to_desktop(target, windows);
+}
+
+void write_other_program_options(const CurrentTarget& target, const Settings& settings, TextSink& f) {
     f.write_line("Other program options are ");
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        const TargetProgram& e = k.targets[i];
-        if (e.name == c.cfg.target_program) {
+        const TargetProgram& e = target.table()[i];
+        if (e.name == settings.target_program) {
             f.write_line();
             continue;
         }
@@ -144,8 +139,8 @@ void write_other_program_options(Context& c, TextSink& f) {
         else
             f.write_line("Option" + str(i) + " Program" + e.name + " window: # sensing points=" +
                       str(e.sensors_active));
-        for (std::int32_t j = 1; j <= e.sensors_active && j <= kMaxSensors; ++j) {
-            const SensingPoint& p = e.points[j];
+        for (std::int32_t j = 0; j < e.sensors_active && j < kMaxSensors; ++j) {
+            const SensingPoint& p = e.points[static_cast<std::size_t>(j)];
             f.write_line("Sensing point=" + str(p.sensor) + " handstrokekey =" + std::string(1, p.hand_key) +
                       " delay=" + str(p.hand_delay_ms) + " backstrokekey=" + std::string(1, p.back_key) +
                       " delay=" + str(p.back_delay_ms));

@@ -11,8 +11,10 @@
 
 namespace qn {
 
-struct Context;
 struct TargetProgram;
+struct Settings;
+class CurrentTarget;
+class TargetWindow;
 class TextSink;
 
 // How an entry's keys reach its program.
@@ -44,8 +46,8 @@ struct TargetDriver {
     const char* exe;
     const char* absent_shown;
     const char* absent_logged;
-    platform::WindowHandle (*find_window)(Context&);
-    void (*send_key)(Context&, platform::WindowHandle, char);
+    platform::WindowHandle (*find_window)(TargetWindow&);
+    void (*send_key)(TargetWindow&, platform::WindowHandle, char);
     // On X11: a fragment of the program's title and the WM_CLASS classes of
     // the programs that show it (a part of the class, in lower case, or
     // the whole class). title nullptr: none.
@@ -60,13 +62,17 @@ const TargetDriver& target_driver(std::int32_t index);
 // Entry index of the table as calibration sets it up for a bell of this
 // many sensors.
 TargetProgram default_target_entry(int index, std::int32_t sensors);
-void set_target_defaults(Context& c);
+void set_target_defaults(CurrentTarget& target, std::int32_t sensors);
 // A name the table selects: "Open" or one of the programs' own names.
 bool is_target_name(const std::string& name);
-std::uint8_t target_index_of(Context& c, const std::string& name);
-std::string target_name(Context& c, std::uint8_t index);
-std::int32_t byte_to_int(std::uint8_t b);
-std::int32_t load_target_parameters(Context& c, const std::string& name);
-void write_other_program_options(Context& c, TextSink& f);
+// The entry a name selects; a name no entry has selects Open, and then (as
+// for an index outside the table) no window is sought and the focus is not
+// guarded.
+std::uint8_t target_index_of(CurrentTarget& target, const std::string& name);
+std::string target_name(CurrentTarget& target, std::uint8_t index);
+// Selects the entry the name selects and takes its parameters, as the
+// desktop allows them.
+void load_target_parameters(CurrentTarget& target, platform::Windows& windows, const std::string& name);
+void write_other_program_options(const CurrentTarget& target, const Settings& settings, TextSink& f);
 
 }  // namespace qn

@@ -38,17 +38,17 @@ void calibrate(Context& c, bool /*full*/) {
     c.cfg.big_numbers = false;
     c.cfg.loop_sleep_ms = kDefaultLoopSleepMs;
     c.cfg.switch_bounce_ms = kDefaultSwitchBounceMs;
-    set_target_defaults(c);
+    set_target_defaults(c.target, c.cfg.sensor_count);
     // Handbells ring without delays: the settings file is written with zero
     // delays, and this session must ring the same way as the next one.
     if (c.cfg.handbells)
         for (int i = 0; i <= kMaxTargetPrograms; ++i)
-            for (std::int32_t j = 1; j <= kMaxSensors; ++j) {
-                c.keyout.targets[i].points[j].hand_delay_ms = 0;
-                c.keyout.targets[i].points[j].back_delay_ms = 0;
+            for (SensingPoint& p : c.target.table()[i].points) {
+                p.hand_delay_ms = 0;
+                p.back_delay_ms = 0;
             }
-    choose_target(c);
-    (void)c.settings_file->write(c.cfg, c.keyout.targets);  // reports its own failure; the settings stay in memory
+    choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
+    (void)c.settings_file->write(c.cfg, c.target.table());  // reports its own failure; the settings stay in memory
 }
 
 }  // namespace qn

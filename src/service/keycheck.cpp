@@ -7,6 +7,7 @@
 #include "core/context.h"
 #include "core/text.h"
 #include "core/timing.h"
+#include "keyout/dispatch.h"
 #include "keyout/keysending.h"
 #include "keyout/menus.h"
 #include "keyout/targets.h"
@@ -32,24 +33,24 @@ bool is_command(char ch) {
 }
 
 void show_delays(Context& c) {
-    KeyoutState& k = c.keyout;
-    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
+    const CurrentTarget& t = c.target;
+    for (std::int32_t i = 0; i < t.sensors_active() && i < kMaxSensors; ++i) {
         c.console.clear(Area::Scratch);
-        c.screen.write_line("Handstroke key delay now " + str(k.points[i].hand_delay_ms));
-        c.screen.write_line("Backstroke key delay now " + str(k.points[i].back_delay_ms));
+        c.screen.write_line("Handstroke key delay now " + str(t.point(i).hand_delay_ms));
+        c.screen.write_line("Backstroke key delay now " + str(t.point(i).back_delay_ms));
     }
 }
 
 void change_delays(Context& c, bool hand, std::int32_t step) {
-    KeyoutState& k = c.keyout;
+    CurrentTarget& t = c.target;
     bool cut = false;
     auto move = [&](std::int32_t& delay) {
         const std::int32_t moved = stepped_key_delay(delay, step);
         cut |= moved != std::int64_t{delay} + step;
         delay = moved;
     };
-    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
-        SensingPoint& p = k.points[i];
+    for (std::int32_t i = 0; i < t.sensors_active() && i < kMaxSensors; ++i) {
+        SensingPoint& p = t.point(i);
         if (hand) move(p.hand_delay_ms);
         move(p.back_delay_ms);
     }
@@ -67,21 +68,21 @@ void take_suggested_delays(Context& c) {
         c.screen.write_line("No delay to take: only a touch rung with automatic ringing suggests one");
         return;
     }
-    KeyoutState& k = c.keyout;
-    if (k.sensors_active < 1) return;
-    const std::int32_t hand_step = suggested_hand_delay(t->delay) - k.points[1].hand_delay_ms;
-    const std::int32_t back_step = suggested_back_delay(t->delay) - k.points[1].back_delay_ms;
-    for (std::int32_t i = 1; i <= k.sensors_active && i <= kMaxSensors; ++i) {
-        SensingPoint& p = k.points[i];
+    CurrentTarget& k = c.target;
+    if (k.sensors_active() < 1) return;
+    const std::int32_t hand_step = suggested_hand_delay(t->delay) - k.point(0).hand_delay_ms;
+    const std::int32_t back_step = suggested_back_delay(t->delay) - k.point(0).back_delay_ms;
+    for (std::int32_t i = 0; i < k.sensors_active() && i < kMaxSensors; ++i) {
+        SensingPoint& p = k.point(i);
         p.hand_delay_ms = stepped_key_delay(p.hand_delay_ms, hand_step);
         p.back_delay_ms = stepped_key_delay(p.back_delay_ms, back_step);
-        k.targets[k.target_index].points[i].hand_delay_ms = p.hand_delay_ms;
-        k.targets[k.target_index].points[i].back_delay_ms = p.back_delay_ms;
+        k.entry().points[static_cast<std::size_t>(i)].hand_delay_ms = p.hand_delay_ms;
+        k.entry().points[static_cast<std::size_t>(i)].back_delay_ms = p.back_delay_ms;
     }
     show_delays(c);
     c.run_log.write_line("Key delays taken from the striking report of touch " + str(t->touch) + ": handstroke " +
-                         str(k.points[1].hand_delay_ms) + ", backstroke " + str(k.points[1].back_delay_ms));
-    if (c.settings_file->write(c.cfg, c.keyout.targets)) c.screen.write_line("Taken from the striking report and kept in the settings file");
+                         str(k.point(0).hand_delay_ms) + ", backstroke " + str(k.point(0).back_delay_ms));
+    if (c.settings_file->write(c.cfg, k.table())) c.screen.write_line("Taken from the striking report and kept in the settings file");
 }
 
 // The target must hold the focus before the other bells start: "A" was
@@ -91,13 +92,13 @@ void take_suggested_delays(Context& c) {
 // at every 100 ms; any key but Q (which quits) gives up the start. Targets
 // reached by window messages need no focus.
 bool target_in_front(Context& c, const std::string& target) {
-    KeyoutState& k = c.keyout;
     WindowHandle f = c.plat.windows->foreground();
-    if (f == 0 || (f != k.target_window && c.plat.windows->window_text(f, 256).find(target) == std::string::npos))
+    if (f == 0 || (f != c.target_window.handle() &&
+                   c.plat.windows->window_text(f, 256).find(target) == std::string::npos))
         return false;
-    k.target_window = f;
-    if (!k.window_focus) {
-        k.window_focus = true;
+    c.target_window.set_handle(f);
+    if (!c.key_sender->has_focus()) {
+        c.key_sender->set_focus(true);
         c.service_screen->mark_stale();
         c.run_log.write_line("Recovered from loss of focus");
     }
@@ -105,10 +106,10 @@ bool target_in_front(Context& c, const std::string& target) {
 }
 
 bool wait_for_target_focus(Context& c) {
-    KeyoutState& k = c.keyout;
-    if (!k.restricted || target_driver(k.target_index).route != KeyRoute::FocusedWindow || c.tower->in_use())
+    const CurrentTarget& k = c.target;
+    if (!k.restricted() || target_driver(k.index()).route != KeyRoute::FocusedWindow || c.tower->in_use())
         return true;
-    const std::string target = underscores_to_spaces(k.targets[k.target_index].window_name);
+    const std::string target = underscores_to_spaces(k.entry().window_name);
     if (target_in_front(c, target)) return true;
     c.screen.write_line("Waiting for the target window to have the focus - press a key to cancel");
     for (;;) {
@@ -152,8 +153,8 @@ void pause_check(Context& c) {
 }  // namespace
 
 bool set_up_autoring(Context& c) {
-    const std::uint8_t target = target_index_of(c, c.cfg.target_program);
-    const bool ringing_room = c.keyout.targets[target].window_name.rfind("Ringing Room", 0) == 0;
+    const std::uint8_t target = target_index_of(c.target, c.cfg.target_program);
+    const bool ringing_room = c.target.table()[target].window_name.rfind("Ringing Room", 0) == 0;
     return c.autoring->set_up(c.core.folders.libraries, ringing_room);
 }
 
@@ -195,12 +196,12 @@ void do_command(Context& c, char key) {
         c.screen.write_line("Counter set to zero");
         break;
     case 'C':
-        modify_configuration(c);
+        c.configuration_menu->run();
         c.service_screen->update();
         break;
     case 'P':
         c.console.clear(Area::Scratch);
-        choose_target(c);
+        choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
         c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
@@ -212,7 +213,7 @@ void do_command(Context& c, char key) {
 }
 
 void check_keys(Context& c) {
-    if (c.autoring->ringer().step(c.keyout.window_focus) == 'A') automatic_ringing(c, 'A');
+    if (c.autoring->ringer().step(c.key_sender->has_focus()) == 'A') automatic_ringing(c, 'A');
     if (c.striking) c.striking->tell_finished();  // a touch's report, once it is ready
     if (c.plat.console->key_waiting()) {
         char key = upper(c.console.wait_key());

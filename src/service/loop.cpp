@@ -34,7 +34,7 @@ constexpr std::int32_t kRestWaitMs = 1000;
 
 bool at_rest(const Context& c) {
     if (c.autoring->ringer().running() || c.strikes->rows().rows() != 0) return false;
-    return !c.strikes->keys().any_pending(c.keyout.sensors_active);
+    return !c.strikes->keys().any_pending(c.target.sensors_active());
 }
 
 bool events_waiting(const Context& c) {
@@ -86,7 +86,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
     w.until_us = now_us + multiply_int64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
     w.sources = platform::kWakeConsole | (c.cfg.rest_on_mode ? platform::kWakePort : platform::kWakeEvent);
     if (c.tower->in_use()) w.sources |= platform::kWakeEvent;  // the link's news
-    for (std::int64_t due : {next_key_due(c, now_us), c.autoring->ringer().next_beat_due(c.keyout.window_focus)}) {
+    for (std::int64_t due : {c.key_sender->next_key_due(now_us), c.autoring->ringer().next_beat_due(c.key_sender->has_focus())}) {
         if (due >= 0 && due <= w.until_us) {
             w.until_us = due;
             w.precise = true;
@@ -98,7 +98,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
 void main_loop_pass(Context& c) {
     c.ending->end_if_asked();
     check_keys(c);
-    if (c.port_watch->watch_once()) send_due_keys(c);
+    if (c.port_watch->watch_once()) c.key_sender->send_due_keys();
     c.tower_line->show();
     wait_for_next_pass(c);
 }

@@ -13,6 +13,7 @@
 #include "keyout/desktop.h"
 #include "keyout/dispatch.h"
 #include "keyout/keysending.h"
+#include "keyout/menus.h"
 #include "keyout/sendtext.h"
 #include "keyout/targets.h"
 #include "link/tower.h"
@@ -26,9 +27,9 @@
 #include "ui/port_lost_notice.h"
 #include "service/keycheck.h"
 #include "service/loop.h"
+#include "service/tower_ring.h"
 #include "runlog/run_log_start.h"
 #include "striking/recorder.h"
-#include "strokes/outputs.h"
 #include "strokes/strike_path.h"
 #include "strokes/watchports.h"
 #include "ui/big_counter.h"
@@ -113,16 +114,16 @@ void let_settings_problems_be_read(Context& c) {
 void ask_target(Context& c) {
     c.settings_file->target_asked();
     c.screen.clear_window();
-    choose_target(c);
-    (void)c.settings_file->write(c.cfg, c.keyout.targets);
+    choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
+    (void)c.settings_file->write(c.cfg, c.target.table());
     c.screen.clear_window();
 }
 
 void find_target_window(Context& c) {
-    while (find_target_handle(c) == 'P') {
+    while (c.target_window.seek(c.tower_ring->in_use()) == 'P') {
         c.console.select(Area::Full);
         c.screen.clear_window();
-        choose_target(c);
+        choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
         c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
@@ -141,11 +142,11 @@ void choose_program_folders(Context& c, const std::string& folder) {
 std::string folder_text(const std::string& folder) { return folder.empty() ? "the current folder" : folder; }
 
 void key_send_test(Context& c) {
-    if (!c.keyout.find_window || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
+    if (!c.target.seeks_window() || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
     c.screen.write_line("Key send test - one hand and back round");
     c.console.pause_ms(3000);
     for (int i = 0; i <= 15; ++i) {
-        type_text(c, std::string(1, static_cast<char>('1' + i % 8)));
+        c.key_typer.type(std::string(1, static_cast<char>('1' + i % 8)));
         c.console.pause_ms(300);
     }
     c.screen.write_line("Ending Key send test - hand and back rounds");
@@ -162,10 +163,19 @@ void wire_striking_report(Context& c) {
     c.strike_report.add(*c.striking);
 }
 
+// A signal the watch loop took: the keys of its sensing points queued, a
+// key due at once sent at once, the row counted.
+void take_signal(StrikePath& strikes, KeySender& sender) {
+    strikes.begin_signal();
+    for (std::int32_t point = 0; point < strikes.points(); ++point)
+        if (strikes.signal_reaches(point) && strikes.queue_key(point)) sender.send_due_keys();
+    strikes.end_signal();
+}
+
 // The strike path decides; the screen regions and the run log hear what it
 // decided, the screen first.
 void wire_strike_path(Context& c) {
-    c.strikes = std::make_unique<StrikePath>(c.cfg, c.keyout, c.clock, c.strike_report);
+    c.strikes = std::make_unique<StrikePath>(c.cfg, c.target, c.clock, c.strike_report);
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
     c.big_counter = std::make_unique<BigCounter>(c.screen, c.big_digits);
@@ -175,7 +185,7 @@ void wire_strike_path(Context& c) {
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
     c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, c.sensing_report, c.clock, c.run_log,
-                                               [&c] { schedule_outputs(c); });
+                                               [&c] { take_signal(*c.strikes, *c.key_sender); });
     wire_striking_report(c);
 }
 
@@ -183,13 +193,13 @@ void wire_strike_path(Context& c) {
 class ServiceFactsOf : public ServiceFacts {
 public:
     explicit ServiceFactsOf(const Context& c) : c_(c) {}
-    bool target_has_focus() const override { return c_.keyout.window_focus; }
+    bool target_has_focus() const override { return c_.key_sender->has_focus(); }
     bool target_must_be_foreground() const override {
-        return target_driver(c_.keyout.target_index).route == KeyRoute::FocusedWindow;
+        return target_driver(c_.target.index()).route == KeyRoute::FocusedWindow;
     }
     bool rings_tower() const override { return c_.tower->in_use(); }
     void write_calibration(TextSink& out) const override {
-        write_current_calibration(out, c_.cfg, c_.keyout, c_.core.easy_mode);
+        write_current_calibration(out, c_.cfg, c_.target, c_.core.easy_mode);
     }
 
 private:
@@ -243,6 +253,11 @@ void wire_delivery(Context& c) {
     c.delivery_report.add(*c.delivery_notices);
     c.delivery_report.add(*c.delivery_log);
     c.delivery_report.add(*c.screen_updates);
+    c.tower_ring = make_tower_ring(c);
+    c.key_sender = std::make_unique<KeySender>(c.cfg, c.clock, c.dialog, c.delivery_report, *c.plat.windows, c.target,
+                                               c.target_window, c.key_typer, c.strikes->keys(), *c.tower_ring);
+    c.configuration_menu = std::make_unique<ConfigurationMenu>(c.cfg, c.target, *c.plat.windows, c.dialog,
+                                                               c.delivery_report, *c.tower_ring, *c.settings_file);
 }
 
 // The ringer's keys go over the tower link when one runs, else to the
@@ -251,12 +266,12 @@ void wire_autoring(Context& c) {
     auto send_key = [&c](char ch) {
         if (c.tower->export_key(ch)) return;
         // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
-        const std::int32_t target = c.keyout.target_index;
+        const std::int32_t target = c.target.index();
         if (target >= 1 && target <= 3) {
             if (ch == 'E') ch = '-';
             else if (ch == 'T') ch = '=';
         }
-        type_text(c, std::string(1, ch));
+        c.key_typer.type(std::string(1, ch));
     };
     c.autoring = std::make_unique<AutomaticRinging>(c.clock, c.run_log, c.dialog, *c.plat.files, send_key);
     c.autoring->ringer().tell_beats_to(c.strike_report,
@@ -268,17 +283,17 @@ void wire_autoring(Context& c) {
 void wire_tower_link(Context& c) {
     c.tower = std::make_unique<TowerService>(c.cfg, c.clock, c.dialog, c.run_log, c.plat, c.strike_report,
                                              c.delivery_report,
-                                             [&c] { return target_driver(c.keyout.target_index).ringing_room; });
+                                             [&c] { return target_driver(c.target.index()).ringing_room; });
     c.tower_line = std::make_unique<TowerLine>(c.screen, c.cfg, *c.tower);
 }
 
 }  // namespace
 
 bool load_settings(Context& c, const std::string& path) {
-    if (!c.settings_file->read(path, c.cfg, c.keyout.targets)) return false;
-    c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
-    write_current_calibration(c.run_log, c.cfg, c.keyout, c.core.easy_mode);
-    write_other_program_options(c, c.run_log);
+    if (!c.settings_file->read(path, c.cfg, c.target.table())) return false;
+    load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
+    write_current_calibration(c.run_log, c.cfg, c.target, c.core.easy_mode);
+    write_other_program_options(c.target, c.cfg, c.run_log);
     return true;
 }
 
@@ -348,8 +363,8 @@ void startup(Context& c, const ProgramOptions& options) {
     c.tower->start();
     find_target_window(c);
     c.run_log.write_line(" the following calibration is assumed on entry to main cycle");
-    write_current_calibration(c.run_log, c.cfg, c.keyout, c.core.easy_mode);
-    write_other_program_options(c, c.run_log);
+    write_current_calibration(c.run_log, c.cfg, c.target, c.core.easy_mode);
+    write_other_program_options(c.target, c.cfg, c.run_log);
     c.run_log.flush();
     key_send_test(c);
 

@@ -36,7 +36,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
 
     DueRule rule;
     rule.due = [this](const psim::Strike& s) { return due(s); };
-    rule.doubled_delay_us = [this] { return std::int64_t{ctx_->keyout.double_strike_delay_ms} * 1000; };
+    rule.doubled_delay_us = [this] { return std::int64_t{ctx_->target.double_strike_delay_ms()} * 1000; };
     target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
     desktop_ = std::make_unique<psim::SimDesktop>(*time_, target_.get());
     console_ = std::make_unique<psim::SimConsole>(*time_, env_.terminal, nullptr);
@@ -114,9 +114,9 @@ void SimRun::ring_over_link() {
 // time the program means the key to go.
 std::int64_t SimRun::due(const psim::Strike& s) const {
     const Context& c = *ctx_;
-    const KeyoutState& k = c.keyout;
-    if (k.sensors_active < 1) return -1;
-    const SensingPoint& p = k.points[1];
+    const CurrentTarget& k = c.target;
+    if (k.sensors_active() < 1) return -1;
+    const SensingPoint& p = k.point(0);
     if (p.sensor < 1 || p.sensor > bell_->config().sensors) return -1;
     const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.sensor - 1)];
     if (signal < 0) return -1;

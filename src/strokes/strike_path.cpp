@@ -4,10 +4,10 @@
 
 namespace qn {
 
-StrikePath::StrikePath(const Settings& settings, const KeyoutState& keyout, const RunClock& timing,
+StrikePath::StrikePath(const Settings& settings, const CurrentTarget& target, const RunClock& timing,
                        StrikeReport& report)
     : settings_(settings),
-      keyout_(keyout),
+      target_(target),
       timing_(timing),
       report_(report),
       watch_(settings, report),
@@ -20,12 +20,12 @@ void StrikePath::begin_signal() {
     first_point_spacing_ = Spacing::Normal;
 }
 
-std::int32_t StrikePath::points() const { return keyout_.sensors_active < kMaxSensors ? keyout_.sensors_active : kMaxSensors; }
+std::int32_t StrikePath::points() const { return target_.sensors_active() < kMaxSensors ? target_.sensors_active() : kMaxSensors; }
 
-bool StrikePath::signal_reaches(std::int32_t point) const { return keyout_.points[point + 1].sensor == cycle_; }
+bool StrikePath::signal_reaches(std::int32_t point) const { return target_.point(point).sensor == cycle_; }
 
 std::int32_t StrikePath::delay_ms(std::int32_t point) const {
-    const SensingPoint& p = keyout_.points[point + 1];
+    const SensingPoint& p = target_.point(point);
     return keys_.handstroke() ? p.hand_delay_ms : p.back_delay_ms;
 }
 
@@ -33,7 +33,7 @@ std::int32_t StrikePath::delay_ms(std::int32_t point) const {
 // with a doubled key when doubled send is on, and that key counts as the
 // stroke missed.
 Spacing StrikePath::judge_spacing(std::int32_t point) {
-    const bool corrected = keyout_.use_doubled_send;
+    const bool corrected = target_.use_doubled_send();
     std::optional<SpacingJudged> judged = judge_.judge(static_cast<std::int32_t>(processed_us_ / 1000), corrected);
     if (!judged) return Spacing::Normal;
     judged->point = point;
@@ -71,12 +71,12 @@ bool StrikePath::queue_key(std::int32_t point) {
 
 void StrikePath::end_signal() {
     last_signal_us_ = processed_us_;
-    if (signal_reaches(0)) rows_.count(first_point_spacing_, keyout_.use_doubled_send);
+    if (signal_reaches(0)) rows_.count(first_point_spacing_, target_.use_doubled_send());
     if (cycle_ == settings_.sensor_count) cycle_ = 0;
 }
 
 void StrikePath::log_touch(TouchEnd why) {
-    report_.touch_ended(TouchEnded{why, keys_.outputs(), keyout_.sensors_active > 1, settings_.rest_on_mode});
+    report_.touch_ended(TouchEnded{why, keys_.outputs(), target_.sensors_active() > 1, settings_.rest_on_mode});
     if (why == TouchEnd::PortLost) return;
     keys_.clear_outputs();
     output_list_full_reported_ = false;

@@ -8,7 +8,7 @@
 
 #include "config/settings.h"
 #include "core/timing.h"
-#include "keyout/keyout_state.h"
+#include "keyout/current_target.h"
 #include "core/strike_records.h"
 #include "strokes/counter.h"
 #include "strokes/key_queue.h"
@@ -19,7 +19,7 @@ namespace qn {
 
 class StrikePath {
 public:
-    StrikePath(const Settings& settings, const KeyoutState& keyout, const RunClock& timing,
+    StrikePath(const Settings& settings, const CurrentTarget& target, const RunClock& timing,
                StrikeReport& report);
 
     WatchLoop& watch() { return watch_; }
@@ -57,7 +57,7 @@ private:
     std::int32_t delay_ms(std::int32_t point) const;
 
     const Settings& settings_;
-    const KeyoutState& keyout_;
+    const CurrentTarget& target_;
     const RunClock& timing_;
     StrikeReport& report_;
     WatchLoop watch_;

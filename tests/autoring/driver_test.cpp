@@ -23,8 +23,8 @@ const std::string P6 = "123456123456";  // a whole pull of rounds on six, every 
 struct Ringer {
     Ringer(int bells, const std::string& file, const std::string& mask, int target = 2) {
         Context& c = h.c();
-        c.keyout.target_index = target;
-        c.keyout.window_focus = true;
+        c.target.take(target);
+        c.key_sender->set_focus(true);
         TouchReader reader(c.autoring->touch(), c.run_log, c.dialog, bells);
         loaded = reader.load_method_file(file);
         // The speed whose beat is 329 ms.
@@ -45,7 +45,7 @@ struct Ringer {
     }
     std::string typed() const { return h.fp.keyboard.typed(); }
     std::int64_t key_ms(std::size_t i) const { return h.fp.keyboard.sent.at(i).time_us / 1000; }
-    char step() { return a().step(h.c().keyout.window_focus); }
+    char step() { return a().step(h.c().key_sender->has_focus()); }
     AutoRinger& a() { return h.c().autoring->ringer(); }
     Touch& t() { return h.c().autoring->touch(); }
 
@@ -85,10 +85,10 @@ TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
     const std::int64_t timer = r.a().due_ms();
     const std::size_t keys = r.typed().size();
 
-    r.h.c().keyout.window_focus = false;
+    r.h.c().key_sender->set_focus(false);
     r.run_ms(2000);
     EXPECT_EQ(r.typed().size(), keys);
-    r.h.c().keyout.window_focus = true;
+    r.h.c().key_sender->set_focus(true);
     for (int pass = 0; pass < 10; ++pass) r.step();  // the clock stands still
     EXPECT_EQ(r.a().due_ms(), timer + 6 * 329);
     EXPECT_EQ(r.typed().substr(keys), "123456");
@@ -97,11 +97,11 @@ TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
 
 TEST(AutoringDriverBeats, NothingHappensWithoutTheFocusOrWhenSwitchedOff) {
     Ringer r(6, rounds_rows(6, 24), "123456      ");
-    r.h.c().keyout.window_focus = false;
+    r.h.c().key_sender->set_focus(false);
     const std::int32_t rows = r.t().row_count;
     r.t().row_count = kFirstRow - 3;  // the ringer stands at the end of the rows
     EXPECT_EQ(r.run_ms(1000), '\0');
-    r.h.c().keyout.window_focus = true;
+    r.h.c().key_sender->set_focus(true);
     r.a().stop();
     EXPECT_EQ(r.step(), 'A');  // the end of the rows, even when off
     r.t().row_count = rows;

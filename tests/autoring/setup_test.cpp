@@ -29,7 +29,7 @@ struct Dialogue {
     explicit Dialogue(const std::string& target) {
         Context& c = h.c();
         c.cfg.sensor_count = 1;
-        set_target_defaults(c);
+        set_target_defaults(c.target, c.cfg.sensor_count);
         c.cfg.target_program = target;
         h.fp.console.idle_limit = 20;
         h.fp.console.on_idle = [this] {

@@ -536,7 +536,7 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     EXPECT_EQ(t.c.sensing.thread()->watched_line(), kLineCts);
     EXPECT_TRUE(t.c.cfg.use_line[ModemLine::Cts]);
     EXPECT_FALSE(t.c.cfg.use_line[ModemLine::Cd]);
-    EXPECT_EQ(t.c.keyout.targets[4].points[1].hand_delay_ms, 0);  // one sensor's defaults
+    EXPECT_EQ(t.c.target.table()[4].points[0].hand_delay_ms, 0);  // one sensor's defaults
     const std::string& saved = t.h.fp.files.files[file];
     EXPECT_NE(saved.find("sleepnum=5"), std::string::npos) << saved;
     EXPECT_NE(saved.find("switchbouncedelay=40"), std::string::npos) << saved;

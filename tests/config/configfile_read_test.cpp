@@ -51,10 +51,10 @@ TEST_F(ConfigRead, MissingFileIsFalseWithOnlyTheLogLine) {
 TEST_F(ConfigRead, AcceptedFileSelectsItsProgramAndLogsTheCalibration) {
     ASSERT_TRUE(read(kHead + "targetprogram_8=Abel\r\nsensorsactive_8=1\r\nwhichsensor_8_1=1\r\n"
                              "keytosendhand_8_1=x\r\nkeydelayhand_8_1=123\r\nprogram=Abel\r\n"));
-    EXPECT_EQ(c.keyout.target_index, 8);
-    EXPECT_EQ(c.keyout.sensors_active, 1);
-    EXPECT_EQ(c.keyout.points[1].hand_key, 'x');
-    EXPECT_EQ(c.keyout.points[1].hand_delay_ms, 123);
+    EXPECT_EQ(c.target.index(), 8);
+    EXPECT_EQ(c.target.sensors_active(), 1);
+    EXPECT_EQ(c.target.point(0).hand_key, 'x');
+    EXPECT_EQ(c.target.point(0).hand_delay_ms, 123);
     EXPECT_TRUE(has(h.log(), "Current calibration: Bell Sensor parameters"));
     EXPECT_TRUE(has(h.log(), "Other program options are \r\n"));
     EXPECT_FALSE(c.cfg.bespoke);
@@ -67,9 +67,9 @@ std::string good_file() {
     c.settings_file->set_base_name(kProgramVersion);
     c.cfg.port_name = "\\\\.\\COM3";
     c.cfg.sensor_count = 1;
-    set_target_defaults(c);
+    set_target_defaults(c.target, c.cfg.sensor_count);
     c.cfg.target_program = "Abel";
-    EXPECT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    EXPECT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     return w.fp.files.files[kMain];
 }
 
@@ -90,16 +90,16 @@ TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
     }
     ASSERT_TRUE(read(edited));
     EXPECT_EQ(c.settings_file->problems(), 0) << h.log();
-    EXPECT_EQ(c.keyout.targets[3].window_name, "Ringing Room ");
+    EXPECT_EQ(c.target.table()[3].window_name, "Ringing Room ");
     c.settings_file->set_base_name(kProgramVersion);
-    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     EXPECT_EQ(h.fp.files.files[kMain], good);
 
     ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
     EXPECT_FALSE(c.cfg.use_line[ModemLine::Cts]);                                            // only "1" is true
     EXPECT_EQ(c.cfg.transient_ms, kDefaultTransientMs);  // no line: the default, not 0
-    EXPECT_EQ(c.keyout.targets[0].points[1].back_key, ' ');
-    EXPECT_EQ(c.keyout.targets[2].window_name, "Ring=ing ");
+    EXPECT_EQ(c.target.table()[0].points[0].back_key, ' ');
+    EXPECT_EQ(c.target.table()[2].window_name, "Ring=ing ");
 }
 
 TEST_F(ConfigRead, LfOnlyLinesAndTrailingBlankOrCommentLines) {
@@ -116,8 +116,8 @@ TEST_F(ConfigRead, ProgramKeysWithoutAUsableIndexAreIgnoredSilently) {
                              "sensorsactive_10=3\r\ntargetprogram_2_7=Two\r\n",
                      kBespoke));
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        EXPECT_EQ(c.keyout.targets[i].name, i == 2 ? "Two" : "");
-        EXPECT_EQ(c.keyout.targets[i].sensors_active, 0);
+        EXPECT_EQ(c.target.table()[i].name, i == 2 ? "Two" : "");
+        EXPECT_EQ(c.target.table()[i].sensors_active, 0);
     }
     EXPECT_FALSE(has(h.log(), "ignored"));
 }
@@ -133,28 +133,28 @@ TEST_F(ConfigRead, PerSensorLinesCountOnlyAfterTheirSensorsActiveLine) {
                          "whichsensor_4_17=4\r\n"
                          "whichsensor_4=4\r\n",
                      kBespoke));
-    const auto& p3 = c.keyout.targets[3];
-    EXPECT_EQ(p3.points[2].sensor, 16);  // not 5: the default's sensor, as no sensor was named
-    EXPECT_EQ(p3.points[2].back_key, 'k');
-    EXPECT_EQ(p3.points[3].back_delay_ms, 0);
-    EXPECT_EQ(c.keyout.targets[4].points[16].sensor, 4);
+    const auto& p3 = c.target.table()[3];
+    EXPECT_EQ(p3.points[1].sensor, 16);  // not 5: the default's sensor, as no sensor was named
+    EXPECT_EQ(p3.points[1].back_key, 'k');
+    EXPECT_EQ(p3.points[2].back_delay_ms, 0);
+    EXPECT_EQ(c.target.table()[4].points[15].sensor, 4);
 
     ASSERT_TRUE(
         read(kHead + "sensornum=16\r\n" + "whichsensor_3_2=5\r\n", kBespoke));  // now program 3 has two
-    EXPECT_EQ(p3.points[2].sensor, 5);
+    EXPECT_EQ(p3.points[1].sensor, 5);
 }
 
 // Lines that would store outside the tables are dropped with a log line; the
 // rest of the file still counts.
 TEST_F(ConfigRead, LinesOutsideTheTablesAreIgnoredWithALogLine) {
-    c.keyout.targets[1].sensors_active = 2;
+    c.target.table()[1].sensors_active = 2;
     c.cfg.signal_count = 5;
     ASSERT_TRUE(read(kHead + "signaltime_0=1.0\r\nsignalgap_257=1.0\r\nsensorgap=1.0\r\n"
                              "sensorsactive_1=17\r\nsensorsactive_2=-1\r\nsignalnum=257\r\n"
                              "signaltime_256=2.5\r\nsleepnum=8\r\n",
                      kBespoke));
-    EXPECT_EQ(c.keyout.targets[1].sensors_active, 2);
-    EXPECT_EQ(c.keyout.targets[2].sensors_active, 0);
+    EXPECT_EQ(c.target.table()[1].sensors_active, 2);
+    EXPECT_EQ(c.target.table()[2].sensors_active, 0);
     EXPECT_EQ(c.cfg.signal_count, 5);
     EXPECT_EQ(c.cfg.results[255].signal_time_s, 2.5);
     EXPECT_EQ(c.cfg.loop_sleep_ms, 8);
@@ -179,7 +179,7 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         bool usable;
         std::function<bool(Context&)> then = [](Context&) { return true; };
     };
-    auto point = [](Context& c) -> SensingPoint& { return c.keyout.points[1]; };
+    auto point = [](Context& c) -> SensingPoint& { return c.target.point(0); };
     const std::vector<BadLine> cases = {
         {"comport", "comport COM3", "it is no setting (name=value)" + left_out, false},
         {"", "signalstartsoff=1",
@@ -247,9 +247,9 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     h.fp.files.files[kMain] = first_lines(150);
     ASSERT_TRUE(load_settings(c, kMain));
     for (int i = 7; i <= kMaxTargetPrograms; ++i)
-        EXPECT_EQ(c.keyout.targets[i].name,
-                  target_name(c, static_cast<std::uint8_t>(i)));
-    EXPECT_EQ(c.keyout.targets[9].points[1].hand_key, 'j');
+        EXPECT_EQ(c.target.table()[i].name,
+                  target_name(c.target, static_cast<std::uint8_t>(i)));
+    EXPECT_EQ(c.target.table()[9].points[0].hand_key, 'j');
     EXPECT_TRUE(c.settings_file->target_unknown());
     EXPECT_TRUE(has(h.log(), kMain + " has no usable line for program, "));
     EXPECT_TRUE(has(h.log(), " more - the defaults are used, and the target program is asked for\r\n"));
@@ -271,7 +271,7 @@ TEST_F(ConfigRead, BespokeNeedsNoVersionAndLogsEachSettingLine) {
     ASSERT_TRUE(read("sleepnum=9\r\n;comment\r\nprogram=Abel\r\n", "Bespoke.INI"));
     EXPECT_TRUE(c.cfg.bespoke);
     EXPECT_EQ(c.cfg.loop_sleep_ms, 9);
-    EXPECT_EQ(c.keyout.target_index, 8);
+    EXPECT_EQ(c.target.index(), 8);
     const std::string log = h.log();
     EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: sleepnum=9\r\n"));
     EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: program=Abel\r\n"));
@@ -282,7 +282,7 @@ TEST_F(ConfigRead, WrongOrMissingVersionFailsButKeepsTheValues) {
     EXPECT_FALSE(read("interfaceversion=Quennick_v0.7_\r\nsleepnum=9\r\nprogram=Abel\r\n"));
     EXPECT_EQ(c.cfg.loop_sleep_ms, 9);
     EXPECT_EQ(c.cfg.target_program, "Abel");
-    EXPECT_EQ(c.keyout.target_index, 0);  // not selected
+    EXPECT_EQ(c.target.index(), 0);  // not selected
     const std::string msg =
         "Current configuration file Quennick v0.8.2d3 (04 Jan 2021) .ini is not right for program version "
         "Quennick v0.8.2d3 (04 Jan 2021) ";

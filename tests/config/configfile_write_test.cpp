@@ -64,7 +64,7 @@ void fill_everything(Context& c, bool odd) {
     s.space_ratio_high = 1.0 / 3.0 + 1.0;
     s.target_program = "Ding - moving ropes";
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        TargetProgram& e = c.keyout.targets[i];
+        TargetProgram& e = c.target.table()[i];
         e.name = "Name_" + std::to_string(i) + " with blanks";
         e.window_name = "Window " + std::to_string(i) + " ";
         e.sensors_active = i + 7;
@@ -73,7 +73,7 @@ void fill_everything(Context& c, bool odd) {
         e.use_doubled_send = (i % 3 == 0) == odd;
         e.double_strike_delay_ms = 300 + i;
         for (int j = 1; j <= e.sensors_active; ++j) {
-            SensingPoint& p = e.points[j];
+            SensingPoint& p = e.points[j - 1];
             p.sensor = (i * 7 + j) % kMaxSensors + 1;
             p.hand_key = static_cast<char>('a' + j);
             p.hand_delay_ms = i * 100 + j;
@@ -117,8 +117,8 @@ void expect_same_settings(Context& a, Context& b) {
     EXPECT_EQ(x.target_program, y.target_program);
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         SCOPED_TRACE(i);
-        const TargetProgram& e = a.keyout.targets[i];
-        const TargetProgram& f = b.keyout.targets[i];
+        const TargetProgram& e = a.target.table()[i];
+        const TargetProgram& f = b.target.table()[i];
         EXPECT_EQ(e.name, f.name);
         EXPECT_EQ(e.window_name, f.window_name);
         EXPECT_EQ(e.sensors_active, f.sensors_active);
@@ -127,8 +127,8 @@ void expect_same_settings(Context& a, Context& b) {
         EXPECT_EQ(e.use_doubled_send, f.use_doubled_send);
         EXPECT_EQ(e.double_strike_delay_ms, f.double_strike_delay_ms);
         for (int j = 1; j <= kMaxSensors; ++j) {
-            const SensingPoint& p = e.points[j];
-            const SensingPoint& q = f.points[j];
+            const SensingPoint& p = e.points[j - 1];
+            const SensingPoint& q = f.points[j - 1];
             EXPECT_EQ(p.sensor, q.sensor) << j;
             EXPECT_EQ(p.hand_key, q.hand_key) << j;
             EXPECT_EQ(p.hand_delay_ms, q.hand_delay_ms) << j;
@@ -144,13 +144,13 @@ TEST(ConfigWrite, EverySettingReadsBackUnchanged) {
         Harness w;
         name_the_file(w.c());
         fill_everything(w.c(), odd);
-        ASSERT_TRUE(w.c().settings_file->write(w.c().cfg, w.c().keyout.targets));
+        ASSERT_TRUE(w.c().settings_file->write(w.c().cfg, w.c().target.table()));
 
         Harness r;
         r.fp.files.files[kMain] = w.fp.files.files[kMain];
         ASSERT_TRUE(load_settings(r.c(), kMain));
         expect_same_settings(w.c(), r.c());
-        EXPECT_EQ(r.c().keyout.target_index, 7);
+        EXPECT_EQ(r.c().target.index(), 7);
     }
 }
 
@@ -162,7 +162,7 @@ TEST(ConfigWrite, SpaceRatioBoundsReadBackBitForBit) {
         SCOPED_TRACE(v);
         h.c().cfg.space_ratio_low = v;
         h.c().cfg.space_ratio_high = 10 - v * 9;
-        ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
+        ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
         h.c().cfg.space_ratio_low = 99;
         h.c().cfg.space_ratio_high = 99;
         ASSERT_TRUE(load_settings(h.c(), kMain));
@@ -191,15 +191,15 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     s.sensor_count = 2;
     s.mean_signal_ms = 31;
     s.target_program = "Open";
-    TargetProgram& e = c.keyout.targets[0];
+    TargetProgram& e = c.target.table()[0];
     e.name = "Open";
     e.window_name = "Open";
     e.sensors_active = 2;
     e.use_doubled_send = true;
     e.double_strike_delay_ms = 350;
-    e.points[1] = {2, 'j', 80, 'k', 81};
-    e.points[2] = {1, 'h', 0, 'g', 5};
-    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    e.points[0] = {2, 'j', 80, 'k', 81};
+    e.points[1] = {1, 'h', 0, 'g', 5};
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
 
     std::string expected = crlf(std::string(R"(;program name=Quennick
 ;With care you can edit the entries directly.
@@ -301,7 +301,7 @@ TEST(ConfigWrite, NoCalibrationEventsMeansNoDataLines) {
     name_the_file(h.c());
     h.c().cfg.signal_count = 0;
     h.c().cfg.results[0].signal_time_s = 1.0;
-    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
+    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
     const std::string& text = h.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "signalnum=0\r\n;end of raw calibration data from the dumbbell\r\n"));
     EXPECT_FALSE(has(text, "signaltime_"));
@@ -314,27 +314,27 @@ TEST(ConfigWrite, HandbellsWriteAndReadBackZeroDelays) {
     Context& c = w.c();
     name_the_file(c);
     c.cfg.sensor_count = 2;
-    set_target_defaults(c);
+    set_target_defaults(c.target, c.cfg.sensor_count);
     c.cfg.handbells = true;
-    c.keyout.targets[5].sensors_active = 2;
-    c.keyout.targets[5].points[2] = {2, 'm', 120, 'n', 130};
-    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    c.target.table()[5].sensors_active = 2;
+    c.target.table()[5].points[1] = {2, 'm', 120, 'n', 130};
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     const std::string& text = w.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "keydelayhand_5_2=0\r\n"));
     EXPECT_TRUE(has(text, "keydelayback_0_1=0\r\n"));
     EXPECT_FALSE(has(text, "keydelayhand_0_1=80"));
-    EXPECT_EQ(c.keyout.targets[0].points[1].hand_delay_ms, 80);  // memory keeps them
-    EXPECT_EQ(c.keyout.targets[5].points[2].back_delay_ms, 130);
+    EXPECT_EQ(c.target.table()[0].points[0].hand_delay_ms, 80);  // memory keeps them
+    EXPECT_EQ(c.target.table()[5].points[1].back_delay_ms, 130);
 
     Harness r;
     r.fp.files.files[kMain] = text;
     ASSERT_TRUE(load_settings(r.c(), kMain));
     for (int i = 0; i <= kMaxTargetPrograms; ++i)
         for (int j = 1; j <= 2; ++j) {
-            EXPECT_EQ(r.c().keyout.targets[i].points[j].hand_delay_ms, 0);
-            EXPECT_EQ(r.c().keyout.targets[i].points[j].back_delay_ms, 0);
+            EXPECT_EQ(r.c().target.table()[i].points[j - 1].hand_delay_ms, 0);
+            EXPECT_EQ(r.c().target.table()[i].points[j - 1].back_delay_ms, 0);
         }
-    EXPECT_EQ(r.c().keyout.targets[5].points[2].back_key, 'n');
+    EXPECT_EQ(r.c().target.table()[5].points[1].back_key, 'n');
 }
 
 // ---- the safe replacement of the previous file ------------------------------
@@ -343,7 +343,7 @@ TEST(ConfigSave, GoesThroughATemporaryFileThatIsPutInPlace) {
     Harness h;
     name_the_file(h.c());
     h.fp.files.files[kMain] = "old";
-    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
+    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
     EXPECT_TRUE(has(h.fp.files.files[kMain], "interfaceversion="));
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     auto& calls = h.fp.files.calls;
@@ -403,7 +403,7 @@ private:
 // Every failing step leaves the old file whole, no temporary file, a yellow
 // console line naming the call, a log line, and the program going on.
 void expect_failed_save(Harness& h, const std::string& call) {
-    EXPECT_FALSE(h.c().settings_file->write(h.c().cfg, h.c().keyout.targets));
+    EXPECT_FALSE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
     EXPECT_EQ(h.fp.files.files[kMain], "old settings");
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     const std::string shown = "Settings not saved: " + call;

@@ -17,7 +17,7 @@ protected:
         c.screen.text_colour(kWhite);
         c.screen.clear_window();
         c.cfg.target_program = "Abel";
-        c.keyout.target_index = 8;
+        c.target.take(8);
     }
 
     // text at screen line/column, every cell in colour fg on blue.
@@ -246,7 +246,7 @@ TEST_F(ServiceScreen, RepaintRequestRedrawsCounterOrMenu) {
 
 TEST_F(ServiceScreen, NothingIsDrawnWithoutTheFocus) {
     update_at(0, 1);
-    c.keyout.window_focus = false;
+    c.key_sender->set_focus(false);
     const auto before = c.screen.version();
     update_at(5000, 9);
     EXPECT_EQ(c.screen.version(), before);
@@ -268,12 +268,12 @@ TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
     EXPECT_EQ(c.screen.text_colour(), kWhite);
 
     c.cfg.target_program = "Open";
-    c.keyout.target_index = 0;
+    c.target.take(0);
     c.service_screen->write_menu();
     expect_text(7, 1, "[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**", kYellow);
 
     c.cfg.target_program = "Ringing Room - any browser with focus";
-    c.keyout.target_index = 1;
+    c.target.take(1);
     c.service_screen->write_menu();
     const std::string must =
         "[Q] Quit. Target program=Ringing Room - any browser with focus *MUST* be the foreground window!";

@@ -17,8 +17,8 @@ protected:
         c.screen.text_colour(kWhite);
         c.console.clear(Area::LongScratch);
         c.cfg.sensor_count = 2;
-        c.keyout.sensors_active = 1;
-        c.keyout.points[1] = SensingPoint{2, 'j', 380, 'j', 80};
+        c.target.set_sensors_active(1);
+        c.target.point(0) = SensingPoint{2, 'j', 380, 'j', 80};
         c.cfg.target_program = "Abel";
     }
     void signal(int i, double time, double gap, double sensorgap) {
@@ -54,7 +54,7 @@ TEST_F(CalibrationSummary, DataMode) {
     c.cfg.signal_count = 2;
     signal(1, 0.0123, 0.5, 0.0);
     signal(2, 0.0201, 1.25, 0.6);
-    write_current_calibration(c.screen, c.cfg, c.keyout, c.core.easy_mode);
+    write_current_calibration(c.screen, c.cfg, c.target, c.core.easy_mode);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM3 using (Bagley) DATA, using input character A Total signals=2 for hand/backstroke pair",
@@ -81,9 +81,9 @@ TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
     signal(4, 0.01, 0.1, 0.05);
     signal(5, 0.01, 0.1, 0.02);       // odd: no warning
     c.cfg.target_program = "Open";
-    c.keyout.sensors_active = 2;
-    c.keyout.points[2] = SensingPoint{1, 'h', 0, 'k', 120};
-    write_current_calibration(c.screen, c.cfg, c.keyout, c.core.easy_mode);
+    c.target.set_sensors_active(2);
+    c.target.point(1) = SensingPoint{1, 'h', 0, 'k', 120};
+    write_current_calibration(c.screen, c.cfg, c.target, c.core.easy_mode);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM4 using CTS CD switch bounce delay (ms)=40 sleep value=5",
@@ -104,7 +104,7 @@ TEST_F(CalibrationSummary, EasyModeLeavesOutTheTimingsOnTheSameLine) {
     c.cfg.port_name = "COM1";
     c.cfg.use_line[ModemLine::Dsr] = true;
     c.cfg.use_line[ModemLine::Ri] = true;
-    write_current_calibration(c.screen, c.cfg, c.keyout, c.core.easy_mode);
+    write_current_calibration(c.screen, c.cfg, c.target, c.core.easy_mode);
     EXPECT_EQ(written()[1], "Using port COM1 using DSR RI  Total signals=0 for hand/backstroke pair");
 }
 

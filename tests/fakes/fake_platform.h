@@ -21,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "core/context.h"
+#include "keyout/dispatch.h"
+#include "keyout/menus.h"
 #include "platform/platform.h"
 #include "service/program.h"
 #include "strokes/strike_path.h"

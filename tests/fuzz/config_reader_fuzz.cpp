@@ -24,7 +24,7 @@ bool values_in_range(const qn::Context& c) {
               in(s.transient_ms, 0, 50) && in(s.sensor_count, 0, qn::kMaxSensors) &&
               in(s.mean_signal_ms, 0, 30000) && in(s.signal_count, 0, 256) &&
               in(s.space_ratio_low, 0, 0.99) && in(s.space_ratio_high, 1.01, 10);
-    for (const qn::TargetProgram& e : c.keyout.targets) {
+    for (const qn::TargetProgram& e : c.target.table()) {
         ok = ok && in(e.sensors_active, 0, qn::kMaxSensors) && in(e.double_strike_delay_ms, 0, 1000);
         for (const qn::SensingPoint& p : e.points)
             ok = ok && in(p.sensor, 0, qn::kMaxSensors) && in(p.hand_delay_ms, 0, 1000) &&
@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // back with nothing to name.
     const bool accepted = read(main_file) && !c.settings_file->target_unknown();
     if (!values_in_range(c)) __builtin_trap();
-    if (!c.settings_file->write(c.cfg, c.keyout.targets)) __builtin_trap();
+    if (!c.settings_file->write(c.cfg, c.target.table())) __builtin_trap();
     const bool back = read(main_file);
     if (accepted && (!back || c.settings_file->problems() != 0)) __builtin_trap();
 
@@ -65,10 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)read(main_file);
     (void)read("bespoke.ini");
     if (!values_in_range(c)) __builtin_trap();
-    if (!c.settings_file->write(c.cfg, c.keyout.targets)) __builtin_trap();
+    if (!c.settings_file->write(c.cfg, c.target.table())) __builtin_trap();
     (void)read(main_file);
     const std::string once = h.fp.files.files[main_file];
-    if (!c.settings_file->write(c.cfg, c.keyout.targets)) __builtin_trap();
+    if (!c.settings_file->write(c.cfg, c.target.table())) __builtin_trap();
     if (h.fp.files.files[main_file] != once) __builtin_trap();
     return 0;
 }

@@ -34,31 +34,36 @@ DesktopInfo wayland() {
             {"Wayland: keys go to whichever window has the focus", "Keys are typed as key positions"}};
 }
 
+Context& on(Harness& h, platform::Windows& windows) {
+    h.fp.plat.windows = &windows;
+    h.remake();
+    return h.c();
+}
+
 struct OnDesktop {
     Harness h;
     DesktopWindows windows;
     Context& c;
-    OnDesktop(DesktopInfo info, int target) : windows(h.fp.clock, std::move(info)), c(h.c()) {
-        h.fp.plat.windows = &windows;
+    OnDesktop(DesktopInfo info, int target) : windows(h.fp.clock, std::move(info)), c(on(h, windows)) {
         c.cfg.sensor_count = 1;
-        set_target_defaults(c);
-        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
-        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        set_target_defaults(c.target, c.cfg.sensor_count);
+        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(target));
+        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
         c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
     void strike() {
         c.strikes->keys().queue(0, c.clock.elapsed_us());
-        send_due_keys(c);
+        c.key_sender->send_due_keys();
     }
 };
 
 TEST(FocusedOnlyDesktop, EveryTargetSendsToTheFocusedWindowWithoutSeekingOrGuarding) {
     for (int target : {1, 3, 4, 8}) {
         OnDesktop d(wayland(), target);
-        EXPECT_FALSE(d.c.keyout.find_window) << target;
-        EXPECT_FALSE(d.c.keyout.restricted) << target;
-        EXPECT_EQ(find_target_handle(d.c), 0);  // start-up does not wait for a window
+        EXPECT_FALSE(d.c.target.seeks_window()) << target;
+        EXPECT_FALSE(d.c.target.restricted()) << target;
+        EXPECT_EQ(d.c.target_window.seek(d.c.tower_ring->in_use()), 0);  // start-up does not wait for a window
         d.strike();
         d.strike();
         EXPECT_EQ(d.h.fp.keyboard.typed(), "JJ") << target;

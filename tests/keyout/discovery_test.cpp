@@ -25,9 +25,9 @@ struct Target {
 
     explicit Target(int index) : c(h.c()), win(h.fp.windows) {
         c.cfg.sensor_count = 1;
-        set_target_defaults(c);
-        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(index));
-        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        set_target_defaults(c.target, c.cfg.sensor_count);
+        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(index));
+        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
         ring_rows(c, 10);  // ringing: the key refreshes only the figures
         c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(kSecond);
@@ -35,7 +35,7 @@ struct Target {
     // Sensing point 1's key is due now and is sent.
     void strike() {
         c.strikes->keys().queue(0, c.clock.elapsed_us());
-        send_due_keys(c);
+        c.key_sender->send_due_keys();
     }
     std::vector<SentMessage> messages_to(WindowHandle w) const {
         std::vector<SentMessage> out;
@@ -63,10 +63,10 @@ TEST(TargetMenu, FiveIsMusterNoDelayAlthoughNotListedAndNumbersPast255AreAskedAg
     t.h.fp.console.type_line("256");
     t.h.fp.console.type_line("-1");
     t.h.fp.console.type_line("5");
-    choose_target(t.c);
+    choose_target(t.c.cfg, t.c.target, *t.c.plat.windows, t.c.dialog, t.c.delivery_report, *t.c.tower_ring);
     EXPECT_EQ(t.c.cfg.target_program, "Muster - no delay");
-    EXPECT_EQ(t.c.keyout.target_index, 5);
-    EXPECT_TRUE(t.c.keyout.restricted);
+    EXPECT_EQ(t.c.target.index(), 5);
+    EXPECT_TRUE(t.c.target.restricted());
     EXPECT_NE(t.h.log().find("Program chosen to use=Muster - no delay "), std::string::npos);
     EXPECT_TRUE(t.h.fp.console.keys.empty());
     for (int n = 1; n <= 25; ++n) EXPECT_EQ(t.line(n).find("5: "), std::string::npos) << "line " << n;
@@ -76,11 +76,11 @@ TEST(TargetMenu, NumbersFrom10To255AndAnEmptyAnswerChooseOpen) {
     for (const char* answer : {"12", "255", ""}) {
         Target t(9);
         t.h.fp.console.type_line(answer);
-        choose_target(t.c);
+        choose_target(t.c.cfg, t.c.target, *t.c.plat.windows, t.c.dialog, t.c.delivery_report, *t.c.tower_ring);
         EXPECT_EQ(t.c.cfg.target_program, "Open") << answer;
-        EXPECT_EQ(t.c.keyout.target_index, 0) << answer;
-        EXPECT_FALSE(t.c.keyout.restricted) << answer;
-        EXPECT_FALSE(t.c.keyout.find_window) << answer;
+        EXPECT_EQ(t.c.target.index(), 0) << answer;
+        EXPECT_FALSE(t.c.target.restricted()) << answer;
+        EXPECT_FALSE(t.c.target.seeks_window()) << answer;
         EXPECT_NE(t.h.log().find("Open - Uses any program window that has focus"), std::string::npos);
     }
 }
@@ -110,11 +110,11 @@ TEST(TitlePattern, StarSplitsThePatternAndTheTrailingBlankCounts) {
     for (const Case& k : cases) {
         Target t(0);
         WindowHandle w = t.win.add_window(k.title, "Any");
-        t.c.keyout.search_text = k.pattern;
-        EXPECT_EQ(match_window(t.c, w), !k.match) << k.pattern << " / " << k.title;
-        EXPECT_EQ(t.c.keyout.window_found, k.match) << k.pattern << " / " << k.title;
+        t.c.target_window.set_search_text(k.pattern);
+        EXPECT_EQ(t.c.target_window.match(w), !k.match) << k.pattern << " / " << k.title;
+        EXPECT_EQ(t.c.target_window.found(), k.match) << k.pattern << " / " << k.title;
         if (k.match) {
-            EXPECT_EQ(t.c.keyout.target_window, w);
+            EXPECT_EQ(t.c.target_window.handle(), w);
         }
     }
 }
@@ -124,9 +124,9 @@ TEST(PreRingingSearch, TheFirstMatchingWindowIsBroughtToTheFront) {
     t.win.add_window("Tower " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
     WindowHandle rr = t.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Google Chrome", "Chrome_WidgetWin_1");
     t.win.add_window("Other " + kDash + " Ringing Room " + kDash + " Google Chrome", "Chrome_WidgetWin_1");
-    EXPECT_EQ(find_target_handle(t.c), '\0');
-    EXPECT_TRUE(t.c.keyout.window_found);
-    EXPECT_EQ(t.c.keyout.target_window, rr);
+    EXPECT_EQ(t.c.target_window.seek(t.c.tower_ring->in_use()), '\0');
+    EXPECT_TRUE(t.c.target_window.found());
+    EXPECT_EQ(t.c.target_window.handle(), rr);
     EXPECT_EQ(t.win.foreground_window, rr);
     EXPECT_NE(t.h.log().find("Target window Tower " + kDash + " Ringing Room " + kDash + " Google Chrome found"),
               std::string::npos);
@@ -139,8 +139,8 @@ TEST(PreRingingSearch, AMissingWindowIsAskedForUntilPIsPressed) {
     t.h.fp.console.on_idle = [&] {
         if (++polls == 3) t.h.fp.console.type("p");
     };
-    EXPECT_EQ(find_target_handle(t.c), 'P');
-    EXPECT_FALSE(t.c.keyout.window_found);
+    EXPECT_EQ(t.c.target_window.seek(t.c.tower_ring->in_use()), 'P');
+    EXPECT_FALSE(t.c.target_window.found());
     EXPECT_EQ(count_of(t.h.log(), "The required target window (Ringing Room - Firefox) NOT FOUND"), 1);
     // Looked for again and again, a key ending each wait at once.
     ASSERT_GE(t.h.fp.wait.calls.size(), 2u);
@@ -150,8 +150,8 @@ TEST(PreRingingSearch, AMissingWindowIsAskedForUntilPIsPressed) {
 TEST(PreRingingSearch, OpenSearchesNothing) {
     Target t(0);
     t.win.add_window("Open", "Any");
-    EXPECT_EQ(find_target_handle(t.c), '\0');
-    EXPECT_FALSE(t.c.keyout.window_found);
+    EXPECT_EQ(t.c.target_window.seek(t.c.tower_ring->in_use()), '\0');
+    EXPECT_FALSE(t.c.target_window.found());
     EXPECT_TRUE(t.win.calls.empty());
 }
 
@@ -170,7 +170,7 @@ TEST(MusterKeys, JGoesAsImeDownAndUpToTheFirstChildAndADigitIsRefused) {
     EXPECT_FALSE(t.c.strikes->keys().pending(0));
 
     t.win.messages.clear();
-    t.c.keyout.points[1].back_key = '1';
+    t.c.target.point(0).back_key = '1';
     t.strike();
     EXPECT_TRUE(t.win.messages.empty());
     EXPECT_NE(t.line(9).find("key for 1 out of range A..Z"), std::string::npos) << t.line(9);
@@ -216,7 +216,7 @@ TEST(DingKeys, OnlyAWindowOfTheUnityClassIsUsed) {
     expect_ime_key(t.messages_to(ding), 'H');
     EXPECT_EQ(t.win.messages.size(), 2u);
 
-    t.c.keyout.points[1].hand_key = ';';
+    t.c.target.point(0).hand_key = ';';
     t.win.messages.clear();
     t.strike();
     EXPECT_TRUE(t.win.messages.empty());
@@ -282,7 +282,7 @@ TEST(AbelKeys, AnOlderAbelIsReachedTheSameWay) {
     WindowHandle view = t.win.add_window("", "AfxFrameOrView080s", 80, frame);
     t.strike();
     EXPECT_EQ(t.messages_to(view).size(), 1u);
-    EXPECT_EQ(t.c.keyout.grandchild_window, "AfxFrameOrView140s");
+    EXPECT_EQ(t.c.target_window.grandchild_class(), "AfxFrameOrView140s");
     EXPECT_EQ(t.h.log().find("This Abel version"), std::string::npos);
 }
 
@@ -343,7 +343,7 @@ TEST(RingingRoomKeys, TheTitleNeedsTheDashBeforeRingingRoomAndTheKeyMustBeSendab
 
     WindowHandle page = t.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                          "MozillaWindowClass");
-    t.c.keyout.points[1].back_key = ';';
+    t.c.target.point(0).back_key = ';';
     t.win.messages.clear();
     t.strike();
     EXPECT_TRUE(t.messages_to(page).empty());

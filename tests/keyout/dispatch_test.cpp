@@ -25,9 +25,9 @@ struct Service {
 
     explicit Service(int index, int sensors = 1) : c(h.c()), win(h.fp.windows), kb(h.fp.keyboard) {
         c.cfg.sensor_count = sensors;
-        set_target_defaults(c);
-        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(index));
-        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        set_target_defaults(c.target, c.cfg.sensor_count);
+        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(index));
+        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
         ring_rows(c, 10);
         c.strikes->keys().set_handstroke(true);
         for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
@@ -38,7 +38,7 @@ struct Service {
     }
     void strike(int I = 1) {
         pend(I, c.clock.elapsed_us());
-        send_due_keys(c);
+        c.key_sender->send_due_keys();
     }
     bool pending(int I = 1) const { return c.strikes->keys().pending(I - 1); }
     std::string line(int n) const { return c.screen.line_text(n); }
@@ -51,8 +51,8 @@ struct Browser : Service {
     Browser() : Service(1) {
         rr = win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox", "MozillaWindowClass");
         other = win.add_window("Untitled - Notepad", "Notepad");
-        c.keyout.target_window = rr;
-        c.keyout.title = win.window_text(rr, 256);
+        c.target_window.set_handle(rr);
+        c.target_window.set_title(win.window_text(rr, 256));
         win.foreground_window = rr;
     }
     void focus(WindowHandle w) { win.foreground_window = w; }
@@ -66,7 +66,7 @@ TEST(FocusMachine, FocusedAndTheTargetInFrontSends) {
     ASSERT_EQ(b.kb.sent.size(), 1u);
     EXPECT_EQ(b.kb.sent[0].foreground, b.rr);
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.keyout.window_focus);
+    EXPECT_TRUE(b.c.key_sender->has_focus());
     EXPECT_EQ(b.win.calls, (std::vector<std::string>{"set_active " + std::to_string(b.rr),
                                                      "set_foreground " + std::to_string(b.rr)}));
 }
@@ -78,14 +78,14 @@ TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNe
     b.strike();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.keyout.target_window, second);
-    EXPECT_TRUE(b.c.keyout.window_focus);
+    EXPECT_EQ(b.c.target_window.handle(), second);
+    EXPECT_TRUE(b.c.key_sender->has_focus());
     EXPECT_NE(b.h.log().find("window not focussed Got " + std::to_string(second) + " <Other " + kDash +
                              " Ringing Room " + kDash + " Google Chrome> expected;" + std::to_string(b.rr) + " <Tower " +
                              kDash + " Ringing Room " + kDash + " Mozilla Firefox>\r\n***handle replaced***\r\n"),
               std::string::npos)
         << b.h.log();
-    send_due_keys(b.c);
+    b.c.key_sender->send_due_keys();
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_EQ(b.kb.sent[0].foreground, second);
     EXPECT_FALSE(b.pending());
@@ -99,13 +99,13 @@ TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem
     // Focused -> Lost: this key is dropped with the two-line message.
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_FALSE(b.pending());
-    EXPECT_FALSE(b.c.keyout.window_focus);
+    EXPECT_FALSE(b.c.key_sender->has_focus());
     EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(b.h.log().find(kStamp + b.kLost + ", #Key was 1\r\n"), std::string::npos) << b.h.log();
 
     // Lost, still another window: the next key waits, pass after pass.
     b.strike();
-    send_due_keys(b.c);
+    b.c.key_sender->send_due_keys();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
     EXPECT_EQ(count_of(b.h.log(), kStamp + "\"Ringing Room - any browser with focus\" still not the focus window - "
@@ -115,10 +115,10 @@ TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem
 
     // Lost -> Focused: the waiting key goes at once.
     b.focus(b.rr);
-    send_due_keys(b.c);
+    b.c.key_sender->send_due_keys();
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.keyout.window_focus);
+    EXPECT_TRUE(b.c.key_sender->has_focus());
     EXPECT_NE(b.h.log().find("Recovered from loss of focus\r\n"), std::string::npos);
     EXPECT_EQ(b.line(19), std::string(80, ' '));
     EXPECT_EQ(b.line(20), std::string(80, ' '));
@@ -142,7 +142,7 @@ TEST(FocusMachine, WhileLostWithoutMonitoringTheWaitingKeyLeavesNoLogLines) {
     b.strike();
     const std::string after_loss = b.h.log();
     b.strike();
-    send_due_keys(b.c);
+    b.c.key_sender->send_due_keys();
     EXPECT_EQ(b.h.log().substr(after_loss.size()).find("focus window"), std::string::npos);
     EXPECT_TRUE(b.pending());
 }
@@ -166,13 +166,13 @@ TEST(FocusMachine, TheRecordsOfALossAtTheSecondPointNumberItFromZero) {
     RecordingDelivery rec;
     b.c.delivery_report.add(rec);
     b.c.cfg.monitor_output = true;
-    b.c.keyout.sensors_active = 2;
-    b.c.keyout.points[2] = SensingPoint{1, 'k', 0, 'k', 0};
+    b.c.target.set_sensors_active(2);
+    b.c.target.point(1) = SensingPoint{1, 'k', 0, 'k', 0};
     b.focus(b.other);
     b.strike(2);
     b.strike(2);
     b.focus(b.rr);
-    send_due_keys(b.c);
+    b.c.key_sender->send_due_keys();
     b.c.delivery_report.remove(rec);
     const std::vector<std::string> want = {"lost 1", "lost 1 still", "regained", "sent 1 k 1000000"};
     EXPECT_EQ(rec.seen, want);
@@ -186,14 +186,14 @@ TEST(FocusMachine, LostAndARingingRoomWindowInFrontIsAdoptedButSendsOnlyOnTheNex
     b.strike();  // dropped
     b.pend(1, b.c.clock.elapsed_us());
     b.focus(second);
-    send_due_keys(b.c);
+    b.c.key_sender->send_due_keys();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.keyout.target_window, second);
-    EXPECT_FALSE(b.c.keyout.window_focus);
-    send_due_keys(b.c);
+    EXPECT_EQ(b.c.target_window.handle(), second);
+    EXPECT_FALSE(b.c.key_sender->has_focus());
+    b.c.key_sender->send_due_keys();
     EXPECT_EQ(b.kb.typed(), "J");
-    EXPECT_TRUE(b.c.keyout.window_focus);
+    EXPECT_TRUE(b.c.key_sender->has_focus());
     EXPECT_EQ(count_of(b.h.log(), "Recovered from loss of focus"), 1);
 }
 
@@ -201,14 +201,14 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
     Service s(0);
     WindowHandle a = s.win.add_window("Untitled - Notepad", "Notepad");
     WindowHandle b = s.win.add_window("Tower " + kDash + " Ringing Room", "MozillaWindowClass");
-    s.c.keyout.target_window = b;
+    s.c.target_window.set_handle(b);
     s.win.foreground_window = a;
     s.strike();
     s.win.foreground_window = 0;  // nothing in front at all
     s.strike();
     EXPECT_EQ(s.kb.typed(), "JJ");
     EXPECT_EQ(s.kb.sent[0].foreground, a);
-    EXPECT_TRUE(s.c.keyout.window_focus);
+    EXPECT_TRUE(s.c.key_sender->has_focus());
     EXPECT_EQ(s.h.log().find("focus"), std::string::npos);
     EXPECT_EQ(s.line(19), std::string(80, ' '));
 }
@@ -218,10 +218,10 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
 TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
     Service s(0);
     s.pend(1, s.c.clock.elapsed_us() + 1);
-    send_due_keys(s.c);
+    s.c.key_sender->send_due_keys();
     EXPECT_TRUE(s.kb.sent.empty());
     s.h.fp.clock.advance_us(1);
-    send_due_keys(s.c);
+    s.c.key_sender->send_due_keys();
     EXPECT_EQ(s.kb.sent.size(), 1u);
     EXPECT_FALSE(s.pending());
 }
@@ -229,9 +229,9 @@ TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
 TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
     for (int index : {0, 4}) {
         Service s(index, 2);
-        s.c.keyout.sensors_active = 2;
-        s.c.keyout.points[1] = SensingPoint{1, 'a', 0, 'b', 0};
-        s.c.keyout.points[2] = SensingPoint{2, 'c', 0, 'd', 0};
+        s.c.target.set_sensors_active(2);
+        s.c.target.point(0) = SensingPoint{1, 'a', 0, 'b', 0};
+        s.c.target.point(1) = SensingPoint{2, 'c', 0, 'd', 0};
         WindowHandle grid = 0;
         if (index == 4) {
             s.win.add_process(40, "Muster.exe");
@@ -240,7 +240,7 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
         }
         s.pend(1, s.c.clock.elapsed_us());
         s.pend(2, s.c.clock.elapsed_us());
-        send_due_keys(s.c);  // both due: 1 at handstroke, 2 at backstroke
+        s.c.key_sender->send_due_keys();  // both due: 1 at handstroke, 2 at backstroke
         s.strike(2);
         s.strike(1);
         std::string keys;
@@ -259,7 +259,7 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
 
 TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
     Service s(0);
-    s.c.keyout.use_doubled_send = false;
+    s.c.target.set_use_doubled_send(false);
     s.c.strikes->keys().set_doubled_due(true);
     s.strike();
     EXPECT_EQ(s.kb.typed(), "J");
@@ -269,7 +269,7 @@ TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
 
 TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
     Service s(0);
-    s.c.keyout.double_strike_delay_ms = 250;
+    s.c.target.set_double_strike_delay_ms(250);
     s.c.strikes->keys().set_doubled_due(true);
     s.strike();
     ASSERT_EQ(s.kb.sent.size(), 2u);

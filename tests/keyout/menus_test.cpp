@@ -25,7 +25,7 @@ struct User {
     User() : c(h.c()) {
         c.settings_file->set_base_name(kProgramVersion);
         c.cfg.sensor_count = 2;
-        set_target_defaults(c);
+        set_target_defaults(c.target, c.cfg.sensor_count);
         c.screen.clear_window();
         // An answer is typed only when the program looks for a key twice
         // without drawing in between: it is waiting, not emptying the buffer.
@@ -40,7 +40,7 @@ struct User {
             answers.pop_front();
         };
     }
-    TargetProgram& entry(int i) { return c.keyout.targets[i]; }
+    TargetProgram& entry(int i) { return c.target.table()[i]; }
     // Screen line l (from 1) as it was when answer k (from 0) was typed.
     std::string at(std::size_t k, int l) const { return seen.at(k).at(static_cast<std::size_t>(l - 1)); }
     bool ever_shown(const std::string& text) const {
@@ -57,9 +57,9 @@ std::string padded(const std::string& s) { return s + std::string(Screen::kCols 
 TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     User u;
     u.entry(8).sensors_active = 2;
-    u.entry(8).points[2] = SensingPoint{2, 'k', 80, 'l', 90};
+    u.entry(8).points[1] = SensingPoint{2, 'k', 80, 'l', 90};
     u.answers = {"7\r", "m", "0\r"};
-    change_target_parameters(u.c, 8);
+    u.c.configuration_menu->change_target_parameters(8);
     EXPECT_EQ(u.at(0, 1), padded("Program target=Abel Active sensing points=2"));
     const std::string first = u.at(0, 2) + u.at(0, 3);
     const std::string second = u.at(0, 4) + u.at(0, 5);
@@ -70,8 +70,8 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     EXPECT_EQ(u.at(0, 6), padded("Press number of option to change, or 0 (zero) to finish here"));
     EXPECT_TRUE(u.ever_shown("Input new handstroke key to send"));
     EXPECT_TRUE(u.ever_shown("Now sensing point=2 handstrokekey=m & delay=80 backstrokekey=l & delay=90"));
-    EXPECT_EQ(u.entry(8).points[2].hand_key, 'm');
-    EXPECT_EQ(u.entry(8).points[1].hand_key, 'j');
+    EXPECT_EQ(u.entry(8).points[1].hand_key, 'm');
+    EXPECT_EQ(u.entry(8).points[0].hand_key, 'j');
     EXPECT_TRUE(u.saved());
 }
 
@@ -80,32 +80,32 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
 TEST(EntryEditor, NumbersBeyondTheirRangeAreAskedAgainAndEnterKeeps) {
     User u;
     u.answers = {"3\r", "-20\r", "1001\r", "150\r", "5\r", "\r", "0\r"};
-    change_target_parameters(u.c, 5);
+    u.c.configuration_menu->change_target_parameters(5);
     EXPECT_TRUE(u.answers.empty());
     EXPECT_TRUE(u.ever_shown("Give a whole number in 0..1000, Enter keeps 0"));
-    EXPECT_EQ(u.entry(5).points[1].hand_delay_ms, 150);
-    EXPECT_EQ(u.entry(5).points[1].back_delay_ms, 0);
+    EXPECT_EQ(u.entry(5).points[0].hand_delay_ms, 150);
+    EXPECT_EQ(u.entry(5).points[0].back_delay_ms, 0);
 
     User v;
-    v.entry(4).points[1].sensor = 5;
+    v.entry(4).points[0].sensor = 5;
     // 81 is past the last option; 3 is past the bell's two sensors.
     v.answers = {"81\r", "1\r", "3\r", "2\r", "0\r"};
-    change_target_parameters(v.c, 4);
+    v.c.configuration_menu->change_target_parameters(4);
     EXPECT_TRUE(v.answers.empty());
-    EXPECT_EQ(v.entry(4).points[1].sensor, 2);
+    EXPECT_EQ(v.entry(4).points[0].sensor, 2);
     EXPECT_TRUE(v.ever_shown("Input new sensing point to use (1.. 2)"));
     EXPECT_TRUE(v.ever_shown("(1..2)"));  // 5 is no sensor: Enter cannot keep it
     // Options above the active points change fields not in use.
     User w;
     w.answers = {"12\r", "X", "0\r"};  // point 3, field 2: the key is stored as typed
-    change_target_parameters(w.c, 4);
-    EXPECT_EQ(w.entry(4).points[3].hand_key, 'X');
+    w.c.configuration_menu->change_target_parameters(4);
+    EXPECT_EQ(w.entry(4).points[2].hand_key, 'X');
 }
 
 TEST(SwitchBounce, ChangedOnYesKeptOtherwiseAndNotInDataMode) {
     User u;
     u.answers = {"y", "-100\r", "25\r"};
-    set_switch_bounce(u.c);
+    u.c.configuration_menu->set_switch_bounce();
     EXPECT_EQ(u.at(0, 1), padded("To stop switch bounce, intervals below 40ms are ignored, change value? (y/N)"));
     EXPECT_TRUE(ScreenHas(u.c.screen, 1, 57, " change value? (y/N)", kYellow));
     EXPECT_TRUE(ScreenHas(u.c.screen, 2, 1, "Enter new value integer>=0", kYellow));
@@ -118,16 +118,16 @@ TEST(SwitchBounce, ChangedOnYesKeptOtherwiseAndNotInDataMode) {
     for (const char* no : {"n", "y\r"}) {  // an empty answer keeps it too
         User n;
         n.answers = {std::string(1, no[0]), no + 1};
-        set_switch_bounce(n.c);
+        n.c.configuration_menu->set_switch_bounce();
         EXPECT_EQ(n.c.cfg.switch_bounce_ms, 40);
     }
 
     User d;
     d.c.cfg.rest_on_mode = true;
-    set_switch_bounce(d.c);
+    d.c.configuration_menu->set_switch_bounce();
     EXPECT_TRUE(ScreenHas(d.c.screen, 1, 1, "Switchbouncedelay not adjustable for Bagley interface"));
     d.answers = {"B", "X"};
-    modify_configuration(d.c);
+    d.c.configuration_menu->run();
     EXPECT_EQ(d.c.cfg.switch_bounce_ms, 40);
     EXPECT_TRUE(d.saved());
 }
@@ -136,7 +136,7 @@ TEST(ConfigMenu, DrawnInTheLongScratchWindowAndLeftWithARepaint) {
     User u;
     u.c.cfg.switch_bounce_ms = 35;
     u.answers = {"D", "D", "D", "X"};
-    modify_configuration(u.c);
+    u.c.configuration_menu->run();
     const int top = kScratchFirstLine;
     EXPECT_EQ(u.at(0, top), padded("Configuration Modification Options:"));
     EXPECT_EQ(u.at(0, top + 1), padded("Press the emphasised [L]etter corresponding to the action, & X to finish"));
@@ -144,7 +144,7 @@ TEST(ConfigMenu, DrawnInTheLongScratchWindowAndLeftWithARepaint) {
     EXPECT_EQ(u.at(0, top + 3), padded("[B] Set Switch bounce delay ms, current value=35"));
     EXPECT_EQ(u.at(0, top + 4), padded("[T] Change options for a target program"));
     EXPECT_EQ(u.at(0, top + 5), padded("[X] finish configurations"));
-    EXPECT_TRUE(u.c.keyout.diagnostics);  // D is a toggle: three presses leave it on
+    EXPECT_TRUE(u.c.configuration_menu->diagnostics());  // D is a toggle: three presses leave it on
     EXPECT_TRUE(u.c.service_screen->stale());
     EXPECT_EQ(u.c.screen.win_top(), 1);
     EXPECT_EQ(u.c.screen.win_bottom(), Screen::kRows);
@@ -152,18 +152,17 @@ TEST(ConfigMenu, DrawnInTheLongScratchWindowAndLeftWithARepaint) {
 
     User v;
     v.answers = {"d", "d", "x"};
-    modify_configuration(v.c);
-    EXPECT_FALSE(v.c.keyout.diagnostics);
+    v.c.configuration_menu->run();
+    EXPECT_FALSE(v.c.configuration_menu->diagnostics());
 }
 
 TEST(ConfigMenu, TheTargetListingClearsTheFocusFlagsAndANumberOutsideTheTableIsAskedAgain) {
     User u;
-    u.c.keyout.restricted = true;
-    u.c.keyout.find_window = true;
+    u.c.target.set_window_rules(true, true);
     u.answers = {"T", "12\r", "3\r", "0\r", "X"};
-    modify_configuration(u.c);
-    EXPECT_FALSE(u.c.keyout.restricted);
-    EXPECT_FALSE(u.c.keyout.find_window);
+    u.c.configuration_menu->run();
+    EXPECT_FALSE(u.c.target.restricted());
+    EXPECT_FALSE(u.c.target.seeks_window());
     const int top = kScratchFirstLine;
     // The listing follows the menu; its last line scrolls the window by one.
     EXPECT_EQ(u.at(1, top), padded("Press the emphasised [L]etter corresponding to the action, & X to finish"));
@@ -178,7 +177,7 @@ TEST(ConfigMenu, TheTargetListingClearsTheFocusFlagsAndANumberOutsideTheTableIsA
 TEST(ConfigMenu, PChoosesTheDefaultTargetAndSaves) {
     User u;
     u.answers = {"p", "9\r", "X"};
-    modify_configuration(u.c);
+    u.c.configuration_menu->run();
     EXPECT_TRUE(u.ever_shown("Modify Default program setting"));
     EXPECT_EQ(u.c.cfg.target_program, "Beltower");
     EXPECT_TRUE(u.saved());
@@ -198,7 +197,7 @@ TEST(ConfigMenu, AKeyTypedAsSoonAsTheMenuShowsIsTaken) {
             }
         };
         u.h.fp.console.idle_limit = 1000;
-        EXPECT_NO_THROW(entry_editor ? change_target_parameters(u.c, 8) : modify_configuration(u.c)) << last;
+        EXPECT_NO_THROW(entry_editor ? u.c.configuration_menu->change_target_parameters(8) : u.c.configuration_menu->run()) << last;
     }
 }
 
@@ -206,7 +205,7 @@ TEST(ConfigMenu, QEndsTheProgram) {
     User u;
     u.answers = {"q"};
     try {
-        modify_configuration(u.c);
+        u.c.configuration_menu->run();
         FAIL() << "Q must end the program";
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);

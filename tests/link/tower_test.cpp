@@ -30,9 +30,9 @@ struct Linked {
     explicit Linked(int target = 1) : c(h.c()) {
         h.fp.plat.network = &net;
         c.cfg.sensor_count = 1;
-        set_target_defaults(c);
-        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
-        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        set_target_defaults(c.target, c.cfg.sensor_count);
+        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(target));
+        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
         c.cfg.tower_id = 123456789;
         c.cfg.tower_bell_j = 6;
         c.cfg.tower_site = "https://rr.example";
@@ -52,7 +52,7 @@ struct Linked {
     }
     void strike(int I = 1) {
         c.strikes->keys().queue(I - 1, c.clock.elapsed_us());
-        send_due_keys(c);
+        c.key_sender->send_due_keys();
     }
 };
 
@@ -75,17 +75,17 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     Harness h;
     Context& c = h.c();
     c.cfg.sensor_count = 1;
-    set_target_defaults(c);
+    set_target_defaults(c.target, c.cfg.sensor_count);
     c.settings_file->set_base_name(kProgramVersion);
     const std::string file = std::string(kProgramVersion) + ".ini";
-    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     const std::string before = h.fp.files.files[file];
     EXPECT_EQ(before.find("towerid"), std::string::npos);  // a file without the link stays as it was
 
     for (const char* a : {"3", "123456789", "17", "5", "6", "not-an-address", "ringer@example.org"}) h.fp.console.type_line(a);
     h.fp.console.type("pw\r");
-    choose_target(c);
-    EXPECT_EQ(c.keyout.target_index, 3);
+    choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
+    EXPECT_EQ(c.target.index(), 3);
     EXPECT_EQ(c.cfg.tower_id, 123456789);
     EXPECT_EQ(c.cfg.tower_bell_j, 5);  // 17 was asked again
     EXPECT_EQ(c.cfg.tower_bell_f, 6);
@@ -100,7 +100,7 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     }
     EXPECT_TRUE(masked);
 
-    ASSERT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     const std::string after = h.fp.files.files[file];
     for (const char* line : {"\r\ntowerid=123456789\r\n", "\r\ntowerbellj=5\r\n", "\r\ntowerbellf=6\r\n",
                              "\r\ntowersite=https://ringingroom.com\r\n", "\r\ntoweremail=ringer@example.org\r\n"})
@@ -120,7 +120,7 @@ TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     // An empty answer keeps the keys going to the browser.
     h.fp.console.type_line("1");
     h.fp.console.type_line("");
-    choose_target(c);
+    choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
     EXPECT_EQ(c.cfg.tower_id, 0);
     EXPECT_FALSE(c.tower->in_use());
 }
@@ -153,7 +153,7 @@ TEST(TowerRings, ADueKeyRingsItsBellAtTheTowersStrokeAndTypesNothing) {
     l.strike();
     EXPECT_TRUE(rung(true));
     EXPECT_TRUE(rung(false));
-    EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.keyout.double_strike_delay_ms} * 1000);
+    EXPECT_EQ(l.h.fp.clock.now_us() - t0, std::int64_t{l.c.target.double_strike_delay_ms()} * 1000);
     EXPECT_TRUE(l.c.strikes->keys().outputs()[2].doubled);
     EXPECT_EQ(l.c.tower->session()->counters().rings_sent, 4);
 
@@ -185,8 +185,8 @@ TEST(TowerRings, AKeyThatIsNoBellIsLoggedOnceAndNotSent) {
     Linked l;
     auto end = l.joined();
     ASSERT_TRUE(end);
-    l.c.keyout.points[1].hand_key = 'k';
-    l.c.keyout.points[1].back_key = 'k';
+    l.c.target.point(0).hand_key = 'k';
+    l.c.target.point(0).back_key = 'k';
     l.strike();
     l.strike();
     EXPECT_EQ(count_of(l.h.log(), "Tower link: key k rings no bell"), 1);

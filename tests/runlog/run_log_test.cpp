@@ -137,7 +137,7 @@ TEST(EventLog, ThreeSectionsByteForByte) {
     Context& c = h.c();
     fill_ring(c, 2, EventShape::Short);
     c.event_ring.omit({1500, 16, EventShape::Interference});
-    c.keyout.sensors_active = 2;
+    c.target.set_sensors_active(2);
     c.strikes->keys().record(0, 1000000);
     c.strikes->keys().record(1, 3250000);
     c.strikes->keys().note_doubled(true);
@@ -162,7 +162,7 @@ TEST(EventLog, DataModeOneSensorAndNoRecords) {
     Harness h;
     Context& c = h.c();
     c.cfg.rest_on_mode = true;
-    c.keyout.sensors_active = 1;
+    c.target.set_sensors_active(1);
     c.strikes->log_touch(TouchEnd::PortLost);
     EXPECT_EQ(h.log(),
               "Processed sensor data\r\n"

@@ -21,9 +21,9 @@ struct Service {
     Context& c;
     explicit Service(const std::string& target = "Open") : c(h.c()) {
         c.cfg.sensor_count = 1;
-        set_target_defaults(c);
+        set_target_defaults(c.target, c.cfg.sensor_count);
         c.cfg.target_program = target;
-        c.keyout.target_index = load_target_parameters(c, target);
+        load_target_parameters(c.target, *c.plat.windows, target);
         c.screen.background_colour(kBlue);
     }
     void key(const std::string& k) {
@@ -45,36 +45,36 @@ TEST(CommandKeys, StrokeSetting) {
 
 TEST(CommandKeys, DelayKeysWorkOnEveryActiveSensorAndShowTheLast) {
     Service s;
-    s.c.keyout.sensors_active = 3;
-    for (int i = 1; i <= 3; ++i) s.c.keyout.points[i] = {i, 'j', 10, 'j', 30};
+    s.c.target.set_sensors_active(3);
+    for (int i = 1; i <= 3; ++i) s.c.target.point(i - 1) = {i, 'j', 10, 'j', 30};
     s.key("-");
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(s.c.keyout.points[i].hand_delay_ms, 0);
-        EXPECT_EQ(s.c.keyout.points[i].back_delay_ms, 10);
+        EXPECT_EQ(s.c.target.point(i - 1).hand_delay_ms, 0);
+        EXPECT_EQ(s.c.target.point(i - 1).back_delay_ms, 10);
     }
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));
     EXPECT_TRUE(s.shows(10, "Backstroke key delay now 10"));
     EXPECT_TRUE(s.shows(11, "Key delays stay within 0..1000 ms"));
     s.key("+");
-    EXPECT_EQ(s.c.keyout.points[2].hand_delay_ms, 20);
-    EXPECT_EQ(s.c.keyout.points[2].back_delay_ms, 30);
+    EXPECT_EQ(s.c.target.point(1).hand_delay_ms, 20);
+    EXPECT_EQ(s.c.target.point(1).back_delay_ms, 30);
     EXPECT_TRUE(s.shows(11, "   "));
     s.key("<");
     s.key(">");
-    EXPECT_EQ(s.c.keyout.points[3].hand_delay_ms, 20);  // never touched by < or >
-    EXPECT_EQ(s.c.keyout.points[3].back_delay_ms, 30);
-    s.c.keyout.points[1] = {1, 'j', 990, 'j', std::numeric_limits<std::int32_t>::max()};
+    EXPECT_EQ(s.c.target.point(2).hand_delay_ms, 20);  // never touched by < or >
+    EXPECT_EQ(s.c.target.point(2).back_delay_ms, 30);
+    s.c.target.point(0) = {1, 'j', 990, 'j', std::numeric_limits<std::int32_t>::max()};
     s.key("+");  // no further than the top, and no overflow on the way
-    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 1000);
-    EXPECT_EQ(s.c.keyout.points[1].back_delay_ms, 1000);
+    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 1000);
+    EXPECT_EQ(s.c.target.point(0).back_delay_ms, 1000);
 }
 
 TEST(CommandKeys, WithNoActiveSensorTheDelayKeysDoNothing) {
     Service s;
-    s.c.keyout.sensors_active = 0;
-    s.c.keyout.points[1].hand_delay_ms = 100;
+    s.c.target.set_sensors_active(0);
+    s.c.target.point(0).hand_delay_ms = 100;
     s.key("+");
-    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 100);
+    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 100);
     EXPECT_TRUE(s.shows(9, std::string(80, ' ')));
 }
 
@@ -101,7 +101,7 @@ TEST(CommandKeys, ChoosingAnotherTarget) {
     s.h.fp.console.type_line("8");
     check_keys(s.c);
     EXPECT_EQ(s.c.cfg.target_program, "Abel");
-    EXPECT_EQ(s.c.keyout.target_index, 8);
+    EXPECT_EQ(s.c.target.index(), 8);
     EXPECT_TRUE(s.shows(9, "Program Abel selected"));
 }
 
@@ -124,25 +124,25 @@ TEST(CommandKeys, KTakesTheSuggestedDelaysForEveryPointAndKeepsThem) {
     Service s;
     s.key("K");  // nothing suggested yet
     EXPECT_TRUE(s.shows(9, "No delay to take: only a touch rung with automatic ringing suggests one"));
-    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 380);
+    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 380);
 
-    s.c.keyout.sensors_active = 2;
-    s.c.keyout.points[1] = {1, 'j', 380, 'j', 380};
-    s.c.keyout.points[2] = {2, 'f', 15, 'f', 500};
+    s.c.target.set_sensors_active(2);
+    s.c.target.point(0) = {1, 'j', 380, 'j', 380};
+    s.c.target.point(1) = {2, 'f', 15, 'f', 500};
     ring_a_late_touch(s.c);
     s.key("K");  // not analysed yet
-    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 380);
+    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 380);
     analyse_last_touch(s.h);
     s.key("k");
-    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 350);
-    EXPECT_EQ(s.c.keyout.points[1].back_delay_ms, 370);
-    EXPECT_EQ(s.c.keyout.points[2].hand_delay_ms, 0);  // moved as the delay keys move it: not below 0
-    EXPECT_EQ(s.c.keyout.points[2].back_delay_ms, 490);
-    EXPECT_EQ(s.c.keyout.targets[s.c.keyout.target_index].points[1].hand_delay_ms, 350);
+    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 350);
+    EXPECT_EQ(s.c.target.point(0).back_delay_ms, 370);
+    EXPECT_EQ(s.c.target.point(1).hand_delay_ms, 0);  // moved as the delay keys move it: not below 0
+    EXPECT_EQ(s.c.target.point(1).back_delay_ms, 490);
+    EXPECT_EQ(s.c.target.table()[s.c.target.index()].points[0].hand_delay_ms, 350);
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));  // the last point's, as + and - show it
     EXPECT_NE(s.h.fp.files.files[s.c.settings_file->path()].find("keydelayhand_0_1=350"), std::string::npos);
     s.key("K");  // taken already: nothing moves
-    EXPECT_EQ(s.c.keyout.points[1].hand_delay_ms, 350);
+    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 350);
 }
 
 TEST(CommandKeys, QuitAndEscapeEndTheProgram) {
@@ -213,7 +213,7 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     Service s("Ringing Room - any browser with focus");
     add_rounds6(s);
     s.c.autoring->ringer().set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
-    ASSERT_TRUE(s.c.keyout.window_focus);
+    ASSERT_TRUE(s.c.key_sender->has_focus());
     auto other = s.h.fp.windows.add_window("Notes", "Edit");
     auto rr = s.h.fp.windows.add_window("Practice - Ringing Room - Browser", "Browser");
     s.h.fp.windows.foreground_window = other;
@@ -223,8 +223,8 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     };
     s.key("A");
     EXPECT_TRUE(s.c.autoring->ringer().running());
-    EXPECT_TRUE(s.c.keyout.window_focus);
-    EXPECT_EQ(s.c.keyout.target_window, rr);
+    EXPECT_TRUE(s.c.key_sender->has_focus());
+    EXPECT_EQ(s.c.target_window.handle(), rr);
     EXPECT_EQ(polls, 3);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");
 

@@ -21,7 +21,7 @@ struct Loop {
     Context& c = h.c();
     Loop() {
         c.cfg.loop_sleep_ms = 5;
-        c.keyout.sensors_active = 2;
+        c.target.set_sensors_active(2);
         ring_rows(c, 12);  // a touch is being rung
     }
     PassWait plan() const { return plan_pass_wait(c, kNow); }

@@ -25,9 +25,9 @@ std::string data_mode_settings() {
     c.cfg.rest_on_mode = true;
     c.cfg.data_char = 'a';
     c.cfg.sensor_count = 1;
-    set_target_defaults(c);
+    set_target_defaults(c.target, c.cfg.sensor_count);
     c.cfg.target_program = "Open";
-    EXPECT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    EXPECT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     return h.fp.files.files[kSettings];
 }
 

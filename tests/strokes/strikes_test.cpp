@@ -35,10 +35,10 @@ struct Bell {
         c.cfg.switch_bounce_ms = 40;
         c.cfg.transient_ms = 0;
         c.cfg.target_program = "Open";
-        set_target_defaults(c);
-        c.keyout.target_index = load_target_parameters(c, "Open");
-        c.keyout.points[1].hand_delay_ms = delay_ms;
-        c.keyout.points[1].back_delay_ms = delay_ms;
+        set_target_defaults(c.target, c.cfg.sensor_count);
+        load_target_parameters(c.target, *c.plat.windows, "Open");
+        c.target.point(0).hand_delay_ms = delay_ms;
+        c.target.point(0).back_delay_ms = delay_ms;
         c.screen.background_colour(kBlue);
     }
     void start() {
@@ -221,9 +221,9 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
     EXPECT_EQ(b.rows(), 2);  // one row per cycle of two signals
     // Two sensing points, one on each sensor.
     Bell d(2, 0);
-    d.c.keyout.sensors_active = 2;
-    d.c.keyout.points[1] = {1, 'j', 100, 'j', 100};
-    d.c.keyout.points[2] = {2, 'k', 200, 'k', 200};
+    d.c.target.set_sensors_active(2);
+    d.c.target.point(0) = {1, 'j', 100, 'j', 100};
+    d.c.target.point(1) = {2, 'k', 200, 'k', 200};
     d.start();
     d.pulse(1 * kSecond);
     d.pulse(2 * kSecond);
@@ -238,7 +238,7 @@ TEST(SensingPoints, WithTwoSensorsOnlyTheMatchingSignalSchedulesAndRowsCountPerC
 TEST(Scheduling, DueTimeIsProcessingTimePlusDelayPlusHalfTheSignalLength) {
     Bell b(1, 300);
     b.c.cfg.mean_signal_ms = 90;
-    b.c.keyout.points[1].back_delay_ms = 500;
+    b.c.target.point(0).back_delay_ms = 500;
     b.start();
     b.keys().set_handstroke(true);
     b.edge(kSecond, true);
@@ -313,7 +313,7 @@ TEST(RogueStrikes, TheJudgeOnItsOwn) {
 
 TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
     Bell b;
-    b.c.keyout.use_doubled_send = true;
+    b.c.target.set_use_doubled_send(true);
     eight_then(b, kSecond / 2);
     EXPECT_DOUBLE_EQ(b.judge().ratio(), 0.5);
     EXPECT_EQ(b.judge().spurious(), 1);
@@ -349,13 +349,13 @@ TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
 TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) {
     for (bool doubled : {true, false}) {
         Bell b(1, 300);
-        b.c.keyout.use_doubled_send = doubled;
-        b.c.keyout.double_strike_delay_ms = 350;
+        b.c.target.set_use_doubled_send(doubled);
+        b.c.target.set_double_strike_delay_ms(350);
         b.start();
         for (int i = 1; i <= 8; ++i) {
             b.pulse(i * kSecond, 50000);
             b.h.fp.clock.set_us(i * kSecond + 400000);
-            send_due_keys(b.c);
+            b.c.key_sender->send_due_keys();
         }
         const bool hand_before = b.keys().handstroke();
         b.pulse(10 * kSecond, 50000);  // the strike at 9 s never came
@@ -366,7 +366,7 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
         EXPECT_EQ(b.h.log().find("Row8 Missed keystroke inserted") != std::string::npos, doubled);
         std::size_t keys_before = b.h.fp.keyboard.sent.size();
         b.h.fp.clock.set_us(10 * kSecond + 300000);
-        send_due_keys(b.c);
+        b.c.key_sender->send_due_keys();
         ASSERT_EQ(b.h.fp.keyboard.sent.size() - keys_before, doubled ? 2u : 1u);
         if (doubled) {
             EXPECT_EQ(b.h.fp.keyboard.sent.back().time_us - b.h.fp.keyboard.sent[keys_before].time_us, 350000);
@@ -381,12 +381,12 @@ TEST(RogueStrikes, AMissedStrikeIsMadeUpWithADoubledKeyOnlyWhenDoubledSendIsOn) 
 TEST(Counters, RogueStrikesCountAsTheRowsTheCorrectionMakesOfThem) {
     for (bool corrected : {true, false}) {
         Bell spurious;
-        spurious.c.keyout.use_doubled_send = corrected;
+        spurious.c.target.set_use_doubled_send(corrected);
         eight_then(spurious, kSecond / 2);
         EXPECT_EQ(spurious.judge().spurious(), 1);
         EXPECT_EQ(spurious.rows(), corrected ? 8 : 9) << corrected;
         Bell missed;
-        missed.c.keyout.use_doubled_send = corrected;
+        missed.c.target.set_use_doubled_send(corrected);
         eight_then(missed, 2 * kSecond);
         EXPECT_EQ(missed.judge().missed(), 1);
         EXPECT_EQ(missed.rows(), corrected ? 10 : 9) << corrected;
@@ -450,7 +450,7 @@ TEST(FullTables, RingingThatNeverPausesNeverWritesPastTheLists) {
         b.pulse(i * kSecond / 2, 50000);
         if (i % 100 == 0) {
             b.h.fp.clock.set_us(i * kSecond / 2 + 400000);
-            send_due_keys(b.c);
+            b.c.key_sender->send_due_keys();
         }
     }
     EXPECT_EQ(b.signals(), kMaxRows);

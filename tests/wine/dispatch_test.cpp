@@ -82,16 +82,16 @@ protected:
 
     void select(int index) {
         c().cfg.sensor_count = 1;
-        set_target_defaults(c());
-        c().cfg.target_program = target_name(c(), static_cast<std::uint8_t>(index));
-        c().keyout.target_index = load_target_parameters(c(), c().cfg.target_program);
+        set_target_defaults(c().target, c().cfg.sensor_count);
+        c().cfg.target_program = target_name(c().target, static_cast<std::uint8_t>(index));
+        load_target_parameters(c().target, *c().plat.windows, c().cfg.target_program);
         test::ring_rows(c(), 10);
         c().strikes->keys().set_handstroke(true);
     }
     // Sensing point 1's key, due a millisecond ago, goes out.
     void strike() {
         c().strikes->keys().queue(0, c().clock.elapsed_us() - 1000);
-        send_due_keys(c());
+        c().key_sender->send_due_keys();
     }
     bool pending() { return c().strikes->keys().pending(0); }
 
@@ -123,8 +123,8 @@ TEST_F(WineKeyDelivery, ForegroundTargetsGetTheKeyAsKeyboardInput) {
         select(k.index);
         ASSERT_TRUE(standin::bring_to_front(s.top()));
         if (k.index == 1) {
-            EXPECT_EQ(find_target_handle(c()), '\0');
-            EXPECT_EQ(c().keyout.target_window, s.top());
+            EXPECT_EQ(c().target_window.seek(c().tower_ring->in_use()), '\0');
+            EXPECT_EQ(c().target_window.handle(), s.top());
         }
         const long long t0 = standin::qpc_us();
         strike();
@@ -211,7 +211,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     EXPECT_EQ(chars[1].wparam, static_cast<unsigned long long>('J'));
     // Judged from before the strike, not from the first key's arrival: Wine
     // may deliver the first key some milliseconds late and the second at once.
-    ASSERT_EQ(c().keyout.double_strike_delay_ms, kDefaultDoubleStrikeDelayMs);
+    ASSERT_EQ(c().target.double_strike_delay_ms(), kDefaultDoubleStrikeDelayMs);
     const long long delay_us = 1000LL * kDefaultDoubleStrikeDelayMs - 1000;
     EXPECT_GE(chars[1].us - t0, delay_us);
     EXPECT_FALSE(c().strikes->keys().doubled_due());
@@ -227,7 +227,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     const Rec* down1 = first(ff.since(t0), "WM_KEYDOWN");
     const Rec* down2 = first(ff.since(t0), "WM_KEYDOWN", 1);
     ASSERT_TRUE(down1 && down2);
-    ASSERT_EQ(c().keyout.double_strike_delay_ms, kDefaultDoubleStrikeDelayMs);
+    ASSERT_EQ(c().target.double_strike_delay_ms(), kDefaultDoubleStrikeDelayMs);
     EXPECT_GE(down2->us - t0, delay_us);
 }
 
@@ -254,8 +254,8 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     np.clear();
     select(1);
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    EXPECT_EQ(find_target_handle(c()), '\0');
-    ASSERT_EQ(c().keyout.target_window, ff.top());
+    EXPECT_EQ(c().target_window.seek(c().tower_ring->in_use()), '\0');
+    ASSERT_EQ(c().target_window.handle(), ff.top());
 
     long long t0 = standin::qpc_us();
     strike();
@@ -265,19 +265,19 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     t0 = standin::qpc_us();
     strike();  // dropped
     EXPECT_FALSE(pending());
-    EXPECT_FALSE(c().keyout.window_focus);
+    EXPECT_FALSE(c().key_sender->has_focus());
     EXPECT_TRUE(test::ScreenHas(c().screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(log().find("\"Ringing Room - any browser with focus\" is not the focus window - Key sending suspended, "
                          "#Key was 1"),
               std::string::npos);
     strike();  // waits
-    send_due_keys(c());
+    c().key_sender->send_due_keys();
     EXPECT_TRUE(pending());
 
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    send_due_keys(c());
+    c().key_sender->send_due_keys();
     EXPECT_FALSE(pending());
-    EXPECT_TRUE(c().keyout.window_focus);
+    EXPECT_TRUE(c().key_sender->has_focus());
     EXPECT_NE(log().find("Recovered from loss of focus"), std::string::npos);
     EXPECT_TRUE(key_arrives(ff, t0, 'J')) << describe(ff.since(t0));
     EXPECT_EQ(only(ff.since(t0), "posted").size(), 3u) << "one key only: " << describe(ff.since(t0));
@@ -304,7 +304,7 @@ TEST_F(WineKeyDelivery, WithAbelNotRunningTheKeyWaitsForIt) {
 
     StandIn& abel = running("abel");
     const long long t0 = standin::qpc_us();
-    send_due_keys(c());
+    c().key_sender->send_due_keys();
     EXPECT_FALSE(pending());
     std::vector<Rec> sent = only(abel.since(t0), "sent");
     ASSERT_EQ(sent.size(), 1u) << describe(abel.since(t0));

@@ -61,9 +61,9 @@ std::string settings_on(const std::string& comport) {
     c.cfg.rest_on_mode = true;
     c.cfg.data_char = 'a';
     c.cfg.sensor_count = 1;
-    set_target_defaults(c);
+    set_target_defaults(c.target, c.cfg.sensor_count);
     c.cfg.target_program = "Open";
-    EXPECT_TRUE(c.settings_file->write(c.cfg, c.keyout.targets));
+    EXPECT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     return h.fp.files.files[kSettings];
 }
 
@@ -88,7 +88,7 @@ TEST(LinuxPortNames, AnOlderSettingsFileWithTheWindowsFormOpensTheDeviceFile) {
     EXPECT_EQ(r.log().find("not available"), std::string::npos) << r.log();
     EXPECT_EQ(r.h.fp.keyboard.typed(), "J");
     // Written again, the file has the name the system gives the port.
-    ASSERT_TRUE(r.h.c().settings_file->write(r.h.c().cfg, r.h.c().keyout.targets));
+    ASSERT_TRUE(r.h.c().settings_file->write(r.h.c().cfg, r.h.c().target.table()));
     EXPECT_NE(r.h.fp.files.files[kSettings].find("\r\ncomport=/dev/ttyUSB0\r\n"), std::string::npos);
 }
 

@@ -58,7 +58,7 @@ std::string expected_text(int which) {
     test::Harness h;
     settings_variant(h.c(), which);
     Text t;
-    write_settings_to(h.c().cfg, h.c().keyout.targets, t);
+    write_settings_to(h.c().cfg, h.c().target.table(), t);
     return t.text;
 }
 
@@ -72,7 +72,7 @@ int writer_child() {
     std::fflush(stdout);
     for (int i = 1;; ++i) {
         settings_variant(*c, i % 2);
-        if (!c->settings_file->write(c->cfg, c->keyout.targets)) return 91;
+        if (!c->settings_file->write(c->cfg, c->target.table())) return 91;
     }
 }
 const posixtest::ChildRoutine writer("settings_writer", writer_child);

@@ -39,11 +39,12 @@ struct X11Service {
         desktop = platform::posix::open_desktop(e);
         h.fp.plat.keyboard = &desktop->keyboard();
         h.fp.plat.windows = &desktop->windows();
+        h.remake();
         Context& c = h.c();
         c.cfg.sensor_count = 1;
-        set_target_defaults(c);
-        c.cfg.target_program = target_name(c, static_cast<std::uint8_t>(target));
-        c.keyout.target_index = load_target_parameters(c, c.cfg.target_program);
+        set_target_defaults(c.target, c.cfg.sensor_count);
+        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(target));
+        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
         ring_rows(c, 10);
         c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
@@ -51,7 +52,7 @@ struct X11Service {
     Context& c() { return h.c(); }
     void strike() {
         c().strikes->keys().queue(0, c().clock.elapsed_us());
-        send_due_keys(c());
+        c().key_sender->send_due_keys();
     }
     // The keys pressed in w so far.
     std::string pressed(Window w) {
@@ -83,9 +84,9 @@ void focus_guard(bool window_manager) {
     ASSERT_TRUE(s.client->focus(other));
 
     // Start-up finds the browser by its title and brings it to the front.
-    EXPECT_EQ(find_target_handle(s.c()), 0);
-    ASSERT_TRUE(s.c().keyout.window_found);
-    EXPECT_EQ(s.c().keyout.target_window, rr);
+    EXPECT_EQ(s.c().target_window.seek(s.c().tower_ring->in_use()), 0);
+    ASSERT_TRUE(s.c().target_window.found());
+    EXPECT_EQ(s.c().target_window.handle(), rr);
     EXPECT_EQ(s.client->focused(), rr);
 
     s.strike();
@@ -96,7 +97,7 @@ void focus_guard(bool window_manager) {
     ASSERT_TRUE(s.client->focus(other));
     s.strike();
     EXPECT_FALSE(s.c().strikes->keys().pending(0));
-    EXPECT_FALSE(s.c().keyout.window_focus);
+    EXPECT_FALSE(s.c().key_sender->has_focus());
     EXPECT_NE(s.h.log().find("is not the focus window - Key sending suspended"), std::string::npos)
         << s.h.log();
     EXPECT_TRUE(
@@ -110,7 +111,7 @@ void focus_guard(bool window_manager) {
     ASSERT_TRUE(s.client->focus(rr));
     s.strike();
     EXPECT_EQ(s.pressed_after_wait(rr, 2), "jj");
-    EXPECT_TRUE(s.c().keyout.window_focus);
+    EXPECT_TRUE(s.c().key_sender->has_focus());
     EXPECT_NE(s.h.log().find("Recovered from loss of focus"), std::string::npos);
     EXPECT_EQ(s.pressed(other), "");
 }
@@ -140,7 +141,7 @@ TEST(X11Targets, TheBrowserOfTheTargetIsBroughtToTheFrontForEachKey) {
     EXPECT_EQ(s.pressed_after_wait(chrome, 3), "jjj");
     EXPECT_EQ(s.pressed(ff), "");
     EXPECT_EQ(s.pressed(other), "");
-    EXPECT_TRUE(s.c().keyout.window_focus);
+    EXPECT_TRUE(s.c().key_sender->has_focus());
 }
 
 TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
@@ -160,7 +161,7 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
 
     const Window abel = s.client->make_window("Abel - [Untitled]", "abel3.exe", 31);
     ASSERT_TRUE(s.client->focus(notes));
-    send_due_keys(s.c());  // the key still due goes now
+    s.c().key_sender->send_due_keys();  // the key still due goes now
     EXPECT_FALSE(s.c().strikes->keys().pending(0));
     EXPECT_EQ(s.pressed_after_wait(abel, 1), "j");
     EXPECT_EQ(s.pressed(notes), "");
