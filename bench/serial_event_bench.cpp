@@ -43,8 +43,8 @@ void BM_LineChangeToPublishedSlot(benchmark::State& state) {
     fp.plat.clock = platform::native_platform().clock;
     fp.plat.threads = platform::native_platform().threads;
     port.add_port("COM1");
-    auto ctx = make_context(fp.plat);
-    Context& c = *ctx;
+    auto ctx = make_program(fp.plat);
+    Program& c = *ctx;
     c.clock.start();
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 0;

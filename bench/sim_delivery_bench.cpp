@@ -152,7 +152,7 @@ double thread_cpu_ms(long tid) {
 // program's own two threads, the main thread and the serial thread.
 class CpuSampler {
 public:
-    CpuSampler(platform::sim::SimTime& time, long main_tid, const Context& ctx)
+    CpuSampler(platform::sim::SimTime& time, long main_tid, const Program& ctx)
         : time_(time), main_tid_(main_tid), ctx_(ctx), thread_([this] { loop(); }) {}
     ~CpuSampler() { stop(); }
     void stop() {
@@ -191,7 +191,7 @@ private:
     }
     platform::sim::SimTime& time_;
     long main_tid_;
-    const Context& ctx_;
+    const Program& ctx_;
     std::vector<Sample> samples_;
     std::atomic<bool> done_{false};
     std::thread thread_;

@@ -18,8 +18,8 @@ using Clock = std::chrono::steady_clock;
 void BM_PublishedSlotToPendingKey(benchmark::State& state) {
     test::FakePlatform fp;
     fp.plat.clock = platform::native_platform().clock;
-    auto ctx = make_context(fp.plat);
-    Context& c = *ctx;
+    auto ctx = make_program(fp.plat);
+    Program& c = *ctx;
     c.clock.start();
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.sensor_count = 1;

@@ -4,9 +4,9 @@
 # the package installs under /usr.
 include(GNUInstallDirs)
 
-# The package's version is the program's own (src/core/context.h), as in
+# The package's version is the program's own (src/config/settings.h), as in
 # the Windows zip's name.
-file(STRINGS ${PROJECT_SOURCE_DIR}/src/core/context.h _version_line REGEX "PROGRAM_VERSION = \"Quennick_v")
+file(STRINGS ${PROJECT_SOURCE_DIR}/src/config/settings.h _version_line REGEX "kProgramVersion = \"Quennick_v")
 string(REGEX REPLACE ".*Quennick_v([^_]+)_.*" "\\1" QN_PACKAGE_VERSION "${_version_line}")
 string(REGEX REPLACE ".*_\\(([0-9]+)_([A-Za-z]+)_([0-9]+)\\)_.*" "\\1 \\2 \\3" QN_RELEASE_DATE "${_version_line}")
 string(REGEX REPLACE ".*\"(Quennick_v[^\"]*)\".*" "\\1.ini" QN_SETTINGS_NAME "${_version_line}")

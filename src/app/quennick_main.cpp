@@ -3,9 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "core/context.h"
-#include "service/command_line.h"
 #include "service/program.h"
+#include "service/command_line.h"
 #include "service/run_end.h"
 #ifdef QN_DESKTOP
 #include "platform/posix/desktop/desktop.h"
@@ -44,7 +43,7 @@ int main(int argc, char** argv) {
 #endif
     // The program state lives until the process ends: the serial thread may
     // read it up to the last moment.
-    qn::Context* ctx = qn::make_context(plat).release();
+    qn::Program* ctx = qn::make_program(plat).release();
     int code = qn::quennick_main(*ctx, options);
     ctx->ending->exit(code);
 }

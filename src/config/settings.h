@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/arr.h"
+#include "core/checked_array.h"
 #include "core/modem_line.h"
 
 namespace qn {
@@ -86,6 +86,6 @@ struct TargetProgram {
 
 // The target programs' settings as the settings file holds them; delivery
 // takes the selected one's.
-using TargetTable = Arr<TargetProgram, 0, kMaxTargetPrograms>;
+using TargetTable = CheckedArray<TargetProgram, kMaxTargetPrograms + 1>;
 
 }  // namespace qn

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "config/settings.h"
-#include "core/arr.h"
+#include "core/checked_array.h"
 
 namespace qn {
 

@@ -6,7 +6,7 @@
 
 #include "calibration/calibration.h"
 #include "config/configfile.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "core/text_sink.h"
 #include "core/timing.h"
 #include "keyout/keysending.h"
@@ -21,7 +21,7 @@ void write_heading(TextSink& f) { f.write_line("Doing  complete basic calibratio
 }  // namespace
 
 // Every calibration is a complete one; the flag says so at the call.
-void calibrate(Context& c, bool /*full*/) {
+void calibrate(Program& c, bool /*full*/) {
     write_heading(c.screen);
     write_heading(c.run_log);
     c.cfg.rest_on_mode = false;

@@ -4,8 +4,8 @@
 
 namespace qn {
 
-struct Context;
+struct Program;
 
-void calibrate(Context& c, bool full);
+void calibrate(Program& c, bool full);
 
 }  // namespace qn

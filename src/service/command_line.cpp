@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "core/context.h"
+#include "service/program.h"
 #include "core/text.h"
 
 namespace qn {

@@ -4,7 +4,7 @@
 #include "config/bounds.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "core/text.h"
 #include "core/timing.h"
 #include "keyout/dispatch.h"
@@ -32,7 +32,7 @@ bool is_command(char ch) {
     }
 }
 
-void show_delays(Context& c) {
+void show_delays(Program& c) {
     const CurrentTarget& t = c.target;
     for (std::int32_t i = 0; i < t.sensors_active() && i < kMaxSensors; ++i) {
         c.console.clear(Area::Scratch);
@@ -41,7 +41,7 @@ void show_delays(Context& c) {
     }
 }
 
-void change_delays(Context& c, bool hand, std::int32_t step) {
+void change_delays(Program& c, bool hand, std::int32_t step) {
     CurrentTarget& t = c.target;
     bool cut = false;
     auto move = [&](std::int32_t& delay) {
@@ -62,7 +62,7 @@ void change_delays(Context& c, bool hand, std::int32_t step) {
 // K: the delays the last striking report suggested, for every sensing point
 // of the current target (moved as the delay keys move them), and into the
 // settings file, so that the next run starts with them. Only when asked.
-void take_suggested_delays(Context& c) {
+void take_suggested_delays(Program& c) {
     const TouchStriking* t = c.striking ? c.striking->last() : nullptr;
     if (!t || !t->delay.offered) {
         c.screen.write_line("No delay to take: only a touch rung with automatic ringing suggests one");
@@ -91,7 +91,7 @@ void take_suggested_delays(Context& c) {
 // found. Key dispatch is not running meanwhile, so the foreground is looked
 // at every 100 ms; any key but Q (which quits) gives up the start. Targets
 // reached by window messages need no focus.
-bool target_in_front(Context& c, const std::string& target) {
+bool target_in_front(Program& c, const std::string& target) {
     WindowHandle f = c.plat.windows->foreground();
     if (f == 0 || (f != c.target_window.handle() &&
                    c.plat.windows->window_text(f, 256).find(target) == std::string::npos))
@@ -105,7 +105,7 @@ bool target_in_front(Context& c, const std::string& target) {
     return true;
 }
 
-bool wait_for_target_focus(Context& c) {
+bool wait_for_target_focus(Program& c) {
     const CurrentTarget& k = c.target;
     if (!k.restricted() || target_driver(k.index()).route != KeyRoute::FocusedWindow || c.tower->in_use())
         return true;
@@ -119,7 +119,7 @@ bool wait_for_target_focus(Context& c) {
     }
 }
 
-void automatic_ringing(Context& c, char key) {
+void automatic_ringing(Program& c, char key) {
     AutoRinger& a = c.autoring->ringer();
     c.console.clear(Area::Scratch);
     if (key == 'Z' || (key == 'A' && !a.is_set_up())) {
@@ -144,7 +144,7 @@ void automatic_ringing(Context& c, char key) {
     }
 }
 
-void pause_check(Context& c) {
+void pause_check(Program& c) {
     c.console.select(Area::Full);
     const bool pause = c.clock.elapsed_us() - c.strikes->last_signal_us() > kPauseMicro;
     if (pause || c.strikes->keys().outputs_full()) end_touch(c, pause);
@@ -152,13 +152,13 @@ void pause_check(Context& c) {
 
 }  // namespace
 
-bool set_up_autoring(Context& c) {
+bool set_up_autoring(Program& c) {
     const std::uint8_t target = target_index_of(c.target, c.cfg.target_program);
     const bool ringing_room = c.target.table()[target].window_name.rfind("Ringing Room", 0) == 0;
     return c.autoring->set_up(c.core.folders.libraries, ringing_room);
 }
 
-void end_touch(Context& c, bool pause) {
+void end_touch(Program& c, bool pause) {
     StrikePath& strikes = *c.strikes;
     if (strikes.rows().rows() == 0 || c.autoring->ringer().running()) return;
     if (strikes.keys().outputs_full() || pause) {
@@ -168,7 +168,7 @@ void end_touch(Context& c, bool pause) {
     if (pause) strikes.restart_touch(c.clock.elapsed_us());
 }
 
-void do_command(Context& c, char key) {
+void do_command(Program& c, char key) {
     StrikePath& strikes = *c.strikes;
     switch (key) {
     case 'H':
@@ -212,7 +212,7 @@ void do_command(Context& c, char key) {
     }
 }
 
-void check_keys(Context& c) {
+void check_keys(Program& c) {
     if (c.autoring->ringer().step(c.key_sender->has_focus()) == 'A') automatic_ringing(c, 'A');
     if (c.striking) c.striking->tell_finished();  // a touch's report, once it is ready
     if (c.plat.console->key_waiting()) {

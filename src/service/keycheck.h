@@ -1,14 +1,14 @@
 #pragma once
 
 namespace qn {
-struct Context;
-void check_keys(Context& c);
+struct Program;
+void check_keys(Program& c);
 // Carries out one command key (upper case) as if it had been pressed.
-void do_command(Context& c, char key);
+void do_command(Program& c, char key);
 // Ringing paused (or the touch's output list is full): the touch's event log
 // is written, and after a pause the next strike starts a new touch. Not
 // while nothing has been rung, nor under automatic ringing.
-void end_touch(Context& c, bool pause);
+void end_touch(Program& c, bool pause);
 // The automatic ringer's set-up, asked of the ringer (autoring/setup.h).
-bool set_up_autoring(Context& c);
+bool set_up_autoring(Program& c);
 }  // namespace qn

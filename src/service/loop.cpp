@@ -2,7 +2,7 @@
 
 #include "autoring/automatic_ringing.h"
 #include "service/run_end.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "core/timing.h"
 #include "keyout/dispatch.h"
 #include "link/tower.h"
@@ -19,7 +19,7 @@ namespace {
 // The longest one pass may wait. Data mode always waited a millisecond
 // for its byte; now the byte itself wakes the loop, so loop_sleep_ms holds
 // there too, but never less than that millisecond.
-std::int32_t ceiling_ms(const Context& c) {
+std::int32_t ceiling_ms(const Program& c) {
     if (c.cfg.rest_on_mode) return c.cfg.loop_sleep_ms > 1 ? c.cfg.loop_sleep_ms : 1;
     return c.cfg.loop_sleep_ms;
 }
@@ -32,18 +32,18 @@ std::int32_t ceiling_ms(const Context& c) {
 // once a second.
 constexpr std::int32_t kRestWaitMs = 1000;
 
-bool at_rest(const Context& c) {
+bool at_rest(const Program& c) {
     if (c.autoring->ringer().running() || c.strikes->rows().rows() != 0) return false;
     return !c.strikes->keys().any_pending(c.target.sensors_active());
 }
 
-bool events_waiting(const Context& c) {
+bool events_waiting(const Program& c) {
     return c.sensing.thread_running() && c.event_ring.unread();
 }
 
 }  // namespace
 
-void wait_for_next_pass(Context& c) {
+void wait_for_next_pass(Program& c) {
     const PassWait w = plan_pass_wait(c, c.clock.elapsed_us());
     c.screen.present();
     WatchLoop& watch = c.strikes->watch();
@@ -70,11 +70,11 @@ void wait_for_next_pass(Context& c) {
         watch.port_quiet();  // the port was watched and nothing came
 }
 
-void prepare_service_loop(Context& c) {
+void prepare_service_loop(Program& c) {
     c.plat.wait->watch_port(c.cfg.rest_on_mode ? c.ports.service() : 0);
 }
 
-PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
+PassWait plan_pass_wait(const Program& c, std::int64_t now_us) {
     PassWait w;
     const std::int32_t ceiling = ceiling_ms(c);
     if (ceiling < 0 || events_waiting(c)) return w;
@@ -95,7 +95,7 @@ PassWait plan_pass_wait(const Context& c, std::int64_t now_us) {
     return w;
 }
 
-void main_loop_pass(Context& c) {
+void main_loop_pass(Program& c) {
     c.ending->end_if_asked();
     check_keys(c);
     if (c.port_watch->watch_once()) c.key_sender->send_due_keys();

@@ -10,7 +10,7 @@
 
 namespace qn {
 
-struct Context;
+struct Program;
 
 // What the next wait of the loop will be: until when, for which sources,
 // and whether that time is a due time to keep precisely. wait is false when
@@ -25,10 +25,10 @@ struct PassWait {
 };
 
 // Ready for service: the port whose bytes wake the loop (data mode).
-void prepare_service_loop(Context& c);
-PassWait plan_pass_wait(const Context& c, std::int64_t now_us);
+void prepare_service_loop(Program& c);
+PassWait plan_pass_wait(const Program& c, std::int64_t now_us);
 // The end of a pass: the screen shown, then the wait plan_pass_wait gives.
-void wait_for_next_pass(Context& c);
-void main_loop_pass(Context& c);
+void wait_for_next_pass(Program& c);
+void main_loop_pass(Program& c);
 
 }  // namespace qn

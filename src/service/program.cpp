@@ -1,12 +1,13 @@
 #include "service/program.h"
 
+#include "link/session.h"
+
 #include "autoring/automatic_ringing.h"
 #include "autoring/driver.h"
 #include "service/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
 #include "service/run_end.h"
-#include "core/context.h"
 #include "core/scheduling.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -40,10 +41,25 @@
 #include "ui/striking_summary.h"
 
 namespace qn {
+Program::Program(platform::Platform& p)
+    : plat(p),
+      ending(std::make_unique<RunEnd>(*this)),
+      waiting(std::make_unique<MainThreadWaiting>(*this)),
+      console(screen, p.console, *waiting, *ending),
+      dialog(console),
+      clock(*p.clock, *p.threads, *p.wait),
+      ports(*p.serial, run_log),
+      sensing(ports, event_ring, clock, cfg, run_log, dialog, *p.serial, *p.wait, *p.threads,
+              [this] { ask_for_realtime(plat.scheduling, run_log, TimingThread::Serial); }),
+      settings_file(std::make_unique<SettingsFile>(p, run_log, dialog)),
+      target_window(*p.windows, dialog, delivery_report, cfg, target),
+      key_typer(*p.keyboard, delivery_report) {}
+Program::~Program() = default;
+
 
 namespace {
 
-void prepare_console(Context& c) {
+void prepare_console(Program& c) {
     c.screen.background_colour(kBlue);
     c.screen.text_colour(kYellow);
     c.console.select(Area::Full);
@@ -53,7 +69,7 @@ void prepare_console(Context& c) {
         c.screen.write_line("No run log this time: " + c.run_log.no_log_reason());
 }
 
-bool stored_port_usable(Context& c) {
+bool stored_port_usable(Program& c) {
     SensorPorts& ports = c.ports;
     c.core.have_serial_port = false;
     bool listed = false;
@@ -76,7 +92,7 @@ bool stored_port_usable(Context& c) {
 
 // The settings file names a port: it must still be there and free. A retry
 // lists the ports again, so an adapter plugged in meanwhile is found.
-void check_stored_port(Context& c) {
+void check_stored_port(Program& c) {
     for (;;) {
         if (stored_port_usable(c)) break;
         c.run_log.write_line("Comport " + c.cfg.port_name + " not available");
@@ -100,7 +116,7 @@ void check_stored_port(Context& c) {
 
 // What the settings reader named stays on the screen until the ringer has
 // read it; with no keyboard the program goes on.
-void let_settings_problems_be_read(Context& c) {
+void let_settings_problems_be_read(Program& c) {
     if (c.settings_file->problems() == 0) return;
     c.run_log.flush();
     c.screen.text_colour(kYellow);
@@ -111,7 +127,7 @@ void let_settings_problems_be_read(Context& c) {
 
 // The settings name no target program the table knows: the ringer chooses,
 // and the file keeps the choice.
-void ask_target(Context& c) {
+void ask_target(Program& c) {
     c.settings_file->target_asked();
     c.screen.clear_window();
     choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
@@ -119,7 +135,7 @@ void ask_target(Context& c) {
     c.screen.clear_window();
 }
 
-void find_target_window(Context& c) {
+void find_target_window(Program& c) {
     while (c.target_window.seek(c.tower_ring->in_use()) == 'P') {
         c.console.select(Area::Full);
         c.screen.clear_window();
@@ -131,7 +147,7 @@ void find_target_window(Context& c) {
 }
 
 // Before the run log, which goes in one of them.
-void choose_program_folders(Context& c, const std::string& folder) {
+void choose_program_folders(Program& c, const std::string& folder) {
     platform::Files& fs = *c.plat.files;
     Folders& f = c.core.folders;
     f = choose_folders(fs.user_dirs(), folder, fs.exists(std::string(kProgramVersion) + ".ini"));
@@ -141,7 +157,7 @@ void choose_program_folders(Context& c, const std::string& folder) {
 
 std::string folder_text(const std::string& folder) { return folder.empty() ? "the current folder" : folder; }
 
-void key_send_test(Context& c) {
+void key_send_test(Program& c) {
     if (!c.target.seeks_window() || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
     c.screen.write_line("Key send test - one hand and back round");
     c.console.pause_ms(3000);
@@ -154,7 +170,7 @@ void key_send_test(Context& c) {
 
 // The striking report hears the strike path like any observer; what it
 // makes of a touch goes to the screen and beside the run log.
-void wire_striking_report(Context& c) {
+void wire_striking_report(Program& c) {
     c.striking = std::make_unique<StrikingRecorder>(c.plat.threads);
     c.striking_files = std::make_unique<StrikingFiles>(c.run_log, *c.plat.files, *c.plat.threads);
     c.striking_summary = std::make_unique<StrikingSummary>(c.screen, [&c] { return c.striking_files->files_line(); });
@@ -174,7 +190,7 @@ void take_signal(StrikePath& strikes, KeySender& sender) {
 
 // The strike path decides; the screen regions and the run log hear what it
 // decided, the screen first.
-void wire_strike_path(Context& c) {
+void wire_strike_path(Program& c) {
     c.strikes = std::make_unique<StrikePath>(c.cfg, c.target, c.clock, c.strike_report);
     c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
@@ -192,7 +208,7 @@ void wire_strike_path(Context& c) {
 // What the service screen shows of the keys' state and the tower link.
 class ServiceFactsOf : public ServiceFacts {
 public:
-    explicit ServiceFactsOf(const Context& c) : c_(c) {}
+    explicit ServiceFactsOf(const Program& c) : c_(c) {}
     bool target_has_focus() const override { return c_.key_sender->has_focus(); }
     bool target_must_be_foreground() const override {
         return target_driver(c_.target.index()).route == KeyRoute::FocusedWindow;
@@ -203,17 +219,17 @@ public:
     }
 
 private:
-    const Context& c_;
+    const Program& c_;
 };
 
-void wire_service_screen(Context& c) {
+void wire_service_screen(Program& c) {
     c.service_facts = std::make_unique<ServiceFactsOf>(c);
     c.service_screen = std::make_unique<ServiceScreen>(c.screen, c.dialog, c.cfg, c.clock, c.plat, c.run_log,
                                                        c.strikes->rows(), *c.monitor, *c.big_counter,
                                                        *c.service_facts);
 }
 
-void wire_sensing(Context& c) {
+void wire_sensing(Program& c) {
     c.port_lost_notice = std::make_unique<PortLostNotice>(c.screen);
     c.sensing_log = std::make_unique<SensingLog>(c.run_log);
     c.sensing_report.add(*c.port_lost_notice);
@@ -222,7 +238,7 @@ void wire_sensing(Context& c) {
 
 // What the service port's adapter does to incoming bytes, in the log; a
 // warning for the ringer on the scratch lines.
-void show_port_latency(Context& c) {
+void show_port_latency(Program& c) {
     const PortLatencyNote note = c.ports.tune_latency(c.cfg.rest_on_mode);
     if (note.warning.empty()) return;
     c.console.select(Area::Full);
@@ -236,17 +252,17 @@ void show_port_latency(Context& c) {
 // monitor rows brought up to now), and its menu when the target changes.
 class ScreenUpdates : public DeliveryReport {
 public:
-    explicit ScreenUpdates(Context& c) : c_(c) {}
+    explicit ScreenUpdates(Program& c) : c_(c) {}
     void due_key_handled(const DueKeyHandled&) override { c_.service_screen->update(); }
     // The menu names the target, and whether its keys go to the tower.
     void target_taken(const TargetTaken&) override { c_.service_screen->write_menu(); }
 
 private:
-    Context& c_;
+    Program& c_;
 };
 
 // Key delivery decides; the screen and the run log hear it, the screen first.
-void wire_delivery(Context& c) {
+void wire_delivery(Program& c) {
     c.delivery_notices = std::make_unique<DeliveryNotices>(c.screen, *c.service_screen);
     c.delivery_log = std::make_unique<DeliveryLog>(c.run_log, c.plat);
     c.screen_updates = std::make_unique<ScreenUpdates>(c);
@@ -262,7 +278,7 @@ void wire_delivery(Context& c) {
 
 // The ringer's keys go over the tower link when one runs, else to the
 // target's window.
-void wire_autoring(Context& c) {
+void wire_autoring(Program& c) {
     auto send_key = [&c](char ch) {
         if (c.tower->export_key(ch)) return;
         // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
@@ -280,7 +296,7 @@ void wire_autoring(Context& c) {
 
 // The link reads the target through the key table; the screen's line is
 // drawn once per pass of the loop.
-void wire_tower_link(Context& c) {
+void wire_tower_link(Program& c) {
     c.tower = std::make_unique<TowerService>(c.cfg, c.clock, c.dialog, c.run_log, c.plat, c.strike_report,
                                              c.delivery_report,
                                              [&c] { return target_driver(c.target.index()).ringing_room; });
@@ -289,7 +305,7 @@ void wire_tower_link(Context& c) {
 
 }  // namespace
 
-bool load_settings(Context& c, const std::string& path) {
+bool load_settings(Program& c, const std::string& path) {
     if (!c.settings_file->read(path, c.cfg, c.target.table())) return false;
     load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
     write_current_calibration(c.run_log, c.cfg, c.target, c.core.easy_mode);
@@ -297,8 +313,8 @@ bool load_settings(Context& c, const std::string& path) {
     return true;
 }
 
-std::unique_ptr<Context> make_context(platform::Platform& p) {
-    auto c = std::make_unique<Context>(p);
+std::unique_ptr<Program> make_program(platform::Platform& p) {
+    auto c = std::make_unique<Program>(p);
     wire_strike_path(*c);
     wire_service_screen(*c);
     wire_sensing(*c);
@@ -308,7 +324,7 @@ std::unique_ptr<Context> make_context(platform::Platform& p) {
     return c;
 }
 
-void startup(Context& c, const ProgramOptions& options) {
+void startup(Program& c, const ProgramOptions& options) {
     c.cfg.signals_mode = false;
     c.cfg.rest_on_mode = false;
     auto opened = c.plat.console->open(Screen::kRows, Screen::kCols);
@@ -379,14 +395,14 @@ void startup(Context& c, const ProgramOptions& options) {
     prepare_service_loop(c);
 }
 
-void shutdown(Context& c) {
+void shutdown(Program& c) {
     c.ports.close_service();
     c.clock.stop();
     c.core.stopwatch_started = false;
     c.run_log.flush();
 }
 
-int quennick_main(Context& c, const ProgramOptions& options) {
+int quennick_main(Program& c, const ProgramOptions& options) {
     startup(c, options);
     while (!c.core.terminate) main_loop_pass(c);
     shutdown(c);

@@ -6,7 +6,7 @@
 #include "runlog/striking_files.h"
 #include "striking/recorder.h"
 #include "serial/ports.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "core/timing.h"
 #include "serial/serial_thread.h"
 #include "runlog/run_log_start.h"

@@ -13,7 +13,7 @@
 
 namespace qn {
 
-struct Context;
+struct Program;
 
 // How the run was asked to end, if it was; the keyboard's end counts as a
 // request (reason None, name "end of file").
@@ -24,7 +24,7 @@ struct RunEndAsk {
 
 class RunEnd : public RunEnding {
 public:
-    explicit RunEnd(Context& c) : c_(c) {}
+    explicit RunEnd(Program& c) : c_(c) {}
 
     // From now on requests to end come to the program instead of ending it.
     void take_requests();
@@ -43,18 +43,18 @@ public:
     void write_open_touch();
 
 private:
-    Context& c_;
+    Program& c_;
 };
 
 // The main thread's waits on the program's stopwatch and wait service.
 class MainThreadWaiting : public Waiting {
 public:
-    explicit MainThreadWaiting(Context& c) : c_(c) {}
+    explicit MainThreadWaiting(Program& c) : c_(c) {}
     void wait_for(std::int32_t ms, std::uint32_t sources) override;
     void sleep_ms(std::int32_t ms) override;
 
 private:
-    Context& c_;
+    Program& c_;
 };
 
 // The last line of the run log and the exit code for an end.

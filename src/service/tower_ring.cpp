@@ -1,6 +1,6 @@
 #include "service/tower_ring.h"
 
-#include "core/context.h"
+#include "service/program.h"
 #include "link/tower.h"
 #include "strokes/strike_path.h"
 
@@ -12,18 +12,18 @@ namespace {
 // strike path has reached.
 class LinkRing : public TowerRing {
 public:
-    explicit LinkRing(Context& c) : c_(c) {}
+    explicit LinkRing(Program& c) : c_(c) {}
     bool in_use() const override { return c_.tower->in_use(); }
     void ring(char key) override { c_.tower->ring_key(key, c_.strikes->keys().handstroke()); }
     void ask() override { c_.tower->ask_settings(); }
     void restart() override { c_.tower->restart(); }
 
 private:
-    Context& c_;
+    Program& c_;
 };
 
 }  // namespace
 
-std::unique_ptr<TowerRing> make_tower_ring(Context& c) { return std::make_unique<LinkRing>(c); }
+std::unique_ptr<TowerRing> make_tower_ring(Program& c) { return std::make_unique<LinkRing>(c); }
 
 }  // namespace qn

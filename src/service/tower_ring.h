@@ -7,8 +7,8 @@
 
 namespace qn {
 
-struct Context;
+struct Program;
 
-std::unique_ptr<TowerRing> make_tower_ring(Context& c);
+std::unique_ptr<TowerRing> make_tower_ring(Program& c);
 
 }  // namespace qn

@@ -4,7 +4,7 @@
 #include <cctype>
 #include <cmath>
 
-#include "core/context.h"
+#include "service/program.h"
 #include "core/text.h"
 
 namespace qn::sim {

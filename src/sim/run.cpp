@@ -59,7 +59,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.ending = env_.ending ? env_.ending : env_.embedded ? nullptr : native.ending;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
-    ctx_ = make_context(plat_);
+    ctx_ = make_program(plat_);
     if (options_.tower != 0) ring_over_link();
 
     RingerConfig rc;
@@ -113,7 +113,7 @@ void SimRun::ring_over_link() {
 // the sensing point that sends it, as the program is set at the moment: the
 // time the program means the key to go.
 std::int64_t SimRun::due(const psim::Strike& s) const {
-    const Context& c = *ctx_;
+    const Program& c = *ctx_;
     const CurrentTarget& k = c.target;
     if (k.sensors_active() < 1) return -1;
     const SensingPoint& p = k.point(0);

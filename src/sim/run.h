@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "core/context.h"
+#include "service/program.h"
 #include "platform/sim/bell.h"
 #include "platform/sim/sim_console.h"
 #include "platform/sim/sim_desktop.h"
@@ -50,7 +50,7 @@ public:
     // otherwise the process ends with it.
     int run();
 
-    Context& context() { return *ctx_; }
+    Program& context() { return *ctx_; }
     SimTarget& target() { return *target_; }
     platform::sim::SimBell& bell() { return *bell_; }
     SimRinger& ringer() { return *ringer_; }
@@ -83,7 +83,7 @@ private:
     std::unique_ptr<platform::sim::SimProcess> process_;
     std::unique_ptr<platform::sim::SimWait> wait_;
     platform::Platform plat_;
-    std::unique_ptr<Context> ctx_;
+    std::unique_ptr<Program> ctx_;
     std::unique_ptr<SimRinger> ringer_;
     bool torn_down_ = false;
 };

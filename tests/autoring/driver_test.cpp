@@ -3,7 +3,7 @@
 #include "autoring/automatic_ringing.h"
 #include "autoring/methodfile.h"
 #include "autoring/touch_rows.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
 
@@ -22,7 +22,7 @@ const std::string P6 = "123456123456";  // a whole pull of rounds on six, every 
 // Automatic ringing just switched on after a set-up, on the fake clock.
 struct Ringer {
     Ringer(int bells, const std::string& file, const std::string& mask, int target = 2) {
-        Context& c = h.c();
+        Program& c = h.c();
         c.target.take(target);
         c.key_sender->set_focus(true);
         TouchReader reader(c.autoring->touch(), c.run_log, c.dialog, bells);

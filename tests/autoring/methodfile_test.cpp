@@ -7,7 +7,7 @@
 #include "autoring/methodfile.h"
 #include "autoring/touch_rows.h"
 #include "autoring/automatic_ringing.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "fakes/fake_platform.h"
 
 namespace qn {
@@ -27,7 +27,7 @@ bool load(Harness& h, const std::string& text, std::int32_t n) {
     return loaded;
 }
 
-bool screen_has(const Context& c, const std::string& text) {
+bool screen_has(const Program& c, const std::string& text) {
     for (int line = 1; line <= Screen::kRows; ++line)
         if (c.screen.line_text(line).find(text) != std::string::npos) return true;
     return false;

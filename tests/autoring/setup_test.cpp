@@ -5,7 +5,7 @@
 #include "autoring/automatic_ringing.h"
 #include "autoring/setup.h"
 #include "autoring/touch_rows.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "fakes/fake_platform.h"
 #include "service/keycheck.h"
 #include "keyout/targets.h"
@@ -27,7 +27,7 @@ std::string rounds_file(int n, int rows = 12) {
 // it when it is done.
 struct Dialogue {
     explicit Dialogue(const std::string& target) {
-        Context& c = h.c();
+        Program& c = h.c();
         c.cfg.sensor_count = 1;
         set_target_defaults(c.target, c.cfg.sensor_count);
         c.cfg.target_program = target;

@@ -14,7 +14,7 @@ namespace {
 // is live and goes on at odd events, off at even ones.
 struct Recording {
     Harness h;
-    Context& c;
+    Program& c;
     PortRecording recording;
     PerModemLine<bool> live_lines{};
     RecordingAnalysis analysis{h.c().cfg, h.c().dialog, h.c().run_log};

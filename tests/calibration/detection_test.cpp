@@ -35,7 +35,7 @@ struct Tower {
     };
 
     Harness h;
-    Context& c;
+    Program& c;
     std::deque<Step> steps;
     std::uint64_t seen_version = ~0ull;
     bool thread_started = false;
@@ -261,7 +261,7 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     t.starts();
     t.rings(1, 3 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    Context& c = t.c;
+    Program& c = t.c;
     EXPECT_TRUE(c.cfg.signals_mode);
     EXPECT_FALSE(c.cfg.rest_on_mode);
     EXPECT_EQ(c.cfg.sensor_count, 1);
@@ -484,7 +484,7 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     box.bytes = {{1 * kS, 'a'}, {5 * kS, 'a'}, {5 * kS + 1500, 'a'}, {6 * kS, 'b'}, {7 * kS, 'a'}};
     t.starts();
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    Context& c = t.c;
+    Program& c = t.c;
     EXPECT_TRUE(c.cfg.rest_on_mode);
     EXPECT_FALSE(c.cfg.signals_mode);
     EXPECT_EQ(c.cfg.data_char, 'a');

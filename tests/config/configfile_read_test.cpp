@@ -7,7 +7,6 @@
 
 #include "config/configfile.h"
 #include "service/program.h"
-#include "core/context.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
 
@@ -25,7 +24,7 @@ const std::string kHead = kVersionLine +
                           "meansignallength=40\r\nusinghandbells=0\r\noffandonaresignals=0\r\n";
 
 // Everything on the screen, row after row, so text that wrapped is still whole.
-std::string screen_text(Context& c) {
+std::string screen_text(Program& c) {
     std::string all;
     for (int line = 1; line <= Screen::kRows; ++line) all += c.screen.line_text(line);
     return all;
@@ -35,7 +34,7 @@ bool has(const std::string& hay, const std::string& needle) { return hay.find(ne
 
 struct ConfigRead : ::testing::Test {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     bool read(const std::string& text, const std::string& name = kMain) {
         h.fp.files.files[name] = text;
         return load_settings(c, name);
@@ -63,7 +62,7 @@ TEST_F(ConfigRead, AcceptedFileSelectsItsProgramAndLogsTheCalibration) {
 // A whole file as the program writes it: Abel selected, one sensor.
 std::string good_file() {
     Harness w;
-    Context& c = w.c();
+    Program& c = w.c();
     c.settings_file->set_base_name(kProgramVersion);
     c.cfg.port_name = "\\\\.\\COM3";
     c.cfg.sensor_count = 1;
@@ -177,37 +176,37 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         std::string line;
         std::string says;
         bool usable;
-        std::function<bool(Context&)> then = [](Context&) { return true; };
+        std::function<bool(Program&)> then = [](Program&) { return true; };
     };
-    auto point = [](Context& c) -> SensingPoint& { return c.target.point(0); };
+    auto point = [](Program& c) -> SensingPoint& { return c.target.point(0); };
     const std::vector<BadLine> cases = {
         {"comport", "comport COM3", "it is no setting (name=value)" + left_out, false},
         {"", "signalstartsoff=1",
          "there is no setting \"signalstartsoff\" (names are exact, in these letters)" + left_out, true},
         {"sleepnum", "sleepnum=5x", "\"5x\" is not a whole number" + left_out, true,
-         [](Context& c) { return c.cfg.loop_sleep_ms == kDefaultLoopSleepMs; }},
+         [](Program& c) { return c.cfg.loop_sleep_ms == kDefaultLoopSleepMs; }},
         {"sleepnum", "sleepnum=99999999999999", "sleepnum must be in -1..50" + left_out, true},
         {"keydelayhand_8_1", "keydelayhand_8_1=2000000000",
          "keydelayhand must be in 0..1000; 1000 is used - mend the line to keep it so", true,
-         [&](Context& c) { return point(c).hand_delay_ms == 1000; }},
+         [&](Program& c) { return point(c).hand_delay_ms == 1000; }},
         {"keydelayback_8_1", "keydelayback_8_1=-500",
          "keydelayback must be in 0..1000; 0 is used - mend the line to keep it so", true,
-         [&](Context& c) { return point(c).back_delay_ms == 0; }},
+         [&](Program& c) { return point(c).back_delay_ms == 0; }},
         {"switchbouncedelay", "switchbouncedelay=2147483647",
          "switchbouncedelay must be in 0..500" + left_out, true,
-         [](Context& c) { return c.cfg.switch_bounce_ms == kDefaultSwitchBounceMs; }},
+         [](Program& c) { return c.cfg.switch_bounce_ms == kDefaultSwitchBounceMs; }},
         {"meansignallength", "meansignallength=2147483647", "meansignallength must be in 0..30000" + left_out,
          false},
         {"sensornum", "sensornum=-1", "sensornum must be in 1..16" + left_out, false},
         {"whichsensor_8_1", "whichsensor_8_1=99", "whichsensor must be in 1..1" + left_out, true,
-         [&](Context& c) { return point(c).sensor == 1; }},
+         [&](Program& c) { return point(c).sensor == 1; }},
         {"spaceratioupperbound", "spaceratioupperbound=-1e308",
          "spaceratioupperbound must be in 1.01..10" + left_out, true,
-         [](Context& c) { return c.cfg.space_ratio_high == 1.7; }},
+         [](Program& c) { return c.cfg.space_ratio_high == 1.7; }},
         {"", "whichsensor_a_1=1", "\"a\" is not a number" + left_out, true},
         {"", "sensorgap_2=abc", "\"abc\" is not a number" + left_out, true},
         {"program", "program=Ringing R", "no target program is called \"Ringing R\"" + left_out, true,
-         [](Context& c) { return c.settings_file->target_unknown(); }},
+         [](Program& c) { return c.settings_file->target_unknown(); }},
     };
     const std::string good = good_file();
     for (const BadLine& b : cases) {
@@ -243,7 +242,7 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
         return good.substr(0, cut);
     };
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     h.fp.files.files[kMain] = first_lines(150);
     ASSERT_TRUE(load_settings(c, kMain));
     for (int i = 7; i <= kMaxTargetPrograms; ++i)

@@ -8,7 +8,6 @@
 
 #include "config/configfile.h"
 #include "service/program.h"
-#include "core/context.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
 
@@ -29,11 +28,11 @@ std::string crlf(const std::string& lf_text) {
     return out;
 }
 
-void name_the_file(Context& c) { c.settings_file->set_base_name(kProgramVersion); }
+void name_the_file(Program& c) { c.settings_file->set_base_name(kProgramVersion); }
 
 // Every setting and table field gets its own value; `odd` flips every flag so
 // two fills together catch a flag read into the wrong place.
-void fill_everything(Context& c, bool odd) {
+void fill_everything(Program& c, bool odd) {
     Settings& s = c.cfg;
     s.port_name = "\\\\.\\COM17";
     s.signals_mode = odd;
@@ -85,7 +84,7 @@ void fill_everything(Context& c, bool odd) {
 
 std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
 
-void expect_same_settings(Context& a, Context& b) {
+void expect_same_settings(Program& a, Program& b) {
     const Settings& x = a.cfg;
     const Settings& y = b.cfg;
     EXPECT_EQ(x.port_name, y.port_name);
@@ -175,7 +174,7 @@ TEST(ConfigWrite, SpaceRatioBoundsReadBackBitForBit) {
 // empty.
 TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     name_the_file(c);
     Settings& s = c.cfg;
     s.port_name = "\\\\.\\COM3";
@@ -311,7 +310,7 @@ TEST(ConfigWrite, NoCalibrationEventsMeansNoDataLines) {
 
 TEST(ConfigWrite, HandbellsWriteAndReadBackZeroDelays) {
     Harness w;
-    Context& c = w.c();
+    Program& c = w.c();
     name_the_file(c);
     c.cfg.sensor_count = 2;
     set_target_defaults(c.target, c.cfg.sensor_count);

@@ -44,7 +44,7 @@ protected:
     BigCounter& counter() { return *c.big_counter; }
 
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
 };
 
 TEST_F(BigNumber, GlyphsAreFullWidthAndTheNineStandsStraight) {

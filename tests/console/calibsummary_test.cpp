@@ -44,7 +44,7 @@ protected:
     }
 
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
 };
 
 TEST_F(CalibrationSummary, DataMode) {

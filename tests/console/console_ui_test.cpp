@@ -10,7 +10,7 @@ namespace {
 
 TEST(ConsoleWindows, GeometryOfEveryWindow) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     struct Case {
         Area area;
         int top, bottom;
@@ -31,7 +31,7 @@ TEST(ConsoleWindows, GeometryOfEveryWindow) {
 
 TEST(ConsoleWindows, LongScratchLeavesCursorOnLine9AndLowScratchClearsOnly19And20) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.screen.background_colour(kBlue);
     c.console.select(Area::Full);
     for (int line = 1; line <= 25; ++line) {
@@ -54,7 +54,7 @@ class QuitKeys : public ::testing::TestWithParam<int> {};
 
 TEST_P(QuitKeys, EndTheProgramAfterTwoSecondsWithCodeZero) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.core.stopwatch_started = true;
     h.fp.console.type_key(GetParam());
     h.fp.console.type("x");
@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(AllOfThem, QuitKeys, ::testing::Values('q', 'Q', 27, 3)
 
 TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     EXPECT_EQ(c.console.key_if_any(), 0);  // nothing waiting
     h.fp.console.type("a");
     h.fp.console.type_key(0);
@@ -89,7 +89,7 @@ TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
 // A prompt waits for the key itself: a key typed during a wait ends it.
 TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     int waits = 0;
     h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
         EXPECT_EQ(w.sources, platform::kWakeConsole);
@@ -106,7 +106,7 @@ TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
 
 TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     h.fp.console.type("abc");
     c.console.flush_keys();
     EXPECT_TRUE(h.fp.console.keys.empty());
@@ -116,7 +116,7 @@ TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
 
 TEST(IntegerPrompt, AnswersAndRetries) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.screen.move_to(1, 5);
     h.fp.console.type_line("");
     EXPECT_EQ(c.console.read_int(), 0);
@@ -170,7 +170,7 @@ TEST(FatalStop, CodesMessagesAndThePort) {
     };
     for (const Case& k : cases) {
         Harness h;
-        Context& c = h.c();
+        Program& c = h.c();
         h.fp.serial.add_port("COM3");
         c.ports.set_service(h.fp.serial.open("\\\\.\\COM3").value());
         c.core.stopwatch_started = true;

@@ -567,7 +567,7 @@ FakePlatform::FakePlatform() {
 Harness::Harness() { remake(); }
 
 void Harness::remake() {
-    ctx = make_context(fp.plat);
+    ctx = make_program(fp.plat);
     ctx->clock.start();
     // Make the stopwatch read exactly the fake clock's microseconds.
     ctx->clock.stopwatch()->clear();
@@ -594,7 +594,7 @@ std::string Harness::log() const {
     return it == fp.files.files.end() ? std::string() : it->second;
 }
 
-void ring_rows(Context& c, int n) {
+void ring_rows(Program& c, int n) {
     for (int i = 0; i < n; ++i) c.strikes->rows().count(Spacing::Normal, false);
 }
 

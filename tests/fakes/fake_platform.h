@@ -20,11 +20,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/context.h"
+#include "service/program.h"
 #include "keyout/dispatch.h"
 #include "keyout/menus.h"
 #include "platform/platform.h"
-#include "service/program.h"
 #include "strokes/strike_path.h"
 
 namespace qn::test {
@@ -402,8 +401,8 @@ struct Harness {
     // The program's state made afresh on fp, once a service has been swapped.
     void remake();
     FakePlatform fp;
-    std::unique_ptr<Context> ctx;
-    Context& c() { return *ctx; }
+    std::unique_ptr<Program> ctx;
+    Program& c() { return *ctx; }
     // Everything the run log holds so far.
     std::string log() const;
 };
@@ -412,7 +411,7 @@ struct Harness {
 void record_events(EventRing& ring, std::uint32_t start_status, std::initializer_list<LineEvent> events);
 
 // A touch under way: n more rows counted, as normal strikes.
-void ring_rows(Context& c, int n);
+void ring_rows(Program& c, int n);
 
 // The screen shows text at line/col (from 1), optionally all in one colour.
 ::testing::AssertionResult ScreenHas(const Screen& s, int line, int col, const std::string& text, int fg = -1);

@@ -9,7 +9,6 @@
 
 #include "config/configfile.h"
 #include "service/program.h"
-#include "core/context.h"
 #include "fakes/fake_platform.h"
 
 namespace {
@@ -18,7 +17,7 @@ bool in(double v, double lo, double hi) {
     return v >= lo && v <= hi;
 }
 
-bool values_in_range(const qn::Context& c) {
+bool values_in_range(const qn::Program& c) {
     const qn::Settings& s = c.cfg;
     bool ok = in(s.loop_sleep_ms, -1, 50) && in(s.switch_bounce_ms, 0, 500) &&
               in(s.transient_ms, 0, 50) && in(s.sensor_count, 0, qn::kMaxSensors) &&
@@ -37,7 +36,7 @@ bool values_in_range(const qn::Context& c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     qn::test::Harness h;
-    qn::Context& c = h.c();
+    qn::Program& c = h.c();
     c.settings_file->set_base_name(qn::kProgramVersion);
     const std::string main_file = c.settings_file->path();
     const std::string text(reinterpret_cast<const char*>(data), size);

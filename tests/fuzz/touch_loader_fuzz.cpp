@@ -11,7 +11,7 @@
 
 #include "autoring/automatic_ringing.h"
 #include "autoring/methodfile.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "fakes/fake_platform.h"
 
 namespace {
@@ -21,13 +21,13 @@ namespace {
     std::abort();
 }
 
-std::string screen_text(const qn::Context& c) {
+std::string screen_text(const qn::Program& c) {
     std::string all;
     for (int line = 1; line <= qn::Screen::kRows; ++line) all += c.screen.line_text(line);
     return all;
 }
 
-void check_loaded(qn::Context& c, std::int32_t asked, std::int32_t bells) {
+void check_loaded(qn::Program& c, std::int32_t asked, std::int32_t bells) {
     const qn::Touch& a = c.autoring->touch();
     if (bells < 4 || bells > asked) fail("number of bells out of range after a load");
     if (a.row_count < 1 + qn::kRoundsAtEnd || a.row_count > qn::kMaxRows) fail("ROWNUM out of range");
@@ -45,7 +45,7 @@ void check_loaded(qn::Context& c, std::int32_t asked, std::int32_t bells) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     qn::test::Harness h;
-    qn::Context& c = h.c();
+    qn::Program& c = h.c();
     const std::int32_t asked = 4 + data[0] % 9;  // 4..12, as the set-up asks
     qn::TouchReader reader(c.autoring->touch(), c.run_log, c.dialog, asked);
     if (reader.load_method_file(std::string(reinterpret_cast<const char*>(data + 1), size - 1))) {

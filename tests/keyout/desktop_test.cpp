@@ -34,7 +34,7 @@ DesktopInfo wayland() {
             {"Wayland: keys go to whichever window has the focus", "Keys are typed as key positions"}};
 }
 
-Context& on(Harness& h, platform::Windows& windows) {
+Program& on(Harness& h, platform::Windows& windows) {
     h.fp.plat.windows = &windows;
     h.remake();
     return h.c();
@@ -43,7 +43,7 @@ Context& on(Harness& h, platform::Windows& windows) {
 struct OnDesktop {
     Harness h;
     DesktopWindows windows;
-    Context& c;
+    Program& c;
     OnDesktop(DesktopInfo info, int target) : windows(h.fp.clock, std::move(info)), c(on(h, windows)) {
         c.cfg.sensor_count = 1;
         set_target_defaults(c.target, c.cfg.sensor_count);

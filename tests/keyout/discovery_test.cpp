@@ -20,7 +20,7 @@ const std::string kDash = "\x97";  // the em dash of code page 1252
 // A program in service with one sensor, the given target selected.
 struct Target {
     Harness h;
-    Context& c;
+    Program& c;
     FakeWindows& win;
 
     explicit Target(int index) : c(h.c()), win(h.fp.windows) {

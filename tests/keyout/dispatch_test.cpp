@@ -19,7 +19,7 @@ const std::string kStamp = "08/12/2026 04:45:00 ";
 
 struct Service {
     Harness h;
-    Context& c;
+    Program& c;
     FakeWindows& win;
     RecordingKeyboard& kb;
 

@@ -17,7 +17,7 @@ namespace {
 
 struct User {
     Harness h;
-    Context& c;
+    Program& c;
     std::deque<std::string> answers;
     std::vector<std::vector<std::string>> seen;  // the screen at each answer
     std::uint64_t seen_version = ~0ull;

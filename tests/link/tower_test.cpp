@@ -24,7 +24,7 @@ using namespace linktest;
 
 struct Linked {
     Harness h;
-    Context& c;
+    Program& c;
     FakeNetwork net;
 
     explicit Linked(int target = 1) : c(h.c()) {
@@ -73,7 +73,7 @@ TEST(TowerKeys, RingingRoomsKeysAreItsBells) {
 
 TEST(TowerMenu, ARingingRoomTargetAsksForTheTowerAndTheFileKeepsIt) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.cfg.sensor_count = 1;
     set_target_defaults(c.target, c.cfg.sensor_count);
     c.settings_file->set_base_name(kProgramVersion);

@@ -64,7 +64,7 @@ TEST(RunLogFile, AFolderThatRefusesTheFileLeavesTheRunGoingWithoutALog) {
 // drawn carries on where it was.
 TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     h.fp.files.fail_writes_after = 300;
     start_run_log(h);
     c.screen.window(1, 22, 80, 25);
@@ -97,7 +97,7 @@ TEST(RunLogFile, AFullDiskStopsTheLogWithOneMessage) {
 // at its next use of the log, never from the thread itself.
 TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     h.fp.files.fail_writes_after = 120;
     start_run_log(h);
     std::thread serial([&c] {
@@ -112,7 +112,7 @@ TEST(RunLogFile, AFailureOnTheSerialThreadIsToldOnTheMainThread) {
 
 TEST(MonitorLines, Formats) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.strike_report.signal_taken({1039999, 1000000, 40, true, 0});  // 39 ms on
     c.strike_report.signal_taken({1080500, 1000000, 40, false, 0});  // 80 ms on
     c.strike_report.signal_taken({1080500, 1000000, 40, false, 1});
@@ -123,7 +123,7 @@ TEST(MonitorLines, Formats) {
 }
 
 // A ring with n recorded events, event k at time 1000 k and word k.
-static void fill_ring(Context& c, int n, EventShape second = EventShape::Normal) {
+static void fill_ring(Program& c, int n, EventShape second = EventShape::Normal) {
     EventRing& ring = c.event_ring;
     ring.begin({5, 0, EventShape::Startup});
     for (int k = 1; k <= n; ++k) {
@@ -134,7 +134,7 @@ static void fill_ring(Context& c, int n, EventShape second = EventShape::Normal)
 
 TEST(EventLog, ThreeSectionsByteForByte) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     fill_ring(c, 2, EventShape::Short);
     c.event_ring.omit({1500, 16, EventShape::Interference});
     c.target.set_sensors_active(2);
@@ -160,7 +160,7 @@ TEST(EventLog, ThreeSectionsByteForByte) {
 
 TEST(EventLog, DataModeOneSensorAndNoRecords) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.cfg.rest_on_mode = true;
     c.target.set_sensors_active(1);
     c.strikes->log_touch(TouchEnd::PortLost);
@@ -171,7 +171,7 @@ TEST(EventLog, DataModeOneSensorAndNoRecords) {
 
 TEST(EventLog, AfterSevenHundredEventsWrappedSlotsAreReadAndOverwrittenOnesSkipped) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.cfg.rest_on_mode = false;
     c.strikes->log_touch(TouchEnd::PortLost);  // the start status logged: the next log starts at event 1
     fill_ring(c, 700);
@@ -188,7 +188,7 @@ TEST(EventLog, AfterSevenHundredEventsWrappedSlotsAreReadAndOverwrittenOnesSkipp
 
 TEST(EventLog, AFullOmittedListSaysSo) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.cfg.rest_on_mode = true;
     for (int k = 0; k < kEventRingSize; ++k) c.event_ring.omit({});
     c.strikes->log_touch(TouchEnd::PortLost);

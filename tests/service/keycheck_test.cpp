@@ -18,7 +18,7 @@ namespace {
 
 struct Service {
     Harness h;
-    Context& c;
+    Program& c;
     explicit Service(const std::string& target = "Open") : c(h.c()) {
         c.cfg.sensor_count = 1;
         set_target_defaults(c.target, c.cfg.sensor_count);
@@ -107,7 +107,7 @@ TEST(CommandKeys, ChoosingAnotherTarget) {
 
 // A touch of 60 blows against automatic bells: handstrokes 30 ms late,
 // backstrokes 10 ms late.
-void ring_a_late_touch(Context& c) {
+void ring_a_late_touch(Program& c) {
     for (int blow = 0; blow < 60; ++blow) {
         const bool hand = blow % 2 == 0;
         const std::int64_t ideal = 1000000 + blow * 2000000;

@@ -18,7 +18,7 @@ constexpr std::int64_t kNow = 50000000;
 
 struct Loop {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     Loop() {
         c.cfg.loop_sleep_ms = 5;
         c.target.set_sensors_active(2);

@@ -19,7 +19,7 @@ const std::string kSettings = std::string(kProgramVersion) + ".ini";
 // A settings file for a data-mode bell on COM3 sending 'a', keys to "Open".
 std::string data_mode_settings() {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.settings_file->set_base_name(kProgramVersion);
     c.cfg.port_name = "\\\\.\\COM3";
     c.cfg.rest_on_mode = true;
@@ -252,7 +252,7 @@ TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
     bool published = false;
     std::vector<FakeWait::Call> after_event;
     r.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
-        Context& c = r.h.c();
+        Program& c = r.h.c();
         const std::int64_t now = r.h.fp.clock.now_us();
         if (!published && c.sensing.thread() && c.sensing.thread()->os_thread() != 0 && w.deadline_us >= 10 * s) {
             // The serial thread (its steps run here) records the edge at 10 s

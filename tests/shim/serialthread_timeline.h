@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "core/context.h"
+#include "service/program.h"
 #include "core/timing.h"
 #include "serial/sensing.h"
 #include "serial/serial_thread.h"
@@ -31,7 +31,7 @@ struct ProgramRig {
     test::FakeFiles files;
     test::FakeProcess process;
     platform::Platform plat;
-    Context* c = nullptr;
+    Program* c = nullptr;
 
     std::string log() const {
         auto it = files.files.find("logs/serialthread.log");
@@ -47,7 +47,7 @@ inline ProgramRig& leaked_program() {
     rig->plat.console = &rig->console;
     rig->plat.files = &rig->files;
     rig->plat.process = &rig->process;
-    rig->c = make_context(rig->plat).release();
+    rig->c = make_program(rig->plat).release();
     rig->c->clock.start();
     rig->files.dirs.insert("logs");
     auto log = rig->files.create("logs/serialthread.log");
@@ -116,7 +116,7 @@ struct RingRecord {
     std::vector<RingEvent> omitted;  // the omitted list
 };
 
-inline RingRecord read_ring(const Context& c) {
+inline RingRecord read_ring(const Program& c) {
     const EventRing& ring = c.event_ring;
     RingRecord r;
     r.high = ring.recorded();

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "core/context.h"
+#include "service/program.h"
 #include "core/timing.h"
 
 namespace qn::standin {
@@ -250,7 +250,7 @@ struct WineProgram {
     test::FakeFiles files;
     test::FakeProcess process;
     platform::Platform plat;
-    std::unique_ptr<Context> ctx;
+    std::unique_ptr<Program> ctx;
 
     WineProgram() {
         platform::Platform& native = platform::native_platform();
@@ -258,12 +258,12 @@ struct WineProgram {
         plat.console = &console;
         plat.files = &files;
         plat.process = &process;
-        ctx = make_context(plat);
+        ctx = make_program(plat);
         ctx->clock.start();
         files.dirs.insert("logs");
         ctx->run_log.adopt(std::move(files.create("logs/test.log").value()));
     }
-    Context& c() { return *ctx; }
+    Program& c() { return *ctx; }
     std::string log() const {
         auto it = files.files.find("logs/test.log");
         return it == files.files.end() ? std::string() : it->second;

@@ -27,7 +27,7 @@ constexpr std::int64_t kSecond = 1000000;
 struct Bell {
     Harness h;
     ScriptedPort& port;
-    Context& c;
+    Program& c;
 
     explicit Bell(int sensors = 1, int delay_ms = 300) : port(h.fp.serial.add_port("COM3")), c(h.c()) {
         c.cfg.use_line[ModemLine::Cts] = true;

@@ -77,7 +77,7 @@ protected:
 
     void SetUp() override { program_ = std::make_unique<standin::WineProgram>(); }
 
-    Context& c() { return program_->c(); }
+    Program& c() { return program_->c(); }
     std::string log() { return program_->log(); }
 
     void select(int index) {

@@ -152,7 +152,7 @@ TEST_F(Win32SerialShim, TheStatusThreadRecordsPulsesAndOmitsATransient) {
     const auto changes = shimtest::cts_timeline();
     shimtest::RingRecord ring;
     auto& rig = shimtest::leaked_program();
-    Context& c = *rig.c;
+    Program& c = *rig.c;
     c.cfg.use_line[ModemLine::Cts] = true;
     c.cfg.transient_ms = 2;
     c.sensing.start_thread(port_, c.cfg.use_line);

@@ -20,10 +20,9 @@
 #include <stdexcept>
 #include <thread>
 
-#include "core/context.h"
+#include "service/program.h"
 #include "service/run_end.h"
 #include "platform/platform.h"
-#include "service/program.h"
 
 extern char** environ;
 
@@ -212,7 +211,7 @@ int program_child() {
     plat->keyboard = new RecordedKeyboard(dir + "/keys.txt");
     plat->serial = new ListedSerial(*native.serial, split(env_or("QN_TEST_PORTS"), ','));
     plat->process = new ReportingProcess;
-    Context* c = make_context(*plat).release();
+    Program* c = make_program(*plat).release();
     int code = quennick_main(*c, ProgramOptions{true, "."});
     c->ending->exit(code);
 }

@@ -55,7 +55,7 @@ struct LinuxRun : ProgramRun {
 
 std::string settings_on(const std::string& comport) {
     Harness h;
-    Context& c = h.c();
+    Program& c = h.c();
     c.settings_file->set_base_name(kProgramVersion);
     c.cfg.port_name = comport;
     c.cfg.rest_on_mode = true;

@@ -54,7 +54,7 @@ RingEvent parse_event(const std::string& text) {
 
 int serialthread_child() {
     auto& rig = shimtest::leaked_program();
-    Context& c = *rig.c;
+    Program& c = *rig.c;
     const std::string timeline = std::getenv("QN_SHIM_TIMELINE");
     auto port = rig.plat.serial->open(std::string("\\\\.\\") + std::getenv("QN_TEST_PORT"));
     if (!port.ok()) {

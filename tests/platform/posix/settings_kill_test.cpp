@@ -19,7 +19,7 @@
 
 #include "config/configfile.h"
 #include "core/text_sink.h"
-#include "core/context.h"
+#include "service/program.h"
 #include "fakes/fake_platform.h"
 #include "platform/platform.h"
 #include "posix_test_util.h"
@@ -31,7 +31,7 @@ namespace {
 
 // Two settings files that differ in their lines and in their length: one
 // after calibration of a bell with one sensor, one with two.
-void settings_variant(Context& c, int which) {
+void settings_variant(Program& c, int which) {
     Settings& s = c.cfg;
     s.port_name = "\\\\.\\/dev/ttyUSB0";
     s.signals_mode = true;
@@ -66,7 +66,7 @@ std::string expected_text(int which) {
 // ever, the way the program saves its settings.
 int writer_child() {
     if (::chdir(std::getenv("QN_TEST_DIR")) != 0) return 90;
-    Context* c = make_context(platform::native_platform()).release();
+    Program* c = make_program(platform::native_platform()).release();
     c->settings_file->set_base_name("settings");
     std::printf("ready\n");
     std::fflush(stdout);

@@ -40,7 +40,7 @@ struct X11Service {
         h.fp.plat.keyboard = &desktop->keyboard();
         h.fp.plat.windows = &desktop->windows();
         h.remake();
-        Context& c = h.c();
+        Program& c = h.c();
         c.cfg.sensor_count = 1;
         set_target_defaults(c.target, c.cfg.sensor_count);
         c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(target));
@@ -49,7 +49,7 @@ struct X11Service {
         c.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
-    Context& c() { return h.c(); }
+    Program& c() { return h.c(); }
     void strike() {
         c().strikes->keys().queue(0, c().clock.elapsed_us());
         c().key_sender->send_due_keys();
