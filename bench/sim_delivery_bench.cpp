@@ -234,7 +234,7 @@ Row run_setting(int sleepnum, int busy = 0, bool realtime = true) {
     Row row;
     {
         BusyLoops loops(busy);
-        CpuSampler cpu(run->time(), static_cast<long>(gettid()), run->context());
+        CpuSampler cpu(run->time(), static_cast<long>(gettid()), run->program());
         run->run();
         cpu.stop();
         row.serial_sched = cpu.serial_sched;

@@ -50,7 +50,7 @@ public:
     // otherwise the process ends with it.
     int run();
 
-    Program& context() { return *ctx_; }
+    Program& program() { return *ctx_; }
     SimTarget& target() { return *target_; }
     platform::sim::SimBell& bell() { return *bell_; }
     SimRinger& ringer() { return *ringer_; }

@@ -121,7 +121,7 @@ std::string record(const Scenario& s) {
     env.files = &files;
     if (s.tower) env.network = &tower;
     env.on_main_thread = [&](std::int64_t now, bool waiting) {
-        if (s.tower && run->context().tower->session() && !tower.settle())
+        if (s.tower && run->program().tower->session() && !tower.settle())
             ADD_FAILURE() << "the tower link's thread did not come to a stop";
         if (!waiting) return;
         screen.at_wait(now, run->console());

@@ -102,7 +102,7 @@ TEST(SimPeal, FiveThousandAndFortyRowsWithFaultsEveryStrikeAccountedFor) {
 
     // The counter shows the rows rung: the missed ones made up count, the
     // spurious strikes do not (there are more of those here than missed).
-    const Screen& screen = run.context().screen;
+    const Screen& screen = run.program().screen;
     EXPECT_NE(spurious, missed);
     EXPECT_EQ(shown_rows(screen), 5040) << screen.line_text(22);
     const int shown = shown_peal_minutes(screen);

@@ -143,7 +143,7 @@ TEST_P(StrikingReportTruth, AReportOf720RowsFindsTheRingersBiasAndSpread) {
     GetParam().bias(o.plan.rhythm.bias);
     SimRun run(o, embedded());
     Kept kept;
-    run.context().striking->add(kept);
+    run.program().striking->add(kept);
     ASSERT_EQ(run.run(), 0);
     ASSERT_EQ(kept.touches.size(), 1u);
     EXPECT_GE(kept.touches[0].timed, 700);
@@ -166,7 +166,7 @@ TEST(StrikingReportDelay, TakenWithKItCentresTheNextTouch) {
     o.plan.rhythm.bias.spread_ms = 10;
     SimRun run(o, embedded());
     Kept kept;
-    run.context().striking->add(kept);
+    run.program().striking->add(kept);
     ASSERT_EQ(run.run(), 0);
     ASSERT_EQ(kept.touches.size(), 2u);
     const TouchStriking &first = kept.touches[0], &second = kept.touches[1];
