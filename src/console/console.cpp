@@ -101,7 +101,11 @@ void Console::flush_keys() {
 // Line input as a console gives it: typed characters are echoed at the
 // cursor, Backspace takes one back, Esc clears the line, Enter ends it.
 // Ctrl-C quits here as everywhere else.
-std::string Console::read_line(bool* ended) {
+std::string Console::read_line(bool* ended) { return edit_line(ended, false); }
+
+std::string Console::read_secret() { return edit_line(nullptr, true); }
+
+std::string Console::edit_line(bool* ended, bool secret) {
     std::string line;
     screen_.cursor_visible(true);
     for (;;) {
@@ -112,28 +116,23 @@ std::string Console::read_line(bool* ended) {
         }
         const int k = device_->read_key();
         if (k == 0) {
-            (void)device_->read_key();
+            (void)device_->read_key();  // the second code of an extended key
             continue;
         }
         if (k == '\r' || k == '\n') break;
         if (k == 3) quit_on_key(3);
-        if (k == 8 || k == 127) {
-            if (!line.empty()) {
+        const bool clear = k == 27 && !secret;
+        if (k == 8 || k == 127 || clear) {
+            do {
+                if (line.empty()) break;
                 line.pop_back();
                 screen_.write("\b \b");
-            }
+            } while (clear);
             continue;
         }
-        if (k == 27) {
-            while (!line.empty()) {
-                line.pop_back();
-                screen_.write("\b \b");
-            }
-            continue;
-        }
-        if (k < 32 || line.size() >= 255) continue;
+        if (k < 32 || line.size() >= 255 || (secret && k >= 256)) continue;
         line.push_back(static_cast<char>(k));
-        screen_.write(std::string(1, static_cast<char>(k)));
+        screen_.write(secret ? std::string("*") : std::string(1, static_cast<char>(k)));
     }
     screen_.cursor_visible(false);
     screen_.newline();
@@ -152,33 +151,6 @@ std::int32_t Console::read_int() {
         screen_.write("Input was " + line + " Bad integer value try again");
         screen_.text_colour(kWhite);
     }
-}
-
-std::string Console::read_secret() {
-    std::string secret;
-    screen_.cursor_visible(true);
-    for (;;) {
-        if (!await_key()) ending_.end_for_closed_keyboard();
-        const int k = device_->read_key();
-        if (k == 0) {
-            (void)device_->read_key();  // the second code of an extended key
-            continue;
-        }
-        if (k == '\r' || k == '\n') break;
-        if (k == 3) quit_on_key(3);
-        if (k == 8 || k == 127) {
-            if (!secret.empty()) {
-                secret.pop_back();
-                screen_.write("\b \b");
-            }
-        } else if (k >= 32 && k < 256 && secret.size() < 255) {
-            secret.push_back(static_cast<char>(k));
-            screen_.write("*");
-        }
-    }
-    screen_.cursor_visible(false);
-    screen_.newline();
-    return secret;
 }
 
 }  // namespace qn

@@ -45,6 +45,8 @@ public:
     Screen& screen() { return screen_; }
 
 private:
+    // Line input; a secret is echoed as stars and Esc leaves it.
+    std::string edit_line(bool* ended, bool secret);
     bool await_key();
 
     Screen& screen_;
