@@ -38,9 +38,16 @@ void Console::clear(Area area) {
 
 // ---- keys ------------------------------------------------------------------
 
+// A request to end (Ctrl-C, SIGTERM, the console closed) is heard within
+// one look, not when a 4 s pause is over.
+constexpr std::int32_t kEndLookMs = 100;
+
 void Console::pause_ms(std::int32_t ms) {
     screen_.present();
-    waiting_.sleep_ms(ms);
+    for (std::int32_t left = ms; left > 0; left -= kEndLookMs) {
+        ending_.end_if_asked();
+        waiting_.sleep_ms(left < kEndLookMs ? left : kEndLookMs);
+    }
 }
 
 void Console::quit_on_key(char ch) {

@@ -42,6 +42,7 @@ const EndWay* way_of(const RunEndAsk& ask) {
 }  // namespace
 
 void RunEnd::end(const RunEndAsk& ask) {
+    ending_ = true;
     const std::string line = run_end_line(ask);
     c_.console.clear(Area::Scratch);
     c_.screen.text_colour(kYellow);
@@ -74,6 +75,7 @@ RunEndAsk RunEnd::asked() {
 }
 
 void RunEnd::end_if_asked() {
+    if (ending_) return;
     const RunEndAsk ask = asked();
     if (ask.asked) end(ask);
 }
@@ -86,6 +88,7 @@ void RunEnd::end_for_closed_keyboard() {
 }
 
 void RunEnd::quit() {
+    ending_ = true;
     c_.console.clear(Area::Scratch);
     c_.screen.text_colour(kYellow);
     c_.screen.write_line("Interface terminated by User - closing...");

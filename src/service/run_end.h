@@ -44,6 +44,10 @@ public:
 
 private:
     Program& c_;
+    // Set once Q or a request is ending the run: its own closing pause must
+    // not start a second end (Q with the keyboard at its end). A halt's
+    // prompt for Enter can still be ended from outside.
+    bool ending_ = false;
 };
 
 // The main thread's waits on the program's stopwatch and wait service.

@@ -64,7 +64,7 @@ TEST(AutoringDriverBeats, APullOnSixIsThirteenBeatsWithTheLastSilent) {
     EXPECT_EQ(r.key_ms(0), 0);
     for (std::size_t beat = 1; beat <= 12; ++beat) EXPECT_EQ(r.key_ms(beat), 4000 + 329 * beat + 1) << beat;
     EXPECT_EQ(r.key_ms(13), 4000 + 329 * 14 + 1);  // beat 13 loaded the next pull
-    EXPECT_EQ(r.h.fp.threads.sleeps.front(), 4000);
+    EXPECT_EQ(r.h.fp.threads.slept_ms(), 4000);
     EXPECT_NE(r.h.log().find("123456123456 calls ( ) ( )\r\n"), std::string::npos);
 }
 

@@ -66,12 +66,50 @@ TEST_P(QuitKeys, EndTheProgramAfterTwoSecondsWithCodeZero) {
     }
     EXPECT_TRUE(ScreenHas(c.screen, 9, 1, "Interface terminated by User - closing...", kYellow));
     EXPECT_NE(h.log().find("Interface terminated by User - closing...\r\n"), std::string::npos);
-    ASSERT_FALSE(h.fp.threads.sleeps.empty());
-    EXPECT_EQ(h.fp.threads.sleeps.back(), 2000);
+    EXPECT_EQ(h.fp.threads.slept_ms(), 2000);
     EXPECT_TRUE(h.fp.console.closed);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOfThem, QuitKeys, ::testing::Values('q', 'Q', 27, 3));
+
+// A pause (a message left 4 s on the screen) hears a request to end at its
+// next look; Q's own closing pause is not ended a second time by a
+// keyboard that ends meanwhile.
+TEST(QuitKeys, AnEndAskedDuringAPauseIsHeardAtTheNextLook) {
+    struct Case {
+        const char* what;
+        bool quit_first;
+        bool asks;  // SIGTERM, else the keyboard ends
+        int code;
+        std::int64_t ended_by_us;
+        const char* last_line;
+    } cases[] = {
+        {"SIGTERM in a pause", false, true, 143, 1100000,
+         "Run ended: asked to end by another program or the system (SIGTERM)"},
+        {"keyboard ends in a pause", false, false, 0, 1100000, "Run ended: the keyboard's input ended (end of file)"},
+        {"keyboard ends in Q's pause", true, false, 0, 2000000, "Interface terminated by User - closing..."},
+    };
+    for (const Case& k : cases) {
+        Harness h;
+        Program& c = h.c();
+        h.fp.threads.on_sleep = [&](std::int32_t) {
+            if (h.fp.clock.now_us() < 1000000) return;
+            h.fp.ending.taken = true;
+            if (k.asks) h.fp.ending.ask = [] { return platform::EndRequest{platform::EndReason::Terminate, "SIGTERM"}; };
+            h.fp.console.input_closed = !k.asks;
+        };
+        try {
+            if (k.quit_first) c.ending->quit();
+            c.console.pause_ms(4000);
+            ADD_FAILURE() << k.what << ": the pause ran to its end";
+        } catch (const ProgramExit& e) {
+            EXPECT_EQ(e.code, k.code) << k.what;
+        }
+        EXPECT_LE(h.fp.clock.now_us(), k.ended_by_us) << k.what;
+        EXPECT_EQ(h.log().substr(h.log().rfind('\n', h.log().size() - 3) + 1), std::string(k.last_line) + "\r\n")
+            << k.what;
+    }
+}
 
 TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
     Harness h;

@@ -104,6 +104,13 @@ public:
     std::map<platform::ThreadHandle, int> priorities;
     std::vector<std::string> calls;  // "suspend", "resume" in order
     std::vector<std::int32_t> sleeps;
+    // A pause is slept in steps (an end asked for meanwhile is heard at the
+    // next): the time slept, in all.
+    std::int32_t slept_ms() const {
+        std::int32_t ms = 0;
+        for (std::int32_t s : sleeps) ms += s;
+        return ms;
+    }
     std::function<void(std::int32_t)> on_sleep;  // called after the clock moved
 
 private:

@@ -126,7 +126,7 @@ TEST(PortLost, TheRingerIsToldThenTheRunEnds) {
     }
     EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Serial port not responding locn 6 - terminating", kYellow));
     EXPECT_NE(h.log().find("Serial port not responding locn 6\r\n"), std::string::npos);
-    EXPECT_EQ(h.fp.threads.sleeps.back(), 4000);
+    EXPECT_EQ(h.fp.threads.slept_ms(), 4000);
 }
 
 TEST(CharRead, OneCharacterWithAMillisecondTimeout) {

@@ -183,7 +183,7 @@ TEST(AutomaticRinging, AWithoutSetUpSetsUpFirstThenStartsAndAStops) {
     EXPECT_TRUE(s.c.autoring->ringer().running());
     EXPECT_NE(s.h.log().find("method file loaded"), std::string::npos);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");  // the start key
-    EXPECT_EQ(s.h.fp.threads.sleeps.back(), 4000);
+    EXPECT_EQ(s.h.fp.threads.slept_ms(), 4000);
     s.key("A");
     EXPECT_FALSE(s.c.autoring->ringer().running());
     EXPECT_TRUE(s.shows(9, "Automated ringing ended"));
