@@ -189,17 +189,18 @@ void take_signal(StrikePath& strikes, KeySender& sender) {
 }
 
 // The strike path decides; the screen regions and the run log hear what it
-// decided, the screen first.
+// decided, the counter first, the notices after the log (they say whether
+// it was written).
 void wire_strike_path(Program& c) {
     c.strikes = std::make_unique<StrikePath>(c.cfg, c.target, c.clock, c.strike_report);
-    c.strike_notices = std::make_unique<StrikeNotices>(c.screen);
+    c.strike_notices = std::make_unique<StrikeNotices>(c.screen, c.run_log);
     c.monitor = std::make_unique<MonitorRegion>(c.screen);
     c.big_counter = std::make_unique<BigCounter>(c.screen, c.big_digits);
     c.strike_log = std::make_unique<StrikeLog>(c.run_log, c.event_ring);
-    c.strike_report.add(*c.strike_notices);
     c.strike_report.add(*c.monitor);
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
+    c.strike_report.add(*c.strike_notices);
     c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, c.sensing_report, c.clock, c.run_log,
                                                [&c] { take_signal(*c.strikes, *c.key_sender); });
     wire_striking_report(c);

@@ -2,6 +2,7 @@
 
 #include "console/screen.h"
 #include "console/layout.h"
+#include "runlog/run_log.h"
 
 namespace qn {
 
@@ -17,7 +18,12 @@ void StrikeNotices::touch_ended(const TouchEnded& r) {
     screen_.window(1, kScratchLastLine, Screen::kCols, kScratchLastLine);
     screen_.move_to(1, 1);
     screen_.write("Ringing ceased  - writing event log");
-    screen_.write(" - completed");
+    if (!log_.is_open())
+        screen_.write(" - not written: no run log this time");
+    else if (log_.stopped())
+        screen_.write(" - not written: the run log has stopped");
+    else
+        screen_.write(" - completed");
     screen_.window(1, 1, Screen::kCols, Screen::kRows);
 }
 

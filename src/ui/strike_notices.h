@@ -7,17 +7,21 @@
 
 namespace qn {
 
+class RunLog;
 class Screen;
 
+// Hears each record after the run log has written it, so the end of a
+// touch says whether its event list reached the file.
 class StrikeNotices : public StrikeReport {
 public:
-    explicit StrikeNotices(Screen& screen) : screen_(screen) {}
+    StrikeNotices(Screen& screen, const RunLog& log) : screen_(screen), log_(log) {}
 
     void events_clashed(const EventsClashed& r) override;
     void touch_ended(const TouchEnded& r) override;
 
 private:
     Screen& screen_;
+    const RunLog& log_;
 };
 
 }  // namespace qn
