@@ -38,12 +38,23 @@ void DeliveryLog::focus_lost(const FocusLost& r) {
     log_.write_line(stamp() + " " + name + what + str(r.point + 1));
 }
 
-void DeliveryLog::focus_regained(const FocusRegained&) { log_.write_line("Recovered from loss of focus"); }
+void DeliveryLog::focus_regained(const FocusRegained&) {
+    front_seen_.clear();
+    log_.write_line("Recovered from loss of focus");
+}
 
 void DeliveryLog::focus_window_seen(const FocusWindowSeen& r) {
-    log_.write_line("window not focussed Got " + str_u(r.window) + " <" + std::string(r.title) + "> expected;" +
-                    str_u(r.expected_window) + " <" + std::string(r.expected_title) + ">");
-    if (r.adopted) log_.write_line("***handle replaced***");
+    const std::string line = "window not focussed Got " + str_u(r.window) + " <" + std::string(r.title) +
+                             "> expected;" + str_u(r.expected_window) + " <" + std::string(r.expected_title) + ">";
+    if (r.adopted) {
+        front_seen_.clear();
+        log_.write_line(line);
+        log_.write_line("***handle replaced***");
+        return;
+    }
+    if (line == front_seen_) return;
+    front_seen_ = line;
+    log_.write_line(line);
 }
 
 void DeliveryLog::target_window_missing(const TargetWindowMissing& r) {

@@ -48,6 +48,9 @@ private:
 
     RunLog& log_;
     const platform::Platform& plat_;
+    // The window last named in front of the target, until the focus comes
+    // back: the waiting key looks again on every pass of the loop.
+    std::string front_seen_;
 };
 
 }  // namespace qn
