@@ -240,6 +240,7 @@ int PosixConsole::read_key() {
         ::pause();
     }
     if (b == 0x7F) return 8;  // terminals send DEL for Backspace
+    if (b == 0) return extended(scan::Unknown);  // Ctrl-Space, Ctrl-@: 0 alone would wait for a second code
     if (b != 0x1B) return b;
     return decode_escape();
 }

@@ -64,6 +64,7 @@ public:
         std::lock_guard<std::mutex> g(shared_->lock);
         for (char ch : shared_->bytes) {
             const int b = static_cast<unsigned char>(ch);
+            if (b == 0) keys.push_back(0);  // a NUL is a key of no use, but whole: 0 and its code
             if (!(b == '\n' && after_cr_)) keys.push_back(b);
             after_cr_ = b == '\r';
         }
