@@ -307,7 +307,9 @@ def log_folder_read_only(suite, run):
         ff = run.standin("firefox")
         run.write(SETTINGS, fixture("data_mode.ini", **SHORT_DELAYS))
         prog = run.program()
-        s = prog.wait_for(SERVICE)
+        prog.wait_for(SERVICE)
+        # The notice is drawn after the menu: wait for it, then judge where it is.
+        s = prog.wait_for("No run log this time: ", timeout=5)
         check(notice(s).startswith("No run log this time: "), "no notice under the menu:\n" + s.text())
         ff.focus()
         ring_data(box, 6, 400)
