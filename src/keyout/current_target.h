@@ -4,13 +4,14 @@
 // the screen, the log and the settings file number them from 1.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 #include "config/settings.h"
 #include "core/checked_array.h"
 
 namespace qn {
+
+struct TargetDriver;
 
 class CurrentTarget {
 public:
@@ -19,6 +20,8 @@ public:
     std::int32_t index() const { return index_; }
     const TargetProgram& entry() const { return table_[index_]; }
     TargetProgram& entry() { return table_[index_]; }
+    // How keys reach the entry selected (keyout/targets.h).
+    const TargetDriver& driver() const;
 
     // Selects entry index and takes its parameters.
     void take(std::int32_t index);
@@ -43,15 +46,10 @@ public:
     std::int32_t double_strike_delay_ms() const { return double_strike_delay_ms_; }
     void set_double_strike_delay_ms(std::int32_t ms) { double_strike_delay_ms_ = ms; }
 
-    SensingPoint& point(std::int32_t i) { return points_[checked(i)]; }
-    const SensingPoint& point(std::int32_t i) const { return points_[checked(i)]; }
+    SensingPoint& point(std::int32_t i) { return points_[i]; }
+    const SensingPoint& point(std::int32_t i) const { return points_[i]; }
 
 private:
-    static std::size_t checked(std::int32_t i) {
-        if (i < 0 || i >= kMaxSensors) bounds_failure(i, 0, kMaxSensors - 1);
-        return static_cast<std::size_t>(i);
-    }
-
     TargetTable table_;
     std::int32_t index_ = 0;
     std::int32_t sensors_active_ = 0;
@@ -59,7 +57,7 @@ private:
     bool seeks_window_ = false;
     bool use_doubled_send_ = false;
     std::int32_t double_strike_delay_ms_ = 0;
-    std::array<SensingPoint, kMaxSensors> points_{};
+    CheckedArray<SensingPoint, kMaxSensors> points_;
 };
 
 }  // namespace qn

@@ -72,7 +72,7 @@ bool KeySender::bring_to_front(WindowHandle w) {
 }
 
 void KeySender::target_window_missing(std::int32_t point, char key) {
-    if (target_driver(target_.index()).browser != Browser::None) {
+    if (target_.driver().browser != Browser::None) {
         // As on Windows, where the key goes to no window: the stroke turns.
         report_.target_window_missing({"Ringing Room", false});
         deliver(point, key, [] {}, false);
@@ -99,10 +99,10 @@ void KeySender::send_to_toplevel_target(char key, std::int32_t point) {
 }
 
 bool KeySender::adopt_focus_window(WindowHandle window) {
-    focus_title_ = windows_.window_text(window, 256);
+    const std::string title = windows_.window_text(window, 256);
     const std::string target = underscores_to_spaces(target_.entry().window_name);
-    const bool adopted = focus_title_.find(target) != std::string::npos;
-    report_.focus_window_seen({window, focus_title_, window_.handle(), window_.title(), adopted});
+    const bool adopted = title.find(target) != std::string::npos;
+    report_.focus_window_seen({window, title, window_.handle(), window_.title(), adopted});
     if (adopted) window_.set_handle(window);
     return adopted;
 }
@@ -134,7 +134,7 @@ void KeySender::send_key(char key, std::int32_t point) {
         send_to_toplevel_target(key, point);
         return;
     }
-    const TargetDriver& d = target_driver(target_.index());
+    const TargetDriver& d = target_.driver();
     if (d.find_window == nullptr) return;
     // A browser is not looked for by its process: its tab is the window.
     if (d.exe != nullptr) {
@@ -169,7 +169,7 @@ void KeySender::send_due_keys() {
         if (!keys_.pending(point) || clock_.elapsed_us() < keys_.due_us(point)) continue;
         if (tower_.in_use())
             ring_on_link(point);
-        else if (target_driver(target_.index()).route == KeyRoute::FocusedWindow)
+        else if (target_.driver().route == KeyRoute::FocusedWindow)
             send_one_key(point);
         else
             send_key(stroke_key(point), point);

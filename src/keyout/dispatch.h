@@ -65,7 +65,6 @@ private:
     TowerRing& tower_;
 
     bool focus_ = true;
-    std::string focus_title_;
     std::int64_t last_key_us_ = 0;
 };
 

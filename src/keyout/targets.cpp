@@ -108,6 +108,8 @@ std::string target_name(CurrentTarget& target, std::uint8_t index) {
     return "Open";
 }
 
+const TargetDriver& CurrentTarget::driver() const { return target_driver(index_); }
+
 void CurrentTarget::take(std::int32_t index) {
     index_ = index;
     const TargetProgram& e = table_[index];
@@ -117,7 +119,7 @@ void CurrentTarget::take(std::int32_t index) {
     seeks_window_ = e.find_window;
     use_doubled_send_ = e.use_doubled_send;
     double_strike_delay_ms_ = e.double_strike_delay_ms;
-    for (std::int32_t j = 0; j < sensors_active_; ++j) points_[static_cast<std::size_t>(j)] = e.points[static_cast<std::size_t>(j)];
+    for (std::int32_t j = 0; j < sensors_active_; ++j) points_[j] = e.points[static_cast<std::size_t>(j)];
 }
 
 void load_target_parameters(CurrentTarget& target, platform::Windows& windows, const std::string& name) {

@@ -212,7 +212,7 @@ public:
     explicit ServiceFactsOf(const Program& c) : c_(c) {}
     bool target_has_focus() const override { return c_.key_sender->has_focus(); }
     bool target_must_be_foreground() const override {
-        return target_driver(c_.target.index()).route == KeyRoute::FocusedWindow;
+        return c_.target.driver().route == KeyRoute::FocusedWindow;
     }
     bool rings_tower() const override { return c_.tower->in_use(); }
     void write_calibration(TextSink& out) const override {
@@ -300,7 +300,7 @@ void wire_autoring(Program& c) {
 void wire_tower_link(Program& c) {
     c.tower = std::make_unique<TowerService>(c.cfg, c.clock, c.dialog, c.run_log, c.plat, c.strike_report,
                                              c.delivery_report,
-                                             [&c] { return target_driver(c.target.index()).ringing_room; });
+                                             [&c] { return c.target.driver().ringing_room; });
     c.tower_line = std::make_unique<TowerLine>(c.screen, c.cfg, *c.tower);
 }
 
@@ -343,7 +343,6 @@ void startup(Program& c, const ProgramOptions& options) {
     log_desktop(c.run_log, c.plat.windows->desktop());
     c.ports.list();
     c.clock.start();
-    c.core.stopwatch_started = true;
     c.run_log.write_line(c.clock.calibration_line());
     if (!options.easy_mode) c.core.easy_mode = false;
 
@@ -399,7 +398,6 @@ void startup(Program& c, const ProgramOptions& options) {
 void shutdown(Program& c) {
     c.ports.close_service();
     c.clock.stop();
-    c.core.stopwatch_started = false;
     c.run_log.flush();
 }
 

@@ -69,7 +69,6 @@ using platform::WindowHandle;
 struct CoreState {
     bool easy_mode = true;
     bool have_serial_port = false;
-    bool stopwatch_started = false;
     bool terminate = false;
     Folders folders;  // where the settings, logs and touch files are
     bool wait_failure_logged = false;  // the service loop's wait failed and said so

@@ -49,7 +49,7 @@ void RunEnd::end(const RunEndAsk& ask) {
     c_.screen.write_line(line + " - closing...");
     write_open_touch();
     c_.run_log.write_line(line);
-    if (c_.core.stopwatch_started) c_.clock.stop();
+    c_.clock.stop();
     exit(run_end_exit_code(ask));
 }
 
@@ -94,7 +94,7 @@ void RunEnd::quit() {
     c_.screen.write_line("Interface terminated by User - closing...");
     write_open_touch();
     c_.run_log.write_line("Interface terminated by User - closing...");
-    if (c_.core.stopwatch_started) c_.clock.stop();
+    c_.clock.stop();
     c_.console.pause_ms(2000);
     exit(0);
 }
@@ -115,7 +115,6 @@ void RunEnd::halt(std::int32_t code, const std::string& message) {
     // Callers pass codes above 10 only when the port is open.
     if (code > 10 && c_.ports.service() != 0) c_.ports.close_service();
     c_.clock.stop();
-    c_.core.stopwatch_started = false;
     exit(code > 0 ? code : 0);
 }
 

@@ -55,7 +55,7 @@ class QuitKeys : public ::testing::TestWithParam<int> {};
 TEST_P(QuitKeys, EndTheProgramAfterTwoSecondsWithCodeZero) {
     Harness h;
     Program& c = h.c();
-    c.core.stopwatch_started = true;
+    c.clock.start();
     h.fp.console.type_key(GetParam());
     h.fp.console.type("x");
     try {
@@ -211,7 +211,7 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         Program& c = h.c();
         h.fp.serial.add_port("COM3");
         c.ports.set_service(h.fp.serial.open("\\\\.\\COM3").value());
-        c.core.stopwatch_started = true;
+        c.clock.start();
         h.fp.console.input_closed = k.keyboard_closed;
         if (!k.keyboard_closed) h.fp.console.type_line("");
         try {
@@ -226,7 +226,7 @@ TEST(FatalStop, CodesMessagesAndThePort) {
         bool closed = false;
         for (auto& call : h.fp.serial.calls) closed |= call == "close COM3";
         EXPECT_EQ(closed, k.port_closed) << k.code;
-        EXPECT_FALSE(c.core.stopwatch_started);
+        EXPECT_FALSE(c.clock.running());
     }
 }
 
