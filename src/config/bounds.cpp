@@ -11,6 +11,7 @@ namespace qn {
 namespace {
 
 constexpr double kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr double kSecondsInADay = 86400;
 
 // Times in milliseconds. A key still waiting at the bell's next blow is lost
 // (the blow takes its place), and two blows of a bell are under 2 s apart at
@@ -18,8 +19,13 @@ constexpr double kInt32Max = std::numeric_limits<std::int32_t>::max();
 // covers the longest the calibration window can measure.
 // Filters (switch bounce, transients) beyond their range would swallow the
 // blows, so such a line is left out rather than cut to the range.
+// A calibration's figures are seconds from its first signal: a day is far
+// beyond any recording, and keeps a figure within what the file can show.
 const SettingRange kRanges[] = {
     {"signalnum", 0, kMaxCalibrationEvents, Beyond::LeaveOut},
+    {"signaltime", 0, kSecondsInADay, Beyond::LeaveOut},
+    {"signalgap", 0, kSecondsInADay, Beyond::LeaveOut},
+    {"sensorgap", 0, kSecondsInADay, Beyond::LeaveOut},
     {"sleepnum", -1, 50, Beyond::LeaveOut},
     {"switchbouncedelay", 0, 500, Beyond::LeaveOut},
     {"transientsignalsdelay", 0, 50, Beyond::LeaveOut},

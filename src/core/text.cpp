@@ -22,9 +22,12 @@ std::string pad_left(std::string_view s, int width) {
 std::string pad_int(std::int64_t v, int width) { return pad_left(str(v), width); }
 
 std::string fixed_text(double v, int width, int decimals) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%*.*f", width, decimals, v);
-    return buf;
+    // A large value has as many digits as it needs: cut short, it would be
+    // written as another number.
+    const int length = std::snprintf(nullptr, 0, "%*.*f", width, decimals, v);
+    std::string out(static_cast<std::size_t>(length), '\0');
+    std::snprintf(out.data(), out.size() + 1, "%*.*f", width, decimals, v);
+    return out;
 }
 
 std::string exponent(double v) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "core/text.h"
 #include "ui/striking_summary.h"
@@ -12,9 +11,7 @@ namespace qn {
 namespace {
 
 std::string num(double v, int decimals) {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    const std::string s = buf;
+    const std::string s = fixed_text(v, 1, decimals);
     return s.find_first_not_of("-0.") == std::string::npos && s[0] == '-' ? s.substr(1) : s;  // no "-0"
 }
 

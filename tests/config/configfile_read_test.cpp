@@ -205,6 +205,8 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
          [](Program& c) { return c.cfg.space_ratio_high == 1.7; }},
         {"", "whichsensor_a_1=1", "\"a\" is not a number" + left_out, true},
         {"", "sensorgap_2=abc", "\"abc\" is not a number" + left_out, true},
+        {"", "signalgap_3=6.6e121", "signalgap must be in 0..86400" + left_out, true,
+         [](Program& c) { return c.cfg.results[2].signal_gap_s == 0; }},
         {"program", "program=Ringing R", "no target program is called \"Ringing R\"" + left_out, true,
          [](Program& c) { return c.settings_file->target_unknown(); }},
     };

@@ -23,6 +23,8 @@ bool values_in_range(const qn::Program& c) {
               in(s.transient_ms, 0, 50) && in(s.sensor_count, 0, qn::kMaxSensors) &&
               in(s.mean_signal_ms, 0, 30000) && in(s.signal_count, 0, 256) &&
               in(s.space_ratio_low, 0, 0.99) && in(s.space_ratio_high, 1.01, 10);
+    for (const qn::CalibrationResult& r : s.results)
+        ok = ok && in(r.signal_time_s, 0, 86400) && in(r.signal_gap_s, 0, 86400) && in(r.sensor_gap_s, 0, 86400);
     for (const qn::TargetProgram& e : c.target.table()) {
         ok = ok && in(e.sensors_active, 0, qn::kMaxSensors) && in(e.double_strike_delay_ms, 0, 1000);
         for (const qn::SensingPoint& p : e.points)
