@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include <algorithm>
+
 #include "console/layout.h"
 #include "core/text.h"
 #include "platform/wait.h"
@@ -46,7 +48,7 @@ void Console::pause_ms(std::int32_t ms) {
     screen_.present();
     for (std::int32_t left = ms; left > 0; left -= kEndLookMs) {
         ending_.end_if_asked();
-        waiting_.sleep_ms(left < kEndLookMs ? left : kEndLookMs);
+        waiting_.sleep_ms(std::min(left, kEndLookMs));
     }
 }
 

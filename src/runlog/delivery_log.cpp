@@ -46,15 +46,10 @@ void DeliveryLog::focus_regained(const FocusRegained&) {
 void DeliveryLog::focus_window_seen(const FocusWindowSeen& r) {
     const std::string line = "window not focussed Got " + str_u(r.window) + " <" + std::string(r.title) +
                              "> expected;" + str_u(r.expected_window) + " <" + std::string(r.expected_title) + ">";
-    if (r.adopted) {
-        front_seen_.clear();
-        log_.write_line(line);
-        log_.write_line("***handle replaced***");
-        return;
-    }
-    if (line == front_seen_) return;
-    front_seen_ = line;
+    if (!r.adopted && line == front_seen_) return;
+    front_seen_ = r.adopted ? std::string() : line;
     log_.write_line(line);
+    if (r.adopted) log_.write_line("***handle replaced***");
 }
 
 void DeliveryLog::target_window_missing(const TargetWindowMissing& r) {
