@@ -70,6 +70,7 @@ struct BlowTimed {
     std::int32_t delay_ms = 0;        // the stroke's key delay (half the signal is added besides)
     bool handstroke = false;          // the stroke the key is for
     Spacing spacing = Spacing::Normal;  // as judged (Normal before the ninth strike)
+    std::int32_t bell = 0;  // in band mode the bell, from 1; 0 for the one ringer's bell
 };
 
 // The touch's list of output records is full; later strikes are not listed.

@@ -42,6 +42,7 @@ struct BlowFigures {
     std::int32_t row = 0;       // the touch's row (automatic bells; rounds before it are negative)
     std::int32_t place = 0;     // automatic bells
     std::int32_t bell_before = 0;
+    std::int32_t bell = 0;      // in band mode, from 1; 0 for the one ringer's bell
 };
 
 // One line of the tables by place and by the bell followed (0: leading).
@@ -65,6 +66,18 @@ struct DelaySuggestion {
     std::int32_t back_delay_ms = 0;
     std::int32_t hand_change_ms = 0;  // to add; the mean error at that stroke, with its sign turned
     std::int32_t back_change_ms = 0;
+};
+
+// In band mode, one bell's figures against the band's rhythm.
+struct BellStriking {
+    std::int32_t bell = 0;  // from 1
+    std::int32_t blows = 0;
+    std::int32_t timed = 0;
+    std::int32_t spurious = 0;
+    std::int32_t missed = 0;
+    StrokeFigures all, hand, back;
+    std::vector<GroupFigures> by_place;
+    DelaySuggestion delay;  // the delays this bell had, and the change K makes to them
 };
 
 // Errors in twentieths of a blow from half a blow early to half a blow
@@ -101,6 +114,7 @@ struct TouchStriking {
     std::vector<GroupFigures> by_place;     // automatic bells or a band
     std::vector<GroupFigures> by_followed;
     std::vector<PullFigures> pulls;
+    std::vector<BellStriking> band_bells;  // band mode: a line per bell, by bell; empty otherwise
     std::array<std::int32_t, kHistogramBins> histogram{};
 };
 
