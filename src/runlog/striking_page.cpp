@@ -1,6 +1,7 @@
 #include "runlog/striking_page.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -153,21 +154,28 @@ std::string every_bells_blow(const TouchStriking& t) {
     f.x1 = std::max(1, t.rows) + 1;
     f.y0 = 0;
     f.y1 = f.h - f.top - f.bottom;
-    std::string s = f.open("band-blows", "Every blow of every bell through the touch, a strip per bell, handstrokes filled, backstrokes open");
+    std::string s = f.open("band-blows", "Every blow of every bell through the touch, a strip per bell, handstrokes black, backstrokes grey");
     for (std::size_t i = 0; i < t.band_bells.size(); ++i) {
         const double mid = f.top + strip * (static_cast<double>(i) + 0.5);
         s += f.line(f.left, mid, f.w - f.right, mid, "stroke=\"#000\"") + f.text(f.left - 8, mid + 4, str(t.band_bells[i].bell), "end");
         if (i > 0) s += f.line(f.left, mid - strip / 2, f.w - f.right, mid - strip / 2, "stroke=\"#999\" stroke-dasharray=\"2,3\"");
     }
+    // A dot is a round-capped stroke of no length: a band's peal has tens of
+    // thousands of blows, and a path per bell and stroke keeps the page small.
+    std::map<std::int32_t, std::array<std::string, 2>> dots;  // by bell: hand, back
     std::map<std::int32_t, std::size_t> strip_of;
     for (std::size_t i = 0; i < t.band_bells.size(); ++i) strip_of[t.band_bells[i].bell] = i;
     for (const BlowFigures& b : t.blow_list) {
         if (!b.timed || !strip_of.count(b.bell)) continue;
         const double mid = f.top + strip * (static_cast<double>(strip_of[b.bell]) + 0.5);
         const double y = mid - std::clamp(b.error_ms / reach, -1.0, 1.0) * (strip / 2 - 3);
-        s += "<circle cx=\"" + num(f.x(b.row), 1) + "\" cy=\"" + num(y, 1) + "\" r=\"1.6\" stroke=\"#000\" stroke-width=\"0.6\" fill=\"" +
-             (b.handstroke ? "#000" : "#fff") + "\"/>\n";
+        dots[b.bell][b.handstroke ? 0 : 1] += "M" + num(f.x(b.row), 1) + " " + num(y, 1) + "h0";
     }
+    for (const auto& [bell, d] : dots)
+        for (int stroke = 0; stroke < 2; ++stroke)
+            if (!d[static_cast<std::size_t>(stroke)].empty())
+                s += std::string("<path class=\"dots\" fill=\"none\" stroke=\"") + (stroke == 0 ? "#000" : "#999") +
+                     "\" stroke-width=\"3\" stroke-linecap=\"round\" d=\"" + d[static_cast<std::size_t>(stroke)] + "\"/>\n";
     const double base = f.h - f.bottom;
     const double step = std::max(1.0, nice_step(f.x1 - f.x0));
     for (double v = step; v < f.x1; v += step)
@@ -330,7 +338,7 @@ std::string band_sections(const TouchStriking& t) {
              bell_place_tables(t) + "</div>\n";
         s += "<h2>The band by place</h2>\n" + group_table(t.by_place, "place", t.blow_ms, false);
     }
-    return s + "<h2>Every blow of every bell through the touch</h2>\n<p>Handstrokes filled, backstrokes open.</p>\n" +
+    return s + "<h2>Every blow of every bell through the touch</h2>\n<p>Handstrokes black, backstrokes grey.</p>\n" +
            every_bells_blow(t);
 }
 

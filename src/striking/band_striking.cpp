@@ -148,7 +148,9 @@ BandTiming time_band(std::vector<BlowFigures>& list, std::span<const BellHeard> 
         while (r1 < rows && pull[r1] == pull[r0]) ++r1;
         const Event& ref = ev[row_start[r0]];
         band_rows::WeightedLine line;
-        for (std::size_t r = 0; r < rows; ++r) {
+        const auto lo = std::lower_bound(pull.begin(), pull.end(), pull[r0] - kBandHalfWindowPulls) - pull.begin();
+        const auto hi = std::upper_bound(pull.begin(), pull.end(), pull[r0] + kBandHalfWindowPulls) - pull.begin();
+        for (auto r = static_cast<std::size_t>(lo); r < static_cast<std::size_t>(hi); ++r) {
             const std::int32_t d = std::abs(pull[r] - pull[r0]);
             if (d > kBandHalfWindowPulls || !whole(r)) continue;
             const double w = 1.0 - static_cast<double>(d) / (kBandHalfWindowPulls + 1);

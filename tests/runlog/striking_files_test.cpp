@@ -104,7 +104,10 @@ TEST(StrikingFiles, ABandsPageTablesAndDrawsEachBellAndItsFileAndLogNameThem) {
                              "<tr><th>2</th><td>4</td><td>3</td><td>1</td>"})
         EXPECT_NE(page.find(each), std::string::npos) << each;
     int dots = 0;
-    for (std::size_t at = page.find("<circle"); at != std::string::npos; at = page.find("<circle", at + 1)) ++dots;
+    for (std::size_t at = page.find("class=\"dots\""); at != std::string::npos; at = page.find("class=\"dots\"", at + 1)) {
+        const std::string d = page.substr(at, page.find("/>", at) - at);
+        for (std::size_t h = d.find("h0"); h != std::string::npos; h = d.find("h0", h + 1)) ++dots;
+    }
     EXPECT_EQ(dots, 7);
     const std::string csv = f.fs.files["logs/run&1_touch1.csv"];
     EXPECT_NE(csv.find(",bell_followed,bell\r\n"), std::string::npos);

@@ -3,6 +3,7 @@
 // against a band heard over a tower link, and on its own; and a whole band
 // on one box, each bell with its own lateness and spread.
 #include "striking/analysis.h"
+#include "striking/recorder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -242,6 +243,22 @@ TEST_P(BandStriking, EachBellAsDrawn) {
             EXPECT_LT(std::fabs(f.error_ms), 100) << "bell " << f.bell << " row " << f.row;
         }
     }
+}
+
+// The recorder keeps every bell's blows, whatever their sensing point, and
+// a touch longer than one bell's room.
+TEST(BandStriking, TheRecorderKeepsEveryBellsBlows) {
+    Truth truth;
+    Touch touch = make_band({"", 8, 1600}, truth);
+    StrikingRecorder recorder;
+    for (BlowTimed b : touch.blows) {
+        b.point = b.bell % 2;
+        recorder.blow_timed(b);
+    }
+    recorder.touch_ended({});
+    ASSERT_NE(recorder.last(), nullptr);
+    EXPECT_EQ(recorder.last()->band_bells.size(), 8u);
+    EXPECT_EQ(recorder.last()->timed, 8 * 1600);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bands, BandStriking, ::testing::ValuesIn(kBands),
