@@ -40,7 +40,8 @@ std::vector<BlowFigures> band_blows(std::span<const BlowTimed> blows, TouchStrik
         t.spurious += counts.spurious;
         t.missed += counts.missed;
     }
-    std::stable_sort(list.begin(), list.end(), [](const BlowFigures& a, const BlowFigures& b) { return a.due_us < b.due_us; });
+    std::stable_sort(list.begin(), list.end(),
+                     [](const BlowFigures& a, const BlowFigures& b) { return a.due_us < b.due_us; });
     return list;
 }
 
@@ -51,7 +52,8 @@ struct BandTiming {
     std::vector<double> pull_beat_us;  // each pull's beat that had a line, in order
 };
 
-std::vector<Event> band_events(std::vector<BlowFigures>& list, std::span<const BellHeard> heard, BandTiming& timing) {
+std::vector<Event> band_events(std::vector<BlowFigures>& list, std::span<const BellHeard> heard,
+                               BandTiming& timing) {
     std::vector<Event> ev;
     std::bitset<64> band, others;
     std::int64_t first = 0, last = 0;
@@ -77,7 +79,8 @@ std::vector<Event> band_events(std::vector<BlowFigures>& list, std::span<const B
 
 // A row that lacks a bell has its blows put in the places nearest the
 // line's, in order: the blows after the gap keep their own places.
-void place_by_line(std::span<Event> row, std::int64_t first_beat, std::int32_t bells, double at_us, double beat_us) {
+void place_by_line(std::span<Event> row, std::int64_t first_beat, std::int32_t bells, double at_us,
+                   double beat_us) {
     const std::size_t m = row.size(), n = static_cast<std::size_t>(bells);
     constexpr double kNone = 1e300;
     // best[i][k]: the least cost of the first i + 1 blows with blow i in slot k.
@@ -85,7 +88,9 @@ void place_by_line(std::span<Event> row, std::int64_t first_beat, std::int32_t b
     std::vector<std::vector<std::size_t>> from(m, std::vector<std::size_t>(n, 0));
     for (std::size_t i = 0; i < m; ++i) {
         for (std::size_t k = i; k + (m - i) <= n; ++k) {
-            const double d = static_cast<double>(row[i].at_us) - (at_us + beat_us * static_cast<double>(first_beat + static_cast<std::int64_t>(k)));
+            const double d =
+                static_cast<double>(row[i].at_us) -
+                (at_us + beat_us * static_cast<double>(first_beat + static_cast<std::int64_t>(k)));
             double before = 0;
             if (i > 0) {
                 before = kNone;
@@ -98,7 +103,8 @@ void place_by_line(std::span<Event> row, std::int64_t first_beat, std::int32_t b
             best[i][k] = before + d * d;
         }
     }
-    std::size_t k = static_cast<std::size_t>(std::min_element(best[m - 1].begin(), best[m - 1].end()) - best[m - 1].begin());
+    std::size_t k = static_cast<std::size_t>(std::min_element(best[m - 1].begin(), best[m - 1].end()) -
+                                             best[m - 1].begin());
     for (std::size_t i = m; i-- > 0;) {
         row[i].place = static_cast<std::int32_t>(k) + 1;
         row[i].beat = first_beat + static_cast<std::int64_t>(k);
@@ -141,22 +147,27 @@ BandTiming time_band(std::vector<BlowFigures>& list, std::span<const BellHeard> 
     std::vector<std::size_t> row_start(rows + 1, ev.size());
     for (std::size_t i = ev.size(); i-- > 0;) row_start[static_cast<std::size_t>(ev[i].row)] = i;
     for (std::size_t r = rows; r-- > 0;) row_start[r] = std::min(row_start[r], row_start[r + 1]);
-    const auto whole = [&](std::size_t r) { return row_start[r + 1] - row_start[r] == static_cast<std::size_t>(bells); };
+    const auto whole = [&](std::size_t r) {
+        return row_start[r + 1] - row_start[r] == static_cast<std::size_t>(bells);
+    };
 
     for (std::size_t r0 = 0; r0 < rows;) {
         std::size_t r1 = r0;  // the pull's rows: r0 to r1 - 1
         while (r1 < rows && pull[r1] == pull[r0]) ++r1;
         const Event& ref = ev[row_start[r0]];
         band_rows::WeightedLine line;
-        const auto lo = std::lower_bound(pull.begin(), pull.end(), pull[r0] - kBandHalfWindowPulls) - pull.begin();
-        const auto hi = std::upper_bound(pull.begin(), pull.end(), pull[r0] + kBandHalfWindowPulls) - pull.begin();
+        const auto lo =
+            std::lower_bound(pull.begin(), pull.end(), pull[r0] - kBandHalfWindowPulls) - pull.begin();
+        const auto hi =
+            std::upper_bound(pull.begin(), pull.end(), pull[r0] + kBandHalfWindowPulls) - pull.begin();
         for (auto r = static_cast<std::size_t>(lo); r < static_cast<std::size_t>(hi); ++r) {
             const std::int32_t d = std::abs(pull[r] - pull[r0]);
             if (d > kBandHalfWindowPulls || !whole(r)) continue;
             const double w = 1.0 - static_cast<double>(d) / (kBandHalfWindowPulls + 1);
             for (std::size_t j = row_start[r]; j < row_start[r + 1]; ++j)
                 if (ev[j].blow || in_rhythm)
-                    line.add(static_cast<double>(ev[j].beat - ref.beat), static_cast<double>(ev[j].at_us - ref.at_us), w);
+                    line.add(static_cast<double>(ev[j].beat - ref.beat),
+                             static_cast<double>(ev[j].at_us - ref.at_us), w);
         }
         double at = 0, beat = 0;
         if (line.points() >= bells - timing.heard_bells && line.fit(at, beat) && beat > 0) {
@@ -167,7 +178,8 @@ BandTiming time_band(std::vector<BlowFigures>& list, std::span<const BellHeard> 
                 if (!whole(r)) place_by_line(row, first_beat[r], bells, at_us, beat);
                 for (std::size_t i = 0; i < row.size(); ++i)
                     if (row[i].blow)
-                        time_blow(row[i], i > 0 ? &row[i - 1] : nullptr, hand[r], at_us + beat * static_cast<double>(row[i].beat));
+                        time_blow(row[i], i > 0 ? &row[i - 1] : nullptr, hand[r],
+                                  at_us + beat * static_cast<double>(row[i].beat));
             }
         }
         r0 = r1;

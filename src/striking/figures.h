@@ -21,7 +21,8 @@ std::vector<BlowFigures> numbered_blows(std::span<const BlowTimed> blows, TouchS
 void touch_blow_figures(TouchStriking& t);
 
 // Figures of the timed blows grouped by a key, in order of the key.
-std::vector<GroupFigures> grouped_figures(const std::vector<BlowFigures>& list, std::int32_t BlowFigures::*key);
+std::vector<GroupFigures> grouped_figures(const std::vector<BlowFigures>& list,
+                                          std::int32_t BlowFigures::*key);
 
 // The delays in force and the change that centres the timed blows, by the
 // stroke the program took each for; not offered with too few blows.
