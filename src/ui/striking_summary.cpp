@@ -136,7 +136,7 @@ void band_lines(const TouchStriking& t, std::vector<std::string>& out) {
         if (b.strokes_turned) turned += " " + str(b.bell);
     if (!turned.empty()) out.push_back(" Handstrokes taken for backstrokes on bells" + turned + ": press H or B with its number");
     const bool offered = std::any_of(t.band_bells.begin(), t.band_bells.end(), [](const BellStriking& b) { return b.delay.offered; });
-    if (offered) out.push_back(" K sets each bell's key delays to its suggestion, against the band's own rhythm");
+    if (offered) out.push_back(" K sets each bell's key delays to its suggestion");
 }
 
 std::string bell_line(const BellStriking& b) {
