@@ -123,6 +123,63 @@ void time_blow(Event& e, const Event* before, bool handstroke, double ideal_us) 
     f.bell_before = before && e.place > 1 ? before->bell : 0;
 }
 
+// The band's rows as runs of the events (rows only grow along them), and
+// the whole pull each row is in.
+struct RowIndex {
+    std::vector<std::int32_t> pull;
+    std::vector<std::int64_t> first_beat;
+    std::vector<std::size_t> start;  // each row's first event; start[rows] is the end
+    std::size_t bells = 0;
+
+    std::size_t rows() const { return pull.size(); }
+    bool whole(std::size_t r) const { return start[r + 1] - start[r] == bells; }
+    std::span<Event> row(std::vector<Event>& ev, std::size_t r) const {
+        return {ev.data() + start[r], start[r + 1] - start[r]};
+    }
+};
+
+RowIndex index_rows(const std::vector<Event>& ev, const std::vector<bool>& hand, std::int32_t bells) {
+    RowIndex ix;
+    ix.bells = static_cast<std::size_t>(bells);
+    ix.pull.resize(hand.size());
+    ix.first_beat.resize(hand.size());
+    for (std::size_t r = 0, hands = 0; r < hand.size(); ++r) {
+        hands += hand[r] ? 1 : 0;
+        ix.pull[r] = static_cast<std::int32_t>(hands);
+        ix.first_beat[r] = static_cast<std::int64_t>(r) * bells + static_cast<std::int64_t>(hands);
+    }
+    ix.start.assign(hand.size() + 1, ev.size());
+    for (std::size_t i = ev.size(); i-- > 0;) ix.start[static_cast<std::size_t>(ev[i].row)] = i;
+    for (std::size_t r = hand.size(); r-- > 0;) ix.start[r] = std::min(ix.start[r], ix.start[r + 1]);
+    return ix;
+}
+
+// The line of the pull that row r0 is in: a blow of beat b belongs at
+// at_us + beat_us b. Drawn through the whole rows of the pulls around,
+// weighted by their nearness; the bells heard draw it too when in_rhythm.
+bool pull_line(const std::vector<Event>& ev, const RowIndex& ix, std::size_t r0, bool in_rhythm, int least,
+               double& at_us, double& beat_us) {
+    const Event& ref = ev[ix.start[r0]];
+    const std::int32_t pull = ix.pull[r0];
+    const auto lo =
+        std::lower_bound(ix.pull.begin(), ix.pull.end(), pull - kBandHalfWindowPulls) - ix.pull.begin();
+    const auto hi =
+        std::upper_bound(ix.pull.begin(), ix.pull.end(), pull + kBandHalfWindowPulls) - ix.pull.begin();
+    band_rows::WeightedLine line;
+    for (auto r = static_cast<std::size_t>(lo); r < static_cast<std::size_t>(hi); ++r) {
+        if (!ix.whole(r)) continue;
+        const double w = 1.0 - std::abs(ix.pull[r] - pull) / (kBandHalfWindowPulls + 1.0);
+        for (std::size_t j = ix.start[r]; j < ix.start[r + 1]; ++j)
+            if (ev[j].blow || in_rhythm)
+                line.add(static_cast<double>(ev[j].beat - ref.beat),
+                         static_cast<double>(ev[j].at_us - ref.at_us), w);
+    }
+    double at = 0;
+    if (line.points() < least || !line.fit(at, beat_us) || beat_us <= 0) return false;
+    at_us = static_cast<double>(ref.at_us) + at - beat_us * static_cast<double>(ref.beat);
+    return true;
+}
+
 // Times every blow of the band in the list; those of pulls with too few
 // whole rows around them are left untimed. The bells heard take their
 // places in the rows; their rings draw the line too when in_rhythm.
@@ -134,55 +191,21 @@ BandTiming time_band(std::vector<BlowFigures>& list, std::span<const BellHeard> 
     timing.rows = band_rows::cut_rows(ev, bells);
     const std::vector<bool> hand = band_rows::handstroke_rows(ev, timing.rows);
     band_rows::number_beats(ev, hand, bells);
-
-    // Rows and pulls only grow along the events: each is a run of them.
-    const auto rows = static_cast<std::size_t>(timing.rows);
-    std::vector<std::int32_t> pull(rows, 0);
-    std::vector<std::int64_t> first_beat(rows, 0);
-    for (std::size_t r = 0, hands = 0; r < rows; ++r) {
-        hands += hand[r] ? 1 : 0;
-        pull[r] = static_cast<std::int32_t>(hands);
-        first_beat[r] = static_cast<std::int64_t>(r) * bells + static_cast<std::int64_t>(hands);
-    }
-    std::vector<std::size_t> row_start(rows + 1, ev.size());
-    for (std::size_t i = ev.size(); i-- > 0;) row_start[static_cast<std::size_t>(ev[i].row)] = i;
-    for (std::size_t r = rows; r-- > 0;) row_start[r] = std::min(row_start[r], row_start[r + 1]);
-    const auto whole = [&](std::size_t r) {
-        return row_start[r + 1] - row_start[r] == static_cast<std::size_t>(bells);
-    };
-
-    for (std::size_t r0 = 0; r0 < rows;) {
-        std::size_t r1 = r0;  // the pull's rows: r0 to r1 - 1
-        while (r1 < rows && pull[r1] == pull[r0]) ++r1;
-        const Event& ref = ev[row_start[r0]];
-        band_rows::WeightedLine line;
-        const auto lo =
-            std::lower_bound(pull.begin(), pull.end(), pull[r0] - kBandHalfWindowPulls) - pull.begin();
-        const auto hi =
-            std::upper_bound(pull.begin(), pull.end(), pull[r0] + kBandHalfWindowPulls) - pull.begin();
-        for (auto r = static_cast<std::size_t>(lo); r < static_cast<std::size_t>(hi); ++r) {
-            const std::int32_t d = std::abs(pull[r] - pull[r0]);
-            if (d > kBandHalfWindowPulls || !whole(r)) continue;
-            const double w = 1.0 - static_cast<double>(d) / (kBandHalfWindowPulls + 1);
-            for (std::size_t j = row_start[r]; j < row_start[r + 1]; ++j)
-                if (ev[j].blow || in_rhythm)
-                    line.add(static_cast<double>(ev[j].beat - ref.beat),
-                             static_cast<double>(ev[j].at_us - ref.at_us), w);
+    const RowIndex ix = index_rows(ev, hand, bells);
+    const int least = in_rhythm ? bells : bells - timing.heard_bells;  // a row's worth
+    for (std::size_t r0 = 0, r1 = 0; r0 < ix.rows(); r0 = r1) {
+        while (r1 < ix.rows() && ix.pull[r1] == ix.pull[r0]) ++r1;  // the pull's rows: r0 to r1 - 1
+        double at_us = 0, beat_us = 0;
+        if (!pull_line(ev, ix, r0, in_rhythm, least, at_us, beat_us)) continue;
+        timing.pull_beat_us.push_back(beat_us);
+        for (std::size_t r = r0; r < r1; ++r) {
+            const std::span<Event> row = ix.row(ev, r);
+            if (!ix.whole(r)) place_by_line(row, ix.first_beat[r], bells, at_us, beat_us);
+            for (std::size_t i = 0; i < row.size(); ++i)
+                if (row[i].blow)
+                    time_blow(row[i], i > 0 ? &row[i - 1] : nullptr, hand[r],
+                              at_us + beat_us * static_cast<double>(row[i].beat));
         }
-        double at = 0, beat = 0;
-        if (line.points() >= bells - timing.heard_bells && line.fit(at, beat) && beat > 0) {
-            timing.pull_beat_us.push_back(beat);
-            const double at_us = static_cast<double>(ref.at_us) + at - beat * static_cast<double>(ref.beat);
-            for (std::size_t r = r0; r < r1; ++r) {
-                const std::span<Event> row(ev.data() + row_start[r], row_start[r + 1] - row_start[r]);
-                if (!whole(r)) place_by_line(row, first_beat[r], bells, at_us, beat);
-                for (std::size_t i = 0; i < row.size(); ++i)
-                    if (row[i].blow)
-                        time_blow(row[i], i > 0 ? &row[i - 1] : nullptr, hand[r],
-                                  at_us + beat * static_cast<double>(row[i].beat));
-            }
-        }
-        r0 = r1;
     }
     return timing;
 }
