@@ -86,10 +86,11 @@ std::string path_text(const std::wstring& path) {
     return widen(text) == short_path ? text : std::string();
 }
 
-// The folder of a known folder id, or the failing call's error in problem.
+// The folder of a known folder id (made if missing, as a new profile may
+// lack it), or the failing call's error in problem.
 std::string known_folder(REFKNOWNFOLDERID id, const char* name, std::string& problem) {
     PWSTR path = nullptr;
-    const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path);
+    const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &path);
     std::string text;
     if (SUCCEEDED(hr)) {
         text = path_text(path);
