@@ -46,10 +46,12 @@ def installs_silently(suite, run):
     %LOCALAPPDATA%\\Programs\\Quennick, the Start menu, Apps & features."""
     PLACES[:] = [Places()]
     p = PLACES[0]
-    # Wine links Documents to the home folder: the prefix gets one of its own.
+    # Wine links Documents to the home folder (again whenever it is missing):
+    # the prefix gets a folder of its own.
     documents = unix(p.profile_win + r"\Documents")
     if documents.is_symlink():
         documents.unlink()
+    documents.mkdir(exist_ok=True)
     for leftover in (p.program, p.settings, p.logs.parent, p.menu):
         shutil.rmtree(leftover, ignore_errors=True)
     wine("reg", "delete", UNINSTALL_KEY, "/f")
