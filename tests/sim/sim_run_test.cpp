@@ -308,4 +308,51 @@ TEST(SimRunFaults, BounceLongerThanTheRecheckGivesNoSecondSignal) {
     expect_on_time(t, 16);
 }
 
+// Command lines that once ran for ever: each ends in bounded (virtual) time,
+// with its figures or the ringer's reason for giving up. Unequal delays and
+// the automatic bells' keys leave every key of the ringer's bell explained.
+TEST(SimRunEnds, CommandLinesThatOnceHungEndWithAWord) {
+    const std::string doubles = std::string(QN_SOURCE_DIR) + "/composition_library/plain_bob_doubles";
+    struct Line {
+        std::vector<std::string> args;
+        std::string bespoke;  // bespoke.ini, when not empty
+        std::string gave_up;  // part of the reason; "" when it rang to the end
+    };
+    const Line lines[] = {
+        {{"--virtual", "--fresh", "--quit-after=30", "--idle-s=1"}, "", ""},
+        {{"--virtual", "--fresh", "--bells=5", "--rows=60", "--with-automatic-bells=" + doubles}, "", ""},
+        {{"--virtual", "--fresh", "--bells=6", "--rows=60", "--with-automatic-bells=" + doubles},
+         "keydelayhand_1_1=1000\r\nkeydelayback_1_1=380\r\n", ""},
+        {{"--virtual", "--fresh", "--rows=60", "--with-automatic-bells=no_such_touch"}, "",
+         "did not take the touch file no_such_touch: there is no file"},
+        {{"--virtual", "--fresh", "--rows=60", "--with-automatic-bells=binary"}, "", "method did not load"},
+        {{"--virtual", "--fresh", "--rows=60", "--with-automatic-bells=two_bells"}, "",
+         "method did not load (This composition is unsuitable - rows of fewer than 3 bells)"},
+    };
+    for (const Line& l : lines) {
+        ScratchDir dir;
+        std::ofstream(dir.path() / "binary", std::ios::binary) << std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10) +
+                                                                    std::string(3000, '\xff');
+        std::ofstream(dir.path() / "two_bells") << "12\n21\n12\n";
+        if (!l.bespoke.empty()) std::ofstream(dir.path() / "bespoke.ini") << l.bespoke;
+        SimOptions o = virtual_run();
+        std::string error;
+        ASSERT_TRUE(parse_options(l.args, o, error)) << error;
+        o.status_line = false;
+        o.program.folder = ".";
+        SimRun run(o, embedded());
+        EXPECT_EQ(run.run(), 0) << l.args.back();
+        EXPECT_LT(run.time().now_locked(), 600000000) << l.args.back();
+        EXPECT_NE(run.report().find(l.gave_up), std::string::npos) << run.report();
+        EXPECT_EQ(run.ringer().gave_up_why().empty(), l.gave_up.empty()) << run.ringer().gave_up_why();
+        const TargetFigures f = run.target().figures();
+        EXPECT_EQ(f.extra_keys, 0) << l.args.back();
+        EXPECT_EQ(f.alternation_errors, 0) << l.args.back();
+        if (l.args.back() != doubles) continue;
+        EXPECT_GE(f.strike_keys, 60);
+        EXPECT_LE(f.strikes_without_key, 1);  // the last, when the run ends inside its delay
+        EXPECT_GT(f.automatic_keys, 4 * f.strike_keys);
+    }
+}
+
 }  // namespace qn::sim::test
