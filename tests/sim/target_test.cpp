@@ -109,7 +109,6 @@ TEST(SimTarget, CountsBlowsWithoutAKeyAndKeysWithoutABlow) {
     EXPECT_EQ(f.strikes_without_key, 1);
     EXPECT_EQ(f.extra_keys, 1);
     EXPECT_EQ(f.automatic_keys, 1);
-    EXPECT_EQ(f.alternation_errors, 0);
     EXPECT_EQ(f.strike_keys, 199);
 }
 
