@@ -11,6 +11,7 @@
 
 #include "link/tower.h"
 #include "serial/serial_thread.h"
+#include "core/text.h"
 #include "service/program.h"
 
 namespace qn::sim {
@@ -37,6 +38,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     DueRule rule;
     rule.due = [this](const psim::Strike& s) { return due(s); };
     rule.doubled_delay_us = [this] { return std::int64_t{ctx_->target.double_strike_delay_ms()} * 1000; };
+    rule.strike_key = [this](char ch) { return strike_key(ch); };
     target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
     desktop_ = std::make_unique<psim::SimDesktop>(*time_, target_.get());
     console_ = std::make_unique<psim::SimConsole>(*time_, env_.terminal, nullptr);
@@ -123,6 +125,15 @@ std::int64_t SimRun::due(const psim::Strike& s) const {
     const std::int32_t delay = s.hand ? p.hand_delay_ms : p.back_delay_ms;
     const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
     return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
+}
+
+// Keys go upper-cased to some targets.
+bool SimRun::strike_key(char ch) const {
+    const CurrentTarget& k = ctx_->target;
+    const auto same = [ch](char key) { return upper(key) == upper(ch); };
+    for (std::int32_t i = 0; i < k.sensors_active() && i < kMaxSensors; ++i)
+        if (same(k.point(i).hand_key) || same(k.point(i).back_key)) return true;
+    return false;
 }
 
 std::string SimRun::describe() const {

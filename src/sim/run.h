@@ -64,6 +64,7 @@ public:
 
 private:
     std::int64_t due(const platform::sim::Strike& s) const;
+    bool strike_key(char ch) const;
     void ring_over_link();
     void finish(int code);
     void teardown();

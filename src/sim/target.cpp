@@ -42,6 +42,10 @@ SimTarget::SimTarget(platform::sim::SimTime& time, platform::sim::SimBell& bell,
     : time_(time), bell_(bell), rule_(std::move(rule)) {}
 
 KeyClass SimTarget::classify(std::int64_t t, KeyRecord& rec, const std::vector<Strike>& strikes) {
+    // On more than six bells the automatic bells' beat is within the match
+    // window of the ringer's blows: matched by time alone, their keys took
+    // the blows' places and went unheard.
+    if (rule_.strike_key && !rule_.strike_key(rec.ch)) return KeyClass::Extra;
     // The second key of a missed blow follows the first by the set delay.
     if (last_matched_ >= 0) {
         const auto i = static_cast<std::size_t>(last_matched_);

@@ -36,6 +36,10 @@ struct KeyRecord {
 struct DueRule {
     std::function<std::int64_t(const platform::sim::Strike&)> due;
     std::function<std::int64_t()> doubled_delay_us;
+    // Whether a key can be a blow's (the keys of the sensing points); a key
+    // of another bell, rung by automatic ringing, never is, however near a
+    // blow's due time it comes. Unset: every key can.
+    std::function<bool(char)> strike_key;
 };
 
 struct TargetFigures {

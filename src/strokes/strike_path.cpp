@@ -58,6 +58,12 @@ bool StrikePath::queue_key(std::int32_t point) {
     if (point == 0) first_point_spacing_ = spacing;
     const std::int32_t half_pulse = settings_.off_and_on_are_signals ? 0 : settings_.mean_signal_ms;
     const std::int64_t due = processed_us_ + multiply_int64(delay_ms(point), 1000) + multiply_int64(half_pulse, 500);
+    if (keys_.pending(point)) {
+        ++keys_lost_;
+        report_.key_overrun(KeyOverrun{point, keys_.due_us(point),
+                                       static_cast<std::int32_t>((processed_us_ - last_signal_us_) / 1000),
+                                       delay_ms(point), keys_lost_});
+    }
     const std::int64_t before = keys_.queue(point, due);
     if (settings_.monitor_output) report_.key_queued(KeyQueued{point, due, before});
     report_.blow_timed(BlowTimed{point, watch_.event_us(), due, delay_ms(point), keys_.handstroke(), spacing});
@@ -85,6 +91,7 @@ void StrikePath::log_touch(TouchEnd why) {
 void StrikePath::restart_touch(std::int64_t now_us) {
     rows_.zero();
     judge_.restart();
+    keys_lost_ = 0;
     keys_.set_doubled_due(false);
     cycle_ = 0;
     last_signal_us_ = now_us;

@@ -2,6 +2,7 @@
 // rounds with the ringer's keys late as asked, against automatic bells,
 // against a band heard over a tower link, and on its own.
 #include "striking/analysis.h"
+#include "ui/striking_summary.h"
 
 #include <cmath>
 #include <functional>
@@ -20,6 +21,8 @@ struct Made {
     double network_ms = 0;  // the band's rings arrive this late
     bool turned = true;     // the program takes handstrokes for backstrokes, as it starts
     int missed_at = -1, spurious_at = -1;  // rows
+    int paused_at = -1;                    // the ringer stops this long before the row
+    double pause_ms = 0;
 };
 
 struct Touch {
@@ -44,8 +47,12 @@ Touch make(const Made& m) {
             if (m.beats) t.beats.push_back({r - 6, hand, m.bells, p, p, p - 1, at, kBeatUs});
             if (r == m.missed_at) continue;
             const double scatter = m.spread_ms * ((r * 7919) % 5 - 2) / std::sqrt(2.0);
-            const auto due = at + static_cast<std::int64_t>(std::llround(((hand ? m.hand_ms : m.back_ms) + scatter) * 1000));
-            const Spacing spacing = r == m.missed_at + 1 ? Spacing::Missed : Spacing::Normal;
+            const std::int64_t pause_us = r >= m.paused_at && m.paused_at >= 0 ? std::llround(m.pause_ms * 1000) : 0;
+            const auto due = at + pause_us +
+                             static_cast<std::int64_t>(std::llround(((hand ? m.hand_ms : m.back_ms) + scatter) * 1000));
+            const Spacing spacing = r == m.missed_at + 1 ? Spacing::Missed
+                                    : r == m.paused_at   ? Spacing::Paused
+                                                         : Spacing::Normal;
             t.blows.push_back({0, due - 400000, due, 380, hand != m.turned, spacing});
             if (r == m.spurious_at) t.blows.push_back({0, due + 400000, due + 800000, 380, hand, Spacing::Spurious});
         }
@@ -112,11 +119,34 @@ const Case kCases[] = {
          EXPECT_NEAR(r.all.mean_ms, 10, 0.01);
          EXPECT_EQ(r.blow_list[static_cast<std::size_t>(r.worst[0])].error_ms, 10);
      }},
+    // The rhythm before a pause says nothing of the blows after it.
+    {"APauseMidTouchStartsTheRhythmAfresh",
+     {.rows = 400, .spread_ms = 8, .turned = false, .paused_at = 200, .pause_ms = 4000},
+     [](const TouchStriking& r) {
+         EXPECT_FALSE(r.strokes_turned);
+         EXPECT_EQ(r.missed, 0);
+         EXPECT_NEAR(r.back_to_hand_ms - r.hand_to_back_ms, 250, 1);
+         EXPECT_NEAR(r.all.sd_ms, 8, 0.8);
+         EXPECT_LT(std::fabs(r.blow_list[static_cast<std::size_t>(r.worst[0])].error_ms), 20);
+     }},
 };
 
 class StrikingAnalysis : public ::testing::TestWithParam<Case> {};
 
 TEST_P(StrikingAnalysis, MadeUpTouch) { GetParam().check(analyse(make(GetParam().made))); }
+
+// A line too long for the screen goes on under it, none of it lost.
+TEST(StrikingSummaryLines, ALongLineIsWrappedNotCut) {
+    TouchStriking t = analyse(make({.hand_ms = -478, .back_ms = -478, .beats = true}));
+    t.delay.hand_delay_ms = t.delay.back_delay_ms = 291;
+    std::string all;
+    for (const std::string& line : striking_summary_lines(t)) {
+        EXPECT_LE(line.size(), 79u) << line;
+        all += line.substr(line.find_first_not_of(' ')) + " ";
+    }
+    EXPECT_NE(all.find("press + 24 times, or K for "), std::string::npos) << all;
+    EXPECT_NE(all.find(" ms (hand/back)"), std::string::npos) << all;
+}
 
 INSTANTIATE_TEST_SUITE_P(Touches, StrikingAnalysis, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
