@@ -260,7 +260,7 @@ void SimRinger::start_touch(std::int64_t at) {
     ++touches_started_;
     press(at, 'H', false);
     press(at + kSecond / 2, 'A', false);
-    if (cfg_.touch_rows) bell_.follow(cfg_.touch_rows(), at);
+    follow_from_us_ = at;
 }
 
 // A key planned for a question is dropped when the program has moved on
@@ -284,9 +284,18 @@ bool SimRinger::input_ended() {
     return !cfg_.autonomous && cfg_.quit_after_s <= 0 && keys_.empty() && (!in_service_ || quit_planned_);
 }
 
+// The touch's rows and bells are read as the program takes the A: the
+// first touch's set-up answers have been typed only moments before, and
+// read earlier a touch on more than six bells was followed as six.
 int SimRinger::take_key() {
     const int k = keys_.front().key;
     keys_.pop_front();
+    if (k == 'A' && follow_from_us_ >= 0 && cfg_.touch_rows) {
+        const platform::sim::FollowPlan plan = cfg_.touch_rows();
+        std::lock_guard<std::mutex> g(time_.mutex());
+        bell_.follow(plan, follow_from_us_);
+        follow_from_us_ = -1;
+    }
     return k;
 }
 

@@ -82,10 +82,11 @@ KeyClass SimTarget::classify(std::int64_t t, KeyRecord& rec, const std::vector<S
     return strikes[i].kind == StrikeKind::Spurious ? KeyClass::Spurious : KeyClass::Strike;
 }
 
-// The simulator's bell changes stroke with every key. The first key for
+// The simulator's bell changes stroke with every key of its own. The first key for
 // the blow after a missed one stands for the missed blow, the made-up
 // second key for the blow itself.
 void SimTarget::check_alternation(KeyRecord& rec, const std::vector<Strike>& strikes) {
+    if (rule_.strike_key && !rule_.strike_key(rec.ch)) return;  // another bell's: its stroke is its own
     bool check = false;
     bool truth = true;
     if (rec.strike >= 0) {
