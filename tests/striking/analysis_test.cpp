@@ -50,7 +50,7 @@ Touch make(const Made& m) {
             const std::int64_t pause_us = r >= m.paused_at && m.paused_at >= 0 ? std::llround(m.pause_ms * 1000) : 0;
             const auto due = at + pause_us +
                              static_cast<std::int64_t>(std::llround(((hand ? m.hand_ms : m.back_ms) + scatter) * 1000));
-            const Spacing spacing = r == m.missed_at + 1 ? Spacing::Missed
+            const Spacing spacing = m.missed_at >= 0 && r == m.missed_at + 1 ? Spacing::Missed
                                     : r == m.paused_at   ? Spacing::Paused
                                                          : Spacing::Normal;
             t.blows.push_back({0, due - 400000, due, 380, hand != m.turned, spacing});
