@@ -80,13 +80,13 @@ struct OutputListFull {
     std::int32_t capacity = 0;
 };
 
-// A signal came while the point's key of the signal before was still
-// waiting for its due time: that key is lost, as each point holds one. The
+// A signal came before the point's key of the signal before was due: that
+// key is lost, as each point holds one. The
 // blows come closer than the key delay, which no real bell can do.
 struct KeyOverrun {
     std::int32_t point = 0;
     std::int64_t lost_due_us = 0;  // when the lost key was due
-    std::int32_t gap_ms = 0;       // from the signal before to this one
+    std::int32_t gap_ms = 0;       // from the signal before to this one, as their events were timed
     std::int32_t delay_ms = 0;     // the key delay in force
     std::int32_t lost = 0;         // keys lost so in this touch, this one included
 };
