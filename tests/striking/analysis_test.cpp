@@ -21,8 +21,6 @@ struct Made {
     double network_ms = 0;  // the band's rings arrive this late
     bool turned = true;     // the program takes handstrokes for backstrokes, as it starts
     int missed_at = -1, spurious_at = -1;  // rows
-    int paused_at = -1;                    // the ringer stops this long before the row
-    double pause_ms = 0;
 };
 
 struct Touch {
@@ -47,12 +45,8 @@ Touch make(const Made& m) {
             if (m.beats) t.beats.push_back({r - 6, hand, m.bells, p, p, p - 1, at, kBeatUs});
             if (r == m.missed_at) continue;
             const double scatter = m.spread_ms * ((r * 7919) % 5 - 2) / std::sqrt(2.0);
-            const std::int64_t pause_us = r >= m.paused_at && m.paused_at >= 0 ? std::llround(m.pause_ms * 1000) : 0;
-            const auto due = at + pause_us +
-                             static_cast<std::int64_t>(std::llround(((hand ? m.hand_ms : m.back_ms) + scatter) * 1000));
-            const Spacing spacing = m.missed_at >= 0 && r == m.missed_at + 1 ? Spacing::Missed
-                                    : r == m.paused_at   ? Spacing::Paused
-                                                         : Spacing::Normal;
+            const auto due = at + static_cast<std::int64_t>(std::llround(((hand ? m.hand_ms : m.back_ms) + scatter) * 1000));
+            const Spacing spacing = m.missed_at >= 0 && r == m.missed_at + 1 ? Spacing::Missed : Spacing::Normal;
             t.blows.push_back({0, due - 400000, due, 380, hand != m.turned, spacing});
             if (r == m.spurious_at) t.blows.push_back({0, due + 400000, due + 800000, 380, hand, Spacing::Spurious});
         }
@@ -118,16 +112,6 @@ const Case kCases[] = {
          EXPECT_EQ(r.timed, 119);
          EXPECT_NEAR(r.all.mean_ms, 10, 0.01);
          EXPECT_EQ(r.blow_list[static_cast<std::size_t>(r.worst[0])].error_ms, 10);
-     }},
-    // The rhythm before a pause says nothing of the blows after it.
-    {"APauseMidTouchStartsTheRhythmAfresh",
-     {.rows = 400, .spread_ms = 8, .turned = false, .paused_at = 200, .pause_ms = 4000},
-     [](const TouchStriking& r) {
-         EXPECT_FALSE(r.strokes_turned);
-         EXPECT_EQ(r.missed, 0);
-         EXPECT_NEAR(r.back_to_hand_ms - r.hand_to_back_ms, 250, 1);
-         EXPECT_NEAR(r.all.sd_ms, 8, 0.8);
-         EXPECT_LT(std::fabs(r.blow_list[static_cast<std::size_t>(r.worst[0])].error_ms), 20);
      }},
 };
 
