@@ -14,7 +14,9 @@
 namespace qn {
 
 // How a signal's spacing was judged against the strikes before it.
-enum class Spacing { Normal, Spurious, Missed };
+// Paused: a gap longer than a missed strike can make (the ringer stopped
+// for a moment and went on); no key is made up and the stroke goes on.
+enum class Spacing { Normal, Spurious, Missed, Paused };
 
 // A line change or a character the watch loop took as a signal's edge
 // (past the bounce window), told when the monitor output is on.
@@ -76,6 +78,17 @@ struct BlowTimed {
 // The touch's list of output records is full; later strikes are not listed.
 struct OutputListFull {
     std::int32_t capacity = 0;
+};
+
+// A signal came before the point's key of the signal before was due: that
+// key is lost, as each point holds one. The
+// blows come closer than the key delay, which no real bell can do.
+struct KeyOverrun {
+    std::int32_t point = 0;
+    std::int64_t lost_due_us = 0;  // when the lost key was due
+    std::int32_t gap_ms = 0;       // from the signal before to this one, as their events were timed
+    std::int32_t delay_ms = 0;     // the key delay in force
+    std::int32_t lost = 0;         // keys lost so in this touch, this one included
 };
 
 // The row counter moved on.
@@ -140,6 +153,7 @@ public:
     virtual void key_queued(const KeyQueued&) {}
     virtual void blow_timed(const BlowTimed&) {}
     virtual void output_list_full(const OutputListFull&) {}
+    virtual void key_overrun(const KeyOverrun&) {}
     virtual void row_counted(const RowCounted&) {}
     virtual void touch_started(const TouchStarted&) {}
     virtual void touch_ended(const TouchEnded&) {}
@@ -157,6 +171,7 @@ public:
     void key_queued(const KeyQueued& r) override { each(&StrikeReport::key_queued, r); }
     void blow_timed(const BlowTimed& r) override { each(&StrikeReport::blow_timed, r); }
     void output_list_full(const OutputListFull& r) override { each(&StrikeReport::output_list_full, r); }
+    void key_overrun(const KeyOverrun& r) override { each(&StrikeReport::key_overrun, r); }
     void row_counted(const RowCounted& r) override { each(&StrikeReport::row_counted, r); }
     void touch_started(const TouchStarted& r) override { each(&StrikeReport::touch_started, r); }
     void touch_ended(const TouchEnded& r) override { each(&StrikeReport::touch_ended, r); }

@@ -44,12 +44,21 @@ void StrikeLog::spacing_judged(const SpacingJudged& r) {
         log_.write_line(row + (r.handstroke ? " handstroke strike before " : " backstroke strike before ") + due +
                      " assumed missed, ratio=" + fixed_text(r.ratio, 6, 3));
         if (r.corrected) log_.write_line(row + " Missed keystroke inserted");
+    } else if (r.spacing == Spacing::Paused) {
+        log_.write_line("Row" + str(r.outputs) + " pause before the strike at " + due + ", ratio=" +
+                        fixed_text(r.ratio, 6, 3) + " - no keystroke inserted, the strokes go on");
     }
 }
 
 void StrikeLog::key_queued(const KeyQueued& r) {
     log_.write_line("Key -> queue to send at time/intvl (ms)\t" + str(r.due_us / 1000) + "\t" +
                  str((r.due_us - r.previous_due_us) / 1000));
+}
+
+void StrikeLog::key_overrun(const KeyOverrun& r) {
+    log_.write_line("Key lost: the next signal came " + str(r.gap_ms) + " ms after the last, before the key due at " +
+                    str(r.lost_due_us / 1000) + " - blows closer than the key delay (" + str(r.delay_ms) +
+                    " ms): shorten the delay or ring slower");
 }
 
 void StrikeLog::output_list_full(const OutputListFull& r) {

@@ -22,6 +22,7 @@ public:
     void spacing_judged(const SpacingJudged& r) override;
     void key_queued(const KeyQueued& r) override;
     void output_list_full(const OutputListFull& r) override;
+    void key_overrun(const KeyOverrun& r) override;
     void touch_ended(const TouchEnded& r) override;
 
     // The ring's first event not yet in an event log.

@@ -374,7 +374,8 @@ std::string striking_csv(const TouchStriking& t) {
     std::string s = "blow,stroke,timed,judged,signal_s,sounded_s,belonged_s,error_ms,error_pct,key_delay_ms,row,place,"
                     "bell_followed" + std::string(band ? ",bell" : "") + "\r\n";
     for (const BlowFigures& b : t.blow_list) {
-        const char* judged = b.spacing == Spacing::Spurious ? "spurious" : b.spacing == Spacing::Missed ? "after a missed blow" : "";
+        const char* judged = b.spacing == Spacing::Spurious ? "spurious" : b.spacing == Spacing::Missed ? "after a missed blow"
+                             : b.spacing == Spacing::Paused ? "after a pause" : "";
         s += str(b.blow) + "," + (b.handstroke ? "hand" : "back") + "," + (b.timed ? "yes" : "no") + "," + judged + "," +
              num(static_cast<double>(b.event_us) / 1e6, 6) + "," + num(static_cast<double>(b.due_us) / 1e6, 6) + ",";
         if (b.timed)

@@ -286,7 +286,7 @@ void SimRinger::start_touch(std::int64_t at) {
     rows_before_touch_ = bell_.rows_rung();
     press(at, 'H', false);
     press(at + kSecond / 2, 'A', false);
-    if (cfg_.touch_rows) bell_.follow(cfg_.touch_rows(), at);
+    follow_from_us_ = at;
 }
 
 // Q, and the reason for the closing report.
@@ -335,9 +335,18 @@ bool SimRinger::input_ended() {
     return !cfg_.autonomous && cfg_.quit_after_s <= 0 && keys_.empty() && (!in_service_ || quit_planned_);
 }
 
+// The touch's rows and bells are read as the program takes the A: the
+// first touch's set-up answers have been typed only moments before, and
+// read earlier a touch on more than six bells was followed as six.
 int SimRinger::take_key() {
     const int k = keys_.front().key;
     keys_.pop_front();
+    if (k == 'A' && follow_from_us_ >= 0 && cfg_.touch_rows) {
+        const platform::sim::FollowPlan plan = cfg_.touch_rows();
+        std::lock_guard<std::mutex> g(time_.mutex());
+        bell_.follow(plan, follow_from_us_);
+        follow_from_us_ = -1;
+    }
     return k;
 }
 

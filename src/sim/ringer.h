@@ -101,6 +101,7 @@ private:
     // Ringing with automatic bells: set up asked for, touches started.
     bool set_up_asked_ = false;
     int touches_started_ = 0;
+    std::int64_t follow_from_us_ = -1;  // a touch started whose A the program has not yet taken
     std::int64_t service_from_us_ = 0;
     bool file_given_ = false;
     std::int64_t touch_from_us_ = 0;  // the last touch's A, and the rows rung before it

@@ -86,7 +86,7 @@ KeyClass SimTarget::classify(std::int64_t t, KeyRecord& rec, const std::vector<S
     return strikes[i].kind == StrikeKind::Spurious ? KeyClass::Spurious : KeyClass::Strike;
 }
 
-// The simulator's bell changes stroke with every key. The first key for
+// The simulator's bell changes stroke with every key of its own. The first key for
 // the blow after a missed one stands for the missed blow, the made-up
 // second key for the blow itself.
 void SimTarget::check_alternation(KeyRecord& rec, const std::vector<Strike>& strikes) {

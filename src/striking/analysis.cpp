@@ -100,23 +100,30 @@ std::int32_t time_against_beats(std::vector<BlowFigures>& list, std::span<const 
 }
 
 // The blow's number from the first handstroke, so that handstrokes are even.
+// A pause breaks the rhythm: the blows after it are fitted on their own.
 void time_against_rhythm(std::vector<BlowFigures>& list) {
     std::vector<RhythmBlow> blows;
     std::vector<BlowFigures*> of;
     std::int32_t origin = -1;
+    const auto fit_run = [&] {
+        const std::vector<RhythmFit> fits = fit_rhythm(blows);
+        for (std::size_t i = 0; i < fits.size(); ++i) {
+            BlowFigures& f = *of[i];
+            f.timed = fits[i].fitted;
+            f.ideal_us = static_cast<std::int64_t>(std::llround(fits[i].ideal_us));
+            f.error_ms = fits[i].error_us / 1000.0;
+        }
+        blows.clear();
+        of.clear();
+    };
     for (BlowFigures& f : list) {
         if (f.spacing == Spacing::Spurious) continue;
+        if (f.spacing == Spacing::Paused) fit_run();
         if (origin < 0) origin = f.blow - (f.handstroke ? 0 : 1);
         blows.push_back({f.blow - origin, f.due_us});
         of.push_back(&f);
     }
-    const std::vector<RhythmFit> fits = fit_rhythm(blows);
-    for (std::size_t i = 0; i < fits.size(); ++i) {
-        BlowFigures& f = *of[i];
-        f.timed = fits[i].fitted;
-        f.ideal_us = static_cast<std::int64_t>(std::llround(fits[i].ideal_us));
-        f.error_ms = fits[i].error_us / 1000.0;
-    }
+    fit_run();
 }
 
 // Whole pulls of three blows in a row: handstroke, backstroke, handstroke.
@@ -130,6 +137,7 @@ std::vector<PullFigures> whole_pulls(const std::vector<BlowFigures>& list, doubl
     for (std::size_t i = 0; i + 2 < rung.size(); ++i) {
         const BlowFigures &h = *rung[i], &b = *rung[i + 1], &h2 = *rung[i + 2];
         if (!h.handstroke || b.handstroke || !h2.handstroke || b.blow != h.blow + 1 || h2.blow != h.blow + 2) continue;
+        if (b.spacing == Spacing::Paused || h2.spacing == Spacing::Paused) continue;
         PullFigures p;
         p.blow = h.blow;
         if (beat_ms > 0) {

@@ -39,6 +39,12 @@ std::optional<SpacingJudged> SpacingJudge::judge(std::int32_t time_ms, bool corr
         r.spacing = Spacing::Spurious;
         ++spurious_;
         if (corrected) --count_;
+    } else if (ratio_ > std::max(kPausedRatio, settings_.space_ratio_high + kPausedBeyondMissed)) {
+        // The pause is left out of the average: the strikes before it move
+        // up to one average interval before this one.
+        r.spacing = Spacing::Paused;
+        const std::int32_t excess = last - before - average;
+        for (std::int32_t i = 0; i < n - 1; ++i) times_ms_[i] += excess;
     } else if (ratio_ > settings_.space_ratio_high) {
         r.spacing = Spacing::Missed;
         ++missed_;

@@ -1,7 +1,7 @@
 // The correction of rogue strikes: each strike's interval against the
 // average of the touch's intervals so far. Far too short, it is a spurious
 // strike (a bounce the window let through, a knock); far too long, a strike
-// was missed.
+// was missed; longer still, the ringer paused.
 #pragma once
 
 #include <array>
@@ -35,6 +35,12 @@ public:
 
 private:
     static constexpr std::int32_t kFirstJudged = 9;
+    // One missed strike makes an interval of about two. Two strokes' change
+    // of place and a poor blow on top stay under this; a longer gap is a
+    // pause, not a missed strike.
+    // A bound for missed strikes set higher moves it up with it.
+    static constexpr double kPausedRatio = 2.4;
+    static constexpr double kPausedBeyondMissed = 0.7;
 
     void push(std::int32_t time_ms);
 

@@ -58,6 +58,16 @@ bool StrikePath::queue_key(std::int32_t point) {
     if (point == 0) first_point_spacing_ = spacing;
     const std::int32_t half_pulse = settings_.off_and_on_are_signals ? 0 : settings_.mean_signal_ms;
     const std::int64_t due = processed_us_ + multiply_int64(delay_ms(point), 1000) + multiply_int64(half_pulse, 500);
+    // Told only when the blows themselves came closer than the delay: a key
+    // already due and still waiting (the target's window not found), or two
+    // signals taken at once after a wait, are not the blows' doing.
+    const std::int64_t gap_us = watch_.event_us() - last_event_us_;
+    if (keys_.pending(point) && keys_.due_us(point) > processed_us_ && last_event_us_ >= 0 &&
+        gap_us < multiply_int64(delay_ms(point), 1000)) {
+        ++keys_lost_;
+        report_.key_overrun(
+            KeyOverrun{point, keys_.due_us(point), static_cast<std::int32_t>(gap_us / 1000), delay_ms(point), keys_lost_});
+    }
     const std::int64_t before = keys_.queue(point, due);
     if (settings_.monitor_output) report_.key_queued(KeyQueued{point, due, before});
     report_.blow_timed(BlowTimed{point, watch_.event_us(), due, delay_ms(point), keys_.handstroke(), spacing});
@@ -71,6 +81,7 @@ bool StrikePath::queue_key(std::int32_t point) {
 
 void StrikePath::end_signal() {
     last_signal_us_ = processed_us_;
+    last_event_us_ = watch_.event_us();
     if (signal_reaches(0)) rows_.count(first_point_spacing_, target_.use_doubled_send());
     if (cycle_ == settings_.sensor_count) cycle_ = 0;
 }
@@ -85,6 +96,8 @@ void StrikePath::log_touch(TouchEnd why) {
 void StrikePath::restart_touch(std::int64_t now_us) {
     rows_.zero();
     judge_.restart();
+    keys_lost_ = 0;
+    last_event_us_ = -1;
     keys_.set_doubled_due(false);
     cycle_ = 0;
     last_signal_us_ = now_us;

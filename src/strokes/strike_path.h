@@ -69,6 +69,8 @@ private:
     std::int64_t processed_us_ = 0;  // when the signal's latest point was processed
     std::int64_t last_signal_us_ = 0;
     bool output_list_full_reported_ = false;
+    std::int32_t keys_lost_ = 0;  // to a signal that came before the key was due, this touch
+    std::int64_t last_event_us_ = -1;  // the last signal's event time (-1: none this touch)
 };
 
 }  // namespace qn

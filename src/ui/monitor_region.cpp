@@ -99,6 +99,7 @@ void MonitorRegion::spacing_judged(const SpacingJudged& r) {
         screen_.text_colour(kWhite);
         break;
     case Spacing::Normal:
+    case Spacing::Paused:
         write_at(28, 25, pad_int(r.strikes, 4), kWhite);
         write_at(ratio_column(r.strikes), 25, " " + fixed_text(r.ratio, 5, 3), kLightGray);
         screen_.text_colour(kWhite);

@@ -1,5 +1,6 @@
 // What the strike path has to say on the scratch lines of the service
-// screen: a key that may have been lost to a clash of events, and the event
+// screen: a key that may have been lost to a clash of events or to blows
+// closer than the key delay, and the event
 // log written at the end of a touch.
 #pragma once
 
@@ -17,6 +18,7 @@ public:
     StrikeNotices(Screen& screen, const RunLog& log) : screen_(screen), log_(log) {}
 
     void events_clashed(const EventsClashed& r) override;
+    void key_overrun(const KeyOverrun& r) override;
     void touch_ended(const TouchEnded& r) override;
 
 private:

@@ -150,6 +150,25 @@ std::string bell_line(const BellStriking& b) {
     return line;
 }
 
+// A line too long for the screen goes on under itself, indented, broken
+// at a blank where there is one.
+std::vector<std::string> wrapped(const std::vector<std::string>& lines) {
+    constexpr std::size_t kWidth = Screen::kCols - 1;
+    const std::string indent = "   ";
+    std::vector<std::string> out;
+    for (std::string rest : lines) {
+        while (rest.size() > kWidth) {
+            std::size_t cut = rest.rfind(' ', kWidth);
+            if (cut == std::string::npos || cut <= indent.size()) cut = kWidth;
+            out.push_back(rest.substr(0, cut));
+            const std::size_t next = rest.find_first_not_of(' ', cut);
+            rest = indent + (next == std::string::npos ? std::string() : rest.substr(next));
+        }
+        out.push_back(rest);
+    }
+    return out;
+}
+
 }  // namespace
 
 std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
@@ -158,9 +177,7 @@ std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
         out[1] = " The band: handstroke " + ms(t.hand.mean_ms) + " sd " + sd(t.hand.sd_ms) + ", backstroke " +
                  ms(t.back.mean_ms) + " sd " + sd(t.back.sd_ms) + ", all sd " + sd(t.all.sd_ms);
         band_lines(t, out);
-        for (std::string& line : out)
-            if (line.size() > Screen::kCols - 1) line.resize(Screen::kCols - 1);
-        return out;
+        return wrapped(out);
     }
     out.push_back(worst(t));
     if (t.reference == StrikingReference::Band)
@@ -169,9 +186,7 @@ std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
     if (!t.by_place.empty()) out.push_back(by_place(t));
     if (t.strokes_turned) out.push_back(" The program had handstrokes as backstrokes: press H or B as a touch starts");
     if (t.delay.offered) out.push_back(delay(t));
-    for (std::string& line : out)
-        if (line.size() > Screen::kCols - 1) line.resize(Screen::kCols - 1);
-    return out;
+    return wrapped(out);
 }
 
 std::vector<std::string> striking_log_lines(const TouchStriking& t) {
@@ -183,13 +198,16 @@ std::vector<std::string> striking_log_lines(const TouchStriking& t) {
 void StrikingSummary::touch_striking(const TouchStrikingPtr& t) {
     std::vector<std::string> lines = striking_summary_lines(*t);
     if (files_line_)
-        if (std::string f = files_line_(); !f.empty()) lines.push_back(" " + f);
+        if (std::string f = files_line_(); !f.empty()) {
+            lines.push_back(" " + f);
+            lines = wrapped(lines);
+        }
     screen_.window(1, kFirstLine, Screen::kCols, kLastLine);
     screen_.clear_window();
     screen_.text_colour(kWhite);
     for (std::size_t i = 0; i < lines.size() && i <= static_cast<std::size_t>(kLastLine - kFirstLine); ++i) {
         screen_.move_to(1, static_cast<int>(i) + 1);
-        screen_.write(lines[i].substr(0, Screen::kCols - 1));
+        screen_.write(lines[i]);
     }
     screen_.window(1, 1, Screen::kCols, Screen::kRows);
 }

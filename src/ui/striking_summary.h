@@ -15,7 +15,8 @@ namespace qn {
 
 class Screen;
 
-// The summary's lines, each within a screen line.
+// The summary's lines, each within a screen line: a longer one goes on,
+// indented, on the lines under it.
 std::vector<std::string> striking_summary_lines(const TouchStriking& t);
 // The run log's: the summary's and, for a band, a line per bell.
 std::vector<std::string> striking_log_lines(const TouchStriking& t);

@@ -4,6 +4,7 @@
 // on one box, each bell with its own lateness and spread.
 #include "striking/analysis.h"
 #include "striking/recorder.h"
+#include "ui/striking_summary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,7 +51,7 @@ Touch make(const Made& m) {
             if (r == m.missed_at) continue;
             const double scatter = m.spread_ms * ((r * 7919) % 5 - 2) / std::sqrt(2.0);
             const auto due = at + static_cast<std::int64_t>(std::llround(((hand ? m.hand_ms : m.back_ms) + scatter) * 1000));
-            const Spacing spacing = r == m.missed_at + 1 ? Spacing::Missed : Spacing::Normal;
+            const Spacing spacing = m.missed_at >= 0 && r == m.missed_at + 1 ? Spacing::Missed : Spacing::Normal;
             t.blows.push_back({0, due - 400000, due, 380, hand != m.turned, spacing});
             if (r == m.spurious_at) t.blows.push_back({0, due + 400000, due + 800000, 380, hand, Spacing::Spurious});
         }
@@ -122,6 +123,19 @@ const Case kCases[] = {
 class StrikingAnalysis : public ::testing::TestWithParam<Case> {};
 
 TEST_P(StrikingAnalysis, MadeUpTouch) { GetParam().check(analyse(make(GetParam().made))); }
+
+// A line too long for the screen goes on under it, none of it lost.
+TEST(StrikingSummaryLines, ALongLineIsWrappedNotCut) {
+    TouchStriking t = analyse(make({.hand_ms = -478, .back_ms = -478, .beats = true}));
+    t.delay.hand_delay_ms = t.delay.back_delay_ms = 291;
+    std::string all;
+    for (const std::string& line : striking_summary_lines(t)) {
+        EXPECT_LE(line.size(), 79u) << line;
+        all += line.substr(line.find_first_not_of(' ')) + " ";
+    }
+    EXPECT_NE(all.find("press + 24 times, or K for "), std::string::npos) << all;
+    EXPECT_NE(all.find(" ms (hand/back)"), std::string::npos) << all;
+}
 
 INSTANTIATE_TEST_SUITE_P(Touches, StrikingAnalysis, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });

@@ -292,6 +292,9 @@ TEST(RogueStrikes, TheJudgeOnItsOwn) {
         {"the lower bound is normal", gaps({{7, 1000}, {1, 600}}), true, true, Spacing::Normal, 0.6, 9},
         {"a missed strike takes two places", gaps({{7, 1000}, {1, 2000}}), false, true, Spacing::Missed, 2.0, 10},
         {"no time between strikes is no ratio", gaps({{8, 0}}), true, true, Spacing::Normal, 1.0, 9},
+        {"the pause bound is still a missed strike", gaps({{7, 1000}, {1, 2400}}), true, true, Spacing::Missed, 2.4, 10},
+        {"beyond it a pause: no place made up", gaps({{7, 1000}, {1, 2401}}), true, true, Spacing::Paused, 2.401, 9},
+        {"and left out of the average", gaps({{7, 1000}, {1, 4000}, {1, 1000}}), true, true, Spacing::Normal, 1.0, 10},
         // A full history keeps its recent half: the touch's slower start
         // no longer weighs on the average.
         {"a full history", gaps({{2999, 2000}, {3001, 1000}}), false, true, Spacing::Normal, 1.0, 3001},
@@ -323,6 +326,23 @@ TEST(RogueStrikes, TheNinthSignalIsTheFirstJudgedAndHalfAnIntervalIsSpurious) {
     EXPECT_NE(b.h.log().find("Row9 Spurious backstroke strike at 8800000 ratio= 0.500\r\nRow9 Spurious strike ignored\r\n"),
               std::string::npos);
     EXPECT_EQ(b.signals(), 9);  // its key is still scheduled
+}
+
+// A pause (ratio 4) keeps the stroke; a key replaced before it was due is told.
+TEST(RogueStrikes, APauseKeepsTheStrokeAndALostKeyIsTold) {
+    Bell b(1, 300);
+    b.c.target.set_use_doubled_send(true);
+    b.start();
+    for (int i = 1; i <= 8; ++i) b.pulse(i * kSecond, 50000);
+    const bool hand_before = b.keys().handstroke();
+    b.pulse(12 * kSecond, 50000);
+    EXPECT_EQ(b.judge().missed(), 0);
+    EXPECT_FALSE(b.keys().doubled_due());
+    b.pulse(12 * kSecond + 250000, 50000);
+    EXPECT_NE(b.h.log().find("Row8 pause before the strike at 12300000, ratio= 4.000"), std::string::npos);
+    EXPECT_NE(b.c.screen.line_text(9).find("Keys lost (1): blows 250 ms apart, closer than the key delay of 300 ms"),
+              std::string::npos);
+    EXPECT_EQ(b.keys().handstroke(), hand_before);
 }
 
 TEST(RogueStrikes, ARatioEqualToTheBoundIsNormalAndJustAboveIsMissed) {
