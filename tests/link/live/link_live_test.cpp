@@ -148,7 +148,8 @@ TEST(LinkLive, RingsHandedOverAheadGoTheNetworksDelayEarly) {
     ServerOptions o = tls_server(t);
     o.delay_ms = 40;
     TowerServer server(o);
-    TowerLink link(*qn::platform::posix::make_network(), config(server.site()));
+    auto net = qn::platform::posix::make_network();
+    TowerLink link(*net, config(server.site()));
     link.start();
     ASSERT_TRUE(joined(link)) << log_of(link);
     ASSERT_TRUE(eventually([&] { return link.counters().network_us >= 0; })) << log_of(link);
