@@ -675,9 +675,12 @@ std::uint64_t TowerLink::ring_ahead(int bell, std::int64_t due_us) {
 
 bool TowerLink::claim(std::uint64_t ticket, bool* handstroke) {
     Shared& s = *s_;
+    // Held first: a ring the link's thread is sending now is claimed once
+    // it has gone, never sent twice.
+    std::lock_guard<std::mutex> g(s.send_mu);
     int bell = 0;
     {
-        std::lock_guard<std::mutex> g(s.mu);
+        std::lock_guard<std::mutex> m(s.mu);
         const auto it = std::find_if(s.ahead.begin(), s.ahead.end(),
                                      [ticket](const Shared::Ahead& a) { return a.ticket == ticket; });
         if (it == s.ahead.end()) {
@@ -693,7 +696,7 @@ bool TowerLink::claim(std::uint64_t ticket, bool* handstroke) {
         bell = a.bell;
     }
     // Not sent yet (the lead is nil, or the sender is late): it goes now.
-    return send_ring(bell, nullptr, handstroke);
+    return send_one_ring(s, bell, nullptr, handstroke);
 }
 
 void TowerLink::set_send_ahead(bool on) {
