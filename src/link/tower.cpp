@@ -161,9 +161,11 @@ void TowerService::drain_log() {
 // report; the ringer's own come back too, and are left out.
 void TowerService::tell_rings_heard() {
     if (!session_) return;
+    const link::LinkCounters n = session_->counters();
+    const std::int64_t lead = cfg_.tower_send_ahead && n.network_us >= 0 ? n.lead_us : -1;
     for (const link::HeardRing& r : session_->take_rings())
         if (r.bell != cfg_.tower_bell_j && r.bell != cfg_.tower_bell_f)
-            heard_.bell_heard(BellHeard{r.bell, r.handstroke, r.at_us});
+            heard_.bell_heard(BellHeard{r.bell, r.handstroke, r.at_us, n.network_us, n.spread_us, lead});
 }
 
 bool TowerService::take_news() {
