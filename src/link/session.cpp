@@ -67,7 +67,10 @@ struct TowerLink::Shared {
     // a row (a made-up missed blow) go at the two strokes in turn.
     std::array<bool, kMaxTowerBells> bells{};
     std::array<int, kMaxTowerBells> in_flight{};
-    std::array<std::int64_t, kMaxTowerBells + 1> echo_from{};
+    // When each of our rings of a bell went, oldest first: the server answers
+    // every ring in turn, so its next broadcast of the bell is the oldest's
+    // echo (pairing it with the newest would time a ring sent after it).
+    std::array<std::deque<std::int64_t>, kMaxTowerBells + 1> echo_from{};
     std::function<void()> changed;
 
     // Rings handed over ahead of their due time, in the order they are to
@@ -223,6 +226,7 @@ void joined(Shared& s, const TowerEvent& e) {
         ++s.counters.connections;
         // Another connection may take another way: its delay is measured anew.
         s.delay.clear();
+        for (auto& from : s.echo_from) from.clear();
         s.delay_logged = false;
         s.counters.network_us = -1;
     }
@@ -249,13 +253,13 @@ void bell_rung(Shared& s, const TowerEvent& e) {
         const auto i = static_cast<std::size_t>(e.who_rang - 1);
         s.rings.push_back({e.who_rang, i < e.bell_state.size() ? !e.bell_state[i] : true, at});
     }
-    std::int64_t& from = s.echo_from[static_cast<std::size_t>(e.who_rang)];
-    if (from != 0) {
+    std::deque<std::int64_t>& from = s.echo_from[static_cast<std::size_t>(e.who_rang)];
+    if (!from.empty()) {
         const std::int64_t now = s.now_us();
-        s.counters.echo_ms = (now - from) / 1000;
-        s.delay.add_round_trip(now, now - from);
+        s.counters.echo_ms = (now - from.front()) / 1000;
+        s.delay.add_round_trip(now, now - from.front());
         s.delay_changed(now);
-        from = 0;
+        from.pop_front();
     }
 }
 
@@ -445,7 +449,9 @@ bool send_one_ring(Shared& s, int bell, const bool* given, bool* used) {
     std::lock_guard<std::mutex> m(s.mu);
     if (sent) {
         ++s.counters.rings_sent;
-        s.echo_from[static_cast<std::size_t>(bell)] = now;
+        std::deque<std::int64_t>& from = s.echo_from[static_cast<std::size_t>(bell)];
+        if (from.size() >= 8) from.pop_front();
+        from.push_back(now);
         s.last_ring_us = now;
         s.bells[b] = !handstroke;
         ++s.in_flight[b];
