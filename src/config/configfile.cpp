@@ -180,6 +180,8 @@ const KeyDef kKeys[] = {
      [](Settings& s, const Place&, const Value& v) { s.tower_site = *v.text; }, Need::Optional},
     {"toweremail", Scope::None, Form::String,
      [](Settings& s, const Place&, const Value& v) { s.tower_email = *v.text; }, Need::Optional},
+    {"towersendahead", Scope::None, Form::Flag,
+     [](Settings& s, const Place&, const Value& v) { s.tower_send_ahead = v.flag; }, Need::Optional},
 };
 
 const KeyDef* find_key(const std::string& key) {

@@ -150,6 +150,9 @@ void write_tower_link(const Settings& s, TextSink& f) {
     f.write_line("towersite=" + s.tower_site);
     f.write_line(";an account to log in with (empty: anonymous); the password is asked at each start, never stored");
     f.write_line("toweremail=" + s.tower_email);
+    if (s.tower_send_ahead) return;  // on unless the file says otherwise
+    f.write_line(";0: rings go at their due time, not the network's delay ahead of it");
+    f.write_line("towersendahead=0");
 }
 
 }  // namespace

@@ -63,6 +63,7 @@ struct Settings {
     std::int32_t tower_bell_f = 0;
     std::string tower_site = kDefaultTowerSite;
     std::string tower_email;       // a Ringing Room account to log in with; empty: anonymous
+    bool tower_send_ahead = true;  // rings go the network's delay early, to reach the tower on time
 };
 
 struct SensingPoint {

@@ -139,6 +139,9 @@ struct BellHeard {
     std::int32_t bell = 0;
     bool handstroke = false;
     std::int64_t at_us = 0;
+    std::int64_t network_us = -1;  // the link's one-way delay to the tower then (-1: not known)
+    std::int64_t spread_us = 0;
+    std::int64_t lead_us = -1;     // how early our rings went then (-1: not sent ahead)
 };
 
 // Told what the strike path decides. Every call has an empty default, so an

@@ -37,6 +37,9 @@ void ConfigurationMenu::write_menu() {
     s.write_line("[P] Change default Program target");
     s.write_line("[B] Set Switch bounce delay ms, current value=" + str(settings_.switch_bounce_ms));
     s.write_line("[T] Change options for a target program");
+    if (settings_.tower_id > 0)
+        s.write_line(std::string("[A] Tower link: send rings Ahead by the network's delay, now ") +
+                     (settings_.tower_send_ahead ? "ON" : "OFF"));
     s.write_line("[X] finish configurations");
 }
 
@@ -202,6 +205,11 @@ void ConfigurationMenu::run() {
             break;
         case 'T':
             change_target_entry();
+            break;
+        case 'A':
+            if (settings_.tower_id == 0) break;
+            settings_.tower_send_ahead = !settings_.tower_send_ahead;
+            (void)settings_file_.write(settings_, target_.table());
             break;
         case 'D':
             diagnostics_ = !diagnostics_;

@@ -4,9 +4,11 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 
+#include "link/delay.h"
 #include "link/protocol.h"
 #include "link/resolve.h"
 
@@ -24,6 +26,23 @@ void wipe(std::string& s) {
 }
 
 std::string seconds_text(std::int64_t ms) { return std::to_string((ms + 999) / 1000) + " s"; }
+
+std::string ms_text(std::int64_t us) { return std::to_string((us + 500) / 1000); }
+
+constexpr std::size_t kMaxAhead = 64;             // rings handed over and not yet claimed
+constexpr std::int64_t kCoarseUs = 2000;          // the rest of a wait for a ring is precise
+constexpr std::int64_t kLogStepUs = 5000;         // a delay that moves this far is logged again
+constexpr std::int64_t kShortUs = 1000;           // a ring whose lead falls this far short is short
+constexpr int kJoiningProbes = 4;                 // round trips timed at once after joining
+constexpr std::int32_t kJoiningProbeGapMs = 100;
+// A state request waits while a ring is to be sent this soon or was sent
+// this recently, so that neither holds up the other on the line.
+constexpr std::int64_t kQuietUs = 100'000;
+
+std::int64_t steady_us() {
+    using namespace std::chrono;
+    return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 }  // namespace
 
@@ -48,8 +67,32 @@ struct TowerLink::Shared {
     // a row (a made-up missed blow) go at the two strokes in turn.
     std::array<bool, kMaxTowerBells> bells{};
     std::array<int, kMaxTowerBells> in_flight{};
-    std::array<std::int64_t, kMaxTowerBells + 1> echo_from{};
+    // When each of our rings of a bell went, oldest first: the server answers
+    // every ring in turn, so its next broadcast of the bell is the oldest's
+    // echo (pairing it with the newest would time a ring sent after it).
+    std::array<std::deque<std::int64_t>, kMaxTowerBells + 1> echo_from{};
     std::function<void()> changed;
+
+    // Rings handed over ahead of their due time, in the order they are to
+    // be sent; a sent one waits to be claimed at its due time.
+    struct Ahead {
+        std::uint64_t ticket = 0;
+        int bell = 0;
+        std::int64_t send_at_us = 0;
+        enum class State { Waiting, Sent, Lost } state = State::Waiting;
+        bool handstroke = true;
+    };
+    std::deque<Ahead> ahead;
+    std::uint64_t next_ticket = 1;
+    std::array<std::int64_t, kMaxTowerBells + 1> last_send_at{};
+    std::condition_variable sender_cv;
+    bool sender_quit = false;
+    DelayEstimate delay;
+    Lead lead;
+    bool delay_logged = false;
+    std::int64_t logged_us = 0;
+    bool short_logged = false;
+    std::int64_t last_ring_us = 0;  // when our last ring went
 
     // One sender at a time. Also guards the socket and the joined flag, so
     // a ring sees them together. Taken before mu when both are needed.
@@ -61,6 +104,34 @@ struct TowerLink::Shared {
     bool is_stopping() {
         std::lock_guard<std::mutex> g(mu);
         return stopping;
+    }
+
+    std::int64_t now_us() const { return cfg.clock_us ? cfg.clock_us() : steady_us(); }
+
+    Ahead* find_ahead(std::uint64_t ticket) {
+        for (Ahead& a : ahead)
+            if (a.ticket == ticket) return &a;
+        return nullptr;
+    }
+
+    // Under mu: the figures the screen shows, and a line for the log when
+    // the delay is first known or has moved.
+    void delay_changed(std::int64_t now) {
+        const std::int64_t one_way = delay.one_way_us();
+        counters.network_us = delay.known() ? one_way : -1;
+        counters.spread_us = delay.spread_us();
+        if (!delay.known()) return;
+        if (!delay_logged) {
+            lead.set(cfg.send_ahead ? one_way : 0, now);
+            counters.lead_us = lead.lead_us();
+        }
+        if (delay_logged && std::abs(one_way - logged_us) <= kLogStepUs) return;
+        delay_logged = true;
+        logged_us = one_way;
+        if (log.size() >= kMaxLogLines) log.pop_front();
+        log.push_back("Tower link: network delay " + ms_text(one_way) + "+-" + ms_text(counters.spread_us) +
+                      " ms to the tower; " +
+                      (cfg.send_ahead ? "rings are sent that much ahead" : "rings go at their due time (sending ahead is off)"));
     }
 
     void note(const std::string& line) {
@@ -153,6 +224,11 @@ void joined(Shared& s, const TowerEvent& e) {
     {
         std::lock_guard<std::mutex> g(s.mu);
         ++s.counters.connections;
+        // Another connection may take another way: its delay is measured anew.
+        s.delay.clear();
+        for (auto& from : s.echo_from) from.clear();
+        s.delay_logged = false;
+        s.counters.network_us = -1;
     }
     const int bells = static_cast<int>(e.bell_state.size());
     const bool logged_in = !s.token.empty();
@@ -177,11 +253,65 @@ void bell_rung(Shared& s, const TowerEvent& e) {
         const auto i = static_cast<std::size_t>(e.who_rang - 1);
         s.rings.push_back({e.who_rang, i < e.bell_state.size() ? !e.bell_state[i] : true, at});
     }
-    std::int64_t& from = s.echo_from[static_cast<std::size_t>(e.who_rang)];
-    if (from != 0) {
-        s.counters.echo_ms = TowerLink::now_ms() - from;
-        from = 0;
+    std::deque<std::int64_t>& from = s.echo_from[static_cast<std::size_t>(e.who_rang)];
+    if (!from.empty()) {
+        const std::int64_t now = s.now_us();
+        s.counters.echo_ms = (now - from.front()) / 1000;
+        s.delay.add_round_trip(now, now - from.front());
+        s.delay_changed(now);
+        from.pop_front();
     }
+}
+
+// The round trip of a state request, timed between rings: a few at once
+// after joining, then one every probe_every_ms.
+struct Probe {
+    bool out = false;
+    std::int64_t sent_us = 0;
+    std::int64_t next_us = 0;
+    int answered = 0;
+};
+
+bool quiet_for_probe(Shared& s, std::int64_t now) {
+    std::lock_guard<std::mutex> g(s.mu);
+    if (s.last_ring_us != 0 && now - s.last_ring_us < kQuietUs) return false;
+    for (const Shared::Ahead& a : s.ahead)
+        if (a.state == Shared::Ahead::State::Waiting && a.send_at_us - now < kQuietUs) return false;
+    return true;
+}
+
+void maybe_probe(Shared& s, Probe& p) {
+    const std::int64_t now = s.now_us();
+    if (p.out) {
+        if (now - p.sent_us < std::int64_t{s.cfg.probe_timeout_ms} * 1000) return;
+        p.out = false;  // its answer, if it ever comes, is not timed
+        std::lock_guard<std::mutex> g(s.mu);
+        ++s.counters.probes_lost;
+    }
+    if (now < p.next_us || !quiet_for_probe(s, now)) return;
+    if (!s.send(request_state_frame(s.cfg.tower_id))) return;
+    p.out = true;
+    p.sent_us = now;
+}
+
+// The tower's state, as a probe's answer: timed, and taken only when no ring
+// of ours is on its way (the state may be from before it arrived).
+void probe_answered(Shared& s, Probe& p, const TowerEvent& e) {
+    const std::int64_t now = s.now_us();
+    bool in_flight = false;
+    {
+        std::lock_guard<std::mutex> g(s.mu);
+        for (int n : s.in_flight) in_flight = in_flight || n > 0;
+        if (p.out) {
+            s.delay.add_round_trip(now, now - p.sent_us);
+            s.delay.age(now);
+            s.delay_changed(now);
+            ++p.answered;
+        }
+    }
+    if (!in_flight) s.take_state(e.bell_state);
+    p.out = false;
+    p.next_us = now + std::int64_t{p.answered < kJoiningProbes ? kJoiningProbeGapMs : s.cfg.probe_every_ms} * 1000;
 }
 
 void rejoin_anonymously(Shared& s) {
@@ -208,8 +338,10 @@ std::string run_session(Shared& s, platform::WebSocket& ws) {
     std::int64_t last_heard = start;
     std::int64_t silence_allowed = 0;  // ping interval + time-out, once open
     Step step = Step::AwaitOpen;
+    Probe probe;
     for (;;) {
         if (s.is_stopping()) return "stopped";
+        if (step == Step::Joined) maybe_probe(s, probe);
         auto r = ws.receive(s.cfg.poll_ms);
         const std::int64_t now = TowerLink::now_ms();
         {
@@ -249,10 +381,14 @@ std::string run_session(Shared& s, platform::WebSocket& ws) {
             if (e.kind == EventKind::Invalid) {
                 s.bad_frame(e.why);
             } else if (e.kind == EventKind::GlobalState) {
-                s.take_state(e.bell_state);
-                if (step == Step::AwaitState) {
-                    step = Step::Joined;
-                    joined(s, e);
+                if (step == Step::Joined) {
+                    probe_answered(s, probe, e);
+                } else {
+                    s.take_state(e.bell_state);
+                    if (step == Step::AwaitState) {
+                        step = Step::Joined;
+                        joined(s, e);
+                    }
                 }
             } else if (e.kind == EventKind::BellRung) {
                 bell_rung(s, e);
@@ -287,8 +423,97 @@ bool log_in_once(Shared& s, int& failures) {
     return true;
 }
 
+// Under send_mu: one ring, at the stroke given or the tower's, counted.
+bool send_one_ring(Shared& s, int bell, const bool* given, bool* used) {
+    const std::size_t b = static_cast<std::size_t>(bell - 1);
+    bool handstroke = true;
+    if (given) {
+        handstroke = *given;
+    } else {
+        std::lock_guard<std::mutex> m(s.mu);
+        handstroke = s.bells[b];  // no other ring turns it while send_mu is held
+    }
+    if (used) *used = handstroke;
+    bool sent = false;
+    if (s.joined && s.ws) {
+        auto r = s.ws->send_text(bell_frame(s.cfg.tower_id, bell, handstroke));
+        sent = r.ok();
+        if (!sent) {
+            // The link's thread sees this within a poll and starts again;
+            // closing here could keep the caller waiting.
+            if (s.send_error.empty()) s.send_error = "send: " + r.error();
+            s.joined = false;
+        }
+    }
+    const std::int64_t now = s.now_us();
+    std::lock_guard<std::mutex> m(s.mu);
+    if (sent) {
+        ++s.counters.rings_sent;
+        std::deque<std::int64_t>& from = s.echo_from[static_cast<std::size_t>(bell)];
+        if (from.size() >= 8) from.pop_front();
+        from.push_back(now);
+        s.last_ring_us = now;
+        s.bells[b] = !handstroke;
+        ++s.in_flight[b];
+    } else {
+        ++s.counters.rings_lost;
+    }
+    return sent;
+}
+
+// A ring handed over ahead, at its time, unless claimed or cancelled since.
+void send_ahead(Shared& s, std::uint64_t ticket) {
+    std::lock_guard<std::mutex> g(s.send_mu);
+    int bell = 0;
+    {
+        std::lock_guard<std::mutex> m(s.mu);
+        const Shared::Ahead* a = s.find_ahead(ticket);
+        if (a == nullptr || a->state != Shared::Ahead::State::Waiting) return;
+        bell = a->bell;
+    }
+    bool hand = true;
+    const bool sent = send_one_ring(s, bell, nullptr, &hand);
+    std::lock_guard<std::mutex> m(s.mu);
+    if (Shared::Ahead* a = s.find_ahead(ticket)) {
+        a->state = sent ? Shared::Ahead::State::Sent : Shared::Ahead::State::Lost;
+        a->handstroke = hand;
+    }
+}
+
+// The second thread: sleeps until the next ring handed over ahead is due to
+// go, the last stretch precisely, and sends it.
+void send_ahead_loop(Shared& s) {
+    std::unique_lock<std::mutex> lk(s.mu);
+    while (!s.stopping && !s.sender_quit) {
+        const auto next = std::find_if(s.ahead.begin(), s.ahead.end(),
+                                       [](const Shared::Ahead& a) { return a.state == Shared::Ahead::State::Waiting; });
+        if (next == s.ahead.end()) {
+            s.sender_cv.wait(lk);
+            continue;
+        }
+        const std::uint64_t ticket = next->ticket;
+        const std::int64_t at = next->send_at_us;
+        const std::int64_t left = at - s.now_us();
+        if (left > kCoarseUs) {
+            // Woken early by a ring handed over meanwhile or by the end.
+            s.sender_cv.wait_for(lk, std::chrono::microseconds(left - kCoarseUs));
+            continue;
+        }
+        lk.unlock();
+        if (left > 0) {
+            if (s.cfg.sleep_until_us)
+                s.cfg.sleep_until_us(at);
+            else
+                std::this_thread::sleep_for(std::chrono::microseconds(left));
+        }
+        send_ahead(s, ticket);
+        lk.lock();
+    }
+}
+
 void run(const std::shared_ptr<Shared>& sp) {
     Shared& s = *sp;
+    std::thread sender([&s] { send_ahead_loop(s); });
     int failures = 0;
     while (!s.is_stopping()) {
         if (!log_in_once(s, failures)) break;
@@ -336,6 +561,12 @@ void run(const std::shared_ptr<Shared>& sp) {
         if (was_joined) failures = 0;
         if (!pause(s, failures++, (was_joined ? "connection lost: " : "") + why)) break;
     }
+    {
+        std::lock_guard<std::mutex> g(s.mu);
+        s.sender_quit = true;
+    }
+    s.sender_cv.notify_all();
+    sender.join();
     std::lock_guard<std::mutex> g(s.mu);
     s.thread_done = true;
     s.cv.notify_all();
@@ -378,6 +609,7 @@ void TowerLink::stop(std::int32_t wait_ms) {
         s.stopping = true;
     }
     s.cv.notify_all();
+    s.sender_cv.notify_all();
     if (ws) ws->close();
     if (thread_.joinable()) {
         std::unique_lock<std::mutex> lk(s.mu);
@@ -403,39 +635,88 @@ bool TowerLink::ring_in_turn(int bell, bool* handstroke) {
 }
 
 bool TowerLink::send_ring(int bell, const bool* given, bool* used) {
-    Shared& s = *s_;
     if (bell < 1 || bell > kMaxTowerBells) return false;
-    std::lock_guard<std::mutex> g(s.send_mu);
-    const std::size_t b = static_cast<std::size_t>(bell - 1);
-    bool handstroke = true;
-    if (given) {
-        handstroke = *given;
-    } else {
-        std::lock_guard<std::mutex> m(s.mu);
-        handstroke = s.bells[b];  // no other ring turns it while send_mu is held
+    std::lock_guard<std::mutex> g(s_->send_mu);
+    return send_one_ring(*s_, bell, given, used);
+}
+
+std::uint64_t TowerLink::ring_ahead(int bell, std::int64_t due_us) {
+    Shared& s = *s_;
+    if (bell < 1 || bell > kMaxTowerBells) return 0;
+    {
+        std::lock_guard<std::mutex> g(s.send_mu);
+        if (!s.joined) return 0;
     }
-    if (used) *used = handstroke;
-    bool sent = false;
-    if (s.joined && s.ws) {
-        auto r = s.ws->send_text(bell_frame(s.cfg.tower_id, bell, handstroke));
-        sent = r.ok();
-        if (!sent) {
-            // The link's thread sees this within a poll and starts again;
-            // closing here could keep the caller waiting.
-            if (s.send_error.empty()) s.send_error = "send: " + r.error();
-            s.joined = false;
+    std::lock_guard<std::mutex> g(s.mu);
+    if (!s.cfg.send_ahead || !s.delay.known() || s.ahead.size() >= kMaxAhead) return 0;
+    const std::int64_t now = s.now_us();
+    const std::int64_t wanted = s.delay.one_way_us();
+    const std::int64_t lead = s.lead.follow(wanted, now);
+    // Never before the strike's own signal was taken (now), and never ahead
+    // of a ring of the same bell handed over before.
+    std::int64_t& last = s.last_send_at[static_cast<std::size_t>(bell)];
+    const std::int64_t at = std::max({due_us - lead, now, last});
+    last = at;
+    s.counters.lead_us = due_us - at;
+    if (due_us - now < wanted - kShortUs) {
+        ++s.counters.rings_short;
+        if (!s.short_logged) {
+            s.short_logged = true;
+            if (s.log.size() >= kMaxLogLines) s.log.pop_front();
+            s.log.push_back("Tower link: the key delay leaves " + ms_text(std::max<std::int64_t>(due_us - now, 0)) +
+                            " ms to send a ring ahead, less than the network's " + ms_text(wanted) +
+                            " ms: rings reach the tower up to " + ms_text(wanted - (due_us - now)) +
+                            " ms late (a longer key delay gives more time)");
         }
     }
-    std::lock_guard<std::mutex> m(s.mu);
-    if (sent) {
-        ++s.counters.rings_sent;
-        s.echo_from[static_cast<std::size_t>(bell)] = now_ms();
-        s.bells[b] = !handstroke;
-        ++s.in_flight[b];
-    } else {
-        ++s.counters.rings_lost;
+    Shared::Ahead a;
+    a.ticket = s.next_ticket++;
+    a.bell = bell;
+    a.send_at_us = at;
+    auto pos = std::find_if(s.ahead.begin(), s.ahead.end(), [at](const Shared::Ahead& x) { return x.send_at_us > at; });
+    s.ahead.insert(pos, a);
+    s.sender_cv.notify_all();
+    return a.ticket;
+}
+
+bool TowerLink::claim(std::uint64_t ticket, bool* handstroke) {
+    Shared& s = *s_;
+    // Held first: a ring the link's thread is sending now is claimed once
+    // it has gone, never sent twice.
+    std::lock_guard<std::mutex> g(s.send_mu);
+    int bell = 0;
+    {
+        std::lock_guard<std::mutex> m(s.mu);
+        const auto it = std::find_if(s.ahead.begin(), s.ahead.end(),
+                                     [ticket](const Shared::Ahead& a) { return a.ticket == ticket; });
+        if (it == s.ahead.end()) {
+            ++s.counters.rings_lost;
+            return false;
+        }
+        const Shared::Ahead a = *it;
+        s.ahead.erase(it);
+        if (a.state != Shared::Ahead::State::Waiting) {
+            if (handstroke) *handstroke = a.handstroke;
+            return a.state == Shared::Ahead::State::Sent;
+        }
+        bell = a.bell;
     }
-    return sent;
+    // Not sent yet (the lead is nil, or the sender is late): it goes now.
+    return send_one_ring(s, bell, nullptr, handstroke);
+}
+
+void TowerLink::set_send_ahead(bool on) {
+    std::lock_guard<std::mutex> g(s_->mu);
+    if (s_->cfg.send_ahead == on) return;
+    s_->cfg.send_ahead = on;
+    s_->delay_logged = false;  // the log says so
+    s_->delay_changed(s_->now_us());
+}
+
+void TowerLink::cancel(std::uint64_t ticket) {
+    std::lock_guard<std::mutex> g(s_->mu);
+    auto& q = s_->ahead;
+    q.erase(std::remove_if(q.begin(), q.end(), [ticket](const Shared::Ahead& a) { return a.ticket == ticket; }), q.end());
 }
 
 bool TowerLink::call(std::string_view name) {

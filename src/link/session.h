@@ -1,9 +1,13 @@
 // One tower link: a thread of its own logs in (when asked), finds the
 // tower's server, opens the WebSocket, joins the tower and keeps the session
 // alive (it answers the server's pings), and when the connection drops it
-// tries again with growing pauses and joins again. Rings and calls are sent
-// by the caller's thread at once: a ring while the tower is not joined is
-// counted as lost, never kept to be sent late.
+// tries again with growing pauses and joins again. It times the round trip
+// of a state request now and then, between rings, and each ring's echo: half
+// the least recent round trip is the delay to the tower. Rings and calls are
+// sent by the caller's thread at once, or a ring is handed over ahead of its
+// due time and a second thread sends it that delay early, so that it reaches
+// the tower when it is due. A ring while the tower is not joined is counted
+// as lost, never kept to be sent late.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +36,14 @@ struct LinkConfig {
     // The program's clock, in microseconds, read on the link's thread to
     // stamp each ring the tower tells of; none: rings are not kept.
     std::function<std::int64_t()> clock_us;
+    // Sleeps until clock_us() reads the time given, precisely (to a fraction
+    // of a millisecond); none: the OS's own sleep.
+    std::function<void(std::int64_t)> sleep_until_us;
+    // Rings handed over ahead go the delay to the tower early; false: at
+    // their due time (the delay is still measured and shown).
+    bool send_ahead = true;
+    std::int32_t probe_every_ms = 3000;  // a state request's round trip timed
+    std::int32_t probe_timeout_ms = 3000;
 };
 
 // A bell the tower says was rung, when the word of it arrived.
@@ -69,6 +81,11 @@ struct LinkCounters {
     long connections = 0;         // joins made, the first included
     long bad_frames = 0;          // messages that were not what the protocol allows
     std::int64_t echo_ms = -1;    // last time from a ring to its broadcast back
+    std::int64_t network_us = -1; // the one-way delay to the tower; -1: not known
+    std::int64_t spread_us = 0;   // how much more the typical round trip's half is
+    std::int64_t lead_us = 0;     // how early the last ring handed over ahead was sent
+    long rings_short = 0;         // rings whose key delay left less time than the delay
+    long probes_lost = 0;         // state requests never answered
 };
 
 class TowerLink {
@@ -92,6 +109,20 @@ public:
     // gets the stroke rung.
     bool ring_in_turn(int bell, bool* handstroke = nullptr);
     bool call(std::string_view name);
+
+    // A ring due at due_us (clock_us time), handed over now: it is sent the
+    // delay to the tower before due_us, never before now, and never before a
+    // ring of the same bell handed over earlier. 0: not taken (not joined, no
+    // delay known yet, or sending ahead is off): ring it at its due time.
+    std::uint64_t ring_ahead(int bell, std::int64_t due_us);
+    // At the ring's due time: whether it was sent, and *handstroke its
+    // stroke; a ring not yet sent is sent now.
+    bool claim(std::uint64_t ticket, bool* handstroke = nullptr);
+    // The ring is not to go after all (its key was replaced); one already
+    // sent stays sent.
+    void cancel(std::uint64_t ticket);
+    // Sending ahead turned on or off while the link runs.
+    void set_send_ahead(bool on);
 
     // The stroke the tower has the bell at (true: handstroke), as its last
     // state said, turned by each ring of ours it has not yet answered; true

@@ -70,6 +70,9 @@ void TowerService::start() {
     lc.password = std::move(password_);
     password_.clear();
     lc.clock_us = [&t = clock_] { return t.elapsed_us(); };
+    lc.sleep_until_us = [&t = clock_](std::int64_t due_us) { t.sleep_until_us(due_us); };
+    lc.send_ahead = cfg_.tower_send_ahead;
+    ahead_.fill(0);
     if (lc.site.empty()) {
         say_why_not("Tower link: towersite " + cfg_.tower_site + " is not an http(s) address");
         return;
@@ -117,10 +120,22 @@ void TowerService::ring_key(char key, bool handstroke) {
         // The tower's stroke, not the program's: the program starts at
         // backstroke until the ringer says, and a made-up missed blow rings
         // twice at one stroke; the tower takes a ring only at its own.
-        sent = session_->ring_in_turn(bell, &hand);
+        std::uint64_t& ahead = ahead_[static_cast<std::size_t>(bell)];
+        sent = ahead != 0 ? session_->claim(ahead, &hand) : session_->ring_in_turn(bell, &hand);
+        ahead = 0;
     }
     if (cfg_.monitor_output) delivery_.tower_rung({bell, hand, sent});
     if (on_ring_) on_ring_(key, bell, hand, sent);
+}
+
+void TowerService::ring_ahead(char key, std::int64_t due_us) {
+    const int bell = bell_for_key(cfg_, key);
+    if (bell == 0 || !session_) return;
+    // A key still waiting is replaced by the new strike's (the queue keeps
+    // one a sensing point): so is its ring, unless it went already.
+    std::uint64_t& ahead = ahead_[static_cast<std::size_t>(bell)];
+    if (ahead != 0) session_->cancel(ahead);
+    ahead = session_->ring_ahead(bell, due_us);
 }
 
 bool TowerService::export_key(char key) {
@@ -146,13 +161,16 @@ void TowerService::drain_log() {
 // report; the ringer's own come back too, and are left out.
 void TowerService::tell_rings_heard() {
     if (!session_) return;
+    const link::LinkCounters n = session_->counters();
+    const std::int64_t lead = cfg_.tower_send_ahead && n.network_us >= 0 ? n.lead_us : -1;
     for (const link::HeardRing& r : session_->take_rings())
         if (r.bell != cfg_.tower_bell_j && r.bell != cfg_.tower_bell_f)
-            heard_.bell_heard(BellHeard{r.bell, r.handstroke, r.at_us});
+            heard_.bell_heard(BellHeard{r.bell, r.handstroke, r.at_us, n.network_us, n.spread_us, lead});
 }
 
 bool TowerService::take_news() {
     if (!in_use()) return false;
+    if (session_) session_->set_send_ahead(cfg_.tower_send_ahead);
     drain_log();
     tell_rings_heard();
     return true;

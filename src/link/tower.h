@@ -3,6 +3,8 @@
 // menu's questions for it, and its news for the screen and the run log.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -59,6 +61,10 @@ public:
     // shown when the monitor output is on). A ring the link cannot send now
     // is lost.
     void ring_key(char key, bool handstroke);
+    // The same key, handed over as soon as its strike is taken, with its due
+    // time: the link may send it ahead so that it reaches the tower when it
+    // is due; ring_key at the due time then only says what became of it.
+    void ring_ahead(char key, std::int64_t due_us);
     // A key of automatic ringing (bell symbol or call key). True when the
     // link took it; false when keys are typed as before.
     bool export_key(char key);
@@ -106,6 +112,8 @@ private:
     std::string password_;
     bool no_bell_logged_ = false;
     unsigned generation_ = 0;
+    // The ring of each bell handed over ahead and not yet due (0: none).
+    std::array<std::uint64_t, 17> ahead_{};  // bells 1-16
     std::function<void(char key, int bell, bool handstroke, bool sent)> on_ring_;
 };
 

@@ -326,6 +326,12 @@ std::string explanation(const TouchStriking& t) {
     s += " Percentages are of a blow (" + num(t.blow_ms, 0) +
          " ms). The handstroke gap is the interval before a handstroke less the one before a backstroke: one blow "
          "in even ringing.</p>\n";
+    if (t.network_us >= 0)
+        s += "<p>The network's delay to the tower was " + num(t.network_us / 1000.0, 0) + " &plusmn; " +
+             num(t.spread_us / 1000.0, 0) + " ms one way; " +
+             (t.lead_us >= 0 ? "your rings were sent " + num(t.lead_us / 1000.0, 0) +
+                                   " ms ahead of their due time, to reach the tower when due.</p>\n"
+                             : "your rings were sent at their due time (sending ahead was off).</p>\n");
     return s;
 }
 

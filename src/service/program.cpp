@@ -184,12 +184,21 @@ void wire_striking_report(Program& c) {
     c.strike_report.add(*c.striking);
 }
 
-// A signal the watch loop took: the keys of its sensing points queued, a
-// key due at once sent at once, the row counted.
-void take_signal(StrikePath& strikes, KeySender& sender) {
+// A signal the watch loop took: the keys of its sensing points queued (and
+// handed to a tower link at once, to go ahead of their due time), a key due
+// at once sent at once, the row counted.
+void take_signal(Program& c) {
+    StrikePath& strikes = *c.strikes;
     strikes.begin_signal();
-    for (std::int32_t point = 0; point < strikes.points(); ++point)
-        if (strikes.signal_reaches(point) && strikes.queue_key(point)) sender.send_due_keys();
+    for (std::int32_t point = 0; point < strikes.points(); ++point) {
+        if (!strikes.signal_reaches(point)) continue;
+        const bool due_now = strikes.queue_key(point);
+        if (c.tower->in_use()) {
+            const SensingPoint& p = c.target.point(point);
+            c.tower->ring_ahead(strikes.keys().handstroke() ? p.hand_key : p.back_key, strikes.keys().due_us(point));
+        }
+        if (due_now) c.key_sender->send_due_keys();
+    }
     strikes.end_signal();
 }
 
@@ -207,7 +216,7 @@ void wire_strike_path(Program& c) {
     c.strike_report.add(*c.strike_log);
     c.strike_report.add(*c.strike_notices);
     c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, c.sensing_report, c.clock, c.run_log,
-                                               [&c] { take_signal(*c.strikes, *c.key_sender); });
+                                               [&c] { take_signal(c); });
     wire_striking_report(c);
 }
 

@@ -42,6 +42,11 @@ struct StrikingRecorder::Job {
 
     void run() {
         report = std::make_shared<TouchStriking>(analyse_touch({blows, beats, heard, touch, why}));
+        if (!heard.empty()) {
+            report->network_us = heard.back().network_us;
+            report->spread_us = heard.back().spread_us;
+            report->lead_us = heard.back().lead_us;
+        }
         done = true;
     }
 };

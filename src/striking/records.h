@@ -98,6 +98,9 @@ struct TouchStriking {
     std::int32_t missed = 0;
     std::int32_t untimed = 0;   // blows with no row of the automatic bells (or the band) near them
     bool strokes_turned = false;  // the program took most handstrokes for backstrokes
+    // A tower link's delay to the tower at the touch's end, and how early
+    // our rings went (-1: not known, not sent ahead).
+    std::int64_t network_us = -1, spread_us = 0, lead_us = -1;
     StrokeFigures all, hand, back;
     std::array<std::int32_t, 3> worst{};  // indexes into blow_list, the furthest from where they belonged first
     std::int32_t worst_count = 0;

@@ -17,6 +17,20 @@ namespace {
 constexpr int kLineWithMenu = kScratchFirstLine - 1;
 constexpr int kLineWithBigNumbers = kScratchLastLine;
 
+std::string ms_text(std::int64_t us) { return str((us + 500) / 1000); }
+
+// "38 ms ahead (network 37+-3 ms)": how early rings go, for the delay
+// measured; shorter forms where the line has less room.
+std::string ahead_text(const Settings& cfg, const link::LinkCounters& n, std::size_t room) {
+    const std::string figure = ms_text(n.network_us) + "+-" + ms_text(n.spread_us);
+    const std::string head = cfg.tower_send_ahead ? ms_text(n.lead_us) + " ms ahead" : std::string("not sent ahead");
+    const std::string tail = cfg.tower_send_ahead && n.rings_short > 0 ? ", key delay short)" : ")";
+    for (const std::string& t : {", " + head + " (network " + figure + " ms" + tail, ", " + head + " (net " + figure + tail,
+                                 ", " + head})
+        if (t.size() <= room) return t;
+    return {};
+}
+
 // At most a screen row less its last column, but for a failure's reason.
 std::string line_text(const Settings& cfg, const link::TowerLink* l) {
     const std::string head = "Tower " + str(cfg.tower_id) + ": ";
@@ -26,12 +40,16 @@ std::string line_text(const Settings& cfg, const link::TowerLink* l) {
     std::string t = head + link::phase_text(st, link::TowerLink::now_ms());
     if (st.phase == link::Phase::Failed) return t + " - " + st.detail;
     std::string counts = " | bells " + tower_bells_text(cfg) + " | rung " + str(n.rings_sent) + " lost " + str(n.rings_lost);
-    if (st.phase == link::Phase::Joined && n.echo_ms >= 0) counts += " | echo " + str(n.echo_ms) + " ms";
+    // The delay measured says more than the last echo, and both do not fit.
+    const std::size_t room = Screen::kCols - 1;
+    if (st.phase == link::Phase::Joined && n.network_us >= 0)
+        t += ahead_text(cfg, n, room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
+    else if (st.phase == link::Phase::Joined && n.echo_ms >= 0)
+        counts += " | echo " + str(n.echo_ms) + " ms";
     // While it waits to try again, the reason gives way to the counts: the
     // line is one screen row.
     if (st.phase == link::Phase::Waiting) {
         std::string why = " - " + st.detail;
-        const std::size_t room = Screen::kCols - 1;
         if (t.size() + why.size() + counts.size() > room)
             why.resize(room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
         t += why;

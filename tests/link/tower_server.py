@@ -10,6 +10,10 @@ Run with /usr/bin/python3 (Debian's packages). Prints "PORT=<n>" (and
 sends is written to --events as one JSON line: {"t_us": CLOCK_MONOTONIC us,
 "sid": ..., "event": ..., "data": ...}.
 
+--delay-ms holds every event a client sends, and every event sent to a
+client, that long, as a distant server would be reached (Engine.IO's pings
+are not held); an event's t_us is when it is handled, after the hold.
+
 --hostile makes the WebSocket route a raw one that, after a normal open and
 connect, sends the frames listed in the file given (one a line; a line
 "@big N" is a message of N bytes), then behaves as a tower.
@@ -55,6 +59,19 @@ class Towers:
 def make_sio(towers, args):
     sio = socketio.Server(async_mode="eventlet", ping_interval=args.ping_interval,
                           ping_timeout=args.ping_timeout, cors_allowed_origins="*")
+    held = args.delay_ms / 1000
+
+    # Each event is handled in a green thread of its own: held ones wake in
+    # the order they came.
+    def arrive():
+        if held:
+            eventlet.sleep(held)
+
+    def emit(*a, **k):
+        if held:
+            eventlet.spawn_after(held, sio.emit, *a, **k)
+        else:
+            sio.emit(*a, **k)
 
     # As Ringing Room's: towers[tower_id] with the id as sent, so a string id
     # finds no tower (the handler fails and nothing is sent back).
@@ -63,43 +80,48 @@ def make_sio(towers, args):
 
     @sio.on("c_join")
     def on_join(sid, data):
+        arrive()
         towers.log(sid, "c_join", data)
         token = data.get("user_token")
         if token and token not in towers.tokens:
-            sio.emit("s_bad_token", data, to=sid)
-            sio.emit("s_redirection", "/authenticate", to=sid)
+            emit("s_bad_token", data, to=sid)
+            emit("s_redirection", "/authenticate", to=sid)
             return
         tower(data)
         sio.enter_room(sid, data["tower_id"])
-        sio.emit("s_set_userlist", {"user_list": {}}, to=sid)
+        emit("s_set_userlist", {"user_list": {}}, to=sid)
 
     @sio.on("c_request_global_state")
     def on_state(sid, data):
+        arrive()
         towers.log(sid, "c_request_global_state", data)
-        sio.emit("s_global_state", {"global_bell_state": tower(data)}, to=sid)
+        emit("s_global_state", {"global_bell_state": list(tower(data))}, to=sid)
 
     # As Ringing Room's: the bell turns only for a ring at the stroke the
     # tower holds it at; any other is answered with disagree and leaves the
     # tower's stroke as it was. The answer goes to the events too.
     @sio.on("c_bell_rung")
     def on_bell(sid, data):
+        arrive()
         towers.log(sid, "c_bell_rung", data)
         state = tower(data)
         bell = data["bell"]
         disagree = state[bell - 1] is not data["stroke"]
         if not disagree:
             state[bell - 1] = not state[bell - 1]
-        answer = {"global_bell_state": state, "who_rang": bell, "disagree": disagree}
+        answer = {"global_bell_state": list(state), "who_rang": bell, "disagree": disagree}
         towers.log(sid, "s_bell_rung", answer)
-        sio.emit("s_bell_rung", answer, room=data["tower_id"])
+        emit("s_bell_rung", answer, room=data["tower_id"])
 
     @sio.on("c_call")
     def on_call(sid, data):
+        arrive()
         towers.log(sid, "c_call", data)
-        sio.emit("s_call", data, room=data["tower_id"])
+        emit("s_call", data, room=data["tower_id"])
 
     @sio.on("c_user_left")
     def on_left(sid, data):
+        arrive()
         towers.log(sid, "c_user_left", data)
 
     @sio.on("connect")
@@ -207,6 +229,7 @@ def main():
     p.add_argument("--ping-timeout", type=float, default=20)
     p.add_argument("--events")
     p.add_argument("--hostile")
+    p.add_argument("--delay-ms", type=float, default=0)
     args = p.parse_args()
 
     users = dict(u.split(":", 1) for u in args.user)

@@ -139,6 +139,58 @@ TEST(LinkLive, RingsWithBellAndStrokeAndCallsReachAListenerInTheTower) {
     EXPECT_EQ(left[0]["data"]["tower_id"], kTower);
 }
 
+// A tower 40 ms away each way: rings handed over ahead go early by about
+// that (the precision is bench/'s), each once, in order, at the strokes the
+// tower agrees with, none before it was handed over; one whose key delay is
+// shorter than the network's goes at once and the log says so.
+TEST(LinkLive, RingsHandedOverAheadGoTheNetworksDelayEarly) {
+    TempDir t;
+    ServerOptions o = tls_server(t);
+    o.delay_ms = 40;
+    TowerServer server(o);
+    auto net = qn::platform::posix::make_network();
+    TowerLink link(*net, config(server.site()));
+    link.start();
+    ASSERT_TRUE(joined(link)) << log_of(link);
+    ASSERT_TRUE(eventually([&] { return link.counters().network_us >= 0; })) << log_of(link);
+    const auto now_us = [] { return mono_us(); };  // the link's clock when none is given
+    struct Handed {
+        std::int64_t at_us, due_us;
+    };
+    std::vector<Handed> handed;
+    for (int i = 0; i < 12; ++i) {
+        const std::int64_t at = now_us();
+        const std::int64_t due = at + (i == 11 ? 10'000 : 300'000);
+        const std::uint64_t ticket = link.ring_ahead(3, due);
+        ASSERT_NE(ticket, 0u) << i;
+        handed.push_back({at, due});
+        std::this_thread::sleep_until(std::chrono::steady_clock::time_point(std::chrono::microseconds(due)));
+        bool hand = false;
+        EXPECT_TRUE(link.claim(ticket, &hand)) << i;
+        EXPECT_EQ(hand, i % 2 == 0) << i;
+        if (i < 10) EXPECT_TRUE(link.counters().lead_us > 20'000 && link.counters().lead_us < 60'000) << link.counters().lead_us;
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(eventually([&] { return events_named(t.file("events.jsonl"), "s_bell_rung").size() == 12; }));
+    const auto rung = events_named(t.file("events.jsonl"), "c_bell_rung");
+    const auto answers = events_named(t.file("events.jsonl"), "s_bell_rung");
+    ASSERT_EQ(rung.size(), 12u);
+    std::vector<double> late_ms;
+    for (std::size_t i = 0; i < rung.size(); ++i) {
+        EXPECT_EQ(rung[i]["data"]["stroke"], i % 2 == 0) << i;
+        EXPECT_EQ(answers[i]["data"]["disagree"], false) << i;
+        // Handled after the server's 40 ms hold: sent no earlier than handed.
+        EXPECT_GE(rung[i]["t_us"].get<std::int64_t>() - 40'000, handed[i].at_us) << i;
+        late_ms.push_back((rung[i]["t_us"].get<std::int64_t>() - handed[i].due_us) / 1000.0);
+    }
+    EXPECT_GE(link.counters().rings_short, 1);
+    EXPECT_NE(log_of(link).find("ms late (a longer key delay gives more time)"), std::string::npos);
+    std::printf("40 ms each way: network %lld+-%lld us, arrival - due ms:", static_cast<long long>(link.counters().network_us),
+                static_cast<long long>(link.counters().spread_us));
+    for (double d : late_ms) std::printf(" %.1f", d);
+    std::printf("\n");
+}
+
 TEST(LinkLive, PingsAreAnsweredForAsLongAsTheSessionLasts) {
     TempDir t;
     ServerOptions o = tls_server(t);

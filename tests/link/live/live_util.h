@@ -104,6 +104,7 @@ struct ServerOptions {
     std::string cert, key;  // TLS when set
     std::string events;     // event log file
     std::string hostile;    // frames file
+    int delay_ms = 0;       // each way
     int port = 0;
 };
 
@@ -118,6 +119,7 @@ public:
         if (!o.cert.empty()) argv.insert(argv.end(), {"--cert", o.cert, "--key", o.key});
         if (!o.events.empty()) argv.insert(argv.end(), {"--events", o.events});
         if (!o.hostile.empty()) argv.insert(argv.end(), {"--hostile", o.hostile});
+        if (o.delay_ms > 0) argv.insert(argv.end(), {"--delay-ms", std::to_string(o.delay_ms)});
         child_ = std::make_unique<Child>(argv, std::vector<std::string>{},
                                          o.events.empty() ? "/dev/null" : o.events + ".stderr");
         const std::string first = child_->line();
