@@ -1,5 +1,7 @@
 #include "link/tower.h"
 
+#include <algorithm>
+
 #include "config/settings.h"
 #include "core/delivery_records.h"
 #include "core/dialog.h"
@@ -27,6 +29,16 @@ int bell_for_key(const Settings& cfg, char key) {
     default: return 0;
     }
 }
+
+namespace {
+
+std::string band_text(const std::vector<int>& bells) {
+    std::string t = "band";
+    for (int b : bells) t += " " + str(b);
+    return t;
+}
+
+}  // namespace
 
 std::string tower_bells_text(const Settings& cfg) {
     std::string t = "j=" + str(cfg.tower_bell_j);
@@ -70,13 +82,14 @@ void TowerService::start() {
     lc.password = std::move(password_);
     password_.clear();
     lc.clock_us = [&t = clock_] { return t.elapsed_us(); };
+    lc.band = band_;
     if (lc.site.empty()) {
         say_why_not("Tower link: towersite " + cfg_.tower_site + " is not an http(s) address");
         return;
     }
     if (!lc.email.empty() && lc.password.empty()) lc.password = ask_password();
     if (lc.password.empty()) lc.email.clear();  // no password given: anonymous this time
-    log_.write_line("Tower link: tower " + id + " on " + lc.site + ", bells " + tower_bells_text(cfg_) + ", " +
+    log_.write_line("Tower link: tower " + id + " on " + lc.site + ", bells " + (band_.empty() ? tower_bells_text(cfg_) : band_text(band_)) + ", " +
                     (lc.email.empty() ? std::string("anonymous") : "account " + lc.email));
     session_ = std::make_unique<link::TowerLink>(*plat_.network, std::move(lc));
     // The service loop is woken to show the news at once.
@@ -123,6 +136,13 @@ void TowerService::ring_key(char key, bool handstroke) {
     if (on_ring_) on_ring_(key, bell, hand, sent);
 }
 
+void TowerService::ring_bell(int bell, bool handstroke) {
+    bool hand = handstroke;
+    const bool sent = session_ && session_->ring_bell(bell, &hand);
+    if (cfg_.monitor_output) delivery_.tower_rung({bell, hand, sent});
+    if (on_ring_) on_ring_('\0', bell, hand, sent);
+}
+
 bool TowerService::export_key(char key) {
     if (!in_use()) return false;
     if (!session_) return true;
@@ -147,7 +167,8 @@ void TowerService::drain_log() {
 void TowerService::tell_rings_heard() {
     if (!session_) return;
     for (const link::HeardRing& r : session_->take_rings())
-        if (r.bell != cfg_.tower_bell_j && r.bell != cfg_.tower_bell_f)
+        if (band_.empty() ? r.bell != cfg_.tower_bell_j && r.bell != cfg_.tower_bell_f
+                          : std::find(band_.begin(), band_.end(), r.bell) == band_.end())
             heard_.bell_heard(BellHeard{r.bell, r.handstroke, r.at_us});
 }
 

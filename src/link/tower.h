@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qn {
 
@@ -59,6 +60,16 @@ public:
     // shown when the monitor output is on). A ring the link cannot send now
     // is lost.
     void ring_key(char key, bool handstroke);
+    // A band on one interface box: its bells (1-based), taken at the next
+    // start, which joins once for them all and assigns them to the account
+    // where the tower lets it. Empty: the ringer's own bells, as by keys.
+    void set_band(std::vector<int> bells) { band_ = std::move(bells); }
+    const std::vector<int>& band() const { return band_; }
+    // A bell of the band at its due time, as itself at the stroke the tower
+    // holds it (handstroke: the program's stroke, shown when the monitor
+    // output is on). A ring the tower refuses or the link cannot send now
+    // is lost.
+    void ring_bell(int bell, bool handstroke);
     // A key of automatic ringing (bell symbol or call key). True when the
     // link took it; false when keys are typed as before.
     bool export_key(char key);
@@ -80,7 +91,8 @@ public:
     // The password typed at the target menu, for the next start only.
     const std::string& password() const { return password_; }
 
-    // quennick-sim's figures: every ring of a sensing point's key, sent or not.
+    // quennick-sim's figures: every ring of a sensing point's key, sent or
+    // not (a band's ring: key 0).
     void on_ring(std::function<void(char key, int bell, bool handstroke, bool sent)> f) { on_ring_ = std::move(f); }
 
 private:
@@ -107,6 +119,7 @@ private:
     bool no_bell_logged_ = false;
     unsigned generation_ = 0;
     std::function<void(char key, int bell, bool handstroke, bool sent)> on_ring_;
+    std::vector<int> band_;
 };
 
 }  // namespace qn

@@ -28,9 +28,11 @@ std::string line_text(const Settings& cfg, const link::TowerLink* l) {
     std::string counts = " | bells " + tower_bells_text(cfg) + " | rung " + str(n.rings_sent) + " lost " + str(n.rings_lost);
     if (st.phase == link::Phase::Joined && n.echo_ms >= 0) counts += " | echo " + str(n.echo_ms) + " ms";
     // While it waits to try again, the reason gives way to the counts: the
-    // line is one screen row.
-    if (st.phase == link::Phase::Waiting) {
-        std::string why = " - " + st.detail;
+    // line is one screen row. So does what the tower refuses of a band.
+    std::string why;
+    if (st.phase == link::Phase::Waiting) why = " - " + st.detail;
+    else if (st.phase == link::Phase::Joined && !st.refused.empty()) why = " - REFUSED " + st.refused;
+    if (!why.empty()) {
         const std::size_t room = Screen::kCols - 1;
         if (t.size() + why.size() + counts.size() > room)
             why.resize(room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
@@ -41,8 +43,9 @@ std::string line_text(const Settings& cfg, const link::TowerLink* l) {
 
 Colour line_colour(const link::TowerLink* l) {
     if (!l) return kLightRed;
-    switch (l->status().phase) {
-    case link::Phase::Joined: return kLightGreen;
+    const link::LinkStatus st = l->status();
+    switch (st.phase) {
+    case link::Phase::Joined: return st.refused.empty() ? kLightGreen : kYellow;
     case link::Phase::Failed: return kLightRed;
     default: return kYellow;
     }

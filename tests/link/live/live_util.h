@@ -104,6 +104,7 @@ struct ServerOptions {
     std::string cert, key;  // TLS when set
     std::string events;     // event log file
     std::string hostile;    // frames file
+    std::vector<std::int64_t> host_mode;  // towers in host mode, a host in each
     int port = 0;
 };
 
@@ -118,6 +119,7 @@ public:
         if (!o.cert.empty()) argv.insert(argv.end(), {"--cert", o.cert, "--key", o.key});
         if (!o.events.empty()) argv.insert(argv.end(), {"--events", o.events});
         if (!o.hostile.empty()) argv.insert(argv.end(), {"--hostile", o.hostile});
+        for (std::int64_t t : o.host_mode) argv.insert(argv.end(), {"--host-mode", std::to_string(t)});
         child_ = std::make_unique<Child>(argv, std::vector<std::string>{},
                                          o.events.empty() ? "/dev/null" : o.events + ".stderr");
         const std::string first = child_->line();
