@@ -311,8 +311,9 @@ TEST(LinkBand, TheTowerGivesFreeBellsAndRefusesHostModeAndBellsBeyondItsSize) {
             EXPECT_EQ(seats.refused(b), said) << r.what << " bell " << b;
         }
         const auto notes = seats.take_notes();
-        if (!r.refused.empty())
+        if (!r.refused.empty()) {
             EXPECT_EQ(notes.back(), "the tower refuses " + r.refused + ": their rings are not sent") << r.what;
+        }
     }
 }
 
