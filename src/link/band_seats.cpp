@@ -12,7 +12,9 @@ std::string bells_text(const std::vector<int>& bells) {
     return t;
 }
 
-std::size_t at(int bell) { return static_cast<std::size_t>(bell - 1); }
+std::size_t at(int bell) {
+    return static_cast<std::size_t>(bell - 1);
+}
 
 }  // namespace
 
@@ -45,17 +47,20 @@ void BandSeats::joined(int tower_bells) {
 void BandSeats::event(const TowerEvent& e) {
     std::lock_guard<std::mutex> g(mu_);
     switch (e.kind) {
-    case EventKind::HostMode: host_mode_ = e.host_mode; break;
-    case EventKind::Assigned:
-        assigned_[at(e.bell)] = e.user_id;
-        // Taken from us (a host's doing, or a resize): not asked for again
-        // on this connection.
-        break;
-    case EventKind::UserEntered:
-        for (const auto& [id, name] : e.users)
-            if (!username_.empty() && name == username_) user_id_ = id;
-        break;
-    default: return;
+        case EventKind::HostMode:
+            host_mode_ = e.host_mode;
+            break;
+        case EventKind::Assigned:
+            assigned_[at(e.bell)] = e.user_id;
+            // Taken from us (a host's doing, or a resize): not asked for again
+            // on this connection.
+            break;
+        case EventKind::UserEntered:
+            for (const auto& [id, name] : e.users)
+                if (!username_.empty() && name == username_) user_id_ = id;
+            break;
+        default:
+            return;
     }
     review();
 }
@@ -108,13 +113,15 @@ void BandSeats::review() {
         if (is_beyond) beyond.push_back(b);
         if (locked) not_ours.push_back(b);
         if (!is_beyond && !host_mode_ && holder != 0 && holder != user_id_ && holder != told_holder_[at(b)])
-            notes_.push_back("bell " + std::to_string(b) + " is assigned to another ringer; the band rings it too");
+            notes_.push_back("bell " + std::to_string(b) +
+                             " is assigned to another ringer; the band rings it too");
         told_holder_[at(b)] = holder == user_id_ ? 0 : holder;
     }
     std::string text;
     if (!not_ours.empty()) text = "host mode: " + bells_text(not_ours) + " not ours";
     if (!beyond.empty())
-        text += (text.empty() ? "" : "; ") + bells_text(beyond) + " beyond the tower's " + std::to_string(tower_bells_);
+        text += (text.empty() ? "" : "; ") + bells_text(beyond) + " beyond the tower's " +
+                std::to_string(tower_bells_);
     if (text == refused_text_) return;
     refused_text_ = text;
     notes_.push_back(text.empty() ? std::string("the tower now takes every bell of the band")

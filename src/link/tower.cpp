@@ -89,7 +89,7 @@ void TowerService::start() {
     }
     if (!lc.email.empty() && lc.password.empty()) lc.password = ask_password();
     if (lc.password.empty()) lc.email.clear();  // no password given: anonymous this time
-    log_.write_line("Tower link: tower " + id + " on " + lc.site + ", bells " + (band_.empty() ? tower_bells_text(cfg_) : band_text(band_)) + ", " +
+    log_.write_line("Tower link: tower " + id + " on " + lc.site + ", bells " + bells_text() + ", " +
                     (lc.email.empty() ? std::string("anonymous") : "account " + lc.email));
     session_ = std::make_unique<link::TowerLink>(*plat_.network, std::move(lc));
     // The service loop is woken to show the news at once.
@@ -135,6 +135,8 @@ void TowerService::ring_key(char key, bool handstroke) {
     if (cfg_.monitor_output) delivery_.tower_rung({bell, hand, sent});
     if (on_ring_) on_ring_(key, bell, hand, sent);
 }
+
+std::string TowerService::bells_text() const { return band_.empty() ? tower_bells_text(cfg_) : band_text(band_); }
 
 void TowerService::ring_bell(int bell, bool handstroke) {
     bool hand = handstroke;

@@ -65,6 +65,8 @@ public:
     // where the tower lets it. Empty: the ringer's own bells, as by keys.
     void set_band(std::vector<int> bells) { band_ = std::move(bells); }
     const std::vector<int>& band() const { return band_; }
+    // "j=6 f=7", or a band's "band 1 2 3 4 5 6".
+    std::string bells_text() const;
     // A bell of the band at its due time, as itself at the stroke the tower
     // holds it (handstroke: the program's stroke, shown when the monitor
     // output is on). A ring the tower refuses or the link cannot send now
