@@ -215,9 +215,79 @@ std::string user_left_frame(std::int64_t tower_id, const std::string& token) {
                        {{"user_token", token}, {"anonymous_user", token.empty()}, {"tower_id", tower_id}});
 }
 
+std::string assign_frame(std::int64_t tower_id, int bell, std::int64_t user_id) {
+    return event_frame("c_assign_user", {{"bell", bell}, {"user", user_id}, {"tower_id", tower_id}});
+}
+
+namespace {
+
+// A user id as the server sends it: a number, or "" / 0 for nobody.
+bool user_id_of(const Json& v, std::int64_t& out) {
+    if (v.is_number_integer()) {
+        out = v.get<std::int64_t>();
+        return true;
+    }
+    if (v.is_string() && v.get<std::string>().empty()) {
+        out = 0;
+        return true;
+    }
+    return false;
+}
+
+TowerEvent people_event(const Frame& f) {
+    TowerEvent e;
+    if (!f.data.is_object()) return invalid(f.name + " without an object");
+    if (f.name == "s_host_mode") {
+        auto it = f.data.find("new_mode");
+        if (it == f.data.end() || !it->is_boolean()) return invalid("s_host_mode without new_mode");
+        e.kind = EventKind::HostMode;
+        e.host_mode = it->get<bool>();
+        return e;
+    }
+    if (f.name == "s_assign_user") {
+        auto bell = f.data.find("bell");
+        auto user = f.data.find("user");
+        if (bell == f.data.end() || !bell->is_number_integer() || bell->get<std::int64_t>() < 1 ||
+            bell->get<std::int64_t>() > kMaxTowerBells)
+            return invalid("s_assign_user without a bell in 1..16");
+        if (user == f.data.end() || !user_id_of(*user, e.user_id)) return invalid("s_assign_user without a user");
+        e.kind = EventKind::Assigned;
+        e.bell = static_cast<int>(bell->get<std::int64_t>());
+        return e;
+    }
+    e.kind = EventKind::UserEntered;
+    auto one = [&e](const Json& u) {
+        if (!u.is_object()) return false;
+        auto id = u.find("user_id");
+        auto name = u.find("username");
+        if (id == u.end() || !id->is_number_integer() || name == u.end() || !name->is_string()) return false;
+        e.users.emplace_back(id->get<std::int64_t>(), name->get<std::string>());
+        return true;
+    };
+    if (f.name == "s_user_entered") {
+        if (!one(f.data)) return invalid("s_user_entered without user_id and username");
+    } else {
+        auto list = f.data.find("user_list");
+        if (list == f.data.end()) return invalid("s_set_userlist without user_list");
+        // An empty mapping, as some servers send for an empty tower: nobody.
+        if (!list->is_array()) {
+            e.kind = EventKind::Other;
+            return e;
+        }
+        for (const Json& u : *list)
+                if (!one(u)) return invalid("s_set_userlist with a user without user_id and username");
+    }
+    return e;
+}
+
+}  // namespace
+
 TowerEvent interpret_event(const Frame& f) {
     TowerEvent e;
     if (f.kind != FrameKind::Event) return e;
+    if (f.name == "s_host_mode" || f.name == "s_assign_user" || f.name == "s_user_entered" ||
+        f.name == "s_set_userlist")
+        return people_event(f);
     if (f.name == "s_bad_token") {
         e.kind = EventKind::BadToken;
         return e;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -69,6 +70,9 @@ std::string request_state_frame(std::int64_t tower_id);
 std::string bell_frame(std::int64_t tower_id, int bell, bool handstroke);
 std::string call_frame(std::int64_t tower_id, std::string_view call);
 std::string user_left_frame(std::int64_t tower_id, const std::string& token);
+// Puts a user (by the server's user id) on a bell, as a browser's assignment
+// does; the server tells everyone in the tower with s_assign_user.
+std::string assign_frame(std::int64_t tower_id, int bell, std::int64_t user_id);
 
 // ---- tower events ----------------------------------------------------------
 
@@ -77,6 +81,9 @@ enum class EventKind {
     BellRung,     // s_bell_rung: a bell rang, anyone's
     Call,         // s_call
     BadToken,     // s_bad_token: the log-in token was refused
+    HostMode,     // s_host_mode: on, only a host may assign; a ringer rings only their own bells
+    Assigned,     // s_assign_user: who is on a bell (user_id 0: nobody)
+    UserEntered,  // s_user_entered or s_set_userlist: users in the tower
     Other,        // an event of no use here
     Invalid,      // a known event with the wrong fields (why: what)
 };
@@ -87,6 +94,10 @@ struct TowerEvent {
     int who_rang = 0;              // BellRung, 1-based
     bool disagree = false;         // BellRung: the stroke sent was not the tower's
     std::string call;              // Call
+    bool host_mode = false;        // HostMode
+    int bell = 0;                  // Assigned, 1-based
+    std::int64_t user_id = 0;      // Assigned
+    std::vector<std::pair<std::int64_t, std::string>> users;  // s_set_userlist: id and name
     std::string why;               // Invalid
 };
 

@@ -135,6 +135,17 @@ Outcome log_in(platform::Network& net, const std::string& site, const std::strin
     return succeeded(j["token"].get<std::string>());
 }
 
+Outcome account_name(platform::Network& net, const std::string& site, const std::string& token,
+                     std::int32_t timeout_ms) {
+    auto r = net.http_request("GET", site + "/api/user", {{"Authorization", "Bearer " + token}}, "", timeout_ms);
+    if (!r.ok()) return failed("cannot reach " + host_of(site) + ": " + r.error());
+    if (r.value().status != 200) return failed(status_text("the account at " + host_of(site), r.value().status));
+    const Json j = Json::parse(r.value().body, nullptr, false);
+    if (j.is_discarded() || !j.is_object() || !j.contains("username") || !j["username"].is_string())
+        return failed("the account at " + host_of(site) + " gave no user name");
+    return succeeded(j["username"].get<std::string>());
+}
+
 Outcome socket_url(platform::Network& net, const std::string& site, std::int64_t tower_id, const std::string& token,
                    std::int32_t timeout_ms) {
     const std::string id = std::to_string(tower_id);

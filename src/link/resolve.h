@@ -24,6 +24,11 @@ struct Outcome {
 Outcome log_in(platform::Network& net, const std::string& site, const std::string& email,
                const std::string& password, std::int32_t timeout_ms);
 
+// GET site/api/user with a token: the account's user name, by which the
+// tower's list of users gives its user id.
+Outcome account_name(platform::Network& net, const std::string& site, const std::string& token,
+                     std::int32_t timeout_ms);
+
 // The WebSocket URL of the tower's server: from GET site/api/tower/<id>
 // ("server_address") with a token, else from the tower's page ("server_ip").
 Outcome socket_url(platform::Network& net, const std::string& site, std::int64_t tower_id, const std::string& token,

@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 
+#include "link/band_seats.h"
 #include "link/delay.h"
 #include "link/protocol.h"
 #include "link/resolve.h"
@@ -47,7 +48,7 @@ std::int64_t steady_us() {
 }  // namespace
 
 struct TowerLink::Shared {
-    Shared(platform::Network& n, LinkConfig c) : net(n), cfg(std::move(c)) { bells.fill(true); }
+    Shared(platform::Network& n, LinkConfig c) : net(n), cfg(std::move(c)), band(cfg.band) { bells.fill(true); }
 
     platform::Network& net;
     LinkConfig cfg;
@@ -72,6 +73,7 @@ struct TowerLink::Shared {
     // echo (pairing it with the newest would time a ring sent after it).
     std::array<std::deque<std::int64_t>, kMaxTowerBells + 1> echo_from{};
     std::function<void()> changed;
+    BandSeats band;
 
     // Rings handed over ahead of their due time, in the order they are to
     // be sent; a sent one waits to be claimed at its due time.
@@ -322,6 +324,34 @@ void rejoin_anonymously(Shared& s) {
     s.send(request_state_frame(s.cfg.tower_id));
 }
 
+// The band's bells follow the tower's news: each free bell is asked for,
+// and what the tower refuses goes to the status and the log.
+void seat_band(Shared& s, const TowerEvent& e) {
+    if (s.band.empty()) return;
+    if (e.kind == EventKind::GlobalState) s.band.joined(static_cast<int>(e.bell_state.size()));
+    s.band.event(e);
+    if (!s.token.empty())
+        for (int bell : s.band.to_assign()) s.send(assign_frame(s.cfg.tower_id, bell, s.band.user_id()));
+    for (const std::string& line : s.band.take_notes()) s.note(line);
+    const std::string refused = s.band.refused_text();
+    bool changed = false;
+    {
+        std::lock_guard<std::mutex> g(s.mu);
+        changed = s.status.refused != refused;
+    }
+    if (changed) s.update([&](LinkStatus& st) { st.refused = refused; });
+}
+
+// The account's name, by which the tower's user list gives our id; without
+// it the band rings unassigned.
+void learn_account_name(Shared& s) {
+    const Outcome o = account_name(s.net, s.cfg.site, s.token, s.cfg.http_timeout_ms);
+    if (o.ok)
+        s.band.set_username(o.value);
+    else
+        s.note(o.error + ": the band's bells are not assigned");
+}
+
 enum class Step { AwaitOpen, AwaitConnect, AwaitState, Joined };
 
 std::string not_answered(Step step, std::int64_t tower_id) {
@@ -367,6 +397,7 @@ std::string run_session(Shared& s, platform::WebSocket& ws) {
             break;
         case FrameKind::Connected:
             if (step != Step::AwaitConnect) break;
+            s.band.new_connection();
             s.send(join_frame(s.cfg.tower_id, s.token));
             s.send(request_state_frame(s.cfg.tower_id));
             step = Step::AwaitState;
@@ -395,6 +426,7 @@ std::string run_session(Shared& s, platform::WebSocket& ws) {
             } else if (e.kind == EventKind::BadToken) {
                 rejoin_anonymously(s);
             }
+            seat_band(s, e);
             break;
         }
         default: break;
@@ -411,6 +443,7 @@ bool log_in_once(Shared& s, int& failures) {
             wipe(s.cfg.password);
             s.token = std::move(o.value);
             s.note("logged in as " + s.cfg.email);
+            if (!s.band.empty()) learn_account_name(s);
             return true;
         }
         if (o.permanent) {
@@ -631,6 +664,18 @@ bool TowerLink::ring(int bell, bool handstroke) {
 }
 
 bool TowerLink::ring_in_turn(int bell, bool* handstroke) {
+    return send_ring(bell, nullptr, handstroke);
+}
+
+bool TowerLink::ring_bell(int bell, bool* handstroke) {
+    Shared& s = *s_;
+    if (s.band.refused(bell)) {
+        if (handstroke) *handstroke = tower_stroke(bell);
+        std::lock_guard<std::mutex> m(s.mu);
+        ++s.counters.rings_lost;
+        ++s.counters.rings_refused;
+        return false;
+    }
     return send_ring(bell, nullptr, handstroke);
 }
 

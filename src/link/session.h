@@ -44,6 +44,11 @@ struct LinkConfig {
     bool send_ahead = true;
     std::int32_t probe_every_ms = 3000;  // a state request's round trip timed
     std::int32_t probe_timeout_ms = 3000;
+    // The bells this link rings as a band (1-based). Each is taken for the
+    // logged-in user where the tower lets a ringer take a bell; a bell the
+    // tower refuses (beyond its size; in host mode, not assigned to us) is
+    // said once and its rings are not sent. Empty: any bell, nobody assigned.
+    std::vector<int> band;
 };
 
 // A bell the tower says was rung, when the word of it arrived.
@@ -70,12 +75,16 @@ struct LinkStatus {
     std::int64_t retry_at_ms = 0; // Waiting: now_ms() of the next try
     int tower_bells = 0;          // 0 until the tower's state has come
     bool logged_in = false;
+    // What the tower refuses of the band, as the screen says it ("host mode:
+    // bells 3 5 not ours; bell 9 beyond the tower's 8"); empty: nothing.
+    std::string refused;
     std::uint64_t version = 0;    // moves on with every change
 };
 
 struct LinkCounters {
     long rings_sent = 0;
     long rings_lost = 0;          // due while the tower was not joined, or not sent
+    long rings_refused = 0;       // of those, a band's bell the tower refuses
     long calls_sent = 0;
     long calls_lost = 0;
     long connections = 0;         // joins made, the first included
@@ -109,6 +118,9 @@ public:
     // gets the stroke rung.
     bool ring_in_turn(int bell, bool* handstroke = nullptr);
     bool call(std::string_view name);
+    // A bell of the band, as itself at the tower's stroke (as ring_in_turn);
+    // false, and not sent, when the tower refuses the bell.
+    bool ring_bell(int bell, bool* handstroke = nullptr);
 
     // A ring due at due_us (clock_us time), handed over now: it is sent the
     // delay to the tower before due_us, never before now, and never before a

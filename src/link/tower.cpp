@@ -1,5 +1,7 @@
 #include "link/tower.h"
 
+#include <algorithm>
+
 #include "config/settings.h"
 #include "core/delivery_records.h"
 #include "core/dialog.h"
@@ -27,6 +29,16 @@ int bell_for_key(const Settings& cfg, char key) {
     default: return 0;
     }
 }
+
+namespace {
+
+std::string band_text(const std::vector<int>& bells) {
+    std::string t = "band";
+    for (int b : bells) t += " " + str(b);
+    return t;
+}
+
+}  // namespace
 
 std::string tower_bells_text(const Settings& cfg) {
     std::string t = "j=" + str(cfg.tower_bell_j);
@@ -73,13 +85,14 @@ void TowerService::start() {
     lc.sleep_until_us = [&t = clock_](std::int64_t due_us) { t.sleep_until_us(due_us); };
     lc.send_ahead = cfg_.tower_send_ahead;
     ahead_.fill(0);
+    lc.band = band_;
     if (lc.site.empty()) {
         say_why_not("Tower link: towersite " + cfg_.tower_site + " is not an http(s) address");
         return;
     }
     if (!lc.email.empty() && lc.password.empty()) lc.password = ask_password();
     if (lc.password.empty()) lc.email.clear();  // no password given: anonymous this time
-    log_.write_line("Tower link: tower " + id + " on " + lc.site + ", bells " + tower_bells_text(cfg_) + ", " +
+    log_.write_line("Tower link: tower " + id + " on " + lc.site + ", bells " + bells_text() + ", " +
                     (lc.email.empty() ? std::string("anonymous") : "account " + lc.email));
     session_ = std::make_unique<link::TowerLink>(*plat_.network, std::move(lc));
     // The service loop is woken to show the news at once.
@@ -138,6 +151,15 @@ void TowerService::ring_ahead(char key, std::int64_t due_us) {
     ahead = session_->ring_ahead(bell, due_us);
 }
 
+std::string TowerService::bells_text() const { return band_.empty() ? tower_bells_text(cfg_) : band_text(band_); }
+
+void TowerService::ring_bell(int bell, bool handstroke) {
+    bool hand = handstroke;
+    const bool sent = session_ && session_->ring_bell(bell, &hand);
+    if (cfg_.monitor_output) delivery_.tower_rung({bell, hand, sent});
+    if (on_ring_) on_ring_('\0', bell, hand, sent);
+}
+
 bool TowerService::export_key(char key) {
     if (!in_use()) return false;
     if (!session_) return true;
@@ -164,7 +186,8 @@ void TowerService::tell_rings_heard() {
     const link::LinkCounters n = session_->counters();
     const std::int64_t lead = cfg_.tower_send_ahead && n.network_us >= 0 ? n.lead_us : -1;
     for (const link::HeardRing& r : session_->take_rings())
-        if (r.bell != cfg_.tower_bell_j && r.bell != cfg_.tower_bell_f)
+        if (band_.empty() ? r.bell != cfg_.tower_bell_j && r.bell != cfg_.tower_bell_f
+                          : std::find(band_.begin(), band_.end(), r.bell) == band_.end())
             heard_.bell_heard(BellHeard{r.bell, r.handstroke, r.at_us, n.network_us, n.spread_us, lead});
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qn {
 
@@ -65,6 +66,18 @@ public:
     // time: the link may send it ahead so that it reaches the tower when it
     // is due; ring_key at the due time then only says what became of it.
     void ring_ahead(char key, std::int64_t due_us);
+    // A band on one interface box: its bells (1-based), taken at the next
+    // start, which joins once for them all and assigns them to the account
+    // where the tower lets it. Empty: the ringer's own bells, as by keys.
+    void set_band(std::vector<int> bells) { band_ = std::move(bells); }
+    const std::vector<int>& band() const { return band_; }
+    // "j=6 f=7", or a band's "band 1 2 3 4 5 6".
+    std::string bells_text() const;
+    // A bell of the band at its due time, as itself at the stroke the tower
+    // holds it (handstroke: the program's stroke, shown when the monitor
+    // output is on). A ring the tower refuses or the link cannot send now
+    // is lost.
+    void ring_bell(int bell, bool handstroke);
     // A key of automatic ringing (bell symbol or call key). True when the
     // link took it; false when keys are typed as before.
     bool export_key(char key);
@@ -86,7 +99,8 @@ public:
     // The password typed at the target menu, for the next start only.
     const std::string& password() const { return password_; }
 
-    // quennick-sim's figures: every ring of a sensing point's key, sent or not.
+    // quennick-sim's figures: every ring of a sensing point's key, sent or
+    // not (a band's ring: key 0).
     void on_ring(std::function<void(char key, int bell, bool handstroke, bool sent)> f) { on_ring_ = std::move(f); }
 
 private:
@@ -115,6 +129,7 @@ private:
     // The ring of each bell handed over ahead and not yet due (0: none).
     std::array<std::uint64_t, 17> ahead_{};  // bells 1-16
     std::function<void(char key, int bell, bool handstroke, bool sent)> on_ring_;
+    std::vector<int> band_;
 };
 
 }  // namespace qn

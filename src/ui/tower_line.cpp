@@ -32,24 +32,30 @@ std::string ahead_text(const Settings& cfg, const link::LinkCounters& n, std::si
 }
 
 // At most a screen row less its last column, but for a failure's reason.
-std::string line_text(const Settings& cfg, const link::TowerLink* l) {
+std::string line_text(const Settings& cfg, const TowerService& tower) {
+    const link::TowerLink* l = tower.session();
     const std::string head = "Tower " + str(cfg.tower_id) + ": ";
     if (!l) return head + "NOT RINGING - no link (see the run log)";
     const link::LinkStatus st = l->status();
     const link::LinkCounters n = l->counters();
     std::string t = head + link::phase_text(st, link::TowerLink::now_ms());
     if (st.phase == link::Phase::Failed) return t + " - " + st.detail;
-    std::string counts = " | bells " + tower_bells_text(cfg) + " | rung " + str(n.rings_sent) + " lost " + str(n.rings_lost);
+    // A refusal takes the place of the bells: the log names them.
+    const bool refused = st.phase == link::Phase::Joined && !st.refused.empty();
+    std::string counts = (refused ? std::string() : " | bells " + tower.bells_text()) + " | rung " +
+                         str(n.rings_sent) + " lost " + str(n.rings_lost);
     // The delay measured says more than the last echo, and both do not fit.
     const std::size_t room = Screen::kCols - 1;
-    if (st.phase == link::Phase::Joined && n.network_us >= 0)
+    if (st.phase == link::Phase::Joined && n.network_us >= 0 && !refused)
         t += ahead_text(cfg, n, room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
     else if (st.phase == link::Phase::Joined && n.echo_ms >= 0)
         counts += " | echo " + str(n.echo_ms) + " ms";
     // While it waits to try again, the reason gives way to the counts: the
-    // line is one screen row.
-    if (st.phase == link::Phase::Waiting) {
-        std::string why = " - " + st.detail;
+    // line is one screen row. So does what the tower refuses of a band.
+    std::string why;
+    if (st.phase == link::Phase::Waiting) why = " - " + st.detail;
+    else if (refused) why = " - REFUSED " + st.refused;
+    if (!why.empty()) {
         if (t.size() + why.size() + counts.size() > room)
             why.resize(room > t.size() + counts.size() ? room - t.size() - counts.size() : 0);
         t += why;
@@ -59,8 +65,9 @@ std::string line_text(const Settings& cfg, const link::TowerLink* l) {
 
 Colour line_colour(const link::TowerLink* l) {
     if (!l) return kLightRed;
-    switch (l->status().phase) {
-    case link::Phase::Joined: return kLightGreen;
+    const link::LinkStatus st = l->status();
+    switch (st.phase) {
+    case link::Phase::Joined: return st.refused.empty() ? kLightGreen : kYellow;
     case link::Phase::Failed: return kLightRed;
     default: return kYellow;
     }
@@ -70,7 +77,7 @@ Colour line_colour(const link::TowerLink* l) {
 
 void TowerLine::show() {
     if (!tower_.take_news()) return;
-    std::string text = line_text(cfg_, tower_.session());
+    std::string text = line_text(cfg_, tower_);
     if (text.size() > static_cast<std::size_t>(Screen::kCols)) text.resize(Screen::kCols);
     text.resize(Screen::kCols, ' ');
     const std::uint8_t colour = line_colour(tower_.session());

@@ -76,6 +76,7 @@ TEST(Frames, TheClientsMessagesSendTheTowerAsAnIntegerAndTheStrokeAsABoolean) {
     EXPECT_EQ(bell_frame(1, 12, false), R"(42["c_bell_rung",{"bell":12,"stroke":false,"tower_id":1}])");
     EXPECT_EQ(call_frame(7, "That's all"), R"(42["c_call",{"call":"That's all","tower_id":7}])");
     EXPECT_EQ(user_left_frame(7, ""), R"(42["c_user_left",{"anonymous_user":true,"tower_id":7,"user_token":""}])");
+    EXPECT_EQ(assign_frame(7, 3, 12), R"(42["c_assign_user",{"bell":3,"tower_id":7,"user":12}])");
 }
 
 TEST(TowerEvents, BellRungAndStateAreCheckedFieldByField) {
@@ -91,6 +92,16 @@ TEST(TowerEvents, BellRungAndStateAreCheckedFieldByField) {
     EXPECT_EQ(e.bell_state.size(), 6u);
     EXPECT_EQ(interpret_event(parse_frame(R"(42["s_bad_token",{}])")).kind, EventKind::BadToken);
     EXPECT_EQ(interpret_event(parse_frame(R"(42["s_set_userlist",{"user_list":{}}])")).kind, EventKind::Other);
+    e = interpret_event(parse_frame(R"(42["s_host_mode",{"tower_id":5,"new_mode":true}])"));
+    EXPECT_TRUE(e.kind == EventKind::HostMode && e.host_mode);
+    e = interpret_event(parse_frame(R"(42["s_assign_user",{"bell":4,"user":7}])"));
+    EXPECT_TRUE(e.kind == EventKind::Assigned && e.bell == 4 && e.user_id == 7);
+    e = interpret_event(parse_frame(R"(42["s_assign_user",{"bell":4,"user":""}])"));  // unassigned
+    EXPECT_TRUE(e.kind == EventKind::Assigned && e.user_id == 0);
+    e = interpret_event(parse_frame(
+        R"(42["s_set_userlist",{"user_list":[{"user_id":3,"username":"ann"},{"user_id":9,"username":"bo"}]}])"));
+    ASSERT_EQ(e.kind, EventKind::UserEntered);
+    EXPECT_EQ(e.users, (std::vector<std::pair<std::int64_t, std::string>>{{3, "ann"}, {9, "bo"}}));
 
     const char* invalid[] = {
         R"(42["s_bell_rung",{"global_bell_state":[true],"who_rang":"1"}])",
@@ -103,6 +114,11 @@ TEST(TowerEvents, BellRungAndStateAreCheckedFieldByField) {
         R"(42["s_global_state",{"global_bell_state":"all"}])",
         R"(42["s_global_state",{"global_bell_state":[true,true,true,true,true,true,true,true,true,true,true,true,true,true,true,true,true]}])",
         R"(42["s_call",{"call":3}])",
+        R"(42["s_host_mode",{"new_mode":1}])",
+        R"(42["s_assign_user",{"bell":17,"user":1}])",
+        R"(42["s_assign_user",{"bell":2,"user":"ann"}])",
+        R"(42["s_user_entered",{"username":"ann"}])",
+        R"(42["s_set_userlist",{"user_list":[{"user_id":"3","username":"ann"}]}])",
     };
     for (const char* m : invalid) EXPECT_EQ(interpret_event(parse_frame(m)).kind, EventKind::Invalid) << m;
 }

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "fake_network.h"
+#include "link/band_seats.h"
 #include "link/session.h"
 
 namespace {
@@ -262,3 +263,108 @@ TEST(LinkSession, AServerThatNeverAnswersTheJoinIsTriedAgain) {
 }
 
 }  // namespace
+
+// A band's bells against what the tower says: which are asked for, which
+// are refused, and the words for it. Our user id is 7.
+TEST(LinkBand, TheTowerGivesFreeBellsAndRefusesHostModeAndBellsBeyondItsSize) {
+    struct Row {
+        const char* what;
+        std::vector<int> band;
+        int tower_bells;
+        bool host_mode;
+        std::vector<std::pair<int, std::int64_t>> holders;  // bell, user id
+        std::vector<int> asked;
+        std::string refused;
+    };
+    const std::vector<Row> rows{
+        {"six free bells", {1, 2, 3, 4, 5, 6}, 8, false, {}, {1, 2, 3, 4, 5, 6}, ""},
+        {"ours already, another's", {1, 2, 3}, 8, false, {{1, 7}, {2, 4}}, {3}, ""},
+        {"beyond the size", {5, 6, 9, 10}, 8, false, {}, {5, 6}, "bells 9 10 beyond the tower's 8"},
+        {"host mode: only a host's gift", {1, 2, 3}, 8, true, {{2, 7}, {3, 4}}, {}, "host mode: bells 1 3 not ours"},
+        {"host mode and size", {4, 5, 6}, 4, true, {}, {}, "host mode: bell 4 not ours; bells 5 6 beyond the tower's 4"},
+    };
+    for (const Row& r : rows) {
+        BandSeats seats(r.band);
+        seats.set_username("ann");
+        seats.new_connection();
+        TowerEvent e;
+        e.kind = EventKind::HostMode;
+        e.host_mode = r.host_mode;
+        seats.event(e);
+        e.kind = EventKind::UserEntered;
+        e.users = {{4, "bo"}, {7, "ann"}};
+        seats.event(e);
+        for (const auto& [bell, id] : r.holders) {
+            e.kind = EventKind::Assigned;
+            e.bell = bell;
+            e.user_id = id;
+            seats.event(e);
+        }
+        EXPECT_TRUE(seats.to_assign().empty()) << r.what;  // not before the tower's size
+        seats.joined(r.tower_bells);
+        EXPECT_EQ(seats.to_assign(), r.asked) << r.what;
+        EXPECT_TRUE(seats.to_assign().empty()) << r.what;  // once a connection
+        EXPECT_EQ(seats.refused_text(), r.refused) << r.what;
+        for (int b : r.band) {
+            const bool said = r.refused.find(" " + std::to_string(b) + " ") != std::string::npos ||
+                              r.refused.find(" " + std::to_string(b) + ";") != std::string::npos;
+            EXPECT_EQ(seats.refused(b), said) << r.what << " bell " << b;
+        }
+        const auto notes = seats.take_notes();
+        if (!r.refused.empty()) {
+            EXPECT_EQ(notes.back(), "the tower refuses " + r.refused + ": their rings are not sent") << r.what;
+        }
+    }
+}
+
+// Over a session: the account's name gives our id in the tower's user
+// list, the free bells are assigned, and host mode turned on by a host
+// stops the bells a host has not given us, said in the status and the log.
+TEST(LinkBand, ABandJoinsOnceAssignsItsBellsAndRingsEachAsItself) {
+    FakeNetwork net;
+    net.http = [](const std::string& method, const std::string& url, const std::vector<qn::platform::HttpHeader>&) {
+        qn::platform::HttpResponse r;
+        r.status = 200;
+        if (method == "POST") r.body = R"({"token":"T0K"})";
+        else if (url.find("/api/user") != std::string::npos) r.body = R"({"username":"ann","email":"a@x.org"})";
+        else r.body = R"({"tower_id":5,"server_address":"https://s2.example"})";
+        return qn::platform::Result<qn::platform::HttpResponse>(r);
+    };
+    LinkConfig cfg = quick(5);
+    cfg.email = "a@x.org";
+    cfg.password = "pw";
+    cfg.band = {1, 2, 3, 9};
+    TowerLink link(net, cfg);
+    link.start();
+    auto end = net.connection(0);
+    ASSERT_TRUE(end);
+    end->push(R"(0{"sid":"a","pingInterval":25000,"pingTimeout":20000})");
+    EXPECT_EQ(end->expect("40"), "40");
+    end->push("40");
+    EXPECT_FALSE(end->expect("42[\"c_request_global_state\"").empty());
+    end->push(R"(42["s_set_userlist",{"user_list":[{"user_id":4,"username":"bo"}]}])");
+    end->push(R"(42["s_host_mode",{"tower_id":5,"new_mode":false}])");
+    end->push(R"(42["s_user_entered",{"user_id":7,"username":"ann"}])");
+    end->push(R"(42["s_global_state",{"global_bell_state":[true,true,false,true,true,true,true,true]}])");
+    for (int b : {1, 2, 3})
+        EXPECT_EQ(end->expect("42[\"c_assign_user\""),
+                  R"(42["c_assign_user",{"bell":)" + std::to_string(b) + R"(,"tower_id":5,"user":7}])");
+    ASSERT_TRUE(eventually([&] { return link.status().refused == "bell 9 beyond the tower's 8"; }));
+    bool hand = true;
+    EXPECT_FALSE(link.ring_bell(9));
+    EXPECT_TRUE(link.ring_bell(3, &hand));
+    EXPECT_FALSE(hand);  // the tower's stroke
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":3,"stroke":false,"tower_id":5}])");
+
+    end->push(R"(42["s_assign_user",{"bell":1,"user":7,"tower_id":5}])");
+    end->push(R"(42["s_host_mode",{"tower_id":5,"new_mode":true}])");
+    ASSERT_TRUE(eventually([&] { return link.status().refused.rfind("host mode", 0) == 0; }));
+    EXPECT_EQ(link.status().refused, "host mode: bells 2 3 not ours; bell 9 beyond the tower's 8");
+    EXPECT_FALSE(link.ring_bell(2));
+    EXPECT_TRUE(link.ring_bell(1));
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":1,"stroke":true,"tower_id":5}])");
+    EXPECT_EQ(link.counters().rings_refused, 2);
+    link.stop();
+    const std::string log = all_log(link);
+    EXPECT_NE(log.find("the tower refuses host mode: bells 2 3 not ours"), std::string::npos) << log;
+}

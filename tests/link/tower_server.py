@@ -14,6 +14,14 @@ sends is written to --events as one JSON line: {"t_us": CLOCK_MONOTONIC us,
 client, that long, as a distant server would be reached (Engine.IO's pings
 are not held); an event's t_us is when it is handled, after the hold.
 
+Users (--user) are numbered from 1 in the order given, their user name the
+part of the e-mail before "@". A logged-in ringer is told the tower's host
+mode and its assignments, and may assign (c_assign_user), as on Ringing
+Room, whose server checks neither: the browsers do. --host-mode TOWER puts a
+tower in host mode with a host in it (Ringing Room turns host mode off when
+no host is left), so a ringer who is not a host may assign nobody and ring
+only the bells a host gave them.
+
 --hostile makes the WebSocket route a raw one that, after a normal open and
 connect, sends the frames listed in the file given (one a line; a line
 "@big N" is a message of N bytes), then behaves as a tower.
@@ -46,8 +54,20 @@ class Towers:
             tid, _, n = item.partition(":")
             self.bells[int(tid)] = [True] * int(n or 8)
         self.users = users  # email -> password
+        self.ids = {email: i + 1 for i, email in enumerate(users)}
         self.tokens = {}  # token -> email
+        self.host_mode = {}  # tower id -> bool
+        self.assignments = {tid: {} for tid in self.bells}  # tower id -> {bell: user id}
+        self.present = {tid: {} for tid in self.bells}  # tower id -> {user id: user name}
+        self.sids = {}  # sid -> (tower id, user id) of a logged-in ringer
         self.events = None
+
+    @staticmethod
+    def username(email):
+        return email.partition("@")[0]
+
+    def user_list(self, tid):
+        return [{"user_id": i, "username": n, "badge": None} for i, n in self.present[tid].items()]
 
     def log(self, sid, event, data):
         if self.events is None:
@@ -88,14 +108,41 @@ def make_sio(towers, args):
             emit("s_redirection", "/authenticate", to=sid)
             return
         tower(data)
-        sio.enter_room(sid, data["tower_id"])
-        emit("s_set_userlist", {"user_list": {}}, to=sid)
+        tid = data["tower_id"]
+        sio.enter_room(sid, tid)
+        emit("s_set_userlist", {"user_list": towers.user_list(tid)}, to=sid)
+        if token:
+            email = towers.tokens[token]
+            uid, name = towers.ids[email], towers.username(email)
+            towers.present[tid][uid] = name
+            towers.sids[sid] = (tid, uid)
+            emit("s_host_mode", {"tower_id": tid, "new_mode": towers.host_mode.get(tid, False)}, to=sid)
+            emit("s_user_entered", {"user_id": uid, "username": name, "badge": None}, room=tid)
 
     @sio.on("c_request_global_state")
     def on_state(sid, data):
         arrive()
         towers.log(sid, "c_request_global_state", data)
         emit("s_global_state", {"global_bell_state": list(tower(data))}, to=sid)
+        for bell, user in towers.assignments[data["tower_id"]].items():
+            emit("s_assign_user", {"bell": bell, "user": user}, to=sid)
+
+    # As Ringing Room's: any client's assignment is taken and told to all.
+    @sio.on("c_assign_user")
+    def on_assign(sid, data):
+        arrive()
+        towers.log(sid, "c_assign_user", data)
+        tower(data)
+        towers.assignments[data["tower_id"]][data["bell"]] = data["user"]
+        emit("s_assign_user", data, room=data["tower_id"])
+
+    @sio.on("c_host_mode")
+    def on_host_mode(sid, data):
+        arrive()
+        towers.log(sid, "c_host_mode", data)
+        tower(data)
+        towers.host_mode[data["tower_id"]] = data["new_mode"]
+        emit("s_host_mode", data, room=data["tower_id"], skip_sid=sid)
 
     # As Ringing Room's: the bell turns only for a ring at the stroke the
     # tower holds it at; any other is answered with disagree and leaves the
@@ -123,6 +170,10 @@ def make_sio(towers, args):
     def on_left(sid, data):
         arrive()
         towers.log(sid, "c_user_left", data)
+        tid, uid = towers.sids.pop(sid, (None, None))
+        name = towers.present[tid].pop(uid, None) if uid is not None else None
+        if name is not None:
+            emit("s_user_left", {"user_id": uid, "username": name}, room=tid)
 
     @sio.on("connect")
     def on_connect(sid, environ):
@@ -158,6 +209,12 @@ def web_app(towers, args):
             token = secrets.token_urlsafe(24)
             towers.tokens[token] = email
             return respond(start, "200 OK", json.dumps({"token": token}), "application/json")
+        if method == "GET" and parts == ["api", "user"]:
+            if not auth.startswith("Bearer ") or auth[7:] not in towers.tokens:
+                return respond(start, "401 UNAUTHORIZED", json.dumps({"error": "Unauthorized"}), "application/json")
+            email = towers.tokens[auth[7:]]
+            return respond(start, "200 OK", json.dumps({"username": towers.username(email), "email": email}),
+                           "application/json")
         if method == "GET" and len(parts) == 3 and parts[:2] == ["api", "tower"] and parts[2].isdigit():
             if not auth.startswith("Bearer ") or auth[7:] not in towers.tokens:
                 return respond(start, "401 UNAUTHORIZED", json.dumps({"error": "Unauthorized"}), "application/json")
@@ -230,10 +287,13 @@ def main():
     p.add_argument("--events")
     p.add_argument("--hostile")
     p.add_argument("--delay-ms", type=float, default=0)
+    p.add_argument("--host-mode", type=int, action="append", default=[], help="a tower in host mode, a host in it")
     args = p.parse_args()
 
     users = dict(u.split(":", 1) for u in args.user)
     towers = Towers(args.towers, users)
+    for tid in args.host_mode:
+        towers.host_mode[tid] = True
     if args.events:
         towers.events = open(args.events, "a", encoding="utf-8")
     web = web_app(towers, args)

@@ -231,5 +231,25 @@ TEST(TowerScreen, TheLineSaysJoinedAndComesBackAfterAClear) {
     EXPECT_TRUE(ScreenHas(l.c.screen, kScratchLastLine, 1, "Tower 123456789: NOT CONNECTED", kYellow));
 }
 
+TEST(TowerScreen, ABandRingsEachBellAsItselfAndTheLineSaysWhatTheTowerRefuses) {
+    Linked l;
+    l.c.tower->set_band({5, 6, 9});
+    auto end = l.joined();
+    ASSERT_TRUE(end);
+    ASSERT_TRUE(eventually([&] { return !l.c.tower->session()->status().refused.empty(); }));
+    l.c.tower->ring_bell(9, true);
+    l.c.tower->ring_bell(6, false);  // the program's stroke; the tower's goes
+    EXPECT_EQ(end->expect("42[\"c_bell_rung\""), R"(42["c_bell_rung",{"bell":6,"stroke":true,"tower_id":123456789}])");
+    const int row = kScratchFirstLine - 1;
+    l.c.tower_line->show();
+    EXPECT_TRUE(ScreenHas(l.c.screen, row, 1,
+                          "Tower 123456789: joined - REFUSED bell 9 beyond the tower's 8 | rung 1 lost 1",
+                          kYellow))
+        << l.c.screen.line_text(row);
+    EXPECT_NE(l.h.log().find("Tower link: the tower refuses bell 9 beyond the tower's 8: their rings are not sent"),
+              std::string::npos)
+        << l.h.log();
+}
+
 }  // namespace
 }  // namespace qn::test

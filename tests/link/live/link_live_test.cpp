@@ -338,3 +338,58 @@ TEST(LinkLive, AHostileServerIsSurvivedWithAClearReason) {
 }
 
 }  // namespace
+
+// A band of six through one link: assigned to the account, every ring once,
+// in order, for its own bell, every stroke agreed; then a tower of four in
+// host mode refuses all six, and says why.
+TEST(LinkLive, ABandOfSixRingsAsItselfAndHostModeAndSizeRefusalsAreSaid) {
+    TempDir t;
+    ServerOptions o = tls_server(t);
+    o.users = {"ann@example.org:pw"};
+    o.towers = "123456789:8,42:4";
+    o.host_mode = {42};
+    TowerServer server(o);
+    ASSERT_GT(server.port, 0);
+    auto net = qn::platform::posix::make_network();
+    LinkConfig c = config(server.site());
+    c.email = "ann@example.org";
+    c.password = "pw";
+    c.band = {1, 2, 3, 4, 5, 6};
+    TowerLink link(*net, c);
+    link.start();
+    ASSERT_TRUE(joined(link)) << log_of(link);
+    ASSERT_TRUE(eventually([&] { return events_named(t.file("events.jsonl"), "c_assign_user").size() == 6; }));
+    // Rounds, and a missed blow's made-up ring for the 4th (twice running).
+    std::vector<int> order;
+    for (int row = 0; row < 6; ++row)
+        for (int b = 1; b <= 6; ++b) order.push_back(b);
+    order.insert(order.begin() + 10, 4);
+    for (int b : order) {
+        EXPECT_TRUE(link.ring_bell(b)) << b;
+        std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(eventually([&] { return events_named(t.file("events.jsonl"), "s_bell_rung").size() == order.size(); }));
+    const auto sent = events_named(t.file("events.jsonl"), "c_bell_rung");
+    const auto answers = events_named(t.file("events.jsonl"), "s_bell_rung");
+    ASSERT_EQ(sent.size(), order.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        EXPECT_EQ(sent[i]["data"]["bell"], order[i]) << i;
+        EXPECT_EQ(answers[i]["data"]["disagree"], false) << i;
+    }
+    for (const Json& a : events_named(t.file("events.jsonl"), "c_assign_user")) EXPECT_EQ(a["data"]["user"], 1);
+    EXPECT_EQ(link.status().refused, "");
+    link.stop();
+
+    c.tower_id = 42;
+    TowerLink refused(*net, c);
+    refused.start();
+    ASSERT_TRUE(joined(refused)) << log_of(refused);
+    const std::string why = "host mode: bells 1 2 3 4 not ours; bells 5 6 beyond the tower's 4";
+    ASSERT_TRUE(eventually([&] { return refused.status().refused == why; }));
+    for (int b = 1; b <= 6; ++b) EXPECT_FALSE(refused.ring_bell(b));
+    EXPECT_EQ(refused.counters().rings_refused, 6);
+    EXPECT_NE(log_of(refused).find("the tower refuses " + why), std::string::npos);
+    refused.stop();
+    EXPECT_EQ(events_named(t.file("events.jsonl"), "c_assign_user").size(), 6u);  // none more
+    EXPECT_EQ(events_named(t.file("events.jsonl"), "c_bell_rung").size(), order.size());
+}

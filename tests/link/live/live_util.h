@@ -105,6 +105,7 @@ struct ServerOptions {
     std::string events;     // event log file
     std::string hostile;    // frames file
     int delay_ms = 0;       // each way
+    std::vector<std::int64_t> host_mode;  // towers in host mode, a host in each
     int port = 0;
 };
 
@@ -120,6 +121,7 @@ public:
         if (!o.events.empty()) argv.insert(argv.end(), {"--events", o.events});
         if (!o.hostile.empty()) argv.insert(argv.end(), {"--hostile", o.hostile});
         if (o.delay_ms > 0) argv.insert(argv.end(), {"--delay-ms", std::to_string(o.delay_ms)});
+        for (std::int64_t t : o.host_mode) argv.insert(argv.end(), {"--host-mode", std::to_string(t)});
         child_ = std::make_unique<Child>(argv, std::vector<std::string>{},
                                          o.events.empty() ? "/dev/null" : o.events + ".stderr");
         const std::string first = child_->line();
