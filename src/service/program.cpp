@@ -143,6 +143,7 @@ void find_target_window(Program& c) {
         c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
+        c.screen.clear_to_line_end();  // the rest of the menu's line it is written over
     }
 }
 
