@@ -63,7 +63,8 @@ public:
     std::string describe() const;
 
 private:
-    std::int64_t due(const platform::sim::Strike& s) const;
+    std::int64_t due(const platform::sim::Strike& s, bool hand) const;
+    bool ringer_key(char key) const;
     void ring_over_link();
     void finish(int code);
     void teardown();
