@@ -31,7 +31,7 @@ const char* const kFilesNote =
 int main(int argc, char** argv) {
     qn::ProgramOptions options;
     const qn::CommandLine line =
-        qn::parse_program_command_line(std::vector<std::string>(argv + 1, argv + argc), options, kFilesNote);
+        qn::parse_program_command_line(qn::platform::program_arguments(argc, argv), options, kFilesNote);
     if (!line.run) {
         std::fputs(line.text.c_str(), line.exit_code == 0 ? stdout : stderr);
         return line.exit_code;

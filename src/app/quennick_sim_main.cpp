@@ -9,7 +9,7 @@
 #include "sim/run.h"
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args = qn::platform::program_arguments(argc, argv);
     qn::sim::SimOptions options;
     const qn::CommandLine line = qn::sim::parse_command_line(args, options);
     if (!line.run) {

@@ -1,11 +1,13 @@
 #include "autoring/methodfile.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 #include <vector>
 
 #include "core/text_sink.h"
 #include "core/text.h"
+#include "keyout/menus.h"
 
 namespace qn {
 
@@ -13,6 +15,8 @@ namespace {
 
 // A row holds at most 16 bells; the file's lines are cut to that.
 constexpr std::size_t kMaxRowChars = 16;
+// A line that is no row is shown up to this long.
+constexpr std::size_t kShownRowChars = 24;
 // Rows the tables hold for the file itself: everything up to row 6000 less
 // the four rounds rows added after the last one.
 constexpr std::int32_t kMaxFileRows = kMaxRows - kRoundsAtEnd;
@@ -41,6 +45,29 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 }
 
 std::string as_row(std::string_view line) { return std::string(line.substr(0, kMaxRowChars)); }
+
+// Blanks and tabs after a row, and blank lines after the last, are what
+// editors leave; they are no part of the rows.
+void drop_trailing_blanks(std::vector<std::string_view>& lines) {
+    for (std::string_view& line : lines) {
+        const std::size_t end = line.find_last_not_of(" \t");
+        line = end == std::string_view::npos ? std::string_view{} : line.substr(0, end + 1);
+    }
+    while (!lines.empty() && lines.back().empty()) lines.pop_back();
+}
+
+// What a ringer means by a row: each of the bells 1..n of the touch once,
+// n the first row's length.
+bool is_row(std::string_view row, std::size_t n) {
+    if (row.size() != n) return false;
+    std::array<bool, kMaxRowChars> seen{};
+    for (char ch : row) {
+        const std::int32_t bell = bell_number(ch);
+        if (bell < 1 || bell > static_cast<std::int32_t>(n) || seen[static_cast<std::size_t>(bell - 1)]) return false;
+        seen[static_cast<std::size_t>(bell - 1)] = true;
+    }
+    return true;
+}
 
 // A lead length or similar written above the rows. Rounds on three ("123")
 // would read as a number too; it is taken as the row it is.
@@ -78,6 +105,17 @@ char call_key_for(const std::string& pn, std::int32_t w) {
 }
 
 }  // namespace
+
+// Names the file's first line that is no row, with its number from 1.
+void TouchReader::refuse_row(std::size_t line_no, const std::string& row, std::size_t n) {
+    std::string rounds;
+    for (std::size_t p = 1; p <= n; ++p) rounds.push_back(bell_symbol(static_cast<std::int32_t>(p)));
+    const std::string where = file_.empty() ? "line " : file_ + " line ";
+    refuse(where + str(static_cast<std::int64_t>(line_no)) + " is not a row");
+    const std::string what = "\"" + row + "\" - a row holds each of the bells " + rounds + " once";
+    log_.write_line(what);
+    screen_.write_line(what);
+}
 
 void TouchReader::refuse(const std::string& why) {
     const std::string line = "This composition is unsuitable - " + why;
@@ -188,7 +226,8 @@ void TouchReader::add_rounds_before(const std::string& first) {
 bool TouchReader::load_file_data(const std::string& text) {
     Touch& a = touch_;
     a = Touch{};
-    const std::vector<std::string_view> lines = split_lines(text);
+    std::vector<std::string_view> lines = split_lines(text);
+    drop_trailing_blanks(lines);
 
     std::size_t next = 0;
     auto read_line_of_file = [&]() -> std::string {
@@ -211,10 +250,20 @@ bool TouchReader::load_file_data(const std::string& text) {
         return false;
     }
 
+    // next counts the lines read: the line number of the row just read.
+    if (!is_row(first, first.size())) {
+        refuse_row(next, first, first.size());
+        return false;
+    }
     a.working_bells = static_cast<std::int32_t>(first.size());
     add_rounds_before(first);
     while (next < lines.size()) {
         std::string bells = read_line_of_file();
+        if (!is_row(bells, first.size())) {
+            refuse_row(next, std::string(lines[next - 1].substr(0, kShownRowChars)), first.size());
+            a = Touch{};
+            return false;
+        }
         std::string notation = places_made(a.rows.back().bells, bells);
         a.rows.push_back(TouchRow{std::move(bells), std::move(notation)});
     }

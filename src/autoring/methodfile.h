@@ -19,6 +19,8 @@ public:
     TouchReader(Touch& touch, TextSink& log, TextSink& screen, std::int32_t bells);
 
     bool load_method_file(const std::string& text);
+    // The file's name as the ringer gave it, for the line a bad row names.
+    void set_file_name(const std::string& name) { file_ = name; }
     std::int32_t bells() const { return bells_; }
 
     // The steps of load_method_file.
@@ -30,6 +32,7 @@ public:
 
 private:
     void refuse(const std::string& why);
+    void refuse_row(std::size_t line_no, const std::string& row, std::size_t n);
     void add_rounds_before(const std::string& first);
     void log_symmetry_radii();
     void mark_symmetry_peaks();
@@ -41,6 +44,7 @@ private:
     TextSink& log_;
     TextSink& screen_;
     std::int32_t bells_;
+    std::string file_;
 };
 
 char bell_symbol(std::int32_t place);

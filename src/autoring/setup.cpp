@@ -98,7 +98,7 @@ bool choose_and_load_file(const AutoringSetUp& s, Answers& a) {
             const std::string where = libraries.front() == kLibraryFolder
                                           ? ".\\" + std::string(kLibraryFolder) + "\\" + name
                                           : in_folder(libraries.front(), name);
-            d.write_line("file=" + where + " not found, try again [or T to quit configuration]");
+            d.write_line("file=" + s.files.shown_path(where) + " not found, try again [or T to quit configuration]");
             if (!answer.empty() && upper(answer[0]) == 'T') {
                 d.write_line("terminating setting up automatic ringing");
                 return false;
@@ -106,6 +106,7 @@ bool choose_and_load_file(const AutoringSetUp& s, Answers& a) {
             continue;
         }
         TouchReader reader(s.touch, s.log, d, a.bells);
+        reader.set_file_name(s.files.shown_path(name));
         const bool loaded = reader.load_method_file(text.value());
         a.bells = reader.bells();
         if (loaded) {

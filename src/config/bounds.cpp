@@ -21,7 +21,13 @@ constexpr double kSecondsInADay = 86400;
 // blows, so such a line is left out rather than cut to the range.
 // A calibration's figures are seconds from its first signal: a day is far
 // beyond any recording, and keeps a figure within what the file can show.
+// The sensor lines are flags, 0 or 1: a line read as off that was meant on
+// would leave nothing watched, so any other value is left out.
 const SettingRange kRanges[] = {
+    {"usects", 0, 1, Beyond::LeaveOut},
+    {"usedsr", 0, 1, Beyond::LeaveOut},
+    {"usecd", 0, 1, Beyond::LeaveOut},
+    {"useri", 0, 1, Beyond::LeaveOut},
     {"signalnum", 0, kMaxCalibrationEvents, Beyond::LeaveOut},
     {"signaltime", 0, kSecondsInADay, Beyond::LeaveOut},
     {"signalgap", 0, kSecondsInADay, Beyond::LeaveOut},

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -40,6 +41,7 @@ struct ReadState {
     std::string interfaceversion;
     bool version_seen = false;
     std::set<std::string> seen;  // keys applied, with their indexes: "keydelayhand_1_1"
+    std::map<std::string, std::size_t> line_of;  // the line each key of seen was last applied from
     std::size_t line_no = 0;
     std::string line;
     std::size_t named = 0;  // lines named as unusable
@@ -312,9 +314,20 @@ bool in_range(ReadState& r, const KeyDef& k, double& v) {
 bool convert(ReadState& r, const KeyDef& k, const std::string& raw, std::string& text, Value& v) {
     const std::string_view t = trim(raw);
     switch (k.form) {
-        case Form::Flag:
-            v.flag = t == "1";
+        case Form::Flag: {
+            // Flags with a range (the sensor lines) are 0 or 1; others read
+            // as on only when "1".
+            const SettingRange* range = setting_range(k.name);
+            std::int64_t n = 0;
+            if (range != nullptr &&
+                (!parse_whole(t, &n) || static_cast<double>(n) < range->lo || static_cast<double>(n) > range->hi)) {
+                ignore_line(r.log, "value not in " + range_text(r.settings, *range), r.line);
+                report(r, std::string(k.name) + " must be in " + range_text(r.settings, *range) + "; " + kLeftOut);
+                return false;
+            }
+            v.flag = t == "1" || (range != nullptr && n == 1);
             return true;
+        }
         case Form::Integer: {
             std::int64_t n = 0;
             if (!parse_whole(t, &n)) {
@@ -396,6 +409,7 @@ void read_line_of_file(ReadState& r) {
     std::string seen = name;
     if (k->scope == Scope::Program || k->scope == Scope::Sensor) seen += "_" + str(i);
     if (k->scope == Scope::Sensor) seen += "_" + str(j);
+    r.line_of[seen] = r.line_no;
     r.seen.insert(seen);
     if (name == "interfaceversion") r.version_seen = true;
     if (name == "program") r.set_target_unknown(false);
@@ -466,6 +480,15 @@ bool main_file_usable(ReadState& r) {
         r.tell(r.file + " has no usable line for " + names_text(needed) + kAfresh);
         return false;
     }
+    if (r.settings.signals_mode && !r.settings.use_line[ModemLine::Cts] && !r.settings.use_line[ModemLine::Dsr] &&
+        !r.settings.use_line[ModemLine::Cd] && !r.settings.use_line[ModemLine::Ri]) {
+        std::string lines;
+        for (const char* key : {"usects", "usedsr", "usecd", "useri"})
+            lines += (lines.empty() ? "" : ", ") + str(static_cast<std::int64_t>(r.line_of[key]));
+        r.tell(r.file + " lines " + lines + ": usects, usedsr, usecd and useri are all 0, so no sensor line" +
+               " would be watched" + kAfresh);
+        return false;
+    }
     if (!r.seen.count("transientsignalsdelay"))
         r.settings.transient_ms.store(kDefaultTransientMs);
     if (!r.seen.count("program")) r.set_target_unknown(true);
@@ -517,13 +540,15 @@ void SettingsFile::tell(const std::string& text) {
 }
 
 bool SettingsFile::read(const std::string& filename, Settings& settings, TargetTable& targets) {
-    log_.write_line("Read configuration file " + filename);
+    // Messages name the file as the program's text; it is read by its path.
+    const std::string shown = platform_.files->shown_path(filename);
+    log_.write_line("Read configuration file " + shown);
     log_.flush();
     problems_ = 0;
     auto text = platform_.files->read_all(filename);
     if (!text.ok()) return false;
 
-    ReadState r(*this, settings, targets, filename);
+    ReadState r(*this, settings, targets, shown);
     // The override file is known by its name, wherever its folder is.
     const std::size_t folder_end = filename.find_last_of("/\\");
     r.bespoke = upper_text(folder_end == std::string::npos ? filename : filename.substr(folder_end + 1)) ==
@@ -531,7 +556,7 @@ bool SettingsFile::read(const std::string& filename, Settings& settings, TargetT
     settings.bespoke = r.bespoke;
     std::string& bytes = text.value();
     if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) {
-        tell(filename + " is saved as Unicode (UTF-16), which is not read: save it as ANSI or UTF-8" +
+        tell(shown + " is saved as Unicode (UTF-16), which is not read: save it as ANSI or UTF-8" +
              (r.bespoke ? std::string(" - its settings are not used") : kAfresh));
         return false;
     }
@@ -542,7 +567,7 @@ bool SettingsFile::read(const std::string& filename, Settings& settings, TargetT
         read_line_of_file(r);
     }
     if (r.named > kLinesNamed)
-        tell(filename + ": " + str(static_cast<std::int64_t>(r.named - kLinesNamed)) +
+        tell(shown + ": " + str(static_cast<std::int64_t>(r.named - kLinesNamed)) +
              " more lines cannot be used either and are left out");
     // The override file needs no version line, nor any other.
     const bool ok = r.bespoke || main_file_usable(r);

@@ -180,7 +180,7 @@ std::string SettingsFile::replace_through_temp(const std::string& path, const st
 
 void SettingsFile::report_not_saved(const std::string& path, const std::string& error) {
     show_in_yellow("Settings not saved: " + error);
-    log_.write_line("Write configuration file " + path + " failed, the previous file is kept: " + error);
+    log_.write_line("Write configuration file " + platform_.files->shown_path(path) + " failed, the previous file is kept: " + error);
     log_.flush();
 }
 

@@ -112,7 +112,7 @@ std::string underscores_to_spaces(std::string_view s) {
 
 std::string date_time_text(platform::Files& files) {
     const platform::LocalDateTime dt = files.now();
-    return dt.short_date + " " + dt.long_time;
+    return dt.date + " " + dt.time_of_day;
 }
 
 }  // namespace qn

@@ -27,7 +27,7 @@ bool is_upper_letter(char c);
 bool is_digit(char c);
 // Settings keep names with spaces as underscores.
 std::string underscores_to_spaces(std::string_view s);
-// The local date and time as "short date" + " " + "long time".
+// The local date and time, "2026-12-08 04:45:00".
 std::string date_time_text(platform::Files& files);
 // Strict conversions of a whole text; leading blanks accepted.
 // On failure *bad_pos gets the 1-based position of the first unusable character.

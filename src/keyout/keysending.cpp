@@ -60,14 +60,21 @@ void choose_target(Settings& settings, CurrentTarget& target, platform::Windows&
     s.write_line("1: \"Ringing Room - any browser with focus\"; ");
     s.write_line("2: \"Ringing Room - Firefox\"; ");
     s.write_line("3: \"Ringing Room - Chrome or (new) Edge\"; ");
-    s.write_line("4: \"Muster - moving ropes\"; ");
-    s.write_line("6: \"Ding (Unity) - direct\"; ");
+    s.write_line("4: \"Muster - moving ropes\"; 5: \"Muster - no delay\"; ");
+    s.write_line("6: \"Ding (Unity) - direct\"; 7: \"Ding - moving ropes\"; ");
     s.write_line("8: \"Abel\"; 9: \"Beltower\"");
     s.colour(kYellow);
     s.write_line("NB If bell does not sound, this interface may need to be \"Run as Adminstrator");
     s.colour(kWhite);
+    // A number that names no entry would select "Open", the riskiest of
+    // them, and save it: it is asked for again.
     std::int32_t n = s.read_int();
-    while (n < 0 || n > 255) n = s.read_int();  // not a table index: asked again
+    while (n < 0 || n > kMaxTargetPrograms) {
+        s.colour(kYellow);
+        s.write_line("There is no program " + str(n) + ": give a number in [0 .." + str(kMaxTargetPrograms) + "]");
+        s.colour(kWhite);
+        n = s.read_int();
+    }
 
     std::string name = target_name(target, static_cast<std::uint8_t>(n));
     settings.target_program = name;

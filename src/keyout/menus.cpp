@@ -43,11 +43,12 @@ void ConfigurationMenu::write_menu() {
     s.write_line("[X] finish configurations");
 }
 
-// Reads numbers until one lies in lo..hi.
+// Reads numbers until one lies in lo..hi; one beyond is told the range.
 std::int32_t ConfigurationMenu::read_number_in(std::int32_t lo, std::int32_t hi) {
     for (;;) {
         const std::int32_t n = dialog_.read_int();
         if (n >= lo && n <= hi) return n;
+        dialog_.write_line("Give a number in " + str(lo) + ".." + str(hi));
     }
 }
 

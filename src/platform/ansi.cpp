@@ -50,6 +50,44 @@ std::string cp1252_to_utf8(std::string_view text) {
     return out;
 }
 
+// One UTF-8 sequence at text[i]: its code point and length, or false when
+// the bytes there are no well-formed sequence.
+static bool decode_utf8(std::string_view text, std::size_t i, char32_t& cp, std::size_t& len) {
+    const auto b = [&](std::size_t k) { return static_cast<std::uint8_t>(text[i + k]); };
+    const std::uint8_t lead = b(0);
+    len = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (len == 0 || i + len > text.size()) return false;
+    cp = lead & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+        if ((b(k) & 0xC0) != 0x80) return false;
+        cp = (cp << 6) | (b(k) & 0x3F);
+    }
+    const char32_t least = len == 2 ? 0x80 : len == 3 ? 0x800 : 0x10000;
+    return cp >= least && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+}
+
+std::string utf8_to_cp1252(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto ch = static_cast<std::uint8_t>(text[i]);
+        char32_t cp = 0;
+        std::size_t len = 0;
+        if (ch < 0x80 || !decode_utf8(text, i, cp, len)) {
+            out.push_back(static_cast<char>(ch));  // ASCII, or a byte of some older encoding: as it is
+            ++i;
+            continue;
+        }
+        i += len;
+        char byte = '?';
+        if (cp >= 0xA0 && cp <= 0xFF) byte = static_cast<char>(cp);
+        for (std::size_t k = 0; k < 32; ++k)
+            if (cp >= 0x100 && kCp1252High[k] == cp) byte = static_cast<char>(0x80 + k);
+        out.push_back(byte);
+    }
+    return out;
+}
+
 std::string cells(int row, int col, const ConsoleCell* c, int count) {
     std::string out = "\x1b[" + std::to_string(row + 1) + ";" + std::to_string(col + 1) + "H";
     int last_attr = -1;

@@ -19,9 +19,11 @@ public:
     virtual Result<void> close() = 0;
 };
 
+// The local date and time in one form wherever the program runs (ISO 8601):
+// read alike in every country, and names made of them sort by time.
 struct LocalDateTime {
-    std::string short_date;  // the user's short date format, e.g. 08/12/2026
-    std::string long_time;   // the user's long time format, e.g. 04:45:00
+    std::string date;         // 2026-12-08
+    std::string time_of_day;  // 04:45:00, 24 hours
 };
 
 // Where the system keeps a user's files, as the environment has them; the
@@ -61,6 +63,9 @@ public:
 
     virtual LocalDateTime now() = 0;
     virtual UserDirs user_dirs() { return {}; }
+    // A path as the program's text (code page 1252), for the screen and the
+    // log; the path itself is used as it is. Linux names are UTF-8.
+    virtual std::string shown_path(const std::string& path) { return path; }
 };
 
 }  // namespace qn::platform

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -37,5 +39,10 @@ struct Platform {
 // the process. The name says which backend it is ("win32", "posix").
 Platform& native_platform();
 const char* native_platform_name();
+
+// The arguments after the program's name, as the program's text: on Windows
+// from the wide command line in code page 1252 (argv is in whatever code
+// page the system uses), elsewhere argv as it is.
+std::vector<std::string> program_arguments(int argc, char** argv);
 
 }  // namespace qn::platform

@@ -205,6 +205,7 @@ void do_command(Program& c, char key) {
         c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
+        c.screen.clear_to_line_end();  // the rest of the menu's line it is written over
         break;
     case 'A':
     case 'Z': automatic_ringing(c, key); break;

@@ -143,6 +143,7 @@ void find_target_window(Program& c) {
         c.console.select(Area::Full);
         c.screen.move_to(1, kScratchFirstLine);
         c.screen.write("Program " + c.cfg.target_program + " selected");
+        c.screen.clear_to_line_end();  // the rest of the menu's line it is written over
     }
 }
 
@@ -160,7 +161,9 @@ void choose_program_folders(Program& c, const std::string& folder) {
     if (!f.settings.empty()) (void)make_folders(fs, f.settings);
 }
 
-std::string folder_text(const std::string& folder) { return folder.empty() ? "the current folder" : folder; }
+std::string folder_text(platform::Files& fs, const std::string& folder) {
+    return folder.empty() ? "the current folder" : fs.shown_path(folder);
+}
 
 void key_send_test(Program& c) {
     if (!c.target.seeks_window() || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
@@ -347,8 +350,9 @@ void startup(Program& c, const ProgramOptions& options) {
     choose_program_folders(c, options.folder);
     start_run_log(c.run_log, *c.plat.files, c.screen, c.core.folders.logs);
     const Folders& folders = c.core.folders;
-    c.run_log.write_line("Settings folder: " + folder_text(folders.settings) + "; run logs: " +
-                       folder_text(folders.logs) + " (" + folders.reason + ")");
+    platform::Files& fs = *c.plat.files;
+    c.run_log.write_line("Settings folder: " + folder_text(fs, folders.settings) + "; run logs: " +
+                         folder_text(fs, folders.logs) + " (" + folders.reason + ")");
     if (!opened.ok()) c.run_log.write_line("Console: " + opened.error());
     c.ending->take_requests();
     auto res = c.plat.threads->raise_timer_resolution();
@@ -370,7 +374,8 @@ void startup(Program& c, const ProgramOptions& options) {
         settings_file.target_asked();  // calibration asks for it
         write_startup_text(c.screen);
         if (!folders.settings.empty())
-            c.screen.write_line("Settings are kept in " + folders.settings + ", run logs in " + folders.logs);
+            c.screen.write_line("Settings are kept in " + fs.shown_path(folders.settings) + ", run logs in " +
+                                fs.shown_path(folders.logs));
         calibrate(c, true);
     }
     if (load_settings(c, settings_file.bespoke_path())) {

@@ -173,20 +173,42 @@ TEST(MethodFileReading, ShortNumberFirstLineIsSkippedButARowIsKept) {
     EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2134");
 }
 
-TEST(MethodFileReading, LongLinesAreCutAndLineEndsMayBeCrLf) {
+TEST(MethodFileReading, LineEndsMayBeCrLfAndBlanksAfterTheRowsAreDropped) {
     Harness h;
-    ASSERT_TRUE(load(h, "1234\r\n2143658709TEBADCYX\r\n1234", 4));
-    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143658709TEBADC");
+    ASSERT_TRUE(load(h, "1234 \r\n2143\t\r\n1234", 4));
+    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143");
     EXPECT_EQ(h.c().autoring->touch().bells_at(3), "1234");  // no line end after the last row
     EXPECT_EQ(h.c().autoring->touch().row_count, 3 + kRoundsAtEnd);
+    ASSERT_TRUE(load(h, "1234\n2143\n\n  \n", 4));
+    EXPECT_EQ(h.c().autoring->touch().row_count, 2 + kRoundsAtEnd);
 }
 
-TEST(MethodFileReading, ABlankLineIsARowOfNoBells) {
-    Harness h;
-    ASSERT_TRUE(load(h, "1234\n\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "");
-    EXPECT_EQ(h.c().autoring->touch().notation_at(2), "x");
-    EXPECT_EQ(h.c().autoring->touch().notation_at(3), "x");
+// A row is each bell of the first row once: the first line that is not
+// is named, with its number in the file, and nothing is rung.
+TEST(MethodFileReading, ABlankLineIsNotARowNorIsAnythingButTheBellsEachOnce) {
+    const struct {
+        const char* text;
+        const char* told;
+        const char* row;
+    } rows[] = {
+        {"1234\n\n2143\n", "touch.txt line 2 is not a row", "\"\" - a row holds each of the bells 1234 once"},
+        {"abcdef\n214365\n", "touch.txt line 1 is", "\"abcdef\" - a row holds each of the bells 123456 once"},
+        {"16\n123456\n112233\n", "touch.txt line 3 is", "\"112233\" - a row holds each of the bells 123456"},
+        {"123456\n21436\n", "touch.txt line 2 is", "\"21436\" - a row"},
+        {"123456\n2143657\n", "touch.txt line 2 is", "\"2143657\" - a row"},
+        {"123456\n214375\n", "touch.txt line 2 is", "\"214375\" - a row"},
+        {"1234\r\n2143658709TEBADCYXZW\r\n", "touch.txt line 2 is", "\"2143658709TEBADCYXZW\" - a row"},
+        {"1234567890et\n", "touch.txt line 1 is", "\"1234567890et\" - a row holds each of the bells 1234567890ET"},
+    };
+    for (const auto& r : rows) {
+        Harness h;
+        TouchReader reader(h.c().autoring->touch(), h.c().run_log, h.c().dialog, 6);
+        reader.set_file_name("touch.txt");
+        EXPECT_FALSE(reader.load_method_file(r.text)) << r.text;
+        EXPECT_TRUE(screen_has(h.c(), std::string("This composition is unsuitable - ") + r.told)) << r.told;
+        EXPECT_TRUE(screen_has(h.c(), r.row)) << r.row;
+        EXPECT_EQ(h.c().autoring->touch().row_count, 0) << r.text;
+    }
 }
 
 TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {

@@ -94,8 +94,8 @@ TEST_F(ConfigRead, WhatEditorsAddIsReadAsMeant) {
     ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
     EXPECT_EQ(h.fp.files.files[kMain], good);
 
-    ASSERT_TRUE(read(kHead + "usects=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
-    EXPECT_FALSE(c.cfg.use_line[ModemLine::Cts]);                                            // only "1" is true
+    ASSERT_TRUE(read(kHead + "bignumbers=1\r\nbignumbers=true\r\nkeytosendback_0_1= \r\ntargetprogram2_2=Ring=ing \r\n"));
+    EXPECT_FALSE(c.cfg.big_numbers);                                            // only "1" is true
     EXPECT_EQ(c.cfg.transient_ms, kDefaultTransientMs);  // no line: the default, not 0
     EXPECT_EQ(c.target.table()[0].points[0].back_key, ' ');
     EXPECT_EQ(c.target.table()[2].window_name, "Ring=ing ");
@@ -209,6 +209,11 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
          [](Program& c) { return c.cfg.results[2].signal_gap_s == 0; }},
         {"program", "program=Ringing R", "no target program is called \"Ringing R\"" + left_out, true,
          [](Program& c) { return c.settings_file->target_unknown(); }},
+        // A sensor line that is not 0 or 1 is calibrated afresh: which line
+        // the sensor is on is calibration's to find.
+        {"usects", "usects=2", "usects must be in 0..1" + left_out, false},
+        {"usects", "usects=1x", "usects must be in 0..1" + left_out, false},
+        {"usedsr", "usedsr=-1", "usedsr must be in 0..1" + left_out, false},
     };
     const std::string good = good_file();
     for (const BadLine& b : cases) {
@@ -231,6 +236,20 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         EXPECT_EQ(has(h.log(), " - calibrating afresh, which writes a new file\r\n"), !b.usable);
         EXPECT_TRUE(b.then(h.c()));
     }
+    // Each line good, but none on with the sensors on the lines: nothing
+    // would be watched.
+    std::string text = good;
+    text.replace(text.find("signalsmode=0"), 13, "signalsmode=1");
+    const std::size_t at = text.find("\r\nusects=0") + 2;
+    const auto line_no = std::count(text.begin(), text.begin() + static_cast<long>(at), '\n') + 1;
+    Harness h;
+    h.fp.files.files[kMain] = text;
+    EXPECT_FALSE(load_settings(h.c(), kMain));
+    EXPECT_TRUE(has(h.log(), kMain + " lines " + std::to_string(line_no) + ", " + std::to_string(line_no + 1) +
+                                 ", " + std::to_string(line_no + 2) + ", " + std::to_string(line_no + 3) +
+                                 ": usects, usedsr, usecd and useri are all 0, so no sensor line would be watched"
+                                 " - calibrating afresh, which writes a new file\r\n"))
+        << h.log();
 }
 
 // A file cut short keeps what it has: the table entries it lost get their

@@ -375,7 +375,7 @@ public:
     std::set<std::string> read_only_dirs;  // creating a file in them fails
     std::set<std::string> unreadable;
     long fail_writes_after = -1;  // bytes a created file takes before writes fail (-1: never)
-    platform::LocalDateTime date_time{"08/12/2026", "04:45:00"};
+    platform::LocalDateTime date_time{"2026-12-08", "04:45:00"};
     std::string stderr_path;
     std::vector<std::string> calls;
 

@@ -142,7 +142,7 @@ std::string record(const Scenario& s) {
     std::string out = "# Golden run " + std::string(s.name) + ": " + s.about + "\n";
     out += "# quennick-sim: " + r.describe() + "\n";
     out += "# Times are virtual seconds from the start (only waits move the clock). The date is\n";
-    out += "# always 08/12/2026 04:45:00. Rewritten by scripts/golden-update; see tests/golden/README.\n";
+    out += "# always 2026-12-08 04:45:00. Rewritten by scripts/golden-update; see tests/golden/README.\n";
     out += "== screen: at each wait, the rows that changed (rNN |text| colours)\n";
     out += screen.text();
     out += "== exit code " + std::to_string(code) + "\n";

@@ -31,7 +31,7 @@ public:
     platform::Result<void> replace(const std::string& from, const std::string& to) override;
     platform::Result<void> remove(const std::string& path) override;
     platform::Result<void> redirect_stderr(const std::string&) override { return {}; }
-    platform::LocalDateTime now() override { return {"08/12/2026", "04:45:00"}; }
+    platform::LocalDateTime now() override { return {"2026-12-08", "04:45:00"}; }
 
     std::map<std::string, std::string> files;
     std::set<std::string> dirs;

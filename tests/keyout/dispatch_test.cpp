@@ -15,7 +15,7 @@ using platform::WindowHandle;
 
 constexpr std::int64_t kSecond = 1000000;
 const std::string kDash = "\x97";
-const std::string kStamp = "08/12/2026 04:45:00 ";
+const std::string kStamp = "2026-12-08 04:45:00 ";
 
 struct Service {
     Harness h;

@@ -170,15 +170,20 @@ TEST(ConfigMenu, TheTargetListingClearsTheFocusFlagsAndANumberOutsideTheTableIsA
     EXPECT_EQ(u.at(1, top + 6), padded("[0] Open"));
     EXPECT_EQ(u.at(1, top + 7), padded("[1] Ringing Room - any browser with focus"));
     EXPECT_EQ(u.at(1, top + 15), padded("[9] Beltower"));
+    EXPECT_TRUE(u.ever_shown("Give a number in 0..9"));
     EXPECT_TRUE(u.ever_shown("Program target=Ringing Room - Chrome or Edge Active sensing points=1"));
     EXPECT_TRUE(u.saved());
 }
 
+// From the configuration menu too, a number naming no entry is asked for
+// again: never "Open".
 TEST(ConfigMenu, PChoosesTheDefaultTargetAndSaves) {
     User u;
-    u.answers = {"p", "9\r", "X"};
+    u.answers = {"p", "12\r", "9\r", "X"};
     u.c.configuration_menu->run();
     EXPECT_TRUE(u.ever_shown("Modify Default program setting"));
+    EXPECT_TRUE(u.ever_shown("4: \"Muster - moving ropes\"; 5: \"Muster - no delay\";"));
+    EXPECT_TRUE(u.ever_shown("There is no program 12: give a number in [0 ..9]"));
     EXPECT_EQ(u.c.cfg.target_program, "Beltower");
     EXPECT_TRUE(u.saved());
 }

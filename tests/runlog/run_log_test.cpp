@@ -12,7 +12,7 @@
 namespace qn::test {
 namespace {
 
-const std::string kName = "logs/Quennick_v0.8.2d3_(04_Jan_2021)_08_12_2026_04_45_00";
+const std::string kName = "logs/Quennick_v0.8.2d3_(04_Jan_2021)_2026-12-08_04_45_00";
 
 void start_run_log(Harness& h) {
     qn::start_run_log(h.c().run_log, h.fp.files, h.c().screen, h.c().core.folders.logs);
@@ -27,7 +27,7 @@ TEST(RunLogFile, NameFirstLineAndStandardError) {
     EXPECT_EQ(h.fp.files.stderr_path, kName + ".log");
     h.c().run_log.flush();
     EXPECT_EQ(h.fp.files.files[kName + ".log"],
-              "Quennick_v0.8.2d3_(04_Jan_2021)_ Error log run date and time = 08/12/2026 04:45:00\r\n");
+              "Quennick_v0.8.2d3_(04_Jan_2021)_ Error log run date and time = 2026-12-08 04:45:00\r\n");
 }
 
 TEST(RunLogFile, OnlyBlanksSlashesAndColonsAreReplaced) {

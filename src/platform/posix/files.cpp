@@ -1,7 +1,6 @@
 // Files, standard error and local time on Linux.
 #include <fcntl.h>
 #include <limits.h>
-#include <locale.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -19,8 +18,9 @@ namespace qn::platform::posix {
 
 namespace {
 
+// The path as the program's text: these errors are shown and logged.
 std::string call_on(const char* call, const std::string& path) {
-    return std::string(call) + "(" + path + ")";
+    return std::string(call) + "(" + ansi::utf8_to_cp1252(path) + ")";
 }
 
 Result<void> write_fully(int fd, std::string_view bytes, const std::string& path) {
@@ -148,7 +148,7 @@ Result<std::string> PosixFiles::read_all(const std::string& path) {
 
 Result<void> PosixFiles::replace(const std::string& from, const std::string& to) {
     if (::rename(from.c_str(), to.c_str()) != 0)
-        return fail(errno_text("rename(" + from + ", " + to + ")", errno));
+        return fail(errno_text("rename(" + ansi::utf8_to_cp1252(from) + ", " + ansi::utf8_to_cp1252(to) + ")", errno));
     // The new name is only durable once the directory entry is on disk.
     std::string dir = parent_dir(to);
     int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -171,7 +171,7 @@ Result<void> PosixFiles::redirect_stderr(const std::string& path) {
     int rc = ::dup2(fd, STDERR_FILENO);
     int err = errno;
     ::close(fd);
-    if (rc < 0) return fail(errno_text("dup2(" + path + ", 2)", err));
+    if (rc < 0) return fail(errno_text("dup2(" + ansi::utf8_to_cp1252(path) + ", 2)", err));
     return {};
 }
 
@@ -201,18 +201,12 @@ UserDirs PosixFiles::user_dirs() {
 }
 
 LocalDateTime PosixFiles::now() {
-    // The user's formats, as LC_TIME names them, without touching the
-    // process-wide locale; the C locale when the environment names none.
-    static locale_t user_locale = [] {
-        locale_t l = newlocale(LC_TIME_MASK, "", nullptr);
-        return l ? l : newlocale(LC_TIME_MASK, "C", nullptr);
-    }();
     time_t t = ::time(nullptr);
     tm local{};
     localtime_r(&t, &local);
-    char date[128] = "", clock[128] = "";
-    strftime_l(date, sizeof date, "%x", &local, user_locale);
-    strftime_l(clock, sizeof clock, "%X", &local, user_locale);
+    char date[32] = "", clock[32] = "";
+    strftime(date, sizeof date, "%Y-%m-%d", &local);
+    strftime(clock, sizeof clock, "%H:%M:%S", &local);
     return LocalDateTime{date, clock};
 }
 

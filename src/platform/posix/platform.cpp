@@ -70,4 +70,8 @@ Platform& native_platform() {
 
 const char* native_platform_name() { return "posix"; }
 
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{};
+}
+
 }  // namespace qn::platform

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/ansi.h"
 #include "platform/platform.h"
 
 namespace qn::platform::posix {
@@ -71,6 +72,7 @@ public:
     LocalDateTime now() override;
     Result<std::unique_ptr<OutFile>> create_text(const std::string& path) override;
     UserDirs user_dirs() override;
+    std::string shown_path(const std::string& path) override { return ansi::utf8_to_cp1252(path); }
 };
 
 class PosixKeyboard : public Keyboard {

@@ -24,22 +24,25 @@ Result<void> SimConsole::open(int rows, int cols) {
         std::lock_guard<std::mutex> g(status_mu_);
         status_dirty_ = true;
     }
-    return terminal_ ? terminal_->open(rows + 1, cols) : Result<void>{};
+    // Output that is no terminal (a file, a pipe) would get the screen's
+    // escape stream: the screen is kept here only, and the keys still read.
+    drawn_ = terminal_ && terminal_->size().rows > 0;
+    return drawn_ ? terminal_->open(rows + 1, cols) : Result<void>{};
 }
 
 void SimConsole::close() {
     open_ = false;
-    if (terminal_) terminal_->close();
+    if (drawn_) terminal_->close();
 }
 
 void SimConsole::write_cells(int row, int col, const ConsoleCell* cells, int count) {
     for (int i = 0; i < count && row >= 0 && row < rows_ && col + i >= 0 && col + i < cols_; ++i)
         shown_[static_cast<std::size_t>(row * cols_ + col + i)] = cells[i];
-    if (terminal_) terminal_->write_cells(row, col, cells, count);
+    if (drawn_) terminal_->write_cells(row, col, cells, count);
 }
 
 void SimConsole::set_cursor(int row, int col, bool visible) {
-    if (terminal_) terminal_->set_cursor(row, col, visible);
+    if (drawn_) terminal_->set_cursor(row, col, visible);
 }
 
 void SimConsole::set_status(const std::string& text) {
@@ -50,7 +53,7 @@ void SimConsole::set_status(const std::string& text) {
 }
 
 ConsoleSize SimConsole::size() {
-    if (!terminal_) return {};
+    if (!drawn_) return {};
     ConsoleSize s = terminal_->size();
     if (s.rows > 0) s.extra_rows += 1;
     if (!(s == size_)) {
@@ -69,7 +72,7 @@ void SimConsole::draw_status() {
         status_dirty_ = false;
         text = status_;
     }
-    if (!terminal_ || !open_) return;
+    if (!drawn_ || !open_) return;
     if (size_.rows > 0 && (size_.rows < rows_ + 1 || size_.cols < cols_)) return;  // the program says it is too small
     text.resize(static_cast<std::size_t>(cols_), ' ');
     std::vector<ConsoleCell> cells;
@@ -79,7 +82,7 @@ void SimConsole::draw_status() {
 
 void SimConsole::present() {
     draw_status();
-    if (terminal_) terminal_->present();
+    if (drawn_) terminal_->present();
 }
 
 bool SimConsole::key_waiting() {

@@ -68,6 +68,7 @@ private:
     int rows_ = 25;
     int cols_ = 80;
     bool open_ = false;
+    bool drawn_ = false;  // the terminal shows the screen (it is not a file or a pipe)
     ConsoleSize size_;
     std::mutex status_mu_;
     std::string status_;

@@ -36,6 +36,7 @@ public:
     Result<void> redirect_stderr(const std::string& path) override;
     LocalDateTime now() override { return real_.now(); }
     UserDirs user_dirs() override { return real_.user_dirs(); }
+    std::string shown_path(const std::string& path) override { return real_.shown_path(path); }
 
 private:
     bool hidden(const std::string& path) const;

@@ -202,10 +202,13 @@ public:
     }
 
     LocalDateTime now() override {
-        LocalDateTime t;
-        t.short_date = format(GetDateFormatW, DATE_SHORTDATE);
-        t.long_time = format(GetTimeFormatW, 0);
-        return t;
+        SYSTEMTIME st{};
+        GetLocalTime(&st);
+        char date[32], clock[32];
+        std::snprintf(date, sizeof date, "%04u-%02u-%02u", unsigned{st.wYear}, unsigned{st.wMonth}, unsigned{st.wDay});
+        std::snprintf(clock, sizeof clock, "%02u:%02u:%02u", unsigned{st.wHour}, unsigned{st.wMinute},
+                      unsigned{st.wSecond});
+        return LocalDateTime{date, clock};
     }
 
     UserDirs user_dirs() override {
@@ -215,14 +218,6 @@ public:
         d.documents = known_folder(FOLDERID_Documents, "Documents", d.problem);
         d.program_dir = program_folder();
         return d;
-    }
-
-private:
-    template <typename Fn>
-    static std::string format(Fn fn, DWORD flags) {
-        wchar_t buf[128];
-        int n = fn(LOCALE_USER_DEFAULT, flags, nullptr, nullptr, buf, 128);
-        return n > 0 ? narrow(buf, n - 1) : std::string();
     }
 };
 

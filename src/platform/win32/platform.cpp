@@ -1,6 +1,8 @@
 #include "platform/win32/win32.h"
 #include "platform/win32/win32_wait.h"
 
+#include <shellapi.h>
+
 namespace qn::platform {
 
 namespace {
@@ -42,5 +44,15 @@ Platform& native_platform() {
 }
 
 const char* native_platform_name() { return "win32"; }
+
+std::vector<std::string> program_arguments(int argc, char** argv) {
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr) return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{};
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(win32::narrow(wide[i], -1));
+    LocalFree(wide);
+    return args;
+}
 
 }  // namespace qn::platform

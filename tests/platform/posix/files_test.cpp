@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "platform/ansi.h"
 #include "platform/posix/posix_services.h"
 #include "posix_test_util.h"
 
@@ -138,10 +139,38 @@ TEST_F(PosixFilesTest, LinesFromTwoThreadsStayWhole) {
     }
 }
 
-TEST_F(PosixFilesTest, LocalTimeHasDateAndTimeTexts) {
+// Linux names are UTF-8, the program's text code page 1252: a folder's name
+// is shown and logged as it reads, what 1252 lacks as '?', and a byte that
+// is no UTF-8 as it is. An error names the path the same way.
+TEST_F(PosixFilesTest, NamesAreShownAsTheProgramsText) {
+    const struct {
+        const char* name;
+        const char* shown;
+    } rows[] = {{"Gl\xC3\xB6" "ckner \xE2\x80\x93 \xC3\x9F\xC3\xA9", "Gl\xF6" "ckner \x96 \xDF\xE9"},
+                {"logs/run_2026-12-08", "logs/run_2026-12-08"},
+                {"\xE2\x82\xAC \xE6\x97\xA5\xF0\x9F\x94\x94", "\x80 ??"},
+                {"caf\xE9 \xC3", "caf\xE9 \xC3"}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(files.shown_path(r.name), r.shown) << r.name;
+        if (std::string(r.shown).find('?') == std::string::npos && std::string(r.name).find("caf") != 0)
+            EXPECT_EQ(ansi::cp1252_to_utf8(r.shown), r.name);
+    }
+    const std::string missing = dir.file(rows[0].name) + "/none.ini";
+    EXPECT_NE(files.read_all(missing).error().find(rows[0].shown), std::string::npos) << files.read_all(missing).error();
+}
+
+// One form in every locale: year first, so that names made of it sort.
+TEST_F(PosixFilesTest, LocalTimeIsYearFirstWhateverTheLocale) {
+    ::setenv("LC_ALL", "en_US.UTF-8", 1);
     LocalDateTime now = files.now();
-    EXPECT_FALSE(now.short_date.empty());
-    EXPECT_NE(now.long_time.find(':'), std::string::npos) << now.long_time;
+    ::unsetenv("LC_ALL");
+    const time_t t = ::time(nullptr);
+    tm local{};
+    localtime_r(&t, &local);
+    EXPECT_EQ(now.date.size(), 10u) << now.date;
+    EXPECT_EQ(now.date.substr(0, 5), std::to_string(1900 + local.tm_year) + "-") << now.date;
+    EXPECT_EQ(now.time_of_day.size(), 8u) << now.time_of_day;
+    EXPECT_EQ(now.time_of_day[2], ':') << now.time_of_day;
 }
 
 // ---- in child processes: changing stderr, and an unprivileged user ----------
