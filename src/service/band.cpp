@@ -1,10 +1,14 @@
 #include "service/band.h"
 
+#include <array>
+
 #include "config/bounds.h"
 #include "config/configfile.h"
 #include "core/text.h"
 #include "keyout/dispatch.h"
 #include "link/tower.h"
+#include "serial/ports.h"
+#include "serial/sensing.h"
 #include "service/program.h"
 #include "service/tower_ring.h"
 #include "striking/analysis.h"
@@ -22,9 +26,52 @@ std::string bell_list(const Band& band) {
     return t;
 }
 
+bool any_bell_rung(const BandSettings& band) {
+    for (int n = 1; n <= kMaxBandBells; ++n)
+        if (band.bell(n).rung) return true;
+    return false;
+}
+
+// The first run of band mode: the ringers ring each bell hand and back
+// while the box's characters are counted; the bells heard are the band.
+// A bell below the highest heard that never spoke is left out, and said so.
+void find_live_bells(Program& c) {
+    c.console.clear(Area::Scratch);
+    c.screen.write_line("Band mode: which bells ring? Ring each bell once at hand and back,");
+    c.screen.write_line("then press a key");
+    std::array<std::int32_t, kMaxBandBells + 1> heard{};
+    DataPortReader& reader = c.sensing.data_reader();
+    for (;;) {
+        char ch = '\0';
+        while (reader.read(&ch) > 0) ++heard[static_cast<std::size_t>(c.cfg.band.bell_of(ch))];
+        if (c.console.key_if_any() != 0) break;
+        c.console.wait_key_ms(5);
+    }
+    std::string rung, silent;
+    int highest = 0;
+    for (int n = 1; n <= kMaxBandBells; ++n)
+        if (heard[static_cast<std::size_t>(n)] > 0) highest = n;
+    for (int n = 1; n <= highest; ++n) {
+        const bool spoke = heard[static_cast<std::size_t>(n)] > 0;
+        c.cfg.band.bell(n).rung = spoke;
+        (spoke ? rung : silent) += " " + str(n);
+    }
+    if (rung.empty()) {
+        c.screen.write_line("No bell was heard: band mode waits for the next start");
+        c.run_log.write_line("Band mode: no bell of the box was heard");
+        return;
+    }
+    const std::string line = "Band mode: bells" + rung + " heard" +
+                             (silent.empty() ? std::string() : "; bells" + silent + " never spoke and are left out");
+    c.screen.write_line(line);
+    c.run_log.write_line(line);
+    if (c.settings_file->write(c.cfg, c.target.table())) c.screen.write_line("The band is kept in the settings file");
+}
+
 }  // namespace
 
 void set_up_band(Program& c) {
+    if (c.cfg.band.on && c.cfg.rest_on_mode && !any_bell_rung(c.cfg.band)) find_live_bells(c);
     c.band->set_up(c.target);
     c.band_senders.clear();
     if (!c.band->on()) {

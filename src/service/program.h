@@ -43,6 +43,7 @@ class ServiceFacts;
 class ServiceScreen;
 class StrikePath;
 class Band;
+class BandLines;
 class AutomaticRinging;
 class SettingsFile;
 class MonitorRegion;
@@ -124,6 +125,7 @@ struct Program {
     // Band mode: a path per bell of the box, the band's rows counted on the
     // one path's counter (the screen's), and a key sender per bell.
     std::unique_ptr<Band> band;
+    std::unique_ptr<BandLines> band_lines;  // a cell per bell on the service screen
     std::unique_ptr<TowerRing> band_ring;
     std::vector<std::unique_ptr<KeySender>> band_senders;
 
