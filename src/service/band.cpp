@@ -85,6 +85,7 @@ void set_up_band(Program& c) {
         c.band_senders.push_back(std::make_unique<KeySender>(c.cfg, c.clock, c.dialog, c.delivery_report,
                                                              *c.plat.windows, b.target, c.target_window, c.key_typer,
                                                              b.path.keys(), *c.band_ring));
+        c.band_senders.back()->queue_made_up_keys();
     }
     const std::string line = "Band mode: bells " + bell_list(*c.band) + " of the box ring, each on its number key";
     c.run_log.write_line(line);
@@ -102,6 +103,7 @@ void set_up_band(Program& c) {
 void take_band_signal(Program& c, std::size_t i) {
     StrikePath& path = c.band->bell(i).path;
     KeySender& sender = *c.band_senders[i];
+    sender.send_made_up_key_now();  // its place in the queue is this strike's
     path.begin_signal();
     if (path.signal_reaches(0) && path.queue_key(0)) sender.send_due_keys();
     path.end_signal();

@@ -198,13 +198,15 @@ void add_band(CLI::App& app, SimOptions& o) {
                "N ringers ring bells 1-N, each on its own sensor of one interface box (data mode, the box's "
                "characters 1-9, 0, E, T, A-D); the program rings them in band mode")
         ->group(g);
-    app.add_option_function<std::string>(
-           "--ringer", [&o](const std::string& v) { read_ringer_option(v, &o); },
+    app.add_option_function<std::vector<std::string>>(
+           "--ringer",
+           [&o](const std::vector<std::string>& values) {
+               for (const std::string& v : values) read_ringer_option(v, &o);
+           },
            "bell B's ringer: late=MS, hand=MS (handstrokes later besides), spread=MS, and its bell's faults "
            "bounce=P, missed=R, spurious=R; e.g. 3:late=20,spread=10 (may be given for each bell)")
         ->check(CLI::Validator([](std::string& v) { return read_ringer_option(v, nullptr); }, ""))
         ->type_name("B:FIELDS")
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->group(g);
 }
 

@@ -61,7 +61,9 @@ BlowCounts expect_a_key_per_blow(const Tally& t) {
         case StrikeKind::Missed:
             ++n.missed;
             EXPECT_EQ(t.keyed[i], 0) << "row " << s.row;
-            if (i + 1 < t.strikes.size()) EXPECT_TRUE(t.strikes[i + 1].after_missed) << "row " << s.row;
+            if (i + 1 < t.strikes.size()) {
+                EXPECT_TRUE(t.strikes[i + 1].after_missed) << "row " << s.row;
+            }
             break;
         case StrikeKind::Spurious:
             ++n.spurious;
@@ -361,7 +363,10 @@ TEST(SimRunBand, EveryBellsBlowsAreKeyedOnceOnItsOwnKey) {
             const BlowCounts c = expect_a_key_per_blow(t);
             EXPECT_EQ(c.blows + c.missed, k.rows);
             EXPECT_EQ(t.extra, 0);
-            EXPECT_EQ(run.band_target(n).figures().alternation_errors, 0);
+            // (A spurious strike's key turns the stroke, as for one bell.)
+            if (c.spurious == 0) {
+                EXPECT_EQ(run.band_target(n).figures().alternation_errors, 0);
+            }
             expect_on_time(t, 16);
             const platform::sim::BellCounts& faults = run.band_bell(n).counts();
             if (std::string(k.name) == "FaultsOfEachBellItsOwn") {
