@@ -179,7 +179,6 @@ void wire_striking_report(Program& c) {
     c.striking_summary = std::make_unique<StrikingSummary>(c.screen, [&c] { return c.striking_files->files_line(); });
     c.striking->add(*c.striking_files);
     c.striking->add(*c.striking_summary);
-    c.striking->add(*c.band_lines);
     c.strike_report.add(*c.striking);
 }
 
@@ -205,7 +204,7 @@ void wire_strike_path(Program& c) {
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
     c.strike_report.add(*c.strike_notices);
-    c.band_lines = std::make_unique<BandLines>(c.screen);
+    c.band_lines = std::make_unique<BandLines>(c.screen, [&c] { return c.striking ? c.striking->last() : nullptr; });
     c.strike_report.add(*c.band_lines);
     c.band = std::make_unique<Band>(c.cfg, c.clock, c.strike_report, c.strikes->rows());
     c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, *c.band, c.sensing_report, c.clock,

@@ -18,10 +18,13 @@ constexpr int kCellColumns = 40;
 std::string BandLines::cell_text(int bell) const {
     const Cell& c = cells_[static_cast<std::size_t>(bell)];
     std::string t = "Bell " + pad_int(bell, 2) + " " + pad_int(c.rings, 5) + " rings  " + (c.hand ? "hand" : "back");
-    if (c.has_error) {
-        const long e = std::lround(c.error_ms);
-        t += "  " + std::string(e > 0 ? "+" : "") + str(e) + " ms";
-    }
+    const TouchStriking* report = last_report_ ? last_report_() : nullptr;
+    if (report)
+        for (const BellStriking& b : report->band_bells)
+            if (b.bell == bell && b.all.blows > 0) {
+                const long e = std::lround(b.all.mean_ms);
+                t += "  " + std::string(e > 0 ? "+" : "") + str(e) + " ms";
+            }
     t.resize(kCellColumns - 1, ' ');
     return t;
 }
@@ -45,14 +48,5 @@ void BandLines::touch_started(const TouchStarted&) {
     for (Cell& c : cells_) c.rings = 0;
 }
 
-void BandLines::touch_striking(const TouchStrikingPtr& t) {
-    if (!t) return;
-    for (const BellStriking& b : t->band_bells) {
-        if (b.bell < 1 || b.bell > kMaxBandBells) continue;
-        Cell& c = cells_[static_cast<std::size_t>(b.bell)];
-        c.has_error = b.all.blows > 0;
-        c.error_ms = b.all.mean_ms;
-    }
-}
 
 }  // namespace qn

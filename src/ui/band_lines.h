@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <string>
 
 #include "config/settings.h"
 #include "core/strike_records.h"
@@ -15,13 +17,14 @@ namespace qn {
 
 class Screen;
 
-class BandLines : public StrikeReport, public StrikingReport {
+class BandLines : public StrikeReport {
 public:
-    explicit BandLines(Screen& screen) : screen_(screen) {}
+    // last_report: the last striking report (null: none yet).
+    BandLines(Screen& screen, std::function<const TouchStriking*()> last_report)
+        : screen_(screen), last_report_(std::move(last_report)) {}
 
     void blow_timed(const BlowTimed& r) override;
     void touch_started(const TouchStarted&) override;
-    void touch_striking(const TouchStrikingPtr& t) override;
 
     // The cell's text, 39 columns: "Bell  3   124 rings  hand  -12 ms".
     std::string cell_text(int bell) const;
@@ -30,12 +33,11 @@ private:
     struct Cell {
         std::int32_t rings = 0;
         bool hand = false;
-        bool has_error = false;
-        double error_ms = 0;
     };
     void draw(int bell);
 
     Screen& screen_;
+    std::function<const TouchStriking*()> last_report_;
     std::array<Cell, kMaxBandBells + 1> cells_{};  // by bell, from 1
 };
 
