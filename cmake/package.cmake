@@ -1,7 +1,7 @@
 # `cmake --install` and the Debian package (CPack): the two programs, the
 # touch library, the ringers' guide, the man pages and the udev rule for
 # uinput as an example file. Paths follow the FHS through GNUInstallDirs;
-# the package installs under /usr.
+# the package installs under /usr. Windows: the setup program (setup.cmake).
 include(GNUInstallDirs)
 
 # The package's version is the program's own (src/config/settings.h), as in
@@ -10,6 +10,11 @@ file(STRINGS ${PROJECT_SOURCE_DIR}/src/config/settings.h _version_line REGEX "kP
 string(REGEX REPLACE ".*Quennick_v([^_]+)_.*" "\\1" QN_PACKAGE_VERSION "${_version_line}")
 string(REGEX REPLACE ".*_\\(([0-9]+)_([A-Za-z]+)_([0-9]+)\\)_.*" "\\1 \\2 \\3" QN_RELEASE_DATE "${_version_line}")
 string(REGEX REPLACE ".*\"(Quennick_v[^\"]*)\".*" "\\1.ini" QN_SETTINGS_NAME "${_version_line}")
+
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/setup.cmake)
+  return()
+endif()
 
 install(TARGETS quennick quennick-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Found there by the program: <prefix>/share/quennick beside <prefix>/bin.

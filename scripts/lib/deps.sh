@@ -21,8 +21,9 @@ QN_FUZZ_PACKAGES="clang libclang-rt-14-dev"
 QN_WINDOWS_PACKAGES="$QN_WINDOWS_PACKAGES python3-eventlet python3-socketio openssl ca-certificates"
 
 # The Debian package: CPack's dependency look-up (dpkg-shlibdeps, file),
-# lintian to check it; ccache keeps its second, release build short.
-QN_PACKAGE_PACKAGES="dpkg-dev file lintian ccache"
+# lintian to check it; ccache keeps its second, release build short. The
+# Windows setup program: CPack's NSIS generator runs makensis.
+QN_PACKAGE_PACKAGES="dpkg-dev file lintian ccache nsis"
 
 # The 32-bit Windows program runs under Wine's 32-bit half, which comes from
 # Debian's i386 architecture.

@@ -318,8 +318,14 @@ bool TouchReader::load_method_file(const std::string& text) {
     const auto l = static_cast<std::int32_t>(a.row(1).bells.size());
     const bool odd = l % 2 == 1;
     if (l + 1 < bells_) bells_ = odd ? l + 1 : l;
-    if (odd)
+    if (odd) {
+        // Counted without the cover, the rows would not fit the bells.
+        if (bells_ == l) bells_ = l + 1;
         for (TouchRow& row : a.rows) pad_row(row);
+        const std::string line = "Rows of " + str(l) + " bells are rung with a cover: ringing " + str(bells_) + " bells";
+        log_.write_line(line);
+        screen_.write_line(line);
+    }
     for (std::int32_t r = 1; r <= a.row_count; ++r) {
         const TouchRow& row = a.row(r);
         log_.write_line(row.notation + " " + row.bells + " " + row.call);

@@ -93,11 +93,11 @@ bool choose_and_load_file(const AutoringSetUp& s, Answers& a) {
         const std::string name = answer.empty() ? "rounds" + str(a.bells) : answer;
         auto text = s.files.read_all(name);
         for (const std::string& library : libraries)
-            if (!text.ok()) text = s.files.read_all(library + "/" + name);
+            if (!text.ok()) text = s.files.read_all(in_folder(library, name));
         if (!text.ok()) {
             const std::string where = libraries.front() == kLibraryFolder
                                           ? ".\\" + std::string(kLibraryFolder) + "\\" + name
-                                          : libraries.front() + "/" + name;
+                                          : in_folder(libraries.front(), name);
             d.write_line("file=" + where + " not found, try again [or T to quit configuration]");
             if (!answer.empty() && upper(answer[0]) == 'T') {
                 d.write_line("terminating setting up automatic ringing");

@@ -540,7 +540,10 @@ bool SettingsFile::read(const std::string& filename, Settings& settings, TargetT
     if (!text.ok()) return false;
 
     ReadState r(*this, settings, targets, filename);
-    r.bespoke = upper_text(filename) == "BESPOKE.INI";
+    // The override file is known by its name, wherever its folder is.
+    const std::size_t folder_end = filename.find_last_of("/\\");
+    r.bespoke = upper_text(folder_end == std::string::npos ? filename : filename.substr(folder_end + 1)) ==
+                "BESPOKE.INI";
     settings.bespoke = r.bespoke;
     std::string& bytes = text.value();
     if (bytes.rfind("\xFF\xFE", 0) == 0 || bytes.rfind("\xFE\xFF", 0) == 0) {

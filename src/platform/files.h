@@ -25,13 +25,17 @@ struct LocalDateTime {
 };
 
 // Where the system keeps a user's files, as the environment has them; the
-// program weighs them (config/folders.h). Windows has none: its files stay
-// in the current folder.
+// program weighs them (config/folders.h). Neither xdg nor windows: the
+// files stay in the current folder.
 struct UserDirs {
     bool xdg = false;          // settings and logs go under the XDG base folders
     std::string config_home;   // $XDG_CONFIG_HOME as set (empty: unset)
     std::string state_home;    // $XDG_STATE_HOME as set
     std::string home;          // $HOME, else the user's home folder in the password database
+    bool windows = false;      // settings under the roaming application data, logs under Documents
+    std::string app_data;      // the known folder RoamingAppData, parts split by backslashes (empty: not found)
+    std::string documents;     // the known folder Documents
+    std::string problem;       // why one of them is missing: the failing call and its error
     std::string program_dir;   // the running program's folder (empty: unknown)
 };
 
@@ -39,7 +43,8 @@ class Files {
 public:
     virtual ~Files() = default;
 
-    // Paths use '/' between parts; backends turn them into native ones.
+    // Paths use '/' between parts (or backslashes in Windows paths);
+    // backends turn them into native ones.
     virtual Result<void> make_dir(const std::string& path) = 0;  // existing: ok
     virtual bool exists(const std::string& path) = 0;
     virtual Result<std::unique_ptr<OutFile>> create(const std::string& path) = 0;  // truncates

@@ -48,7 +48,7 @@ struct StrikingFiles::Job {
 void StrikingFiles::touch_striking(const TouchStrikingPtr& report) {
     const TouchStriking& t = *report;
     log_.write_line("Striking report of touch " + str(t.touch));
-    for (const std::string& line : striking_summary_lines(t)) log_.write_line(line);
+    for (const std::string& line : striking_log_lines(t)) log_.write_line(line);
     log_.flush();
     files_line_.clear();
     if (log_.name().empty()) return;

@@ -1,9 +1,12 @@
 #include "runlog/striking_page.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <map>
 
 #include "core/text.h"
+#include "striking/analysis.h"
 #include "ui/striking_summary.h"
 
 namespace qn {
@@ -132,6 +135,56 @@ std::string every_blow(const TouchStriking& t) {
     return s + x_blows(f) + "</svg>\n";
 }
 
+// A band: a strip per bell, its blows by row, each strip from -reach to
+// +reach; a few wild blows are drawn at the edge rather than squeezing the rest.
+std::string every_bells_blow(const TouchStriking& t) {
+    std::vector<double> sizes;
+    for (const BlowFigures& b : t.blow_list)
+        if (b.timed) sizes.push_back(std::fabs(b.error_ms));
+    double reach = 20;
+    if (!sizes.empty()) {
+        const std::size_t at = sizes.size() * 99 / 100;
+        std::nth_element(sizes.begin(), sizes.begin() + static_cast<std::ptrdiff_t>(at), sizes.end());
+        reach = std::clamp(sizes[at] * 1.1, 20.0, std::max(20.0, t.blow_ms));
+    }
+    const double strip = 44;
+    Frame f;
+    f.h = f.top + f.bottom + strip * static_cast<double>(t.band_bells.size());
+    f.x0 = 0;
+    f.x1 = std::max(1, t.rows) + 1;
+    f.y0 = 0;
+    f.y1 = f.h - f.top - f.bottom;
+    std::string s = f.open("band-blows", "Every blow of every bell through the touch, a strip per bell, handstrokes black, backstrokes grey");
+    for (std::size_t i = 0; i < t.band_bells.size(); ++i) {
+        const double mid = f.top + strip * (static_cast<double>(i) + 0.5);
+        s += f.line(f.left, mid, f.w - f.right, mid, "stroke=\"#000\"") + f.text(f.left - 8, mid + 4, str(t.band_bells[i].bell), "end");
+        if (i > 0) s += f.line(f.left, mid - strip / 2, f.w - f.right, mid - strip / 2, "stroke=\"#999\" stroke-dasharray=\"2,3\"");
+    }
+    // A dot is a round-capped stroke of no length: a band's peal has tens of
+    // thousands of blows, and a path per bell and stroke keeps the page small.
+    std::map<std::int32_t, std::array<std::string, 2>> dots;  // by bell: hand, back
+    std::map<std::int32_t, std::size_t> strip_of;
+    for (std::size_t i = 0; i < t.band_bells.size(); ++i) strip_of[t.band_bells[i].bell] = i;
+    for (const BlowFigures& b : t.blow_list) {
+        if (!b.timed || !strip_of.count(b.bell)) continue;
+        const double mid = f.top + strip * (static_cast<double>(strip_of[b.bell]) + 0.5);
+        const double y = mid - std::clamp(b.error_ms / reach, -1.0, 1.0) * (strip / 2 - 3);
+        dots[b.bell][b.handstroke ? 0 : 1] += "M" + num(f.x(b.row), 1) + " " + num(y, 1) + "h0";
+    }
+    for (const auto& [bell, d] : dots)
+        for (int stroke = 0; stroke < 2; ++stroke)
+            if (!d[static_cast<std::size_t>(stroke)].empty())
+                s += std::string("<path class=\"dots\" fill=\"none\" stroke=\"") + (stroke == 0 ? "#000" : "#999") +
+                     "\" stroke-width=\"3\" stroke-linecap=\"round\" d=\"" + d[static_cast<std::size_t>(stroke)] + "\"/>\n";
+    const double base = f.h - f.bottom;
+    const double step = std::max(1.0, nice_step(f.x1 - f.x0));
+    for (double v = step; v < f.x1; v += step)
+        s += f.line(f.x(v), base, f.x(v), base + 4, "stroke=\"#000\"") + f.text(f.x(v), base + 15, num(v, 0));
+    s += f.text((f.left + f.w - f.right) / 2, f.h - 6, "row") + f.text(f.left - 8, f.top - 4, "bell", "end");
+    return s + "</svg>\n<p>Each strip runs from " + num(reach, 0) + " ms early (below) to " + num(reach, 0) +
+           " ms late (above); blows beyond are drawn at its edge.</p>\n";
+}
+
 std::string pull_chart(const TouchStriking& t, const std::string& id, const std::string& label, double scale,
                        int decimals, const std::string& unit, double (*value)(const PullFigures&)) {
     Frame f;
@@ -179,6 +232,43 @@ std::string group_table(const std::vector<GroupFigures>& groups, const char* wha
     return s + "</table>\n";
 }
 
+// A band's line per bell; by place, a table per bell, where a method put
+// the bells in more than one place.
+std::string bell_cells(const StrokeFigures& s) {
+    if (s.blows == 0) return "<td></td><td></td>";
+    return "<td>" + signed_num(s.mean_ms, 1) + "</td><td>" + num(s.sd_ms, 1) + "</td>";
+}
+
+const char* kBellStrokesHeader = "<th>hand mean</th><th>sd</th><th>back mean</th><th>sd</th>";
+
+std::string bells_table(const TouchStriking& t) {
+    std::string s = std::string("<table class=\"bells\"><tr><th>bell</th><th>blows</th><th>timed</th><th>missed</th><th>spurious</th>") +
+                    kBellStrokesHeader + "<th>all mean</th><th>sd</th><th>K: hand/back</th></tr>\n";
+    for (const BellStriking& b : t.band_bells) {
+        s += "<tr><th>" + str(b.bell) + "</th><td>" + str(b.blows) + "</td><td>" + str(b.timed) + "</td><td>" + str(b.missed) +
+             "</td><td>" + str(b.spurious) + "</td>" + bell_cells(b.hand) + bell_cells(b.back) + bell_cells(b.all) + "<td>" +
+             (b.delay.offered ? str(suggested_hand_delay(b.delay)) + "/" + str(suggested_back_delay(b.delay)) : std::string()) +
+             "</td></tr>\n";
+    }
+    return s + "</table>\n";
+}
+
+bool method_rung(const TouchStriking& t) {
+    return std::any_of(t.band_bells.begin(), t.band_bells.end(), [](const BellStriking& b) { return b.by_place.size() > 1; });
+}
+
+std::string bell_place_tables(const TouchStriking& t) {
+    std::string s;
+    for (const BellStriking& b : t.band_bells) {
+        s += "<table class=\"bell\"><caption>Bell " + str(b.bell) + "</caption><tr><th>place</th><th>blows</th>" +
+             kBellStrokesHeader + "</tr>\n";
+        for (const GroupFigures& g : b.by_place)
+            s += "<tr><th>" + str(g.key) + "</th><td>" + str(g.all.blows) + "</td>" + bell_cells(g.hand) + bell_cells(g.back) + "</tr>\n";
+        s += "<tr><th>all</th><td>" + str(b.all.blows) + "</td>" + bell_cells(b.hand) + bell_cells(b.back) + "</tr></table>\n";
+    }
+    return s;
+}
+
 // ---- the page ---------------------------------------------------------------------
 
 const char* kStyle =
@@ -189,7 +279,31 @@ const char* kStyle =
     "svg text{font-family:sans-serif;font-size:11px}"
     "@media print{body{max-width:none}h2{break-after:avoid}svg,table{break-inside:avoid}}";
 
+// A band's tables by place, side by side.
+const char* kBandStyle = "div.bells{display:flex;flex-wrap:wrap;column-gap:1em;align-items:flex-start}"
+                         "table.bell,table.bells{font-size:0.85em}table.bell th,table.bell td,table.bells th,"
+                         "table.bells td{padding:0.1em 0.35em}caption{font-weight:bold;text-align:left}";
+
+std::string band_explanation(const TouchStriking& t) {
+    std::string s =
+        "<h2>What the figures are</h2>\n<p>Each blow is the moment its key sounded (the sensor's signal and the bell's "
+        "key delay), less the moment the band's rhythm gave its place: + is late, - early. The rhythm is marked whole "
+        "pull by whole pull, as a judge marks a band: the handstroke row and the backstroke row after it, with one "
+        "blow's gap before the handstroke, are set on a line fitted to all the bells' blows of that pull and the "
+        "three pulls either side. Only how the bells stood against each other can be known, so the rhythm is put "
+        "where the middle bell's lateness is nothing: a bell late among steady ones shows as late by all of it.";
+    if (t.reference == StrikingReference::Tower)
+        s += " The other ringers' rings over the link are in the rhythm too, as they reached this computer: they "
+             "come late by the network's delay, and that delay is in these figures. The suggested delays are from "
+             "the band's own rhythm, without them.";
+    s += " The mean says how early or late a bell was on the whole, the standard deviation (sd) how far its blows "
+         "scattered about its own mean. A suggested delay moves that bell's keys by its mean at each stroke; K "
+         "takes every bell's. Percentages are of a blow (" + num(t.blow_ms, 0) + " ms).</p>\n";
+    return s;
+}
+
 std::string explanation(const TouchStriking& t) {
+    if (!t.band_bells.empty()) return band_explanation(t);
     std::string s = "<h2>What the figures are</h2>\n<p>";
     if (t.reference == StrikingReference::AutomaticBells)
         s += "Each blow is the moment its key sounded (the sensor's signal and the key delay), less the moment the "
@@ -215,15 +329,29 @@ std::string explanation(const TouchStriking& t) {
     return s;
 }
 
+std::string band_sections(const TouchStriking& t) {
+    std::string s = "<h2>The band, by stroke</h2>\n" + stroke_table(t);
+    s += "<h2>Each bell</h2>\n<p>Means and standard deviations in ms; K sets the key delays (ms) suggested.</p>\n" +
+         bells_table(t);
+    if (method_rung(t)) {
+        s += "<h2>Each bell by place</h2>\n<p>Means and standard deviations in ms.</p>\n<div class=\"bells\">\n" +
+             bell_place_tables(t) + "</div>\n";
+        s += "<h2>The band by place</h2>\n" + group_table(t.by_place, "place", t.blow_ms, false);
+    }
+    return s + "<h2>Every blow of every bell through the touch</h2>\n<p>Handstrokes black, backstrokes grey.</p>\n" +
+           every_bells_blow(t);
+}
+
 }  // namespace
 
 std::string striking_page(const TouchStriking& t, const std::string& run_log) {
     const std::string title = "Striking report, touch " + str(t.touch);
     std::string s = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" + title +
-                    "</title>\n<style>" + kStyle + "</style></head>\n<body>\n<h1>" + title + "</h1>\n<p>From the run log " +
+                    "</title>\n<style>" + kStyle + (t.band_bells.empty() ? "" : kBandStyle) + "</style></head>\n<body>\n<h1>" + title + "</h1>\n<p>From the run log " +
                     escaped(run_log) + ".</p>\n<pre>";
     for (const std::string& line : striking_summary_lines(t)) s += escaped(line) + "\n";
     s += "</pre>\n<h2>How early or late, in twentieths of a blow</h2>\n" + histogram(t);
+    if (!t.band_bells.empty()) return s + band_sections(t) + explanation(t) + "</body></html>\n";
     s += "<h2>By stroke</h2>\n" + stroke_table(t);
     if (!t.by_place.empty()) s += "<h2>By place</h2>\n" + group_table(t.by_place, "place", t.blow_ms, false);
     if (!t.by_followed.empty())
@@ -240,9 +368,11 @@ std::string striking_page(const TouchStriking& t, const std::string& run_log) {
     return s + explanation(t) + "</body></html>\n";
 }
 
+// A band's file has a last column more: the bell (each bell counts its own blows).
 std::string striking_csv(const TouchStriking& t) {
+    const bool band = !t.band_bells.empty();
     std::string s = "blow,stroke,timed,judged,signal_s,sounded_s,belonged_s,error_ms,error_pct,key_delay_ms,row,place,"
-                    "bell_followed\r\n";
+                    "bell_followed" + std::string(band ? ",bell" : "") + "\r\n";
     for (const BlowFigures& b : t.blow_list) {
         const char* judged = b.spacing == Spacing::Spurious ? "spurious" : b.spacing == Spacing::Missed ? "after a missed blow" : "";
         s += str(b.blow) + "," + (b.handstroke ? "hand" : "back") + "," + (b.timed ? "yes" : "no") + "," + judged + "," +
@@ -254,6 +384,7 @@ std::string striking_csv(const TouchStriking& t) {
         s += "," + str(b.delay_ms) + ",";
         if (b.place > 0) s += str(b.row) + "," + str(b.place) + "," + str(b.bell_before);
         else s += ",,";
+        if (band) s += "," + str(b.bell);
         s += "\r\n";
     }
     return s;

@@ -15,6 +15,8 @@ public:
         : stopwatch_(stopwatch), wait_(wait), threads_(threads) {}
 
     std::int64_t now_us() const { return stopwatch_.elapsed_us(); }
+    // Stopped, as the program ends, the stopwatch reads the same for good.
+    bool running() const { return stopwatch_.timer.running; }
     // Stops and starts the stopwatch again, from the thread that reads it.
     void restart() {
         stopwatch_.stop();

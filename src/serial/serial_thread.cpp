@@ -74,11 +74,11 @@ static std::uint32_t first_changed_line(std::uint32_t a, std::uint32_t b) {
 
 // The re-check must hold to the microsecond: a precise timer sleep (armed
 // early, then spun) to just past the window, and the stopwatch itself has
-// the last word.
+// the last word, while it runs (a quit stops it before its last pause).
 void SerialThread::recheck_transient(LineEvent& e, std::int32_t transient_ms, std::uint32_t& status) {
     const std::int64_t until = e.time_us + 1000LL * transient_ms;
     clock_.sleep_until_us(until + 1);
-    while (clock_.now_us() <= until) {
+    while (clock_.running() && clock_.now_us() <= until) {
     }
     auto again = port_.ports.modem_status(port_.handle);
     if (again.ok()) status = again.value();

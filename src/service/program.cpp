@@ -153,7 +153,12 @@ void find_target_window(Program& c) {
 void choose_program_folders(Program& c, const std::string& folder) {
     platform::Files& fs = *c.plat.files;
     Folders& f = c.core.folders;
-    f = choose_folders(fs.user_dirs(), folder, fs.exists(std::string(kProgramVersion) + ".ini"));
+    const platform::UserDirs dirs = fs.user_dirs();
+    const std::string name = std::string(kProgramVersion) + ".ini";
+    SettingsFound found;
+    found.here = fs.exists(name);
+    found.beside_program = !dirs.program_dir.empty() && fs.exists(in_folder(dirs.program_dir, name));
+    f = choose_folders(dirs, folder, found);
     // A folder that cannot be made shows when the settings are written.
     if (!f.settings.empty()) (void)make_folders(fs, f.settings);
 }

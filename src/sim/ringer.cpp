@@ -17,6 +17,9 @@ constexpr std::int64_t kSecond = 1000000;
 // After the last blow of a run of set length: long enough for the pause
 // that ends the touch, so its event log is written, then Q.
 constexpr std::int64_t kQuitAfterLastBlowUs = 8 * kSecond;
+// A touch whose automatic bells have not brought the ringer in by then is
+// not going to ring.
+constexpr std::int64_t kSilentTouchUs = 30 * kSecond;
 
 std::string trimmed(const std::string& s) {
     std::size_t end = s.find_last_not_of(' ');
@@ -215,7 +218,14 @@ void SimRinger::ring_with_automatic_bells(std::int64_t now) {
         return;
     }
     std::lock_guard<std::mutex> g(time_.mutex());
-    if (bell_.following()) return;
+    if (bell_.following()) {
+        if (bell_.rows_rung() == rows_before_touch_ && now > touch_from_us_ + kSilentTouchUs) {
+            const std::string said = screen_line_with("Length of rows does not match");
+            give_up(now, "the automatic bells did not ring within " + std::to_string(kSilentTouchUs / kSecond) +
+                             " s of A" + (said.empty() ? std::string() : ": the program said \"" + said + "\""));
+        }
+        return;
+    }
     const std::int64_t last = std::max(now, bell_.last_blow_us());
     if (cfg_.plan.rows >= 0 && bell_.rows_rung() >= cfg_.plan.rows) {
         quit_planned_ = true;
@@ -246,6 +256,20 @@ void SimRinger::answer_set_up(std::int64_t now) {
             if (b != cfg_.place) others += "1234567890ET"[b - 1];
         for (char ch : others + "\r") press(soon += 100000, ch, false);
     } else if (has(last, "Give the name of the method/touch file")) {
+        // Asked again: the program did not find the file, or turned it down.
+        if (file_given_) {
+            std::string why = screen_text_between("file=", " not found");
+            if (!why.empty()) {
+                why = "there is no file " + why;
+            } else {
+                why = screen_line_with("omposition is unsuitable");
+                why = "method did not load" + (why.empty() ? std::string() : " (" + why + ")");
+            }
+            for (char ch : std::string("T\r")) press(soon += 100000, ch, false);
+            give_up(soon + kSecond, "the program did not take the touch file " + cfg_.touch_file + ": " + why);
+            return;
+        }
+        file_given_ = true;
         for (char ch : cfg_.touch_file + "\r") press(soon += 50000, ch, false);
     } else if (has(last, "Give peal speed in *Minutes*")) {
         type_number(soon, static_cast<int>(std::lround(std::clamp(cfg_.plan.rhythm.peal_minutes, 60.0, 300.0))));
@@ -259,9 +283,36 @@ void SimRinger::answer_set_up(std::int64_t now) {
 // bells come seconds later. Lock held.
 void SimRinger::start_touch(std::int64_t at) {
     ++touches_started_;
+    touch_from_us_ = at;
+    rows_before_touch_ = bell_.rows_rung();
     press(at, 'H', false);
     press(at + kSecond / 2, 'A', false);
     if (cfg_.touch_rows) bell_.follow(cfg_.touch_rows(), at);
+}
+
+// Q, and the reason for the closing report.
+void SimRinger::give_up(std::int64_t at, const std::string& why) {
+    gave_up_why_ = why;
+    quit_planned_ = true;
+    press(at, 'Q', false);
+}
+
+// The text after `from` up to `to` on the screen, wrapped lines joined.
+std::string SimRinger::screen_text_between(const char* from, const char* to) const {
+    std::string all;
+    for (int line = 1; line <= Screen::kRows; ++line) all += screen_.line_text(line);
+    const std::size_t start = all.rfind(from);
+    const std::size_t end = start == std::string::npos ? start : all.find(to, start);
+    if (end == std::string::npos) return {};
+    return all.substr(start + std::string(from).size(), end - start - std::string(from).size());
+}
+
+std::string SimRinger::screen_line_with(const char* part) const {
+    for (int line = Screen::kRows; line >= 1; --line) {
+        const std::string t = trimmed(screen_.line_text(line));
+        if (has(t, part)) return t;
+    }
+    return {};
 }
 
 // A key planned for a question is dropped when the program has moved on

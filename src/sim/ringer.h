@@ -52,6 +52,8 @@ public:
     bool input_ended() override;
 
     bool in_service() const { return in_service_; }
+    // Why it quit before its ringing was done ("" when it did not).
+    const std::string& gave_up_why() const { return gave_up_why_; }
     int pulls_asked() const { return pulls_asked_; }
 
     // The question the screen is asking, as the ringer recognises it.
@@ -77,6 +79,9 @@ private:
     void ring_with_automatic_bells(std::int64_t now);
     void answer_set_up(std::int64_t now);
     void start_touch(std::int64_t at);
+    void give_up(std::int64_t at, const std::string& why);
+    std::string screen_line_with(const char* part) const;
+    std::string screen_text_between(const char* from, const char* to) const;
     void drop_stale_keys();
     std::uint64_t screen_hash() const;
 
@@ -100,6 +105,10 @@ private:
     bool set_up_asked_ = false;
     int touches_started_ = 0;
     std::int64_t service_from_us_ = 0;
+    bool file_given_ = false;
+    std::int64_t touch_from_us_ = 0;  // the last touch's A, and the rows rung before it
+    long rows_before_touch_ = 0;
+    std::string gave_up_why_;
 };
 
 }  // namespace qn::sim

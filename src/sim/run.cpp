@@ -11,6 +11,7 @@
 
 #include "link/tower.h"
 #include "serial/serial_thread.h"
+#include "core/text.h"
 #include "service/program.h"
 #include "strokes/band.h"
 
@@ -88,12 +89,16 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     serial_ = std::make_unique<psim::SimSerial>(*time_, std::move(ports));
 
     DueRule rule;
-    rule.due = [this](const psim::Strike& s) { return options_.band != 0 ? band_due(options_.band, s) : due(s); };
+    rule.due = [this](const psim::Strike& s, bool hand) {
+        return options_.band != 0 ? band_due(options_.band, s, hand) : due(s, hand);
+    };
+    // A band's keys reach each bell's target by their bell: every key there is its bell's.
+    if (options_.band == 0) rule.ringer_key = [this](char key) { return ringer_key(key); };
     rule.doubled_delay_us = [this] { return std::int64_t{ctx_->target.double_strike_delay_ms()} * 1000; };
     target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
     for (int n = 1; n < options_.band; ++n) {
         DueRule r = rule;
-        r.due = [this, n](const psim::Strike& s) { return band_due(n, s); };
+        r.due = [this, n](const psim::Strike& s, bool hand) { return band_due(n, s, hand); };
         band_targets_.push_back(std::make_unique<SimTarget>(*time_, *band_bells_[static_cast<std::size_t>(n - 1)], r));
     }
     if (options_.band != 0)
@@ -182,7 +187,7 @@ void SimRun::ring_over_link() {
 // (none with ON/OFF sensing, where each edge is a stroke) after the signal of
 // the sensing point that sends it, as the program is set at the moment: the
 // time the program means the key to go.
-std::int64_t SimRun::due(const psim::Strike& s) const {
+std::int64_t SimRun::due(const psim::Strike& s, bool hand) const {
     const Program& c = *ctx_;
     const CurrentTarget& k = c.target;
     if (k.sensors_active() < 1) return -1;
@@ -190,9 +195,19 @@ std::int64_t SimRun::due(const psim::Strike& s) const {
     if (p.sensor < 1 || p.sensor > bell_->config().sensors) return -1;
     const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.sensor - 1)];
     if (signal < 0) return -1;
-    const std::int32_t delay = s.hand ? p.hand_delay_ms : p.back_delay_ms;
+    const std::int32_t delay = hand ? p.hand_delay_ms : p.back_delay_ms;
     const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
     return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
+}
+
+// A key of one of the sensing points, as the program is set; the ringing
+// program hears letters as capitals.
+bool SimRun::ringer_key(char key) const {
+    const CurrentTarget& k = ctx_->target;
+    const char heard = upper(key);
+    for (std::int32_t i = 0; i < k.sensors_active() && i < kMaxSensors; ++i)
+        if (upper(k.point(i).hand_key) == heard || upper(k.point(i).back_key) == heard) return true;
+    return false;
 }
 
 // The program is told of the band as a tower's settings file would: every
@@ -212,12 +227,12 @@ SimTarget& SimRun::band_target(int n) {
 }
 
 // As due(), with the bell's own delays from the band's settings.
-std::int64_t SimRun::band_due(int bell, const psim::Strike& s) const {
+std::int64_t SimRun::band_due(int bell, const psim::Strike& s, bool hand) const {
     const Program& c = *ctx_;
     const std::int64_t signal = s.signal_us[0];
     if (signal < 0 || !c.cfg.band.on) return -1;
     const BandBellSetting& b = c.cfg.band.bell(bell);
-    const std::int32_t delay = s.hand ? b.hand_delay_ms : b.back_delay_ms;
+    const std::int32_t delay = hand ? b.hand_delay_ms : b.back_delay_ms;
     const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
     return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
 }
@@ -273,7 +288,9 @@ std::string SimRun::report() {
     char rates[160];
     std::snprintf(rates, sizeof rates, "seed %llu; faults: bounce %g, transients %g, missed %g, spurious %g",
                   static_cast<unsigned long long>(bell_->config().seed), f.bounce, f.transients, f.missed, f.spurious);
-    return "quennick-sim: " + describe() + "\n" + rates + "\n" + (options_.band != 0 ? band_report() : target_->report());
+    const std::string why = ringer_->gave_up_why();
+    return "quennick-sim: " + describe() + "\n" + rates + "\n" + (options_.band != 0 ? band_report() : target_->report()) +
+           (why.empty() ? std::string() : "quennick-sim: the ringer gave up: " + why + "\n");
 }
 
 // On the program's way out: the full figures into its run log and, after the

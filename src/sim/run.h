@@ -68,8 +68,9 @@ public:
     std::string describe() const;
 
 private:
-    std::int64_t due(const platform::sim::Strike& s) const;
-    std::int64_t band_due(int bell, const platform::sim::Strike& s) const;
+    std::int64_t due(const platform::sim::Strike& s, bool hand) const;
+    bool ringer_key(char key) const;
+    std::int64_t band_due(int bell, const platform::sim::Strike& s, bool hand) const;
     void set_up_band();
     std::string band_report();
     void ring_over_link();

@@ -41,6 +41,14 @@ bool keyed(const Strike& s) {
 SimTarget::SimTarget(platform::sim::SimTime& time, platform::sim::SimBell& bell, DueRule rule)
     : time_(time), bell_(bell), rule_(std::move(rule)) {}
 
+// Of the blow's due times by the two strokes' delays, the one nearer t
+// (-1: the blow gives no key).
+std::int64_t SimTarget::due_nearest(const Strike& s, std::int64_t t) const {
+    const std::int64_t own = rule_.due(s, s.hand), other = rule_.due(s, !s.hand);
+    if (own < 0 || other < 0) return own;
+    return std::llabs(t - other) < std::llabs(t - own) ? other : own;
+}
+
 KeyClass SimTarget::classify(std::int64_t t, KeyRecord& rec, const std::vector<Strike>& strikes) {
     // The second key of a missed blow follows the first by the set delay.
     if (last_matched_ >= 0) {
@@ -57,9 +65,9 @@ KeyClass SimTarget::classify(std::int64_t t, KeyRecord& rec, const std::vector<S
     std::int64_t best_gap = kMatchWindowUs + 1;
     for (std::size_t i = scan_from_; i < strikes.size(); ++i) {
         if (!keyed(strikes[i]) || matched_[i]) continue;
-        const std::int64_t due = rule_.due(strikes[i]);
+        const std::int64_t due = due_nearest(strikes[i], t);
         if (due < 0) continue;
-        if (due > t + kMatchWindowUs) break;
+        if (std::min(rule_.due(strikes[i], true), rule_.due(strikes[i], false)) > t + kMatchWindowUs) break;
         const std::int64_t gap = std::llabs(t - due);
         if (gap < best_gap) {
             best_gap = gap;
@@ -115,9 +123,11 @@ void SimTarget::key(std::int64_t time_us, char ch, std::string_view window) {
         rec.time_us = time_us;
         rec.ch = ch;
         rec.window = std::string(window);
-        rec.cls = classify(time_us, rec, strikes);
-        if (rec.cls == KeyClass::Extra) bell_.heard(time_us, ch);  // the ringer hears the other bells
-        check_alternation(rec, strikes);
+        const bool ringers = !rule_.ringer_key || rule_.ringer_key(ch);
+        rec.cls = ringers ? classify(time_us, rec, strikes) : KeyClass::Automatic;
+        if (rec.cls == KeyClass::Extra || rec.cls == KeyClass::Automatic)
+            bell_.heard(time_us, ch);  // the ringer hears the other bells
+        if (ringers) check_alternation(rec, strikes);
         keys_.push_back(std::move(rec));
     }
     if (on_key_) on_key_();
@@ -129,12 +139,17 @@ TargetFigures SimTarget::figures() {
     const std::int64_t now = time_.now_us();
     std::vector<double> errors, from_blow;
     for (const KeyRecord& k : keys_) {
+        if (k.cls == KeyClass::Automatic) {
+            ++f.automatic_keys;
+            continue;
+        }
         ++f.keys;
         switch (k.cls) {
         case KeyClass::Strike: ++f.strike_keys; break;
         case KeyClass::Spurious: ++f.spurious_keys; break;
         case KeyClass::Doubled: ++f.doubled_keys; break;
         case KeyClass::Extra: ++f.extra_keys; break;
+        case KeyClass::Automatic: break;
         }
         if (k.cls == KeyClass::Strike || k.cls == KeyClass::Spurious) {
             errors.push_back(k.error_ms);
@@ -148,7 +163,7 @@ TargetFigures SimTarget::figures() {
         if (s.row <= 0 || s.time_us > now) continue;
         if (s.kind != StrikeKind::Spurious) ++f.blows;
         if (!keyed(s) || (i < matched_.size() && matched_[i])) continue;
-        const std::int64_t due = rule_.due(s);
+        const std::int64_t due = std::max(rule_.due(s, true), rule_.due(s, false));
         if (due >= 0 && due + kLostAfterUs < now) ++f.strikes_without_key;
     }
     const platform::sim::BellCounts& c = bell_.counts();
@@ -184,6 +199,7 @@ std::string SimTarget::report() {
     r += "Target: " + n(f.keys) + " keys: " + n(f.strike_keys) + " for blows, " + n(f.spurious_keys) +
          " for spurious strikes,\n        " + n(f.doubled_keys) + " made up for missed blows, " + n(f.extra_keys) +
          " unexplained; " + n(f.strikes_without_key) + " blows without a key\n";
+    if (f.automatic_keys > 0) r += "        besides " + n(f.automatic_keys) + " keys of the automatic bells and calls\n";
     r += "Handstroke/backstroke alternation errors: " + n(f.alternation_errors) + "\n";
     r += "Key sent less due time: median " + ms(f.median_ms) + " ms, p99 " + ms(f.p99_ms) + " ms, worst " +
          ms(f.worst_ms) + " ms\n";

@@ -2,7 +2,9 @@
 // takes each key as it comes, matches it with the blow of the simulated bell
 // it stands for, and keeps the figures a ringer would care about: keys
 // missing or unexplained, handstroke/backstroke turned round, and how far
-// each key was from its due time.
+// each key was from its due time. The keys of the program's automatic bells
+// (the other bells and the calls) are counted apart: they stand for no blow
+// of the ringer's bell and do not turn its stroke.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +18,7 @@
 
 namespace qn::sim {
 
-enum class KeyClass { Strike, Spurious, Doubled, Extra };
+enum class KeyClass { Strike, Spurious, Doubled, Extra, Automatic };
 
 struct KeyRecord {
     std::int64_t time_us = 0;
@@ -33,17 +35,23 @@ struct KeyRecord {
 // When the key of a blow is due (-1: it gives none), and how long after a
 // key the made-up second key of a missed blow comes. They read the
 // program's settings, so they are asked on the thread that sends the keys.
+// The program takes a blow for the stroke it counts, which is the bell's
+// own only once the ringer has set it with H or B: a key is due by the
+// delay of either stroke, and belongs to the blow it is nearer.
 struct DueRule {
-    std::function<std::int64_t(const platform::sim::Strike&)> due;
+    std::function<std::int64_t(const platform::sim::Strike&, bool hand)> due;
     std::function<std::int64_t()> doubled_delay_us;
+    // Whether a key is one of the ringer's bell (null: every key is).
+    std::function<bool(char)> ringer_key;
 };
 
 struct TargetFigures {
-    long keys = 0;
+    long keys = 0;                 // the ringer's bell's
     long strike_keys = 0;
     long spurious_keys = 0;
     long doubled_keys = 0;
     long extra_keys = 0;
+    long automatic_keys = 0;       // the automatic bells' and calls', not in keys
     long strikes_without_key = 0;  // blows with a signal whose key never came
     long alternation_errors = 0;
     long blows = 0;                // service blows rung, missed ones included
@@ -72,6 +80,7 @@ public:
 
 private:
     KeyClass classify(std::int64_t t, KeyRecord& rec, const std::vector<platform::sim::Strike>& strikes);
+    std::int64_t due_nearest(const platform::sim::Strike& s, std::int64_t t) const;
     void check_alternation(KeyRecord& rec, const std::vector<platform::sim::Strike>& strikes);
 
     platform::sim::SimTime& time_;

@@ -6,6 +6,8 @@
 
 #include "config/bounds.h"
 #include "striking/band.h"
+#include "striking/band_striking.h"
+#include "striking/figures.h"
 #include "striking/rhythm.h"
 
 namespace qn {
@@ -287,6 +289,7 @@ std::int32_t suggested_hand_delay(const DelaySuggestion& d) { return stepped_key
 std::int32_t suggested_back_delay(const DelaySuggestion& d) { return stepped_key_delay(d.back_delay_ms, d.back_change_ms); }
 
 TouchStriking analyse_touch(const StrikingInput& in) {
+    if (is_band_touch(in.blows)) return analyse_band_touch(in);
     TouchStriking t;
     t.touch = in.touch;
     t.why = in.why;
@@ -311,6 +314,25 @@ TouchStriking analyse_touch(const StrikingInput& in) {
         t.by_followed = grouped(t.blow_list, &BlowFigures::bell_before);
     }
     return t;
+}
+
+}  // namespace qn
+
+namespace qn {
+
+std::vector<BlowFigures> numbered_blows(std::span<const BlowTimed> blows, TouchStriking& t) { return number_blows(blows, t); }
+
+void touch_blow_figures(TouchStriking& t) { blow_figures(t); }
+
+std::vector<GroupFigures> grouped_figures(const std::vector<BlowFigures>& list, std::int32_t BlowFigures::*key) {
+    return grouped(list, key);
+}
+
+DelaySuggestion delay_suggestion(const std::vector<BlowFigures>& list) {
+    TouchStriking t;
+    t.blow_list = list;
+    suggest_delay(t);
+    return t.delay;
 }
 
 }  // namespace qn

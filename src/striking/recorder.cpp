@@ -17,6 +17,9 @@ namespace {
 constexpr std::size_t kMaxKept = 2 * kMaxRows;
 // Every other bell of a band of eight through a peal.
 constexpr std::size_t kMaxHeard = 8 * kMaxRows;
+// Every bell of a band of sixteen on one box through a peal; taken at the
+// band's first blow.
+constexpr std::size_t kMaxBandKept = 16 * kMaxRows + kMaxKept;
 constexpr int kFinishWaitMs = 10000;
 
 template <class Record>
@@ -48,8 +51,12 @@ StrikingRecorder::StrikingRecorder(platform::Threads* threads) : threads_(thread
     beats_.reserve(kMaxKept);
 }
 
+// A band's bells each bring their blows (their sensing point need not be
+// the first).
 void StrikingRecorder::blow_timed(const BlowTimed& r) {
-    if (r.point == 0 && blows_.size() < kMaxKept) blows_.push_back(r);
+    if (r.bell > 0 && blows_.capacity() < kMaxBandKept) blows_.reserve(kMaxBandKept);
+    const std::size_t most = blows_.capacity() >= kMaxBandKept ? kMaxBandKept : kMaxKept;
+    if ((r.point == 0 || r.bell > 0) && blows_.size() < most) blows_.push_back(r);
 }
 
 void StrikingRecorder::ringer_beat(const RingerBeat& r) { keep_newest(beats_, r, kMaxKept); }

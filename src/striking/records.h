@@ -19,6 +19,8 @@ enum class StrikingReference {
     AutomaticBells,  // the beat of automatic ringing: a blow's error is against where it belongs
     OwnRhythm,       // the ringer's own rhythm, fitted to the blows around each blow
     Band,            // the other ringers' bells over a tower link, as they arrived
+    BandOwnRhythm,   // a band on one box: every bell against the band's rhythm
+    Tower,           // a band on one box and the other ringers over a tower link
 };
 
 struct StrokeFigures {
@@ -78,6 +80,7 @@ struct BellStriking {
     StrokeFigures all, hand, back;
     std::vector<GroupFigures> by_place;
     DelaySuggestion delay;  // the delays this bell had, and the change K makes to them
+    bool strokes_turned = false;  // the program took most of its handstrokes for backstrokes
 };
 
 // Errors in twentieths of a blow from half a blow early to half a blow
@@ -115,6 +118,7 @@ struct TouchStriking {
     std::vector<GroupFigures> by_followed;
     std::vector<PullFigures> pulls;
     std::vector<BellStriking> band_bells;  // band mode: a line per bell, by bell; empty otherwise
+    std::int32_t rows = 0;                 // band mode: the rows the band's blows were cut into
     std::array<std::int32_t, kHistogramBins> histogram{};
 };
 

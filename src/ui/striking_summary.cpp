@@ -1,5 +1,6 @@
 #include "ui/striking_summary.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "console/screen.h"
@@ -24,6 +25,10 @@ std::string seconds(double millis) { return fixed_text(millis / 1000.0, 1, 2) + 
 std::string times(long n) { return n == 1 ? "once" : n == 2 ? "twice" : str(n) + " times"; }
 
 std::string heading(const TouchStriking& t) {
+    if (!t.band_bells.empty())
+        return "Touch " + str(t.touch) + ": " + str(t.timed) + " blows of " + str(static_cast<long>(t.band_bells.size())) +
+               " bells against " + (t.reference == StrikingReference::Tower ? "the whole tower" : "the band's rhythm") +
+               " (+ late, - early)";
     const char* against = t.reference == StrikingReference::AutomaticBells ? "the automatic bells"
                           : t.reference == StrikingReference::Band        ? "the band in the tower"
                                                                           : "your own rhythm";
@@ -88,10 +93,76 @@ std::string delay(const TouchStriking& t) {
            " ms (hand/back)";
 }
 
+// ---- a band ----
+
+// Both the bell's lateness and its scatter: how far its blows were from
+// where they belonged, on the whole.
+double off_ms(const StrokeFigures& s) { return std::sqrt(s.mean_ms * s.mean_ms + s.sd_ms * s.sd_ms); }
+
+std::string worst_bell(const TouchStriking& t) {
+    const BellStriking* worst = nullptr;
+    for (const BellStriking& b : t.band_bells)
+        if (b.timed > 0 && (!worst || off_ms(b.all) > off_ms(worst->all))) worst = &b;
+    if (!worst) return " No bell timed: too few whole rows";
+    return " Worst bell " + str(worst->bell) + ": " + ms(worst->all.mean_ms) + " sd " + sd(worst->all.sd_ms) +
+           " (handstroke " + ms(worst->hand.mean_ms) + ", backstroke " + ms(worst->back.mean_ms) + ")";
+}
+
+// Every bell's mean and sd, as many lines as they take.
+void each_bell(const TouchStriking& t, std::vector<std::string>& out) {
+    std::string line = " Mean/sd ms:";
+    for (const BellStriking& b : t.band_bells) {
+        const std::string item = " " + str(b.bell) + ":" + (b.timed ? signed_int(b.all.mean_ms) + "/" + sd(b.all.sd_ms) : "-");
+        if (line.size() + item.size() > Screen::kCols - 1) {
+            out.push_back(line);
+            line = "           ";
+        }
+        line += item;
+    }
+    out.push_back(line);
+}
+
+void band_lines(const TouchStriking& t, std::vector<std::string>& out) {
+    out.push_back(worst_bell(t));
+    each_bell(t, out);
+    if (t.blow_ms > 0)
+        out.push_back(" Beat " + str(std::lround(t.blow_ms)) + " ms (peal " + peal_time(t.peal_minutes) +
+                      "); whole pull " + seconds(t.whole_pull_ms) + ", handstroke gap " +
+                      fixed_text((t.back_to_hand_ms - t.hand_to_back_ms) / t.blow_ms, 1, 2) + " blows");
+    if (t.reference == StrikingReference::Tower)
+        out.push_back(" The others' bells as they reached here: the network's delay is in the figures");
+    std::string turned;
+    for (const BellStriking& b : t.band_bells)
+        if (b.strokes_turned) turned += " " + str(b.bell);
+    if (!turned.empty()) out.push_back(" Handstrokes taken for backstrokes on bells" + turned + ": press H or B with its number");
+    const bool offered = std::any_of(t.band_bells.begin(), t.band_bells.end(), [](const BellStriking& b) { return b.delay.offered; });
+    if (offered) out.push_back(" K sets each bell's key delays to its suggestion");
+}
+
+std::string bell_line(const BellStriking& b) {
+    std::string line = " Bell " + str(b.bell) + ": " + str(b.blows) + " blows, " + str(b.timed) + " timed, " +
+                       str(b.missed) + " missed, " + str(b.spurious) + " spurious";
+    if (b.timed)
+        line += "; handstroke " + ms(b.hand.mean_ms) + " sd " + sd(b.hand.sd_ms) + ", backstroke " + ms(b.back.mean_ms) +
+                " sd " + sd(b.back.sd_ms);
+    if (b.delay.offered)
+        line += "; K for " + str(suggested_hand_delay(b.delay)) + "/" + str(suggested_back_delay(b.delay)) + " ms (hand/back)";
+    return line;
+}
+
 }  // namespace
 
 std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
-    std::vector<std::string> out{heading(t), errors(t), worst(t)};
+    std::vector<std::string> out{heading(t), errors(t)};
+    if (!t.band_bells.empty()) {
+        out[1] = " The band: handstroke " + ms(t.hand.mean_ms) + " sd " + sd(t.hand.sd_ms) + ", backstroke " +
+                 ms(t.back.mean_ms) + " sd " + sd(t.back.sd_ms) + ", all sd " + sd(t.all.sd_ms);
+        band_lines(t, out);
+        for (std::string& line : out)
+            if (line.size() > Screen::kCols - 1) line.resize(Screen::kCols - 1);
+        return out;
+    }
+    out.push_back(worst(t));
     if (t.reference == StrikingReference::Band)
         out.push_back(" The others' bells as they reached you: the network's delay is in these figures");
     rhythm(t, out);
@@ -100,6 +171,12 @@ std::vector<std::string> striking_summary_lines(const TouchStriking& t) {
     if (t.delay.offered) out.push_back(delay(t));
     for (std::string& line : out)
         if (line.size() > Screen::kCols - 1) line.resize(Screen::kCols - 1);
+    return out;
+}
+
+std::vector<std::string> striking_log_lines(const TouchStriking& t) {
+    std::vector<std::string> out = striking_summary_lines(t);
+    for (const BellStriking& b : t.band_bells) out.push_back(bell_line(b));
     return out;
 }
 

@@ -17,6 +17,8 @@ class Screen;
 
 // The summary's lines, each within a screen line.
 std::vector<std::string> striking_summary_lines(const TouchStriking& t);
+// The run log's: the summary's and, for a band, a line per bell.
+std::vector<std::string> striking_log_lines(const TouchStriking& t);
 
 class StrikingSummary : public StrikingReport {
 public:

@@ -272,15 +272,21 @@ TEST(ConfigReadBadLines, AFileCutShortSaysWhatItLacks) {
     }
 }
 
+// Here or in the settings folder (the XDG folder, --folder).
 TEST_F(ConfigRead, BespokeNeedsNoVersionAndLogsEachSettingLine) {
-    ASSERT_TRUE(read("sleepnum=9\r\n;comment\r\nprogram=Abel\r\n", "Bespoke.INI"));
-    EXPECT_TRUE(c.cfg.bespoke);
-    EXPECT_EQ(c.cfg.loop_sleep_ms, 9);
-    EXPECT_EQ(c.target.index(), 8);
-    const std::string log = h.log();
-    EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: sleepnum=9\r\n"));
-    EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: program=Abel\r\n"));
-    EXPECT_FALSE(has(log, "modification: ;comment"));
+    for (const std::string name : {"Bespoke.INI", "/home/r/.config/quennick/bespoke.ini"}) {
+        Harness f;
+        f.fp.files.files[name] = "sleepnum=9\r\n;comment\r\nprogram=Abel\r\n";
+        ASSERT_TRUE(load_settings(f.c(), name)) << name;
+        EXPECT_TRUE(f.c().cfg.bespoke);
+        EXPECT_EQ(f.c().cfg.loop_sleep_ms, 9);
+        EXPECT_EQ(f.c().target.index(), 8);
+        const std::string log = f.log();
+        EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: sleepnum=9\r\n"));
+        EXPECT_TRUE(has(log, "**ADD Bespoke.ini configuration modification: program=Abel\r\n"));
+        EXPECT_FALSE(has(log, "modification: ;comment"));
+        EXPECT_FALSE(has(log, "interfaceversion")) << name;
+    }
 }
 
 TEST_F(ConfigRead, WrongOrMissingVersionFailsButKeepsTheValues) {

@@ -246,8 +246,8 @@ class Run:
     def copy_library(self):
         shutil.copytree(self.suite.source / "composition_library", self.folder / "composition_library")
 
-    def program(self, *args):
-        self.program_ = Program(self, list(args))
+    def program(self, *args, exe=None, folder=None):
+        self.program_ = Program(self, list(args), folder=folder, exe=exe)
         return self.program_
 
     def standin(self, mode):
@@ -346,9 +346,11 @@ def click_until(xwin, spot, in_front, what, suite):
 class Program:
     """quennick.exe in wineconsole, with the modem-line shim on the COM port.
     folder: where it starts (a copy of quennick.exe must be there; the run's
-    folder by default); env: the shim's variables when not the suite's own."""
+    folder by default); env: the shim's variables when not the suite's own.
+    It keeps its files in that folder (--folder=.) unless exe names another
+    program to start, which chooses its folders itself."""
 
-    def __init__(self, run, args, folder=None, env=None):
+    def __init__(self, run, args, folder=None, env=None, exe=None):
         self.run = run
         self.suite = run.suite
         # No latch (QN_SHIM_LATCH): the bell's pulses are far longer than
@@ -358,7 +360,8 @@ class Program:
         # thread sets its event mask.
         env = env or dict(LD_PRELOAD=self.suite.shim_lib, QN_SHIM_DEV=self.suite.port_dev,
                           QN_SHIM_TIMELINE=str(run.timeline))
-        self.p = run.start(["wineconsole", "quennick.exe", *args], cwd=folder, **env)
+        command = [exe, *args] if exe else ["quennick.exe", "--folder=.", *args]
+        self.p = run.start(["wineconsole", *command], cwd=folder, **env)
         self.xwin = None
 
     def running(self):

@@ -2,7 +2,9 @@
 """Runs the end-to-end scenarios (scenarios.py) and reports in GoogleTest's
 words, which scripts/test counts:
 
-    run_e2e.py [--filter SUBSTRING] [--repeat N] [--list]
+    run_e2e.py [--setup] [--filter SUBSTRING] [--repeat N] [--list]
+
+--setup runs the setup program's scenarios ($QN_E2E_SETUP) instead.
 
 Needs the session that scripts/e2e-tests sets up (Xvfb, Wine, COM port).
 On a failure the scenario's folder, its screen and a screenshot go to
@@ -27,8 +29,9 @@ def main():
     ap.add_argument("--filter", default="")
     ap.add_argument("--repeat", type=int, default=1)
     ap.add_argument("--list", action="store_true")
+    ap.add_argument("--setup", action="store_true")
     opts = ap.parse_args()
-    chosen = [(n, f) for n, f in scenarios.ALL if opts.filter.lower() in n.lower()]
+    chosen = [(n, f) for n, f in (scenarios.SETUP if opts.setup else scenarios.ALL) if opts.filter.lower() in n.lower()]
     if opts.list:
         for n, _ in chosen:
             print(n)

@@ -92,6 +92,7 @@ std::string key_class(sim::KeyClass k) {
     case sim::KeyClass::Strike: return "blow";
     case sim::KeyClass::Spurious: return "spurious strike";
     case sim::KeyClass::Doubled: return "made up for a missed blow";
+    case sim::KeyClass::Automatic: return "automatic bell or call";
     default: return "unexplained";
     }
 }

@@ -28,6 +28,36 @@ TouchStrikingPtr three_blows() {
     return t;
 }
 
+// Two bells in two places each, bell 2 a missed blow short.
+TouchStrikingPtr band() {
+    auto t = std::make_shared<TouchStriking>();
+    t->touch = 1;
+    t->reference = StrikingReference::BandOwnRhythm;
+    t->blow_ms = 250;
+    t->rows = 4;
+    for (int bell = 1; bell <= 2; ++bell) {
+        BellStriking s;
+        s.bell = bell;
+        s.blows = 4;
+        s.timed = s.all.blows = bell == 2 ? 3 : 4;
+        s.missed = bell == 2 ? 1 : 0;
+        s.by_place = {{1, {2, 5, 1}, {1, 5, 0}, {1, 5, 0}}, {2, {2, -5, 1}, {1, -5, 0}, {1, -5, 0}}};
+        t->band_bells.push_back(s);
+        for (int row = 1; row <= 4; ++row) {
+            if (bell == 2 && row == 3) continue;
+            BlowFigures b;
+            b.bell = bell;
+            b.blow = row;
+            b.row = row;
+            b.place = 1 + (bell + row) % 2;
+            b.handstroke = row % 2 == 1;
+            b.timed = true;
+            t->blow_list.push_back(b);
+        }
+    }
+    return t;
+}
+
 struct Files {
     FakeClock clock;
     FakeThreads threads{clock};
@@ -63,6 +93,26 @@ TEST(StrikingFiles, APageAndEveryBlowBesideTheRunLogFilledOnTheirOwnThread) {
     EXPECT_NE(f.fs.files["logs/run&1_touch2.csv"].find("\r\n3,hand,yes,,"), std::string::npos);
     EXPECT_NE(f.run_log().find("Striking report written: logs/run&1_touch2.html, every blow in logs/run&1_touch2.csv"),
               std::string::npos);
+}
+
+TEST(StrikingFiles, ABandsPageTablesAndDrawsEachBellAndItsFileAndLogNameThem) {
+    Files f;
+    f.files.touch_striking(band());
+    f.threads.run(0);
+    const std::string page = f.fs.files["logs/run&1_touch1.html"];
+    for (const char* each : {"<caption>Bell 1</caption>", "<caption>Bell 2</caption>", "id=\"band-blows\"",
+                             "<tr><th>2</th><td>4</td><td>3</td><td>1</td>"})
+        EXPECT_NE(page.find(each), std::string::npos) << each;
+    int dots = 0;
+    for (std::size_t at = page.find("class=\"dots\""); at != std::string::npos; at = page.find("class=\"dots\"", at + 1)) {
+        const std::string d = page.substr(at, page.find("/>", at) - at);
+        for (std::size_t h = d.find("h0"); h != std::string::npos; h = d.find("h0", h + 1)) ++dots;
+    }
+    EXPECT_EQ(dots, 7);
+    const std::string csv = f.fs.files["logs/run&1_touch1.csv"];
+    EXPECT_NE(csv.find(",bell_followed,bell\r\n"), std::string::npos);
+    EXPECT_NE(csv.find(",4,1,0,2\r\n"), std::string::npos) << csv;  // row 4, leading, bell 2
+    EXPECT_NE(f.run_log().find(" Bell 2: 4 blows, 3 timed, 1 missed"), std::string::npos);
 }
 
 TEST(StrikingFiles, AFolderOrADiskThatTakesNoneSaysSo) {

@@ -1,6 +1,7 @@
 // Whole runs of the program on the simulated bell, in virtual time. What
 // the simulated target received is checked against the truth of every blow
 // the simulated bell knows, not against the program's own counters.
+#include <array>
 #include <map>
 
 #include "fakes/fake_platform.h"
@@ -320,6 +321,45 @@ TEST(SimRunFaults, BounceLongerThanTheRecheckGivesNoSecondSignal) {
     const Tally t = tally(run);
     EXPECT_EQ(t.extra, 0);
     expect_on_time(t, 16);
+}
+
+// Command lines that once ran for ever end in bounded (virtual) time, with
+// the ringer's reason when it gave up; unequal delays and the automatic
+// bells' keys leave every key of the ringer's bell explained.
+TEST(SimRunEnds, CommandLinesThatOnceHungEndWithAWord) {
+    const std::string doubles = std::string(QN_SOURCE_DIR) + "/composition_library/plain_bob_doubles";
+    const std::string delays = "keydelayhand_1_1=1000\r\nkeydelayback_1_1=380\r\n";
+    const std::vector<std::array<std::string, 3>> lines = {  // the option, bespoke.ini, the reason
+        {"--quit-after=30", "", ""},
+        {"--bells=5 --with-automatic-bells=" + doubles, "", ""},
+        {"--bells=6 --with-automatic-bells=" + doubles, delays, ""},
+        {"--with-automatic-bells=no_such_touch", "", "the touch file no_such_touch: there is no file"},
+        {"--with-automatic-bells=binary", "", "method did not load"},
+        {"--with-automatic-bells=two_bells", "", "(This composition is unsuitable - rows of fewer than 3 bells)"}};
+    for (const auto& [option, bespoke, reason] : lines) {
+        ScratchDir dir;
+        std::ofstream(dir.path() / "binary") << std::string("\x7f" "ELF\x02\x01", 6) + std::string(3000, '\xff');
+        std::ofstream(dir.path() / "two_bells") << "12\n21\n12\n";
+        if (!bespoke.empty()) std::ofstream(dir.path() / "bespoke.ini") << bespoke;
+        SimOptions o = virtual_run();
+        std::string error;
+        std::vector<std::string> args{"--virtual", "--fresh", "--rows=60", "--idle-s=1"};
+        std::istringstream words(option);
+        for (std::string word; words >> word;) args.push_back(word);
+        ASSERT_TRUE(parse_options(args, o, error)) << error;
+        o.program.folder = ".";
+        SimRun run(o, embedded());
+        EXPECT_EQ(run.run(), 0) << option;
+        EXPECT_LT(run.time().now_locked(), 600000000) << option;
+        const std::string report = run.report();
+        EXPECT_EQ(report.find("the ringer gave up: ") != std::string::npos, !reason.empty()) << report;
+        EXPECT_NE(report.find(reason), std::string::npos) << report;
+        const TargetFigures f = run.target().figures();
+        EXPECT_EQ(f.extra_keys + f.alternation_errors + (reason.empty() ? f.strikes_without_key : 0), 0) << option;
+        if (option.find(doubles) == std::string::npos) continue;
+        EXPECT_GE(f.strike_keys, 60);
+        EXPECT_GT(f.automatic_keys, 4 * f.strike_keys);
+    }
 }
 
 // ---- a band on one interface box ---------------------------------------------

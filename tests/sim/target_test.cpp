@@ -32,8 +32,9 @@ struct TargetWorld {
     }
     static DueRule rule() {
         DueRule r;
-        r.due = [](const Strike& s) { return s.signal_us[0] < 0 ? -1 : s.signal_us[0] + kDelayUs; };
+        r.due = [](const Strike& s, bool) { return s.signal_us[0] < 0 ? -1 : s.signal_us[0] + kDelayUs; };
         r.doubled_delay_us = [] { return kDoubledUs; };
+        r.ringer_key = [](char key) { return key == 'J'; };
         return r;
     }
     // The keys a program that keeps the rules sends, `late` after due.
@@ -103,9 +104,11 @@ TEST(SimTarget, CountsBlowsWithoutAKeyAndKeysWithoutABlow) {
     TargetWorld w(platform::sim::Faults{});
     w.ring_all(1000, /*skip_strike=*/3);
     w.target.key(w.strikes.back().time_us + 900000, 'J', "Ringing Room");  // nowhere near a due time
+    w.target.key(w.strikes[5].signal_us[0] + kDelayUs, '2', "Ringing Room");  // another bell's, on the blow
     const TargetFigures f = w.target.figures();
     EXPECT_EQ(f.strikes_without_key, 1);
     EXPECT_EQ(f.extra_keys, 1);
+    EXPECT_EQ(f.automatic_keys, 1);
     EXPECT_EQ(f.strike_keys, 199);
 }
 

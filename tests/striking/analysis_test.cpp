@@ -1,10 +1,15 @@
 // The analysis of a touch on made-up touches whose every blow is known:
 // rounds with the ringer's keys late as asked, against automatic bells,
-// against a band heard over a tower link, and on its own.
+// against a band heard over a tower link, and on its own; and a whole band
+// on one box, each bell with its own lateness and spread.
 #include "striking/analysis.h"
+#include "striking/recorder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +125,144 @@ TEST_P(StrikingAnalysis, MadeUpTouch) { GetParam().check(analyse(make(GetParam()
 
 INSTANTIATE_TEST_SUITE_P(Touches, StrikingAnalysis, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
+
+// A band on one box ringing rounds or plain hunt, each bell late at each
+// stroke and scattered as drawn from a seeded generator.
+struct BandMade {
+    const char* name;
+    int bells = 8, rows = 360;
+    bool hunt = false;
+    int heard = 0;  // bells rung over the link besides
+    int missed_bell = 0, missed_row = -1, spurious_bell = 0;
+};
+
+struct Truth {
+    std::map<int, std::array<std::vector<double>, 2>> errors;  // by bell: [hand, back]
+};
+
+double mean(const std::vector<double>& v) {
+    double s = 0;
+    for (double x : v) s += x;
+    return s / static_cast<double>(v.size());
+}
+
+double sd(const std::vector<double>& v) {
+    const double m = mean(v);
+    double s = 0;
+    for (double x : v) s += (x - m) * (x - m);
+    return std::sqrt(s / static_cast<double>(v.size() - 1));
+}
+
+Touch make_band(const BandMade& m, Truth& truth) {
+    std::mt19937 gen(static_cast<unsigned>(m.bells * 1000 + m.rows));
+    std::uniform_real_distribution<double> bias(-25, 25), spread(4, 16);
+    std::map<int, std::array<double, 3>> ringer;  // hand bias, back bias, spread
+    for (int b = 1; b <= m.bells; ++b) ringer[b] = {bias(gen), bias(gen), spread(gen)};
+    const int all = m.bells + m.heard;
+    std::vector<int> order(static_cast<std::size_t>(all));
+    for (int p = 0; p < all; ++p) order[static_cast<std::size_t>(p)] = p + 1;
+    Touch t;
+    for (int r = 0; r < m.rows; ++r) {
+        const bool hand = r % 2 == 0;
+        if (m.hunt && r > 0)
+            for (int p = (r % 2 == 1 ? 0 : 1); p + 1 < all; p += 2) std::swap(order[static_cast<std::size_t>(p)], order[static_cast<std::size_t>(p + 1)]);
+        const std::int64_t start = (r / 2) * (2 * all + 1) * kBeatUs + (hand ? 1 : all + 1) * kBeatUs;
+        for (int p = 0; p < all; ++p) {
+            const int bell = order[static_cast<std::size_t>(p)];
+            const std::int64_t at = start + p * kBeatUs;
+            if (bell > m.bells) {
+                t.heard.push_back({bell, hand, at});
+                continue;
+            }
+            if (bell == m.missed_bell && r == m.missed_row) continue;
+            const auto& [h, b, spread] = ringer[bell];
+            const double error = (hand ? h : b) + std::normal_distribution<double>(0, spread)(gen);
+            truth.errors[bell][hand ? 0 : 1].push_back(error);
+            const std::int64_t due = at + std::llround(error * 1000);
+            const Spacing spacing = bell == m.missed_bell && r == m.missed_row + 1 ? Spacing::Missed : Spacing::Normal;
+            t.blows.push_back({0, due - 400000, due, 380, hand, spacing, bell});
+            if (bell == m.spurious_bell && r == 101) t.blows.push_back({0, due + 60000, due + 60000, 380, !hand, Spacing::Spurious, bell});
+        }
+    }
+    return t;
+}
+
+const BandMade kBands[] = {
+    {"SixInRounds", 6},
+    {"EightPlainHunt", 8, 360, true},
+    {"TwelvePlainHunt", 12, 240, true},
+    {"TheTrebleMissesABlowAndTheFifthStrikesTwice", 8, 360, false, 0, 1, 100, 5},
+    {"AMissedBlowInTheMethod", 6, 360, true, 0, 4, 150},
+    {"OverTheLinkWithTwoMoreRingers", 6, 360, true, 2},
+};
+
+class BandStriking : public ::testing::TestWithParam<BandMade> {};
+
+// Only the bells' lateness against each other is known: the figures are
+// the drawn ones less the middle bell's mean.
+TEST_P(BandStriking, EachBellAsDrawn) {
+    const BandMade& m = GetParam();
+    Truth truth;
+    const Touch touch = make_band(m, truth);
+    const TouchStriking r = analyse(touch);
+    EXPECT_EQ(r.reference, m.heard ? StrikingReference::Tower : StrikingReference::BandOwnRhythm);
+    EXPECT_EQ(r.bells, m.bells + m.heard);
+    EXPECT_NEAR(r.blow_ms, 250, 1);
+    EXPECT_EQ(r.spurious, m.spurious_bell ? 1 : 0);
+    EXPECT_EQ(r.blows, m.bells * m.rows);
+    std::vector<double> means;
+    for (const auto& [bell, e] : truth.errors) {
+        std::vector<double> both = e[0];
+        both.insert(both.end(), e[1].begin(), e[1].end());
+        means.push_back(mean(both));
+    }
+    std::sort(means.begin(), means.end());
+    const double middle = means.size() % 2 ? means[means.size() / 2] : (means[means.size() / 2 - 1] + means[means.size() / 2]) / 2;
+    ASSERT_EQ(r.band_bells.size(), static_cast<std::size_t>(m.bells));
+    int in_place_rows = 0;
+    for (const BellStriking& b : r.band_bells) {
+        SCOPED_TRACE("bell " + std::to_string(b.bell));
+        const auto& e = truth.errors[b.bell];
+        EXPECT_EQ(b.blows, m.rows);
+        EXPECT_EQ(b.timed, static_cast<std::int32_t>(e[0].size() + e[1].size()));  // a fault costs no other bell
+        EXPECT_EQ(b.missed, b.bell == m.missed_bell ? 1 : 0);
+        EXPECT_NEAR(b.hand.sd_ms, sd(e[0]), 0.1 * sd(e[0]));
+        EXPECT_NEAR(b.back.sd_ms, sd(e[1]), 0.1 * sd(e[1]));
+        ASSERT_TRUE(b.delay.offered);
+        EXPECT_NEAR(b.delay.hand_change_ms, -(mean(e[0]) - middle), 1.5);
+        EXPECT_NEAR(b.delay.back_change_ms, -(mean(e[1]) - middle), 1.5);
+        in_place_rows += static_cast<int>(b.by_place.size());
+        if (m.heard) continue;  // against the whole tower, as heard
+        EXPECT_NEAR(b.hand.mean_ms, mean(e[0]) - middle, 1);
+        EXPECT_NEAR(b.back.mean_ms, mean(e[1]) - middle, 1);
+    }
+    EXPECT_EQ(in_place_rows, m.bells * (m.hunt ? m.bells + m.heard : 1));
+    for (const BlowFigures& f : r.blow_list) {
+        EXPECT_GT(f.bell, 0);
+        if (f.timed) {
+            EXPECT_LT(std::fabs(f.error_ms), 100) << "bell " << f.bell << " row " << f.row;
+        }
+    }
+}
+
+// The recorder keeps every bell's blows, whatever their sensing point, and
+// a touch longer than one bell's room.
+TEST(BandStriking, TheRecorderKeepsEveryBellsBlows) {
+    Truth truth;
+    Touch touch = make_band({"", 8, 1600}, truth);
+    StrikingRecorder recorder;
+    for (BlowTimed b : touch.blows) {
+        b.point = b.bell % 2;
+        recorder.blow_timed(b);
+    }
+    recorder.touch_ended({});
+    ASSERT_NE(recorder.last(), nullptr);
+    EXPECT_EQ(recorder.last()->band_bells.size(), 8u);
+    EXPECT_EQ(recorder.last()->timed, 8 * 1600);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bands, BandStriking, ::testing::ValuesIn(kBands),
+                         [](const ::testing::TestParamInfo<BandMade>& i) { return std::string(i.param.name); });
 
 }  // namespace
 }  // namespace qn

@@ -137,6 +137,19 @@ TEST(Win32FilesTime, NowGivesTheUsersDateAndTime) {
     EXPECT_NE(t.long_time.find_first_of("0123456789"), std::string::npos) << t.long_time;
 }
 
+// The known folders, and this test program's own folder, as paths the
+// program can use.
+TEST(Win32FilesUserDirs, TheKnownFoldersAndTheProgramsFolderExist) {
+    const platform::UserDirs d = plat().files->user_dirs();
+    EXPECT_TRUE(d.windows && !d.xdg);
+    for (const std::string& folder : {d.app_data, d.documents, d.program_dir}) {
+        ASSERT_GT(folder.size(), 3u) << d.problem;
+        EXPECT_EQ(folder[1], ':') << folder;
+        EXPECT_TRUE(plat().files->exists(folder)) << folder;
+    }
+    EXPECT_TRUE(plat().files->exists(d.program_dir + "\\qn_win32_tests.exe")) << d.program_dir;
+}
+
 // Standard error and the log are one file: neither may overwrite the other.
 // The child that writes them is another process: a fixed name.
 constexpr const char* kSharedLogName = "qn-stderr-test.log";

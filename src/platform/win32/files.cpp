@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -70,6 +72,44 @@ private:
 };
 
 std::string crt_error(const char* call) { return std::string(call) + ": " + std::strerror(errno); }
+
+// A path in the program's text (code page 1252). One with characters beyond
+// it goes by its short (8.3) name, which has none; "" when there is none.
+std::string path_text(const std::wstring& path) {
+    std::string text = narrow(path);
+    if (widen(text) == path) return text;
+    std::wstring short_path(32768, L'\0');
+    const DWORD n = GetShortPathNameW(path.c_str(), short_path.data(), static_cast<DWORD>(short_path.size()));
+    if (n == 0 || n >= short_path.size()) return {};
+    short_path.resize(n);
+    text = narrow(short_path);
+    return widen(text) == short_path ? text : std::string();
+}
+
+// The folder of a known folder id (made if missing, as a new profile may
+// lack it), or the failing call's error in problem.
+std::string known_folder(REFKNOWNFOLDERID id, const char* name, std::string& problem) {
+    PWSTR path = nullptr;
+    const HRESULT hr = SHGetKnownFolderPath(id, KF_FLAG_CREATE, nullptr, &path);
+    std::string text;
+    if (SUCCEEDED(hr)) {
+        text = path_text(path);
+        if (text.empty()) problem = std::string(name) + " has characters beyond code page 1252 and no short name";
+    } else {
+        problem = error_text((std::string("SHGetKnownFolderPath(") + name + ")").c_str(), static_cast<DWORD>(hr));
+    }
+    CoTaskMemFree(path);
+    return text;
+}
+
+std::string program_folder() {
+    std::wstring path(32768, L'\0');
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size()) return {};
+    path.resize(n);
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::string() : path_text(path.substr(0, slash));
+}
 
 class Win32Files final : public Files {
 public:
@@ -166,6 +206,15 @@ public:
         t.short_date = format(GetDateFormatW, DATE_SHORTDATE);
         t.long_time = format(GetTimeFormatW, 0);
         return t;
+    }
+
+    UserDirs user_dirs() override {
+        UserDirs d;
+        d.windows = true;
+        d.app_data = known_folder(FOLDERID_RoamingAppData, "RoamingAppData", d.problem);
+        d.documents = known_folder(FOLDERID_Documents, "Documents", d.problem);
+        d.program_dir = program_folder();
+        return d;
     }
 
 private:
