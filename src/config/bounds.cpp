@@ -47,6 +47,8 @@ const SettingRange kRanges[] = {
     {"towerid", 0, kInt32Max, Beyond::LeaveOut},
     {"towerbellj", 0, 16, Beyond::LeaveOut},
     {"towerbellf", 0, 16, Beyond::LeaveOut},
+    {"bandhanddelay", 0, 1000, Beyond::Nearest},
+    {"bandbackdelay", 0, 1000, Beyond::Nearest},
 };
 
 std::string number_text(double v) {

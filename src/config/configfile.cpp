@@ -63,6 +63,7 @@ struct Place {
     TargetProgram* prog = nullptr;
     SensingPoint* point = nullptr;
     CalibrationResult* event = nullptr;
+    BandBellSetting* bell = nullptr;
 };
 
 struct Value {
@@ -74,7 +75,7 @@ struct Value {
 };
 
 enum class Form { Flag, Integer, Real, Character, String };
-enum class Scope { None, Program, Sensor, Event };
+enum class Scope { None, Program, Sensor, Event, Bell };
 
 // What a main file without a usable line for a key gets: calibration
 // afresh (the key is the calibration's own finding), the default, or
@@ -184,6 +185,16 @@ const KeyDef kKeys[] = {
      [](Settings& s, const Place&, const Value& v) { s.tower_email = *v.text; }, Need::Optional},
     {"towersendahead", Scope::None, Form::Flag,
      [](Settings& s, const Place&, const Value& v) { s.tower_send_ahead = v.flag; }, Need::Optional},
+    {"bandmode", Scope::None, Form::Flag,
+     [](Settings& s, const Place&, const Value& v) { s.band.on = v.flag; }, Need::Optional},
+    {"bandbell", Scope::Bell, Form::Flag,
+     [](Settings&, const Place& p, const Value& v) { p.bell->rung = v.flag; }, Need::Optional},
+    {"bandchar", Scope::Bell, Form::Character,
+     [](Settings&, const Place& p, const Value& v) { p.bell->box_char = v.ch; }, Need::Optional},
+    {"bandhanddelay", Scope::Bell, Form::Integer,
+     [](Settings&, const Place& p, const Value& v) { p.bell->hand_delay_ms = v.integer; }, Need::Optional},
+    {"bandbackdelay", Scope::Bell, Form::Integer,
+     [](Settings&, const Place& p, const Value& v) { p.bell->back_delay_ms = v.integer; }, Need::Optional},
 };
 
 const KeyDef* find_key(const std::string& key) {
@@ -285,6 +296,13 @@ bool locate(ReadState& r, const KeyDef& k, std::int32_t i, std::int32_t j, Place
                 return false;
             }
             p.event = &r.settings.results[i - 1];
+            return true;
+        case Scope::Bell:
+            if (i < 1 || i > kMaxBandBells) {
+                ignore_line(r.log, "index not in 1.." + str(kMaxBandBells), r.line);
+                return false;
+            }
+            p.bell = &r.settings.band.bell(i);
             return true;
     }
     return false;
@@ -407,7 +425,7 @@ void read_line_of_file(ReadState& r) {
     k->set(r.settings, p, v);
     if (name == "comport") r.settings.port_name = r.serial.stored_device_name(r.settings.port_name);
     std::string seen = name;
-    if (k->scope == Scope::Program || k->scope == Scope::Sensor) seen += "_" + str(i);
+    if (k->scope == Scope::Program || k->scope == Scope::Sensor || k->scope == Scope::Bell) seen += "_" + str(i);
     if (k->scope == Scope::Sensor) seen += "_" + str(j);
     r.line_of[seen] = r.line_no;
     r.seen.insert(seen);

@@ -155,6 +155,25 @@ void write_tower_link(const Settings& s, TextSink& f) {
     f.write_line("towersendahead=0");
 }
 
+// Only a file that has used band mode has its lines.
+void write_band(const Settings& s, TextSink& f) {
+    const BandSettings& b = s.band;
+    bool any = b.on;
+    for (int n = 1; n <= kMaxBandBells; ++n) any |= b.bell(n).rung;
+    if (!any) return;
+    f.write_line(";band mode: every bell of the interface box; bandbell_N=1 for each bell rung in the tower,");
+    f.write_line(";its character from the box and its key delays at handstroke and backstroke (ms)");
+    f.write_line("bandmode=" + str(b.on ? 1 : 0));
+    for (int n = 1; n <= kMaxBandBells; ++n) {
+        const BandBellSetting& bell = b.bell(n);
+        const std::string i = "_" + str(n) + "=";
+        f.write_line("bandbell" + i + str(bell.rung ? 1 : 0));
+        f.write_line("bandchar" + i + std::string(1, bell.box_char));
+        f.write_line("bandhanddelay" + i + str(bell.hand_delay_ms));
+        f.write_line("bandbackdelay" + i + str(bell.back_delay_ms));
+    }
+}
+
 }  // namespace
 
 // Puts bytes in place of path through temp in the same folder, so that a
@@ -190,6 +209,7 @@ void write_settings_to(const Settings& settings, const TargetTable& targets, Tex
     write_timing(settings, f);
     write_programs(settings, targets, f);
     write_tower_link(settings, f);
+    write_band(settings, f);
 }
 
 bool SettingsFile::write(const Settings& settings, const TargetTable& targets) {

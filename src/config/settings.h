@@ -33,6 +33,42 @@ struct CalibrationResult {
     double sensor_gap_s = 0;
 };
 
+// Band mode: every bell of a multi-bell interface box, each its own strike
+// path. Bells are numbered from 1 as the box numbers them; the box's own
+// delays are not used, each bell's key delays live here.
+inline constexpr int kMaxBandBells = 16;
+inline constexpr std::int32_t kDefaultBandDelayMs = kDefaultSingleSensorDelayMs;
+
+// The box's standard character for bell n (from 1): 1-9, 0, E, T, then A-D.
+inline char standard_band_char(int bell) {
+    constexpr const char* kChars = "1234567890ETABCD";
+    return bell >= 1 && bell <= kMaxBandBells ? kChars[bell - 1] : '\0';
+}
+
+struct BandBellSetting {
+    bool rung = false;  // a ringer in the tower rings this bell on this box
+    char box_char = '\0';
+    std::int32_t hand_delay_ms = kDefaultBandDelayMs;
+    std::int32_t back_delay_ms = kDefaultBandDelayMs;
+};
+
+struct BandSettings {
+    bool on = false;
+    std::array<BandBellSetting, kMaxBandBells> bells = [] {
+        std::array<BandBellSetting, kMaxBandBells> b{};
+        for (int n = 1; n <= kMaxBandBells; ++n) b[static_cast<std::size_t>(n - 1)].box_char = standard_band_char(n);
+        return b;
+    }();
+    BandBellSetting& bell(int n) { return bells[static_cast<std::size_t>(n - 1)]; }
+    const BandBellSetting& bell(int n) const { return bells[static_cast<std::size_t>(n - 1)]; }
+    // The bell whose character ch is (0: none).
+    int bell_of(char ch) const {
+        for (int n = 1; n <= kMaxBandBells; ++n)
+            if (bell(n).box_char == ch) return n;
+        return 0;
+    }
+};
+
 struct Settings {
     std::string port_name;
     bool signals_mode = false;
@@ -64,6 +100,8 @@ struct Settings {
     std::string tower_site = kDefaultTowerSite;
     std::string tower_email;       // a Ringing Room account to log in with; empty: anonymous
     bool tower_send_ahead = true;  // rings go the network's delay early, to reach the tower on time
+
+    BandSettings band;  // data mode only: the whole box's bells
 };
 
 struct SensingPoint {

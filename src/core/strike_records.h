@@ -53,6 +53,7 @@ struct SpacingJudged {
     bool handstroke = false;          // the stroke the strike was taken at
     std::int64_t stroke_due_us = 0;   // processing time plus that stroke's key delay
     bool corrected = false;           // doubled send: spurious strikes dropped, missed ones made up
+    std::int32_t bell = 0;            // in band mode the bell, from 1; 0 for the one ringer's bell
 };
 
 // A sensing point's key scheduled, told when the monitor output is on.
@@ -117,6 +118,7 @@ struct TouchEnded {
     std::span<const Output> outputs;
     bool several_points = false;  // the log names each record's sensing point
     bool data_mode = false;       // no line events to list
+    std::int32_t bell = 0;        // in band mode the bell whose list it is, from 1
 };
 
 // Automatic ringing: the beat of a row at which the ringer's bell should

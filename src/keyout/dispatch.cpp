@@ -25,6 +25,16 @@ void KeySender::deliver(std::int32_t point, char key, const std::function<void()
             // kept as precisely as any due key.
             const std::int64_t due_us = now_us + multiply_int64(target_.double_strike_delay_ms(), 1000);
             report_.doubled_key_due({due_us});
+            if (queue_made_up_) {
+                (void)keys_.queue(point, due_us);
+                made_up_point_ = point;
+                made_up_key_ = key;
+                made_up_send_ = send;
+                if (!monitor) keys_.note_doubled(true);
+                keys_.set_doubled_due(false);
+                keys_.turn_stroke();
+                return;
+            }
             clock_.wait_until_due(due_us);
             send();
             if (monitor)
@@ -160,6 +170,19 @@ void KeySender::ring_on_link(std::int32_t point) {
     deliver(point, key, [this, key] { tower_.ring(key); }, false);
 }
 
+bool KeySender::made_up_due(std::int32_t point) const { return made_up_point_ == point && made_up_send_; }
+
+void KeySender::send_made_up_key_now() {
+    if (made_up_point_ < 0) return;
+    const std::int32_t point = made_up_point_;
+    made_up_point_ = -1;
+    if (!keys_.pending(point) || !made_up_send_) return;
+    made_up_send_();
+    made_up_send_ = nullptr;
+    keys_.settle(point);
+    if (settings_.monitor_output) report_.doubled_key_sent({made_up_key_});
+}
+
 std::int64_t KeySender::next_key_due(std::int64_t now_us) const {
     return keys_.next_due_us(target_.sensors_active(), now_us);
 }
@@ -167,6 +190,11 @@ std::int64_t KeySender::next_key_due(std::int64_t now_us) const {
 void KeySender::send_due_keys() {
     for (std::int32_t point = 0; point < target_.sensors_active() && point < kMaxSensors; ++point) {
         if (!keys_.pending(point) || clock_.elapsed_us() < keys_.due_us(point)) continue;
+        if (made_up_due(point)) {
+            send_made_up_key_now();
+            report_.due_key_handled({point});
+            continue;
+        }
         if (tower_.in_use())
             ring_on_link(point);
         else if (target_.driver().route == KeyRoute::FocusedWindow)

@@ -34,6 +34,12 @@ public:
     // or -1 when there is none.
     std::int64_t next_key_due(std::int64_t now_us) const;
 
+    // The made-up second key of a missed strike waits in the queue instead
+    // of holding up the loop (a band: the other bells' keys go meanwhile).
+    void queue_made_up_keys() { queue_made_up_ = true; }
+    // A made-up key still waiting goes now (its bell strikes again).
+    void send_made_up_key_now();
+
     // Whether the target's window had the focus at the last key.
     bool has_focus() const { return focus_; }
     void set_focus(bool focus) { focus_ = focus; }
@@ -64,8 +70,14 @@ private:
     KeyQueue& keys_;
     TowerRing& tower_;
 
+    bool made_up_due(std::int32_t point) const;
+
     bool focus_ = true;
     std::int64_t last_key_us_ = 0;
+    bool queue_made_up_ = false;
+    std::int32_t made_up_point_ = -1;  // the point whose queued key is a made-up one
+    char made_up_key_ = '\0';
+    std::function<void()> made_up_send_;
 };
 
 }  // namespace qn

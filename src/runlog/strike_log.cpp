@@ -33,6 +33,7 @@ void StrikeLog::events_clashed(const EventsClashed& r) {
 // A spurious strike is told by its place in the interval history, a missed
 // one by its place in the output records.
 void StrikeLog::spacing_judged(const SpacingJudged& r) {
+    if (r.bell != 0 && r.spacing != Spacing::Normal) log_.write_line("Bell " + str(r.bell) + ":");
     const std::string due = str(r.stroke_due_us);
     if (r.spacing == Spacing::Spurious) {
         const std::string row = "Row" + str(r.strikes);
@@ -116,7 +117,7 @@ void StrikeLog::write_omitted_events() {
 
 // Each signal's event time from the touch's first, in seconds.
 void StrikeLog::write_output_records(const TouchEnded& r) {
-    log_.write_line("Processed sensor data");
+    log_.write_line(r.bell != 0 ? "Processed sensor data of bell " + str(r.bell) : std::string("Processed sensor data"));
     log_.write_line(std::string("row\t") + (r.several_points ? "which_sensor\t" : "") + "COM_event_time_secs\t" +
                  "\tDoubled_key_sent?");
     std::int32_t row = 0;

@@ -4,6 +4,7 @@
 #include "config/bounds.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
+#include "service/band.h"
 #include "service/program.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -14,6 +15,7 @@
 #include "link/tower.h"
 #include "striking/analysis.h"
 #include "striking/recorder.h"
+#include "strokes/band.h"
 #include "strokes/strike_path.h"
 
 namespace qn {
@@ -146,8 +148,10 @@ void automatic_ringing(Program& c, char key) {
 
 void pause_check(Program& c) {
     c.console.select(Area::Full);
-    const bool pause = c.clock.elapsed_us() - c.strikes->last_signal_us() > kPauseMicro;
-    if (pause || c.strikes->keys().outputs_full()) end_touch(c, pause);
+    const std::int64_t last_us = c.band->on() ? c.band->last_signal_us() : c.strikes->last_signal_us();
+    const bool full = c.band->on() ? c.band->outputs_full() : c.strikes->keys().outputs_full();
+    const bool pause = c.clock.elapsed_us() - last_us > kPauseMicro;
+    if (pause || full) end_touch(c, pause);
 }
 
 }  // namespace
@@ -161,6 +165,13 @@ bool set_up_autoring(Program& c) {
 void end_touch(Program& c, bool pause) {
     StrikePath& strikes = *c.strikes;
     if (strikes.rows().rows() == 0 || c.autoring->ringer().running()) return;
+    if (c.band->on()) {
+        c.band->log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
+        c.console.pause_ms(1);
+        if (pause) c.band->restart_touch(c.clock.elapsed_us());
+        strikes.rows().zero();
+        return;
+    }
     if (strikes.keys().outputs_full() || pause) {
         strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
         c.console.pause_ms(1);
@@ -172,14 +183,27 @@ void do_command(Program& c, char key) {
     StrikePath& strikes = *c.strikes;
     switch (key) {
     case 'H':
+        if (c.band->on()) {
+            set_band_stroke(c, true);
+            break;
+        }
         strikes.keys().set_handstroke(true);
         c.screen.write_line("Now Set at handstroke");
         break;
     case 'B':
+        if (c.band->on()) {
+            set_band_stroke(c, false);
+            break;
+        }
         strikes.keys().set_handstroke(false);
         c.screen.write_line("Now Set at backstroke");
         break;
-    case 'K': take_suggested_delays(c); break;
+    case 'K':
+        if (c.band->on())
+            take_band_delays(c);
+        else
+            take_suggested_delays(c);
+        break;
     case '+': change_delays(c, true, 20); break;
     case '-': change_delays(c, true, -20); break;
     case '<': change_delays(c, false, 20); break;

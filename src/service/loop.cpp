@@ -8,7 +8,9 @@
 #include "link/tower.h"
 #include "serial/sensing.h"
 #include "strokes/watchports.h"
+#include "service/band.h"
 #include "service/keycheck.h"
+#include "strokes/band.h"
 #include "strokes/strike_path.h"
 #include "ui/tower_line.h"
 
@@ -34,7 +36,7 @@ constexpr std::int32_t kRestWaitMs = 1000;
 
 bool at_rest(const Program& c) {
     if (c.autoring->ringer().running() || c.strikes->rows().rows() != 0) return false;
-    return !c.strikes->keys().any_pending(c.target.sensors_active());
+    return !c.strikes->keys().any_pending(c.target.sensors_active()) && !c.band->any_pending();
 }
 
 bool events_waiting(const Program& c) {
@@ -86,7 +88,8 @@ PassWait plan_pass_wait(const Program& c, std::int64_t now_us) {
     w.until_us = now_us + multiply_int64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
     w.sources = platform::kWakeConsole | (c.cfg.rest_on_mode ? platform::kWakePort : platform::kWakeEvent);
     if (c.tower->in_use()) w.sources |= platform::kWakeEvent;  // the link's news
-    for (std::int64_t due : {c.key_sender->next_key_due(now_us), c.autoring->ringer().next_beat_due(c.key_sender->has_focus())}) {
+    for (std::int64_t due : {c.key_sender->next_key_due(now_us), next_band_key_due(c, now_us),
+                             c.autoring->ringer().next_beat_due(c.key_sender->has_focus())}) {
         if (due >= 0 && due <= w.until_us) {
             w.until_us = due;
             w.precise = true;
@@ -98,7 +101,10 @@ PassWait plan_pass_wait(const Program& c, std::int64_t now_us) {
 void main_loop_pass(Program& c) {
     c.ending->end_if_asked();
     check_keys(c);
-    if (c.port_watch->watch_once()) c.key_sender->send_due_keys();
+    if (c.port_watch->watch_once()) {
+        c.key_sender->send_due_keys();
+        send_band_keys(c);
+    }
     c.tower_line->show();
     wait_for_next_pass(c);
 }

@@ -4,6 +4,7 @@
 
 #include "autoring/automatic_ringing.h"
 #include "autoring/driver.h"
+#include "service/band.h"
 #include "service/calibrate.h"
 #include "config/configfile.h"
 #include "console/bignumber.h"
@@ -31,8 +32,10 @@
 #include "service/tower_ring.h"
 #include "runlog/run_log_start.h"
 #include "striking/recorder.h"
+#include "strokes/band.h"
 #include "strokes/strike_path.h"
 #include "strokes/watchports.h"
+#include "ui/band_lines.h"
 #include "ui/big_counter.h"
 #include "ui/delivery_notices.h"
 #include "ui/monitor_region.h"
@@ -218,8 +221,12 @@ void wire_strike_path(Program& c) {
     c.strike_report.add(*c.big_counter);
     c.strike_report.add(*c.strike_log);
     c.strike_report.add(*c.strike_notices);
-    c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, c.sensing_report, c.clock, c.run_log,
-                                               [&c] { take_signal(c); });
+    c.band_lines = std::make_unique<BandLines>(c.screen, [&c] { return c.striking ? c.striking->last() : nullptr; });
+    c.strike_report.add(*c.band_lines);
+    c.band = std::make_unique<Band>(c.cfg, c.clock, c.strike_report, c.strikes->rows());
+    c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, *c.band, c.sensing_report, c.clock,
+                                               c.run_log, [&c] { take_signal(c); },
+                                               [&c](std::size_t bell) { take_band_signal(c, bell); });
     wire_striking_report(c);
 }
 
@@ -288,6 +295,7 @@ void wire_delivery(Program& c) {
     c.delivery_report.add(*c.delivery_log);
     c.delivery_report.add(*c.screen_updates);
     c.tower_ring = make_tower_ring(c);
+    c.band_ring = make_band_ring();
     c.key_sender = std::make_unique<KeySender>(c.cfg, c.clock, c.dialog, c.delivery_report, *c.plat.windows, c.target,
                                                c.target_window, c.key_typer, c.strikes->keys(), *c.tower_ring);
     c.configuration_menu = std::make_unique<ConfigurationMenu>(c.cfg, c.target, *c.plat.windows, c.dialog,
@@ -408,6 +416,7 @@ void startup(Program& c, const ProgramOptions& options) {
     c.service_screen->show();
     show_port_latency(c);
     c.strikes->keys().settle_all();
+    set_up_band(c);
     c.autoring->ringer().rewind();
     ask_for_realtime(c.plat.scheduling, c.run_log, TimingThread::MainLoop,
                      LoopPace{c.cfg.loop_sleep_ms, c.cfg.rest_on_mode});

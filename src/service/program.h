@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "config/folders.h"
 #include "config/settings.h"
@@ -41,6 +42,8 @@ class TowerLine;
 class ServiceFacts;
 class ServiceScreen;
 class StrikePath;
+class Band;
+class BandLines;
 class AutomaticRinging;
 class SettingsFile;
 class MonitorRegion;
@@ -119,6 +122,12 @@ struct Program {
     std::unique_ptr<BigCounter> big_counter;
     std::unique_ptr<StrikeNotices> strike_notices;
     std::unique_ptr<StrikeLog> strike_log;
+    // Band mode: a path per bell of the box, the band's rows counted on the
+    // one path's counter (the screen's), and a key sender per bell.
+    std::unique_ptr<Band> band;
+    std::unique_ptr<BandLines> band_lines;  // a cell per bell on the service screen
+    std::unique_ptr<TowerRing> band_ring;
+    std::vector<std::unique_ptr<KeySender>> band_senders;
 
     // Key delivery's report and its observers, wired by make_program.
     DeliveryReportFanOut delivery_report;

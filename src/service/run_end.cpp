@@ -1,5 +1,7 @@
 #include "service/run_end.h"
 
+#include "strokes/band.h"
+
 #include <cstdlib>
 
 #include "link/tower.h"
@@ -130,6 +132,12 @@ void RunEnd::exit(int code) {
 }
 
 void RunEnd::write_open_touch() {
+    if (c_.band && c_.band->on()) {
+        if (c_.strikes->rows().rows() <= 0) return;
+        c_.run_log.write_line("Writing the event log of the touch rung so far");
+        c_.band->log_touch(TouchEnd::RunEnded);
+        return;
+    }
     if (c_.strikes->keys().output_count() <= 0) return;
     c_.run_log.write_line("Writing the event log of the touch rung so far");
     c_.strikes->log_touch(TouchEnd::RunEnded);

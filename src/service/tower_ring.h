@@ -10,5 +10,7 @@ namespace qn {
 struct Program;
 
 std::unique_ptr<TowerRing> make_tower_ring(Program& c);
+// The band's bells ring the ringing program's page, never the link.
+std::unique_ptr<TowerRing> make_band_ring();
 
 }  // namespace qn

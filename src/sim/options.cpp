@@ -175,6 +175,41 @@ void add_faults(CLI::App& app, SimOptions& o) {
         ->group(g);
 }
 
+// "B:fields": a bell from 1 to 16 and what its ringer does.
+std::string read_ringer_option(const std::string& v, SimOptions* o) {
+    const std::size_t colon = v.find(':');
+    int bell = 0;
+    try {
+        std::size_t used = 0;
+        bell = std::stoi(v.substr(0, colon), &used);
+        if (colon == std::string::npos || used != colon || bell < 1 || bell > 16) throw std::invalid_argument(v);
+    } catch (const std::exception&) {
+        return "B:FIELDS with a bell from 1 to 16, not " + v;
+    }
+    BandRinger r;
+    if (std::string e = read_band_ringer(v.substr(colon + 1), &r); !e.empty()) return e;
+    if (o) o->ringers[bell] = r;
+    return {};
+}
+
+void add_band(CLI::App& app, SimOptions& o) {
+    const std::string g = "A band on one interface box";
+    add_ranged(app, "--band", o.band, 2, 16,
+               "N ringers ring bells 1-N, each on its own sensor of one interface box (data mode, the box's "
+               "characters 1-9, 0, E, T, A-D); the program rings them in band mode")
+        ->group(g);
+    app.add_option_function<std::vector<std::string>>(
+           "--ringer",
+           [&o](const std::vector<std::string>& values) {
+               for (const std::string& v : values) read_ringer_option(v, &o);
+           },
+           "bell B's ringer: late=MS, hand=MS (handstrokes later besides), spread=MS, and its bell's faults "
+           "bounce=P, missed=R, spurious=R; e.g. 3:late=20,spread=10 (may be given for each bell)")
+        ->check(CLI::Validator([](std::string& v) { return read_ringer_option(v, nullptr); }, ""))
+        ->type_name("B:FIELDS")
+        ->group(g);
+}
+
 void add_people_and_run(CLI::App& app, SimOptions& o) {
     std::string g = "The people";
     app.add_flag_callback("--interactive", [&o] { o.interactive = true; },
@@ -243,10 +278,54 @@ std::string check_together(const SimOptions& o) {
         if (o.tower != 0) return "--with-automatic-bells hears the bells at the ringing program: not with --tower";
     }
     if (o.take_delay && o.automatic_bells.empty()) return "--take-delay goes with --with-automatic-bells";
+    if (o.band != 0) {
+        if (o.tower != 0) return "--band rings the ringing program's page: the link rings no band yet (not with --tower)";
+        if (!o.automatic_bells.empty()) return "--band rings rounds: not with --with-automatic-bells";
+        if (o.interactive) return "--band is the ringers' set-up: it cannot go with --interactive";
+    }
+    for (const auto& [bell, r] : o.ringers)
+        if (bell > o.band) return "--ringer=" + std::to_string(bell) + " is beyond the --band";
     return {};
 }
 
 }  // namespace
+
+std::string read_band_ringer(const std::string& fields, BandRinger* out) {
+    struct Field {
+        const char* name;
+        double lo, hi;
+        double BandRinger::*to;
+    };
+    static const Field kFields[] = {
+        {"late", -300, 300, &BandRinger::late_ms},  {"hand", -300, 300, &BandRinger::hand_ms},
+        {"spread", 0, 100, &BandRinger::spread_ms}, {"bounce", 0, 1, &BandRinger::bounce},
+        {"missed", 0, 0.05, &BandRinger::missed},   {"spurious", 0, 0.05, &BandRinger::spurious},
+    };
+    BandRinger r;
+    std::size_t at = 0;
+    while (at <= fields.size()) {
+        const std::size_t comma = std::min(fields.find(',', at), fields.size());
+        const std::string item = fields.substr(at, comma - at);
+        const std::size_t eq = item.find('=');
+        const Field* f = nullptr;
+        for (const Field& k : kFields)
+            if (eq != std::string::npos && item.compare(0, eq, k.name) == 0 && std::string(k.name).size() == eq) f = &k;
+        double v = 0;
+        try {
+            std::size_t used = 0;
+            if (!f) throw std::invalid_argument(item);
+            v = std::stod(item.substr(eq + 1), &used);
+            if (used != item.size() - eq - 1 || v < f->lo || v > f->hi) throw std::invalid_argument(item);
+        } catch (const std::exception&) {
+            return "late=, hand= (-300 to 300), spread= (0 to 100), bounce= (0 to 1), missed=, spurious= (0 to "
+                   "0.05), not " + item;
+        }
+        r.*(f->to) = v;
+        at = comma + 1;
+    }
+    if (out) *out = r;
+    return {};
+}
 
 CommandLine parse_command_line(const std::vector<std::string>& args, SimOptions& out) {
     CLI::App app("Quennick on a simulated bell: the same program, screens, settings file and logs, with a\n"
@@ -259,6 +338,7 @@ CommandLine parse_command_line(const std::vector<std::string>& args, SimOptions&
     add_ringing(app, out);
     add_striking(app, out);
     add_faults(app, out);
+    add_band(app, out);
     add_people_and_run(app, out);
     add_program_options(app, out.program);
     for (CLI::Option* opt : app.get_options())

@@ -1,6 +1,8 @@
 // quennick-sim's command line.
 #pragma once
 
+#include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,17 @@ struct CommandLine;
 }
 
 namespace qn::sim {
+
+// One ringer of a simulated band: its bias and its bell's faults, each in
+// place of the option every bell has (NaN: that option's).
+struct BandRinger {
+    static constexpr double kUnset = std::numeric_limits<double>::quiet_NaN();
+    double late_ms = kUnset, hand_ms = kUnset, spread_ms = kUnset;
+    double bounce = kUnset, missed = kUnset, spurious = kUnset;
+};
+
+// "late=20,spread=10,...": empty when it reads, with the ringer filled in.
+std::string read_band_ringer(const std::string& fields, BandRinger* out);
 
 struct SimOptions {
     platform::sim::BellConfig bell;
@@ -31,6 +44,9 @@ struct SimOptions {
     std::string automatic_bells;  // a touch file: the ringer rings with the program's automatic bells
     bool take_delay = false;      // and after each touch takes the suggested delay with K
     ProgramOptions program;       // the program's own options (-A, --folder)
+    // A band: N bells on one interface box, each its own ringer (0: one bell).
+    int band = 0;
+    std::map<int, BandRinger> ringers;  // by bell, from 1
 };
 
 // The whole command line: run, or stop with --help, --version or an error

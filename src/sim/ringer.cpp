@@ -122,7 +122,8 @@ void SimRinger::start_service(std::int64_t now) {
     in_service_ = true;
     service_from_us_ = now + static_cast<std::int64_t>(cfg_.service_delay_s * kSecond);
     std::lock_guard<std::mutex> g(time_.mutex());
-    bell_.start_service(now + static_cast<std::int64_t>(cfg_.service_delay_s * kSecond), cfg_.plan);
+    bell_.start_service(service_from_us_, cfg_.plan);
+    if (cfg_.on_service) cfg_.on_service(service_from_us_);
 }
 
 void SimRinger::act(Prompt p, int, std::int64_t now) {

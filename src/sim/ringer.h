@@ -36,6 +36,9 @@ struct RingerConfig {
     bool take_delay = false;  // K after each touch, before the next
     // The rows the program loaded, read on the program's main thread.
     std::function<platform::sim::FollowPlan()> touch_rows;
+    // A band's other ringers start with this one's first pull (the time's
+    // lock held).
+    std::function<void(std::int64_t from_us)> on_service;
 };
 
 class SimRinger : public platform::sim::KeySource {

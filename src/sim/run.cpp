@@ -13,10 +13,54 @@
 #include "serial/serial_thread.h"
 #include "core/text.h"
 #include "service/program.h"
+#include "strokes/band.h"
 
 namespace qn::sim {
 
 namespace psim = platform::sim;
+
+namespace {
+
+// The box's bells and their ringers: each bell's character, its place in
+// rounds, and its ringer's bias and faults over the common options.
+psim::BellConfig band_bell_config(const SimOptions& o, int bell) {
+    psim::BellConfig b = o.bell;
+    b.mode = psim::InputMode::Data;
+    b.data_char = standard_band_char(bell);
+    b.seed = o.bell.seed + static_cast<std::uint64_t>(bell) * 7919;
+    if (auto r = o.ringers.find(bell); r != o.ringers.end()) {
+        if (!std::isnan(r->second.bounce)) b.faults.bounce = r->second.bounce;
+        if (!std::isnan(r->second.missed)) b.faults.missed = r->second.missed;
+        if (!std::isnan(r->second.spurious)) b.faults.spurious = r->second.spurious;
+    }
+    return b;
+}
+
+psim::ServicePlan band_bell_plan(const SimOptions& o, int bell) {
+    psim::ServicePlan p = o.plan;
+    p.rhythm.bells = o.band;
+    p.rhythm.place = bell;
+    p.common_beat = true;
+    if (auto r = o.ringers.find(bell); r != o.ringers.end()) {
+        if (!std::isnan(r->second.late_ms)) p.rhythm.bias.late_ms = r->second.late_ms;
+        if (!std::isnan(r->second.hand_ms)) p.rhythm.bias.hand_ms = r->second.hand_ms;
+        if (!std::isnan(r->second.spread_ms)) p.rhythm.bias.spread_ms = r->second.spread_ms;
+    }
+    return p;
+}
+
+// The keys typed into the ringing program's page go to the target of the
+// bell they ring; any other key to the ringer's own bell's, as unexplained.
+class BandKeys : public psim::KeySink {
+public:
+    explicit BandKeys(std::function<SimTarget&(char)> target_of) : target_of_(std::move(target_of)) {}
+    void key(std::int64_t time_us, char ch, std::string_view window) override { target_of_(ch).key(time_us, ch, window); }
+
+private:
+    std::function<SimTarget&(char)> target_of_;
+};
+
+}  // namespace
 
 SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options), env_(std::move(env)) {
     platform::Platform& native = platform::native_platform();
@@ -30,17 +74,40 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     } else {
         time_ = std::make_unique<psim::RealTime>();
     }
+    if (options_.band != 0) {
+        // The ringer rings the band's last bell: its service ends with the band's.
+        options_.plan = band_bell_plan(options_, options_.band);
+        options_.bell = band_bell_config(options_, options_.band);
+    }
     bell_ = std::make_unique<psim::SimBell>(*time_, options_.bell);
-    std::vector<psim::SimPortEntry> ports{{"SIM1", bell_.get()}};
-    for (int i = 0; i < options_.idle_ports; ++i) ports.push_back({"SIM" + std::to_string(i + 2), nullptr});
+    std::vector<psim::SimPortEntry> ports{{"SIM1", bell_.get(), {}}};
+    for (int n = 1; n < options_.band; ++n) {
+        band_bells_.push_back(std::make_unique<psim::SimBell>(*time_, band_bell_config(options_, n)));
+        ports[0].band.push_back(band_bells_.back().get());
+    }
+    for (int i = 0; i < options_.idle_ports; ++i) ports.push_back({"SIM" + std::to_string(i + 2), nullptr, {}});
     serial_ = std::make_unique<psim::SimSerial>(*time_, std::move(ports));
 
     DueRule rule;
-    rule.due = [this](const psim::Strike& s, bool hand) { return due(s, hand); };
-    rule.ringer_key = [this](char key) { return ringer_key(key); };
+    rule.due = [this](const psim::Strike& s, bool hand) {
+        return options_.band != 0 ? band_due(options_.band, s, hand) : due(s, hand);
+    };
+    // A band's keys reach each bell's target by their bell: every key there is its bell's.
+    if (options_.band == 0) rule.ringer_key = [this](char key) { return ringer_key(key); };
     rule.doubled_delay_us = [this] { return std::int64_t{ctx_->target.double_strike_delay_ms()} * 1000; };
     target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
-    desktop_ = std::make_unique<psim::SimDesktop>(*time_, target_.get());
+    for (int n = 1; n < options_.band; ++n) {
+        DueRule r = rule;
+        r.due = [this, n](const psim::Strike& s, bool hand) { return band_due(n, s, hand); };
+        band_targets_.push_back(std::make_unique<SimTarget>(*time_, *band_bells_[static_cast<std::size_t>(n - 1)], r));
+    }
+    if (options_.band != 0)
+        band_keys_ = std::make_unique<BandKeys>([this](char ch) -> SimTarget& {
+            for (int n = 1; n <= options_.band; ++n)
+                if (band_bell_key(n) == ch) return band_target(n);
+            return *target_;
+        });
+    desktop_ = std::make_unique<psim::SimDesktop>(*time_, band_keys_ ? band_keys_.get() : target_.get());
     console_ = std::make_unique<psim::SimConsole>(*time_, env_.terminal, nullptr);
     files_ = std::make_unique<psim::SimFiles>(env_.files ? *env_.files : *native.files);
     files_->keep_stderr(env_.keep_stderr);
@@ -63,6 +130,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.wait = wait_.get();
     ctx_ = make_program(plat_);
     if (options_.tower != 0) ring_over_link();
+    if (options_.band != 0) set_up_band();
 
     RingerConfig rc;
     rc.autonomous = !options_.interactive;
@@ -84,6 +152,11 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.service_delay_s = options_.idle_s;
     rc.tower = options_.tower;
     rc.place = options_.plan.rhythm.place;
+    if (options_.band != 0)
+        rc.on_service = [this](std::int64_t from_us) {
+            for (int n = 1; n < options_.band; ++n)
+                band_bells_[static_cast<std::size_t>(n - 1)]->start_service(from_us, band_bell_plan(options_, n));
+        };
     ringer_ = std::make_unique<SimRinger>(*time_, *bell_, ctx_->screen, rc);
     console_->set_source(ringer_.get());
     if (options_.status_line) {
@@ -137,6 +210,49 @@ bool SimRun::ringer_key(char key) const {
     return false;
 }
 
+// The program is told of the band as a tower's settings file would: every
+// bell on the box rung, each on its standard character.
+void SimRun::set_up_band() {
+    std::string lines = "bandmode=1\r\n";
+    for (int n = 1; n <= options_.band; ++n) lines += "bandbell_" + std::to_string(n) + "=1\r\n";
+    files_->add_lines("bespoke.ini", lines);
+}
+
+psim::SimBell& SimRun::band_bell(int n) {
+    return n == options_.band ? *bell_ : *band_bells_[static_cast<std::size_t>(n - 1)];
+}
+
+SimTarget& SimRun::band_target(int n) {
+    return n == options_.band ? *target_ : *band_targets_[static_cast<std::size_t>(n - 1)];
+}
+
+// As due(), with the bell's own delays from the band's settings.
+std::int64_t SimRun::band_due(int bell, const psim::Strike& s, bool hand) const {
+    const Program& c = *ctx_;
+    const std::int64_t signal = s.signal_us[0];
+    if (signal < 0 || !c.cfg.band.on) return -1;
+    const BandBellSetting& b = c.cfg.band.bell(bell);
+    const std::int32_t delay = hand ? b.hand_delay_ms : b.back_delay_ms;
+    const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
+    return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
+}
+
+// A line per bell: its blows and faults, and what reached the target.
+std::string SimRun::band_report() {
+    std::string r = "Band of " + std::to_string(options_.band) + " on one box, by bell:\n";
+    for (int n = 1; n <= options_.band; ++n) {
+        const TargetFigures f = band_target(n).figures();
+        char line[200];
+        std::snprintf(line, sizeof line,
+                      "  %2d: %ld blows (%ld missed, %ld spurious, %ld bounces); keys %ld for blows, %ld spurious, "
+                      "%ld made up, %ld unexplained, %ld blows without; strokes turned %ld; median %.1f ms\n",
+                      n, f.blows, f.missed, f.spurious, f.bounces, f.strike_keys, f.spurious_keys, f.doubled_keys,
+                      f.extra_keys, f.strikes_without_key, f.alternation_errors, f.median_ms);
+        r += line;
+    }
+    return r;
+}
+
 std::string SimRun::describe() const {
     const psim::BellConfig& b = bell_->config();
     const psim::Rhythm& r = options_.plan.rhythm;
@@ -146,6 +262,7 @@ std::string SimRun::describe() const {
                                                         : "RI";
     const char* style = b.style == psim::SensorStyle::Pulse ? "pulse" : b.style == psim::SensorStyle::RestOn ? "rest-on" : "on-off";
     std::string s = "SIM1 ";
+    if (options_.band != 0) s += "band of " + std::to_string(options_.band) + " on one box, ";
     s += b.mode == psim::InputMode::Data ? std::string("data '") + b.data_char + "'" : std::string(line) + " " + style;
     s += " x" + std::to_string(b.sensors) + ", rounds on " + std::to_string(r.bells) + " (place " +
          std::to_string(r.place) + "), " + (options_.virtual_time ? "virtual" : "real") + " time, " +
@@ -172,7 +289,7 @@ std::string SimRun::report() {
     std::snprintf(rates, sizeof rates, "seed %llu; faults: bounce %g, transients %g, missed %g, spurious %g",
                   static_cast<unsigned long long>(bell_->config().seed), f.bounce, f.transients, f.missed, f.spurious);
     const std::string why = ringer_->gave_up_why();
-    return "quennick-sim: " + describe() + "\n" + rates + "\n" + target_->report() +
+    return "quennick-sim: " + describe() + "\n" + rates + "\n" + (options_.band != 0 ? band_report() : target_->report()) +
            (why.empty() ? std::string() : "quennick-sim: the ringer gave up: " + why + "\n");
 }
 

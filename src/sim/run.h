@@ -52,6 +52,11 @@ public:
 
     Program& program() { return *ctx_; }
     SimTarget& target() { return *target_; }
+    // A band (--band): bell n's simulated bell and target, n from 1; the
+    // ringer's own bell is the band's last.
+    int band_size() const { return options_.band; }
+    platform::sim::SimBell& band_bell(int n);
+    SimTarget& band_target(int n);
     platform::sim::SimBell& bell() { return *bell_; }
     SimRinger& ringer() { return *ringer_; }
     platform::sim::SimTime& time() { return *time_; }
@@ -65,6 +70,9 @@ public:
 private:
     std::int64_t due(const platform::sim::Strike& s, bool hand) const;
     bool ringer_key(char key) const;
+    std::int64_t band_due(int bell, const platform::sim::Strike& s, bool hand) const;
+    void set_up_band();
+    std::string band_report();
     void ring_over_link();
     void finish(int code);
     void teardown();
@@ -78,6 +86,9 @@ private:
     std::unique_ptr<platform::sim::SimBell> bell_;
     std::unique_ptr<platform::sim::SimSerial> serial_;
     std::unique_ptr<SimTarget> target_;
+    std::vector<std::unique_ptr<platform::sim::SimBell>> band_bells_;  // bells 1 to N-1
+    std::vector<std::unique_ptr<SimTarget>> band_targets_;             // bells 1 to N-1
+    std::unique_ptr<platform::sim::KeySink> band_keys_;
     std::unique_ptr<platform::sim::SimDesktop> desktop_;
     std::unique_ptr<platform::sim::SimConsole> console_;
     std::unique_ptr<platform::sim::SimFiles> files_;

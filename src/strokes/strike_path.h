@@ -40,6 +40,9 @@ public:
     bool queue_key(std::int32_t point);
     void end_signal();
 
+    // How the last signal's first sensing point was judged.
+    Spacing last_spacing() const { return first_point_spacing_; }
+
     // The sensor whose signal came last (0: the cycle starts again).
     std::int32_t cycle_position() const { return cycle_; }
     void restart_cycle() { cycle_ = 0; }

@@ -4,6 +4,7 @@
 #include "serial/ports.h"
 #include "serial/sensing.h"
 #include "serial/serial_thread.h"
+#include "strokes/band.h"
 #include "strokes/strike_path.h"
 
 namespace qn {
@@ -51,17 +52,20 @@ bool WatchLoop::take_line(int line, std::uint32_t word) {
     return signal;
 }
 
-// The window runs from the last accepted character of any bell, so a
-// character of this bell right after another bell's is lost.
+// Only this bell's characters run the bounce window: a window run from any
+// bell's character lost this bell's strike whenever another bell struck
+// just before it.
 bool WatchLoop::take_chars(const char* chars, std::int32_t count, std::int64_t event_us) {
+    const char mine = data_char_ != '\0' ? data_char_ : settings_.data_char;
+    bool ours = false;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (chars[i] == mine) ours = true;
+    if (!ours) return false;
     event_us_ = event_us;
     if (!past_bounce()) return false;
     if (settings_.monitor_output) report_taken(false, count);
     last_event_us_ = event_us_;
-    bool ours = false;
-    for (std::int32_t i = 0; i < count; ++i)
-        if (chars[i] == settings_.data_char) ours = true;
-    return ours;
+    return true;
 }
 
 std::int64_t WatchLoop::take_arrival() {
@@ -76,7 +80,10 @@ void PortWatch::stop_if_port_lost() {
     const std::int32_t location = sensing_.port_lost_at();
     if (location == 0) return;
     report_.port_lost(PortLost{settings_.port_name, location});
-    strikes_.log_touch(TouchEnd::PortLost);
+    if (band_.on())
+        band_.log_touch(TouchEnd::PortLost);
+    else
+        strikes_.log_touch(TouchEnd::PortLost);
     sensing_.stop_on_bad_port(location);
 }
 
@@ -106,7 +113,13 @@ void PortWatch::watch_data(WatchLoop& watch) {
     const std::int32_t count = look ? reader.read(&ch) : 0;
     const std::int64_t arrival = watch.take_arrival();
     if (count <= 0) return;
-    if (watch.take_chars(&ch, count, arrival >= 0 ? arrival : clock_.elapsed_us())) on_signal_();
+    const std::int64_t at_us = arrival >= 0 ? arrival : clock_.elapsed_us();
+    if (band_.on()) {
+        const std::optional<std::size_t> bell = band_.take_char(ch, at_us);
+        if (bell) on_bell_signal_(*bell);
+        return;
+    }
+    if (watch.take_chars(&ch, count, at_us)) on_signal_();
 }
 
 bool PortWatch::watch_once() {

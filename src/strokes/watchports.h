@@ -20,6 +20,9 @@ public:
     static constexpr int kLines = 4;  // CTS, DSR, CD, RI
 
     WatchLoop(const Settings& settings, StrikeReport& report) : settings_(settings), report_(report) {}
+    // Data mode: the character of the bell this loop watches (none set:
+    // the settings' usedatinputchar).
+    void watch_char(char ch) { data_char_ = ch; }
 
     // Signals mode. The lines' states before the first event of the ring.
     void start_lines(std::uint32_t status);
@@ -32,7 +35,8 @@ public:
     bool watches(int line) const;
 
     // Data mode: count characters read, arrived at event_us. True when one
-    // of them is the bell's, past the bounce window.
+    // of them is the bell's, past the bounce window of its last one; other
+    // bells' characters neither count nor start a window.
     bool take_chars(const char* chars, std::int32_t count, std::int64_t event_us);
 
     // The event has been dealt with.
@@ -70,24 +74,31 @@ private:
     std::int32_t clashes_ = 0;
     std::int64_t byte_arrival_us_ = -1;
     bool port_may_have_byte_ = true;
+    char data_char_ = '\0';
 };
 
 class Sensing;
 class StrikePath;
+class Band;
 
 // The watch loop on the sensing side: each signal it takes goes to
 // on_signal (the keys of its sensing points queued and sent).
 class PortWatch {
 public:
-    PortWatch(const Settings& settings, Sensing& sensing, StrikePath& strikes, SensingReport& report,
-              const RunClock& clock, TextSink& log, std::function<void()> on_signal)
+    // In band mode (band on) each character goes to its bell's path, and
+    // on_bell_signal is told the bell's index in the band.
+    PortWatch(const Settings& settings, Sensing& sensing, StrikePath& strikes, Band& band, SensingReport& report,
+              const RunClock& clock, TextSink& log, std::function<void()> on_signal,
+              std::function<void(std::size_t)> on_bell_signal)
         : settings_(settings),
           sensing_(sensing),
           strikes_(strikes),
+          band_(band),
           report_(report),
           clock_(clock),
           log_(log),
-          on_signal_(std::move(on_signal)) {}
+          on_signal_(std::move(on_signal)),
+          on_bell_signal_(std::move(on_bell_signal)) {}
 
     // Takes at most one sensor event; always returns true.
     bool watch_once();
@@ -100,10 +111,12 @@ private:
     const Settings& settings_;
     Sensing& sensing_;
     StrikePath& strikes_;
+    Band& band_;
     SensingReport& report_;
     const RunClock& clock_;
     TextSink& log_;
     std::function<void()> on_signal_;
+    std::function<void(std::size_t)> on_bell_signal_;
 };
 
 }  // namespace qn

@@ -207,6 +207,10 @@ TEST(ConfigReadBadLines, EachIsNamedWithWhatHappens) {
         {"", "sensorgap_2=abc", "\"abc\" is not a number" + left_out, true},
         {"", "signalgap_3=6.6e121", "signalgap must be in 0..86400" + left_out, true,
          [](Program& c) { return c.cfg.results[2].signal_gap_s == 0; }},
+        {"", "bandhanddelay_3=5000", "bandhanddelay must be in 0..1000; 1000 is used - mend the line to keep it so",
+         true, [](Program& c) { return c.cfg.band.bell(3).hand_delay_ms == 1000; }},
+        {"", "bandbell_x=1", "\"x\" is not a number" + left_out, true,
+         [](Program& c) { return !c.cfg.band.on && c.cfg.band.bell_of('3') == 3; }},
         {"program", "program=Ringing R", "no target program is called \"Ringing R\"" + left_out, true,
          [](Program& c) { return c.settings_file->target_unknown(); }},
         // A sensor line that is not 0 or 1 is calibrated afresh: which line

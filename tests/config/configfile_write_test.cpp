@@ -62,6 +62,14 @@ void fill_everything(Program& c, bool odd) {
     s.space_ratio_low = 0.1 + 0.2;
     s.space_ratio_high = 1.0 / 3.0 + 1.0;
     s.target_program = "Ding - moving ropes";
+    s.band.on = odd;
+    for (int n = 1; n <= kMaxBandBells; ++n) {
+        BandBellSetting& b = s.band.bell(n);
+        b.rung = (n % 3 == 0) != odd;
+        b.box_char = static_cast<char>('a' + n);
+        b.hand_delay_ms = n * 50;
+        b.back_delay_ms = 1000 - n * 7;
+    }
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         TargetProgram& e = c.target.table()[i];
         e.name = "Name_" + std::to_string(i) + " with blanks";
@@ -114,6 +122,13 @@ void expect_same_settings(Program& a, Program& b) {
     EXPECT_EQ(bits(x.space_ratio_low), bits(y.space_ratio_low));
     EXPECT_EQ(bits(x.space_ratio_high), bits(y.space_ratio_high));
     EXPECT_EQ(x.target_program, y.target_program);
+    EXPECT_EQ(x.band.on, y.band.on);
+    for (int n = 1; n <= kMaxBandBells; ++n) {
+        EXPECT_EQ(x.band.bell(n).rung, y.band.bell(n).rung) << n;
+        EXPECT_EQ(x.band.bell(n).box_char, y.band.bell(n).box_char) << n;
+        EXPECT_EQ(x.band.bell(n).hand_delay_ms, y.band.bell(n).hand_delay_ms) << n;
+        EXPECT_EQ(x.band.bell(n).back_delay_ms, y.band.bell(n).back_delay_ms) << n;
+    }
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
         SCOPED_TRACE(i);
         const TargetProgram& e = a.target.table()[i];

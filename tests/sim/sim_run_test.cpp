@@ -22,12 +22,12 @@ struct Tally {
     long extra = 0;
 };
 
-Tally tally(SimRun& run) {
+Tally tally(SimRun& run, SimTarget& target, platform::sim::SimBell& bell) {
     Tally t;
-    t.keys = run.target().keys();
+    t.keys = target.keys();
     {
         std::lock_guard<std::mutex> g(run.time().mutex());
-        t.strikes = run.bell().strikes_until(0);
+        t.strikes = bell.strikes_until(0);
     }
     t.keyed.assign(t.strikes.size(), 0);
     t.doubled.assign(t.strikes.size(), 0);
@@ -38,6 +38,42 @@ Tally tally(SimRun& run) {
         (k.cls == KeyClass::Doubled ? t.doubled : t.keyed)[i] += 1;
     }
     return t;
+}
+
+Tally tally(SimRun& run) { return tally(run, run.target(), run.bell()); }
+
+struct BlowCounts {
+    long blows = 0, missed = 0, spurious = 0;
+};
+
+// Every blow keyed once (a blow after a missed one with its made-up key),
+// a missed blow never, a spurious strike once.
+BlowCounts expect_a_key_per_blow(const Tally& t) {
+    BlowCounts n;
+    for (std::size_t i = 0; i < t.strikes.size(); ++i) {
+        const Strike& s = t.strikes[i];
+        if (s.row <= 0) continue;
+        switch (s.kind) {
+        case StrikeKind::Real:
+            ++n.blows;
+            EXPECT_EQ(t.keyed[i], 1) << "row " << s.row;
+            EXPECT_EQ(t.doubled[i], s.after_missed ? 1 : 0) << "row " << s.row;
+            break;
+        case StrikeKind::Missed:
+            ++n.missed;
+            EXPECT_EQ(t.keyed[i], 0) << "row " << s.row;
+            if (i + 1 < t.strikes.size()) {
+                EXPECT_TRUE(t.strikes[i + 1].after_missed) << "row " << s.row;
+            }
+            break;
+        case StrikeKind::Spurious:
+            ++n.spurious;
+            EXPECT_EQ(t.keyed[i], 1) << "spurious strike after row " << s.row;
+            break;
+        default: break;
+        }
+    }
+    return n;
 }
 
 // Every key came within [0, limit] ms of its due time.
@@ -78,29 +114,7 @@ TEST(SimRunEvidence, SevenHundredTwentyRowsWithFaultsGiveTheKeysTheRulesGive) {
     ASSERT_EQ(run.run(), 0);
     const Tally t = tally(run);
 
-    long blows = 0, missed = 0, spurious = 0;
-    for (std::size_t i = 0; i < t.strikes.size(); ++i) {
-        const Strike& s = t.strikes[i];
-        if (s.row <= 0) continue;
-        switch (s.kind) {
-        case StrikeKind::Real:
-            ++blows;
-            EXPECT_EQ(t.keyed[i], 1) << "row " << s.row;
-            EXPECT_EQ(t.doubled[i], s.after_missed ? 1 : 0) << "row " << s.row;
-            break;
-        case StrikeKind::Missed:
-            ++missed;
-            EXPECT_EQ(t.keyed[i], 0) << "row " << s.row;
-            ASSERT_LT(i + 1, t.strikes.size());
-            EXPECT_TRUE(t.strikes[i + 1].after_missed) << "row " << s.row;
-            break;
-        case StrikeKind::Spurious:
-            ++spurious;
-            EXPECT_EQ(t.keyed[i], 1) << "spurious strike after row " << s.row;
-            break;
-        default: break;
-        }
-    }
+    const auto [blows, missed, spurious] = expect_a_key_per_blow(t);
     EXPECT_EQ(blows + missed, 720);
     EXPECT_GE(missed, 6);
     EXPECT_GE(spurious, 6);
@@ -345,6 +359,63 @@ TEST(SimRunEnds, CommandLinesThatOnceHungEndWithAWord) {
         if (option.find(doubles) == std::string::npos) continue;
         EXPECT_GE(f.strike_keys, 60);
         EXPECT_GT(f.automatic_keys, 4 * f.strike_keys);
+    }
+}
+
+// ---- a band on one interface box ---------------------------------------------
+
+// Eight ringers on one box, each bell its own path: every blow of every
+// bell keyed once on its own key at its stroke, whatever the other bells'
+// faults, and a bell's character 1 ms after another's kept.
+TEST(SimRunBand, EveryBellsBlowsAreKeyedOnceOnItsOwnKey) {
+    struct Case {
+        const char* name;
+        long rows;
+        std::vector<std::string> ringers;  // --ringer values
+    };
+    const std::int64_t blow_us = [] {
+        platform::sim::Rhythm r;
+        r.bells = 8;
+        return r.blow_us();
+    }();
+    const std::string a_ms_after_the_treble = "2:late=" + std::to_string(-(blow_us - 1000) / 1000.0);
+    const Case cases[] = {
+        {"720RowsInThreeTouches", 720, {}},
+        {"FaultsOfEachBellItsOwn", 240, {"2:bounce=0.5", "3:missed=0.03", "5:spurious=0.03", "7:late=30,spread=10"}},
+        {"TwoBellsAMillisecondApart", 120, {a_ms_after_the_treble}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        ScratchDir dir;
+        SimOptions o = virtual_run();
+        o.fresh = true;
+        o.plan.rows = k.rows;
+        o.plan.touch_min = o.plan.touch_max = 240;
+        std::vector<std::string> args{"--band=8"};
+        for (const std::string& r : k.ringers) args.push_back("--ringer=" + r);
+        std::string error;
+        ASSERT_TRUE(parse_options(args, o, error)) << error;
+        SimRun run(o, embedded());
+        ASSERT_EQ(run.run(), 0);
+        for (int n = 1; n <= 8; ++n) {
+            SCOPED_TRACE("bell " + std::to_string(n));
+            const Tally t = tally(run, run.band_target(n), run.band_bell(n));
+            const BlowCounts c = expect_a_key_per_blow(t);
+            EXPECT_EQ(c.blows + c.missed, k.rows);
+            EXPECT_EQ(t.extra, 0);
+            // (A spurious strike's key turns the stroke, as for one bell.)
+            if (c.spurious == 0) {
+                EXPECT_EQ(run.band_target(n).figures().alternation_errors, 0);
+            }
+            expect_on_time(t, 16);
+            const platform::sim::BellCounts& faults = run.band_bell(n).counts();
+            if (std::string(k.name) == "FaultsOfEachBellItsOwn") {
+                EXPECT_EQ(faults.bounces > 20, n == 2);
+                EXPECT_EQ(c.missed >= 2, n == 3);
+                EXPECT_EQ(c.spurious >= 2, n == 5);
+            }
+        }
+        EXPECT_GE(occurrences(dir.logs(), "Processed sensor data of bell 8"), k.rows / 240);
     }
 }
 

@@ -13,7 +13,9 @@
 #include "service/loop.h"
 #include "serial/sensing.h"
 #include "serial/serial_thread.h"
+#include "service/band.h"
 #include "service/keycheck.h"
+#include "strokes/band.h"
 #include "strokes/watchports.h"
 
 namespace qn::test {
@@ -137,7 +139,9 @@ TEST(TwoLines, ASecondLineDroppingInTheSameEventIsTakenAsBounce) {
     EXPECT_TRUE(b.watch().line_was_on(kDsr));  // the drop was rejected
 }
 
-TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
+// Another bell's character 30 ms before this bell's once started the bounce
+// window and cost this bell its strike.
+TEST(DataMode, ForeignCharactersNeitherCountNorStartTheBounceWindow) {
     Bell b;
     b.c.cfg.rest_on_mode = true;
     b.c.cfg.data_char = 'a';
@@ -155,12 +159,41 @@ TEST(DataMode, ForeignCharactersRestartTheBounceWindowAndProduceNoKey) {
         }
     };
     pass_until(kSecond + 35000);
-    EXPECT_EQ(b.signals(), 0);  // 'b' is another bell; 'a' came 30 ms after it
-    EXPECT_EQ(b.watch().last_event_us(), kSecond);
+    EXPECT_EQ(b.signals(), 1);  // 'b' is another bell; 'a' came 30 ms after it
+    EXPECT_EQ(b.watch().last_event_us(), kSecond + 30000);
     pass_until(2 * kSecond + 20000);
-    EXPECT_EQ(b.signals(), 1);  // the doubled 'a' 10 ms later is bounce
-    EXPECT_EQ(b.keys().outputs()[0].event_us, 2 * kSecond);
+    EXPECT_EQ(b.signals(), 2);  // the doubled 'a' 10 ms later is bounce
+    EXPECT_EQ(b.keys().outputs()[0].event_us, kSecond + 30000);
+    EXPECT_EQ(b.keys().outputs()[1].event_us, 2 * kSecond);
     for (const FakeWait::Call& w : b.h.fp.wait.calls) EXPECT_TRUE(w.sources & platform::kWakePort);
+}
+
+// Band mode: each character to its bell's path, a bell's window its own,
+// the band's rows counted a row per band's worth of blows. The first start
+// finds the bells by ear: a bell that never speaks is left out.
+TEST(DataMode, ABandFindsItsBellsAndEachBellKeepsItsOwnStrikes) {
+    Bell b;
+    b.c.cfg.rest_on_mode = true;
+    b.c.cfg.band.on = true;
+    b.c.ports.set_service(b.h.fp.serial.open("COM3").value());
+    b.port.bytes = {{0, '1'}, {0, '1'}, {0, '3'}, {0, '3'}, {0, '4'}};
+    b.h.fp.console.type(" ");
+    set_up_band(b.c);
+    ASSERT_EQ(b.c.band->size(), 3u);
+    EXPECT_NE(b.h.log().find("Band mode: bells 1 3 4 heard; bells 2 never spoke and are left out"), std::string::npos);
+    const std::int64_t t = b.h.fp.clock.now_us() + kSecond;
+    b.port.bytes = {{t, '1'}, {t + 1000, '3'}, {t + 2000, '1'}, {t + 300000, '4'}, {t + 600000, '1'}};
+    prepare_service_loop(b.c);
+    while (b.h.fp.clock.now_us() < t + 700000) {
+        wait_for_next_pass(b.c);
+        b.c.port_watch->watch_once();
+    }
+    auto outputs = [&](std::size_t i) { return b.c.band->bell(i).path.keys().output_count(); };
+    EXPECT_EQ(outputs(0), 2);  // the second '1' 2 ms after the first is bounce
+    EXPECT_EQ(outputs(1), 1);  // 1 ms after bell 1's
+    EXPECT_EQ(outputs(2), 1);
+    EXPECT_EQ(b.rows(), 2);    // four blows of a band of three
+    EXPECT_EQ(b.signals(), 0);
 }
 
 // A pulled adapter: every read fails at once. A failure now and then is

@@ -203,10 +203,16 @@ void SimBell::ensure(std::int64_t t) {
 void SimBell::start_touch() {
     Service& s = svc_;
     const ServicePlan& p = s.plan;
-    int len = p.touch_min + static_cast<int>(uniform() * (p.touch_max - p.touch_min + 1));
+    int len = p.common_beat ? p.touch_min : p.touch_min + static_cast<int>(uniform() * (p.touch_max - p.touch_min + 1));
     len += len % 2;  // whole pulls: every touch starts at handstroke
     if (p.rows >= 0) len = static_cast<int>(std::min<long>(len, p.rows - s.rows_done));
-    if (s.touch > 0) s.touch_t0 = s.prev_time + static_cast<std::int64_t>(p.pause_s * 1e6);
+    const std::int64_t pause = static_cast<std::int64_t>(p.pause_s * 1e6);
+    if (s.touch > 0 && p.common_beat) {
+        const int n = std::max(p.rhythm.bells, 1);
+        s.touch_t0 += (s.touch_len / 2) * (2 * n + 1) * p.rhythm.blow_us() + pause;
+    } else if (s.touch > 0) {
+        s.touch_t0 = s.prev_time + pause;
+    }
     ++s.touch;
     s.touch_len = len;
     s.touch_pos = 0;

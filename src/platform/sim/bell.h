@@ -92,6 +92,10 @@ struct ServicePlan {
     int touch_min = 60;   // rows rung between pauses
     int touch_max = 120;
     double pause_s = 8;   // a pause over 6 s ends a touch
+    // A band's bells keep one beat: each touch starts a pause after the
+    // last touch's whole rows, not after this bell's own last blow, and
+    // every touch is touch_min rows long.
+    bool common_beat = false;
 };
 
 enum class StrikeKind { Calibration, Real, Missed, Spurious };

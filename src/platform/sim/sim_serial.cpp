@@ -52,9 +52,25 @@ Result<std::vector<std::string>> SimSerial::list_port_names() {
     return names;
 }
 
+const std::vector<DataByte>& SimSerial::bytes_until(Port& p, std::int64_t t) {
+    if (p.entry.band.empty()) return p.entry.bell->bytes_until(t);
+    std::size_t known = p.entry.bell->bytes_until(t).size();
+    for (SimBell* b : p.entry.band) known += b->bytes_until(t).size();
+    if (known == p.merged_from) return p.merged;
+    p.merged = p.entry.bell->bytes_until(t);
+    for (SimBell* b : p.entry.band) {
+        const std::vector<DataByte>& more = b->bytes_until(t);
+        p.merged.insert(p.merged.end(), more.begin(), more.end());
+    }
+    std::stable_sort(p.merged.begin(), p.merged.end(),
+                     [](const DataByte& a, const DataByte& b) { return a.arrival_us < b.arrival_us; });
+    p.merged_from = known;
+    return p.merged;
+}
+
 std::size_t SimSerial::skip_bytes_until(Port& p, std::int64_t t) {
     if (!p.entry.bell) return 0;
-    const std::vector<DataByte>& bytes = p.entry.bell->bytes_until(t);
+    const std::vector<DataByte>& bytes = bytes_until(p, t);
     std::size_t i = p.next_byte;
     while (i < bytes.size() && bytes[i].arrival_us <= t) ++i;
     return i;
@@ -227,7 +243,7 @@ Result<std::uint32_t> SimSerial::read(PortHandle h, char* buf, std::uint32_t max
         const std::int64_t now = time_.now_us();
         std::int64_t next_arrival = kNever;
         if (p->entry.bell) {
-            const std::vector<DataByte>& bytes = p->entry.bell->bytes_until(now);
+            const std::vector<DataByte>& bytes = bytes_until(*p, now);
             while (got < max && p->next_byte < bytes.size() && bytes[p->next_byte].arrival_us <= now) {
                 buf[got++] = bytes[p->next_byte].ch;
                 last_arrival = bytes[p->next_byte].arrival_us;
@@ -257,7 +273,7 @@ void SimSerial::set_plugged_in(const std::string& name, bool in) {
 std::int64_t SimSerial::next_byte_at(PortHandle h) {
     Port* p = by_handle(h);
     if (!p || !p->entry.bell) return kNever;
-    const std::vector<DataByte>& bytes = p->entry.bell->bytes_until(time_.now_us());
+    const std::vector<DataByte>& bytes = bytes_until(*p, time_.now_us());
     return p->next_byte < bytes.size() ? bytes[p->next_byte].arrival_us : kNever;
 }
 

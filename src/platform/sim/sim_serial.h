@@ -18,6 +18,9 @@ namespace qn::platform::sim {
 struct SimPortEntry {
     std::string name;         // as listed: "SIM1"
     SimBell* bell = nullptr;  // nothing connected when null
+    // A multi-bell interface box: the other bells whose characters come on
+    // the same port (data mode), merged by their arrival.
+    std::vector<SimBell*> band;
 };
 
 class SimSerial : public SerialPorts {
@@ -57,11 +60,16 @@ private:
         std::int64_t reported_until = 0;  // line changes up to here have been reported
         std::size_t next_byte = 0;        // the first byte not yet read
         bool gone = false;                // the adapter has been pulled out
+        std::vector<DataByte> merged;     // a band's bytes, by arrival
+        std::size_t merged_from = 0;      // the bytes of every bell the merge holds
     };
 
     Port* by_handle(PortHandle h);
     std::uint32_t events_between(Port& p, std::int64_t from, std::int64_t to, std::int64_t* first);
     std::size_t skip_bytes_until(Port& p, std::int64_t t);
+    // Every byte of the port's bells known at t (each bell's bytes up to t
+    // are all there, so a merge never moves a byte already read).
+    const std::vector<DataByte>& bytes_until(Port& p, std::int64_t t);
 
     SimTime& time_;
     std::vector<Port> ports_;
