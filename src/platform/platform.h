@@ -37,5 +37,7 @@ struct Platform {
 // the process. The name says which backend it is ("win32", "posix").
 Platform& native_platform();
 const char* native_platform_name();
+// Where the program's files are on this OS, for the command line's help.
+const char* native_files_note();
 
 }  // namespace qn::platform

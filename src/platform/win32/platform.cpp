@@ -43,4 +43,9 @@ Platform& native_platform() {
 
 const char* native_platform_name() { return "win32"; }
 
+const char* native_files_note() {
+    return "Files: the settings file, bespoke.ini, logs\\ and composition_library\\ are in\n"
+           "the current folder.";
+}
+
 }  // namespace qn::platform
