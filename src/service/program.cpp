@@ -395,17 +395,10 @@ void startup(Program& c, const ProgramOptions& options) {
     prepare_service_loop(c);
 }
 
-void shutdown(Program& c) {
-    c.ports.close_service();
-    c.clock.stop();
-    c.run_log.flush();
-}
-
 int quennick_main(Program& c, const ProgramOptions& options) {
     startup(c, options);
-    while (!c.core.terminate) main_loop_pass(c);
-    shutdown(c);
-    return 0;
+    // Every end of a run is RunEnd's, which does not come back.
+    for (;;) main_loop_pass(c);
 }
 
 }  // namespace qn
