@@ -50,6 +50,8 @@ struct TargetDriver {
 
 // The entry's driver; an index outside the table gives Open's.
 const TargetDriver& target_driver(std::int32_t index);
+// How keys reach the entry selected.
+const TargetDriver& target_driver(const CurrentTarget& target);
 
 // Every entry as calibration sets it up for a bell of this many sensors.
 void set_target_defaults(CurrentTarget& target, std::int32_t sensors);

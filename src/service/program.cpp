@@ -212,7 +212,7 @@ public:
     explicit ServiceFactsOf(const Program& c) : c_(c) {}
     bool target_has_focus() const override { return c_.key_sender->has_focus(); }
     bool target_must_be_foreground() const override {
-        return c_.target.driver().route == KeyRoute::FocusedWindow;
+        return target_driver(c_.target).route == KeyRoute::FocusedWindow;
     }
     bool rings_tower() const override { return c_.tower->in_use(); }
     void write_calibration(TextSink& out) const override {
@@ -300,7 +300,7 @@ void wire_autoring(Program& c) {
 void wire_tower_link(Program& c) {
     c.tower = std::make_unique<TowerService>(c.cfg, c.clock, c.dialog, c.run_log, c.plat, c.strike_report,
                                              c.delivery_report,
-                                             [&c] { return c.target.driver().ringing_room; });
+                                             [&c] { return target_driver(c.target).ringing_room; });
     c.tower_line = std::make_unique<TowerLine>(c.screen, c.cfg, *c.tower);
 }
 
