@@ -3,7 +3,7 @@
 #include "console/bignumber.h"
 #include "core/text.h"
 #include "core/text_sink.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 
 namespace qn {
 

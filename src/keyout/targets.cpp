@@ -6,7 +6,7 @@
 #include "core/text_sink.h"
 #include "core/text.h"
 #include "config/target_entries.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "keyout/desktop.h"
 #include "keyout/keysending.h"
 

@@ -29,7 +29,7 @@
 #include "serial/event_ring.h"
 #include "serial/ports.h"
 #include "serial/sensing.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "keyout/sendtext.h"
 #include "keyout/target_window.h"
 

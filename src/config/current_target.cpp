@@ -1,4 +1,4 @@
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 
 namespace qn {
 
