@@ -3,7 +3,7 @@
 #include "autoring/automatic_ringing.h"
 #include "config/bounds.h"
 #include "config/configfile.h"
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "service/program.h"
 #include "core/text.h"
 #include "core/timing.h"

@@ -6,7 +6,7 @@
 #include "autoring/driver.h"
 #include "service/calibrate.h"
 #include "config/configfile.h"
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "service/run_end.h"
 #include "core/scheduling.h"
 #include "core/text.h"
