@@ -1,6 +1,6 @@
-// The calibration summary, written to the console or to a file.
+#include "console/calibsummary.h"
+
 #include "config/settings.h"
-#include "ui/service_screen.h"
 #include "core/text.h"
 #include "core/text_sink.h"
 #include "config/current_target.h"

@@ -6,6 +6,7 @@
 #include "autoring/driver.h"
 #include "service/calibrate.h"
 #include "config/configfile.h"
+#include "console/calibsummary.h"
 #include "ui/service_screen.h"
 #include "service/run_end.h"
 #include "core/scheduling.h"

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "console/calibsummary.h"
 #include "ui/service_screen.h"
 #include "fakes/fake_platform.h"
 
