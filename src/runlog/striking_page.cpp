@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/text.h"
-#include "ui/striking_summary.h"
+#include "runlog/striking_summary_lines.h"
 
 namespace qn {
 
