@@ -91,9 +91,13 @@ std::uint32_t SimWait::spin_to(std::int64_t deadline, std::uint32_t sources, std
         const std::int64_t now = clock_.counter();
         if (now >= deadline) return 0;
         if (now >= next_look) {
-            std::lock_guard<std::mutex> g(time_.mutex());
-            std::int64_t byte_at = kNever;
-            if (std::uint32_t seen = take(sources, time_.now_us(), key_at, byte_at)) return seen;
+            // A look never waits for the lock: a simulator thread holding it
+            // may be waiting for a processor this thread is spinning on.
+            std::unique_lock<std::mutex> lk(time_.mutex(), std::try_to_lock);
+            if (lk.owns_lock()) {
+                std::int64_t byte_at = kNever;
+                if (std::uint32_t seen = take(sources, time_.now_us(), key_at, byte_at)) return seen;
+            }
             next_look = now + kSpinLookUs * clock_.frequency() / 1000000;
         }
     }
