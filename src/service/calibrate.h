@@ -6,6 +6,6 @@ namespace qn {
 
 struct Program;
 
-void calibrate(Program& program, bool full);
+void calibrate(Program& c, bool full);
 
 }  // namespace qn

@@ -12,18 +12,18 @@ namespace {
 // strike path has reached.
 class LinkRing : public TowerRing {
 public:
-    explicit LinkRing(Program& program) : program_(program) {}
-    bool in_use() const override { return program_.tower->in_use(); }
-    void ring(char key) override { program_.tower->ring_key(key, program_.strikes->keys().handstroke()); }
-    void ask() override { program_.tower->ask_settings(); }
-    void restart() override { program_.tower->restart(); }
+    explicit LinkRing(Program& c) : c_(c) {}
+    bool in_use() const override { return c_.tower->in_use(); }
+    void ring(char key) override { c_.tower->ring_key(key, c_.strikes->keys().handstroke()); }
+    void ask() override { c_.tower->ask_settings(); }
+    void restart() override { c_.tower->restart(); }
 
 private:
-    Program& program_;
+    Program& c_;
 };
 
 }  // namespace
 
-std::unique_ptr<TowerRing> make_tower_ring(Program& program) { return std::make_unique<LinkRing>(program); }
+std::unique_ptr<TowerRing> make_tower_ring(Program& c) { return std::make_unique<LinkRing>(c); }
 
 }  // namespace qn

@@ -9,6 +9,6 @@ namespace qn {
 
 struct Program;
 
-std::unique_ptr<TowerRing> make_tower_ring(Program& program);
+std::unique_ptr<TowerRing> make_tower_ring(Program& c);
 
 }  // namespace qn

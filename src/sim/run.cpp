@@ -36,7 +36,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
 
     DueRule rule;
     rule.due = [this](const psim::Strike& s) { return due(s); };
-    rule.doubled_delay_us = [this] { return std::int64_t{program_->target.double_strike_delay_ms()} * 1000; };
+    rule.doubled_delay_us = [this] { return std::int64_t{ctx_->target.double_strike_delay_ms()} * 1000; };
     target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
     desktop_ = std::make_unique<psim::SimDesktop>(*time_, target_.get());
     console_ = std::make_unique<psim::SimConsole>(*time_, env_.terminal, nullptr);
@@ -59,7 +59,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.ending = env_.ending ? env_.ending : env_.embedded ? nullptr : native.ending;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
-    program_ = make_program(plat_);
+    ctx_ = make_program(plat_);
     if (options_.tower != 0) ring_over_link();
 
     RingerConfig rc;
@@ -69,10 +69,10 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.touch_file = options_.automatic_bells;
     rc.take_delay = options_.take_delay;
     rc.touch_rows = [this] {
-        const Touch& touch = program_->autoring->touch();
+        const Touch& touch = ctx_->autoring->touch();
         psim::FollowPlan plan;
         plan.bell = options_.plan.rhythm.place;
-        plan.bells = program_->autoring->ringer().bells();
+        plan.bells = ctx_->autoring->ringer().bells();
         for (long r = kFirstRow; r <= touch.row_count; ++r) plan.rows.push_back(touch.bells_at(r));
         return plan;
     };
@@ -82,7 +82,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.service_delay_s = options_.idle_s;
     rc.tower = options_.tower;
     rc.place = options_.plan.rhythm.place;
-    ringer_ = std::make_unique<SimRinger>(*time_, *bell_, program_->screen, rc);
+    ringer_ = std::make_unique<SimRinger>(*time_, *bell_, ctx_->screen, rc);
     console_->set_source(ringer_.get());
     if (options_.status_line) {
         console_->set_status("quennick-sim: " + describe());
@@ -103,7 +103,7 @@ void SimRun::ring_over_link() {
                                          options_.server + "\r\ntowerbellj=" +
                                          std::to_string(options_.plan.rhythm.place) + "\r\ntowerbellf=0\r\nprogram=" +
                                          kNames[t] + "\r\n");
-    program_->tower->on_ring([this](char key, int, bool, bool sent) {
+    ctx_->tower->on_ring([this](char key, int, bool, bool sent) {
         if (sent) target_->key(time_->now_locked(), key, "tower " + std::to_string(options_.tower));
     });
 }
@@ -113,15 +113,15 @@ void SimRun::ring_over_link() {
 // the sensing point that sends it, as the program is set at the moment: the
 // time the program means the key to go.
 std::int64_t SimRun::due(const psim::Strike& s) const {
-    const Program& program = *program_;
-    const CurrentTarget& k = program.target;
+    const Program& c = *ctx_;
+    const CurrentTarget& k = c.target;
     if (k.sensors_active() < 1) return -1;
     const SensingPoint& p = k.point(0);
     if (p.sensor < 1 || p.sensor > bell_->config().sensors) return -1;
     const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.sensor - 1)];
     if (signal < 0) return -1;
     const std::int32_t delay = s.hand ? p.hand_delay_ms : p.back_delay_ms;
-    const std::int32_t half_pulse = program.cfg.off_and_on_are_signals ? 0 : program.cfg.mean_signal_ms;
+    const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
     return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
 }
 
@@ -170,10 +170,10 @@ void SimRun::finish(int code) {
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        program_->run_log.write_line(text.substr(start, end - start));
+        ctx_->run_log.write_line(text.substr(start, end - start));
         start = end + 1;
     }
-    program_->run_log.flush();
+    ctx_->run_log.flush();
     if (env_.print) env_.print(text + "quennick-sim: Quennick ended with exit code " + std::to_string(code) + "\n");
 }
 
@@ -181,8 +181,8 @@ int SimRun::run() {
     if (vtime_) vtime_->adopt_current_thread();
     int code = 0;
     try {
-        code = quennick_main(*program_, options_.program);
-        program_->ending->exit(code);
+        code = quennick_main(*ctx_, options_.program);
+        ctx_->ending->exit(code);
     } catch (const psim::SimExit& e) {
         code = e.code;
     }
@@ -194,7 +194,7 @@ int SimRun::run() {
 void SimRun::teardown() {
     if (torn_down_) return;
     torn_down_ = true;
-    if (program_ && program_->sensing.thread()) program_->sensing.thread()->end();
+    if (ctx_ && ctx_->sensing.thread()) ctx_->sensing.thread()->end();
     time_->stop();
     if (vthreads_) {
         vthreads_->join_all();
@@ -202,9 +202,9 @@ void SimRun::teardown() {
     }
     // A native thread cannot be joined; it ends within moments, but what it
     // may still touch is left in place for good.
-    if (program_ && program_->sensing.thread() && program_->sensing.thread()->os_thread() != 0) {
+    if (ctx_ && ctx_->sensing.thread() && ctx_->sensing.thread()->os_thread() != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        (void)program_.release();
+        (void)ctx_.release();
         (void)bell_.release();
         (void)serial_.release();
         (void)wait_.release();

@@ -50,7 +50,7 @@ public:
     // otherwise the process ends with it.
     int run();
 
-    Program& program() { return *program_; }
+    Program& program() { return *ctx_; }
     SimTarget& target() { return *target_; }
     platform::sim::SimBell& bell() { return *bell_; }
     SimRinger& ringer() { return *ringer_; }
@@ -83,7 +83,7 @@ private:
     std::unique_ptr<platform::sim::SimProcess> process_;
     std::unique_ptr<platform::sim::SimWait> wait_;
     platform::Platform plat_;
-    std::unique_ptr<Program> program_;
+    std::unique_ptr<Program> ctx_;
     std::unique_ptr<SimRinger> ringer_;
     bool torn_down_ = false;
 };
