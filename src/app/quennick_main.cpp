@@ -10,28 +10,11 @@
 #include "platform/posix/desktop/desktop.h"
 #endif
 
-namespace {
-
-#ifdef _WIN32
-const char* const kFilesNote =
-    "Files: the settings file, bespoke.ini, logs\\ and composition_library\\ are in\n"
-    "the current folder.";
-#else
-const char* const kFilesNote =
-    "Files: the settings file and bespoke.ini are in $XDG_CONFIG_HOME/quennick\n"
-    "(~/.config/quennick), run logs in $XDG_STATE_HOME/quennick/logs\n"
-    "(~/.local/state/quennick/logs). A settings file in the current folder keeps\n"
-    "them all there, as --folder=. does. Touch files are looked for by the name\n"
-    "given, in composition_library/ beside the settings file, then in\n"
-    "/usr/share/quennick/composition_library. See man quennick.";
-#endif
-
-}  // namespace
-
 int main(int argc, char** argv) {
     qn::ProgramOptions options;
     const qn::CommandLine line =
-        qn::parse_program_command_line(qn::platform::program_arguments(argc, argv), options, kFilesNote);
+        qn::parse_program_command_line(qn::platform::program_arguments(argc, argv), options,
+                                       qn::platform::native_files_note());
     if (!line.run) {
         std::fputs(line.text.c_str(), line.exit_code == 0 ? stdout : stderr);
         return line.exit_code;

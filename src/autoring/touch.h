@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+
 namespace qn {
 
-inline constexpr int kMaxRows = 6000;
 inline constexpr int kMaxPlaceNotations = 20;
 inline constexpr int kMaxLeadHeads = 100;
 inline constexpr int kRoundsAtStart = 6;

@@ -16,7 +16,7 @@
 #include "core/text_sink.h"
 #include "core/dialog.h"
 #include "core/text.h"
-#include "keyout/targets.h"
+#include "config/target_entries.h"
 #include "platform/platform.h"
 
 namespace qn {

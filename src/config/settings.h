@@ -16,6 +16,8 @@ inline constexpr const char* kProgramVersion = "Quennick_v0.8.2d3_(04_Jan_2021)_
 inline constexpr int kMaxSensors = 16;
 inline constexpr int kMaxCalibrationEvents = 256;
 inline constexpr int kMaxTargetPrograms = 9;
+// The most rows of a touch, and so of a touch's keys and intervals.
+inline constexpr int kMaxRows = 6000;
 inline constexpr int kDefaultLoopSleepMs = 5;
 inline constexpr int kDefaultSwitchBounceMs = 40;
 inline constexpr int kDefaultTransientMs = 2;

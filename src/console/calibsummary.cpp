@@ -1,9 +1,9 @@
-// The calibration summary, written to the console or to a file.
+#include "console/calibsummary.h"
+
 #include "config/settings.h"
-#include "console/bignumber.h"
 #include "core/text.h"
 #include "core/text_sink.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 
 namespace qn {
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "keyout/target_window.h"
 #include "platform/platform.h"
 

@@ -82,7 +82,7 @@ bool KeySender::bring_to_front(WindowHandle w) {
 }
 
 void KeySender::target_window_missing(std::int32_t point, char key) {
-    if (target_.driver().browser != Browser::None) {
+    if (target_driver(target_).browser != Browser::None) {
         // As on Windows, where the key goes to no window: the stroke turns.
         report_.target_window_missing({"Ringing Room", false});
         deliver(point, key, [] {}, false);
@@ -144,7 +144,7 @@ void KeySender::send_key(char key, std::int32_t point) {
         send_to_toplevel_target(key, point);
         return;
     }
-    const TargetDriver& d = target_.driver();
+    const TargetDriver& d = target_driver(target_);
     if (d.find_window == nullptr) return;
     // A browser is not looked for by its process: its tab is the window.
     if (d.exe != nullptr) {
@@ -197,7 +197,7 @@ void KeySender::send_due_keys() {
         }
         if (tower_.in_use())
             ring_on_link(point);
-        else if (target_.driver().route == KeyRoute::FocusedWindow)
+        else if (target_driver(target_).route == KeyRoute::FocusedWindow)
             send_one_key(point);
         else
             send_key(stroke_key(point), point);

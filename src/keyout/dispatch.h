@@ -12,7 +12,7 @@
 #include "core/delivery_records.h"
 #include "core/dialog.h"
 #include "core/timing.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "keyout/sendtext.h"
 #include "keyout/target_window.h"
 #include "keyout/tower_ring.h"

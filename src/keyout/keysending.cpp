@@ -40,7 +40,7 @@ void TargetWindow::finish_search(WindowHandle wnd) {
     report_.target_window_matched({wnd, title_});
 }
 
-Browser TargetWindow::browser() const { return target_.driver().browser; }
+Browser TargetWindow::browser() const { return target_driver(target_).browser; }
 
 void TargetWindow::trace(const std::string& line) {
     if (settings_.monitor_output) report_.window_search_trace({line});
@@ -80,7 +80,7 @@ void choose_target(Settings& settings, CurrentTarget& target, platform::Windows&
     settings.target_program = name;
     report.target_chosen({name});
     load_target_parameters(target, windows, name);
-    if (target.driver().ringing_room) tower.ask();
+    if (target_driver(target).ringing_room) tower.ask();
     tower.restart();
     report.target_taken({});
 }

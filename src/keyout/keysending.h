@@ -5,7 +5,7 @@
 #include "config/settings.h"
 #include "core/delivery_records.h"
 #include "core/dialog.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "keyout/target_window.h"
 #include "keyout/tower_ring.h"
 #include "platform/platform.h"

@@ -11,7 +11,7 @@
 #include "config/settings.h"
 #include "core/delivery_records.h"
 #include "core/dialog.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "platform/platform.h"
 
 namespace qn {

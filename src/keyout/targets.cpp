@@ -5,7 +5,8 @@
 
 #include "core/text_sink.h"
 #include "core/text.h"
-#include "keyout/current_target.h"
+#include "config/target_entries.h"
+#include "config/current_target.h"
 #include "keyout/desktop.h"
 #include "keyout/keysending.h"
 
@@ -17,37 +18,28 @@ constexpr std::array<const char*, 2> kNoClasses = {nullptr, nullptr};
 // The em dash of code page 1252, in which titles are read.
 constexpr const char* kRoomTitle = "\x97 Ringing Room ";
 
-// Entry 4 has no delay with one sensor and the full delay with more, the
-// reverse of entry 5; entries 5 and 6 have none with more than one sensor.
-// Stored settings files and users' habits rest on these values; the
-// entries' numbers are stored too, so the rows stay in this order.
+// Row for row with the stored entries (config/target_entries.h).
 const std::array<TargetDriver, kMaxTargetPrograms + 1> kDrivers = {{
-    {"Open", "Open", false, false, true, 'j', 380, 80, KeyRoute::FocusedWindow, false, Browser::None, nullptr,
-     nullptr, nullptr, nullptr, nullptr, nullptr, kNoClasses, false},
-    {"Ringing Room - any browser with focus", "Ringing Room", true, true, true, 'j', 380, 80,
-     KeyRoute::FocusedWindow, true, Browser::None, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, kNoClasses,
+    {KeyRoute::FocusedWindow, false, Browser::None, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, kNoClasses,
      false},
-    {"Ringing Room - Firefox", "Ringing Room * Mozilla Firefox", true, true, true, 'j', 380, 80,
-     KeyRoute::ProgramWindow, true, Browser::Firefox, nullptr, nullptr, nullptr, find_ringing_room_window,
+    {KeyRoute::FocusedWindow, true, Browser::None, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, kNoClasses,
+     false},
+    {KeyRoute::ProgramWindow, true, Browser::Firefox, nullptr, nullptr, nullptr, find_ringing_room_window,
      send_key_to_ringing_room, kRoomTitle, {"firefox", nullptr}, false},
-    {"Ringing Room - Chrome or Edge", "Ringing Room ", true, true, true, 'j', 380, 80, KeyRoute::ProgramWindow, true,
-     Browser::Chrome, nullptr, nullptr, nullptr, find_ringing_room_window, send_key_to_ringing_room, kRoomTitle,
-     {"chrom", "microsoft-edge"}, false},
-    {"Muster - using moving ropes", "Muster", true, true, false, 'j', 0, 380, KeyRoute::ProgramWindow, false,
-     Browser::None, "Muster.exe", "Muster", "Muster", find_muster_window, send_key_to_muster, "Muster",
-     {"muster.exe", nullptr}, true},
-    {"Muster - no delay", "Muster", true, true, false, 'j', 380, 0, KeyRoute::ProgramWindow, false, Browser::None,
-     "Muster.exe", "Muster", "Muster", find_muster_window, send_key_to_muster, "Muster", {"muster.exe", nullptr},
-     true},
-    {"Ding - direct", "Ding", true, true, false, 'h', 380, 0, KeyRoute::ProgramWindow, false, Browser::None,
-     "ding.exe", "Ding", "Ding", find_ding_window, send_key_to_ding, "Ding", {"ding.exe", nullptr}, true},
-    {"Ding - moving ropes", "Ding", true, true, false, 'h', 380, 80, KeyRoute::ProgramWindow, false, Browser::None,
-     "ding.exe", "Ding", "Ding", find_ding_window, send_key_to_ding, "Ding", {"ding.exe", nullptr}, true},
-    {"Abel", "Abel", true, true, false, 'j', 380, 80, KeyRoute::ProgramWindow, false, Browser::None, "Abel3.exe",
-     "Abel3.exe", "Abel", find_abel_window, send_key_to_abel, "Abel", {"abel3.exe", nullptr}, true},
-    {"Beltower", "BELTOWER -", true, true, false, 'j', 380, 80, KeyRoute::ProgramWindow, false, Browser::None,
-     "Beltow95.exe", "Beltower", "Beltower", find_beltower_window, send_key_to_beltower, "BELTOWER",
-     {"beltow95.exe", nullptr}, true},
+    {KeyRoute::ProgramWindow, true, Browser::Chrome, nullptr, nullptr, nullptr, find_ringing_room_window,
+     send_key_to_ringing_room, kRoomTitle, {"chrom", "microsoft-edge"}, false},
+    {KeyRoute::ProgramWindow, false, Browser::None, "Muster.exe", "Muster", "Muster", find_muster_window,
+     send_key_to_muster, "Muster", {"muster.exe", nullptr}, true},
+    {KeyRoute::ProgramWindow, false, Browser::None, "Muster.exe", "Muster", "Muster", find_muster_window,
+     send_key_to_muster, "Muster", {"muster.exe", nullptr}, true},
+    {KeyRoute::ProgramWindow, false, Browser::None, "ding.exe", "Ding", "Ding", find_ding_window, send_key_to_ding,
+     "Ding", {"ding.exe", nullptr}, true},
+    {KeyRoute::ProgramWindow, false, Browser::None, "ding.exe", "Ding", "Ding", find_ding_window, send_key_to_ding,
+     "Ding", {"ding.exe", nullptr}, true},
+    {KeyRoute::ProgramWindow, false, Browser::None, "Abel3.exe", "Abel3.exe", "Abel", find_abel_window,
+     send_key_to_abel, "Abel", {"abel3.exe", nullptr}, true},
+    {KeyRoute::ProgramWindow, false, Browser::None, "Beltow95.exe", "Beltower", "Beltower", find_beltower_window,
+     send_key_to_beltower, "BELTOWER", {"beltow95.exe", nullptr}, true},
 }};
 
 }  // namespace
@@ -55,25 +47,6 @@ const std::array<TargetDriver, kMaxTargetPrograms + 1> kDrivers = {{
 const TargetDriver& target_driver(std::int32_t index) {
     if (index < 0 || index > kMaxTargetPrograms) return kDrivers[0];
     return kDrivers[static_cast<std::size_t>(index)];
-}
-
-TargetProgram default_target_entry(int index, std::int32_t sensors) {
-    TargetProgram e;
-    const TargetDriver& d = target_driver(index);
-    e.sensors_active = 1;
-    e.name = d.name;
-    e.window_name = d.window;
-    e.find_window = d.find;
-    e.restricted = d.restricted;
-    e.use_doubled_send = kDefaultUseDoubledSend;
-    e.double_strike_delay_ms = kDefaultDoubleStrikeDelayMs;
-    SensingPoint& p = e.points[0];
-    p.sensor = d.sensor_is_last ? sensors : 1;
-    p.hand_key = d.key;
-    p.back_key = d.key;
-    p.hand_delay_ms = sensors == 1 ? d.delay_one_ms : d.delay_more_ms;
-    p.back_delay_ms = p.hand_delay_ms;
-    return e;
 }
 
 void set_target_defaults(CurrentTarget& target, std::int32_t sensors) {
@@ -88,39 +61,20 @@ void set_target_defaults(CurrentTarget& target, std::int32_t sensors) {
     }
 }
 
-bool is_target_name(const std::string& name) {
-    if (name == "Open") return true;
-    for (int i = 1; i <= kMaxTargetPrograms; ++i)
-        if (name == kDrivers[static_cast<std::size_t>(i)].name) return true;
-    return false;
-}
-
 std::uint8_t target_index_of(CurrentTarget& target, const std::string& name) {
     for (int i = 1; i <= kMaxTargetPrograms; ++i)
-        if (name == kDrivers[static_cast<std::size_t>(i)].name) return static_cast<std::uint8_t>(i);
+        if (name == target_defaults(i).name) return static_cast<std::uint8_t>(i);
     target.free_of_window();
     return 0;
 }
 
 std::string target_name(CurrentTarget& target, std::uint8_t index) {
-    if (index >= 1 && index <= kMaxTargetPrograms) return kDrivers[index].name;
+    if (index >= 1 && index <= kMaxTargetPrograms) return target_defaults(index).name;
     target.free_of_window();
     return "Open";
 }
 
-const TargetDriver& CurrentTarget::driver() const { return target_driver(index_); }
-
-void CurrentTarget::take(std::int32_t index) {
-    index_ = index;
-    const TargetProgram& e = table_[index];
-    // A settings file may hold any number here; the tables hold 16.
-    sensors_active_ = e.sensors_active < 0 ? 0 : (e.sensors_active > kMaxSensors ? kMaxSensors : e.sensors_active);
-    restricted_ = e.restricted;
-    seeks_window_ = e.find_window;
-    use_doubled_send_ = e.use_doubled_send;
-    double_strike_delay_ms_ = e.double_strike_delay_ms;
-    for (std::int32_t j = 0; j < sensors_active_; ++j) points_[j] = e.points[static_cast<std::size_t>(j)];
-}
+const TargetDriver& target_driver(const CurrentTarget& target) { return target_driver(target.index()); }
 
 void load_target_parameters(CurrentTarget& target, platform::Windows& windows, const std::string& name) {
     target.take(target_index_of(target, name));

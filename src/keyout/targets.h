@@ -1,12 +1,14 @@
-// The table of target programs: each entry's defaults, and its driver (how
-// its window is found and its keys sent, or that it rings the tower), so
-// the targets are told apart by what they are, never by their numbers.
+// The table of target programs' drivers (how an entry's window is found
+// and its keys sent, or that it rings the tower), row for row with the
+// stored entries (config/target_entries.h), so the targets are told apart
+// by what they are, never by their numbers.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
 
+#include "config/target_entries.h"
 #include "platform/windows.h"
 
 namespace qn {
@@ -27,16 +29,6 @@ enum class KeyRoute {
 enum class Browser { None, Firefox, Chrome };
 
 struct TargetDriver {
-    // The entry's defaults.
-    const char* name;
-    const char* window;
-    bool find;
-    bool restricted;
-    bool sensor_is_last;  // sensor = sensor_count, else 1
-    char key;
-    std::int32_t delay_one_ms;
-    std::int32_t delay_more_ms;
-
     KeyRoute route;
     bool ringing_room;  // a Ringing Room entry: may ring a tower over the link
     Browser browser;
@@ -58,13 +50,11 @@ struct TargetDriver {
 
 // The entry's driver; an index outside the table gives Open's.
 const TargetDriver& target_driver(std::int32_t index);
+// How keys reach the entry selected.
+const TargetDriver& target_driver(const CurrentTarget& target);
 
-// Entry index of the table as calibration sets it up for a bell of this
-// many sensors.
-TargetProgram default_target_entry(int index, std::int32_t sensors);
+// Every entry as calibration sets it up for a bell of this many sensors.
 void set_target_defaults(CurrentTarget& target, std::int32_t sensors);
-// A name the table selects: "Open" or one of the programs' own names.
-bool is_target_name(const std::string& name);
 // The entry a name selects; a name no entry has selects Open, and then (as
 // for an index outside the table) no window is sought and the focus is not
 // guarded.

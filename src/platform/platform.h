@@ -39,6 +39,8 @@ struct Platform {
 // the process. The name says which backend it is ("win32", "posix").
 Platform& native_platform();
 const char* native_platform_name();
+// Where the program's files are on this OS, for the command line's help.
+const char* native_files_note();
 
 // The arguments after the program's name, as the program's text: on Windows
 // from the wide command line in code page 1252 (argv is in whatever code

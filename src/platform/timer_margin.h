@@ -45,4 +45,14 @@ private:
     std::int64_t late_ns_;  // the lateness remembered
 };
 
+// The bounds for a timer that keeps its own time to the microsecond (a
+// Linux timerfd or clock_nanosleep, a condition variable on the steady
+// clock), so that it is late by the wake-up alone: tens of microseconds
+// for a thread that is run at once, but milliseconds when the core it
+// wakes on had gone into a deep idle state (a virtual machine's halted
+// CPU, a laptop's deepest C-state), which happens when the machine is
+// quiet.
+inline constexpr std::int64_t kWakeUpMarginFloorNs = 100000;
+inline constexpr std::int64_t kWakeUpMarginCeilingNs = 4000000;
+
 }  // namespace qn::platform

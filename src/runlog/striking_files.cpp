@@ -7,7 +7,7 @@
 #include "platform/threads.h"
 #include "runlog/striking_page.h"
 #include "runlog/run_log.h"
-#include "ui/striking_summary.h"
+#include "runlog/striking_summary_lines.h"
 
 namespace qn {
 

@@ -6,8 +6,8 @@
 #include <map>
 
 #include "core/text.h"
+#include "runlog/striking_summary_lines.h"
 #include "striking/analysis.h"
-#include "ui/striking_summary.h"
 
 namespace qn {
 

@@ -3,8 +3,8 @@
 #include "autoring/automatic_ringing.h"
 #include "config/bounds.h"
 #include "config/configfile.h"
-#include "console/bignumber.h"
 #include "service/band.h"
+#include "ui/service_screen.h"
 #include "service/program.h"
 #include "core/text.h"
 #include "core/timing.h"
@@ -109,7 +109,7 @@ bool target_in_front(Program& c, const std::string& target) {
 
 bool wait_for_target_focus(Program& c) {
     const CurrentTarget& k = c.target;
-    if (!k.restricted() || k.driver().route != KeyRoute::FocusedWindow || c.tower->in_use())
+    if (!k.restricted() || target_driver(k).route != KeyRoute::FocusedWindow || c.tower->in_use())
         return true;
     const std::string target = underscores_to_spaces(k.entry().window_name);
     if (target_in_front(c, target)) return true;

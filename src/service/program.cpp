@@ -7,7 +7,8 @@
 #include "service/band.h"
 #include "service/calibrate.h"
 #include "config/configfile.h"
-#include "console/bignumber.h"
+#include "console/calibsummary.h"
+#include "ui/service_screen.h"
 #include "service/run_end.h"
 #include "core/scheduling.h"
 #include "core/text.h"
@@ -236,7 +237,7 @@ public:
     explicit ServiceFactsOf(const Program& c) : c_(c) {}
     bool target_has_focus() const override { return c_.key_sender->has_focus(); }
     bool target_must_be_foreground() const override {
-        return c_.target.driver().route == KeyRoute::FocusedWindow;
+        return target_driver(c_.target).route == KeyRoute::FocusedWindow;
     }
     bool rings_tower() const override { return c_.tower->in_use(); }
     void write_calibration(TextSink& out) const override {
@@ -325,7 +326,7 @@ void wire_autoring(Program& c) {
 void wire_tower_link(Program& c) {
     c.tower = std::make_unique<TowerService>(c.cfg, c.clock, c.dialog, c.run_log, c.plat, c.strike_report,
                                              c.delivery_report,
-                                             [&c] { return c.target.driver().ringing_room; });
+                                             [&c] { return target_driver(c.target).ringing_room; });
     c.tower_line = std::make_unique<TowerLine>(c.screen, c.cfg, *c.tower);
 }
 
@@ -423,17 +424,10 @@ void startup(Program& c, const ProgramOptions& options) {
     prepare_service_loop(c);
 }
 
-void shutdown(Program& c) {
-    c.ports.close_service();
-    c.clock.stop();
-    c.run_log.flush();
-}
-
 int quennick_main(Program& c, const ProgramOptions& options) {
     startup(c, options);
-    while (!c.core.terminate) main_loop_pass(c);
-    shutdown(c);
-    return 0;
+    // Every end of a run is RunEnd's, which does not come back.
+    for (;;) main_loop_pass(c);
 }
 
 }  // namespace qn

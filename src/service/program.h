@@ -30,7 +30,7 @@
 #include "serial/event_ring.h"
 #include "serial/ports.h"
 #include "serial/sensing.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "keyout/sendtext.h"
 #include "keyout/target_window.h"
 
@@ -72,7 +72,6 @@ using platform::WindowHandle;
 struct CoreState {
     bool easy_mode = true;
     bool have_serial_port = false;
-    bool terminate = false;
     Folders folders;  // where the settings, logs and touch files are
     bool wait_failure_logged = false;  // the service loop's wait failed and said so
 };
@@ -167,9 +166,9 @@ struct ProgramOptions {
 // programs' options.
 bool load_settings(Program& c, const std::string& path);
 
-// Start-up, service until quit, shutdown; returns the exit code.
+// Start-up, then service until the run ends: every end is RunEnd's, which
+// gives the exit code and does not come back.
 int quennick_main(Program& c, const ProgramOptions& options);
 void startup(Program& c, const ProgramOptions& options);
-void shutdown(Program& c);
 
 }  // namespace qn

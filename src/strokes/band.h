@@ -14,7 +14,7 @@
 #include "config/settings.h"
 #include "core/strike_records.h"
 #include "core/timing.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "strokes/counter.h"
 #include "strokes/strike_path.h"
 

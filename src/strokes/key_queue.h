@@ -7,7 +7,6 @@
 #include <span>
 
 #include "config/settings.h"
-#include "autoring/touch.h"
 #include "core/strike_records.h"
 
 namespace qn {

@@ -9,7 +9,6 @@
 #include <optional>
 
 #include "config/settings.h"
-#include "autoring/touch.h"
 #include "core/strike_records.h"
 
 namespace qn {

@@ -8,7 +8,7 @@
 
 #include "config/settings.h"
 #include "core/timing.h"
-#include "keyout/current_target.h"
+#include "config/current_target.h"
 #include "core/strike_records.h"
 #include "strokes/counter.h"
 #include "strokes/key_queue.h"

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "console/screen.h"
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "console/layout.h"
 #include "core/text.h"
 #include "platform/windows.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "console/screen.h"
 #include "core/text.h"
 

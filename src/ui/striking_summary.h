@@ -1,7 +1,6 @@
 // A touch's striking on the service screen's scratch lines when the touch
-// ends, and the same lines for the run log: the errors at each stroke, the
-// worst blows, the rhythm and the suggested delay. They stay until the next
-// touch begins.
+// ends (the lines the run log has too: runlog/striking_summary_lines.h).
+// They stay until the next touch begins.
 #pragma once
 
 #include <cstdint>
@@ -14,12 +13,6 @@
 namespace qn {
 
 class Screen;
-
-// The summary's lines, each within a screen line: a longer one goes on,
-// indented, on the lines under it.
-std::vector<std::string> striking_summary_lines(const TouchStriking& t);
-// The run log's: the summary's and, for a band, a line per bell.
-std::vector<std::string> striking_log_lines(const TouchStriking& t);
 
 class StrikingSummary : public StrikingReport {
 public:

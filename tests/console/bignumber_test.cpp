@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "fakes/fake_platform.h"
 #include "ui/big_counter.h"
 #include "ui/monitor_region.h"

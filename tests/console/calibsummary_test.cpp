@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "console/bignumber.h"
+#include "console/calibsummary.h"
+#include "ui/service_screen.h"
 #include "fakes/fake_platform.h"
 
 namespace qn::test {

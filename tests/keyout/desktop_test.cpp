@@ -4,7 +4,7 @@
 // service screen. On the Windows desktop nothing of this shows.
 #include <gtest/gtest.h>
 
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "keyout/desktop.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "config/configfile.h"
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "fakes/fake_platform.h"
 #include "keyout/menus.h"
 #include "keyout/targets.h"

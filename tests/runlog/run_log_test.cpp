@@ -2,7 +2,7 @@
 
 #include <thread>
 
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "core/timing.h"
 #include "fakes/fake_platform.h"
 #include "serial/serial_thread.h"

@@ -8,7 +8,7 @@
 #include "core/timing.h"
 #include "autoring/automatic_ringing.h"
 #include "config/configfile.h"
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 #include "fakes/fake_platform.h"
 #include "keyout/targets.h"
 #include "striking/recorder.h"

@@ -4,7 +4,7 @@
 // on one box, each bell with its own lateness and spread.
 #include "striking/analysis.h"
 #include "striking/recorder.h"
-#include "ui/striking_summary.h"
+#include "runlog/striking_summary_lines.h"
 
 #include <algorithm>
 #include <cmath>

@@ -74,4 +74,13 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return argc > 1 ? std::vector<std::string>(argv + 1, argv + argc) : std::vector<std::string>{};
 }
 
+const char* native_files_note() {
+    return "Files: the settings file and bespoke.ini are in $XDG_CONFIG_HOME/quennick\n"
+           "(~/.config/quennick), run logs in $XDG_STATE_HOME/quennick/logs\n"
+           "(~/.local/state/quennick/logs). A settings file in the current folder keeps\n"
+           "them all there, as --folder=. does. Touch files are looked for by the name\n"
+           "given, in composition_library/ beside the settings file, then in\n"
+           "/usr/share/quennick/composition_library. See man quennick.";
+}
+
 }  // namespace qn::platform

@@ -1,22 +1,20 @@
 // Waiting on Linux: ppoll on an eventfd (the serial thread's signal), the
 // port, the keyboard and, for a precise deadline, a timerfd armed with an
-// absolute CLOCK_MONOTONIC time a little early, then a spin.
+// absolute CLOCK_MONOTONIC time a little early (by the margin the wake-ups
+// show: timer_margin.h), then a spin that looks at the sources now and
+// then.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "platform/timer_margin.h"
 #include "platform/wait.h"
 
 namespace qn::platform::posix {
 
 class PosixConsole;
-
-// How early a precise deadline's timer is armed; the rest is spun. A timerfd
-// has no slack, but a thread that is not real-time is woken some tens of
-// microseconds after its timer, more on a busy machine.
-inline constexpr std::int64_t kSpinNs = 200000;
 
 class PosixWait : public Wait {
 public:
@@ -32,12 +30,20 @@ public:
     void sleep_until(std::int64_t deadline) override;
 
 private:
+    struct Polled;
+    // The sources ready in a ppoll's answer, and the descriptors it shows
+    // broken put aside.
+    std::uint32_t take(const Polled& p);
+    // The last part of a precise deadline.
+    Result<Wake> spin_to(std::int64_t deadline, Polled& p);
+
     int event_fd_ = -1;
     int timer_fd_ = -1;
     std::string setup_error_;  // why the descriptors could not be made
     std::atomic<PortHandle> port_{0};
     PosixConsole* console_;
     bool keys_broken_ = false;  // the keyboard's descriptor is in error: not waited on
+    TimerMargin margin_{kWakeUpMarginFloorNs, kWakeUpMarginCeilingNs};  // the main thread's timer
 };
 
 }  // namespace qn::platform::posix

@@ -36,6 +36,11 @@ void spin_until(std::int64_t deadline) {
     while (now_ns() < deadline) cpu_relax();
 }
 
+// How often the spin at the end of a precise wait looks at the sources.
+constexpr std::int64_t kSpinLookNs = 250000;
+
+enum { kEvent, kPort, kKeys, kTimer, kCount };
+
 void drain(int fd) {
     std::uint64_t count = 0;
     while (::read(fd, &count, sizeof count) == static_cast<ssize_t>(sizeof count)) {
@@ -64,83 +69,119 @@ void PosixWait::signal() {
     (void)!::write(event_fd_, &one, sizeof one);
 }
 
-Result<Wake> PosixWait::wait_until(std::int64_t deadline, std::uint32_t sources, bool precise) {
-    if (!setup_error_.empty()) return fail(setup_error_);
-    enum { kEvent, kPort, kKeys, kTimer, kCount };
+// One wait's descriptors and where each source's is among them; the timer,
+// when armed, comes last.
+struct PosixWait::Polled {
     pollfd fds[kCount];
     int slot[kCount];  // index into fds of each source, or -1
     nfds_t n = 0;
-    auto add = [&](int which, int fd) {
+    std::uint32_t blind = 0;  // kWakePort when the port could not be watched
+
+    void add(int which, int fd) {
         slot[which] = -1;
         if (fd < 0) return;
         slot[which] = static_cast<int>(n);
         fds[n++] = pollfd{fd, POLLIN, 0};
-    };
-    add(kEvent, (sources & kWakeEvent) ? event_fd_ : -1);
-    add(kPort, (sources & kWakePort) ? PosixSerial::poll_fd(port_.load()) : -1);
+    }
+    bool ready(int which) const {
+        return slot[which] >= 0 && (fds[slot[which]].revents & (POLLIN | POLLHUP | POLLERR));
+    }
+};
+
+std::uint32_t PosixWait::take(const Polled& p) {
+    std::uint32_t seen = 0;
+    if (p.ready(kEvent)) {
+        drain(event_fd_);
+        seen |= kWakeEvent;
+    }
+    // A descriptor in error stays ready for ever: one wake tells the
+    // reader (whose read then fails and says why), later waits leave it
+    // out so the loop cannot spin on it.
+    const short broken = POLLERR | POLLNVAL;
+    if (p.ready(kPort)) {
+        seen |= kWakePort;
+        if (p.fds[p.slot[kPort]].revents & (broken | POLLHUP)) port_.store(0);
+    }
+    if (p.ready(kKeys)) {
+        seen |= kWakeConsole;
+        const short r = p.fds[p.slot[kKeys]].revents;
+        if ((r & broken) || ((r & POLLHUP) && !(r & POLLIN))) keys_broken_ = true;
+    }
+    return seen;
+}
+
+Result<Wake> PosixWait::wait_until(std::int64_t deadline, std::uint32_t sources, bool precise) {
+    if (!setup_error_.empty()) return fail(setup_error_);
+    Polled p;
+    p.add(kEvent, (sources & kWakeEvent) ? event_fd_ : -1);
+    p.add(kPort, (sources & kWakePort) ? PosixSerial::poll_fd(port_.load()) : -1);
     // A port that cannot be watched (closed, or left out after an error) is
     // to be looked at whenever the wait ends.
-    const std::uint32_t blind = (sources & kWakePort) && slot[kPort] < 0 ? kWakePort : 0;
-    add(kKeys, (sources & kWakeConsole) && console_ && !keys_broken_ ? console_->input_fd() : -1);
-    if ((sources & kWakeConsole) && console_ && console_->has_buffered()) return Wake{kWakeConsole | blind, now_ns()};
+    p.blind = (sources & kWakePort) && p.slot[kPort] < 0 ? kWakePort : 0;
+    p.add(kKeys, (sources & kWakeConsole) && console_ && !keys_broken_ ? console_->input_fd() : -1);
+    if ((sources & kWakeConsole) && console_ && console_->has_buffered()) return Wake{kWakeConsole | p.blind, now_ns()};
 
     std::int64_t now = now_ns();
-    timespec timeout{};
-    const timespec* timeout_p = &timeout;
-    bool timer_armed = false;
-    if (precise && deadline - kSpinNs > now) {
+    const std::int64_t arm_at = deadline - margin_.margin_ns();
+    const bool timed = precise && arm_at > now;
+    p.slot[kTimer] = -1;
+    if (timed) {
         // Absolute time on a timerfd: poll's own time-outs get 0.1% slack.
         itimerspec its{};
-        its.it_value = to_timespec(deadline - kSpinNs);
+        its.it_value = to_timespec(arm_at);
         if (::timerfd_settime(timer_fd_, TFD_TIMER_ABSTIME, &its, nullptr) != 0)
             return fail(errno_text("timerfd_settime", errno));
-        add(kTimer, timer_fd_);
-        timer_armed = true;
-        timeout_p = nullptr;
-    } else {
-        slot[kTimer] = -1;
-        timeout = to_timespec(precise ? 0 : deadline - now);
+        p.add(kTimer, timer_fd_);
     }
 
     for (;;) {
-        int rc = ::ppoll(fds, n, timeout_p, nullptr);
+        const timespec timeout = to_timespec(precise ? 0 : deadline - now);
+        const int rc = ::ppoll(p.fds, p.n, timed ? nullptr : &timeout, nullptr);
         const std::int64_t at = now_ns();
         if (rc < 0) {
             if (errno != EINTR) return fail(errno_text("ppoll", errno));
-            if (!timer_armed) timeout = to_timespec(precise ? 0 : deadline - at);
+            now = at;
             continue;
         }
-        std::uint32_t seen = 0;
-        auto ready = [&](int which) { return slot[which] >= 0 && (fds[slot[which]].revents & (POLLIN | POLLHUP | POLLERR)); };
-        if (ready(kEvent)) {
-            drain(event_fd_);
-            seen |= kWakeEvent;
+        if (std::uint32_t seen = take(p)) return Wake{seen | p.blind, at};
+        if (p.ready(kTimer)) {
+            drain(timer_fd_);
+            margin_.woke_late_by(at - arm_at);
         }
-        // A descriptor in error stays ready for ever: one wake tells the
-        // reader (whose read then fails and says why), later waits leave it
-        // out so the loop cannot spin on it.
-        const short broken = POLLERR | POLLNVAL;
-        if (ready(kPort)) {
-            seen |= kWakePort;
-            if (fds[slot[kPort]].revents & (broken | POLLHUP)) port_.store(0);
+        if (precise) return spin_to(deadline, p);
+        return Wake{p.blind, at};
+    }
+}
+
+Result<Wake> PosixWait::spin_to(std::int64_t deadline, Polled& p) {
+    // The timer, last if it is there, is done with.
+    const nfds_t n = p.slot[kTimer] >= 0 ? p.n - 1 : p.n;
+    std::int64_t next_look = now_ns() + kSpinLookNs;
+    for (;;) {
+        const std::int64_t now = now_ns();
+        if (now >= deadline) return Wake{p.blind, now};
+        if (n > 0 && now >= next_look) {
+            const timespec zero{};
+            if (::ppoll(p.fds, n, &zero, nullptr) > 0)
+                if (std::uint32_t seen = take(p)) return Wake{seen | p.blind, now_ns()};
+            next_look = now + kSpinLookNs;
         }
-        if (ready(kKeys)) {
-            seen |= kWakeConsole;
-            const short r = fds[slot[kKeys]].revents;
-            if ((r & broken) || ((r & POLLHUP) && !(r & POLLIN))) keys_broken_ = true;
-        }
-        if (seen != 0) return Wake{seen | blind, at};
-        if (ready(kTimer)) drain(timer_fd_);
-        if (precise) spin_until(deadline);
-        return Wake{blind, precise ? now_ns() : at};
+        cpu_relax();
     }
 }
 
 void PosixWait::sleep_until(std::int64_t deadline) {
-    const timespec arm = to_timespec(deadline - kSpinNs);
-    if (deadline - kSpinNs > now_ns())
-        while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &arm, nullptr) == EINTR) {
+    // A margin per thread that sleeps: the serial thread's re-check and the
+    // main thread learn their own wake-ups.
+    thread_local TimerMargin margin{kWakeUpMarginFloorNs, kWakeUpMarginCeilingNs};
+    const std::int64_t arm_at = deadline - margin.margin_ns();
+    if (arm_at > now_ns()) {
+        const timespec arm = to_timespec(arm_at);
+        int rc = 0;
+        while ((rc = ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &arm, nullptr)) == EINTR) {
         }
+        if (rc == 0) margin.woke_late_by(now_ns() - arm_at);
+    }
     spin_until(deadline);
 }
 

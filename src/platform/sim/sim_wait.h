@@ -11,6 +11,7 @@
 #include "platform/sim/sim_console.h"
 #include "platform/sim/sim_serial.h"
 #include "platform/sim/sim_time.h"
+#include "platform/timer_margin.h"
 #include "platform/wait.h"
 
 namespace qn::platform::sim {
@@ -29,7 +30,15 @@ public:
 private:
     // Microseconds from now until the counter reaches deadline.
     std::int64_t micros_until(std::int64_t deadline);
-    void spin_until(std::int64_t deadline);
+    // How long before a precise deadline a real-time wait ends, to spin the
+    // rest; none in virtual time.
+    std::int64_t spin_us(const TimerMargin& margin) const;
+    // The sources in `sources` ready at now, and when the port's next byte
+    // comes. Lock held.
+    std::uint32_t take(std::uint32_t sources, std::int64_t now, std::int64_t key_at, std::int64_t& byte_at);
+    // The last part of a precise deadline in real time: a spin that looks
+    // at the sources now and then; what it saw, or 0 at the deadline.
+    std::uint32_t spin_to(std::int64_t deadline, std::uint32_t sources, std::int64_t key_at);
 
     SimTime& time_;
     Clock& clock_;
@@ -38,6 +47,7 @@ private:
     // Under the time's lock.
     bool signalled_ = false;
     PortHandle port_ = 0;
+    TimerMargin margin_{kWakeUpMarginFloorNs, kWakeUpMarginCeilingNs};  // the main thread's waits
 };
 
 }  // namespace qn::platform::sim

@@ -55,4 +55,12 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
     return args;
 }
 
+const char* native_files_note() {
+    return "Files: a settings file beside quennick.exe or in the current folder keeps\n"
+           "everything there. Otherwise the settings file and bespoke.ini are in\n"
+           "%APPDATA%\\Quennick, run logs and striking reports in Documents\\Quennick\\logs,\n"
+           "and touch files are looked for by the name given, then beside the settings\n"
+           "file and the program. --folder=DIR keeps them all in DIR.";
+}
+
 }  // namespace qn::platform

@@ -1,7 +1,7 @@
 // The in-service screen: the menu in the header, the monitor figures at the
 // bottom and the big row counter. After every strike the counter's figures
 // are brought up to date.
-#include "console/bignumber.h"
+#include "ui/service_screen.h"
 
 #include <algorithm>
 #include <string>

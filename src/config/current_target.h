@@ -11,8 +11,6 @@
 
 namespace qn {
 
-struct TargetDriver;
-
 class CurrentTarget {
 public:
     TargetTable& table() { return table_; }
@@ -20,9 +18,6 @@ public:
     std::int32_t index() const { return index_; }
     const TargetProgram& entry() const { return table_[index_]; }
     TargetProgram& entry() { return table_[index_]; }
-    // How keys reach the entry selected (keyout/targets.h).
-    const TargetDriver& driver() const;
-
     // Selects entry index and takes its parameters.
     void take(std::int32_t index);
     // No window is sought before ringing, and its focus is not guarded.

@@ -15,7 +15,6 @@ class RunClock;
 class RunLog;
 class Screen;
 class TextSink;
-class CurrentTarget;
 struct Settings;
 namespace platform {
 struct Platform;
@@ -73,7 +72,6 @@ private:
     bool stale_ = false;
 };
 
-void write_current_calibration(TextSink& out, const Settings& cfg, const CurrentTarget& keyout, bool easy_mode);
 void write_startup_text(Screen& screen);
 std::string elapsed_text(std::int64_t millisecs);
 
