@@ -57,12 +57,14 @@ bool AutoRinger::toggle() { return running_ = !running_; }
 
 std::int64_t AutoRinger::elapsed_ms() const { return clock_.elapsed_ms(); }
 
-// A bell the driver rings has a mark at its number in keys. A
+// A bell the driver rings has a mark at its number in keys and is no bell
+// of the band. A
 // character that is no bell symbol, or a bell beyond the marks (the mask of a
 // non-Ringing-Room target has only N positions), is a bell it does not ring.
 bool AutoRinger::rung_by_driver(char symbol) const {
     const std::int32_t bell = bell_number(symbol);
     if (bell < 1 || static_cast<std::size_t>(bell) > keys_.size()) return false;
+    if (band_bells_.contains(bell)) return false;
     return keys_[static_cast<std::size_t>(bell) - 1] != ' ';
 }
 
@@ -80,7 +82,13 @@ std::int32_t AutoRinger::ringer_bell() const {
     return 0;
 }
 
-// The beat just taken, when it is the ringer's bell's in its row: the pull
+// With a band every bell of the band is a ringer's; else the one ringer's.
+bool AutoRinger::is_ringers_bell(std::int32_t bell) const {
+    if (!band_bells_.empty()) return band_bells_.contains(bell);
+    return bell == ringer_bell();
+}
+
+// The beat just taken, when it is a ringer's bell's in its row: the pull
 // loaded last is rows row - 2 (handstroke) and row - 1.
 void AutoRinger::tell_ringer_beat() {
     if (!beats_) return;
@@ -90,7 +98,7 @@ void AutoRinger::tell_ringer_beat() {
     const std::string& bells = touch_.bells_at(row);
     if (place < 1 || static_cast<std::size_t>(place) > bells.size()) return;
     const std::int32_t bell = bell_number(bells[static_cast<std::size_t>(place) - 1]);
-    if (bell == 0 || bell != ringer_bell()) return;
+    if (bell == 0 || !is_ringers_bell(bell)) return;
     RingerBeat r;
     r.row = static_cast<std::int32_t>(row);
     r.handstroke = hand;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "core/text_sink.h"
@@ -57,6 +58,12 @@ public:
         tower_bell_ = std::move(tower_bell);
     }
 
+    // The bells ringers in the tower ring (band mode; empty: one ringer).
+    // The driver never rings them, whatever the marks say, and their beats
+    // are the ringers' beats, as the one ringer's bell is without a band.
+    void leave_to_band(std::set<std::int32_t> bells) { band_bells_ = std::move(bells); }
+    const std::set<std::int32_t>& band_bells() const { return band_bells_; }
+
     // One step; returns 'A' when ringing must stop, else '\0'. Nothing rings
     // while the target has lost the focus.
     char step(bool window_focus);
@@ -72,6 +79,7 @@ private:
     char beat();
     bool rung_by_driver(char symbol) const;
     std::int32_t ringer_bell() const;
+    bool is_ringers_bell(std::int32_t bell) const;
     void tell_ringer_beat();
     std::int64_t elapsed_ms() const;
 
@@ -82,6 +90,7 @@ private:
     std::function<void(char)> send_key_;
     StrikeReport* beats_ = nullptr;
     std::function<std::int32_t()> tower_bell_;
+    std::set<std::int32_t> band_bells_;
 
     bool set_up_ = false;
 

@@ -1,7 +1,9 @@
 #include "service/band.h"
 
 #include <array>
+#include <set>
 
+#include "autoring/automatic_ringing.h"
 #include "config/bounds.h"
 #include "config/configfile.h"
 #include "core/text.h"
@@ -74,6 +76,9 @@ void set_up_band(Program& c) {
     if (c.cfg.band.on && c.cfg.rest_on_mode && !any_bell_rung(c.cfg.band)) find_live_bells(c);
     c.band->set_up(c.target);
     c.band_senders.clear();
+    std::set<std::int32_t> rung;
+    for (std::size_t i = 0; i < c.band->size(); ++i) rung.insert(c.band->bell(i).number);
+    c.autoring->ringer().leave_to_band(std::move(rung));
     if (!c.band->on()) {
         if (c.cfg.band.on)
             c.run_log.write_line(c.cfg.rest_on_mode ? "Band mode is on but no bell is set to ring (bandbell_N=1)"

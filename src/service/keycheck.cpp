@@ -159,7 +159,16 @@ void pause_check(Program& c) {
 bool set_up_autoring(Program& c) {
     const std::uint8_t target = target_index_of(c.target, c.cfg.target_program);
     const bool ringing_room = c.target.table()[target].window_name.rfind("Ringing Room", 0) == 0;
-    return c.autoring->set_up(c.core.folders.libraries, ringing_room);
+    if (!c.autoring->set_up(c.core.folders.libraries, ringing_room)) return false;
+    const std::set<std::int32_t>& band = c.autoring->ringer().band_bells();
+    if (!band.empty()) {
+        std::string bells;
+        for (std::int32_t b : band) bells += " " + str(b);
+        const std::string line = "Band mode: bells" + bells + " are rung in the tower; automatic ringing rings none of them";
+        c.screen.write_line(line);
+        c.run_log.write_line(line);
+    }
+    return true;
 }
 
 void end_touch(Program& c, bool pause) {

@@ -77,6 +77,25 @@ TEST(AutoringDriverBeats, TheUsersBellsAreSilentButTheirBeatsPass) {
     EXPECT_EQ(r.key_ms(6), 4000 + 329 * 8 + 1);
 }
 
+TEST(AutoringDriverBeats, TheBandsBellsAreLeftToItsRingersWhateverTheMarks) {
+    struct Row {
+        std::set<std::int32_t> band;
+        const char* mask;
+        const char* keys;
+    };
+    for (const Row& row : {Row{{1, 2, 3, 4}, "123456      ", "    56    56"}, Row{{2, 5}, "123456      ", "1 34 61 34 6"},
+                           Row{{}, " 23456      ", " 23456 23456"}}) {
+        Ringer r(6, rounds_rows(6, 24), row.mask);
+        r.a().leave_to_band(row.band);
+        r.start();
+        r.run_ms(329 * 13 + 5);
+        std::string rung = row.keys;
+        std::erase(rung, ' ');
+        EXPECT_EQ(r.typed(), "L" + rung) << row.mask;
+        EXPECT_EQ(r.a().double_row_keys(), row.keys) << row.mask;
+    }
+}
+
 TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
     Ringer r(6, rounds_rows(6, 60), "123456      ");
     r.start();
