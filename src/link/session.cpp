@@ -687,7 +687,8 @@ bool TowerLink::send_ring(int bell, const bool* given, bool* used) {
 
 std::uint64_t TowerLink::ring_ahead(int bell, std::int64_t due_us) {
     Shared& s = *s_;
-    if (bell < 1 || bell > kMaxTowerBells) return 0;
+    // A bell the tower refuses is left to ring_bell, which counts it refused.
+    if (bell < 1 || bell > kMaxTowerBells || s.band.refused(bell)) return 0;
     {
         std::lock_guard<std::mutex> g(s.send_mu);
         if (!s.joined) return 0;

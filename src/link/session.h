@@ -125,7 +125,8 @@ public:
     // A ring due at due_us (clock_us time), handed over now: it is sent the
     // delay to the tower before due_us, never before now, and never before a
     // ring of the same bell handed over earlier. 0: not taken (not joined, no
-    // delay known yet, or sending ahead is off): ring it at its due time.
+    // delay known yet, sending ahead is off, or a band's bell the tower
+    // refuses): ring it at its due time.
     std::uint64_t ring_ahead(int bell, std::int64_t due_us);
     // At the ring's due time: whether it was sent, and *handstroke its
     // stroke; a ring not yet sent is sent now.

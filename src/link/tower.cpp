@@ -141,9 +141,10 @@ void TowerService::ring_key(char key, bool handstroke) {
     if (on_ring_) on_ring_(key, bell, hand, sent);
 }
 
-void TowerService::ring_ahead(char key, std::int64_t due_us) {
-    const int bell = bell_for_key(cfg_, key);
-    if (bell == 0 || !session_) return;
+void TowerService::ring_ahead(char key, std::int64_t due_us) { ring_bell_ahead(bell_for_key(cfg_, key), due_us); }
+
+void TowerService::ring_bell_ahead(int bell, std::int64_t due_us) {
+    if (bell < 1 || bell > link::kMaxTowerBells || !session_) return;
     // A key still waiting is replaced by the new strike's (the queue keeps
     // one a sensing point): so is its ring, unless it went already.
     std::uint64_t& ahead = ahead_[static_cast<std::size_t>(bell)];
@@ -155,7 +156,12 @@ std::string TowerService::bells_text() const { return band_.empty() ? tower_bell
 
 void TowerService::ring_bell(int bell, bool handstroke) {
     bool hand = handstroke;
-    const bool sent = session_ && session_->ring_bell(bell, &hand);
+    bool sent = false;
+    if (session_ && bell >= 1 && bell <= link::kMaxTowerBells) {
+        std::uint64_t& ahead = ahead_[static_cast<std::size_t>(bell)];
+        sent = ahead != 0 ? session_->claim(ahead, &hand) : session_->ring_bell(bell, &hand);
+        ahead = 0;
+    }
     if (cfg_.monitor_output) delivery_.tower_rung({bell, hand, sent});
     if (on_ring_) on_ring_('\0', bell, hand, sent);
 }

@@ -78,6 +78,10 @@ public:
     // output is on). A ring the tower refuses or the link cannot send now
     // is lost.
     void ring_bell(int bell, bool handstroke);
+    // A bell of the band handed over as soon as its strike is taken, as
+    // ring_ahead does for a key; ring_bell at the due time says what became
+    // of it.
+    void ring_bell_ahead(int bell, std::int64_t due_us);
     // A key of automatic ringing (bell symbol or call key). True when the
     // link took it; false when keys are typed as before.
     bool export_key(char key);

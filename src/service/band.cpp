@@ -79,6 +79,7 @@ void set_up_band(Program& c) {
     std::set<std::int32_t> rung;
     for (std::size_t i = 0; i < c.band->size(); ++i) rung.insert(c.band->bell(i).number);
     c.autoring->ringer().leave_to_band(std::move(rung));
+    c.band_rings.clear();
     if (!c.band->on()) {
         if (c.cfg.band.on)
             c.run_log.write_line(c.cfg.rest_on_mode ? "Band mode is on but no bell is set to ring (bandbell_N=1)"
@@ -87,15 +88,16 @@ void set_up_band(Program& c) {
     }
     for (std::size_t i = 0; i < c.band->size(); ++i) {
         BandBell& b = c.band->bell(i);
+        c.band_rings.push_back(make_band_ring(c, b.number, b.path.keys()));
         c.band_senders.push_back(std::make_unique<KeySender>(c.cfg, c.clock, c.dialog, c.delivery_report,
                                                              *c.plat.windows, b.target, c.target_window, c.key_typer,
-                                                             b.path.keys(), *c.band_ring));
+                                                             b.path.keys(), *c.band_rings.back()));
         c.band_senders.back()->queue_made_up_keys();
     }
-    const std::string line = "Band mode: bells " + bell_list(*c.band) + " of the box ring, each on its number key";
+    hand_band_to_link(c, band_bells(c.cfg));
+    const std::string line = "Band mode: bells " + bell_list(*c.band) + " of the box ring, " +
+                             (c.tower->in_use() ? "each as itself over the tower link" : "each on its number key");
     c.run_log.write_line(line);
-    if (c.tower->in_use())
-        c.run_log.write_line("Band mode rings the ringing program's page, not the tower link: the link rings no band yet");
     for (std::size_t i = 0; i < c.band->size(); ++i) {
         const BandBell& b = c.band->bell(i);
         const BandBellSetting& s = c.cfg.band.bell(b.number);
@@ -110,7 +112,12 @@ void take_band_signal(Program& c, std::size_t i) {
     KeySender& sender = *c.band_senders[i];
     sender.send_made_up_key_now();  // its place in the queue is this strike's
     path.begin_signal();
-    if (path.signal_reaches(0) && path.queue_key(0)) sender.send_due_keys();
+    if (path.signal_reaches(0)) {
+        const bool due_now = path.queue_key(0);
+        // Handed to the link at once, to go ahead of its due time.
+        if (c.tower->in_use()) c.tower->ring_bell_ahead(c.band->bell(i).number, path.keys().due_us(0));
+        if (due_now) sender.send_due_keys();
+    }
     path.end_signal();
     c.band->count_blow(i);
 }

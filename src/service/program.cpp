@@ -296,7 +296,6 @@ void wire_delivery(Program& c) {
     c.delivery_report.add(*c.delivery_log);
     c.delivery_report.add(*c.screen_updates);
     c.tower_ring = make_tower_ring(c);
-    c.band_ring = make_band_ring();
     c.key_sender = std::make_unique<KeySender>(c.cfg, c.clock, c.dialog, c.delivery_report, *c.plat.windows, c.target,
                                                c.target_window, c.key_typer, c.strikes->keys(), *c.tower_ring);
     c.configuration_menu = std::make_unique<ConfigurationMenu>(c.cfg, c.target, *c.plat.windows, c.dialog,
@@ -404,6 +403,7 @@ void startup(Program& c, const ProgramOptions& options) {
     }
     if (!c.cfg.rest_on_mode && !c.sensing.thread_running()) c.sensing.start_thread(c.ports.service(), c.cfg.use_line);
 
+    c.tower->set_band(band_bells(c.cfg));  // the band joins with the link, once
     c.tower->start();
     find_target_window(c);
     c.run_log.write_line(" the following calibration is assumed on entry to main cycle");

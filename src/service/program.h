@@ -125,7 +125,7 @@ struct Program {
     // one path's counter (the screen's), and a key sender per bell.
     std::unique_ptr<Band> band;
     std::unique_ptr<BandLines> band_lines;  // a cell per bell on the service screen
-    std::unique_ptr<TowerRing> band_ring;
+    std::vector<std::unique_ptr<TowerRing>> band_rings;  // a bell's rings over the link
     std::vector<std::unique_ptr<KeySender>> band_senders;
 
     // Key delivery's report and its observers, wired by make_program.

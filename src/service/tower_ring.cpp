@@ -2,6 +2,7 @@
 
 #include "service/program.h"
 #include "link/tower.h"
+#include "strokes/key_queue.h"
 #include "strokes/strike_path.h"
 
 namespace qn {
@@ -22,17 +23,32 @@ private:
     Program& c_;
 };
 
-class NoRing : public TowerRing {
+// The target menu and its restart stay with the program's own ring.
+class BandRing : public TowerRing {
 public:
-    bool in_use() const override { return false; }
-    void ring(char) override {}
+    BandRing(Program& c, int bell, const KeyQueue& keys) : c_(c), bell_(bell), keys_(keys) {}
+    bool in_use() const override { return c_.tower->in_use(); }
+    void ring(char) override { c_.tower->ring_bell(bell_, keys_.handstroke()); }
     void ask() override {}
     void restart() override {}
+
+private:
+    Program& c_;
+    int bell_;
+    const KeyQueue& keys_;
 };
 
 }  // namespace
 
 std::unique_ptr<TowerRing> make_tower_ring(Program& c) { return std::make_unique<LinkRing>(c); }
-std::unique_ptr<TowerRing> make_band_ring() { return std::make_unique<NoRing>(); }
+std::unique_ptr<TowerRing> make_band_ring(Program& c, int bell, const KeyQueue& keys) {
+    return std::make_unique<BandRing>(c, bell, keys);
+}
+
+void hand_band_to_link(Program& c, std::vector<int> bells) {
+    if (bells == c.tower->band()) return;
+    c.tower->set_band(std::move(bells));
+    c.tower->restart();
+}
 
 }  // namespace qn

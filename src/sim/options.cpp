@@ -279,7 +279,6 @@ std::string check_together(const SimOptions& o) {
     }
     if (o.take_delay && o.automatic_bells.empty()) return "--take-delay goes with --with-automatic-bells";
     if (o.band != 0) {
-        if (o.tower != 0) return "--band rings the ringing program's page: the link rings no band yet (not with --tower)";
         if (!o.automatic_bells.empty()) return "--band rings rounds: not with --with-automatic-bells";
         if (o.interactive) return "--band is the ringers' set-up: it cannot go with --interactive";
     }

@@ -178,8 +178,14 @@ void SimRun::ring_over_link() {
                                          options_.server + "\r\ntowerbellj=" +
                                          std::to_string(options_.plan.rhythm.place) + "\r\ntowerbellf=0\r\nprogram=" +
                                          kNames[t] + "\r\n");
-    ctx_->tower->on_ring([this](char key, int, bool, bool sent) {
-        if (sent) target_->key(time_->now_locked(), key, "tower " + std::to_string(options_.tower));
+    // A band's ring comes without a key: its bell's target hears its key.
+    ctx_->tower->on_ring([this](char key, int bell, bool, bool sent) {
+        if (!sent) return;
+        const std::string where = "tower " + std::to_string(options_.tower);
+        if (options_.band != 0 && key == '\0' && bell >= 1 && bell <= options_.band)
+            band_target(bell).key(time_->now_locked(), band_bell_key(bell), where);
+        else
+            target_->key(time_->now_locked(), key, where);
     });
 }
 

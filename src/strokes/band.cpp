@@ -26,6 +26,14 @@ char band_bell_key(int bell) {
     return standard_band_char(bell);
 }
 
+std::vector<int> band_bells(const Settings& settings) {
+    std::vector<int> bells;
+    if (!settings.band.on || !settings.rest_on_mode) return bells;
+    for (int n = 1; n <= kMaxBandBells; ++n)
+        if (settings.band.bell(n).rung) bells.push_back(n);
+    return bells;
+}
+
 namespace {
 
 // The program's target, cut to one sensing point on the box's only

@@ -41,6 +41,9 @@ private:
 // The key of bell n in a ringing program's page: 1-9, 0, then - and = for
 // the eleventh and twelfth (the box's character beyond).
 char band_bell_key(int bell);
+// The bells band mode rings as the settings stand (empty: band mode off, or
+// no interface box).
+std::vector<int> band_bells(const Settings& settings);
 
 struct BandBell {
     BandBell(int bell, const Settings& settings, const CurrentTarget& target, const RunClock& clock,

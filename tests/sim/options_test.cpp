@@ -79,7 +79,7 @@ TEST(CommandLines, StopWithTheRightCodeAndSayWhy) {
         {true, {"--band=4", "--ringer=2:late=400"}, 2, "not late=400"},
         {true, {"--band=4", "--ringer=2:wobble=1"}, 2, "not wobble=1"},
         {true, {"--band=4", "--ringer=x:late=1"}, 2, "a bell from 1 to 16"},
-        {true, {"--band=4", "--tower=5"}, 2, "the link rings no band yet"},
+        {true, {"--band=4", "--tower=5", "--virtual"}, 2, "cannot go with --virtual"},
         {true, {"--wobble"}, 2, "--wobble"},
         {true, {"/a"}, 2, "/a"},
         {true, {"--version"}, 0, "Quennick v0.8.2"},
