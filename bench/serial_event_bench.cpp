@@ -43,30 +43,30 @@ void BM_LineChangeToPublishedSlot(benchmark::State& state) {
     fp.plat.clock = platform::native_platform().clock;
     fp.plat.threads = platform::native_platform().threads;
     port.add_port("COM1");
-    auto ctx = make_program(fp.plat);
-    Program& c = *ctx;
-    c.clock.start();
-    c.cfg.use_line[ModemLine::Cts] = true;
-    c.cfg.transient_ms = 0;
+    auto owned = make_program(fp.plat);
+    Program& program = *owned;
+    program.clock.start();
+    program.cfg.use_line[ModemLine::Cts] = true;
+    program.cfg.transient_ms = 0;
     PortHandle h = port.open("COM1").value();
     std::thread t([&] {
-        SerialThread& thread = c.sensing.make_thread(h, c.cfg.use_line);
+        SerialThread& thread = program.sensing.make_thread(h, program.cfg.use_line);
         thread.start_watching();
         while (thread.take_event()) {
         }
     });
-    while (!c.sensing.thread_running()) std::this_thread::yield();
+    while (!program.sensing.thread_running()) std::this_thread::yield();
 
     std::vector<double> micros;
     for (auto _ : state) {
-        const std::int32_t before = c.event_ring.recorded();
+        const std::int32_t before = program.event_ring.recorded();
         const auto signalled = Clock::now();
         port.pending.fetch_add(1, std::memory_order_release);
-        while (c.event_ring.recorded() == before) {
+        while (program.event_ring.recorded() == before) {
         }
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - signalled).count());
     }
-    c.sensing.thread()->end();
+    program.sensing.thread()->end();
     port.stop = true;
     t.join();
     report(state, micros);

@@ -152,8 +152,8 @@ double thread_cpu_ms(long tid) {
 // program's own two threads, the main thread and the serial thread.
 class CpuSampler {
 public:
-    CpuSampler(platform::sim::SimTime& time, long main_tid, const Program& ctx)
-        : time_(time), main_tid_(main_tid), ctx_(ctx), thread_([this] { loop(); }) {}
+    CpuSampler(platform::sim::SimTime& time, long main_tid, const Program& program)
+        : time_(time), main_tid_(main_tid), program_(program), thread_([this] { loop(); }) {}
     ~CpuSampler() { stop(); }
     void stop() {
         done_ = true;
@@ -181,7 +181,7 @@ private:
     };
     void loop() {
         while (!done_) {
-            const long serial_tid = static_cast<long>(ctx_.sensing.thread() ? ctx_.sensing.thread()->os_thread_id() : 0);
+            const long serial_tid = static_cast<long>(program_.sensing.thread() ? program_.sensing.thread()->os_thread_id() : 0);
             samples_.push_back({time_.now_locked(), 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC,
                                 thread_cpu_ms(main_tid_) + thread_cpu_ms(serial_tid)});
             if (std::string s = thread_sched(serial_tid); !s.empty()) serial_sched = s;
@@ -191,7 +191,7 @@ private:
     }
     platform::sim::SimTime& time_;
     long main_tid_;
-    const Program& ctx_;
+    const Program& program_;
     std::vector<Sample> samples_;
     std::atomic<bool> done_{false};
     std::thread thread_;

@@ -18,16 +18,16 @@ using Clock = std::chrono::steady_clock;
 void BM_PublishedSlotToPendingKey(benchmark::State& state) {
     test::FakePlatform fp;
     fp.plat.clock = platform::native_platform().clock;
-    auto ctx = make_program(fp.plat);
-    Program& c = *ctx;
-    c.clock.start();
-    c.cfg.use_line[ModemLine::Cts] = true;
-    c.cfg.sensor_count = 1;
-    c.cfg.target_program = "Open";
-    set_target_defaults(c.target, c.cfg.sensor_count);
-    load_target_parameters(c.target, *c.plat.windows, "Open");
-    c.screen.set_auto_present(false);
-    EventRing& ring = c.event_ring;
+    auto owned = make_program(fp.plat);
+    Program& program = *owned;
+    program.clock.start();
+    program.cfg.use_line[ModemLine::Cts] = true;
+    program.cfg.sensor_count = 1;
+    program.cfg.target_program = "Open";
+    set_target_defaults(program.target, program.cfg.sensor_count);
+    load_target_parameters(program.target, *program.plat.windows, "Open");
+    program.screen.set_auto_present(false);
+    EventRing& ring = program.event_ring;
     std::vector<double> micros;
     std::int32_t n = 0;
     for (auto _ : state) {
@@ -35,9 +35,9 @@ void BM_PublishedSlotToPendingKey(benchmark::State& state) {
         ++n;
         ring.next() = {500000LL * n, (n % 2) ? platform::kLineCts : 0u, EventShape::Normal};
         ring.publish();
-        c.strikes->keys().clear_outputs();  // the pause would empty it
+        program.strikes->keys().clear_outputs();  // the pause would empty it
         const auto start = Clock::now();
-        c.port_watch->watch_once();
+        program.port_watch->watch_once();
         micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
     }
     report(state, micros);

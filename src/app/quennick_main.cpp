@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
 #endif
     // The program state lives until the process ends: the serial thread may
     // read it up to the last moment.
-    qn::Program* ctx = qn::make_program(plat).release();
-    int code = qn::quennick_main(*ctx, options);
-    ctx->ending->exit(code);
+    qn::Program* program = qn::make_program(plat).release();
+    int code = qn::quennick_main(*program, options);
+    program->ending->exit(code);
 }

@@ -21,34 +21,34 @@ void write_heading(TextSink& f) { f.write_line("Doing  complete basic calibratio
 }  // namespace
 
 // Every calibration is a complete one; the flag says so at the call.
-void calibrate(Program& c, bool /*full*/) {
-    write_heading(c.screen);
-    write_heading(c.run_log);
-    c.cfg.rest_on_mode = false;
-    c.cfg.signals_mode = false;
+void calibrate(Program& program, bool /*full*/) {
+    write_heading(program.screen);
+    write_heading(program.run_log);
+    program.cfg.rest_on_mode = false;
+    program.cfg.signals_mode = false;
 
     // Every failure in here ends the program, so nothing below is reached
     // and an existing settings file stays as it was.
     {
-        auto run = std::make_unique<Calibration>(c.cfg, c.ports, c.sensing, c.clock, c.dialog, c.run_log,
-                                                 *c.plat.console, c.core.easy_mode);
+        auto run = std::make_unique<Calibration>(program.cfg, program.ports, program.sensing, program.clock, program.dialog, program.run_log,
+                                                 *program.plat.console, program.core.easy_mode);
         run->set_up_serial_ports();
     }
 
-    c.cfg.big_numbers = false;
-    c.cfg.loop_sleep_ms = kDefaultLoopSleepMs;
-    c.cfg.switch_bounce_ms = kDefaultSwitchBounceMs;
-    set_target_defaults(c.target, c.cfg.sensor_count);
+    program.cfg.big_numbers = false;
+    program.cfg.loop_sleep_ms = kDefaultLoopSleepMs;
+    program.cfg.switch_bounce_ms = kDefaultSwitchBounceMs;
+    set_target_defaults(program.target, program.cfg.sensor_count);
     // Handbells ring without delays: the settings file is written with zero
     // delays, and this session must ring the same way as the next one.
-    if (c.cfg.handbells)
+    if (program.cfg.handbells)
         for (int i = 0; i <= kMaxTargetPrograms; ++i)
-            for (SensingPoint& p : c.target.table()[i].points) {
+            for (SensingPoint& p : program.target.table()[i].points) {
                 p.hand_delay_ms = 0;
                 p.back_delay_ms = 0;
             }
-    choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
-    (void)c.settings_file->write(c.cfg, c.target.table());  // reports its own failure; the settings stay in memory
+    choose_target(program.cfg, program.target, *program.plat.windows, program.dialog, program.delivery_report, *program.tower_ring);
+    (void)program.settings_file->write(program.cfg, program.target.table());  // reports its own failure; the settings stay in memory
 }
 
 }  // namespace qn

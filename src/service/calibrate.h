@@ -6,6 +6,6 @@ namespace qn {
 
 struct Program;
 
-void calibrate(Program& c, bool full);
+void calibrate(Program& program, bool full);
 
 }  // namespace qn

@@ -34,17 +34,17 @@ bool is_command(char ch) {
     }
 }
 
-void show_delays(Program& c) {
-    const CurrentTarget& t = c.target;
+void show_delays(Program& program) {
+    const CurrentTarget& t = program.target;
     for (std::int32_t i = 0; i < t.sensors_active() && i < kMaxSensors; ++i) {
-        c.console.clear(Area::Scratch);
-        c.screen.write_line("Handstroke key delay now " + str(t.point(i).hand_delay_ms));
-        c.screen.write_line("Backstroke key delay now " + str(t.point(i).back_delay_ms));
+        program.console.clear(Area::Scratch);
+        program.screen.write_line("Handstroke key delay now " + str(t.point(i).hand_delay_ms));
+        program.screen.write_line("Backstroke key delay now " + str(t.point(i).back_delay_ms));
     }
 }
 
-void change_delays(Program& c, bool hand, std::int32_t step) {
-    CurrentTarget& t = c.target;
+void change_delays(Program& program, bool hand, std::int32_t step) {
+    CurrentTarget& t = program.target;
     bool cut = false;
     auto move = [&](std::int32_t& delay) {
         const std::int32_t moved = stepped_key_delay(delay, step);
@@ -56,21 +56,21 @@ void change_delays(Program& c, bool hand, std::int32_t step) {
         if (hand) move(p.hand_delay_ms);
         move(p.back_delay_ms);
     }
-    show_delays(c);
+    show_delays(program);
     if (cut)
-        c.screen.write_line("Key delays stay within " + range_text(c.cfg, *setting_range("keydelayhand")) + " ms");
+        program.screen.write_line("Key delays stay within " + range_text(program.cfg, *setting_range("keydelayhand")) + " ms");
 }
 
 // K: the delays the last striking report suggested, for every sensing point
 // of the current target (moved as the delay keys move them), and into the
 // settings file, so that the next run starts with them. Only when asked.
-void take_suggested_delays(Program& c) {
-    const TouchStriking* t = c.striking ? c.striking->last() : nullptr;
+void take_suggested_delays(Program& program) {
+    const TouchStriking* t = program.striking ? program.striking->last() : nullptr;
     if (!t || !t->delay.offered) {
-        c.screen.write_line("No delay to take: only a touch rung with automatic ringing suggests one");
+        program.screen.write_line("No delay to take: only a touch rung with automatic ringing suggests one");
         return;
     }
-    CurrentTarget& k = c.target;
+    CurrentTarget& k = program.target;
     if (k.sensors_active() < 1) return;
     const std::int32_t hand_step = suggested_hand_delay(t->delay) - k.point(0).hand_delay_ms;
     const std::int32_t back_step = suggested_back_delay(t->delay) - k.point(0).back_delay_ms;
@@ -81,10 +81,10 @@ void take_suggested_delays(Program& c) {
         k.entry().points[static_cast<std::size_t>(i)].hand_delay_ms = p.hand_delay_ms;
         k.entry().points[static_cast<std::size_t>(i)].back_delay_ms = p.back_delay_ms;
     }
-    show_delays(c);
-    c.run_log.write_line("Key delays taken from the striking report of touch " + str(t->touch) + ": handstroke " +
+    show_delays(program);
+    program.run_log.write_line("Key delays taken from the striking report of touch " + str(t->touch) + ": handstroke " +
                          str(k.point(0).hand_delay_ms) + ", backstroke " + str(k.point(0).back_delay_ms));
-    if (c.settings_file->write(c.cfg, k.table())) c.screen.write_line("Taken from the striking report and kept in the settings file");
+    if (program.settings_file->write(program.cfg, k.table())) program.screen.write_line("Taken from the striking report and kept in the settings file");
 }
 
 // The target must hold the focus before the other bells start: "A" was
@@ -93,173 +93,173 @@ void take_suggested_delays(Program& c) {
 // found. Key dispatch is not running meanwhile, so the foreground is looked
 // at every 100 ms; any key but Q (which quits) gives up the start. Targets
 // reached by window messages need no focus.
-bool target_in_front(Program& c, const std::string& target) {
-    WindowHandle f = c.plat.windows->foreground();
-    if (f == 0 || (f != c.target_window.handle() &&
-                   c.plat.windows->window_text(f, 256).find(target) == std::string::npos))
+bool target_in_front(Program& program, const std::string& target) {
+    WindowHandle f = program.plat.windows->foreground();
+    if (f == 0 || (f != program.target_window.handle() &&
+                   program.plat.windows->window_text(f, 256).find(target) == std::string::npos))
         return false;
-    c.target_window.set_handle(f);
-    if (!c.key_sender->has_focus()) {
-        c.key_sender->set_focus(true);
-        c.service_screen->mark_stale();
-        c.run_log.write_line("Recovered from loss of focus");
+    program.target_window.set_handle(f);
+    if (!program.key_sender->has_focus()) {
+        program.key_sender->set_focus(true);
+        program.service_screen->mark_stale();
+        program.run_log.write_line("Recovered from loss of focus");
     }
     return true;
 }
 
-bool wait_for_target_focus(Program& c) {
-    const CurrentTarget& k = c.target;
-    if (!k.restricted() || target_driver(k).route != KeyRoute::FocusedWindow || c.tower->in_use())
+bool wait_for_target_focus(Program& program) {
+    const CurrentTarget& k = program.target;
+    if (!k.restricted() || target_driver(k).route != KeyRoute::FocusedWindow || program.tower->in_use())
         return true;
     const std::string target = underscores_to_spaces(k.entry().window_name);
-    if (target_in_front(c, target)) return true;
-    c.screen.write_line("Waiting for the target window to have the focus - press a key to cancel");
+    if (target_in_front(program, target)) return true;
+    program.screen.write_line("Waiting for the target window to have the focus - press a key to cancel");
     for (;;) {
-        if (target_in_front(c, target)) return true;
-        if (c.console.key_if_any() != 0) return false;
-        c.console.wait_key_ms(100);
+        if (target_in_front(program, target)) return true;
+        if (program.console.key_if_any() != 0) return false;
+        program.console.wait_key_ms(100);
     }
 }
 
-void automatic_ringing(Program& c, char key) {
-    AutoRinger& a = c.autoring->ringer();
-    c.console.clear(Area::Scratch);
+void automatic_ringing(Program& program, char key) {
+    AutoRinger& a = program.autoring->ringer();
+    program.console.clear(Area::Scratch);
     if (key == 'Z' || (key == 'A' && !a.is_set_up())) {
-        if (key == 'A') c.screen.write_line("Setting up configuration first");
-        if (!set_up_autoring(c)) a.forget_set_up();
+        if (key == 'A') program.screen.write_line("Setting up configuration first");
+        if (!set_up_autoring(program)) a.forget_set_up();
         a.rewind_for_first_start();
     }
     if (key != 'A' || !a.is_set_up()) return;
     if (a.toggle()) {
-        c.screen.write_line("Automated ringing started");
-        if (!wait_for_target_focus(c)) {
+        program.screen.write_line("Automated ringing started");
+        if (!wait_for_target_focus(program)) {
             a.stop();
-            c.screen.write_line("Automated ringing not started");
+            program.screen.write_line("Automated ringing not started");
             return;
         }
         a.export_key('l');
-        c.console.pause_ms(4000);
+        program.console.pause_ms(4000);
     } else {
-        c.console.clear(Area::Scratch);
-        c.screen.write_line("Automated ringing ended");
+        program.console.clear(Area::Scratch);
+        program.screen.write_line("Automated ringing ended");
         a.rewind();
     }
 }
 
-void pause_check(Program& c) {
-    c.console.select(Area::Full);
-    const std::int64_t last_us = c.band->on() ? c.band->last_signal_us() : c.strikes->last_signal_us();
-    const bool full = c.band->on() ? c.band->outputs_full() : c.strikes->keys().outputs_full();
-    const bool pause = c.clock.elapsed_us() - last_us > kPauseMicro;
-    if (pause || full) end_touch(c, pause);
+void pause_check(Program& program) {
+    program.console.select(Area::Full);
+    const std::int64_t last_us = program.band->on() ? program.band->last_signal_us() : program.strikes->last_signal_us();
+    const bool full = program.band->on() ? program.band->outputs_full() : program.strikes->keys().outputs_full();
+    const bool pause = program.clock.elapsed_us() - last_us > kPauseMicro;
+    if (pause || full) end_touch(program, pause);
 }
 
 }  // namespace
 
-bool set_up_autoring(Program& c) {
-    const std::uint8_t target = target_index_of(c.target, c.cfg.target_program);
-    const bool ringing_room = c.target.table()[target].window_name.rfind("Ringing Room", 0) == 0;
-    if (!c.autoring->set_up(c.core.folders.libraries, ringing_room)) return false;
-    const std::set<std::int32_t>& band = c.autoring->ringer().band_bells();
+bool set_up_autoring(Program& program) {
+    const std::uint8_t target = target_index_of(program.target, program.cfg.target_program);
+    const bool ringing_room = program.target.table()[target].window_name.rfind("Ringing Room", 0) == 0;
+    if (!program.autoring->set_up(program.core.folders.libraries, ringing_room)) return false;
+    const std::set<std::int32_t>& band = program.autoring->ringer().band_bells();
     if (!band.empty()) {
         std::string bells;
         for (std::int32_t b : band) bells += " " + str(b);
         const std::string line = "Band mode: bells" + bells + " are rung in the tower; automatic ringing rings none of them";
-        c.screen.write_line(line);
-        c.run_log.write_line(line);
+        program.screen.write_line(line);
+        program.run_log.write_line(line);
     }
     return true;
 }
 
-void end_touch(Program& c, bool pause) {
-    StrikePath& strikes = *c.strikes;
-    if (strikes.rows().rows() == 0 || c.autoring->ringer().running()) return;
-    if (c.band->on()) {
-        c.band->log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
-        c.console.pause_ms(1);
-        if (pause) c.band->restart_touch(c.clock.elapsed_us());
+void end_touch(Program& program, bool pause) {
+    StrikePath& strikes = *program.strikes;
+    if (strikes.rows().rows() == 0 || program.autoring->ringer().running()) return;
+    if (program.band->on()) {
+        program.band->log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
+        program.console.pause_ms(1);
+        if (pause) program.band->restart_touch(program.clock.elapsed_us());
         strikes.rows().zero();
         return;
     }
     if (strikes.keys().outputs_full() || pause) {
         strikes.log_touch(pause ? TouchEnd::Pause : TouchEnd::ListFull);
-        c.console.pause_ms(1);
+        program.console.pause_ms(1);
     }
-    if (pause) strikes.restart_touch(c.clock.elapsed_us());
+    if (pause) strikes.restart_touch(program.clock.elapsed_us());
 }
 
-void do_command(Program& c, char key) {
-    StrikePath& strikes = *c.strikes;
+void do_command(Program& program, char key) {
+    StrikePath& strikes = *program.strikes;
     switch (key) {
     case 'H':
-        if (c.band->on()) {
-            set_band_stroke(c, true);
+        if (program.band->on()) {
+            set_band_stroke(program, true);
             break;
         }
         strikes.keys().set_handstroke(true);
-        c.screen.write_line("Now Set at handstroke");
+        program.screen.write_line("Now Set at handstroke");
         break;
     case 'B':
-        if (c.band->on()) {
-            set_band_stroke(c, false);
+        if (program.band->on()) {
+            set_band_stroke(program, false);
             break;
         }
         strikes.keys().set_handstroke(false);
-        c.screen.write_line("Now Set at backstroke");
+        program.screen.write_line("Now Set at backstroke");
         break;
     case 'K':
-        if (c.band->on())
-            take_band_delays(c);
+        if (program.band->on())
+            take_band_delays(program);
         else
-            take_suggested_delays(c);
+            take_suggested_delays(program);
         break;
-    case '+': change_delays(c, true, 20); break;
-    case '-': change_delays(c, true, -20); break;
-    case '<': change_delays(c, false, 20); break;
-    case '>': change_delays(c, false, -20); break;
+    case '+': change_delays(program, true, 20); break;
+    case '-': change_delays(program, true, -20); break;
+    case '<': change_delays(program, false, 20); break;
+    case '>': change_delays(program, false, -20); break;
     case 'N':
-        c.console.clear(Area::Scratch);
-        c.cfg.big_numbers = !c.cfg.big_numbers;
+        program.console.clear(Area::Scratch);
+        program.cfg.big_numbers = !program.cfg.big_numbers;
         strikes.rows().zero();
-        c.service_screen->mark_stale();
-        c.screen.write_line(c.cfg.big_numbers ? "big counter numbers ON" : "big counter numbers OFF");
+        program.service_screen->mark_stale();
+        program.screen.write_line(program.cfg.big_numbers ? "big counter numbers ON" : "big counter numbers OFF");
         break;
     case '0':
         strikes.rows().zero();
-        c.screen.write_line("Counter set to zero");
+        program.screen.write_line("Counter set to zero");
         break;
     case 'C':
-        c.configuration_menu->run();
-        c.service_screen->update();
+        program.configuration_menu->run();
+        program.service_screen->update();
         break;
     case 'P':
-        c.console.clear(Area::Scratch);
-        choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
-        c.console.select(Area::Full);
-        c.screen.move_to(1, kScratchFirstLine);
-        c.screen.write("Program " + c.cfg.target_program + " selected");
-        c.screen.clear_to_line_end();  // the rest of the menu's line it is written over
+        program.console.clear(Area::Scratch);
+        choose_target(program.cfg, program.target, *program.plat.windows, program.dialog, program.delivery_report, *program.tower_ring);
+        program.console.select(Area::Full);
+        program.screen.move_to(1, kScratchFirstLine);
+        program.screen.write("Program " + program.cfg.target_program + " selected");
+        program.screen.clear_to_line_end();  // the rest of the menu's line it is written over
         break;
     case 'A':
-    case 'Z': automatic_ringing(c, key); break;
+    case 'Z': automatic_ringing(program, key); break;
     default: break;  // Q and Esc have ended the program in the key read
     }
 }
 
-void check_keys(Program& c) {
-    if (c.autoring->ringer().step(c.key_sender->has_focus()) == 'A') automatic_ringing(c, 'A');
-    if (c.striking) c.striking->tell_finished();  // a touch's report, once it is ready
-    if (c.plat.console->key_waiting()) {
-        char key = upper(c.console.wait_key());
+void check_keys(Program& program) {
+    if (program.autoring->ringer().step(program.key_sender->has_focus()) == 'A') automatic_ringing(program, 'A');
+    if (program.striking) program.striking->tell_finished();  // a touch's report, once it is ready
+    if (program.plat.console->key_waiting()) {
+        char key = upper(program.console.wait_key());
         if (!is_command(key)) return;  // dropped, and no pause check this pass
-        if (c.cfg.big_numbers) {
-            c.service_screen->mark_stale();
-            c.service_screen->write_menu();
+        if (program.cfg.big_numbers) {
+            program.service_screen->mark_stale();
+            program.service_screen->write_menu();
         }
-        c.console.clear(Area::Scratch);
-        do_command(c, key);
+        program.console.clear(Area::Scratch);
+        do_command(program, key);
     }
-    pause_check(c);
+    pause_check(program);
 }
 
 }  // namespace qn

@@ -21,9 +21,9 @@ namespace {
 // The longest one pass may wait. Data mode always waited a millisecond
 // for its byte; now the byte itself wakes the loop, so loop_sleep_ms holds
 // there too, but never less than that millisecond.
-std::int32_t ceiling_ms(const Program& c) {
-    if (c.cfg.rest_on_mode) return c.cfg.loop_sleep_ms > 1 ? c.cfg.loop_sleep_ms : 1;
-    return c.cfg.loop_sleep_ms;
+std::int32_t ceiling_ms(const Program& program) {
+    if (program.cfg.rest_on_mode) return program.cfg.loop_sleep_ms > 1 ? program.cfg.loop_sleep_ms : 1;
+    return program.cfg.loop_sleep_ms;
 }
 
 // At rest (no touch being counted, no key waiting, no automatic ringing)
@@ -34,36 +34,36 @@ std::int32_t ceiling_ms(const Program& c) {
 // once a second.
 constexpr std::int32_t kRestWaitMs = 1000;
 
-bool at_rest(const Program& c) {
-    if (c.autoring->ringer().running() || c.strikes->rows().rows() != 0) return false;
-    return !c.strikes->keys().any_pending(c.target.sensors_active()) && !c.band->any_pending();
+bool at_rest(const Program& program) {
+    if (program.autoring->ringer().running() || program.strikes->rows().rows() != 0) return false;
+    return !program.strikes->keys().any_pending(program.target.sensors_active()) && !program.band->any_pending();
 }
 
-bool events_waiting(const Program& c) {
-    return c.sensing.thread_running() && c.event_ring.unread();
+bool events_waiting(const Program& program) {
+    return program.sensing.thread_running() && program.event_ring.unread();
 }
 
 }  // namespace
 
-void wait_for_next_pass(Program& c) {
-    const PassWait w = plan_pass_wait(c, c.clock.elapsed_us());
-    c.screen.present();
-    WatchLoop& watch = c.strikes->watch();
+void wait_for_next_pass(Program& program) {
+    const PassWait w = plan_pass_wait(program, program.clock.elapsed_us());
+    program.screen.present();
+    WatchLoop& watch = program.strikes->watch();
     watch.port_may_have_byte();  // unless a wait on the port says otherwise
     if (w.yield) {
-        c.plat.threads->sleep_ms(0);
+        program.plat.threads->sleep_ms(0);
         return;
     }
     if (!w.wait) return;
-    auto r = c.clock.wait_until_us(w.until_us, w.sources, w.precise);
+    auto r = program.clock.wait_until_us(w.until_us, w.sources, w.precise);
     if (!r.ok()) {
         // Told once; the loop falls back to sleeping its longest wait.
-        if (!c.core.wait_failure_logged) {
-            c.core.wait_failure_logged = true;
-            c.run_log.write_line("Waiting for events failed, sleeping " + std::to_string(ceiling_ms(c)) +
+        if (!program.core.wait_failure_logged) {
+            program.core.wait_failure_logged = true;
+            program.run_log.write_line("Waiting for events failed, sleeping " + std::to_string(ceiling_ms(program)) +
                                " ms a pass instead: " + r.error());
         }
-        c.plat.threads->sleep_ms(ceiling_ms(c));
+        program.plat.threads->sleep_ms(ceiling_ms(program));
         return;
     }
     if (r.value().sources & platform::kWakePort)
@@ -72,24 +72,24 @@ void wait_for_next_pass(Program& c) {
         watch.port_quiet();  // the port was watched and nothing came
 }
 
-void prepare_service_loop(Program& c) {
-    c.plat.wait->watch_port(c.cfg.rest_on_mode ? c.ports.service() : 0);
+void prepare_service_loop(Program& program) {
+    program.plat.wait->watch_port(program.cfg.rest_on_mode ? program.ports.service() : 0);
 }
 
-PassWait plan_pass_wait(const Program& c, std::int64_t now_us) {
+PassWait plan_pass_wait(const Program& program, std::int64_t now_us) {
     PassWait w;
-    const std::int32_t ceiling = ceiling_ms(c);
-    if (ceiling < 0 || events_waiting(c)) return w;
+    const std::int32_t ceiling = ceiling_ms(program);
+    if (ceiling < 0 || events_waiting(program)) return w;
     if (ceiling == 0) {
         w.yield = true;
         return w;
     }
     w.wait = true;
-    w.until_us = now_us + multiply_int64(at_rest(c) ? kRestWaitMs : ceiling, 1000);
-    w.sources = platform::kWakeConsole | (c.cfg.rest_on_mode ? platform::kWakePort : platform::kWakeEvent);
-    if (c.tower->in_use()) w.sources |= platform::kWakeEvent;  // the link's news
-    for (std::int64_t due : {c.key_sender->next_key_due(now_us), next_band_key_due(c, now_us),
-                             c.autoring->ringer().next_beat_due(c.key_sender->has_focus())}) {
+    w.until_us = now_us + multiply_int64(at_rest(program) ? kRestWaitMs : ceiling, 1000);
+    w.sources = platform::kWakeConsole | (program.cfg.rest_on_mode ? platform::kWakePort : platform::kWakeEvent);
+    if (program.tower->in_use()) w.sources |= platform::kWakeEvent;  // the link's news
+    for (std::int64_t due : {program.key_sender->next_key_due(now_us), next_band_key_due(program, now_us),
+                             program.autoring->ringer().next_beat_due(program.key_sender->has_focus())}) {
         if (due >= 0 && due <= w.until_us) {
             w.until_us = due;
             w.precise = true;
@@ -98,15 +98,15 @@ PassWait plan_pass_wait(const Program& c, std::int64_t now_us) {
     return w;
 }
 
-void main_loop_pass(Program& c) {
-    c.ending->end_if_asked();
-    check_keys(c);
-    if (c.port_watch->watch_once()) {
-        c.key_sender->send_due_keys();
-        send_band_keys(c);
+void main_loop_pass(Program& program) {
+    program.ending->end_if_asked();
+    check_keys(program);
+    if (program.port_watch->watch_once()) {
+        program.key_sender->send_due_keys();
+        send_band_keys(program);
     }
-    c.tower_line->show();
-    wait_for_next_pass(c);
+    program.tower_line->show();
+    wait_for_next_pass(program);
 }
 
 }  // namespace qn

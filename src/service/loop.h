@@ -25,10 +25,10 @@ struct PassWait {
 };
 
 // Ready for service: the port whose bytes wake the loop (data mode).
-void prepare_service_loop(Program& c);
-PassWait plan_pass_wait(const Program& c, std::int64_t now_us);
+void prepare_service_loop(Program& program);
+PassWait plan_pass_wait(const Program& program, std::int64_t now_us);
 // The end of a pass: the screen shown, then the wait plan_pass_wait gives.
-void wait_for_next_pass(Program& c);
-void main_loop_pass(Program& c);
+void wait_for_next_pass(Program& program);
+void main_loop_pass(Program& program);
 
 }  // namespace qn

@@ -63,98 +63,98 @@ Program::~Program() = default;
 
 namespace {
 
-void prepare_console(Program& c) {
-    c.screen.background_colour(kBlue);
-    c.screen.text_colour(kYellow);
-    c.console.select(Area::Full);
-    c.screen.clear_window();
-    c.screen.cursor_visible(false);
-    if (!c.run_log.is_open() && !c.run_log.no_log_reason().empty())
-        c.screen.write_line("No run log this time: " + c.run_log.no_log_reason());
+void prepare_console(Program& program) {
+    program.screen.background_colour(kBlue);
+    program.screen.text_colour(kYellow);
+    program.console.select(Area::Full);
+    program.screen.clear_window();
+    program.screen.cursor_visible(false);
+    if (!program.run_log.is_open() && !program.run_log.no_log_reason().empty())
+        program.screen.write_line("No run log this time: " + program.run_log.no_log_reason());
 }
 
-bool stored_port_usable(Program& c) {
-    SensorPorts& ports = c.ports;
-    c.core.have_serial_port = false;
+bool stored_port_usable(Program& program) {
+    SensorPorts& ports = program.ports;
+    program.core.have_serial_port = false;
     bool listed = false;
     for (std::int32_t i = 0; i < ports.count(); ++i) {
-        if (c.plat.serial->device_name(ports.name(i)) != c.cfg.port_name) continue;
+        if (program.plat.serial->device_name(ports.name(i)) != program.cfg.port_name) continue;
         listed = true;
-        ports.set_handle(i, ports.open(c.cfg.port_name));
+        ports.set_handle(i, ports.open(program.cfg.port_name));
         if (ports.handle(i) != 0) {
-            c.core.have_serial_port = true;
+            program.core.have_serial_port = true;
             ports.close_handle(i);
         }
     }
-    if (!listed && c.plat.serial->opens_unlisted(c.cfg.port_name)) {
-        const PortHandle h = ports.open(c.cfg.port_name);
-        c.core.have_serial_port = h != 0;
+    if (!listed && program.plat.serial->opens_unlisted(program.cfg.port_name)) {
+        const PortHandle h = ports.open(program.cfg.port_name);
+        program.core.have_serial_port = h != 0;
         ports.close(h);
     }
-    return c.core.have_serial_port;
+    return program.core.have_serial_port;
 }
 
 // The settings file names a port: it must still be there and free. A retry
 // lists the ports again, so an adapter plugged in meanwhile is found.
-void check_stored_port(Program& c) {
+void check_stored_port(Program& program) {
     for (;;) {
-        if (stored_port_usable(c)) break;
-        c.run_log.write_line("Comport " + c.cfg.port_name + " not available");
-        c.screen.text_colour(kYellow);
-        c.screen.write_line(underscores_to_spaces(kProgramVersion));
-        c.screen.text_colour(kWhite);
-        c.screen.write_line();
-        c.screen.write_line("Configuration file exists, but the specifified port " + c.cfg.port_name +
+        if (stored_port_usable(program)) break;
+        program.run_log.write_line("Comport " + program.cfg.port_name + " not available");
+        program.screen.text_colour(kYellow);
+        program.screen.write_line(underscores_to_spaces(kProgramVersion));
+        program.screen.text_colour(kWhite);
+        program.screen.write_line();
+        program.screen.write_line("Configuration file exists, but the specifified port " + program.cfg.port_name +
                          " is NOT available");
-        c.screen.write_line("Check if another program using it, e.g. Abel, if so close it");
-        c.screen.write_line("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
-        char key = upper(c.console.wait_key());
+        program.screen.write_line("Check if another program using it, e.g. Abel, if so close it");
+        program.screen.write_line("Retry (R) or do completely new configuration (c) or Quit (Q)? (R/c/q)");
+        char key = upper(program.console.wait_key());
         if (key == 'C') {
-            c.settings_file->set_have_file(false);
+            program.settings_file->set_have_file(false);
             break;
         }
-        c.ports.list();
+        program.ports.list();
     }
-    c.screen.clear_window();
+    program.screen.clear_window();
 }
 
 // What the settings reader named stays on the screen until the ringer has
 // read it; with no keyboard the program goes on.
-void let_settings_problems_be_read(Program& c) {
-    if (c.settings_file->problems() == 0) return;
-    c.run_log.flush();
-    c.screen.text_colour(kYellow);
-    c.screen.write_line("Press any key to go on with these settings [or Q to quit]");
-    c.screen.text_colour(kWhite);
-    (void)c.console.key_to_go_on();
+void let_settings_problems_be_read(Program& program) {
+    if (program.settings_file->problems() == 0) return;
+    program.run_log.flush();
+    program.screen.text_colour(kYellow);
+    program.screen.write_line("Press any key to go on with these settings [or Q to quit]");
+    program.screen.text_colour(kWhite);
+    (void)program.console.key_to_go_on();
 }
 
 // The settings name no target program the table knows: the ringer chooses,
 // and the file keeps the choice.
-void ask_target(Program& c) {
-    c.settings_file->target_asked();
-    c.screen.clear_window();
-    choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
-    (void)c.settings_file->write(c.cfg, c.target.table());
-    c.screen.clear_window();
+void ask_target(Program& program) {
+    program.settings_file->target_asked();
+    program.screen.clear_window();
+    choose_target(program.cfg, program.target, *program.plat.windows, program.dialog, program.delivery_report, *program.tower_ring);
+    (void)program.settings_file->write(program.cfg, program.target.table());
+    program.screen.clear_window();
 }
 
-void find_target_window(Program& c) {
-    while (c.target_window.seek(c.tower_ring->in_use()) == 'P') {
-        c.console.select(Area::Full);
-        c.screen.clear_window();
-        choose_target(c.cfg, c.target, *c.plat.windows, c.dialog, c.delivery_report, *c.tower_ring);
-        c.console.select(Area::Full);
-        c.screen.move_to(1, kScratchFirstLine);
-        c.screen.write("Program " + c.cfg.target_program + " selected");
-        c.screen.clear_to_line_end();  // the rest of the menu's line it is written over
+void find_target_window(Program& program) {
+    while (program.target_window.seek(program.tower_ring->in_use()) == 'P') {
+        program.console.select(Area::Full);
+        program.screen.clear_window();
+        choose_target(program.cfg, program.target, *program.plat.windows, program.dialog, program.delivery_report, *program.tower_ring);
+        program.console.select(Area::Full);
+        program.screen.move_to(1, kScratchFirstLine);
+        program.screen.write("Program " + program.cfg.target_program + " selected");
+        program.screen.clear_to_line_end();  // the rest of the menu's line it is written over
     }
 }
 
 // Before the run log, which goes in one of them.
-void choose_program_folders(Program& c, const std::string& folder) {
-    platform::Files& fs = *c.plat.files;
-    Folders& f = c.core.folders;
+void choose_program_folders(Program& program, const std::string& folder) {
+    platform::Files& fs = *program.plat.files;
+    Folders& f = program.core.folders;
     const platform::UserDirs dirs = fs.user_dirs();
     const std::string name = std::string(kProgramVersion) + ".ini";
     SettingsFound found;
@@ -169,42 +169,42 @@ std::string folder_text(platform::Files& fs, const std::string& folder) {
     return folder.empty() ? "the current folder" : fs.shown_path(folder);
 }
 
-void key_send_test(Program& c) {
-    if (!c.target.seeks_window() || c.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
-    c.screen.write_line("Key send test - one hand and back round");
-    c.console.pause_ms(3000);
+void key_send_test(Program& program) {
+    if (!program.target.seeks_window() || program.cfg.target_program != "NOT ACTIVATED  Ringing Room") return;
+    program.screen.write_line("Key send test - one hand and back round");
+    program.console.pause_ms(3000);
     for (int i = 0; i <= 15; ++i) {
-        c.key_typer.type(std::string(1, static_cast<char>('1' + i % 8)));
-        c.console.pause_ms(300);
+        program.key_typer.type(std::string(1, static_cast<char>('1' + i % 8)));
+        program.console.pause_ms(300);
     }
-    c.screen.write_line("Ending Key send test - hand and back rounds");
+    program.screen.write_line("Ending Key send test - hand and back rounds");
 }
 
 // The striking report hears the strike path like any observer; what it
 // makes of a touch goes to the screen and beside the run log.
-void wire_striking_report(Program& c) {
-    c.striking = std::make_unique<StrikingRecorder>(c.plat.threads);
-    c.striking_files = std::make_unique<StrikingFiles>(c.run_log, *c.plat.files, *c.plat.threads);
-    c.striking_summary = std::make_unique<StrikingSummary>(c.screen, [&c] { return c.striking_files->files_line(); });
-    c.striking->add(*c.striking_files);
-    c.striking->add(*c.striking_summary);
-    c.strike_report.add(*c.striking);
+void wire_striking_report(Program& program) {
+    program.striking = std::make_unique<StrikingRecorder>(program.plat.threads);
+    program.striking_files = std::make_unique<StrikingFiles>(program.run_log, *program.plat.files, *program.plat.threads);
+    program.striking_summary = std::make_unique<StrikingSummary>(program.screen, [&program] { return program.striking_files->files_line(); });
+    program.striking->add(*program.striking_files);
+    program.striking->add(*program.striking_summary);
+    program.strike_report.add(*program.striking);
 }
 
 // A signal the watch loop took: the keys of its sensing points queued (and
 // handed to a tower link at once, to go ahead of their due time), a key due
 // at once sent at once, the row counted.
-void take_signal(Program& c) {
-    StrikePath& strikes = *c.strikes;
+void take_signal(Program& program) {
+    StrikePath& strikes = *program.strikes;
     strikes.begin_signal();
     for (std::int32_t point = 0; point < strikes.points(); ++point) {
         if (!strikes.signal_reaches(point)) continue;
         const bool due_now = strikes.queue_key(point);
-        if (c.tower->in_use()) {
-            const SensingPoint& p = c.target.point(point);
-            c.tower->ring_ahead(strikes.keys().handstroke() ? p.hand_key : p.back_key, strikes.keys().due_us(point));
+        if (program.tower->in_use()) {
+            const SensingPoint& p = program.target.point(point);
+            program.tower->ring_ahead(strikes.keys().handstroke() ? p.hand_key : p.back_key, strikes.keys().due_us(point));
         }
-        if (due_now) c.key_sender->send_due_keys();
+        if (due_now) program.key_sender->send_due_keys();
     }
     strikes.end_signal();
 }
@@ -212,222 +212,222 @@ void take_signal(Program& c) {
 // The strike path decides; the screen regions and the run log hear what it
 // decided, the counter first, the notices after the log (they say whether
 // it was written).
-void wire_strike_path(Program& c) {
-    c.strikes = std::make_unique<StrikePath>(c.cfg, c.target, c.clock, c.strike_report);
-    c.strike_notices = std::make_unique<StrikeNotices>(c.screen, c.run_log);
-    c.monitor = std::make_unique<MonitorRegion>(c.screen);
-    c.big_counter = std::make_unique<BigCounter>(c.screen, c.big_digits);
-    c.strike_log = std::make_unique<StrikeLog>(c.run_log, c.event_ring);
-    c.strike_report.add(*c.monitor);
-    c.strike_report.add(*c.big_counter);
-    c.strike_report.add(*c.strike_log);
-    c.strike_report.add(*c.strike_notices);
-    c.band_lines = std::make_unique<BandLines>(c.screen, [&c] { return c.striking ? c.striking->last() : nullptr; });
-    c.strike_report.add(*c.band_lines);
-    c.band = std::make_unique<Band>(c.cfg, c.clock, c.strike_report, c.strikes->rows());
-    c.port_watch = std::make_unique<PortWatch>(c.cfg, c.sensing, *c.strikes, *c.band, c.sensing_report, c.clock,
-                                               c.run_log, [&c] { take_signal(c); },
-                                               [&c](std::size_t bell) { take_band_signal(c, bell); });
-    wire_striking_report(c);
+void wire_strike_path(Program& program) {
+    program.strikes = std::make_unique<StrikePath>(program.cfg, program.target, program.clock, program.strike_report);
+    program.strike_notices = std::make_unique<StrikeNotices>(program.screen, program.run_log);
+    program.monitor = std::make_unique<MonitorRegion>(program.screen);
+    program.big_counter = std::make_unique<BigCounter>(program.screen, program.big_digits);
+    program.strike_log = std::make_unique<StrikeLog>(program.run_log, program.event_ring);
+    program.strike_report.add(*program.monitor);
+    program.strike_report.add(*program.big_counter);
+    program.strike_report.add(*program.strike_log);
+    program.strike_report.add(*program.strike_notices);
+    program.band_lines = std::make_unique<BandLines>(program.screen, [&program] { return program.striking ? program.striking->last() : nullptr; });
+    program.strike_report.add(*program.band_lines);
+    program.band = std::make_unique<Band>(program.cfg, program.clock, program.strike_report, program.strikes->rows());
+    program.port_watch = std::make_unique<PortWatch>(program.cfg, program.sensing, *program.strikes, *program.band, program.sensing_report, program.clock,
+                                               program.run_log, [&program] { take_signal(program); },
+                                               [&program](std::size_t bell) { take_band_signal(program, bell); });
+    wire_striking_report(program);
 }
 
 // What the service screen shows of the keys' state and the tower link.
 class ServiceFactsOf : public ServiceFacts {
 public:
-    explicit ServiceFactsOf(const Program& c) : c_(c) {}
-    bool target_has_focus() const override { return c_.key_sender->has_focus(); }
+    explicit ServiceFactsOf(const Program& program) : program_(program) {}
+    bool target_has_focus() const override { return program_.key_sender->has_focus(); }
     bool target_must_be_foreground() const override {
-        return target_driver(c_.target).route == KeyRoute::FocusedWindow;
+        return target_driver(program_.target).route == KeyRoute::FocusedWindow;
     }
-    bool rings_tower() const override { return c_.tower->in_use(); }
+    bool rings_tower() const override { return program_.tower->in_use(); }
     void write_calibration(TextSink& out) const override {
-        write_current_calibration(out, c_.cfg, c_.target, c_.core.easy_mode);
+        write_current_calibration(out, program_.cfg, program_.target, program_.core.easy_mode);
     }
 
 private:
-    const Program& c_;
+    const Program& program_;
 };
 
-void wire_service_screen(Program& c) {
-    c.service_facts = std::make_unique<ServiceFactsOf>(c);
-    c.service_screen = std::make_unique<ServiceScreen>(c.screen, c.dialog, c.cfg, c.clock, c.plat, c.run_log,
-                                                       c.strikes->rows(), *c.monitor, *c.big_counter,
-                                                       *c.service_facts);
+void wire_service_screen(Program& program) {
+    program.service_facts = std::make_unique<ServiceFactsOf>(program);
+    program.service_screen = std::make_unique<ServiceScreen>(program.screen, program.dialog, program.cfg, program.clock, program.plat, program.run_log,
+                                                       program.strikes->rows(), *program.monitor, *program.big_counter,
+                                                       *program.service_facts);
 }
 
-void wire_sensing(Program& c) {
-    c.port_lost_notice = std::make_unique<PortLostNotice>(c.screen);
-    c.sensing_log = std::make_unique<SensingLog>(c.run_log);
-    c.sensing_report.add(*c.port_lost_notice);
-    c.sensing_report.add(*c.sensing_log);
+void wire_sensing(Program& program) {
+    program.port_lost_notice = std::make_unique<PortLostNotice>(program.screen);
+    program.sensing_log = std::make_unique<SensingLog>(program.run_log);
+    program.sensing_report.add(*program.port_lost_notice);
+    program.sensing_report.add(*program.sensing_log);
 }
 
 // What the service port's adapter does to incoming bytes, in the log; a
 // warning for the ringer on the scratch lines.
-void show_port_latency(Program& c) {
-    const PortLatencyNote note = c.ports.tune_latency(c.cfg.rest_on_mode);
+void show_port_latency(Program& program) {
+    const PortLatencyNote note = program.ports.tune_latency(program.cfg.rest_on_mode);
     if (note.warning.empty()) return;
-    c.console.select(Area::Full);
-    c.screen.text_colour(kYellow);
-    c.screen.move_to(1, kScratchFirstLine);
-    for (const std::string& line : note.warning) c.screen.write_line(line);
-    c.screen.text_colour(kWhite);
+    program.console.select(Area::Full);
+    program.screen.text_colour(kYellow);
+    program.screen.move_to(1, kScratchFirstLine);
+    for (const std::string& line : note.warning) program.screen.write_line(line);
+    program.screen.text_colour(kWhite);
 }
 
 // The service screen's figures after each due key (the counter and the
 // monitor rows brought up to now), and its menu when the target changes.
 class ScreenUpdates : public DeliveryReport {
 public:
-    explicit ScreenUpdates(Program& c) : c_(c) {}
-    void due_key_handled(const DueKeyHandled&) override { c_.service_screen->update(); }
+    explicit ScreenUpdates(Program& program) : program_(program) {}
+    void due_key_handled(const DueKeyHandled&) override { program_.service_screen->update(); }
     // The menu names the target, and whether its keys go to the tower.
-    void target_taken(const TargetTaken&) override { c_.service_screen->write_menu(); }
+    void target_taken(const TargetTaken&) override { program_.service_screen->write_menu(); }
 
 private:
-    Program& c_;
+    Program& program_;
 };
 
 // Key delivery decides; the screen and the run log hear it, the screen first.
-void wire_delivery(Program& c) {
-    c.delivery_notices = std::make_unique<DeliveryNotices>(c.screen, *c.service_screen);
-    c.delivery_log = std::make_unique<DeliveryLog>(c.run_log, c.plat);
-    c.screen_updates = std::make_unique<ScreenUpdates>(c);
-    c.delivery_report.add(*c.delivery_notices);
-    c.delivery_report.add(*c.delivery_log);
-    c.delivery_report.add(*c.screen_updates);
-    c.tower_ring = make_tower_ring(c);
-    c.key_sender = std::make_unique<KeySender>(c.cfg, c.clock, c.dialog, c.delivery_report, *c.plat.windows, c.target,
-                                               c.target_window, c.key_typer, c.strikes->keys(), *c.tower_ring);
-    c.configuration_menu = std::make_unique<ConfigurationMenu>(c.cfg, c.target, *c.plat.windows, c.dialog,
-                                                               c.delivery_report, *c.tower_ring, *c.settings_file);
+void wire_delivery(Program& program) {
+    program.delivery_notices = std::make_unique<DeliveryNotices>(program.screen, *program.service_screen);
+    program.delivery_log = std::make_unique<DeliveryLog>(program.run_log, program.plat);
+    program.screen_updates = std::make_unique<ScreenUpdates>(program);
+    program.delivery_report.add(*program.delivery_notices);
+    program.delivery_report.add(*program.delivery_log);
+    program.delivery_report.add(*program.screen_updates);
+    program.tower_ring = make_tower_ring(program);
+    program.key_sender = std::make_unique<KeySender>(program.cfg, program.clock, program.dialog, program.delivery_report, *program.plat.windows, program.target,
+                                               program.target_window, program.key_typer, program.strikes->keys(), *program.tower_ring);
+    program.configuration_menu = std::make_unique<ConfigurationMenu>(program.cfg, program.target, *program.plat.windows, program.dialog,
+                                                               program.delivery_report, *program.tower_ring, *program.settings_file);
 }
 
 // The ringer's keys go over the tower link when one runs, else to the
 // target's window.
-void wire_autoring(Program& c) {
-    auto send_key = [&c](char ch) {
-        if (c.tower->export_key(ch)) return;
+void wire_autoring(Program& program) {
+    auto send_key = [&program](char ch) {
+        if (program.tower->export_key(ch)) return;
         // Ringing Room takes the eleventh and twelfth bells on "-" and "=".
-        const std::int32_t target = c.target.index();
+        const std::int32_t target = program.target.index();
         if (target >= 1 && target <= 3) {
             if (ch == 'E') ch = '-';
             else if (ch == 'T') ch = '=';
         }
-        c.key_typer.type(std::string(1, ch));
+        program.key_typer.type(std::string(1, ch));
     };
-    c.autoring = std::make_unique<AutomaticRinging>(c.clock, c.run_log, c.dialog, *c.plat.files, send_key);
-    c.autoring->ringer().tell_beats_to(c.strike_report,
-                                       [&c] { return c.tower->in_use() ? c.cfg.tower_bell_j : 0; });
+    program.autoring = std::make_unique<AutomaticRinging>(program.clock, program.run_log, program.dialog, *program.plat.files, send_key);
+    program.autoring->ringer().tell_beats_to(program.strike_report,
+                                       [&program] { return program.tower->in_use() ? program.cfg.tower_bell_j : 0; });
 }
 
 // The link reads the target through the key table; the screen's line is
 // drawn once per pass of the loop.
-void wire_tower_link(Program& c) {
-    c.tower = std::make_unique<TowerService>(c.cfg, c.clock, c.dialog, c.run_log, c.plat, c.strike_report,
-                                             c.delivery_report,
-                                             [&c] { return target_driver(c.target).ringing_room; });
-    c.tower_line = std::make_unique<TowerLine>(c.screen, c.cfg, *c.tower);
+void wire_tower_link(Program& program) {
+    program.tower = std::make_unique<TowerService>(program.cfg, program.clock, program.dialog, program.run_log, program.plat, program.strike_report,
+                                             program.delivery_report,
+                                             [&program] { return target_driver(program.target).ringing_room; });
+    program.tower_line = std::make_unique<TowerLine>(program.screen, program.cfg, *program.tower);
 }
 
 }  // namespace
 
-bool load_settings(Program& c, const std::string& path) {
-    if (!c.settings_file->read(path, c.cfg, c.target.table())) return false;
-    load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
-    write_current_calibration(c.run_log, c.cfg, c.target, c.core.easy_mode);
-    write_other_program_options(c.target, c.cfg, c.run_log);
+bool load_settings(Program& program, const std::string& path) {
+    if (!program.settings_file->read(path, program.cfg, program.target.table())) return false;
+    load_target_parameters(program.target, *program.plat.windows, program.cfg.target_program);
+    write_current_calibration(program.run_log, program.cfg, program.target, program.core.easy_mode);
+    write_other_program_options(program.target, program.cfg, program.run_log);
     return true;
 }
 
 std::unique_ptr<Program> make_program(platform::Platform& p) {
-    auto c = std::make_unique<Program>(p);
-    wire_strike_path(*c);
-    wire_service_screen(*c);
-    wire_sensing(*c);
-    wire_delivery(*c);
-    wire_tower_link(*c);
-    wire_autoring(*c);
-    return c;
+    auto program = std::make_unique<Program>(p);
+    wire_strike_path(*program);
+    wire_service_screen(*program);
+    wire_sensing(*program);
+    wire_delivery(*program);
+    wire_tower_link(*program);
+    wire_autoring(*program);
+    return program;
 }
 
-void startup(Program& c, const ProgramOptions& options) {
-    c.cfg.signals_mode = false;
-    c.cfg.rest_on_mode = false;
-    auto opened = c.plat.console->open(Screen::kRows, Screen::kCols);
-    c.screen.attach(c.plat.console);
-    choose_program_folders(c, options.folder);
-    start_run_log(c.run_log, *c.plat.files, c.screen, c.core.folders.logs);
-    const Folders& folders = c.core.folders;
-    platform::Files& fs = *c.plat.files;
-    c.run_log.write_line("Settings folder: " + folder_text(fs, folders.settings) + "; run logs: " +
+void startup(Program& program, const ProgramOptions& options) {
+    program.cfg.signals_mode = false;
+    program.cfg.rest_on_mode = false;
+    auto opened = program.plat.console->open(Screen::kRows, Screen::kCols);
+    program.screen.attach(program.plat.console);
+    choose_program_folders(program, options.folder);
+    start_run_log(program.run_log, *program.plat.files, program.screen, program.core.folders.logs);
+    const Folders& folders = program.core.folders;
+    platform::Files& fs = *program.plat.files;
+    program.run_log.write_line("Settings folder: " + folder_text(fs, folders.settings) + "; run logs: " +
                          folder_text(fs, folders.logs) + " (" + folders.reason + ")");
-    if (!opened.ok()) c.run_log.write_line("Console: " + opened.error());
-    c.ending->take_requests();
-    auto res = c.plat.threads->raise_timer_resolution();
-    if (!res.ok()) c.run_log.write_line("Timer resolution: " + res.error());
-    prepare_console(c);
-    log_desktop(c.run_log, c.plat.windows->desktop());
-    c.ports.list();
-    c.clock.start();
-    c.run_log.write_line(c.clock.calibration_line());
-    if (!options.easy_mode) c.core.easy_mode = false;
+    if (!opened.ok()) program.run_log.write_line("Console: " + opened.error());
+    program.ending->take_requests();
+    auto res = program.plat.threads->raise_timer_resolution();
+    if (!res.ok()) program.run_log.write_line("Timer resolution: " + res.error());
+    prepare_console(program);
+    log_desktop(program.run_log, program.plat.windows->desktop());
+    program.ports.list();
+    program.clock.start();
+    program.run_log.write_line(program.clock.calibration_line());
+    if (!options.easy_mode) program.core.easy_mode = false;
 
-    SettingsFile& settings_file = *c.settings_file;
+    SettingsFile& settings_file = *program.settings_file;
     settings_file.set_folder(folders.settings);
     settings_file.set_base_name(kProgramVersion);
-    settings_file.set_have_file(load_settings(c, settings_file.path()));
-    let_settings_problems_be_read(c);
-    if (settings_file.have_file()) check_stored_port(c);
+    settings_file.set_have_file(load_settings(program, settings_file.path()));
+    let_settings_problems_be_read(program);
+    if (settings_file.have_file()) check_stored_port(program);
     if (!settings_file.have_file()) {
         settings_file.target_asked();  // calibration asks for it
-        write_startup_text(c.screen);
+        write_startup_text(program.screen);
         if (!folders.settings.empty())
-            c.screen.write_line("Settings are kept in " + fs.shown_path(folders.settings) + ", run logs in " +
+            program.screen.write_line("Settings are kept in " + fs.shown_path(folders.settings) + ", run logs in " +
                                 fs.shown_path(folders.logs));
-        calibrate(c, true);
+        calibrate(program, true);
     }
-    if (load_settings(c, settings_file.bespoke_path())) {
-        c.screen.write_line("bespoke settings read");
-        c.run_log.write_line("bespoke settings read");
+    if (load_settings(program, settings_file.bespoke_path())) {
+        program.screen.write_line("bespoke settings read");
+        program.run_log.write_line("bespoke settings read");
     }
-    let_settings_problems_be_read(c);
-    if (settings_file.target_unknown()) ask_target(c);
-    c.run_log.flush();
+    let_settings_problems_be_read(program);
+    if (settings_file.target_unknown()) ask_target(program);
+    program.run_log.flush();
     // Calibration leaves its port open; opening it again (exclusively) would
     // fail, so an open port only gets the service settings.
-    if (!c.sensing.thread_running()) {
-        if (c.ports.service() == 0)
-            c.sensing.open_service_port();
+    if (!program.sensing.thread_running()) {
+        if (program.ports.service() == 0)
+            program.sensing.open_service_port();
         else
-            (void)c.ports.set_service_settings(c.ports.service(), c.cfg.port_name);
+            (void)program.ports.set_service_settings(program.ports.service(), program.cfg.port_name);
     }
-    if (!c.cfg.rest_on_mode && !c.sensing.thread_running()) c.sensing.start_thread(c.ports.service(), c.cfg.use_line);
+    if (!program.cfg.rest_on_mode && !program.sensing.thread_running()) program.sensing.start_thread(program.ports.service(), program.cfg.use_line);
 
-    c.tower->set_band(band_bells(c.cfg));  // the band joins with the link, once
-    c.tower->start();
-    find_target_window(c);
-    c.run_log.write_line(" the following calibration is assumed on entry to main cycle");
-    write_current_calibration(c.run_log, c.cfg, c.target, c.core.easy_mode);
-    write_other_program_options(c.target, c.cfg, c.run_log);
-    c.run_log.flush();
-    key_send_test(c);
+    program.tower->set_band(band_bells(program.cfg));  // the band joins with the link, once
+    program.tower->start();
+    find_target_window(program);
+    program.run_log.write_line(" the following calibration is assumed on entry to main cycle");
+    write_current_calibration(program.run_log, program.cfg, program.target, program.core.easy_mode);
+    write_other_program_options(program.target, program.cfg, program.run_log);
+    program.run_log.flush();
+    key_send_test(program);
 
-    c.strikes->restart_cycle();
-    c.strikes->rows().zero();
-    c.service_screen->show();
-    show_port_latency(c);
-    c.strikes->keys().settle_all();
-    set_up_band(c);
-    c.autoring->ringer().rewind();
-    ask_for_realtime(c.plat.scheduling, c.run_log, TimingThread::MainLoop,
-                     LoopPace{c.cfg.loop_sleep_ms, c.cfg.rest_on_mode});
-    prepare_service_loop(c);
+    program.strikes->restart_cycle();
+    program.strikes->rows().zero();
+    program.service_screen->show();
+    show_port_latency(program);
+    program.strikes->keys().settle_all();
+    set_up_band(program);
+    program.autoring->ringer().rewind();
+    ask_for_realtime(program.plat.scheduling, program.run_log, TimingThread::MainLoop,
+                     LoopPace{program.cfg.loop_sleep_ms, program.cfg.rest_on_mode});
+    prepare_service_loop(program);
 }
 
-int quennick_main(Program& c, const ProgramOptions& options) {
-    startup(c, options);
+int quennick_main(Program& program, const ProgramOptions& options) {
+    startup(program, options);
     // Every end of a run is RunEnd's, which does not come back.
-    for (;;) main_loop_pass(c);
+    for (;;) main_loop_pass(program);
 }
 
 }  // namespace qn

@@ -164,11 +164,11 @@ struct ProgramOptions {
 // Reads a settings file (config/configfile.h); one that can be used selects
 // its target program, and the run log gets the calibration and the other
 // programs' options.
-bool load_settings(Program& c, const std::string& path);
+bool load_settings(Program& program, const std::string& path);
 
 // Start-up, then service until the run ends: every end is RunEnd's, which
 // gives the exit code and does not come back.
-int quennick_main(Program& c, const ProgramOptions& options);
-void startup(Program& c, const ProgramOptions& options);
+int quennick_main(Program& program, const ProgramOptions& options);
+void startup(Program& program, const ProgramOptions& options);
 
 }  // namespace qn

@@ -46,30 +46,30 @@ const EndWay* way_of(const RunEndAsk& ask) {
 void RunEnd::end(const RunEndAsk& ask) {
     ending_ = true;
     const std::string line = run_end_line(ask);
-    c_.console.clear(Area::Scratch);
-    c_.screen.text_colour(kYellow);
-    c_.screen.write_line(line + " - closing...");
+    program_.console.clear(Area::Scratch);
+    program_.screen.text_colour(kYellow);
+    program_.screen.write_line(line + " - closing...");
     write_open_touch();
-    c_.run_log.write_line(line);
-    c_.clock.stop();
+    program_.run_log.write_line(line);
+    program_.clock.stop();
     exit(run_end_exit_code(ask));
 }
 
 void RunEnd::take_requests() {
-    if (!c_.plat.ending) return;
-    auto r = c_.plat.ending->take_requests();
+    if (!program_.plat.ending) return;
+    auto r = program_.plat.ending->take_requests();
     if (!r.ok())
-        c_.run_log.write_line("Requests to end the program are left to the system, which ends it at once: " + r.error());
-    else if (const std::string unheard = c_.plat.ending->unheard(); !unheard.empty())
-        c_.run_log.write_line("Requests to end the program: " + unheard);
+        program_.run_log.write_line("Requests to end the program are left to the system, which ends it at once: " + r.error());
+    else if (const std::string unheard = program_.plat.ending->unheard(); !unheard.empty())
+        program_.run_log.write_line("Requests to end the program: " + unheard);
 }
 
 RunEndAsk RunEnd::asked() {
     RunEndAsk ask;
-    if (c_.plat.ending) ask.request = c_.plat.ending->requested();
+    if (program_.plat.ending) ask.request = program_.plat.ending->requested();
     if (ask.request.reason != EndReason::None) {
         ask.asked = true;
-    } else if (c_.plat.console && c_.plat.console->input_ended()) {
+    } else if (program_.plat.console && program_.plat.console->input_ended()) {
         ask.asked = true;
         ask.request.name = "end of file";
     }
@@ -91,60 +91,60 @@ void RunEnd::end_for_closed_keyboard() {
 
 void RunEnd::quit() {
     ending_ = true;
-    c_.console.clear(Area::Scratch);
-    c_.screen.text_colour(kYellow);
-    c_.screen.write_line("Interface terminated by User - closing...");
+    program_.console.clear(Area::Scratch);
+    program_.screen.text_colour(kYellow);
+    program_.screen.write_line("Interface terminated by User - closing...");
     write_open_touch();
-    c_.run_log.write_line("Interface terminated by User - closing...");
-    c_.clock.stop();
-    c_.console.pause_ms(2000);
+    program_.run_log.write_line("Interface terminated by User - closing...");
+    program_.clock.stop();
+    program_.console.pause_ms(2000);
     exit(0);
 }
 
 void RunEnd::halt(std::int32_t code, const std::string& message) {
-    c_.screen.text_colour(kYellow);
+    program_.screen.text_colour(kYellow);
     const std::string s = message.empty() ? std::string("Terminated by User") : message;
-    c_.run_log.write_line(s);
-    c_.run_log.flush();
-    c_.screen.write(s);
+    program_.run_log.write_line(s);
+    program_.run_log.flush();
+    program_.screen.write(s);
     // A keyboard that has ended cannot press Enter; the message and the
     // code stand.
     if (!asked().asked) {
         bool ended = false;
-        (void)c_.console.read_line(&ended);
+        (void)program_.console.read_line(&ended);
     }
-    c_.screen.text_colour(kWhite);
+    program_.screen.text_colour(kWhite);
     // Callers pass codes above 10 only when the port is open.
-    if (code > 10 && c_.ports.service() != 0) c_.ports.close_service();
-    c_.clock.stop();
+    if (code > 10 && program_.ports.service() != 0) program_.ports.close_service();
+    program_.clock.stop();
     exit(code > 0 ? code : 0);
 }
 
 void RunEnd::exit(int code) {
-    c_.tower->stop();  // leaves the tower, so no one waits on a ringer who has gone
-    if (c_.striking) c_.striking->finish();  // the last striking report, and its files
-    if (c_.striking_files) c_.striking_files->finish();
-    c_.run_log.flush();
-    c_.screen.present();
-    c_.plat.console->close();
-    c_.plat.process->exit(code);
+    program_.tower->stop();  // leaves the tower, so no one waits on a ringer who has gone
+    if (program_.striking) program_.striking->finish();  // the last striking report, and its files
+    if (program_.striking_files) program_.striking_files->finish();
+    program_.run_log.flush();
+    program_.screen.present();
+    program_.plat.console->close();
+    program_.plat.process->exit(code);
     std::abort();  // exit does not come back
 }
 
 void RunEnd::write_open_touch() {
-    if (c_.band && c_.band->on()) {
-        if (c_.strikes->rows().rows() <= 0) return;
-        c_.run_log.write_line("Writing the event log of the touch rung so far");
-        c_.band->log_touch(TouchEnd::RunEnded);
+    if (program_.band && program_.band->on()) {
+        if (program_.strikes->rows().rows() <= 0) return;
+        program_.run_log.write_line("Writing the event log of the touch rung so far");
+        program_.band->log_touch(TouchEnd::RunEnded);
         return;
     }
-    if (c_.strikes->keys().output_count() <= 0) return;
-    c_.run_log.write_line("Writing the event log of the touch rung so far");
-    c_.strikes->log_touch(TouchEnd::RunEnded);
+    if (program_.strikes->keys().output_count() <= 0) return;
+    program_.run_log.write_line("Writing the event log of the touch rung so far");
+    program_.strikes->log_touch(TouchEnd::RunEnded);
 }
 
-void MainThreadWaiting::wait_for(std::int32_t ms, std::uint32_t sources) { c_.clock.wait_ms(ms, sources); }
-void MainThreadWaiting::sleep_ms(std::int32_t ms) { c_.plat.threads->sleep_ms(ms); }
+void MainThreadWaiting::wait_for(std::int32_t ms, std::uint32_t sources) { program_.clock.wait_ms(ms, sources); }
+void MainThreadWaiting::sleep_ms(std::int32_t ms) { program_.plat.threads->sleep_ms(ms); }
 
 std::string run_end_line(const RunEndAsk& ask) {
     const EndWay* w = way_of(ask);

@@ -24,7 +24,7 @@ struct RunEndAsk {
 
 class RunEnd : public RunEnding {
 public:
-    explicit RunEnd(Program& c) : c_(c) {}
+    explicit RunEnd(Program& program) : program_(program) {}
 
     // From now on requests to end come to the program instead of ending it.
     void take_requests();
@@ -43,7 +43,7 @@ public:
     void write_open_touch();
 
 private:
-    Program& c_;
+    Program& program_;
     // Set once Q or a request is ending the run: its own closing pause must
     // not start a second end (Q with the keyboard at its end). A halt's
     // prompt for Enter can still be ended from outside.
@@ -53,12 +53,12 @@ private:
 // The main thread's waits on the program's stopwatch and wait service.
 class MainThreadWaiting : public Waiting {
 public:
-    explicit MainThreadWaiting(Program& c) : c_(c) {}
+    explicit MainThreadWaiting(Program& program) : program_(program) {}
     void wait_for(std::int32_t ms, std::uint32_t sources) override;
     void sleep_ms(std::int32_t ms) override;
 
 private:
-    Program& c_;
+    Program& program_;
 };
 
 // The last line of the run log and the exit code for an end.

@@ -11,13 +11,13 @@ namespace qn {
 struct Program;
 class KeyQueue;
 
-std::unique_ptr<TowerRing> make_tower_ring(Program& c);
+std::unique_ptr<TowerRing> make_tower_ring(Program& program);
 // A bell of the band: over the tower link, when one is in use, as itself
 // at the stroke the tower holds it (keys: the bell's queue, whose stroke
 // the monitor output shows); else its key goes to the ringing program's page.
-std::unique_ptr<TowerRing> make_band_ring(Program& c, int bell, const KeyQueue& keys);
+std::unique_ptr<TowerRing> make_band_ring(Program& program, int bell, const KeyQueue& keys);
 // The band's bells (empty: none) for the link, joined once for them all: a
 // link already running starts again when they changed.
-void hand_band_to_link(Program& c, std::vector<int> bells);
+void hand_band_to_link(Program& program, std::vector<int> bells);
 
 }  // namespace qn

@@ -94,7 +94,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     };
     // A band's keys reach each bell's target by their bell: every key there is its bell's.
     if (options_.band == 0) rule.ringer_key = [this](char key) { return ringer_key(key); };
-    rule.doubled_delay_us = [this] { return std::int64_t{ctx_->target.double_strike_delay_ms()} * 1000; };
+    rule.doubled_delay_us = [this] { return std::int64_t{program_->target.double_strike_delay_ms()} * 1000; };
     target_ = std::make_unique<SimTarget>(*time_, *bell_, rule);
     for (int n = 1; n < options_.band; ++n) {
         DueRule r = rule;
@@ -128,7 +128,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     plat_.ending = env_.ending ? env_.ending : env_.embedded ? nullptr : native.ending;
     wait_ = std::make_unique<psim::SimWait>(*time_, *plat_.clock, *console_, *serial_);
     plat_.wait = wait_.get();
-    ctx_ = make_program(plat_);
+    program_ = make_program(plat_);
     if (options_.tower != 0) ring_over_link();
     if (options_.band != 0) set_up_band();
 
@@ -139,10 +139,10 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
     rc.touch_file = options_.automatic_bells;
     rc.take_delay = options_.take_delay;
     rc.touch_rows = [this] {
-        const Touch& touch = ctx_->autoring->touch();
+        const Touch& touch = program_->autoring->touch();
         psim::FollowPlan plan;
         plan.bell = options_.plan.rhythm.place;
-        plan.bells = ctx_->autoring->ringer().bells();
+        plan.bells = program_->autoring->ringer().bells();
         for (long r = kFirstRow; r <= touch.row_count; ++r) plan.rows.push_back(touch.bells_at(r));
         return plan;
     };
@@ -157,7 +157,7 @@ SimRun::SimRun(const SimOptions& options, SimEnvironment env) : options_(options
             for (int n = 1; n < options_.band; ++n)
                 band_bells_[static_cast<std::size_t>(n - 1)]->start_service(from_us, band_bell_plan(options_, n));
         };
-    ringer_ = std::make_unique<SimRinger>(*time_, *bell_, ctx_->screen, rc);
+    ringer_ = std::make_unique<SimRinger>(*time_, *bell_, program_->screen, rc);
     console_->set_source(ringer_.get());
     if (options_.status_line) {
         console_->set_status("quennick-sim: " + describe());
@@ -179,7 +179,7 @@ void SimRun::ring_over_link() {
                                          std::to_string(options_.plan.rhythm.place) + "\r\ntowerbellf=0\r\nprogram=" +
                                          kNames[t] + "\r\n");
     // A band's ring comes without a key: its bell's target hears its key.
-    ctx_->tower->on_ring([this](char key, int bell, bool, bool sent) {
+    program_->tower->on_ring([this](char key, int bell, bool, bool sent) {
         if (!sent) return;
         const std::string where = "tower " + std::to_string(options_.tower);
         if (options_.band != 0 && key == '\0' && bell >= 1 && bell <= options_.band)
@@ -194,22 +194,22 @@ void SimRun::ring_over_link() {
 // the sensing point that sends it, as the program is set at the moment: the
 // time the program means the key to go.
 std::int64_t SimRun::due(const psim::Strike& s, bool hand) const {
-    const Program& c = *ctx_;
-    const CurrentTarget& k = c.target;
+    const Program& program = *program_;
+    const CurrentTarget& k = program.target;
     if (k.sensors_active() < 1) return -1;
     const SensingPoint& p = k.point(0);
     if (p.sensor < 1 || p.sensor > bell_->config().sensors) return -1;
     const std::int64_t signal = s.signal_us[static_cast<std::size_t>(p.sensor - 1)];
     if (signal < 0) return -1;
     const std::int32_t delay = hand ? p.hand_delay_ms : p.back_delay_ms;
-    const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
+    const std::int32_t half_pulse = program.cfg.off_and_on_are_signals ? 0 : program.cfg.mean_signal_ms;
     return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
 }
 
 // A key of one of the sensing points, as the program is set; the ringing
 // program hears letters as capitals.
 bool SimRun::ringer_key(char key) const {
-    const CurrentTarget& k = ctx_->target;
+    const CurrentTarget& k = program_->target;
     const char heard = upper(key);
     for (std::int32_t i = 0; i < k.sensors_active() && i < kMaxSensors; ++i)
         if (upper(k.point(i).hand_key) == heard || upper(k.point(i).back_key) == heard) return true;
@@ -234,12 +234,12 @@ SimTarget& SimRun::band_target(int n) {
 
 // As due(), with the bell's own delays from the band's settings.
 std::int64_t SimRun::band_due(int bell, const psim::Strike& s, bool hand) const {
-    const Program& c = *ctx_;
+    const Program& program = *program_;
     const std::int64_t signal = s.signal_us[0];
-    if (signal < 0 || !c.cfg.band.on) return -1;
-    const BandBellSetting& b = c.cfg.band.bell(bell);
+    if (signal < 0 || !program.cfg.band.on) return -1;
+    const BandBellSetting& b = program.cfg.band.bell(bell);
     const std::int32_t delay = hand ? b.hand_delay_ms : b.back_delay_ms;
-    const std::int32_t half_pulse = c.cfg.off_and_on_are_signals ? 0 : c.cfg.mean_signal_ms;
+    const std::int32_t half_pulse = program.cfg.off_and_on_are_signals ? 0 : program.cfg.mean_signal_ms;
     return signal + std::int64_t{delay} * 1000 + std::int64_t{half_pulse} * 500;
 }
 
@@ -307,10 +307,10 @@ void SimRun::finish(int code) {
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string::npos) end = text.size();
-        ctx_->run_log.write_line(text.substr(start, end - start));
+        program_->run_log.write_line(text.substr(start, end - start));
         start = end + 1;
     }
-    ctx_->run_log.flush();
+    program_->run_log.flush();
     if (env_.print) env_.print(text + "quennick-sim: Quennick ended with exit code " + std::to_string(code) + "\n");
 }
 
@@ -318,8 +318,8 @@ int SimRun::run() {
     if (vtime_) vtime_->adopt_current_thread();
     int code = 0;
     try {
-        code = quennick_main(*ctx_, options_.program);
-        ctx_->ending->exit(code);
+        code = quennick_main(*program_, options_.program);
+        program_->ending->exit(code);
     } catch (const psim::SimExit& e) {
         code = e.code;
     }
@@ -331,7 +331,7 @@ int SimRun::run() {
 void SimRun::teardown() {
     if (torn_down_) return;
     torn_down_ = true;
-    if (ctx_ && ctx_->sensing.thread()) ctx_->sensing.thread()->end();
+    if (program_ && program_->sensing.thread()) program_->sensing.thread()->end();
     time_->stop();
     if (vthreads_) {
         vthreads_->join_all();
@@ -339,9 +339,9 @@ void SimRun::teardown() {
     }
     // A native thread cannot be joined; it ends within moments, but what it
     // may still touch is left in place for good.
-    if (ctx_ && ctx_->sensing.thread() && ctx_->sensing.thread()->os_thread() != 0) {
+    if (program_ && program_->sensing.thread() && program_->sensing.thread()->os_thread() != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        (void)ctx_.release();
+        (void)program_.release();
         (void)bell_.release();
         (void)serial_.release();
         (void)wait_.release();

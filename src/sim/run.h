@@ -50,7 +50,7 @@ public:
     // otherwise the process ends with it.
     int run();
 
-    Program& program() { return *ctx_; }
+    Program& program() { return *program_; }
     SimTarget& target() { return *target_; }
     // A band (--band): bell n's simulated bell and target, n from 1; the
     // ringer's own bell is the band's last.
@@ -95,7 +95,7 @@ private:
     std::unique_ptr<platform::sim::SimProcess> process_;
     std::unique_ptr<platform::sim::SimWait> wait_;
     platform::Platform plat_;
-    std::unique_ptr<Program> ctx_;
+    std::unique_ptr<Program> program_;
     std::unique_ptr<SimRinger> ringer_;
     bool torn_down_ = false;
 };

@@ -22,10 +22,10 @@ const std::string P6 = "123456123456";  // a whole pull of rounds on six, every 
 // Automatic ringing just switched on after a set-up, on the fake clock.
 struct Ringer {
     Ringer(int bells, const std::string& file, const std::string& mask, int target = 2) {
-        Program& c = h.c();
-        c.target.take(target);
-        c.key_sender->set_focus(true);
-        TouchReader reader(c.autoring->touch(), c.run_log, c.dialog, bells);
+        Program& program = h.program();
+        program.target.take(target);
+        program.key_sender->set_focus(true);
+        TouchReader reader(program.autoring->touch(), program.run_log, program.dialog, bells);
         loaded = reader.load_method_file(file);
         // The speed whose beat is 329 ms.
         const std::int32_t minutes = (329 * 42 * (2 * reader.bells() + 1) + 999) / 1000;
@@ -45,9 +45,9 @@ struct Ringer {
     }
     std::string typed() const { return h.fp.keyboard.typed(); }
     std::int64_t key_ms(std::size_t i) const { return h.fp.keyboard.sent.at(i).time_us / 1000; }
-    char step() { return a().step(h.c().key_sender->has_focus()); }
-    AutoRinger& a() { return h.c().autoring->ringer(); }
-    Touch& t() { return h.c().autoring->touch(); }
+    char step() { return a().step(h.program().key_sender->has_focus()); }
+    AutoRinger& a() { return h.program().autoring->ringer(); }
+    Touch& t() { return h.program().autoring->touch(); }
 
     Harness h;
     bool loaded = false;
@@ -104,10 +104,10 @@ TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
     const std::int64_t timer = r.a().due_ms();
     const std::size_t keys = r.typed().size();
 
-    r.h.c().key_sender->set_focus(false);
+    r.h.program().key_sender->set_focus(false);
     r.run_ms(2000);
     EXPECT_EQ(r.typed().size(), keys);
-    r.h.c().key_sender->set_focus(true);
+    r.h.program().key_sender->set_focus(true);
     for (int pass = 0; pass < 10; ++pass) r.step();  // the clock stands still
     EXPECT_EQ(r.a().due_ms(), timer + 6 * 329);
     EXPECT_EQ(r.typed().substr(keys), "123456");
@@ -116,11 +116,11 @@ TEST(AutoringDriverBeats, BeatsMissedWithoutTheFocusAreMadeUpOneAPass) {
 
 TEST(AutoringDriverBeats, NothingHappensWithoutTheFocusOrWhenSwitchedOff) {
     Ringer r(6, rounds_rows(6, 24), "123456      ");
-    r.h.c().key_sender->set_focus(false);
+    r.h.program().key_sender->set_focus(false);
     const std::int32_t rows = r.t().row_count;
     r.t().row_count = kFirstRow - 3;  // the ringer stands at the end of the rows
     EXPECT_EQ(r.run_ms(1000), '\0');
-    r.h.c().key_sender->set_focus(true);
+    r.h.program().key_sender->set_focus(true);
     r.a().stop();
     EXPECT_EQ(r.step(), 'A');  // the end of the rows, even when off
     r.t().row_count = rows;
@@ -167,7 +167,7 @@ TEST(AutoringDriverRows, RowsLongerThanTheBellsStopTheFirstStartWithAMessage) {
     const std::string msg = "Length of rows does not match number of bells - turning off autokeypress";
     EXPECT_NE(r.h.log().find(msg + "\r\n"), std::string::npos);
     std::string screen;
-    for (int line = 1; line <= Screen::kRows; ++line) screen += r.h.c().screen.line_text(line);
+    for (int line = 1; line <= Screen::kRows; ++line) screen += r.h.program().screen.line_text(line);
     EXPECT_NE(screen.find(msg), std::string::npos);
     EXPECT_EQ(r.typed(), "");
     EXPECT_EQ(r.a().double_row_keys(), "");

@@ -21,15 +21,15 @@ using test::ring;
 std::int32_t bells_after = 0;  // what the last load left to be rung
 
 bool load(Harness& h, const std::string& text, std::int32_t n) {
-    TouchReader reader(h.c().autoring->touch(), h.c().run_log, h.c().dialog, n);
+    TouchReader reader(h.program().autoring->touch(), h.program().run_log, h.program().dialog, n);
     const bool loaded = reader.load_method_file(text);
     bells_after = reader.bells();
     return loaded;
 }
 
-bool screen_has(const Program& c, const std::string& text) {
+bool screen_has(const Program& program, const std::string& text) {
     for (int line = 1; line <= Screen::kRows; ++line)
-        if (c.screen.line_text(line).find(text) != std::string::npos) return true;
+        if (program.screen.line_text(line).find(text) != std::string::npos) return true;
     return false;
 }
 
@@ -48,7 +48,7 @@ TEST(MethodFileBlocks, PlainCourseOfMinorHasALeadOfTwelveAndNoCallKeys) {
     auto rows = ring("123456", plain_bob_touch(6, "ppppp"));
     ASSERT_EQ(rows.back(), "123456");
     ASSERT_TRUE(load(h, lines(rows), 6));
-    const Touch& a = h.c().autoring->touch();
+    const Touch& a = h.program().autoring->touch();
     EXPECT_EQ(a.base_length, 12);
     EXPECT_EQ(a.row_count, 61 + kRoundsAtEnd);
     // Only the plain lead end where it first differs from row 1's blank.
@@ -68,31 +68,31 @@ TEST(MethodFileBlocks, PlainCourseOfMinorHasALeadOfTwelveAndNoCallKeys) {
 TEST(MethodFileBlocks, PlainCourseOfMajorHasALeadOfSixteen) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "ppppppp"))), 8));
-    EXPECT_EQ(h.c().autoring->touch().base_length, 16);
+    EXPECT_EQ(h.program().autoring->touch().base_length, 16);
 }
 
 TEST(MethodFileBlocks, BobsAndSinglesOnEightAreLittleBAndN) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "pbpsp"))), 8));
-    const Touch& a = h.c().autoring->touch();
+    const Touch& a = h.program().autoring->touch();
     EXPECT_EQ(a.base_length, 16);
     // Lead ends fall on rows 17, 33, 49, 65, 81: plain, bob, plain, single, plain.
     EXPECT_EQ(marks(a, 3, 81), "17P 33b 49P 65n 81P ");
     EXPECT_EQ(a.plain_count, 1);
     EXPECT_NE(h.log().find("Call 2Placenotation=(14) callname=b\r\n"), std::string::npos);
-    EXPECT_TRUE(screen_has(h.c(), "Call 3Placenotation=(1234) callname=n"));
+    EXPECT_TRUE(screen_has(h.program(), "Call 3Placenotation=(1234) callname=n"));
 }
 
 TEST(MethodFileBlocks, OnSixBellsFourteenIsTheBigB) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "bsp"))), 6));
-    EXPECT_EQ(marks(h.c().autoring->touch(), 3, 37), "13B 25n 37P ");
+    EXPECT_EQ(marks(h.program().autoring->touch(), 3, 37), "13B 25n 37P ");
 }
 
 TEST(MethodFileBlocks, OnlyAChangeOfNotationIsSeenSoARepeatedCallGetsNoKey) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("12345678", plain_bob_touch(8, "pbbp"))), 8));
-    EXPECT_EQ(marks(h.c().autoring->touch(), 3, 65), "17P 33b 65P ");
+    EXPECT_EQ(marks(h.program().autoring->touch(), 3, 65), "17P 33b 65P ");
 }
 
 TEST(MethodFileBlocks, DifferencesAtTwoPlacesInTheLeadAreRefused) {
@@ -100,12 +100,12 @@ TEST(MethodFileBlocks, DifferencesAtTwoPlacesInTheLeadAreRefused) {
     auto changes = plain_bob_touch(6, "pbpbpb");
     changes[3 * 12 + 5] = "1236";  // the half lead of lead 4: row 43, position 7 of the lead
     ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
-    EXPECT_EQ(h.c().autoring->touch().base_length, 12);
-    EXPECT_EQ(h.c().autoring->touch().lead_heads.size(), 2u);
+    EXPECT_EQ(h.program().autoring->touch().base_length, 12);
+    EXPECT_EQ(h.program().autoring->touch().lead_heads.size(), 2u);
     const std::string log = h.log();
     EXPECT_NE(log.find("This composition is unsuitable - has varying blocklengths\r\n1\r\n7\r\n"), std::string::npos);
     EXPECT_NE(log.find("seekrepeatpatternsfailed\r\n"), std::string::npos);
-    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - has varying blocklengths"));
+    EXPECT_TRUE(screen_has(h.program(), "This composition is unsuitable - has varying blocklengths"));
 }
 
 TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
@@ -114,8 +114,8 @@ TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
     changes[2 * 12 - 1] = "1256";
     changes[4 * 12 - 1] = "1236";
     ASSERT_FALSE(load(h, lines(ring("123456", changes)), 6));
-    EXPECT_EQ(h.c().autoring->touch().plain_count, 3);
-    EXPECT_TRUE(screen_has(h.c(), "Composition is unsuitable - 2 call types unaccounted for!"));
+    EXPECT_EQ(h.program().autoring->touch().plain_count, 3);
+    EXPECT_TRUE(screen_has(h.program(), "Composition is unsuitable - 2 call types unaccounted for!"));
     const std::string log = h.log();
     EXPECT_NE(log.find("This composition is unsuitable - 2 call types unaccounted for!\r\n"), std::string::npos);
     EXPECT_NE(log.find("check calltypes was ok=FALSE\r\n"), std::string::npos);
@@ -125,8 +125,8 @@ TEST(MethodFileBlocks, MoreThanOneUnknownCallIsRefusedWithTheCount) {
 TEST(MethodFileBlocks, WithoutSymmetryEveryRowMatchesItselfAndNoCallIsFound) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\n2134\n", 4));
-    EXPECT_EQ(h.c().autoring->touch().base_length, 0);
-    EXPECT_EQ(marks(h.c().autoring->touch(), 3, h.c().autoring->touch().row_count - 1), "3h ");
+    EXPECT_EQ(h.program().autoring->touch().base_length, 0);
+    EXPECT_EQ(marks(h.program().autoring->touch(), 3, h.program().autoring->touch().row_count - 1), "3h ");
 }
 
 // ---- reading the file -----------------------------------------------------------
@@ -138,7 +138,7 @@ TEST(MethodFileReading, DoublesWithEightBellsRingsSixWithACover) {
     std::vector<std::string> course;  // the plain course: long enough for five bells' block analysis
     for (int lead = 0; lead < 4; ++lead) course.insert(course.end(), {"5", "1", "5", "1", "5", "1", "5", "1", "5", "125"});
     ASSERT_TRUE(load(h, lines(ring("12345", course)), asked)) << asked;
-    const Touch& a = h.c().autoring->touch();
+    const Touch& a = h.program().autoring->touch();
     EXPECT_EQ(bells_after, 6);
     EXPECT_NE(h.log().find("Rows of 5 bells are rung with a cover: ringing 6 bells\r\n"), std::string::npos);
     EXPECT_EQ(a.working_bells, 5);
@@ -162,25 +162,25 @@ TEST(MethodFileReading, NumberOfBellsIsOnlyEverLowered) {
 TEST(MethodFileReading, ShortNumberFirstLineIsSkippedButARowIsKept) {
     Harness h;
     ASSERT_TRUE(load(h, "16\n1234\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring->touch().bells_at(1), "1234");
-    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143");
+    EXPECT_EQ(h.program().autoring->touch().bells_at(1), "1234");
+    EXPECT_EQ(h.program().autoring->touch().bells_at(2), "2143");
     ASSERT_TRUE(load(h, "1234\n2143\n", 4));
-    EXPECT_EQ(h.c().autoring->touch().bells_at(1), "1234");
-    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143");
+    EXPECT_EQ(h.program().autoring->touch().bells_at(1), "1234");
+    EXPECT_EQ(h.program().autoring->touch().bells_at(2), "2143");
     // Rounds on three bells is a row, not a lead length.
     ASSERT_TRUE(load(h, "123\n213\n", 4));
-    EXPECT_EQ(h.c().autoring->touch().bells_at(kFirstRow), "1234");
-    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2134");
+    EXPECT_EQ(h.program().autoring->touch().bells_at(kFirstRow), "1234");
+    EXPECT_EQ(h.program().autoring->touch().bells_at(2), "2134");
 }
 
 TEST(MethodFileReading, LineEndsMayBeCrLfAndBlanksAfterTheRowsAreDropped) {
     Harness h;
     ASSERT_TRUE(load(h, "1234 \r\n2143\t\r\n1234", 4));
-    EXPECT_EQ(h.c().autoring->touch().bells_at(2), "2143");
-    EXPECT_EQ(h.c().autoring->touch().bells_at(3), "1234");  // no line end after the last row
-    EXPECT_EQ(h.c().autoring->touch().row_count, 3 + kRoundsAtEnd);
+    EXPECT_EQ(h.program().autoring->touch().bells_at(2), "2143");
+    EXPECT_EQ(h.program().autoring->touch().bells_at(3), "1234");  // no line end after the last row
+    EXPECT_EQ(h.program().autoring->touch().row_count, 3 + kRoundsAtEnd);
     ASSERT_TRUE(load(h, "1234\n2143\n\n  \n", 4));
-    EXPECT_EQ(h.c().autoring->touch().row_count, 2 + kRoundsAtEnd);
+    EXPECT_EQ(h.program().autoring->touch().row_count, 2 + kRoundsAtEnd);
 }
 
 // A row is each bell of the first row once: the first line that is not
@@ -202,12 +202,12 @@ TEST(MethodFileReading, ABlankLineIsNotARowNorIsAnythingButTheBellsEachOnce) {
     };
     for (const auto& r : rows) {
         Harness h;
-        TouchReader reader(h.c().autoring->touch(), h.c().run_log, h.c().dialog, 6);
+        TouchReader reader(h.program().autoring->touch(), h.program().run_log, h.program().dialog, 6);
         reader.set_file_name("touch.txt");
         EXPECT_FALSE(reader.load_method_file(r.text)) << r.text;
-        EXPECT_TRUE(screen_has(h.c(), std::string("This composition is unsuitable - ") + r.told)) << r.told;
-        EXPECT_TRUE(screen_has(h.c(), r.row)) << r.row;
-        EXPECT_EQ(h.c().autoring->touch().row_count, 0) << r.text;
+        EXPECT_TRUE(screen_has(h.program(), std::string("This composition is unsuitable - ") + r.told)) << r.told;
+        EXPECT_TRUE(screen_has(h.program(), r.row)) << r.row;
+        EXPECT_EQ(h.program().autoring->touch().row_count, 0) << r.text;
     }
 }
 
@@ -215,7 +215,7 @@ TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {
     Harness h;
     ASSERT_TRUE(load(h, lines(ring("123456", plain_bob_touch(6, "ppppp"))), 6));
     ASSERT_TRUE(load(h, "123456\n214365\n", 6));
-    const Touch& a = h.c().autoring->touch();
+    const Touch& a = h.program().autoring->touch();
     EXPECT_EQ(a.row_count, 2 + kRoundsAtEnd);
     EXPECT_EQ(a.rows.size(), Touch::index_of(a.row_count) + 1);
     EXPECT_EQ(a.call_at(13), ' ');
@@ -226,7 +226,7 @@ TEST(MethodFileReading, AShorterTouchLeavesNothingOfTheLongerOneBehindIt) {
 TEST(MethodFileReading, RowsAreReachedByTheNumbersTheLogShows) {
     Harness h;
     ASSERT_TRUE(load(h, "1234\n2143\n", 4));
-    const Touch& a = h.c().autoring->touch();
+    const Touch& a = h.program().autoring->touch();
     EXPECT_EQ(a.rows.size(), 8u + 1 + kRoundsAtEnd);
     const struct {
         long number;
@@ -248,10 +248,10 @@ TEST(MethodFileReading, RowsAreReachedByTheNumbersTheLogShows) {
 TEST(MethodFileLimits, ThePlacesOfTheRowsDecideWhatCanBeRung) {
     Harness h;
     EXPECT_FALSE(load(h, "", 6));
-    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - rows of fewer than 3 bells"));
+    EXPECT_TRUE(screen_has(h.program(), "This composition is unsuitable - rows of fewer than 3 bells"));
     EXPECT_FALSE(load(h, "8\n12\n21\n", 6));
     EXPECT_FALSE(load(h, "1234567890ETA\n", 12));
-    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - rows of more than 12 bells cannot be rung"));
+    EXPECT_TRUE(screen_has(h.program(), "This composition is unsuitable - rows of more than 12 bells cannot be rung"));
     EXPECT_NE(h.log().find("This composition is unsuitable - rows of more than 12 bells cannot be rung\r\n"),
               std::string::npos);
 }
@@ -269,39 +269,39 @@ TEST(MethodFileLimits, AFileThatFillsTheTableLoadsAndOneRowMoreIsRefused) {
     auto rows = ring("12345678", changes);
     ASSERT_EQ(rows.size(), 5996u);
     ASSERT_TRUE(load(h, lines(rows), 8));
-    EXPECT_EQ(h.c().autoring->touch().row_count, kMaxRows);
-    EXPECT_EQ(h.c().autoring->touch().base_length, 16);
+    EXPECT_EQ(h.program().autoring->touch().row_count, kMaxRows);
+    EXPECT_EQ(h.program().autoring->touch().base_length, 16);
     EXPECT_NE(h.log().find("seekpattern5996\t16\tx\t\tTRUE"), std::string::npos);
 
     rows.push_back(rows[1]);
     EXPECT_FALSE(load(h, lines(rows), 8));
-    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - more than 5996 rows"));
+    EXPECT_TRUE(screen_has(h.program(), "This composition is unsuitable - more than 5996 rows"));
 }
 
 // Block positions and notations beyond the tables: the scan itself, on tables
 // set up by hand.
 TEST(MethodFileLimits, MoreKindsOfChangeThanTheListHoldsAreRefused) {
     Harness h;
-    Touch& a = h.c().autoring->touch();
+    Touch& a = h.program().autoring->touch();
     a.row_count = 60;
     a.base_length = 2;
     a.working_bells = 8;
     a.rows.resize(Touch::index_of(a.row_count) + 1);
     for (std::int32_t r = 1; r <= a.row_count; ++r) a.row(r).notation = r % 2 ? std::to_string(r) : "x";
-    EXPECT_FALSE(TouchReader(a, h.c().run_log, h.c().dialog, 6).seek_repeating_patterns());
+    EXPECT_FALSE(TouchReader(a, h.program().run_log, h.program().dialog, 6).seek_repeating_patterns());
     EXPECT_EQ(a.call_types.size(), std::size_t{kMaxPlaceNotations});
-    EXPECT_TRUE(screen_has(h.c(), "This composition is unsuitable - more than 20 kinds of change at call positions"));
+    EXPECT_TRUE(screen_has(h.program(), "This composition is unsuitable - more than 20 kinds of change at call positions"));
 }
 
 TEST(MethodFileLimits, DifferencesAtMorePlacesThanTheTableHoldsAreRefused) {
     Harness h;
-    Touch& a = h.c().autoring->touch();
+    Touch& a = h.program().autoring->touch();
     a.base_length = 200;
     a.row_count = 500;
     a.working_bells = 8;
     a.rows.resize(Touch::index_of(a.row_count) + 1);
     for (std::int32_t r = 1; r <= a.row_count; ++r) a.row(r).notation = r > 200 && r <= 400 ? "14" : "12";
-    EXPECT_FALSE(TouchReader(a, h.c().run_log, h.c().dialog, 6).seek_repeating_patterns());
+    EXPECT_FALSE(TouchReader(a, h.program().run_log, h.program().dialog, 6).seek_repeating_patterns());
     EXPECT_EQ(a.lead_heads.size(), std::size_t{kMaxLeadHeads});
     EXPECT_NE(h.log().find("This composition is unsuitable - differences at more than 100 places in the block\r\n"),
               std::string::npos);
@@ -338,7 +338,7 @@ TEST(MethodFileLibrary, EveryTouchOfTheLibraryLoads) {
 TEST(MethodFileLibrary, TheMajorTouchCallsBobsAndSinglesWhereTheyAre) {
     Harness h;
     ASSERT_TRUE(load(h, read_text(library_dir() / "plain_bob_major_touch"), 8));
-    const Touch& a = h.c().autoring->touch();
+    const Touch& a = h.program().autoring->touch();
     EXPECT_EQ(a.base_length, 16);
     // Calling b s p, over and over: lead ends on rows 17, 33, 49, ...
     for (std::int32_t lead = 0; 1 + 16 * (lead + 1) <= a.row_count - kRoundsAtEnd; ++lead)

@@ -27,16 +27,16 @@ std::string rounds_file(int n, int rows = 12) {
 // it when it is done.
 struct Dialogue {
     explicit Dialogue(const std::string& target) {
-        Program& c = h.c();
-        c.cfg.sensor_count = 1;
-        set_target_defaults(c.target, c.cfg.sensor_count);
-        c.cfg.target_program = target;
+        Program& program = h.program();
+        program.cfg.sensor_count = 1;
+        set_target_defaults(program.target, program.cfg.sensor_count);
+        program.cfg.target_program = target;
         h.fp.console.idle_limit = 20;
         h.fp.console.on_idle = [this] {
             if (next >= answers.size()) return;
             std::vector<std::string> shot;
             for (int line = kScratchFirstLine; line <= kScratchLastLine; ++line) {
-                std::string t = h.c().screen.line_text(line);
+                std::string t = h.program().screen.line_text(line);
                 t.erase(t.find_last_not_of(' ') + 1);
                 shot.push_back(t);
             }
@@ -46,7 +46,7 @@ struct Dialogue {
     }
     bool run(std::vector<std::string> a) {
         answers = std::move(a);
-        return set_up_autoring(h.c());
+        return set_up_autoring(h.program());
     }
     // The scratch line (from 9) as it stood before answer k (from 0).
     const std::string& shown(std::size_t k, int line) const {
@@ -55,7 +55,7 @@ struct Dialogue {
     // Lines run on into the next at the right edge.
     bool screen_has(const std::string& text) {
         std::string all;
-        for (int line = 1; line <= Screen::kRows; ++line) all += h.c().screen.line_text(line);
+        for (int line = 1; line <= Screen::kRows; ++line) all += h.program().screen.line_text(line);
         return all.find(text) != std::string::npos;
     }
 
@@ -85,7 +85,7 @@ TEST(AutoringSetUp, AsksUntilTheNumberOfBellsIsInRangeThenForTheBellsToRing) {
     EXPECT_EQ(d.shown(5, 18), "method file loaded");
     EXPECT_EQ(d.shown(5, 19), "Give peal speed in *Minutes*");
 
-    const AutoRinger& a = d.h.c().autoring->ringer();
+    const AutoRinger& a = d.h.program().autoring->ringer();
     EXPECT_EQ(a.bells(), 8);
     EXPECT_EQ(a.keys(), " 2345     ET");
     EXPECT_EQ(a.peal_minutes(), 180);
@@ -98,7 +98,7 @@ TEST(AutoringSetUp, PromptsAreYellowAndAnswersAndRepliesWhite) {
     Dialogue d(kFirefox);
     // No file: "T" stops at the file question, before the screen is cleared.
     EXPECT_FALSE(d.run({"6", "1", "T"}));
-    const Screen& s = d.h.c().screen;
+    const Screen& s = d.h.program().screen;
     EXPECT_EQ(s.at(9, 1).fg, kYellow);
     EXPECT_EQ(s.at(9, 32).fg, kWhite);  // the answer after the prompt
     EXPECT_EQ(s.at(10, 1).fg, kWhite);  // "Ringing 6 bells"
@@ -112,14 +112,14 @@ TEST(AutoringSetUp, LettersOfBellsBeyondTwelveAreIgnored) {
     d.h.fp.files.files["composition_library/rounds6"] = rounds_file(6);
     ASSERT_TRUE(d.run({"6", "12ABCDet#", "", "180"}));
     EXPECT_EQ(d.shown(2, 13), "Bells to ring are=12ET");
-    EXPECT_EQ(d.h.c().autoring->ringer().keys(), "12        ET");
+    EXPECT_EQ(d.h.program().autoring->ringer().keys(), "12        ET");
 }
 
 TEST(AutoringSetUp, OtherTargetsRingOnlyTheFirstBellAndAreNotAsked) {
     Dialogue d(kAbel);
     d.h.fp.files.files["composition_library/rounds6"] = rounds_file(6);
     ASSERT_TRUE(d.run({"6", "", "180"}));
-    EXPECT_EQ(d.h.c().autoring->ringer().keys(), "j     ");
+    EXPECT_EQ(d.h.program().autoring->ringer().keys(), "j     ");
     EXPECT_EQ(d.shown(1, 11), "Give the name of the method/touch file (null entry means do rounds)");
 }
 
@@ -127,8 +127,8 @@ TEST(AutoringSetUp, SpeedsOutsideTheRangeAreAskedAgainSilently) {
     Dialogue d(kAbel);
     d.h.fp.files.files["composition_library/rounds8"] = rounds_file(8);
     ASSERT_TRUE(d.run({"8", "", "59", "301", "200"}));
-    EXPECT_EQ(d.h.c().autoring->ringer().peal_minutes(), 200);
-    EXPECT_EQ(d.h.c().autoring->ringer().interval_ms(), 280);
+    EXPECT_EQ(d.h.program().autoring->ringer().peal_minutes(), 200);
+    EXPECT_EQ(d.h.program().autoring->ringer().interval_ms(), 280);
     EXPECT_EQ(d.shown(4, 14), "Give peal speed in *Minutes*59");
     EXPECT_EQ(d.shown(4, 15), "301");
     EXPECT_EQ(d.shown(4, 16), "");
@@ -143,11 +143,11 @@ TEST(AutoringSetUp, TheBeatIsThatOfAPealOfFiveThousandAndForty) {
         Dialogue d(kAbel);
         d.h.fp.files.files["composition_library/rounds" + std::to_string(k.bells)] = rounds_file(k.bells);
         ASSERT_TRUE(d.run({std::to_string(k.bells), "", std::to_string(k.speed)})) << k.bells;
-        EXPECT_EQ(d.h.c().autoring->ringer().interval_ms(), k.interval) << k.bells << " at " << k.speed;
+        EXPECT_EQ(d.h.program().autoring->ringer().interval_ms(), k.interval) << k.bells << " at " << k.speed;
         // Done: the scratch area is cleared and the whole screen selected.
-        EXPECT_EQ(d.h.c().screen.win_top(), 1);
-        EXPECT_EQ(d.h.c().screen.win_bottom(), Screen::kRows);
-        EXPECT_EQ(d.h.c().screen.line_text(9), std::string(80, ' '));
+        EXPECT_EQ(d.h.program().screen.win_top(), 1);
+        EXPECT_EQ(d.h.program().screen.win_bottom(), Screen::kRows);
+        EXPECT_EQ(d.h.program().screen.line_text(9), std::string(80, ' '));
     }
 }
 
@@ -156,8 +156,8 @@ TEST(AutoringSetUp, ADoublesFileLowersTheBellsBeforeTheBeatIsWorkedOut) {
     auto doubles = ring("12345", {"5", "1", "5", "1", "5", "1", "5", "1", "5", "125"});
     d.h.fp.files.files["doubles"] = lines(doubles);
     ASSERT_TRUE(d.run({"8", "doubles", "180"}));
-    EXPECT_EQ(d.h.c().autoring->ringer().bells(), 6);
-    EXPECT_EQ(d.h.c().autoring->ringer().interval_ms(), 329);
+    EXPECT_EQ(d.h.program().autoring->ringer().bells(), 6);
+    EXPECT_EQ(d.h.program().autoring->ringer().interval_ms(), 329);
 }
 
 // ---- finding the file ------------------------------------------------------------
@@ -167,14 +167,14 @@ TEST(AutoringSetUpFile, NoNameMeansRoundsHereBeforeTheLibrary) {
     d.h.fp.files.files["rounds8"] = rounds_file(8, 6);
     d.h.fp.files.files["composition_library/rounds8"] = rounds_file(8, 12);
     ASSERT_TRUE(d.run({"8", "", "180"}));
-    EXPECT_EQ(d.h.c().autoring->touch().row_count, 6 + kRoundsAtEnd);
+    EXPECT_EQ(d.h.program().autoring->touch().row_count, 6 + kRoundsAtEnd);
     const auto& calls = d.h.fp.files.calls;
     EXPECT_NE(std::find(calls.begin(), calls.end(), "make_dir composition_library"), calls.end());
 
     Dialogue lib(kAbel);
     lib.h.fp.files.files["composition_library/rounds8"] = rounds_file(8, 12);
     ASSERT_TRUE(lib.run({"8", "", "180"}));
-    EXPECT_EQ(lib.h.c().autoring->touch().row_count, 12 + kRoundsAtEnd);
+    EXPECT_EQ(lib.h.program().autoring->touch().row_count, 12 + kRoundsAtEnd);
 }
 
 TEST(AutoringSetUpFile, AMissingFileIsNamedInTheLibraryAndTAbandons) {
@@ -190,7 +190,7 @@ TEST(AutoringSetUpFile, ANameBeginningWithTThatExistsIsLoaded) {
     Dialogue d(kAbel);
     d.h.fp.files.files["composition_library/Touch"] = lines(ring("123456", plain_bob_touch(6, "bsp")));
     ASSERT_TRUE(d.run({"6", "Touch", "180"}));
-    EXPECT_EQ(d.h.c().autoring->touch().row_count, 37 + kRoundsAtEnd);
+    EXPECT_EQ(d.h.program().autoring->touch().row_count, 37 + kRoundsAtEnd);
 }
 
 TEST(AutoringSetUpFile, AnUnusableFileIsReportedAndAnotherAskedFor) {

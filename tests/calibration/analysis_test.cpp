@@ -14,15 +14,15 @@ namespace {
 // is live and goes on at odd events, off at even ones.
 struct Recording {
     Harness h;
-    Program& c;
+    Program& program;
     PortRecording recording;
     PerModemLine<bool> live_lines{};
-    RecordingAnalysis analysis{h.c().cfg, h.c().dialog, h.c().run_log};
+    RecordingAnalysis analysis{h.program().cfg, h.program().dialog, h.program().run_log};
     std::int32_t good_signals = -1;
-    explicit Recording(const std::vector<std::int64_t>& ms, bool data = false) : c(h.c()) {
-        c.cfg.rest_on_mode = data;
-        c.cfg.switch_bounce_ms = 40;
-        c.cfg.data_char = 'a';
+    explicit Recording(const std::vector<std::int64_t>& ms, bool data = false) : program(h.program()) {
+        program.cfg.rest_on_mode = data;
+        program.cfg.switch_bounce_ms = 40;
+        program.cfg.data_char = 'a';
         live_lines[ModemLine::Cts] = !data;
         recording.count = static_cast<std::int32_t>(ms.size());
         recording.line_states[ModemLine::Cts][0] = 'F';
@@ -31,10 +31,10 @@ struct Recording {
             recording.line_states[ModemLine::Cts][j + 1] = j % 2 ? 'F' : 'T';
             recording.line_states[ModemLine::Dsr][j + 1] = 'F';
         }
-        c.screen.clear_window();
+        program.screen.clear_window();
     }
     void analyse() { good_signals = analysis.analyse(recording, live_lines, 1, "COM3"); }
-    const CalibrationResult& r(long J) const { return c.cfg.results[J - 1]; }
+    const CalibrationResult& r(long J) const { return program.cfg.results[J - 1]; }
     bool logged(const std::string& line) const { return h.log().find(line + "\r\n") != std::string::npos; }
 };
 
@@ -49,9 +49,9 @@ TEST(SignalAnalysis, CleanPulsesGiveIntervalsMeanAndExactReport) {
         EXPECT_DOUBLE_EQ(rec.r(J).signal_time_s, time[J - 1]) << J;
     }
     EXPECT_EQ(rec.good_signals, 5);
-    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 100);
+    EXPECT_EQ(rec.program.cfg.mean_signal_ms, 100);
 
-    const Screen& s = rec.c.screen;
+    const Screen& s = rec.program.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "Prt:COM3 cts=T SIG_ON  :1 time: 0.0000 SIGgap: 0.0000 SENS_ON__gap: 0.0000 "));
     EXPECT_TRUE(ScreenHas(s, 2, 1, "Prt:COM3 cts=F SIG_OFF :1 time: 0.1000 SIGlen: 0.1000 SENS_OFF_len: 0.1000 "));
     EXPECT_TRUE(ScreenHas(s, 3, 1, "Prt:COM3 cts=T SIG_ON  :2 time: 0.4000 SIGgap: 0.3000 SENS_ON__gap: 0.3000 "));
@@ -69,7 +69,7 @@ TEST(SignalAnalysis, AShortGapJoinsTwoSignalsIntoOne) {
     EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
     EXPECT_NEAR(rec.r(4).sensor_gap_s, 0.2, 1e-12);
     EXPECT_NEAR(rec.r(3).signal_gap_s, 0.02, 1e-12);  // the raw interval is kept
-    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 90);      // (100 + 80) div 2: ignored signals count too
+    EXPECT_EQ(rec.program.cfg.mean_signal_ms, 90);      // (100 + 80) div 2: ignored signals count too
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=F SIG_OFF :1 time: 0.1000 SIGlen: 0.1000 **DATA IGNORED**1"));
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=T SIG_ON  :2 time: 0.1200 SIGgap: 0.0200 **DATA IGNORED**1"));
     EXPECT_TRUE(rec.logged("Prt:COM3 cts=F SIG_OFF :2 time: 0.2000 SIGlen: 0.0800 SENS_OFF_len: 0.2000"));
@@ -81,7 +81,7 @@ TEST(SignalAnalysis, WholeMillisecondsAreTakenFromTheMicrosecondStamps) {
     // a millisecond.
     Recording rec({0, 290, 1000, 1290, 2000});
     rec.analyse();
-    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 290);
+    EXPECT_EQ(rec.program.cfg.mean_signal_ms, 290);
 }
 
 TEST(SignalAnalysis, ASensorOnAtTheStartIsReportedAndTheRingerMayGoOn) {
@@ -89,7 +89,7 @@ TEST(SignalAnalysis, ASensorOnAtTheStartIsReportedAndTheRingerMayGoOn) {
     Recording rec({0, 1920, 2000, 3920, 4000});
     rec.h.fp.console.type(" ");
     rec.analyse();
-    const Screen& s = rec.c.screen;
+    const Screen& s = rec.program.screen;
     EXPECT_TRUE(ScreenHas(s, kScratchFirstLine, 1,
                           "Signal & interval appear interchanged (caused by signal set ON at start)", kYellow));
     EXPECT_TRUE(ScreenHas(s, kScratchFirstLine + 1, 1, "Press Q to Quit.  Then restart program", kYellow));
@@ -112,28 +112,28 @@ TEST(SignalAnalysis, OneLongSignalWithoutAGapIsNoInterchange) {
     Recording rec({0, 1500});
     rec.analyse();  // no key typed: a warning would stall here
     EXPECT_EQ(rec.h.log().find("interchanged"), std::string::npos);
-    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 1500);
+    EXPECT_EQ(rec.program.cfg.mean_signal_ms, 1500);
 }
 
 TEST(SignalAnalysis, NoEventsGiveOnlyTheSummary) {
     Recording rec({});
-    rec.c.cfg.mean_signal_ms = 55;
+    rec.program.cfg.mean_signal_ms = 55;
     rec.analyse();
-    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 0);
+    EXPECT_EQ(rec.program.cfg.mean_signal_ms, 0);
     EXPECT_EQ(rec.good_signals, 0);
-    EXPECT_TRUE(ScreenHas(rec.c.screen, 1, 1, "Signal leng ave=0ms max=   0.0ms, max gap=   0.0ms"));
+    EXPECT_TRUE(ScreenHas(rec.program.screen, 1, 1, "Signal leng ave=0ms max=   0.0ms, max gap=   0.0ms"));
 }
 
 TEST(DataAnalysis, ADoubledCharacterFoldsIntoTheNextEvent) {
     Recording rec({0, 500, 510, 1000}, true);
-    rec.c.cfg.mean_signal_ms = 77;
+    rec.program.cfg.mean_signal_ms = 77;
     rec.analyse();
     EXPECT_EQ(rec.good_signals, 3);
     EXPECT_DOUBLE_EQ(rec.r(3).sensor_gap_s, 0);
     EXPECT_NEAR(rec.r(4).sensor_gap_s, 0.5, 1e-12);
     EXPECT_NEAR(rec.r(4).signal_gap_s, 0.49, 1e-12);
-    EXPECT_EQ(rec.c.cfg.mean_signal_ms, 77);  // data mode leaves it alone
-    const Screen& s = rec.c.screen;
+    EXPECT_EQ(rec.program.cfg.mean_signal_ms, 77);  // data mode leaves it alone
+    const Screen& s = rec.program.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "1 Port:COM3 input=\"a\" SIGNAL:1 time: 0.0000 SIGgap: 0.0000 SENSOR__gap: 0.0000 "));
     EXPECT_TRUE(ScreenHas(s, 3, 1, "1 Port:COM3 input=\"a\" SIGNAL:3 time: 0.5100 SIGgap: 0.0100 **DATA IGNORED**2 "));
     EXPECT_TRUE(ScreenHas(s, 4, 1, "1 Port:COM3 input=\"a\" SIGNAL:4 time: 1.0000 SIGgap: 0.4900 SENSOR__gap: 0.5000 "));

@@ -35,17 +35,17 @@ struct Tower {
     };
 
     Harness h;
-    Program& c;
+    Program& program;
     std::deque<Step> steps;
     std::uint64_t seen_version = ~0ull;
     bool thread_started = false;
     std::unique_ptr<Calibration> calibration = std::make_unique<Calibration>(
-        h.c().cfg, h.c().ports, h.c().sensing, h.c().clock, h.c().dialog, h.c().run_log, *h.c().plat.console,
-        h.c().core.easy_mode);
+        h.program().cfg, h.program().ports, h.program().sensing, h.program().clock, h.program().dialog, h.program().run_log, *h.program().plat.console,
+        h.program().core.easy_mode);
     Calibration& cal() { return *calibration; }
 
-    Tower() : c(h.c()) {
-        c.settings_file->set_base_name(kProgramVersion);
+    Tower() : program(h.program()) {
+        program.settings_file->set_base_name(kProgramVersion);
         h.fp.console.on_idle = [this] { idle(); };
     }
 
@@ -55,11 +55,11 @@ struct Tower {
     // anything in between: only then does the ringer act.
     void idle() {
         if (!thread_started && !h.fp.threads.bodies.empty()) {
-            c.sensing.thread()->start_watching();  // the created thread's first steps
+            program.sensing.thread()->start_watching();  // the created thread's first steps
             thread_started = true;
         }
-        const bool waiting = c.screen.version() == seen_version;
-        seen_version = c.screen.version();
+        const bool waiting = program.screen.version() == seen_version;
+        seen_version = program.screen.version();
         if (waiting && !steps.empty() && steps.front().ready()) {
             Step s = steps.front();
             steps.pop_front();
@@ -71,7 +71,7 @@ struct Tower {
     std::int64_t now() const { return h.fp.clock.now_us(); }
     bool shows(const std::string& text) const {
         for (int l = 1; l <= Screen::kRows; ++l)
-            if (c.screen.line_text(l).find(text) != std::string::npos) return true;
+            if (program.screen.line_text(l).find(text) != std::string::npos) return true;
         return false;
     }
     int logged(const std::string& text) const { return count_of(h.log(), text); }
@@ -80,7 +80,7 @@ struct Tower {
     // The serial thread takes n line changes as they happen.
     void record(int n) {
         h.fp.clock.set_auto_step(1);  // the transient re-check spins on the clock
-        for (int i = 0; i < n; ++i) ASSERT_TRUE(c.sensing.thread()->take_event());
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(program.sensing.thread()->take_event());
         h.fp.clock.set_auto_step(0);
     }
 
@@ -103,7 +103,7 @@ struct Tower {
     }
 
     int run(const std::function<void()>& body) {
-        c.ports.list();
+        program.ports.list();
         try {
             body();
         } catch (const ProgramExit& e) {
@@ -140,15 +140,15 @@ TEST(PortSurvey, EveryOpenablePortIsListedWithItsLines) {
     t.port("COM3");
     t.port("COM4").initial_status = kLineCts;
     EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), kReturned);
-    const Screen& s = t.c.screen;
+    const Screen& s = t.program.screen;
     EXPECT_TRUE(ScreenHas(s, 1, 1, "2 \\\\.\\COM3 serviceable CTS=F DSR=F CD=F RI=F All=F =>OK to use=T "));
     EXPECT_TRUE(ScreenHas(s, 2, 1, "3 \\\\.\\COM4 serviceable CTS=T DSR=F CD=F RI=F All=F =>OK to use=F "));
     EXPECT_TRUE(
         ScreenHas(s, 3, 1, "Make sure sensor is not active (ON) when you start the calibration tests", kYellow));
     EXPECT_EQ(t.logged("2 \\\\.\\COM3 found and serviceable\r\n"), 1);
     EXPECT_EQ(t.logged("COM1 found"), 0);
-    EXPECT_EQ(t.c.ports.handle(0), 0u);
-    const PortHandle h3 = t.c.ports.handle(1);
+    EXPECT_EQ(t.program.ports.handle(0), 0u);
+    const PortHandle h3 = t.program.ports.handle(1);
     ASSERT_NE(h3, 0u);
     EXPECT_EQ(t.h.fp.serial.states[h3].baud, 2400u);
     EXPECT_EQ(t.h.fp.serial.states[h3].rts_control, platform::LineControl::Enable);
@@ -165,8 +165,8 @@ TEST(PortSurvey, APortThatIsAlreadyStreamingIsGivenUp) {
     EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), kReturned);
     EXPECT_TRUE(t.shows("1 \\\\.\\COM3 not useable - data already streaming on it "));
     EXPECT_EQ(t.logged("1 \\\\.\\COM3 not useable - data already streaming on it\r\n"), 1);
-    EXPECT_EQ(t.c.ports.handle(0), 0u);
-    EXPECT_NE(t.c.ports.handle(1), 0u);
+    EXPECT_EQ(t.program.ports.handle(0), 0u);
+    EXPECT_NE(t.program.ports.handle(1), 0u);
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM3"), 1);
 }
 
@@ -181,8 +181,8 @@ TEST(PortSurvey, NoUsablePortEndsAfterAKey) {
         EXPECT_EQ(t.run([&] { t.cal().check_available_ports(); }), 0) << streaming_only;
         EXPECT_EQ(t.logged("No useable ports found"), 0);  // console only
         EXPECT_TRUE(t.logged("Interface terminated by User - closing...")) << streaming_only;
-        const std::string dump = t.c.screen.line_text(1) + t.c.screen.line_text(2) + t.c.screen.line_text(3) +
-                                 t.c.screen.line_text(4) + t.c.screen.line_text(5);
+        const std::string dump = t.program.screen.line_text(1) + t.program.screen.line_text(2) + t.program.screen.line_text(3) +
+                                 t.program.screen.line_text(4) + t.program.screen.line_text(5);
         // The quit message clears the scratch window; the three lines stay above it.
         EXPECT_NE(dump.find("No useable ports found - "), std::string::npos) << dump;
         EXPECT_NE(dump.find("Recheck COM ports and that other programs are not using the port"), std::string::npos);
@@ -209,9 +209,9 @@ TEST(PortSurvey, APortWithoutModemLinesIsKeptForAnInterfaceBox) {
     EXPECT_EQ(t.logged("left out"), 0);  // its lines are not looked at again
     EXPECT_EQ(t.logged("Serial port not responding"), 0);
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM2"), 1);
-    EXPECT_EQ(t.c.cfg.port_name, "\\\\.\\COM3");
-    EXPECT_TRUE(t.c.cfg.use_line[ModemLine::Cts]);
-    EXPECT_EQ(t.c.cfg.sensor_count, 1);
+    EXPECT_EQ(t.program.cfg.port_name, "\\\\.\\COM3");
+    EXPECT_TRUE(t.program.cfg.use_line[ModemLine::Cts]);
+    EXPECT_EQ(t.program.cfg.sensor_count, 1);
 
     Tower d;
     ScriptedPort& box = d.port("COM2");
@@ -220,10 +220,10 @@ TEST(PortSurvey, APortWithoutModemLinesIsKeptForAnInterfaceBox) {
     d.starts();
     ASSERT_EQ(d.calibrate_ports(), kReturned);
     EXPECT_TRUE(d.shows(kept));
-    EXPECT_TRUE(d.c.cfg.rest_on_mode);
-    EXPECT_EQ(d.c.cfg.data_char, '5');
-    EXPECT_EQ(d.c.cfg.port_name, "\\\\.\\COM2");
-    EXPECT_EQ(d.c.cfg.sensor_count, 1);
+    EXPECT_TRUE(d.program.cfg.rest_on_mode);
+    EXPECT_EQ(d.program.cfg.data_char, '5');
+    EXPECT_EQ(d.program.cfg.port_name, "\\\\.\\COM2");
+    EXPECT_EQ(d.program.cfg.sensor_count, 1);
 }
 
 // A port that stops answering while the ringer rings for the mode is left
@@ -244,9 +244,9 @@ TEST(PortSurvey, APortThatStopsAnsweringDuringModeDetectionIsLeftOut) {
     ASSERT_EQ(t.calibrate_ports(), kReturned);
     EXPECT_EQ(t.logged("Port COM4 left out: its modem status cannot be read\r\n"), 1);
     EXPECT_EQ(t.logged("Serial port not responding"), 0);
-    EXPECT_EQ(t.c.ports.handle(1), 0u);
-    EXPECT_EQ(t.c.cfg.port_name, "\\\\.\\COM3");
-    EXPECT_EQ(t.c.cfg.sensor_count, 1);
+    EXPECT_EQ(t.program.ports.handle(1), 0u);
+    EXPECT_EQ(t.program.cfg.port_name, "\\\\.\\COM3");
+    EXPECT_EQ(t.program.cfg.sensor_count, 1);
 }
 
 // ---- signals mode ----------------------------------------------------------
@@ -260,26 +260,26 @@ TEST(SignalDetection, FourEdgesAreOneSensorAndTheRingIsLeftEmpty) {
     t.starts();
     t.rings(1, 3 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    Program& c = t.c;
-    EXPECT_TRUE(c.cfg.signals_mode);
-    EXPECT_FALSE(c.cfg.rest_on_mode);
-    EXPECT_EQ(c.cfg.sensor_count, 1);
+    Program& program = t.program;
+    EXPECT_TRUE(program.cfg.signals_mode);
+    EXPECT_FALSE(program.cfg.rest_on_mode);
+    EXPECT_EQ(program.cfg.sensor_count, 1);
     EXPECT_EQ(t.cal().good_signals(), 4);
-    EXPECT_EQ(c.cfg.signal_count, 4);
-    EXPECT_EQ(c.cfg.mean_signal_ms, 80);
-    EXPECT_NEAR(c.cfg.results[2].signal_time_s, 2.0, 1e-4);
-    EXPECT_TRUE(c.cfg.use_line[ModemLine::Cts]);
-    EXPECT_FALSE(c.cfg.use_line[ModemLine::Dsr] || c.cfg.use_line[ModemLine::Cd] || c.cfg.use_line[ModemLine::Ri]);
-    EXPECT_TRUE(c.cfg.signal_starts_off);
-    EXPECT_EQ(c.cfg.transient_ms.load(), kDefaultTransientMs);
-    EXPECT_EQ(c.cfg.port_name, "\\\\.\\COM3");
-    EXPECT_EQ(c.ports.service(), c.ports.handle(0));
-    EXPECT_NE(c.ports.service(), 0u);
-    EXPECT_EQ(c.ports.handle(1), 0u);  // the other port is closed
+    EXPECT_EQ(program.cfg.signal_count, 4);
+    EXPECT_EQ(program.cfg.mean_signal_ms, 80);
+    EXPECT_NEAR(program.cfg.results[2].signal_time_s, 2.0, 1e-4);
+    EXPECT_TRUE(program.cfg.use_line[ModemLine::Cts]);
+    EXPECT_FALSE(program.cfg.use_line[ModemLine::Dsr] || program.cfg.use_line[ModemLine::Cd] || program.cfg.use_line[ModemLine::Ri]);
+    EXPECT_TRUE(program.cfg.signal_starts_off);
+    EXPECT_EQ(program.cfg.transient_ms.load(), kDefaultTransientMs);
+    EXPECT_EQ(program.cfg.port_name, "\\\\.\\COM3");
+    EXPECT_EQ(program.ports.service(), program.ports.handle(0));
+    EXPECT_NE(program.ports.service(), 0u);
+    EXPECT_EQ(program.ports.handle(1), 0u);  // the other port is closed
     EXPECT_EQ(count_of(::testing::PrintToString(t.h.fp.serial.calls), "close COM4"), 1);
-    EXPECT_EQ(c.event_ring.recorded(), 0);
+    EXPECT_EQ(program.event_ring.recorded(), 0);
     EXPECT_EQ(t.h.fp.threads.bodies.size(), 1u);
-    EXPECT_EQ(t.h.fp.threads.priorities[c.sensing.thread()->os_thread()], platform::kPriorityTimeCritical);
+    EXPECT_EQ(t.h.fp.threads.priorities[program.sensing.thread()->os_thread()], platform::kPriorityTimeCritical);
     EXPECT_EQ(t.logged("Signal data detected on port COM3 - signal CTS\r\n"), 1);
     EXPECT_EQ(t.logged("Stage 1 (mode detection) completed"), 1);
     EXPECT_EQ(t.logged("Total ON pulses:2 implies     1.00 sensors on bell"), 1);
@@ -294,7 +294,7 @@ TEST(SignalDetection, EightEdgesAreTwoSensors) {
     t.starts();
     t.rings(1, 3 * kS, 8);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    EXPECT_EQ(t.c.cfg.sensor_count, 2);
+    EXPECT_EQ(t.program.cfg.sensor_count, 2);
     EXPECT_EQ(t.logged("Total ON pulses:4 implies     2.00 sensors on bell"), 1);
 }
 
@@ -312,9 +312,9 @@ TEST(SignalDetection, SixEdgesAreRejectedAndTheRepeatJudgesOnlyTheNewPull) {
     EXPECT_EQ(t.logged("ERROR: The number of sensors on bell not a positive integer"), 1);
     EXPECT_EQ(t.logged("Possibly operator error, or actuation pulse being too short in duration, or switch on/off not clean"), 1);
     EXPECT_EQ(t.logged("The sensor calibration must be repeated - close the program to start againby pressing Q"), 1);
-    EXPECT_EQ(t.c.cfg.sensor_count, 1);
+    EXPECT_EQ(t.program.cfg.sensor_count, 1);
     EXPECT_EQ(t.cal().good_signals(), 4);
-    EXPECT_EQ(t.c.cfg.mean_signal_ms, 90);
+    EXPECT_EQ(t.program.cfg.mean_signal_ms, 90);
     EXPECT_EQ(t.cal().recording(0).event_us[0], 12 * kS);
     // The ring was emptied with the thread held, once before the repeat and
     // once at the end.
@@ -330,9 +330,9 @@ TEST(SignalDetection, OneSwitchOnFromHandToBackIsOnOffSensing) {
         t.rings(1, 3 * kS, 2);
         t.answers("Is this a handbell (ON/OFF sensing)? (Y/n)", answer);
         ASSERT_EQ(t.calibrate_ports(), kReturned) << answer;
-        EXPECT_EQ(t.c.cfg.sensor_count, 1);
-        EXPECT_TRUE(t.c.cfg.off_and_on_are_signals);
-        EXPECT_EQ(t.c.cfg.handbells, answer == "y");
+        EXPECT_EQ(t.program.cfg.sensor_count, 1);
+        EXPECT_TRUE(t.program.cfg.off_and_on_are_signals);
+        EXPECT_EQ(t.program.cfg.handbells, answer == "y");
         EXPECT_EQ(t.shows("Using handbell settings"), answer == "y");
         EXPECT_EQ(t.logged("Using ON and OFF sensoring on a single sensor"), 1);
         EXPECT_EQ(t.logged("interchanged"), 0);
@@ -363,9 +363,9 @@ TEST(SignalDetection, ALineRestingOnIsTheSignalWhenItDrops) {
     t.rings(1, 3 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
     EXPECT_EQ(t.logged("Initial CTS state is ON\r\n"), 1);
-    EXPECT_FALSE(t.c.cfg.signal_starts_off);
-    EXPECT_EQ(t.c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.c.cfg.mean_signal_ms, 80);
+    EXPECT_FALSE(t.program.cfg.signal_starts_off);
+    EXPECT_EQ(t.program.cfg.sensor_count, 1);
+    EXPECT_EQ(t.program.cfg.mean_signal_ms, 80);
     EXPECT_EQ(t.logged("interchanged"), 0);
 }
 
@@ -397,7 +397,7 @@ TEST(SignalDetection, TheTablesHold256EventsAndOneMoreIsTooMany) {
             EXPECT_EQ(code, 0);
             EXPECT_EQ(t.logged("Total ON pulses:128 implies    64.00 sensors on bell"), 1);
             EXPECT_EQ(t.logged("ERROR: The number of sensors on bell not a positive integer"), 1);
-            EXPECT_NEAR(t.c.cfg.results[255].signal_time_s, 7.63, 1e-3);
+            EXPECT_NEAR(t.program.cfg.results[255].signal_time_s, 7.63, 1e-3);
         } else {
             EXPECT_EQ(code, 88);
             EXPECT_EQ(t.logged("Too many sensor events: Usually means bad sensors - press [ENTER] to quit"), 1);
@@ -416,7 +416,7 @@ TEST(SignalDetection, NoEventInEitherPassEndsWith87AfterTheRetryAtMaximumSensiti
     EXPECT_EQ(t.logged("Signals not detected - retrying with maximum sensistivity"), 1);
     EXPECT_EQ(t.logged("Then press any key, for the results, Q to terminate, end of retry with max sensitivity"), 1);
     EXPECT_EQ(t.logged("\n\rNo sensor points detected - make pulses stronger/last longer -\r\n Press [ENTER] to Quit"), 1);
-    EXPECT_EQ(t.c.cfg.transient_ms.load(), 0);
+    EXPECT_EQ(t.program.cfg.transient_ms.load(), 0);
 }
 
 TEST(SignalDetection, PulsesTooShortForTheFilterAreTakenAtMaximumSensitivity) {
@@ -430,9 +430,9 @@ TEST(SignalDetection, PulsesTooShortForTheFilterAreTakenAtMaximumSensitivity) {
     t.rings(1, 3 * kS, 2);
     t.rings(2, 10 * kS, 4);
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    EXPECT_EQ(t.c.cfg.transient_ms.load(), 0);
-    EXPECT_EQ(t.c.cfg.sensor_count, 1);
-    EXPECT_EQ(t.c.cfg.mean_signal_ms, 1);
+    EXPECT_EQ(t.program.cfg.transient_ms.load(), 0);
+    EXPECT_EQ(t.program.cfg.sensor_count, 1);
+    EXPECT_EQ(t.program.cfg.mean_signal_ms, 1);
 }
 
 // ---- mode conflicts and nothing at all -------------------------------------
@@ -485,13 +485,13 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     box.bytes = {{1 * kS, 'a'}, {5 * kS, 'a'}, {5 * kS + 1500, 'a'}, {6 * kS, 'b'}, {7 * kS, 'a'}};
     t.starts();
     ASSERT_EQ(t.calibrate_ports(), kReturned);
-    Program& c = t.c;
-    EXPECT_TRUE(c.cfg.rest_on_mode);
-    EXPECT_FALSE(c.cfg.signals_mode);
-    EXPECT_EQ(c.cfg.data_char, 'a');
+    Program& program = t.program;
+    EXPECT_TRUE(program.cfg.rest_on_mode);
+    EXPECT_FALSE(program.cfg.signals_mode);
+    EXPECT_EQ(program.cfg.data_char, 'a');
     EXPECT_EQ(t.cal().good_signals(), 2);
-    EXPECT_EQ(c.cfg.signal_count, 2);
-    EXPECT_EQ(c.cfg.sensor_count, 1);
+    EXPECT_EQ(program.cfg.signal_count, 2);
+    EXPECT_EQ(program.cfg.sensor_count, 1);
     EXPECT_EQ(t.cal().recording(0).event_us[0], 5 * kS);
     EXPECT_EQ(t.cal().recording(0).event_us[1], 7 * kS);
     EXPECT_TRUE(t.h.fp.threads.bodies.empty());
@@ -505,10 +505,10 @@ TEST(DataDetection, TheBoxCharacterTwiceIsOneEventAndOtherBellsAreNotCounted) {
     EXPECT_GT(t.now(), 11 * kS);
     EXPECT_LT(t.now(), 12 * kS);
     // and the stopwatch goes on counting for the service that follows.
-    EXPECT_TRUE(c.clock.running());
-    const std::int64_t before = c.clock.elapsed_us();
+    EXPECT_TRUE(program.clock.running());
+    const std::int64_t before = program.clock.elapsed_us();
     t.h.fp.clock.advance_ms(5);
-    EXPECT_EQ(c.clock.elapsed_us() - before, 5000);
+    EXPECT_EQ(program.clock.elapsed_us() - before, 5000);
 }
 
 // ---- the calibration entry -------------------------------------------------
@@ -520,24 +520,24 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     pulse(p, 7 * kS, 80 * kMs);
     const std::string file = std::string(kProgramVersion) + ".ini";
     t.h.fp.files.files[file] = "from another version";
-    t.c.cfg.loop_sleep_ms = 9;
-    t.c.cfg.switch_bounce_ms = 25;
-    t.c.cfg.big_numbers = true;
-    t.c.cfg.use_line[ModemLine::Cd] = true;  // left from an older settings file
+    t.program.cfg.loop_sleep_ms = 9;
+    t.program.cfg.switch_bounce_ms = 25;
+    t.program.cfg.big_numbers = true;
+    t.program.cfg.use_line[ModemLine::Cd] = true;  // left from an older settings file
     t.starts();
     t.rings(1, 3 * kS, 4);
     t.answers("Which program window to send the key to?", "8\r");
-    ASSERT_EQ(t.run([&] { calibrate(t.c, true); }), kReturned);
+    ASSERT_EQ(t.run([&] { calibrate(t.program, true); }), kReturned);
     EXPECT_EQ(t.logged("Doing  complete basic calibration: details can be adjusted later\r\n"), 1);
-    EXPECT_EQ(t.c.cfg.target_program, "Abel");
-    EXPECT_EQ(t.c.cfg.loop_sleep_ms, kDefaultLoopSleepMs);
-    EXPECT_EQ(t.c.cfg.switch_bounce_ms, kDefaultSwitchBounceMs);
-    EXPECT_FALSE(t.c.cfg.big_numbers);
+    EXPECT_EQ(t.program.cfg.target_program, "Abel");
+    EXPECT_EQ(t.program.cfg.loop_sleep_ms, kDefaultLoopSleepMs);
+    EXPECT_EQ(t.program.cfg.switch_bounce_ms, kDefaultSwitchBounceMs);
+    EXPECT_FALSE(t.program.cfg.big_numbers);
     // The old line choice did not turn the thread away from CTS.
-    EXPECT_EQ(t.c.sensing.thread()->watched_line(), kLineCts);
-    EXPECT_TRUE(t.c.cfg.use_line[ModemLine::Cts]);
-    EXPECT_FALSE(t.c.cfg.use_line[ModemLine::Cd]);
-    EXPECT_EQ(t.c.target.table()[4].points[0].hand_delay_ms, 0);  // one sensor's defaults
+    EXPECT_EQ(t.program.sensing.thread()->watched_line(), kLineCts);
+    EXPECT_TRUE(t.program.cfg.use_line[ModemLine::Cts]);
+    EXPECT_FALSE(t.program.cfg.use_line[ModemLine::Cd]);
+    EXPECT_EQ(t.program.target.table()[4].points[0].hand_delay_ms, 0);  // one sensor's defaults
     const std::string& saved = t.h.fp.files.files[file];
     EXPECT_NE(saved.find("sleepnum=5"), std::string::npos) << saved;
     EXPECT_NE(saved.find("switchbouncedelay=40"), std::string::npos) << saved;
@@ -547,14 +547,14 @@ TEST(Calibrate, ACompleteCalibrationResetsTheDefaultsAndSavesTheSettings) {
     // The next start finds the calibration in the file.
     Harness next;
     next.fp.files.files[file] = saved;
-    ASSERT_TRUE(load_settings(next.c(), file));
-    EXPECT_EQ(next.c().cfg.port_name, "\\\\.\\COM3");
-    EXPECT_TRUE(next.c().cfg.signals_mode);
-    EXPECT_TRUE(next.c().cfg.use_line[ModemLine::Cts]);
-    EXPECT_EQ(next.c().cfg.sensor_count, 1);
-    EXPECT_EQ(next.c().cfg.mean_signal_ms, 80);
-    EXPECT_EQ(next.c().cfg.signal_count, 4);
-    EXPECT_NEAR(next.c().cfg.results[2].signal_time_s, 2.0, 1e-4);
+    ASSERT_TRUE(load_settings(next.program(), file));
+    EXPECT_EQ(next.program().cfg.port_name, "\\\\.\\COM3");
+    EXPECT_TRUE(next.program().cfg.signals_mode);
+    EXPECT_TRUE(next.program().cfg.use_line[ModemLine::Cts]);
+    EXPECT_EQ(next.program().cfg.sensor_count, 1);
+    EXPECT_EQ(next.program().cfg.mean_signal_ms, 80);
+    EXPECT_EQ(next.program().cfg.signal_count, 4);
+    EXPECT_NEAR(next.program().cfg.results[2].signal_time_s, 2.0, 1e-4);
 }
 
 TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {
@@ -570,7 +570,7 @@ TEST(Calibrate, QuittingDuringDetectionLeavesTheSettingsFileAlone) {
             t.starts();
             t.rings(1, 3 * kS, 2, "Q");
         }
-        EXPECT_EQ(t.run([&] { calibrate(t.c, true); }), 0) << where;
+        EXPECT_EQ(t.run([&] { calibrate(t.program, true); }), 0) << where;
         EXPECT_EQ(t.h.fp.files.files[file], "kept") << where;
         EXPECT_EQ(t.logged("Interface terminated by User - closing..."), 1) << where;
     }

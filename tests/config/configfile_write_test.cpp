@@ -28,12 +28,12 @@ std::string crlf(const std::string& lf_text) {
     return out;
 }
 
-void name_the_file(Program& c) { c.settings_file->set_base_name(kProgramVersion); }
+void name_the_file(Program& program) { program.settings_file->set_base_name(kProgramVersion); }
 
 // Every setting and table field gets its own value; `odd` flips every flag so
 // two fills together catch a flag read into the wrong place.
-void fill_everything(Program& c, bool odd) {
-    Settings& s = c.cfg;
+void fill_everything(Program& program, bool odd) {
+    Settings& s = program.cfg;
     s.port_name = "\\\\.\\COM17";
     s.signals_mode = odd;
     s.rest_on_mode = true;  // so the input character is written
@@ -71,7 +71,7 @@ void fill_everything(Program& c, bool odd) {
         b.back_delay_ms = 1000 - n * 7;
     }
     for (int i = 0; i <= kMaxTargetPrograms; ++i) {
-        TargetProgram& e = c.target.table()[i];
+        TargetProgram& e = program.target.table()[i];
         e.name = "Name_" + std::to_string(i) + " with blanks";
         e.window_name = "Window " + std::to_string(i) + " ";
         e.sensors_active = i + 7;
@@ -156,32 +156,32 @@ TEST(ConfigWrite, EverySettingReadsBackUnchanged) {
     for (bool odd : {false, true}) {
         SCOPED_TRACE(odd);
         Harness w;
-        name_the_file(w.c());
-        fill_everything(w.c(), odd);
-        ASSERT_TRUE(w.c().settings_file->write(w.c().cfg, w.c().target.table()));
+        name_the_file(w.program());
+        fill_everything(w.program(), odd);
+        ASSERT_TRUE(w.program().settings_file->write(w.program().cfg, w.program().target.table()));
 
         Harness r;
         r.fp.files.files[kMain] = w.fp.files.files[kMain];
-        ASSERT_TRUE(load_settings(r.c(), kMain));
-        expect_same_settings(w.c(), r.c());
-        EXPECT_EQ(r.c().target.index(), 7);
+        ASSERT_TRUE(load_settings(r.program(), kMain));
+        expect_same_settings(w.program(), r.program());
+        EXPECT_EQ(r.program().target.index(), 7);
     }
 }
 
 TEST(ConfigWrite, SpaceRatioBoundsReadBackBitForBit) {
     Harness h;
-    name_the_file(h.c());
-    h.c().cfg.sensor_count = 1;
+    name_the_file(h.program());
+    h.program().cfg.sensor_count = 1;
     for (double v : {0.6, 0.99, 1.0 / 3.0, DBL_TRUE_MIN, 1e-310, DBL_MIN, -0.0, 0.0}) {
         SCOPED_TRACE(v);
-        h.c().cfg.space_ratio_low = v;
-        h.c().cfg.space_ratio_high = 10 - v * 9;
-        ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
-        h.c().cfg.space_ratio_low = 99;
-        h.c().cfg.space_ratio_high = 99;
-        ASSERT_TRUE(load_settings(h.c(), kMain));
-        EXPECT_EQ(bits(h.c().cfg.space_ratio_low), bits(v));
-        EXPECT_EQ(bits(h.c().cfg.space_ratio_high), bits(10 - v * 9));
+        h.program().cfg.space_ratio_low = v;
+        h.program().cfg.space_ratio_high = 10 - v * 9;
+        ASSERT_TRUE(h.program().settings_file->write(h.program().cfg, h.program().target.table()));
+        h.program().cfg.space_ratio_low = 99;
+        h.program().cfg.space_ratio_high = 99;
+        ASSERT_TRUE(load_settings(h.program(), kMain));
+        EXPECT_EQ(bits(h.program().cfg.space_ratio_low), bits(v));
+        EXPECT_EQ(bits(h.program().cfg.space_ratio_high), bits(10 - v * 9));
     }
 }
 
@@ -189,9 +189,9 @@ TEST(ConfigWrite, SpaceRatioBoundsReadBackBitForBit) {
 // empty.
 TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     Harness h;
-    Program& c = h.c();
-    name_the_file(c);
-    Settings& s = c.cfg;
+    Program& program = h.program();
+    name_the_file(program);
+    Settings& s = program.cfg;
     s.port_name = "\\\\.\\COM3";
     s.signals_mode = true;
     s.use_line[ModemLine::Cts] = true;
@@ -205,7 +205,7 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     s.sensor_count = 2;
     s.mean_signal_ms = 31;
     s.target_program = "Open";
-    TargetProgram& e = c.target.table()[0];
+    TargetProgram& e = program.target.table()[0];
     e.name = "Open";
     e.window_name = "Open";
     e.sensors_active = 2;
@@ -213,7 +213,7 @@ TEST(ConfigWrite, TextIsExactWithCrLfLineEnds) {
     e.double_strike_delay_ms = 350;
     e.points[0] = {2, 'j', 80, 'k', 81};
     e.points[1] = {1, 'h', 0, 'g', 5};
-    ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
+    ASSERT_TRUE(program.settings_file->write(program.cfg, program.target.table()));
 
     std::string expected = crlf(std::string(R"(;program name=Quennick
 ;With care you can edit the entries directly.
@@ -312,10 +312,10 @@ keydelayback_0_2=5
 
 TEST(ConfigWrite, NoCalibrationEventsMeansNoDataLines) {
     Harness h;
-    name_the_file(h.c());
-    h.c().cfg.signal_count = 0;
-    h.c().cfg.results[0].signal_time_s = 1.0;
-    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
+    name_the_file(h.program());
+    h.program().cfg.signal_count = 0;
+    h.program().cfg.results[0].signal_time_s = 1.0;
+    ASSERT_TRUE(h.program().settings_file->write(h.program().cfg, h.program().target.table()));
     const std::string& text = h.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "signalnum=0\r\n;end of raw calibration data from the dumbbell\r\n"));
     EXPECT_FALSE(has(text, "signaltime_"));
@@ -325,39 +325,39 @@ TEST(ConfigWrite, NoCalibrationEventsMeansNoDataLines) {
 
 TEST(ConfigWrite, HandbellsWriteAndReadBackZeroDelays) {
     Harness w;
-    Program& c = w.c();
-    name_the_file(c);
-    c.cfg.sensor_count = 2;
-    set_target_defaults(c.target, c.cfg.sensor_count);
-    c.cfg.handbells = true;
-    c.target.table()[5].sensors_active = 2;
-    c.target.table()[5].points[1] = {2, 'm', 120, 'n', 130};
-    ASSERT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
+    Program& program = w.program();
+    name_the_file(program);
+    program.cfg.sensor_count = 2;
+    set_target_defaults(program.target, program.cfg.sensor_count);
+    program.cfg.handbells = true;
+    program.target.table()[5].sensors_active = 2;
+    program.target.table()[5].points[1] = {2, 'm', 120, 'n', 130};
+    ASSERT_TRUE(program.settings_file->write(program.cfg, program.target.table()));
     const std::string& text = w.fp.files.files[kMain];
     EXPECT_TRUE(has(text, "keydelayhand_5_2=0\r\n"));
     EXPECT_TRUE(has(text, "keydelayback_0_1=0\r\n"));
     EXPECT_FALSE(has(text, "keydelayhand_0_1=80"));
-    EXPECT_EQ(c.target.table()[0].points[0].hand_delay_ms, 80);  // memory keeps them
-    EXPECT_EQ(c.target.table()[5].points[1].back_delay_ms, 130);
+    EXPECT_EQ(program.target.table()[0].points[0].hand_delay_ms, 80);  // memory keeps them
+    EXPECT_EQ(program.target.table()[5].points[1].back_delay_ms, 130);
 
     Harness r;
     r.fp.files.files[kMain] = text;
-    ASSERT_TRUE(load_settings(r.c(), kMain));
+    ASSERT_TRUE(load_settings(r.program(), kMain));
     for (int i = 0; i <= kMaxTargetPrograms; ++i)
         for (int j = 1; j <= 2; ++j) {
-            EXPECT_EQ(r.c().target.table()[i].points[j - 1].hand_delay_ms, 0);
-            EXPECT_EQ(r.c().target.table()[i].points[j - 1].back_delay_ms, 0);
+            EXPECT_EQ(r.program().target.table()[i].points[j - 1].hand_delay_ms, 0);
+            EXPECT_EQ(r.program().target.table()[i].points[j - 1].back_delay_ms, 0);
         }
-    EXPECT_EQ(r.c().target.table()[5].points[1].back_key, 'n');
+    EXPECT_EQ(r.program().target.table()[5].points[1].back_key, 'n');
 }
 
 // ---- the safe replacement of the previous file ------------------------------
 
 TEST(ConfigSave, GoesThroughATemporaryFileThatIsPutInPlace) {
     Harness h;
-    name_the_file(h.c());
+    name_the_file(h.program());
     h.fp.files.files[kMain] = "old";
-    ASSERT_TRUE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
+    ASSERT_TRUE(h.program().settings_file->write(h.program().cfg, h.program().target.table()));
     EXPECT_TRUE(has(h.fp.files.files[kMain], "interfaceversion="));
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     auto& calls = h.fp.files.calls;
@@ -417,20 +417,20 @@ private:
 // Every failing step leaves the old file whole, no temporary file, a yellow
 // console line naming the call, a log line, and the program going on.
 void expect_failed_save(Harness& h, const std::string& call) {
-    EXPECT_FALSE(h.c().settings_file->write(h.c().cfg, h.c().target.table()));
+    EXPECT_FALSE(h.program().settings_file->write(h.program().cfg, h.program().target.table()));
     EXPECT_EQ(h.fp.files.files[kMain], "old settings");
     EXPECT_EQ(h.fp.files.files.count(kTemp), 0u);
     const std::string shown = "Settings not saved: " + call;
-    const std::string two_lines = h.c().screen.line_text(1) + h.c().screen.line_text(2);  // it wraps
+    const std::string two_lines = h.program().screen.line_text(1) + h.program().screen.line_text(2);  // it wraps
     EXPECT_EQ(two_lines.substr(0, shown.size()), shown);
-    EXPECT_EQ(h.c().screen.at(1, 1).fg, kYellow);
+    EXPECT_EQ(h.program().screen.at(1, 1).fg, kYellow);
     EXPECT_TRUE(has(h.log(), "Write configuration file " + kMain + " failed, the previous file is kept: " + call));
     EXPECT_FALSE(has(h.log(), "Write configuration file for"));
 }
 
 TEST(ConfigSave, ReadOnlyFolderKeepsTheOldFile) {
     Harness h;
-    name_the_file(h.c());
+    name_the_file(h.program());
     h.fp.files.files[kMain] = "old settings";
     h.fp.files.read_only_dirs.insert("");
     expect_failed_save(h, "CreateFile " + kTemp + ": Access is denied");
@@ -438,7 +438,7 @@ TEST(ConfigSave, ReadOnlyFolderKeepsTheOldFile) {
 
 TEST(ConfigSave, FullDiskMidWriteKeepsTheOldFile) {
     Harness h;
-    name_the_file(h.c());
+    name_the_file(h.program());
     h.fp.files.files[kMain] = "old settings";
     h.fp.files.fail_writes_after = 1000;  // the settings text is longer; the log lines shorter
     expect_failed_save(h, "WriteFile " + kTemp + ": There is not enough space on the disk");
@@ -455,7 +455,7 @@ TEST(ConfigSave, FailedFlushSyncCloseOrReplaceKeepsTheOldFile) {
     for (const auto& [step, error] : steps) {
         SCOPED_TRACE(step);
         Harness h;
-        name_the_file(h.c());
+        name_the_file(h.program());
         h.fp.files.files[kMain] = "old settings";
         StepFailingFiles failing(h.fp.files, step);
         h.fp.plat.files = &failing;

@@ -13,55 +13,55 @@ namespace {
 class BigNumber : public ::testing::Test {
 protected:
     void SetUp() override {
-        c.screen.background_colour(kBlue);
-        c.screen.text_colour(kWhite);
-        c.screen.clear_window();
-        c.cfg.target_program = "Abel";
-        c.target.take(8);
+        program.screen.background_colour(kBlue);
+        program.screen.text_colour(kWhite);
+        program.screen.clear_window();
+        program.cfg.target_program = "Abel";
+        program.target.take(8);
     }
 
     // text at screen line/column, every cell in colour fg on blue.
     void expect_text(int line, int col, const std::string& text, std::uint8_t fg) {
-        EXPECT_EQ(c.screen.text(line, col, static_cast<int>(text.size())), text) << "line " << line << " col " << col;
+        EXPECT_EQ(program.screen.text(line, col, static_cast<int>(text.size())), text) << "line " << line << " col " << col;
         for (int i = 0; i < static_cast<int>(text.size()); ++i) {
-            EXPECT_EQ(c.screen.at(line, col + i).fg, fg) << "line " << line << " col " << col + i;
-            EXPECT_EQ(c.screen.at(line, col + i).bg, kBlue) << "line " << line << " col " << col + i;
+            EXPECT_EQ(program.screen.at(line, col + i).fg, fg) << "line " << line << " col " << col + i;
+            EXPECT_EQ(program.screen.at(line, col + i).bg, kBlue) << "line " << line << " col " << col + i;
         }
     }
     bool glyph_at(int col, int digit) {
         for (int r = 1; r <= 18; ++r)
-            if (c.screen.text(r, col, 19) != c.big_digits.row(digit, r - 1)) return false;
+            if (program.screen.text(r, col, 19) != program.big_digits.row(digit, r - 1)) return false;
         return true;
     }
     bool blank(int line1, int line2, int col1, int col2) {
         for (int y = line1; y <= line2; ++y)
-            if (c.screen.text(y, col1, col2 - col1 + 1) != std::string(static_cast<std::size_t>(col2 - col1 + 1), ' '))
+            if (program.screen.text(y, col1, col2 - col1 + 1) != std::string(static_cast<std::size_t>(col2 - col1 + 1), ' '))
                 return false;
         return true;
     }
     // The state at the start of a touch: the digit memory forgotten.
     void start_touch() { counter().touch_started({}); }
-    BigCounter& counter() { return *c.big_counter; }
+    BigCounter& counter() { return *program.big_counter; }
 
     Harness h;
-    Program& c = h.c();
+    Program& program = h.program();
 };
 
 TEST_F(BigNumber, GlyphsAreFullWidthAndTheNineStandsStraight) {
     for (int d = 0; d <= 9; ++d) {
-        for (int r = 0; r < 18; ++r) EXPECT_EQ(c.big_digits.row(d, r).size(), 19u) << d << " row " << r;
-        EXPECT_EQ(c.big_digits.joined(d).size(), 342u);
+        for (int r = 0; r < 18; ++r) EXPECT_EQ(program.big_digits.row(d, r).size(), 19u) << d << " row " << r;
+        EXPECT_EQ(program.big_digits.joined(d).size(), 342u);
     }
-    EXPECT_EQ(c.big_digits.row(1, 0), "        ***        ");
-    EXPECT_EQ(c.big_digits.row(4, 10), " ***************** ");
-    EXPECT_EQ(c.big_digits.row(0, 2), "    ***    ***     ");
+    EXPECT_EQ(program.big_digits.row(1, 0), "        ***        ");
+    EXPECT_EQ(program.big_digits.row(4, 10), " ***************** ");
+    EXPECT_EQ(program.big_digits.row(0, 2), "    ***    ***     ");
     // Drawn, the bottom of the 9 sits at its tabled columns, not shifted.
-    draw_glyph(c.screen, c.big_digits.joined(9), 61, 1);
-    EXPECT_EQ(c.screen.text(16, 61, 19), "  ****      ****   ");
-    EXPECT_EQ(c.screen.text(17, 61, 19), "    ***********    ");
-    EXPECT_EQ(c.screen.text(18, 61, 19), "      ********     ");
-    EXPECT_EQ(c.screen.win_top(), 1);  // back on the whole screen
-    EXPECT_EQ(c.screen.win_bottom(), 25);
+    draw_glyph(program.screen, program.big_digits.joined(9), 61, 1);
+    EXPECT_EQ(program.screen.text(16, 61, 19), "  ****      ****   ");
+    EXPECT_EQ(program.screen.text(17, 61, 19), "    ***********    ");
+    EXPECT_EQ(program.screen.text(18, 61, 19), "      ********     ");
+    EXPECT_EQ(program.screen.win_top(), 1);  // back on the whole screen
+    EXPECT_EQ(program.screen.win_bottom(), 25);
 }
 
 TEST_F(BigNumber, LeadingZerosStayBlank) {
@@ -70,9 +70,9 @@ TEST_F(BigNumber, LeadingZerosStayBlank) {
     EXPECT_TRUE(glyph_at(61, 7));
     EXPECT_TRUE(blank(1, 18, 1, 60));
     EXPECT_TRUE(blank(1, 18, 80, 80));
-    EXPECT_EQ(c.screen.at(5, 62).fg, kWhite);
+    EXPECT_EQ(program.screen.at(5, 62).fg, kWhite);
 
-    c.screen.clear_window();
+    program.screen.clear_window();
     start_touch();
     counter().draw(999);
     counter().draw(1000);
@@ -86,12 +86,12 @@ TEST_F(BigNumber, OnlyChangedHigherDigitsAreRedrawn) {
     start_touch();
     counter().draw(1099);
     // Spoil the thousands glyph: it must not be drawn again for 1100.
-    c.screen.window(1, 1, 19, 19);
-    c.screen.write(std::string(19 * 18, 'X'));
-    c.console.select(Area::Full);
+    program.screen.window(1, 1, 19, 19);
+    program.screen.write(std::string(19 * 18, 'X'));
+    program.console.select(Area::Full);
     counter().draw(1100);
-    EXPECT_EQ(c.screen.text(1, 1, 19), std::string(19, 'X'));
-    EXPECT_EQ(c.screen.text(18, 1, 19), std::string(19, 'X'));
+    EXPECT_EQ(program.screen.text(1, 1, 19), std::string(19, 'X'));
+    EXPECT_EQ(program.screen.text(18, 1, 19), std::string(19, 'X'));
     EXPECT_TRUE(glyph_at(21, 1));
     EXPECT_TRUE(glyph_at(41, 0));
     EXPECT_TRUE(glyph_at(61, 0));
@@ -111,10 +111,10 @@ TEST_F(BigNumber, CountsFromTenThousandKeepAllFourDigits) {
 }
 
 TEST_F(BigNumber, RepaintDrawsEveryShownDigitAndTheHint) {
-    ring_rows(c, 123);
+    ring_rows(program, 123);
     counter().draw(123);  // already drawn: a repaint draws them anyway
-    c.screen.write(std::string(80 * 18, '#'));
-    c.service_screen->repaint_big_counter();
+    program.screen.write(std::string(80 * 18, '#'));
+    program.service_screen->repaint_big_counter();
     EXPECT_TRUE(blank(1, 18, 1, 20));
     EXPECT_TRUE(glyph_at(21, 1));
     EXPECT_TRUE(glyph_at(41, 2));
@@ -137,26 +137,26 @@ protected:
     // lower) and the screen updated at ms.
     void update_at(std::int64_t ms, std::int32_t rows) {
         h.fp.clock.set_us(ms * 1000);
-        if (rows < c.strikes->rows().rows()) c.strikes->rows().zero();
-        ring_rows(c, rows - c.strikes->rows().rows());
-        c.service_screen->update();
+        if (rows < program.strikes->rows().rows()) program.strikes->rows().zero();
+        ring_rows(program, rows - program.strikes->rows().rows());
+        program.service_screen->update();
     }
     // The smoothed update time at ms, as a run of updates would leave it.
     void set_update_ms(std::int32_t ms) {
-        c.monitor->draw_update_time(0);
-        c.monitor->draw_update_time(10 * ms - 9 * c.monitor->update_ms());
+        program.monitor->draw_update_time(0);
+        program.monitor->draw_update_time(10 * ms - 9 * program.monitor->update_ms());
     }
 };
 
 TEST_F(ServiceScreen, FirstDrawingShowsMenuAndCalibrationThenMonitorLabels) {
-    c.cfg.sensor_count = 2;
-    c.service_screen->show();
-    EXPECT_EQ(c.strikes->rows().rows(), 0);
+    program.cfg.sensor_count = 2;
+    program.service_screen->show();
+    EXPECT_EQ(program.strikes->rows().rows(), 0);
     expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kWhite);
     expect_text(2, 1, "[C] PERMANENT Changes", kYellow);
     expect_text(9, 1, "Current calibration: Bell Sensor parameters - Total sensing points=2", kWhite);
 
-    c.strike_report.events_clashed({3, 0});
+    program.strike_report.events_clashed({3, 0});
     update_at(1000, 1);
     expect_text(1, 1, "Quennick", kWhite);  // the menu stays
     EXPECT_TRUE(blank(9, 21, 1, 80));
@@ -178,7 +178,7 @@ TEST_F(ServiceScreen, FiguresAfterAnHourAndAHalf) {
     expect_text(24, 1, "Peal speed=3:  0", kWhite);
     expect_text(25, 1, "QA=", kWhite);
     expect_text(25, 4, " 20", kGreen);  // the first update shows 20 whatever it took
-    EXPECT_EQ(c.monitor->update_ms(), 20);
+    EXPECT_EQ(program.monitor->update_ms(), 20);
     EXPECT_TRUE(blank(1, 8, 1, 80));  // big numbers off: no glyphs
 }
 
@@ -208,14 +208,14 @@ TEST_F(ServiceScreen, DrawingTimeColours) {
     for (const auto& k : cases) {
         set_update_ms(k.before);
         update_at(1000, n++);
-        EXPECT_EQ(c.monitor->update_ms(), k.shown);
+        EXPECT_EQ(program.monitor->update_ms(), k.shown);
         expect_text(25, 4, " " + std::to_string(k.shown), k.colour);
-        EXPECT_EQ(c.screen.text_colour(), kWhite);
+        EXPECT_EQ(program.screen.text_colour(), kWhite);
     }
 }
 
 TEST_F(ServiceScreen, BigNumbersFollowTheCount) {
-    c.cfg.big_numbers = true;
+    program.cfg.big_numbers = true;
     update_at(0, 1);
     EXPECT_TRUE(glyph_at(61, 1));
     expect_text(21, 1, "N Toggle big numbers", kWhite);
@@ -230,14 +230,14 @@ TEST_F(ServiceScreen, BigNumbersFollowTheCount) {
 
 TEST_F(ServiceScreen, RepaintRequestRedrawsCounterOrMenu) {
     update_at(0, 1);
-    c.service_screen->mark_stale();
+    program.service_screen->mark_stale();
     update_at(1000, 5);  // big numbers off: the menu comes back
-    EXPECT_FALSE(c.service_screen->stale());
+    EXPECT_FALSE(program.service_screen->stale());
     expect_text(1, 1, "Quennick", kWhite);
 
-    c.cfg.big_numbers = true;
-    c.service_screen->write_menu();  // a command key drew the menu over the counter
-    c.service_screen->mark_stale();
+    program.cfg.big_numbers = true;
+    program.service_screen->write_menu();  // a command key drew the menu over the counter
+    program.service_screen->mark_stale();
     update_at(2000, 56);
     EXPECT_TRUE(glyph_at(41, 5));
     EXPECT_TRUE(glyph_at(61, 6));
@@ -246,16 +246,16 @@ TEST_F(ServiceScreen, RepaintRequestRedrawsCounterOrMenu) {
 
 TEST_F(ServiceScreen, NothingIsDrawnWithoutTheFocus) {
     update_at(0, 1);
-    c.key_sender->set_focus(false);
-    const auto before = c.screen.version();
+    program.key_sender->set_focus(false);
+    const auto before = program.screen.version();
     update_at(5000, 9);
-    EXPECT_EQ(c.screen.version(), before);
+    EXPECT_EQ(program.screen.version(), before);
 }
 
 // ---- menu and start-up text ------------------------------------------------
 
 TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
-    c.service_screen->write_menu();
+    program.service_screen->write_menu();
     expect_text(1, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kWhite);
     expect_text(2, 1, "[C] PERMANENT Changes to program configuration. Adjustments for THIS session:", kYellow);
     expect_text(3, 1, "[P] Choose target program         [N] Big row counter display numbers toggle", kYellow);
@@ -263,18 +263,18 @@ TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
     expect_text(5, 1, "[0] (zero) Zero row counter (zeros automatically after ringing pause)", kYellow);
     expect_text(6, 1, "[Z,A] configure (Z) Automatic ringing setup [A] toggle (Ringing Room only)", kYellow);
     expect_text(7, 1, "[Q] Quit. Target program=Abel", kYellow);
-    EXPECT_EQ(c.screen.text(7, 30, 51), std::string(51, ' '));
-    EXPECT_EQ(c.screen.win_bottom(), 25);
-    EXPECT_EQ(c.screen.text_colour(), kWhite);
+    EXPECT_EQ(program.screen.text(7, 30, 51), std::string(51, ' '));
+    EXPECT_EQ(program.screen.win_bottom(), 25);
+    EXPECT_EQ(program.screen.text_colour(), kWhite);
 
-    c.cfg.target_program = "Open";
-    c.target.take(0);
-    c.service_screen->write_menu();
+    program.cfg.target_program = "Open";
+    program.target.take(0);
+    program.service_screen->write_menu();
     expect_text(7, 1, "[Q] Quit. WARNING \"Open\" setting sends keys to **ANY foreground window!**", kYellow);
 
-    c.cfg.target_program = "Ringing Room - any browser with focus";
-    c.target.take(1);
-    c.service_screen->write_menu();
+    program.cfg.target_program = "Ringing Room - any browser with focus";
+    program.target.take(1);
+    program.service_screen->write_menu();
     const std::string must =
         "[Q] Quit. Target program=Ringing Room - any browser with focus *MUST* be the foreground window!";
     expect_text(7, 1, must.substr(0, 80), kYellow);
@@ -282,8 +282,8 @@ TEST_F(BigNumber, MenuLastLineNamesTheTarget) {
 }
 
 TEST_F(BigNumber, StartupText) {
-    c.screen.window(1, 9, 80, 25);
-    write_startup_text(c.screen);
+    program.screen.window(1, 9, 80, 25);
+    write_startup_text(program.screen);
     expect_text(9, 1, "Quennick v0.8.2d3 (04 Jan 2021) ", kYellow);
     expect_text(10, 1, "This uses the same bell sensor data as used by Abel, Beltower etc.", kWhite);
     expect_text(11, 1, "for individual sensors.  This version can use Bagley box output (ASCII chars)", kWhite);
@@ -296,7 +296,7 @@ TEST_F(BigNumber, StartupText) {
         "program must be \"Run as administrator\"";
     expect_text(16, 1, warning.substr(0, 80), kWhite);
     expect_text(17, 1, warning.substr(80), kWhite);
-    EXPECT_EQ(c.screen.cursor_line(), 18);
+    EXPECT_EQ(program.screen.cursor_line(), 18);
 }
 
 }  // namespace

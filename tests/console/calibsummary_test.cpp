@@ -14,24 +14,24 @@ namespace {
 class CalibrationSummary : public ::testing::Test {
 protected:
     void SetUp() override {
-        c.screen.background_colour(kBlue);
-        c.screen.text_colour(kWhite);
-        c.console.clear(Area::LongScratch);
-        c.cfg.sensor_count = 2;
-        c.target.set_sensors_active(1);
-        c.target.point(0) = SensingPoint{2, 'j', 380, 'j', 80};
-        c.cfg.target_program = "Abel";
+        program.screen.background_colour(kBlue);
+        program.screen.text_colour(kWhite);
+        program.console.clear(Area::LongScratch);
+        program.cfg.sensor_count = 2;
+        program.target.set_sensors_active(1);
+        program.target.point(0) = SensingPoint{2, 'j', 380, 'j', 80};
+        program.cfg.target_program = "Abel";
     }
     void signal(int i, double time, double gap, double sensorgap) {
-        c.cfg.results[i - 1] = CalibrationResult{time, gap, sensorgap};
+        program.cfg.results[i - 1] = CalibrationResult{time, gap, sensorgap};
     }
     // The screen from line 9 on as the lines written, each line's wrapped
     // continuation joined to it; every cell written in white on blue.
     std::vector<std::string> written(const std::vector<int>& wrapped_lines = {}) {
         std::vector<std::string> out;
         for (int y = 9; y <= 25; ++y) {
-            std::string t = c.screen.line_text(y);
-            for (int x = 1; x <= 80; ++x) EXPECT_EQ(c.screen.at(y, x).bg, kBlue);
+            std::string t = program.screen.line_text(y);
+            for (int x = 1; x <= 80; ++x) EXPECT_EQ(program.screen.at(y, x).bg, kBlue);
             bool continuation = std::find(wrapped_lines.begin(), wrapped_lines.end(), y) != wrapped_lines.end();
             if (continuation) {
                 out.back() += t;
@@ -45,17 +45,17 @@ protected:
     }
 
     Harness h;
-    Program& c = h.c();
+    Program& program = h.program();
 };
 
 TEST_F(CalibrationSummary, DataMode) {
-    c.cfg.rest_on_mode = true;
-    c.cfg.port_name = "COM3";
-    c.cfg.data_char = 'A';
-    c.cfg.signal_count = 2;
+    program.cfg.rest_on_mode = true;
+    program.cfg.port_name = "COM3";
+    program.cfg.data_char = 'A';
+    program.cfg.signal_count = 2;
     signal(1, 0.0123, 0.5, 0.0);
     signal(2, 0.0201, 1.25, 0.6);
-    write_current_calibration(c.screen, c.cfg, c.target, c.core.easy_mode);
+    write_current_calibration(program.screen, program.cfg, program.target, program.core.easy_mode);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM3 using (Bagley) DATA, using input character A Total signals=2 for hand/backstroke pair",
@@ -65,26 +65,26 @@ TEST_F(CalibrationSummary, DataMode) {
         "Sensing point=2 handstroke:key=j delay=380 backstroke:key=j delay=80",
     };
     EXPECT_EQ(written({11}), expected);
-    EXPECT_EQ(c.screen.at(9, 1).fg, kWhite);
+    EXPECT_EQ(program.screen.at(9, 1).fg, kWhite);
 }
 
 TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
-    c.core.easy_mode = false;
-    c.cfg.port_name = "COM4";
-    c.cfg.use_line[ModemLine::Cts] = true;
-    c.cfg.use_line[ModemLine::Cd] = true;
-    c.cfg.switch_bounce_ms = 40;
-    c.cfg.loop_sleep_ms = 5;
-    c.cfg.signal_count = 5;
+    program.core.easy_mode = false;
+    program.cfg.port_name = "COM4";
+    program.cfg.use_line[ModemLine::Cts] = true;
+    program.cfg.use_line[ModemLine::Cd] = true;
+    program.cfg.switch_bounce_ms = 40;
+    program.cfg.loop_sleep_ms = 5;
+    program.cfg.signal_count = 5;
     signal(1, 0.0123, 0.5, 0.0);      // the first has no sensor gap: not ignored
     signal(2, 0.02, 0.03, 0.035);     // second of a pair, under 40 ms
     signal(3, 0.015, 0.2, 0.0);       // ignored
     signal(4, 0.01, 0.1, 0.05);
     signal(5, 0.01, 0.1, 0.02);       // odd: no warning
-    c.cfg.target_program = "Open";
-    c.target.set_sensors_active(2);
-    c.target.point(1) = SensingPoint{1, 'h', 0, 'k', 120};
-    write_current_calibration(c.screen, c.cfg, c.target, c.core.easy_mode);
+    program.cfg.target_program = "Open";
+    program.target.set_sensors_active(2);
+    program.target.point(1) = SensingPoint{1, 'h', 0, 'k', 120};
+    write_current_calibration(program.screen, program.cfg, program.target, program.core.easy_mode);
     const std::vector<std::string> expected = {
         "Current calibration: Bell Sensor parameters - Total sensing points=2",
         "Using port COM4 using CTS CD switch bounce delay (ms)=40 sleep value=5",
@@ -102,10 +102,10 @@ TEST_F(CalibrationSummary, SignalsModeMarksIgnoredAndTooCloseSignals) {
 }
 
 TEST_F(CalibrationSummary, EasyModeLeavesOutTheTimingsOnTheSameLine) {
-    c.cfg.port_name = "COM1";
-    c.cfg.use_line[ModemLine::Dsr] = true;
-    c.cfg.use_line[ModemLine::Ri] = true;
-    write_current_calibration(c.screen, c.cfg, c.target, c.core.easy_mode);
+    program.cfg.port_name = "COM1";
+    program.cfg.use_line[ModemLine::Dsr] = true;
+    program.cfg.use_line[ModemLine::Ri] = true;
+    write_current_calibration(program.screen, program.cfg, program.target, program.core.easy_mode);
     EXPECT_EQ(written()[1], "Using port COM1 using DSR RI  Total signals=0 for hand/backstroke pair");
 }
 

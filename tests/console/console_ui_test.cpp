@@ -10,7 +10,7 @@ namespace {
 
 TEST(ConsoleWindows, GeometryOfEveryWindow) {
     Harness h;
-    Program& c = h.c();
+    Program& program = h.program();
     struct Case {
         Area area;
         int top, bottom;
@@ -20,51 +20,51 @@ TEST(ConsoleWindows, GeometryOfEveryWindow) {
         {Area::Full, 1, 25},
     };
     for (const Case& k : cases) {
-        c.console.clear(k.area);
-        EXPECT_EQ(c.console.first_line(k.area), k.top);
-        EXPECT_EQ(c.screen.win_top(), k.top);
-        EXPECT_EQ(c.screen.win_bottom(), k.bottom);
-        EXPECT_EQ(c.screen.win_left(), 1);
-        EXPECT_EQ(c.screen.win_right(), 80);
+        program.console.clear(k.area);
+        EXPECT_EQ(program.console.first_line(k.area), k.top);
+        EXPECT_EQ(program.screen.win_top(), k.top);
+        EXPECT_EQ(program.screen.win_bottom(), k.bottom);
+        EXPECT_EQ(program.screen.win_left(), 1);
+        EXPECT_EQ(program.screen.win_right(), 80);
     }
 }
 
 TEST(ConsoleWindows, LongScratchLeavesCursorOnLine9AndLowScratchClearsOnly19And20) {
     Harness h;
-    Program& c = h.c();
-    c.screen.background_colour(kBlue);
-    c.console.select(Area::Full);
+    Program& program = h.program();
+    program.screen.background_colour(kBlue);
+    program.console.select(Area::Full);
     for (int line = 1; line <= 25; ++line) {
-        c.screen.move_to(1, line);
-        c.screen.write("x");
+        program.screen.move_to(1, line);
+        program.screen.write("x");
     }
-    c.console.clear(Area::LowScratch);
-    EXPECT_EQ(c.screen.text(18, 1, 1), "x");
-    EXPECT_EQ(c.screen.text(19, 1, 1), " ");
-    EXPECT_EQ(c.screen.text(20, 1, 1), " ");
-    EXPECT_EQ(c.screen.text(21, 1, 1), "x");
-    EXPECT_EQ(c.screen.at(19, 80).bg, kBlue);
-    c.console.clear(Area::LongScratch);
-    EXPECT_EQ(c.screen.cursor_line(), 9);
-    EXPECT_EQ(c.screen.cursor_col(), 1);
-    EXPECT_EQ(c.screen.text(8, 1, 1), "x");
+    program.console.clear(Area::LowScratch);
+    EXPECT_EQ(program.screen.text(18, 1, 1), "x");
+    EXPECT_EQ(program.screen.text(19, 1, 1), " ");
+    EXPECT_EQ(program.screen.text(20, 1, 1), " ");
+    EXPECT_EQ(program.screen.text(21, 1, 1), "x");
+    EXPECT_EQ(program.screen.at(19, 80).bg, kBlue);
+    program.console.clear(Area::LongScratch);
+    EXPECT_EQ(program.screen.cursor_line(), 9);
+    EXPECT_EQ(program.screen.cursor_col(), 1);
+    EXPECT_EQ(program.screen.text(8, 1, 1), "x");
 }
 
 class QuitKeys : public ::testing::TestWithParam<int> {};
 
 TEST_P(QuitKeys, EndTheProgramAfterTwoSecondsWithCodeZero) {
     Harness h;
-    Program& c = h.c();
-    c.clock.start();
+    Program& program = h.program();
+    program.clock.start();
     h.fp.console.type_key(GetParam());
     h.fp.console.type("x");
     try {
-        (void)c.console.wait_key();
+        (void)program.console.wait_key();
         FAIL() << "the program should have ended";
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
     }
-    EXPECT_TRUE(ScreenHas(c.screen, 9, 1, "Interface terminated by User - closing...", kYellow));
+    EXPECT_TRUE(ScreenHas(program.screen, 9, 1, "Interface terminated by User - closing...", kYellow));
     EXPECT_NE(h.log().find("Interface terminated by User - closing...\r\n"), std::string::npos);
     EXPECT_EQ(h.fp.threads.slept_ms(), 2000);
     EXPECT_TRUE(h.fp.console.closed);
@@ -91,7 +91,7 @@ TEST(QuitKeys, AnEndAskedDuringAPauseIsHeardAtTheNextLook) {
     };
     for (const Case& k : cases) {
         Harness h;
-        Program& c = h.c();
+        Program& program = h.program();
         h.fp.threads.on_sleep = [&](std::int32_t) {
             if (h.fp.clock.now_us() < 1000000) return;
             h.fp.ending.taken = true;
@@ -99,8 +99,8 @@ TEST(QuitKeys, AnEndAskedDuringAPauseIsHeardAtTheNextLook) {
             h.fp.console.input_closed = !k.asks;
         };
         try {
-            if (k.quit_first) c.ending->quit();
-            c.console.pause_ms(4000);
+            if (k.quit_first) program.ending->quit();
+            program.console.pause_ms(4000);
             ADD_FAILURE() << k.what << ": the pause ran to its end";
         } catch (const ProgramExit& e) {
             EXPECT_EQ(e.code, k.code) << k.what;
@@ -113,21 +113,21 @@ TEST(QuitKeys, AnEndAskedDuringAPauseIsHeardAtTheNextLook) {
 
 TEST(KeyReads, OtherKeysComeBackAsTypedAndExtendedKeysAsZero) {
     Harness h;
-    Program& c = h.c();
-    EXPECT_EQ(c.console.key_if_any(), 0);  // nothing waiting
+    Program& program = h.program();
+    EXPECT_EQ(program.console.key_if_any(), 0);  // nothing waiting
     h.fp.console.type("a");
     h.fp.console.type_key(0);
     h.fp.console.type_key(72);  // cursor up: two codes
     h.fp.console.type("B");
-    EXPECT_EQ(c.console.key_if_any(), 'a');
-    EXPECT_EQ(c.console.key_if_any(), 0);
-    EXPECT_EQ(c.console.key_if_any(), 'B');
+    EXPECT_EQ(program.console.key_if_any(), 'a');
+    EXPECT_EQ(program.console.key_if_any(), 0);
+    EXPECT_EQ(program.console.key_if_any(), 'B');
 }
 
 // A prompt waits for the key itself: a key typed during a wait ends it.
 TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
     Harness h;
-    Program& c = h.c();
+    Program& program = h.program();
     int waits = 0;
     h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
         EXPECT_EQ(w.sources, platform::kWakeConsole);
@@ -136,7 +136,7 @@ TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
             h.fp.console.type("k");
         }
     };
-    EXPECT_EQ(c.console.wait_key(), 'k');
+    EXPECT_EQ(program.console.wait_key(), 'k');
     EXPECT_EQ(waits, 3);
     EXPECT_EQ(h.fp.clock.now_us(), 220000);  // two whole waits, then the key 20 ms into the third
     EXPECT_TRUE(h.fp.threads.sleeps.empty());
@@ -144,31 +144,31 @@ TEST(KeyReads, APromptWaitsForTheKeyNotForAFixedTime) {
 
 TEST(KeyReads, ClearingTheBufferStillHonoursAQuitKey) {
     Harness h;
-    Program& c = h.c();
+    Program& program = h.program();
     h.fp.console.type("abc");
-    c.console.flush_keys();
+    program.console.flush_keys();
     EXPECT_TRUE(h.fp.console.keys.empty());
     h.fp.console.type("aQb");
-    EXPECT_THROW(c.console.flush_keys(), ProgramExit);
+    EXPECT_THROW(program.console.flush_keys(), ProgramExit);
 }
 
 TEST(IntegerPrompt, AnswersAndRetries) {
     Harness h;
-    Program& c = h.c();
-    c.screen.move_to(1, 5);
+    Program& program = h.program();
+    program.screen.move_to(1, 5);
     h.fp.console.type_line("");
-    EXPECT_EQ(c.console.read_int(), 0);
+    EXPECT_EQ(program.console.read_int(), 0);
     h.fp.console.type_line("  42");
-    EXPECT_EQ(c.console.read_int(), 42);
+    EXPECT_EQ(program.console.read_int(), 42);
     h.fp.console.type_line("-20");
-    EXPECT_EQ(c.console.read_int(), -20);
+    EXPECT_EQ(program.console.read_int(), -20);
     h.fp.console.type_line("12x");
     h.fp.console.type_line("7");
-    EXPECT_EQ(c.console.read_int(), 7);
+    EXPECT_EQ(program.console.read_int(), 7);
     // The retry message stands on the line after the bad answer, and the
     // next answer is typed right after it.
-    EXPECT_EQ(c.screen.text(9, 1, 48), "Input was 12x Bad integer value try again7      ");
-    EXPECT_EQ(c.screen.at(9, 1).fg, kYellow);
+    EXPECT_EQ(program.screen.text(9, 1, 48), "Input was 12x Bad integer value try again7      ");
+    EXPECT_EQ(program.screen.at(9, 1).fg, kYellow);
 }
 
 TEST(IntegerPrompt, BackspaceEditsTheAnswer) {
@@ -176,7 +176,7 @@ TEST(IntegerPrompt, BackspaceEditsTheAnswer) {
     h.fp.console.type("19");
     h.fp.console.type_key(8);
     h.fp.console.type_line("5");
-    EXPECT_EQ(h.c().console.read_int(), 15);
+    EXPECT_EQ(h.program().console.read_int(), 15);
 }
 
 TEST(IntegerPrompt, AQAtTheFirstUnusablePlaceQuits) {
@@ -184,7 +184,7 @@ TEST(IntegerPrompt, AQAtTheFirstUnusablePlaceQuits) {
         Harness h;
         h.fp.console.type_line(answer);
         try {
-            (void)h.c().console.read_int();
+            (void)h.program().console.read_int();
             ADD_FAILURE() << answer;
         } catch (const ProgramExit& e) {
             EXPECT_EQ(e.code, 0) << answer;
@@ -208,25 +208,25 @@ TEST(FatalStop, CodesMessagesAndThePort) {
     };
     for (const Case& k : cases) {
         Harness h;
-        Program& c = h.c();
+        Program& program = h.program();
         h.fp.serial.add_port("COM3");
-        c.ports.set_service(h.fp.serial.open("\\\\.\\COM3").value());
-        c.clock.start();
+        program.ports.set_service(h.fp.serial.open("\\\\.\\COM3").value());
+        program.clock.start();
         h.fp.console.input_closed = k.keyboard_closed;
         if (!k.keyboard_closed) h.fp.console.type_line("");
         try {
-            c.ending->halt(k.code, k.message);
+            program.ending->halt(k.code, k.message);
             ADD_FAILURE();
         } catch (const ProgramExit& e) {
             EXPECT_EQ(e.code, k.exit_code);
         }
         std::string shown = *k.message ? k.message : "Terminated by User";
-        EXPECT_TRUE(ScreenHas(c.screen, 1, 1, shown, kYellow));
+        EXPECT_TRUE(ScreenHas(program.screen, 1, 1, shown, kYellow));
         EXPECT_NE(h.log().find(shown + "\r\n"), std::string::npos);
         bool closed = false;
         for (auto& call : h.fp.serial.calls) closed |= call == "close COM3";
         EXPECT_EQ(closed, k.port_closed) << k.code;
-        EXPECT_FALSE(c.clock.running());
+        EXPECT_FALSE(program.clock.running());
     }
 }
 

@@ -62,7 +62,7 @@ TEST(Scheduling, TheBestWayGrantedIsTakenAndEveryBetterRefusalIsLogged) {
         h.fp.scheduling.realtime_answer = k.realtime;
         h.fp.scheduling.broker_answer = k.broker;
         h.fp.scheduling.raise_answer = k.raise;
-        ask_for_realtime(h.c().plat.scheduling, h.c().run_log, k.who, LoopPace{k.sleepnum, k.data_mode});
+        ask_for_realtime(h.program().plat.scheduling, h.program().run_log, k.who, LoopPace{k.sleepnum, k.data_mode});
         EXPECT_NE(h.log().find(k.line + "\r\n"), std::string::npos) << k.what << ": " << h.log();
         std::string calls;
         for (const auto& call : h.fp.scheduling.calls) calls += (calls.empty() ? "" : ", ") + call;
@@ -80,7 +80,7 @@ TEST(Scheduling, TheMainLoopLocksMemoryWhereTheSystemHasAWayAndSaysWhy) {
     for (const auto& [answer, line] : cases) {
         Harness h;
         h.fp.scheduling.lock_answer = answer;
-        ask_for_realtime(h.c().plat.scheduling, h.c().run_log, TimingThread::MainLoop, LoopPace{5, false});
+        ask_for_realtime(h.program().plat.scheduling, h.program().run_log, TimingThread::MainLoop, LoopPace{5, false});
         if (line.empty())
             EXPECT_EQ(h.log().find("Memory:"), std::string::npos) << h.log();
         else
@@ -89,7 +89,7 @@ TEST(Scheduling, TheMainLoopLocksMemoryWhereTheSystemHasAWayAndSaysWhy) {
     // Where threads take turns (virtual time) nothing is asked.
     Harness h;
     h.fp.plat.scheduling = nullptr;
-    ask_for_realtime(h.c().plat.scheduling, h.c().run_log, TimingThread::Serial);
+    ask_for_realtime(h.program().plat.scheduling, h.program().run_log, TimingThread::Serial);
     EXPECT_NE(h.log().find("Comm thread scheduling: as given, not asked (no scheduling service here)\r\n"),
               std::string::npos);
 }

@@ -97,11 +97,11 @@ TEST(Timing, MultInt64IsExact) {
 TEST(Timing, HarnessStopwatchFollowsTheFakeClock) {
     Harness h;
     h.fp.clock.advance_us(123456);
-    EXPECT_EQ(h.c().clock.elapsed_us(), 123456);
-    EXPECT_EQ(h.c().clock.elapsed_ms(), 123);
-    h.c().clock.stop();
-    EXPECT_FALSE(h.c().clock.running());
-    EXPECT_EQ(h.c().clock.elapsed_us(), 0);
+    EXPECT_EQ(h.program().clock.elapsed_us(), 123456);
+    EXPECT_EQ(h.program().clock.elapsed_ms(), 123);
+    h.program().clock.stop();
+    EXPECT_FALSE(h.program().clock.running());
+    EXPECT_EQ(h.program().clock.elapsed_us(), 0);
 }
 
 // The margin a precise wait's timer is armed early by: each row is the

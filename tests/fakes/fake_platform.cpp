@@ -567,15 +567,15 @@ FakePlatform::FakePlatform() {
 Harness::Harness() { remake(); }
 
 void Harness::remake() {
-    ctx = make_program(fp.plat);
-    ctx->clock.start();
+    program_ = make_program(fp.plat);
+    program_->clock.start();
     // Make the stopwatch read exactly the fake clock's microseconds.
-    ctx->clock.stopwatch()->clear();
+    program_->clock.stopwatch()->clear();
     fp.clock.set_us(0);
-    ctx->clock.stopwatch()->start();
+    program_->clock.stopwatch()->start();
     fp.files.dirs.insert("logs");
     auto f = fp.files.create("logs/test.log");
-    ctx->run_log.adopt(std::move(f.value()));
+    program_->run_log.adopt(std::move(f.value()));
     fp.threads.sleeps.clear();
 }
 
@@ -594,8 +594,8 @@ std::string Harness::log() const {
     return it == fp.files.files.end() ? std::string() : it->second;
 }
 
-void ring_rows(Program& c, int n) {
-    for (int i = 0; i < n; ++i) c.strikes->rows().count(Spacing::Normal, false);
+void ring_rows(Program& program, int n) {
+    for (int i = 0; i < n; ++i) program.strikes->rows().count(Spacing::Normal, false);
 }
 
 ::testing::AssertionResult ScreenHas(const Screen& s, int line, int col, const std::string& text, int fg) {

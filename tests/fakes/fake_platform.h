@@ -408,8 +408,8 @@ struct Harness {
     // The program's state made afresh on fp, once a service has been swapped.
     void remake();
     FakePlatform fp;
-    std::unique_ptr<Program> ctx;
-    Program& c() { return *ctx; }
+    std::unique_ptr<Program> program_;
+    Program& program() { return *program_; }
     // Everything the run log holds so far.
     std::string log() const;
 };
@@ -418,7 +418,7 @@ struct Harness {
 void record_events(EventRing& ring, std::uint32_t start_status, std::initializer_list<LineEvent> events);
 
 // A touch under way: n more rows counted, as normal strikes.
-void ring_rows(Program& c, int n);
+void ring_rows(Program& program, int n);
 
 // The screen shows text at line/col (from 1), optionally all in one colour.
 ::testing::AssertionResult ScreenHas(const Screen& s, int line, int col, const std::string& text, int fg = -1);

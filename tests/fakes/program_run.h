@@ -17,7 +17,7 @@ struct ProgramRun {
     int exit_code = -1;
 
     std::string log() {
-        auto it = h.fp.files.files.find(h.c().run_log.name() + ".log");
+        auto it = h.fp.files.files.find(h.program().run_log.name() + ".log");
         return it == h.fp.files.files.end() ? std::string() : it->second;
     }
 
@@ -37,7 +37,7 @@ struct ProgramRun {
             return;
         }
         try {
-            (void)quennick_main(h.c(), options);
+            (void)quennick_main(h.program(), options);
         } catch (const ProgramExit& e) {
             exit_code = e.code;
         }

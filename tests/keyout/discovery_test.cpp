@@ -20,22 +20,22 @@ const std::string kDash = "\x97";  // the em dash of code page 1252
 // A program in service with one sensor, the given target selected.
 struct Target {
     Harness h;
-    Program& c;
+    Program& program;
     FakeWindows& win;
 
-    explicit Target(int index) : c(h.c()), win(h.fp.windows) {
-        c.cfg.sensor_count = 1;
-        set_target_defaults(c.target, c.cfg.sensor_count);
-        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(index));
-        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
-        ring_rows(c, 10);  // ringing: the key refreshes only the figures
-        c.strikes->keys().set_handstroke(true);
+    explicit Target(int index) : program(h.program()), win(h.fp.windows) {
+        program.cfg.sensor_count = 1;
+        set_target_defaults(program.target, program.cfg.sensor_count);
+        program.cfg.target_program = target_name(program.target, static_cast<std::uint8_t>(index));
+        load_target_parameters(program.target, *program.plat.windows, program.cfg.target_program);
+        ring_rows(program, 10);  // ringing: the key refreshes only the figures
+        program.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(kSecond);
     }
     // Sensing point 1's key is due now and is sent.
     void strike() {
-        c.strikes->keys().queue(0, c.clock.elapsed_us());
-        c.key_sender->send_due_keys();
+        program.strikes->keys().queue(0, program.clock.elapsed_us());
+        program.key_sender->send_due_keys();
     }
     std::vector<SentMessage> messages_to(WindowHandle w) const {
         std::vector<SentMessage> out;
@@ -43,7 +43,7 @@ struct Target {
             if (m.window == w) out.push_back(m);
         return out;
     }
-    std::string line(int n) const { return c.screen.line_text(n); }
+    std::string line(int n) const { return program.screen.line_text(n); }
 };
 
 void expect_ime_key(const std::vector<SentMessage>& got, std::uintptr_t code, std::size_t at = 0) {
@@ -61,10 +61,10 @@ void expect_ime_key(const std::vector<SentMessage>& got, std::uintptr_t code, st
 TEST(TargetMenu, FiveAndSevenAreListedAndNumbersOutsideTheMenuAreAskedAgainWithItsRange) {
     Target t(0);
     for (const char* answer : {"256", "12", "5"}) t.h.fp.console.type_line(answer);
-    choose_target(t.c.cfg, t.c.target, *t.c.plat.windows, t.c.dialog, t.c.delivery_report, *t.c.tower_ring);
-    EXPECT_EQ(t.c.cfg.target_program, "Muster - no delay");
-    EXPECT_EQ(t.c.target.index(), 5);
-    EXPECT_TRUE(t.c.target.restricted());
+    choose_target(t.program.cfg, t.program.target, *t.program.plat.windows, t.program.dialog, t.program.delivery_report, *t.program.tower_ring);
+    EXPECT_EQ(t.program.cfg.target_program, "Muster - no delay");
+    EXPECT_EQ(t.program.target.index(), 5);
+    EXPECT_TRUE(t.program.target.restricted());
     EXPECT_NE(t.h.log().find("Program chosen to use=Muster - no delay "), std::string::npos);
     EXPECT_TRUE(t.h.fp.console.keys.empty());
     std::string screen;
@@ -79,11 +79,11 @@ TEST(TargetMenu, FiveAndSevenAreListedAndNumbersOutsideTheMenuAreAskedAgainWithI
 TEST(TargetMenu, AnEmptyAnswerChoosesOpen) {
     Target t(9);
     t.h.fp.console.type_line("");
-    choose_target(t.c.cfg, t.c.target, *t.c.plat.windows, t.c.dialog, t.c.delivery_report, *t.c.tower_ring);
-    EXPECT_EQ(t.c.cfg.target_program, "Open");
-    EXPECT_EQ(t.c.target.index(), 0);
-    EXPECT_FALSE(t.c.target.restricted());
-    EXPECT_FALSE(t.c.target.seeks_window());
+    choose_target(t.program.cfg, t.program.target, *t.program.plat.windows, t.program.dialog, t.program.delivery_report, *t.program.tower_ring);
+    EXPECT_EQ(t.program.cfg.target_program, "Open");
+    EXPECT_EQ(t.program.target.index(), 0);
+    EXPECT_FALSE(t.program.target.restricted());
+    EXPECT_FALSE(t.program.target.seeks_window());
     EXPECT_NE(t.h.log().find("Open - Uses any program window that has focus"), std::string::npos);
 }
 
@@ -112,11 +112,11 @@ TEST(TitlePattern, StarSplitsThePatternAndTheTrailingBlankCounts) {
     for (const Case& k : cases) {
         Target t(0);
         WindowHandle w = t.win.add_window(k.title, "Any");
-        t.c.target_window.set_search_text(k.pattern);
-        EXPECT_EQ(t.c.target_window.match(w), !k.match) << k.pattern << " / " << k.title;
-        EXPECT_EQ(t.c.target_window.found(), k.match) << k.pattern << " / " << k.title;
+        t.program.target_window.set_search_text(k.pattern);
+        EXPECT_EQ(t.program.target_window.match(w), !k.match) << k.pattern << " / " << k.title;
+        EXPECT_EQ(t.program.target_window.found(), k.match) << k.pattern << " / " << k.title;
         if (k.match) {
-            EXPECT_EQ(t.c.target_window.handle(), w);
+            EXPECT_EQ(t.program.target_window.handle(), w);
         }
     }
 }
@@ -126,9 +126,9 @@ TEST(PreRingingSearch, TheFirstMatchingWindowIsBroughtToTheFront) {
     t.win.add_window("Tower " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
     WindowHandle rr = t.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Google Chrome", "Chrome_WidgetWin_1");
     t.win.add_window("Other " + kDash + " Ringing Room " + kDash + " Google Chrome", "Chrome_WidgetWin_1");
-    EXPECT_EQ(t.c.target_window.seek(t.c.tower_ring->in_use()), '\0');
-    EXPECT_TRUE(t.c.target_window.found());
-    EXPECT_EQ(t.c.target_window.handle(), rr);
+    EXPECT_EQ(t.program.target_window.seek(t.program.tower_ring->in_use()), '\0');
+    EXPECT_TRUE(t.program.target_window.found());
+    EXPECT_EQ(t.program.target_window.handle(), rr);
     EXPECT_EQ(t.win.foreground_window, rr);
     EXPECT_NE(t.h.log().find("Target window Tower " + kDash + " Ringing Room " + kDash + " Google Chrome found"),
               std::string::npos);
@@ -141,8 +141,8 @@ TEST(PreRingingSearch, AMissingWindowIsAskedForUntilPIsPressed) {
     t.h.fp.console.on_idle = [&] {
         if (++polls == 3) t.h.fp.console.type("p");
     };
-    EXPECT_EQ(t.c.target_window.seek(t.c.tower_ring->in_use()), 'P');
-    EXPECT_FALSE(t.c.target_window.found());
+    EXPECT_EQ(t.program.target_window.seek(t.program.tower_ring->in_use()), 'P');
+    EXPECT_FALSE(t.program.target_window.found());
     EXPECT_EQ(count_of(t.h.log(), "The required target window (Ringing Room - Firefox) NOT FOUND"), 1);
     // Looked for again and again, a key ending each wait at once.
     ASSERT_GE(t.h.fp.wait.calls.size(), 2u);
@@ -152,8 +152,8 @@ TEST(PreRingingSearch, AMissingWindowIsAskedForUntilPIsPressed) {
 TEST(PreRingingSearch, OpenSearchesNothing) {
     Target t(0);
     t.win.add_window("Open", "Any");
-    EXPECT_EQ(t.c.target_window.seek(t.c.tower_ring->in_use()), '\0');
-    EXPECT_FALSE(t.c.target_window.found());
+    EXPECT_EQ(t.program.target_window.seek(t.program.tower_ring->in_use()), '\0');
+    EXPECT_FALSE(t.program.target_window.found());
     EXPECT_TRUE(t.win.calls.empty());
 }
 
@@ -169,17 +169,17 @@ TEST(MusterKeys, JGoesAsImeDownAndUpToTheFirstChildAndADigitIsRefused) {
     expect_ime_key(t.messages_to(grid), 74);
     EXPECT_EQ(t.win.messages.size(), 2u);
     EXPECT_TRUE(t.win.calls.empty()) << "no change of foreground for Muster";
-    EXPECT_FALSE(t.c.strikes->keys().pending(0));
+    EXPECT_FALSE(t.program.strikes->keys().pending(0));
 
     t.win.messages.clear();
-    t.c.target.point(0).back_key = '1';
+    t.program.target.point(0).back_key = '1';
     t.strike();
     EXPECT_TRUE(t.win.messages.empty());
     EXPECT_NE(t.line(9).find("key for 1 out of range A..Z"), std::string::npos) << t.line(9);
     EXPECT_NE(t.h.log().find("key for 1 out of range A..Z"), std::string::npos);
     // The refused key still counts as sent.
-    EXPECT_FALSE(t.c.strikes->keys().pending(0));
-    EXPECT_TRUE(t.c.strikes->keys().handstroke());
+    EXPECT_FALSE(t.program.strikes->keys().pending(0));
+    EXPECT_TRUE(t.program.strikes->keys().handstroke());
 }
 
 TEST(MusterKeys, TwoInstancesAreReportedBeforeEveryKey) {
@@ -191,11 +191,11 @@ TEST(MusterKeys, TwoInstancesAreReportedBeforeEveryKey) {
     WindowHandle grid = t.win.add_window("", "DataGridView", 40, top);
     t.win.add_window("Muster", "WindowsForms10.Window.8.app", 42);
     for (int key = 0; key < 2; ++key) {
-        t.c.screen.window(1, 9, 80, 20);
-        t.c.screen.clear_window();
+        t.program.screen.window(1, 9, 80, 20);
+        t.program.screen.clear_window();
         t.strike();
-        EXPECT_TRUE(ScreenHas(t.c.screen, 9, 1, "Warning: There are 2 instances of the target program running"));
-        EXPECT_TRUE(ScreenHas(t.c.screen, 10, 1, "1 processid=40; 2 processid=42; "));
+        EXPECT_TRUE(ScreenHas(t.program.screen, 9, 1, "Warning: There are 2 instances of the target program running"));
+        EXPECT_TRUE(ScreenHas(t.program.screen, 10, 1, "1 processid=40; 2 processid=42; "));
     }
     EXPECT_EQ(count_of(t.h.log(), "Warning: There are 2 instances of the target program running\r\n"
                                   "1 processid=40\r\n2 processid=42\r\n"),
@@ -218,7 +218,7 @@ TEST(DingKeys, OnlyAWindowOfTheUnityClassIsUsed) {
     expect_ime_key(t.messages_to(ding), 'H');
     EXPECT_EQ(t.win.messages.size(), 2u);
 
-    t.c.target.point(0).hand_key = ';';
+    t.program.target.point(0).hand_key = ';';
     t.win.messages.clear();
     t.strike();
     EXPECT_TRUE(t.win.messages.empty());
@@ -234,7 +234,7 @@ TEST(BeltowerKeys, TheTitleMustHoldBeltowerInCapitals) {
     EXPECT_NE(t.line(9).find("Beltower not found "), std::string::npos);
     EXPECT_NE(t.h.log().find("Beltower not found "), std::string::npos);
     for (const SentMessage& m : t.win.messages) EXPECT_EQ(m.window, 0u) << "a key reached a window";
-    EXPECT_FALSE(t.c.strikes->keys().pending(0)) << "the key is lost, not kept";
+    EXPECT_FALSE(t.program.strikes->keys().pending(0)) << "the key is lost, not kept";
 }
 
 TEST(BeltowerKeys, WmCharGoesToTheFirstChildOfTheFirstChild) {
@@ -255,7 +255,7 @@ TEST(BeltowerKeys, WmCharGoesToTheFirstChildOfTheFirstChild) {
 
 TEST(AbelKeys, UpperCaseWmCharToTheFirstViewOfTheFirstFrame) {
     Target t(8);
-    t.c.cfg.monitor_output = true;
+    t.program.cfg.monitor_output = true;
     t.win.add_process(80, "Abel3.exe");
     WindowHandle top = t.win.add_window("Abel3 - tower", "Afx:Abel3:Main", 80);
     WindowHandle frame = t.win.add_window("", "AfxMDIFrame140s", 80, top);
@@ -284,7 +284,7 @@ TEST(AbelKeys, AnOlderAbelIsReachedTheSameWay) {
     WindowHandle view = t.win.add_window("", "AfxFrameOrView080s", 80, frame);
     t.strike();
     EXPECT_EQ(t.messages_to(view).size(), 1u);
-    EXPECT_EQ(t.c.target_window.grandchild_class(), "AfxFrameOrView140s");
+    EXPECT_EQ(t.program.target_window.grandchild_class(), "AfxFrameOrView140s");
     EXPECT_EQ(t.h.log().find("This Abel version"), std::string::npos);
 }
 
@@ -306,7 +306,7 @@ TEST(TwoLevelLookup, AMissingFirstLevelSendsTheKeyNowhere) {
 
 TEST(RingingRoomKeys, FirefoxGetsTheKeyOnItsOwnWindowChromeOnItsFirstChild) {
     Target ff(2);
-    ff.c.cfg.monitor_output = true;
+    ff.program.cfg.monitor_output = true;
     WindowHandle page = ff.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                           "MozillaWindowClass");
     ff.win.add_window("", "MozillaCompositorWindowClass", 0, page);
@@ -345,7 +345,7 @@ TEST(RingingRoomKeys, TheTitleNeedsTheDashBeforeRingingRoomAndTheKeyMustBeSendab
 
     WindowHandle page = t.win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox",
                                          "MozillaWindowClass");
-    t.c.target.point(0).back_key = ';';
+    t.program.target.point(0).back_key = ';';
     t.win.messages.clear();
     t.strike();
     EXPECT_TRUE(t.messages_to(page).empty());

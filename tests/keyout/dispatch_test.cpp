@@ -19,29 +19,29 @@ const std::string kStamp = "2026-12-08 04:45:00 ";
 
 struct Service {
     Harness h;
-    Program& c;
+    Program& program;
     FakeWindows& win;
     RecordingKeyboard& kb;
 
-    explicit Service(int index, int sensors = 1) : c(h.c()), win(h.fp.windows), kb(h.fp.keyboard) {
-        c.cfg.sensor_count = sensors;
-        set_target_defaults(c.target, c.cfg.sensor_count);
-        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(index));
-        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
-        ring_rows(c, 10);
-        c.strikes->keys().set_handstroke(true);
-        for (int i = 0; i < 3; ++i) c.strikes->keys().record(0, 0);
+    explicit Service(int index, int sensors = 1) : program(h.program()), win(h.fp.windows), kb(h.fp.keyboard) {
+        program.cfg.sensor_count = sensors;
+        set_target_defaults(program.target, program.cfg.sensor_count);
+        program.cfg.target_program = target_name(program.target, static_cast<std::uint8_t>(index));
+        load_target_parameters(program.target, *program.plat.windows, program.cfg.target_program);
+        ring_rows(program, 10);
+        program.strikes->keys().set_handstroke(true);
+        for (int i = 0; i < 3; ++i) program.strikes->keys().record(0, 0);
         h.fp.clock.set_us(kSecond);
     }
     void pend(int I, std::int64_t due_us) {
-        c.strikes->keys().queue(I - 1, due_us);
+        program.strikes->keys().queue(I - 1, due_us);
     }
     void strike(int I = 1) {
-        pend(I, c.clock.elapsed_us());
-        c.key_sender->send_due_keys();
+        pend(I, program.clock.elapsed_us());
+        program.key_sender->send_due_keys();
     }
-    bool pending(int I = 1) const { return c.strikes->keys().pending(I - 1); }
-    std::string line(int n) const { return c.screen.line_text(n); }
+    bool pending(int I = 1) const { return program.strikes->keys().pending(I - 1); }
+    std::string line(int n) const { return program.screen.line_text(n); }
 };
 
 // ---- the focus state machine ("Ringing Room - any browser with focus") ---------
@@ -51,8 +51,8 @@ struct Browser : Service {
     Browser() : Service(1) {
         rr = win.add_window("Tower " + kDash + " Ringing Room " + kDash + " Mozilla Firefox", "MozillaWindowClass");
         other = win.add_window("Untitled - Notepad", "Notepad");
-        c.target_window.set_handle(rr);
-        c.target_window.set_title(win.window_text(rr, 256));
+        program.target_window.set_handle(rr);
+        program.target_window.set_title(win.window_text(rr, 256));
         win.foreground_window = rr;
     }
     void focus(WindowHandle w) { win.foreground_window = w; }
@@ -66,7 +66,7 @@ TEST(FocusMachine, FocusedAndTheTargetInFrontSends) {
     ASSERT_EQ(b.kb.sent.size(), 1u);
     EXPECT_EQ(b.kb.sent[0].foreground, b.rr);
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.key_sender->has_focus());
+    EXPECT_TRUE(b.program.key_sender->has_focus());
     EXPECT_EQ(b.win.calls, (std::vector<std::string>{"set_active " + std::to_string(b.rr),
                                                      "set_foreground " + std::to_string(b.rr)}));
 }
@@ -78,14 +78,14 @@ TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNe
     b.strike();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.target_window.handle(), second);
-    EXPECT_TRUE(b.c.key_sender->has_focus());
+    EXPECT_EQ(b.program.target_window.handle(), second);
+    EXPECT_TRUE(b.program.key_sender->has_focus());
     EXPECT_NE(b.h.log().find("window not focussed Got " + std::to_string(second) + " <Other " + kDash +
                              " Ringing Room " + kDash + " Google Chrome> expected;" + std::to_string(b.rr) + " <Tower " +
                              kDash + " Ringing Room " + kDash + " Mozilla Firefox>\r\n***handle replaced***\r\n"),
               std::string::npos)
         << b.h.log();
-    b.c.key_sender->send_due_keys();
+    b.program.key_sender->send_due_keys();
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_EQ(b.kb.sent[0].foreground, second);
     EXPECT_FALSE(b.pending());
@@ -93,19 +93,19 @@ TEST(FocusMachine, FocusedAndAnotherRingingRoomWindowInFrontIsAdoptedAndSentToNe
 
 TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem) {
     Browser b;
-    b.c.cfg.monitor_output = true;
+    b.program.cfg.monitor_output = true;
     b.focus(b.other);
     b.strike();
     // Focused -> Lost: this key is dropped with the two-line message.
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_FALSE(b.pending());
-    EXPECT_FALSE(b.c.key_sender->has_focus());
-    EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
+    EXPECT_FALSE(b.program.key_sender->has_focus());
+    EXPECT_TRUE(ScreenHas(b.program.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(b.h.log().find(kStamp + b.kLost + ", #Key was 1\r\n"), std::string::npos) << b.h.log();
 
     // Lost, still another window: the next key waits, pass after pass.
     b.strike();
-    b.c.key_sender->send_due_keys();
+    b.program.key_sender->send_due_keys();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
     EXPECT_EQ(count_of(b.h.log(), kStamp + "\"Ringing Room - any browser with focus\" still not the focus window - "
@@ -115,10 +115,10 @@ TEST(FocusMachine, LosingTheFocusDropsOneKeyKeepsLaterOnesAndRecoveringSendsThem
 
     // Lost -> Focused: the waiting key goes at once.
     b.focus(b.rr);
-    b.c.key_sender->send_due_keys();
+    b.program.key_sender->send_due_keys();
     EXPECT_EQ(b.kb.typed(), "J");
     EXPECT_FALSE(b.pending());
-    EXPECT_TRUE(b.c.key_sender->has_focus());
+    EXPECT_TRUE(b.program.key_sender->has_focus());
     EXPECT_NE(b.h.log().find("Recovered from loss of focus\r\n"), std::string::npos);
     EXPECT_EQ(b.line(19), std::string(80, ' '));
     EXPECT_EQ(b.line(20), std::string(80, ' '));
@@ -131,9 +131,9 @@ TEST(FocusMachine, TheFocusLossMessageKeepsItsFirstLineReadable) {
     Browser b;
     b.focus(b.other);
     b.strike();
-    EXPECT_TRUE(ScreenHas(b.c.screen, 19, 1,
+    EXPECT_TRUE(ScreenHas(b.program.screen, 19, 1,
                           "\"Ringing Room - any browser w..\" is not the focus window - Key sending suspended"));
-    EXPECT_TRUE(ScreenHas(b.c.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
+    EXPECT_TRUE(ScreenHas(b.program.screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
 }
 
 TEST(FocusMachine, WhileLostWithoutMonitoringTheWaitingKeyLeavesNoLogLines) {
@@ -142,7 +142,7 @@ TEST(FocusMachine, WhileLostWithoutMonitoringTheWaitingKeyLeavesNoLogLines) {
     b.strike();
     const std::string after_loss = b.h.log();
     b.strike();
-    b.c.key_sender->send_due_keys();
+    b.program.key_sender->send_due_keys();
     EXPECT_EQ(b.h.log().substr(after_loss.size()).find("focus window"), std::string::npos);
     EXPECT_TRUE(b.pending());
 }
@@ -164,16 +164,16 @@ struct RecordingDelivery : DeliveryReport {
 TEST(FocusMachine, TheRecordsOfALossAtTheSecondPointNumberItFromZero) {
     Browser b;
     RecordingDelivery rec;
-    b.c.delivery_report.add(rec);
-    b.c.cfg.monitor_output = true;
-    b.c.target.set_sensors_active(2);
-    b.c.target.point(1) = SensingPoint{1, 'k', 0, 'k', 0};
+    b.program.delivery_report.add(rec);
+    b.program.cfg.monitor_output = true;
+    b.program.target.set_sensors_active(2);
+    b.program.target.point(1) = SensingPoint{1, 'k', 0, 'k', 0};
     b.focus(b.other);
     b.strike(2);
     b.strike(2);
     b.focus(b.rr);
-    b.c.key_sender->send_due_keys();
-    b.c.delivery_report.remove(rec);
+    b.program.key_sender->send_due_keys();
+    b.program.delivery_report.remove(rec);
     const std::vector<std::string> want = {"lost 1", "lost 1 still", "regained", "sent 1 k 1000000"};
     EXPECT_EQ(rec.seen, want);
     EXPECT_NE(b.h.log().find(b.kLost + ", #Key was 2\r\n"), std::string::npos) << b.h.log();
@@ -184,16 +184,16 @@ TEST(FocusMachine, LostAndARingingRoomWindowInFrontIsAdoptedButSendsOnlyOnTheNex
     WindowHandle second = b.win.add_window("Other " + kDash + " Ringing Room", "Chrome_WidgetWin_1");
     b.focus(b.other);
     b.strike();  // dropped
-    b.pend(1, b.c.clock.elapsed_us());
+    b.pend(1, b.program.clock.elapsed_us());
     b.focus(second);
-    b.c.key_sender->send_due_keys();
+    b.program.key_sender->send_due_keys();
     EXPECT_TRUE(b.kb.sent.empty());
     EXPECT_TRUE(b.pending());
-    EXPECT_EQ(b.c.target_window.handle(), second);
-    EXPECT_FALSE(b.c.key_sender->has_focus());
-    b.c.key_sender->send_due_keys();
+    EXPECT_EQ(b.program.target_window.handle(), second);
+    EXPECT_FALSE(b.program.key_sender->has_focus());
+    b.program.key_sender->send_due_keys();
     EXPECT_EQ(b.kb.typed(), "J");
-    EXPECT_TRUE(b.c.key_sender->has_focus());
+    EXPECT_TRUE(b.program.key_sender->has_focus());
     EXPECT_EQ(count_of(b.h.log(), "Recovered from loss of focus"), 1);
 }
 
@@ -201,14 +201,14 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
     Service s(0);
     WindowHandle a = s.win.add_window("Untitled - Notepad", "Notepad");
     WindowHandle b = s.win.add_window("Tower " + kDash + " Ringing Room", "MozillaWindowClass");
-    s.c.target_window.set_handle(b);
+    s.program.target_window.set_handle(b);
     s.win.foreground_window = a;
     s.strike();
     s.win.foreground_window = 0;  // nothing in front at all
     s.strike();
     EXPECT_EQ(s.kb.typed(), "JJ");
     EXPECT_EQ(s.kb.sent[0].foreground, a);
-    EXPECT_TRUE(s.c.key_sender->has_focus());
+    EXPECT_TRUE(s.program.key_sender->has_focus());
     EXPECT_EQ(s.h.log().find("focus"), std::string::npos);
     EXPECT_EQ(s.line(19), std::string(80, ' '));
 }
@@ -217,11 +217,11 @@ TEST(FocusMachine, OpenTypesIntoWhateverIsInFrontWithoutFocusMessages) {
 
 TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
     Service s(0);
-    s.pend(1, s.c.clock.elapsed_us() + 1);
-    s.c.key_sender->send_due_keys();
+    s.pend(1, s.program.clock.elapsed_us() + 1);
+    s.program.key_sender->send_due_keys();
     EXPECT_TRUE(s.kb.sent.empty());
     s.h.fp.clock.advance_us(1);
-    s.c.key_sender->send_due_keys();
+    s.program.key_sender->send_due_keys();
     EXPECT_EQ(s.kb.sent.size(), 1u);
     EXPECT_FALSE(s.pending());
 }
@@ -229,18 +229,18 @@ TEST(Dispatch, AKeyGoesWhenItsTimeHasComeNotBefore) {
 TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
     for (int index : {0, 4}) {
         Service s(index, 2);
-        s.c.target.set_sensors_active(2);
-        s.c.target.point(0) = SensingPoint{1, 'a', 0, 'b', 0};
-        s.c.target.point(1) = SensingPoint{2, 'c', 0, 'd', 0};
+        s.program.target.set_sensors_active(2);
+        s.program.target.point(0) = SensingPoint{1, 'a', 0, 'b', 0};
+        s.program.target.point(1) = SensingPoint{2, 'c', 0, 'd', 0};
         WindowHandle grid = 0;
         if (index == 4) {
             s.win.add_process(40, "Muster.exe");
             WindowHandle top = s.win.add_window("Muster", "WindowsForms10", 40);
             grid = s.win.add_window("", "DataGridView", 40, top);
         }
-        s.pend(1, s.c.clock.elapsed_us());
-        s.pend(2, s.c.clock.elapsed_us());
-        s.c.key_sender->send_due_keys();  // both due: 1 at handstroke, 2 at backstroke
+        s.pend(1, s.program.clock.elapsed_us());
+        s.pend(2, s.program.clock.elapsed_us());
+        s.program.key_sender->send_due_keys();  // both due: 1 at handstroke, 2 at backstroke
         s.strike(2);
         s.strike(1);
         std::string keys;
@@ -251,7 +251,7 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
                 if (m.msg == platform::kMsgImeKeyDown && m.window == grid) keys.push_back(static_cast<char>(m.wparam));
         }
         EXPECT_EQ(keys, "ADCB") << "target " << index;
-        EXPECT_TRUE(s.c.strikes->keys().handstroke());
+        EXPECT_TRUE(s.program.strikes->keys().handstroke());
     }
 }
 
@@ -259,57 +259,57 @@ TEST(Dispatch, HandstrokeAlternatesAcrossSensingPoints) {
 
 TEST(DoubledKeys, WithoutDoubledSendingOneKeyGoesAndTheRequestIsCleared) {
     Service s(0);
-    s.c.target.set_use_doubled_send(false);
-    s.c.strikes->keys().set_doubled_due(true);
+    s.program.target.set_use_doubled_send(false);
+    s.program.strikes->keys().set_doubled_due(true);
     s.strike();
     EXPECT_EQ(s.kb.typed(), "J");
-    EXPECT_FALSE(s.c.strikes->keys().doubled_due());
+    EXPECT_FALSE(s.program.strikes->keys().doubled_due());
     EXPECT_TRUE(s.h.fp.threads.sleeps.empty());
 }
 
 TEST(DoubledKeys, TheSecondKeyFollowsAfterTheDoubleStrikeDelay) {
     Service s(0);
-    s.c.target.set_double_strike_delay_ms(250);
-    s.c.strikes->keys().set_doubled_due(true);
+    s.program.target.set_double_strike_delay_ms(250);
+    s.program.strikes->keys().set_doubled_due(true);
     s.strike();
     ASSERT_EQ(s.kb.sent.size(), 2u);
     EXPECT_EQ(s.kb.typed(), "JJ");
     EXPECT_EQ(s.kb.sent[1].time_us - s.kb.sent[0].time_us, 250000);
-    EXPECT_FALSE(s.c.strikes->keys().doubled_due());
-    EXPECT_TRUE(s.c.strikes->keys().outputs()[2].doubled);
-    EXPECT_FALSE(s.c.strikes->keys().handstroke()) << "a doubled key counts once";
+    EXPECT_FALSE(s.program.strikes->keys().doubled_due());
+    EXPECT_TRUE(s.program.strikes->keys().outputs()[2].doubled);
+    EXPECT_FALSE(s.program.strikes->keys().handstroke()) << "a doubled key counts once";
 
     // Monitoring: the log says so and the record is left alone.
     Service m(4);
-    m.c.cfg.monitor_output = true;
+    m.program.cfg.monitor_output = true;
     m.win.add_process(40, "Muster.exe");
     WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
     WindowHandle grid = m.win.add_window("", "DataGridView", 40, top);
-    m.c.strikes->keys().set_doubled_due(true);
+    m.program.strikes->keys().set_doubled_due(true);
     m.strike();
     ASSERT_EQ(m.win.messages.size(), 4u);
     for (const SentMessage& msg : m.win.messages) EXPECT_EQ(msg.window, grid);
     EXPECT_EQ(m.win.messages[2].msg, platform::kMsgImeKeyDown);
     EXPECT_EQ(m.win.messages[2].time_us - m.win.messages[1].time_us, 350000);
     EXPECT_NE(m.h.log().find("doubled key sent\r\n"), std::string::npos);
-    EXPECT_FALSE(m.c.strikes->keys().outputs()[2].doubled);
+    EXPECT_FALSE(m.program.strikes->keys().outputs()[2].doubled);
 }
 
 TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDoes) {
     Service fg(0);
-    fg.c.strikes->keys().note_doubled(true);
+    fg.program.strikes->keys().note_doubled(true);
     fg.strike();
-    EXPECT_FALSE(fg.c.strikes->keys().outputs()[2].doubled);
+    EXPECT_FALSE(fg.program.strikes->keys().outputs()[2].doubled);
     EXPECT_NE(fg.h.log().find("noutputtime=3\r\n"), std::string::npos);
 
     Service own(6);
     own.win.add_process(60, "ding.exe");
     own.win.add_window("Ding", "UnityWndClass", 60);
-    own.c.strikes->keys().note_doubled(true);
+    own.program.strikes->keys().note_doubled(true);
     own.strike();
-    EXPECT_FALSE(own.c.strikes->keys().outputs()[2].doubled);
+    EXPECT_FALSE(own.program.strikes->keys().outputs()[2].doubled);
     EXPECT_EQ(own.h.log().find("noutputtime="), std::string::npos);
-    own.c.cfg.monitor_output = true;
+    own.program.cfg.monitor_output = true;
     own.strike();
     EXPECT_NE(own.h.log().find("noutputtime=3\r\n"), std::string::npos);
 }
@@ -318,7 +318,7 @@ TEST(DoubledKeys, AnUndoubledKeyClearsTheRecordsFlagAndLogsTheIndexAsEachRouteDo
 
 TEST(KeySendLog, TwoKeysHalfASecondApartShowTheIntervalInANineCharacterField) {
     Service s(0);
-    s.c.cfg.monitor_output = true;
+    s.program.cfg.monitor_output = true;
     s.strike();
     s.h.fp.clock.advance_us(500000);
     s.strike();
@@ -330,7 +330,7 @@ TEST(KeySendLog, TwoKeysHalfASecondApartShowTheIntervalInANineCharacterField) {
 
     // The per-program senders log the upper-cased key, after their waits.
     Service m(5);
-    m.c.cfg.monitor_output = true;
+    m.program.cfg.monitor_output = true;
     m.win.add_process(40, "Muster.exe");
     WindowHandle top = m.win.add_window("Muster", "WindowsForms10", 40);
     m.win.add_window("", "DataGridView", 40, top);
@@ -362,7 +362,7 @@ TEST(NotLoaded, TheRunPausesForAKeyAndTheKeyStaysPending) {
         bool shown = false;
         s.h.fp.console.on_idle = [&] {
             if (shown) return;
-            shown = ScreenHas(s.c.screen, 9, 1, k.screen);
+            shown = ScreenHas(s.program.screen, 9, 1, k.screen);
             s.h.fp.console.type(" ");
         };
         s.strike();
@@ -370,7 +370,7 @@ TEST(NotLoaded, TheRunPausesForAKeyAndTheKeyStaysPending) {
         EXPECT_NE(s.h.log().find(std::string(k.log) + "\r\n"), std::string::npos) << k.index;
         EXPECT_TRUE(s.pending()) << k.index;
         EXPECT_TRUE(s.win.messages.empty()) << k.index;
-        EXPECT_TRUE(s.c.strikes->keys().handstroke()) << k.index;
+        EXPECT_TRUE(s.program.strikes->keys().handstroke()) << k.index;
     }
 }
 

@@ -17,30 +17,30 @@ namespace {
 
 struct User {
     Harness h;
-    Program& c;
+    Program& program;
     std::deque<std::string> answers;
     std::vector<std::vector<std::string>> seen;  // the screen at each answer
     std::uint64_t seen_version = ~0ull;
 
-    User() : c(h.c()) {
-        c.settings_file->set_base_name(kProgramVersion);
-        c.cfg.sensor_count = 2;
-        set_target_defaults(c.target, c.cfg.sensor_count);
-        c.screen.clear_window();
+    User() : program(h.program()) {
+        program.settings_file->set_base_name(kProgramVersion);
+        program.cfg.sensor_count = 2;
+        set_target_defaults(program.target, program.cfg.sensor_count);
+        program.screen.clear_window();
         // An answer is typed only when the program looks for a key twice
         // without drawing in between: it is waiting, not emptying the buffer.
         h.fp.console.on_idle = [this] {
-            const bool waiting = c.screen.version() == seen_version;
-            seen_version = c.screen.version();
+            const bool waiting = program.screen.version() == seen_version;
+            seen_version = program.screen.version();
             if (!waiting || answers.empty()) return;
             std::vector<std::string> lines;
-            for (int l = 1; l <= Screen::kRows; ++l) lines.push_back(c.screen.line_text(l));
+            for (int l = 1; l <= Screen::kRows; ++l) lines.push_back(program.screen.line_text(l));
             seen.push_back(lines);
             h.fp.console.type(answers.front());
             answers.pop_front();
         };
     }
-    TargetProgram& entry(int i) { return c.target.table()[i]; }
+    TargetProgram& entry(int i) { return program.target.table()[i]; }
     // Screen line l (from 1) as it was when answer k (from 0) was typed.
     std::string at(std::size_t k, int l) const { return seen.at(k).at(static_cast<std::size_t>(l - 1)); }
     bool ever_shown(const std::string& text) const {
@@ -59,7 +59,7 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
     u.entry(8).sensors_active = 2;
     u.entry(8).points[1] = SensingPoint{2, 'k', 80, 'l', 90};
     u.answers = {"7\r", "m", "0\r"};
-    u.c.configuration_menu->change_target_parameters(8);
+    u.program.configuration_menu->change_target_parameters(8);
     EXPECT_EQ(u.at(0, 1), padded("Program target=Abel Active sensing points=2"));
     const std::string first = u.at(0, 2) + u.at(0, 3);
     const std::string second = u.at(0, 4) + u.at(0, 5);
@@ -80,7 +80,7 @@ TEST(EntryEditor, WithTwoSensingPointsTheSecondIsOptions6To10) {
 TEST(EntryEditor, NumbersBeyondTheirRangeAreAskedAgainAndEnterKeeps) {
     User u;
     u.answers = {"3\r", "-20\r", "1001\r", "150\r", "5\r", "\r", "0\r"};
-    u.c.configuration_menu->change_target_parameters(5);
+    u.program.configuration_menu->change_target_parameters(5);
     EXPECT_TRUE(u.answers.empty());
     EXPECT_TRUE(u.ever_shown("Give a whole number in 0..1000, Enter keeps 0"));
     EXPECT_EQ(u.entry(5).points[0].hand_delay_ms, 150);
@@ -90,7 +90,7 @@ TEST(EntryEditor, NumbersBeyondTheirRangeAreAskedAgainAndEnterKeeps) {
     v.entry(4).points[0].sensor = 5;
     // 81 is past the last option; 3 is past the bell's two sensors.
     v.answers = {"81\r", "1\r", "3\r", "2\r", "0\r"};
-    v.c.configuration_menu->change_target_parameters(4);
+    v.program.configuration_menu->change_target_parameters(4);
     EXPECT_TRUE(v.answers.empty());
     EXPECT_EQ(v.entry(4).points[0].sensor, 2);
     EXPECT_TRUE(v.ever_shown("Input new sensing point to use (1.. 2)"));
@@ -98,45 +98,45 @@ TEST(EntryEditor, NumbersBeyondTheirRangeAreAskedAgainAndEnterKeeps) {
     // Options above the active points change fields not in use.
     User w;
     w.answers = {"12\r", "X", "0\r"};  // point 3, field 2: the key is stored as typed
-    w.c.configuration_menu->change_target_parameters(4);
+    w.program.configuration_menu->change_target_parameters(4);
     EXPECT_EQ(w.entry(4).points[2].hand_key, 'X');
 }
 
 TEST(SwitchBounce, ChangedOnYesKeptOtherwiseAndNotInDataMode) {
     User u;
     u.answers = {"y", "-100\r", "25\r"};
-    u.c.configuration_menu->set_switch_bounce();
+    u.program.configuration_menu->set_switch_bounce();
     EXPECT_EQ(u.at(0, 1), padded("To stop switch bounce, intervals below 40ms are ignored, change value? (y/N)"));
-    EXPECT_TRUE(ScreenHas(u.c.screen, 1, 57, " change value? (y/N)", kYellow));
-    EXPECT_TRUE(ScreenHas(u.c.screen, 2, 1, "Enter new value integer>=0", kYellow));
-    EXPECT_EQ(u.c.cfg.switch_bounce_ms, 25);
+    EXPECT_TRUE(ScreenHas(u.program.screen, 1, 57, " change value? (y/N)", kYellow));
+    EXPECT_TRUE(ScreenHas(u.program.screen, 2, 1, "Enter new value integer>=0", kYellow));
+    EXPECT_EQ(u.program.cfg.switch_bounce_ms, 25);
     EXPECT_NE(u.h.log().find("Switch calibration changes to 25\r\n"), std::string::npos);
 
-    EXPECT_TRUE(ScreenHas(u.c.screen, 3, 1, "(0..500, Enter keeps 40)", kYellow));
-    EXPECT_TRUE(ScreenHas(u.c.screen, 5, 1, "Give a whole number in 0..500, Enter keeps 40", kYellow));
+    EXPECT_TRUE(ScreenHas(u.program.screen, 3, 1, "(0..500, Enter keeps 40)", kYellow));
+    EXPECT_TRUE(ScreenHas(u.program.screen, 5, 1, "Give a whole number in 0..500, Enter keeps 40", kYellow));
 
     for (const char* no : {"n", "y\r"}) {  // an empty answer keeps it too
         User n;
         n.answers = {std::string(1, no[0]), no + 1};
-        n.c.configuration_menu->set_switch_bounce();
-        EXPECT_EQ(n.c.cfg.switch_bounce_ms, 40);
+        n.program.configuration_menu->set_switch_bounce();
+        EXPECT_EQ(n.program.cfg.switch_bounce_ms, 40);
     }
 
     User d;
-    d.c.cfg.rest_on_mode = true;
-    d.c.configuration_menu->set_switch_bounce();
-    EXPECT_TRUE(ScreenHas(d.c.screen, 1, 1, "Switchbouncedelay not adjustable for Bagley interface"));
+    d.program.cfg.rest_on_mode = true;
+    d.program.configuration_menu->set_switch_bounce();
+    EXPECT_TRUE(ScreenHas(d.program.screen, 1, 1, "Switchbouncedelay not adjustable for Bagley interface"));
     d.answers = {"B", "X"};
-    d.c.configuration_menu->run();
-    EXPECT_EQ(d.c.cfg.switch_bounce_ms, 40);
+    d.program.configuration_menu->run();
+    EXPECT_EQ(d.program.cfg.switch_bounce_ms, 40);
     EXPECT_TRUE(d.saved());
 }
 
 TEST(ConfigMenu, DrawnInTheLongScratchWindowAndLeftWithARepaint) {
     User u;
-    u.c.cfg.switch_bounce_ms = 35;
+    u.program.cfg.switch_bounce_ms = 35;
     u.answers = {"D", "D", "D", "X"};
-    u.c.configuration_menu->run();
+    u.program.configuration_menu->run();
     const int top = kScratchFirstLine;
     EXPECT_EQ(u.at(0, top), padded("Configuration Modification Options:"));
     EXPECT_EQ(u.at(0, top + 1), padded("Press the emphasised [L]etter corresponding to the action, & X to finish"));
@@ -144,25 +144,25 @@ TEST(ConfigMenu, DrawnInTheLongScratchWindowAndLeftWithARepaint) {
     EXPECT_EQ(u.at(0, top + 3), padded("[B] Set Switch bounce delay ms, current value=35"));
     EXPECT_EQ(u.at(0, top + 4), padded("[T] Change options for a target program"));
     EXPECT_EQ(u.at(0, top + 5), padded("[X] finish configurations"));
-    EXPECT_TRUE(u.c.configuration_menu->diagnostics());  // D is a toggle: three presses leave it on
-    EXPECT_TRUE(u.c.service_screen->stale());
-    EXPECT_EQ(u.c.screen.win_top(), 1);
-    EXPECT_EQ(u.c.screen.win_bottom(), Screen::kRows);
+    EXPECT_TRUE(u.program.configuration_menu->diagnostics());  // D is a toggle: three presses leave it on
+    EXPECT_TRUE(u.program.service_screen->stale());
+    EXPECT_EQ(u.program.screen.win_top(), 1);
+    EXPECT_EQ(u.program.screen.win_bottom(), Screen::kRows);
     EXPECT_FALSE(u.saved());  // nothing was changed
 
     User v;
     v.answers = {"d", "d", "x"};
-    v.c.configuration_menu->run();
-    EXPECT_FALSE(v.c.configuration_menu->diagnostics());
+    v.program.configuration_menu->run();
+    EXPECT_FALSE(v.program.configuration_menu->diagnostics());
 }
 
 TEST(ConfigMenu, TheTargetListingClearsTheFocusFlagsAndANumberOutsideTheTableIsAskedAgain) {
     User u;
-    u.c.target.set_window_rules(true, true);
+    u.program.target.set_window_rules(true, true);
     u.answers = {"T", "12\r", "3\r", "0\r", "X"};
-    u.c.configuration_menu->run();
-    EXPECT_FALSE(u.c.target.restricted());
-    EXPECT_FALSE(u.c.target.seeks_window());
+    u.program.configuration_menu->run();
+    EXPECT_FALSE(u.program.target.restricted());
+    EXPECT_FALSE(u.program.target.seeks_window());
     const int top = kScratchFirstLine;
     // The listing follows the menu; its last line scrolls the window by one.
     EXPECT_EQ(u.at(1, top), padded("Press the emphasised [L]etter corresponding to the action, & X to finish"));
@@ -180,11 +180,11 @@ TEST(ConfigMenu, TheTargetListingClearsTheFocusFlagsAndANumberOutsideTheTableIsA
 TEST(ConfigMenu, PChoosesTheDefaultTargetAndSaves) {
     User u;
     u.answers = {"p", "12\r", "9\r", "X"};
-    u.c.configuration_menu->run();
+    u.program.configuration_menu->run();
     EXPECT_TRUE(u.ever_shown("Modify Default program setting"));
     EXPECT_TRUE(u.ever_shown("4: \"Muster - moving ropes\"; 5: \"Muster - no delay\";"));
     EXPECT_TRUE(u.ever_shown("There is no program 12: give a number in [0 ..9]"));
-    EXPECT_EQ(u.c.cfg.target_program, "Beltower");
+    EXPECT_EQ(u.program.cfg.target_program, "Beltower");
     EXPECT_TRUE(u.saved());
 }
 
@@ -197,12 +197,12 @@ TEST(ConfigMenu, AKeyTypedAsSoonAsTheMenuShowsIsTaken) {
         bool typed = false;
         u.h.fp.console.on_idle = [&] {
             for (int l = 1; l <= Screen::kRows && !typed; ++l) {
-                typed = u.c.screen.line_text(l).find(last) == 0;
+                typed = u.program.screen.line_text(l).find(last) == 0;
                 if (typed) u.h.fp.console.type(entry_editor ? "0\r" : "X");
             }
         };
         u.h.fp.console.idle_limit = 1000;
-        EXPECT_NO_THROW(entry_editor ? u.c.configuration_menu->change_target_parameters(8) : u.c.configuration_menu->run()) << last;
+        EXPECT_NO_THROW(entry_editor ? u.program.configuration_menu->change_target_parameters(8) : u.program.configuration_menu->run()) << last;
     }
 }
 
@@ -210,7 +210,7 @@ TEST(ConfigMenu, QEndsTheProgram) {
     User u;
     u.answers = {"q"};
     try {
-        u.c.configuration_menu->run();
+        u.program.configuration_menu->run();
         FAIL() << "Q must end the program";
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);

@@ -14,28 +14,28 @@ TEST(PortList, RegistryOrderEmptyListAndTheLimitOf25) {
         Harness h;
         h.fp.serial.add_port("COM3");
         h.fp.serial.add_port("COM1");
-        h.c().ports.list();
-        const std::int32_t total = h.c().ports.count();
+        h.program().ports.list();
+        const std::int32_t total = h.program().ports.count();
         EXPECT_EQ(total, 2);
-        EXPECT_EQ(h.c().ports.name(0), "COM3");
-        EXPECT_EQ(h.c().ports.name(1), "COM1");
+        EXPECT_EQ(h.program().ports.name(0), "COM3");
+        EXPECT_EQ(h.program().ports.name(1), "COM1");
     }
     {
         Harness h;
         h.fp.serial.list_fails = true;
-        h.c().ports.list();
-        const std::int32_t total = h.c().ports.count();
+        h.program().ports.list();
+        const std::int32_t total = h.program().ports.count();
         EXPECT_EQ(total, 1);
-        EXPECT_EQ(h.c().ports.name(0), "");
+        EXPECT_EQ(h.program().ports.name(0), "");
         EXPECT_NE(h.log().find("Serial port list not available"), std::string::npos);
     }
     {
         Harness h;
         for (int i = 1; i <= 27; ++i) h.fp.serial.add_port("COM" + std::to_string(i));
-        h.c().ports.list();
-        const std::int32_t total = h.c().ports.count();
+        h.program().ports.list();
+        const std::int32_t total = h.program().ports.count();
         EXPECT_EQ(total, 25);
-        EXPECT_EQ(h.c().ports.name(24), "COM25");
+        EXPECT_EQ(h.program().ports.name(24), "COM25");
         EXPECT_NE(h.log().find("not listed: COM26 COM27\r\n"), std::string::npos);
     }
 }
@@ -44,17 +44,17 @@ TEST(PortList, NamesWithBlanksOrCommasSurviveTheCommaText) {
     Harness h;
     h.fp.serial.add_port("COM4");
     h.fp.serial.add_port("My Port, 2");
-    EXPECT_EQ(h.c().ports.names_text(), "COM4,\"My Port, 2\"");
-    h.c().ports.list();
-    const std::int32_t total = h.c().ports.count();
+    EXPECT_EQ(h.program().ports.names_text(), "COM4,\"My Port, 2\"");
+    h.program().ports.list();
+    const std::int32_t total = h.program().ports.count();
     EXPECT_EQ(total, 2);
-    EXPECT_EQ(h.c().ports.name(1), "My Port, 2");
+    EXPECT_EQ(h.program().ports.name(1), "My Port, 2");
 }
 
 TEST(PortOpen, FirstColumnSettingsAndTimeouts) {
     Harness h;
     h.fp.serial.add_port("COM3");
-    PortHandle p = h.c().ports.open("\\\\.\\COM3");
+    PortHandle p = h.program().ports.open("\\\\.\\COM3");
     ASSERT_NE(p, 0u);
     const platform::LineSettings& s = h.fp.serial.states[p];
     EXPECT_EQ(s.baud, 9600u);
@@ -74,23 +74,23 @@ TEST(PortOpen, FirstColumnSettingsAndTimeouts) {
     EXPECT_EQ(t.read_total_constant, 0u);
     EXPECT_EQ(t.write_total_constant, 30000u);
     // Exclusive: a second open fails and logs why.
-    EXPECT_EQ(h.c().ports.open("\\\\.\\COM3"), 0u);
+    EXPECT_EQ(h.program().ports.open("\\\\.\\COM3"), 0u);
     EXPECT_NE(h.log().find("Open \\\\.\\COM3: CreateFile"), std::string::npos);
 }
 
 TEST(PortOpen, SettingsThatFailCloseThePort) {
     Harness h;
     h.fp.serial.add_port("COM3").fail_set_state = true;
-    EXPECT_EQ(h.c().ports.open("\\\\.\\COM3"), 0u);
+    EXPECT_EQ(h.program().ports.open("\\\\.\\COM3"), 0u);
     EXPECT_EQ(h.fp.serial.calls.back(), "close COM3");
 }
 
 TEST(ServicePort, OpensAt2400WithRtsThenDtr) {
     Harness h;
     h.fp.serial.add_port("COM3");
-    h.c().cfg.port_name = "\\\\.\\COM3";
-    h.c().sensing.open_service_port();
-    PortHandle p = h.c().ports.service();
+    h.program().cfg.port_name = "\\\\.\\COM3";
+    h.program().sensing.open_service_port();
+    PortHandle p = h.program().ports.service();
     ASSERT_NE(p, 0u);
     EXPECT_EQ(h.fp.serial.states[p].baud, 2400u);
     EXPECT_EQ(h.fp.serial.states[p].rts_control, LineControl::Enable);
@@ -105,26 +105,26 @@ TEST(ServicePort, OpensAt2400WithRtsThenDtr) {
 
 TEST(ServicePort, AMissingPortStopsWithCode95) {
     Harness h;
-    h.c().cfg.port_name = "\\\\.\\COM9";
+    h.program().cfg.port_name = "\\\\.\\COM9";
     h.fp.console.type_line("");
     try {
-        h.c().sensing.open_service_port();
+        h.program().sensing.open_service_port();
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 95);
     }
-    EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Open \\\\.\\COM9 failed - check COM port connection", kYellow));
+    EXPECT_TRUE(ScreenHas(h.program().screen, 1, 1, "Open \\\\.\\COM9 failed - check COM port connection", kYellow));
 }
 
 TEST(PortLost, TheRingerIsToldThenTheRunEnds) {
     Harness h;
     try {
-        h.c().sensing.stop_on_bad_port(6);
+        h.program().sensing.stop_on_bad_port(6);
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
     }
-    EXPECT_TRUE(ScreenHas(h.c().screen, 1, 1, "Serial port not responding locn 6 - terminating", kYellow));
+    EXPECT_TRUE(ScreenHas(h.program().screen, 1, 1, "Serial port not responding locn 6 - terminating", kYellow));
     EXPECT_NE(h.log().find("Serial port not responding locn 6\r\n"), std::string::npos);
     EXPECT_EQ(h.fp.threads.slept_ms(), 4000);
 }
@@ -133,13 +133,13 @@ TEST(CharRead, OneCharacterWithAMillisecondTimeout) {
     Harness h;
     auto& port = h.fp.serial.add_port("COM3");
     port.bytes = {{1500, 'a'}, {5000, 'b'}};
-    PortHandle p = h.c().ports.open("COM3");
+    PortHandle p = h.program().ports.open("COM3");
     char buf[2] = {};
     h.fp.clock.set_us(1000);
-    EXPECT_EQ(h.c().ports.read_char(p, buf, 1), 1);
+    EXPECT_EQ(h.program().ports.read_char(p, buf, 1), 1);
     EXPECT_EQ(buf[0], 'a');
     EXPECT_EQ(h.fp.clock.now_us(), 1500);
-    EXPECT_EQ(h.c().ports.read_char(p, buf, 1), 0);
+    EXPECT_EQ(h.program().ports.read_char(p, buf, 1), 0);
     EXPECT_EQ(h.fp.clock.now_us(), 2500);
     EXPECT_EQ(h.fp.serial.timeouts[p].read_interval, 0u);
     EXPECT_EQ(h.fp.serial.timeouts[p].read_total_constant, 1u);

@@ -19,15 +19,15 @@ struct ThreadRig {
     PerModemLine<bool> lines;
     explicit ThreadRig(std::int32_t transient, bool cts = true) : port(h.fp.serial.add_port("COM3")) {
         lines[ModemLine::Cts] = cts;
-        h.c().cfg.transient_ms = transient;
+        h.program().cfg.transient_ms = transient;
     }
     void start() {
-        h.c().sensing.make_thread(h.fp.serial.open("COM3").value(), lines).start_watching();
+        h.program().sensing.make_thread(h.fp.serial.open("COM3").value(), lines).start_watching();
         h.fp.clock.set_auto_step(50);  // every clock read moves 50 us: busy waits end
     }
-    SerialThread& t() { return *h.c().sensing.thread(); }
+    SerialThread& t() { return *h.program().sensing.thread(); }
     bool event() { return t().take_event(); }
-    EventRing& ring() { return h.c().event_ring; }
+    EventRing& ring() { return h.program().event_ring; }
     const LineEvent& e(int n) { return ring().event(n); }
     int high() { return ring().recorded(); }
 };
@@ -56,7 +56,7 @@ TEST(ThreadStart, WatchesTheLastLiveLineAndRecordsTheStartWord) {
     EXPECT_EQ(r.e(0).status, kLineCts);
     EXPECT_EQ(r.e(0).shape, EventShape::Startup);
     EXPECT_TRUE(r.t().running());
-    EXPECT_TRUE(r.h.c().clock.running());
+    EXPECT_TRUE(r.h.program().clock.running());
 }
 
 TEST(ThreadStart, WithCtsAndCdSelectedOnlyCdChangesAreEvents) {
@@ -157,7 +157,7 @@ TEST(Ring, ResetEmptiesTheIndicesWithTheThreadSuspended) {
     ASSERT_TRUE(r.event());
     for (int k = 0; k < 3; ++k) r.ring().omit({});
     (void)r.ring().take();
-    r.h.c().sensing.reset_ring();
+    r.h.program().sensing.reset_ring();
     EXPECT_EQ(r.h.fp.threads.calls, (std::vector<std::string>{"suspend", "resume"}));
     EXPECT_EQ(r.high(), 0);
     EXPECT_EQ(r.ring().taken(), 0);
@@ -167,13 +167,13 @@ TEST(Ring, ResetEmptiesTheIndicesWithTheThreadSuspended) {
 
 TEST(Ring, AReaderTooFarBehindSkipsToTheOldestIntactEvent) {
     Harness h;
-    EventRing& ring = h.c().event_ring;
+    EventRing& ring = h.program().event_ring;
     for (int k = 1; k <= 700; ++k) ring.publish();
     while (ring.taken() < 10) (void)ring.take();
-    EXPECT_EQ(skip_overwritten_events(ring, h.c().run_log), 179);
+    EXPECT_EQ(skip_overwritten_events(ring, h.program().run_log), 179);
     EXPECT_EQ(ring.taken(), 189);
     EXPECT_NE(h.log().find("Sensor events lost: 179"), std::string::npos);
-    EXPECT_EQ(skip_overwritten_events(ring, h.c().run_log), 0);  // now within reach
+    EXPECT_EQ(skip_overwritten_events(ring, h.program().run_log), 0);  // now within reach
 }
 
 TEST(NoLineSelected, WatchesAllFourAndTakesTheFirstChangedLine) {
@@ -200,16 +200,16 @@ TEST(PortFailure, FailedWaitsAreLoggedSparinglyAndThePortIsGivenUpAfterASecond) 
     EXPECT_GE(count_of(r.h.log(), "waitcommevent call failed\r\n"), 1);
     EXPECT_EQ(r.high(), 0);
     try {
-        r.h.c().port_watch->watch_once();
+        r.h.program().port_watch->watch_once();
         FAIL();
     } catch (const ProgramExit& e) {
         EXPECT_EQ(e.code, 0);
     }
     // In the scratch area: which port went, that the touch is kept, the
     // location.
-    EXPECT_TRUE(ScreenHas(r.h.c().screen, 9, 1, "The serial port  has stopped responding: is the adapter unplugged?"));
-    EXPECT_TRUE(ScreenHas(r.h.c().screen, 10, 1, "The touch rung so far is written to the run log."));
-    EXPECT_TRUE(ScreenHas(r.h.c().screen, 11, 1, "Serial port not responding locn 2 - terminating"));
+    EXPECT_TRUE(ScreenHas(r.h.program().screen, 9, 1, "The serial port  has stopped responding: is the adapter unplugged?"));
+    EXPECT_TRUE(ScreenHas(r.h.program().screen, 10, 1, "The touch rung so far is written to the run log."));
+    EXPECT_TRUE(ScreenHas(r.h.program().screen, 11, 1, "Serial port not responding locn 2 - terminating"));
     EXPECT_NE(r.h.log().find("Processed sensor data"), std::string::npos);
 }
 
@@ -241,21 +241,21 @@ TEST(RealThread, RecordsAScriptedTimelineAndEndsWhenThePortIsGone) {
     h.fp.threads.run_created = true;
     auto& port = h.fp.serial.add_port("COM3");
     for (int k = 1; k <= 20; ++k) port.status.push_back({100000 * k, (k % 2) ? kLineCts : 0u});
-    h.c().cfg.transient_ms = 0;
+    h.program().cfg.transient_ms = 0;
     PortHandle p = h.fp.serial.open("COM3").value();
     PerModemLine<bool> cts;
     cts[ModemLine::Cts] = true;
-    h.c().sensing.start_thread(p, cts);
+    h.program().sensing.start_thread(p, cts);
     EXPECT_NE(h.log().find("Start comm thread "), std::string::npos);
     EXPECT_NE(h.log().find(" priority=15\r\n"), std::string::npos);
     // The script runs out after 20 changes; then the status reads fail too
     // and the thread gives the port up.
-    while (h.c().event_ring.recorded() < 20) std::this_thread::yield();
+    while (h.program().event_ring.recorded() < 20) std::this_thread::yield();
     port.fail_status = true;
     h.fp.threads.join_all();
-    EXPECT_EQ(h.c().event_ring.recorded(), 20);
-    for (int k = 1; k <= 20; ++k) EXPECT_EQ(h.c().event_ring.event(k).time_us, 100000 * k);
-    EXPECT_EQ(h.c().sensing.thread()->lost_at(), 2);
+    EXPECT_EQ(h.program().event_ring.recorded(), 20);
+    for (int k = 1; k <= 20; ++k) EXPECT_EQ(h.program().event_ring.event(k).time_us, 100000 * k);
+    EXPECT_EQ(h.program().sensing.thread()->lost_at(), 2);
     // The thread asked for its own scheduling (MMCSS registers the caller).
     EXPECT_EQ(h.fp.scheduling.calls.front(), "realtime critical");
 }

@@ -18,78 +18,78 @@ namespace {
 
 struct Service {
     Harness h;
-    Program& c;
-    explicit Service(const std::string& target = "Open") : c(h.c()) {
-        c.cfg.sensor_count = 1;
-        set_target_defaults(c.target, c.cfg.sensor_count);
-        c.cfg.target_program = target;
-        load_target_parameters(c.target, *c.plat.windows, target);
-        c.screen.background_colour(kBlue);
+    Program& program;
+    explicit Service(const std::string& target = "Open") : program(h.program()) {
+        program.cfg.sensor_count = 1;
+        set_target_defaults(program.target, program.cfg.sensor_count);
+        program.cfg.target_program = target;
+        load_target_parameters(program.target, *program.plat.windows, target);
+        program.screen.background_colour(kBlue);
     }
     void key(const std::string& k) {
         h.fp.console.type(k);
-        check_keys(c);
+        check_keys(program);
     }
-    bool shows(int line, const std::string& text) { return ScreenHas(c.screen, line, 1, text); }
+    bool shows(int line, const std::string& text) { return ScreenHas(program.screen, line, 1, text); }
 };
 
 TEST(CommandKeys, StrokeSetting) {
     Service s;
     s.key("h");
-    EXPECT_TRUE(s.c.strikes->keys().handstroke());
+    EXPECT_TRUE(s.program.strikes->keys().handstroke());
     EXPECT_TRUE(s.shows(9, "Now Set at handstroke"));
     s.key("B");
-    EXPECT_FALSE(s.c.strikes->keys().handstroke());
+    EXPECT_FALSE(s.program.strikes->keys().handstroke());
     EXPECT_TRUE(s.shows(9, "Now Set at backstroke"));
 }
 
 TEST(CommandKeys, DelayKeysWorkOnEveryActiveSensorAndShowTheLast) {
     Service s;
-    s.c.target.set_sensors_active(3);
-    for (int i = 1; i <= 3; ++i) s.c.target.point(i - 1) = {i, 'j', 10, 'j', 30};
+    s.program.target.set_sensors_active(3);
+    for (int i = 1; i <= 3; ++i) s.program.target.point(i - 1) = {i, 'j', 10, 'j', 30};
     s.key("-");
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(s.c.target.point(i - 1).hand_delay_ms, 0);
-        EXPECT_EQ(s.c.target.point(i - 1).back_delay_ms, 10);
+        EXPECT_EQ(s.program.target.point(i - 1).hand_delay_ms, 0);
+        EXPECT_EQ(s.program.target.point(i - 1).back_delay_ms, 10);
     }
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));
     EXPECT_TRUE(s.shows(10, "Backstroke key delay now 10"));
     EXPECT_TRUE(s.shows(11, "Key delays stay within 0..1000 ms"));
     s.key("+");
-    EXPECT_EQ(s.c.target.point(1).hand_delay_ms, 20);
-    EXPECT_EQ(s.c.target.point(1).back_delay_ms, 30);
+    EXPECT_EQ(s.program.target.point(1).hand_delay_ms, 20);
+    EXPECT_EQ(s.program.target.point(1).back_delay_ms, 30);
     EXPECT_TRUE(s.shows(11, "   "));
     s.key("<");
     s.key(">");
-    EXPECT_EQ(s.c.target.point(2).hand_delay_ms, 20);  // never touched by < or >
-    EXPECT_EQ(s.c.target.point(2).back_delay_ms, 30);
-    s.c.target.point(0) = {1, 'j', 990, 'j', std::numeric_limits<std::int32_t>::max()};
+    EXPECT_EQ(s.program.target.point(2).hand_delay_ms, 20);  // never touched by < or >
+    EXPECT_EQ(s.program.target.point(2).back_delay_ms, 30);
+    s.program.target.point(0) = {1, 'j', 990, 'j', std::numeric_limits<std::int32_t>::max()};
     s.key("+");  // no further than the top, and no overflow on the way
-    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 1000);
-    EXPECT_EQ(s.c.target.point(0).back_delay_ms, 1000);
+    EXPECT_EQ(s.program.target.point(0).hand_delay_ms, 1000);
+    EXPECT_EQ(s.program.target.point(0).back_delay_ms, 1000);
 }
 
 TEST(CommandKeys, WithNoActiveSensorTheDelayKeysDoNothing) {
     Service s;
-    s.c.target.set_sensors_active(0);
-    s.c.target.point(0).hand_delay_ms = 100;
+    s.program.target.set_sensors_active(0);
+    s.program.target.point(0).hand_delay_ms = 100;
     s.key("+");
-    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 100);
+    EXPECT_EQ(s.program.target.point(0).hand_delay_ms, 100);
     EXPECT_TRUE(s.shows(9, std::string(80, ' ')));
 }
 
 TEST(CommandKeys, BigNumbersToggleZerosTheCounterAndZeroOnlyZeros) {
     Service s;
-    ring_rows(s.c, 57);
+    ring_rows(s.program, 57);
     s.key("N");
-    EXPECT_TRUE(s.c.cfg.big_numbers);
-    EXPECT_EQ(s.c.strikes->rows().rows(), 0);
-    EXPECT_TRUE(s.c.service_screen->stale());
+    EXPECT_TRUE(s.program.cfg.big_numbers);
+    EXPECT_EQ(s.program.strikes->rows().rows(), 0);
+    EXPECT_TRUE(s.program.service_screen->stale());
     EXPECT_TRUE(s.shows(9, "big counter numbers ON"));
-    ring_rows(s.c, 12);
+    ring_rows(s.program, 12);
     s.key("0");
-    EXPECT_EQ(s.c.strikes->rows().rows(), 0);
-    EXPECT_TRUE(s.c.cfg.big_numbers);
+    EXPECT_EQ(s.program.strikes->rows().rows(), 0);
+    EXPECT_TRUE(s.program.cfg.big_numbers);
     EXPECT_TRUE(s.shows(9, "Counter set to zero"));
     // With big numbers on, any command redraws the menu over them.
     EXPECT_TRUE(s.shows(1, "Quennick v0.8.2d3 (04 Jan 2021)"));
@@ -99,22 +99,22 @@ TEST(CommandKeys, ChoosingAnotherTarget) {
     Service s;
     s.h.fp.console.type("P");
     s.h.fp.console.type_line("8");
-    check_keys(s.c);
-    EXPECT_EQ(s.c.cfg.target_program, "Abel");
-    EXPECT_EQ(s.c.target.index(), 8);
+    check_keys(s.program);
+    EXPECT_EQ(s.program.cfg.target_program, "Abel");
+    EXPECT_EQ(s.program.target.index(), 8);
     EXPECT_TRUE(s.shows(9, "Program Abel selected"));
 }
 
 // A touch of 60 blows against automatic bells: handstrokes 30 ms late,
 // backstrokes 10 ms late.
-void ring_a_late_touch(Program& c) {
+void ring_a_late_touch(Program& program) {
     for (int blow = 0; blow < 60; ++blow) {
         const bool hand = blow % 2 == 0;
         const std::int64_t ideal = 1000000 + blow * 2000000;
-        c.striking->ringer_beat(RingerBeat{blow - 6, hand, 6, 1, 1, 0, ideal, 300000});
-        c.striking->blow_timed(BlowTimed{0, ideal - 400000, ideal + (hand ? 30000 : 10000), 380, hand, Spacing::Normal});
+        program.striking->ringer_beat(RingerBeat{blow - 6, hand, 6, 1, 1, 0, ideal, 300000});
+        program.striking->blow_timed(BlowTimed{0, ideal - 400000, ideal + (hand ? 30000 : 10000), 380, hand, Spacing::Normal});
     }
-    c.striking->touch_ended(TouchEnded{TouchEnd::Pause, {}, false, false});
+    program.striking->touch_ended(TouchEnded{TouchEnd::Pause, {}, false, false});
 }
 
 // The analysis runs on a thread of its own: the fake keeps it until asked.
@@ -124,25 +124,25 @@ TEST(CommandKeys, KTakesTheSuggestedDelaysForEveryPointAndKeepsThem) {
     Service s;
     s.key("K");  // nothing suggested yet
     EXPECT_TRUE(s.shows(9, "No delay to take: only a touch rung with automatic ringing suggests one"));
-    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 380);
+    EXPECT_EQ(s.program.target.point(0).hand_delay_ms, 380);
 
-    s.c.target.set_sensors_active(2);
-    s.c.target.point(0) = {1, 'j', 380, 'j', 380};
-    s.c.target.point(1) = {2, 'f', 15, 'f', 500};
-    ring_a_late_touch(s.c);
+    s.program.target.set_sensors_active(2);
+    s.program.target.point(0) = {1, 'j', 380, 'j', 380};
+    s.program.target.point(1) = {2, 'f', 15, 'f', 500};
+    ring_a_late_touch(s.program);
     s.key("K");  // not analysed yet
-    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 380);
+    EXPECT_EQ(s.program.target.point(0).hand_delay_ms, 380);
     analyse_last_touch(s.h);
     s.key("k");
-    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 350);
-    EXPECT_EQ(s.c.target.point(0).back_delay_ms, 370);
-    EXPECT_EQ(s.c.target.point(1).hand_delay_ms, 0);  // moved as the delay keys move it: not below 0
-    EXPECT_EQ(s.c.target.point(1).back_delay_ms, 490);
-    EXPECT_EQ(s.c.target.table()[s.c.target.index()].points[0].hand_delay_ms, 350);
+    EXPECT_EQ(s.program.target.point(0).hand_delay_ms, 350);
+    EXPECT_EQ(s.program.target.point(0).back_delay_ms, 370);
+    EXPECT_EQ(s.program.target.point(1).hand_delay_ms, 0);  // moved as the delay keys move it: not below 0
+    EXPECT_EQ(s.program.target.point(1).back_delay_ms, 490);
+    EXPECT_EQ(s.program.target.table()[s.program.target.index()].points[0].hand_delay_ms, 350);
     EXPECT_TRUE(s.shows(9, "Handstroke key delay now 0"));  // the last point's, as + and - show it
-    EXPECT_NE(s.h.fp.files.files[s.c.settings_file->path()].find("keydelayhand_0_1=350"), std::string::npos);
+    EXPECT_NE(s.h.fp.files.files[s.program.settings_file->path()].find("keydelayhand_0_1=350"), std::string::npos);
     s.key("K");  // taken already: nothing moves
-    EXPECT_EQ(s.c.target.point(0).hand_delay_ms, 350);
+    EXPECT_EQ(s.program.target.point(0).hand_delay_ms, 350);
 }
 
 TEST(CommandKeys, QuitAndEscapeEndTheProgram) {
@@ -178,20 +178,20 @@ TEST(AutomaticRinging, AWithoutSetUpSetsUpFirstThenStartsAndAStops) {
     s.h.fp.windows.foreground_window = s.h.fp.windows.add_window("Tower - Ringing Room", "Browser");
     s.h.fp.console.type("A");
     answer_setup(s);
-    check_keys(s.c);
-    EXPECT_TRUE(s.c.autoring->ringer().is_set_up());
-    EXPECT_TRUE(s.c.autoring->ringer().running());
+    check_keys(s.program);
+    EXPECT_TRUE(s.program.autoring->ringer().is_set_up());
+    EXPECT_TRUE(s.program.autoring->ringer().running());
     EXPECT_NE(s.h.log().find("method file loaded"), std::string::npos);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");  // the start key
     EXPECT_EQ(s.h.fp.threads.slept_ms(), 4000);
     s.key("A");
-    EXPECT_FALSE(s.c.autoring->ringer().running());
+    EXPECT_FALSE(s.program.autoring->ringer().running());
     EXPECT_TRUE(s.shows(9, "Automated ringing ended"));
-    EXPECT_EQ(s.c.autoring->ringer().row(), -6);
-    EXPECT_EQ(s.c.autoring->ringer().due_ms(), 0);
+    EXPECT_EQ(s.program.autoring->ringer().row(), -6);
+    EXPECT_EQ(s.program.autoring->ringer().due_ms(), 0);
     // Again: no set-up questions this time.
     s.key("A");
-    EXPECT_TRUE(s.c.autoring->ringer().running());
+    EXPECT_TRUE(s.program.autoring->ringer().running());
     EXPECT_TRUE(s.shows(9, "Automated ringing started"));
 }
 
@@ -200,10 +200,10 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
     add_rounds6(s);
     s.h.fp.console.type("Z");
     answer_setup(s);
-    check_keys(s.c);
-    EXPECT_TRUE(s.c.autoring->ringer().is_set_up());
-    EXPECT_FALSE(s.c.autoring->ringer().running());
-    EXPECT_TRUE(s.c.autoring->ringer().first_ring());
+    check_keys(s.program);
+    EXPECT_TRUE(s.program.autoring->ringer().is_set_up());
+    EXPECT_FALSE(s.program.autoring->ringer().running());
+    EXPECT_TRUE(s.program.autoring->ringer().first_ring());
     EXPECT_EQ(s.h.fp.keyboard.sent.size(), 0u);
 }
 
@@ -212,8 +212,8 @@ TEST(AutomaticRinging, ZSetsUpWithoutStarting) {
 TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
     Service s("Ringing Room - any browser with focus");
     add_rounds6(s);
-    s.c.autoring->ringer().set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
-    ASSERT_TRUE(s.c.key_sender->has_focus());
+    s.program.autoring->ringer().set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
+    ASSERT_TRUE(s.program.key_sender->has_focus());
     auto other = s.h.fp.windows.add_window("Notes", "Edit");
     auto rr = s.h.fp.windows.add_window("Practice - Ringing Room - Browser", "Browser");
     s.h.fp.windows.foreground_window = other;
@@ -222,36 +222,36 @@ TEST(AutomaticRinging, TheStartWaitsForTheTargetsFocusAndCanBeGivenUp) {
         if (w.deadline_us - s.h.fp.clock.now_us() == 100000 && ++polls == 3) s.h.fp.windows.foreground_window = rr;
     };
     s.key("A");
-    EXPECT_TRUE(s.c.autoring->ringer().running());
-    EXPECT_TRUE(s.c.key_sender->has_focus());
-    EXPECT_EQ(s.c.target_window.handle(), rr);
+    EXPECT_TRUE(s.program.autoring->ringer().running());
+    EXPECT_TRUE(s.program.key_sender->has_focus());
+    EXPECT_EQ(s.program.target_window.handle(), rr);
     EXPECT_EQ(polls, 3);
     EXPECT_EQ(s.h.fp.keyboard.typed(), "L");
 
     Service t("Ringing Room - any browser with focus");
-    t.c.autoring->ringer().set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
+    t.program.autoring->ringer().set_up(kDefaultAutoBells, "", kDefaultPealMinutes);
     t.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
         if (w.sources == platform::kWakeConsole) t.h.fp.console.type("x");
     };
     t.key("A");
-    EXPECT_FALSE(t.c.autoring->ringer().running());
+    EXPECT_FALSE(t.program.autoring->ringer().running());
     EXPECT_EQ(t.h.fp.keyboard.sent.size(), 0u);
-    EXPECT_NE(t.c.screen.line_text(11).find("Automated ringing not started"), std::string::npos);
+    EXPECT_NE(t.program.screen.line_text(11).find("Automated ringing not started"), std::string::npos);
 }
 
 TEST(PauseCheck, JustOverSixSecondsRestartsTheCountersAndOtherKeysSkipTheCheck) {
     Service s;
-    ring_rows(s.c, 10);
-    for (int i = 0; i < 3; ++i) s.c.strikes->keys().record(0, 0);
+    ring_rows(s.program, 10);
+    for (int i = 0; i < 3; ++i) s.program.strikes->keys().record(0, 0);
     s.h.fp.clock.set_us(6000000);
-    check_keys(s.c);
-    EXPECT_EQ(s.c.strikes->rows().rows(), 10);  // exactly 6 s: not yet
+    check_keys(s.program);
+    EXPECT_EQ(s.program.strikes->rows().rows(), 10);  // exactly 6 s: not yet
     s.h.fp.clock.set_us(6000001);
     s.key("x");  // not a command: no pause check on this pass
-    EXPECT_EQ(s.c.strikes->rows().rows(), 10);
-    check_keys(s.c);
-    EXPECT_EQ(s.c.strikes->rows().rows(), 0);
-    EXPECT_EQ(s.c.strikes->keys().output_count(), 0);
+    EXPECT_EQ(s.program.strikes->rows().rows(), 10);
+    check_keys(s.program);
+    EXPECT_EQ(s.program.strikes->rows().rows(), 0);
+    EXPECT_EQ(s.program.strikes->keys().output_count(), 0);
     EXPECT_EQ(count_of(s.h.log(), "Processed sensor data"), 1);
 }
 

@@ -18,15 +18,15 @@ constexpr std::int64_t kNow = 50000000;
 
 struct Loop {
     Harness h;
-    Program& c = h.c();
+    Program& program = h.program();
     Loop() {
-        c.cfg.loop_sleep_ms = 5;
-        c.target.set_sensors_active(2);
-        ring_rows(c, 12);  // a touch is being rung
+        program.cfg.loop_sleep_ms = 5;
+        program.target.set_sensors_active(2);
+        ring_rows(program, 12);  // a touch is being rung
     }
-    PassWait plan() const { return plan_pass_wait(c, kNow); }
+    PassWait plan() const { return plan_pass_wait(program, kNow); }
     void pending(int I, std::int64_t due) {
-        c.strikes->keys().queue(I - 1, due);
+        program.strikes->keys().queue(I - 1, due);
     }
 };
 
@@ -45,23 +45,23 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
     EXPECT_EQ(w.until_us, kNow + 1700);
     EXPECT_TRUE(w.precise);
     // A key due later than loop_sleep_ms: the ceiling first.
-    l.c.strikes->keys().settle(1);
-    l.c.strikes->keys().queue(0, kNow + 9000);
+    l.program.strikes->keys().settle(1);
+    l.program.strikes->keys().queue(0, kNow + 9000);
     w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 5000);
     EXPECT_FALSE(w.precise);
     // A key still pending past its due time (its window was not in front)
     // is retried after the ceiling, not spun on.
-    l.c.strikes->keys().queue(0, kNow - 100);
+    l.program.strikes->keys().queue(0, kNow - 100);
     EXPECT_EQ(l.plan().until_us, kNow + 5000);
 
     // Automatic ringing: the beat fires once the millisecond clock is past
     // the beat's time.
     Loop a;
-    a.c.autoring->ringer().set_up(6, "", 165);  // a beat of 302 ms
-    a.c.autoring->ringer().toggle();
+    a.program.autoring->ringer().set_up(6, "", 165);  // a beat of 302 ms
+    a.program.autoring->ringer().toggle();
     a.h.fp.clock.set_us(kNow - 300000);
-    a.c.autoring->ringer().step(true);  // the beat clock starts 300 ms before now
+    a.program.autoring->ringer().step(true);  // the beat clock starts 300 ms before now
     w = a.plan();
     EXPECT_EQ(w.until_us, kNow + 3000);
     EXPECT_TRUE(w.precise);
@@ -69,7 +69,7 @@ TEST(LoopWait, WhileRingingSleepnumIsTheLongestWaitAndADueKeyOrBeatIsKeptPrecise
 
 TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
     Loop l;
-    l.c.strikes->rows().zero();
+    l.program.strikes->rows().zero();
     PassWait w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1000000);
     EXPECT_FALSE(w.precise);
@@ -80,35 +80,35 @@ TEST(LoopWait, AtRestOnlyTheSourcesWakeTheLoop) {
 TEST(LoopWait, EventsAlreadyWaitingZeroMinusOneAndDataMode) {
     Loop l;
     l.h.fp.serial.add_port("COM3");
-    l.c.sensing.make_thread(l.h.fp.serial.open("COM3").value(), l.c.cfg.use_line).start_watching();
-    for (int k = 0; k < 3; ++k) l.c.event_ring.publish();
-    (void)l.c.event_ring.take();
-    (void)l.c.event_ring.take();
+    l.program.sensing.make_thread(l.h.fp.serial.open("COM3").value(), l.program.cfg.use_line).start_watching();
+    for (int k = 0; k < 3; ++k) l.program.event_ring.publish();
+    (void)l.program.event_ring.take();
+    (void)l.program.event_ring.take();
     EXPECT_FALSE(l.plan().wait);  // one more event to take first
-    (void)l.c.event_ring.take();
+    (void)l.program.event_ring.take();
     EXPECT_TRUE(l.plan().wait);
 
-    l.c.cfg.loop_sleep_ms = 0;
+    l.program.cfg.loop_sleep_ms = 0;
     EXPECT_TRUE(l.plan().yield);
-    l.c.cfg.loop_sleep_ms = -1;
+    l.program.cfg.loop_sleep_ms = -1;
     EXPECT_FALSE(l.plan().wait);
     EXPECT_FALSE(l.plan().yield);
 
     // Data mode waits for the port's bytes, and never less than the
     // millisecond it always waited.
-    l.c.cfg.rest_on_mode = true;
+    l.program.cfg.rest_on_mode = true;
     PassWait w = l.plan();
     EXPECT_EQ(w.until_us, kNow + 1000);
     EXPECT_EQ(w.sources, kWakePort | kWakeConsole);
-    l.c.cfg.loop_sleep_ms = 5;
+    l.program.cfg.loop_sleep_ms = 5;
     EXPECT_EQ(l.plan().until_us, kNow + 5000);
 }
 
 TEST(LoopWait, AFailingWaitIsToldOnceAndTheLoopSleepsInstead) {
     Loop l;
     l.h.fp.wait.fail = true;
-    wait_for_next_pass(l.c);
-    wait_for_next_pass(l.c);
+    wait_for_next_pass(l.program);
+    wait_for_next_pass(l.program);
     EXPECT_EQ(count_of(l.h.log(), "Waiting for events failed"), 1);
     EXPECT_EQ(l.h.fp.threads.sleeps, (std::vector<std::int32_t>{5, 5}));
 }

@@ -19,15 +19,15 @@ const std::string kSettings = std::string(kProgramVersion) + ".ini";
 // A settings file for a data-mode bell on COM3 sending 'a', keys to "Open".
 std::string data_mode_settings() {
     Harness h;
-    Program& c = h.c();
-    c.settings_file->set_base_name(kProgramVersion);
-    c.cfg.port_name = "\\\\.\\COM3";
-    c.cfg.rest_on_mode = true;
-    c.cfg.data_char = 'a';
-    c.cfg.sensor_count = 1;
-    set_target_defaults(c.target, c.cfg.sensor_count);
-    c.cfg.target_program = "Open";
-    EXPECT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
+    Program& program = h.program();
+    program.settings_file->set_base_name(kProgramVersion);
+    program.cfg.port_name = "\\\\.\\COM3";
+    program.cfg.rest_on_mode = true;
+    program.cfg.data_char = 'a';
+    program.cfg.sensor_count = 1;
+    set_target_defaults(program.target, program.cfg.sensor_count);
+    program.cfg.target_program = "Open";
+    EXPECT_TRUE(program.settings_file->write(program.cfg, program.target.table()));
     return h.fp.files.files[kSettings];
 }
 
@@ -56,8 +56,8 @@ TEST(Program, RunsFromAStoredSettingsFileToQuitAndTurnsCharactersIntoKeys) {
     EXPECT_NE(log.find("Interface terminated by User - closing..."), std::string::npos);
     EXPECT_NE(log.find("Main loop scheduling: not real-time, normal priority; ask the fake"), std::string::npos);
     // The service screen.
-    EXPECT_TRUE(ScreenHas(r.h.c().screen, 1, 1, "Quennick v0.8.2d3 (04 Jan 2021)"));
-    EXPECT_TRUE(ScreenHas(r.h.c().screen, 2, 1, "[C] PERMANENT Changes to program configuration."));
+    EXPECT_TRUE(ScreenHas(r.h.program().screen, 1, 1, "Quennick v0.8.2d3 (04 Jan 2021)"));
+    EXPECT_TRUE(ScreenHas(r.h.program().screen, 2, 1, "[C] PERMANENT Changes to program configuration."));
 }
 
 // A USB adapter that holds the box's characters back is told in data mode,
@@ -73,7 +73,7 @@ TEST(Program, AnAdapterThatHoldsCharactersBackIsToldInDataMode) {
         r.h.fp.serial.port("COM3").latency.low_latency = low;
         std::string shown;  // the first scratch line when service began
         r.h.fp.wait.on_wait = [&](const FakeWait::Call&) {
-            if (shown.empty()) shown = r.h.c().screen.line_text(kScratchFirstLine);
+            if (shown.empty()) shown = r.h.program().screen.line_text(kScratchFirstLine);
         };
         r.run({}, 100000);
         const std::string log = r.log();
@@ -93,7 +93,7 @@ TEST(Program, OnlyAnUpperCaseSlashATurnsOffTheSimpleScreens) {
         r.h.fp.files.files[kSettings] = data_mode_settings();
         r.h.fp.serial.add_port("COM3");
         r.run({arg}, 100000);
-        EXPECT_EQ(r.h.c().core.easy_mode, easy) << arg;
+        EXPECT_EQ(r.h.program().core.easy_mode, easy) << arg;
     }
 }
 
@@ -104,7 +104,7 @@ TEST(Program, AMissingPortOffersRetryNewConfigurationOrQuit) {
     r.h.fp.console.on_idle = [&] {
         if (!r.h.fp.console.keys.empty()) return;
         std::string screen;
-        for (int l = 1; l <= 25; ++l) screen += r.h.c().screen.line_text(l);
+        for (int l = 1; l <= 25; ++l) screen += r.h.program().screen.line_text(l);
         if (screen.find("(R/c/q)") != std::string::npos && prompts < 2) {
             ++prompts;
             if (prompts == 1) {
@@ -132,7 +132,7 @@ TEST(Program, APortPluggedInAtThePromptIsFoundOnRetry) {
     r.h.fp.files.files[kSettings] = data_mode_settings();
     bool retried = false;
     r.h.fp.console.on_idle = [&] {
-        std::string line = r.h.c().screen.line_text(5);
+        std::string line = r.h.program().screen.line_text(5);
         if (!retried && line.find("(R/c/q)") != std::string::npos) {
             retried = true;
             r.h.fp.serial.add_port("COM3");
@@ -151,7 +151,7 @@ TEST(Program, BespokeSettingsAreReadAfterTheMainFile) {
     r.h.fp.files.files["bespoke.ini"] = "sleepnum=-1\r\n";
     r.h.fp.serial.add_port("COM3");
     r.run({}, 100000);
-    EXPECT_EQ(r.h.c().cfg.loop_sleep_ms, -1);
+    EXPECT_EQ(r.h.program().cfg.loop_sleep_ms, -1);
     EXPECT_NE(r.log().find("bespoke settings read\r\n"), std::string::npos);
     EXPECT_NE(r.log().find("**ADD Bespoke.ini configuration modification: sleepnum=-1"), std::string::npos);
 }
@@ -171,7 +171,7 @@ TEST(Program, NamedSettingsWaitForAKeyAndAMissingTargetIsAsked) {
         r.h.fp.console.input_closed = closed;
         int answers = 0;  // the pause's key, then the target
         r.h.fp.console.on_idle = [&] {
-            const std::string row = r.h.c().screen.line_text(std::max(1, r.h.c().screen.cursor_line() - 1));
+            const std::string row = r.h.program().screen.line_text(std::max(1, r.h.program().screen.cursor_line() - 1));
             if (closed || !r.h.fp.console.keys.empty()) return;
             if (row.find("Press any key to go on with these settings") == 0 && answers++ == 0)
                 r.h.fp.console.type("x");
@@ -252,15 +252,15 @@ TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
     bool published = false;
     std::vector<FakeWait::Call> after_event;
     r.h.fp.wait.on_wait = [&](const FakeWait::Call& w) {
-        Program& c = r.h.c();
+        Program& program = r.h.program();
         const std::int64_t now = r.h.fp.clock.now_us();
-        if (!published && c.sensing.thread() && c.sensing.thread()->os_thread() != 0 && w.deadline_us >= 10 * s) {
+        if (!published && program.sensing.thread() && program.sensing.thread()->os_thread() != 0 && w.deadline_us >= 10 * s) {
             // The serial thread (its steps run here) records the edge at 10 s
             // and signals.
             published = true;
-            c.sensing.thread()->start_watching();
+            program.sensing.thread()->start_watching();
             r.h.fp.clock.set_us(10 * s);
-            ASSERT_TRUE(c.sensing.thread()->take_event());
+            ASSERT_TRUE(program.sensing.thread()->take_event());
             return;
         }
         if (published) after_event.push_back(w);
@@ -273,7 +273,7 @@ TEST(Program, TheLoopWakesForAnEventSendsTheKeyAtItsDueTimeAndWakesForAKey) {
     ASSERT_EQ(r.h.fp.keyboard.sent.size(), 1u);
     // Woken by the event at 10 s and processed then: due 380 ms later (the
     // default delay of a single sensor), sent exactly then.
-    EXPECT_EQ(r.h.c().strikes->keys().outputs()[0].event_us, 10 * s);
+    EXPECT_EQ(r.h.program().strikes->keys().outputs()[0].event_us, 10 * s);
     EXPECT_EQ(r.h.fp.keyboard.sent[0].time_us, 10 * s + 380000);
     bool precise_wait_for_key = false;
     for (const FakeWait::Call& w : after_event) precise_wait_for_key |= w.precise && w.deadline_us == 10 * s + 380000;

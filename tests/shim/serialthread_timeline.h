@@ -31,7 +31,7 @@ struct ProgramRig {
     test::FakeFiles files;
     test::FakeProcess process;
     platform::Platform plat;
-    Program* c = nullptr;
+    Program* program = nullptr;
 
     std::string log() const {
         auto it = files.files.find("logs/serialthread.log");
@@ -47,11 +47,11 @@ inline ProgramRig& leaked_program() {
     rig->plat.console = &rig->console;
     rig->plat.files = &rig->files;
     rig->plat.process = &rig->process;
-    rig->c = make_program(rig->plat).release();
-    rig->c->clock.start();
+    rig->program = make_program(rig->plat).release();
+    rig->program->clock.start();
     rig->files.dirs.insert("logs");
     auto log = rig->files.create("logs/serialthread.log");
-    if (log.ok()) rig->c->run_log.adopt(std::move(log.value()));
+    if (log.ok()) rig->program->run_log.adopt(std::move(log.value()));
     return *rig;
 }
 
@@ -116,8 +116,8 @@ struct RingRecord {
     std::vector<RingEvent> omitted;  // the omitted list
 };
 
-inline RingRecord read_ring(const Program& c) {
-    const EventRing& ring = c.event_ring;
+inline RingRecord read_ring(const Program& program) {
+    const EventRing& ring = program.event_ring;
     RingRecord r;
     r.high = ring.recorded();
     for (int i = 1; i <= r.high && i <= kEventRingSize; ++i) {

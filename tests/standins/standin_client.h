@@ -250,7 +250,7 @@ struct WineProgram {
     test::FakeFiles files;
     test::FakeProcess process;
     platform::Platform plat;
-    std::unique_ptr<Program> ctx;
+    std::unique_ptr<Program> program_;
 
     WineProgram() {
         platform::Platform& native = platform::native_platform();
@@ -258,12 +258,12 @@ struct WineProgram {
         plat.console = &console;
         plat.files = &files;
         plat.process = &process;
-        ctx = make_program(plat);
-        ctx->clock.start();
+        program_ = make_program(plat);
+        program_->clock.start();
         files.dirs.insert("logs");
-        ctx->run_log.adopt(std::move(files.create("logs/test.log").value()));
+        program_->run_log.adopt(std::move(files.create("logs/test.log").value()));
     }
-    Program& c() { return *ctx; }
+    Program& program() { return *program_; }
     std::string log() const {
         auto it = files.files.find("logs/test.log");
         return it == files.files.end() ? std::string() : it->second;

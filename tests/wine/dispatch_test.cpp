@@ -77,23 +77,23 @@ protected:
 
     void SetUp() override { program_ = std::make_unique<standin::WineProgram>(); }
 
-    Program& c() { return program_->c(); }
+    Program& program() { return program_->program(); }
     std::string log() { return program_->log(); }
 
     void select(int index) {
-        c().cfg.sensor_count = 1;
-        set_target_defaults(c().target, c().cfg.sensor_count);
-        c().cfg.target_program = target_name(c().target, static_cast<std::uint8_t>(index));
-        load_target_parameters(c().target, *c().plat.windows, c().cfg.target_program);
-        test::ring_rows(c(), 10);
-        c().strikes->keys().set_handstroke(true);
+        program().cfg.sensor_count = 1;
+        set_target_defaults(program().target, program().cfg.sensor_count);
+        program().cfg.target_program = target_name(program().target, static_cast<std::uint8_t>(index));
+        load_target_parameters(program().target, *program().plat.windows, program().cfg.target_program);
+        test::ring_rows(program(), 10);
+        program().strikes->keys().set_handstroke(true);
     }
     // Sensing point 1's key, due a millisecond ago, goes out.
     void strike() {
-        c().strikes->keys().queue(0, c().clock.elapsed_us() - 1000);
-        c().key_sender->send_due_keys();
+        program().strikes->keys().queue(0, program().clock.elapsed_us() - 1000);
+        program().key_sender->send_due_keys();
     }
-    bool pending() { return c().strikes->keys().pending(0); }
+    bool pending() { return program().strikes->keys().pending(0); }
 
     // Waits for keyboard input to reach a stand-in: the key-up of vk.
     static bool key_arrives(const StandIn& s, long long t0, unsigned long long vk) {
@@ -123,8 +123,8 @@ TEST_F(WineKeyDelivery, ForegroundTargetsGetTheKeyAsKeyboardInput) {
         select(k.index);
         ASSERT_TRUE(standin::bring_to_front(s.top()));
         if (k.index == 1) {
-            EXPECT_EQ(c().target_window.seek(c().tower_ring->in_use()), '\0');
-            EXPECT_EQ(c().target_window.handle(), s.top());
+            EXPECT_EQ(program().target_window.seek(program().tower_ring->in_use()), '\0');
+            EXPECT_EQ(program().target_window.handle(), s.top());
         }
         const long long t0 = standin::qpc_us();
         strike();
@@ -202,7 +202,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     // By message (Beltower) and by keyboard input (Open).
     StandIn& bt = running("beltower");
     select(9);
-    c().strikes->keys().set_doubled_due(true);
+    program().strikes->keys().set_doubled_due(true);
     long long t0 = standin::qpc_us();
     strike();
     std::vector<Rec> chars = only(bt.since(t0), "sent");
@@ -211,15 +211,15 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     EXPECT_EQ(chars[1].wparam, static_cast<unsigned long long>('J'));
     // Judged from before the strike, not from the first key's arrival: Wine
     // may deliver the first key some milliseconds late and the second at once.
-    ASSERT_EQ(c().target.double_strike_delay_ms(), kDefaultDoubleStrikeDelayMs);
+    ASSERT_EQ(program().target.double_strike_delay_ms(), kDefaultDoubleStrikeDelayMs);
     const long long delay_us = 1000LL * kDefaultDoubleStrikeDelayMs - 1000;
     EXPECT_GE(chars[1].us - t0, delay_us);
-    EXPECT_FALSE(c().strikes->keys().doubled_due());
+    EXPECT_FALSE(program().strikes->keys().doubled_due());
 
     StandIn& ff = running("firefox");
     select(0);
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    c().strikes->keys().set_doubled_due(true);
+    program().strikes->keys().set_doubled_due(true);
     t0 = standin::qpc_us();
     strike();
     ASSERT_TRUE(standin::wait_until([&] { return first(ff.since(t0), "WM_KEYUP", 1) != nullptr; }, 3000))
@@ -227,7 +227,7 @@ TEST_F(WineKeyDelivery, ADoubledKeyFollowsAfterTheDoubleStrikeDelay) {
     const Rec* down1 = first(ff.since(t0), "WM_KEYDOWN");
     const Rec* down2 = first(ff.since(t0), "WM_KEYDOWN", 1);
     ASSERT_TRUE(down1 && down2);
-    ASSERT_EQ(c().target.double_strike_delay_ms(), kDefaultDoubleStrikeDelayMs);
+    ASSERT_EQ(program().target.double_strike_delay_ms(), kDefaultDoubleStrikeDelayMs);
     EXPECT_GE(down2->us - t0, delay_us);
 }
 
@@ -238,7 +238,7 @@ TEST_F(WineKeyDelivery, TwoMusterProcessesAreReportedOnTheScreen) {
     select(4);
     const long long t0 = standin::qpc_us();
     strike();
-    const Screen& s = c().screen;
+    const Screen& s = program().screen;
     EXPECT_TRUE(test::ScreenHas(s, 9, 1, "Warning: There are 2 instances of the target program running"));
     const std::string line10 = s.line_text(10);
     EXPECT_NE(line10.find(" processid=" + std::to_string(one.pid()) + "; "), std::string::npos) << line10;
@@ -254,8 +254,8 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     np.clear();
     select(1);
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    EXPECT_EQ(c().target_window.seek(c().tower_ring->in_use()), '\0');
-    ASSERT_EQ(c().target_window.handle(), ff.top());
+    EXPECT_EQ(program().target_window.seek(program().tower_ring->in_use()), '\0');
+    ASSERT_EQ(program().target_window.handle(), ff.top());
 
     long long t0 = standin::qpc_us();
     strike();
@@ -265,19 +265,19 @@ TEST_F(WineKeyDelivery, FocusLostToNotepadAndRecovered) {
     t0 = standin::qpc_us();
     strike();  // dropped
     EXPECT_FALSE(pending());
-    EXPECT_FALSE(c().key_sender->has_focus());
-    EXPECT_TRUE(test::ScreenHas(c().screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
+    EXPECT_FALSE(program().key_sender->has_focus());
+    EXPECT_TRUE(test::ScreenHas(program().screen, 20, 1, "Keystrokes will be sent when focus is resumed "));
     EXPECT_NE(log().find("\"Ringing Room - any browser with focus\" is not the focus window - Key sending suspended, "
                          "#Key was 1"),
               std::string::npos);
     strike();  // waits
-    c().key_sender->send_due_keys();
+    program().key_sender->send_due_keys();
     EXPECT_TRUE(pending());
 
     ASSERT_TRUE(standin::bring_to_front(ff.top()));
-    c().key_sender->send_due_keys();
+    program().key_sender->send_due_keys();
     EXPECT_FALSE(pending());
-    EXPECT_TRUE(c().key_sender->has_focus());
+    EXPECT_TRUE(program().key_sender->has_focus());
     EXPECT_NE(log().find("Recovered from loss of focus"), std::string::npos);
     EXPECT_TRUE(key_arrives(ff, t0, 'J')) << describe(ff.since(t0));
     EXPECT_EQ(only(ff.since(t0), "posted").size(), 3u) << "one key only: " << describe(ff.since(t0));
@@ -293,18 +293,18 @@ TEST_F(WineKeyDelivery, WithAbelNotRunningTheKeyWaitsForIt) {
     int polls = 0;
     bool shown = false;
     program_->console.on_idle = [&] {
-        shown = shown || test::ScreenHas(c().screen, 9, 1, "Abel3.exe not loaded - program paused. Press Q to quit");
+        shown = shown || test::ScreenHas(program().screen, 9, 1, "Abel3.exe not loaded - program paused. Press Q to quit");
         if (++polls == 3) program_->console.type(" ");
     };
     strike();
-    EXPECT_TRUE(shown) << c().screen.line_text(9);
+    EXPECT_TRUE(shown) << program().screen.line_text(9);
     EXPECT_GE(polls, 3);
     EXPECT_TRUE(pending());
     EXPECT_NE(log().find("Abel not present"), std::string::npos);
 
     StandIn& abel = running("abel");
     const long long t0 = standin::qpc_us();
-    c().key_sender->send_due_keys();
+    program().key_sender->send_due_keys();
     EXPECT_FALSE(pending());
     std::vector<Rec> sent = only(abel.since(t0), "sent");
     ASSERT_EQ(sent.size(), 1u) << describe(abel.since(t0));

@@ -22,7 +22,7 @@ TEST(WineSendText, KeysTypedIntoNotepadArriveAsThoseCharacters) {
     };
     for (const Case& k : cases) {
         np.clear();
-        p.c().key_typer.type(k.text);
+        p.program().key_typer.type(k.text);
         EXPECT_TRUE(standin::wait_until([&] { return np.text() == k.typed; }, 3000))
             << "\"" << k.text << "\" gave \"" << np.text() << "\"";
     }

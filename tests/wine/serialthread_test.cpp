@@ -152,21 +152,21 @@ TEST_F(Win32SerialShim, TheStatusThreadRecordsPulsesAndOmitsATransient) {
     const auto changes = shimtest::cts_timeline();
     shimtest::RingRecord ring;
     auto& rig = shimtest::leaked_program();
-    Program& c = *rig.c;
-    c.cfg.use_line[ModemLine::Cts] = true;
-    c.cfg.transient_ms = 2;
-    c.sensing.start_thread(port_, c.cfg.use_line);
-    ASSERT_TRUE(pump_until([&] { return c.sensing.thread_running(); }));
+    Program& program = *rig.program;
+    program.cfg.use_line[ModemLine::Cts] = true;
+    program.cfg.transient_ms = 2;
+    program.sensing.start_thread(port_, program.cfg.use_line);
+    ASSERT_TRUE(pump_until([&] { return program.sensing.thread_running(); }));
 
     append(shimtest::relative_entries(changes));
-    pump_until([&] { return c.event_ring.recorded() >= 10 && c.event_ring.omitted_count() >= 1; });
+    pump_until([&] { return program.event_ring.recorded() >= 10 && program.event_ring.omitted_count() >= 1; });
     Sleep(100);  // room for events that should not come
-    ring = shimtest::read_ring(c);
+    ring = shimtest::read_ring(program);
 
     // The thread has no stop: the flag ends its loop at the next line change.
-    c.sensing.thread()->end();
+    program.sensing.thread()->end();
     append(shimtest::relative_entry(10000, kCts));
-    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(c.sensing.thread()->os_thread()), 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(program.sensing.thread()->os_thread()), 5000), WAIT_OBJECT_0);
     // Wine sees a line change by polling on a thread of its own: precisely,
     // 2 ms with real-time scheduling, 20 ms without.
     shimtest::expect_ring_follows(ring, changes, env("QN_TEST_REALTIME") == "1" ? 2000 : 20000);

@@ -211,9 +211,9 @@ int program_child() {
     plat->keyboard = new RecordedKeyboard(dir + "/keys.txt");
     plat->serial = new ListedSerial(*native.serial, split(env_or("QN_TEST_PORTS"), ','));
     plat->process = new ReportingProcess;
-    Program* c = make_program(*plat).release();
-    int code = quennick_main(*c, ProgramOptions{true, "."});
-    c->ending->exit(code);
+    Program* program = make_program(*plat).release();
+    int code = quennick_main(*program, ProgramOptions{true, "."});
+    program->ending->exit(code);
 }
 
 const posixtest::ChildRoutine program_routine("faults_program", program_child);

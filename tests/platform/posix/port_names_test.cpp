@@ -55,15 +55,15 @@ struct LinuxRun : ProgramRun {
 
 std::string settings_on(const std::string& comport) {
     Harness h;
-    Program& c = h.c();
-    c.settings_file->set_base_name(kProgramVersion);
-    c.cfg.port_name = comport;
-    c.cfg.rest_on_mode = true;
-    c.cfg.data_char = 'a';
-    c.cfg.sensor_count = 1;
-    set_target_defaults(c.target, c.cfg.sensor_count);
-    c.cfg.target_program = "Open";
-    EXPECT_TRUE(c.settings_file->write(c.cfg, c.target.table()));
+    Program& program = h.program();
+    program.settings_file->set_base_name(kProgramVersion);
+    program.cfg.port_name = comport;
+    program.cfg.rest_on_mode = true;
+    program.cfg.data_char = 'a';
+    program.cfg.sensor_count = 1;
+    set_target_defaults(program.target, program.cfg.sensor_count);
+    program.cfg.target_program = "Open";
+    EXPECT_TRUE(program.settings_file->write(program.cfg, program.target.table()));
     return h.fp.files.files[kSettings];
 }
 
@@ -88,7 +88,7 @@ TEST(LinuxPortNames, AnOlderSettingsFileWithTheWindowsFormOpensTheDeviceFile) {
     EXPECT_EQ(r.log().find("not available"), std::string::npos) << r.log();
     EXPECT_EQ(r.h.fp.keyboard.typed(), "J");
     // Written again, the file has the name the system gives the port.
-    ASSERT_TRUE(r.h.c().settings_file->write(r.h.c().cfg, r.h.c().target.table()));
+    ASSERT_TRUE(r.h.program().settings_file->write(r.h.program().cfg, r.h.program().target.table()));
     EXPECT_NE(r.h.fp.files.files[kSettings].find("\r\ncomport=/dev/ttyUSB0\r\n"), std::string::npos);
 }
 
@@ -106,7 +106,7 @@ TEST(LinuxPortNames, AStableLinkTheListDoesNotShowIsOpenedByItsPath) {
     LinuxRun gone;
     gone.h.fp.files.files[kSettings] = settings_on(kById);
     gone.h.fp.console.on_idle = [&] {
-        if (gone.h.c().screen.line_text(5).find("(R/c/q)") != std::string::npos) gone.h.fp.console.type("q");
+        if (gone.h.program().screen.line_text(5).find("(R/c/q)") != std::string::npos) gone.h.fp.console.type("q");
     };
     gone.run(1000000);
     EXPECT_NE(gone.log().find("Comport " + kById + " not available"), std::string::npos);
@@ -117,13 +117,13 @@ TEST(LinuxPortNames, ANewCalibrationSurveysAndStoresTheSystemsNames) {
     r.ports.add_port("/dev/ttyACM0");
     r.h.fp.console.on_idle = [&] {
         for (int l = 1; l <= 25; ++l)
-            if (r.h.c().screen.line_text(l).find("[or Q to exit]") != std::string::npos)
+            if (r.h.program().screen.line_text(l).find("[or Q to exit]") != std::string::npos)
                 r.h.fp.console.type("q");
     };
     r.run(1000 * 1000000LL);
     EXPECT_NE(r.log().find("1 /dev/ttyACM0 found and serviceable"), std::string::npos) << r.log();
     EXPECT_EQ(r.log().find("\\\\.\\"), std::string::npos);
-    EXPECT_EQ(r.h.c().cfg.port_name, "/dev/ttyACM0");
+    EXPECT_EQ(r.h.program().cfg.port_name, "/dev/ttyACM0");
 }
 
 }  // namespace

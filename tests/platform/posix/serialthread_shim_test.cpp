@@ -54,28 +54,28 @@ RingEvent parse_event(const std::string& text) {
 
 int serialthread_child() {
     auto& rig = shimtest::leaked_program();
-    Program& c = *rig.c;
+    Program& program = *rig.program;
     const std::string timeline = std::getenv("QN_SHIM_TIMELINE");
     auto port = rig.plat.serial->open(std::string("\\\\.\\") + std::getenv("QN_TEST_PORT"));
     if (!port.ok()) {
         std::printf("error=%s\n", port.error().c_str());
         return 3;
     }
-    c.cfg.use_line[ModemLine::Cts] = true;
-    c.cfg.transient_ms = 2;
-    c.sensing.start_thread(port.value(), c.cfg.use_line);
-    if (!wait_until([&] { return c.sensing.thread_running(); }, 5000)) return 4;
-    auto got = rig.plat.threads->get_priority(c.sensing.thread()->os_thread());
+    program.cfg.use_line[ModemLine::Cts] = true;
+    program.cfg.transient_ms = 2;
+    program.sensing.start_thread(port.value(), program.cfg.use_line);
+    if (!wait_until([&] { return program.sensing.thread_running(); }, 5000)) return 4;
+    auto got = rig.plat.threads->get_priority(program.sensing.thread()->os_thread());
     std::printf("fifo=%d\n", got.ok() && got.value() == platform::kPriorityTimeCritical ? 1 : 0);
 
     const auto changes = shimtest::cts_timeline();
     append(timeline, shimtest::relative_entries(changes));
-    wait_until([&] { return c.event_ring.recorded() >= 10 && c.event_ring.omitted_count() >= 1; }, 5000);
+    wait_until([&] { return program.event_ring.recorded() >= 10 && program.event_ring.omitted_count() >= 1; }, 5000);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for events that should not come
-    RingRecord ring = shimtest::read_ring(c);
+    RingRecord ring = shimtest::read_ring(program);
 
     // The thread has no stop: the flag ends its loop at the next line change.
-    c.sensing.thread()->end();
+    program.sensing.thread()->end();
     append(timeline, shimtest::relative_entry(10000, shimtest::kTiocmCts));
 
     std::printf("high=%d\nomitted=%zu\n", ring.high, ring.omitted.size());

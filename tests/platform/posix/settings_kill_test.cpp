@@ -31,8 +31,8 @@ namespace {
 
 // Two settings files that differ in their lines and in their length: one
 // after calibration of a bell with one sensor, one with two.
-void settings_variant(Program& c, int which) {
-    Settings& s = c.cfg;
+void settings_variant(Program& program, int which) {
+    Settings& s = program.cfg;
     s.port_name = "\\\\.\\/dev/ttyUSB0";
     s.signals_mode = true;
     s.use_line[ModemLine::Cts] = true;
@@ -56,9 +56,9 @@ public:
 
 std::string expected_text(int which) {
     test::Harness h;
-    settings_variant(h.c(), which);
+    settings_variant(h.program(), which);
     Text t;
-    write_settings_to(h.c().cfg, h.c().target.table(), t);
+    write_settings_to(h.program().cfg, h.program().target.table(), t);
     return t.text;
 }
 
@@ -66,13 +66,13 @@ std::string expected_text(int which) {
 // ever, the way the program saves its settings.
 int writer_child() {
     if (::chdir(std::getenv("QN_TEST_DIR")) != 0) return 90;
-    Program* c = make_program(platform::native_platform()).release();
-    c->settings_file->set_base_name("settings");
+    Program* program = make_program(platform::native_platform()).release();
+    program->settings_file->set_base_name("settings");
     std::printf("ready\n");
     std::fflush(stdout);
     for (int i = 1;; ++i) {
-        settings_variant(*c, i % 2);
-        if (!c->settings_file->write(c->cfg, c->target.table())) return 91;
+        settings_variant(*program, i % 2);
+        if (!program->settings_file->write(program->cfg, program->target.table())) return 91;
     }
 }
 const posixtest::ChildRoutine writer("settings_writer", writer_child);

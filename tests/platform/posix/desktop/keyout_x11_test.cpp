@@ -40,19 +40,19 @@ struct X11Service {
         h.fp.plat.keyboard = &desktop->keyboard();
         h.fp.plat.windows = &desktop->windows();
         h.remake();
-        Program& c = h.c();
-        c.cfg.sensor_count = 1;
-        set_target_defaults(c.target, c.cfg.sensor_count);
-        c.cfg.target_program = target_name(c.target, static_cast<std::uint8_t>(target));
-        load_target_parameters(c.target, *c.plat.windows, c.cfg.target_program);
-        ring_rows(c, 10);
-        c.strikes->keys().set_handstroke(true);
+        Program& program = h.program();
+        program.cfg.sensor_count = 1;
+        set_target_defaults(program.target, program.cfg.sensor_count);
+        program.cfg.target_program = target_name(program.target, static_cast<std::uint8_t>(target));
+        load_target_parameters(program.target, *program.plat.windows, program.cfg.target_program);
+        ring_rows(program, 10);
+        program.strikes->keys().set_handstroke(true);
         h.fp.clock.set_us(1000000);
     }
-    Program& c() { return h.c(); }
+    Program& program() { return h.program(); }
     void strike() {
-        c().strikes->keys().queue(0, c().clock.elapsed_us());
-        c().key_sender->send_due_keys();
+        program().strikes->keys().queue(0, program().clock.elapsed_us());
+        program().key_sender->send_due_keys();
     }
     // The keys pressed in w so far.
     std::string pressed(Window w) {
@@ -84,9 +84,9 @@ void focus_guard(bool window_manager) {
     ASSERT_TRUE(s.client->focus(other));
 
     // Start-up finds the browser by its title and brings it to the front.
-    EXPECT_EQ(s.c().target_window.seek(s.c().tower_ring->in_use()), 0);
-    ASSERT_TRUE(s.c().target_window.found());
-    EXPECT_EQ(s.c().target_window.handle(), rr);
+    EXPECT_EQ(s.program().target_window.seek(s.program().tower_ring->in_use()), 0);
+    ASSERT_TRUE(s.program().target_window.found());
+    EXPECT_EQ(s.program().target_window.handle(), rr);
     EXPECT_EQ(s.client->focused(), rr);
 
     s.strike();
@@ -96,12 +96,12 @@ void focus_guard(bool window_manager) {
     // with a notice, and none reaches either window.
     ASSERT_TRUE(s.client->focus(other));
     s.strike();
-    EXPECT_FALSE(s.c().strikes->keys().pending(0));
-    EXPECT_FALSE(s.c().key_sender->has_focus());
+    EXPECT_FALSE(s.program().strikes->keys().pending(0));
+    EXPECT_FALSE(s.program().key_sender->has_focus());
     EXPECT_NE(s.h.log().find("is not the focus window - Key sending suspended"), std::string::npos)
         << s.h.log();
     EXPECT_TRUE(
-        ScreenHas(s.c().screen, kBigNumberLastLine + 2, 1, "Keystrokes will be sent when focus is resumed"));
+        ScreenHas(s.program().screen, kBigNumberLastLine + 2, 1, "Keystrokes will be sent when focus is resumed"));
     s.strike();
     EXPECT_EQ(s.pressed_after_wait(rr, 2), "j");
     EXPECT_EQ(s.pressed(other), "");
@@ -111,7 +111,7 @@ void focus_guard(bool window_manager) {
     ASSERT_TRUE(s.client->focus(rr));
     s.strike();
     EXPECT_EQ(s.pressed_after_wait(rr, 2), "jj");
-    EXPECT_TRUE(s.c().key_sender->has_focus());
+    EXPECT_TRUE(s.program().key_sender->has_focus());
     EXPECT_NE(s.h.log().find("Recovered from loss of focus"), std::string::npos);
     EXPECT_EQ(s.pressed(other), "");
 }
@@ -141,7 +141,7 @@ TEST(X11Targets, TheBrowserOfTheTargetIsBroughtToTheFrontForEachKey) {
     EXPECT_EQ(s.pressed_after_wait(chrome, 3), "jjj");
     EXPECT_EQ(s.pressed(ff), "");
     EXPECT_EQ(s.pressed(other), "");
-    EXPECT_TRUE(s.c().key_sender->has_focus());
+    EXPECT_TRUE(s.program().key_sender->has_focus());
 }
 
 TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
@@ -154,15 +154,15 @@ TEST(X11Targets, AProgramUnderWineIsFoundByItsExeName) {
     // and the key waits.
     s.h.fp.console.type("x");
     s.strike();
-    EXPECT_TRUE(s.c().strikes->keys().pending(0));
+    EXPECT_TRUE(s.program().strikes->keys().pending(0));
     EXPECT_TRUE(
-        ScreenHas(s.c().screen, kScratchFirstLine, 1, "Abel window not found - program paused"));
+        ScreenHas(s.program().screen, kScratchFirstLine, 1, "Abel window not found - program paused"));
     EXPECT_EQ(s.pressed(notes), "");
 
     const Window abel = s.client->make_window("Abel - [Untitled]", "abel3.exe", 31);
     ASSERT_TRUE(s.client->focus(notes));
-    s.c().key_sender->send_due_keys();  // the key still due goes now
-    EXPECT_FALSE(s.c().strikes->keys().pending(0));
+    s.program().key_sender->send_due_keys();  // the key still due goes now
+    EXPECT_FALSE(s.program().strikes->keys().pending(0));
     EXPECT_EQ(s.pressed_after_wait(abel, 1), "j");
     EXPECT_EQ(s.pressed(notes), "");
 }
